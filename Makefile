@@ -1,0 +1,36 @@
+# Set-up and everyday commands; see README.md.
+BUILD ?= build
+BUILD_TYPE ?= RelWithDebInfo
+JOBS ?= $(shell nproc)
+
+.PHONY: all deps test-deps configure build run test test-sanitize bench clean
+
+all: build
+
+deps:
+	@scripts/install-deps.sh packaging/build-deps.txt
+
+test-deps:
+	@scripts/install-deps.sh packaging/build-deps.txt packaging/test-deps.txt
+
+configure:
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(CMAKE_FLAGS)
+
+build: configure
+	cmake --build $(BUILD) -j $(JOBS)
+
+run: deps build
+	scripts/run.sh $(BUILD)
+
+test: test-deps
+	$(MAKE) build CMAKE_FLAGS="-DTELLWIND_WERROR=ON $(CMAKE_FLAGS)"
+	tests/harness.sh ctest --test-dir $(BUILD) --output-on-failure $(CTEST_FLAGS)
+
+test-sanitize: test-deps
+	$(MAKE) test BUILD=build-sanitize BUILD_TYPE=Debug CMAKE_FLAGS="-DTELLWIND_SANITIZE=ON"
+
+bench: test-deps build
+	tests/harness.sh bench/run.sh $(BUILD)
+
+clean:
+	rm -rf build build-sanitize

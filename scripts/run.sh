@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Starts Tellwind for the current desktop session, with the reference server
+# on loopback unless one already answers there.
+set -eu
+build=${1:-build}
+if [ -x "$build/tellwind-server" ] && ! curl -s -o /dev/null "http://127.0.0.1:8750/" 2>/dev/null; then
+    "$build/tellwind-server" --listen 127.0.0.1:8750 &
+    server=$!
+    trap 'kill $server 2>/dev/null' EXIT
+fi
+"$build/tellwind"

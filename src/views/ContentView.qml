@@ -1,0 +1,6 @@
+import QtQuick
+
+Item {
+    width: 190
+    height: 160
+}
