@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QTimer>
 
@@ -95,9 +96,8 @@ private:
     std::chrono::milliseconds m_requestTimeout = defaultRequestTimeout;
 
     QNetworkAccessManager *m_network = nullptr;
-    QTimer m_loopTimer;
+    QPointer<QTimer> m_loopTimer; // the running send loop's wait
     quint64 m_loopGeneration = 0;
-    bool m_loopRunning = false;
 
     // Replies wait here until every earlier upload has been applied.
     qint64 m_nextSequence = 0;
