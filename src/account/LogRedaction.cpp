@@ -4,11 +4,12 @@
 
 QString redactSecrets(const QString &text)
 {
-    // A value runs to the next separator of query or fragment items. Keys are
-    // matched in any case and in percent-encoded spelling ("%74oken").
+    // A value runs to the next item separator as the query parser sees it
+    // (';' belongs to the value there). Keys are matched in any case and in
+    // percent-encoded spelling ("%74oken").
     static const QRegularExpression secret(
-        QStringLiteral("((?:^|[?&;#/])(?:t|%74)(?:o|%6f)(?:k|%6b)(?:e|%65)(?:n|%6e)"
-                       "|(?:^|[?&;#/])(?:e|%65)(?:r|%72)(?:r|%72)(?:o|%6f)(?:r|%72))(=|%3d)[^&;#]*"),
+        QStringLiteral("((?:^|[?&#/])(?:t|%74)(?:o|%6f)(?:k|%6b)(?:e|%65)(?:n|%6e)"
+                       "|(?:^|[?&#/])(?:e|%65)(?:r|%72)(?:r|%72)(?:o|%6f)(?:r|%72))(=|%3d)[^&#]*"),
         QRegularExpression::CaseInsensitiveOption);
     QString redacted = text;
     redacted.replace(secret, QStringLiteral("\\1\\2<redacted>"));
