@@ -54,7 +54,11 @@ std::optional<TellwindServer::Options> TellwindServer::parseArguments(const QStr
     const QCommandLineOption decoders(QStringLiteral("decoders"),
                                       QStringLiteral("Number of speech decoders working in parallel."),
                                       QStringLiteral("N"));
-    parser.addOptions({ listen, dataDir, decoders });
+    const QCommandLineOption clientTimeout(
+        QStringLiteral("client-timeout"),
+        QStringLiteral("Seconds a client may take to send its headers, or pause while sending a body (default 10)."),
+        QStringLiteral("SECONDS"));
+    parser.addOptions({ listen, dataDir, decoders, clientTimeout });
     parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("Subcommand (default: serve)."),
                                  QStringLiteral("[command [arguments...]]"));
@@ -89,6 +93,18 @@ std::optional<TellwindServer::Options> TellwindServer::parseArguments(const QStr
                 *error = QStringLiteral("--decoders wants a number from 1 to 64");
             return std::nullopt;
         }
+    }
+    if (parser.isSet(clientTimeout)) {
+        bool ok = false;
+        const double seconds = parser.value(clientTimeout).toDouble(&ok);
+        if (!ok || !(seconds > 0) || seconds > 3600) {
+            if (error)
+                *error = QStringLiteral("--client-timeout wants a number of seconds");
+            return std::nullopt;
+        }
+        const auto timeout = std::chrono::milliseconds(qint64(seconds * 1000));
+        options.limits.headerTimeout = timeout;
+        options.limits.bodyIdleTimeout = timeout;
     }
     if (positional)
         *positional = parser.positionalArguments();
