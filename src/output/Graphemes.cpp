@@ -1,0 +1,65 @@
+#include "output/Graphemes.h"
+
+#include <QTextBoundaryFinder>
+
+namespace Graphemes {
+
+QList<qsizetype> boundaries(QStringView text)
+{
+    QList<qsizetype> result;
+    result.reserve(text.size() + 1);
+    result.append(0);
+    // Plain ASCII other than a CR LF pair breaks at every code unit, which is
+    // most of what dictation produces and spares the full rules.
+    qsizetype position = 0;
+    const qsizetype length = text.size();
+    while (position < length) {
+        const char16_t unit = text[position].unicode();
+        const bool simple = unit < 0x80 && unit != u'\r'
+            && (position + 1 == length || text[position + 1].unicode() < 0x80);
+        if (!simple)
+            break;
+        result.append(++position);
+    }
+    if (position == length)
+        return result;
+
+    // Every boundary so far is certain and an ASCII character precedes the
+    // rest, so the full rules can start afresh here.
+    const QStringView rest = text.mid(position);
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, rest.data(), rest.size());
+    while (finder.toNextBoundary() != -1)
+        result.append(position + finder.position());
+    return result;
+}
+
+QStringList split(QStringView text)
+{
+    const QList<qsizetype> marks = boundaries(text);
+    QStringList result;
+    result.reserve(marks.size() - 1);
+    for (qsizetype i = 0; i + 1 < marks.size(); ++i)
+        result.append(text.mid(marks[i], marks[i + 1] - marks[i]).toString());
+    return result;
+}
+
+QString first(QStringView text)
+{
+    if (text.isEmpty())
+        return {};
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text.data(), text.size());
+    const qsizetype end = finder.toNextBoundary();
+    return text.left(end < 0 ? text.size() : end).toString();
+}
+
+QString last(QStringView text)
+{
+    if (text.isEmpty())
+        return {};
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text.data(), text.size());
+    finder.toEnd();
+    const qsizetype start = finder.toPreviousBoundary();
+    return text.mid(start < 0 ? 0 : start).toString();
+}
+
+} // namespace Graphemes
