@@ -4,6 +4,40 @@
 
 namespace Graphemes {
 
+namespace {
+
+// Composition only ever joins a character with what follows it, and nothing
+// composes onto an ASCII character or a CJK ideograph or kana from before, so
+// the form of a text is the forms of its pieces cut before such characters.
+bool startsIndependentPiece(char16_t unit)
+{
+    return unit < 0x80 || (unit >= 0x4E00 && unit <= 0x9FFF) || (unit >= 0x3041 && unit <= 0x3096)
+        || (unit >= 0x30A1 && unit <= 0x30FA);
+}
+
+constexpr qsizetype pieceLength = 256;
+
+} // namespace
+
+QString canonical(const QString &text)
+{
+    // Qt composes a long text in time that grows faster than its length;
+    // short pieces keep it linear.
+    if (text.size() <= pieceLength)
+        return text.normalized(QString::NormalizationForm_C);
+    QString result;
+    result.reserve(text.size());
+    qsizetype start = 0;
+    while (start < text.size()) {
+        qsizetype end = std::min(start + pieceLength, text.size());
+        while (end < text.size() && !startsIndependentPiece(text[end].unicode()))
+            ++end;
+        result += text.mid(start, end - start).normalized(QString::NormalizationForm_C);
+        start = end;
+    }
+    return result;
+}
+
 QList<qsizetype> boundaries(QStringView text)
 {
     QList<qsizetype> result;

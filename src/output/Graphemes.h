@@ -15,4 +15,7 @@ QStringList split(QStringView text);
 QString first(QStringView text);
 QString last(QStringView text);
 
+// The composed canonical form (NFC), in which equivalent texts are equal.
+QString canonical(const QString &text);
+
 } // namespace Graphemes

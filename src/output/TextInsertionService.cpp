@@ -36,7 +36,7 @@ constexpr int maximumCorrection = 30;
 
 QString nfc(const QString &text)
 {
-    return text.normalized(QString::NormalizationForm_C);
+    return Graphemes::canonical(text);
 }
 
 } // namespace
@@ -147,17 +147,31 @@ QCoro::Task<> TextInsertionService::performInsertion(QString text)
     }
 }
 
+TextInsertionService::CanonicalText TextInsertionService::canonicalText(const QString &text) const
+{
+    if (text == m_lastCanonical.source)
+        return m_lastCanonical;
+    CanonicalText result;
+    result.source = text;
+    result.form = nfc(text);
+    result.marks = Graphemes::boundaries(result.form);
+    return result;
+}
+
 TextInsertionService::Diff TextInsertionService::computeDiff(const QString &oldText, const QString &newText)
 {
     if (oldText.isEmpty())
         return {0, newText};
-    const QString oldForm = nfc(oldText);
-    const QString newForm = nfc(newText);
+    const CanonicalText oldCanonical = canonicalText(oldText);
+    const CanonicalText newCanonical = canonicalText(newText);
+    m_lastCanonical = newCanonical;
+    const QString &oldForm = oldCanonical.form;
+    const QString &newForm = newCanonical.form;
     if (oldForm == newForm)
         return {0, {}};
 
-    const QList<qsizetype> oldMarks = Graphemes::boundaries(oldForm);
-    const QList<qsizetype> newMarks = Graphemes::boundaries(newForm);
+    const QList<qsizetype> &oldMarks = oldCanonical.marks;
+    const QList<qsizetype> &newMarks = newCanonical.marks;
     const qsizetype oldCount = oldMarks.size() - 1;
     const qsizetype newCount = newMarks.size() - 1;
 

@@ -78,6 +78,14 @@ signals:
     void isTypingChanged(bool value);
 
 private:
+    // A text in canonical form with its character boundaries.
+    struct CanonicalText {
+        QString source;
+        QString form;
+        QList<qsizetype> marks;
+    };
+    CanonicalText canonicalText(const QString &text) const;
+
     QCoro::Task<> performInsertion(QString text);
     QCoro::Task<> deleteCharacters(int count);
     QCoro::Task<> typeCharacter(QString character);
@@ -96,4 +104,7 @@ private:
     bool m_needsAccessibilityPermission = false;
     bool m_isTyping = false;
     std::optional<QString> m_pendingText;
+    // The new text of one diff is the old text of the next: its canonical
+    // form is kept rather than worked out again from a long transcript.
+    CanonicalText m_lastCanonical;
 };
