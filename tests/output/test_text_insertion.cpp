@@ -7,7 +7,7 @@
 #include "fakes/FakePasteboard.h"
 #include "fakes/FakeWorkspace.h"
 #include "output/KeyMapping.h"
-#include "output/LogCapture.h"
+#include "fakes/LogCapture.h"
 #include "output/TextInsertionService.h"
 
 #include <QSignalSpy>
@@ -70,9 +70,9 @@ private slots:
         QCOMPARE(keyboard.screen, QString("Hello"));
         QCOMPARE(typedKeys(), QString("Hello"));
         QCOMPARE(service->lastInsertedText(), QString("Hello"));
-        QVERIFY(log.contains("⌨️ [Insert] insertText called with: 'Hello'"));
-        QVERIFY(log.contains("⌨️ [Insert] Smart diff: delete 0 chars, type 'Hello'"));
-        QVERIFY(log.contains("✅ [Insert] Done"));
+        QVERIFY(log.lines().contains("⌨️ [Insert] insertText called with: 'Hello'"));
+        QVERIFY(log.lines().contains("⌨️ [Insert] Smart diff: delete 0 chars, type 'Hello'"));
+        QVERIFY(log.lines().contains("✅ [Insert] Done"));
 
         keyboard.events.clear();
         type("Hello world");
@@ -88,7 +88,7 @@ private slots:
         keyboard.events.clear();
         type("Hello world");
         QVERIFY(keyboard.events.isEmpty());
-        QVERIFY(log.contains("⌨️ [Insert] Nothing to change, skipping"));
+        QVERIFY(log.lines().contains("⌨️ [Insert] Nothing to change, skipping"));
 
         // A shrinking text that still shares more than two characters is
         // corrected in place, not restarted.
@@ -114,7 +114,7 @@ private slots:
         type("Next");
         QCOMPARE(keyboard.screen, QString("This is a long sentence. Next"));
         QCOMPARE(keyboard.count(51), 0);
-        QVERIFY(log.contains("📝 [Insert] New sentence detected, adding separator"));
+        QVERIFY(log.lines().contains("📝 [Insert] New sentence detected, adding separator"));
         // Emptied when the new sentence starts, then the new text.
         QCOMPARE(changes.size(), 2);
         QCOMPARE(changes.at(0).at(0).toString(), QString());
@@ -150,7 +150,7 @@ private slots:
         QCOMPARE(keyboard.count(51), 0);
         QCOMPARE(keyboard.screen, longer + ". abzzzzzzzzzzzzzzzzz");
         QCOMPARE(service->lastInsertedText(), QString("abzzzzzzzzzzzzzzzzz"));
-        QVERIFY(log.contains("⚠️ [Insert] Correction too large (31 chars), treating as new sentence"));
+        QVERIFY(log.lines().contains("⚠️ [Insert] Correction too large (31 chars), treating as new sentence"));
     }
 
     void sentenceSeparatorRules()
@@ -194,7 +194,7 @@ private slots:
         for (const char *update : {"Hello there w", "Hello there wo", "Hello there world"})
             QCoro::waitFor(service->insertText(update));
         QCOMPARE(service->pendingText(), std::optional<QString>("Hello there world"));
-        QVERIFY(log.contains("⌨️ [Insert] Already typing, queued update"));
+        QVERIFY(log.lines().contains("⌨️ [Insert] Already typing, queued update"));
 
         QCoro::waitFor(run);
         QVERIFY(!service->isTyping());
@@ -202,7 +202,7 @@ private slots:
         QCOMPARE(typedKeys(), QString(" there world"));
         QCOMPARE(keyboard.screen, QString("Hello there world"));
         QCOMPARE(service->lastInsertedText(), QString("Hello there world"));
-        QVERIFY(log.contains("⌨️ [Insert] Processing queued text..."));
+        QVERIFY(log.lines().contains("⌨️ [Insert] Processing queued text..."));
 
         // A run never interleaves with another: a text queued from inside a
         // key stroke waits for the run to end.
@@ -338,7 +338,7 @@ private slots:
         QCOMPARE(service->lastInsertedText(), QString());
         QVERIFY(!service->isTyping());
         QVERIFY(alerts.shown.isEmpty());
-        QVERIFY(log.contains("❌ [Insert] No accessibility permission!"));
+        QVERIFY(log.lines().contains("❌ [Insert] No accessibility permission!"));
 
         QVERIFY(!service->isAccessibilityTrusted());
         QVERIFY(service->requestAccessibilityTrust());
