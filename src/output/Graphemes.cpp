@@ -43,23 +43,27 @@ QList<qsizetype> boundaries(QStringView text)
     QList<qsizetype> result;
     result.reserve(text.size() + 1);
     result.append(0);
-    // Plain ASCII other than a CR LF pair breaks at every code unit, which is
-    // most of what dictation produces and spares the full rules.
+    // ASCII breaks at every code unit, but for a CR LF pair and before a
+    // combining character; a control ends its character whatever follows.
+    // That covers most of what dictation produces and spares the full rules.
     qsizetype position = 0;
     const qsizetype length = text.size();
     while (position < length) {
         const char16_t unit = text[position].unicode();
-        const bool simple = unit < 0x80 && unit != u'\r'
-            && (position + 1 == length || text[position + 1].unicode() < 0x80);
-        if (!simple)
+        const bool hasNext = position + 1 < length;
+        if (unit == u'\r' && hasNext && text[position + 1] == u'\n')
+            position += 2;
+        else if (unit < 0x20 || unit == 0x7F || (unit < 0x80 && (!hasNext || text[position + 1].unicode() < 0x80)))
+            position += 1;
+        else
             break;
-        result.append(++position);
+        result.append(position);
     }
     if (position == length)
         return result;
 
-    // Every boundary so far is certain and an ASCII character precedes the
-    // rest, so the full rules can start afresh here.
+    // Every boundary so far is certain and the rest starts with a character
+    // that nothing before it joins, so the full rules can start afresh.
     const QStringView rest = text.mid(position);
     QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, rest.data(), rest.size());
     while (finder.toNextBoundary() != -1)

@@ -6,10 +6,12 @@
 #include "fakes/FakeKeyboardEventSink.h"
 #include "fakes/FakePasteboard.h"
 #include "fakes/FakeWorkspace.h"
+#include "output/Graphemes.h"
 #include "output/KeyMapping.h"
 #include "fakes/LogCapture.h"
 #include "output/TextInsertionService.h"
 
+#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTest>
@@ -263,6 +265,38 @@ private slots:
         QCOMPARE(diff, (TextInsertionService::Diff{0, ". Next"}));
         const auto shortDiff = service->computeDiff(emoji.left(16), flag + "ab");
         QCOMPARE(shortDiff, (TextInsertionService::Diff{3, "ab"}));
+    }
+
+    void shortcutsAgreeWithTheFullUnicodeRules()
+    {
+        // Random texts of pieces that stress the ASCII shortcut of the
+        // boundaries and the piecewise composition: marks after ASCII and
+        // controls, emoji and flag sequences, Hangul jamo, kana with voicing.
+        const QStringList pieces = {"a", "Z", " ", "\n", "\t", u"\u0301"_qs, u"\u0308\u0323"_qs,
+                                    u"\u00E9"_qs, u"\U0001F1E9"_qs, u"\U0001F468\u200D\U0001F469"_qs,
+                                    u"\u1100\u1161\u11A8"_qs, u"\u304B\u3099"_qs, u"中"_qs, u"\uFE0F"_qs,
+                                    u"\u0915\u094D\u0937"_qs, "e", "."};
+        QRandomGenerator random(42);
+        for (int round = 0; round < 200; ++round) {
+            QString text;
+            const int length = int(random.bounded(1, 400));
+            for (int i = 0; i < length; ++i)
+                text += pieces[random.bounded(int(pieces.size()))];
+
+            QList<qsizetype> expected = {0};
+            QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+            while (finder.toNextBoundary() != -1)
+                expected.append(finder.position());
+            QCOMPARE(Graphemes::boundaries(text), expected);
+            QCOMPARE(Graphemes::canonical(text), text.normalized(QString::NormalizationForm_C));
+        }
+
+        // CR LF is one character and a control ends its character, wherever
+        // they stand. (Qt's own finder splits CR LF before some scripts.)
+        QCOMPARE(Graphemes::boundaries(u"a\r\nb"), (QList<qsizetype>{0, 1, 3, 4}));
+        QCOMPARE(Graphemes::boundaries(u"\r\r\n\r\u0915"), (QList<qsizetype>{0, 1, 3, 4, 5}));
+        QCOMPARE(Graphemes::boundaries(u"Z\r\n\u0915\u094D\u0937"), (QList<qsizetype>{0, 1, 3, 6}));
+        QCOMPARE(Graphemes::boundaries(u"Z\r\u0301x"), (QList<qsizetype>{0, 1, 2, 3, 4}));
     }
 
     void keyTableTypesTheUsCharacters()
