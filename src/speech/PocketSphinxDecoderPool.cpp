@@ -7,7 +7,60 @@
 #include <sphinxbase/err.h>
 #include <sphinxbase/feat.h>
 
+#include <cerrno>
 #include <chrono>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+struct ModelPaths {
+    QByteArray acoustic;
+    QByteArray language;
+    QByteArray dictionary;
+};
+
+ps_decoder_t *makeDecoder(const ModelPaths &paths)
+{
+    cmd_ln_t *config = cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", paths.acoustic.constData(), "-lm",
+                                   paths.language.constData(), "-dict", paths.dictionary.constData(), "-logfn",
+                                   "/dev/null", nullptr);
+    if (!config)
+        return nullptr;
+    ps_decoder_t *ps = ps_init(config);
+    cmd_ln_free_r(config);
+    return ps;
+}
+
+// The library ends the whole process (exit) on many a damaged model file
+// instead of returning an error. A model from the user's own folder is
+// therefore loaded once in a child process first; only if that succeeds is
+// it loaded here.
+bool loadsInChildProcess(const ModelPaths &paths)
+{
+    const pid_t child = fork();
+    if (child < 0)
+        return false;
+    if (child == 0) {
+        // Only this thread exists in the child: no Qt, just the library.
+        const int devNull = open("/dev/null", O_WRONLY);
+        if (devNull >= 0) {
+            dup2(devNull, STDOUT_FILENO);
+            dup2(devNull, STDERR_FILENO);
+        }
+        _exit(makeDecoder(paths) ? 0 : 1);
+    }
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0) {
+        if (errno != EINTR)
+            return false;
+    }
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+} // namespace
 
 class PocketSphinxDecoderPool::Decoder
 {
@@ -18,18 +71,13 @@ public:
         // The library writes its progress to standard error, line after line,
         // unless told otherwise; our log is standard output and stays ours.
         err_set_logfp(nullptr);
-        const QByteArray acoustic = model.acousticModel.toLocal8Bit();
-        const QByteArray language = model.languageModel.toLocal8Bit();
-        const QByteArray dictionary = model.dictionary.toLocal8Bit();
-        cmd_ln_t *config = cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", acoustic.constData(), "-lm",
-                                       language.constData(), "-dict", dictionary.constData(), "-logfn",
-                                       "/dev/null", nullptr);
-        if (!config) {
-            *error = QStringLiteral("the decoder settings were refused");
+        const ModelPaths paths { model.acousticModel.toLocal8Bit(), model.languageModel.toLocal8Bit(),
+                                 model.dictionary.toLocal8Bit() };
+        if (!model.packaged && !loadsInChildProcess(paths)) {
+            *error = QStringLiteral("the model in %1 is damaged or incomplete").arg(model.acousticModel);
             return nullptr;
         }
-        ps_decoder_t *ps = ps_init(config);
-        cmd_ln_free_r(config);
+        ps_decoder_t *ps = makeDecoder(paths);
         if (!ps) {
             *error = QStringLiteral("the model in %1 could not be loaded").arg(model.acousticModel);
             return nullptr;

@@ -80,6 +80,7 @@ std::optional<PocketSphinxModel> PocketSphinxModel::debianUsEnglish()
     model.acousticModel = debianModelFolder + QStringLiteral("/en-us");
     model.languageModel = debianModelFolder + QStringLiteral("/en-us.lm.bin");
     model.dictionary = debianModelFolder + QStringLiteral("/cmudict-en-us.dict");
+    model.packaged = true;
     if (!isAcousticModel(model.acousticModel) || !QFileInfo(model.languageModel).isReadable()
         || !QFileInfo(model.dictionary).isReadable()) {
         return std::nullopt;

@@ -9,6 +9,8 @@ struct PocketSphinxModel {
     QString acousticModel; // folder holding mdef, means, variances, ...
     QString languageModel; // .lm.bin, .lm or .arpa
     QString dictionary; // .dict
+    // Installed by the distribution's package (and so known to be whole).
+    bool packaged = false;
 
     // Identifies the model: two locales sharing these files share decoders.
     QString key() const { return acousticModel + u'\n' + languageModel + u'\n' + dictionary; }

@@ -229,8 +229,10 @@ private:
         if (!m_heardSignal) {
             while (first < count && qFromLittleEndian<qint16>(bytes + first * 2) == 0)
                 ++first;
-            if (first == count)
+            if (first == count) {
+                checkForSilence();
                 return;
+            }
             m_heardSignal = true;
         }
         m_samples.reserve(m_samples.size() + size_t(count - first));

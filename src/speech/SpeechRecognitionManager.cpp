@@ -424,11 +424,15 @@ QCoro::Task<> SpeechRecognitionManager::startGoogleRecognition()
     m_googleSpeechService->setLanguage(code);
 
     QPointer<SpeechRecognitionManager> self(this);
-    const std::optional<AudioError> error = co_await m_audioService->startRecording([self](QByteArray chunk) {
+    AudioRecordingService::Callback deliver = [self](QByteArray chunk) {
         onMainThread(self, [chunk = std::move(chunk)](SpeechRecognitionManager *manager) {
             manager->m_googleSpeechService->audioBuffer().append(chunk);
         });
-    });
+    };
+    // g++ 12 mishandles temporaries inside a co_await expression (it destroys
+    // some twice): the task is made in a statement of its own.
+    QCoro::Task<std::optional<AudioError>> recording = m_audioService->startRecording(std::move(deliver));
+    const std::optional<AudioError> error = co_await std::move(recording);
     if (!self)
         co_return;
     if (error) {
