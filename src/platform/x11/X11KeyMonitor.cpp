@@ -6,6 +6,8 @@
 #include <QAbstractEventDispatcher>
 #include <QSocketNotifier>
 
+#include <vector>
+
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 #include <X11/extensions/XInput2.h>
@@ -155,6 +157,11 @@ bool X11KeyMonitor::connectToDisplay()
     XISetMask(mask, XI_RawKeyRelease);
     XIEventMask eventMask {XIAllMasterDevices, int(sizeof mask), mask};
     XISelectEvents(display, DefaultRootWindow(display), &eventMask, 1);
+    // Keyboards plugged in later (another master) need their own XKB state.
+    unsigned char hierarchyMask[XIMaskLen(XI_LASTEVENT)] = {};
+    XISetMask(hierarchyMask, XI_HierarchyChanged);
+    XIEventMask hierarchy {XIAllDevices, int(sizeof hierarchyMask), hierarchyMask};
+    XISelectEvents(display, DefaultRootWindow(display), &hierarchy, 1);
 
     refreshModifierRoles();
     refreshRepeatControls();
@@ -285,8 +292,23 @@ void X11KeyMonitor::handleEvent(XEvent &event)
     if (event.type == GenericEvent && event.xcookie.extension == m_xiOpcode) {
         if (!XGetEventData(m_display, &event.xcookie))
             return;
+        const int type = event.xcookie.evtype;
+        if (type == XI_HierarchyChanged) {
+            const auto *change = static_cast<const XIHierarchyEvent *>(event.xcookie.data);
+            std::vector<int> added;
+            for (int i = 0; i < change->num_info; ++i) {
+                const XIHierarchyInfo &info = change->info[i];
+                if ((info.flags & XIMasterAdded) && info.use == XIMasterKeyboard)
+                    added.push_back(info.deviceid);
+                if (info.flags & XIMasterRemoved)
+                    m_keyboardModifiers.erase(info.deviceid);
+            }
+            XFreeEventData(m_display, &event.xcookie);
+            for (const int deviceId : added)
+                watchKeyboard(deviceId);
+            return;
+        }
         const auto *raw = static_cast<const XIRawEvent *>(event.xcookie.data);
-        const int type = raw->evtype;
         const int deviceId = raw->deviceid;
         const unsigned keycode = unsigned(raw->detail);
         XFreeEventData(m_display, &event.xcookie);
@@ -339,6 +361,7 @@ void X11KeyMonitor::handleRawKey(int deviceId, unsigned keycode, bool press)
     if (repeats) {
         m_repeatKey = keycode;
         m_repeatDevice = deviceId;
+        m_nextRepeatAt = QDeadlineTimer(m_repeatDelayMs, Qt::PreciseTimer);
         m_repeatTimer.start(m_repeatDelayMs);
     }
     deliver(KeyEvent {ansiKeyCode(keycode), modifierFlags(deviceId), false});
@@ -350,7 +373,10 @@ void X11KeyMonitor::repeatHeldKey()
     drainEvents();
     if (!m_repeatKey || !m_display)
         return;
-    m_repeatTimer.start(m_repeatIntervalMs);
+    // Paced from the press, not from this (possibly late) tick, so the count
+    // of repeats keeps up with the server's.
+    m_nextRepeatAt += m_repeatIntervalMs;
+    m_repeatTimer.start(int(qMax<qint64>(0, m_nextRepeatAt.remainingTime())));
     deliver(KeyEvent {ansiKeyCode(m_repeatKey), modifierFlags(m_repeatDevice), true});
 }
 

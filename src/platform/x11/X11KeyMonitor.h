@@ -2,6 +2,7 @@
 
 #include "platform/KeyMonitor.h"
 
+#include <QDeadlineTimer>
 #include <QObject>
 #include <QTimer>
 
@@ -70,6 +71,7 @@ private:
     int m_repeatDelayMs = 660;
     int m_repeatIntervalMs = 40;
     QTimer m_repeatTimer;
+    QDeadlineTimer m_nextRepeatAt;
     unsigned m_repeatKey = 0;
     int m_repeatDevice = 0;
 };

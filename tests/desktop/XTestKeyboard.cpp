@@ -1,0 +1,46 @@
+#include "desktop/XTestKeyboard.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <X11/Xlib.h>
+#include <X11/extensions/XInput.h>
+#include <X11/extensions/XTest.h>
+
+XTestKeyboard::XTestKeyboard() : m_display(XOpenDisplay(nullptr)) { }
+
+XTestKeyboard::~XTestKeyboard()
+{
+    if (m_display)
+        XCloseDisplay(m_display);
+}
+
+void XTestKeyboard::send(unsigned keycode, bool press)
+{
+    XTestFakeKeyEvent(m_display, keycode, press ? True : False, CurrentTime);
+    XSync(m_display, False);
+}
+
+void XTestKeyboard::tap(unsigned keycode)
+{
+    send(keycode, true);
+    send(keycode, false);
+}
+
+bool XTestKeyboard::sendOnDevice(int deviceId, unsigned keycode, bool press)
+{
+    XDevice *device = XOpenDevice(m_display, XID(deviceId));
+    if (!device)
+        return false;
+    XTestFakeDeviceKeyEvent(m_display, device, keycode, press ? True : False, nullptr, 0, CurrentTime);
+    XCloseDevice(m_display, device);
+    XSync(m_display, False);
+    return true;
+}
+
+std::pair<unsigned, bool> XTestKeyboard::keyFor(QChar character) const
+{
+    const QByteArray name = character == QLatin1Char(' ') ? QByteArray("space")
+                                                            : QString(character.toLower()).toLatin1();
+    return {XKeysymToKeycode(m_display, XStringToKeysym(name.constData())), character.isUpper()};
+}

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QChar>
+
+#include <utility>
+
+struct _XDisplay;
+
+// Presses keys on the X server from a connection of the test's own, the way
+// another program would.
+class XTestKeyboard
+{
+public:
+    static constexpr unsigned leftShift = 50;
+    static constexpr unsigned rightShift = 62;
+    static constexpr unsigned r = 27;
+
+    XTestKeyboard();
+    ~XTestKeyboard();
+    XTestKeyboard(const XTestKeyboard &) = delete;
+    XTestKeyboard &operator=(const XTestKeyboard &) = delete;
+
+    bool isOpen() const { return m_display != nullptr; }
+    void send(unsigned keycode, bool press);
+    void tap(unsigned keycode);
+    // The same through one slave keyboard (an XTEST device of another master).
+    bool sendOnDevice(int deviceId, unsigned keycode, bool press);
+    // The key code of one character in the active layout, and whether it
+    // needs Shift.
+    std::pair<unsigned, bool> keyFor(QChar character) const;
+
+private:
+    _XDisplay *m_display;
+};
