@@ -1,0 +1,296 @@
+#include "account/AuthManager.h"
+
+#include "account/LogRedaction.h"
+#include "common/Log.h"
+#include "common/Settings.h"
+#include "common/Shared.h"
+
+#include <QMetaObject>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QPointer>
+#include <QUrlQuery>
+
+#include <qcoro/qcoronetworkreply.h>
+
+#include <memory>
+
+const QString AuthManager::tokenKey = QStringLiteral("com.tellwind.authToken");
+const QString AuthManager::userKey = QStringLiteral("com.tellwind.user");
+const QString AuthManager::baseURLKey = QStringLiteral("serverBaseURL");
+const QString AuthManager::defaultBaseURL = QStringLiteral("http://127.0.0.1:8750");
+
+namespace {
+
+struct ReplyDeleter {
+    void operator()(QNetworkReply *reply) const { reply->deleteLater(); }
+};
+using ReplyPtr = std::unique_ptr<QNetworkReply, ReplyDeleter>;
+
+// Requests are only ever cut short by their transfer timeout, and Qt reports
+// that as a cancellation; say what actually happened.
+QString describeFailure(const QNetworkReply &reply)
+{
+    if (reply.error() == QNetworkReply::OperationCanceledError)
+        return QStringLiteral("The request timed out.");
+    return reply.errorString();
+}
+
+std::optional<int> httpStatus(const QNetworkReply &reply)
+{
+    const QVariant status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (!status.isValid())
+        return std::nullopt;
+    return status.toInt();
+}
+
+} // namespace
+
+AuthManager::AuthManager(QObject *parent) : QObject(parent)
+{
+    m_baseURL = Settings::stringValue(baseURLKey).value_or(defaultBaseURL).trimmed();
+    while (m_baseURL.endsWith(QLatin1Char('/')))
+        m_baseURL.chop(1);
+    loadStoredAuth();
+}
+
+AuthManager &AuthManager::shared()
+{
+    return Shared<AuthManager>::get();
+}
+
+AuthManager *AuthManager::createShared()
+{
+    return new AuthManager();
+}
+
+QVariant AuthManager::currentUserValue() const
+{
+    return m_currentUser ? QVariant::fromValue(*m_currentUser) : QVariant();
+}
+
+bool AuthManager::isAcceptableToken(const QString &token)
+{
+    if (token.isEmpty() || token.size() > maximumTokenLength)
+        return false;
+    for (QChar c : token) {
+        if (c.unicode() < 0x21 || c.unicode() > 0x7e)
+            return false;
+    }
+    return true;
+}
+
+void AuthManager::loadStoredAuth()
+{
+    if (!Settings::stringValue(tokenKey))
+        return;
+    const auto data = Settings::dataValue(userKey);
+    if (!data)
+        return;
+    const auto user = User::decode(*data);
+    if (!user)
+        return;
+    setCurrentUser(*user);
+    setIsAuthenticated(true);
+    QPointer<AuthManager> self(this);
+    QMetaObject::invokeMethod(
+        this,
+        [self] {
+            if (self)
+                self->verifySession();
+        },
+        Qt::QueuedConnection);
+}
+
+std::optional<QUrl> AuthManager::endpoint(const QString &path) const
+{
+    const QUrl url(m_baseURL + path, QUrl::StrictMode);
+    const QString scheme = url.scheme();
+    if (!url.isValid() || url.host().isEmpty()
+        || (scheme != QLatin1String("http") && scheme != QLatin1String("https")))
+        return std::nullopt;
+    return url;
+}
+
+QNetworkReply *AuthManager::get(const QUrl &url, const QString &token)
+{
+    QNetworkRequest request(url);
+    request.setRawHeader("Authorization", "Bearer " + token.toLatin1());
+    request.setTransferTimeout(int(m_requestTimeout.count()));
+    return m_network.get(request);
+}
+
+QCoro::Task<> AuthManager::verifySession()
+{
+    const auto token = Settings::stringValue(tokenKey);
+    // A stored token that could not have come from us is as good as none.
+    if (!token || !isAcceptableToken(*token)) {
+        signOut();
+        co_return;
+    }
+    const auto url = endpoint(QStringLiteral("/api/auth/verify"));
+    if (!url)
+        co_return;
+
+    QPointer<AuthManager> self(this);
+    ReplyPtr reply(get(*url, *token));
+    co_await reply.get();
+    if (!self)
+        co_return;
+
+    // The user may have signed out, or in again with another account, while
+    // the check was under way; its answer is about a session that is gone.
+    if (Settings::stringValue(tokenKey) != token)
+        co_return;
+
+    const auto status = httpStatus(*reply);
+    if (!status) {
+        if (reply->error() != QNetworkReply::NoError)
+            logLine(QStringLiteral("⚠️ [Auth] Session verification failed: ") + describeFailure(*reply));
+        co_return;
+    }
+    if (*status != 200) {
+        signOut();
+        co_return;
+    }
+    const auto response = AuthResponse::decode(reply->readAll());
+    if (!response)
+        co_return;
+    setCurrentUser(response->user);
+    Settings::setData(userKey, response->user.encode());
+}
+
+void AuthManager::handleDeepLink(const QUrl &url)
+{
+    logLine(QStringLiteral("🔗 [Auth] Received deep link: ") + redactedUrlText(url));
+    const QString host = url.host();
+    if (host.isEmpty())
+        return;
+    if (host != QLatin1String("callback")) {
+        logLine(QStringLiteral("⚠️ [Auth] Unknown deep link host: ") + host);
+        return;
+    }
+    handleAuthCallback(url).then([](bool succeeded) {
+        if (succeeded)
+            logLine(QStringLiteral("✅ [Auth] OAuth callback successful"));
+    });
+}
+
+AuthManager::CallbackRequest AuthManager::parseCallback(const QUrl &url)
+{
+    if (!url.isValid() || !url.hasQuery())
+        return {std::nullopt, QStringLiteral("Invalid callback URL")};
+    const QUrlQuery query(url);
+    const QString token = query.queryItemValue(QStringLiteral("token"), QUrl::FullyDecoded);
+    if (!token.isEmpty()) {
+        if (!isAcceptableToken(token))
+            return {std::nullopt, QStringLiteral("No authentication token received")};
+        return {token, QString()};
+    }
+    const QString error = query.queryItemValue(QStringLiteral("error"), QUrl::FullyDecoded);
+    if (!error.isEmpty())
+        return {std::nullopt, error};
+    return {std::nullopt, QStringLiteral("No authentication token received")};
+}
+
+QCoro::Task<bool> AuthManager::handleAuthCallback(QUrl url)
+{
+    const CallbackRequest request = parseCallback(url);
+    if (!request.token) {
+        setErrorMessage(request.errorMessage);
+        co_return false;
+    }
+    co_return co_await fetchUserInfo(*request.token);
+}
+
+QCoro::Task<bool> AuthManager::fetchUserInfo(QString token)
+{
+    setIsLoading(true);
+    if (!isAcceptableToken(token)) {
+        setErrorMessage(QStringLiteral("No authentication token received"));
+        setIsLoading(false);
+        co_return false;
+    }
+    const auto url = endpoint(QStringLiteral("/api/auth/me"));
+    if (!url) {
+        setErrorMessage(QStringLiteral("Invalid server URL"));
+        setIsLoading(false);
+        co_return false;
+    }
+
+    QPointer<AuthManager> self(this);
+    ReplyPtr reply(get(*url, token));
+    co_await reply.get();
+    if (!self)
+        co_return false;
+
+    const auto status = httpStatus(*reply);
+    if (!status && reply->error() != QNetworkReply::NoError) {
+        setErrorMessage(QStringLiteral("Network error: ") + describeFailure(*reply));
+        setIsLoading(false);
+        co_return false;
+    }
+    if (status != 200) {
+        setErrorMessage(QStringLiteral("Failed to fetch user data"));
+        setIsLoading(false);
+        co_return false;
+    }
+    QString decodeError;
+    const auto user = User::decode(reply->readAll(), &decodeError);
+    if (!user) {
+        setErrorMessage(QStringLiteral("Network error: ") + decodeError);
+        setIsLoading(false);
+        co_return false;
+    }
+    saveAuth(*user, token);
+    setIsLoading(false);
+    co_return true;
+}
+
+void AuthManager::saveAuth(const User &user, const QString &token)
+{
+    Settings::setString(tokenKey, token);
+    Settings::setData(userKey, user.encode());
+    setCurrentUser(user);
+    setIsAuthenticated(true);
+}
+
+void AuthManager::signOut()
+{
+    Settings::remove(tokenKey);
+    Settings::remove(userKey);
+    setCurrentUser(std::nullopt);
+    setIsAuthenticated(false);
+}
+
+void AuthManager::setIsAuthenticated(bool value)
+{
+    if (m_isAuthenticated == value)
+        return;
+    m_isAuthenticated = value;
+    emit isAuthenticatedChanged(value);
+}
+
+void AuthManager::setCurrentUser(const std::optional<User> &value)
+{
+    if (m_currentUser == value)
+        return;
+    m_currentUser = value;
+    emit currentUserChanged(value);
+}
+
+void AuthManager::setIsLoading(bool value)
+{
+    if (m_isLoading == value)
+        return;
+    m_isLoading = value;
+    emit isLoadingChanged(value);
+}
+
+void AuthManager::setErrorMessage(const QString &value)
+{
+    if (m_errorMessage == value && m_errorMessage.isNull() == value.isNull())
+        return;
+    m_errorMessage = value;
+    emit errorMessageChanged(value);
+}

@@ -1,0 +1,94 @@
+#pragma once
+
+#include "account/User.h"
+
+#include <QNetworkAccessManager>
+#include <QObject>
+#include <QString>
+#include <QUrl>
+#include <QVariant>
+
+#include <qcoro/qcorotask.h>
+
+#include <chrono>
+#include <optional>
+
+// The user's account session: the bearer token the sign-in page hands over
+// through a tellwind://callback link, and the account record that goes with
+// it. Both are kept in the settings store and checked with the server at
+// every start; a session the server rejects is dropped.
+class AuthManager : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(bool isAuthenticated READ isAuthenticated NOTIFY isAuthenticatedChanged)
+    // For views: the `User` record, or undefined while signed out.
+    Q_PROPERTY(QVariant currentUser READ currentUserValue NOTIFY currentUserChanged)
+    Q_PROPERTY(bool isLoading READ isLoading NOTIFY isLoadingChanged)
+    Q_PROPERTY(QString errorMessage READ errorMessage NOTIFY errorMessageChanged)
+    Q_PROPERTY(QString baseURL READ baseURL CONSTANT)
+
+public:
+    static const QString tokenKey;
+    static const QString userKey;
+    static const QString baseURLKey;
+    static const QString defaultBaseURL;
+    static constexpr std::chrono::milliseconds defaultRequestTimeout{60000};
+    // A bearer token goes into an HTTP header verbatim, so anything that could
+    // break out of it (controls, CR/LF, spaces, non-ASCII) or bloat it is refused.
+    static constexpr qsizetype maximumTokenLength = 4096;
+
+    // Reads the server address from the settings and restores a stored session.
+    explicit AuthManager(QObject *parent = nullptr);
+
+    static AuthManager &shared();
+    static AuthManager *createShared();
+
+    bool isAuthenticated() const { return m_isAuthenticated; }
+    std::optional<User> currentUser() const { return m_currentUser; }
+    QVariant currentUserValue() const;
+    bool isLoading() const { return m_isLoading; }
+    QString errorMessage() const { return m_errorMessage; }
+    QString baseURL() const { return m_baseURL; }
+
+    void setRequestTimeout(std::chrono::milliseconds timeout) { m_requestTimeout = timeout; }
+
+    Q_INVOKABLE void handleDeepLink(const QUrl &url);
+    Q_INVOKABLE void signOut();
+
+    void loadStoredAuth();
+    void saveAuth(const User &user, const QString &token);
+    QCoro::Task<> verifySession();
+    QCoro::Task<bool> handleAuthCallback(QUrl url);
+    QCoro::Task<bool> fetchUserInfo(QString token);
+
+    // What a callback link asks for: a token to fetch the account with, or
+    // the message to show instead.
+    struct CallbackRequest {
+        std::optional<QString> token;
+        QString errorMessage;
+    };
+    static CallbackRequest parseCallback(const QUrl &url);
+    static bool isAcceptableToken(const QString &token);
+
+signals:
+    void isAuthenticatedChanged(bool value);
+    void currentUserChanged(std::optional<User> value);
+    void isLoadingChanged(bool value);
+    void errorMessageChanged(QString value);
+
+private:
+    void setIsAuthenticated(bool value);
+    void setCurrentUser(const std::optional<User> &value);
+    void setIsLoading(bool value);
+    void setErrorMessage(const QString &value);
+    std::optional<QUrl> endpoint(const QString &path) const;
+    QNetworkReply *get(const QUrl &url, const QString &token);
+
+    bool m_isAuthenticated = false;
+    std::optional<User> m_currentUser;
+    bool m_isLoading = false;
+    QString m_errorMessage;
+    QString m_baseURL;
+    std::chrono::milliseconds m_requestTimeout = defaultRequestTimeout;
+    QNetworkAccessManager m_network;
+};
