@@ -1,7 +1,7 @@
 #include "common/Settings.h"
 #include "desktop/GlobalHotkeyManager.h"
 #include "desktop/LogCapture.h"
-#include "desktop/XTestKeyboard.h"
+#include "desktop/TestKeyboard.h"
 #include "platform/SyntheticKeyLog.h"
 #include "platform/x11/X11KeyMonitor.h"
 
@@ -93,9 +93,9 @@ private slots:
         QVERIFY(run("xdotool", {"key", "shift+r"}));
         QTRY_COMPARE(presses, 1);
         // Right Shift too.
-        m_keyboard.send(XTestKeyboard::rightShift, true);
-        m_keyboard.tap(XTestKeyboard::r);
-        m_keyboard.send(XTestKeyboard::rightShift, false);
+        m_keyboard.send(TestKeyboard::rightShift, true);
+        m_keyboard.tap(TestKeyboard::r);
+        m_keyboard.send(TestKeyboard::rightShift, false);
         QTRY_COMPARE(presses, 2);
 
         // Caps Lock on, or Control held: not the hotkey. The press after them
@@ -130,11 +130,11 @@ private slots:
                 m_keyboard.send(code, press);
             };
             if (shifted)
-                send(XTestKeyboard::leftShift, true);
+                send(TestKeyboard::leftShift, true);
             send(keycode, true);
             send(keycode, false);
             if (shifted)
-                send(XTestKeyboard::leftShift, false);
+                send(TestKeyboard::leftShift, false);
         }
         // The user's own Shift + R right after still counts, once.
         QVERIFY(run("xdotool", {"key", "shift+r"}));
@@ -152,16 +152,16 @@ private slots:
         TypingTarget xterm(m_dir.filePath("repeat.txt"));
         QVERIFY(xterm.focus());
 
-        m_keyboard.send(XTestKeyboard::leftShift, true);
-        m_keyboard.send(XTestKeyboard::r, true);
+        m_keyboard.send(TestKeyboard::leftShift, true);
+        m_keyboard.send(TestKeyboard::r, true);
         QTest::qWait(800);
         // Shift let go while R is still held: the repeats are lowercase now.
-        m_keyboard.send(XTestKeyboard::leftShift, false);
+        m_keyboard.send(TestKeyboard::leftShift, false);
         QTest::qWait(50);
         const int whileShifted = presses;
         QTest::qWait(300);
         QCOMPARE(presses, whileShifted);
-        m_keyboard.send(XTestKeyboard::r, false);
+        m_keyboard.send(TestKeyboard::r, false);
         QTest::qWait(200);
         QCOMPARE(presses, whileShifted);
 
@@ -207,22 +207,22 @@ private slots:
         QTest::qWait(100); // a user types on a new keyboard some time after plugging it in
 
         // Shift held on one keyboard does not make an R on the other capital.
-        m_keyboard.send(XTestKeyboard::leftShift, true);
-        QVERIFY(m_keyboard.sendOnDevice(second, XTestKeyboard::r, true));
-        QVERIFY(m_keyboard.sendOnDevice(second, XTestKeyboard::r, false));
-        m_keyboard.send(XTestKeyboard::leftShift, false);
+        m_keyboard.send(TestKeyboard::leftShift, true);
+        QVERIFY(m_keyboard.sendOnDevice(second, TestKeyboard::r, true));
+        QVERIFY(m_keyboard.sendOnDevice(second, TestKeyboard::r, false));
+        m_keyboard.send(TestKeyboard::leftShift, false);
         // Shift + R on the second keyboard alone is the hotkey.
-        QVERIFY(m_keyboard.sendOnDevice(second, XTestKeyboard::leftShift, true));
-        QVERIFY(m_keyboard.sendOnDevice(second, XTestKeyboard::r, true));
-        QVERIFY(m_keyboard.sendOnDevice(second, XTestKeyboard::r, false));
-        QVERIFY(m_keyboard.sendOnDevice(second, XTestKeyboard::leftShift, false));
+        QVERIFY(m_keyboard.sendOnDevice(second, TestKeyboard::leftShift, true));
+        QVERIFY(m_keyboard.sendOnDevice(second, TestKeyboard::r, true));
+        QVERIFY(m_keyboard.sendOnDevice(second, TestKeyboard::r, false));
+        QVERIFY(m_keyboard.sendOnDevice(second, TestKeyboard::leftShift, false));
         QTRY_COMPARE(presses, 1);
         QTest::qWait(100);
         QCOMPARE(presses, 1);
     }
 
 private:
-    XTestKeyboard m_keyboard;
+    TestKeyboard m_keyboard;
     QTemporaryDir m_dir;
 };
 

@@ -8,17 +8,17 @@ struct _XDisplay;
 
 // Presses keys on the X server from a connection of the test's own, the way
 // another program would.
-class XTestKeyboard
+class TestKeyboard
 {
 public:
     static constexpr unsigned leftShift = 50;
     static constexpr unsigned rightShift = 62;
     static constexpr unsigned r = 27;
 
-    XTestKeyboard();
-    ~XTestKeyboard();
-    XTestKeyboard(const XTestKeyboard &) = delete;
-    XTestKeyboard &operator=(const XTestKeyboard &) = delete;
+    TestKeyboard();
+    ~TestKeyboard();
+    TestKeyboard(const TestKeyboard &) = delete;
+    TestKeyboard &operator=(const TestKeyboard &) = delete;
 
     bool isOpen() const { return m_display != nullptr; }
     void send(unsigned keycode, bool press);

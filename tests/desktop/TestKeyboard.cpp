@@ -1,4 +1,4 @@
-#include "desktop/XTestKeyboard.h"
+#include "desktop/TestKeyboard.h"
 
 #include <QByteArray>
 #include <QString>
@@ -7,27 +7,27 @@
 #include <X11/extensions/XInput.h>
 #include <X11/extensions/XTest.h>
 
-XTestKeyboard::XTestKeyboard() : m_display(XOpenDisplay(nullptr)) { }
+TestKeyboard::TestKeyboard() : m_display(XOpenDisplay(nullptr)) { }
 
-XTestKeyboard::~XTestKeyboard()
+TestKeyboard::~TestKeyboard()
 {
     if (m_display)
         XCloseDisplay(m_display);
 }
 
-void XTestKeyboard::send(unsigned keycode, bool press)
+void TestKeyboard::send(unsigned keycode, bool press)
 {
     XTestFakeKeyEvent(m_display, keycode, press ? True : False, CurrentTime);
     XSync(m_display, False);
 }
 
-void XTestKeyboard::tap(unsigned keycode)
+void TestKeyboard::tap(unsigned keycode)
 {
     send(keycode, true);
     send(keycode, false);
 }
 
-bool XTestKeyboard::sendOnDevice(int deviceId, unsigned keycode, bool press)
+bool TestKeyboard::sendOnDevice(int deviceId, unsigned keycode, bool press)
 {
     XDevice *device = XOpenDevice(m_display, XID(deviceId));
     if (!device)
@@ -38,7 +38,7 @@ bool XTestKeyboard::sendOnDevice(int deviceId, unsigned keycode, bool press)
     return true;
 }
 
-std::pair<unsigned, bool> XTestKeyboard::keyFor(QChar character) const
+std::pair<unsigned, bool> TestKeyboard::keyFor(QChar character) const
 {
     const QByteArray name = character == QLatin1Char(' ') ? QByteArray("space")
                                                             : QString(character.toLower()).toLatin1();
