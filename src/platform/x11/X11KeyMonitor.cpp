@@ -296,6 +296,7 @@ void X11KeyMonitor::handleEvent(XEvent &event)
         if (type == XI_HierarchyChanged) {
             const auto *change = static_cast<const XIHierarchyEvent *>(event.xcookie.data);
             std::vector<int> added;
+            m_isXTestSource.clear();
             for (int i = 0; i < change->num_info; ++i) {
                 const XIHierarchyInfo &info = change->info[i];
                 if ((info.flags & XIMasterAdded) && info.use == XIMasterKeyboard)
@@ -310,10 +311,11 @@ void X11KeyMonitor::handleEvent(XEvent &event)
         }
         const auto *raw = static_cast<const XIRawEvent *>(event.xcookie.data);
         const int deviceId = raw->deviceid;
+        const int sourceId = raw->sourceid;
         const unsigned keycode = unsigned(raw->detail);
         XFreeEventData(m_display, &event.xcookie);
         if (type == XI_RawKeyPress || type == XI_RawKeyRelease)
-            handleRawKey(deviceId, keycode, type == XI_RawKeyPress);
+            handleRawKey(deviceId, sourceId, keycode, type == XI_RawKeyPress);
         return;
     }
     if (event.type != m_xkbEventBase)
@@ -336,8 +338,34 @@ void X11KeyMonitor::handleEvent(XEvent &event)
     }
 }
 
-void X11KeyMonitor::handleRawKey(int deviceId, unsigned keycode, bool press)
+bool X11KeyMonitor::isXTestSource(int sourceId)
 {
+    if (const auto known = m_isXTestSource.find(sourceId); known != m_isXTestSource.end())
+        return known->second;
+    bool isXTest = false;
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0;
+    unsigned long remaining = 0;
+    unsigned char *data = nullptr;
+    const Atom property = XInternAtom(m_display, "XTEST Device", False);
+    if (XIGetProperty(m_display, sourceId, property, 0, 1, False, AnyPropertyType, &type, &format, &count,
+                      &remaining, &data)
+            == Success
+        && data) {
+        isXTest = type != None && count > 0 && format == 8 && data[0] != 0;
+        XFree(data);
+    }
+    m_isXTestSource.emplace(sourceId, isXTest);
+    return isXTest;
+}
+
+void X11KeyMonitor::handleRawKey(int deviceId, int sourceId, unsigned keycode, bool press)
+{
+    // Only XTEST devices carry synthesized keys. A real keyboard's keys never
+    // consult the log, so a user's key read late can never be taken for one
+    // of ours (and let one of ours through in its place).
+    const bool maybeOurs = isXTestSource(sourceId);
     if (!m_keyboardModifiers.contains(deviceId))
         watchKeyboard(deviceId); // a master keyboard added since we connected
 
@@ -348,7 +376,8 @@ void X11KeyMonitor::handleRawKey(int deviceId, unsigned keycode, bool press)
             m_repeatTimer.stop();
             m_repeatKey = 0;
         }
-        m_syntheticKeys.takeIfSent(keycode, false);
+        if (maybeOurs)
+            m_syntheticKeys.takeIfSent(keycode, false);
         return;
     }
     if (repeats) {
@@ -356,7 +385,7 @@ void X11KeyMonitor::handleRawKey(int deviceId, unsigned keycode, bool press)
         m_repeatTimer.stop();
         m_repeatKey = 0;
     }
-    if (m_syntheticKeys.takeIfSent(keycode, true))
+    if (maybeOurs && m_syntheticKeys.takeIfSent(keycode, true))
         return;
     if (repeats) {
         m_repeatKey = keycode;
