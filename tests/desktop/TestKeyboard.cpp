@@ -1,8 +1,5 @@
 #include "desktop/TestKeyboard.h"
 
-#include <QByteArray>
-#include <QString>
-
 #include <X11/Xlib.h>
 #include <X11/extensions/XInput.h>
 #include <X11/extensions/XTest.h>
@@ -36,11 +33,4 @@ bool TestKeyboard::sendOnDevice(int deviceId, unsigned keycode, bool press)
     XCloseDevice(m_display, device);
     XSync(m_display, False);
     return true;
-}
-
-std::pair<unsigned, bool> TestKeyboard::keyFor(QChar character) const
-{
-    const QByteArray name = character == QLatin1Char(' ') ? QByteArray("space")
-                                                            : QString(character.toLower()).toLatin1();
-    return {XKeysymToKeycode(m_display, XStringToKeysym(name.constData())), character.isUpper()};
 }

@@ -1,9 +1,5 @@
 #pragma once
 
-#include <QChar>
-
-#include <utility>
-
 struct _XDisplay;
 
 // Presses keys on the X server from a connection of the test's own, the way
@@ -25,9 +21,6 @@ public:
     void tap(unsigned keycode);
     // The same through one slave keyboard (an XTEST device of another master).
     bool sendOnDevice(int deviceId, unsigned keycode, bool press);
-    // The key code of one character in the active layout, and whether it
-    // needs Shift.
-    std::pair<unsigned, bool> keyFor(QChar character) const;
 
 private:
     _XDisplay *m_display;
