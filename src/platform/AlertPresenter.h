@@ -12,6 +12,8 @@ struct Alert {
     QString title;
     QString informativeText;
     QStringList buttons;
+    // Show the program's own icon in place of the style's, when it has one.
+    bool showsApplicationIcon = false;
 };
 
 // Shows alerts without blocking the event loop. The answer is the pressed

@@ -1,0 +1,161 @@
+#include "desktop/MenuBarManager.h"
+
+#include "common/Log.h"
+#include "common/Settings.h"
+#include "common/Shared.h"
+#include "desktop/MicrophoneIcon.h"
+#include "platform/qt/QtStatusBar.h"
+
+#include <QMenu>
+#include <QPointer>
+
+namespace {
+const QColor systemRed(0xFF, 0x3B, 0x30);
+const QString toggleActionName = QStringLiteral("toggleRecording");
+} // namespace
+
+MenuBarManager::MenuBarManager(std::unique_ptr<StatusBar> statusBar, QObject *parent)
+    : QObject(parent)
+    , m_statusBar(std::move(statusBar))
+{
+    setIsEnabled(Settings::boolValue(QString::fromLatin1(enabledKey), true));
+}
+
+MenuBarManager::~MenuBarManager()
+{
+    // The item refers to the menu; it goes first.
+    m_statusItem.reset();
+}
+
+MenuBarManager &MenuBarManager::shared()
+{
+    return Shared<MenuBarManager>::get();
+}
+
+MenuBarManager *MenuBarManager::createShared()
+{
+    return new MenuBarManager(std::make_unique<QtStatusBar>());
+}
+
+void MenuBarManager::setIsRecording(bool recording)
+{
+    const bool changed = m_isRecording != recording;
+    m_isRecording = recording;
+    if (changed)
+        emit isRecordingChanged(recording);
+    updateIcon();
+}
+
+void MenuBarManager::setIsEnabled(bool enabled)
+{
+    const bool changed = m_isEnabled != enabled;
+    m_isEnabled = enabled;
+    if (changed)
+        emit isEnabledChanged(enabled);
+    if (enabled)
+        createStatusItem();
+    else
+        removeStatusItem();
+    Settings::setBool(QString::fromLatin1(enabledKey), enabled);
+}
+
+void MenuBarManager::createStatusItem()
+{
+    if (!m_isEnabled || m_statusItem)
+        return;
+    if (!m_statusBar->isAvailable())
+        logLine(QStringLiteral("⚠️ No system tray found; the menu bar icon appears once one starts"));
+    m_statusItem = m_statusBar->statusItem();
+    updateIcon();
+    QPointer<MenuBarManager> weakSelf(this);
+    m_statusItem->setClickHandler([weakSelf](StatusItem::Click click) {
+        if (weakSelf)
+            weakSelf->statusItemClicked(click);
+    });
+    setupMenu();
+    logLine(QStringLiteral("📍 Menubar icon created"));
+}
+
+void MenuBarManager::removeStatusItem()
+{
+    if (!m_statusItem)
+        return;
+    m_statusItem.reset();
+    logLine(QStringLiteral("📍 Menubar icon removed"));
+}
+
+void MenuBarManager::updateIcon()
+{
+    if (!m_statusItem)
+        return;
+    m_statusItem->setImage(microphoneIcon(m_isRecording, m_isRecording ? std::optional(systemRed) : std::nullopt),
+                           QStringLiteral("Tellwind"));
+}
+
+void MenuBarManager::setupMenu()
+{
+    auto menu = std::make_unique<QMenu>();
+    QAction *toggle = menu->addAction(QStringLiteral("Toggle Recording"), this, &MenuBarManager::toggleRecording);
+    toggle->setObjectName(toggleActionName);
+    toggle->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_R));
+    menu->addSeparator();
+    menu->addAction(QStringLiteral("Show Window"), this, &MenuBarManager::showWindow);
+    // The Command key of other desktops is Control here.
+    menu->addAction(QStringLiteral("Settings..."), this, &MenuBarManager::openSettings)
+        ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
+    menu->addSeparator();
+    menu->addAction(QStringLiteral("Quit Tellwind"), this, &MenuBarManager::quit)
+        ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    if (m_statusItem)
+        m_statusItem->setMenu(menu.get());
+    m_menu = std::move(menu);
+}
+
+void MenuBarManager::updateMenu()
+{
+    if (!m_menu)
+        return;
+    for (QAction *action : m_menu->actions()) {
+        if (action->objectName() == toggleActionName) {
+            action->setText(m_isRecording ? QStringLiteral("Stop Recording") : QStringLiteral("Start Recording"));
+            return;
+        }
+    }
+}
+
+void MenuBarManager::showRecordingState(bool recording)
+{
+    setIsRecording(recording);
+    updateIcon();
+    updateMenu();
+}
+
+void MenuBarManager::statusItemClicked(StatusItem::Click click)
+{
+    if (click == StatusItem::Click::left && onToggleRecording)
+        onToggleRecording();
+}
+
+void MenuBarManager::toggleRecording()
+{
+    if (onToggleRecording)
+        onToggleRecording();
+}
+
+void MenuBarManager::showWindow()
+{
+    if (onShowWindow)
+        onShowWindow();
+}
+
+void MenuBarManager::openSettings()
+{
+    if (onOpenSettings)
+        onOpenSettings();
+}
+
+void MenuBarManager::quit()
+{
+    if (onQuit)
+        onQuit();
+}

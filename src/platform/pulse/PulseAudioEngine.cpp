@@ -1,0 +1,391 @@
+#include "platform/pulse/PulseAudioEngine.h"
+
+#include "common/Log.h"
+
+#include <pulse/pulseaudio.h>
+
+#include <QMutex>
+
+#include <sys/time.h>
+
+#include <chrono>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+// A local sound server answers in milliseconds; these only guard against a
+// wedged or unreachable one, which must not freeze the start of a dictation.
+constexpr std::chrono::milliseconds connectTimeout { 3000 };
+constexpr std::chrono::milliseconds streamTimeout { 3000 };
+
+// Small fragments keep the latency low; the engine gathers them into the
+// buffer size the tap asked for.
+constexpr quint32 fragmentFrames = 1024;
+
+} // namespace
+
+struct PulseAudioEngine::Private {
+    pa_threaded_mainloop *loop = nullptr;
+    pa_context *context = nullptr;
+    pa_stream *stream = nullptr;
+
+    bool probed = false;
+    bool hasSource = false;
+    QString sourceName;
+    AudioFormat format;
+
+    // Guarded by the main loop lock: the tap runs on the loop's thread.
+    Tap tap;
+    quint32 bufferFrames = 4096;
+    std::vector<float> pending;
+    bool running = false;
+
+    ~Private() { shutDown(); }
+
+    // Waits with the loop locked until `done()` holds or the time is up.
+    template <typename Done>
+    bool waitFor(Done done, std::chrono::milliseconds timeout)
+    {
+        struct Alarm {
+            pa_threaded_mainloop *loop = nullptr;
+            bool rang = false;
+        } alarm;
+        alarm.loop = loop;
+        pa_mainloop_api *api = pa_threaded_mainloop_get_api(loop);
+        timeval when;
+        pa_gettimeofday(&when);
+        pa_timeval_add(&when, pa_usec_t(std::chrono::microseconds(timeout).count()));
+        pa_time_event *event = api->time_new(
+            api, &when,
+            [](pa_mainloop_api *, pa_time_event *, const timeval *, void *userdata) {
+                auto *alarm = static_cast<Alarm *>(userdata);
+                alarm->rang = true;
+                pa_threaded_mainloop_signal(alarm->loop, 0);
+            },
+            &alarm);
+        bool ok = done();
+        while (!ok && !alarm.rang) {
+            pa_threaded_mainloop_wait(loop);
+            ok = done();
+        }
+        api->time_free(event);
+        return ok;
+    }
+
+    template <typename Done>
+    bool waitForOperation(pa_operation *operation, Done done, std::chrono::milliseconds timeout)
+    {
+        if (!operation)
+            return false;
+        const bool ok = waitFor(done, timeout);
+        if (!ok)
+            pa_operation_cancel(operation);
+        pa_operation_unref(operation);
+        return ok;
+    }
+
+    QString contextError() const
+    {
+        return QString::fromUtf8(pa_strerror(context ? pa_context_errno(context) : PA_ERR_UNKNOWN));
+    }
+
+    void probe()
+    {
+        if (probed)
+            return;
+        probed = true;
+
+        loop = pa_threaded_mainloop_new();
+        if (!loop) {
+            logLine(QStringLiteral("❌ [Audio] PulseAudio: could not create its main loop"));
+            return;
+        }
+        pa_proplist *properties = pa_proplist_new();
+        pa_proplist_sets(properties, PA_PROP_APPLICATION_NAME, "Tellwind");
+        pa_proplist_sets(properties, PA_PROP_APPLICATION_ID, "tellwind");
+        pa_proplist_sets(properties, PA_PROP_MEDIA_ROLE, "production");
+        context = pa_context_new_with_proplist(pa_threaded_mainloop_get_api(loop), "Tellwind", properties);
+        pa_proplist_free(properties);
+        if (!context) {
+            logLine(QStringLiteral("❌ [Audio] PulseAudio: could not create a context"));
+            return;
+        }
+        pa_context_set_state_callback(
+            context, [](pa_context *, void *userdata) {
+                pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop *>(userdata), 0);
+            },
+            loop);
+        if (pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+            logLine(QStringLiteral("❌ [Audio] PulseAudio: cannot reach the sound server: %1").arg(contextError()));
+            return;
+        }
+        if (pa_threaded_mainloop_start(loop) < 0) {
+            logLine(QStringLiteral("❌ [Audio] PulseAudio: could not start its main loop"));
+            return;
+        }
+
+        pa_threaded_mainloop_lock(loop);
+        const bool ready = waitFor(
+            [this] {
+                const pa_context_state_t state = pa_context_get_state(context);
+                return state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state);
+            },
+            connectTimeout);
+        if (!ready || pa_context_get_state(context) != PA_CONTEXT_READY) {
+            const QString reason = ready ? contextError() : QStringLiteral("no answer");
+            pa_threaded_mainloop_unlock(loop);
+            logLine(QStringLiteral("❌ [Audio] PulseAudio: cannot reach the sound server: %1").arg(reason));
+            return;
+        }
+
+        struct Query {
+            Private *self = nullptr;
+            bool done = false;
+            QString name;
+            AudioFormat format;
+            bool found = false;
+        } query;
+        query.self = this;
+
+        pa_operation *serverInfo = pa_context_get_server_info(
+            context,
+            [](pa_context *, const pa_server_info *info, void *userdata) {
+                auto *query = static_cast<Query *>(userdata);
+                if (info && info->default_source_name)
+                    query->name = QString::fromUtf8(info->default_source_name);
+                query->done = true;
+                pa_threaded_mainloop_signal(query->self->loop, 0);
+            },
+            &query);
+        if (!waitForOperation(serverInfo, [&query] { return query.done; }, connectTimeout)
+            || query.name.isEmpty()) {
+            pa_threaded_mainloop_unlock(loop);
+            logLine(QStringLiteral("❌ [Audio] PulseAudio: there is no default input source"));
+            return;
+        }
+
+        query.done = false;
+        const QByteArray name = query.name.toUtf8();
+        pa_operation *sourceInfo = pa_context_get_source_info_by_name(
+            context, name.constData(),
+            [](pa_context *, const pa_source_info *info, int eol, void *userdata) {
+                auto *query = static_cast<Query *>(userdata);
+                if (info && eol == 0) {
+                    query->format.sampleRate = info->sample_spec.rate;
+                    query->format.channelCount = info->sample_spec.channels;
+                    query->found = true;
+                    return;
+                }
+                query->done = true;
+                pa_threaded_mainloop_signal(query->self->loop, 0);
+            },
+            &query);
+        const bool answered = waitForOperation(sourceInfo, [&query] { return query.done; }, connectTimeout);
+        pa_threaded_mainloop_unlock(loop);
+        if (!answered || !query.found) {
+            logLine(QStringLiteral("❌ [Audio] PulseAudio: the default input source '%1' is not available")
+                        .arg(query.name));
+            return;
+        }
+        hasSource = true;
+        sourceName = query.name;
+        format = query.format;
+    }
+
+    // Called on the loop's thread with the lock held.
+    void deliver(const float *samples, size_t count)
+    {
+        if (!tap || format.channelCount == 0)
+            return;
+        pending.insert(pending.end(), samples, samples + count);
+        const size_t bufferSamples = size_t(bufferFrames) * format.channelCount;
+        size_t offset = 0;
+        while (pending.size() - offset >= bufferSamples) {
+            emitBuffer(pending.data() + offset, bufferFrames);
+            offset += bufferSamples;
+        }
+        pending.erase(pending.begin(), pending.begin() + qsizetype(offset));
+    }
+
+    void emitBuffer(const float *samples, quint32 frames)
+    {
+        AudioBuffer buffer;
+        buffer.format = format;
+        buffer.frameLength = frames;
+        buffer.samples = QByteArray(reinterpret_cast<const char *>(samples),
+                                    qsizetype(size_t(frames) * format.channelCount * sizeof(float)));
+        tap(buffer);
+    }
+
+    // Everything the server has handed over so far, read without waiting.
+    void drainStream()
+    {
+        while (stream && pa_stream_readable_size(stream) > 0) {
+            const void *data = nullptr;
+            size_t bytes = 0;
+            if (pa_stream_peek(stream, &data, &bytes) < 0 || bytes == 0)
+                break;
+            if (data) {
+                deliver(static_cast<const float *>(data), bytes / sizeof(float));
+            } else {
+                // A hole: the server lost this stretch. Silence keeps the timing.
+                std::vector<float> silence(bytes / sizeof(float), 0.0f);
+                deliver(silence.data(), silence.size());
+            }
+            pa_stream_drop(stream);
+        }
+    }
+
+    void closeStream()
+    {
+        if (!stream)
+            return;
+        pa_stream_set_read_callback(stream, nullptr, nullptr);
+        pa_stream_set_state_callback(stream, nullptr, nullptr);
+        pa_stream_disconnect(stream);
+        pa_stream_unref(stream);
+        stream = nullptr;
+    }
+
+    void shutDown()
+    {
+        if (loop) {
+            pa_threaded_mainloop_lock(loop);
+            closeStream();
+            if (context) {
+                pa_context_set_state_callback(context, nullptr, nullptr);
+                pa_context_disconnect(context);
+            }
+            pa_threaded_mainloop_unlock(loop);
+            pa_threaded_mainloop_stop(loop);
+        }
+        if (context)
+            pa_context_unref(context);
+        if (loop)
+            pa_threaded_mainloop_free(loop);
+        context = nullptr;
+        loop = nullptr;
+    }
+};
+
+PulseAudioEngine::PulseAudioEngine() : d(std::make_unique<Private>()) { }
+
+PulseAudioEngine::~PulseAudioEngine()
+{
+    stop();
+}
+
+AudioEngineFactory PulseAudioEngine::factory()
+{
+    return []() -> std::unique_ptr<AudioEngine> { return std::make_unique<PulseAudioEngine>(); };
+}
+
+bool PulseAudioEngine::hasInputNode() const
+{
+    d->probe();
+    return d->hasSource;
+}
+
+AudioFormat PulseAudioEngine::inputFormat() const
+{
+    d->probe();
+    return d->format;
+}
+
+QString PulseAudioEngine::sourceName() const
+{
+    d->probe();
+    return d->sourceName;
+}
+
+void PulseAudioEngine::installTap(quint32 bufferFrames, Tap tap)
+{
+    d->probe();
+    if (d->loop)
+        pa_threaded_mainloop_lock(d->loop);
+    d->bufferFrames = std::max<quint32>(bufferFrames, 1);
+    d->tap = std::move(tap);
+    d->pending.clear();
+    if (d->loop)
+        pa_threaded_mainloop_unlock(d->loop);
+}
+
+void PulseAudioEngine::removeTap()
+{
+    if (d->loop)
+        pa_threaded_mainloop_lock(d->loop);
+    d->tap = nullptr;
+    d->pending.clear();
+    if (d->loop)
+        pa_threaded_mainloop_unlock(d->loop);
+}
+
+std::optional<QString> PulseAudioEngine::start()
+{
+    d->probe();
+    if (!d->hasSource)
+        return QStringLiteral("No microphone is available");
+    if (d->running)
+        return std::nullopt;
+
+    pa_sample_spec spec;
+    spec.format = PA_SAMPLE_FLOAT32NE;
+    spec.rate = quint32(d->format.sampleRate);
+    spec.channels = quint8(d->format.channelCount);
+    if (!pa_sample_spec_valid(&spec))
+        return QStringLiteral("The microphone '%1' has an unusable format").arg(d->sourceName);
+
+    pa_threaded_mainloop_lock(d->loop);
+    d->stream = pa_stream_new(d->context, "Dictation", &spec, nullptr);
+    if (!d->stream) {
+        const QString reason = d->contextError();
+        pa_threaded_mainloop_unlock(d->loop);
+        return QStringLiteral("Could not open the microphone '%1': %2").arg(d->sourceName, reason);
+    }
+    pa_stream_set_state_callback(
+        d->stream, [](pa_stream *, void *userdata) {
+            pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop *>(userdata), 0);
+        },
+        d->loop);
+    pa_stream_set_read_callback(
+        d->stream, [](pa_stream *, size_t, void *userdata) { static_cast<Private *>(userdata)->drainStream(); },
+        d.get());
+
+    pa_buffer_attr attributes;
+    std::memset(&attributes, 0xff, sizeof(attributes)); // (uint32_t)-1: the server's default
+    attributes.fragsize = quint32(fragmentFrames * pa_frame_size(&spec));
+    const QByteArray source = d->sourceName.toUtf8();
+    const int connected = pa_stream_connect_record(d->stream, source.constData(), &attributes,
+                                                   pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY));
+    const bool settled = connected == 0 && d->waitFor(
+                             [this] {
+                                 const pa_stream_state_t state = pa_stream_get_state(d->stream);
+                                 return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state);
+                             },
+                             streamTimeout);
+    if (!settled || pa_stream_get_state(d->stream) != PA_STREAM_READY) {
+        const QString reason = settled || connected != 0 ? d->contextError() : QStringLiteral("no answer");
+        d->closeStream();
+        pa_threaded_mainloop_unlock(d->loop);
+        return QStringLiteral("Could not open the microphone '%1': %2").arg(d->sourceName, reason);
+    }
+    d->running = true;
+    pa_threaded_mainloop_unlock(d->loop);
+    return std::nullopt;
+}
+
+void PulseAudioEngine::stop()
+{
+    if (!d->loop || !d->running)
+        return;
+    pa_threaded_mainloop_lock(d->loop);
+    d->drainStream();
+    // The frames short of a whole buffer are audio too.
+    if (d->tap && d->format.channelCount > 0 && !d->pending.empty())
+        d->emitBuffer(d->pending.data(), quint32(d->pending.size() / d->format.channelCount));
+    d->pending.clear();
+    d->closeStream();
+    d->running = false;
+    pa_threaded_mainloop_unlock(d->loop);
+}

@@ -1,0 +1,46 @@
+#pragma once
+
+#include "platform/AudioEngine.h"
+
+#include <QByteArray>
+
+#include <vector>
+
+struct soxr;
+
+// Streaming conversion of captured float buffers to the upload format: 16 kHz,
+// mono, signed 16-bit little-endian. The resampler keeps its filter state from
+// one buffer to the next, so a capture converted buffer by buffer sounds the
+// same as one converted whole, and `flush()` hands out the tail it still holds.
+// Not thread-safe; use one converter per capture and from one thread at a time.
+class PcmConverter
+{
+public:
+    static constexpr double targetSampleRate = 16000.0;
+
+    explicit PcmConverter(AudioFormat input);
+    ~PcmConverter();
+    PcmConverter(const PcmConverter &) = delete;
+    PcmConverter &operator=(const PcmConverter &) = delete;
+
+    bool isValid() const { return m_soxr != nullptr; }
+    AudioFormat inputFormat() const { return m_input; }
+
+    // The converted samples of `buffer` (in the input format), as bytes.
+    QByteArray convert(const AudioBuffer &buffer);
+    // The samples still inside the resampler, once the input has ended.
+    QByteArray flush();
+
+    qint64 inputFrames() const { return m_inputFrames; }
+    qint64 outputFrames() const { return m_outputFrames; }
+
+private:
+    QByteArray process(const float *mono, size_t frames, bool last);
+
+    AudioFormat m_input;
+    soxr *m_soxr = nullptr;
+    std::vector<float> m_mono;
+    std::vector<float> m_resampled;
+    qint64 m_inputFrames = 0;
+    qint64 m_outputFrames = 0;
+};

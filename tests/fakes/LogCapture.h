@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QFile>
+#include <QStringList>
+#include <QTemporaryFile>
+
+#include <cstdio>
+#include <unistd.h>
+
+// Collects what the program logs to standard output while it lives; the
+// stream goes back to where it was afterwards.
+class LogCapture
+{
+public:
+    LogCapture()
+    {
+        m_file.open();
+        std::fflush(stdout);
+        m_saved = dup(STDOUT_FILENO);
+        dup2(m_file.handle(), STDOUT_FILENO);
+    }
+    ~LogCapture()
+    {
+        std::fflush(stdout);
+        dup2(m_saved, STDOUT_FILENO);
+        close(m_saved);
+    }
+    LogCapture(const LogCapture &) = delete;
+    LogCapture &operator=(const LogCapture &) = delete;
+
+    QStringList lines()
+    {
+        std::fflush(stdout);
+        QFile reader(m_file.fileName());
+        reader.open(QIODevice::ReadOnly);
+        return QString::fromUtf8(reader.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    }
+    // The lines that start with `prefix`, in order.
+    QStringList linesStartingWith(const QString &prefix)
+    {
+        QStringList found;
+        for (const QString &line : lines())
+            if (line.startsWith(prefix))
+                found << line;
+        return found;
+    }
+
+private:
+    QTemporaryFile m_file;
+    int m_saved = -1;
+};
