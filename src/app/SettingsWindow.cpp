@@ -6,6 +6,7 @@
 #include <QQmlComponent>
 #include <QQmlEngine>
 #include <QQuickWindow>
+#include <QScreen>
 #include <QUrl>
 
 const QString SettingsWindow::viewUrl = QStringLiteral("qrc:/Tellwind/Views/SettingsView.qml");
@@ -31,6 +32,11 @@ QQuickWindow *SettingsWindow::create()
         return nullptr;
     }
     QQmlEngine::setObjectOwnership(window, QQmlEngine::CppOwnership);
+    if (QScreen *screen = window->screen()) {
+        QRect frame(QPoint(), window->size());
+        frame.moveCenter(screen->availableGeometry().center());
+        window->setPosition(frame.topLeft());
+    }
     // Closed is gone: the next opening builds every tab anew.
     connect(window, &QWindow::visibleChanged, this, [this, window](bool visible) {
         if (visible || window != m_window)

@@ -32,9 +32,16 @@ SettingsViewForm {
         visible: AuthManager.isAuthenticated
 
         Button {
+            id: signOut
             objectName: "signOutButton"
             text: "Sign Out"
-            palette.buttonText: "#d70015"
+            contentItem: Text {
+                text: signOut.text
+                font: signOut.font
+                color: "#d70015"
+                horizontalAlignment: Text.AlignHCenter
+                verticalAlignment: Text.AlignVCenter
+            }
             onClicked: AuthManager.signOut()
         }
     }
@@ -48,12 +55,27 @@ SettingsViewForm {
             Layout.topMargin: 8
             Layout.bottomMargin: 8
 
+            // The filled accent button of a primary action.
             Button {
+                id: signIn
                 objectName: "signInButton"
                 text: "Sign In"
-                highlighted: true
-                palette.button: palette.highlight
-                palette.buttonText: palette.highlightedText
+                hoverEnabled: true
+                leftPadding: 16
+                rightPadding: 16
+                contentItem: Text {
+                    text: signIn.text
+                    font: signIn.font
+                    color: "white"
+                    horizontalAlignment: Text.AlignHCenter
+                    verticalAlignment: Text.AlignVCenter
+                }
+                background: Rectangle {
+                    implicitHeight: 26
+                    radius: 5
+                    color: signIn.down ? Qt.darker(palette.highlight, 1.2)
+                                       : signIn.hovered ? Qt.lighter(palette.highlight, 1.08) : palette.highlight
+                }
                 onClicked: form.controller.openUrl(form.websiteURL)
             }
         }

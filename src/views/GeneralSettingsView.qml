@@ -6,15 +6,30 @@ import Tellwind.Core
 SettingsViewForm {
     id: form
 
-    // Read afresh whenever the tab is shown again or the toggle changes.
-    function statusText() {
-        switch (LaunchAtLoginManager.status()) {
+    // The desktop's answer, read afresh whenever the tab is shown again or
+    // the toggle has changed (after the change is done, not while it runs).
+    property int loginStatus: LaunchAtLoginManager.status()
+
+    function refreshStatus() {
+        loginStatus = LaunchAtLoginManager.status()
+    }
+
+    function statusText(status) {
+        switch (status) {
         case 0: return "Tellwind will not launch at login"
         case 1: return "Tellwind will launch when you log in"
         case 2: return "Requires approval in System Settings"
         case 3: return "Service not found"
         }
         return "Unknown status"
+    }
+
+    onVisibleChanged: if (visible) refreshStatus()
+    Window.onActiveChanged: if (Window.active) refreshStatus()
+
+    Connections {
+        target: LaunchAtLoginManager
+        function onIsEnabledChanged() { Qt.callLater(form.refreshStatus) }
     }
 
     SettingsViewSection {
@@ -28,12 +43,7 @@ SettingsViewForm {
         }
         Label {
             objectName: "loginStatus"
-            text: {
-                LaunchAtLoginManager.isEnabled
-                form.visible
-                Window.active
-                return form.statusText()
-            }
+            text: form.statusText(form.loginStatus)
             font.pixelSize: 11
             color: form.secondaryColor
         }

@@ -1,7 +1,7 @@
 #include "app/OnboardingManager.h"
 #include "common/Settings.h"
 #include "onboarding/QuickTestHelpers.h"
-#include "onboarding/RecordingWorkspace.h"
+#include "fakes/FakeWorkspace.h"
 
 #include <QFile>
 #include <QQmlComponent>
@@ -23,7 +23,7 @@ struct Walkthrough {
     bool trusted = false;
     int trustQueries = 0;
     int settingsOpened = 0;
-    RecordingWorkspace workspace;
+    FakeWorkspace workspace;
     std::unique_ptr<OnboardingManager> manager;
     std::unique_ptr<QQmlEngine> engine;
     std::unique_ptr<QQuickWindow> window;
