@@ -8,6 +8,8 @@ if [ -z "${DISPLAY:-}" ]; then
     echo "run: no X display (DISPLAY is not set); Tellwind needs an X11 session or XWayland." >&2
     exit 1
 fi
+"$(dirname "$0")/register-desktop-entry.sh" "$build" ||
+    echo "run: could not register the desktop entry; sign-in links will not reach Tellwind" >&2
 server=""
 if [ -x "$build/tellwind-server" ] && ! curl -s -o /dev/null --max-time 1 "http://127.0.0.1:8750/" 2>/dev/null; then
     "$build/tellwind-server" --listen 127.0.0.1:8750 &
