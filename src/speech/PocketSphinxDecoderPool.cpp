@@ -1,0 +1,250 @@
+#include "speech/PocketSphinxDecoderPool.h"
+
+#include "common/Log.h"
+
+#include <pocketsphinx.h>
+#include <sphinxbase/cmn.h>
+#include <sphinxbase/err.h>
+#include <sphinxbase/feat.h>
+
+#include <cerrno>
+#include <chrono>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+struct ModelPaths {
+    QByteArray acoustic;
+    QByteArray language;
+    QByteArray dictionary;
+};
+
+ps_decoder_t *makeDecoder(const ModelPaths &paths)
+{
+    cmd_ln_t *config = cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", paths.acoustic.constData(), "-lm",
+                                   paths.language.constData(), "-dict", paths.dictionary.constData(), "-logfn",
+                                   "/dev/null", nullptr);
+    if (!config)
+        return nullptr;
+    ps_decoder_t *ps = ps_init(config);
+    cmd_ln_free_r(config);
+    return ps;
+}
+
+// The library ends the whole process (exit) on many a damaged model file
+// instead of returning an error. A model from the user's own folder is
+// therefore loaded once in a child process first; only if that succeeds is
+// it loaded here.
+bool loadsInChildProcess(const ModelPaths &paths)
+{
+    const pid_t child = fork();
+    if (child < 0)
+        return false;
+    if (child == 0) {
+        // Only this thread exists in the child: no Qt, just the library.
+        const int devNull = open("/dev/null", O_WRONLY);
+        if (devNull >= 0) {
+            dup2(devNull, STDOUT_FILENO);
+            dup2(devNull, STDERR_FILENO);
+        }
+        _exit(makeDecoder(paths) ? 0 : 1);
+    }
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0) {
+        if (errno != EINTR)
+            return false;
+    }
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+} // namespace
+
+class PocketSphinxDecoderPool::Decoder
+{
+public:
+    // Loads the model: slow, never on the main thread.
+    static std::unique_ptr<Decoder> load(const PocketSphinxModel &model, QString *error)
+    {
+        // The library writes its progress to standard error, line after line,
+        // unless told otherwise; our log is standard output and stays ours.
+        err_set_logfp(nullptr);
+        const ModelPaths paths { model.acousticModel.toLocal8Bit(), model.languageModel.toLocal8Bit(),
+                                 model.dictionary.toLocal8Bit() };
+        if (!model.packaged && !loadsInChildProcess(paths)) {
+            *error = QStringLiteral("the model in %1 is damaged or incomplete").arg(model.acousticModel);
+            return nullptr;
+        }
+        ps_decoder_t *ps = makeDecoder(paths);
+        if (!ps) {
+            *error = QStringLiteral("the model in %1 could not be loaded").arg(model.acousticModel);
+            return nullptr;
+        }
+        auto decoder = std::unique_ptr<Decoder>(new Decoder(ps));
+        const cmn_t *cmn = ps_get_feat(ps)->cmn_struct;
+        decoder->m_initialMean.assign(cmn->cmn_mean, cmn->cmn_mean + cmn->veclen);
+        return decoder;
+    }
+
+    ~Decoder() { ps_free(m_ps); }
+
+    ps_decoder_t *get() const { return m_ps; }
+
+    void startSession()
+    {
+        ps_start_stream(m_ps);
+        // A fresh decoder starts from the model's initial mean with nothing
+        // accumulated; restoring exactly that (rather than setting a mean,
+        // which also pretends it was observed over a long window) keeps the
+        // first utterance's adaptation identical.
+        cmn_t *cmn = ps_get_feat(m_ps)->cmn_struct;
+        for (int32 i = 0; i < cmn->veclen && size_t(i) < m_initialMean.size(); ++i) {
+            cmn->cmn_mean[i] = m_initialMean[size_t(i)];
+            cmn->sum[i] = 0;
+        }
+        cmn->nframe = 0;
+    }
+
+private:
+    explicit Decoder(ps_decoder_t *ps) : m_ps(ps) { }
+
+    ps_decoder_t *m_ps;
+    std::vector<mfcc_t> m_initialMean;
+};
+
+PocketSphinxDecoderPool::Lease::Lease(std::shared_ptr<PocketSphinxDecoderPool> pool, QString key,
+                                      std::unique_ptr<Decoder> decoder)
+    : m_pool(std::move(pool)), m_key(std::move(key)), m_decoder(std::move(decoder))
+{
+}
+
+PocketSphinxDecoderPool::Lease::Lease(Lease &&other) noexcept = default;
+
+PocketSphinxDecoderPool::Lease::~Lease()
+{
+    if (m_pool && m_decoder)
+        m_pool->giveBack(m_key, std::move(m_decoder));
+}
+
+ps_decoder_t *PocketSphinxDecoderPool::Lease::get() const
+{
+    return m_decoder->get();
+}
+
+void PocketSphinxDecoderPool::Lease::startSession()
+{
+    m_decoder->startSession();
+}
+
+std::shared_ptr<PocketSphinxDecoderPool> PocketSphinxDecoderPool::create()
+{
+    return std::shared_ptr<PocketSphinxDecoderPool>(new PocketSphinxDecoderPool());
+}
+
+PocketSphinxDecoderPool::~PocketSphinxDecoderPool()
+{
+    std::vector<std::thread> loaders;
+    {
+        std::lock_guard lock(m_mutex);
+        loaders.swap(m_loaders);
+    }
+    for (std::thread &loader : loaders) {
+        if (loader.get_id() == std::this_thread::get_id())
+            loader.detach();
+        else if (loader.joinable())
+            loader.join();
+    }
+}
+
+void PocketSphinxDecoderPool::preload(const PocketSphinxModel &model)
+{
+    std::lock_guard lock(m_mutex);
+    const Entry &entry = m_entries[model.key()];
+    if (entry.state == State::unknown)
+        startLoading(model);
+}
+
+void PocketSphinxDecoderPool::startLoading(const PocketSphinxModel &model)
+{
+    const QString key = model.key();
+    m_entries[key].state = State::loading;
+    ++m_loadsStarted;
+    m_loaders.emplace_back([this, model, key] {
+        const auto started = std::chrono::steady_clock::now();
+        QString error;
+        std::unique_ptr<Decoder> decoder = Decoder::load(model, &error);
+        const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
+        if (decoder) {
+            logLine(QStringLiteral("✅ [Apple STT] PocketSphinx model loaded in %1 ms: %2")
+                        .arg(took.count())
+                        .arg(model.acousticModel));
+        } else {
+            logLine(QStringLiteral("❌ [Apple STT] PocketSphinx model failed to load: %1").arg(error));
+        }
+        std::lock_guard lock(m_mutex);
+        Entry &entry = m_entries[key];
+        if (decoder) {
+            entry.state = State::ready;
+            entry.idle = std::move(decoder);
+        } else {
+            entry.state = State::failed;
+            entry.error = error;
+        }
+        m_changed.notify_all();
+    });
+}
+
+PocketSphinxDecoderPool::State PocketSphinxDecoderPool::state(const PocketSphinxModel &model) const
+{
+    std::lock_guard lock(m_mutex);
+    const auto found = m_entries.find(model.key());
+    return found == m_entries.end() ? State::unknown : found->second.state;
+}
+
+QString PocketSphinxDecoderPool::loadError(const PocketSphinxModel &model) const
+{
+    std::lock_guard lock(m_mutex);
+    const auto found = m_entries.find(model.key());
+    return found == m_entries.end() ? QString() : found->second.error;
+}
+
+int PocketSphinxDecoderPool::loadsStarted() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_loadsStarted;
+}
+
+std::optional<PocketSphinxDecoderPool::Lease>
+PocketSphinxDecoderPool::acquire(const PocketSphinxModel &model, const std::function<bool()> &shouldStop)
+{
+    // Waiting in short steps lets a cancelled session give up without the
+    // canceller having to know where the session is waiting.
+    constexpr auto step = std::chrono::milliseconds(10);
+    const QString key = model.key();
+    std::unique_lock lock(m_mutex);
+    if (m_entries[key].state == State::unknown)
+        startLoading(model);
+    for (;;) {
+        Entry &entry = m_entries[key];
+        if (entry.state == State::failed)
+            return std::nullopt;
+        if (entry.state == State::ready && entry.idle && !entry.leased) {
+            entry.leased = true;
+            return Lease(shared_from_this(), key, std::move(entry.idle));
+        }
+        if (shouldStop && shouldStop())
+            return std::nullopt;
+        m_changed.wait_for(lock, step);
+    }
+}
+
+void PocketSphinxDecoderPool::giveBack(const QString &key, std::unique_ptr<Decoder> decoder)
+{
+    std::lock_guard lock(m_mutex);
+    Entry &entry = m_entries[key];
+    entry.idle = std::move(decoder);
+    entry.leased = false;
+    m_changed.notify_all();
+}

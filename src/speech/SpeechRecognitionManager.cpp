@@ -1,0 +1,554 @@
+#include "speech/SpeechRecognitionManager.h"
+
+#include "common/Log.h"
+#include "common/Observe.h"
+#include "common/Shared.h"
+#include "platform/pulse/PulseAudioEngine.h"
+#include "platform/pulse/PulseMicrophoneAuthorization.h"
+#include "platform/qt/QtAlertPresenter.h"
+#include "platform/xdg/DesktopWorkspace.h"
+#include "speech/AudioRecordingService.h"
+#include "speech/PocketSphinxSpeechBackend.h"
+#include "speech/SpeechService.h"
+
+#include <QCoreApplication>
+#include <QPointer>
+#include <QTimer>
+
+#include <mutex>
+
+namespace {
+
+const QString managerErrorDomain = QStringLiteral("SpeechRecognitionManager");
+const QString audioEngineErrorDomain = QStringLiteral("AudioEngine");
+
+QString mark(STTProvider provider)
+{
+    return provider == STTProvider::google ? QStringLiteral("☁️") : QStringLiteral("🍎");
+}
+
+// Work from another thread, moved onto the main thread; dropped when the
+// manager is gone by the time it runs.
+template <typename Work>
+void onMainThread(QPointer<SpeechRecognitionManager> manager, Work work)
+{
+    QCoreApplication *application = QCoreApplication::instance();
+    if (!application)
+        return;
+    QMetaObject::invokeMethod(
+        application,
+        [manager, work = std::move(work)]() mutable {
+            if (manager)
+                work(manager.data());
+        },
+        Qt::QueuedConnection);
+}
+
+} // namespace
+
+// The request the microphone tap appends to, swapped on the main thread while
+// the tap reads it on the capture thread.
+struct SpeechRecognitionManager::TapTarget {
+    std::mutex mutex;
+    std::shared_ptr<SpeechRecognitionRequest> request;
+
+    void set(std::shared_ptr<SpeechRecognitionRequest> value)
+    {
+        std::lock_guard lock(mutex);
+        request = std::move(value);
+    }
+    std::shared_ptr<SpeechRecognitionRequest> get()
+    {
+        std::lock_guard lock(mutex);
+        return request;
+    }
+};
+
+// A stop and a start on behalf of a language change, run one after the other.
+struct SpeechRecognitionManager::Restart {
+    bool starting = false; // past the stop: the start reads the language now
+    bool again = false; // the language changed again while starting
+    bool cancelled = false; // the user stopped listening meanwhile
+};
+
+SpeechRecognitionManager::SpeechRecognitionManager(SpeechRecognizerBackend &recognizers,
+                                                   MicrophoneAuthorization &microphone,
+                                                   AudioEngineFactory audioEngineFactory,
+                                                   std::unique_ptr<SpeechService> googleSpeechService,
+                                                   std::unique_ptr<AudioRecordingService> audioService, QObject *parent)
+    : QObject(parent),
+      m_recognizers(recognizers),
+      m_microphone(microphone),
+      m_audioEngineFactory(std::move(audioEngineFactory)),
+      m_tapTarget(std::make_shared<TapTarget>()),
+      m_googleSpeechService(std::move(googleSpeechService)),
+      m_audioService(std::move(audioService))
+{
+    checkAppleAvailability();
+    setupForwarding();
+}
+
+SpeechRecognitionManager::~SpeechRecognitionManager()
+{
+    m_tapTarget->set(nullptr);
+    if (m_audioEngine) {
+        m_audioEngine->stop();
+        m_audioEngine->removeTap();
+    }
+    if (m_recognitionTask)
+        m_recognitionTask->cancel();
+}
+
+SpeechRecognitionManager &SpeechRecognitionManager::shared()
+{
+    return Shared<SpeechRecognitionManager>::get();
+}
+
+SpeechRecognitionManager *SpeechRecognitionManager::createShared()
+{
+    auto audioService = std::make_unique<AudioRecordingService>(
+        PulseAudioEngine::factory(), QtAlertPresenter::shared(), DesktopWorkspace::shared());
+    return new SpeechRecognitionManager(PocketSphinxSpeechBackend::shared(), PulseMicrophoneAuthorization::shared(),
+                                        PulseAudioEngine::factory(), std::make_unique<SpeechService>(),
+                                        std::move(audioService));
+}
+
+void SpeechRecognitionManager::checkAppleAvailability()
+{
+    const std::unique_ptr<SpeechRecognizer> probe = m_recognizers.makeRecognizer(QStringLiteral("en-US"));
+    const bool available = probe && probe->isAvailable();
+    setIsAppleSTTAvailable(available);
+    if (!available) {
+        logLine(QStringLiteral("⚠️ [STT] Apple Speech Recognition not available"));
+        logLine(QStringLiteral("☁️ [STT] Falling back to Google STT"));
+        setActiveProvider(STTProvider::google);
+    } else {
+        logLine(QStringLiteral("✅ [STT] Apple Speech Recognition is available"));
+        setActiveProvider(STTProvider::apple);
+    }
+    logLine(QStringLiteral("🎯 [STT] Active provider: ") + rawValue(m_activeProvider));
+}
+
+void SpeechRecognitionManager::setupForwarding()
+{
+    observe(m_googleSpeechService.get(), &SpeechService::transcribedText, &SpeechService::transcribedTextChanged,
+            this, [this](const QString &text) {
+                if (m_activeProvider == STTProvider::google && !text.isEmpty())
+                    setTranscribedText(text);
+            });
+    observe(m_googleSpeechService.get(), &SpeechService::errorMessage, &SpeechService::errorMessageChanged, this,
+            [this](const QString &message) {
+                if (!message.isNull() && m_activeProvider == STTProvider::google)
+                    setErrorMessage(message);
+            });
+}
+
+QCoro::Task<bool> SpeechRecognitionManager::requestPermission()
+{
+    QPointer<SpeechRecognitionManager> self(this);
+    const SpeechRecognizerAuthorizationStatus speech = co_await m_recognizers.requestAuthorization();
+    if (!self)
+        co_return false;
+    logLine(QStringLiteral("🔐 [STT] Speech recognition authorization: %1").arg(int(speech)));
+    if (speech != SpeechRecognizerAuthorizationStatus::authorized) {
+        logLine(QStringLiteral("⚠️ [STT] Apple Speech not authorized, will use Google fallback"));
+        setIsAppleSTTAvailable(false);
+    }
+
+    const MicrophoneAuthorizationStatus microphone = co_await m_microphone.authorizationStatus();
+    if (!self)
+        co_return false;
+    switch (microphone) {
+    case MicrophoneAuthorizationStatus::notDetermined: {
+        const bool granted = co_await m_microphone.requestAccess();
+        if (!self)
+            co_return false;
+        if (granted) {
+            m_hasPermission = true;
+            co_return true;
+        }
+        setErrorMessage(microphoneNotAuthorizedMessage);
+        co_return false;
+    }
+    case MicrophoneAuthorizationStatus::authorized:
+        m_hasPermission = true;
+        co_return true;
+    default:
+        setErrorMessage(microphoneNotAuthorizedMessage);
+        co_return false;
+    }
+}
+
+void SpeechRecognitionManager::setLanguage(SupportedLanguage language)
+{
+    // A restart already under way counts as listening: it is the session.
+    const bool wasListening = m_isListening || m_restart;
+
+    setSelectedLanguage(language);
+    m_speechRecognizer = m_recognizers.makeRecognizer(language.rawValue());
+    if (m_speechRecognizer)
+        m_speechRecognizer->setDefaultTaskHint(SpeechRecognitionTaskHint::dictation);
+    logLine(QStringLiteral("🌐 [STT] Language set to: %1 (%2)").arg(language.displayName(), language.rawValue()));
+
+    if (!wasListening)
+        return;
+    if (m_restart) {
+        // A restart that has not begun its start yet picks the new language up.
+        if (m_restart->starting)
+            m_restart->again = true;
+        return;
+    }
+    m_restart = std::make_shared<Restart>();
+    QTimer::singleShot(0, this, [this, restart = m_restart] { restartInNewLanguage(restart); });
+}
+
+void SpeechRecognitionManager::setLanguageCode(const QString &code)
+{
+    if (const std::optional<SupportedLanguage> language = SupportedLanguage::fromCode(code))
+        setLanguage(*language);
+}
+
+// The start waits for the stop to finish: on the cloud path the stop suspends
+// for the final upload, and a start issued meanwhile would find the session
+// still listening and do nothing.
+QCoro::Task<> SpeechRecognitionManager::restartInNewLanguage(std::shared_ptr<Restart> restart)
+{
+    QPointer<SpeechRecognitionManager> self(this);
+    do {
+        restart->again = false;
+        restart->starting = false;
+        co_await stopSession();
+        if (!self)
+            co_return;
+        if (restart->cancelled)
+            break;
+        restart->starting = true;
+        co_await startListening();
+        if (!self)
+            co_return;
+        if (restart->cancelled) {
+            // The user stopped while this start ran: the microphone must not stay open.
+            co_await stopSession();
+            if (!self)
+                co_return;
+            break;
+        }
+    } while (restart->again);
+    if (m_restart == restart)
+        m_restart.reset();
+}
+
+void SpeechRecognitionManager::selectProvider()
+{
+    if (m_preferredProvider == STTProvider::google) {
+        setActiveProvider(STTProvider::google);
+        logLine(QStringLiteral("🎯 [STT] Using Google (user preference)"));
+        return;
+    }
+    const SupportedLanguage language = m_selectedLanguage;
+    bool onDevice = false;
+    if (!language.isCloudOnly() && m_isAppleSTTAvailable) {
+        const std::unique_ptr<SpeechRecognizer> trial = m_recognizers.makeRecognizer(language.rawValue());
+        onDevice = trial && trial->isAvailable();
+    }
+    if (onDevice) {
+        setActiveProvider(STTProvider::apple);
+        logLine(QStringLiteral("🎯 [STT] Using Apple for ") + language.displayName());
+    } else {
+        setActiveProvider(STTProvider::google);
+        logLine(QStringLiteral("🎯 [STT] Using Google for %1 (Apple not available)").arg(language.displayName()));
+    }
+}
+
+QCoro::Task<> SpeechRecognitionManager::startListening()
+{
+    if (m_isListening)
+        co_return;
+    QPointer<SpeechRecognitionManager> self(this);
+    if (!m_hasPermission) {
+        const bool granted = co_await requestPermission();
+        if (!self || !granted)
+            co_return;
+    }
+    setTranscribedText(QStringLiteral(""));
+    setErrorMessage(QString());
+    ++m_session;
+    selectProvider();
+    logLine(QStringLiteral("🎙️ [STT] Starting with %1 %2").arg(mark(m_activeProvider), rawValue(m_activeProvider)));
+    if (m_activeProvider == STTProvider::apple)
+        co_await startAppleRecognition();
+    else
+        co_await startGoogleRecognition();
+}
+
+QCoro::Task<> SpeechRecognitionManager::startAppleRecognition()
+{
+    const SupportedLanguage language = m_selectedLanguage;
+    if (!m_isAppleSTTAvailable) {
+        logLine(QStringLiteral("⚠️ [Apple STT] Not available (permission denied or disabled), falling back..."));
+        setActiveProvider(STTProvider::google);
+        co_await startGoogleRecognition();
+        co_return;
+    }
+
+    std::unique_ptr<SpeechRecognizer> created;
+    SpeechRecognizer *recognizer = m_speechRecognizer.get();
+    if (!recognizer) {
+        created = m_recognizers.makeRecognizer(language.rawValue());
+        recognizer = created.get();
+    }
+    if (!recognizer || !recognizer->isAvailable()) {
+        logLine(QStringLiteral("❌ [Apple STT] Recognizer not available for %1, falling back...")
+                    .arg(language.displayName()));
+        setActiveProvider(STTProvider::google);
+        co_await startGoogleRecognition();
+        co_return;
+    }
+    if (created)
+        m_speechRecognizer = std::move(created);
+    m_speechRecognizer->setDefaultTaskHint(SpeechRecognitionTaskHint::dictation);
+
+    if (const std::optional<SpeechRecognitionError> error = startAppleSession()) {
+        logLine(QStringLiteral("❌ [Apple STT] Error: %1, falling back...").arg(error->localizedDescription));
+        // Whatever the set-up got to (a tap, a task) goes before the cloud
+        // path takes over, so the next on-device start finds nothing left.
+        stopAppleRecognition();
+        setActiveProvider(STTProvider::google);
+        co_await startGoogleRecognition();
+        co_return;
+    }
+    setIsListening(true);
+    logLine(QStringLiteral("✅ [Apple STT] Started listening"));
+}
+
+std::optional<SpeechRecognitionError> SpeechRecognitionManager::startAppleSession()
+{
+    if (m_recognitionTask) {
+        m_recognitionTask->cancel();
+        m_recognitionTask.reset();
+    }
+
+    m_recognitionRequest = m_recognizers.makeRequest();
+    m_tapTarget->set(m_recognitionRequest);
+    if (!m_recognitionRequest)
+        return SpeechRecognitionError { managerErrorDomain, 1, QStringLiteral("Unable to create recognition request") };
+    m_recognitionRequest->setShouldReportPartialResults(true);
+    m_recognitionRequest->setRequiresOnDeviceRecognition(
+        m_speechRecognizer ? m_speechRecognizer->supportsOnDeviceRecognition() : false);
+    if (m_recognitionRequest->requiresOnDeviceRecognition())
+        logLine(QStringLiteral("✅ [Apple STT] Using on-device recognition"));
+
+    if (m_speechRecognizer) {
+        QPointer<SpeechRecognitionManager> self(this);
+        const quint64 session = m_session;
+        m_recognitionTask = m_speechRecognizer->recognitionTask(
+            m_recognitionRequest,
+            [self, session](std::optional<SpeechRecognitionResult> result, std::optional<SpeechRecognitionError> error) {
+                onMainThread(self, [session, result, error](SpeechRecognitionManager *manager) {
+                    manager->handleRecognition(session, result, error);
+                });
+            });
+    }
+
+    m_audioEngine = m_audioEngineFactory ? m_audioEngineFactory() : nullptr;
+    if (!m_audioEngine)
+        return SpeechRecognitionError { audioEngineErrorDomain, 1, QStringLiteral("Failed to initialize audio engine") };
+    if (!m_audioEngine->hasInputNode())
+        return SpeechRecognitionError { audioEngineErrorDomain, 2, QStringLiteral("Audio input not available") };
+    m_audioEngine->installTap(tapBufferFrames, [target = m_tapTarget](const AudioBuffer &buffer) {
+        if (const std::shared_ptr<SpeechRecognitionRequest> request = target->get())
+            request->append(buffer);
+    });
+    if (const std::optional<QString> startError = m_audioEngine->start())
+        return SpeechRecognitionError { audioEngineErrorDomain, 3, *startError };
+    return std::nullopt;
+}
+
+void SpeechRecognitionManager::handleRecognition(quint64 session, std::optional<SpeechRecognitionResult> result,
+                                                 std::optional<SpeechRecognitionError> error)
+{
+    // A report of an earlier session (its last words, its cancellation) must
+    // neither overwrite the new session's text nor end it.
+    if (session != m_session)
+        return;
+
+    if (result) {
+        setTranscribedText(result->formattedString);
+        logLine(QStringLiteral("📝 [Apple STT] %1: %2")
+                    .arg(result->isFinal ? QStringLiteral("Final") : QStringLiteral("..."), m_transcribedText));
+    }
+    if (!error)
+        return;
+
+    const QString description = error->localizedDescription;
+    if (error->domain != SpeechRecognitionErrors::assistantDomain) {
+        logLine(QStringLiteral("❌ [Apple STT] Error: ") + description);
+        setErrorMessage(description);
+        return;
+    }
+    switch (error->code) {
+    case SpeechRecognitionErrors::canceled:
+    case SpeechRecognitionErrors::canceledByClient:
+        logLine(QStringLiteral("ℹ️ [Apple STT] Canceled (code: %1)").arg(error->code));
+        break;
+    case SpeechRecognitionErrors::recognitionFailed:
+        logLine(QStringLiteral("❌ [Apple STT] Recognition failed (code: 1107), falling back..."));
+        // Only a running on-device session falls back; one the user already
+        // stopped must not reopen the microphone.
+        if (m_isListening && m_activeProvider == STTProvider::apple)
+            fallBackAfterRecognitionFailure();
+        break;
+    case SpeechRecognitionErrors::noSpeechDetected:
+        logLine(QStringLiteral("ℹ️ [Apple STT] No speech detected yet - waiting..."));
+        break;
+    default:
+        logLine(QStringLiteral("❌ [Apple STT] Error: %1 (code: %2)").arg(description).arg(error->code));
+        setErrorMessage(description);
+        break;
+    }
+}
+
+QCoro::Task<> SpeechRecognitionManager::fallBackAfterRecognitionFailure()
+{
+    stopAppleRecognition();
+    setIsListening(false);
+    setActiveProvider(STTProvider::google);
+    co_await startGoogleRecognition();
+}
+
+QCoro::Task<> SpeechRecognitionManager::startGoogleRecognition()
+{
+    const QString code = m_selectedLanguage.rawValue();
+    logLine(QStringLiteral("☁️ [Google STT] Starting cloud fallback for language: ") + code);
+    m_googleSpeechService->setTranscribedText(QStringLiteral(""));
+    m_googleSpeechService->setLanguage(code);
+
+    QPointer<SpeechRecognitionManager> self(this);
+    AudioRecordingService::Callback deliver = [self](QByteArray chunk) {
+        onMainThread(self, [chunk = std::move(chunk)](SpeechRecognitionManager *manager) {
+            manager->m_googleSpeechService->audioBuffer().append(chunk);
+        });
+    };
+    // g++ 12 mishandles temporaries inside a co_await expression (it destroys
+    // some twice): the task is made in a statement of its own.
+    QCoro::Task<std::optional<AudioError>> recording = m_audioService->startRecording(std::move(deliver));
+    const std::optional<AudioError> error = co_await std::move(recording);
+    if (!self)
+        co_return;
+    if (error) {
+        setErrorMessage(QStringLiteral("Failed to start Google STT: ") + error->errorDescription());
+        co_return;
+    }
+    co_await m_googleSpeechService->startStreaming();
+    if (!self)
+        co_return;
+    setIsListening(true);
+    logLine(QStringLiteral("✅ [Google STT] Started with language: ") + code);
+}
+
+void SpeechRecognitionManager::stopAppleRecognition()
+{
+    // The engine stops first so that the last frames it still holds reach the
+    // request before its audio ends.
+    if (m_audioEngine) {
+        m_audioEngine->stop();
+        m_audioEngine->removeTap();
+        m_audioEngine.reset();
+    }
+    if (m_recognitionRequest)
+        m_recognitionRequest->endAudio();
+    if (m_recognitionTask)
+        m_recognitionTask->cancel();
+    m_tapTarget->set(nullptr);
+    m_recognitionRequest.reset();
+    m_recognitionTask.reset();
+}
+
+QCoro::Task<> SpeechRecognitionManager::stopListening()
+{
+    if (m_restart)
+        m_restart->cancelled = true;
+    co_await stopSession();
+}
+
+QCoro::Task<> SpeechRecognitionManager::stopSession()
+{
+    if (!m_isListening)
+        co_return;
+    logLine(QStringLiteral("⏹️ [STT] Stopping ") + rawValue(m_activeProvider));
+    if (m_activeProvider == STTProvider::google) {
+        QPointer<SpeechRecognitionManager> self(this);
+        co_await m_audioService->stopRecording();
+        if (!self)
+            co_return;
+        co_await m_googleSpeechService->stopStreaming();
+        if (!self)
+            co_return;
+        setIsListening(false);
+    } else {
+        stopAppleRecognition();
+        setIsListening(false);
+    }
+}
+
+void SpeechRecognitionManager::togglePreferredProvider()
+{
+    setPreferredProvider(m_preferredProvider == STTProvider::google ? STTProvider::apple : STTProvider::google);
+    logLine(QStringLiteral("🔄 [STT] Preferred provider toggled to: ") + rawValue(m_preferredProvider));
+}
+
+void SpeechRecognitionManager::setTranscribedText(const QString &text)
+{
+    if (text == m_transcribedText)
+        return;
+    m_transcribedText = text;
+    emit transcribedTextChanged(text);
+}
+
+void SpeechRecognitionManager::setIsListening(bool value)
+{
+    if (value == m_isListening)
+        return;
+    m_isListening = value;
+    emit isListeningChanged(value);
+}
+
+void SpeechRecognitionManager::setErrorMessage(const QString &message)
+{
+    if (message == m_errorMessage && message.isNull() == m_errorMessage.isNull())
+        return;
+    m_errorMessage = message;
+    emit errorMessageChanged(message);
+}
+
+void SpeechRecognitionManager::setSelectedLanguage(SupportedLanguage language)
+{
+    if (language == m_selectedLanguage)
+        return;
+    m_selectedLanguage = language;
+    emit selectedLanguageChanged(language);
+}
+
+void SpeechRecognitionManager::setActiveProvider(STTProvider provider)
+{
+    if (provider == m_activeProvider)
+        return;
+    m_activeProvider = provider;
+    emit activeProviderChanged(provider);
+}
+
+void SpeechRecognitionManager::setPreferredProvider(STTProvider provider)
+{
+    if (provider == m_preferredProvider)
+        return;
+    m_preferredProvider = provider;
+    emit preferredProviderChanged(provider);
+}
+
+void SpeechRecognitionManager::setIsAppleSTTAvailable(bool value)
+{
+    if (value == m_isAppleSTTAvailable)
+        return;
+    m_isAppleSTTAvailable = value;
+    emit isAppleSTTAvailableChanged(value);
+}

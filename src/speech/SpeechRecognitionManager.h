@@ -1,0 +1,130 @@
+#pragma once
+
+#include "platform/AudioEngine.h"
+#include "platform/MicrophoneAuthorization.h"
+#include "platform/SpeechRecognizerBackend.h"
+#include "speech/STTProvider.h"
+#include "speech/SupportedLanguage.h"
+
+#include <QObject>
+#include <QString>
+
+#include <qcoro/qcorotask.h>
+
+#include <memory>
+#include <optional>
+
+class AudioRecordingService;
+class SpeechService;
+
+// The one front end through which the program dictates. For every session it
+// chooses the on-device recognizer ("Apple") or the cloud client ("Google"),
+// runs it, and publishes one running transcript. It never types anything.
+class SpeechRecognitionManager : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(QString transcribedText READ transcribedText WRITE setTranscribedText NOTIFY transcribedTextChanged)
+    Q_PROPERTY(bool isListening READ isListening NOTIFY isListeningChanged)
+    Q_PROPERTY(QString errorMessage READ errorMessage NOTIFY errorMessageChanged)
+    Q_PROPERTY(SupportedLanguage selectedLanguage READ selectedLanguage NOTIFY selectedLanguageChanged)
+    Q_PROPERTY(STTProviders::STTProvider activeProvider READ activeProvider NOTIFY activeProviderChanged)
+    Q_PROPERTY(STTProviders::STTProvider preferredProvider READ preferredProvider NOTIFY preferredProviderChanged)
+    Q_PROPERTY(bool isAppleSTTAvailable READ isAppleSTTAvailable NOTIFY isAppleSTTAvailableChanged)
+    Q_PROPERTY(bool isGoogleSTTAvailable READ isGoogleSTTAvailable CONSTANT)
+
+public:
+    static inline const QString microphoneNotAuthorizedMessage = QStringLiteral(
+        "Microphone access not authorized. Please enable in System Settings > Privacy & Security > Microphone");
+
+    // The on-device path's microphone taps buffers of this many frames.
+    static constexpr quint32 tapBufferFrames = 1024;
+
+    SpeechRecognitionManager(SpeechRecognizerBackend &recognizers, MicrophoneAuthorization &microphone,
+                             AudioEngineFactory audioEngineFactory, std::unique_ptr<SpeechService> googleSpeechService,
+                             std::unique_ptr<AudioRecordingService> audioService, QObject *parent = nullptr);
+    ~SpeechRecognitionManager() override;
+
+    static SpeechRecognitionManager &shared();
+    static SpeechRecognitionManager *createShared();
+
+    QString transcribedText() const { return m_transcribedText; }
+    void setTranscribedText(const QString &text);
+    bool isListening() const { return m_isListening; }
+    QString errorMessage() const { return m_errorMessage; } // null when none
+    SupportedLanguage selectedLanguage() const { return m_selectedLanguage; }
+    STTProvider activeProvider() const { return m_activeProvider; }
+    STTProvider preferredProvider() const { return m_preferredProvider; }
+    bool isAppleSTTAvailable() const { return m_isAppleSTTAvailable; }
+    bool isGoogleSTTAvailable() const { return true; }
+    bool hasPermission() const { return m_hasPermission; }
+
+    SpeechService &googleSpeechService() { return *m_googleSpeechService; }
+    AudioRecordingService &audioService() { return *m_audioService; }
+
+    QCoro::Task<bool> requestPermission();
+    void setLanguage(SupportedLanguage language);
+    Q_INVOKABLE void setLanguageCode(const QString &code);
+    QCoro::Task<> startListening();
+    QCoro::Task<> stopListening();
+    Q_INVOKABLE void togglePreferredProvider();
+
+Q_SIGNALS:
+    void transcribedTextChanged(QString value);
+    void isListeningChanged(bool value);
+    void errorMessageChanged(QString value);
+    void selectedLanguageChanged(SupportedLanguage value);
+    void activeProviderChanged(STTProviders::STTProvider value);
+    void preferredProviderChanged(STTProviders::STTProvider value);
+    void isAppleSTTAvailableChanged(bool value);
+
+private:
+    struct Restart;
+
+    void checkAppleAvailability();
+    void setupForwarding();
+    void selectProvider();
+    QCoro::Task<> startAppleRecognition();
+    std::optional<SpeechRecognitionError> startAppleSession();
+    void handleRecognition(quint64 session, std::optional<SpeechRecognitionResult> result,
+                           std::optional<SpeechRecognitionError> error);
+    QCoro::Task<> fallBackAfterRecognitionFailure();
+    QCoro::Task<> startGoogleRecognition();
+    void stopAppleRecognition();
+    QCoro::Task<> stopSession();
+    QCoro::Task<> restartInNewLanguage(std::shared_ptr<Restart> restart);
+
+    void setIsListening(bool value);
+    void setErrorMessage(const QString &message);
+    void setSelectedLanguage(SupportedLanguage language);
+    void setActiveProvider(STTProvider provider);
+    void setPreferredProvider(STTProvider provider);
+    void setIsAppleSTTAvailable(bool value);
+
+    QString m_transcribedText;
+    bool m_isListening = false;
+    QString m_errorMessage;
+    SupportedLanguage m_selectedLanguage = SupportedLanguage::english_US;
+    STTProvider m_activeProvider = STTProvider::apple;
+    bool m_isAppleSTTAvailable = false;
+    STTProvider m_preferredProvider = STTProvider::apple;
+
+    SpeechRecognizerBackend &m_recognizers;
+    MicrophoneAuthorization &m_microphone;
+    AudioEngineFactory m_audioEngineFactory;
+
+    std::unique_ptr<SpeechRecognizer> m_speechRecognizer;
+    std::shared_ptr<SpeechRecognitionRequest> m_recognitionRequest;
+    std::shared_ptr<SpeechRecognitionTask> m_recognitionTask;
+    std::unique_ptr<AudioEngine> m_audioEngine;
+    // What the microphone tap feeds; the tap runs on the capture thread.
+    struct TapTarget;
+    std::shared_ptr<TapTarget> m_tapTarget;
+
+    bool m_hasPermission = false;
+    std::unique_ptr<SpeechService> m_googleSpeechService;
+    std::unique_ptr<AudioRecordingService> m_audioService;
+
+    // Counts sessions: recognizer reports of an earlier one are ignored.
+    quint64 m_session = 0;
+    std::shared_ptr<Restart> m_restart;
+};

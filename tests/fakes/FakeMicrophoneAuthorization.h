@@ -1,0 +1,27 @@
+#pragma once
+
+#include "platform/MicrophoneAuthorization.h"
+
+// Answers with `status`; a request grants or refuses as `grantsOnRequest` says
+// and, like a user's answer, settles the status.
+class FakeMicrophoneAuthorization : public MicrophoneAuthorization
+{
+public:
+    MicrophoneAuthorizationStatus status = MicrophoneAuthorizationStatus::authorized;
+    bool grantsOnRequest = true;
+    int statusQueries = 0;
+    int accessRequests = 0;
+
+    QCoro::Task<MicrophoneAuthorizationStatus> authorizationStatus() override
+    {
+        ++statusQueries;
+        co_return status;
+    }
+
+    QCoro::Task<bool> requestAccess() override
+    {
+        ++accessRequests;
+        status = grantsOnRequest ? MicrophoneAuthorizationStatus::authorized : MicrophoneAuthorizationStatus::denied;
+        co_return grantsOnRequest;
+    }
+};
