@@ -1,11 +1,26 @@
 #!/usr/bin/env bash
-# Starts Tellwind for the current desktop session, with the reference server
-# on loopback unless one already answers there.
+# Starts Tellwind in the current desktop session, with the reference server
+# on loopback for the cloud path unless something already answers there.
+# Ctrl+C ends both.
 set -eu
 build=${1:-build}
-if [ -x "$build/tellwind-server" ] && ! curl -s -o /dev/null "http://127.0.0.1:8750/" 2>/dev/null; then
+if [ -z "${DISPLAY:-}" ]; then
+    echo "run: no X display (DISPLAY is not set); Tellwind needs an X11 session or XWayland." >&2
+    exit 1
+fi
+"$(dirname "$0")/register-desktop-entry.sh" "$build" ||
+    echo "run: could not register the desktop entry; sign-in links will not reach Tellwind" >&2
+server=""
+if [ -x "$build/tellwind-server" ] && ! curl -s -o /dev/null --max-time 1 "http://127.0.0.1:8750/" 2>/dev/null; then
     "$build/tellwind-server" --listen 127.0.0.1:8750 &
     server=$!
-    trap 'kill $server 2>/dev/null' EXIT
 fi
-"$build/tellwind"
+stop() {
+    [ -n "$server" ] && kill "$server" 2>/dev/null
+    wait 2>/dev/null
+}
+trap stop EXIT
+trap 'exit 130' INT TERM
+"$build/tellwind" &
+tellwind=$!
+wait "$tellwind"

@@ -192,18 +192,21 @@ AuthEndpoints::AuthEndpoints(AccountStore &store) : m_store(store) {}
 void AuthEndpoints::registerRoutes(QHttpServer &server)
 {
     using Method = QHttpServerRequest::Method;
-    server.route(QStringLiteral("/auth/login"), Method::Get,
-                 [this](const QHttpServerRequest &request) { return loginPage(request); });
-    server.route(QStringLiteral("/auth/login"), Method::Post,
-                 [this](const QHttpServerRequest &request) { return submitLogin(request); });
-    server.route(QStringLiteral("/auth/account"), Method::Get,
-                 [this](const QHttpServerRequest &request) { return accountPage(request); });
-    server.route(QStringLiteral("/auth/logout"), Method::Post,
-                 [this](const QHttpServerRequest &request) { return submitLogout(request); });
-    server.route(QStringLiteral("/api/auth/me"), Method::Get,
-                 [this](const QHttpServerRequest &request) { return me(request); });
-    server.route(QStringLiteral("/api/auth/verify"), Method::Get,
-                 [this](const QHttpServerRequest &request) { return verify(request); });
+    using Handler = QHttpServerResponse (AuthEndpoints::*)(const QHttpServerRequest &);
+    const auto route = [this, &server](const char *path, Method method, Handler handler) {
+        server.route(QString::fromLatin1(path), method, [this, handler](const QHttpServerRequest &request) {
+            QHttpServerResponse response = (this->*handler)(request);
+            if (onResponse)
+                onResponse(request, response);
+            return response;
+        });
+    };
+    route("/auth/login", Method::Get, &AuthEndpoints::loginPage);
+    route("/auth/login", Method::Post, &AuthEndpoints::submitLogin);
+    route("/auth/account", Method::Get, &AuthEndpoints::accountPage);
+    route("/auth/logout", Method::Post, &AuthEndpoints::submitLogout);
+    route("/api/auth/me", Method::Get, &AuthEndpoints::me);
+    route("/api/auth/verify", Method::Get, &AuthEndpoints::verify);
 }
 
 std::optional<QHash<QString, QString>> AuthEndpoints::parseForm(const QByteArray &body)

@@ -36,13 +36,18 @@ signals:
     void isListeningChanged(bool value);
 };
 
-// Text insertion as the dictation controller uses it.
+// Text insertion as the application core uses it: typing for the dictation
+// controller, the permission check and its alerts for start-up.
 class DictationTyping
 {
 public:
     virtual ~DictationTyping() = default;
 
     virtual bool isAccessibilityTrusted() const = 0;
+    // The variant that asks the desktop to let us in (the system prompt).
+    virtual bool requestAccessibilityTrust() = 0;
+    virtual void setNeedsAccessibilityPermission(bool needed) = 0;
+    virtual QCoro::Task<> showAccessibilityPermissionAlert() = 0;
     // Forgets what was typed, and anything queued, so a recording starts from a blank diff.
     virtual void resetForNewRecording() = 0;
     virtual QCoro::Task<> insertText(QString text) = 0;

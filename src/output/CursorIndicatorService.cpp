@@ -221,6 +221,10 @@ void CursorIndicatorService::updatePosition()
     if (screen)
         frame = screen->availableGeometry();
     const QPoint origin = badgeOrigin(pointer, frame);
-    if (m_window->pos() != origin)
+    if (m_window->pos() != origin) {
         m_window->move(origin);
+        // Windows mapped since the badge was shown (a popup, a new
+        // application) stack above it; it belongs on top of all of them.
+        m_window->raise();
+    }
 }

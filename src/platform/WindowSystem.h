@@ -19,7 +19,8 @@ public:
     virtual bool isCompositing() const = 0;
     // Keeps the window on every virtual desktop (works before and after it is shown).
     virtual void setOnAllDesktops(QWindow *window) = 0;
-    // The window that holds keyboard focus now, whichever application it belongs to.
+    // The window that holds keyboard focus now, whichever application it
+    // belongs to; 0 when the focus is on no window in particular.
     virtual WindowId focusedWindow() const = 0;
     // Gives keyboard focus back to a window remembered by focusedWindow().
     virtual void restoreFocus(WindowId window) = 0;

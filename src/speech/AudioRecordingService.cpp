@@ -140,93 +140,95 @@ AudioRecordingService::~AudioRecordingService()
 
 QCoro::Task<std::optional<AudioError>> AudioRecordingService::startRecording(Callback callback)
 {
-    enum class Next { done, showAlert };
-    struct Outcome {
-        Next next = Next::done;
-        std::optional<AudioError> error;
-    };
-    auto outcome = std::make_shared<Outcome>();
+    auto outcome = std::make_shared<StartOutcome>();
     QPointer<AudioRecordingService> self(this);
-
-    co_await m_executor->run([this, outcome, callback = std::move(callback)]() mutable {
-        if (m_isRecording) {
-            logLine(QStringLiteral("🎙️ [Audio] Already recording, skipping"));
-            return;
-        }
-        logLine(QStringLiteral("🎙️ [Audio] Initializing audio engine..."));
-        auto capture = std::make_shared<Capture>();
-        capture->callback = std::move(callback);
-        m_capture = capture;
-
-        m_audioEngine = m_engineFactory ? m_engineFactory() : nullptr;
-        if (!m_audioEngine) {
-            logLine(QStringLiteral("❌ [Audio] Failed to create audio engine"));
-            outcome->error = AudioError(AudioError::Code::engineInitializationFailed);
-            return;
-        }
-        if (!m_audioEngine->hasInputNode()) {
-            logLine(QStringLiteral("❌ [Audio] Input node not available"));
-            outcome->error = AudioError(AudioError::Code::inputNodeNotAvailable);
-            return;
-        }
-        const AudioFormat native = m_audioEngine->inputFormat();
-        capture->nativeFormat = native;
-        logLine(QStringLiteral("🎙️ [Audio] Native format: %1Hz, %2 channels")
-                    .arg(decimal(native.sampleRate))
-                    .arg(native.channelCount));
-        if (!(native.sampleRate > 0)) {
-            logLine(QStringLiteral("❌ [Audio] Invalid audio format - microphone not accessible"));
-            outcome->next = Next::showAlert;
-            return;
-        }
-        logLine(QStringLiteral("🎙️ [Audio] Target format: %1Hz, %2 channels")
-                    .arg(decimal(sampleRate()))
-                    .arg(channelCount()));
-
-        // Without a converter the consumer would get float samples at the
-        // device rate where it expects 16 kHz integers, and upload noise.
-        capture->converter = std::make_unique<PcmConverter>(native);
-        if (!capture->converter->isValid()) {
-            logLine(QStringLiteral("❌ [Audio] Failed to create audio converter"));
-            outcome->error = AudioError(AudioError::Code::formatCreationFailed);
-            return;
-        }
-
-        logLine(QStringLiteral("🎙️ [Audio] Installing tap on input node..."));
-        std::weak_ptr<Capture> weakCapture = capture;
-        CaptureExecutor *executor = m_executor.get();
-        m_audioEngine->installTap(tapBufferFrames, [this, executor, weakCapture](const AudioBuffer &buffer) {
-            executor->post([this, weakCapture, buffer] {
-                if (auto capture = weakCapture.lock())
-                    processAudioBuffer(capture, buffer);
-            });
-        });
-
-        logLine(QStringLiteral("🎙️ [Audio] Starting audio engine..."));
-        if (const std::optional<QString> startError = m_audioEngine->start()) {
-            logLine(QStringLiteral("❌ [Audio] Failed to start audio engine: %1").arg(*startError));
-            m_audioEngine->removeTap();
-            outcome->error = AudioError::engineStart(*startError);
-            return;
-        }
-        m_isRecording = true;
-        logLine(QStringLiteral("✅ [Audio] Recording started successfully"));
+    // g++ 12 resumes at once when the awaited future is a temporary: keep it named.
+    const QFuture<void> started = m_executor->run([this, outcome, consumer = std::move(callback)]() mutable {
+        *outcome = beginCapture(std::move(consumer));
     });
-
+    co_await started;
     if (!self)
         co_return AudioError(AudioError::Code::engineInitializationFailed);
-    if (outcome->next == Next::showAlert) {
+    if (outcome->needsMicrophoneAlert) {
         co_await showMicrophonePermissionAlert();
         co_return AudioError(AudioError::Code::inputNodeNotAvailable);
     }
     co_return outcome->error;
 }
 
+AudioRecordingService::StartOutcome AudioRecordingService::beginCapture(Callback callback)
+{
+    StartOutcome outcome;
+    if (m_isRecording) {
+        logLine(QStringLiteral("🎙️ [Audio] Already recording, skipping"));
+        return outcome;
+    }
+    logLine(QStringLiteral("🎙️ [Audio] Initializing audio engine..."));
+    auto capture = std::make_shared<Capture>();
+    capture->callback = std::move(callback);
+    m_capture = capture;
+
+    m_audioEngine = m_engineFactory ? m_engineFactory() : nullptr;
+    if (!m_audioEngine) {
+        logLine(QStringLiteral("❌ [Audio] Failed to create audio engine"));
+        outcome.error = AudioError(AudioError::Code::engineInitializationFailed);
+        return outcome;
+    }
+    if (!m_audioEngine->hasInputNode()) {
+        logLine(QStringLiteral("❌ [Audio] Input node not available"));
+        outcome.error = AudioError(AudioError::Code::inputNodeNotAvailable);
+        return outcome;
+    }
+    const AudioFormat native = m_audioEngine->inputFormat();
+    capture->nativeFormat = native;
+    logLine(QStringLiteral("🎙️ [Audio] Native format: %1Hz, %2 channels")
+                .arg(decimal(native.sampleRate))
+                .arg(native.channelCount));
+    if (!(native.sampleRate > 0)) {
+        logLine(QStringLiteral("❌ [Audio] Invalid audio format - microphone not accessible"));
+        outcome.needsMicrophoneAlert = true;
+        return outcome;
+    }
+    logLine(QStringLiteral("🎙️ [Audio] Target format: %1Hz, %2 channels")
+                .arg(decimal(sampleRate()))
+                .arg(channelCount()));
+
+    // Without a converter the consumer would get float samples at the
+    // device rate where it expects 16 kHz integers, and upload noise.
+    capture->converter = std::make_unique<PcmConverter>(native);
+    if (!capture->converter->isValid()) {
+        logLine(QStringLiteral("❌ [Audio] Failed to create audio converter"));
+        outcome.error = AudioError(AudioError::Code::formatCreationFailed);
+        return outcome;
+    }
+
+    logLine(QStringLiteral("🎙️ [Audio] Installing tap on input node..."));
+    std::weak_ptr<Capture> weakCapture = capture;
+    CaptureExecutor *executor = m_executor.get();
+    m_audioEngine->installTap(tapBufferFrames, [this, executor, weakCapture](const AudioBuffer &buffer) {
+        executor->post([this, weakCapture, buffer] {
+            if (auto capture = weakCapture.lock())
+                processAudioBuffer(capture, buffer);
+        });
+    });
+
+    logLine(QStringLiteral("🎙️ [Audio] Starting audio engine..."));
+    if (const std::optional<QString> startError = m_audioEngine->start()) {
+        logLine(QStringLiteral("❌ [Audio] Failed to start audio engine: %1").arg(*startError));
+        m_audioEngine->removeTap();
+        outcome.error = AudioError::engineStart(*startError);
+        return outcome;
+    }
+    m_isRecording = true;
+    logLine(QStringLiteral("✅ [Audio] Recording started successfully"));
+    return outcome;
+}
+
 QCoro::Task<> AudioRecordingService::stopRecording()
 {
     QPointer<AudioRecordingService> self(this);
     auto wasRecording = std::make_shared<bool>(false);
-    co_await m_executor->run([this, wasRecording] {
+    const QFuture<void> engineStopped = m_executor->run([this, wasRecording] {
         if (!m_isRecording) {
             logLine(QStringLiteral("🎙️ [Audio] Not recording, nothing to stop"));
             return;
@@ -240,12 +242,13 @@ QCoro::Task<> AudioRecordingService::stopRecording()
             m_audioEngine->removeTap();
         }
     });
+    co_await engineStopped;
     if (!self || !*wasRecording)
         co_return;
 
     // Buffers captured before the engine stopped are still queued ahead of
     // this job; they are converted first, then the resampler's tail follows.
-    co_await m_executor->run([this] {
+    const QFuture<void> drained = m_executor->run([this] {
         if (m_capture && m_capture->converter && m_capture->callback) {
             const QByteArray tail = m_capture->converter->flush();
             if (!tail.isEmpty())
@@ -256,6 +259,7 @@ QCoro::Task<> AudioRecordingService::stopRecording()
         m_capture.reset();
         logLine(QStringLiteral("✅ [Audio] Recording stopped"));
     });
+    co_await drained;
 }
 
 void AudioRecordingService::processAudioBuffer(const std::shared_ptr<Capture> &capture, const AudioBuffer &buffer)

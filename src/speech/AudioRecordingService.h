@@ -49,7 +49,13 @@ public:
 
 private:
     struct Capture;
+    struct StartOutcome {
+        std::optional<AudioError> error;
+        bool needsMicrophoneAlert = false;
+    };
 
+    // The part of a start that runs on the worker thread.
+    StartOutcome beginCapture(Callback callback);
     QCoro::Task<> showMicrophonePermissionAlert();
     void processAudioBuffer(const std::shared_ptr<Capture> &capture, const AudioBuffer &buffer);
 

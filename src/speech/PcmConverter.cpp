@@ -50,21 +50,29 @@ QByteArray PcmConverter::convert(const AudioBuffer &buffer)
         }
     }
     m_inputFrames += qint64(frames);
-    return process(m_mono.data(), frames, false);
+    m_streamInput += qint64(frames);
+    process(m_mono.data(), frames, false);
+
+    const auto due = qint64(std::floor(double(m_streamInput) * targetSampleRate / m_input.sampleRate)) - holdBackFrames;
+    return take(due - m_streamOutput);
 }
 
 QByteArray PcmConverter::flush()
 {
     if (!m_soxr)
         return {};
-    return process(nullptr, 0, true);
+    process(nullptr, 0, true);
+    QByteArray tail = take(qint64(m_ready.size()));
+    soxr_clear(m_soxr);
+    m_streamInput = 0;
+    m_streamOutput = 0;
+    return tail;
 }
 
-QByteArray PcmConverter::process(const float *mono, size_t frames, bool last)
+void PcmConverter::process(const float *mono, size_t frames, bool last)
 {
     const double ratio = targetSampleRate / m_input.sampleRate;
     m_resampled.resize(size_t(double(frames) * ratio) + 64);
-    QByteArray out;
     size_t consumed = 0;
     for (;;) {
         size_t used = 0;
@@ -75,19 +83,25 @@ QByteArray PcmConverter::process(const float *mono, size_t frames, bool last)
         if (error)
             break;
         consumed += used;
-        if (produced > 0) {
-            const qsizetype offset = out.size();
-            out.resize(offset + qsizetype(produced * sizeof(qint16)));
-            auto *target = reinterpret_cast<uchar *>(out.data() + offset);
-            for (size_t i = 0; i < produced; ++i) {
-                const float scaled = std::clamp(m_resampled[i] * 32768.0f, -32768.0f, 32767.0f);
-                qToLittleEndian<qint16>(qint16(std::lrint(scaled)), target + i * sizeof(qint16));
-            }
-            m_outputFrames += qint64(produced);
+        for (size_t i = 0; i < produced; ++i) {
+            const float scaled = std::clamp(m_resampled[i] * 32768.0f, -32768.0f, 32767.0f);
+            m_ready.push_back(qint16(std::lrint(scaled)));
         }
         // More output than room: go round again with the rest of the input.
         if ((produced < m_resampled.size() && consumed >= frames) || (used == 0 && produced == 0))
             break;
     }
+}
+
+QByteArray PcmConverter::take(qint64 frames)
+{
+    frames = std::clamp<qint64>(frames, 0, qint64(m_ready.size()));
+    QByteArray out(qsizetype(frames * qint64(sizeof(qint16))), Qt::Uninitialized);
+    auto *target = reinterpret_cast<uchar *>(out.data());
+    for (qint64 i = 0; i < frames; ++i)
+        qToLittleEndian<qint16>(m_ready[size_t(i)], target + i * qint64(sizeof(qint16)));
+    m_ready.erase(m_ready.begin(), m_ready.begin() + frames);
+    m_outputFrames += frames;
+    m_streamOutput += frames;
     return out;
 }

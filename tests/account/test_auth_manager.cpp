@@ -1,8 +1,8 @@
 #include "account/AuthManager.h"
 #include "account/LogRedaction.h"
 #include "account/ManualHttpServer.h"
-#include "account/StdoutCapture.h"
 #include "common/Settings.h"
+#include "fakes/LogCapture.h"
 #include "server_auth/LoopbackAuthServer.h"
 
 #include <QFile>
@@ -47,6 +47,11 @@ void storeSession(const QString &token, const User &user)
     Settings::setData(AuthManager::userKey, user.encode());
 }
 
+QString logText(LogCapture &log)
+{
+    return log.lines().join(QLatin1Char('\n')) + QLatin1Char('\n');
+}
+
 bool nothingStored()
 {
     return !Settings::contains(AuthManager::tokenKey) && !Settings::contains(AuthManager::userKey);
@@ -70,7 +75,7 @@ private slots:
         const QString token = server.signedInToken("ada@example.com", &account);
         useServer(server.baseUrl());
 
-        StdoutCapture log;
+        LogCapture log;
         AuthManager manager;
         QSignalSpy loading(&manager, &AuthManager::isLoadingChanged);
         QSignalSpy authenticated(&manager, &AuthManager::isAuthenticatedChanged);
@@ -80,7 +85,7 @@ private slots:
         QCOMPARE(loading.at(0).at(0).toBool(), true);
         QCOMPARE(loading.at(1).at(0).toBool(), false);
         QCOMPARE(authenticated.count(), 1);
-        QTRY_VERIFY(log.text().contains("✅ [Auth] OAuth callback successful\n"));
+        QTRY_VERIFY(logText(log).contains("✅ [Auth] OAuth callback successful\n"));
 
         QCOMPARE(server.requests.size(), 1);
         QCOMPARE(server.requests.first().path, QString("/api/auth/me"));
@@ -98,7 +103,7 @@ private slots:
         const auto others = QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther;
         QCOMPARE(QFile::permissions(Settings::filePath()) & others, QFile::Permissions());
 
-        const QString output = log.text();
+        const QString output = logText(log);
         QVERIFY(output.contains("🔗 [Auth] Received deep link: tellwind://callback?token=<redacted>\n"));
         QVERIFY(!output.contains(token));
 
@@ -245,9 +250,9 @@ private slots:
         // The network being down keeps the session and says why in the log.
         useServer(QStringLiteral("http://127.0.0.1:%1").arg(closedPort()));
         {
-            StdoutCapture log;
+            LogCapture log;
             AuthManager manager;
-            QTRY_VERIFY(log.text().contains("⚠️ [Auth] Session verification failed: "));
+            QTRY_VERIFY(logText(log).contains("⚠️ [Auth] Session verification failed: "));
             QVERIFY(manager.isAuthenticated());
             QCOMPARE(Settings::stringValue(AuthManager::tokenKey), token);
         }
@@ -321,7 +326,7 @@ private slots:
         LoopbackAuthServer server;
         QVERIFY(server.start());
         useServer(server.baseUrl());
-        StdoutCapture log;
+        LogCapture log;
         AuthManager manager;
         manager.handleDeepLink(QUrl("tellwind://settings?token=secret1&x=1"));
         manager.handleDeepLink(QUrl("tellwind:callback?token=secret2"));
@@ -329,7 +334,7 @@ private slots:
         QVERIFY(server.requests.isEmpty());
         QVERIFY(!manager.isAuthenticated());
         QVERIFY(manager.errorMessage().isNull());
-        QCOMPARE(log.text(),
+        QCOMPARE(logText(log),
                  QString("🔗 [Auth] Received deep link: tellwind://settings?token=<redacted>&x=1\n"
                          "⚠️ [Auth] Unknown deep link host: settings\n"
                          "🔗 [Auth] Received deep link: tellwind:callback?token=<redacted>\n"));

@@ -19,8 +19,24 @@ public:
     QStringList journal;
     int resets = 0;
     int alerts = 0;
+    int permissionAlerts = 0;
+    int trustRequests = 0;
+    bool trustedAfterRequest = false;
+    bool needsPermission = false;
 
     bool isAccessibilityTrusted() const override { return trusted; }
+    bool requestAccessibilityTrust() override
+    {
+        ++trustRequests;
+        trusted = trusted || trustedAfterRequest;
+        return trusted;
+    }
+    void setNeedsAccessibilityPermission(bool needed) override { needsPermission = needed; }
+    QCoro::Task<> showAccessibilityPermissionAlert() override
+    {
+        ++permissionAlerts;
+        co_return;
+    }
 
     void resetForNewRecording() override
     {

@@ -4,30 +4,13 @@
 
 #include <map>
 
-// Key monitors as a desktop would run them: a key typed into another
-// application reaches the global monitors, one typed into ours the local ones.
+// Key monitors as a desktop runs them: a key typed into another application
+// reaches the global monitors, one typed into ours the local ones.
 class FakeKeyMonitor : public KeyMonitor
 {
 public:
-    bool installsGlobal = true;
-    bool installsLocal = true;
-
-    std::optional<Handle> addGlobalMonitor(Handler handler) override
-    {
-        if (!installsGlobal)
-            return std::nullopt;
-        m_global.emplace(m_next, std::move(handler));
-        return m_next++;
-    }
-
-    std::optional<Handle> addLocalMonitor(Handler handler) override
-    {
-        if (!installsLocal)
-            return std::nullopt;
-        m_local.emplace(m_next, std::move(handler));
-        return m_next++;
-    }
-
+    std::optional<Handle> addGlobalMonitor(Handler handler) override { return add(m_global, std::move(handler)); }
+    std::optional<Handle> addLocalMonitor(Handler handler) override { return add(m_local, std::move(handler)); }
     void removeMonitor(Handle handle) override
     {
         m_global.erase(handle);
@@ -36,15 +19,18 @@ public:
 
     void typeInOtherApplication(const KeyEvent &event) { deliver(m_global, event); }
     void typeInThisApplication(const KeyEvent &event) { deliver(m_local, event); }
-
     int globalCount() const { return int(m_global.size()); }
     int localCount() const { return int(m_local.size()); }
 
 private:
-    static void deliver(const std::map<Handle, Handler> &monitors, const KeyEvent &event)
+    Handle add(std::map<Handle, Handler> &monitors, Handler handler)
     {
-        const auto copy = monitors;
-        for (const auto &[handle, handler] : copy)
+        monitors.emplace(m_next, std::move(handler));
+        return m_next++;
+    }
+    static void deliver(std::map<Handle, Handler> monitors, const KeyEvent &event)
+    {
+        for (const auto &[handle, handler] : monitors)
             handler(event);
     }
 

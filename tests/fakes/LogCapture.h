@@ -8,7 +8,8 @@
 #include <unistd.h>
 
 // Collects what the program logs to standard output while it lives; the
-// stream goes back to where it was afterwards.
+// stream goes back to where it was afterwards, and what was collected is
+// passed on to it then (test failures are reported there too).
 class LogCapture
 {
 public:
@@ -24,6 +25,12 @@ public:
         std::fflush(stdout);
         dup2(m_saved, STDOUT_FILENO);
         close(m_saved);
+        QFile reader(m_file.fileName());
+        if (reader.open(QIODevice::ReadOnly)) {
+            const QByteArray captured = reader.readAll();
+            std::fwrite(captured.constData(), 1, size_t(captured.size()), stdout);
+            std::fflush(stdout);
+        }
     }
     LogCapture(const LogCapture &) = delete;
     LogCapture &operator=(const LogCapture &) = delete;

@@ -6,6 +6,8 @@
 #include <QAbstractEventDispatcher>
 #include <QSocketNotifier>
 
+#include <vector>
+
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 #include <X11/extensions/XInput2.h>
@@ -155,6 +157,11 @@ bool X11KeyMonitor::connectToDisplay()
     XISetMask(mask, XI_RawKeyRelease);
     XIEventMask eventMask {XIAllMasterDevices, int(sizeof mask), mask};
     XISelectEvents(display, DefaultRootWindow(display), &eventMask, 1);
+    // Keyboards plugged in later (another master) need their own XKB state.
+    unsigned char hierarchyMask[XIMaskLen(XI_LASTEVENT)] = {};
+    XISetMask(hierarchyMask, XI_HierarchyChanged);
+    XIEventMask hierarchy {XIAllDevices, int(sizeof hierarchyMask), hierarchyMask};
+    XISelectEvents(display, DefaultRootWindow(display), &hierarchy, 1);
 
     refreshModifierRoles();
     refreshRepeatControls();
@@ -285,13 +292,30 @@ void X11KeyMonitor::handleEvent(XEvent &event)
     if (event.type == GenericEvent && event.xcookie.extension == m_xiOpcode) {
         if (!XGetEventData(m_display, &event.xcookie))
             return;
+        const int type = event.xcookie.evtype;
+        if (type == XI_HierarchyChanged) {
+            const auto *change = static_cast<const XIHierarchyEvent *>(event.xcookie.data);
+            std::vector<int> added;
+            m_isXTestSource.clear();
+            for (int i = 0; i < change->num_info; ++i) {
+                const XIHierarchyInfo &info = change->info[i];
+                if ((info.flags & XIMasterAdded) && info.use == XIMasterKeyboard)
+                    added.push_back(info.deviceid);
+                if (info.flags & XIMasterRemoved)
+                    m_keyboardModifiers.erase(info.deviceid);
+            }
+            XFreeEventData(m_display, &event.xcookie);
+            for (const int deviceId : added)
+                watchKeyboard(deviceId);
+            return;
+        }
         const auto *raw = static_cast<const XIRawEvent *>(event.xcookie.data);
-        const int type = raw->evtype;
         const int deviceId = raw->deviceid;
+        const int sourceId = raw->sourceid;
         const unsigned keycode = unsigned(raw->detail);
         XFreeEventData(m_display, &event.xcookie);
         if (type == XI_RawKeyPress || type == XI_RawKeyRelease)
-            handleRawKey(deviceId, keycode, type == XI_RawKeyPress);
+            handleRawKey(deviceId, sourceId, keycode, type == XI_RawKeyPress);
         return;
     }
     if (event.type != m_xkbEventBase)
@@ -314,8 +338,34 @@ void X11KeyMonitor::handleEvent(XEvent &event)
     }
 }
 
-void X11KeyMonitor::handleRawKey(int deviceId, unsigned keycode, bool press)
+bool X11KeyMonitor::isXTestSource(int sourceId)
 {
+    if (const auto known = m_isXTestSource.find(sourceId); known != m_isXTestSource.end())
+        return known->second;
+    bool isXTest = false;
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0;
+    unsigned long remaining = 0;
+    unsigned char *data = nullptr;
+    const Atom property = XInternAtom(m_display, "XTEST Device", False);
+    if (XIGetProperty(m_display, sourceId, property, 0, 1, False, AnyPropertyType, &type, &format, &count,
+                      &remaining, &data)
+            == Success
+        && data) {
+        isXTest = type != None && count > 0 && format == 8 && data[0] != 0;
+        XFree(data);
+    }
+    m_isXTestSource.emplace(sourceId, isXTest);
+    return isXTest;
+}
+
+void X11KeyMonitor::handleRawKey(int deviceId, int sourceId, unsigned keycode, bool press)
+{
+    // Only XTEST devices carry synthesized keys. A real keyboard's keys never
+    // consult the log, so a user's key read late can never be taken for one
+    // of ours (and let one of ours through in its place).
+    const bool maybeOurs = isXTestSource(sourceId);
     if (!m_keyboardModifiers.contains(deviceId))
         watchKeyboard(deviceId); // a master keyboard added since we connected
 
@@ -326,7 +376,8 @@ void X11KeyMonitor::handleRawKey(int deviceId, unsigned keycode, bool press)
             m_repeatTimer.stop();
             m_repeatKey = 0;
         }
-        m_syntheticKeys.takeIfSent(keycode, false);
+        if (maybeOurs)
+            m_syntheticKeys.takeIfSent(keycode, false);
         return;
     }
     if (repeats) {
@@ -334,11 +385,12 @@ void X11KeyMonitor::handleRawKey(int deviceId, unsigned keycode, bool press)
         m_repeatTimer.stop();
         m_repeatKey = 0;
     }
-    if (m_syntheticKeys.takeIfSent(keycode, true))
+    if (maybeOurs && m_syntheticKeys.takeIfSent(keycode, true))
         return;
     if (repeats) {
         m_repeatKey = keycode;
         m_repeatDevice = deviceId;
+        m_nextRepeatAt = QDeadlineTimer(m_repeatDelayMs, Qt::PreciseTimer);
         m_repeatTimer.start(m_repeatDelayMs);
     }
     deliver(KeyEvent {ansiKeyCode(keycode), modifierFlags(deviceId), false});
@@ -350,7 +402,10 @@ void X11KeyMonitor::repeatHeldKey()
     drainEvents();
     if (!m_repeatKey || !m_display)
         return;
-    m_repeatTimer.start(m_repeatIntervalMs);
+    // Paced from the press, not from this (possibly late) tick, so the count
+    // of repeats keeps up with the server's.
+    m_nextRepeatAt += m_repeatIntervalMs;
+    m_repeatTimer.start(int(qMax<qint64>(0, m_nextRepeatAt.remainingTime())));
     deliver(KeyEvent {ansiKeyCode(m_repeatKey), modifierFlags(m_repeatDevice), true});
 }
 

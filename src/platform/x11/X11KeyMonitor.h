@@ -2,6 +2,7 @@
 
 #include "platform/KeyMonitor.h"
 
+#include <QDeadlineTimer>
 #include <QObject>
 #include <QTimer>
 
@@ -38,7 +39,8 @@ private:
     void disconnectFromDisplay();
     void drainEvents();
     void handleEvent(_XEvent &event);
-    void handleRawKey(int deviceId, unsigned keycode, bool press);
+    void handleRawKey(int deviceId, int sourceId, unsigned keycode, bool press);
+    bool isXTestSource(int sourceId);
     void watchKeyboard(int deviceId);
     void refreshModifierRoles();
     void refreshRepeatControls();
@@ -61,6 +63,7 @@ private:
     // Raw events carry no modifier state; the XKB state of each master
     // keyboard, updated in order with its keys, stands in.
     std::map<int, unsigned> m_keyboardModifiers;
+    std::map<int, bool> m_isXTestSource;
     std::array<quint32, 8> m_modifierRoles {}; // a KeyModifier flag per X modifier bit
 
     // The server repeats a held key without sending raw events for the
@@ -70,6 +73,7 @@ private:
     int m_repeatDelayMs = 660;
     int m_repeatIntervalMs = 40;
     QTimer m_repeatTimer;
+    QDeadlineTimer m_nextRepeatAt;
     unsigned m_repeatKey = 0;
     int m_repeatDevice = 0;
 };

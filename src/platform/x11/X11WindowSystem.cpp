@@ -86,7 +86,7 @@ WindowSystem::WindowId X11WindowSystem::focusedWindow() const
     Window focus = None;
     int revertTo = 0;
     XGetInputFocus(m_display, &focus, &revertTo);
-    if (focus == PointerRoot)
+    if (focus == None || focus == PointerRoot || focus == DefaultRootWindow(m_display))
         return 0;
     return WindowId(focus);
 }

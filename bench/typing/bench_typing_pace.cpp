@@ -1,0 +1,125 @@
+// Wall time to type 1,000 mixed characters into xterm, against the fixed pace
+// of 9 ms per character, and how many characters arrived wrong or not at all.
+// Needs an X server with XTEST, xterm and xdotool (the test harness).
+#include "output/TextInsertionService.h"
+#include "platform/AlertPresenter.h"
+#include "platform/ApplicationBundle.h"
+#include "platform/Workspace.h"
+#include "platform/qt/QtPasteboard.h"
+#include "platform/x11/XTestKeyboard.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <qcoro/qcorotask.h>
+
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+struct Quiet : AlertPresenter, Workspace, ApplicationBundle {
+    QCoro::Task<int> runModal(Alert) override { co_return firstButton; }
+    bool openUrl(const QUrl &) override { return true; }
+    void revealFile(const QString &) override {}
+    void openSettingsPane(Pane) override {}
+    QString path() const override { return {}; }
+};
+
+QString xdotool(const QStringList &arguments)
+{
+    QProcess process;
+    process.start("xdotool", arguments);
+    process.waitForFinished(10000);
+    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+}
+
+// Words with capitals, digits and symbols, as dictation with punctuation
+// and numbers produces them.
+QString mixedText(int length)
+{
+    static const QStringList words = {"Hello", "world,", "the",  "Quick", "brown", "fox:", "jumps", "over",
+                                      "13",    "lazy",   "dogs!", "(see", "page", "42)",  "50%",   "off;",
+                                      "A+B=C", "e-mail", "you@example.org", "#1",   "$20",  "[ok]", "{x}",
+                                      "\"quoted\"", "it's", "a/b", "c\\d", "x_y", "~tilde", "`tick`", "<tag>",
+                                      "&", "^", "*", "|", "?"};
+    QRandomGenerator random(7);
+    QString text;
+    while (text.size() < length)
+        text += words[random.bounded(int(words.size()))] + u' ';
+    text.truncate(length);
+    return text;
+}
+
+int editDistance(const QString &a, const QString &b)
+{
+    std::vector<int> previous(size_t(b.size()) + 1), current(size_t(b.size()) + 1);
+    for (size_t j = 0; j <= size_t(b.size()); ++j)
+        previous[j] = int(j);
+    for (qsizetype i = 1; i <= a.size(); ++i) {
+        current[0] = int(i);
+        for (qsizetype j = 1; j <= b.size(); ++j) {
+            const int substitution = previous[size_t(j - 1)] + (a[i - 1] == b[j - 1] ? 0 : 1);
+            current[size_t(j)] = std::min({previous[size_t(j)] + 1, current[size_t(j - 1)] + 1, substitution});
+        }
+        std::swap(previous, current);
+    }
+    return previous[size_t(b.size())];
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    constexpr int characters = 1000;
+    constexpr double paceMs = 9.0;
+
+    XTestKeyboard keyboard;
+    if (!keyboard.isTrusted()) {
+        std::fprintf(stderr, "bench_typing_pace: no X display with XTEST\n");
+        return 1;
+    }
+    QtPasteboard pasteboard;
+    Quiet quiet;
+    TextInsertionService service(keyboard, keyboard, pasteboard, quiet, quiet, quiet);
+
+    QTemporaryDir folder;
+    const QString file = folder.filePath("out.txt");
+    QProcess terminal;
+    terminal.setWorkingDirectory(folder.path());
+    terminal.start("xterm", {"-geometry", "120x40+0+0", "-e", "sh", "-c", "exec cat > out.txt"});
+    const QString window = xdotool({"search", "--sync", "--onlyvisible", "--pid", QString::number(terminal.processId())})
+                               .split('\n')
+                               .value(0);
+    for (int i = 0; i < 100 && xdotool({"getwindowfocus"}) != window; ++i) {
+        xdotool({"windowfocus", "--sync", window});
+        QThread::msleep(20);
+    }
+    for (int i = 0; i < 200 && !QFile::exists(file); ++i)
+        QThread::msleep(25);
+
+    const QString text = mixedText(characters);
+    QElapsedTimer clock;
+    clock.start();
+    QCoro::waitFor(service.insertText(text));
+    const double elapsedMs = double(clock.nsecsElapsed()) / 1e6;
+
+    xdotool({"key", "ctrl+d", "ctrl+d"});
+    terminal.waitForFinished(10000);
+    QFile out(file);
+    out.open(QIODevice::ReadOnly);
+    const QString typed = QString::fromUtf8(out.readAll());
+
+    std::printf("typing_chars: %d\n", characters);
+    std::printf("typing_wall_time: %.0f ms\n", elapsedMs);
+    std::printf("typing_ms_per_char: %.3f ms\n", elapsedMs / characters);
+    std::printf("typing_pace_ratio: %.3f\n", elapsedMs / (characters * paceMs));
+    std::printf("typing_chars_lost: %d\n", editDistance(text, typed));
+    return 0;
+}

@@ -1,0 +1,119 @@
+#include "SpeechDecoder.h"
+
+#include <pocketsphinx.h>
+
+#include <QDir>
+#include <QFileInfo>
+#include <QtEndian>
+
+namespace {
+
+const QString debianModelFolder = QStringLiteral("/usr/share/pocketsphinx/model/en-us");
+
+// The engine reads its input in blocks of this many samples; cutting
+// utterances at the same points keeps our transcripts equal to its own.
+constexpr size_t blockSamples = 2048;
+
+} // namespace
+
+SpeechModel SpeechModel::debianEnglish()
+{
+    return { debianModelFolder + QStringLiteral("/en-us"), debianModelFolder + QStringLiteral("/en-us.lm.bin"),
+             debianModelFolder + QStringLiteral("/cmudict-en-us.dict") };
+}
+
+bool SpeechModel::isInstalled() const
+{
+    return QFileInfo(acousticModel).isDir() && QFileInfo(languageModel).isFile() && QFileInfo(dictionary).isFile();
+}
+
+struct SpeechDecoder::Private {
+    cmd_ln_t *config = nullptr;
+    ps_decoder_t *decoder = nullptr;
+    // The running mean of cepstral normalisation adapts to what it hears.
+    // Each upload starts from the model's own starting point, so that a
+    // transcript does not depend on who spoke to this decoder before.
+    std::vector<mfcc_t> initialMean;
+    std::vector<int16> samples;
+
+    ~Private()
+    {
+        if (decoder)
+            ps_free(decoder);
+        if (config)
+            cmd_ln_free_r(config);
+    }
+
+    cmn_t *cmn() const
+    {
+        feat_t *features = ps_get_feat(decoder);
+        return features ? features->cmn_struct : nullptr;
+    }
+};
+
+std::unique_ptr<SpeechDecoder> SpeechDecoder::create(const SpeechModel &model, QString *error)
+{
+    if (!model.isInstalled()) {
+        if (error)
+            *error = QStringLiteral("speech model not installed (%1)").arg(model.acousticModel);
+        return nullptr;
+    }
+    auto d = std::make_unique<Private>();
+    const QByteArray hmm = QFile::encodeName(model.acousticModel);
+    const QByteArray lm = QFile::encodeName(model.languageModel);
+    const QByteArray dict = QFile::encodeName(model.dictionary);
+    d->config = cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", hmm.constData(), "-lm", lm.constData(), "-dict",
+                            dict.constData(), "-logfn", "/dev/null", static_cast<const char *>(nullptr));
+    if (d->config)
+        d->decoder = ps_init(d->config);
+    if (!d->decoder) {
+        if (error)
+            *error = QStringLiteral("could not load the speech model in %1").arg(model.acousticModel);
+        return nullptr;
+    }
+    if (cmn_t *cmn = d->cmn()) {
+        d->initialMean.resize(size_t(cmn->veclen));
+        cmn_live_get(cmn, d->initialMean.data());
+    }
+    return std::unique_ptr<SpeechDecoder>(new SpeechDecoder(std::move(d)));
+}
+
+SpeechDecoder::SpeechDecoder(std::unique_ptr<Private> d) : d(std::move(d)) { }
+
+SpeechDecoder::~SpeechDecoder() = default;
+
+QString SpeechDecoder::decode(const QByteArray &pcm)
+{
+    if (cmn_t *cmn = d->cmn(); cmn && !d->initialMean.empty())
+        cmn_live_set(cmn, d->initialMean.data());
+
+    const size_t count = size_t(pcm.size()) / sizeof(qint16);
+    d->samples.resize(count);
+    qFromLittleEndian<qint16>(pcm.constData(), qsizetype(count), d->samples.data());
+
+    QStringList words;
+    const auto takeHypothesis = [&] {
+        if (const char *hypothesis = ps_get_hyp(d->decoder, nullptr); hypothesis && *hypothesis)
+            words << QString::fromUtf8(hypothesis);
+    };
+
+    ps_start_utt(d->decoder);
+    bool inUtterance = false;
+    for (size_t offset = 0; offset < count; offset += blockSamples) {
+        const size_t block = std::min(blockSamples, count - offset);
+        ps_process_raw(d->decoder, d->samples.data() + offset, block, FALSE, FALSE);
+        const bool inSpeech = ps_get_in_speech(d->decoder);
+        if (inSpeech && !inUtterance)
+            inUtterance = true;
+        if (!inSpeech && inUtterance) {
+            ps_end_utt(d->decoder);
+            takeHypothesis();
+            ps_start_utt(d->decoder);
+            inUtterance = false;
+        }
+    }
+    ps_end_utt(d->decoder);
+    if (inUtterance)
+        takeHypothesis();
+    return words.join(u' ');
+}

@@ -1,0 +1,56 @@
+#include "SpeechEndpoint.h"
+#include "TellwindServer.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
+
+namespace {
+
+int fail(const QString &message)
+{
+    std::fprintf(stderr, "tellwind-server: %s\n", qPrintable(message));
+    return 1;
+}
+
+int serve(const TellwindServer::Options &options)
+{
+    TellwindServer server(options);
+    SpeechEndpoint speech(server);
+    QString error;
+    if (!speech.isReady(&error))
+        return fail(QStringLiteral("speech decoding unavailable: %1").arg(error));
+    if (!server.listen(&error))
+        return fail(error);
+
+    const QString host = options.address.protocol() == QAbstractSocket::IPv6Protocol
+        ? QStringLiteral("[%1]").arg(options.address.toString())
+        : options.address.toString();
+    std::printf("tellwind-server listening on http://%s:%u (data %s, %d decoders)\n", qPrintable(host),
+                unsigned(server.port()), qPrintable(server.dataDir()), speech.decoderCount());
+    std::fflush(stdout);
+    return QCoreApplication::exec();
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("tellwind-server"));
+
+    QString error;
+    QStringList command;
+    const auto options = TellwindServer::parseArguments(QCoreApplication::arguments(), &error, &command);
+    if (!options) {
+        if (error.startsWith(QLatin1String("Usage:"))) {
+            std::printf("%s", qPrintable(error));
+            return 0;
+        }
+        return fail(error);
+    }
+
+    if (command.isEmpty() || command.first() == QLatin1String("serve"))
+        return serve(*options);
+    return fail(QStringLiteral("unknown command '%1'").arg(command.first()));
+}

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QUrl>
+#include <QWindow>
+
+#include <functional>
+#include <memory>
+
+#include <qcoro/qcorotask.h>
+
+class AppState;
+class DictationTyping;
+class WindowSystem;
+
+// The hub of the running program: owns the dictation controller, turns the
+// main window into the floating panel, and is where the desktop features
+// (hotkey, tray item, login item, panel position) and sign-in plug in.
+class AppDelegate : public QObject
+{
+    Q_OBJECT
+
+public:
+    // The panel's fixed size: the content's own 190 x 160, so nothing is cut off.
+    static constexpr QSize panelSize{190, 160};
+    static constexpr int accessibilityCheckDelayMs = 500;
+
+    // Null neighbours mean a new AppState and the shared services.
+    explicit AppDelegate(AppState *appState = nullptr, DictationTyping *typing = nullptr,
+                         WindowSystem *windowSystem = nullptr, QObject *parent = nullptr);
+    ~AppDelegate() override;
+
+    AppState &appState() const { return *m_appState; }
+    QWindow *floatingWindow() const { return m_floatingWindow; }
+
+    void applicationDidFinishLaunching();
+    void applicationWillTerminate();
+    bool applicationShouldTerminateAfterLastWindowClosed() const { return false; }
+
+    QCoro::Task<> toggleRecording();
+    void showWindow();
+    void openSettings();
+    void configureWindow(QWindow *window);
+    // Every URL the program is asked to open (its own command line, or one
+    // handed over by a second start).
+    void handleURL(const QUrl &url);
+
+    // Opens the settings window; set when the main view is first shown.
+    std::function<void()> openSettingsAction;
+
+private:
+    QCoro::Task<> checkAccessibilityOnLaunch();
+
+    std::unique_ptr<AppState> m_ownedAppState;
+    AppState *m_appState;
+    DictationTyping &m_typing;
+    WindowSystem &m_windowSystem;
+    QPointer<QWindow> m_floatingWindow;
+    bool m_terminated = false;
+};

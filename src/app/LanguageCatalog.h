@@ -1,0 +1,23 @@
+#pragma once
+
+#include "speech/SupportedLanguage.h"
+
+#include <QObject>
+#include <QVariantList>
+
+// The picker's view of the language catalogue.
+class LanguageCatalog : public QObject
+{
+    Q_OBJECT
+
+public:
+    using QObject::QObject;
+
+    // Every language whose name contains `searchText`, ignoring case, in
+    // catalogue order; all of them for an empty search. The text is taken as
+    // typed, not trimmed; codes and flags are not searched.
+    static QList<SupportedLanguage> filtered(const QString &searchText);
+
+    // The same, as SupportedLanguage values for a QML list.
+    Q_INVOKABLE QVariantList matching(const QString &searchText) const;
+};

@@ -1,0 +1,216 @@
+#include "app/SingleInstance.h"
+
+#include "common/Log.h"
+
+#include <QDBusAbstractAdaptor>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDir>
+#include <QFile>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QPointer>
+#include <QStandardPaths>
+#include <QUrl>
+#include <QVariantMap>
+
+#include <unistd.h>
+
+namespace {
+
+constexpr int handOffTimeoutMs = 3000;
+// One request per line on the fallback socket.
+constexpr char openCommand[] = "open ";
+constexpr char activateCommand[] = "activate";
+// A peer that never finishes its line is cut off at this size.
+constexpr qint64 maxRequestBytes = 64 * 1024;
+
+} // namespace
+
+// The standard interface desktop environments and `gapplication` speak to a
+// running application.
+class ApplicationAdaptor : public QDBusAbstractAdaptor
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Application")
+
+public:
+    explicit ApplicationAdaptor(SingleInstance *instance)
+        : QDBusAbstractAdaptor(instance), m_instance(instance)
+    {
+    }
+
+public slots:
+    void Activate(const QVariantMap &platformData)
+    {
+        Q_UNUSED(platformData);
+        m_instance->receiveActivate();
+    }
+    void Open(const QStringList &uris, const QVariantMap &platformData)
+    {
+        Q_UNUSED(platformData);
+        m_instance->receiveOpen(uris);
+    }
+    void ActivateAction(const QString &actionName, const QVariantList &parameter,
+                        const QVariantMap &platformData)
+    {
+        Q_UNUSED(parameter);
+        Q_UNUSED(platformData);
+        // Tellwind exports no actions; an unknown one just brings the panel back.
+        Q_UNUSED(actionName);
+        m_instance->receiveActivate();
+    }
+
+private:
+    SingleInstance *m_instance;
+};
+
+SingleInstance::SingleInstance(QObject *parent) : QObject(parent) {}
+
+SingleInstance::~SingleInstance()
+{
+    if (m_server)
+        QLocalServer::removeServer(m_server->fullServerName());
+}
+
+QStringList SingleInstance::urlsFromArguments(const QStringList &arguments)
+{
+    QStringList urls;
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QUrl url(arguments.at(i), QUrl::StrictMode);
+        if (url.isValid() && !url.scheme().isEmpty())
+            urls << arguments.at(i);
+    }
+    return urls;
+}
+
+QString SingleInstance::socketPath()
+{
+    QString base = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (base.isEmpty())
+        base = QDir::tempPath() + QStringLiteral("/tellwind-") + QString::number(getuid());
+    return base + QStringLiteral("/tellwind/instance");
+}
+
+bool SingleInstance::claim(const QStringList &urls)
+{
+    if (QDBusConnection::sessionBus().isConnected())
+        return claimOnBus(urls);
+    return claimSocket(urls);
+}
+
+bool SingleInstance::claimOnBus(const QStringList &urls)
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    bus.registerObject(QString::fromLatin1(objectPath), this);
+    new ApplicationAdaptor(this);
+    const auto reply = bus.interface()->registerService(
+        QString::fromLatin1(busName), QDBusConnectionInterface::DontQueueService,
+        QDBusConnectionInterface::DontAllowReplacement);
+    if (reply.isValid() && reply.value() == QDBusConnectionInterface::ServiceRegistered)
+        return true;
+
+    bus.unregisterObject(QString::fromLatin1(objectPath));
+    QDBusMessage call = urls.isEmpty()
+        ? QDBusMessage::createMethodCall(QString::fromLatin1(busName),
+                                         QString::fromLatin1(objectPath),
+                                         QStringLiteral("org.freedesktop.Application"),
+                                         QStringLiteral("Activate"))
+        : QDBusMessage::createMethodCall(QString::fromLatin1(busName),
+                                         QString::fromLatin1(objectPath),
+                                         QStringLiteral("org.freedesktop.Application"),
+                                         QStringLiteral("Open"));
+    if (urls.isEmpty())
+        call << QVariantMap();
+    else
+        call << urls << QVariantMap();
+    const QDBusMessage answer = bus.call(call, QDBus::Block, handOffTimeoutMs);
+    if (answer.type() == QDBusMessage::ErrorMessage)
+        logLine(QStringLiteral("❌ [App] Could not reach the running Tellwind: ")
+                + answer.errorMessage());
+    return false;
+}
+
+bool SingleInstance::claimSocket(const QStringList &urls)
+{
+    const QString path = socketPath();
+    QLocalSocket peer;
+    peer.connectToServer(path);
+    if (peer.waitForConnected(handOffTimeoutMs)) {
+        QByteArray request;
+        for (const QString &url : urls)
+            request += openCommand + url.toUtf8() + '\n';
+        if (urls.isEmpty())
+            request += QByteArray(activateCommand) + '\n';
+        peer.write(request);
+        peer.waitForBytesWritten(handOffTimeoutMs);
+        peer.disconnectFromServer();
+        return false;
+    }
+
+    // Nobody answers: whatever is left at the path is stale.
+    const QString folder = QFileInfo(path).absolutePath();
+    QDir().mkpath(folder);
+    QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QLocalServer::removeServer(path);
+    m_server = std::make_unique<QLocalServer>();
+    m_server->setSocketOptions(QLocalServer::UserAccessOption);
+    if (!m_server->listen(path)) {
+        logLine(QStringLiteral("⚠️ [App] No single-instance socket: ") + m_server->errorString());
+        m_server.reset();
+        return true;
+    }
+    connect(m_server.get(), &QLocalServer::newConnection, this, [this] {
+        while (QLocalSocket *socket = m_server->nextPendingConnection()) {
+            connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+            connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
+                while (socket->canReadLine()) {
+                    const QByteArray line = socket->readLine().trimmed();
+                    if (line.startsWith(openCommand))
+                        receiveOpen({QString::fromUtf8(line.mid(qsizetype(sizeof openCommand) - 1))});
+                    else if (line == activateCommand)
+                        receiveActivate();
+                }
+                if (socket->bytesAvailable() > maxRequestBytes)
+                    socket->abort();
+            });
+        }
+    });
+    return true;
+}
+
+void SingleInstance::setUrlHandler(std::function<void(const QString &)> handler)
+{
+    m_urlHandler = std::move(handler);
+    const QStringList pending = std::exchange(m_pendingUrls, {});
+    for (const QString &url : pending)
+        m_urlHandler(url);
+}
+
+void SingleInstance::setActivateHandler(std::function<void()> handler)
+{
+    m_activateHandler = std::move(handler);
+    for (int i = std::exchange(m_pendingActivations, 0); i > 0; --i)
+        m_activateHandler();
+}
+
+void SingleInstance::receiveOpen(const QStringList &urls)
+{
+    for (const QString &url : urls) {
+        if (m_urlHandler)
+            m_urlHandler(url);
+        else
+            m_pendingUrls << url;
+    }
+}
+
+void SingleInstance::receiveActivate()
+{
+    if (m_activateHandler)
+        m_activateHandler();
+    else
+        ++m_pendingActivations;
+}
+
+#include "SingleInstance.moc"

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QObject>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+
+class QLocalServer;
+
+// One Tellwind per session. The first process owns a well-known name on the
+// session bus and answers org.freedesktop.Application there; a later start
+// hands its URLs (or a plain "activate") to it and ends. Without a session
+// bus a user-only local socket under $XDG_RUNTIME_DIR does the same.
+class SingleInstance : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr const char *busName = "com.tellwind.Tellwind";
+    static constexpr const char *objectPath = "/com/tellwind/Tellwind";
+
+    explicit SingleInstance(QObject *parent = nullptr);
+    ~SingleInstance() override;
+
+    // Becomes the instance (true), or hands `urls` to the running one (false,
+    // the caller should end). Also false when the running one cannot be
+    // reached and the name cannot be had either.
+    bool claim(const QStringList &urls);
+
+    // Received requests are held until their handler is set.
+    void setUrlHandler(std::function<void(const QString &)> handler);
+    void setActivateHandler(std::function<void()> handler);
+
+    // The URL arguments of a command line (anything with a scheme).
+    static QStringList urlsFromArguments(const QStringList &arguments);
+    // Where the fallback socket lives.
+    static QString socketPath();
+
+    // Called by the bus adaptor and the socket.
+    void receiveOpen(const QStringList &urls);
+    void receiveActivate();
+
+private:
+    bool claimOnBus(const QStringList &urls);
+    bool claimSocket(const QStringList &urls);
+
+    std::function<void(const QString &)> m_urlHandler;
+    std::function<void()> m_activateHandler;
+    QStringList m_pendingUrls;
+    int m_pendingActivations = 0;
+    std::unique_ptr<QLocalServer> m_server;
+};

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <qcoro/qcorotask.h>
+
+#include <chrono>
+#include <utility>
+
+// Everything the clipboard held: each format (a MIME type) with its data.
+// No formats means an empty clipboard.
+struct PasteboardContents {
+    QList<std::pair<QString, QByteArray>> formats;
+
+    bool isEmpty() const { return formats.isEmpty(); }
+    QByteArray data(const QString &format) const
+    {
+        for (const auto &[name, bytes] : formats) {
+            if (name == format)
+                return bytes;
+        }
+        return {};
+    }
+    friend bool operator==(const PasteboardContents &, const PasteboardContents &) = default;
+};
+
+// The system clipboard.
+class Pasteboard
+{
+public:
+    virtual ~Pasteboard() = default;
+
+    virtual PasteboardContents contents() const = 0;
+    // Replaces everything on the clipboard by a text.
+    virtual void setText(const QString &text) = 0;
+    // Puts saved contents back in full; empty contents clear the clipboard.
+    virtual void setContents(const PasteboardContents &contents) = 0;
+    // Suspends until another application has read what setText put on the
+    // clipboard, or until the timeout; answers whether it was read.
+    virtual QCoro::Task<bool> waitUntilTaken(std::chrono::milliseconds timeout) = 0;
+};

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "platform/Pasteboard.h"
+
+#include <QObject>
+
+// The CLIPBOARD selection through QClipboard.
+//
+// X11 pastes are asynchronous: the target asks the clipboard owner for the
+// data some time after it saw the paste key. The text we put on the clipboard
+// therefore reports when another client read it, so the caller restores the
+// user's contents only once the paste has really happened.
+class QtPasteboard : public QObject, public Pasteboard
+{
+    Q_OBJECT
+
+public:
+    static QtPasteboard &shared();
+    static QtPasteboard *createShared();
+
+    PasteboardContents contents() const override;
+    void setText(const QString &text) override;
+    void setContents(const PasteboardContents &contents) override;
+    QCoro::Task<bool> waitUntilTaken(std::chrono::milliseconds timeout) override;
+
+signals:
+    void taken();
+
+private:
+    void markTaken(quint64 generation);
+
+    quint64 m_generation = 0;
+    bool m_taken = false;
+};

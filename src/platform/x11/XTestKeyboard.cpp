@@ -1,0 +1,458 @@
+#include "platform/x11/XTestKeyboard.h"
+
+#include "common/Log.h"
+#include "common/Shared.h"
+#include "platform/SyntheticKeyLog.h"
+#include "platform/x11/UsAnsiKeys.h"
+
+#include <QCoreApplication>
+#include <QPointer>
+
+#include <qcoro/qcorotimer.h>
+
+#include <X11/XKBlib.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// A client that sees our key event reads the key's meaning afterwards, from
+// its own copy of the keymap, which it refetches when told the map changed.
+// Putting a borrowed key code back right after the key-up would let it read
+// the empty mapping and lose the character; 50 ms is the least that proved
+// safe, and a quarter second also spares a run of the same rare character
+// from remapping again and again.
+constexpr auto spareKeyRestoreDelay = 250ms;
+constexpr qint64 spareKeyMinimumHoldMs = 50;
+// Between typing runs the user may have switched layouts.
+constexpr qint64 keymapIdleRefreshMs = 250;
+// The user lets go of a hotkey's Shift, or of Ctrl, within moments; holding a
+// modifier much longer is not waiting for us, and typing must go on.
+constexpr qint64 heldModifierTimeoutMs = 1500;
+constexpr auto heldModifierPoll = 10ms;
+// Reconnecting to a display that is not there is cheap but not free.
+constexpr qint64 reconnectIntervalMs = 2000;
+
+constexpr unsigned userModifierMask = ShiftMask | ControlMask | Mod1Mask | Mod3Mask | Mod4Mask | Mod5Mask;
+
+int xErrorCount = 0;
+int countXError(Display *, XErrorEvent *)
+{
+    ++xErrorCount;
+    return 0;
+}
+
+// Runs an X request whose failure must not end the process (Xlib's default
+// handler exits), and says whether the server accepted it.
+template <typename Request>
+bool checkedRequest(Display *display, Request request)
+{
+    XSync(display, False);
+    xErrorCount = 0;
+    auto previous = XSetErrorHandler(countXError);
+    request();
+    XSync(display, False);
+    XSetErrorHandler(previous);
+    return xErrorCount == 0;
+}
+
+QCoro::Task<> preciseSleep(std::chrono::milliseconds duration)
+{
+    QTimer timer;
+    timer.setTimerType(Qt::PreciseTimer);
+    timer.setSingleShot(true);
+    timer.start(duration);
+    co_await timer;
+}
+
+} // namespace
+
+XTestKeyboard &XTestKeyboard::shared()
+{
+    return Shared<XTestKeyboard>::get();
+}
+
+XTestKeyboard *XTestKeyboard::createShared()
+{
+    auto *keyboard = new XTestKeyboard;
+    if (QCoreApplication::instance()) {
+        QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit,
+                         [keyboard] { keyboard->restoreSpareKeys(); });
+    }
+    return keyboard;
+}
+
+XTestKeyboard::XTestKeyboard()
+{
+    m_restoreTimer.setSingleShot(true);
+    m_restoreTimer.setTimerType(Qt::PreciseTimer);
+    m_restoreTimer.callOnTimeout([this] { restoreSpareKeys(); });
+}
+
+XTestKeyboard::~XTestKeyboard()
+{
+    if (!m_display)
+        return;
+    restoreSpareKeys();
+    for (const Pressed &pressed : std::as_const(m_pressed)) {
+        send(pressed.keycode, false);
+        for (unsigned char modifier : pressed.modifierKeys)
+            send(modifier, false);
+    }
+    if (m_xkb)
+        XkbFreeKeyboard(m_xkb, XkbAllComponentsMask, True);
+    XCloseDisplay(m_display);
+}
+
+bool XTestKeyboard::connect() const
+{
+    if (m_display)
+        return true;
+    if (m_lastConnectAttempt.isValid() && m_lastConnectAttempt.elapsed() < reconnectIntervalMs)
+        return false;
+    m_lastConnectAttempt.start();
+
+    Display *display = XOpenDisplay(nullptr);
+    if (!display)
+        return false;
+    int event = 0, error = 0, major = 0, minor = 0;
+    int xkbOpcode = 0;
+    int xkbMajor = XkbMajorVersion, xkbMinor = XkbMinorVersion;
+    if (!XTestQueryExtension(display, &event, &error, &major, &minor)
+        || !XkbQueryExtension(display, &xkbOpcode, &event, &error, &xkbMajor, &xkbMinor)) {
+        XCloseDisplay(display);
+        return false;
+    }
+    // XTest keys must not be held up by a grab of another client.
+    XTestGrabControl(display, True);
+    XkbSelectEvents(display, XkbUseCoreKbd, XkbMapNotifyMask | XkbNewKeyboardNotifyMask,
+                    XkbMapNotifyMask | XkbNewKeyboardNotifyMask);
+    m_display = display;
+    return true;
+}
+
+bool XTestKeyboard::isTrusted() const
+{
+    return connect();
+}
+
+bool XTestKeyboard::requestTrust()
+{
+    // There is nothing to ask on X11: either the display takes our keys or
+    // it does not. Asking again does retry a display that was not there.
+    m_lastConnectAttempt.invalidate();
+    return connect();
+}
+
+bool XTestKeyboard::drainMapChanges()
+{
+    bool changed = false;
+    while (XPending(m_display) > 0) {
+        XEvent event;
+        XNextEvent(m_display, &event);
+        changed = true;
+        if (event.type == MappingNotify)
+            XRefreshKeyboardMapping(&event.xmapping);
+    }
+    return changed;
+}
+
+void XTestKeyboard::refreshKeymap()
+{
+    m_keymapDirty = false;
+    m_strokeCache.clear();
+    m_groupAndLocks = ~0u;
+    if (m_xkb)
+        XkbFreeKeyboard(m_xkb, XkbAllComponentsMask, True);
+    m_xkb = XkbGetMap(m_display, XkbKeyTypesMask | XkbKeySymsMask | XkbModifierMapMask, XkbUseCoreKbd);
+    std::fill(std::begin(m_modifierKey), std::end(m_modifierKey), 0);
+    m_level3Mask = 0;
+    if (!m_xkb)
+        return;
+
+    // One key for each modifier we press ourselves: the ordinary left-hand
+    // keys where the layout has them.
+    auto firstSym = [this](int keycode) {
+        return XkbKeyNumSyms(m_xkb, keycode) > 0 ? XkbKeySymEntry(m_xkb, keycode, 0, 0) : NoSymbol;
+    };
+    auto pick = [&](int index, std::initializer_list<KeySym> preferred) {
+        for (KeySym wanted : preferred) {
+            for (int keycode = m_xkb->min_key_code; keycode <= m_xkb->max_key_code; ++keycode) {
+                if ((m_xkb->map->modmap[keycode] & (1u << index)) && firstSym(keycode) == wanted) {
+                    m_modifierKey[index] = static_cast<unsigned char>(keycode);
+                    return;
+                }
+            }
+        }
+    };
+    pick(ShiftMapIndex, {XK_Shift_L, XK_Shift_R});
+    pick(ControlMapIndex, {XK_Control_L, XK_Control_R});
+    pick(Mod1MapIndex, {XK_Alt_L, XK_Alt_R, XK_Meta_L});
+    for (int keycode = m_xkb->min_key_code; keycode <= m_xkb->max_key_code && !m_level3Mask; ++keycode) {
+        const unsigned mods = m_xkb->map->modmap[keycode];
+        if (mods && firstSym(keycode) == XK_ISO_Level3_Shift) {
+            m_level3Mask = mods;
+            for (int index = 0; index < 8; ++index) {
+                if (mods & (1u << index))
+                    m_modifierKey[index] = static_cast<unsigned char>(keycode);
+            }
+        }
+    }
+
+    // Spare key codes: those the layout leaves empty, and those we borrowed
+    // that still carry what we put there (a new layout wipes them).
+    QList<SpareKey> spares;
+    for (int keycode = m_xkb->min_key_code + 1; keycode <= m_xkb->max_key_code; ++keycode) {
+        if (m_xkb->map->modmap[keycode])
+            continue;
+        SpareKey spare;
+        spare.keycode = static_cast<unsigned char>(keycode);
+        for (const SpareKey &known : std::as_const(m_spares)) {
+            if (known.keycode == keycode && known.keysym && XkbKeyNumSyms(m_xkb, keycode) > 0
+                && (firstSym(keycode) == known.keysym || XkbKeySymEntry(m_xkb, keycode, 1, 0) == known.keysym))
+                spare = known;
+        }
+        if (spare.keysym || XkbKeyNumSyms(m_xkb, keycode) == 0)
+            spares.append(spare);
+    }
+    m_spares = spares;
+}
+
+std::optional<XTestKeyboard::Stroke> XTestKeyboard::findStroke(unsigned long keysym, bool ignoreLocks)
+{
+    if (!m_xkb)
+        return std::nullopt;
+    XkbStateRec state;
+    if (XkbGetState(m_display, XkbUseCoreKbd, &state) != Success)
+        return std::nullopt;
+    const unsigned locks = ignoreLocks ? 0u : unsigned(state.locked_mods);
+    const unsigned groupAndLocks = (unsigned(state.group) << 8) | state.locked_mods;
+    if (groupAndLocks != m_groupAndLocks) {
+        m_strokeCache.clear();
+        m_groupAndLocks = groupAndLocks;
+    }
+    const quint64 cacheKey = (quint64(ignoreLocks) << 32) | keysym;
+    if (auto cached = m_strokeCache.constFind(cacheKey); cached != m_strokeCache.cend())
+        return *cached;
+
+    QList<unsigned> candidates = {0, ShiftMask};
+    if (m_level3Mask)
+        candidates << m_level3Mask << (ShiftMask | m_level3Mask);
+    for (unsigned pressed : candidates) {
+        const unsigned mods = locks | pressed;
+        for (int keycode = m_xkb->min_key_code; keycode <= m_xkb->max_key_code; ++keycode) {
+            if (XkbKeyNumSyms(m_xkb, keycode) == 0 || m_xkb->map->modmap[keycode])
+                continue;
+            unsigned consumed = 0;
+            KeySym result = NoSymbol;
+            if (!XkbTranslateKeyCode(m_xkb, static_cast<KeyCode>(keycode), XkbBuildCoreState(mods, state.group),
+                                     &consumed, &result))
+                continue;
+            // A Lock the key's type does not use still makes the client
+            // read the upper-case letter.
+            if ((mods & LockMask) && !(consumed & LockMask)) {
+                KeySym lower = NoSymbol, upper = NoSymbol;
+                XConvertCase(result, &lower, &upper);
+                result = upper;
+            }
+            if (result == keysym) {
+                const Stroke stroke{static_cast<unsigned char>(keycode), pressed};
+                m_strokeCache.insert(cacheKey, stroke);
+                return stroke;
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<XTestKeyboard::Stroke> XTestKeyboard::borrowSpareKey(unsigned long keysym, bool ignoreLocks)
+{
+    SpareKey *chosen = nullptr;
+    for (SpareKey &spare : m_spares) {
+        if (spare.keysym == keysym)
+            chosen = &spare;
+    }
+    if (!chosen) {
+        for (SpareKey &spare : m_spares) {
+            if (!spare.keysym) {
+                chosen = &spare;
+                break;
+            }
+            if (!chosen || chosen->lastUse.elapsed() < spare.lastUse.elapsed())
+                chosen = &spare;
+        }
+        if (!chosen)
+            return std::nullopt;
+        if (chosen->keysym && chosen->lastUse.elapsed() < spareKeyMinimumHoldMs)
+            logLine(QStringLiteral("⚠️ [Insert] Reusing a spare key code early; a character may be lost"));
+        KeySym lower = NoSymbol, upper = NoSymbol;
+        XConvertCase(keysym, &lower, &upper);
+        // Both levels carry the character (in its two cases for a letter),
+        // so Shift and Caps Lock cannot turn it into anything else.
+        KeySym syms[2] = {lower, upper};
+        const unsigned char keycode = chosen->keycode;
+        const bool accepted = checkedRequest(
+            m_display, [&] { XChangeKeyboardMapping(m_display, keycode, 2, syms, 1); });
+        if (!accepted)
+            return std::nullopt;
+        chosen->keysym = keysym;
+        const SpareKey borrowed = *chosen;
+        refreshKeymap();
+        // refreshKeymap rebuilt the list; find our entry again.
+        for (SpareKey &spare : m_spares) {
+            if (spare.keycode == borrowed.keycode)
+                spare = borrowed;
+        }
+    }
+    for (SpareKey &spare : m_spares) {
+        if (spare.keysym == keysym)
+            spare.lastUse.start();
+    }
+    m_restoreTimer.start(spareKeyRestoreDelay);
+    return findStroke(keysym, ignoreLocks);
+}
+
+void XTestKeyboard::restoreSpareKeys()
+{
+    m_restoreTimer.stop();
+    if (!m_display)
+        return;
+    bool restored = false;
+    for (SpareKey &spare : m_spares) {
+        if (!spare.keysym)
+            continue;
+        KeySym empty[2] = {NoSymbol, NoSymbol};
+        const unsigned char keycode = spare.keycode;
+        checkedRequest(m_display, [&] { XChangeKeyboardMapping(m_display, keycode, 2, empty, 1); });
+        spare.keysym = 0;
+        restored = true;
+    }
+    if (restored)
+        m_keymapDirty = true;
+}
+
+unsigned XTestKeyboard::heldModifiers() const
+{
+    XkbStateRec state;
+    if (XkbGetState(m_display, XkbUseCoreKbd, &state) != Success)
+        return 0;
+    return state.base_mods & userModifierMask;
+}
+
+void XTestKeyboard::releaseHeldModifiers()
+{
+    char keys[32] = {};
+    XQueryKeymap(m_display, keys);
+    for (int keycode = 8; keycode < 256; ++keycode) {
+        const bool down = keys[keycode / 8] & (1 << (keycode % 8));
+        if (down && m_xkb && keycode <= m_xkb->max_key_code
+            && (m_xkb->map->modmap[keycode] & userModifierMask))
+            send(static_cast<unsigned char>(keycode), false);
+    }
+    XFlush(m_display);
+}
+
+QCoro::Task<> XTestKeyboard::prepareKeystroke()
+{
+    if (!connect())
+        co_return;
+    if (drainMapChanges())
+        m_keymapDirty = true;
+    if (!m_lastKeystroke.isValid() || m_lastKeystroke.elapsed() > keymapIdleRefreshMs)
+        m_keymapDirty = true;
+    if (m_keymapDirty)
+        refreshKeymap();
+
+    if (!heldModifiers())
+        co_return;
+    QElapsedTimer waited;
+    waited.start();
+    while (heldModifiers()) {
+        if (waited.elapsed() >= heldModifierTimeoutMs) {
+            logLine(QStringLiteral("⚠️ [Insert] Modifier keys still held, typing over them"));
+            releaseHeldModifiers();
+            break;
+        }
+        co_await preciseSleep(heldModifierPoll);
+    }
+}
+
+bool XTestKeyboard::postKeyEvent(quint16 keyCode, bool keyDown, quint64 flags)
+{
+    if (!connect())
+        return false;
+    m_lastKeystroke.start();
+
+    if (!keyDown) {
+        const auto pressed = m_pressed.find(keyCode);
+        if (pressed == m_pressed.end())
+            return false;
+        send(pressed->keycode, false);
+        for (auto it = pressed->modifierKeys.crbegin(); it != pressed->modifierKeys.crend(); ++it)
+            send(*it, false);
+        m_pressed.erase(pressed);
+        XFlush(m_display);
+        return true;
+    }
+
+    const KeySym keysym = usAnsiKeysym(keyCode, flags & shiftFlag);
+    if (!keysym)
+        return false;
+    if (m_keymapDirty || !m_xkb)
+        refreshKeymap();
+    // A shortcut goes by the key, not by the letter it types, so Caps Lock
+    // needs no correction there.
+    const bool ignoreLocks = flags & commandFlag;
+    std::optional<Stroke> stroke = findStroke(keysym, ignoreLocks);
+    if (!stroke)
+        stroke = borrowSpareKey(keysym, ignoreLocks);
+    if (!stroke)
+        return false;
+    for (const SpareKey &spare : std::as_const(m_spares)) {
+        if (spare.keycode == stroke->keycode && spare.keysym) {
+            m_restoreTimer.start(spareKeyRestoreDelay);
+            break;
+        }
+    }
+
+    Pressed pressed;
+    pressed.keycode = stroke->keycode;
+    auto addModifier = [&](int index) {
+        const unsigned char key = m_modifierKey[index];
+        if (key && !pressed.modifierKeys.contains(key))
+            pressed.modifierKeys.append(key);
+    };
+    if (stroke->modifiers & ShiftMask)
+        addModifier(ShiftMapIndex);
+    for (int index = 0; index < 8; ++index) {
+        if ((stroke->modifiers & m_level3Mask) & (1u << index))
+            addModifier(index);
+    }
+    // The Command key of other systems is Ctrl here.
+    if (flags & commandFlag)
+        addModifier(ControlMapIndex);
+    if (flags & optionFlag)
+        addModifier(Mod1MapIndex);
+
+    if (const auto previous = m_pressed.constFind(keyCode); previous != m_pressed.cend()) {
+        send(previous->keycode, false);
+        for (unsigned char modifier : previous->modifierKeys)
+            send(modifier, false);
+    }
+    for (unsigned char modifier : std::as_const(pressed.modifierKeys))
+        send(modifier, true);
+    send(pressed.keycode, true);
+    XFlush(m_display);
+    m_pressed.insert(keyCode, pressed);
+    return true;
+}
+
+void XTestKeyboard::send(unsigned char keycode, bool press)
+{
+    SyntheticKeyLog::shared().recordSent(keycode, press);
+    XTestFakeKeyEvent(m_display, keycode, press ? True : False, CurrentTime);
+}

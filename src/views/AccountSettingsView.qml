@@ -1,0 +1,83 @@
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Layouts
+import Tellwind.Core
+
+SettingsViewForm {
+    id: form
+
+    required property QtObject controller
+    readonly property string websiteURL: AuthManager.baseURL + "/auth/login?returnTo=/auth/account"
+
+    SettingsViewSection {
+        title: "Account"
+        visible: AuthManager.isAuthenticated
+
+        RowLayout {
+            ColumnLayout {
+                spacing: 4
+                Label {
+                    objectName: "accountEmail"
+                    text: AuthManager.currentUser ? AuthManager.currentUser.email : "Signed In"
+                    textFormat: Text.PlainText
+                    font.pixelSize: 13
+                    font.bold: true
+                }
+            }
+            Item { Layout.fillWidth: true }
+        }
+    }
+
+    SettingsViewSection {
+        visible: AuthManager.isAuthenticated
+
+        Button {
+            id: signOut
+            objectName: "signOutButton"
+            text: "Sign Out"
+            contentItem: Text {
+                text: signOut.text
+                font: signOut.font
+                color: "#d70015"
+                horizontalAlignment: Text.AlignHCenter
+                verticalAlignment: Text.AlignVCenter
+            }
+            onClicked: AuthManager.signOut()
+        }
+    }
+
+    SettingsViewSection {
+        title: "Account"
+        visible: !AuthManager.isAuthenticated
+
+        ColumnLayout {
+            spacing: 12
+            Layout.topMargin: 8
+            Layout.bottomMargin: 8
+
+            // The filled accent button of a primary action.
+            Button {
+                id: signIn
+                objectName: "signInButton"
+                text: "Sign In"
+                hoverEnabled: true
+                leftPadding: 16
+                rightPadding: 16
+                contentItem: Text {
+                    text: signIn.text
+                    font: signIn.font
+                    color: "white"
+                    horizontalAlignment: Text.AlignHCenter
+                    verticalAlignment: Text.AlignVCenter
+                }
+                background: Rectangle {
+                    implicitHeight: 26
+                    radius: 5
+                    color: signIn.down ? Qt.darker(palette.highlight, 1.2)
+                                       : signIn.hovered ? Qt.lighter(palette.highlight, 1.08) : palette.highlight
+                }
+                onClicked: form.controller.openUrl(form.websiteURL)
+            }
+        }
+    }
+}

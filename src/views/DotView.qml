@@ -1,0 +1,11 @@
+import QtQuick
+
+// One of the three listening dots; `offset` moves it up (negative) or down.
+Rectangle {
+    property real offset: 0
+    width: 10
+    height: 10
+    radius: 5
+    color: Theme.red
+    transform: Translate { y: offset }
+}

@@ -1,0 +1,77 @@
+import QtQuick
+import QtQuick.Window
+import Tellwind.Core
+
+// The language picker opens beside the panel in a window of its own (the
+// panel is too small to hold it). It is the one window of Tellwind that takes
+// keyboard focus, for its search field, and it hands the focus back when it
+// closes. A click elsewhere closes it.
+Window {
+    id: popup
+
+    property Window anchorWindow
+    property bool open: false
+    property var selectedLanguage
+    signal chosen(string code)
+    signal dismissed()
+
+    title: "Tellwind Languages"
+    flags: Qt.Tool | Qt.FramelessWindowHint | Qt.WindowStaysOnTopHint
+    width: 250
+    height: Math.max(1, loader.item ? loader.item.implicitHeight + 2 : 1)
+    color: frame.border.color
+    visible: false
+
+    readonly property int gap: 6
+
+    function place() {
+        if (!anchorWindow)
+            return
+        const screen = anchorWindow.screen
+        const left = screen ? screen.virtualX : 0
+        const top = screen ? screen.virtualY : 0
+        const right = screen ? left + screen.desktopAvailableWidth : anchorWindow.x + anchorWindow.width + gap + width
+        const bottom = screen ? top + screen.desktopAvailableHeight : anchorWindow.y + height
+        let px = anchorWindow.x + anchorWindow.width + gap
+        if (px + width > right)
+            px = anchorWindow.x - gap - width
+        let py = anchorWindow.y + Math.round((anchorWindow.height - height) / 2)
+        py = Math.max(top, Math.min(py, bottom - height))
+        x = px
+        y = py
+    }
+
+    onOpenChanged: {
+        if (open) {
+            place()
+            visible = true
+            PopupFocus.take(popup)
+        } else if (visible) {
+            visible = false
+            PopupFocus.giveBack(popup)
+        }
+    }
+    onHeightChanged: if (visible) place()
+    onActiveChanged: if (!active && open) dismissed()
+
+    Rectangle {
+        id: frame
+        anchors.fill: parent
+        color: "transparent"
+        border.color: "#33000000"
+    }
+
+    Loader {
+        id: loader
+        x: 1
+        y: 1
+        // Built anew for every opening, so the search starts empty.
+        active: popup.open
+        focus: true
+        onLoaded: item.focusSearch()
+        sourceComponent: LanguagePickerView {
+            selectedLanguage: popup.selectedLanguage
+            onSelected: code => popup.chosen(code)
+        }
+    }
+}

@@ -1,0 +1,76 @@
+import QtQuick
+
+// One language in the picker: flag, name ("Cloud" under it for the languages
+// only the cloud recognizes), and a tick on the selected one.
+Rectangle {
+    id: row
+
+    property var language
+    property bool isSelected: false
+    readonly property bool isHovered: hover.hovered
+    signal selected()
+
+    width: ListView.view ? ListView.view.width : 250
+    height: content.implicitHeight + 16
+    color: isHovered || isSelected ? Qt.rgba(0.04, 0.52, 1, 0.1) : "transparent"
+
+    Row {
+        id: content
+        x: 12
+        width: parent.width - 24
+        anchors.verticalCenter: parent.verticalCenter
+        spacing: 10
+
+        Text {
+            id: flag
+            anchors.verticalCenter: parent.verticalCenter
+            text: row.language.flag
+            font.pixelSize: 22
+        }
+        Column {
+            id: names
+            anchors.verticalCenter: parent.verticalCenter
+            width: content.width - flag.width - marks.width - 2 * content.spacing
+            spacing: 1
+            Text {
+                objectName: "languageName"
+                width: parent.width
+                elide: Text.ElideRight
+                text: row.language.displayName
+                font.pixelSize: 13
+                color: palette.text
+            }
+            Text {
+                visible: row.language.isCloudOnly
+                text: "Cloud"
+                font.pixelSize: 10
+                color: Theme.secondaryText
+            }
+        }
+        Row {
+            id: marks
+            anchors.verticalCenter: parent.verticalCenter
+            spacing: 6
+            Text {
+                visible: row.language.isCloudOnly
+                anchors.verticalCenter: parent.verticalCenter
+                text: "☁️"
+                font.pixelSize: 12
+            }
+            Image {
+                objectName: "tick"
+                visible: row.isSelected
+                anchors.verticalCenter: parent.verticalCenter
+                source: "icons/tick.svg"
+                sourceSize: Qt.size(14, 14)
+            }
+        }
+    }
+
+    SystemPalette { id: palette }
+    HoverHandler { id: hover }
+    MouseArea {
+        anchors.fill: parent
+        onClicked: row.selected()
+    }
+}

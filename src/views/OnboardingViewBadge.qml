@@ -1,0 +1,23 @@
+import QtQuick
+import QtQuick.Controls.impl
+
+// A rounded square washed in a colour, with a pictogram in that colour.
+Rectangle {
+    id: badge
+
+    property color tint
+    property color iconColor: tint
+    property url iconSource
+
+    implicitWidth: 100
+    implicitHeight: 100
+    radius: 16
+    color: Qt.rgba(tint.r, tint.g, tint.b, 0.15)
+
+    IconImage {
+        anchors.centerIn: parent
+        source: badge.iconSource
+        sourceSize: Qt.size(50, 50)
+        color: badge.iconColor
+    }
+}

@@ -1,0 +1,22 @@
+import QtQuick
+import Tellwind.Core
+
+// Switches between the on-device (bolt) and the cloud (head with brain) recognizer.
+SmallRoundButton {
+    id: toggle
+
+    property int preferredProvider: STTProvider.STTProvider.apple
+    readonly property bool isCloud: preferredProvider === STTProvider.STTProvider.google
+    readonly property string symbol: isCloud ? "brain.head.profile" : "bolt.fill"
+    signal toggled()
+
+    tooltip: isCloud ? "Using Google (accurate, cloud) - tap for Apple"
+                     : "Using Apple (fast, offline) - tap for Google"
+    onClicked: toggled()
+
+    Image {
+        anchors.centerIn: parent
+        source: toggle.isCloud ? "icons/head-brain.svg" : "icons/bolt.svg"
+        sourceSize: Qt.size(16, 16)
+    }
+}

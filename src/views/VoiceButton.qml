@@ -1,0 +1,95 @@
+import QtQuick
+import QtQuick.Shapes
+
+// The large round microphone button. Idle: a white-edged disc with the
+// microphone; recording: a red edge and the listening dots.
+Item {
+    id: button
+
+    property bool isRecording: false
+    property bool isPressed: false
+    signal tapped()
+
+    width: 70
+    height: 70
+
+    // The press shrinks the button to 0.92 and lets it spring back: a damped
+    // spring with a 0.3 s period and a damping ratio of 0.6, started from rest
+    // at whatever size the button has when the press changes.
+    property real springFrom: 1.0
+    property real springTime: 0
+    readonly property real springTarget: isPressed ? 0.92 : 1.0
+    readonly property real springOmega: 2 * Math.PI / 0.3
+    readonly property real springZeta: 0.6
+    scale: {
+        const t = springTime
+        const decay = Math.exp(-springZeta * springOmega * t)
+        const omegaD = springOmega * Math.sqrt(1 - springZeta * springZeta)
+        const shape = decay * (Math.cos(omegaD * t) + springZeta * springOmega / omegaD * Math.sin(omegaD * t))
+        return springTarget + (springFrom - springTarget) * shape
+    }
+    onIsPressedChanged: {
+        springFrom = scale
+        springTime = 0
+        spring.restart()
+    }
+    NumberAnimation {
+        id: spring
+        target: button
+        property: "springTime"
+        from: 0
+        to: 0.6
+        duration: 600
+    }
+
+    MaterialCircle {
+        id: disc
+        anchors.fill: parent
+        edge: false
+    }
+
+    // The edge ring, 1.5 px wide inside the disc, painted with a diagonal gradient.
+    Shape {
+        anchors.fill: parent
+        antialiasing: true
+        ShapePath {
+            strokeWidth: 0
+            strokeColor: "transparent"
+            fillRule: ShapePath.OddEvenFill
+            fillGradient: LinearGradient {
+                x1: 0; y1: 0; x2: 70; y2: 70
+                GradientStop { position: 0; color: button.isRecording ? Qt.rgba(1, 0.23, 0.19, 0.8) : Qt.rgba(1, 1, 1, 0.5) }
+                GradientStop { position: 1; color: button.isRecording ? Qt.rgba(1, 0.23, 0.19, 0.4) : Qt.rgba(1, 1, 1, 0.2) }
+            }
+            startX: 70; startY: 35
+            PathAngleArc { centerX: 35; centerY: 35; radiusX: 35; radiusY: 35; startAngle: 0; sweepAngle: 360 }
+            PathMove { x: 68.5; y: 35 }
+            PathAngleArc { centerX: 35; centerY: 35; radiusX: 33.5; radiusY: 33.5; startAngle: 0; sweepAngle: 360 }
+        }
+    }
+
+    Image {
+        objectName: "microphoneSymbol"
+        anchors.centerIn: parent
+        visible: !button.isRecording
+        source: "icons/microphone.svg"
+        sourceSize: Qt.size(28, 28)
+    }
+
+    Loader {
+        objectName: "listeningDots"
+        anchors.centerIn: parent
+        active: button.isRecording
+        sourceComponent: ListeningDotsView {}
+    }
+
+    // Only the disc answers clicks; the corners belong to the panel's background.
+    MouseArea {
+        anchors.fill: parent
+        onPressed: mouse => {
+            const dx = mouse.x - width / 2, dy = mouse.y - height / 2
+            mouse.accepted = dx * dx + dy * dy <= (width / 2) * (width / 2)
+        }
+        onClicked: button.tapped()
+    }
+}
