@@ -12,6 +12,10 @@
 
 class AppState;
 class DictationTyping;
+class GlobalHotkeyManager;
+class LaunchAtLoginManager;
+class MenuBarManager;
+class WindowPositionManager;
 class WindowSystem;
 
 // The hub of the running program: owns the dictation controller, turns the
@@ -32,6 +36,8 @@ public:
     ~AppDelegate() override;
 
     AppState &appState() const { return *m_appState; }
+    LaunchAtLoginManager &launchAtLoginManager() const { return m_launchAtLoginManager; }
+    WindowPositionManager &windowPositionManager() const { return *m_windowPositionManager; }
     QWindow *floatingWindow() const { return m_floatingWindow; }
 
     void applicationDidFinishLaunching();
@@ -51,11 +57,17 @@ public:
 
 private:
     QCoro::Task<> checkAccessibilityOnLaunch();
+    void setupMenuBar();
+    void setupGlobalHotkey();
 
     std::unique_ptr<AppState> m_ownedAppState;
     AppState *m_appState;
     DictationTyping &m_typing;
     WindowSystem &m_windowSystem;
+    LaunchAtLoginManager &m_launchAtLoginManager;
+    GlobalHotkeyManager &m_hotkeyManager;
+    MenuBarManager &m_menuBarManager;
+    std::unique_ptr<WindowPositionManager> m_windowPositionManager;
     QPointer<QWindow> m_floatingWindow;
     bool m_terminated = false;
 };
