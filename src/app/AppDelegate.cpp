@@ -1,5 +1,8 @@
 #include "app/AppDelegate.h"
 
+#include "account/AuthManager.h"
+#include "account/LogRedaction.h"
+
 #include "app/AppState.h"
 #include "app/DictationNeighbours.h"
 #include "common/Log.h"
@@ -39,6 +42,8 @@ AppDelegate::AppDelegate(AppState *appState, DictationTyping *typing, WindowSyst
     // Desktop integration and sign-in: fetch the shared managers here, in this
     // order (sign-in, launch at login, hotkey, tray item, panel position), so
     // that they read their settings before launch has finished.
+    // The stored session is restored (and checked with the server) here.
+    m_authManager = &AuthManager::shared();
 }
 
 AppDelegate::~AppDelegate() = default;
@@ -152,6 +157,7 @@ void AppDelegate::handleURL(const QUrl &url)
 {
     if (!url.isValid() || url.isEmpty() || url.scheme().isEmpty())
         return;
-    logLine(QStringLiteral("🔗 [App] Received URL: ") + url.toString(QUrl::FullyEncoded));
-    // Sign-in: pass the URL to the account's deep-link handler here.
+    // A sign-in link carries the session token: never into the log.
+    logLine(QStringLiteral("🔗 [App] Received URL: ") + redactedUrlText(url));
+    m_authManager->handleDeepLink(url);
 }

@@ -11,6 +11,7 @@
 #include <qcoro/qcorotask.h>
 
 class AppState;
+class AuthManager;
 class DictationTyping;
 class WindowSystem;
 
@@ -32,6 +33,7 @@ public:
     ~AppDelegate() override;
 
     AppState &appState() const { return *m_appState; }
+    AuthManager &authManager() const { return *m_authManager; }
     QWindow *floatingWindow() const { return m_floatingWindow; }
 
     void applicationDidFinishLaunching();
@@ -56,6 +58,7 @@ private:
     AppState *m_appState;
     DictationTyping &m_typing;
     WindowSystem &m_windowSystem;
+    AuthManager *m_authManager = nullptr;
     QPointer<QWindow> m_floatingWindow;
     bool m_terminated = false;
 };
