@@ -1,5 +1,8 @@
 #include "app/AppDelegate.h"
 
+#include "account/AuthManager.h"
+#include "account/LogRedaction.h"
+
 #include "app/AppState.h"
 #include "app/DictationNeighbours.h"
 #include "common/Log.h"
@@ -40,14 +43,16 @@ AppDelegate::AppDelegate(AppState *appState, DictationTyping *typing, WindowSyst
       m_appState(appState ? appState : m_ownedAppState.get()),
       m_typing(typing ? *typing : DictationTyping::sharedTyping()),
       m_windowSystem(windowSystem ? *windowSystem : WindowSystem::shared()),
+      m_authManager(AuthManager::shared()),
       m_launchAtLoginManager(LaunchAtLoginManager::shared()),
       m_hotkeyManager(GlobalHotkeyManager::shared()),
       m_menuBarManager(MenuBarManager::shared()),
       m_windowPositionManager(std::make_unique<WindowPositionManager>())
 {
-    // Desktop integration and sign-in: fetch the shared managers here, in this
-    // order (sign-in, launch at login, hotkey, tray item, panel position), so
-    // that they read their settings before launch has finished.
+    // The shared managers are fetched in the initializer list, in this order
+    // (sign-in, launch at login, hotkey, tray item, panel position), so that
+    // they read their settings, and sign-in restores its stored session,
+    // before launch has finished.
 
     // The tray shows the real recording state whatever changed it: the
     // panel's button and the recognizer ending by itself as well as a toggle.
@@ -199,6 +204,7 @@ void AppDelegate::handleURL(const QUrl &url)
 {
     if (!url.isValid() || url.isEmpty() || url.scheme().isEmpty())
         return;
-    logLine(QStringLiteral("🔗 [App] Received URL: ") + url.toString(QUrl::FullyEncoded));
-    // Sign-in: pass the URL to the account's deep-link handler here.
+    // A sign-in link carries the session token: never into the log.
+    logLine(QStringLiteral("🔗 [App] Received URL: ") + redactedUrlText(url));
+    m_authManager.handleDeepLink(url);
 }

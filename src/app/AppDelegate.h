@@ -11,6 +11,7 @@
 #include <qcoro/qcorotask.h>
 
 class AppState;
+class AuthManager;
 class DictationTyping;
 class GlobalHotkeyManager;
 class LaunchAtLoginManager;
@@ -36,6 +37,7 @@ public:
     ~AppDelegate() override;
 
     AppState &appState() const { return *m_appState; }
+    AuthManager &authManager() const { return m_authManager; }
     LaunchAtLoginManager &launchAtLoginManager() const { return m_launchAtLoginManager; }
     WindowPositionManager &windowPositionManager() const { return *m_windowPositionManager; }
     QWindow *floatingWindow() const { return m_floatingWindow; }
@@ -64,6 +66,7 @@ private:
     AppState *m_appState;
     DictationTyping &m_typing;
     WindowSystem &m_windowSystem;
+    AuthManager &m_authManager;
     LaunchAtLoginManager &m_launchAtLoginManager;
     GlobalHotkeyManager &m_hotkeyManager;
     MenuBarManager &m_menuBarManager;

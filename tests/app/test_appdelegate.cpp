@@ -133,7 +133,9 @@ private slots:
         rig.delegate.handleURL(QUrl(QStringLiteral("tellwind://callback?token=abc")));
         rig.delegate.handleURL(QUrl());
         rig.delegate.handleURL(QUrl(QStringLiteral("no scheme here")));
-        QCOMPARE(log.lines(), QStringList{"🔗 [App] Received URL: tellwind://callback?token=abc"});
+        // Handed to sign-in, and the token kept out of the log.
+        QCOMPARE(log.lines(), (QStringList{"🔗 [App] Received URL: tellwind://callback?token=<redacted>",
+                                           "🔗 [Auth] Received deep link: tellwind://callback?token=<redacted>"}));
     }
 };
 
