@@ -19,6 +19,7 @@
 
 #include <QMenu>
 #include <QRasterWindow>
+#include <QSettings>
 #include <QStandardPaths>
 #include <QTest>
 
@@ -40,8 +41,7 @@ private slots:
     void initTestCase()
     {
         QStandardPaths::setTestModeEnabled(true);
-        Settings::remove("hasStoredWindowPosition");
-        Settings::remove("hasSetupLaunchAtLogin");
+        QSettings(Settings::filePath(), QSettings::IniFormat).clear();
         Shared<GlobalHotkeyManager>::install(new GlobalHotkeyManager(std::unique_ptr<KeyMonitor>(keys)));
         Shared<MenuBarManager>::install(new MenuBarManager(std::unique_ptr<StatusBar>(tray)));
         Shared<LaunchAtLoginManager>::install(
