@@ -5,6 +5,10 @@
 #include "app/QmlTypes.h"
 #include "app/SingleInstance.h"
 #include "common/Log.h"
+#include "desktop/GlobalHotkeyManager.h"
+#include "desktop/LaunchAtLoginManager.h"
+#include "desktop/MenuBarManager.h"
+#include "desktop/WindowPositionManager.h"
 #include "output/TextInsertionService.h"
 #include "platform/WindowSystem.h"
 #include "speech/SpeechRecognitionManager.h"
@@ -54,8 +58,11 @@ void TellwindApp::showMainWindow()
                                  &SpeechRecognitionManager::shared());
     qmlRegisterSingletonInstance(uri, 1, 0, "TextInsertionService",
                                  &TextInsertionService::shared());
-    // Desktop integration, sign-in, onboarding: register their shared
-    // instances for the views here.
+    qmlRegisterSingletonInstance(uri, 1, 0, "LaunchAtLoginManager", &m_appDelegate->launchAtLoginManager());
+    qmlRegisterSingletonInstance(uri, 1, 0, "GlobalHotkeyManager", &GlobalHotkeyManager::shared());
+    qmlRegisterSingletonInstance(uri, 1, 0, "MenuBarManager", &MenuBarManager::shared());
+    qmlRegisterSingletonInstance(uri, 1, 0, "WindowPositionManager", &m_appDelegate->windowPositionManager());
+    // Sign-in, onboarding: register their shared instances for the views here.
 
     m_engine = std::make_unique<QQmlApplicationEngine>();
     m_engine->load(QUrl(QStringLiteral("qrc:/Tellwind/Views/MainWindow.qml")));
