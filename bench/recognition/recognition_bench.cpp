@@ -320,7 +320,15 @@ QCoro::Task<Listening> listen(SpeechRecognitionManager &manager, SessionClock &s
         co_await QCoro::sleepFor(50ms);
     heard.cpu = cpuSeconds(RUSAGE_SELF) - cpuBefore;
     heard.transcript = manager.transcribedText();
-    heard.latencyMs = session.finalAt >= stoppedAt ? double(session.finalAt - stoppedAt) : 0.0;
+    if (session.finalAt < 0) {
+        // No final result at all: count the whole wait.
+        std::fprintf(stderr, "recognition_bench: no final result for %s\n", qPrintable(wav));
+        heard.latencyMs = double(clock.elapsed() - stoppedAt);
+    } else {
+        // A final from before the stop (the pause after the last word ended
+        // the utterance) was already there when the user stopped.
+        heard.latencyMs = std::max(0.0, double(session.finalAt - stoppedAt));
+    }
     co_return heard;
 }
 
