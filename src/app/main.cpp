@@ -1,10 +1,27 @@
-#include <QApplication>
+#include "app/SingleInstance.h"
+#include "app/TellwindApp.h"
+#include "app/TerminationSignals.h"
 
-#include "common/Log.h"
+#include <QApplication>
 
 int main(int argc, char *argv[])
 {
-    QApplication app(argc, argv);
-    logLine(QStringLiteral("Tellwind is not assembled yet."));
-    return 0;
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Tellwind"));
+    QApplication::setOrganizationName(QStringLiteral("Tellwind"));
+    QApplication::setDesktopFileName(QStringLiteral("tellwind"));
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    const QStringList urls = SingleInstance::urlsFromArguments(QApplication::arguments());
+    SingleInstance instance;
+    if (!instance.claim(urls))
+        return 0;
+
+    TerminationSignals terminationSignals;
+    QObject::connect(&terminationSignals, &TerminationSignals::terminationRequested, &application,
+                     &QApplication::quit);
+
+    TellwindApp tellwind(instance);
+    tellwind.launch(urls);
+    return application.exec();
 }

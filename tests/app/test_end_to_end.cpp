@@ -71,6 +71,8 @@ private slots:
         auto tellwind = session.startTellwind();
         QVERIFY(tellwind->waitForLine(QStringLiteral("✅ Window configured as floating borderless")));
         const QString typed = dictate(session, *tellwind, false);
+        if (typed != sentence)
+            qInfo().noquote() << tellwind->lines().join(QLatin1Char('\n'));
         QCOMPARE(typed, sentence);
     }
 
@@ -92,6 +94,8 @@ private slots:
         auto tellwind = session.startTellwind();
         QVERIFY(tellwind->waitForLine(QStringLiteral("✅ Window configured as floating borderless")));
         const QString typed = dictate(session, *tellwind, true);
+        if (typed != sentence)
+            qInfo().noquote() << tellwind->lines().join(QLatin1Char('\n')) << server.lines().join(QLatin1Char('\n'));
         QVERIFY2(tellwind->lines().contains(QStringLiteral("✅ Recording started with ☁️ Google")),
                  "the cloud path was not used");
         QCOMPARE(typed, sentence);
@@ -107,7 +111,7 @@ private slots:
         QVERIFY(second->process().waitForFinished(10000));
         QCOMPARE(second->process().exitStatus(), QProcess::NormalExit);
         QCOMPARE(second->process().exitCode(), 0);
-        QVERIFY(first->waitForLine(QStringLiteral("🔗 [App] Received URL: tellwind://callback?token=x")));
+        QVERIFY(first->waitForLine(QStringLiteral("🔗 [App] Received URL: tellwind://callback?token=<redacted>")));
         QVERIFY(!second->lines().contains(QStringLiteral("✅ Window configured as floating borderless")));
 
         // SIGTERM ends it the way Quit does: an orderly exit.

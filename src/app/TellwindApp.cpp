@@ -1,0 +1,76 @@
+#include "app/TellwindApp.h"
+
+#include "app/AppDelegate.h"
+#include "app/AppState.h"
+#include "app/QmlTypes.h"
+#include "app/SingleInstance.h"
+#include "common/Log.h"
+#include "output/TextInsertionService.h"
+#include "platform/WindowSystem.h"
+#include "speech/SpeechRecognitionManager.h"
+
+#include <QCoreApplication>
+#include <QPointer>
+#include <QQmlEngine>
+#include <QQuickWindow>
+#include <QUrl>
+
+TellwindApp::TellwindApp(SingleInstance &instance, QObject *parent)
+    : QObject(parent), m_instance(instance), m_appDelegate(std::make_unique<AppDelegate>())
+{
+    // Onboarding: fetch the shared onboarding manager here.
+
+    // Quit from the tray, the window manager's session end, SIGTERM: every
+    // way out runs the termination sequence, once.
+    connect(qApp, &QCoreApplication::aboutToQuit, m_appDelegate.get(),
+            &AppDelegate::applicationWillTerminate);
+}
+
+TellwindApp::~TellwindApp() = default;
+
+void TellwindApp::launch(const QStringList &urls)
+{
+    QPointer<AppDelegate> delegate(m_appDelegate.get());
+    m_instance.setUrlHandler([delegate](const QString &text) {
+        if (delegate)
+            delegate->handleURL(QUrl(text, QUrl::StrictMode));
+    });
+    m_instance.setActivateHandler([delegate] {
+        if (delegate)
+            delegate->showWindow();
+    });
+    m_appDelegate->applicationDidFinishLaunching();
+    showMainWindow();
+    for (const QString &url : urls)
+        m_appDelegate->handleURL(QUrl(url, QUrl::StrictMode));
+}
+
+void TellwindApp::showMainWindow()
+{
+    registerQmlTypes(WindowSystem::shared());
+    const char *uri = "Tellwind.Core";
+    qmlRegisterSingletonInstance(uri, 1, 0, "AppState", &m_appDelegate->appState());
+    qmlRegisterSingletonInstance(uri, 1, 0, "SpeechRecognitionManager",
+                                 &SpeechRecognitionManager::shared());
+    qmlRegisterSingletonInstance(uri, 1, 0, "TextInsertionService",
+                                 &TextInsertionService::shared());
+    // Desktop integration, sign-in, onboarding: register their shared
+    // instances for the views here.
+
+    m_engine = std::make_unique<QQmlApplicationEngine>();
+    m_engine->load(QUrl(QStringLiteral("qrc:/Tellwind/Views/MainWindow.qml")));
+    const QList<QObject *> roots = m_engine->rootObjects();
+    auto *window = roots.isEmpty() ? nullptr : qobject_cast<QQuickWindow *>(roots.first());
+    if (!window) {
+        logLine(QStringLiteral("❌ [App] The panel could not be created"));
+        return;
+    }
+    // What the window accessor does: hand the window to the delegate, which
+    // makes it the floating panel before it is first mapped.
+    m_appDelegate->configureWindow(window);
+    window->show();
+
+    // Settings: store the action that opens the settings window in
+    // m_appDelegate->openSettingsAction here.
+    // Onboarding: show the onboarding over the panel here while it is due.
+}

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QObject>
+#include <QQmlApplicationEngine>
+#include <QStringList>
+
+#include <memory>
+
+class AppDelegate;
+class SingleInstance;
+
+// The application: its delegate and the panel window, wired together.
+class TellwindApp : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit TellwindApp(SingleInstance &instance, QObject *parent = nullptr);
+    ~TellwindApp() override;
+
+    // Runs the launch sequence, shows the panel, then opens `urls`.
+    void launch(const QStringList &urls);
+
+    AppDelegate &appDelegate() const { return *m_appDelegate; }
+
+private:
+    void showMainWindow();
+
+    SingleInstance &m_instance;
+    std::unique_ptr<AppDelegate> m_appDelegate;
+    std::unique_ptr<QQmlApplicationEngine> m_engine;
+};
