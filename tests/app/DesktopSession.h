@@ -118,13 +118,13 @@ public:
                  "click", "1"});
     }
 
-    // Plays a synthesized sentence into the microphone, in real time.
-    void say(const QString &sentence)
+    // Synthesizes a sentence ahead, so that saying it starts at once.
+    void prepare(const QString &sentence)
     {
-        const QString wav = path(QStringLiteral("speech.wav"));
-        run(QStringLiteral("flite"), {"-voice", "kal16", "-t", sentence, "-o", wav});
-        run(QStringLiteral("paplay"), {"-d", "spk", wav});
+        run(QStringLiteral("flite"), {"-voice", "kal16", "-t", sentence, "-o", path(QStringLiteral("speech.wav"))});
     }
+    // Plays the prepared sentence into the microphone, in real time.
+    void say() { run(QStringLiteral("paplay"), {"-d", "spk", path(QStringLiteral("speech.wav"))}); }
 
 private:
     QTemporaryDir m_dir;
