@@ -112,10 +112,11 @@ public:
         };
         return {value("X"), value("Y"), value("WIDTH"), value("HEIGHT")};
     }
+    // The server handles the motion before the click; waiting for the motion
+    // (--sync) would hang when the pointer is already there.
     void click(QPoint point)
     {
-        xdotool({"mousemove", "--sync", QString::number(point.x()), QString::number(point.y()),
-                 "click", "1"});
+        xdotool({"mousemove", QString::number(point.x()), QString::number(point.y()), "click", "1"});
     }
 
     // Synthesizes a sentence ahead, so that saying it starts at once.
