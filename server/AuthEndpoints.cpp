@@ -194,12 +194,8 @@ void AuthEndpoints::registerRoutes(QHttpServer &server)
     using Method = QHttpServerRequest::Method;
     using Handler = QHttpServerResponse (AuthEndpoints::*)(const QHttpServerRequest &);
     const auto route = [this, &server](const char *path, Method method, Handler handler) {
-        server.route(QString::fromLatin1(path), method, [this, handler](const QHttpServerRequest &request) {
-            QHttpServerResponse response = (this->*handler)(request);
-            if (onResponse)
-                onResponse(request, response);
-            return response;
-        });
+        server.route(QString::fromLatin1(path), method,
+                     [this, handler](const QHttpServerRequest &request) { return (this->*handler)(request); });
     };
     route("/auth/login", Method::Get, &AuthEndpoints::loginPage);
     route("/auth/login", Method::Post, &AuthEndpoints::submitLogin);

@@ -5,7 +5,6 @@
 #include <QHash>
 #include <QString>
 
-#include <functional>
 #include <optional>
 
 class QHttpServer;
@@ -24,9 +23,6 @@ public:
     explicit AuthEndpoints(AccountStore &store);
 
     void registerRoutes(QHttpServer &server);
-
-    // Told of every answered request (for the server's request log).
-    std::function<void(const QHttpServerRequest &, const QHttpServerResponse &)> onResponse;
 
     QHttpServerResponse loginPage(const QHttpServerRequest &request);
     QHttpServerResponse submitLogin(const QHttpServerRequest &request);

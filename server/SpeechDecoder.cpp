@@ -31,9 +31,11 @@ struct SpeechDecoder::Private {
     cmd_ln_t *config = nullptr;
     ps_decoder_t *decoder = nullptr;
     // The running mean of cepstral normalisation adapts to what it hears.
-    // Each upload starts from the model's own starting point, so that a
+    // Each upload starts from the state a fresh decoder has, so that a
     // transcript does not depend on who spoke to this decoder before.
     std::vector<mfcc_t> initialMean;
+    std::vector<mfcc_t> initialSum;
+    int32 initialFrames = 0;
     std::vector<int16> samples;
 
     ~Private()
@@ -72,8 +74,9 @@ std::unique_ptr<SpeechDecoder> SpeechDecoder::create(const SpeechModel &model, Q
         return nullptr;
     }
     if (cmn_t *cmn = d->cmn()) {
-        d->initialMean.resize(size_t(cmn->veclen));
-        cmn_live_get(cmn, d->initialMean.data());
+        d->initialMean.assign(cmn->cmn_mean, cmn->cmn_mean + cmn->veclen);
+        d->initialSum.assign(cmn->sum, cmn->sum + cmn->veclen);
+        d->initialFrames = cmn->nframe;
     }
     return std::unique_ptr<SpeechDecoder>(new SpeechDecoder(std::move(d)));
 }
@@ -84,8 +87,11 @@ SpeechDecoder::~SpeechDecoder() = default;
 
 QString SpeechDecoder::decode(const QByteArray &pcm)
 {
-    if (cmn_t *cmn = d->cmn(); cmn && !d->initialMean.empty())
-        cmn_live_set(cmn, d->initialMean.data());
+    if (cmn_t *cmn = d->cmn(); cmn && !d->initialMean.empty()) {
+        std::copy(d->initialMean.begin(), d->initialMean.end(), cmn->cmn_mean);
+        std::copy(d->initialSum.begin(), d->initialSum.end(), cmn->sum);
+        cmn->nframe = d->initialFrames;
+    }
 
     const size_t count = size_t(pcm.size()) / sizeof(qint16);
     d->samples.resize(count);

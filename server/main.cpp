@@ -1,3 +1,5 @@
+#include "AccountStore.h"
+#include "AuthEndpoints.h"
 #include "SpeechEndpoint.h"
 #include "TellwindServer.h"
 
@@ -20,6 +22,11 @@ int serve(const TellwindServer::Options &options)
     QString error;
     if (!speech.isReady(&error))
         return fail(QStringLiteral("speech decoding unavailable: %1").arg(error));
+    AccountStore accounts(server.dataDir());
+    if (!accounts.open(&error))
+        return fail(QStringLiteral("accounts unavailable: %1").arg(error));
+    AuthEndpoints auth(accounts);
+    auth.registerRoutes(server.http());
     if (!server.listen(&error))
         return fail(error);
 
@@ -52,5 +59,10 @@ int main(int argc, char *argv[])
 
     if (command.isEmpty() || command.first() == QLatin1String("serve"))
         return serve(*options);
+    if (command.first() == QLatin1String("add-user")) {
+        if (command.size() != 2)
+            return fail(QStringLiteral("usage: tellwind-server [--data-dir DIR] add-user EMAIL"));
+        return AccountStore::runAddUser(options->dataDir, command.at(1));
+    }
     return fail(QStringLiteral("unknown command '%1'").arg(command.first()));
 }

@@ -1,11 +1,19 @@
 #include "app/AppDelegate.h"
 
+#include "account/AuthManager.h"
+#include "account/LogRedaction.h"
+
 #include "app/AppState.h"
 #include "app/DictationNeighbours.h"
 #include "common/Log.h"
 #include "common/Settings.h"
+#include "desktop/GlobalHotkeyManager.h"
+#include "desktop/LaunchAtLoginManager.h"
+#include "desktop/MenuBarManager.h"
+#include "desktop/WindowPositionManager.h"
 #include "platform/WindowSystem.h"
 
+#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QPainterPath>
 #include <QPointer>
@@ -34,11 +42,22 @@ AppDelegate::AppDelegate(AppState *appState, DictationTyping *typing, WindowSyst
       m_ownedAppState(appState ? nullptr : std::make_unique<AppState>()),
       m_appState(appState ? appState : m_ownedAppState.get()),
       m_typing(typing ? *typing : DictationTyping::sharedTyping()),
-      m_windowSystem(windowSystem ? *windowSystem : WindowSystem::shared())
+      m_windowSystem(windowSystem ? *windowSystem : WindowSystem::shared()),
+      m_authManager(AuthManager::shared()),
+      m_launchAtLoginManager(LaunchAtLoginManager::shared()),
+      m_hotkeyManager(GlobalHotkeyManager::shared()),
+      m_menuBarManager(MenuBarManager::shared()),
+      m_windowPositionManager(std::make_unique<WindowPositionManager>())
 {
-    // Desktop integration and sign-in: fetch the shared managers here, in this
-    // order (sign-in, launch at login, hotkey, tray item, panel position), so
-    // that they read their settings before launch has finished.
+    // The shared managers are fetched in the initializer list, in this order
+    // (sign-in, launch at login, hotkey, tray item, panel position), so that
+    // they read their settings, and sign-in restores its stored session,
+    // before launch has finished.
+
+    // The tray shows the real recording state whatever changed it: the
+    // panel's button and the recognizer ending by itself as well as a toggle.
+    connect(m_appState, &AppState::isRecordingChanged, &m_menuBarManager, &MenuBarManager::showRecordingState,
+            Qt::QueuedConnection);
 }
 
 AppDelegate::~AppDelegate() = default;
@@ -55,9 +74,39 @@ void AppDelegate::applicationDidFinishLaunching()
             self->checkAccessibilityOnLaunch();
     });
 
-    // 3. Tray item: fill its callbacks here.
+    setupMenuBar();
+    setupGlobalHotkey();
+}
 
-    // 4. Global hotkey: set its callback and start it here.
+void AppDelegate::setupMenuBar()
+{
+    m_menuBarManager.createStatusItem();
+    QPointer<AppDelegate> self(this);
+    m_menuBarManager.onToggleRecording = [self] {
+        if (self)
+            self->toggleRecording();
+    };
+    m_menuBarManager.onShowWindow = [self] {
+        if (self)
+            self->showWindow();
+    };
+    m_menuBarManager.onOpenSettings = [self] {
+        if (self)
+            self->openSettings();
+    };
+    m_menuBarManager.onQuit = [] { QCoreApplication::quit(); };
+    logLine(QStringLiteral("📍 Menubar setup complete"));
+}
+
+void AppDelegate::setupGlobalHotkey()
+{
+    QPointer<AppDelegate> self(this);
+    m_hotkeyManager.onHotkeyPressed = [self] {
+        if (self)
+            self->toggleRecording();
+    };
+    m_hotkeyManager.start();
+    logLine(QStringLiteral("🎹 Global hotkey setup complete (Shift + R)"));
 }
 
 void AppDelegate::applicationWillTerminate()
@@ -65,8 +114,10 @@ void AppDelegate::applicationWillTerminate()
     if (m_terminated)
         return;
     m_terminated = true;
-    // 1. Panel position: save it here.
-    // 2. Global hotkey: stop it here.
+    if (m_floatingWindow)
+        m_windowPositionManager->savePosition(m_floatingWindow);
+    m_hotkeyManager.unregisterHotkey();
+    logLine(QStringLiteral("🎹 Global hotkey manager stopped"));
 }
 
 QCoro::Task<> AppDelegate::checkAccessibilityOnLaunch()
@@ -88,7 +139,7 @@ QCoro::Task<> AppDelegate::toggleRecording()
         co_await m_appState->stopRecording();
     if (!self)
         co_return;
-    // Tray item: push appState().isRecording() into it here.
+    m_menuBarManager.showRecordingState(m_appState->isRecording());
 }
 
 void AppDelegate::showWindow()
@@ -143,7 +194,8 @@ void AppDelegate::configureWindow(QWindow *window)
     m_windowSystem.setOnAllDesktops(window);
     m_floatingWindow = window;
 
-    // Panel position: hand the window to the position memory here.
+    m_windowPositionManager->restorePosition(window);
+    m_windowPositionManager->startObserving(window);
 
     logLine(QStringLiteral("✅ Window configured as floating borderless"));
 }
@@ -152,6 +204,7 @@ void AppDelegate::handleURL(const QUrl &url)
 {
     if (!url.isValid() || url.isEmpty() || url.scheme().isEmpty())
         return;
-    logLine(QStringLiteral("🔗 [App] Received URL: ") + url.toString(QUrl::FullyEncoded));
-    // Sign-in: pass the URL to the account's deep-link handler here.
+    // A sign-in link carries the session token: never into the log.
+    logLine(QStringLiteral("🔗 [App] Received URL: ") + redactedUrlText(url));
+    m_authManager.handleDeepLink(url);
 }

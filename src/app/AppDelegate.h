@@ -11,7 +11,12 @@
 #include <qcoro/qcorotask.h>
 
 class AppState;
+class AuthManager;
 class DictationTyping;
+class GlobalHotkeyManager;
+class LaunchAtLoginManager;
+class MenuBarManager;
+class WindowPositionManager;
 class WindowSystem;
 
 // The hub of the running program: owns the dictation controller, turns the
@@ -32,6 +37,9 @@ public:
     ~AppDelegate() override;
 
     AppState &appState() const { return *m_appState; }
+    AuthManager &authManager() const { return m_authManager; }
+    LaunchAtLoginManager &launchAtLoginManager() const { return m_launchAtLoginManager; }
+    WindowPositionManager &windowPositionManager() const { return *m_windowPositionManager; }
     QWindow *floatingWindow() const { return m_floatingWindow; }
 
     void applicationDidFinishLaunching();
@@ -51,11 +59,18 @@ public:
 
 private:
     QCoro::Task<> checkAccessibilityOnLaunch();
+    void setupMenuBar();
+    void setupGlobalHotkey();
 
     std::unique_ptr<AppState> m_ownedAppState;
     AppState *m_appState;
     DictationTyping &m_typing;
     WindowSystem &m_windowSystem;
+    AuthManager &m_authManager;
+    LaunchAtLoginManager &m_launchAtLoginManager;
+    GlobalHotkeyManager &m_hotkeyManager;
+    MenuBarManager &m_menuBarManager;
+    std::unique_ptr<WindowPositionManager> m_windowPositionManager;
     QPointer<QWindow> m_floatingWindow;
     bool m_terminated = false;
 };

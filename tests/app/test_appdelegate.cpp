@@ -97,6 +97,8 @@ private slots:
         rig.delegate.configureWindow(&panel);
         rig.delegate.configureWindow(&panel);
         QCOMPARE(log.lines(), (QStringList{"🪟 Configuring main window via WindowAccessor",
+                                           "📍 No stored window position, using default",
+                                           "👁️ Started observing window position changes",
                                            "✅ Window configured as floating borderless"}));
         QCOMPARE(rig.delegate.floatingWindow(), &panel);
         const Qt::WindowFlags flags = panel.flags();
@@ -115,8 +117,10 @@ private slots:
 
         // With a remembered position the place is left to the position memory.
         Settings::setBool(QStringLiteral("hasStoredWindowPosition"), true);
+        Settings::setDouble(QStringLiteral("windowPositionX"), 30);
+        Settings::setDouble(QStringLiteral("windowPositionY"), 40);
         QRasterWindow remembered;
-        remembered.setGeometry(30, 40, 50, 50);
+        remembered.setGeometry(500, 400, 50, 50);
         rig.delegate.configureWindow(&remembered);
         QCOMPARE(remembered.geometry(), QRect(QPoint(30, 40), AppDelegate::panelSize));
         QVERIFY(!rig.delegate.applicationShouldTerminateAfterLastWindowClosed());
@@ -129,7 +133,9 @@ private slots:
         rig.delegate.handleURL(QUrl(QStringLiteral("tellwind://callback?token=abc")));
         rig.delegate.handleURL(QUrl());
         rig.delegate.handleURL(QUrl(QStringLiteral("no scheme here")));
-        QCOMPARE(log.lines(), QStringList{"🔗 [App] Received URL: tellwind://callback?token=abc"});
+        // Handed to sign-in, and the token kept out of the log.
+        QCOMPARE(log.lines(), (QStringList{"🔗 [App] Received URL: tellwind://callback?token=<redacted>",
+                                           "🔗 [Auth] Received deep link: tellwind://callback?token=<redacted>"}));
     }
 };
 

@@ -146,7 +146,7 @@ private slots:
         QVERIFY(second->process().waitForFinished(10000));
         QCOMPARE(second->process().exitStatus(), QProcess::NormalExit);
         QCOMPARE(second->process().exitCode(), 0);
-        QVERIFY(first->waitForLine(QStringLiteral("🔗 [App] Received URL: tellwind://callback?token=x")));
+        QVERIFY(first->waitForLine(QStringLiteral("🔗 [App] Received URL: tellwind://callback?token=<redacted>")));
         QVERIFY(!second->lines().contains(QStringLiteral("✅ Window configured as floating borderless")));
 
         // SIGTERM ends it the way Quit does: an orderly exit.
