@@ -21,6 +21,7 @@ public:
     // The panel's controls, from its top-left corner.
     static constexpr QPoint microphoneOffset{79, 80};
     static constexpr QPoint providerOffset{132, 63};
+    static constexpr QPoint flagOffset{132, 97};
 
     DesktopSession()
     {
@@ -102,9 +103,11 @@ public:
     }
 
     // The panel's frame on screen, found by its title.
-    QRect panelGeometry()
+    QRect panelGeometry() { return windowGeometry(QStringLiteral("^Tellwind$")); }
+    // A visible window's frame, found by its title.
+    QRect windowGeometry(const QString &title)
     {
-        const QString window = xdotool({"search", "--sync", "--name", "^Tellwind$"}).section(QLatin1Char('\n'), 0, 0);
+        const QString window = xdotool({"search", "--sync", "--onlyvisible", "--name", title}).section(QLatin1Char('\n'), 0, 0);
         const QString shell = xdotool({"getwindowgeometry", "--shell", window});
         auto value = [&shell](const char *key) {
             const QRegularExpression pattern(QLatin1String(key) + QStringLiteral("=(\\d+)"));

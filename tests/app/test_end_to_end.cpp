@@ -136,6 +136,40 @@ private slots:
         checkTyped(*tellwind, typed);
     }
 
+    void panelLeavesTheFocusAlone()
+    {
+        DesktopSession session;
+        QVERIFY(session.startTarget());
+        auto tellwind = session.startTellwind();
+        QVERIFY(tellwind->waitForLine(QStringLiteral("✅ Window configured as floating borderless")));
+        QRect panel = session.panelGeometry();
+
+        // The language search takes the focus while the picker is open...
+        session.click(panel.topLeft() + DesktopSession::flagOffset);
+        const QRect picker = session.windowGeometry(QStringLiteral("^Tellwind Languages$"));
+        QVERIFY(picker.left() >= panel.right());
+        QTRY_COMPARE(session.focusedWindowName(), QStringLiteral("Tellwind Languages"));
+        session.xdotool({"type", "--delay", "30", "germ"});
+        QTest::qWait(300);
+        // ...and gives it back when a choice closes it. (The picker shrank
+        // to the one row found, and moved to stay centred on the panel.)
+        const QRect found = session.windowGeometry(QStringLiteral("^Tellwind Languages$"));
+        QVERIFY(found.height() < picker.height());
+        session.click(found.topLeft() + QPoint(found.width() / 2, found.height() - 20));
+        QVERIFY(tellwind->waitForLine(QStringLiteral("🌐 [STT] Language set to: German (de-DE)")));
+        QTRY_COMPARE(session.focusedWindowName(), QStringLiteral("dictation-target"));
+
+        // The background moves the panel, still without taking the focus.
+        session.xdotool({"mousemove", QString::number(panel.left() + 8), QString::number(panel.top() + 8),
+                         "mousedown", "1"});
+        for (int step = 1; step <= 5; ++step)
+            session.xdotool({"mousemove", QString::number(panel.left() + 8 + 20 * step),
+                             QString::number(panel.top() + 8 + 10 * step)});
+        session.xdotool({"mouseup", "1"});
+        QTRY_COMPARE(session.panelGeometry().topLeft(), panel.topLeft() + QPoint(100, 50));
+        QCOMPARE(session.focusedWindowName(), QStringLiteral("dictation-target"));
+    }
+
     void secondStartHandsOverItsUrl()
     {
         DesktopSession session;
