@@ -144,6 +144,16 @@ private slots:
         QVERIFY(tellwind->waitForLine(QStringLiteral("✅ Window configured as floating borderless")));
         QRect panel = session.panelGeometry();
 
+        // What the window manager is told: every desktop, above the others,
+        // never to be given the focus.
+        const QString window = session.xdotool({"search", "--onlyvisible", "--name", "^Tellwind$"});
+        const QString properties = session.run(QStringLiteral("xprop"),
+            {"-id", window, "_NET_WM_DESKTOP", "_NET_WM_STATE", "WM_HINTS"});
+        QVERIFY2(properties.contains(QLatin1String("_NET_WM_DESKTOP(CARDINAL) = 4294967295")), qPrintable(properties));
+        QVERIFY2(properties.contains(QLatin1String("_NET_WM_STATE_STICKY")), qPrintable(properties));
+        QVERIFY2(properties.contains(QLatin1String("_NET_WM_STATE_ABOVE")), qPrintable(properties));
+        QVERIFY2(properties.contains(QLatin1String("accepts input or input focus: False")), qPrintable(properties));
+
         // The language search takes the focus while the picker is open...
         session.click(panel.topLeft() + DesktopSession::flagOffset);
         const QRect picker = session.windowGeometry(QStringLiteral("^Tellwind Languages$"));
