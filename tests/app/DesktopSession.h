@@ -83,11 +83,18 @@ public:
         m_target->start(QStringLiteral("xterm"),
                         {"-title", "dictation-target", "-geometry", "100x10+20+20", "-e", "sh",
                          "-c", "cat > out.txt"});
-        m_targetWindow = xdotool({"search", "--sync", "--name", "^dictation-target$"}).section(QLatin1Char('\n'), 0, 0);
+        m_targetWindow = xdotool({"search", "--sync", "--onlyvisible", "--name", "^dictation-target$"})
+                             .section(QLatin1Char('\n'), 0, 0);
         if (m_targetWindow.isEmpty())
             return false;
-        xdotool({"windowfocus", "--sync", m_targetWindow});
-        return focusedWindowName() == QLatin1String("dictation-target");
+        // A window only just mapped may not take the focus yet: try again.
+        for (int attempt = 0; attempt < 50; ++attempt) {
+            xdotool({"windowfocus", m_targetWindow});
+            if (focusedWindowName() == QLatin1String("dictation-target"))
+                return true;
+            QTest::qWait(100);
+        }
+        return false;
     }
     QString focusedWindowName() { return xdotool({"getwindowfocus", "getwindowname"}); }
 
