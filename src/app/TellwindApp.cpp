@@ -22,6 +22,12 @@
 TellwindApp::TellwindApp(SingleInstance &instance, QObject *parent)
     : QObject(parent), m_instance(instance), m_appDelegate(std::make_unique<AppDelegate>())
 {
+    // The panel, the picker and the badge are a few small shapes: the
+    // software renderer draws them without loading an OpenGL driver, which
+    // would take more memory than all the rest of Tellwind.
+    if (!qEnvironmentVariableIsSet("QT_QUICK_BACKEND"))
+        QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
+
     // Onboarding: fetch the shared onboarding manager here.
 
     // Quit from the tray, the window manager's session end, SIGTERM: every
