@@ -215,8 +215,9 @@ private slots:
         auto server = startServer(m_dir.filePath("other-server"));
         QVERIFY(server);
         auto tellwind = startTellwind();
-        QVERIFY(QTest::qWaitFor([&] { return !setting("com.tellwind.authToken").isValid(); }, 20000));
-        QVERIFY(!setting("com.tellwind.user").isValid());
+        QVERIFY(QTest::qWaitFor(
+            [&] { return !setting("com.tellwind.authToken").isValid() && !setting("com.tellwind.user").isValid(); },
+            20000));
     }
 };
 
