@@ -8,6 +8,10 @@
 #include "app/SingleInstance.h"
 #include "account/AuthManager.h"
 #include "common/Log.h"
+#include "desktop/GlobalHotkeyManager.h"
+#include "desktop/LaunchAtLoginManager.h"
+#include "desktop/MenuBarManager.h"
+#include "desktop/WindowPositionManager.h"
 #include "output/TextInsertionService.h"
 #include "platform/WindowSystem.h"
 #include "platform/xdg/DesktopWorkspace.h"
@@ -60,8 +64,10 @@ void TellwindApp::showMainWindow()
                                  &SpeechRecognitionManager::shared());
     qmlRegisterSingletonInstance(uri, 1, 0, "TextInsertionService",
                                  &TextInsertionService::shared());
-    // Desktop integration, sign-in, onboarding: register their shared
-    // instances for the views here.
+    qmlRegisterSingletonInstance(uri, 1, 0, "LaunchAtLoginManager", &m_appDelegate->launchAtLoginManager());
+    qmlRegisterSingletonInstance(uri, 1, 0, "GlobalHotkeyManager", &GlobalHotkeyManager::shared());
+    qmlRegisterSingletonInstance(uri, 1, 0, "MenuBarManager", &MenuBarManager::shared());
+    qmlRegisterSingletonInstance(uri, 1, 0, "WindowPositionManager", &m_appDelegate->windowPositionManager());
     qmlRegisterSingletonInstance(uri, 1, 0, "AuthManager", &m_appDelegate->authManager());
     qmlRegisterSingletonInstance(uri, 1, 0, "OnboardingManager", m_onboardingManager);
 
