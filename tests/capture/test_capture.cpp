@@ -75,12 +75,9 @@ class TestCapture : public QObject
 private Q_SLOTS:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
 
-    void startsOnceAndStops()
+    void startsOnceAndStopsForGood()
     {
-        LogCapture log;
         Rig rig;
-        rig.stop();
-        QCOMPARE(log.lines(), QStringList { QStringLiteral("🎙️ [Audio] Not recording, nothing to stop") });
         QCOMPARE(rig.start(), std::optional<AudioError>());
         QVERIFY(rig.service.isRecording());
         QCOMPARE(rig.engine->tapBufferFrames, 4096u);
@@ -94,9 +91,17 @@ private Q_SLOTS:
         QVERIFY(other.taken().isEmpty());
         QVERIFY(!rig.sink.calledOnMainThread);
 
+        // A buffer the engine hands over late, through a tap it still holds, is dropped.
+        const AudioEngine::Tap late = rig.engine->tap;
         rig.stop();
         QVERIFY(!rig.service.isRecording());
         QCOMPARE(rig.engine->stops, 1);
+        const QByteArray delivered = rig.sink.all();
+        late(AudioBuffer { rig.engine->format, 4096, QByteArray(4096 * 4, '\0') });
+        QTest::qWait(100);
+        QCOMPARE(rig.sink.all(), delivered);
+        QCOMPARE(rig.service.bufferCount(), 1);
+
         QCOMPARE(rig.start(), std::optional<AudioError>());
         QCOMPARE(rig.engine->enginesMade, 2);
         rig.stop();
@@ -174,20 +179,6 @@ private Q_SLOTS:
         stereo.stop();
         const double samples = stereo.sink.all().size() / 2;
         QVERIFY2(std::abs(samples - (20 * 4096 + 1000) * 16000.0 / 44100.0) <= 1.0, qPrintable(QString::number(samples)));
-    }
-
-    void dropsBuffersAfterStop()
-    {
-        Rig rig;
-        QVERIFY(!rig.start());
-        rig.engine->deliver(4096);
-        const AudioEngine::Tap late = rig.engine->tap; // as an engine still holding it would
-        rig.stop();
-        const QByteArray delivered = rig.sink.all();
-        late(AudioBuffer { rig.engine->format, 4096, QByteArray(4096 * 4, '\0') });
-        QTest::qWait(100);
-        QCOMPARE(rig.sink.all(), delivered);
-        QCOMPARE(rig.service.bufferCount(), 1);
     }
 
     void clipsRatherThanWraps()
