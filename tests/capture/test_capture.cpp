@@ -4,7 +4,6 @@
 #include "fakes/LogCapture.h"
 #include "platform/pulse/PulseAudioEngine.h"
 #include "speech/AudioRecordingService.h"
-#include "speech/PcmConverter.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -148,23 +147,24 @@ private Q_SLOTS:
         const QSet<int> loud { 3, 4, 11, 17 };
         const int buffers = 60;
         for (int i = 0; i < buffers; ++i)
-            rig.engine->deliver(4096, loud.contains(i) ? 0.5f : 0.1f);
+            rig.engine->deliver(4096, loud.contains(i) ? 1.5f : 0.1f);
         QTRY_VERIFY(rig.sink.taken().size() >= buffers - 1);
 
         // Past the resampler's start-up a 4096-frame buffer at 48 kHz gives
         // 1365 samples, and a 1366th every third buffer so nothing drifts.
         const QList<QByteArray> chunks = rig.sink.taken();
         for (qsizetype i = 1; i < chunks.size(); ++i)
-            QVERIFY2(chunks[i].size() == 2730 || chunks[i].size() == 2732, qPrintable(QString::number(chunks[i].size())));
+            QVERIFY2(chunks[i].size() == 2730 || chunks[i].size() == 2732, qPrintable(QString::number(i)));
 
         // The stop hands over what the resampler still holds: in total the
         // output lasts exactly as long as the input.
         rig.stop();
         const QByteArray pcm = rig.sink.all();
         QVERIFY(qAbs(pcm.size() / 2 - qRound(buffers * 4096 / 3.0)) <= 1);
-        // Each buffer comes out at its place, at its level.
+        // Each buffer comes out at its place, at its level; beyond full scale
+        // it is clipped, not wrapped round.
         for (int i = 0; i < buffers; ++i) {
-            const double expected = (loud.contains(i) ? 0.5 : 0.1) * 32767;
+            const double expected = loud.contains(i) ? 32767 : 0.1 * 32767;
             const double measured = level(pcm, qsizetype(i * 4096 / 3.0 + 200), 900);
             QVERIFY2(qAbs(measured - expected) < expected * 0.02, qPrintable(QStringLiteral("buffer %1").arg(i)));
         }
@@ -178,17 +178,7 @@ private Q_SLOTS:
         stereo.engine->deliver(1000);
         stereo.stop();
         const double samples = stereo.sink.all().size() / 2;
-        QVERIFY2(std::abs(samples - (20 * 4096 + 1000) * 16000.0 / 44100.0) <= 1.0, qPrintable(QString::number(samples)));
-    }
-
-    void clipsRatherThanWraps()
-    {
-        PcmConverter converter(AudioFormat { 16000.0, 1 });
-        const std::vector<float> loud(1600, 2.0f);
-        const QByteArray bytes(reinterpret_cast<const char *>(loud.data()), qsizetype(loud.size() * sizeof(float)));
-        const QByteArray out = converter.convert(AudioBuffer { { 16000.0, 1 }, 1600, bytes }) + converter.flush();
-        QCOMPARE(out.size(), 3200);
-        QCOMPARE(reinterpret_cast<const qint16 *>(out.constData())[800], qint16(32767));
+        QVERIFY2(std::abs(samples - (20 * 4096 + 1000) * 16000 / 44100.0) <= 1, qPrintable(QString::number(samples)));
     }
 
     void capturesTheDefaultPulseAudioSource()
@@ -233,7 +223,7 @@ private Q_SLOTS:
         const auto error = rig.start();
         saved.isNull() ? qunsetenv("PULSE_SERVER") : qputenv("PULSE_SERVER", saved);
         QCOMPARE(error, AudioError(AudioError::Code::inputNodeNotAvailable));
-        QVERIFY(!log.linesStartingWith(QStringLiteral("❌ [Audio] PulseAudio: cannot reach the sound server")).isEmpty());
+        QCOMPARE(log.linesStartingWith(QStringLiteral("❌ [Audio] PulseAudio: cannot reach the sound server")).size(), 1);
     }
 };
 

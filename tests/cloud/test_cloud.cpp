@@ -7,8 +7,6 @@
 #include <QTcpServer>
 #include <QTest>
 
-#include <qcoro/qcorotask.h>
-
 using namespace std::chrono_literals;
 using Reply = ScriptedHttpServer::Reply;
 
@@ -131,7 +129,6 @@ private Q_SLOTS:
         QCOMPARE(stream.service.errorMessage(), error);
         QCOMPARE(stream.service.errorMessage().isNull(), error.isNull());
         QCOMPARE(stream.service.transcribedText(), baseUrl.isNull() ? QStringLiteral("before after") : QString());
-        QVERIFY(stream.service.isStreaming());
     }
 
     // The last words must not be lost because they are shorter than an upload.

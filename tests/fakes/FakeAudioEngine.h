@@ -3,7 +3,6 @@
 #include "platform/AudioEngine.h"
 
 #include <QMutex>
-#include <QMutexLocker>
 
 #include <algorithm>
 #include <memory>
@@ -44,10 +43,7 @@ public:
         }
     };
 
-    explicit FakeAudioEngine(std::shared_ptr<Control> control)
-        : m_control(std::move(control))
-    {
-    }
+    explicit FakeAudioEngine(std::shared_ptr<Control> control) : m_control(std::move(control)) { }
 
     static AudioEngineFactory factory(std::shared_ptr<Control> control)
     {

@@ -1,24 +1,17 @@
 #include "support/ServerProcess.h"
 
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QStandardPaths>
-#include <QTcpSocket>
-#include <QTest>
 
 #include <memory>
 
 namespace {
 
+using Exchange = RawHttpExchange;
+const auto request = &RawHttpExchange::request;
+
 const QString phrase = QStringLiteral("hello world this is a test of the dictation system");
 const QByteArray silence(16000, '\0');
 const QByteArray speechHead = "POST /api/speech?sampleRate=16000 HTTP/1.1\r\n";
-
-QByteArray request(const QByteArray &method, const QByteArray &target, const QByteArray &body = {})
-{
-    return method + ' ' + target + " HTTP/1.1\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n"
-        + body;
-}
 
 QByteArray speechPost(const QByteArray &query, const QByteArray &body)
 {
@@ -29,37 +22,6 @@ QJsonObject transcript(const QString &text)
 {
     return { { "type", "transcript" }, { "text", text }, { "isFinal", true } };
 }
-
-// One exchange over a bare socket, so that what no well-behaved client would
-// send reaches the server as written.
-struct Exchange {
-    QTcpSocket socket;
-    QByteArray received;
-
-    Exchange(quint16 port, const QByteArray &bytes)
-    {
-        socket.connectToHost(QHostAddress::LocalHost, port);
-        socket.write(bytes);
-    }
-    // The whole response is in, or the server has closed the connection.
-    bool done()
-    {
-        received += socket.readAll();
-        static const QRegularExpression length(QStringLiteral("content-length: *(\\d+)"),
-                                               QRegularExpression::CaseInsensitiveOption);
-        const qsizetype headerEnd = received.indexOf("\r\n\r\n");
-        const auto match = length.match(QString::fromLatin1(received.left(headerEnd)));
-        return socket.state() == QAbstractSocket::UnconnectedState
-            || (headerEnd >= 0 && match.hasMatch() && received.size() >= headerEnd + 4 + match.captured(1).toInt());
-    }
-    Exchange &wait(int ms = 60000)
-    {
-        (void)QTest::qWaitFor([this] { return done(); }, ms);
-        return *this;
-    }
-    int status() const { return received.startsWith("HTTP/1.1 ") ? received.mid(9, 3).toInt() : 0; }
-    QJsonObject json() const { return QJsonDocument::fromJson(received.mid(received.indexOf("\r\n\r\n") + 4)).object(); }
-};
 
 } // namespace
 
@@ -114,7 +76,7 @@ private Q_SLOTS:
         Exchange slow(m_server.port(), speechPost("sampleRate=16000", longSpeech));
         QTRY_VERIFY(slow.socket.bytesToWrite() == 0);
         QTest::qWait(200);
-        QCOMPARE(Exchange(m_server.port(), request("GET", "/nowhere")).wait().status(), 404);
+        QCOMPARE(Exchange(m_server.port(), request("GET", "/nowhere", {})).wait().status(), 404);
         QVERIFY(!slow.done());
         std::vector<std::unique_ptr<Exchange>> uploads;
         for (int i = 0; i < 3; ++i)
@@ -143,8 +105,9 @@ private Q_SLOTS:
             { "odd length", speechPost("sampleRate=16000", QByteArray(48001, '\1')), 400,
               "Odd body length 48001: 16-bit samples take two bytes each" },
             { "empty", speechPost("sampleRate=16000", {}), 400, "Empty body: send 16-bit mono PCM audio" },
-            { "too large", speechHead + "Content-Length: 10485762\r\n\r\n", 413, "Body too large: at most 10485760 bytes" },
-            { "GET", request("GET", "/api/speech?sampleRate=16000"), 405, "Method not allowed: use POST" },
+            { "too large", speechHead + "Content-Length: 10485762\r\n\r\n", 413,
+              "Body too large: at most 10485760 bytes" },
+            { "GET", request("GET", "/api/speech?sampleRate=16000", {}), 405, "Method not allowed: use POST" },
             { "PUT", request("PUT", "/api/speech?sampleRate=16000", pcm), 405, "Method not allowed: use POST" },
             { "wrong path", request("POST", "/api/speeches?sampleRate=16000", pcm), 404, "Not found: /api/speeches" },
             { "not HTTP", "HELLO\r\n\r\n", 400, "Malformed request line" },

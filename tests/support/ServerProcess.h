@@ -1,8 +1,11 @@
 #pragma once
 
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -83,3 +86,40 @@ inline QByteArray spokenPcm(const QString &text)
     const qsizetype data = bytes.indexOf("data", 12);
     return data < 0 ? QByteArray() : bytes.mid(data + 8);
 }
+
+// One HTTP exchange over a bare socket: the bytes go out exactly as given, so
+// that what no well-behaved client would send reaches the server as written.
+struct RawHttpExchange {
+    QTcpSocket socket;
+    QByteArray received;
+
+    RawHttpExchange(quint16 port, const QByteArray &bytes)
+    {
+        socket.connectToHost(QHostAddress::LocalHost, port);
+        socket.write(bytes);
+    }
+    static QByteArray request(const QByteArray &method, const QByteArray &target, const QByteArray &body = {})
+    {
+        return method + ' ' + target + " HTTP/1.1\r\nContent-Length: " + QByteArray::number(body.size())
+            + "\r\n\r\n" + body;
+    }
+
+    // The whole answer is in, or the server has closed the connection.
+    bool done()
+    {
+        received += socket.readAll();
+        static const QRegularExpression length(QStringLiteral("content-length: *(\\d+)"),
+                                               QRegularExpression::CaseInsensitiveOption);
+        const auto match = length.match(QString::fromLatin1(received.left(received.indexOf("\r\n\r\n"))));
+        return socket.state() == QAbstractSocket::UnconnectedState
+            || (match.hasMatch() && body().size() >= match.captured(1).toInt());
+    }
+    RawHttpExchange &wait(int ms = 60000)
+    {
+        (void)QTest::qWaitFor([this] { return done(); }, ms);
+        return *this;
+    }
+    int status() const { return received.startsWith("HTTP/1.1 ") ? received.mid(9, 3).toInt() : 0; }
+    QByteArray body() const { return received.mid(received.indexOf("\r\n\r\n") + 4); }
+    QJsonObject json() const { return QJsonDocument::fromJson(body()).object(); }
+};
