@@ -12,13 +12,18 @@ applications="$data/applications"
 icons="$data/icons/hicolor/scalable/apps"
 mkdir -p "$applications" "$icons"
 
-# Desktop-entry quoting: the path in double quotes, with " ` $ escaped by a
-# backslash and a backslash written as four.
+# A plain path goes in as it is (xdg-open's own reader takes the Exec line
+# word by word and knows no quoting); any other is quoted the desktop-entry
+# way: in double quotes, with " ` $ escaped and a backslash written as four.
 executable="$build/tellwind"
-escaped=$(printf '%s' "$executable" | sed -e 's/\\/\\\\\\\\/g' -e 's/["`$]/\\\\&/g')
+if printf '%s' "$executable" | grep -qx '[A-Za-z0-9/._+,:@=-]*'; then
+    exec_path=$executable
+else
+    exec_path=\"$(printf '%s' "$executable" | sed -e 's/\\/\\\\\\\\/g' -e 's/["`$]/\\\\&/g')\"
+fi
 while IFS= read -r line; do
     case $line in
-    Exec=*) printf 'Exec="%s" %%u\n' "$escaped" ;;
+    Exec=*) printf 'Exec=%s %%u\n' "$exec_path" ;;
     *) printf '%s\n' "$line" ;;
     esac
 done <"$source/packaging/tellwind.desktop" >"$applications/tellwind.desktop.new"

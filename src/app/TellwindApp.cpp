@@ -2,15 +2,24 @@
 
 #include "app/AppDelegate.h"
 #include "app/AppState.h"
+#include "app/OnboardingManager.h"
 #include "app/QmlTypes.h"
+#include "app/SettingsWindow.h"
 #include "app/SingleInstance.h"
+#include "account/AuthManager.h"
 #include "common/Log.h"
+#include "desktop/GlobalHotkeyManager.h"
+#include "desktop/LaunchAtLoginManager.h"
+#include "desktop/MenuBarManager.h"
+#include "desktop/WindowPositionManager.h"
 #include "output/TextInsertionService.h"
 #include "platform/WindowSystem.h"
+#include "platform/xdg/DesktopWorkspace.h"
 #include "speech/SpeechRecognitionManager.h"
 
 #include <QCoreApplication>
 #include <QPointer>
+#include <QQmlComponent>
 #include <QQmlEngine>
 #include <QQuickWindow>
 #include <QUrl>
@@ -25,6 +34,7 @@ TellwindApp::TellwindApp(SingleInstance &instance, QObject *parent)
         QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
 
     // Onboarding: fetch the shared onboarding manager here.
+    m_onboardingManager = &OnboardingManager::shared();
 
     // Quit from the tray, the window manager's session end, SIGTERM: every
     // way out runs the termination sequence, once.
@@ -60,8 +70,12 @@ void TellwindApp::showMainWindow()
                                  &SpeechRecognitionManager::shared());
     qmlRegisterSingletonInstance(uri, 1, 0, "TextInsertionService",
                                  &TextInsertionService::shared());
-    // Desktop integration, sign-in, onboarding: register their shared
-    // instances for the views here.
+    qmlRegisterSingletonInstance(uri, 1, 0, "LaunchAtLoginManager", &m_appDelegate->launchAtLoginManager());
+    qmlRegisterSingletonInstance(uri, 1, 0, "GlobalHotkeyManager", &GlobalHotkeyManager::shared());
+    qmlRegisterSingletonInstance(uri, 1, 0, "MenuBarManager", &MenuBarManager::shared());
+    qmlRegisterSingletonInstance(uri, 1, 0, "WindowPositionManager", &m_appDelegate->windowPositionManager());
+    qmlRegisterSingletonInstance(uri, 1, 0, "AuthManager", &m_appDelegate->authManager());
+    qmlRegisterSingletonInstance(uri, 1, 0, "OnboardingManager", m_onboardingManager);
 
     m_engine = std::make_unique<QQmlApplicationEngine>();
     m_engine->load(QUrl(QStringLiteral("qrc:/Tellwind/Views/MainWindow.qml")));
@@ -78,5 +92,16 @@ void TellwindApp::showMainWindow()
 
     // Settings: store the action that opens the settings window in
     // m_appDelegate->openSettingsAction here.
+    m_settingsWindow = std::make_unique<SettingsWindow>(*m_engine, DesktopWorkspace::shared());
+    m_appDelegate->openSettingsAction = [settings = m_settingsWindow.get()] { settings->open(); };
+
     // Onboarding: show the onboarding over the panel here while it is due.
+    // The sheet shows itself while the manager says so, and goes with the panel.
+    QQmlComponent onboarding(m_engine.get(), QUrl(QStringLiteral("qrc:/Tellwind/Views/OnboardingViewSheet.qml")));
+    QObject *sheet = onboarding.createWithInitialProperties(
+        {{QStringLiteral("transientParent"), QVariant::fromValue<QObject *>(window)}});
+    if (sheet)
+        sheet->setParent(window);
+    else
+        logLine(QStringLiteral("❌ [App] The onboarding could not be created: ") + onboarding.errorString().trimmed());
 }

@@ -7,6 +7,8 @@
 #include <memory>
 
 class AppDelegate;
+class OnboardingManager;
+class SettingsWindow;
 class SingleInstance;
 
 // The application: its delegate and the panel window, wired together.
@@ -29,4 +31,7 @@ private:
     SingleInstance &m_instance;
     std::unique_ptr<AppDelegate> m_appDelegate;
     std::unique_ptr<QQmlApplicationEngine> m_engine;
+    OnboardingManager *m_onboardingManager = nullptr;
+    // Made by the engine above, so it goes first.
+    std::unique_ptr<SettingsWindow> m_settingsWindow;
 };

@@ -20,6 +20,7 @@ PcmConverter::PcmConverter(AudioFormat input) : m_input(input)
         return;
     }
     m_soxr = resampler;
+    m_holdBack = input.sampleRate == targetSampleRate ? 0 : resamplingHoldBackFrames;
 }
 
 PcmConverter::~PcmConverter()
@@ -53,7 +54,7 @@ QByteArray PcmConverter::convert(const AudioBuffer &buffer)
     m_streamInput += qint64(frames);
     process(m_mono.data(), frames, false);
 
-    const auto due = qint64(std::floor(double(m_streamInput) * targetSampleRate / m_input.sampleRate)) - holdBackFrames;
+    const auto due = qint64(std::floor(double(m_streamInput) * targetSampleRate / m_input.sampleRate)) - m_holdBack;
     return take(due - m_streamOutput);
 }
 

@@ -16,13 +16,14 @@ struct soxr;
 //
 // The resampler hands out its output in bursts. A fixed hold-back smooths
 // them, so every buffer yields the samples its own duration is worth (1365 or
-// 1366 for 4096 frames at 48 kHz) at the cost of 64 ms of latency.
+// 1366 for 4096 frames at 48 kHz) at the cost of 64 ms of latency. Input that
+// is already at 16 kHz passes straight through, without the delay.
 // Not thread-safe; use it from one thread at a time.
 class PcmConverter
 {
 public:
     static constexpr double targetSampleRate = 16000.0;
-    static constexpr qint64 holdBackFrames = 1024;
+    static constexpr qint64 resamplingHoldBackFrames = 1024;
 
     explicit PcmConverter(AudioFormat input);
     ~PcmConverter();
@@ -49,6 +50,7 @@ private:
     std::vector<float> m_mono;
     std::vector<float> m_resampled;
     std::vector<qint16> m_ready; // converted, not yet handed out
+    qint64 m_holdBack = 0;
     qint64 m_inputFrames = 0;
     qint64 m_outputFrames = 0;
     qint64 m_streamInput = 0;  // since the last flush

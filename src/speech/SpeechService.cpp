@@ -38,9 +38,23 @@ SpeechService::SpeechService(std::optional<QString> serverBaseURL, std::chrono::
     // Uploads go to our own backend, which never redirects, and a proxy
     // meant for browsing must not see the user's voice.
     m_network->setProxy(QNetworkProxy::NoProxy);
+
+    // Coarse timers may fire early; the pacing of uploads is what the server sees.
+    m_loopTimer.setSingleShot(true);
+    m_loopTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_loopTimer, &QTimer::timeout, this, [this] { sendLoopStep(m_loopGeneration); });
 }
 
-SpeechService::~SpeechService() = default;
+SpeechService::~SpeechService()
+{
+    // Uploads still waiting for their reply end here, so that no coroutine
+    // is left suspended on a reply that will never come.
+    m_destroying = true;
+    ++m_loopGeneration;
+    m_loopTimer.stop();
+    for (QNetworkReply *reply : m_network->findChildren<QNetworkReply *>())
+        reply->abort();
+}
 
 void SpeechService::setTranscribedText(const QString &text)
 {
@@ -96,7 +110,7 @@ QCoro::Task<> SpeechService::startStreaming()
     setIsStreaming(true);
     setIsConnected(true);
     m_audioBuffer.clear();
-    sendLoop(++m_loopGeneration);
+    startSendLoop();
     co_return;
 }
 
@@ -111,42 +125,48 @@ QCoro::Task<> SpeechService::stopStreaming()
     // The last words are usually shorter than a whole upload: pad them rather
     // than drop them.
     co_await sendBufferedAudio(true);
-    if (!self)
+    if (!self || m_destroying)
         co_return;
 
-    ++m_loopGeneration;
-    if (m_loopTimer)
-        m_loopTimer->start(0); // wake the loop so that it sees it is cancelled
     setIsStreaming(false);
     setIsConnected(false);
     m_audioBuffer.clear();
     logLine(QStringLiteral("✅ [Speech] Streaming stopped"));
+    stopSendLoop();
 }
 
-QCoro::Task<> SpeechService::sendLoop(quint64 generation)
+void SpeechService::startSendLoop()
 {
-    QPointer<SpeechService> self(this);
+    ++m_loopGeneration;
     logLine(QStringLiteral("🌐 [Speech] Send task started (interval: %1s)")
                 .arg(double(m_bufferInterval.count()) / 1000.0, 0, 'f', 1));
-    // Coarse timers may fire early; the pacing of uploads is what the server sees.
-    QPointer<QTimer> timer = new QTimer(this);
-    timer->setSingleShot(true);
-    timer->setTimerType(Qt::PreciseTimer);
-    m_loopTimer = timer;
+    m_loopTimer.start(m_bufferInterval);
+}
 
-    while (self && m_isStreaming && generation == m_loopGeneration) {
-        timer->start(m_bufferInterval);
-        co_await timer.get();
-        if (!self || !timer || generation != m_loopGeneration)
-            break;
-        co_await sendBufferedAudio(false);
-    }
-    logLine(QStringLiteral("🌐 [Speech] Send task ended"));
-    if (self && timer) {
-        if (m_loopTimer == timer)
-            m_loopTimer = nullptr;
-        timer->deleteLater();
-    }
+void SpeechService::stopSendLoop()
+{
+    // An upload of the loop still in flight ends the loop when it is done.
+    const bool uploading = m_stepInFlight == m_loopGeneration;
+    ++m_loopGeneration;
+    m_loopTimer.stop();
+    if (!uploading)
+        logLine(QStringLiteral("🌐 [Speech] Send task ended"));
+}
+
+QCoro::Task<> SpeechService::sendLoopStep(quint64 generation)
+{
+    // One upload of the loop at a time; the next wait starts when it is done.
+    m_stepInFlight = generation;
+    QPointer<SpeechService> self(this);
+    co_await sendBufferedAudio(false);
+    if (!self || m_destroying)
+        co_return;
+    if (m_stepInFlight == generation)
+        m_stepInFlight = 0;
+    if (m_isStreaming && generation == m_loopGeneration)
+        m_loopTimer.start(m_bufferInterval);
+    else
+        logLine(QStringLiteral("🌐 [Speech] Send task ended"));
 }
 
 QCoro::Task<> SpeechService::sendBufferedAudio(bool padRemainder)
@@ -213,7 +233,7 @@ QCoro::Task<> SpeechService::sendAudio(QByteArray audio)
     restart();
 
     co_await reply.get();
-    if (!self || !reply)
+    if (!self || !reply || m_destroying)
         co_return;
     timeout->stop();
 

@@ -4,7 +4,6 @@
 
 #include <QByteArray>
 #include <QObject>
-#include <QPointer>
 #include <QString>
 #include <QTimer>
 
@@ -74,7 +73,9 @@ Q_SIGNALS:
 private:
     struct Outcome;
 
-    QCoro::Task<> sendLoop(quint64 generation);
+    void startSendLoop();
+    void stopSendLoop();
+    QCoro::Task<> sendLoopStep(quint64 generation);
     QCoro::Task<> sendBufferedAudio(bool padRemainder);
     QCoro::Task<> sendAudio(QByteArray audio);
     void applyOutcome(const Outcome &outcome);
@@ -96,8 +97,11 @@ private:
     std::chrono::milliseconds m_requestTimeout = defaultRequestTimeout;
 
     QNetworkAccessManager *m_network = nullptr;
-    QPointer<QTimer> m_loopTimer; // the running send loop's wait
+    // The send loop: a wait on the timer, then an upload, then the next wait.
+    QTimer m_loopTimer;
     quint64 m_loopGeneration = 0;
+    quint64 m_stepInFlight = 0; // generation of the loop upload under way, 0: none
+    bool m_destroying = false;
 
     // Replies wait here until every earlier upload has been applied.
     qint64 m_nextSequence = 0;

@@ -21,13 +21,17 @@ if command -v desktop-file-validate >/dev/null; then
     desktop-file-validate "$entry" || fail "desktop entry does not validate"
 fi
 
-# Registration for the current user, from a build folder whose path needs quoting.
+# Registration for the current user: a plain build path goes in as it is.
+export XDG_DATA_HOME="$work/data" XDG_CONFIG_HOME="$work/config"
+"$source/scripts/register-desktop-entry.sh" "$build"
+user_entry="$XDG_DATA_HOME/applications/tellwind.desktop"
+grep -qx "Exec=$(cd "$build" && pwd)/tellwind %u" "$user_entry" || fail "user Exec line: $(grep ^Exec= "$user_entry")"
+
+# One whose path needs quoting is quoted.
 odd="$work/my \"odd\" \$build"
 mkdir -p "$odd"
 cp "$build/tellwind" "$odd/tellwind"
-export XDG_DATA_HOME="$work/data" XDG_CONFIG_HOME="$work/config"
 "$source/scripts/register-desktop-entry.sh" "$odd"
-user_entry="$XDG_DATA_HOME/applications/tellwind.desktop"
 [ -f "$user_entry" ] || fail "no user desktop entry"
 grep -qx 'Exec="'"$work"'/my \\\\"odd\\\\" \\\\$build/tellwind" %u' "$user_entry" ||
     fail "user Exec line: $(grep ^Exec= "$user_entry")"

@@ -1,6 +1,7 @@
 // The whole sign-in road with the real programs: tellwind-server on loopback,
 // a running tellwind, and a second `tellwind tellwind://callback?token=…`
-// started the way a browser starts the link handler.
+// started by the desktop's link opener from the registered desktop entry, as
+// a browser does.
 #include "account/User.h"
 #include "server_auth/RawHttp.h"
 
@@ -126,6 +127,12 @@ private slots:
         settings.setValue("serverBaseURL", QStringLiteral("http://127.0.0.1:%1").arg(m_port));
         settings.setValue("hasCompletedOnboarding", true);
         settings.sync();
+        QProcess registering;
+        registering.setProcessEnvironment(m_environment);
+        registering.start(qEnvironmentVariable("TELLWIND_SOURCE_DIR") + "/scripts/register-desktop-entry.sh",
+                          {buildDir()});
+        QVERIFY(registering.waitForFinished(30000));
+        QCOMPARE(registering.exitCode(), 0);
         QVERIFY(!instanceRunning());
     }
 
@@ -159,8 +166,9 @@ private slots:
         auto tellwind = startTellwind();
         QVERIFY2(QTest::qWaitFor(instanceRunning, 20000), tellwind->output.constData());
 
-        // The browser starts the handler with the link; it hands it over and ends.
-        auto handler = startTellwind({callback.toString(QUrl::FullyEncoded)});
+        // The browser opens the link; the handler hands it over and ends.
+        auto handler = std::make_unique<Program>("xdg-open", QStringList{callback.toString(QUrl::FullyEncoded)},
+                                                 m_environment);
         QVERIFY(handler->process.waitForFinished(15000));
         QCOMPARE(handler->process.exitCode(), 0);
 
@@ -207,8 +215,9 @@ private slots:
         auto server = startServer(m_dir.filePath("other-server"));
         QVERIFY(server);
         auto tellwind = startTellwind();
-        QVERIFY(QTest::qWaitFor([&] { return !setting("com.tellwind.authToken").isValid(); }, 20000));
-        QVERIFY(!setting("com.tellwind.user").isValid());
+        QVERIFY(QTest::qWaitFor(
+            [&] { return !setting("com.tellwind.authToken").isValid() && !setting("com.tellwind.user").isValid(); },
+            20000));
     }
 };
 
