@@ -19,7 +19,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-sentence="hello world this is a test of the dictation system"
+sentence="the quick brown fox jumps over the lazy dog"
 runs=${DICTATION_BENCH_RUNS:-10}
 idle_seconds=${DICTATION_BENCH_IDLE_SECONDS:-60}
 ticks=$(getconf CLK_TCK)
@@ -93,7 +93,7 @@ xdotool windowfocus --sync "$target"
 panel=$(panel_window)
 eval "$(xdotool getwindowgeometry --shell "$panel")"
 mic_x=$((X + 79)); mic_y=$((Y + 80))
-click_mic() { xdotool mousemove --sync "$mic_x" "$mic_y" click 1; }
+click_mic() { xdotool mousemove "$mic_x" "$mic_y" click 1; }
 
 latencies=()
 dictating_ticks=0

@@ -11,11 +11,14 @@ fi
 "$(dirname "$0")/register-desktop-entry.sh" "$build" ||
     echo "run: could not register the desktop entry; sign-in links will not reach Tellwind" >&2
 server=""
+tellwind=""
 if [ -x "$build/tellwind-server" ] && ! curl -s -o /dev/null --max-time 1 "http://127.0.0.1:8750/" 2>/dev/null; then
     "$build/tellwind-server" --listen 127.0.0.1:8750 &
     server=$!
 fi
+# Tellwind ends on SIGTERM the way its Quit does.
 stop() {
+    [ -n "$tellwind" ] && kill "$tellwind" 2>/dev/null
     [ -n "$server" ] && kill "$server" 2>/dev/null
     wait 2>/dev/null
 }

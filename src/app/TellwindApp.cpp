@@ -27,7 +27,12 @@
 TellwindApp::TellwindApp(SingleInstance &instance, QObject *parent)
     : QObject(parent), m_instance(instance), m_appDelegate(std::make_unique<AppDelegate>())
 {
-    // Onboarding: fetch the shared onboarding manager here.
+    // The panel, the picker and the badge are a few small shapes: the
+    // software renderer draws them without loading an OpenGL driver, which
+    // would take more memory than all the rest of Tellwind.
+    if (!qEnvironmentVariableIsSet("QT_QUICK_BACKEND"))
+        QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
+
     m_onboardingManager = &OnboardingManager::shared();
 
     // Quit from the tray, the window manager's session end, SIGTERM: every
@@ -84,13 +89,10 @@ void TellwindApp::showMainWindow()
     m_appDelegate->configureWindow(window);
     window->show();
 
-    // Settings: store the action that opens the settings window in
-    // m_appDelegate->openSettingsAction here.
     m_settingsWindow = std::make_unique<SettingsWindow>(*m_engine, DesktopWorkspace::shared());
     m_appDelegate->openSettingsAction = [settings = m_settingsWindow.get()] { settings->open(); };
 
-    // Onboarding: show the onboarding over the panel here while it is due.
-    // The sheet shows itself while the manager says so, and goes with the panel.
+    // The onboarding sheet shows itself while the manager says so, and goes with the panel.
     QQmlComponent onboarding(m_engine.get(), QUrl(QStringLiteral("qrc:/Tellwind/Views/OnboardingViewSheet.qml")));
     QObject *sheet = onboarding.createWithInitialProperties(
         {{QStringLiteral("transientParent"), QVariant::fromValue<QObject *>(window)}});

@@ -41,6 +41,7 @@ Rectangle {
                 color: palette.text
             }
             Text {
+                objectName: "cloudLabel"
                 visible: row.language.isCloudOnly
                 text: "Cloud"
                 font.pixelSize: 10
@@ -52,9 +53,12 @@ Rectangle {
             anchors.verticalCenter: parent.verticalCenter
             spacing: 6
             Text {
+                objectName: "cloudMark"
                 visible: row.language.isCloudOnly
                 anchors.verticalCenter: parent.verticalCenter
                 text: "☁️"
+                // Text fonts carry a plain black cloud for this character.
+                font.family: "Noto Color Emoji"
                 font.pixelSize: 12
             }
             Image {

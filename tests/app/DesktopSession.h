@@ -21,6 +21,7 @@ public:
     // The panel's controls, from its top-left corner.
     static constexpr QPoint microphoneOffset{79, 80};
     static constexpr QPoint providerOffset{132, 63};
+    static constexpr QPoint flagOffset{132, 97};
 
     DesktopSession()
     {
@@ -82,11 +83,18 @@ public:
         m_target->start(QStringLiteral("xterm"),
                         {"-title", "dictation-target", "-geometry", "100x10+20+20", "-e", "sh",
                          "-c", "cat > out.txt"});
-        m_targetWindow = xdotool({"search", "--sync", "--name", "^dictation-target$"}).section(QLatin1Char('\n'), 0, 0);
+        m_targetWindow = xdotool({"search", "--sync", "--onlyvisible", "--name", "^dictation-target$"})
+                             .section(QLatin1Char('\n'), 0, 0);
         if (m_targetWindow.isEmpty())
             return false;
-        xdotool({"windowfocus", "--sync", m_targetWindow});
-        return focusedWindowName() == QLatin1String("dictation-target");
+        // A window only just mapped may not take the focus yet: try again.
+        for (int attempt = 0; attempt < 50; ++attempt) {
+            xdotool({"windowfocus", m_targetWindow});
+            if (focusedWindowName() == QLatin1String("dictation-target"))
+                return true;
+            QTest::qWait(100);
+        }
+        return false;
     }
     QString focusedWindowName() { return xdotool({"getwindowfocus", "getwindowname"}); }
 
@@ -102,9 +110,11 @@ public:
     }
 
     // The panel's frame on screen, found by its title.
-    QRect panelGeometry()
+    QRect panelGeometry() { return windowGeometry(QStringLiteral("^Tellwind$")); }
+    // A visible window's frame, found by its title.
+    QRect windowGeometry(const QString &title)
     {
-        const QString window = xdotool({"search", "--sync", "--name", "^Tellwind$"}).section(QLatin1Char('\n'), 0, 0);
+        const QString window = xdotool({"search", "--sync", "--onlyvisible", "--name", title}).section(QLatin1Char('\n'), 0, 0);
         const QString shell = xdotool({"getwindowgeometry", "--shell", window});
         auto value = [&shell](const char *key) {
             const QRegularExpression pattern(QLatin1String(key) + QStringLiteral("=(\\d+)"));
@@ -112,19 +122,20 @@ public:
         };
         return {value("X"), value("Y"), value("WIDTH"), value("HEIGHT")};
     }
+    // The server handles the motion before the click; waiting for the motion
+    // (--sync) would hang when the pointer is already there.
     void click(QPoint point)
     {
-        xdotool({"mousemove", "--sync", QString::number(point.x()), QString::number(point.y()),
-                 "click", "1"});
+        xdotool({"mousemove", QString::number(point.x()), QString::number(point.y()), "click", "1"});
     }
 
-    // Plays a synthesized sentence into the microphone, in real time.
-    void say(const QString &sentence)
+    // Synthesizes a sentence ahead, so that saying it starts at once.
+    void prepare(const QString &sentence)
     {
-        const QString wav = path(QStringLiteral("speech.wav"));
-        run(QStringLiteral("flite"), {"-voice", "kal16", "-t", sentence, "-o", wav});
-        run(QStringLiteral("paplay"), {"-d", "spk", wav});
+        run(QStringLiteral("flite"), {"-voice", "kal16", "-t", sentence, "-o", path(QStringLiteral("speech.wav"))});
     }
+    // Plays the prepared sentence into the microphone, in real time.
+    void say() { run(QStringLiteral("paplay"), {"-d", "spk", path(QStringLiteral("speech.wav"))}); }
 
 private:
     QTemporaryDir m_dir;

@@ -30,6 +30,8 @@ struct ViewsRig {
 
     bool load()
     {
+        // As the program does: the software renderer.
+        QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
         registerQmlTypes(WindowSystem::shared());
         qmlRegisterSingletonInstance("Tellwind.Core", 1, 0, "AppState", &state);
         qmlRegisterSingletonInstance("Tellwind.Core", 1, 0, "SpeechRecognitionManager",

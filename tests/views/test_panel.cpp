@@ -150,6 +150,24 @@ private slots:
         QTRY_COMPARE(listedNames().size(), 94);
         QVERIFY(!pickerItem("clearButton")->isVisible());
 
+        // Rows of the languages only the cloud knows say so; the selected one is ticked.
+        auto firstRowShows = [this](const char *name) {
+            QQuickItem *item = ViewsRig::findItem(pickerItem("languageList"), QLatin1String(name));
+            return item && item->isVisible();
+        };
+        pickerItem("searchField")->setProperty("text", QStringLiteral("Alban"));
+        QTRY_COMPARE(listedNames(), QStringList{"Albanian"});
+        QTRY_VERIFY(firstRowShows("cloudLabel"));
+        QVERIFY(firstRowShows("cloudMark"));
+        QVERIFY(!firstRowShows("tick"));
+        pickerItem("searchField")->setProperty("text", QStringLiteral("Hebrew"));
+        QTRY_COMPARE(listedNames(), QStringList{"Hebrew"});
+        QTRY_VERIFY(!firstRowShows("cloudLabel"));
+        QVERIFY(!firstRowShows("cloudMark"));
+        pickerItem("searchField")->setProperty("text", QStringLiteral("English (US)"));
+        QTRY_VERIFY(firstRowShows("tick"));
+        pickerItem("searchField")->setProperty("text", QString());
+
         // Choosing a row sets the language and closes the picker.
         typeInto(picker(), "Germ");
         QTRY_COMPARE(listedNames(), QStringList{"German"});

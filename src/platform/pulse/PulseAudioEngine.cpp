@@ -329,15 +329,15 @@ std::optional<QString> PulseAudioEngine::start()
     if (d->running)
         return std::nullopt;
 
-    pa_sample_spec spec;
-    spec.format = PA_SAMPLE_FLOAT32NE;
-    spec.rate = quint32(d->format.sampleRate);
-    spec.channels = quint8(d->format.channelCount);
-    if (!pa_sample_spec_valid(&spec))
+    pa_sample_spec sampleSpec;
+    sampleSpec.format = PA_SAMPLE_FLOAT32NE;
+    sampleSpec.rate = quint32(d->format.sampleRate);
+    sampleSpec.channels = quint8(d->format.channelCount);
+    if (!pa_sample_spec_valid(&sampleSpec))
         return QStringLiteral("The microphone '%1' has an unusable format").arg(d->sourceName);
 
     pa_threaded_mainloop_lock(d->loop);
-    d->stream = pa_stream_new(d->context, "Dictation", &spec, nullptr);
+    d->stream = pa_stream_new(d->context, "Dictation", &sampleSpec, nullptr);
     if (!d->stream) {
         const QString reason = d->contextError();
         pa_threaded_mainloop_unlock(d->loop);
@@ -354,7 +354,7 @@ std::optional<QString> PulseAudioEngine::start()
 
     pa_buffer_attr attributes;
     std::memset(&attributes, 0xff, sizeof(attributes)); // (uint32_t)-1: the server's default
-    attributes.fragsize = quint32(fragmentFrames * pa_frame_size(&spec));
+    attributes.fragsize = quint32(fragmentFrames * pa_frame_size(&sampleSpec));
     const QByteArray source = d->sourceName.toUtf8();
     const int connected = pa_stream_connect_record(d->stream, source.constData(), &attributes,
                                                    pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY));
