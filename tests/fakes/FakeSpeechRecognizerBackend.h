@@ -9,13 +9,9 @@
 #include <thread>
 #include <vector>
 
-class FakeSpeechRecognitionRequest : public SpeechRecognitionRequest
-{
-public:
-    bool partialResults = false;
-    bool onDevice = false;
+struct FakeSpeechRecognitionRequest : SpeechRecognitionRequest {
+    bool partialResults = false, onDevice = false, ended = false;
     std::atomic<int> appendedBuffers { 0 };
-    bool ended = false;
 
     void setShouldReportPartialResults(bool value) override { partialResults = value; }
     bool shouldReportPartialResults() const override { return partialResults; }
@@ -27,9 +23,7 @@ public:
 
 // A task whose results the test sends, from a thread of their own as a real
 // recognizer does.
-class FakeSpeechRecognitionTask : public SpeechRecognitionTask
-{
-public:
+struct FakeSpeechRecognitionTask : SpeechRecognitionTask {
     QString locale;
     SpeechRecognizer::ResultHandler handler;
     bool cancelled = false;
@@ -51,9 +45,7 @@ public:
 
 // Recognizers exist for the locales in `locales` (the value says whether they
 // are available); every recognizer, request and task made is recorded.
-class FakeSpeechRecognizerBackend : public SpeechRecognizerBackend
-{
-public:
+struct FakeSpeechRecognizerBackend : SpeechRecognizerBackend {
     QMap<QString, bool> locales { { QStringLiteral("en-US"), true } };
     SpeechRecognizerAuthorizationStatus authorization = SpeechRecognizerAuthorizationStatus::authorized;
 

@@ -1,12 +1,42 @@
-#include "Speech.h"
+#include "fakes/FakeAlertPresenter.h"
+#include "fakes/FakeWorkspace.h"
+#include "fakes/LogCapture.h"
+#include "platform/pulse/PulseAudioEngine.h"
+#include "platform/pulse/PulseMicrophoneAuthorization.h"
+#include "speech/AudioRecordingService.h"
 #include "speech/PocketSphinxModel.h"
 #include "speech/PocketSphinxSpeechBackend.h"
+#include "speech/SpeechRecognitionManager.h"
+#include "speech/SpeechService.h"
 
 #include <QMutex>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <qcoro/qcorotask.h>
+
 namespace {
+
+const QString debianModel = QStringLiteral("/usr/share/pocketsphinx/model/en-us");
+constexpr int decodeTimeout = 30000;
+
+// Spoken test material: 16 kHz mono s16le samples.
+QByteArray silence(double seconds)
+{
+    return QByteArray(qsizetype(seconds * 16000) * 2, '\0');
+}
+
+QByteArray say(const QString &text, const QTemporaryDir &folder)
+{
+    const QString path = folder.filePath(QStringLiteral("say.wav"));
+    QProcess::execute(QStringLiteral("flite"), { "-voice", "kal16", "-t", text, "-o", path });
+    QFile file(path);
+    const QByteArray wav = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return wav.contains("data") ? wav.mid(wav.indexOf("data") + 8) : QByteArray();
+}
 
 // One recognition task on the real decoder, fed as a microphone would feed it.
 // Its reports other than partial results, in order: "final <text>", "error <code>".
@@ -55,10 +85,9 @@ struct Session {
     }
 };
 
-constexpr int decodeTimeout = 30000;
-
 } // namespace
 
+// The on-device recognizer on the real decoder, alone and behind the manager.
 class TestPocketSphinx : public QObject
 {
     Q_OBJECT
@@ -67,7 +96,7 @@ private slots:
     void initTestCase()
     {
         QStandardPaths::setTestModeEnabled(true);
-        if (!Speech::haveTools() || !PocketSphinxModel::debianUsEnglish())
+        if (QStandardPaths::findExecutable("flite").isEmpty() || !PocketSphinxModel::debianUsEnglish())
             QSKIP("flite and the US English model are needed");
         QVERIFY(m_folder.isValid());
     }
@@ -75,14 +104,14 @@ private slots:
     void sessionEndings()
     {
         PocketSphinxSpeechBackend backend;
-        const QByteArray speech = Speech::say("i would like a cup of coffee", m_folder.path());
+        const QByteArray speech = say("i would like a cup of coffee", m_folder);
 
         // Silence: "no speech yet" after five seconds, once, and no text.
         Session silent(backend);
-        silent.feed(Speech::silence(4.0));
+        silent.feed(silence(4.0));
         QTest::qWait(200);
         QVERIFY(silent.reported().isEmpty());
-        silent.feed(Speech::silence(8.0));
+        silent.feed(silence(8.0));
         silent.request->endAudio();
         QTRY_COMPARE_WITH_TIMEOUT(silent.reported(), QStringList { "error 1110" }, decodeTimeout);
         QTest::qWait(200);
@@ -123,17 +152,17 @@ private slots:
 
         // US English comes with Debian; no model, no recognizer; a code is
         // never a path.
-        QCOMPARE(PocketSphinxModel::forLocale("en-US")->acousticModel, Speech::modelFolder + "/en-us");
+        QCOMPARE(PocketSphinxModel::forLocale("en-US")->acousticModel, debianModel + "/en-us");
         for (const char *code : { "de-DE", "../../model/en-us", "" })
             QVERIFY2(!PocketSphinxModel::forLocale(code), code);
 
         // A user's folder comes first, US English included; a phonetic
         // language model beside the real one is not taken for it.
         QVERIFY(QDir().mkpath(models + "en-US"));
-        QFile::link(Speech::modelFolder + "/en-us", models + "en-US/acoustic");
-        QFile::link(Speech::modelFolder + "/en-us-phone.lm.bin", models + "en-US/en-us-phone.lm.bin");
-        QFile::link(Speech::modelFolder + "/en-us.lm.bin", models + "en-US/language.lm.bin");
-        QFile::link(Speech::modelFolder + "/cmudict-en-us.dict", models + "en-US/words.dict");
+        QFile::link(debianModel + "/en-us", models + "en-US/acoustic");
+        QFile::link(debianModel + "/en-us-phone.lm.bin", models + "en-US/en-us-phone.lm.bin");
+        QFile::link(debianModel + "/en-us.lm.bin", models + "en-US/language.lm.bin");
+        QFile::link(debianModel + "/cmudict-en-us.dict", models + "en-US/words.dict");
         const auto userModel = PocketSphinxModel::forLocale("en-US");
         QVERIFY(userModel);
         QCOMPARE(userModel->acousticModel, QDir(models).absoluteFilePath("en-US/acoustic"));
@@ -155,6 +184,52 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(session.reported(), QStringList { "error 1107" }, decodeTimeout);
         QVERIFY(!french->isAvailable());
         QDir(models).removeRecursively();
+    }
+
+    // Speech played into the harness's virtual microphone in real time,
+    // captured from PulseAudio, decoded, published by the manager.
+    void spokenUtterancesBecomeOneTranscript()
+    {
+        if (!qEnvironmentVariableIsSet("TELLWIND_HARNESS"))
+            QSKIP("needs the harness's sound server (tests/harness.sh)");
+        FakeAlertPresenter alerts;
+        FakeWorkspace workspace;
+        PocketSphinxSpeechBackend speech;
+        PulseMicrophoneAuthorization microphone(PulseAudioEngine::factory());
+        SpeechRecognitionManager manager(
+            speech, microphone, PulseAudioEngine::factory(),
+            std::make_unique<SpeechService>(QStringLiteral("http://127.0.0.1:9")),
+            std::make_unique<AudioRecordingService>(PulseAudioEngine::factory(), alerts, workspace));
+        QFile raw(m_folder.filePath("play.raw"));
+        QVERIFY(raw.open(QIODevice::WriteOnly));
+        raw.write(silence(0.3) + say("good morning everyone", m_folder) + silence(1.5)
+                  + say("we will meet again tomorrow", m_folder) + silence(0.3));
+        raw.close();
+
+        // The pause ends the first utterance while the session listens on;
+        // the second grows the transcript behind it.
+        LogCapture log;
+        QCoro::waitFor(manager.startListening());
+        QCOMPARE(manager.activeProvider(), STTProvider::apple);
+        QSignalSpy texts(&manager, &SpeechRecognitionManager::transcribedTextChanged);
+        QProcess player;
+        player.start("paplay", { "-d", "spk", "--raw", "--format=s16le", "--rate=16000", "--channels=1",
+                                 raw.fileName() });
+        QTRY_VERIFY_WITH_TIMEOUT(player.state() == QProcess::NotRunning, 30000);
+        QCOMPARE(player.exitCode(), 0);
+        QVERIFY(log.lines().contains("📝 [Apple STT] Final: good morning everyone"));
+        QVERIFY(manager.isListening());
+        QCoro::waitFor(manager.stopListening());
+        QTRY_COMPARE_WITH_TIMEOUT(manager.transcribedText(),
+                                  QString("good morning everyone we will meet again tomorrow"), 10000);
+        bool firstDone = false;
+        for (const QList<QVariant> &text : std::as_const(texts)) {
+            QVERIFY2(!firstDone || text.first().toString().startsWith("good morning everyone"),
+                     qPrintable(text.first().toString()));
+            firstDone = firstDone || text.first().toString() == "good morning everyone";
+        }
+        QVERIFY(firstDone);
+        QVERIFY(manager.errorMessage().isNull());
     }
 
 private:
