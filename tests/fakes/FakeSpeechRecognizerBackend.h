@@ -54,13 +54,12 @@ struct FakeSpeechRecognizerBackend : SpeechRecognizerBackend {
     std::vector<std::shared_ptr<FakeSpeechRecognitionTask>> tasks;
 
     FakeSpeechRecognitionTask &lastTask() { return *tasks.back(); }
-    FakeSpeechRecognitionRequest &lastRequest() { return *requests.back(); }
 
     struct Recognizer : SpeechRecognizer {
         FakeSpeechRecognizerBackend &backend;
         QString locale;
 
-        Recognizer(FakeSpeechRecognizerBackend &backend, QString locale) : backend(backend), locale(std::move(locale)) { }
+        Recognizer(FakeSpeechRecognizerBackend &owner, QString code) : backend(owner), locale(std::move(code)) { }
         bool isAvailable() const override { return backend.locales.value(locale, false); }
         bool supportsOnDeviceRecognition() const override { return true; }
         void setDefaultTaskHint(SpeechRecognitionTaskHint) override { }

@@ -38,16 +38,14 @@ QByteArray say(const QString &text, const QTemporaryDir &folder)
     return wav.contains("data") ? wav.mid(wav.indexOf("data") + 8) : QByteArray();
 }
 
+QMutex reportsMutex; // reports come from the decoding thread
+
 // One recognition task on the real decoder, fed as a microphone would feed it.
 // Its reports other than partial results, in order: "final <text>", "error <code>".
 struct Session {
     std::shared_ptr<SpeechRecognitionRequest> request;
     std::shared_ptr<SpeechRecognitionTask> task;
-    struct Reports {
-        QMutex mutex;
-        QStringList all;
-    };
-    std::shared_ptr<Reports> reports = std::make_shared<Reports>();
+    std::shared_ptr<QStringList> reports = std::make_shared<QStringList>();
 
     Session(PocketSphinxSpeechBackend &backend, const QString &locale = QStringLiteral("en-US"))
     {
@@ -55,18 +53,18 @@ struct Session {
         request = backend.makeRequest();
         request->setShouldReportPartialResults(true);
         task = recognizer->recognitionTask(request, [reports = reports](auto result, auto error) {
-            QMutexLocker lock(&reports->mutex);
+            QMutexLocker lock(&reportsMutex);
             if (result && result->isFinal)
-                reports->all << "final " + result->formattedString;
+                *reports << "final " + result->formattedString;
             if (error)
-                reports->all << QStringLiteral("error %1").arg(error->code);
+                *reports << QStringLiteral("error %1").arg(error->code);
         });
     }
 
     QStringList reported()
     {
-        QMutexLocker lock(&reports->mutex);
-        return reports->all;
+        QMutexLocker lock(&reportsMutex);
+        return *reports;
     }
 
     // Float buffers of 1024 frames, the way the microphone tap delivers them.
