@@ -192,6 +192,13 @@ private slots:
             QCOMPARE(stopped.reports->finals().first(), Speech::decodeWithEngine(wav));
         stopped.request->append(Speech::asBuffers(speech).front()); // after the end: ignored
         QCOMPARE(backend.pool()->loadsStarted(), 1);
+
+        // Audio in a format nothing can convert ends the session as failed.
+        Session broken = startSession(backend);
+        AudioBuffer unusable = Speech::asBuffers(speech).front();
+        unusable.format.sampleRate = 0;
+        broken.request->append(unusable);
+        QTRY_COMPARE_WITH_TIMEOUT(broken.reports->errorCodes(), QList<int> { 1107 }, decodeTimeout);
     }
 
     void modelsPerLocale()
