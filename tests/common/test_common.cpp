@@ -28,17 +28,10 @@ private slots:
     {
         Settings::setString("menuBarEnabled", "yes please");
         QVERIFY(Settings::boolValue("menuBarEnabled", true) && !Settings::boolValue("menuBarEnabled", false));
-        QVERIFY(!Settings::doubleValue("menuBarEnabled"));
+        QVERIFY(!Settings::doubleValue("menuBarEnabled") && !Settings::dataValue("menuBarEnabled"));
         Settings::setDouble("windowPositionX", 12.5);
         QCOMPARE(Settings::doubleValue("windowPositionX"), std::optional(12.5));
-        QVERIFY(!Settings::dataValue("windowPositionX"));
-        QVERIFY(!Settings::stringValue("windowPositionX"));
-        Settings::setBool("globalHotkeyEnabled", false);
-        QVERIFY(!Settings::boolValue("globalHotkeyEnabled", true));
-        Settings::setData("com.tellwind.user", "{}");
-        QCOMPARE(Settings::dataValue("com.tellwind.user"), std::optional<QByteArray>("{}"));
-        Settings::remove("com.tellwind.user");
-        QVERIFY(!Settings::contains("com.tellwind.user"));
+        QVERIFY(!Settings::stringValue("windowPositionX") && !Settings::boolValue("windowPositionX", false));
     }
 
     void observeDeliversCurrentValueThenEveryChangeQueued()
@@ -47,7 +40,7 @@ private slots:
         source.setValue(true);
         auto receiver = std::make_unique<QObject>();
         QList<bool> seen;
-        observe(&source, &Source::value, &Source::valueChanged, receiver.get(), [&seen](bool value) { seen << value; });
+        observe(&source, &Source::value, &Source::valueChanged, receiver.get(), [&seen](bool v) { seen << v; });
         source.setValue(false);
         source.setValue(true);
         QVERIFY(seen.isEmpty()); // nothing runs inside the subscribe call or the setters

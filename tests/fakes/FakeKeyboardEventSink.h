@@ -32,22 +32,20 @@ public:
             screen.truncate(qMax(finder.toPreviousBoundary(), qsizetype(0)));
         } else if (flags & commandFlag) {
             keys += QStringLiteral("⌘V");
-            if (keyCode == 9 && pasteboard)
-                screen += pasteboard->take();
+            if (keyCode == 9 && pasteboard) {
+                pasteboard->log << QStringLiteral("taken");
+                screen += QString::fromUtf8(pasteboard->current.data(QStringLiteral("text/plain")));
+            }
         } else {
-            keys += usCharacter(keyCode, flags & shiftFlag);
-            screen += usCharacter(keyCode, flags & shiftFlag);
+            // What the key gives on a US layout, written out independently of
+            // the program's own tables (key 10 gives nothing).
+            static const QString plain = QStringLiteral("asdfhgzxcv bqweryt123465=97-80]ou[ip\nlj'k;\\,/nm.\t `");
+            static const QString shifted = QStringLiteral("ASDFHGZXCV BQWERYT!@#$^%+(&_*)}OU{IP\nLJ\"K:|<?NM>\t ~");
+            const QString &layout = flags & shiftFlag ? shifted : plain;
+            const QString typed = keyCode < layout.size() && keyCode != 10 ? QString(layout[keyCode]) : QString();
+            keys += typed;
+            screen += typed;
         }
         return true;
-    }
-
-    // What a US-ANSI key gives, written out independently of the program's
-    // own tables (key 10 gives no character).
-    static QString usCharacter(quint16 keyCode, bool shift)
-    {
-        static const QString plain = QStringLiteral("asdfhgzxcv bqweryt123465=97-80]ou[ip\nlj'k;\\,/nm.\t `");
-        static const QString shifted = QStringLiteral("ASDFHGZXCV BQWERYT!@#$^%+(&_*)}OU{IP\nLJ\"K:|<?NM>\t ~");
-        const QString &keys = shift ? shifted : plain;
-        return keyCode < keys.size() && keyCode != 10 ? QString(keys[keyCode]) : QString();
     }
 };

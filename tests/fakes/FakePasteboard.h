@@ -5,8 +5,7 @@
 #include <QStringList>
 
 // A clipboard in memory that writes down every operation in `log` ("read",
-// "text:é", "taken", "wait", "restore"). Whoever pastes calls take(), as the
-// target application would.
+// "text:é", "wait", "restore"; the target adds "taken" when it pastes).
 class FakePasteboard : public Pasteboard
 {
 public:
@@ -33,10 +32,5 @@ public:
         const bool taken = log.endsWith(QStringLiteral("taken"));
         log << QStringLiteral("wait");
         co_return taken;
-    }
-    QString take()
-    {
-        log << QStringLiteral("taken");
-        return QString::fromUtf8(current.data(QStringLiteral("text/plain")));
     }
 };

@@ -1,25 +1,17 @@
 // The real chain on the harness's X server: XTest keys into xterm and a GTK
-// text field, under other layouts and Caps Lock, with the clipboard of
-// another client put back after pastes.
-#include "fakes/FakeAlertPresenter.h"
-#include "fakes/FakeApplicationBundle.h"
-#include "fakes/FakeWorkspace.h"
+// text field under other layouts and Caps Lock, and another client's clipboard.
 #include "output/TextInsertionService.h"
 #include "platform/qt/QtAlertPresenter.h"
-#include "platform/qt/QtPasteboard.h"
-#include "platform/x11/XTestKeyboard.h"
 #include "support/TerminalTarget.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QClipboard>
-#include <QElapsedTimer>
+#include <QDeadlineTimer>
 #include <QMessageBox>
 #include <QMimeData>
-#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
-#include <QTimer>
 
 #include <qcoro/qcorotask.h>
 
@@ -31,8 +23,7 @@ const QString sampleText = QStringLiteral("copied before the paste");
 const QByteArray sampleImage = QByteArray::fromBase64(
     "iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mP8z8BQDwAEhQGAhKmMIQAAAABJRU5ErkJggg==");
 
-// Another client reads the clipboard (a second copy of this program, see
-// main). The event loop runs meanwhile: we may be the owner who answers.
+// Another client (see main) reads the clipboard; we may be the owner who answers.
 QByteArray readClipboardElsewhere(const QString &format)
 {
     QProcess reader;
@@ -43,7 +34,7 @@ QByteArray readClipboardElsewhere(const QString &format)
 
 bool capsLockOn()
 {
-    return runCommand("xset", {"q"}).contains(QRegularExpression("Caps Lock:\\s+on"));
+    return runCommand("xset", {"q"}).simplified().contains("Caps Lock: on");
 }
 
 void setKeyboard(const QString &layout, bool capsLock)
@@ -59,12 +50,8 @@ class TestTypingX11 : public QObject
 {
     Q_OBJECT
 
-    XTestKeyboard keyboard;
-    QtPasteboard pasteboard;
-    FakeAlertPresenter alerts;
-    FakeWorkspace workspace;
-    FakeApplicationBundle bundle;
-    TextInsertionService service{keyboard, keyboard, pasteboard, alerts, workspace, bundle};
+    // The service as the program wires it: XTest keys, the Qt clipboard.
+    TextInsertionService &service = TextInsertionService::shared();
     QTemporaryDir folder;
 
     void type(const QString &transcript) { QCoro::waitFor(service.insertText(transcript)); }
@@ -73,7 +60,7 @@ private slots:
     void initTestCase()
     {
         QStandardPaths::setTestModeEnabled(true);
-        QVERIFY2(keyboard.isTrusted(), "the harness display must offer XTEST");
+        QVERIFY2(service.isAccessibilityTrusted(), "the harness display must offer XTEST");
     }
 
     void init() { service.setLastInsertedText(QString()); }
@@ -102,11 +89,11 @@ private slots:
         const QString second = first + "\nKeys:\t(a+b)*c = {x} [y] <z> ~`q` @home #tag $5 ^&_|\\/;:\"? yz YZ";
         // The hotkey's Shift is still down when the first words arrive.
         xdotool({"keydown", "shift"});
-        QTimer::singleShot(300, [] { QProcess::startDetached("xdotool", {"keyup", "shift"}); });
-        QElapsedTimer clock;
-        clock.start();
+        QProcess::startDetached("sh", {"-c", "sleep 0.3; xdotool keyup shift"});
+        const QDeadlineTimer released(250);
+        type(first.left(1));
+        QVERIFY(released.hasExpired()); // waited for it rather than releasing it
         type(first);
-        QVERIFY(clock.elapsed() >= 250);
         type(second);
         type(second + " Typo fxed");
         type(second + " Typo fixed");
@@ -155,8 +142,7 @@ private slots:
     }
 };
 
-// Also stands in for other applications: one that owns the clipboard with a
-// text and an image, and one that prints one format of it.
+// Also stands in for the clipboard's owner (a text and an image) and a reader.
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);

@@ -16,8 +16,7 @@ inline QString runCommand(const QString &program, const QStringList &arguments)
 
 inline QString xdotool(const QStringList &arguments) { return runCommand(QStringLiteral("xdotool"), arguments); }
 
-// Waits until a client's window is on screen and has the keyboard focus (a
-// window not yet mapped cannot take it, and keys sent then are lost); its id.
+// Focuses a client's window once it is on screen (keys sent before are lost).
 inline QString focusWindow(const QStringList &search)
 {
     const QString window = xdotool(QStringList{"search", "--sync", "--onlyvisible"} + search).section('\n', 0, 0);
@@ -40,15 +39,9 @@ public:
         m_ready = m_xterm.waitForStarted() && !focusWindow({"--pid", QString::number(m_xterm.processId())}).isEmpty()
             && QTest::qWaitFor([&path] { return QFile::exists(path); }, 5000);
     }
-    ~TerminalTarget()
-    {
-        m_xterm.kill();
-        m_xterm.waitForFinished();
-    }
     bool isReady() const { return m_ready; }
 
-    // Everything the terminal received: the first Ctrl+D hands over the
-    // unfinished line, the second ends cat.
+    // Everything typed: one Ctrl+D hands over the unfinished line, one ends cat.
     QString finish()
     {
         xdotool({"key", "ctrl+d", "ctrl+d"});
