@@ -2,13 +2,11 @@
 
 #include "platform/AudioEngine.h"
 
-#include <QByteArray>
 #include <QMutex>
 #include <QMutexLocker>
 
-#include <cstring>
+#include <algorithm>
 #include <memory>
-#include <vector>
 
 // A microphone driven by the test: `deliver()` calls the installed tap the way
 // a capture thread would. Engines made by `factory()` share one `Control`, so
@@ -26,40 +24,30 @@ public:
         int starts = 0;
         int stops = 0;
         quint32 tapBufferFrames = 0;
+        bool running = false;
+        QMutex mutex;
+        Tap tap;
 
-        // Calls the current tap (if any) with a buffer of `frames` frames whose
-        // every sample is `value`.
+        // Hands the current tap (false: none) `frames` frames of the constant `value`.
         bool deliver(quint32 frames, float value = 0.25f)
         {
-            AudioBuffer buffer;
-            buffer.format = format;
-            buffer.frameLength = frames;
-            buffer.samples.resize(qsizetype(frames * format.channelCount * sizeof(float)));
-            auto *samples = reinterpret_cast<float *>(buffer.samples.data());
-            for (quint32 i = 0; i < frames * format.channelCount; ++i)
-                samples[i] = value;
-            return deliver(buffer);
-        }
-
-        bool deliver(const AudioBuffer &buffer)
-        {
-            Tap current;
-            {
-                QMutexLocker lock(&mutex);
-                current = tap;
-            }
+            QMutexLocker lock(&mutex);
+            const Tap current = tap;
+            lock.unlock();
             if (!current)
                 return false;
+            AudioBuffer buffer { format, frames, QByteArray() };
+            buffer.samples.resize(qsizetype(frames * format.channelCount * sizeof(float)));
+            std::fill_n(reinterpret_cast<float *>(buffer.samples.data()), frames * format.channelCount, value);
             current(buffer);
             return true;
         }
-
-        QMutex mutex;
-        Tap tap;
-        bool running = false;
     };
 
-    explicit FakeAudioEngine(std::shared_ptr<Control> control) : m_control(std::move(control)) { }
+    explicit FakeAudioEngine(std::shared_ptr<Control> control)
+        : m_control(std::move(control))
+    {
+    }
 
     static AudioEngineFactory factory(std::shared_ptr<Control> control)
     {
@@ -87,10 +75,8 @@ public:
     std::optional<QString> start() override
     {
         ++m_control->starts;
-        if (m_control->startError)
-            return m_control->startError;
-        m_control->running = true;
-        return std::nullopt;
+        m_control->running = !m_control->startError;
+        return m_control->startError;
     }
     void stop() override
     {

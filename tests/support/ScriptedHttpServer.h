@@ -1,0 +1,144 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QList>
+#include <QPointer>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+#include <QUrl>
+
+#include <memory>
+
+// A loopback HTTP server for client tests. Every request is recorded and
+// answered with the next reply of `script` (`fallback` once it has run out).
+// A reply can come late, not at all until the test releases it, or as raw
+// bytes that need not be HTTP.
+class ScriptedHttpServer : public QObject
+{
+public:
+    struct Reply {
+        Reply(int status = 200, QByteArray body = {}, QByteArray contentType = "application/json", int delayMs = 0)
+            : status(status), body(std::move(body)), contentType(std::move(contentType)), delayMs(delayMs)
+        {
+        }
+        // No answer until answerHeld() gives one.
+        static Reply withheld()
+        {
+            Reply reply;
+            reply.held = true;
+            return reply;
+        }
+        // Sent instead of a response, then the connection closes.
+        static Reply rawBytes(QByteArray bytes)
+        {
+            Reply reply;
+            reply.raw = std::move(bytes);
+            return reply;
+        }
+
+        int status;
+        QByteArray body;
+        QByteArray contentType;
+        int delayMs;
+        bool held = false;
+        QByteArray raw;
+    };
+    struct Request {
+        QByteArray method;
+        QByteArray target; // path and query, as sent
+        QList<QPair<QByteArray, QByteArray>> headers;
+        QByteArray body;
+
+        QUrl url() const { return QUrl(QString::fromUtf8(target)); }
+        QByteArray header(const QByteArray &name) const
+        {
+            for (const auto &[key, value] : headers) {
+                if (key.compare(name, Qt::CaseInsensitive) == 0)
+                    return value;
+            }
+            return {};
+        }
+    };
+
+    QList<Reply> script;
+    Reply fallback;
+    QList<Request> requests;
+
+    ScriptedHttpServer()
+    {
+        connect(&m_server, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket *socket = m_server.nextPendingConnection()) {
+                auto pending = std::make_shared<QByteArray>();
+                connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+                connect(socket, &QIODevice::readyRead, this, [this, socket, pending] {
+                    *pending += socket->readAll();
+                    while (takeRequest(*pending))
+                        answer(socket, script.isEmpty() ? fallback : script.takeFirst());
+                });
+            }
+        });
+        m_server.listen(QHostAddress::LocalHost, 0);
+    }
+
+    quint16 port() const { return m_server.serverPort(); }
+    QString baseUrl() const { return QStringLiteral("http://127.0.0.1:%1").arg(port()); }
+
+    // Answers the oldest held request still connected; false when there is none.
+    bool answerHeld(const Reply &reply)
+    {
+        while (!m_held.isEmpty()) {
+            if (const QPointer<QTcpSocket> socket = m_held.takeFirst()) {
+                answer(socket, reply);
+                return true;
+            }
+        }
+        return false;
+    }
+
+private:
+    bool takeRequest(QByteArray &pending)
+    {
+        const qsizetype headerEnd = pending.indexOf("\r\n\r\n");
+        if (headerEnd < 0)
+            return false;
+        Request request;
+        const QList<QByteArray> lines = pending.left(headerEnd).split('\n');
+        const QList<QByteArray> requestLine = lines.value(0).trimmed().split(' ');
+        request.method = requestLine.value(0);
+        request.target = requestLine.value(1);
+        for (const QByteArray &line : lines.mid(1)) {
+            if (const qsizetype colon = line.indexOf(':'); colon > 0)
+                request.headers.append({ line.left(colon).trimmed(), line.mid(colon + 1).trimmed() });
+        }
+        const qsizetype length = request.header("Content-Length").toLongLong();
+        if (pending.size() < headerEnd + 4 + length)
+            return false;
+        request.body = pending.mid(headerEnd + 4, length);
+        pending.remove(0, headerEnd + 4 + length);
+        requests.append(request);
+        return true;
+    }
+
+    void answer(QTcpSocket *socket, const Reply &reply)
+    {
+        if (reply.held) {
+            m_held.append(socket);
+            return;
+        }
+        QTimer::singleShot(reply.delayMs, socket, [socket, reply] {
+            if (!reply.raw.isNull()) {
+                socket->write(reply.raw);
+                socket->disconnectFromHost();
+                return;
+            }
+            socket->write("HTTP/1.1 " + QByteArray::number(reply.status)
+                + " Scripted\r\nContent-Type: " + reply.contentType
+                + "\r\nContent-Length: " + QByteArray::number(reply.body.size()) + "\r\n\r\n" + reply.body);
+        });
+    }
+
+    QTcpServer m_server;
+    QList<QPointer<QTcpSocket>> m_held;
+};

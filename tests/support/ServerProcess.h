@@ -1,0 +1,85 @@
+#pragma once
+
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+// The real tellwind-server of this build on a free loopback port, with a data
+// folder of its own that outlives restarts; stopped when this goes away.
+class ServerProcess
+{
+public:
+    explicit ServerProcess(QStringList arguments = {}) : arguments(std::move(arguments))
+    {
+        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        QObject::connect(&m_process, &QProcess::readyReadStandardOutput, &m_process,
+                         [this] { m_output += m_process.readAllStandardOutput(); });
+    }
+    ~ServerProcess() { stop(); }
+
+    QStringList arguments; // after --listen and --data-dir
+    QString listen = QStringLiteral("127.0.0.1:0");
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+
+    static QString binary() { return qEnvironmentVariable("TELLWIND_BUILD_DIR") + QStringLiteral("/tellwind-server"); }
+    QString dataDir() const { return m_data.path(); }
+
+    // Returns once the server listens; false when it exits or stays silent.
+    bool start()
+    {
+        m_output.clear();
+        m_process.setProcessEnvironment(environment);
+        m_process.start(binary(), QStringList { QStringLiteral("--listen"), listen, QStringLiteral("--data-dir"),
+                                                dataDir() } + arguments);
+        static const QRegularExpression listening(QStringLiteral("listening on http://[^ ]+:(\\d+)"));
+        QRegularExpressionMatch match;
+        (void)QTest::qWaitFor([&] {
+            match = listening.match(QString::fromUtf8(m_output));
+            return match.hasMatch() || m_process.state() == QProcess::NotRunning;
+        }, 60000);
+        m_port = match.hasMatch() ? match.captured(1).toUShort() : 0;
+        return m_port != 0;
+    }
+
+    void stop()
+    {
+        if (m_process.state() == QProcess::NotRunning)
+            return;
+        m_process.terminate();
+        if (!m_process.waitForFinished(5000))
+            m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+
+    bool isRunning() const { return m_process.state() == QProcess::Running; }
+    quint16 port() const { return m_port; }
+    QString baseUrl() const { return QStringLiteral("http://127.0.0.1:%1").arg(m_port); }
+    // Its standard output since the last start, a line each.
+    QStringList logLines()
+    {
+        m_output += m_process.readAllStandardOutput();
+        return QString::fromUtf8(m_output).split(u'\n', Qt::SkipEmptyParts);
+    }
+
+private:
+    QTemporaryDir m_data;
+    QProcess m_process;
+    QByteArray m_output;
+    quint16 m_port = 0;
+};
+
+// Speech to send it: flite's 16 kHz voice as raw s16le samples.
+inline QByteArray spokenPcm(const QString &text)
+{
+    QTemporaryDir dir;
+    QFile wav(dir.filePath(QStringLiteral("speech.wav")));
+    const QStringList arguments { QStringLiteral("-voice"), QStringLiteral("kal16"), QStringLiteral("-t"), text,
+                                  QStringLiteral("-o"), wav.fileName() };
+    if (QProcess::execute(QStringLiteral("flite"), arguments) != 0 || !wav.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray bytes = wav.readAll();
+    const qsizetype data = bytes.indexOf("data", 12);
+    return data < 0 ? QByteArray() : bytes.mid(data + 8);
+}
