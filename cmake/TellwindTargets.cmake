@@ -28,7 +28,7 @@ function(tellwind_add_test name)
         set(ARG_TIMEOUT 120)
     endif()
     set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT}
-        ENVIRONMENT "TELLWIND_BUILD_DIR=${CMAKE_BINARY_DIR};TELLWIND_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+        ENVIRONMENT "TELLWIND_BUILD_DIR=${CMAKE_BINARY_DIR};TELLWIND_SOURCE_DIR=${PROJECT_SOURCE_DIR};LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan-qt.supp")
     if(ARG_LABELS)
         set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}")
     endif()

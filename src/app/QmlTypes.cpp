@@ -1,6 +1,7 @@
 #include "app/QmlTypes.h"
 
 #include "app/LanguageCatalog.h"
+#include "app/Pointer.h"
 #include "app/PopupFocus.h"
 #include "speech/STTProvider.h"
 #include "speech/SupportedLanguage.h"
@@ -25,4 +26,5 @@ void registerQmlTypes(WindowSystem &windowSystem)
                                      QStringLiteral("STTProvider is an enumeration"));
     qmlRegisterSingletonInstance(uri, 1, 0, "LanguageCatalog", new LanguageCatalog);
     qmlRegisterSingletonInstance(uri, 1, 0, "PopupFocus", new PopupFocus(windowSystem));
+    qmlRegisterSingletonInstance(uri, 1, 0, "Pointer", new Pointer);
 }

@@ -18,7 +18,10 @@ SettingsWindow::SettingsWindow(QQmlEngine &engine, Workspace &workspace, QObject
 
 SettingsWindow::~SettingsWindow()
 {
-    delete m_window.data();
+    if (QWindow *window = m_window) {
+        disconnect(window, nullptr, this, nullptr);
+        delete window;
+    }
 }
 
 QQuickWindow *SettingsWindow::create()
@@ -38,11 +41,12 @@ QQuickWindow *SettingsWindow::create()
         window->setPosition(frame.topLeft());
     }
     // Closed is gone: the next opening builds every tab anew.
-    connect(window, &QWindow::visibleChanged, this, [this, window](bool visible) {
-        if (visible || window != m_window)
+    QObject *handle = window;
+    connect(window, &QWindow::visibleChanged, this, [this, handle](bool visible) {
+        if (visible || handle != static_cast<QObject *>(m_window.data()))
             return;
         m_window = nullptr;
-        window->deleteLater();
+        handle->deleteLater();
         emit windowChanged(nullptr);
     });
     return window;
@@ -54,7 +58,7 @@ void SettingsWindow::open()
         m_window = create();
         if (!m_window)
             return;
-        emit windowChanged(m_window);
+        emit windowChanged(window());
     }
     m_window->show();
     m_window->raise();

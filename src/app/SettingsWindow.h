@@ -23,7 +23,7 @@ public:
     ~SettingsWindow() override;
 
     void open();
-    QQuickWindow *window() const { return m_window; }
+    QQuickWindow *window() const { return qobject_cast<QQuickWindow *>(m_window.data()); }
 
     // Opens a web page in the user's browser (the account tab's "Sign In").
     Q_INVOKABLE void openUrl(const QString &url);
@@ -36,5 +36,6 @@ private:
 
     QQmlEngine &m_engine;
     Workspace &m_workspace;
-    QPointer<QQuickWindow> m_window;
+    // As a QWindow: it is still looked at while its QQuickWindow part is gone.
+    QPointer<QWindow> m_window;
 };

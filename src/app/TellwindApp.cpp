@@ -33,7 +33,6 @@ TellwindApp::TellwindApp(SingleInstance &instance, QObject *parent)
     if (!qEnvironmentVariableIsSet("QT_QUICK_BACKEND"))
         QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
 
-    // Onboarding: fetch the shared onboarding manager here.
     m_onboardingManager = &OnboardingManager::shared();
 
     // Quit from the tray, the window manager's session end, SIGTERM: every
@@ -90,13 +89,10 @@ void TellwindApp::showMainWindow()
     m_appDelegate->configureWindow(window);
     window->show();
 
-    // Settings: store the action that opens the settings window in
-    // m_appDelegate->openSettingsAction here.
     m_settingsWindow = std::make_unique<SettingsWindow>(*m_engine, DesktopWorkspace::shared());
     m_appDelegate->openSettingsAction = [settings = m_settingsWindow.get()] { settings->open(); };
 
-    // Onboarding: show the onboarding over the panel here while it is due.
-    // The sheet shows itself while the manager says so, and goes with the panel.
+    // The onboarding sheet shows itself while the manager says so, and goes with the panel.
     QQmlComponent onboarding(m_engine.get(), QUrl(QStringLiteral("qrc:/Tellwind/Views/OnboardingViewSheet.qml")));
     QObject *sheet = onboarding.createWithInitialProperties(
         {{QStringLiteral("transientParent"), QVariant::fromValue<QObject *>(window)}});

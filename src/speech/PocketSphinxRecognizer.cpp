@@ -19,10 +19,16 @@ struct PocketSphinxRecognitionRequest::Channel {
     std::mutex mutex;
     std::condition_variable wake;
     std::deque<AudioBuffer> buffers;
+    double queuedSeconds = 0;
     bool ended = false;
     bool cancelled = false;
     bool taken = false; // a task decodes this request
     std::atomic<bool> partialResults { true };
+
+    // The session is woken for a block's worth of audio at a time rather than
+    // for every buffer: each wake costs the decoder its warm caches.
+    static constexpr double blockSeconds =
+        double(PocketSphinxRecognizer::samplesPerBlock) / PocketSphinxRecognizer::sampleRate;
 
     void post(const auto &change)
     {
@@ -60,10 +66,20 @@ bool PocketSphinxRecognitionRequest::requiresOnDeviceRecognition() const
 
 void PocketSphinxRecognitionRequest::append(const AudioBuffer &buffer)
 {
-    m_channel->post([&] {
-        if (!m_channel->ended)
-            m_channel->buffers.push_back(buffer);
-    });
+    bool blockReady = false;
+    {
+        std::lock_guard lock(m_channel->mutex);
+        if (m_channel->ended)
+            return;
+        m_channel->buffers.push_back(buffer);
+        // A buffer in an unusable format wakes the session at once, to fail.
+        m_channel->queuedSeconds += buffer.format.sampleRate > 0
+            ? double(buffer.frameLength) / buffer.format.sampleRate
+            : Channel::blockSeconds;
+        blockReady = m_channel->queuedSeconds >= Channel::blockSeconds;
+    }
+    if (blockReady)
+        m_channel->wake.notify_all();
 }
 
 void PocketSphinxRecognitionRequest::endAudio()
@@ -159,12 +175,13 @@ private:
     {
         std::unique_lock lock(m_channel->mutex);
         m_channel->wake.wait(lock, [this] {
-            return !m_channel->buffers.empty() || m_channel->ended || m_channel->cancelled;
+            return m_channel->queuedSeconds >= Channel::blockSeconds || m_channel->ended || m_channel->cancelled;
         });
         if (m_channel->cancelled && !m_channel->ended)
             return Next::stop;
         if (!m_channel->buffers.empty()) {
             buffers.swap(m_channel->buffers);
+            m_channel->queuedSeconds = 0;
             return Next::audio;
         }
         return Next::end;
@@ -183,19 +200,13 @@ private:
             case Next::audio:
                 break;
             }
-            while (!buffers.empty()) {
-                if (!convert(buffers.front()))
+            for (const AudioBuffer &buffer : buffers) {
+                if (!convert(buffer))
                     return false;
-                buffers.pop_front();
-                while (m_samples.size() - m_consumed >= size_t(PocketSphinxRecognizer::samplesPerBlock)) {
-                    if (!processBlock(m_samples.data() + m_consumed, PocketSphinxRecognizer::samplesPerBlock))
-                        return false;
-                    m_consumed += PocketSphinxRecognizer::samplesPerBlock;
-                    if (stopRequested())
-                        return true;
-                }
-                compact();
+                if (stopRequested())
+                    return true;
             }
+            buffers.clear();
         }
     }
 
@@ -204,19 +215,21 @@ private:
         const AudioFormat format = buffer.format;
         if (!m_converter || m_converter->inputFormat().sampleRate != format.sampleRate
             || m_converter->inputFormat().channelCount != format.channelCount) {
-            if (m_converter)
-                append(m_converter->flush());
+            if (m_converter && !feed(m_converter->flush()))
+                return false;
             m_converter = std::make_unique<PcmConverter>(format);
             if (!m_converter->isValid()) {
                 fail(QStringLiteral("The microphone delivers audio in an unusable format"));
                 return false;
             }
         }
-        append(m_converter->convert(buffer));
-        return true;
+        return feed(m_converter->convert(buffer));
     }
 
-    void append(const QByteArray &pcm)
+    // Hands 16 kHz samples to the decoder as they come; whether an utterance
+    // ended is asked only at the end of each block, as the engine's reader
+    // does, which is all that makes the result depend on the block size.
+    bool feed(const QByteArray &pcm)
     {
         const qsizetype count = pcm.size() / qsizetype(sizeof(qint16));
         const auto *bytes = reinterpret_cast<const uchar *>(pcm.constData());
@@ -229,32 +242,34 @@ private:
         if (!m_heardSignal) {
             while (first < count && qFromLittleEndian<qint16>(bytes + first * 2) == 0)
                 ++first;
-            if (first == count) {
-                checkForSilence();
-                return;
-            }
-            m_heardSignal = true;
+            if (first < count)
+                m_heardSignal = true;
         }
-        m_samples.reserve(m_samples.size() + size_t(count - first));
+        m_samples.resize(size_t(count - first));
         for (qsizetype i = first; i < count; ++i)
-            m_samples.push_back(qFromLittleEndian<qint16>(bytes + i * 2));
-        checkForSilence();
-    }
+            m_samples[size_t(i - first)] = qFromLittleEndian<qint16>(bytes + i * 2);
 
-    void compact()
-    {
-        if (m_consumed == 0)
-            return;
-        m_samples.erase(m_samples.begin(), m_samples.begin() + qsizetype(m_consumed));
-        m_consumed = 0;
-    }
-
-    bool processBlock(const qint16 *samples, int count)
-    {
-        if (ps_process_raw(m_ps, samples, size_t(count), FALSE, FALSE) < 0) {
-            fail(QStringLiteral("The speech decoder failed"));
-            return false;
+        const qint16 *next = m_samples.data();
+        size_t left = m_samples.size();
+        while (left > 0) {
+            const size_t piece = std::min(left, size_t(PocketSphinxRecognizer::samplesPerBlock) - m_blockFill);
+            if (ps_process_raw(m_ps, next, piece, FALSE, FALSE) < 0) {
+                fail(QStringLiteral("The speech decoder failed"));
+                return false;
+            }
+            next += piece;
+            left -= piece;
+            m_blockFill += piece;
+            if (m_blockFill == size_t(PocketSphinxRecognizer::samplesPerBlock) && !endBlock())
+                return false;
         }
+        checkForSilence();
+        return true;
+    }
+
+    bool endBlock()
+    {
+        m_blockFill = 0;
         const bool inSpeech = ps_get_in_speech(m_ps) != 0;
         if (inSpeech && !m_inUtterance) {
             m_inUtterance = true;
@@ -270,7 +285,6 @@ private:
                 m_handler(SpeechRecognitionResult { text, false }, std::nullopt);
             }
         }
-        checkForSilence();
         return true;
     }
 
@@ -308,13 +322,11 @@ private:
 
     bool finish()
     {
-        if (m_converter)
-            append(m_converter->flush());
-        const size_t rest = m_samples.size() - m_consumed;
-        if (rest > 0 && !processBlock(m_samples.data() + m_consumed, int(rest)))
+        if (m_converter && !feed(m_converter->flush()))
             return false;
-        m_samples.clear();
-        m_consumed = 0;
+        // The last, shorter block ends like any other.
+        if (m_blockFill > 0 && !endBlock())
+            return false;
         return endUtterance(false);
     }
 
@@ -356,8 +368,8 @@ private:
     ps_decoder_t *m_ps = nullptr;
     bool m_decoderInUtterance = true;
     std::unique_ptr<PcmConverter> m_converter;
-    std::vector<qint16> m_samples;
-    size_t m_consumed = 0;
+    std::vector<qint16> m_samples; // the current buffer, converted
+    size_t m_blockFill = 0; // samples of the current block the decoder has had
     qint64 m_heardSamples = 0;
     bool m_heardSignal = false;
     bool m_heardSpeech = false;

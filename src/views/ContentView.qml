@@ -23,7 +23,10 @@ Item {
         color: Theme.materialOpaque
     }
 
-    // The background moves the panel.
+    // The background moves the panel. Where the window manager does not take
+    // the move over, the panel follows the pointer's own position: a motion
+    // event's, taken relative to a window still catching up with the last
+    // move, overshoots. (The press is where it was, the window not yet moved.)
     MouseArea {
         id: dragArea
         anchors.fill: parent
@@ -39,7 +42,7 @@ Item {
         onPositionChanged: mouse => {
             if (!manual)
                 return
-            const now = mapToGlobal(mouse.x, mouse.y)
+            const now = Pointer.globalPosition()
             const window = root.Window.window
             window.x = windowAt.x + now.x - pressedAt.x
             window.y = windowAt.y + now.y - pressedAt.y

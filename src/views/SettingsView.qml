@@ -99,7 +99,7 @@ Window {
             // Made anew each time the tab is shown, like the other tabs'
             // state would be on a fresh window.
             Loader {
-                active: StackLayout.isCurrentItem
+                active: content.currentIndex === 3
                 sourceComponent: AppearanceSettingsView {}
             }
         }

@@ -4,41 +4,33 @@
 # per-user registration that `make run` does for a build.
 set -eu
 build=${TELLWIND_BUILD_DIR:?}
-source=${TELLWIND_SOURCE_DIR:?}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
+has() { grep -qx "$2" "$1" || fail "$1 lacks $2"; }
 
 cmake --install "$build" --prefix "$work/prefix" >/dev/null
 entry="$work/prefix/share/applications/tellwind.desktop"
-[ -f "$entry" ] || fail "no desktop entry installed"
-[ -f "$work/prefix/share/icons/hicolor/scalable/apps/tellwind.svg" ] || fail "no icon installed"
-[ -x "$work/prefix/bin/tellwind" ] || fail "no program installed"
-grep -qx 'Exec=tellwind %u' "$entry" || fail "Exec line: $(grep ^Exec= "$entry")"
-grep -qx 'MimeType=x-scheme-handler/tellwind;' "$entry" || fail "no tellwind:// handler"
-grep -qx 'Icon=tellwind' "$entry" || fail "no icon named"
-if command -v desktop-file-validate >/dev/null; then
-    desktop-file-validate "$entry" || fail "desktop entry does not validate"
-fi
+[ -x "$work/prefix/bin/tellwind" ] && [ -f "$work/prefix/share/icons/hicolor/scalable/apps/tellwind.svg" ] ||
+    fail "program or icon not installed"
+has "$entry" 'Exec=tellwind %u'
+has "$entry" 'MimeType=x-scheme-handler/tellwind;'
+has "$entry" 'Icon=tellwind'
 
-# Registration for the current user: a plain build path goes in as it is.
+# Registration for the current user: a plain build path goes in as it is, one
+# that needs quoting is quoted.
 export XDG_DATA_HOME="$work/data" XDG_CONFIG_HOME="$work/config"
-"$source/scripts/register-desktop-entry.sh" "$build"
 user_entry="$XDG_DATA_HOME/applications/tellwind.desktop"
-grep -qx "Exec=$(cd "$build" && pwd)/tellwind %u" "$user_entry" || fail "user Exec line: $(grep ^Exec= "$user_entry")"
-
-# One whose path needs quoting is quoted.
+"${TELLWIND_SOURCE_DIR:?}/scripts/register-desktop-entry.sh" "$build"
+has "$user_entry" "Exec=$(cd "$build" && pwd)/tellwind %u"
 odd="$work/my \"odd\" \$build"
 mkdir -p "$odd"
 cp "$build/tellwind" "$odd/tellwind"
-"$source/scripts/register-desktop-entry.sh" "$odd"
-[ -f "$user_entry" ] || fail "no user desktop entry"
-grep -qx 'Exec="'"$work"'/my \\\\"odd\\\\" \\\\$build/tellwind" %u' "$user_entry" ||
-    fail "user Exec line: $(grep ^Exec= "$user_entry")"
+"$TELLWIND_SOURCE_DIR/scripts/register-desktop-entry.sh" "$odd"
+has "$user_entry" 'Exec="'"$work"'/my \\\\"odd\\\\" \\\\$build/tellwind" %u'
 [ -f "$XDG_DATA_HOME/icons/hicolor/scalable/apps/tellwind.svg" ] || fail "no user icon"
-[ "$(xdg-mime query default x-scheme-handler/tellwind)" = tellwind.desktop ] ||
-    fail "tellwind:// is not handled by tellwind.desktop"
+[ "$(xdg-mime query default x-scheme-handler/tellwind)" = tellwind.desktop ] || fail "tellwind:// is not ours"
 if command -v desktop-file-validate >/dev/null; then
-    desktop-file-validate "$user_entry" || fail "user desktop entry does not validate"
+    desktop-file-validate "$entry" && desktop-file-validate "$user_entry" || fail "desktop entries do not validate"
 fi
 echo "packaging: ok"

@@ -1,69 +1,116 @@
 // The whole program, as a user meets it: click the panel's microphone, speak,
 // click again, and the words are in the application that had the focus.
 
-#include "DesktopSession.h"
+#include "ProcessRig.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRect>
+#include <QSettings>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 
 #include <csignal>
 
 namespace {
 
-const QString sentence = QStringLiteral("the quick brown fox jumps over the lazy dog");
+const QString ready = QStringLiteral("✅ Window configured as floating borderless");
+const QString program = qEnvironmentVariable("TELLWIND_BUILD_DIR") + "/tellwind";
+const QString target = QStringLiteral("dictation-target");
+// The panel's controls, from its top-left corner.
+constexpr QPoint microphone{79, 80}, provider{132, 63}, flag{132, 97};
 
-// The last whole transcript the program handed to typing.
-QString lastTranscript(Child &tellwind)
+// Tellwind on the test's X display with a fresh settings folder (onboarding
+// done) and a session bus of its own; the harness's PulseAudio, whose
+// microphone hears what is played to "spk"; an xterm to dictate into.
+class Session
 {
-    const QString prefix = QStringLiteral("⌨️ [Insert] insertText called with: '");
-    QString last;
-    for (const QString &line : tellwind.lines())
-        if (line.startsWith(prefix) && line.endsWith(QLatin1Char('\'')))
-            last = line.mid(prefix.size(), line.size() - prefix.size() - 1);
-    return last;
-}
+public:
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
 
-// Words of `heard` found in order in `said`: the recognizer may mishear a
-// word or two of synthetic speech, the chain around it may not lose any.
-int wordsInOrder(const QString &said, const QString &heard)
-{
-    const QStringList expected = said.split(QLatin1Char(' '));
-    const QStringList got = heard.split(QLatin1Char(' '), Qt::SkipEmptyParts);
-    // Longest common subsequence of the two word lists.
-    QList<QList<int>> table(expected.size() + 1, QList<int>(got.size() + 1, 0));
-    for (qsizetype i = 1; i <= expected.size(); ++i)
-        for (qsizetype j = 1; j <= got.size(); ++j)
-            table[i][j] = expected[i - 1] == got[j - 1] ? table[i - 1][j - 1] + 1
-                                                         : std::max(table[i - 1][j], table[i][j - 1]);
-    return table[expected.size()][got.size()];
-}
-
-// What the xterm received is exactly the recognizer's final transcript, and
-// that is the spoken sentence give or take a misheard word.
-void checkTyped(Child &tellwind, const QString &typed)
-{
-    const QString transcript = lastTranscript(tellwind);
-    if (typed != transcript || wordsInOrder(sentence, typed) < sentence.count(QLatin1Char(' ')))
-        qInfo().noquote() << tellwind.lines().join(QLatin1Char('\n'));
-    QCOMPARE(typed, transcript);
-    QVERIFY2(wordsInOrder(sentence, typed) >= sentence.count(QLatin1Char(' ')), qPrintable(typed));
-}
-
-// Waits until the program has logged nothing new for `quietMs`.
-void waitForQuiet(Child &child, int quietMs = 1500, int timeoutMs = 20000)
-{
-    QDeadlineTimer deadline(timeoutMs);
-    qsizetype seen = -1;
-    QDeadlineTimer quiet(quietMs);
-    while (!deadline.hasExpired()) {
-        const qsizetype now = child.lines().size();
-        if (now != seen) {
-            seen = now;
-            quiet.setRemainingTime(quietMs);
-        } else if (quiet.hasExpired()) {
-            return;
-        }
-        QTest::qWait(50);
+    Session()
+    {
+        m_bus.start("dbus-daemon", {"--session", "--nofork", "--nopidfile", "--print-address=1"});
+        m_bus.waitForLine("unix:");
+        environment.insert("DBUS_SESSION_BUS_ADDRESS", m_bus.lines().value(0));
+        environment.insert("PULSE_COOKIE", environment.value("XDG_CONFIG_HOME") + "/pulse/cookie");
+        environment.insert("XDG_CONFIG_HOME", path("config"));
+        set("hasCompletedOnboarding", true);
     }
+
+    QString path(const QString &name) const { return m_dir.filePath(name); }
+    void set(const QString &key, const QVariant &value)
+    {
+        QSettings(path("config/Tellwind/Tellwind.conf"), QSettings::IniFormat).setValue(key, value);
+    }
+
+    std::unique_ptr<Child> start(const QString &program, const QStringList &arguments = {})
+    {
+        auto child = std::make_unique<Child>(environment);
+        child->process().setWorkingDirectory(m_dir.path());
+        child->start(program, arguments);
+        return child;
+    }
+    // Runs a short command to its end; its standard output.
+    QString run(const QString &program, const QStringList &arguments)
+    {
+        auto child = start(program, arguments);
+        child->process().waitForFinished(30000);
+        return child->lines().join('\n');
+    }
+    QString xdotool(const QStringList &arguments) { return run("xdotool", arguments); }
+    QString focusedWindow() { return xdotool({"getwindowfocus", "getwindowname"}); }
+
+    // The xterm that receives the dictation; `cat` writes what it gets to out.txt.
+    bool startTarget()
+    {
+        m_target = start("xterm", {"-title", target, "-geometry", "100x10+20+20", "-e", "sh", "-c",
+                                   "cat > out.txt"});
+        // A window only just mapped may not take the focus yet: try again.
+        for (int attempt = 0; attempt < 50 && focusedWindow() != target; ++attempt, QTest::qWait(100))
+            xdotool({"search", "--sync", "--onlyvisible", "--name", '^' + target + '$', "windowfocus"});
+        return focusedWindow() == target;
+    }
+    // Two Ctrl+D: the first hands the typed line to `cat`, the second ends it.
+    QString finishTarget()
+    {
+        xdotool({"key", "--clearmodifiers", "ctrl+d", "ctrl+d"});
+        m_target->process().waitForFinished(10000);
+        QFile file(path("out.txt"));
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    }
+
+    // A visible window's frame, found by its title.
+    QRect geometry(const QString &title = QStringLiteral("Tellwind"))
+    {
+        // WINDOW=…, X=…, Y=…, WIDTH=…, HEIGHT=…, one a line.
+        const QStringList shell = xdotool({"search", "--sync", "--onlyvisible", "--name", '^' + title + '$',
+                                           "getwindowgeometry", "--shell"}).split('\n');
+        auto value = [&shell](int line) { return shell.value(line).section('=', 1).toInt(); };
+        return {value(1), value(2), value(3), value(4)};
+    }
+    // Moves the pointer, then does `then` (no --sync: it hangs if it is there already).
+    void mouse(QPoint point, const QStringList &then = {"click", "1"})
+    {
+        xdotool(QStringList{"mousemove", QString::number(point.x()), QString::number(point.y())} + then);
+    }
+
+private:
+    QTemporaryDir m_dir;
+    Child m_bus{QProcessEnvironment::systemEnvironment()};
+    std::unique_ptr<Child> m_target;
+};
+
+// A second start hands its sign-in URL to `first` and ends, without a panel.
+void handOff(Session &session, Child &first)
+{
+    auto second = session.start(program, {"tellwind://callback?token=x"});
+    QVERIFY(second->process().waitForFinished(10000));
+    QCOMPARE(second->process().exitStatus(), QProcess::NormalExit);
+    QCOMPARE(second->process().exitCode(), 0);
+    QVERIFY(first.waitForLine("🔗 [App] Received URL: tellwind://callback?token=<redacted>"));
+    QVERIFY(!second->lines().contains(ready));
 }
 
 } // namespace
@@ -72,132 +119,131 @@ class TestEndToEnd : public QObject
 {
     Q_OBJECT
 
-    // Start, speak, stop, and read what the xterm received.
-    QString dictate(DesktopSession &session, Child &tellwind, bool cloud)
-    {
-        const QRect panel = session.panelGeometry();
-        if (panel.size() != QSize(190, 160))
-            return QStringLiteral("panel not found");
-        if (cloud) {
-            session.click(panel.topLeft() + DesktopSession::providerOffset);
-            if (!tellwind.waitForLine(QStringLiteral("🔄 [STT] Preferred provider toggled to: Google")))
-                return QStringLiteral("provider not switched");
-        }
-        // The cloud client uploads every 3 s and the server decodes each piece
-        // on its own; starting to speak at once keeps the sentence in one piece.
-        session.prepare(sentence);
-        session.click(panel.topLeft() + DesktopSession::microphoneOffset);
-        if (!tellwind.waitForLine(QStringLiteral("✅ Recording started with"), 20000))
-            return QStringLiteral("recording did not start");
-        session.say();
-        // The click left the keyboard focus where it was.
-        if (session.focusedWindowName() != QLatin1String("dictation-target"))
-            return QStringLiteral("focus moved to ") + session.focusedWindowName();
-        QTest::qWait(cloud ? 500 : 800);
-        session.click(panel.topLeft() + DesktopSession::microphoneOffset);
-        if (!tellwind.waitForLine(QStringLiteral("✅ Recording stopped"), 30000))
-            return QStringLiteral("recording did not stop");
-        waitForQuiet(tellwind);
-        return session.finishTarget();
-    }
-
 private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
 
-    void onDevice()
+    void dictation_data()
     {
-        DesktopSession session;
+        QTest::addColumn<bool>("cloud");
+        QTest::addColumn<QString>("sentence");
+        QTest::newRow("on-device") << false << "the quick brown fox jumps over the lazy dog";
+        // The server decodes each 3 s upload on its own, and a word cut at a
+        // boundary comes back wrong: this sentence (2.2 s) is said just after
+        // an upload, and fits before the next.
+        QTest::newRow("cloud") << true << "please call me tomorrow morning";
+    }
+    void dictation()
+    {
+        QFETCH(bool, cloud);
+        QFETCH(QString, sentence);
+        Session session;
+        auto server = session.start(program + "-server",
+                                    {"--listen", "127.0.0.1:0", "--data-dir", session.path("server")});
+        QVERIFY(server->waitForLine("tellwind-server listening on http://127.0.0.1:", 30000));
+        session.set("serverBaseURL", server->lines().filter("listening on").value(0).section(' ', 3, 3));
         QVERIFY(session.startTarget());
-        auto tellwind = session.startTellwind();
-        QVERIFY(tellwind->waitForLine(QStringLiteral("✅ Window configured as floating borderless")));
-        checkTyped(*tellwind, dictate(session, *tellwind, false));
+        auto tellwind = session.start(program);
+        QVERIFY(tellwind->waitForLine(ready));
+        const QRect panel = session.geometry();
+        if (cloud) {
+            session.mouse(panel.topLeft() + provider);
+            QVERIFY(tellwind->waitForLine("🔄 [STT] Preferred provider toggled to: Google"));
+        }
+        session.run("flite", {"-voice", "kal16", "-t", sentence, "-o", session.path("speech.wav")});
+
+        session.mouse(panel.topLeft() + microphone);
+        QVERIFY(tellwind->waitForLine(cloud ? "✅ Recording started with ☁️ Google"
+                                            : "✅ Recording started with 🍎 Apple", 20000));
+        if (cloud)
+            QVERIFY(tellwind->waitForLine("🌐 [Speech] Sending "));
+        session.run("paplay", {"-d", "spk", session.path("speech.wav")}); // in real time
+        QCOMPARE(session.focusedWindow(), target); // the click left the focus where it was
+        QTest::qWait(cloud ? 500 : 800);
+        session.mouse(panel.topLeft() + microphone);
+        QVERIFY(tellwind->waitForLine("✅ Recording stopped", 30000));
+        // Typing has ended when the program has logged nothing for 1.5 s.
+        for (qsizetype seen = -1; seen != tellwind->lines().size(); QTest::qWait(1500))
+            seen = tellwind->lines().size();
+
+        // The xterm got exactly the last transcript handed to typing, and that
+        // is the sentence but for one word the recognizer may mishear.
+        const QString typed = session.finishTarget();
+        const QStringList inserts = tellwind->lines().filter("⌨️ [Insert] insertText called with: '");
+        const QString transcript = inserts.value(inserts.size() - 1).section('\'', 1, -2);
+        qsizetype heard = 0;
+        for (const QString &word : sentence.split(' '))
+            heard += typed.split(' ').contains(word);
+        QVERIFY2(typed == transcript && heard >= sentence.count(' '),
+                 qPrintable("typed '" + typed + "', transcript '" + transcript + "', log:\n"
+                            + tellwind->lines().join('\n')));
     }
 
-    void throughTheCloud()
+    void panelOnTheDesktop()
     {
-        DesktopSession session;
-        Child server(session.environment());
-        server.start(DesktopSession::buildDir() + QStringLiteral("/tellwind-server"),
-                     {"--listen", "127.0.0.1:0", "--data-dir", session.path(QStringLiteral("server"))});
-        QVERIFY(server.waitForLine(QStringLiteral("tellwind-server listening on"), 30000));
-        QString address;
-        for (const QString &line : server.lines())
-            if (line.startsWith(QLatin1String("tellwind-server listening on")))
-                address = line.section(QLatin1Char(' '), 3, 3);
-        QVERIFY(address.startsWith(QLatin1String("http://127.0.0.1:")));
-        session.addSetting(QStringLiteral("serverBaseURL=") + address);
-
+        Session session;
         QVERIFY(session.startTarget());
-        auto tellwind = session.startTellwind();
-        QVERIFY(tellwind->waitForLine(QStringLiteral("✅ Window configured as floating borderless")));
-        const QString typed = dictate(session, *tellwind, true);
-        QVERIFY2(tellwind->lines().contains(QStringLiteral("✅ Recording started with ☁️ Google")),
-                 "the cloud path was not used");
-        checkTyped(*tellwind, typed);
-    }
-
-    void panelLeavesTheFocusAlone()
-    {
-        DesktopSession session;
-        QVERIFY(session.startTarget());
-        auto tellwind = session.startTellwind();
-        QVERIFY(tellwind->waitForLine(QStringLiteral("✅ Window configured as floating borderless")));
-        QRect panel = session.panelGeometry();
+        auto tellwind = session.start(program);
+        QVERIFY(tellwind->waitForLine(ready));
+        // Whole, and centred at the first launch (the harness's screen is 1280 × 800).
+        const QRect panel = session.geometry();
+        QCOMPARE(panel, QRect(545, 320, 190, 160));
 
         // What the window manager is told: every desktop, above the others,
         // never to be given the focus.
-        const QString window = session.xdotool({"search", "--onlyvisible", "--name", "^Tellwind$"});
-        const QString properties = session.run(QStringLiteral("xprop"),
-            {"-id", window, "_NET_WM_DESKTOP", "_NET_WM_STATE", "WM_HINTS"});
-        QVERIFY2(properties.contains(QLatin1String("_NET_WM_DESKTOP(CARDINAL) = 4294967295")), qPrintable(properties));
-        QVERIFY2(properties.contains(QLatin1String("_NET_WM_STATE_STICKY")), qPrintable(properties));
-        QVERIFY2(properties.contains(QLatin1String("_NET_WM_STATE_ABOVE")), qPrintable(properties));
-        QVERIFY2(properties.contains(QLatin1String("accepts input or input focus: False")), qPrintable(properties));
+        const QString properties =
+            session.run("xprop", {"-name", "Tellwind", "_NET_WM_DESKTOP", "_NET_WM_STATE", "WM_HINTS"});
+        for (const char *wanted : {"_NET_WM_DESKTOP(CARDINAL) = 4294967295", "_NET_WM_STATE_STICKY",
+                                   "_NET_WM_STATE_ABOVE", "accepts input or input focus: False"})
+            QVERIFY2(properties.contains(QLatin1String(wanted)), qPrintable(properties));
 
         // The language search takes the focus while the picker is open...
-        session.click(panel.topLeft() + DesktopSession::flagOffset);
-        const QRect picker = session.windowGeometry(QStringLiteral("^Tellwind Languages$"));
-        QVERIFY(picker.left() >= panel.right());
-        QTRY_COMPARE(session.focusedWindowName(), QStringLiteral("Tellwind Languages"));
+        session.mouse(panel.topLeft() + flag);
+        QTRY_COMPARE(session.focusedWindow(), QStringLiteral("Tellwind Languages"));
+        const int allRows = session.geometry("Tellwind Languages").height();
         session.xdotool({"type", "--delay", "30", "germ"});
-        QTest::qWait(300);
-        // ...and gives it back when a choice closes it. (The picker shrank
-        // to the one row found, and moved to stay centred on the panel.)
-        const QRect found = session.windowGeometry(QStringLiteral("^Tellwind Languages$"));
-        QVERIFY(found.height() < picker.height());
-        session.click(found.topLeft() + QPoint(found.width() / 2, found.height() - 20));
-        QVERIFY(tellwind->waitForLine(QStringLiteral("🌐 [STT] Language set to: German (de-DE)")));
-        QTRY_COMPARE(session.focusedWindowName(), QStringLiteral("dictation-target"));
+        // ...and gives it back when a choice closes it (the one row found).
+        QRect found;
+        QTRY_VERIFY((found = session.geometry("Tellwind Languages")).height() < allRows);
+        session.mouse(found.topLeft() + QPoint(found.width() / 2, found.height() - 20));
+        QVERIFY(tellwind->waitForLine("🌐 [STT] Language set to: German (de-DE)"));
+        QTRY_COMPARE(session.focusedWindow(), target);
 
         // The background moves the panel, still without taking the focus.
-        session.xdotool({"mousemove", QString::number(panel.left() + 8), QString::number(panel.top() + 8),
-                         "mousedown", "1"});
+        const QPoint grip = panel.topLeft() + QPoint(8, 8);
+        session.mouse(grip, {"mousedown", "1"});
         for (int step = 1; step <= 5; ++step)
-            session.xdotool({"mousemove", QString::number(panel.left() + 8 + 20 * step),
-                             QString::number(panel.top() + 8 + 10 * step)});
+            session.mouse(grip + step * QPoint(20, 10), {});
         session.xdotool({"mouseup", "1"});
-        QTRY_COMPARE(session.panelGeometry().topLeft(), panel.topLeft() + QPoint(100, 50));
-        QCOMPARE(session.focusedWindowName(), QStringLiteral("dictation-target"));
+        QTRY_COMPARE(session.geometry().topLeft(), panel.topLeft() + QPoint(100, 50));
+        QCOMPARE(session.focusedWindow(), target);
+
+        handOff(session, *tellwind);
+        // SIGTERM ends it the way Quit does: the termination sequence, an orderly exit.
+        ::kill(pid_t(tellwind->process().processId()), SIGTERM);
+        QVERIFY(tellwind->process().waitForFinished(10000));
+        QCOMPARE(tellwind->process().exitStatus(), QProcess::NormalExit);
+        QCOMPARE(tellwind->process().exitCode(), 0);
+        QVERIFY(tellwind->lines().contains("🎹 Global hotkey manager stopped"));
     }
 
-    void secondStartHandsOverItsUrl()
+    void withoutSessionBus()
     {
-        DesktopSession session;
-        auto first = session.startTellwind();
-        QVERIFY(first->waitForLine(QStringLiteral("✅ Window configured as floating borderless")));
-
-        auto second = session.startTellwind({QStringLiteral("tellwind://callback?token=x")});
-        QVERIFY(second->process().waitForFinished(10000));
-        QCOMPARE(second->process().exitStatus(), QProcess::NormalExit);
-        QCOMPARE(second->process().exitCode(), 0);
-        QVERIFY(first->waitForLine(QStringLiteral("🔗 [App] Received URL: tellwind://callback?token=<redacted>")));
-        QVERIFY(!second->lines().contains(QStringLiteral("✅ Window configured as floating borderless")));
-
-        // SIGTERM ends it the way Quit does: an orderly exit.
-        ::kill(pid_t(first->process().processId()), SIGTERM);
-        QVERIFY(first->process().waitForFinished(10000));
-        QCOMPARE(first->process().exitStatus(), QProcess::NormalExit);
-        QCOMPARE(first->process().exitCode(), 0);
+        // A socket in the user's runtime folder stands in for the bus.
+        Session session;
+        session.environment.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus");
+        session.environment.insert("XDG_RUNTIME_DIR", session.path("runtime"));
+        QDir(session.path(".")).mkdir("runtime", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        // One left behind by a crash does not keep the next start out.
+        auto crashed = session.start(program);
+        QVERIFY(crashed->waitForLine(ready));
+        crashed->process().kill();
+        crashed->process().waitForFinished();
+        QVERIFY(QFile::exists(session.path("runtime/tellwind/instance")));
+        auto first = session.start(program);
+        QVERIFY(first->waitForLine(ready));
+        handOff(session, *first);
+        // The socket's folder is the user's alone: no group or other bits.
+        QCOMPARE(QFileInfo(session.path("runtime/tellwind")).permissions() & 0x77, QFile::Permissions());
     }
 };
 

@@ -15,20 +15,18 @@ public:
     QStringList calls; // "register" / "unregister", in order
 
     Status status() const override { return currentStatus; }
-
-    std::optional<QString> registerApp() override
-    {
-        calls << QStringLiteral("register");
-        if (!registerError)
-            currentStatus = Status::enabled;
-        return registerError;
-    }
-
+    std::optional<QString> registerApp() override { return call("register", registerError, Status::enabled); }
     std::optional<QString> unregisterApp() override
     {
-        calls << QStringLiteral("unregister");
-        if (!unregisterError)
-            currentStatus = Status::notRegistered;
-        return unregisterError;
+        return call("unregister", unregisterError, Status::notRegistered);
+    }
+
+private:
+    std::optional<QString> call(const QString &name, const std::optional<QString> &error, Status after)
+    {
+        calls << name;
+        if (!error)
+            currentStatus = after;
+        return error;
     }
 };

@@ -13,16 +13,8 @@ public:
     int hides = 0;
     bool showing = false;
 
-    void show() override
-    {
-        ++shows;
-        showing = true;
-    }
-    void hide() override
-    {
-        ++hides;
-        showing = false;
-    }
+    void show() override { ++shows; showing = true; }
+    void hide() override { ++hides; showing = false; }
 
 private:
     static inline NullWindowSystem s_windowSystem;

@@ -8,58 +8,47 @@
 
 #include <chrono>
 
-// Text insertion that records instead of typing. `journal` interleaves the
-// begin and end of every insertion with the resets, to check their order.
+// Text insertion that records instead of typing: `journal` has every call in
+// order ("reset", "type:<text>" and "typed:<text>" around each insertion,
+// "prompt", "needs permission", "permission alert", "enable alert", …).
 class FakeDictationTyping : public DictationTyping
 {
 public:
     bool trusted = true;
+    bool trustedAfterPrompt = false;
     std::chrono::milliseconds typingTime{0};
-    QStringList inserted;
     QStringList journal;
-    int resets = 0;
-    int alerts = 0;
-    int permissionAlerts = 0;
-    int trustRequests = 0;
-    bool trustedAfterRequest = false;
-    bool needsPermission = false;
 
     bool isAccessibilityTrusted() const override { return trusted; }
     bool requestAccessibilityTrust() override
     {
-        ++trustRequests;
-        trusted = trusted || trustedAfterRequest;
-        return trusted;
+        journal << "prompt";
+        return trusted = trusted || trustedAfterPrompt;
     }
-    void setNeedsAccessibilityPermission(bool needed) override { needsPermission = needed; }
+    void setNeedsAccessibilityPermission(bool needed) override
+    {
+        journal << (needed ? "needs permission" : "has permission");
+    }
     QCoro::Task<> showAccessibilityPermissionAlert() override
     {
-        ++permissionAlerts;
+        journal << "permission alert";
         co_return;
     }
-
-    void resetForNewRecording() override
+    QCoro::Task<> showEnableAccessibilityAlert() override
     {
-        ++resets;
-        journal << QStringLiteral("reset");
+        journal << "enable alert";
+        co_return;
     }
-
+    void resetForNewRecording() override { journal << "reset"; }
     QCoro::Task<> insertText(QString text) override
     {
-        inserted << text;
-        journal << QStringLiteral("type:") + text;
+        journal << "type:" + text;
         if (typingTime.count() > 0) {
             QTimer timer;
             timer.setSingleShot(true);
             timer.start(typingTime);
             co_await timer;
         }
-        journal << QStringLiteral("typed:") + text;
-    }
-
-    QCoro::Task<> showEnableAccessibilityAlert() override
-    {
-        ++alerts;
-        co_return;
+        journal << "typed:" + text;
     }
 };

@@ -3,37 +3,17 @@
 #include "fakes/FakePasteboard.h"
 #include "platform/KeyboardEventSink.h"
 
-#include <QElapsedTimer>
-#include <QList>
-#include <QString>
 #include <QTextBoundaryFinder>
 
-// Records every key event, and also plays the focused text field of a US
-// keyboard: `screen` is what the user would now see. Ctrl+V pastes from the
-// fake pasteboard when one is attached.
+// Plays the focused text field of a US keyboard: `screen` is what the user
+// would now see, `keys` the key-downs read as what they type (⌫ for
+// Backspace, ⌘V for a paste from `pasteboard`; "!" for a key-up with flags).
 class FakeKeyboardEventSink : public KeyboardEventSink
 {
 public:
-    struct Event {
-        quint16 keyCode;
-        bool keyDown;
-        quint64 flags;
-        qint64 atMs;
-
-        friend bool operator==(const Event &a, const Event &b)
-        {
-            return a.keyCode == b.keyCode && a.keyDown == b.keyDown && a.flags == b.flags;
-        }
-    };
-
-    QList<Event> events;
-    QString screen;
+    QString screen, keys;
     int prepared = 0;
     FakePasteboard *pasteboard = nullptr;
-    // Called on every event, for tests that act in the middle of a run.
-    std::function<void(const Event &)> onEvent;
-
-    FakeKeyboardEventSink() { m_clock.start(); }
 
     QCoro::Task<> prepareKeystroke() override
     {
@@ -43,74 +23,29 @@ public:
 
     bool postKeyEvent(quint16 keyCode, bool keyDown, quint64 flags) override
     {
-        const Event event{keyCode, keyDown, flags, m_clock.elapsed()};
-        events.append(event);
-        if (keyDown)
-            apply(keyCode, flags);
-        if (onEvent)
-            onEvent(event);
-        return true;
-    }
-
-    QList<Event> keyDowns() const
-    {
-        QList<Event> result;
-        for (const Event &event : events) {
-            if (event.keyDown)
-                result.append(event);
-        }
-        return result;
-    }
-    int count(quint16 keyCode) const
-    {
-        int n = 0;
-        for (const Event &event : events)
-            n += event.keyDown && event.keyCode == keyCode;
-        return n;
-    }
-    void clear()
-    {
-        events.clear();
-        screen.clear();
-    }
-
-    // What a US-ANSI key gives, written out independently of the program's
-    // own tables.
-    static QChar usCharacter(quint16 keyCode, bool shift)
-    {
-        static const char *const plain[] = {
-            "a", "s", "d", "f", "h", "g", "z", "x", "c", "v", "", "b", "q", "w", "e", "r", "y", "t",
-            "1", "2", "3", "4", "6", "5", "=", "9", "7", "-", "8", "0", "]", "o", "u", "[", "i", "p",
-            "\n", "l", "j", "'", "k", ";", "\\", ",", "/", "n", "m", ".", "\t", " ", "`"};
-        static const char *const shifted[] = {
-            "A", "S", "D", "F", "H", "G", "Z", "X", "C", "V", "", "B", "Q", "W", "E", "R", "Y", "T",
-            "!", "@", "#", "$", "^", "%", "+", "(", "&", "_", "*", ")", "}", "O", "U", "{", "I", "P",
-            "\n", "L", "J", "\"", "K", ":", "|", "<", "?", "N", "M", ">", "\t", " ", "~"};
-        if (keyCode > 50)
-            return {};
-        const char *text = shift ? shifted[keyCode] : plain[keyCode];
-        return *text ? QChar::fromLatin1(*text) : QChar();
-    }
-
-private:
-    void apply(quint16 keyCode, quint64 flags)
-    {
-        if (keyCode == 51) {
+        if (!keyDown) {
+            keys += flags ? QStringLiteral("!") : QString();
+        } else if (keyCode == 51) {
+            keys += u'⌫';
             QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, screen);
             finder.toEnd();
-            const qsizetype start = finder.toPreviousBoundary();
-            screen.truncate(start < 0 ? 0 : start);
-            return;
+            screen.truncate(qMax(finder.toPreviousBoundary(), qsizetype(0)));
+        } else if (flags & commandFlag) {
+            keys += QStringLiteral("⌘V");
+            if (keyCode == 9 && pasteboard) {
+                pasteboard->log << QStringLiteral("taken");
+                screen += QString::fromUtf8(pasteboard->current.data(QStringLiteral("text/plain")));
+            }
+        } else {
+            // What the key gives on a US layout, written out independently of
+            // the program's own tables (key 10 gives nothing).
+            static const QString plain = QStringLiteral("asdfhgzxcv bqweryt123465=97-80]ou[ip\nlj'k;\\,/nm.\t `");
+            static const QString shifted = QStringLiteral("ASDFHGZXCV BQWERYT!@#$^%+(&_*)}OU{IP\nLJ\"K:|<?NM>\t ~");
+            const QString &layout = flags & shiftFlag ? shifted : plain;
+            const QString typed = keyCode < layout.size() && keyCode != 10 ? QString(layout[keyCode]) : QString();
+            keys += typed;
+            screen += typed;
         }
-        if (flags & commandFlag) {
-            if (keyCode == 9 && pasteboard)
-                screen += pasteboard->take();
-            return;
-        }
-        const QChar character = usCharacter(keyCode, flags & shiftFlag);
-        if (!character.isNull())
-            screen += character;
+        return true;
     }
-
-    QElapsedTimer m_clock;
 };

@@ -10,7 +10,6 @@ public:
     MicrophoneAuthorizationStatus status = MicrophoneAuthorizationStatus::authorized;
     bool grantsOnRequest = true;
     int statusQueries = 0;
-    int accessRequests = 0;
 
     QCoro::Task<MicrophoneAuthorizationStatus> authorizationStatus() override
     {
@@ -20,7 +19,6 @@ public:
 
     QCoro::Task<bool> requestAccess() override
     {
-        ++accessRequests;
         status = grantsOnRequest ? MicrophoneAuthorizationStatus::authorized : MicrophoneAuthorizationStatus::denied;
         co_return grantsOnRequest;
     }

@@ -4,42 +4,33 @@
 
 #include <QStringList>
 
-// A clipboard in memory that writes down every operation in `log`
-// ("read", "text:é", "wait", "restore") so tests can check the order.
-// Whoever pastes calls take(), as the target application would.
+// A clipboard in memory that writes down every operation in `log` ("read",
+// "text:é", "wait", "restore"; the target adds "taken" when it pastes).
 class FakePasteboard : public Pasteboard
 {
 public:
     PasteboardContents current;
-    QStringList log;
-    bool taken = false;
+    mutable QStringList log;
 
     PasteboardContents contents() const override
     {
-        const_cast<FakePasteboard *>(this)->log.append(QStringLiteral("read"));
+        log << QStringLiteral("read");
         return current;
     }
     void setText(const QString &text) override
     {
-        log.append(QStringLiteral("text:") + text);
-        current = PasteboardContents{{{QStringLiteral("text/plain"), text.toUtf8()}}};
-        taken = false;
+        log << QStringLiteral("text:") + text;
+        current = {{{QStringLiteral("text/plain"), text.toUtf8()}}};
     }
     void setContents(const PasteboardContents &contents) override
     {
-        log.append(QStringLiteral("restore"));
+        log << QStringLiteral("restore");
         current = contents;
     }
     QCoro::Task<bool> waitUntilTaken(std::chrono::milliseconds) override
     {
-        log.append(QStringLiteral("wait"));
+        const bool taken = log.endsWith(QStringLiteral("taken"));
+        log << QStringLiteral("wait");
         co_return taken;
-    }
-
-    QString take()
-    {
-        taken = true;
-        log.append(QStringLiteral("taken"));
-        return QString::fromUtf8(current.data(QStringLiteral("text/plain")));
     }
 };

@@ -13,13 +13,12 @@ public:
         FakeStatusBar &bar;
         QIcon image;
         QPointer<QMenu> menu;
-        std::function<void(Click)> click;
 
         explicit Item(FakeStatusBar &owner) : bar(owner) { }
         ~Item() override { bar.item = bar.item == this ? nullptr : bar.item; }
         void setImage(const QIcon &icon, const QString &) override { image = icon; }
         void setMenu(QMenu *newMenu) override { menu = newMenu; }
-        void setClickHandler(std::function<void(Click)> handler) override { click = std::move(handler); }
+        void setClickHandler(std::function<void(Click)>) override { }
     };
 
     bool available = true;
@@ -29,9 +28,7 @@ public:
     bool isAvailable() const override { return available; }
     std::unique_ptr<StatusItem> statusItem() override
     {
-        auto made = std::make_unique<Item>(*this);
-        item = made.get();
         ++itemsMade;
-        return made;
+        return std::unique_ptr<StatusItem>(item = new Item(*this));
     }
 };

@@ -1,0 +1,366 @@
+// On the harness's X server and bus: Shift + R from another XTEST client, the
+// tray item as a stand-in panel reads it over D-Bus, and the real program from
+// a new user's first launch to a relaunch at the panel's last place.
+#include "app/AppDelegate.h"
+#include "app/AppState.h"
+#include "app/ProcessRig.h"
+#include "common/Settings.h"
+#include "common/Shared.h"
+#include "desktop/GlobalHotkeyManager.h"
+#include "desktop/MenuBarManager.h"
+#include "fakes/FakeCursorIndicator.h"
+#include "fakes/FakeDictationRecognizer.h"
+#include "fakes/FakeDictationTyping.h"
+#include "output/TextInsertionService.h"
+#include "platform/SyntheticKeyLog.h"
+#include "platform/WindowSystem.h"
+#include "platform/qt/QtStatusBar.h"
+#include "platform/x11/X11KeyMonitor.h"
+
+#include <QFile>
+#include <QMutex>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+#include <QtDBus>
+
+namespace {
+
+// The event loop runs meanwhile: the item may live in this very process.
+QList<QVariant> call(const QString &service, const QString &path, const QString &interface,
+                     const QString &method, const QList<QVariant> &arguments = {})
+{
+    QDBusMessage message = QDBusMessage::createMethodCall(service, path, interface, method);
+    message.setArguments(arguments);
+    QDBusPendingCall pending = QDBusConnection::sessionBus().asyncCall(message, 5000);
+    if (!QTest::qWaitFor([&] { return pending.isFinished(); }, 6000))
+        return {};
+    return pending.reply().arguments();
+}
+
+struct Layout {
+    int id = 0;
+    QVariantMap properties;
+    QList<QDBusVariant> children;
+};
+
+const QDBusArgument &operator>>(const QDBusArgument &argument, Layout &layout)
+{
+    argument.beginStructure();
+    argument >> layout.id >> layout.properties >> layout.children;
+    argument.endStructure();
+    return argument;
+}
+
+struct Item {
+    QString service;
+
+    QVariant property(const QString &name) const
+    {
+        const auto reply = call(service, "/StatusNotifierItem", "org.freedesktop.DBus.Properties", "Get",
+                                {QStringLiteral("org.kde.StatusNotifierItem"), name});
+        return reply.value(0).value<QDBusVariant>().variant();
+    }
+    QString menuPath() const { return qvariant_cast<QDBusObjectPath>(property("Menu")).path(); }
+    void activate(const QString &click) const
+    {
+        call(service, "/StatusNotifierItem", "org.kde.StatusNotifierItem", click, {10, 10});
+    }
+
+    // Each entry as "label" or "label [Shift+R]", "---" for a separator.
+    QStringList menu(QList<int> *ids = nullptr) const
+    {
+        const auto layout
+            = call(service, menuPath(), "com.canonical.dbusmenu", "GetLayout", {0, -1, QStringList()});
+        QStringList entries;
+        for (const QDBusVariant &child : qdbus_cast<Layout>(layout.value(1)).children) {
+            const Layout item = qdbus_cast<Layout>(child.variant());
+            const QVariantMap &properties = item.properties;
+            const bool separator = properties.value("type") == "separator";
+            QString entry = separator ? "---" : properties.value("label").toString();
+            for (const QStringList &keys : qdbus_cast<QList<QStringList>>(properties.value("shortcut")))
+                entry += " [" + keys.join('+') + "]";
+            entries << entry;
+            if (ids)
+                *ids << item.id;
+        }
+        return entries;
+    }
+    void click(int index) const
+    {
+        QList<int> ids;
+        menu(&ids);
+        call(service, menuPath(), "com.canonical.dbusmenu", "Event",
+             {ids.value(index), QStringLiteral("clicked"), QVariant::fromValue(QDBusVariant(0)), 0u});
+    }
+
+    // Any clearly red pixel in the pictures it publishes (ARGB32, network byte order).
+    bool isRed() const
+    {
+        const QDBusArgument pixmaps = property("IconPixmap").value<QDBusArgument>();
+        bool red = false;
+        pixmaps.beginArray();
+        while (!pixmaps.atEnd()) {
+            int size = 0;
+            QByteArray argb;
+            pixmaps.beginStructure();
+            pixmaps >> size >> size >> argb;
+            pixmaps.endStructure();
+            for (qsizetype i = 0; i + 3 < argb.size(); i += 4)
+                red = red || (uchar(argb[i]) > 200 && uchar(argb[i + 1]) > 200 && uchar(argb[i + 2]) < 100);
+        }
+        pixmaps.endArray();
+        return red;
+    }
+};
+
+// The part of a desktop panel that tray items register with.
+class Watcher : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
+    Q_PROPERTY(bool IsStatusNotifierHostRegistered READ isHostRegistered)
+
+public:
+    bool serve()
+    {
+        QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "watcher");
+        return bus.registerObject("/StatusNotifierWatcher", this,
+                                  QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties)
+            && bus.registerService("org.kde.StatusNotifierWatcher");
+    }
+    bool isHostRegistered() const { return true; }
+    QStringList items() const
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_items;
+    }
+
+public slots:
+    void RegisterStatusNotifierItem(const QString &service)
+    {
+        QMutexLocker lock(&m_mutex);
+        m_items << service;
+    }
+
+private:
+    mutable QMutex m_mutex;
+    QStringList m_items;
+};
+
+QString xdotool(const QStringList &arguments)
+{
+    QProcess process;
+    process.start("xdotool", arguments);
+    process.waitForFinished(10000);
+    return QString::fromLatin1(process.readAllStandardOutput()).trimmed();
+}
+
+} // namespace
+
+class TestDesktopSession : public QObject
+{
+    Q_OBJECT
+
+    QThread watcherThread;
+    Watcher *watcher = new Watcher;
+    QTemporaryDir dir;
+    const QString program = qEnvironmentVariable("TELLWIND_BUILD_DIR") + "/tellwind";
+    QProcess xterm; // writes what it is typed into typed.txt
+    std::unique_ptr<GlobalHotkeyManager> hotkey;
+    int presses = 0;
+
+    void startHotkeyAndFocusedXterm()
+    {
+        presses = 0;
+        hotkey = std::make_unique<GlobalHotkeyManager>(
+            std::make_unique<X11KeyMonitor>(SyntheticKeyLog::shared()));
+        hotkey->onHotkeyPressed = [this] { ++presses; };
+        xterm.start("xterm", {"-e", "sh", "-c", "stty -echo; cat > \"$0\"", dir.filePath("typed.txt")});
+        const QString pid = QString::number(xterm.processId());
+        const QString window = xdotool({"search", "--sync", "--onlyvisible", "--pid", pid});
+        QCOMPARE(QProcess::execute("xdotool", {"windowfocus", "--sync", window}), 0);
+    }
+    // Ends the terminal's input; everything it received.
+    QString typed()
+    {
+        xdotool({"key", "Return", "ctrl+d"});
+        xterm.waitForFinished(10000);
+        QFile file(dir.filePath("typed.txt"));
+        file.open(QIODevice::ReadOnly);
+        return QString::fromUtf8(file.readAll()).trimmed();
+    }
+
+    std::unique_ptr<Child> launch()
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("XDG_CONFIG_HOME", dir.filePath("config")); // a new user's
+        auto child = std::make_unique<Child>(environment);
+        child->start(program);
+        const bool shown = child->waitForLine("✅ Window configured as floating borderless", 20000);
+        return shown ? std::move(child) : nullptr;
+    }
+    static QString panel(Child &tellwind)
+    {
+        const qint64 pid = tellwind.process().processId();
+        return xdotool({"search", "--pid", QString::number(pid), "--name", "^Tellwind$"}).section('\n', 0, 0);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        QSettings(Settings::filePath(), QSettings::IniFormat).clear();
+        // The panel is there before the first item is made, on a thread of its
+        // own: items register with a blocking call, possibly from this process.
+        watcher->moveToThread(&watcherThread);
+        watcherThread.start();
+        bool serving = false;
+        QMetaObject::invokeMethod(watcher, [&] { serving = watcher->serve(); }, Qt::BlockingQueuedConnection);
+        QVERIFY(serving);
+        // A quick repeat keeps the test short; the monitor must follow it.
+        QCOMPARE(QProcess::execute("xset", {"r", "rate", "250", "30"}), 0);
+    }
+    void cleanupTestCase()
+    {
+        QMetaObject::invokeMethod(watcher, &QObject::deleteLater);
+        watcherThread.quit();
+        watcherThread.wait();
+    }
+    void cleanup()
+    {
+        hotkey.reset();
+        xterm.kill();
+        xterm.waitForFinished();
+    }
+
+    void holdingShiftRRepeats()
+    {
+        startHotkeyAndFocusedXterm();
+        // Shift let go while R is still held: the repeats after are lowercase.
+        QProcess hold;
+        hold.start("xdotool",
+                   {"keydown", "shift+r", "sleep", "0.8", "keyup", "shift", "sleep", "0.3", "keyup", "r"});
+        QTRY_VERIFY_WITH_TIMEOUT(hold.state() == QProcess::NotRunning, 5000);
+        QTest::qWait(100);
+
+        // Each capital R the terminal got toggled once; the lowercase ones did not.
+        const QString text = typed();
+        QVERIFY2(presses >= 5 && qAbs(int(text.count('R')) - presses) <= 2 && text.endsWith("rrr"),
+                 qPrintable(QStringLiteral("%1 toggles for %2").arg(presses).arg(text)));
+    }
+
+    void userShiftRTogglesAndStillReachesTheFocusedApplication()
+    {
+        startHotkeyAndFocusedXterm();
+        xdotool({"key", "shift+r", "Shift_R+r"});
+        QTRY_COMPARE(presses, 2);
+
+        // Caps Lock on, Control or Alt held, no Shift: not the hotkey.
+        xdotool({"key", "Caps_Lock", "shift+r", "Caps_Lock", "ctrl+shift+r", "alt+shift+r", "r"});
+        // Those keys came through XTEST, as ours do: the monitor has read them
+        // by the time dictation types, a moment later.
+        QTest::qWait(100);
+        // Dictation typed by the real typing service: its capital Rs are Shift + R too.
+        QCoro::waitFor(TextInsertionService::shared().insertText(QStringLiteral("Richard Roe")));
+        // The user's own press after all that counts, once.
+        xdotool({"key", "shift+r"});
+        QTRY_COMPARE(presses, 3);
+        QTest::qWait(100);
+        QCOMPARE(presses, 3);
+        const QString text = typed(); // with what Ctrl and Alt made of the R between
+        QVERIFY2(text.startsWith("RRr") && text.endsWith("rRichard RoeR"), qPrintable(text));
+
+        // Switched off: inert, and remembered.
+        hotkey->setIsEnabled(false);
+        QCOMPARE(QSettings(Settings::filePath(), QSettings::IniFormat).value("globalHotkeyEnabled"), "false");
+        xdotool({"key", "shift+r"});
+        QTest::qWait(150);
+        QCOMPARE(presses, 3);
+    }
+
+    void trayItemFollowsTheRecording()
+    {
+        auto *manager = new MenuBarManager(std::make_unique<QtStatusBar>());
+        Shared<MenuBarManager>::install(manager);
+        QStringList called;
+        manager->onToggleRecording = [&] { called << "toggle"; };
+        manager->onShowWindow = [&] { called << "show"; };
+        manager->onOpenSettings = [&] { called << "settings"; };
+        manager->onQuit = [&] { called << "quit"; };
+
+        QTRY_COMPARE(watcher->items().size(), 1);
+        const Item item {watcher->items().value(0)};
+        QCOMPARE(item.menu(), QStringList({"Toggle Recording [Shift+R]", "---", "Show Window",
+                                           "Settings... [Control+,]", "---", "Quit Tellwind [Control+Q]"}));
+        QVERIFY(!item.isRed());
+        item.activate("SecondaryActivate"); // a middle click does nothing
+        for (const int index : {2, 3, 5})
+            item.click(index);
+        QTRY_COMPARE(called, QStringList({"show", "settings", "quit"}));
+
+        // In the application the item shows the real recording state,
+        // whatever started or stopped it.
+        FakeDictationRecognizer recognizer;
+        FakeCursorIndicator indicator;
+        FakeDictationTyping typing;
+        AppState state {&recognizer, &indicator, &typing};
+        state.setRestartGrace(std::chrono::milliseconds(20));
+        AppDelegate delegate {&state, &typing, &WindowSystem::shared()};
+        delegate.applicationDidFinishLaunching();
+        state.toggleFromPanel();
+        QTRY_COMPARE(item.menu().value(0), QString("Stop Recording [Shift+R]"));
+        QTRY_VERIFY(item.isRed());
+        recognizer.setListening(false); // it ended by itself
+        QTRY_COMPARE(item.menu().value(0), QString("Start Recording [Shift+R]"));
+        QVERIFY(!item.isRed());
+        item.activate("Activate"); // a left click on the item
+        QTRY_COMPARE(item.menu().value(0), QString("Stop Recording [Shift+R]"));
+        item.click(0);
+        QTRY_COMPARE(item.menu().value(0), QString("Start Recording [Shift+R]"));
+
+        // Switched off: the item leaves the panel at once.
+        manager->setIsEnabled(false);
+        QTRY_VERIFY(!QDBusConnection::sessionBus().interface()->isServiceRegistered(item.service));
+    }
+
+    void programDictatesOnShiftRAndComesBackWhereItWasLeft()
+    {
+        auto tellwind = launch();
+        QVERIFY(tellwind);
+        QFile entry(dir.filePath("config/autostart/tellwind.desktop"));
+        QVERIFY(entry.open(QIODevice::ReadOnly));
+        QVERIFY(entry.readAll().contains("\nExec=" + QFileInfo(program).absoluteFilePath().toUtf8() + "\n"));
+
+        // Shift + R in whatever has the focus starts and stops dictation.
+        QTRY_COMPARE(watcher->items().size(), 2);
+        const Item item {watcher->items().value(1)};
+        xdotool({"key", "shift+r"});
+        QVERIFY(tellwind->waitForLine("✅ Recording started"));
+        QTRY_COMPARE(item.menu().value(0), QString("Stop Recording [Shift+R]"));
+        xdotool({"key", "shift+r"});
+        QVERIFY(tellwind->waitForLine("✅ Recording stopped"));
+
+        // The user moves the panel, then quits from the tray: the place is
+        // saved once more on the way out.
+        xdotool({"windowmove", panel(*tellwind), "100", "150"});
+        QVERIFY(tellwind->waitForLine("💾 Window position saved: (100.0, 150.0)"));
+        item.click(5);
+        QVERIFY(tellwind->process().waitForFinished(10000));
+        QCOMPARE(tellwind->lines().mid(tellwind->lines().size() - 2),
+                 QStringList({"💾 Window position saved: (100.0, 150.0)", "🎹 Global hotkey manager stopped"}));
+
+        tellwind = launch();
+        QVERIFY(tellwind);
+        QVERIFY(tellwind->lines().contains("📍 Window position restored: (100.0, 150.0)"));
+        QVERIFY(tellwind->lines().filter("First launch").isEmpty());
+        QTRY_COMPARE(xdotool({"getwindowgeometry", panel(*tellwind)}).section('\n', 1, 1).trimmed(),
+                     QString("Position: 100,150 (screen: 0)"));
+        QVERIFY(tellwind->lines().filter("💾").isEmpty()); // putting it there is no move of the user's
+    }
+};
+
+QTEST_MAIN(TestDesktopSession)
+#include "test_desktop_session.moc"
