@@ -28,7 +28,7 @@ struct ChunkSink {
     {
         return [this](QByteArray chunk) {
             QMutexLocker lock(&mutex);
-            calledOnMainThread |= QThread::currentThread() == qApp->thread();
+            calledOnMainThread |= QThread::currentThread() == QCoreApplication::instance()->thread();
             chunks.append(chunk);
         };
     }

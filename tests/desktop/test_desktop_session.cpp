@@ -349,7 +349,11 @@ private slots:
         QVERIFY(tellwind->waitForLine("💾 Window position saved: (100.0, 150.0)"));
         item.click(5);
         QVERIFY(tellwind->process().waitForFinished(10000));
-        QCOMPARE(tellwind->lines().mid(tellwind->lines().size() - 2),
+        // The recognizer's model may finish loading in the background at any
+        // time (late on a slow machine); its line is not part of the quit.
+        QStringList lines = tellwind->lines();
+        lines.removeIf([](const QString &line) { return line.contains("[Apple STT]"); });
+        QCOMPARE(lines.mid(lines.size() - 2),
                  QStringList({"💾 Window position saved: (100.0, 150.0)", "🎹 Global hotkey manager stopped"}));
 
         tellwind = launch();
