@@ -1,16 +1,23 @@
 #include "speech/PocketSphinxDecoderPool.h"
 
 #include "common/Log.h"
+#include "speech/PocketSphinxDecoderConfig.h"
 
-#include <pocketsphinx.h>
 #include <sphinxbase/cmn.h>
 #include <sphinxbase/err.h>
 #include <sphinxbase/feat.h>
 
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 
 #include <fcntl.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -22,42 +29,56 @@ struct ModelPaths {
     QByteArray dictionary;
 };
 
-ps_decoder_t *makeDecoder(const ModelPaths &paths)
+// Next to the running program in a build tree; in the libexec folder of the
+// prefix it was installed to otherwise.
+QByteArray modelProbePath()
 {
-    cmd_ln_t *config = cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", paths.acoustic.constData(), "-lm",
-                                   paths.language.constData(), "-dict", paths.dictionary.constData(), "-logfn",
-                                   "/dev/null", nullptr);
-    if (!config)
-        return nullptr;
-    ps_decoder_t *ps = ps_init(config);
-    cmd_ln_free_r(config);
-    return ps;
+    const QDir programDir(QCoreApplication::applicationDirPath());
+    const QString beside = programDir.filePath(QStringLiteral("tellwind-model-probe"));
+    if (QFileInfo(beside).isExecutable())
+        return QFile::encodeName(beside);
+    return QFile::encodeName(QDir::cleanPath(programDir.filePath(QStringLiteral(TELLWIND_MODEL_PROBE_FROM_BIN))));
 }
 
 // The library ends the whole process (exit) on many a damaged model file
 // instead of returning an error. A model from the user's own folder is
-// therefore loaded once in a child process first; only if that succeeds is
-// it loaded here.
-bool loadsInChildProcess(const ModelPaths &paths)
+// therefore loaded once by a separate program first; only if that succeeds is
+// it loaded here. (A forked copy of this process would not do: another
+// thread may hold a lock at the fork that the copy then waits on forever.)
+bool loadsInSeparateProcess(const ModelPaths &paths)
 {
-    const pid_t child = fork();
-    if (child < 0)
+    constexpr auto patience = std::chrono::seconds(30);
+    QByteArray probe = modelProbePath();
+    QByteArray acoustic = paths.acoustic, language = paths.language, dictionary = paths.dictionary;
+    char *argv[] = { probe.data(), acoustic.data(), language.data(), dictionary.data(), nullptr };
+
+    posix_spawn_file_actions_t quiet;
+    posix_spawn_file_actions_init(&quiet);
+    posix_spawn_file_actions_addopen(&quiet, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&quiet, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    pid_t child = 0;
+    const int spawned = posix_spawn(&child, probe.constData(), &quiet, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&quiet);
+    if (spawned != 0)
         return false;
-    if (child == 0) {
-        // Only this thread exists in the child: no Qt, just the library.
-        const int devNull = open("/dev/null", O_WRONLY);
-        if (devNull >= 0) {
-            dup2(devNull, STDOUT_FILENO);
-            dup2(devNull, STDERR_FILENO);
-        }
-        _exit(makeDecoder(paths) ? 0 : 1);
-    }
+
+    // A probe that hangs must not hold the loader (and the pool's shutdown)
+    // forever.
+    const auto deadline = std::chrono::steady_clock::now() + patience;
     int status = 0;
-    while (waitpid(child, &status, 0) < 0) {
-        if (errno != EINTR)
+    for (;;) {
+        const pid_t done = waitpid(child, &status, WNOHANG);
+        if (done == child)
+            return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        if (done < 0 && errno != EINTR)
             return false;
+        if (std::chrono::steady_clock::now() >= deadline) {
+            kill(child, SIGKILL);
+            waitpid(child, &status, 0);
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 } // namespace
@@ -73,11 +94,12 @@ public:
         err_set_logfp(nullptr);
         const ModelPaths paths { model.acousticModel.toLocal8Bit(), model.languageModel.toLocal8Bit(),
                                  model.dictionary.toLocal8Bit() };
-        if (!model.packaged && !loadsInChildProcess(paths)) {
+        if (!model.packaged && !loadsInSeparateProcess(paths)) {
             *error = QStringLiteral("the model in %1 is damaged or incomplete").arg(model.acousticModel);
             return nullptr;
         }
-        ps_decoder_t *ps = makeDecoder(paths);
+        ps_decoder_t *ps = makePocketSphinxDecoder(paths.acoustic.constData(), paths.language.constData(),
+                                                   paths.dictionary.constData());
         if (!ps) {
             *error = QStringLiteral("the model in %1 could not be loaded").arg(model.acousticModel);
             return nullptr;

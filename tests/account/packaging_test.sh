@@ -17,6 +17,17 @@ has "$entry" 'Exec=tellwind %u'
 has "$entry" 'MimeType=x-scheme-handler/tellwind;'
 has "$entry" 'Icon=tellwind'
 
+# The program checks a user's own speech model with the installed probe, found
+# from bin/ as ../libexec/tellwind; the probe accepts Debian's model and turns
+# down a damaged one.
+probe="$work/prefix/bin/../libexec/tellwind/tellwind-model-probe"
+[ -x "$probe" ] || fail "model probe not installed"
+model=/usr/share/pocketsphinx/model/en-us
+"$probe" "$model/en-us" "$model/en-us.lm.bin" "$model/cmudict-en-us.dict" || fail "probe refuses the packaged model"
+mkdir "$work/damaged" && echo "not a model" >"$work/damaged/mdef"
+! "$probe" "$work/damaged" "$model/en-us.lm.bin" "$model/cmudict-en-us.dict" 2>/dev/null ||
+    fail "probe accepts a damaged model"
+
 # Registration for the current user: a plain build path goes in as it is, one
 # that needs quoting is quoted.
 export XDG_DATA_HOME="$work/data" XDG_CONFIG_HOME="$work/config"
