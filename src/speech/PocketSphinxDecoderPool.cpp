@@ -45,8 +45,10 @@ QByteArray modelProbePath()
 // therefore loaded once by a separate program first; only if that succeeds is
 // it loaded here. (A forked copy of this process would not do: another
 // thread may hold a lock at the fork that the copy then waits on forever.)
-bool loadsInSeparateProcess(const ModelPaths &paths)
+// Returns why the model cannot be used, or nothing when it loads.
+std::optional<QString> refusalFromSeparateProcess(const ModelPaths &paths, const QString &acousticModel)
 {
+    const QString damaged = QStringLiteral("the model in %1 is damaged or incomplete").arg(acousticModel);
     constexpr auto patience = std::chrono::seconds(30);
     QByteArray probe = modelProbePath();
     QByteArray acoustic = paths.acoustic, language = paths.language, dictionary = paths.dictionary;
@@ -60,7 +62,7 @@ bool loadsInSeparateProcess(const ModelPaths &paths)
     const int spawned = posix_spawn(&child, probe.constData(), &quiet, nullptr, argv, environ);
     posix_spawn_file_actions_destroy(&quiet);
     if (spawned != 0)
-        return false;
+        return QStringLiteral("the model checker %1 could not be started").arg(QFile::decodeName(probe));
 
     // A probe that hangs must not hold the loader (and the pool's shutdown)
     // forever.
@@ -68,14 +70,17 @@ bool loadsInSeparateProcess(const ModelPaths &paths)
     int status = 0;
     for (;;) {
         const pid_t done = waitpid(child, &status, WNOHANG);
-        if (done == child)
-            return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        if (done == child) {
+            if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
+                return std::nullopt;
+            return damaged;
+        }
         if (done < 0 && errno != EINTR)
-            return false;
+            return damaged;
         if (std::chrono::steady_clock::now() >= deadline) {
             kill(child, SIGKILL);
             waitpid(child, &status, 0);
-            return false;
+            return damaged;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
@@ -94,9 +99,11 @@ public:
         err_set_logfp(nullptr);
         const ModelPaths paths { model.acousticModel.toLocal8Bit(), model.languageModel.toLocal8Bit(),
                                  model.dictionary.toLocal8Bit() };
-        if (!model.packaged && !loadsInSeparateProcess(paths)) {
-            *error = QStringLiteral("the model in %1 is damaged or incomplete").arg(model.acousticModel);
-            return nullptr;
+        if (!model.packaged) {
+            if (const std::optional<QString> refusal = refusalFromSeparateProcess(paths, model.acousticModel)) {
+                *error = *refusal;
+                return nullptr;
+            }
         }
         ps_decoder_t *ps = makePocketSphinxDecoder(paths.acoustic.constData(), paths.language.constData(),
                                                    paths.dictionary.constData());
