@@ -33,3 +33,30 @@ function(tellwind_add_test name)
         set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}")
     endif()
 endfunction()
+
+# A fuzz target for outside input. Built with clang it is a libFuzzer binary
+# whose test runs for TELLWIND_FUZZ_SECONDS from SEEDS (scripts/fuzz.sh sets
+# the time), with FUZZ_SOURCES compiled in for coverage feedback; otherwise the
+# same entry point only replays SEEDS, linked against REPLAY_LIBS.
+set(TELLWIND_FUZZ_SECONDS 20 CACHE STRING "How long each libFuzzer test runs")
+function(tellwind_add_fuzz_test name)
+    cmake_parse_arguments(ARG "" "SEEDS" "SOURCES;LIBS;FUZZ_SOURCES;FUZZ_LIBS;REPLAY_LIBS" ${ARGN})
+    add_executable(${name} ${ARG_SOURCES})
+    target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/src)
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS})
+    if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+        target_sources(${name} PRIVATE ${ARG_FUZZ_SOURCES})
+        target_link_libraries(${name} PRIVATE ${ARG_FUZZ_LIBS})
+        target_compile_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
+        target_link_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
+        set(corpus ${CMAKE_CURRENT_BINARY_DIR}/${name}_corpus)
+        file(MAKE_DIRECTORY ${corpus})
+        add_test(NAME ${name} COMMAND ${name}
+            -max_total_time=${TELLWIND_FUZZ_SECONDS} -max_len=4096 -timeout=10 ${corpus} ${ARG_SEEDS})
+    else()
+        target_sources(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests/support/fuzz_replay_main.cpp)
+        target_link_libraries(${name} PRIVATE ${ARG_REPLAY_LIBS})
+        add_test(NAME ${name} COMMAND ${name} ${ARG_SEEDS})
+    endif()
+    set_tests_properties(${name} PROPERTIES TIMEOUT 600)
+endfunction()
