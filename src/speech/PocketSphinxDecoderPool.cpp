@@ -12,9 +12,11 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <vector>
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -167,69 +169,124 @@ void PocketSphinxDecoderPool::Lease::startSession()
     m_decoder->startSession();
 }
 
-std::shared_ptr<PocketSphinxDecoderPool> PocketSphinxDecoderPool::create()
+std::shared_ptr<PocketSphinxDecoderPool> PocketSphinxDecoderPool::create(std::chrono::milliseconds keepIdle)
 {
-    return std::shared_ptr<PocketSphinxDecoderPool>(new PocketSphinxDecoderPool());
+    auto pool = std::shared_ptr<PocketSphinxDecoderPool>(new PocketSphinxDecoderPool(keepIdle));
+    // The thread holds no reference, so the pool is never destroyed on it.
+    pool->m_worker = std::thread([raw = pool.get()] { raw->work(); });
+    return pool;
 }
+
+PocketSphinxDecoderPool::PocketSphinxDecoderPool(std::chrono::milliseconds keepIdle) : m_keepIdle(keepIdle) { }
 
 PocketSphinxDecoderPool::~PocketSphinxDecoderPool()
 {
-    std::vector<std::thread> loaders;
     {
         std::lock_guard lock(m_mutex);
-        loaders.swap(m_loaders);
+        m_closing = true;
     }
-    for (std::thread &loader : loaders) {
-        if (loader.get_id() == std::this_thread::get_id())
-            loader.detach();
-        else if (loader.joinable())
-            loader.join();
-    }
+    m_changed.notify_all();
+    if (m_worker.joinable())
+        m_worker.join();
 }
 
 void PocketSphinxDecoderPool::preload(const PocketSphinxModel &model)
 {
     std::lock_guard lock(m_mutex);
-    const Entry &entry = m_entries[model.key()];
-    if (entry.state == State::unknown)
-        startLoading(model);
+    requestLoad(model, m_entries[model.key()]);
 }
 
-void PocketSphinxDecoderPool::startLoading(const PocketSphinxModel &model)
+void PocketSphinxDecoderPool::requestLoad(const PocketSphinxModel &model, Entry &entry)
 {
-    const QString key = model.key();
-    m_entries[key].state = State::loading;
+    if (entry.failed || entry.loading || entry.idle || entry.leased)
+        return;
+    entry.model = model;
+    entry.loading = true;
     ++m_loadsStarted;
-    m_loaders.emplace_back([this, model, key] {
-        const auto started = std::chrono::steady_clock::now();
-        QString error;
-        std::unique_ptr<Decoder> decoder = Decoder::load(model, &error);
-        const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
-        if (decoder) {
-            logLine(QStringLiteral("✅ [Apple STT] PocketSphinx model loaded in %1 ms: %2")
-                        .arg(took.count())
-                        .arg(model.acousticModel));
-        } else {
-            logLine(QStringLiteral("❌ [Apple STT] PocketSphinx model failed to load: %1").arg(error));
+    m_changed.notify_all();
+}
+
+void PocketSphinxDecoderPool::work()
+{
+    std::unique_lock lock(m_mutex);
+    while (!m_closing) {
+        // A model a session waits for comes first.
+        const auto wanted = std::find_if(m_entries.begin(), m_entries.end(),
+                                         [](const auto &keyed) { return keyed.second.loading; });
+        if (wanted != m_entries.end()) {
+            const QString key = wanted->first;
+            const PocketSphinxModel model = *wanted->second.model;
+            lock.unlock();
+            const auto started = std::chrono::steady_clock::now();
+            QString error;
+            std::unique_ptr<Decoder> decoder = Decoder::load(model, &error);
+            const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+                std::chrono::steady_clock::now() - started);
+            if (decoder) {
+                logLine(QStringLiteral("✅ [Apple STT] PocketSphinx model loaded in %1 ms: %2")
+                            .arg(took.count())
+                            .arg(model.acousticModel));
+            } else {
+                logLine(QStringLiteral("❌ [Apple STT] PocketSphinx model failed to load: %1").arg(error));
+            }
+            lock.lock();
+            Entry &entry = m_entries[key];
+            entry.loading = false;
+            if (decoder) {
+                entry.idle = std::move(decoder);
+                entry.idleSince = std::chrono::steady_clock::now();
+            } else {
+                entry.failed = true;
+                entry.error = error;
+            }
+            m_changed.notify_all();
+            continue;
         }
-        std::lock_guard lock(m_mutex);
-        Entry &entry = m_entries[key];
-        if (decoder) {
-            entry.state = State::ready;
-            entry.idle = std::move(decoder);
-        } else {
-            entry.state = State::failed;
-            entry.error = error;
+
+        const auto now = std::chrono::steady_clock::now();
+        std::optional<std::chrono::steady_clock::time_point> nextDue;
+        std::vector<std::pair<QString, std::unique_ptr<Decoder>>> unused;
+        for (auto &[key, entry] : m_entries) {
+            if (!entry.idle)
+                continue;
+            const auto due = entry.idleSince + m_keepIdle;
+            if (due <= now)
+                unused.emplace_back(key, std::move(entry.idle));
+            else
+                nextDue = nextDue ? std::min(*nextDue, due) : due;
         }
-        m_changed.notify_all();
-    });
+        if (!unused.empty()) {
+            lock.unlock();
+            for (auto &[key, decoder] : unused) {
+                decoder.reset();
+                logLine(QStringLiteral("💤 [Apple STT] PocketSphinx model unloaded after %1 s unused: %2")
+                            .arg(m_keepIdle.count() / 1000.0)
+                            .arg(key.section(u'\n', 0, 0)));
+            }
+            unused.clear();
+            lock.lock();
+            m_changed.notify_all();
+            continue;
+        }
+        if (nextDue)
+            m_changed.wait_until(lock, *nextDue);
+        else
+            m_changed.wait(lock);
+    }
 }
 
 PocketSphinxDecoderPool::State PocketSphinxDecoderPool::state(const PocketSphinxModel &model) const
 {
     std::lock_guard lock(m_mutex);
     const auto found = m_entries.find(model.key());
-    return found == m_entries.end() ? State::unknown : found->second.state;
+    if (found == m_entries.end())
+        return State::unknown;
+    const Entry &entry = found->second;
+    if (entry.failed)
+        return State::failed;
+    if (entry.loading)
+        return State::loading;
+    return entry.idle || entry.leased ? State::ready : State::unknown;
 }
 
 QString PocketSphinxDecoderPool::loadError(const PocketSphinxModel &model) const
@@ -253,16 +310,15 @@ PocketSphinxDecoderPool::acquire(const PocketSphinxModel &model, const std::func
     constexpr auto step = std::chrono::milliseconds(10);
     const QString key = model.key();
     std::unique_lock lock(m_mutex);
-    if (m_entries[key].state == State::unknown)
-        startLoading(model);
+    Entry &entry = m_entries[key];
     for (;;) {
-        Entry &entry = m_entries[key];
-        if (entry.state == State::failed)
+        if (entry.failed)
             return std::nullopt;
-        if (entry.state == State::ready && entry.idle && !entry.leased) {
+        if (entry.idle && !entry.leased) {
             entry.leased = true;
             return Lease(shared_from_this(), key, std::move(entry.idle));
         }
+        requestLoad(model, entry);
         if (shouldStop && shouldStop())
             return std::nullopt;
         m_changed.wait_for(lock, step);
@@ -274,6 +330,7 @@ void PocketSphinxDecoderPool::giveBack(const QString &key, std::unique_ptr<Decod
     std::lock_guard lock(m_mutex);
     Entry &entry = m_entries[key];
     entry.idle = std::move(decoder);
+    entry.idleSince = std::chrono::steady_clock::now();
     entry.leased = false;
     m_changed.notify_all();
 }

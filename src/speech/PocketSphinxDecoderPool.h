@@ -4,6 +4,7 @@
 
 #include <QString>
 
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <map>
@@ -11,18 +12,20 @@
 #include <mutex>
 #include <optional>
 #include <thread>
-#include <vector>
 
 struct ps_decoder_s;
 using ps_decoder_t = struct ps_decoder_s;
 
 // Loaded PocketSphinx decoders, one per model, shared by every session of the
-// process. Loading a model takes a good part of a second, so it happens once,
-// on a thread of its own, ahead of the first session that needs it; a session
-// leases the decoder and gives it back when it ends.
+// process. A model is loaded when a session first needs it (its audio waits
+// meanwhile, a fifth of a second for US English) on the pool's own thread,
+// and let go again once no session has used it for `keepIdle`: a dictation
+// tool sits idle most of the day, and a loaded model holds about 90 MB.
+// A session leases the decoder and gives it back when it ends.
 class PocketSphinxDecoderPool : public std::enable_shared_from_this<PocketSphinxDecoderPool>
 {
 public:
+    // `unknown`: not loaded (never, or let go since); `ready`: loaded.
     enum class State { unknown, loading, ready, failed };
 
     class Decoder;
@@ -48,7 +51,9 @@ public:
         std::unique_ptr<Decoder> m_decoder;
     };
 
-    static std::shared_ptr<PocketSphinxDecoderPool> create();
+    static constexpr std::chrono::milliseconds defaultKeepIdle = std::chrono::minutes(5);
+
+    static std::shared_ptr<PocketSphinxDecoderPool> create(std::chrono::milliseconds keepIdle = defaultKeepIdle);
     ~PocketSphinxDecoderPool();
 
     // Starts loading the model in the background unless it is loaded or loading.
@@ -61,25 +66,33 @@ public:
     // `shouldStop` turned true while waiting.
     std::optional<Lease> acquire(const PocketSphinxModel &model, const std::function<bool()> &shouldStop);
 
-    // Every model this pool ever loaded (for tests and diagnostics).
+    // How many times a model was loaded (for tests and diagnostics).
     int loadsStarted() const;
 
 private:
-    PocketSphinxDecoderPool() = default;
+    explicit PocketSphinxDecoderPool(std::chrono::milliseconds keepIdle);
 
     struct Entry {
-        State state = State::unknown;
+        std::optional<PocketSphinxModel> model;
+        bool failed = false;
+        bool loading = false;
         std::unique_ptr<Decoder> idle;
         bool leased = false;
+        std::chrono::steady_clock::time_point idleSince;
         QString error;
     };
 
-    void startLoading(const PocketSphinxModel &model); // with m_mutex held
+    void requestLoad(const PocketSphinxModel &model, Entry &entry); // with m_mutex held
     void giveBack(const QString &key, std::unique_ptr<Decoder> decoder);
+    // The pool's thread: loads what sessions wait for, lets go of what they no
+    // longer use.
+    void work();
 
+    const std::chrono::milliseconds m_keepIdle;
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
     std::map<QString, Entry> m_entries;
-    std::vector<std::thread> m_loaders;
+    bool m_closing = false;
     int m_loadsStarted = 0;
+    std::thread m_worker;
 };

@@ -3,13 +3,9 @@
 #include "speech/PocketSphinxModel.h"
 #include "speech/PocketSphinxRecognizer.h"
 
-PocketSphinxSpeechBackend::PocketSphinxSpeechBackend(const QStringList &preloadLocales)
-    : m_pool(PocketSphinxDecoderPool::create())
+PocketSphinxSpeechBackend::PocketSphinxSpeechBackend(std::chrono::milliseconds keepModelsLoaded)
+    : m_pool(PocketSphinxDecoderPool::create(keepModelsLoaded))
 {
-    for (const QString &locale : preloadLocales) {
-        if (const auto model = PocketSphinxModel::forLocale(locale))
-            m_pool->preload(*model);
-    }
 }
 
 PocketSphinxSpeechBackend &PocketSphinxSpeechBackend::shared()
@@ -23,9 +19,6 @@ std::unique_ptr<SpeechRecognizer> PocketSphinxSpeechBackend::makeRecognizer(cons
     std::optional<PocketSphinxModel> model = PocketSphinxModel::forLocale(localeIdentifier);
     if (!model)
         return nullptr;
-    // A recognizer is made when its language is chosen, well before anyone
-    // speaks: time enough to load its model.
-    m_pool->preload(*model);
     return std::make_unique<PocketSphinxRecognizer>(std::move(model), m_pool);
 }
 

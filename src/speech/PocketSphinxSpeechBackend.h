@@ -3,8 +3,6 @@
 #include "platform/SpeechRecognizerBackend.h"
 #include "speech/PocketSphinxDecoderPool.h"
 
-#include <QStringList>
-
 #include <memory>
 
 // On-device recognition with PocketSphinx: a locale has a recognizer where a
@@ -13,9 +11,9 @@
 class PocketSphinxSpeechBackend : public SpeechRecognizerBackend
 {
 public:
-    // Starts loading the models of `preloadLocales` in the background at once,
-    // so that the first session does not wait for them.
-    explicit PocketSphinxSpeechBackend(const QStringList &preloadLocales = { QStringLiteral("en-US") });
+    // A model stays loaded for `keepModelsLoaded` after its last session.
+    explicit PocketSphinxSpeechBackend(
+        std::chrono::milliseconds keepModelsLoaded = PocketSphinxDecoderPool::defaultKeepIdle);
 
     static PocketSphinxSpeechBackend &shared();
 

@@ -142,6 +142,25 @@ private slots:
         QCOMPARE(backend.pool()->loadsStarted(), 1);
     }
 
+    // A model no session used for a while is let go; the next session loads
+    // it again and hears the same words.
+    void unusedModelIsLetGo()
+    {
+        PocketSphinxSpeechBackend backend(std::chrono::milliseconds(300));
+        const auto model = PocketSphinxModel::forLocale("en-US");
+        const QByteArray speech = say("i would like a cup of coffee", m_folder);
+        for (int round = 1; round <= 2; ++round) {
+            Session session(backend);
+            session.feed(speech);
+            session.request->endAudio();
+            QTRY_COMPARE_WITH_TIMEOUT(session.reported(), QStringList { "final i would like a cup of coffee" },
+                                      decodeTimeout);
+            QTRY_VERIFY_WITH_TIMEOUT(backend.pool()->state(*model) == PocketSphinxDecoderPool::State::unknown,
+                                     decodeTimeout);
+            QCOMPARE(backend.pool()->loadsStarted(), round);
+        }
+    }
+
     void modelsPerLocale()
     {
         const QString models =
@@ -175,7 +194,7 @@ private slots:
             QVERIFY(damaged.open(QIODevice::WriteOnly));
             damaged.write("not a model\n");
         }
-        PocketSphinxSpeechBackend backend(QStringList {});
+        PocketSphinxSpeechBackend backend;
         std::unique_ptr<SpeechRecognizer> french = backend.makeRecognizer("fr-FR");
         QVERIFY(french && french->isAvailable());
         Session session(backend, "fr-FR");
