@@ -263,9 +263,8 @@ void PocketSphinxDecoderPool::work()
                             .arg(m_keepIdle.count() / 1000.0)
                             .arg(key.section(u'\n', 0, 0)));
             }
-            unused.clear();
+            // Sessions may have asked for models meanwhile: look again.
             lock.lock();
-            m_changed.notify_all();
             continue;
         }
         if (nextDue)
