@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <ranges>
 #include <vector>
 
 #include <fcntl.h>
@@ -245,23 +246,23 @@ void PocketSphinxDecoderPool::work()
 
         const auto now = std::chrono::steady_clock::now();
         std::optional<std::chrono::steady_clock::time_point> nextDue;
-        std::vector<std::pair<QString, std::unique_ptr<Decoder>>> unused;
-        for (auto &[key, entry] : m_entries) {
+        std::vector<std::pair<QString, std::unique_ptr<Decoder>>> unused; // by acoustic model
+        for (Entry &entry : m_entries | std::views::values) {
             if (!entry.idle)
                 continue;
             const auto due = entry.idleSince + m_keepIdle;
             if (due <= now)
-                unused.emplace_back(key, std::move(entry.idle));
+                unused.emplace_back(entry.model->acousticModel, std::move(entry.idle));
             else
                 nextDue = nextDue ? std::min(*nextDue, due) : due;
         }
         if (!unused.empty()) {
             lock.unlock();
-            for (auto &[key, decoder] : unused) {
+            for (auto &[acousticModel, decoder] : unused) {
                 decoder.reset();
                 logLine(QStringLiteral("💤 [Apple STT] PocketSphinx model unloaded after %1 s unused: %2")
                             .arg(m_keepIdle.count() / 1000.0)
-                            .arg(key.section(u'\n', 0, 0)));
+                            .arg(acousticModel));
             }
             // Sessions may have asked for models meanwhile: look again.
             lock.lock();
