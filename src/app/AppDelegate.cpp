@@ -36,13 +36,11 @@ QRegion roundedRegion(QSize size, int radius)
 
 } // namespace
 
-AppDelegate::AppDelegate(AppState *appState, DictationTyping *typing, WindowSystem *windowSystem,
-                         QObject *parent)
+AppDelegate::AppDelegate(AppState &appState, DictationTyping &typing, WindowSystem &windowSystem, QObject *parent)
     : QObject(parent),
-      m_ownedAppState(appState ? nullptr : std::make_unique<AppState>()),
-      m_appState(appState ? appState : m_ownedAppState.get()),
-      m_typing(typing ? *typing : DictationTyping::sharedTyping()),
-      m_windowSystem(windowSystem ? *windowSystem : WindowSystem::shared()),
+      m_appState(&appState),
+      m_typing(typing),
+      m_windowSystem(windowSystem),
       m_authManager(AuthManager::shared()),
       m_launchAtLoginManager(LaunchAtLoginManager::shared()),
       m_hotkeyManager(GlobalHotkeyManager::shared()),

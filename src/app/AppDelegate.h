@@ -31,9 +31,7 @@ public:
     static constexpr QSize panelSize{190, 160};
     static constexpr int accessibilityCheckDelayMs = 500;
 
-    // Null neighbours mean a new AppState and the shared services.
-    explicit AppDelegate(AppState *appState = nullptr, DictationTyping *typing = nullptr,
-                         WindowSystem *windowSystem = nullptr, QObject *parent = nullptr);
+    AppDelegate(AppState &appState, DictationTyping &typing, WindowSystem &windowSystem, QObject *parent = nullptr);
     ~AppDelegate() override;
 
     AppState &appState() const { return *m_appState; }
@@ -62,7 +60,6 @@ private:
     void setupMenuBar();
     void setupGlobalHotkey();
 
-    std::unique_ptr<AppState> m_ownedAppState;
     AppState *m_appState;
     DictationTyping &m_typing;
     WindowSystem &m_windowSystem;

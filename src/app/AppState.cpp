@@ -5,54 +5,14 @@
 #include "output/CursorIndicatorService.h"
 
 #include <QPointer>
-#include <QTextBoundaryFinder>
 #include <QTimer>
 
 #include <qcoro/qcorosignal.h>
 #include <qcoro/qcorotimer.h>
 
-namespace {
-
-// Number of user-perceived characters (grapheme clusters) in `text`.
-qsizetype characterCount(const QString &text)
-{
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-    qsizetype count = 0;
-    while (finder.toNextBoundary() != -1)
-        ++count;
-    return count;
-}
-
-// `text` without its first `count` user-perceived characters.
-QString dropCharacters(const QString &text, qsizetype count)
-{
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-    qsizetype position = 0;
-    for (qsizetype i = 0; i < count; ++i) {
-        position = finder.toNextBoundary();
-        if (position == -1)
-            return {};
-    }
-    return text.mid(position);
-}
-
-// One turn of the event loop: deliveries queued before it have run when it ends.
-QCoro::Task<> nextTurn()
-{
-    QTimer timer;
-    timer.setSingleShot(true);
-    timer.start(0);
-    co_await timer;
-}
-
-} // namespace
-
-AppState::AppState(DictationRecognizer *recognizer, CursorIndicatorService *cursorIndicator,
-                   DictationTyping *typing, QObject *parent)
-    : QObject(parent),
-      m_recognizer(recognizer ? *recognizer : DictationRecognizer::sharedRecognizer()),
-      m_cursorIndicator(cursorIndicator ? *cursorIndicator : CursorIndicatorService::shared()),
-      m_typing(typing ? *typing : DictationTyping::sharedTyping())
+AppState::AppState(DictationRecognizer &recognizer, CursorIndicatorService &cursorIndicator,
+                   DictationTyping &typing, QObject *parent)
+    : QObject(parent), m_recognizer(recognizer), m_cursorIndicator(cursorIndicator), m_typing(typing)
 {
     m_restartGrace.setSingleShot(true);
     m_restartGrace.setInterval(defaultRestartGrace);
@@ -65,27 +25,9 @@ AppState::~AppState() = default;
 
 void AppState::setupBindings()
 {
-    // 1. The transcript. Each value is stamped with the recording it was
-    // published in when the recognizer publishes it, and handled a turn later;
-    // one published before the next start emptied the holders is dropped then.
-    auto deliverTranscript = [this](const QString &text, quint64 generation) {
-        QPointer<AppState> self(this);
-        QMetaObject::invokeMethod(
-            this,
-            [self, text, generation] {
-                if (!self || generation != self->m_transcriptGeneration || text.isEmpty())
-                    return;
-                self->setTranscribedText(text);
-                self->handleNewText(text);
-            },
-            Qt::QueuedConnection);
-    };
-    deliverTranscript(m_recognizer.transcribedText(), m_transcriptGeneration);
-    connect(&m_recognizer, &DictationRecognizer::transcribedTextChanged, this,
-            [this, deliverTranscript](const QString &text) {
-                deliverTranscript(text, m_transcriptGeneration);
-            },
-            Qt::DirectConnection);
+    // 1. Transcripts, each stamped with its recording by the recognizer.
+    connect(&m_recognizer, &DictationRecognizer::transcript, this,
+            [this](const TranscriptEvent &event) { handleTranscript(event); });
 
     // 2. The error text, mirrored, absent values included.
     observe(&m_recognizer, &DictationRecognizer::errorMessage,
@@ -117,8 +59,7 @@ void AppState::onListeningChanged(bool listening)
     }
     // A restart that outlasted the grace, or any session the recognizer runs
     // on its own: the microphone is live, so the controller says so.
-    if (!m_isRecording && m_startsInFlight == 0 && m_stopsInFlight == 0
-        && m_recognizer.isListening()) {
+    if (!m_isRecording && m_startsInFlight == 0 && !m_stopping && m_recognizer.isListening()) {
         setIsRecording(true);
         m_cursorIndicator.show();
     }
@@ -134,34 +75,26 @@ void AppState::onRestartGraceExpired()
     emit restartSettled();
 }
 
-void AppState::handleNewText(const QString &text)
+QCoro::Task<> AppState::handleTranscript(TranscriptEvent event)
 {
-    // Characters compare by canonical equivalence.
-    const QString current = text.normalized(QString::NormalizationForm_C);
-    const QString previous = m_lastInsertedText.normalized(QString::NormalizationForm_C);
-    const QString newPart = current.startsWith(previous)
-        ? dropCharacters(current, characterCount(previous))
-        : current;
-    if (newPart.isEmpty())
-        return;
-    logLine(QStringLiteral("📝 New text to insert: '") + newPart + QLatin1Char('\''));
-    m_lastInsertedText = text;
+    if (event.recording != m_recording) {
+        logLine(QStringLiteral("🗑️ Dropped a transcript of recording %1 during recording %2")
+                    .arg(event.recording)
+                    .arg(m_recording));
+        co_return;
+    }
+    if (event.text.isEmpty() && m_transcribedText.isEmpty())
+        co_return;
+    setTranscribedText(event.text);
+    logDictated(lcApp(), QStringLiteral("📝 New text to insert: '") + event.text + QLatin1Char('\''));
 
-    ++m_insertionsInFlight;
     QPointer<AppState> self(this);
-    [](QPointer<AppState> self, DictationTyping &typing, QString text) -> QCoro::Task<> {
-        co_await typing.insertText(std::move(text));
-        if (self) {
-            --self->m_insertionsInFlight;
-            self->workFinished();
-        }
-    }(self, m_typing, text);
-}
-
-void AppState::workFinished()
-{
-    if (!hasWorkInFlight())
-        emit previousRecordingSettled();
+    ++m_insertionsInFlight;
+    co_await m_typing.insertTranscript(std::move(event));
+    if (!self)
+        co_return;
+    --m_insertionsInFlight;
+    emit typingSettled();
 }
 
 bool AppState::checkAccessibilityPermission()
@@ -171,23 +104,6 @@ bool AppState::checkAccessibilityPermission()
     logLine(QStringLiteral("🔐 Accessibility permission: ")
             + (trusted ? QStringLiteral("true") : QStringLiteral("false")));
     return trusted;
-}
-
-QCoro::Task<> AppState::settlePreviousRecording()
-{
-    QPointer<AppState> self(this);
-    // The previous recording's stop may still deliver its last transcript, and
-    // its typing may still be running; both belong before the holders are
-    // emptied, or the old text would be typed into the new recording (or its
-    // end would overwrite the emptied typing state).
-    while (self && self->hasWorkInFlight()) {
-        co_await qCoro(self.data(), &AppState::previousRecordingSettled);
-        if (!self)
-            co_return;
-        // Two hops bring a transcript here (cloud client, recognizer, us).
-        co_await nextTurn();
-        co_await nextTurn();
-    }
 }
 
 QCoro::Task<> AppState::startRecording()
@@ -202,17 +118,18 @@ QCoro::Task<> AppState::startRecording()
     }
 
     ++m_startsInFlight;
-    co_await settlePreviousRecording();
-    if (!self)
-        co_return;
-
-    ++m_transcriptGeneration;
+    // The last recording's results are still being collected and typed: they
+    // belong before anything of the new one.
+    while (m_stopping) {
+        co_await qCoro(this, &AppState::stopSettled);
+        if (!self)
+            co_return;
+    }
+    ++m_recording;
     setTranscribedText(QString());
-    m_lastInsertedText.clear();
-    m_recognizer.clearTranscripts();
-    m_typing.resetForNewRecording();
+    m_typing.beginRecording(m_recording);
 
-    co_await m_recognizer.startListening();
+    co_await m_recognizer.startListening(m_recording);
     if (!self)
         co_return;
     --m_startsInFlight;
@@ -233,8 +150,13 @@ QCoro::Task<> AppState::stopRecording()
     logLine(QStringLiteral("⏹️ stopRecording() called"));
     setIsRecording(false);
     m_cursorIndicator.hide();
+    if (m_stopping) {
+        co_await qCoro(this, &AppState::stopSettled);
+        co_return;
+    }
+    m_stopping = true;
+    setIsFinishing(true);
 
-    ++m_stopsInFlight;
     // Mid-restart the recognizer is about to listen again; stopping now would
     // miss the session it is starting, so let the restart land first.
     if (m_restartGrace.isActive()) {
@@ -245,9 +167,15 @@ QCoro::Task<> AppState::stopRecording()
     co_await m_recognizer.stopListening();
     if (!self)
         co_return;
-    --m_stopsInFlight;
+    while (m_insertionsInFlight > 0) {
+        co_await qCoro(this, &AppState::typingSettled);
+        if (!self)
+            co_return;
+    }
+    m_stopping = false;
+    setIsFinishing(false);
     logLine(QStringLiteral("✅ Recording stopped"));
-    workFinished();
+    emit stopSettled();
 }
 
 void AppState::setLanguage(SupportedLanguage language)
@@ -300,6 +228,14 @@ void AppState::setErrorMessage(const QString &value)
         return;
     m_errorMessage = value;
     emit errorMessageChanged(value);
+}
+
+void AppState::setIsFinishing(bool value)
+{
+    if (m_isFinishing == value)
+        return;
+    m_isFinishing = value;
+    emit isFinishingChanged(value);
 }
 
 void AppState::setNeedsAccessibilityPermission(bool value)

@@ -14,13 +14,16 @@
 class CursorIndicatorService;
 
 // The one dictation controller: starts and stops the recognizer, shows the
-// cursor badge while recording, and hands every new transcript to typing.
+// cursor badge while recording, and hands every transcript of the current
+// recording to typing. A recording counts as stopped once its last results
+// are typed; until then it is finishing, and a new start waits for it.
 class AppState : public QObject
 {
     Q_OBJECT
     Q_PROPERTY(bool isRecording READ isRecording NOTIFY isRecordingChanged)
     Q_PROPERTY(QString transcribedText READ transcribedText NOTIFY transcribedTextChanged)
     Q_PROPERTY(QString errorMessage READ errorMessage NOTIFY errorMessageChanged)
+    Q_PROPERTY(bool isFinishing READ isFinishing NOTIFY isFinishingChanged)
     Q_PROPERTY(bool needsAccessibilityPermission READ needsAccessibilityPermission NOTIFY
                    needsAccessibilityPermissionChanged)
 
@@ -30,17 +33,16 @@ public:
     // recording counts as ended. Its restarts take well under a second.
     static constexpr std::chrono::milliseconds defaultRestartGrace{2000};
 
-    // Null neighbours mean the process-wide shared instances.
-    explicit AppState(DictationRecognizer *recognizer = nullptr,
-                      CursorIndicatorService *cursorIndicator = nullptr,
-                      DictationTyping *typing = nullptr, QObject *parent = nullptr);
+    AppState(DictationRecognizer &recognizer, CursorIndicatorService &cursorIndicator, DictationTyping &typing,
+             QObject *parent = nullptr);
     ~AppState() override;
 
     bool isRecording() const { return m_isRecording; }
     QString transcribedText() const { return m_transcribedText; }
     QString errorMessage() const { return m_errorMessage; }
     bool needsAccessibilityPermission() const { return m_needsAccessibilityPermission; }
-    QString lastInsertedText() const { return m_lastInsertedText; }
+    bool isFinishing() const { return m_isFinishing; }
+    quint64 recording() const { return m_recording; }
 
     QCoro::Task<> startRecording();
     QCoro::Task<> stopRecording();
@@ -59,23 +61,23 @@ signals:
     void transcribedTextChanged(const QString &value);
     void errorMessageChanged(const QString &value);
     void needsAccessibilityPermissionChanged(bool value);
+    void isFinishingChanged(bool value);
     // Internal hand-offs between the controller's own coroutines.
-    void previousRecordingSettled();
+    void stopSettled();
+    void typingSettled();
     void restartSettled();
 
 private:
     void setupBindings();
-    void handleNewText(const QString &text);
+    QCoro::Task<> handleTranscript(TranscriptEvent event);
     void onListeningChanged(bool listening);
     void onRestartGraceExpired();
-    QCoro::Task<> settlePreviousRecording();
-    void workFinished();
-    bool hasWorkInFlight() const { return m_stopsInFlight > 0 || m_insertionsInFlight > 0; }
 
     void setIsRecording(bool value);
     void setTranscribedText(const QString &value);
     void setErrorMessage(const QString &value);
     void setNeedsAccessibilityPermission(bool value);
+    void setIsFinishing(bool value);
 
     DictationRecognizer &m_recognizer;
     CursorIndicatorService &m_cursorIndicator;
@@ -85,13 +87,12 @@ private:
     QString m_transcribedText;
     QString m_errorMessage;
     bool m_needsAccessibilityPermission = false;
-    QString m_lastInsertedText;
+    bool m_isFinishing = false;
 
-    // Bumped when a start empties the transcript holders; a transcript the
-    // recognizer published before that belongs to the previous recording.
-    quint64 m_transcriptGeneration = 0;
+    // Every start makes a new recording; results of any other are dropped.
+    quint64 m_recording = 0;
     int m_startsInFlight = 0;
-    int m_stopsInFlight = 0;
+    bool m_stopping = false;
     int m_insertionsInFlight = 0;
     QTimer m_restartGrace;
 };

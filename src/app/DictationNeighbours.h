@@ -2,15 +2,16 @@
 
 #include "speech/STTProvider.h"
 #include "speech/SupportedLanguage.h"
+#include "speech/TranscriptEvent.h"
 
 #include <QObject>
 #include <QString>
 
 #include <qcoro/qcorotask.h>
 
-// The recognition manager as the dictation controller uses it. The shared
-// instance is wrapped by sharedRecognizer(); tests drive the controller with
-// a fake. Change signals carry the new value; a null error string is "none".
+// The recognition manager as the dictation controller uses it; tests drive
+// the controller with a fake. Every transcript and error names the recording
+// it was heard in. A null error string is "none".
 class DictationRecognizer : public QObject
 {
     Q_OBJECT
@@ -18,20 +19,17 @@ class DictationRecognizer : public QObject
 public:
     using QObject::QObject;
 
-    virtual QString transcribedText() const = 0;
     virtual QString errorMessage() const = 0;
     virtual bool isListening() const = 0;
     virtual STTProvider activeProvider() const = 0;
-    // Empties the recognizer's running transcript and its cloud client's.
-    virtual void clearTranscripts() = 0;
-    virtual QCoro::Task<> startListening() = 0;
+    virtual QCoro::Task<> startListening(quint64 recording) = 0;
+    // Returns once the recording's last results are in (or given up).
     virtual QCoro::Task<> stopListening() = 0;
     virtual void setLanguage(SupportedLanguage language) = 0;
 
-    static DictationRecognizer &sharedRecognizer();
-
 signals:
-    void transcribedTextChanged(const QString &value);
+    void transcript(const TranscriptEvent &event);
+    void recognitionError(const RecognitionError &error);
     void errorMessageChanged(const QString &value);
     void isListeningChanged(bool value);
 };
@@ -48,10 +46,10 @@ public:
     virtual bool requestAccessibilityTrust() = 0;
     virtual void setNeedsAccessibilityPermission(bool needed) = 0;
     virtual QCoro::Task<> showAccessibilityPermissionAlert() = 0;
-    // Forgets what was typed, and anything queued, so a recording starts from a blank diff.
-    virtual void resetForNewRecording() = 0;
-    virtual QCoro::Task<> insertText(QString text) = 0;
+    // What is typed from now on belongs to `recording`; what was typed
+    // before is left alone.
+    virtual void beginRecording(quint64 recording) = 0;
+    // Types the change an event makes to what its utterance typed so far.
+    virtual QCoro::Task<> insertTranscript(TranscriptEvent event) = 0;
     virtual QCoro::Task<> showEnableAccessibilityAlert() = 0;
-
-    static DictationTyping &sharedTyping();
 };

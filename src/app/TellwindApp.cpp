@@ -2,6 +2,7 @@
 
 #include "app/AppDelegate.h"
 #include "app/AppState.h"
+#include "app/CompositionRoot.h"
 #include "app/OnboardingManager.h"
 #include "app/QmlTypes.h"
 #include "app/SettingsWindow.h"
@@ -25,7 +26,10 @@
 #include <QUrl>
 
 TellwindApp::TellwindApp(SingleInstance &instance, QObject *parent)
-    : QObject(parent), m_instance(instance), m_appDelegate(std::make_unique<AppDelegate>())
+    : QObject(parent),
+      m_instance(instance),
+      m_root(std::make_unique<CompositionRoot>()),
+      m_appDelegate(std::make_unique<AppDelegate>(m_root->appState(), m_root->typing(), WindowSystem::shared()))
 {
     // The panel, the picker and the badge are a few small shapes: the
     // software renderer draws them without loading an OpenGL driver, which
@@ -65,10 +69,8 @@ void TellwindApp::showMainWindow()
     registerQmlTypes(WindowSystem::shared());
     const char *uri = "Tellwind.Core";
     qmlRegisterSingletonInstance(uri, 1, 0, "AppState", &m_appDelegate->appState());
-    qmlRegisterSingletonInstance(uri, 1, 0, "SpeechRecognitionManager",
-                                 &SpeechRecognitionManager::shared());
-    qmlRegisterSingletonInstance(uri, 1, 0, "TextInsertionService",
-                                 &TextInsertionService::shared());
+    qmlRegisterSingletonInstance(uri, 1, 0, "SpeechRecognitionManager", &m_root->recognitionManager());
+    qmlRegisterSingletonInstance(uri, 1, 0, "TextInsertionService", &m_root->textInsertion());
     qmlRegisterSingletonInstance(uri, 1, 0, "LaunchAtLoginManager", &m_appDelegate->launchAtLoginManager());
     qmlRegisterSingletonInstance(uri, 1, 0, "GlobalHotkeyManager", &GlobalHotkeyManager::shared());
     qmlRegisterSingletonInstance(uri, 1, 0, "MenuBarManager", &MenuBarManager::shared());

@@ -7,6 +7,7 @@
 #include <memory>
 
 class AppDelegate;
+class CompositionRoot;
 class OnboardingManager;
 class SettingsWindow;
 class SingleInstance;
@@ -29,6 +30,7 @@ private:
     void showMainWindow();
 
     SingleInstance &m_instance;
+    std::unique_ptr<CompositionRoot> m_root;
     std::unique_ptr<AppDelegate> m_appDelegate;
     std::unique_ptr<QQmlApplicationEngine> m_engine;
     OnboardingManager *m_onboardingManager = nullptr;

@@ -1,9 +1,13 @@
 #pragma once
 
-// The process-wide instance of a component: created on first use by
-// `T::createShared()` (which wires the real platform backends) and kept until
-// the process ends. Tests install their own instance, wired to fakes, before
-// anything asks for it.
+#include <QtGlobal>
+
+#include <concepts>
+
+// The process-wide instance of a component. The dictation chain is made and
+// installed by the composition root (tests install theirs, wired to fakes);
+// a few desktop services still make themselves on first use through
+// `T::createShared()`.
 template <typename T>
 class Shared
 {
@@ -11,8 +15,11 @@ public:
     static T &get()
     {
         T *&instance = slot();
-        if (!instance)
-            instance = T::createShared();
+        if constexpr (requires { T::createShared(); }) {
+            if (!instance)
+                instance = T::createShared();
+        }
+        Q_ASSERT_X(instance, "Shared", "asked for before the composition root made it");
         return *instance;
     }
 

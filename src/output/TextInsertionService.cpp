@@ -10,11 +10,6 @@
 #include "platform/KeyboardEventSink.h"
 #include "platform/Pasteboard.h"
 #include "platform/Workspace.h"
-#include "platform/qt/QtAlertPresenter.h"
-#include "platform/qt/QtPasteboard.h"
-#include "platform/qt/RunningApplicationBundle.h"
-#include "platform/x11/XTestKeyboard.h"
-#include "platform/xdg/DesktopWorkspace.h"
 
 #include <QPointer>
 
@@ -54,13 +49,6 @@ TextInsertionService &TextInsertionService::shared()
     return Shared<TextInsertionService>::get();
 }
 
-TextInsertionService *TextInsertionService::createShared()
-{
-    XTestKeyboard &keyboard = XTestKeyboard::shared();
-    return new TextInsertionService(keyboard, keyboard, QtPasteboard::shared(), QtAlertPresenter::shared(),
-                                    DesktopWorkspace::shared(), RunningApplicationBundle::shared());
-}
-
 void TextInsertionService::setLastInsertedText(const QString &text)
 {
     if (m_lastInsertedText == text)
@@ -97,113 +85,247 @@ bool TextInsertionService::requestAccessibilityTrust()
 
 QCoro::Task<> TextInsertionService::insertText(QString text)
 {
-    logLine(QStringLiteral("⌨️ [Insert] insertText called with: '%1'").arg(text));
+    logDictated(lcOutput(), QStringLiteral("⌨️ [Insert] insertText called with: '%1'").arg(text));
     if (!m_trust.isTrusted()) {
-        logLine(QStringLiteral("❌ [Insert] No accessibility permission!"));
+        logLine(lcOutput(), QStringLiteral("❌ [Insert] No accessibility permission!"));
         co_return;
     }
+    enqueue(Work{text, {}});
     if (m_isTyping) {
-        m_pendingText = text;
-        logLine(QStringLiteral("⌨️ [Insert] Already typing, queued update"));
+        logLine(lcOutput(), QStringLiteral("⌨️ [Insert] Already typing, queued update"));
         co_return;
     }
-    co_await performInsertion(text);
+    co_await performInsertion();
 }
 
-QCoro::Task<> TextInsertionService::performInsertion(QString text)
+void TextInsertionService::beginRecording(quint64 recording)
+{
+    // Updates of the last recording still queued are of no use now; the one
+    // being typed finishes its own edit first (the controller waits for it).
+    m_pending.clear();
+    m_recording = recording;
+    m_utterance.reset();
+    m_separator.reset();
+    m_utteranceTyped.clear();
+    m_beforeUtterance.clear();
+    setLastInsertedText(QString());
+}
+
+QCoro::Task<> TextInsertionService::insertTranscript(TranscriptEvent event)
+{
+    logDictated(lcOutput(), QStringLiteral("⌨️ [Insert] Utterance %1 of recording %2: '%3'")
+                                .arg(event.utterance)
+                                .arg(event.recording)
+                                .arg(event.text));
+    if (event.recording != m_recording) {
+        logLine(lcOutput(), QStringLiteral("🗑️ [Insert] Dropped a transcript of recording %1 (typing for %2)")
+                                .arg(event.recording)
+                                .arg(m_recording));
+        co_return;
+    }
+    if (!m_trust.isTrusted()) {
+        logLine(lcOutput(), QStringLiteral("❌ [Insert] No accessibility permission!"));
+        co_return;
+    }
+    enqueue(Work{std::nullopt, std::move(event)});
+    if (m_isTyping) {
+        logLine(lcOutput(), QStringLiteral("⌨️ [Insert] Already typing, queued update"));
+        co_return;
+    }
+    co_await performInsertion();
+}
+
+std::optional<QString> TextInsertionService::pendingText() const
+{
+    for (auto work = m_pending.rbegin(); work != m_pending.rend(); ++work) {
+        if (work->wholeText)
+            return work->wholeText;
+    }
+    return std::nullopt;
+}
+
+void TextInsertionService::enqueue(Work work)
+{
+    // Only the newest update of a text matters: it holds every earlier one.
+    // Updates of different utterances all count, in order.
+    if (!m_pending.empty()) {
+        Work &last = m_pending.back();
+        const bool sameText = work.wholeText ? bool(last.wholeText)
+                                             : !last.wholeText && last.event.utterance == work.event.utterance;
+        if (sameText) {
+            last = std::move(work);
+            return;
+        }
+    }
+    m_pending.push_back(std::move(work));
+}
+
+QCoro::Task<> TextInsertionService::performInsertion()
 {
     QPointer<TextInsertionService> self(this);
-    for (;;) {
-        setIsTyping(true);
+    setIsTyping(true);
+    while (!m_pending.empty()) {
+        Work work = std::move(m_pending.front());
+        m_pending.pop_front();
         m_pacer.restart();
-        const Diff diff = computeDiff(m_lastInsertedText, text);
-        if (diff.deleteCount > 0 || !diff.textToType.isEmpty()) {
-            logLine(QStringLiteral("⌨️ [Insert] Smart diff: delete %1 chars, type '%2'")
-                        .arg(diff.deleteCount)
-                        .arg(diff.textToType));
-            if (diff.deleteCount > 0)
-                co_await deleteCharacters(diff.deleteCount);
-            if (!self)
-                co_return;
-            const QStringList characters = Graphemes::split(diff.textToType);
-            for (const QString &character : characters) {
-                co_await typeCharacter(character);
-                if (!self)
-                    co_return;
-            }
-            setLastInsertedText(text);
-            logLine(QStringLiteral("✅ [Insert] Done"));
-        } else {
-            logLine(QStringLiteral("⌨️ [Insert] Nothing to change, skipping"));
-        }
-        setIsTyping(false);
-
-        // Only the newest update that came in meanwhile matters: it holds
-        // every earlier one.
-        if (!m_pendingText)
+        if (work.wholeText)
+            co_await applyWholeText(*work.wholeText);
+        else
+            co_await applyTranscript(std::move(work.event));
+        if (!self)
             co_return;
-        text = *std::exchange(m_pendingText, std::nullopt);
-        logLine(QStringLiteral("⌨️ [Insert] Processing queued text..."));
+        if (!m_pending.empty())
+            logLine(lcOutput(), QStringLiteral("⌨️ [Insert] Processing queued text..."));
     }
+    setIsTyping(false);
 }
 
-TextInsertionService::CanonicalText TextInsertionService::canonicalText(const QString &text) const
+QCoro::Task<> TextInsertionService::apply(Diff diff)
 {
-    if (text == m_lastCanonical.source)
-        return m_lastCanonical;
-    CanonicalText result;
-    result.source = text;
-    result.form = nfc(text);
-    result.marks = Graphemes::boundaries(result.form);
-    return result;
+    QPointer<TextInsertionService> self(this);
+    logDictated(lcOutput(), QStringLiteral("⌨️ [Insert] Smart diff: delete %1 chars, type '%2'")
+                                .arg(diff.deleteCount)
+                                .arg(diff.textToType));
+    logLine(lcOutput(), QStringLiteral("⌨️ [Insert] Smart diff: delete %1 chars, type %2 chars")
+                            .arg(diff.deleteCount)
+                            .arg(Graphemes::split(diff.textToType).size()));
+    if (diff.deleteCount > 0)
+        co_await deleteCharacters(diff.deleteCount);
+    if (!self)
+        co_return;
+    const QStringList characters = Graphemes::split(diff.textToType);
+    for (const QString &character : characters) {
+        co_await typeCharacter(character);
+        if (!self)
+            co_return;
+    }
+    logLine(lcOutput(), QStringLiteral("✅ [Insert] Done"));
+}
+
+QCoro::Task<> TextInsertionService::applyWholeText(QString text)
+{
+    QPointer<TextInsertionService> self(this);
+    const Diff diff = computeDiff(m_lastInsertedText, text);
+    if (diff.deleteCount == 0 && diff.textToType.isEmpty()) {
+        logLine(lcOutput(), QStringLiteral("⌨️ [Insert] Nothing to change, skipping"));
+        co_return;
+    }
+    if (diff.startsNewSentence)
+        logLine(lcOutput(), QStringLiteral("📝 [Insert] New sentence detected, adding separator"));
+    co_await apply(diff);
+    if (!self)
+        co_return;
+    // After a new sentence only the new text is compared with what follows.
+    setLastInsertedText(text);
+}
+
+QCoro::Task<> TextInsertionService::applyTranscript(TranscriptEvent event)
+{
+    QPointer<TextInsertionService> self(this);
+    if (event.recording != m_recording)
+        co_return;
+    if (!m_utterance || *m_utterance != event.utterance) {
+        // A revision of an utterance that another one already followed would
+        // have to reach through the later text: it stays as typed.
+        if (m_utterance && event.utterance < *m_utterance) {
+            logLine(lcOutput(), QStringLiteral("🗑️ [Insert] Dropped a late revision of utterance %1").arg(event.utterance));
+            co_return;
+        }
+        m_utterance = event.utterance;
+        m_beforeUtterance = m_lastInsertedText;
+        m_separator.reset();
+        m_utteranceTyped.clear();
+    }
+    QString rendered;
+    if (!event.text.isEmpty()) {
+        if (!m_separator) {
+            m_separator = sentenceSeparator(m_beforeUtterance, event.text);
+            if (!m_separator->isEmpty())
+                logLine(lcOutput(), QStringLiteral("📝 [Insert] New utterance, adding separator"));
+        }
+        rendered = *m_separator + event.text;
+    }
+    const Diff diff = computeEdit(m_utteranceTyped, rendered);
+    if (diff.deleteCount == 0 && diff.textToType.isEmpty()) {
+        logLine(lcOutput(), QStringLiteral("⌨️ [Insert] Nothing to change, skipping"));
+        co_return;
+    }
+    co_await apply(diff);
+    // A new recording began meanwhile: what this edit typed is its past.
+    if (!self || event.recording != m_recording)
+        co_return;
+    m_utteranceTyped = rendered;
+    setLastInsertedText(m_beforeUtterance + rendered);
+}
+
+namespace {
+
+// A text in canonical form with its character boundaries.
+struct CanonicalText {
+    QString form;
+    QList<qsizetype> marks;
+
+    explicit CanonicalText(const QString &text) : form(nfc(text)), marks(Graphemes::boundaries(form)) { }
+    qsizetype count() const { return marks.size() - 1; }
+};
+
+// How many whole characters the two texts share at their start.
+qsizetype commonPrefix(const CanonicalText &oldText, const CanonicalText &newText)
+{
+    // Boundaries depend only on the text before them and the character
+    // after, so up to the first differing code unit both texts break alike;
+    // a character is common when it ends there in both.
+    const auto mismatch = std::mismatch(oldText.form.cbegin(), oldText.form.cend(), newText.form.cbegin(),
+                                        newText.form.cend());
+    const qsizetype firstDifference = mismatch.first - oldText.form.cbegin();
+    qsizetype prefix = 0;
+    while (prefix < oldText.count() && prefix < newText.count()
+           && oldText.marks[prefix + 1] == newText.marks[prefix + 1]
+           && oldText.marks[prefix + 1] <= firstDifference)
+        ++prefix;
+    return prefix;
+}
+
+} // namespace
+
+TextInsertionService::Diff TextInsertionService::computeEdit(const QString &oldText, const QString &newText)
+{
+    if (oldText.isEmpty())
+        return {0, nfc(newText)};
+    const CanonicalText oldCanonical(oldText);
+    const CanonicalText newCanonical(newText);
+    if (oldCanonical.form == newCanonical.form)
+        return {};
+    const qsizetype prefix = commonPrefix(oldCanonical, newCanonical);
+    return {int(oldCanonical.count() - prefix), newCanonical.form.mid(newCanonical.marks[prefix])};
 }
 
 TextInsertionService::Diff TextInsertionService::computeDiff(const QString &oldText, const QString &newText)
 {
     if (oldText.isEmpty())
         return {0, newText};
-    const CanonicalText oldCanonical = canonicalText(oldText);
-    const CanonicalText newCanonical = canonicalText(newText);
-    m_lastCanonical = newCanonical;
-    const QString &oldForm = oldCanonical.form;
-    const QString &newForm = newCanonical.form;
-    if (oldForm == newForm)
-        return {0, {}};
+    const CanonicalText oldCanonical(oldText);
+    const CanonicalText newCanonical(newText);
+    if (oldCanonical.form == newCanonical.form)
+        return {};
+    const qsizetype oldCount = oldCanonical.count();
+    const qsizetype newCount = newCanonical.count();
+    const qsizetype prefix = commonPrefix(oldCanonical, newCanonical);
 
-    const QList<qsizetype> &oldMarks = oldCanonical.marks;
-    const QList<qsizetype> &newMarks = newCanonical.marks;
-    const qsizetype oldCount = oldMarks.size() - 1;
-    const qsizetype newCount = newMarks.size() - 1;
-
-    // Boundaries depend only on the text before them and the character
-    // after, so up to the first differing code unit both texts break alike;
-    // a character is common when it ends there in both.
-    const auto mismatch = std::mismatch(oldForm.cbegin(), oldForm.cend(), newForm.cbegin(), newForm.cend());
-    const qsizetype firstDifference = mismatch.first - oldForm.cbegin();
-    qsizetype prefix = 0;
-    while (prefix < oldCount && prefix < newCount && oldMarks[prefix + 1] == newMarks[prefix + 1]
-           && oldMarks[prefix + 1] <= firstDifference)
-        ++prefix;
-
-    const QString newTail = newForm.mid(newMarks[prefix]);
+    const QString newTail = newCanonical.form.mid(newCanonical.marks[prefix]);
     if (prefix == oldCount)
         return {0, newTail};
 
-    if (newCount < oldCount / 2 && prefix <= 2) {
-        logLine(QStringLiteral("📝 [Insert] New sentence detected, adding separator"));
-        const QString separator = sentenceSeparator(oldText, newText);
-        setLastInsertedText(QString());
-        return {0, separator + newForm};
-    }
+    const auto newSentence = [&] {
+        return Diff{0, sentenceSeparator(oldText, newText) + newCanonical.form, true};
+    };
+    if (newCount < oldCount / 2 && prefix <= 2)
+        return newSentence();
 
     const qsizetype toDelete = oldCount - prefix;
     if (toDelete <= maximumCorrection)
         return {int(toDelete), newTail};
-
-    logLine(QStringLiteral("⚠️ [Insert] Correction too large (%1 chars), treating as new sentence").arg(toDelete));
-    const QString separator = sentenceSeparator(oldText, newText);
-    setLastInsertedText(QString());
-    return {0, separator + newForm};
+    return newSentence();
 }
 
 QString TextInsertionService::sentenceSeparator(const QString &previous, const QString &next)
@@ -211,6 +333,9 @@ QString TextInsertionService::sentenceSeparator(const QString &previous, const Q
     if (previous.isEmpty())
         return {};
     const QString last = nfc(Graphemes::last(previous));
+    // After a line break or a space, or before one, the text is already apart.
+    if (last.front().isSpace() || (!next.isEmpty() && next.front().isSpace()))
+        return {};
     if (!next.isEmpty() && punctuationCharacters().contains(nfc(Graphemes::first(next))))
         return last == QStringLiteral(" ") ? QString() : QStringLiteral(" ");
     if (sentenceEndingPunctuation().contains(last))

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "output/Pacer.h"
+#include "speech/TranscriptEvent.h"
 
 #include <QObject>
 #include <QSet>
@@ -8,6 +9,7 @@
 
 #include <qcoro/qcorotask.h>
 
+#include <deque>
 #include <optional>
 
 class AccessibilityTrust;
@@ -17,11 +19,13 @@ class KeyboardEventSink;
 class Pasteboard;
 class Workspace;
 
-// Types the running transcript into the focused application. Each update is
-// the whole transcript so far; only the difference to what was already typed
-// is sent: backspaces for a revised ending, then the new tail, or, for a fresh
-// utterance, a sentence separator and the whole new text. Also owns the
-// alerts about the permission to type.
+// Types the running transcript into the focused application, and is the one
+// holder of what was typed. Each update replaces the text of its utterance;
+// only the difference to what that utterance already typed is sent:
+// backspaces for a revised ending, then the new tail. A new utterance gets a
+// sentence separator first. Text of unknown origin (insertText) is compared
+// with everything typed, and a large rewrite counts as a new sentence there.
+// Also owns the alerts about the permission to type.
 class TextInsertionService : public QObject
 {
     Q_OBJECT
@@ -35,6 +39,8 @@ public:
     struct Diff {
         int deleteCount = 0;
         QString textToType;
+        // The old text stays; textToType starts a new sentence after it.
+        bool startsNewSentence = false;
 
         friend bool operator==(const Diff &, const Diff &) = default;
     };
@@ -43,18 +49,23 @@ public:
                          AlertPresenter &alerts, Workspace &workspace, ApplicationBundle &bundle,
                          QObject *parent = nullptr);
 
+    // The instance the composition root made.
     static TextInsertionService &shared();
-    static TextInsertionService *createShared();
 
+    // Text of unknown origin: the whole transcript so far.
     QCoro::Task<> insertText(QString text);
+    // What follows belongs to `recording`; the typed text of the last one is
+    // kept only as the context for the first separator.
+    void beginRecording(quint64 recording);
+    QCoro::Task<> insertTranscript(TranscriptEvent event);
 
     QString lastInsertedText() const { return m_lastInsertedText; }
     void setLastInsertedText(const QString &text);
     bool needsAccessibilityPermission() const { return m_needsAccessibilityPermission; }
     void setNeedsAccessibilityPermission(bool needed);
     bool isTyping() const { return m_isTyping; }
-    std::optional<QString> pendingText() const { return m_pendingText; }
-    void setPendingText(std::optional<QString> text) { m_pendingText = std::move(text); }
+    // The newest queued whole-transcript update, if any.
+    std::optional<QString> pendingText() const;
 
     Q_INVOKABLE bool isAccessibilityTrusted() const;
     bool requestAccessibilityTrust();
@@ -64,9 +75,12 @@ public:
     QCoro::Task<> showEnableAccessibilityAlert();
     QCoro::Task<> showMoveToApplicationsAlert();
 
-    // The edit that turns the typed text into the new one. Starting a new
-    // sentence empties lastInsertedText.
-    Diff computeDiff(const QString &oldText, const QString &newText);
+    // The edit that turns the typed text into the new one, for text of
+    // unknown origin: a large rewrite becomes a new sentence after it.
+    static Diff computeDiff(const QString &oldText, const QString &newText);
+    // The edit that turns one utterance's typed text into its revision,
+    // however long; it never reaches before the utterance.
+    static Diff computeEdit(const QString &oldText, const QString &newText);
     static QString sentenceSeparator(const QString &previous, const QString &next);
 
     static const QSet<QString> &sentenceEndingPunctuation();
@@ -78,15 +92,17 @@ signals:
     void isTypingChanged(bool value);
 
 private:
-    // A text in canonical form with its character boundaries.
-    struct CanonicalText {
-        QString source;
-        QString form;
-        QList<qsizetype> marks;
+    // One queued update: a whole transcript, or an utterance's new text.
+    struct Work {
+        std::optional<QString> wholeText;
+        TranscriptEvent event;
     };
-    CanonicalText canonicalText(const QString &text) const;
 
-    QCoro::Task<> performInsertion(QString text);
+    void enqueue(Work work);
+    QCoro::Task<> performInsertion();
+    QCoro::Task<> apply(Diff diff);
+    QCoro::Task<> applyWholeText(QString text);
+    QCoro::Task<> applyTranscript(TranscriptEvent event);
     QCoro::Task<> deleteCharacters(int count);
     QCoro::Task<> typeCharacter(QString character);
     QCoro::Task<> pasteCharacter(QString character);
@@ -103,8 +119,13 @@ private:
     QString m_lastInsertedText;
     bool m_needsAccessibilityPermission = false;
     bool m_isTyping = false;
-    std::optional<QString> m_pendingText;
-    // The new text of one diff is the old text of the next: its canonical
-    // form is kept rather than worked out again from a long transcript.
-    CanonicalText m_lastCanonical;
+    std::deque<Work> m_pending;
+
+    quint64 m_recording = 0;
+    // The utterance being typed: what came before it, its separator (chosen
+    // at its first word) and what it typed after that.
+    std::optional<quint64> m_utterance;
+    QString m_beforeUtterance;
+    std::optional<QString> m_separator;
+    QString m_utteranceTyped;
 };

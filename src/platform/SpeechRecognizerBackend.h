@@ -37,7 +37,11 @@ constexpr int noSpeechDetected = 1110;
 
 struct SpeechRecognitionResult {
     QString formattedString; // the best transcription of everything heard so far
-    bool isFinal = false;
+    bool isFinal = false; // the utterance ended: its text will not change again
+    // Which utterance of the task this result revises (counting from 0), and
+    // that utterance's own text.
+    int utterance = 0;
+    QString utteranceText;
 };
 
 // Audio for one recognition task. `append` may be called on the capture

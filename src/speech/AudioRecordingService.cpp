@@ -134,6 +134,8 @@ AudioRecordingService::~AudioRecordingService()
         }
         m_audioEngine.reset();
         m_capture.reset();
+        m_retiringEngine.reset();
+        m_retiring.reset();
     });
     m_executor.reset();
 }
@@ -230,17 +232,22 @@ QCoro::Task<> AudioRecordingService::stopRecording()
     auto wasRecording = std::make_shared<bool>(false);
     const QFuture<void> engineStopped = m_executor->run([this, wasRecording] {
         if (!m_isRecording) {
-            logLine(QStringLiteral("🎙️ [Audio] Not recording, nothing to stop"));
+            logLine(lcSpeech(), QStringLiteral("🎙️ [Audio] Not recording, nothing to stop"));
             return;
         }
         *wasRecording = true;
-        logLine(QStringLiteral("🎙️ [Audio] Stopping recording..."));
+        logLine(lcSpeech(), QStringLiteral("🎙️ [Audio] Stopping recording..."));
         // Stopping first lets the engine hand over its last, shorter buffer;
         // once the tap is gone nothing new is queued behind this job.
         if (m_audioEngine) {
             m_audioEngine->stop();
             m_audioEngine->removeTap();
         }
+        // The capture is over from here on: a start queued behind this job
+        // begins a new one instead of finding this one still running.
+        m_retiringEngine = std::move(m_audioEngine);
+        m_retiring = std::exchange(m_capture, nullptr);
+        m_isRecording = false;
     });
     co_await engineStopped;
     if (!self || !*wasRecording)
@@ -249,15 +256,14 @@ QCoro::Task<> AudioRecordingService::stopRecording()
     // Buffers captured before the engine stopped are still queued ahead of
     // this job; they are converted first, then the resampler's tail follows.
     const QFuture<void> drained = m_executor->run([this] {
-        if (m_capture && m_capture->converter && m_capture->callback) {
-            const QByteArray tail = m_capture->converter->flush();
+        if (m_retiring && m_retiring->converter && m_retiring->callback) {
+            const QByteArray tail = m_retiring->converter->flush();
             if (!tail.isEmpty())
-                m_capture->callback(tail);
+                m_retiring->callback(tail);
         }
-        m_isRecording = false;
-        m_audioEngine.reset();
-        m_capture.reset();
-        logLine(QStringLiteral("✅ [Audio] Recording stopped"));
+        m_retiringEngine.reset();
+        m_retiring.reset();
+        logLine(lcSpeech(), QStringLiteral("✅ [Audio] Recording stopped"));
     });
     co_await drained;
 }
@@ -265,7 +271,7 @@ QCoro::Task<> AudioRecordingService::stopRecording()
 void AudioRecordingService::processAudioBuffer(const std::shared_ptr<Capture> &capture, const AudioBuffer &buffer)
 {
     // A buffer of an earlier capture, or one that arrives after a stop.
-    if (capture != m_capture || !capture->callback || !capture->converter)
+    if ((capture != m_capture && capture != m_retiring) || !capture->callback || !capture->converter)
         return;
 
     const qint64 count = ++m_bufferCount;

@@ -67,6 +67,10 @@ private:
     // Touched only on the worker thread (mirrored into the atomics for readers).
     std::unique_ptr<AudioEngine> m_audioEngine;
     std::shared_ptr<Capture> m_capture;
+    // A stopped capture whose last buffers are still queued behind its stop;
+    // a new capture may already run beside it.
+    std::unique_ptr<AudioEngine> m_retiringEngine;
+    std::shared_ptr<Capture> m_retiring;
     std::atomic<bool> m_isRecording { false };
     std::atomic<qint64> m_bufferCount { 0 };
 };

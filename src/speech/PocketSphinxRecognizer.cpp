@@ -282,7 +282,8 @@ private:
             const QString text = transcript(hypothesis);
             if (hypothesis && *hypothesis && text != m_delivered) {
                 m_delivered = text;
-                m_handler(SpeechRecognitionResult { text, false }, std::nullopt);
+                m_handler(SpeechRecognitionResult { text, false, m_utterance, QString::fromUtf8(hypothesis) },
+                          std::nullopt);
             }
         }
         return true;
@@ -300,14 +301,16 @@ private:
         m_decoderInUtterance = false;
         if (m_inUtterance) {
             const char *hypothesis = ps_get_hyp(m_ps, nullptr);
-            if (hypothesis && *hypothesis)
-                m_finals << QString::fromUtf8(hypothesis);
+            const QString words = hypothesis ? QString::fromUtf8(hypothesis) : QString();
+            if (!words.isEmpty())
+                m_finals << words;
             const QString text = m_finals.join(u' ');
             // A final that says less than the partials must still replace them.
             if (!text.isEmpty() || !m_delivered.isEmpty()) {
                 m_delivered = text;
-                m_handler(SpeechRecognitionResult { text, true }, std::nullopt);
+                m_handler(SpeechRecognitionResult { text, true, m_utterance, words }, std::nullopt);
             }
+            ++m_utterance;
         }
         m_inUtterance = false;
         if (next) {
@@ -376,6 +379,7 @@ private:
     bool m_reportedSilence = false;
     bool m_inUtterance = false;
     QStringList m_finals;
+    int m_utterance = 0; // counts the utterances of this session
     QString m_delivered;
 };
 

@@ -3,17 +3,14 @@
 #include "common/Log.h"
 #include "common/Observe.h"
 #include "common/Shared.h"
-#include "platform/pulse/PulseAudioEngine.h"
-#include "platform/pulse/PulseMicrophoneAuthorization.h"
-#include "platform/qt/QtAlertPresenter.h"
-#include "platform/xdg/DesktopWorkspace.h"
 #include "speech/AudioRecordingService.h"
-#include "speech/PocketSphinxSpeechBackend.h"
 #include "speech/SpeechService.h"
 
 #include <QCoreApplication>
 #include <QPointer>
 #include <QTimer>
+
+#include <qcoro/qcorosignal.h>
 
 #include <mutex>
 
@@ -104,15 +101,6 @@ SpeechRecognitionManager &SpeechRecognitionManager::shared()
     return Shared<SpeechRecognitionManager>::get();
 }
 
-SpeechRecognitionManager *SpeechRecognitionManager::createShared()
-{
-    auto audioService = std::make_unique<AudioRecordingService>(
-        PulseAudioEngine::factory(), QtAlertPresenter::shared(), DesktopWorkspace::shared());
-    return new SpeechRecognitionManager(PocketSphinxSpeechBackend::shared(), PulseMicrophoneAuthorization::shared(),
-                                        PulseAudioEngine::factory(), std::make_unique<SpeechService>(),
-                                        std::move(audioService));
-}
-
 void SpeechRecognitionManager::checkAppleAvailability()
 {
     const std::unique_ptr<SpeechRecognizer> probe = m_recognizers.makeRecognizer(QStringLiteral("en-US"));
@@ -131,16 +119,24 @@ void SpeechRecognitionManager::checkAppleAvailability()
 
 void SpeechRecognitionManager::setupForwarding()
 {
-    observe(m_googleSpeechService.get(), &SpeechService::transcribedText, &SpeechService::transcribedTextChanged,
-            this, [this](const QString &text) {
-                if (m_activeProvider == STTProvider::google && !text.isEmpty())
-                    setTranscribedText(text);
+    // A server stream is one utterance: its replies only ever add to it.
+    connect(m_googleSpeechService.get(), &SpeechService::transcript, this, [this](const TranscriptEvent &event) {
+        if (event.recording != m_recording || m_activeProvider != STTProvider::google)
+            return;
+        setTranscribedText(event.text);
+        publish(m_utteranceBase, event.text, event.isFinal);
+    });
+    connect(m_googleSpeechService.get(), &SpeechService::recognitionError, this,
+            [this](const RecognitionError &error) {
+                if (error.recording == m_recording && m_activeProvider == STTProvider::google)
+                    setErrorMessage(error.message);
             });
-    observe(m_googleSpeechService.get(), &SpeechService::errorMessage, &SpeechService::errorMessageChanged, this,
-            [this](const QString &message) {
-                if (!message.isNull() && m_activeProvider == STTProvider::google)
-                    setErrorMessage(message);
-            });
+}
+
+void SpeechRecognitionManager::publish(quint64 utterance, const QString &text, bool isFinal)
+{
+    m_nextUtterance = std::max(m_nextUtterance, utterance + 1);
+    emit transcript(TranscriptEvent{m_recording, utterance, text, isFinal});
 }
 
 QCoro::Task<bool> SpeechRecognitionManager::requestPermission()
@@ -223,7 +219,7 @@ QCoro::Task<> SpeechRecognitionManager::restartInNewLanguage(std::shared_ptr<Res
         if (restart->cancelled)
             break;
         restart->starting = true;
-        co_await startListening();
+        co_await startListening(m_recording);
         if (!self)
             co_return;
         if (restart->cancelled) {
@@ -260,11 +256,20 @@ void SpeechRecognitionManager::selectProvider()
     }
 }
 
-QCoro::Task<> SpeechRecognitionManager::startListening()
+QCoro::Task<> SpeechRecognitionManager::startListening(quint64 recording)
 {
+    QPointer<SpeechRecognitionManager> self(this);
+    while (m_stopping) {
+        co_await qCoro(this, &SpeechRecognitionManager::stopSettled);
+        if (!self)
+            co_return;
+    }
     if (m_isListening)
         co_return;
-    QPointer<SpeechRecognitionManager> self(this);
+    if (recording != m_recording) {
+        m_recording = recording;
+        m_nextUtterance = 0;
+    }
     if (!m_hasPermission) {
         const bool granted = co_await requestPermission();
         if (!self || !granted)
@@ -283,6 +288,7 @@ QCoro::Task<> SpeechRecognitionManager::startListening()
 
 QCoro::Task<> SpeechRecognitionManager::startAppleRecognition()
 {
+    m_utteranceBase = m_nextUtterance;
     const SupportedLanguage language = m_selectedLanguage;
     if (!m_isAppleSTTAvailable) {
         logLine(QStringLiteral("⚠️ [Apple STT] Not available (permission denied or disabled), falling back..."));
@@ -374,8 +380,10 @@ void SpeechRecognitionManager::handleRecognition(quint64 session, std::optional<
 
     if (result) {
         setTranscribedText(result->formattedString);
-        logLine(QStringLiteral("📝 [Apple STT] %1: %2")
-                    .arg(result->isFinal ? QStringLiteral("Final") : QStringLiteral("..."), m_transcribedText));
+        logDictated(lcSpeech(), QStringLiteral("📝 [Apple STT] %1: %2")
+                                    .arg(result->isFinal ? QStringLiteral("Final") : QStringLiteral("..."),
+                                         m_transcribedText));
+        publish(m_utteranceBase + quint64(std::max(0, result->utterance)), result->utteranceText, result->isFinal);
     }
     if (!error)
         return;
@@ -418,9 +426,9 @@ QCoro::Task<> SpeechRecognitionManager::fallBackAfterRecognitionFailure()
 
 QCoro::Task<> SpeechRecognitionManager::startGoogleRecognition()
 {
+    m_utteranceBase = m_nextUtterance;
     const QString code = m_selectedLanguage.rawValue();
     logLine(QStringLiteral("☁️ [Google STT] Starting cloud fallback for language: ") + code);
-    m_googleSpeechService->setTranscribedText(QStringLiteral(""));
     m_googleSpeechService->setLanguage(code);
 
     QPointer<SpeechRecognitionManager> self(this);
@@ -431,15 +439,15 @@ QCoro::Task<> SpeechRecognitionManager::startGoogleRecognition()
     };
     // g++ 12 mishandles temporaries inside a co_await expression (it destroys
     // some twice): the task is made in a statement of its own.
-    QCoro::Task<std::optional<AudioError>> recording = m_audioService->startRecording(std::move(deliver));
-    const std::optional<AudioError> error = co_await std::move(recording);
+    QCoro::Task<std::optional<AudioError>> capture = m_audioService->startRecording(std::move(deliver));
+    const std::optional<AudioError> error = co_await std::move(capture);
     if (!self)
         co_return;
     if (error) {
         setErrorMessage(QStringLiteral("Failed to start Google STT: ") + error->errorDescription());
         co_return;
     }
-    co_await m_googleSpeechService->startStreaming();
+    co_await m_googleSpeechService->startStreaming(m_recording);
     if (!self)
         co_return;
     setIsListening(true);
@@ -473,22 +481,30 @@ QCoro::Task<> SpeechRecognitionManager::stopListening()
 
 QCoro::Task<> SpeechRecognitionManager::stopSession()
 {
+    QPointer<SpeechRecognitionManager> self(this);
+    // A language change's restart and the user may stop at the same time:
+    // the second stop waits for the first instead of running beside it.
+    if (m_stopping) {
+        co_await qCoro(this, &SpeechRecognitionManager::stopSettled);
+        co_return;
+    }
     if (!m_isListening)
         co_return;
+    m_stopping = true;
     logLine(QStringLiteral("⏹️ [STT] Stopping ") + rawValue(m_activeProvider));
     if (m_activeProvider == STTProvider::google) {
-        QPointer<SpeechRecognitionManager> self(this);
         co_await m_audioService->stopRecording();
         if (!self)
             co_return;
         co_await m_googleSpeechService->stopStreaming();
         if (!self)
             co_return;
-        setIsListening(false);
     } else {
         stopAppleRecognition();
-        setIsListening(false);
     }
+    setIsListening(false);
+    m_stopping = false;
+    emit stopSettled();
 }
 
 void SpeechRecognitionManager::togglePreferredProvider()
@@ -515,6 +531,9 @@ void SpeechRecognitionManager::setIsListening(bool value)
 
 void SpeechRecognitionManager::setErrorMessage(const QString &message)
 {
+    // Each failure is told, even when it repeats the last one's words.
+    if (!message.isNull())
+        emit recognitionError(RecognitionError{m_recording, message});
     if (message == m_errorMessage && message.isNull() == m_errorMessage.isNull())
         return;
     m_errorMessage = message;

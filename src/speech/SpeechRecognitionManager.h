@@ -5,6 +5,7 @@
 #include "platform/SpeechRecognizerBackend.h"
 #include "speech/STTProvider.h"
 #include "speech/SupportedLanguage.h"
+#include "speech/TranscriptEvent.h"
 
 #include <QObject>
 #include <QString>
@@ -44,8 +45,8 @@ public:
                              std::unique_ptr<AudioRecordingService> audioService, QObject *parent = nullptr);
     ~SpeechRecognitionManager() override;
 
+    // The instance the composition root made.
     static SpeechRecognitionManager &shared();
-    static SpeechRecognitionManager *createShared();
 
     QString transcribedText() const { return m_transcribedText; }
     void setTranscribedText(const QString &text);
@@ -64,7 +65,11 @@ public:
     QCoro::Task<bool> requestPermission();
     void setLanguage(SupportedLanguage language);
     Q_INVOKABLE void setLanguageCode(const QString &code);
-    QCoro::Task<> startListening();
+    // Listens on behalf of `recording`: every transcript and error it
+    // publishes until the next start carries that id.
+    QCoro::Task<> startListening(quint64 recording = 0);
+    // Ends the session once its last results are in. A stop while one runs
+    // waits for that one.
     QCoro::Task<> stopListening();
     Q_INVOKABLE void togglePreferredProvider();
 
@@ -76,6 +81,10 @@ Q_SIGNALS:
     void activeProviderChanged(STTProviders::STTProvider value);
     void preferredProviderChanged(STTProviders::STTProvider value);
     void isAppleSTTAvailableChanged(bool value);
+    void transcript(const TranscriptEvent &event);
+    void recognitionError(const RecognitionError &error);
+    // Internal: a stop finished.
+    void stopSettled();
 
 private:
     struct Restart;
@@ -96,6 +105,7 @@ private:
     void setIsListening(bool value);
     void setErrorMessage(const QString &message);
     void setSelectedLanguage(SupportedLanguage language);
+    void publish(quint64 utterance, const QString &text, bool isFinal);
     void setActiveProvider(STTProvider provider);
     void setPreferredProvider(STTProvider provider);
     void setIsAppleSTTAvailable(bool value);
@@ -126,5 +136,11 @@ private:
 
     // Counts sessions: recognizer reports of an earlier one are ignored.
     quint64 m_session = 0;
+    quint64 m_recording = 0;
+    // Utterance ids run on across the sessions of a recording (a language
+    // change restarts the session): each session numbers from its base.
+    quint64 m_utteranceBase = 0;
+    quint64 m_nextUtterance = 0;
+    bool m_stopping = false;
     std::shared_ptr<Restart> m_restart;
 };

@@ -3,6 +3,7 @@
 #include "common/Log.h"
 #include "common/Settings.h"
 
+#include <QDeadlineTimer>
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
 #include <QNetworkReply>
@@ -12,17 +13,48 @@
 #include <QUrlQuery>
 
 #include <qcoro/qcoronetworkreply.h>
+#include <qcoro/qcorosignal.h>
 #include <qcoro/qcorotimer.h>
 
-// What became of one upload, kept until every earlier upload has been applied.
-struct SpeechService::Outcome {
+#include <deque>
+
+// One upload: its audio is kept until the upload is settled, so that a failed
+// attempt can be made again.
+struct SpeechService::Upload {
     enum class Kind { pending, invalidURL, transportError, cancelled, notHTTP, http };
 
     qint64 sequence = 0;
+    QByteArray audio;
     Kind kind = Kind::pending;
+    bool settled = false;
+    int attempts = 0;
     QString transportError;
     int status = 0;
     QByteArray body;
+
+    // Failures that say the server is (for now) out of reach, not that it
+    // refused this audio: a restart, a stall, a proxy with no backend.
+    bool isPassingFailure() const
+    {
+        if (kind == Kind::transportError)
+            return true;
+        if (kind != Kind::http)
+            return false;
+        if (status == 503 || status == 504)
+            return true;
+        return status == 502 && !TranscriptionResponse::decode(body);
+    }
+};
+
+// The uploads of one recording, applied in the order they were made.
+struct SpeechService::Stream {
+    quint64 recording = 0;
+    std::deque<std::shared_ptr<Upload>> pending;
+    qint64 nextSequence = 0;
+    int inFlight = 0;
+    QString text;
+    // After its stop: whatever still arrives belongs to nobody.
+    bool closed = false;
 };
 
 SpeechService::SpeechService(QObject *parent) : SpeechService(std::nullopt, defaultRequestTimeout, parent) { }
@@ -52,6 +84,8 @@ SpeechService::~SpeechService()
     m_destroying = true;
     ++m_loopGeneration;
     m_loopTimer.stop();
+    if (m_stream)
+        m_stream->closed = true;
     for (QNetworkReply *reply : m_network->findChildren<QNetworkReply *>())
         reply->abort();
 }
@@ -96,113 +130,170 @@ void SpeechService::setLanguage(const QString &code)
         m_selectedLanguage = selected;
         emit selectedLanguageChanged(selected);
     }
-    logLine(QStringLiteral("🌐 [Speech] Language set to: %1")
-                .arg(code.isNull() ? QStringLiteral("auto-detect") : code));
+    logLine(lcSpeech(), QStringLiteral("🌐 [Speech] Language set to: %1")
+                            .arg(code.isNull() ? QStringLiteral("auto-detect") : code));
 }
 
-QCoro::Task<> SpeechService::startStreaming()
+QCoro::Task<> SpeechService::startStreaming(quint64 recording)
 {
+    QPointer<SpeechService> self(this);
+    // A stop still collecting its replies owns the stream until it is done.
+    while (m_stopping) {
+        co_await qCoro(this, &SpeechService::stopSettled);
+        if (!self || m_destroying)
+            co_return;
+    }
     if (m_isStreaming) {
-        logLine(QStringLiteral("🌐 [Speech] Already streaming, skipping"));
+        logLine(lcSpeech(), QStringLiteral("🌐 [Speech] Already streaming, skipping"));
         co_return;
     }
-    logLine(QStringLiteral("🌐 [Speech] Starting streaming to %1").arg(m_serverBaseURL));
+    logLine(lcSpeech(), QStringLiteral("🌐 [Speech] Starting streaming to %1").arg(m_serverBaseURL));
+    m_stream = std::make_shared<Stream>();
+    m_stream->recording = recording;
+    setTranscribedText(QString());
+    setErrorMessage(QString());
     setIsStreaming(true);
     setIsConnected(true);
     m_audioBuffer.clear();
     startSendLoop();
-    co_return;
 }
 
 QCoro::Task<> SpeechService::stopStreaming()
 {
-    if (!m_isStreaming) {
-        logLine(QStringLiteral("🌐 [Speech] Not streaming, nothing to stop"));
+    QPointer<SpeechService> self(this);
+    if (m_stopping) {
+        co_await qCoro(this, &SpeechService::stopSettled);
         co_return;
     }
-    logLine(QStringLiteral("🌐 [Speech] Stopping streaming..."));
-    QPointer<SpeechService> self(this);
+    if (!m_isStreaming) {
+        logLine(lcSpeech(), QStringLiteral("🌐 [Speech] Not streaming, nothing to stop"));
+        co_return;
+    }
+    logLine(lcSpeech(), QStringLiteral("🌐 [Speech] Stopping streaming..."));
+    m_stopping = true;
+    const std::shared_ptr<Stream> stream = m_stream;
+    stopSendLoop();
     // The last words are usually shorter than a whole upload: pad them rather
     // than drop them.
-    co_await sendBufferedAudio(true);
-    if (!self || m_destroying)
-        co_return;
+    sendBufferedAudio(true);
 
+    // Every upload ends by itself (its timeout, its retries); the deadline
+    // only guards against a reply that never settles.
+    const auto perUpload = m_requestTimeout * 3 + m_retryDelays[0] + m_retryDelays[1];
+    QDeadlineTimer deadline(perUpload * 2);
+    while (stream->inFlight > 0 && !deadline.hasExpired()) {
+        co_await qCoro(this, &SpeechService::uploadSettled,
+                       std::chrono::milliseconds(deadline.remainingTime()));
+        if (!self || m_destroying)
+            co_return;
+    }
+    if (stream->inFlight > 0)
+        logLine(lcSpeech(), QStringLiteral("⚠️ [Speech] %1 upload(s) still unanswered at stop; their replies will be dropped")
+                                .arg(stream->inFlight));
+    stream->closed = true;
     setIsStreaming(false);
     setIsConnected(false);
     m_audioBuffer.clear();
-    logLine(QStringLiteral("✅ [Speech] Streaming stopped"));
-    stopSendLoop();
+    m_stopping = false;
+    logLine(lcSpeech(), QStringLiteral("✅ [Speech] Streaming stopped"));
+    emit stopSettled();
 }
 
 void SpeechService::startSendLoop()
 {
     ++m_loopGeneration;
-    logLine(QStringLiteral("🌐 [Speech] Send task started (interval: %1s)")
-                .arg(double(m_bufferInterval.count()) / 1000.0, 0, 'f', 1));
+    logLine(lcSpeech(), QStringLiteral("🌐 [Speech] Send task started (interval: %1s)")
+                            .arg(double(m_bufferInterval.count()) / 1000.0, 0, 'f', 1));
     m_loopTimer.start(m_bufferInterval);
 }
 
 void SpeechService::stopSendLoop()
 {
-    // An upload of the loop still in flight ends the loop when it is done.
-    const bool uploading = m_stepInFlight == m_loopGeneration;
     ++m_loopGeneration;
     m_loopTimer.stop();
-    if (!uploading)
-        logLine(QStringLiteral("🌐 [Speech] Send task ended"));
+    logLine(lcSpeech(), QStringLiteral("🌐 [Speech] Send task ended"));
 }
 
 QCoro::Task<> SpeechService::sendLoopStep(quint64 generation)
 {
-    // One upload of the loop at a time; the next wait starts when it is done.
-    m_stepInFlight = generation;
+    if (m_audioBuffer.size() < minBufferSize || !m_stream) {
+        if (m_isStreaming && generation == m_loopGeneration)
+            m_loopTimer.start(m_bufferInterval);
+        co_return;
+    }
+    // One upload of the loop at a time; the next wait starts when it is done,
+    // so a slow server gets bigger uploads rather than more of them.
     QPointer<SpeechService> self(this);
-    co_await sendBufferedAudio(false);
+    const std::shared_ptr<Stream> stream = m_stream;
+    auto slot = std::make_shared<Upload>();
+    slot->audio = std::exchange(m_audioBuffer, QByteArray());
+    slot->sequence = stream->nextSequence++;
+    stream->pending.push_back(slot);
+    logLine(lcSpeech(), QStringLiteral("🌐 [Speech] Sending %1 bytes of audio...").arg(slot->audio.size()));
+    co_await upload(stream, slot);
     if (!self || m_destroying)
         co_return;
-    if (m_stepInFlight == generation)
-        m_stepInFlight = 0;
     if (m_isStreaming && generation == m_loopGeneration)
         m_loopTimer.start(m_bufferInterval);
-    else
-        logLine(QStringLiteral("🌐 [Speech] Send task ended"));
 }
 
-QCoro::Task<> SpeechService::sendBufferedAudio(bool padRemainder)
+void SpeechService::sendBufferedAudio(bool padRemainder)
 {
-    if (m_audioBuffer.isEmpty())
-        co_return;
+    if (m_audioBuffer.isEmpty() || !m_stream)
+        return;
     if (m_audioBuffer.size() < minBufferSize) {
         if (!padRemainder)
-            co_return;
+            return;
         // Silence after the speech changes no word, and keeps every upload
         // long enough for the recognizer.
         m_audioBuffer.append(QByteArray(minBufferSize - m_audioBuffer.size(), '\0'));
     }
-    QByteArray audio = std::exchange(m_audioBuffer, QByteArray());
-    logLine(QStringLiteral("🌐 [Speech] Sending %1 bytes of audio...").arg(audio.size()));
-    co_await sendAudio(std::move(audio));
+    auto slot = std::make_shared<Upload>();
+    slot->audio = std::exchange(m_audioBuffer, QByteArray());
+    slot->sequence = m_stream->nextSequence++;
+    m_stream->pending.push_back(slot);
+    logLine(lcSpeech(), QStringLiteral("🌐 [Speech] Sending %1 bytes of audio...").arg(slot->audio.size()));
+    upload(m_stream, slot);
 }
 
-QCoro::Task<> SpeechService::sendAudio(QByteArray audio)
+QCoro::Task<> SpeechService::upload(std::shared_ptr<Stream> stream, std::shared_ptr<Upload> slot)
 {
-    const QString language = m_selectedLanguage.isNull() ? QStringLiteral("auto") : m_selectedLanguage;
-    logLine(QStringLiteral("🌐 [Speech] Using language: %1").arg(language));
+    QPointer<SpeechService> self(this);
+    ++stream->inFlight;
+    for (;;) {
+        co_await attempt(slot);
+        if (!self || m_destroying)
+            co_return;
+        const int retry = slot->attempts - 1;
+        if (!slot->isPassingFailure() || stream->closed || retry >= int(m_retryDelays.size()))
+            break;
+        logLine(lcSpeech(), QStringLiteral("🔁 [Speech] Upload %1 failed (%2), trying again in %3 ms")
+                                .arg(slot->sequence)
+                                .arg(slot->kind == Upload::Kind::http ? QString::number(slot->status)
+                                                                      : slot->transportError)
+                                .arg(m_retryDelays[size_t(retry)].count()));
+        co_await QCoro::sleepFor(m_retryDelays[size_t(retry)]);
+        if (!self || m_destroying)
+            co_return;
+        slot->kind = Upload::Kind::pending;
+    }
+    slot->settled = true;
+    --stream->inFlight;
+    applyReadyOutcomes(stream);
+    emit uploadSettled();
+}
 
-    // Replies are applied in the order of the uploads, whatever order they
-    // arrive in, so the running transcript keeps the order of the speech.
-    auto slot = std::make_unique<Outcome>();
-    Outcome *outcome = slot.get();
-    outcome->sequence = m_nextSequence++;
-    m_pending.push_back(std::move(slot));
+QCoro::Task<> SpeechService::attempt(std::shared_ptr<Upload> slot)
+{
+    ++slot->attempts;
+    const QString language = m_selectedLanguage.isNull() ? QStringLiteral("auto") : m_selectedLanguage;
+    logLine(lcSpeech(), QStringLiteral("🌐 [Speech] Using language: %1").arg(language));
 
     QUrl url(m_serverBaseURL + QStringLiteral("/api/speech"), QUrl::StrictMode);
     const QString scheme = url.scheme();
     if (!url.isValid() || url.host().isEmpty()
         || (scheme != QLatin1String("http") && scheme != QLatin1String("https"))) {
-        outcome->kind = Outcome::Kind::invalidURL;
-        applyReadyOutcomes();
+        slot->kind = Upload::Kind::invalidURL;
         co_return;
     }
     QUrlQuery query;
@@ -215,7 +306,7 @@ QCoro::Task<> SpeechService::sendAudio(QByteArray audio)
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
 
     QPointer<SpeechService> self(this);
-    QPointer<QNetworkReply> reply = m_network->post(request, audio);
+    QPointer<QNetworkReply> reply = m_network->post(request, slot->audio);
 
     // The wait is for silence on the connection, not for the whole exchange:
     // a slow but moving upload is not cut off.
@@ -242,90 +333,106 @@ QCoro::Task<> SpeechService::sendAudio(QByteArray audio)
     const bool transportFailed = error != QNetworkReply::NoError
         && (error < QNetworkReply::ContentAccessDenied || !status.isValid());
     if (*timedOut) {
-        outcome->kind = Outcome::Kind::transportError;
-        outcome->transportError = QStringLiteral("The request timed out.");
+        slot->kind = Upload::Kind::transportError;
+        slot->transportError = QStringLiteral("The request timed out.");
     } else if (error == QNetworkReply::OperationCanceledError) {
-        outcome->kind = Outcome::Kind::cancelled;
+        slot->kind = Upload::Kind::cancelled;
     } else if (transportFailed) {
-        outcome->kind = Outcome::Kind::transportError;
-        outcome->transportError = reply->errorString();
+        slot->kind = Upload::Kind::transportError;
+        slot->transportError = reply->errorString();
     } else if (!status.isValid()) {
-        outcome->kind = Outcome::Kind::notHTTP;
+        slot->kind = Upload::Kind::notHTTP;
     } else {
-        outcome->kind = Outcome::Kind::http;
-        outcome->status = status.toInt();
-        outcome->body = reply->readAll();
+        slot->kind = Upload::Kind::http;
+        slot->status = status.toInt();
+        slot->body = reply->readAll();
     }
     reply->deleteLater();
-    applyReadyOutcomes();
 }
 
-void SpeechService::applyReadyOutcomes()
+void SpeechService::applyReadyOutcomes(const std::shared_ptr<Stream> &stream)
 {
-    while (!m_pending.empty() && m_pending.front()->kind != Outcome::Kind::pending) {
-        const std::unique_ptr<Outcome> outcome = std::move(m_pending.front());
-        m_pending.pop_front();
-        applyOutcome(*outcome);
-        emit uploadFinished(outcome->sequence);
+    while (!stream->pending.empty() && stream->pending.front()->settled) {
+        const std::shared_ptr<Upload> upload = std::move(stream->pending.front());
+        stream->pending.pop_front();
+        if (stream->closed)
+            logLine(lcSpeech(), QStringLiteral("🗑️ [Speech] Reply to upload %1 came after its recording stopped; dropped")
+                                    .arg(upload->sequence));
+        else
+            applyOutcome(*stream, *upload);
+        emit uploadFinished(upload->sequence);
     }
 }
 
-void SpeechService::applyOutcome(const Outcome &outcome)
+void SpeechService::applyOutcome(Stream &stream, const Upload &upload)
 {
     QString failure;
-    switch (outcome.kind) {
-    case Outcome::Kind::pending:
-    case Outcome::Kind::cancelled:
+    switch (upload.kind) {
+    case Upload::Kind::pending:
+    case Upload::Kind::cancelled:
         return;
-    case Outcome::Kind::invalidURL:
-        failure = QStringLiteral("Invalid server URL");
+    case Upload::Kind::invalidURL:
+        failure = tr("Invalid server URL");
         break;
-    case Outcome::Kind::transportError:
-        failure = QStringLiteral("Network error: %1").arg(outcome.transportError);
+    case Upload::Kind::transportError:
+        failure = tr("Network error: %1").arg(upload.transportError);
         break;
-    case Outcome::Kind::notHTTP:
-        failure = QStringLiteral("Invalid response");
+    case Upload::Kind::notHTTP:
+        failure = tr("Invalid response");
         break;
-    case Outcome::Kind::http:
-        if (outcome.status == 200) {
-            handleResponse(outcome.body);
+    case Upload::Kind::http:
+        if (upload.status == 200) {
+            handleResponse(stream, upload.body);
             return;
         }
         // Whatever a failed reply says about the transcript is not trusted.
-        if (const auto response = TranscriptionResponse::decode(outcome.body))
-            failure = response->error.value_or(QStringLiteral("Server error"));
+        if (const auto response = TranscriptionResponse::decode(upload.body))
+            failure = response->error.value_or(tr("Server error"));
         else
-            failure = QStringLiteral("Server error: %1").arg(outcome.status);
+            failure = tr("Server error: %1").arg(upload.status);
         break;
     }
-    logLine(QStringLiteral("❌ [Speech] Upload failed: %1").arg(failure));
-    setErrorMessage(failure);
+    logLine(lcSpeech(), QStringLiteral("❌ [Speech] Upload failed: %1").arg(failure));
+    if (upload.isPassingFailure() && upload.attempts > 1) {
+        const double seconds = double(upload.audio.size()) / (16000.0 * 2.0);
+        failure = tr("%1 (%2 s of speech could not be recognized)").arg(failure).arg(seconds, 0, 'f', 1);
+    }
+    report(stream, failure);
 }
 
-void SpeechService::handleResponse(const QByteArray &body)
+void SpeechService::report(Stream &stream, const QString &message)
+{
+    if (m_stream.get() == &stream)
+        setErrorMessage(message);
+    emit recognitionError(RecognitionError{stream.recording, message});
+}
+
+void SpeechService::handleResponse(Stream &stream, const QByteArray &body)
 {
     const std::optional<TranscriptionResponse> response = TranscriptionResponse::decode(body);
     if (!response) {
-        logLine(QStringLiteral("❌ [Speech] Failed to parse response"));
+        logLine(lcSpeech(), QStringLiteral("❌ [Speech] Failed to parse response"));
         return;
     }
-    logLine(QStringLiteral("📨 [Speech] Response type: %1, text: '%2'")
-                .arg(response->type, response->text.value_or(QStringLiteral("nil"))));
+    logLine(lcSpeech(), QStringLiteral("📨 [Speech] Response type: %1").arg(response->type));
 
     if (response->type == QLatin1String("transcript")) {
         if (!response->text || response->text->isEmpty()) {
-            logLine(QStringLiteral("⚠️ [Speech] Transcript response but text is empty or nil"));
+            logLine(lcSpeech(), QStringLiteral("⚠️ [Speech] Transcript response but text is empty or nil"));
             return;
         }
         const QString &text = *response->text;
-        logLine(QStringLiteral("📝 [Speech] GOT TRANSCRIPT: '%1'").arg(text));
-        setTranscribedText(m_transcribedText.isEmpty() ? text : m_transcribedText + u' ' + text);
-        logLine(QStringLiteral("📝 [Speech] Full transcription now: '%1'").arg(m_transcribedText));
+        logDictated(lcSpeech(), QStringLiteral("📝 [Speech] GOT TRANSCRIPT: '%1'").arg(text));
+        stream.text = stream.text.isEmpty() ? text : stream.text + u' ' + text;
+        logDictated(lcSpeech(), QStringLiteral("📝 [Speech] Full transcription now: '%1'").arg(stream.text));
+        if (m_stream.get() == &stream)
+            setTranscribedText(stream.text);
+        emit transcript(TranscriptEvent{stream.recording, 0, stream.text, false});
     } else if (response->type == QLatin1String("error")) {
-        const QString message = response->error.value_or(QStringLiteral("Unknown error"));
-        logLine(QStringLiteral("❌ [Speech] Server error: %1").arg(message));
-        setErrorMessage(message);
+        const QString message = response->error.value_or(tr("Unknown error"));
+        logLine(lcSpeech(), QStringLiteral("❌ [Speech] Server error: %1").arg(message));
+        report(stream, message);
     } else {
-        logLine(QStringLiteral("⚠️ [Speech] Unknown response type: %1").arg(response->type));
+        logLine(lcSpeech(), QStringLiteral("⚠️ [Speech] Unknown response type: %1").arg(response->type));
     }
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "speech/TranscriptEvent.h"
 #include "speech/TranscriptionResponse.h"
 
 #include <QByteArray>
@@ -9,22 +10,24 @@
 
 #include <qcoro/qcorotask.h>
 
+#include <array>
 #include <chrono>
-#include <deque>
 #include <memory>
 #include <optional>
 
 class QNetworkAccessManager;
-class QNetworkReply;
 
-// The cloud recognition path. Collects the PCM bytes the recognition manager
+// The server recognition path. Collects the PCM bytes the recognition manager
 // appends to `audioBuffer()` and, every few seconds, uploads what has gathered
 // as one self-contained POST to tellwind-server's "/api/speech"; the transcript
-// pieces of the replies are joined, in upload order, into `transcribedText`.
+// pieces of the replies are joined, in upload order, into the stream's text.
+//
+// Each stream belongs to one recording: its replies are applied only to it,
+// its stop waits for them, and a reply that comes after its stop is dropped.
 class SpeechService : public QObject
 {
     Q_OBJECT
-    Q_PROPERTY(QString transcribedText READ transcribedText WRITE setTranscribedText NOTIFY transcribedTextChanged)
+    Q_PROPERTY(QString transcribedText READ transcribedText NOTIFY transcribedTextChanged)
     Q_PROPERTY(QString errorMessage READ errorMessage NOTIFY errorMessageChanged)
     Q_PROPERTY(bool isConnected READ isConnected NOTIFY isConnectedChanged)
     Q_PROPERTY(bool isStreaming READ isStreaming NOTIFY isStreamingChanged)
@@ -32,8 +35,12 @@ class SpeechService : public QObject
 
 public:
     static constexpr qsizetype minBufferSize = 48000;
-    static constexpr std::chrono::milliseconds defaultBufferInterval { 3000 };
-    static constexpr std::chrono::milliseconds defaultRequestTimeout { 15000 };
+    static constexpr std::chrono::milliseconds defaultBufferInterval{3000};
+    static constexpr std::chrono::milliseconds defaultRequestTimeout{15000};
+    // A failed upload is tried again after these pauses before its audio is
+    // given up: long enough for a restarting server or a proxy to fail over.
+    static constexpr std::chrono::milliseconds firstRetryDelay{1000};
+    static constexpr std::chrono::milliseconds secondRetryDelay{3000};
     static QString defaultServerBaseURL() { return QStringLiteral("http://127.0.0.1:8750"); }
 
     // The base URL comes from the setting "serverBaseURL" unless one is given.
@@ -43,23 +50,31 @@ public:
                            QObject *parent = nullptr);
     ~SpeechService() override;
 
+    // The running text of the current (or last) stream.
     QString transcribedText() const { return m_transcribedText; }
-    void setTranscribedText(const QString &text);
     QString errorMessage() const { return m_errorMessage; } // null when none
     bool isConnected() const { return m_isConnected; }
     bool isStreaming() const { return m_isStreaming; }
     QString selectedLanguage() const { return m_selectedLanguage; } // null: automatic
     QString serverBaseURL() const { return m_serverBaseURL; }
+    void setServerBaseURL(const QString &url) { m_serverBaseURL = url; }
 
     // PCM bytes received and not yet uploaded; the manager appends to it.
     QByteArray &audioBuffer() { return m_audioBuffer; }
 
     void setLanguage(const QString &code); // null or "auto": automatic
-    QCoro::Task<> startStreaming();
+    // Starts a stream for `recording`; a stop still under way ends first.
+    QCoro::Task<> startStreaming(quint64 recording = 0);
+    // Uploads what is left and waits for the stream's replies (each bounded by
+    // its timeout and retries). A second stop meanwhile waits for the first.
     QCoro::Task<> stopStreaming();
 
     std::chrono::milliseconds bufferInterval() const { return m_bufferInterval; }
     void setBufferInterval(std::chrono::milliseconds interval) { m_bufferInterval = interval; }
+    void setRetryDelays(std::chrono::milliseconds first, std::chrono::milliseconds second)
+    {
+        m_retryDelays = {first, second};
+    }
 
 Q_SIGNALS:
     void transcribedTextChanged(QString value);
@@ -67,21 +82,31 @@ Q_SIGNALS:
     void isConnectedChanged(bool value);
     void isStreamingChanged(bool value);
     void selectedLanguageChanged(QString value);
+    // The stream's whole text after each reply that added to it.
+    void transcript(const TranscriptEvent &event);
+    void recognitionError(const RecognitionError &error);
     // Every upload once its reply has been applied (tests and diagnostics).
     void uploadFinished(qint64 sequence);
+    // Internal: an upload of some stream is done; a stream stop ended.
+    void uploadSettled();
+    void stopSettled();
 
 private:
-    struct Outcome;
+    struct Stream;
+    struct Upload;
 
     void startSendLoop();
     void stopSendLoop();
     QCoro::Task<> sendLoopStep(quint64 generation);
-    QCoro::Task<> sendBufferedAudio(bool padRemainder);
-    QCoro::Task<> sendAudio(QByteArray audio);
-    void applyOutcome(const Outcome &outcome);
-    void handleResponse(const QByteArray &body);
-    void applyReadyOutcomes();
+    void sendBufferedAudio(bool padRemainder);
+    QCoro::Task<> upload(std::shared_ptr<Stream> stream, std::shared_ptr<Upload> slot);
+    QCoro::Task<> attempt(std::shared_ptr<Upload> slot);
+    void applyReadyOutcomes(const std::shared_ptr<Stream> &stream);
+    void applyOutcome(Stream &stream, const Upload &upload);
+    void handleResponse(Stream &stream, const QByteArray &body);
+    void report(Stream &stream, const QString &message);
 
+    void setTranscribedText(const QString &text);
     void setErrorMessage(const QString &message);
     void setIsConnected(bool value);
     void setIsStreaming(bool value);
@@ -95,16 +120,14 @@ private:
     QString m_selectedLanguage;
     std::chrono::milliseconds m_bufferInterval = defaultBufferInterval;
     std::chrono::milliseconds m_requestTimeout = defaultRequestTimeout;
+    std::array<std::chrono::milliseconds, 2> m_retryDelays{firstRetryDelay, secondRetryDelay};
 
     QNetworkAccessManager *m_network = nullptr;
     // The send loop: a wait on the timer, then an upload, then the next wait.
     QTimer m_loopTimer;
     quint64 m_loopGeneration = 0;
-    quint64 m_stepInFlight = 0; // generation of the loop upload under way, 0: none
     bool m_destroying = false;
+    bool m_stopping = false;
 
-    // Replies wait here until every earlier upload has been applied.
-    qint64 m_nextSequence = 0;
-    qint64 m_nextToApply = 0;
-    std::deque<std::unique_ptr<Outcome>> m_pending;
+    std::shared_ptr<Stream> m_stream; // the stream being recorded or stopped
 };

@@ -306,9 +306,9 @@ private slots:
         FakeDictationRecognizer recognizer;
         FakeCursorIndicator indicator;
         FakeDictationTyping typing;
-        AppState state {&recognizer, &indicator, &typing};
+        AppState state {recognizer, indicator, typing};
         state.setRestartGrace(std::chrono::milliseconds(20));
-        AppDelegate delegate {&state, &typing, &WindowSystem::shared()};
+        AppDelegate delegate {state, typing, WindowSystem::shared()};
         delegate.applicationDidFinishLaunching();
         state.toggleFromPanel();
         QTRY_COMPARE(item.menu().value(0), QString("Stop Recording [Shift+R]"));

@@ -17,26 +17,24 @@ class FakeDictationRecognizer : public DictationRecognizer
     Q_PROPERTY(SupportedLanguage selectedLanguage MEMBER language NOTIFY selectedLanguageChanged)
 
 public:
-    QStringList calls; // "start", "stop", "clear", "language:<code>", in order
+    QStringList calls; // "start", "stop", "language:<code>", in order
     QString startError; // when set, a start fails and publishes it
     bool holdStop = false; // a stop waits for release()
     QString transcriptAtStop; // published as a stop finishes, like the last upload's reply
+    quint64 recording = 0; // the one the last start was for
     STTProvider preferred = STTProvider::apple;
     SupportedLanguage language = SupportedLanguage::english_US;
 
-    QString transcribedText() const override { return m_text; }
+    QString transcribedText() const { return m_text; }
     QString errorMessage() const override { return m_error; }
     bool isListening() const override { return m_listening; }
     STTProvider activeProvider() const override { return STTProvider::apple; }
 
-    void clearTranscripts() override
-    {
-        calls << "clear";
-        publishTranscript(QString());
-    }
-    QCoro::Task<> startListening() override
+    QCoro::Task<> startListening(quint64 forRecording) override
     {
         calls << "start";
+        recording = forRecording;
+        m_text.clear();
         if (!startError.isNull())
             emit errorMessageChanged(m_error = startError);
         else
@@ -69,10 +67,15 @@ public:
     }
 
     void release() { emit released(); }
-    void publishTranscript(const QString &text)
+    // Utterance 0 of the current recording, unless told otherwise.
+    void publishTranscript(const QString &text, quint64 utterance = 0)
     {
-        if (m_text != text)
-            emit transcribedTextChanged(m_text = text);
+        m_text = text;
+        emit transcript(TranscriptEvent{recording, utterance, text, false});
+    }
+    void publishFor(quint64 otherRecording, const QString &text)
+    {
+        emit transcript(TranscriptEvent{otherRecording, 0, text, false});
     }
     void setListening(bool listening)
     {

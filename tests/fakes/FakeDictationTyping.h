@@ -10,7 +10,8 @@
 
 // Text insertion that records instead of typing: `journal` has every call in
 // order ("reset", "type:<text>" and "typed:<text>" around each insertion,
-// "prompt", "needs permission", "permission alert", "enable alert", …).
+// "foreign:<text>" for one of another recording, "prompt", "needs
+// permission", "permission alert", "enable alert", …).
 class FakeDictationTyping : public DictationTyping
 {
 public:
@@ -39,9 +40,19 @@ public:
         journal << "enable alert";
         co_return;
     }
-    void resetForNewRecording() override { journal << "reset"; }
-    QCoro::Task<> insertText(QString text) override
+    quint64 recording = 0;
+    void beginRecording(quint64 forRecording) override
     {
+        recording = forRecording;
+        journal << "reset";
+    }
+    QCoro::Task<> insertTranscript(TranscriptEvent event) override
+    {
+        const QString text = event.text;
+        if (event.recording != recording) {
+            journal << "foreign:" + text;
+            co_return;
+        }
         journal << "type:" + text;
         if (typingTime.count() > 0) {
             QTimer timer;

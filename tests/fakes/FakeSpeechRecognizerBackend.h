@@ -34,8 +34,9 @@ struct FakeSpeechRecognitionTask : SpeechRecognitionTask {
     {
         std::thread([this, result, error] { handler(result, error); }).join();
     }
-    void partial(const QString &text) { report(SpeechRecognitionResult { text, false }, std::nullopt); }
-    void final(const QString &text) { report(SpeechRecognitionResult { text, true }, std::nullopt); }
+    // One utterance, as a short dictation gives.
+    void partial(const QString &text) { report(SpeechRecognitionResult { text, false, 0, text }, std::nullopt); }
+    void final(const QString &text) { report(SpeechRecognitionResult { text, true, 0, text }, std::nullopt); }
     void error(int code, const QString &description = QStringLiteral("The recognizer said no"),
                const QString &domain = SpeechRecognitionErrors::assistantDomain)
     {

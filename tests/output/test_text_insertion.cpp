@@ -86,12 +86,63 @@ private slots:
         const QList<std::array<QString, 3>> cases = {
             {"", "Next", ""}, {"Hello", "Next", ". "}, {"Hello.", "Next", " "}, {"Really?", "Next", " "},
             {u"Well\u2026"_qs, "Next", " "}, {u"好\u3002"_qs, u"再见"_qs, " "}, {"Hello,", "Next", ". "},
-            {"Hello ", "Next", ". "}, {"Hello", ", and more", " "}, {"Hello ", ", and more", ""},
+            {"Hello ", "Next", ""}, {"Hello\n", "Next", ""}, {"Hello", "\nNext", ""},
+            {"Hello", ", and more", " "}, {"Hello ", ", and more", ""},
             {"Hello", u"\uFF0C好"_qs, " "}, {"Hello", "\"quoted\"", " "}, {"Hello", "", ". "},
             {"Hello", u".\u0301x"_qs, ". "}};
         for (const auto &[previous, next, expected] : cases)
             QVERIFY2(TextInsertionService::sentenceSeparator(previous, next) == expected,
                      qPrintable(previous + " | " + next));
+    }
+
+    void editsTheUtteranceEachUpdateBelongsTo_data()
+    {
+        // Updates as "utterance|text", in the order the recognizer sends them.
+        QTest::addColumn<QStringList>("updates");
+        QTest::addColumn<QString>("screen");
+        const QString heard = "censor report to the finance team period new line thanks period";
+        const QString meant = "send the report to the finance team period new line thanks period";
+        QTest::addRow("a final that rewrites the start is an edit, however long")
+            << QStringList{"0|" + heard, "0|" + meant} << meant;
+        QTest::addRow("a new utterance follows after a separator")
+            << QStringList{"0|hello world", "1|next one"} << "hello world. next one";
+        QTest::addRow("after a question only a space")
+            << QStringList{"0|is it raining?", "1|yes"} << "is it raining? yes";
+        QTest::addRow("a final that says nothing takes its utterance back")
+            << QStringList{"0|hello", "1|uh", "1|"} << "hello";
+        QTest::addRow("extending the last character retypes it")
+            << QStringList{u"0|क"_qs, u"0|कि"_qs} << u"कि"_qs;
+        QTest::addRow("an earlier utterance is not reached through a later one")
+            << QStringList{"0|one", "1|two", "0|uno"} << "one. two";
+    }
+
+    void editsTheUtteranceEachUpdateBelongsTo()
+    {
+        QFETCH(QStringList, updates);
+        QFETCH(QString, screen);
+        service->beginRecording(1);
+        for (const QString &update : updates) {
+            const qsizetype bar = update.indexOf(u'|');
+            QCoro::waitFor(service->insertTranscript({1, update.left(bar).toULongLong(), update.mid(bar + 1), false}));
+        }
+        QCOMPARE(keyboard.screen, screen);
+        QCOMPARE(service->lastInsertedText(), screen);
+    }
+
+    void typesOnlyForTheCurrentRecording()
+    {
+        service->beginRecording(1);
+        QCoro::waitFor(service->insertTranscript({1, 0, "first", false}));
+        // Queued behind a running edit, then overtaken by the next recording.
+        auto running = service->insertTranscript({1, 0, "first words", false});
+        QCoro::waitFor(service->insertTranscript({1, 0, "first words and more", false}));
+        service->beginRecording(2);
+        QCoro::waitFor(running);
+        QCoro::waitFor(service->insertTranscript({1, 0, "late", false}));
+        keyboard.keys.clear();
+        QCoro::waitFor(service->insertTranscript({2, 0, "second", false}));
+        QCOMPARE(keyboard.keys, QString("second"));
+        QCOMPARE(keyboard.screen, QString("first wordssecond"));
     }
 
     void onlyTheNewestQueuedUpdateIsTyped()
@@ -135,6 +186,7 @@ private slots:
         // The diff counts characters, not code units: 20 flags are a correction.
         QCOMPARE(service->computeDiff("ab" + flag.repeated(20), "ab" + QString(12, u'x')),
                  (TextInsertionService::Diff{20, QString(12, u'x')}));
+        QCOMPARE(TextInsertionService::computeEdit("ab" + flag.repeated(40), "ab"), (TextInsertionService::Diff{40, {}}));
     }
 
     void keyTableTypesTheUsCharacters()

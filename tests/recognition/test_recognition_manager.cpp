@@ -196,7 +196,7 @@ private slots:
         task.partial("on device words");
         QTRY_COMPARE(manager.transcribedText(), QString("on device words"));
         QSignalSpy texts(&manager, &SpeechRecognitionManager::transcribedTextChanged);
-        manager.googleSpeechService().setTranscribedText("cloud words");
+        emit manager.googleSpeechService().transcript({0, 0, "cloud words", false});
         QTest::qWait(50);
         QVERIFY(texts.isEmpty());
 
@@ -207,7 +207,7 @@ private slots:
         QCOMPARE(manager.activeProvider(), STTProvider::google);
         QVERIFY(task.cancelled && !rig.onDeviceMicrophone->running && !rig.onDeviceMicrophone->tap);
         QCOMPARE(manager.transcribedText(), QString("on device words"));
-        manager.googleSpeechService().setTranscribedText("from the cloud");
+        emit manager.googleSpeechService().transcript({0, 0, "from the cloud", false});
         QTRY_COMPARE(manager.transcribedText(), QString("from the cloud"));
         rig.stop();
         QVERIFY(!manager.isListening() && !rig.cloudMicrophone->running);

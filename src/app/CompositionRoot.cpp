@@ -1,0 +1,89 @@
+#include "app/CompositionRoot.h"
+
+#include "app/AppState.h"
+#include "app/SharedNeighbours.h"
+#include "common/Log.h"
+#include "common/Shared.h"
+#include "output/CursorIndicatorService.h"
+#include "output/TextInsertionService.h"
+#include "platform/WindowSystem.h"
+#include "platform/pulse/PulseAudioEngine.h"
+#include "platform/pulse/PulseMicrophoneAuthorization.h"
+#include "platform/qt/QtAlertPresenter.h"
+#include "platform/qt/QtPasteboard.h"
+#include "platform/qt/RunningApplicationBundle.h"
+#include "platform/x11/XTestKeyboard.h"
+#include "platform/xdg/DesktopWorkspace.h"
+#include "speech/AudioRecordingService.h"
+#include "speech/PocketSphinxSpeechBackend.h"
+#include "speech/SpeechRecognitionManager.h"
+#include "speech/SpeechService.h"
+
+SessionInfo SessionInfo::fromEnvironment()
+{
+    SessionInfo info;
+    const QString type = qEnvironmentVariable("XDG_SESSION_TYPE");
+    const bool wayland = qEnvironmentVariableIsSet("WAYLAND_DISPLAY") || type == QLatin1String("wayland");
+    info.hasXDisplay = !qEnvironmentVariableIsEmpty("DISPLAY");
+    info.desktop = qEnvironmentVariable("XDG_CURRENT_DESKTOP");
+    if (wayland)
+        info.kind = Kind::wayland;
+    else if (info.hasXDisplay)
+        info.kind = Kind::x11;
+    return info;
+}
+
+QString SessionInfo::describe() const
+{
+    const QString desktopName = desktop.isEmpty() ? QStringLiteral("unknown desktop") : desktop;
+    switch (kind) {
+    case Kind::x11:
+        return QStringLiteral("X11 (%1)").arg(desktopName);
+    case Kind::wayland:
+        return QStringLiteral("Wayland (%1%2)")
+            .arg(desktopName, hasXDisplay ? QStringLiteral(", Xwayland") : QStringLiteral(", no Xwayland"));
+    case Kind::none:
+        break;
+    }
+    return QStringLiteral("no graphical session");
+}
+
+CompositionRoot::CompositionRoot(SessionInfo session, QObject *parent)
+    : QObject(parent), m_session(std::move(session))
+{
+    logLine(lcPlatform(), QStringLiteral("🖥️ [Platform] Session: %1").arg(m_session.describe()));
+
+    // Typing: XTEST reaches every X11 client, and the X11 clients of a
+    // Wayland desktop through Xwayland.
+    XTestKeyboard &keyboard = XTestKeyboard::shared();
+    m_typingBackendName = m_session.kind == SessionInfo::Kind::x11 ? tr("X11 (XTEST)")
+                                                                     : tr("X11 applications only (XTEST)");
+    logLine(lcPlatform(), QStringLiteral("⌨️ [Platform] Typing backend: %1").arg(m_typingBackendName));
+    m_textInsertion = std::make_unique<TextInsertionService>(keyboard, keyboard, QtPasteboard::shared(),
+                                                             QtAlertPresenter::shared(), DesktopWorkspace::shared(),
+                                                             RunningApplicationBundle::shared());
+    Shared<TextInsertionService>::install(m_textInsertion.get());
+
+    // Speech: PocketSphinx on the device, tellwind-server for the rest, both
+    // fed from the sound server through libpulse.
+    auto audioService = std::make_unique<AudioRecordingService>(
+        PulseAudioEngine::factory(), QtAlertPresenter::shared(), DesktopWorkspace::shared());
+    m_recognitionManager = std::make_unique<SpeechRecognitionManager>(
+        PocketSphinxSpeechBackend::shared(), PulseMicrophoneAuthorization::shared(), PulseAudioEngine::factory(),
+        std::make_unique<SpeechService>(), std::move(audioService));
+    Shared<SpeechRecognitionManager>::install(m_recognitionManager.get());
+
+    m_recognizer = std::make_unique<ManagerRecognizer>(*m_recognitionManager);
+    m_typing = std::make_unique<ServiceTyping>(*m_textInsertion);
+    m_appState = std::make_unique<AppState>(*m_recognizer, CursorIndicatorService::shared(), *m_typing);
+}
+
+CompositionRoot::~CompositionRoot()
+{
+    // The controller goes before the services it drives.
+    m_appState.reset();
+    m_typing.reset();
+    m_recognizer.reset();
+    Shared<SpeechRecognitionManager>::install(nullptr);
+    Shared<TextInsertionService>::install(nullptr);
+}

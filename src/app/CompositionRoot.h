@@ -1,0 +1,54 @@
+#pragma once
+
+#include "app/DictationNeighbours.h"
+
+#include <QObject>
+#include <QString>
+
+#include <memory>
+
+class AppState;
+class CursorIndicatorService;
+class SpeechRecognitionManager;
+class TextInsertionService;
+
+// What kind of desktop the program runs on, read once from the environment.
+struct SessionInfo {
+    enum class Kind { x11, wayland, none };
+    Kind kind = Kind::none;
+    QString desktop; // XDG_CURRENT_DESKTOP, as given
+    bool hasXDisplay = false; // X11 itself, or Xwayland beside a compositor
+
+    static SessionInfo fromEnvironment();
+    QString describe() const;
+};
+
+// The one place that builds the program: it detects the session, makes each
+// platform backend (a real one, or a null one that says why it cannot work),
+// and hands them to the components through their constructors. The
+// components' shared() accessors hand out what was made here.
+class CompositionRoot : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit CompositionRoot(SessionInfo session = SessionInfo::fromEnvironment(), QObject *parent = nullptr);
+    ~CompositionRoot() override;
+
+    const SessionInfo &session() const { return m_session; }
+    AppState &appState() const { return *m_appState; }
+    DictationTyping &typing() const { return *m_typing; }
+    TextInsertionService &textInsertion() const { return *m_textInsertion; }
+    SpeechRecognitionManager &recognitionManager() const { return *m_recognitionManager; }
+    // Which backend types into other applications, in words for the user.
+    QString typingBackendName() const { return m_typingBackendName; }
+
+private:
+    SessionInfo m_session;
+    QString m_typingBackendName;
+    std::unique_ptr<TextInsertionService> m_textInsertion;
+    std::unique_ptr<SpeechRecognitionManager> m_recognitionManager;
+    std::unique_ptr<DictationRecognizer> m_recognizer;
+    std::unique_ptr<DictationTyping> m_typing;
+    std::unique_ptr<AppState> m_appState;
+};
