@@ -29,9 +29,16 @@ function(tellwind_add_test name)
     endif()
     set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT}
         ENVIRONMENT "TELLWIND_BUILD_DIR=${CMAKE_BINARY_DIR};TELLWIND_SOURCE_DIR=${PROJECT_SOURCE_DIR};LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan-qt.supp")
-    if(ARG_LABELS)
-        set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}")
+    # "realchain" tests drive real programs and services (an X server, the
+    # sound server, PocketSphinx, tellwind-server); "unit" tests run on fakes.
+    if(NOT ARG_LABELS)
+        if(name IN_LIST TELLWIND_REALCHAIN_TESTS)
+            set(ARG_LABELS realchain)
+        else()
+            set(ARG_LABELS unit)
+        endif()
     endif()
+    set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}")
 endfunction()
 
 # A fuzz target for outside input. Built with clang it is a libFuzzer binary

@@ -7,11 +7,14 @@ Item {
     id: button
 
     property bool isRecording: false
+    // Stopped, but the last words are still on their way and being typed.
+    property bool isFinishing: false
     property bool isPressed: false
     signal tapped()
 
     width: 70
     height: 70
+    opacity: isFinishing ? 0.6 : 1.0
 
     // The press shrinks the button to 0.92 and lets it spring back: a damped
     // spring with a 0.3 s period and a damping ratio of 0.6, started from rest

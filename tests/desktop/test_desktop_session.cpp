@@ -11,6 +11,7 @@
 #include "fakes/FakeCursorIndicator.h"
 #include "fakes/FakeDictationRecognizer.h"
 #include "fakes/FakeDictationTyping.h"
+#include "app/CompositionRoot.h"
 #include "output/TextInsertionService.h"
 #include "platform/SyntheticKeyLog.h"
 #include "platform/WindowSystem.h"
@@ -264,7 +265,8 @@ private slots:
         // by the time dictation types, a moment later.
         QTest::qWait(100);
         // Dictation typed by the real typing service: its capital Rs are Shift + R too.
-        QCoro::waitFor(TextInsertionService::shared().insertText(QStringLiteral("Richard Roe")));
+        CompositionRoot root;
+        QCoro::waitFor(root.textInsertion().insertText(QStringLiteral("Richard Roe")));
         // The user's own press after all that counts, once.
         xdotool({"key", "shift+r"});
         QTRY_COMPARE(presses, 3);

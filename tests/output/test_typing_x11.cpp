@@ -1,5 +1,6 @@
 // The real chain on the harness's X server: XTest keys into xterm and a GTK
 // text field under other layouts and Caps Lock, and another client's clipboard.
+#include "app/CompositionRoot.h"
 #include "output/TextInsertionService.h"
 #include "platform/qt/QtAlertPresenter.h"
 #include "support/TerminalTarget.h"
@@ -51,7 +52,8 @@ class TestTypingX11 : public QObject
     Q_OBJECT
 
     // The service as the program wires it: XTest keys, the Qt clipboard.
-    TextInsertionService &service = TextInsertionService::shared();
+    CompositionRoot root;
+    TextInsertionService &service = root.textInsertion();
     QTemporaryDir folder;
 
     void type(const QString &transcript) { QCoro::waitFor(service.insertText(transcript)); }

@@ -1,0 +1,133 @@
+// The dictation chain from the microphone to the keys, with only its ends
+// faked: the controller, the recognition manager, the server client, the
+// capture service and the typing service are the real ones; a scripted HTTP
+// server answers the uploads and a fake keyboard plays a text field.
+
+#include "app/AppState.h"
+#include "app/SharedNeighbours.h"
+#include "fakes/FakeAccessibilityTrust.h"
+#include "fakes/FakeAlertPresenter.h"
+#include "fakes/FakeApplicationBundle.h"
+#include "fakes/FakeAudioEngine.h"
+#include "fakes/FakeCursorIndicator.h"
+#include "fakes/FakeKeyboardEventSink.h"
+#include "fakes/FakeMicrophoneAuthorization.h"
+#include "fakes/FakePasteboard.h"
+#include "fakes/FakeSpeechRecognizerBackend.h"
+#include "fakes/FakeWorkspace.h"
+#include "output/TextInsertionService.h"
+#include "speech/AudioRecordingService.h"
+#include "speech/SpeechRecognitionManager.h"
+#include "speech/SpeechService.h"
+#include "support/ScriptedHttpServer.h"
+
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTest>
+
+using namespace std::chrono_literals;
+using Reply = ScriptedHttpServer::Reply;
+
+namespace {
+
+Reply transcript(const QByteArray &text, int delayMs = 0)
+{
+    return {200, R"({"type":"transcript","text":")" + text + R"("})", "application/json", delayMs};
+}
+
+struct Chain {
+    ScriptedHttpServer server;
+    FakeSpeechRecognizerBackend speech;
+    FakeMicrophoneAuthorization microphone;
+    std::shared_ptr<FakeAudioEngine::Control> onDeviceMicrophone = std::make_shared<FakeAudioEngine::Control>();
+    std::shared_ptr<FakeAudioEngine::Control> serverMicrophone = std::make_shared<FakeAudioEngine::Control>();
+    FakeAlertPresenter alerts;
+    FakeWorkspace workspace;
+    FakeKeyboardEventSink keyboard;
+    FakeAccessibilityTrust trust;
+    FakePasteboard pasteboard;
+    FakeApplicationBundle bundle;
+    FakeCursorIndicator indicator;
+    std::unique_ptr<SpeechRecognitionManager> manager;
+    std::unique_ptr<TextInsertionService> typingService;
+    std::unique_ptr<ManagerRecognizer> recognizer;
+    std::unique_ptr<ServiceTyping> typing;
+    std::unique_ptr<AppState> state;
+
+    Chain()
+    {
+        serverMicrophone->format = {16000.0, 1};
+        auto client = std::make_unique<SpeechService>(server.baseUrl());
+        client->setBufferInterval(100ms);
+        manager = std::make_unique<SpeechRecognitionManager>(
+            speech, microphone, FakeAudioEngine::factory(onDeviceMicrophone), std::move(client),
+            std::make_unique<AudioRecordingService>(FakeAudioEngine::factory(serverMicrophone), alerts, workspace));
+        manager->togglePreferredProvider(); // the server path
+        typingService =
+            std::make_unique<TextInsertionService>(keyboard, trust, pasteboard, alerts, workspace, bundle);
+        recognizer = std::make_unique<ManagerRecognizer>(*manager);
+        typing = std::make_unique<ServiceTyping>(*typingService);
+        state = std::make_unique<AppState>(*recognizer, indicator, *typing);
+    }
+
+    // Seconds of speech at the capture's 16 kHz.
+    void speak(double seconds) { QVERIFY(serverMicrophone->deliver(quint32(seconds * 16000))); }
+};
+
+} // namespace
+
+class TestPipeline : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+
+    // The loop's upload is answered late, the user stops just after it and
+    // starts again at once: the first recording's words are typed into the
+    // first recording, before the second one begins, and only there.
+    void aLateReplyStaysWithItsRecording()
+    {
+        Chain chain;
+        chain.server.script = {transcript("first words", 800), transcript("last words"),
+                               transcript("second recording")};
+        chain.state->startRecording();
+        QTRY_VERIFY(chain.state->isRecording());
+        chain.speak(1.6);
+        QTRY_COMPARE(chain.server.requests.size(), 1);
+        chain.speak(0.5);
+        chain.state->stopRecording();
+        QVERIFY(chain.state->isFinishing());
+        chain.state->startRecording();
+
+        QTRY_COMPARE(chain.server.requests.size(), 2);
+        QTRY_VERIFY_WITH_TIMEOUT(chain.state->isRecording(), 5000);
+        QVERIFY(!chain.state->isFinishing());
+        // Typed in full, in the order spoken, before the next recording began.
+        QCOMPARE(chain.keyboard.screen, QStringLiteral("first words last words"));
+
+        chain.speak(1.6);
+        QTRY_COMPARE(chain.server.requests.size(), 3);
+        QTRY_COMPARE(chain.keyboard.screen, QStringLiteral("first words last wordssecond recording"));
+        QCoro::waitFor(chain.state->stopRecording());
+    }
+
+    // An error of the recording reaches the controller; one of an earlier
+    // recording does not.
+    void errorsCarryTheirRecording()
+    {
+        Chain chain;
+        chain.server.script = {{500, R"({"type":"error","error":"Language not supported: es-ES"})"}};
+        QSignalSpy errors(chain.recognizer.get(), &DictationRecognizer::recognitionError);
+        chain.state->startRecording();
+        QTRY_VERIFY(chain.state->isRecording());
+        chain.speak(1.6);
+        QTRY_COMPARE(chain.state->errorMessage(), QStringLiteral("Language not supported: es-ES"));
+        QCOMPARE(errors.size(), 1);
+        QCOMPARE(errors.first().first().value<RecognitionError>().recording, chain.state->recording());
+        QCoro::waitFor(chain.state->stopRecording());
+    }
+};
+
+QTEST_MAIN(TestPipeline)
+#include "test_pipeline.moc"
