@@ -3,7 +3,6 @@
 #include "account/LogRedaction.h"
 #include "common/Log.h"
 #include "common/Settings.h"
-#include "common/Shared.h"
 
 #include <QMetaObject>
 #include <QNetworkReply>
@@ -54,15 +53,6 @@ AuthManager::AuthManager(QObject *parent) : QObject(parent)
     loadStoredAuth();
 }
 
-AuthManager &AuthManager::shared()
-{
-    return Shared<AuthManager>::get();
-}
-
-AuthManager *AuthManager::createShared()
-{
-    return new AuthManager();
-}
 
 QVariant AuthManager::currentUserValue() const
 {

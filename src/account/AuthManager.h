@@ -40,8 +40,6 @@ public:
     // Reads the server address from the settings and restores a stored session.
     explicit AuthManager(QObject *parent = nullptr);
 
-    static AuthManager &shared();
-    static AuthManager *createShared();
 
     bool isAuthenticated() const { return m_isAuthenticated; }
     std::optional<User> currentUser() const { return m_currentUser; }

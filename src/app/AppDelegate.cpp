@@ -36,21 +36,18 @@ QRegion roundedRegion(QSize size, int radius)
 
 } // namespace
 
-AppDelegate::AppDelegate(AppState &appState, DictationTyping &typing, WindowSystem &windowSystem, QObject *parent)
+AppDelegate::AppDelegate(AppState &appState, DictationTyping &typing, WindowSystem &windowSystem, Services services,
+                         QObject *parent)
     : QObject(parent),
       m_appState(&appState),
       m_typing(typing),
       m_windowSystem(windowSystem),
-      m_authManager(AuthManager::shared()),
-      m_launchAtLoginManager(LaunchAtLoginManager::shared()),
-      m_hotkeyManager(GlobalHotkeyManager::shared()),
-      m_menuBarManager(MenuBarManager::shared()),
+      m_authManager(services.authManager),
+      m_launchAtLoginManager(services.launchAtLoginManager),
+      m_hotkeyManager(services.hotkeyManager),
+      m_menuBarManager(services.menuBarManager),
       m_windowPositionManager(std::make_unique<WindowPositionManager>())
 {
-    // The shared managers are fetched in the initializer list, in this order
-    // (sign-in, launch at login, hotkey, tray item, panel position), so that
-    // they read their settings, and sign-in restores its stored session,
-    // before launch has finished.
 
     // The tray shows the real recording state whatever changed it: the
     // panel's button and the recognizer ending by itself as well as a toggle.

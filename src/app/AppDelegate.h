@@ -31,7 +31,16 @@ public:
     static constexpr QSize panelSize{190, 160};
     static constexpr int accessibilityCheckDelayMs = 500;
 
-    AppDelegate(AppState &appState, DictationTyping &typing, WindowSystem &windowSystem, QObject *parent = nullptr);
+    // The desktop services it plugs in, made by the composition root (or a test).
+    struct Services {
+        AuthManager &authManager;
+        LaunchAtLoginManager &launchAtLoginManager;
+        GlobalHotkeyManager &hotkeyManager;
+        MenuBarManager &menuBarManager;
+    };
+
+    AppDelegate(AppState &appState, DictationTyping &typing, WindowSystem &windowSystem, Services services,
+                QObject *parent = nullptr);
     ~AppDelegate() override;
 
     AppState &appState() const { return *m_appState; }

@@ -8,7 +8,12 @@
 #include <memory>
 
 class AppState;
+class AuthManager;
 class CursorIndicatorService;
+class GlobalHotkeyManager;
+class LaunchAtLoginManager;
+class MenuBarManager;
+class OnboardingManager;
 class SpeechRecognitionManager;
 class TextInsertionService;
 
@@ -40,13 +45,25 @@ public:
     DictationTyping &typing() const { return *m_typing; }
     TextInsertionService &textInsertion() const { return *m_textInsertion; }
     SpeechRecognitionManager &recognitionManager() const { return *m_recognitionManager; }
+    CursorIndicatorService &cursorIndicator() const { return *m_cursorIndicator; }
+    AuthManager &authManager() const { return *m_authManager; }
+    LaunchAtLoginManager &launchAtLoginManager() const { return *m_launchAtLoginManager; }
+    GlobalHotkeyManager &hotkeyManager() const { return *m_hotkeyManager; }
+    MenuBarManager &menuBarManager() const { return *m_menuBarManager; }
+    OnboardingManager &onboardingManager() const { return *m_onboardingManager; }
     // Which backend types into other applications, in words for the user.
     QString typingBackendName() const { return m_typingBackendName; }
 
 private:
     SessionInfo m_session;
     QString m_typingBackendName;
+    std::unique_ptr<AuthManager> m_authManager;
+    std::unique_ptr<LaunchAtLoginManager> m_launchAtLoginManager;
+    std::unique_ptr<GlobalHotkeyManager> m_hotkeyManager;
+    std::unique_ptr<MenuBarManager> m_menuBarManager;
     std::unique_ptr<TextInsertionService> m_textInsertion;
+    std::unique_ptr<OnboardingManager> m_onboardingManager;
+    std::unique_ptr<CursorIndicatorService> m_cursorIndicator;
     std::unique_ptr<SpeechRecognitionManager> m_recognitionManager;
     std::unique_ptr<DictationRecognizer> m_recognizer;
     std::unique_ptr<DictationTyping> m_typing;

@@ -1,9 +1,7 @@
 #include "app/OnboardingManager.h"
 
 #include "common/Settings.h"
-#include "common/Shared.h"
-#include "output/TextInsertionService.h"
-#include "platform/xdg/DesktopWorkspace.h"
+#include "platform/Workspace.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -18,18 +16,6 @@ OnboardingManager::OnboardingManager(TrustSource isAccessibilityTrusted,
       m_bundlePath(std::move(bundlePath)),
       m_shouldShowOnboarding(!Settings::boolValue(QString::fromLatin1(hasCompletedOnboardingKey), false))
 {
-}
-
-OnboardingManager &OnboardingManager::shared()
-{
-    return Shared<OnboardingManager>::get();
-}
-
-OnboardingManager *OnboardingManager::createShared()
-{
-    return new OnboardingManager([] { return TextInsertionService::shared().isAccessibilityTrusted(); },
-                                 [] { TextInsertionService::shared().openAccessibilitySettings(); },
-                                 DesktopWorkspace::shared(), QCoreApplication::applicationFilePath());
 }
 
 void OnboardingManager::setShouldShowOnboarding(bool value)

@@ -27,8 +27,6 @@ public:
     OnboardingManager(TrustSource isAccessibilityTrusted, std::function<void()> openAccessibilitySettings,
                       Workspace &workspace, QString bundlePath, QObject *parent = nullptr);
 
-    static OnboardingManager &shared();
-    static OnboardingManager *createShared();
 
     bool shouldShowOnboarding() const { return m_shouldShowOnboarding; }
     void setShouldShowOnboarding(bool value);

@@ -29,7 +29,10 @@ TellwindApp::TellwindApp(SingleInstance &instance, QObject *parent)
     : QObject(parent),
       m_instance(instance),
       m_root(std::make_unique<CompositionRoot>()),
-      m_appDelegate(std::make_unique<AppDelegate>(m_root->appState(), m_root->typing(), WindowSystem::shared()))
+      m_appDelegate(std::make_unique<AppDelegate>(
+          m_root->appState(), m_root->typing(), WindowSystem::shared(),
+          AppDelegate::Services{m_root->authManager(), m_root->launchAtLoginManager(), m_root->hotkeyManager(),
+                                m_root->menuBarManager()}))
 {
     // The panel, the picker and the badge are a few small shapes: the
     // software renderer draws them without loading an OpenGL driver, which
@@ -37,7 +40,7 @@ TellwindApp::TellwindApp(SingleInstance &instance, QObject *parent)
     if (!qEnvironmentVariableIsSet("QT_QUICK_BACKEND"))
         QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
 
-    m_onboardingManager = &OnboardingManager::shared();
+    m_onboardingManager = &m_root->onboardingManager();
 
     // Quit from the tray, the window manager's session end, SIGTERM: every
     // way out runs the termination sequence, once.
@@ -72,8 +75,8 @@ void TellwindApp::showMainWindow()
     qmlRegisterSingletonInstance(uri, 1, 0, "SpeechRecognitionManager", &m_root->recognitionManager());
     qmlRegisterSingletonInstance(uri, 1, 0, "TextInsertionService", &m_root->textInsertion());
     qmlRegisterSingletonInstance(uri, 1, 0, "LaunchAtLoginManager", &m_appDelegate->launchAtLoginManager());
-    qmlRegisterSingletonInstance(uri, 1, 0, "GlobalHotkeyManager", &GlobalHotkeyManager::shared());
-    qmlRegisterSingletonInstance(uri, 1, 0, "MenuBarManager", &MenuBarManager::shared());
+    qmlRegisterSingletonInstance(uri, 1, 0, "GlobalHotkeyManager", &m_root->hotkeyManager());
+    qmlRegisterSingletonInstance(uri, 1, 0, "MenuBarManager", &m_root->menuBarManager());
     qmlRegisterSingletonInstance(uri, 1, 0, "WindowPositionManager", &m_appDelegate->windowPositionManager());
     qmlRegisterSingletonInstance(uri, 1, 0, "AuthManager", &m_appDelegate->authManager());
     qmlRegisterSingletonInstance(uri, 1, 0, "OnboardingManager", m_onboardingManager);

@@ -2,7 +2,6 @@
 
 #include "common/Log.h"
 #include "common/Settings.h"
-#include "common/Shared.h"
 
 #include <QPointer>
 
@@ -18,15 +17,6 @@ GlobalHotkeyManager::~GlobalHotkeyManager()
     unregisterHotkey();
 }
 
-GlobalHotkeyManager &GlobalHotkeyManager::shared()
-{
-    return Shared<GlobalHotkeyManager>::get();
-}
-
-GlobalHotkeyManager *GlobalHotkeyManager::createShared()
-{
-    return new GlobalHotkeyManager(KeyMonitor::createSystemMonitor());
-}
 
 void GlobalHotkeyManager::setIsEnabled(bool enabled)
 {

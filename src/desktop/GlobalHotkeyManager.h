@@ -20,8 +20,6 @@ public:
     explicit GlobalHotkeyManager(std::unique_ptr<KeyMonitor> keyMonitor, QObject *parent = nullptr);
     ~GlobalHotkeyManager() override;
 
-    static GlobalHotkeyManager &shared();
-    static GlobalHotkeyManager *createShared();
 
     bool isEnabled() const { return m_isEnabled; }
     // Every assignment applies the value and stores it, changed or not.

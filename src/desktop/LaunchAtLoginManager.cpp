@@ -2,7 +2,6 @@
 
 #include "common/Log.h"
 #include "common/Settings.h"
-#include "common/Shared.h"
 #include "platform/xdg/XdgAutostartStore.h"
 
 
@@ -14,15 +13,6 @@ LaunchAtLoginManager::LaunchAtLoginManager(std::unique_ptr<AutostartStore> store
     applyFirstLaunchDefault();
 }
 
-LaunchAtLoginManager &LaunchAtLoginManager::shared()
-{
-    return Shared<LaunchAtLoginManager>::get();
-}
-
-LaunchAtLoginManager *LaunchAtLoginManager::createShared()
-{
-    return new LaunchAtLoginManager(std::make_unique<XdgAutostartStore>());
-}
 
 LaunchAtLoginManager::Status LaunchAtLoginManager::status() const
 {

@@ -21,8 +21,6 @@ public:
 
     explicit LaunchAtLoginManager(std::unique_ptr<AutostartStore> store, QObject *parent = nullptr);
 
-    static LaunchAtLoginManager &shared();
-    static LaunchAtLoginManager *createShared();
 
     bool isEnabled() const { return m_isEnabled; }
     // A different value registers or unregisters; the same value does nothing.

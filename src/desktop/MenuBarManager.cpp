@@ -2,7 +2,6 @@
 
 #include "common/Log.h"
 #include "common/Settings.h"
-#include "common/Shared.h"
 #include "desktop/MicrophoneIcon.h"
 #include "platform/qt/QtStatusBar.h"
 
@@ -27,15 +26,6 @@ MenuBarManager::~MenuBarManager()
     m_statusItem.reset();
 }
 
-MenuBarManager &MenuBarManager::shared()
-{
-    return Shared<MenuBarManager>::get();
-}
-
-MenuBarManager *MenuBarManager::createShared()
-{
-    return new MenuBarManager(std::make_unique<QtStatusBar>());
-}
 
 void MenuBarManager::setIsRecording(bool recording)
 {

@@ -25,8 +25,6 @@ public:
     explicit MenuBarManager(std::unique_ptr<StatusBar> statusBar, QObject *parent = nullptr);
     ~MenuBarManager() override;
 
-    static MenuBarManager &shared();
-    static MenuBarManager *createShared();
 
     bool isRecording() const { return m_isRecording; }
     // Every assignment redraws the icon.

@@ -142,16 +142,6 @@ CursorIndicatorService::CursorIndicatorService(WindowSystem &windowSystem, Point
 
 CursorIndicatorService::~CursorIndicatorService() = default;
 
-CursorIndicatorService &CursorIndicatorService::shared()
-{
-    return Shared<CursorIndicatorService>::get();
-}
-
-CursorIndicatorService *CursorIndicatorService::createShared()
-{
-    return new CursorIndicatorService(WindowSystem::shared());
-}
-
 void CursorIndicatorService::show()
 {
     if (m_isShowing)

@@ -65,8 +65,6 @@ public:
                                     QObject *parent = nullptr);
     ~CursorIndicatorService() override;
 
-    static CursorIndicatorService &shared();
-    static CursorIndicatorService *createShared();
 
     virtual void show();
     virtual void hide();

@@ -8,6 +8,7 @@
 #include "fakes/FakeDictationTyping.h"
 #include "fakes/LogCapture.h"
 #include "platform/WindowSystem.h"
+#include "support/DesktopServices.h"
 
 #include <QSignalSpy>
 #include <QStandardPaths>
@@ -192,7 +193,8 @@ private slots:
             Rig rig;
             rig.typing.trusted = trusted;
             rig.typing.trustedAfterPrompt = trustedAfterPrompt;
-            AppDelegate delegate(rig.state, rig.typing, WindowSystem::shared());
+            DesktopServices desktop;
+            AppDelegate delegate(rig.state, rig.typing, WindowSystem::shared(), desktop.services());
             delegate.applicationDidFinishLaunching();
             QTest::qWait(AppDelegate::accessibilityCheckDelayMs + 200);
             QCOMPARE(rig.typing.journal, journal);

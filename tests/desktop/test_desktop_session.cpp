@@ -11,7 +11,12 @@
 #include "fakes/FakeCursorIndicator.h"
 #include "fakes/FakeDictationRecognizer.h"
 #include "fakes/FakeDictationTyping.h"
-#include "app/CompositionRoot.h"
+#include "platform/qt/QtAlertPresenter.h"
+#include "platform/qt/QtPasteboard.h"
+#include "platform/qt/RunningApplicationBundle.h"
+#include "platform/x11/XTestKeyboard.h"
+#include "platform/xdg/DesktopWorkspace.h"
+#include "support/DesktopServices.h"
 #include "output/TextInsertionService.h"
 #include "platform/SyntheticKeyLog.h"
 #include "platform/WindowSystem.h"
@@ -265,8 +270,10 @@ private slots:
         // by the time dictation types, a moment later.
         QTest::qWait(100);
         // Dictation typed by the real typing service: its capital Rs are Shift + R too.
-        CompositionRoot root;
-        QCoro::waitFor(root.textInsertion().insertText(QStringLiteral("Richard Roe")));
+        XTestKeyboard &keyboard = XTestKeyboard::shared();
+        TextInsertionService typing(keyboard, keyboard, QtPasteboard::shared(), QtAlertPresenter::shared(),
+                                    DesktopWorkspace::shared(), RunningApplicationBundle::shared());
+        QCoro::waitFor(typing.insertText(QStringLiteral("Richard Roe")));
         // The user's own press after all that counts, once.
         xdotool({"key", "shift+r"});
         QTRY_COMPARE(presses, 3);
@@ -285,8 +292,9 @@ private slots:
 
     void trayItemFollowsTheRecording()
     {
+        DesktopServices desktop;
         auto *manager = new MenuBarManager(std::make_unique<QtStatusBar>());
-        Shared<MenuBarManager>::install(manager);
+        desktop.menuBar = manager;
         QStringList called;
         manager->onToggleRecording = [&] { called << "toggle"; };
         manager->onShowWindow = [&] { called << "show"; };
@@ -310,7 +318,7 @@ private slots:
         FakeDictationTyping typing;
         AppState state {recognizer, indicator, typing};
         state.setRestartGrace(std::chrono::milliseconds(20));
-        AppDelegate delegate {state, typing, WindowSystem::shared()};
+        AppDelegate delegate {state, typing, WindowSystem::shared(), desktop.services()};
         delegate.applicationDidFinishLaunching();
         state.toggleFromPanel();
         QTRY_COMPARE(item.menu().value(0), QString("Stop Recording [Shift+R]"));

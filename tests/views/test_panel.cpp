@@ -10,6 +10,7 @@
 #include "fakes/FakeDictationTyping.h"
 #include "fakes/LogCapture.h"
 #include "platform/WindowSystem.h"
+#include "support/DesktopServices.h"
 
 #include <QQmlApplicationEngine>
 #include <QQuickItem>
@@ -40,7 +41,8 @@ class TestPanel : public QObject
         FakeCursorIndicator indicator;
         FakeDictationTyping typing;
         AppState state{recognizer, indicator, typing};
-        AppDelegate delegate{state, typing, WindowSystem::shared()};
+        DesktopServices desktop;
+        AppDelegate delegate{state, typing, WindowSystem::shared(), desktop.services()};
         QQmlApplicationEngine engine;
     };
     std::unique_ptr<Rig> rig;
