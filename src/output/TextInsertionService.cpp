@@ -16,7 +16,10 @@
 #include "platform/x11/XTestKeyboard.h"
 #include "platform/xdg/DesktopWorkspace.h"
 
+#include <QDeadlineTimer>
 #include <QPointer>
+
+#include <qcoro/qcorotimer.h>
 
 using namespace std::chrono_literals;
 
@@ -110,6 +113,24 @@ QCoro::Task<> TextInsertionService::insertText(QString text)
     co_await performInsertion(text);
 }
 
+QCoro::Task<bool> TextInsertionService::finishTyping(std::chrono::milliseconds bound)
+{
+    // Looked at on a timer rather than on isTypingChanged: that signal is
+    // emitted from inside the typing loop, and a waiter resumed there would
+    // run in the middle of it.
+    constexpr auto lookAgainAfter = 10ms;
+    QPointer<TextInsertionService> self(this);
+    const QDeadlineTimer deadline(bound);
+    // A queued update is typed right after the one before: the service is
+    // idle only with neither.
+    while (self && (m_isTyping || m_pendingText)) {
+        if (deadline.hasExpired())
+            co_return false;
+        co_await QCoro::sleepFor(lookAgainAfter);
+    }
+    co_return true;
+}
+
 QCoro::Task<> TextInsertionService::performInsertion(QString text)
 {
     QPointer<TextInsertionService> self(this);
@@ -126,10 +147,12 @@ QCoro::Task<> TextInsertionService::performInsertion(QString text)
             if (!self)
                 co_return;
             const QStringList characters = Graphemes::split(diff.textToType);
+            m_charactersLeft = characters.size();
             for (const QString &character : characters) {
                 co_await typeCharacter(character);
                 if (!self)
                     co_return;
+                --m_charactersLeft;
             }
             setLastInsertedText(text);
             logLine(QStringLiteral("✅ [Insert] Done"));

@@ -8,6 +8,7 @@
 
 #include <qcoro/qcorotask.h>
 
+#include <chrono>
 #include <optional>
 
 class AccessibilityTrust;
@@ -47,6 +48,11 @@ public:
     static TextInsertionService *createShared();
 
     QCoro::Task<> insertText(QString text);
+    // Waits for the typing in progress, and the update queued behind it, to
+    // end: true when it did within `bound`, false when characters are left
+    // (how many: charactersLeft()).
+    QCoro::Task<bool> finishTyping(std::chrono::milliseconds bound);
+    qsizetype charactersLeft() const { return m_charactersLeft; }
 
     QString lastInsertedText() const { return m_lastInsertedText; }
     void setLastInsertedText(const QString &text);
@@ -104,6 +110,8 @@ private:
     bool m_needsAccessibilityPermission = false;
     bool m_isTyping = false;
     std::optional<QString> m_pendingText;
+    // Of the update being typed: what a quit cut short is logged as a count.
+    qsizetype m_charactersLeft = 0;
     // The new text of one diff is the old text of the next: its canonical
     // form is kept rather than worked out again from a long transcript.
     CanonicalText m_lastCanonical;
