@@ -5,6 +5,7 @@
 #include "app/OnboardingManager.h"
 #include "app/QmlTypes.h"
 #include "app/SettingsWindow.h"
+#include "app/SettingsWriteAlert.h"
 #include "app/SingleInstance.h"
 #include "account/AuthManager.h"
 #include "common/Log.h"
@@ -14,6 +15,7 @@
 #include "desktop/WindowPositionManager.h"
 #include "output/TextInsertionService.h"
 #include "platform/WindowSystem.h"
+#include "platform/qt/QtAlertPresenter.h"
 #include "platform/xdg/DesktopWorkspace.h"
 #include "speech/SpeechRecognitionManager.h"
 
@@ -25,7 +27,9 @@
 #include <QUrl>
 
 TellwindApp::TellwindApp(SingleInstance &instance, QObject *parent)
-    : QObject(parent), m_instance(instance), m_appDelegate(std::make_unique<AppDelegate>())
+    : QObject(parent), m_instance(instance),
+      m_settingsWriteAlert(std::make_unique<SettingsWriteAlert>(QtAlertPresenter::shared())),
+      m_appDelegate(std::make_unique<AppDelegate>())
 {
     // The panel, the picker and the badge are a few small shapes: the
     // software renderer draws them without loading an OpenGL driver, which
@@ -42,6 +46,28 @@ TellwindApp::TellwindApp(SingleInstance &instance, QObject *parent)
 }
 
 TellwindApp::~TellwindApp() = default;
+
+QCoro::Task<> TellwindApp::terminate()
+{
+    if (std::exchange(m_terminating, true)) {
+        QCoreApplication::quit();
+        co_return;
+    }
+    co_await finishTypingForQuit(TextInsertionService::shared(), terminationTypingBound);
+    QCoreApplication::quit();
+}
+
+QCoro::Task<bool> TellwindApp::finishTypingForQuit(TextInsertionService &typing, std::chrono::milliseconds bound)
+{
+    const bool finished = co_await typing.finishTyping(bound);
+    if (finished)
+        co_return true;
+    // The count only: what was being typed is the user's dictation.
+    logLine(QStringLiteral("⚠️ [App] Quit while typing: %1 characters not typed%2")
+                .arg(typing.charactersLeft())
+                .arg(typing.pendingText() ? QStringLiteral(", nor a newer transcript") : QString()));
+    co_return false;
+}
 
 void TellwindApp::launch(const QStringList &urls)
 {
