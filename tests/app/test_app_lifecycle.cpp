@@ -12,6 +12,10 @@
 #include "output/TextInsertionService.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QLockFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -35,6 +39,9 @@ int claimAsChild(int argc, char **argv)
 {
     QCoreApplication application(argc, argv);
     SingleInstance instance;
+    // Started, the children claim together when the test says so: a start
+    // takes longer than the claim, and would spread them apart.
+    std::getchar();
     if (!instance.claim({})) {
         std::puts("handed over");
         return 0;
@@ -85,6 +92,7 @@ private slots:
         };
         if (crashedBefore) {
             auto crashed = start();
+            crashed->write("\n");
             QTRY_VERIFY(crashed->canReadLine());
             QCOMPARE(outputLines(*crashed), QStringList("claimed"));
             crashed->kill();
@@ -97,6 +105,10 @@ private slots:
             std::vector<std::unique_ptr<QProcess>> processes;
             for (int i = 0; i < starts; ++i)
                 processes.push_back(start());
+            for (auto &process : processes)
+                QVERIFY(process->waitForStarted());
+            for (auto &process : processes)
+                process->write("\n");
             // All but one hand over and end; the one left runs on.
             auto ended = [&] {
                 return std::count_if(processes.begin(), processes.end(),
@@ -123,6 +135,36 @@ private slots:
             owner->kill();
             owner->waitForFinished();
         }
+    }
+
+    void startWhileAnotherIsStillSettingUpHandsOverToIt()
+    {
+        QTemporaryDir runtime;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("XDG_RUNTIME_DIR", runtime.path());
+        environment.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus");
+        environment.insert(childVariable, "1");
+        QVERIFY(QDir(runtime.path()).mkdir("tellwind"));
+        const QString path = runtime.filePath("tellwind/instance");
+        // This process plays a start that has claimed the name and does not
+        // listen yet.
+        QLockFile claim(path + ".lock");
+        QVERIFY(claim.tryLock(0));
+        QProcess child;
+        child.setProcessEnvironment(environment);
+        child.start(QCoreApplication::applicationFilePath());
+        child.write("\n");
+        // Nothing shows the child trying to reach us; a while is all it takes.
+        QVERIFY(child.waitForStarted());
+        QTest::qWait(300);
+        QLocalServer server;
+        QVERIFY(server.listen(path));
+        QTRY_VERIFY_WITH_TIMEOUT(child.state() == QProcess::NotRunning, 5000);
+        QCOMPARE(outputLines(child), QStringList("handed over"));
+        QTRY_VERIFY(server.hasPendingConnections());
+        QLocalSocket *peer = server.nextPendingConnection();
+        QTRY_VERIFY(peer->canReadLine() || peer->state() != QLocalSocket::ConnectedState);
+        QCOMPARE(peer->readAll(), QByteArray("activate\n"));
     }
 
     void terminationLetsTheTypingFinish_data()
