@@ -6,12 +6,14 @@
 #include <QDir>
 
 SettingsWriteAlert::SettingsWriteAlert(AlertPresenter &alerts, QObject *parent)
-    : QObject(parent), m_alerts(alerts)
+    : QObject(parent)
+    , m_alerts(alerts)
 {
     // Queued: a write fails deep inside whatever changed a setting, and the
     // alert must not run in the middle of it.
-    connect(&SettingsStatus::instance(), &SettingsStatus::writeFailed, this,
-            [this](const QString &filePath) { show(filePath); }, Qt::QueuedConnection);
+    connect(
+        &SettingsStatus::instance(), &SettingsStatus::writeFailed, this,
+        [this](const QString &filePath) { show(filePath); }, Qt::QueuedConnection);
 }
 
 QCoro::Task<> SettingsWriteAlert::show(QString filePath)
@@ -27,6 +29,6 @@ QCoro::Task<> SettingsWriteAlert::show(QString filePath)
         = tr("%1 cannot be written. Changes you make now, signing in included, will be lost when Tellwind "
              "quits. Make sure the file and its folder belong to you and the disk is not full.")
               .arg(QDir::toNativeSeparators(filePath));
-    alert.buttons = {tr("OK")};
+    alert.buttons = { tr("OK") };
     co_await m_alerts.runModal(alert);
 }

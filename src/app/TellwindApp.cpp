@@ -49,10 +49,11 @@ TellwindApp::~TellwindApp() = default;
 
 QCoro::Task<> TellwindApp::terminate()
 {
-    if (std::exchange(m_terminating, true)) {
-        QCoreApplication::quit();
+    // Ctrl+C in `make run` reaches Tellwind twice, from the terminal and from
+    // the script ending it: a later signal must not cut the wait short, which
+    // is bounded anyway.
+    if (std::exchange(m_terminating, true))
         co_return;
-    }
     co_await finishTypingForQuit(TextInsertionService::shared(), terminationTypingBound);
     QCoreApplication::quit();
 }

@@ -29,7 +29,8 @@
 
 using namespace std::chrono_literals;
 
-namespace {
+namespace
+{
 
 const char childVariable[] = "TELLWIND_TEST_CLAIM";
 
@@ -112,7 +113,7 @@ private slots:
             // All but one hand over and end; the one left runs on.
             auto ended = [&] {
                 return std::count_if(processes.begin(), processes.end(),
-                                     [](const auto &process) { return process->state() == QProcess::NotRunning; });
+                    [](const auto &process) { return process->state() == QProcess::NotRunning; });
             };
             QTRY_COMPARE_WITH_TIMEOUT(ended(), starts - 1, 20000);
             QProcess *owner = nullptr;
@@ -206,10 +207,10 @@ private slots:
             // A count, never the words; the key in flight may count either way.
             const QStringList told = log.linesStartingWith("⚠️ [App] Quit while typing: ");
             QCOMPARE(told.size(), 1);
-            const QRegularExpressionMatch match
-                = QRegularExpression("^⚠️ \\[App\\] Quit while typing: (\\d+) characters not typed, nor a newer "
-                                     "transcript$")
-                      .match(told.first());
+            const QRegularExpressionMatch match = QRegularExpression(
+                "^⚠️ \\[App\\] Quit while typing: (\\d+) characters not typed, nor a newer "
+                "transcript$")
+                                                      .match(told.first());
             QVERIFY2(match.hasMatch(), qPrintable(told.first()));
             const qsizetype left = first.size() - onScreen.size();
             QVERIFY(qAbs(match.captured(1).toInt() - left) <= 1);
