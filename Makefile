@@ -3,7 +3,7 @@ BUILD ?= build
 BUILD_TYPE ?= RelWithDebInfo
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps test-deps configure build run test test-sanitize bench clean
+.PHONY: all deps test-deps configure build build-run run test test-sanitize bench clean
 
 all: build
 
@@ -19,7 +19,14 @@ configure:
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
-run: deps build
+# What scripts/run.sh starts (the program, the model probe it runs and the
+# server), without the tests and benchmarks that a plain build adds.
+RUN_TARGETS = tellwind tellwind-server tellwind-model-probe
+
+build-run: configure
+	cmake --build $(BUILD) -j $(JOBS) --target $(RUN_TARGETS)
+
+run: deps build-run
 	scripts/run.sh $(BUILD)
 
 test: test-deps

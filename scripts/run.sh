@@ -8,6 +8,11 @@ if [ -z "${DISPLAY:-}" ]; then
     echo "run: no X display (DISPLAY is not set); Tellwind needs an X11 session or XWayland." >&2
     exit 1
 fi
+# As root, the settings and the login entry would land in root's home and the
+# user's sound server is usually out of reach.
+if [ "$(id -u)" -eq 0 ]; then
+    echo "run: running as root; run 'make run' as your desktop user instead (it asks sudo only to install missing packages)." >&2
+fi
 "$(dirname "$0")/register-desktop-entry.sh" "$build" ||
     echo "run: could not register the desktop entry; sign-in links will not reach Tellwind" >&2
 server=""

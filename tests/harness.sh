@@ -26,6 +26,11 @@ export XDG_CACHE_HOME="$work/cache"
 mkdir -p "$HOME" "$XDG_CONFIG_HOME" "$XDG_DATA_HOME" "$XDG_CACHE_HOME"
 mkdir -m 700 "$XDG_RUNTIME_DIR"
 unset WAYLAND_DISPLAY SESSION_MANAGER DBUS_SESSION_BUS_ADDRESS
+# A UTF-8 locale of its own: in the C locale of a minimal system GTK and xterm
+# read every byte past ASCII as "?". LANG alone, so that a test can still give
+# its child another language; the user's own LC_* and LANGUAGE would override it.
+unset LC_ALL LANGUAGE LC_CTYPE LC_MESSAGES LC_NUMERIC LC_COLLATE LC_TIME LC_MONETARY
+export LANG=C.UTF-8
 
 # Xvfb picks a free display number itself and reports it on fd 3.
 exec 3>"$work/display"

@@ -5,6 +5,7 @@
 
 #include "app/AppState.h"
 #include "app/DictationNeighbours.h"
+#include "app/SettingsWindow.h"
 #include "common/Log.h"
 #include "common/Settings.h"
 #include "desktop/GlobalHotkeyManager.h"
@@ -12,11 +13,13 @@
 #include "desktop/MenuBarManager.h"
 #include "desktop/WindowPositionManager.h"
 #include "platform/WindowSystem.h"
+#include "platform/xdg/DesktopWorkspace.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QPainterPath>
 #include <QPointer>
+#include <QQmlEngine>
 #include <QQuickWindow>
 #include <QRegion>
 #include <QScreen>
@@ -151,9 +154,17 @@ void AppDelegate::showWindow()
 
 void AppDelegate::openSettings()
 {
-    if (openSettingsAction)
+    if (openSettingsAction) {
         openSettingsAction();
-    // Settings: open the settings window here when no action is set.
+        return;
+    }
+    // The tray's "Settings..." works before the panel's views are loaded, or
+    // when they could not be: the window needs only the registered objects.
+    if (!m_settingsWindow) {
+        m_settingsEngine = std::make_unique<QQmlEngine>();
+        m_settingsWindow = std::make_unique<SettingsWindow>(*m_settingsEngine, DesktopWorkspace::shared());
+    }
+    m_settingsWindow->open();
 }
 
 void AppDelegate::configureWindow(QWindow *window)

@@ -16,6 +16,8 @@ class DictationTyping;
 class GlobalHotkeyManager;
 class LaunchAtLoginManager;
 class MenuBarManager;
+class QQmlEngine;
+class SettingsWindow;
 class WindowPositionManager;
 class WindowSystem;
 
@@ -78,5 +80,9 @@ private:
     MenuBarManager &m_menuBarManager;
     std::unique_ptr<WindowPositionManager> m_windowPositionManager;
     QPointer<QWindow> m_floatingWindow;
+    // The settings window made here when it is asked for before the panel's
+    // views (and their action) exist; the window goes before its engine.
+    std::unique_ptr<QQmlEngine> m_settingsEngine;
+    std::unique_ptr<SettingsWindow> m_settingsWindow;
     bool m_terminated = false;
 };

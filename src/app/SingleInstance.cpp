@@ -6,12 +6,15 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QLockFile>
 #include <QPointer>
 #include <QStandardPaths>
+#include <QThread>
 #include <QUrl>
 #include <QVariantMap>
 
@@ -20,6 +23,8 @@
 namespace {
 
 constexpr int handOffTimeoutMs = 3000;
+// The owner of the lock may not listen yet: it took the lock a moment ago.
+constexpr int connectRetryMs = 20;
 // One request per line on the fallback socket.
 constexpr char openCommand[] = "open ";
 constexpr char activateCommand[] = "activate";
@@ -135,9 +140,34 @@ bool SingleInstance::claimOnBus(const QStringList &urls)
 bool SingleInstance::claimSocket(const QStringList &urls)
 {
     const QString path = socketPath();
-    QLocalSocket peer;
-    peer.connectToServer(path);
-    if (peer.waitForConnected(handOffTimeoutMs)) {
+    const QString folder = QFileInfo(path).absolutePath();
+    QDir().mkpath(folder);
+    QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+    // Whoever holds the lock owns the socket. Checking for a listener and then
+    // listening is no claim: two starts at once both find nobody, and the
+    // second removes the first one's socket to put its own there.
+    auto lock = std::make_unique<QLockFile>(path + QStringLiteral(".lock"));
+    // Only a dead holder makes a lock stale, however long Tellwind has run.
+    lock->setStaleLockTime(0);
+    if (!lock->tryLock(0)) {
+        if (lock->error() != QLockFile::LockFailedError) {
+            logLine(QStringLiteral("⚠️ [App] No single-instance lock in ") + folder);
+            return true;
+        }
+        QLocalSocket peer;
+        QDeadlineTimer deadline(handOffTimeoutMs);
+        for (;;) {
+            peer.connectToServer(path);
+            if (peer.waitForConnected(int(deadline.remainingTime())) || deadline.hasExpired())
+                break;
+            // Before the event loop runs: there is nothing else to do meanwhile.
+            QThread::msleep(connectRetryMs);
+        }
+        if (peer.state() != QLocalSocket::ConnectedState) {
+            logLine(QStringLiteral("❌ [App] Could not reach the running Tellwind: ") + peer.errorString());
+            return false;
+        }
         QByteArray request;
         for (const QString &url : urls)
             request += openCommand + url.toUtf8() + '\n';
@@ -148,11 +178,9 @@ bool SingleInstance::claimSocket(const QStringList &urls)
         peer.disconnectFromServer();
         return false;
     }
+    m_socketLock = std::move(lock);
 
-    // Nobody answers: whatever is left at the path is stale.
-    const QString folder = QFileInfo(path).absolutePath();
-    QDir().mkpath(folder);
-    QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    // The lock is ours: whatever is left at the path is stale.
     QLocalServer::removeServer(path);
     m_server = std::make_unique<QLocalServer>();
     m_server->setSocketOptions(QLocalServer::UserAccessOption);

@@ -7,11 +7,13 @@
 #include <memory>
 
 class QLocalServer;
+class QLockFile;
 
 // One Tellwind per session. The first process owns a well-known name on the
 // session bus and answers org.freedesktop.Application there; a later start
 // hands its URLs (or a plain "activate") to it and ends. Without a session
-// bus a user-only local socket under $XDG_RUNTIME_DIR does the same.
+// bus a user-only local socket under $XDG_RUNTIME_DIR does the same; a lock
+// file beside it decides which of two starts at once owns it.
 class SingleInstance : public QObject
 {
     Q_OBJECT
@@ -49,5 +51,6 @@ private:
     std::function<void()> m_activateHandler;
     QStringList m_pendingUrls;
     int m_pendingActivations = 0;
+    std::unique_ptr<QLockFile> m_socketLock;
     std::unique_ptr<QLocalServer> m_server;
 };

@@ -6,6 +6,7 @@
 #include "app/OnboardingManager.h"
 #include "app/QmlTypes.h"
 #include "app/SettingsWindow.h"
+#include "app/SettingsWriteAlert.h"
 #include "app/SingleInstance.h"
 #include "account/AuthManager.h"
 #include "common/Log.h"
@@ -15,6 +16,7 @@
 #include "desktop/WindowPositionManager.h"
 #include "output/TextInsertionService.h"
 #include "platform/WindowSystem.h"
+#include "platform/qt/QtAlertPresenter.h"
 #include "platform/xdg/DesktopWorkspace.h"
 #include "speech/SpeechRecognitionManager.h"
 
@@ -28,6 +30,7 @@
 TellwindApp::TellwindApp(SingleInstance &instance, QObject *parent)
     : QObject(parent),
       m_instance(instance),
+      m_settingsWriteAlert(std::make_unique<SettingsWriteAlert>(QtAlertPresenter::shared())),
       m_root(std::make_unique<CompositionRoot>()),
       m_appDelegate(std::make_unique<AppDelegate>(
           m_root->appState(), m_root->typing(), WindowSystem::shared(),
@@ -49,6 +52,29 @@ TellwindApp::TellwindApp(SingleInstance &instance, QObject *parent)
 }
 
 TellwindApp::~TellwindApp() = default;
+
+QCoro::Task<> TellwindApp::terminate()
+{
+    // Ctrl+C in `make run` reaches Tellwind twice, from the terminal and from
+    // the script ending it: a later signal must not cut the wait short, which
+    // is bounded anyway.
+    if (std::exchange(m_terminating, true))
+        co_return;
+    co_await finishTypingForQuit(m_root->textInsertion(), terminationTypingBound);
+    QCoreApplication::quit();
+}
+
+QCoro::Task<bool> TellwindApp::finishTypingForQuit(TextInsertionService &typing, std::chrono::milliseconds bound)
+{
+    const bool finished = co_await typing.finishTyping(bound);
+    if (finished)
+        co_return true;
+    // The count only: what was being typed is the user's dictation.
+    logLine(QStringLiteral("⚠️ [App] Quit while typing: %1 characters not typed%2")
+                .arg(typing.charactersLeft())
+                .arg(typing.pendingText() ? QStringLiteral(", nor a newer transcript") : QString()));
+    co_return false;
+}
 
 void TellwindApp::launch(const QStringList &urls)
 {

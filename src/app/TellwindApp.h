@@ -4,13 +4,18 @@
 #include <QQmlApplicationEngine>
 #include <QStringList>
 
+#include <chrono>
 #include <memory>
+
+#include <qcoro/qcorotask.h>
 
 class AppDelegate;
 class CompositionRoot;
 class OnboardingManager;
 class SettingsWindow;
+class SettingsWriteAlert;
 class SingleInstance;
+class TextInsertionService;
 
 // The application: its delegate and the panel window, wired together.
 class TellwindApp : public QObject
@@ -26,14 +31,26 @@ public:
 
     AppDelegate &appDelegate() const { return *m_appDelegate; }
 
+    // How long a SIGTERM or SIGINT waits for the typing in progress.
+    static constexpr std::chrono::milliseconds terminationTypingBound{3000};
+    // The way out for a termination signal: the words being typed are typed
+    // to the end (within the bound) before the event loop quits.
+    QCoro::Task<> terminate();
+    // The typing part of it: false, with the count of characters left in the
+    // log, when `bound` ran out first.
+    static QCoro::Task<bool> finishTypingForQuit(TextInsertionService &typing, std::chrono::milliseconds bound);
+
 private:
     void showMainWindow();
 
     SingleInstance &m_instance;
+    // Before the root: the managers it makes write their first settings then.
+    std::unique_ptr<SettingsWriteAlert> m_settingsWriteAlert;
     std::unique_ptr<CompositionRoot> m_root;
     std::unique_ptr<AppDelegate> m_appDelegate;
     std::unique_ptr<QQmlApplicationEngine> m_engine;
     OnboardingManager *m_onboardingManager = nullptr;
     // Made by the engine above, so it goes first.
     std::unique_ptr<SettingsWindow> m_settingsWindow;
+    bool m_terminating = false;
 };

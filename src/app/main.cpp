@@ -3,6 +3,7 @@
 #include "app/TerminationSignals.h"
 
 #include <QApplication>
+#include <QIcon>
 
 int main(int argc, char *argv[])
 {
@@ -10,6 +11,9 @@ int main(int argc, char *argv[])
     QApplication::setApplicationName(QStringLiteral("Tellwind"));
     QApplication::setOrganizationName(QStringLiteral("Tellwind"));
     QApplication::setDesktopFileName(QStringLiteral("tellwind"));
+    // Alerts and the window list show it; the installed theme's icon first.
+    QApplication::setWindowIcon(
+        QIcon::fromTheme(QStringLiteral("tellwind"), QIcon(QStringLiteral(":/tellwind/tellwind.svg"))));
     QApplication::setQuitOnLastWindowClosed(false);
 
     const QStringList urls = SingleInstance::urlsFromArguments(QApplication::arguments());
@@ -18,10 +22,10 @@ int main(int argc, char *argv[])
         return 0;
 
     TerminationSignals terminationSignals;
-    QObject::connect(&terminationSignals, &TerminationSignals::terminationRequested, &application,
-                     &QApplication::quit);
-
     TellwindApp tellwind(instance);
+    QObject::connect(&terminationSignals, &TerminationSignals::terminationRequested, &tellwind,
+                     [&tellwind] { tellwind.terminate(); });
+
     tellwind.launch(urls);
     return application.exec();
 }

@@ -1,5 +1,7 @@
 #include "common/Settings.h"
 
+#include "common/Log.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QDir>
@@ -35,7 +37,26 @@ std::optional<bool> parseBool(const QVariant &value)
     return std::nullopt;
 }
 
+QString statusText(QSettings::Status status)
+{
+    switch (status) {
+    case QSettings::NoError:
+        break;
+    case QSettings::AccessError:
+        return QStringLiteral("cannot write the file or its folder");
+    case QSettings::FormatError:
+        return QStringLiteral("the file is damaged");
+    }
+    return {};
+}
+
 } // namespace
+
+SettingsStatus &SettingsStatus::instance()
+{
+    static SettingsStatus status;
+    return status;
+}
 
 QString Settings::filePath()
 {
@@ -76,7 +97,7 @@ std::optional<QByteArray> Settings::dataValue(const QString &key)
     return std::nullopt;
 }
 
-void Settings::write(const QString &key, const QVariant &value)
+bool Settings::write(const QString &key, const QVariant &value)
 {
     QSettings settings = store();
     const QString path = settings.fileName();
@@ -95,11 +116,18 @@ void Settings::write(const QString &key, const QVariant &value)
     settings.sync();
     // QSettings replaces the file on sync; the new file must be owner-only too.
     restrictToOwner(path);
+    // The value stays in this process's cache either way: without this
+    // check the change looks made until the next start.
+    if (settings.status() == QSettings::NoError)
+        return true;
+    logLine(QStringLiteral("❌ Setting '%1' not saved to %2: %3").arg(key, path, statusText(settings.status())));
+    emit SettingsStatus::instance().writeFailed(path);
+    return false;
 }
 
-void Settings::setBool(const QString &key, bool value) { write(key, value); }
-void Settings::setDouble(const QString &key, double value) { write(key, value); }
-void Settings::setString(const QString &key, const QString &value) { write(key, value); }
-void Settings::setData(const QString &key, const QByteArray &value) { write(key, value); }
-void Settings::remove(const QString &key) { write(key, QVariant()); }
+bool Settings::setBool(const QString &key, bool value) { return write(key, value); }
+bool Settings::setDouble(const QString &key, double value) { return write(key, value); }
+bool Settings::setString(const QString &key, const QString &value) { return write(key, value); }
+bool Settings::setData(const QString &key, const QByteArray &value) { return write(key, value); }
+bool Settings::remove(const QString &key) { return write(key, QVariant()); }
 bool Settings::contains(const QString &key) { return store().contains(key); }

@@ -9,7 +9,16 @@
 #include <QScreen>
 #include <QWindow>
 
+#include <cmath>
+
+using namespace std::chrono_literals;
+
 namespace {
+
+// A drag brings a move event per pointer motion; each save rewrites and
+// syncs the settings file, so a drag is saved this often at most, and once
+// more this long after its last motion.
+constexpr auto moveSaveInterval = 250ms;
 
 // After "Reset to Center" the user was told the panel returns to the centre
 // at the next launch; no later move or the save at quit may undo that, in
@@ -35,6 +44,16 @@ WindowPositionManager::WindowPositionManager(ScreenAreas screenAreas, QObject *p
     : QObject(parent)
     , m_screenAreas(screenAreas ? std::move(screenAreas) : ScreenAreas(availableScreenAreas))
 {
+    m_moveSaveTimer.setSingleShot(true);
+    m_moveSaveTimer.setInterval(moveSaveInterval);
+    connect(&m_moveSaveTimer, &QTimer::timeout, this, [this] { savePosition(m_movedWindow); });
+}
+
+WindowPositionManager::~WindowPositionManager()
+{
+    // A drag that ended a moment before the quit is not lost.
+    if (m_moveSaveTimer.isActive())
+        savePosition(m_movedWindow);
 }
 
 QString WindowPositionManager::formatCoordinate(double value)
@@ -47,15 +66,20 @@ QString WindowPositionManager::formatCoordinate(double value)
 
 void WindowPositionManager::savePosition(QWindow *window)
 {
+    m_moveSaveTimer.stop();
     if (!window || positionClearedThisRun)
         return;
     const QPoint origin = window->framePosition();
     const double x = origin.x();
     const double y = origin.y();
-    Settings::setDouble(key(positionXKey), x);
-    Settings::setDouble(key(positionYKey), y);
-    Settings::setBool(key(hasStoredPositionKey), true);
-    logLine(QStringLiteral("💾 Window position saved: (%1, %2)").arg(formatCoordinate(x), formatCoordinate(y)));
+    // A place the next launch would throw away anyway is not worth keeping.
+    const QSize size = window->frameGeometry().size();
+    if (!isPositionOnScreen(x, y, size.width(), size.height()))
+        return;
+    const bool saved = Settings::setDouble(key(positionXKey), x) && Settings::setDouble(key(positionYKey), y)
+        && Settings::setBool(key(hasStoredPositionKey), true);
+    if (saved)
+        logLine(QStringLiteral("💾 Window position saved: (%1, %2)").arg(formatCoordinate(x), formatCoordinate(y)));
 }
 
 void WindowPositionManager::restorePosition(QWindow *window)
@@ -66,8 +90,12 @@ void WindowPositionManager::restorePosition(QWindow *window)
         logLine(QStringLiteral("📍 No stored window position, using default"));
         return;
     }
-    const double x = Settings::doubleValue(key(positionXKey)).value_or(0.0);
-    const double y = Settings::doubleValue(key(positionYKey)).value_or(0.0);
+    // A damaged file ("nan", a word, half a pair) is no place to put the
+    // panel: Qt would take NaN for x -32767, out of every screen's reach.
+    const std::optional<double> storedX = Settings::doubleValue(key(positionXKey));
+    const std::optional<double> storedY = Settings::doubleValue(key(positionYKey));
+    const double x = storedX.value_or(qQNaN());
+    const double y = storedY.value_or(qQNaN());
     const QSize size = window->frameGeometry().size();
     if (!isPositionOnScreen(x, y, size.width(), size.height())) {
         logLine(QStringLiteral("⚠️ Stored position is off-screen, using default"));
@@ -106,7 +134,9 @@ void WindowPositionManager::windowDidMove(QWindow *window)
             return;
         *known = position;
     }
-    savePosition(window);
+    m_movedWindow = window;
+    if (!m_moveSaveTimer.isActive())
+        m_moveSaveTimer.start();
 }
 
 void WindowPositionManager::clearPosition()
@@ -125,6 +155,9 @@ void WindowPositionManager::forgetPosition()
 
 bool WindowPositionManager::isPositionOnScreen(double x, double y, double width, double height) const
 {
+    // QRectF compares with NaN as if it overlapped everything.
+    if (!std::isfinite(x) || !std::isfinite(y) || !std::isfinite(width) || !std::isfinite(height))
+        return false;
     const QRectF rect(x, y, width, height);
     for (const QRectF &area : m_screenAreas()) {
         if (area.intersects(rect))

@@ -4,7 +4,9 @@
 #include <QList>
 #include <QObject>
 #include <QPoint>
+#include <QPointer>
 #include <QRectF>
+#include <QTimer>
 
 #include <functional>
 
@@ -26,6 +28,7 @@ public:
     using ScreenAreas = std::function<QList<QRectF>()>;
 
     explicit WindowPositionManager(ScreenAreas screenAreas = {}, QObject *parent = nullptr);
+    ~WindowPositionManager() override;
 
     void savePosition(QWindow *window);
     void restorePosition(QWindow *window);
@@ -47,4 +50,6 @@ private:
     // Where each observed window was last seen, so that a move event that
     // does not change the place is not taken for the user's move.
     QHash<QWindow *, QPoint> m_knownPositions;
+    QPointer<QWindow> m_movedWindow;
+    QTimer m_moveSaveTimer;
 };

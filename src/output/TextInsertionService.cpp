@@ -11,7 +11,10 @@
 #include "platform/Pasteboard.h"
 #include "platform/Workspace.h"
 
+#include <QDeadlineTimer>
 #include <QPointer>
+
+#include <qcoro/qcorotimer.h>
 
 using namespace std::chrono_literals;
 
@@ -160,6 +163,24 @@ void TextInsertionService::enqueue(Work work)
     m_pending.push_back(std::move(work));
 }
 
+QCoro::Task<bool> TextInsertionService::finishTyping(std::chrono::milliseconds bound)
+{
+    // Looked at on a timer rather than on isTypingChanged: that signal is
+    // emitted from inside the typing loop, and a waiter resumed there would
+    // run in the middle of it.
+    constexpr auto lookAgainAfter = 10ms;
+    QPointer<TextInsertionService> self(this);
+    const QDeadlineTimer deadline(bound);
+    // A queued update is typed right after the one before: the service is
+    // idle only with neither.
+    while (self && (m_isTyping || !m_pending.empty())) {
+        if (deadline.hasExpired())
+            co_return false;
+        co_await QCoro::sleepFor(lookAgainAfter);
+    }
+    co_return true;
+}
+
 QCoro::Task<> TextInsertionService::performInsertion()
 {
     QPointer<TextInsertionService> self(this);
@@ -194,10 +215,12 @@ QCoro::Task<> TextInsertionService::apply(Diff diff)
     if (!self)
         co_return;
     const QStringList characters = Graphemes::split(diff.textToType);
+    m_charactersLeft = characters.size();
     for (const QString &character : characters) {
         co_await typeCharacter(character);
         if (!self)
             co_return;
+        --m_charactersLeft;
     }
     logLine(lcOutput(), QStringLiteral("✅ [Insert] Done"));
 }

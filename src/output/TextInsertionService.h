@@ -9,6 +9,7 @@
 
 #include <qcoro/qcorotask.h>
 
+#include <chrono>
 #include <deque>
 #include <optional>
 
@@ -58,6 +59,11 @@ public:
     // kept only as the context for the first separator.
     void beginRecording(quint64 recording);
     QCoro::Task<> insertTranscript(TranscriptEvent event);
+    // Waits for the typing in progress, and the update queued behind it, to
+    // end: true when it did within `bound`, false when characters are left
+    // (how many: charactersLeft()).
+    QCoro::Task<bool> finishTyping(std::chrono::milliseconds bound);
+    qsizetype charactersLeft() const { return m_charactersLeft; }
 
     QString lastInsertedText() const { return m_lastInsertedText; }
     void setLastInsertedText(const QString &text);
@@ -128,4 +134,6 @@ private:
     QString m_beforeUtterance;
     std::optional<QString> m_separator;
     QString m_utteranceTyped;
+    // Of the update being typed: what a quit cut short is logged as a count.
+    qsizetype m_charactersLeft = 0;
 };

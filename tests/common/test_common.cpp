@@ -1,6 +1,11 @@
 #include "common/Observe.h"
 #include "common/Settings.h"
 
+#include "fakes/LogCapture.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTest>
 
@@ -32,6 +37,46 @@ private slots:
         Settings::setDouble("windowPositionX", 12.5);
         QCOMPARE(Settings::doubleValue("windowPositionX"), std::optional(12.5));
         QVERIFY(!Settings::stringValue("windowPositionX") && !Settings::boolValue("windowPositionX", false));
+    }
+
+    void settingsWriteThatDoesNotReachTheDiskIsReported_data()
+    {
+        QTest::addColumn<bool>("blockFolder");
+        // Either made so that nobody, root included, can write there.
+        QTest::addRow("a file where the folder belongs") << true;
+        QTest::addRow("a folder where the file belongs") << false;
+    }
+    void settingsWriteThatDoesNotReachTheDiskIsReported()
+    {
+        QFETCH(bool, blockFolder);
+        const QString file = Settings::filePath();
+        const QString folder = QFileInfo(file).absolutePath();
+        QSignalSpy failures(&SettingsStatus::instance(), &SettingsStatus::writeFailed);
+        QVERIFY(Settings::setBool("menuBarEnabled", true));
+        QCOMPARE(failures.count(), 0);
+
+        QVERIFY(QDir(folder).removeRecursively());
+        if (blockFolder) {
+            QFile blocker(folder);
+            QVERIFY(blocker.open(QIODevice::WriteOnly));
+        } else {
+            QVERIFY(QDir().mkpath(file));
+        }
+        auto unblock = qScopeGuard([&] { QFile::remove(folder) || QDir(folder).removeRecursively(); });
+        LogCapture log;
+        QVERIFY(!Settings::setString("authToken", "secret-token-1"));
+        QVERIFY(!Settings::setBool("menuBarEnabled", false));
+        QCOMPARE(failures.count(), 2);
+        QCOMPARE(failures.first().first().toString(), file);
+        const QStringList told = log.linesStartingWith("❌ Setting ");
+        QCOMPARE(told.size(), 2);
+        QVERIFY2(told.first().startsWith("❌ Setting 'authToken' not saved to " + file), qPrintable(told.first()));
+        QVERIFY(log.lines().filter("secret-token").isEmpty());
+
+        unblock.dismiss();
+        QVERIFY(QFile::remove(folder) || QDir(folder).removeRecursively());
+        QVERIFY(Settings::setBool("menuBarEnabled", true));
+        QCOMPARE(failures.count(), 2);
     }
 
     void observeDeliversCurrentValueThenEveryChangeQueued()

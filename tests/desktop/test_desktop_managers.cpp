@@ -14,6 +14,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QMoveEvent>
 #include <QWindow>
 
 namespace {
@@ -207,6 +208,62 @@ private slots:
         QTRY_VERIFY(!manager.isEnabled());
         QCOMPARE(log.linesStartingWith("❌ Failed to set launch at login: Cannot create").size(), 1);
         QTRY_COMPARE(log.lines().count("✅ Launch at login disabled"), 1); // the one compensating call
+    }
+
+    void damagedStoredPositionIsForgotten_data()
+    {
+        QTest::addColumn<QVariant>("x");
+        QTest::addColumn<QVariant>("y");
+        QTest::addRow("not a number") << QVariant("nan") << QVariant("300.0");
+        QTest::addRow("infinite") << QVariant("100.0") << QVariant("-inf");
+        QTest::addRow("a word") << QVariant("left") << QVariant("300.0");
+        QTest::addRow("half a pair") << QVariant("100.0") << QVariant();
+        QTest::addRow("beyond every screen") << QVariant("1e300") << QVariant("300.0");
+    }
+    void damagedStoredPositionIsForgotten()
+    {
+        QFETCH(QVariant, x);
+        QFETCH(QVariant, y);
+        {
+            QSettings raw = rawSettings();
+            raw.setValue("windowPositionX", x);
+            if (y.isValid())
+                raw.setValue("windowPositionY", y);
+            raw.setValue("hasStoredWindowPosition", true);
+        }
+        WindowPositionManager positions([] { return QList<QRectF> {QRectF(0, 0, 1280, 770)}; });
+        QWindow window;
+        window.setGeometry(570, 345, 140, 110);
+        positions.restorePosition(&window);
+        QCOMPARE(window.framePosition(), QPoint(570, 345));
+        QVERIFY(!Settings::boolValue("hasStoredWindowPosition", true));
+        QVERIFY(!Settings::contains("windowPositionX") && !Settings::contains("windowPositionY"));
+
+        // Nor is a panel that ended up out of reach saved there.
+        window.setFramePosition(QPoint(-32767, 345));
+        positions.savePosition(&window);
+        QVERIFY(!Settings::boolValue("hasStoredWindowPosition", true));
+    }
+
+    void dragIsSavedWhenItStops()
+    {
+        WindowPositionManager positions([] { return QList<QRectF> {QRectF(0, 0, 1280, 770)}; });
+        QWindow window;
+        window.setGeometry(100, 100, 140, 110);
+        positions.startObserving(&window);
+        LogCapture log;
+        // A drag: one move event per pointer motion, each to a new place.
+        for (int step = 1; step <= 40; ++step) {
+            const QPoint from = window.framePosition();
+            const QPoint to(100 + step * 5, 100 + step);
+            window.setFramePosition(to);
+            QMoveEvent move(to, from);
+            QCoreApplication::sendEvent(&window, &move);
+        }
+        QVERIFY(log.linesStartingWith("💾").size() <= 1);
+        QTRY_COMPARE(Settings::doubleValue("windowPositionX"), std::optional(300.0));
+        QCOMPARE(Settings::doubleValue("windowPositionY"), std::optional(140.0));
+        QCOMPARE(log.linesStartingWith("💾"), QStringList("💾 Window position saved: (300.0, 140.0)"));
     }
 
     // Last: a reset holds for the rest of the process.

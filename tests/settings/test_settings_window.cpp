@@ -1,15 +1,27 @@
 #include "account/AuthManager.h"
+#include "app/AppDelegate.h"
+#include "app/AppState.h"
 #include "app/SettingsWindow.h"
+#include "app/SettingsWriteAlert.h"
 #include "common/Settings.h"
 #include "desktop/GlobalHotkeyManager.h"
 #include "desktop/LaunchAtLoginManager.h"
 #include "desktop/MenuBarManager.h"
 #include "desktop/WindowPositionManager.h"
+#include "fakes/FakeAlertPresenter.h"
 #include "fakes/FakeAutostartStore.h"
+#include "fakes/FakeCursorIndicator.h"
+#include "fakes/FakeDictationRecognizer.h"
+#include "fakes/FakeDictationTyping.h"
 #include "fakes/FakeKeyMonitor.h"
 #include "fakes/FakeStatusBar.h"
 #include "fakes/FakeWorkspace.h"
+#include "platform/WindowSystem.h"
 #include "support/QuickItems.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QGuiApplication>
 
 #include <QFile>
 #include <QQmlEngine>
@@ -155,6 +167,61 @@ private slots:
         QVERIFY(!Settings::contains(WindowPositionManager::positionXKey)
             && !Settings::contains(WindowPositionManager::positionYKey));
         QVERIFY(!Settings::boolValue(WindowPositionManager::hasStoredPositionKey, true));
+    }
+
+    void trayOpensTheSettingsBeforeThePanelIsLoaded()
+    {
+        Fixture f;
+        FakeDictationRecognizer recognizer;
+        FakeCursorIndicator indicator;
+        FakeDictationTyping typing;
+        AppState state {recognizer, indicator, typing};
+        // The delegate's neighbours are the fixture's.
+        AppDelegate delegate {state, typing, WindowSystem::shared(),
+                              AppDelegate::Services {f.auth, f.launchAtLogin, f.hotkey, f.menuBar}};
+        delegate.applicationDidFinishLaunching();
+
+        QVERIFY(f.statusBar->item && f.statusBar->item->menu);
+        QAction *settings = nullptr;
+        for (QAction *action : f.statusBar->item->menu->actions())
+            settings = action->shortcut() == QKeySequence(QStringLiteral("Ctrl+,")) ? action : settings;
+        QVERIFY(settings);
+        auto settingsWindows = [] {
+            QList<QWindow *> found;
+            for (QWindow *window : QGuiApplication::topLevelWindows())
+                if (window->isVisible() && window->title() == "Tellwind Settings")
+                    found << window;
+            return found;
+        };
+        settings->trigger();
+        QTRY_COMPARE(settingsWindows().size(), 1);
+        settings->trigger(); // brought back, not made twice
+        QTest::qWait(50);
+        QCOMPARE(settingsWindows().size(), 1);
+    }
+
+    void unwritableSettingsAreToldOnce()
+    {
+        FakeAlertPresenter alerts;
+        SettingsWriteAlert alert {alerts};
+        const QString folder = QFileInfo(Settings::filePath()).absolutePath();
+        QVERIFY(QDir(folder).removeRecursively());
+        {
+            // A file where the folder belongs: nobody, root included, can write there.
+            QFile blocker(folder);
+            QVERIFY(blocker.open(QIODevice::WriteOnly));
+        }
+        auto unblock = qScopeGuard([folder] { QFile::remove(folder); });
+        // A sign-in writes the user and the token.
+        QVERIFY(!Settings::setString(AuthManager::userKey, QStringLiteral("{}")));
+        QVERIFY(!Settings::setString(AuthManager::tokenKey, QStringLiteral("token-1")));
+        QVERIFY(alerts.shown.isEmpty()); // not from inside the write
+        QTRY_COMPARE(alerts.shown.size(), 1);
+        QVERIFY(!Settings::setBool(MenuBarManager::enabledKey, false));
+        QTest::qWait(50);
+        QCOMPARE(alerts.shown.size(), 1);
+        QCOMPARE(alerts.shown.first().title, QString("Tellwind Cannot Save Its Settings"));
+        QVERIFY(alerts.shown.first().informativeText.contains(Settings::filePath()));
     }
 
     void accountTabFollowsTheSession()

@@ -1,0 +1,231 @@
+// How the program comes and goes: one instance however many start at once,
+// and a termination signal that lets the words being typed reach the end.
+#include "app/SingleInstance.h"
+#include "app/TellwindApp.h"
+#include "fakes/FakeAccessibilityTrust.h"
+#include "fakes/FakeAlertPresenter.h"
+#include "fakes/FakeApplicationBundle.h"
+#include "fakes/FakeKeyboardEventSink.h"
+#include "fakes/FakePasteboard.h"
+#include "fakes/FakeWorkspace.h"
+#include "fakes/LogCapture.h"
+#include "output/TextInsertionService.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QLockFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <qcoro/qcorotask.h>
+
+#include <algorithm>
+#include <cstdio>
+
+using namespace std::chrono_literals;
+
+namespace
+{
+
+const char childVariable[] = "TELLWIND_TEST_CLAIM";
+
+// A start of the program reduced to its claim: "claimed" and then one
+// "activated" per later start it hears of, or "handed over".
+int claimAsChild(int argc, char **argv)
+{
+    QCoreApplication application(argc, argv);
+    SingleInstance instance;
+    // Started, the children claim together when the test says so: a start
+    // takes longer than the claim, and would spread them apart.
+    std::getchar();
+    if (!instance.claim({})) {
+        std::puts("handed over");
+        return 0;
+    }
+    std::puts("claimed");
+    std::fflush(stdout);
+    instance.setActivateHandler([] {
+        std::puts("activated");
+        std::fflush(stdout);
+    });
+    return QCoreApplication::exec();
+}
+
+QStringList outputLines(QProcess &process)
+{
+    return QString::fromUtf8(process.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+}
+
+} // namespace
+
+class TestAppLifecycle : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+
+    void startsAtOnceWithoutSessionBusMakeOneInstance_data()
+    {
+        QTest::addColumn<bool>("crashedBefore");
+        QTest::addRow("fresh runtime folder") << false;
+        // Its lock and its socket are still there, its process is not.
+        QTest::addRow("after a crash") << true;
+    }
+    void startsAtOnceWithoutSessionBusMakeOneInstance()
+    {
+        QFETCH(bool, crashedBefore);
+        QTemporaryDir runtime;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("XDG_RUNTIME_DIR", runtime.path());
+        environment.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus");
+        environment.insert(childVariable, "1");
+        auto start = [&] {
+            auto process = std::make_unique<QProcess>();
+            process->setProcessEnvironment(environment);
+            process->start(QCoreApplication::applicationFilePath());
+            return process;
+        };
+        if (crashedBefore) {
+            auto crashed = start();
+            crashed->write("\n");
+            QTRY_VERIFY(crashed->canReadLine());
+            QCOMPARE(outputLines(*crashed), QStringList("claimed"));
+            crashed->kill();
+            QVERIFY(crashed->waitForFinished());
+        }
+
+        // A few rounds: a lost race does not show every time.
+        constexpr int starts = 6;
+        for (int round = 0; round < 4; ++round) {
+            std::vector<std::unique_ptr<QProcess>> processes;
+            for (int i = 0; i < starts; ++i)
+                processes.push_back(start());
+            for (auto &process : processes)
+                QVERIFY(process->waitForStarted());
+            for (auto &process : processes)
+                process->write("\n");
+            // All but one hand over and end; the one left runs on.
+            auto ended = [&] {
+                return std::count_if(processes.begin(), processes.end(),
+                    [](const auto &process) { return process->state() == QProcess::NotRunning; });
+            };
+            QTRY_COMPARE_WITH_TIMEOUT(ended(), starts - 1, 20000);
+            QProcess *owner = nullptr;
+            int handedOver = 0;
+            for (auto &process : processes) {
+                if (process->state() == QProcess::NotRunning) {
+                    QCOMPARE(process->exitCode(), 0);
+                    handedOver += outputLines(*process) == QStringList("handed over");
+                } else {
+                    owner = process.get();
+                }
+            }
+            QVERIFY(owner);
+            QCOMPARE(handedOver, starts - 1);
+            // Every later start reached the one that runs.
+            QStringList heard;
+            QTRY_COMPARE((heard += outputLines(*owner)).size(), starts);
+            QCOMPARE(heard.first(), QString("claimed"));
+            QCOMPARE(heard.count("activated"), starts - 1);
+            owner->kill();
+            owner->waitForFinished();
+        }
+    }
+
+    void startWhileAnotherIsStillSettingUpHandsOverToIt()
+    {
+        QTemporaryDir runtime;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("XDG_RUNTIME_DIR", runtime.path());
+        environment.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus");
+        environment.insert(childVariable, "1");
+        QVERIFY(QDir(runtime.path()).mkdir("tellwind"));
+        const QString path = runtime.filePath("tellwind/instance");
+        // This process plays a start that has claimed the name and does not
+        // listen yet.
+        QLockFile claim(path + ".lock");
+        QVERIFY(claim.tryLock(0));
+        QProcess child;
+        child.setProcessEnvironment(environment);
+        child.start(QCoreApplication::applicationFilePath());
+        child.write("\n");
+        // Nothing shows the child trying to reach us; a while is all it takes.
+        QVERIFY(child.waitForStarted());
+        QTest::qWait(300);
+        QLocalServer server;
+        QVERIFY(server.listen(path));
+        QTRY_VERIFY_WITH_TIMEOUT(child.state() == QProcess::NotRunning, 5000);
+        QCOMPARE(outputLines(child), QStringList("handed over"));
+        QTRY_VERIFY(server.hasPendingConnections());
+        QLocalSocket *peer = server.nextPendingConnection();
+        QTRY_VERIFY(peer->canReadLine() || peer->state() != QLocalSocket::ConnectedState);
+        QCOMPARE(peer->readAll(), QByteArray("activate\n"));
+    }
+
+    void terminationLetsTheTypingFinish_data()
+    {
+        QTest::addColumn<std::chrono::milliseconds>("bound");
+        QTest::addColumn<bool>("finishes");
+        QTest::addRow("within the bound") << std::chrono::milliseconds(10s) << true;
+        QTest::addRow("bound runs out") << std::chrono::milliseconds(30ms) << false;
+    }
+    void terminationLetsTheTypingFinish()
+    {
+        QFETCH(std::chrono::milliseconds, bound);
+        QFETCH(bool, finishes);
+        FakeKeyboardEventSink keyboard;
+        FakeAccessibilityTrust trust;
+        FakePasteboard pasteboard;
+        FakeAlertPresenter alerts;
+        FakeWorkspace workspace;
+        FakeApplicationBundle bundle;
+        keyboard.pasteboard = &pasteboard;
+        TextInsertionService typing(keyboard, trust, pasteboard, alerts, workspace, bundle);
+
+        // The first words are being typed, a longer transcript waits behind them.
+        const QString first = "send the report to the finance team";
+        const QString last = first + " thanks";
+        auto running = typing.insertText(first);
+        auto queued = typing.insertText(last);
+        QVERIFY(typing.isTyping());
+
+        LogCapture log;
+        QCOMPARE(QCoro::waitFor(TellwindApp::finishTypingForQuit(typing, bound)), finishes);
+        const QString onScreen = keyboard.screen;
+        const QStringList lines = log.lines();
+        if (finishes) {
+            QCOMPARE(onScreen, last);
+            QVERIFY(lines.filter("Quit while typing").isEmpty());
+        } else {
+            QVERIFY(last.startsWith(onScreen) && onScreen.size() < first.size());
+            // A count, never the words; the key in flight may count either way.
+            const QStringList told = log.linesStartingWith("⚠️ [App] Quit while typing: ");
+            QCOMPARE(told.size(), 1);
+            const QRegularExpressionMatch match = QRegularExpression(
+                "^⚠️ \\[App\\] Quit while typing: (\\d+) characters not typed, nor a newer "
+                "transcript$")
+                                                      .match(told.first());
+            QVERIFY2(match.hasMatch(), qPrintable(told.first()));
+            const qsizetype left = first.size() - onScreen.size();
+            QVERIFY(qAbs(match.captured(1).toInt() - left) <= 1);
+        }
+        QTRY_VERIFY(!typing.isTyping());
+    }
+};
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsSet(childVariable))
+        return claimAsChild(argc, argv);
+    QApplication application(argc, argv);
+    TestAppLifecycle test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "test_app_lifecycle.moc"
