@@ -205,6 +205,7 @@ QCoro::Task<> AppState::startRecording()
     co_await settlePreviousRecording();
     if (!self)
         co_return;
+    emit recordingStarting();
 
     ++m_transcriptGeneration;
     setTranscribedText(QString());

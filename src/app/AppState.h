@@ -59,6 +59,8 @@ signals:
     void transcribedTextChanged(const QString &value);
     void errorMessageChanged(const QString &value);
     void needsAccessibilityPermissionChanged(bool value);
+    // A start got past the permission check: a new recording begins.
+    void recordingStarting();
     // Internal hand-offs between the controller's own coroutines.
     void previousRecordingSettled();
     void restartSettled();

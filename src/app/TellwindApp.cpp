@@ -2,10 +2,13 @@
 
 #include "app/AppDelegate.h"
 #include "app/AppState.h"
+#include "app/ErrorReporter.h"
+#include "app/LanguageAvailability.h"
 #include "app/OnboardingManager.h"
 #include "app/QmlTypes.h"
 #include "app/SettingsWindow.h"
 #include "app/SingleInstance.h"
+#include "app/SpeechSettings.h"
 #include "account/AuthManager.h"
 #include "common/Log.h"
 #include "desktop/GlobalHotkeyManager.h"
@@ -14,6 +17,7 @@
 #include "desktop/WindowPositionManager.h"
 #include "output/TextInsertionService.h"
 #include "platform/WindowSystem.h"
+#include "platform/xdg/FreedesktopNotifier.h"
 #include "platform/xdg/DesktopWorkspace.h"
 #include "speech/SpeechRecognitionManager.h"
 
@@ -25,8 +29,17 @@
 #include <QUrl>
 
 TellwindApp::TellwindApp(SingleInstance &instance, QObject *parent)
-    : QObject(parent), m_instance(instance), m_appDelegate(std::make_unique<AppDelegate>())
+    : QObject(parent),
+      m_instance(instance),
+      m_appDelegate(std::make_unique<AppDelegate>()),
+      m_notifier(std::make_unique<FreedesktopNotifier>()),
+      m_errorReporter(std::make_unique<ErrorReporter>(*m_notifier)),
+      m_languageAvailability(std::make_unique<LanguageAvailability>()),
+      m_speechSettings(std::make_unique<SpeechSettings>())
 {
+    m_errorReporter->follow(m_appDelegate->appState());
+    m_languageAvailability->refresh();
+
     // The panel, the picker and the badge are a few small shapes: the
     // software renderer draws them without loading an OpenGL driver, which
     // would take more memory than all the rest of Tellwind.
@@ -65,6 +78,9 @@ void TellwindApp::showMainWindow()
     registerQmlTypes(WindowSystem::shared());
     const char *uri = "Tellwind.Core";
     qmlRegisterSingletonInstance(uri, 1, 0, "AppState", &m_appDelegate->appState());
+    qmlRegisterSingletonInstance(uri, 1, 0, "ErrorReporter", m_errorReporter.get());
+    qmlRegisterSingletonInstance(uri, 1, 0, "LanguageAvailability", m_languageAvailability.get());
+    qmlRegisterSingletonInstance(uri, 1, 0, "SpeechSettings", m_speechSettings.get());
     qmlRegisterSingletonInstance(uri, 1, 0, "SpeechRecognitionManager",
                                  &SpeechRecognitionManager::shared());
     qmlRegisterSingletonInstance(uri, 1, 0, "TextInsertionService",

@@ -7,6 +7,10 @@
 #include <memory>
 
 class AppDelegate;
+class ErrorReporter;
+class LanguageAvailability;
+class SpeechSettings;
+class Notifier;
 class OnboardingManager;
 class SettingsWindow;
 class SingleInstance;
@@ -30,6 +34,10 @@ private:
 
     SingleInstance &m_instance;
     std::unique_ptr<AppDelegate> m_appDelegate;
+    std::unique_ptr<Notifier> m_notifier;
+    std::unique_ptr<ErrorReporter> m_errorReporter;
+    std::unique_ptr<LanguageAvailability> m_languageAvailability;
+    std::unique_ptr<SpeechSettings> m_speechSettings;
     std::unique_ptr<QQmlApplicationEngine> m_engine;
     OnboardingManager *m_onboardingManager = nullptr;
     // Made by the engine above, so it goes first.

@@ -32,6 +32,7 @@ SpeechService::SpeechService(std::optional<QString> serverBaseURL, std::chrono::
     : QObject(parent),
       m_serverBaseURL(serverBaseURL.value_or(
           Settings::stringValue(QStringLiteral("serverBaseURL")).value_or(defaultServerBaseURL()))),
+      m_serverBaseURLFromSettings(!serverBaseURL),
       m_requestTimeout(requestTimeout),
       m_network(new QNetworkAccessManager(this))
 {
@@ -106,6 +107,8 @@ QCoro::Task<> SpeechService::startStreaming()
         logLine(QStringLiteral("🌐 [Speech] Already streaming, skipping"));
         co_return;
     }
+    if (m_serverBaseURLFromSettings)
+        m_serverBaseURL = Settings::stringValue(QStringLiteral("serverBaseURL")).value_or(defaultServerBaseURL());
     logLine(QStringLiteral("🌐 [Speech] Starting streaming to %1").arg(m_serverBaseURL));
     setIsStreaming(true);
     setIsConnected(true);

@@ -58,6 +58,7 @@ Item {
             objectName: "voiceButton"
             anchors.verticalCenter: parent.verticalCenter
             isRecording: AppState.isRecording
+            errorMessage: ErrorReporter.message
             isPressed: root.isPressed
             onTapped: {
                 root.isPressed = true

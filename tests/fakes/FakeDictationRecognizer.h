@@ -37,6 +37,9 @@ public:
     QCoro::Task<> startListening() override
     {
         calls << "start";
+        // The last session's error goes at every start, as the manager's does.
+        if (!m_error.isNull())
+            emit errorMessageChanged(m_error = QString());
         if (!startError.isNull())
             emit errorMessageChanged(m_error = startError);
         else
@@ -74,6 +77,8 @@ public:
         if (m_text != text)
             emit transcribedTextChanged(m_text = text);
     }
+    // Every call publishes, as the recognizer does for each failure it meets.
+    void publishError(const QString &message) { emit errorMessageChanged(m_error = message); }
     void setListening(bool listening)
     {
         if (m_listening != listening)
