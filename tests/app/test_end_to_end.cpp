@@ -194,7 +194,7 @@ private slots:
         auto tellwind = session.start(program);
         QVERIFY(tellwind->waitForLine(ready));
         const QRect panel = session.geometry();
-        const QString sentence = QStringLiteral("hello world this is a test of the dictation system");
+        const QString sentence = QStringLiteral("the quick brown fox jumps over the lazy dog");
         session.run("flite", {"-voice", "kal16", "-t", sentence, "-o", session.path("speech.wav")});
 
         session.mouse(panel.topLeft() + microphone);
