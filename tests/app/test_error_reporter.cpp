@@ -73,6 +73,7 @@ private slots:
         QCOMPARE(call.appIcon, QStringLiteral("tellwind"));
         QCOMPARE(call.summary, QStringLiteral("Dictation problem"));
         QCOMPARE(call.body, QStringLiteral("Upstream error: 503 Service Unavailable"));
+        QCOMPARE(call.hints.value(QStringLiteral("desktop-entry")).toString(), QStringLiteral("tellwind"));
     }
 
     void noNotificationServiceIsNoError()

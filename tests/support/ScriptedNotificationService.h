@@ -20,6 +20,7 @@ public:
         QString appIcon;
         QString summary;
         QString body;
+        QVariantMap hints;
     };
     QList<Call> calls;
 
@@ -55,9 +56,8 @@ public slots:
     {
         Q_UNUSED(replacesId);
         Q_UNUSED(actions);
-        Q_UNUSED(hints);
         Q_UNUSED(expireTimeout);
-        calls.append({appName, appIcon, summary, body});
+        calls.append({appName, appIcon, summary, body, hints});
         return uint(calls.size());
     }
 

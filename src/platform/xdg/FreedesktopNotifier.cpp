@@ -18,8 +18,10 @@ void FreedesktopNotifier::notify(const QString &summary, const QString &body)
                                                        QStringLiteral("Notify"));
     // The notification server's default time-out (-1): it knows what its
     // user wants better than we do.
-    call << appName << quint32(0) << appIcon << summary << body << QStringList() << QVariantMap()
-         << qint32(-1);
+    // The desktop entry lets the desktop group these under Tellwind and
+    // offer the user its own per-application notification settings.
+    const QVariantMap hints{{QStringLiteral("desktop-entry"), desktopEntry}};
+    call << appName << quint32(0) << appIcon << summary << body << QStringList() << hints << qint32(-1);
     // Asynchronous: a wedged notification daemon must not hold up dictation.
     // The reply is only watched so that a missing service leaves a trace.
     auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call));

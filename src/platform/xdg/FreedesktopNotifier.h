@@ -14,6 +14,7 @@ public:
     static inline const QString appName = QStringLiteral("Tellwind");
     // The icon the desktop entry names, looked up in the icon theme.
     static inline const QString appIcon = QStringLiteral("tellwind");
+    static inline const QString desktopEntry = QStringLiteral("tellwind");
 
     explicit FreedesktopNotifier(QDBusConnection bus = QDBusConnection::sessionBus());
 
