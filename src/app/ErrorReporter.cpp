@@ -3,7 +3,11 @@
 #include "app/AppState.h"
 #include "platform/Notifier.h"
 
-ErrorReporter::ErrorReporter(Notifier &notifier, QObject *parent) : QObject(parent), m_notifier(notifier) { }
+ErrorReporter::ErrorReporter(Notifier &notifier, QObject *parent)
+    : QObject(parent)
+    , m_notifier(notifier)
+{
+}
 
 void ErrorReporter::follow(AppState &state)
 {

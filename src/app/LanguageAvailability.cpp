@@ -12,10 +12,11 @@
 #include <QPointer>
 
 LanguageAvailability::LanguageAvailability(ModelCheck hasModel, QObject *parent)
-    : QObject(parent),
-      m_hasModel(hasModel ? std::move(hasModel)
-                          : ModelCheck([](const QString &code) { return PocketSphinxModel::forLocale(code).has_value(); })),
-      m_network(new QNetworkAccessManager(this))
+    : QObject(parent)
+    , m_hasModel(hasModel ? std::move(hasModel) : ModelCheck([](const QString &code) {
+        return PocketSphinxModel::forLocale(code).has_value();
+    }))
+    , m_network(new QNetworkAccessManager(this))
 {
     // The same way to the server as the uploads take.
     m_network->setProxy(QNetworkProxy::NoProxy);
@@ -37,8 +38,8 @@ QCoro::Task<> LanguageAvailability::refreshNow()
     }
 
     const quint64 fetch = ++m_fetch;
-    const QString baseURL =
-        Settings::stringValue(QStringLiteral("serverBaseURL")).value_or(SpeechService::defaultServerBaseURL());
+    const QString baseURL = Settings::stringValue(QStringLiteral("serverBaseURL"))
+                                .value_or(SpeechService::defaultServerBaseURL());
     QPointer<LanguageAvailability> self(this);
     QCoro::Task<ServerLanguages> asking = ServerLanguages::fetch(*m_network, baseURL);
     const ServerLanguages answer = co_await std::move(asking);
@@ -49,7 +50,8 @@ QCoro::Task<> LanguageAvailability::refreshNow()
         m_serverCodes = QSet<QString>(answer.codes.cbegin(), answer.codes.cend());
         m_serverError.clear();
     } else {
-        logLine(QStringLiteral("⚠️ [STT] Could not ask the server for its languages: %1").arg(answer.error));
+        logLine(
+            QStringLiteral("⚠️ [STT] Could not ask the server for its languages: %1").arg(answer.error));
         m_server = Server::unreachable;
         m_serverError = answer.error;
     }

@@ -9,16 +9,16 @@
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
 #include <QPointer>
-#include <QVariantMap>
 #include <QPromise>
 #include <QThreadPool>
+#include <QVariantMap>
 
 #include <qcoro/qcorofuture.h>
 
 SpeechSettings::SpeechSettings(SourceLister listSources, QObject *parent)
-    : QObject(parent),
-      m_listSources(listSources ? std::move(listSources) : SourceLister(&PulseAudioEngine::inputSources)),
-      m_network(new QNetworkAccessManager(this))
+    : QObject(parent)
+    , m_listSources(listSources ? std::move(listSources) : SourceLister(&PulseAudioEngine::inputSources))
+    , m_network(new QNetworkAccessManager(this))
 {
     m_network->setProxy(QNetworkProxy::NoProxy);
 }
@@ -69,10 +69,11 @@ QCoro::Task<> SpeechSettings::testServerNow(QString url)
 
 QVariantList SpeechSettings::microphones() const
 {
-    QVariantList list{QVariantMap{{QStringLiteral("name"), QString()},
-                                  {QStringLiteral("description"), tr("System default")}}};
+    QVariantList list { QVariantMap {
+        { QStringLiteral("name"), QString() }, { QStringLiteral("description"), tr("System default") } } };
     for (const auto &[name, description] : m_sources)
-        list.append(QVariantMap{{QStringLiteral("name"), name}, {QStringLiteral("description"), description}});
+        list.append(
+            QVariantMap { { QStringLiteral("name"), name }, { QStringLiteral("description"), description } });
     return list;
 }
 

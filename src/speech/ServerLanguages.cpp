@@ -13,7 +13,8 @@
 
 #include <qcoro/qcoronetworkreply.h>
 
-namespace {
+namespace
+{
 
 QString tr(const char *text)
 {
@@ -37,8 +38,8 @@ std::optional<QStringList> ServerLanguages::decode(const QByteArray &body)
     return codes;
 }
 
-QCoro::Task<ServerLanguages> ServerLanguages::fetch(QNetworkAccessManager &network, QString baseURL,
-                                                    std::chrono::milliseconds timeout)
+QCoro::Task<ServerLanguages> ServerLanguages::fetch(
+    QNetworkAccessManager &network, QString baseURL, std::chrono::milliseconds timeout)
 {
     ServerLanguages answer;
     while (baseURL.endsWith(u'/'))

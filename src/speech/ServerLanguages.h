@@ -17,11 +17,11 @@ struct ServerLanguages {
     QStringList codes; // in the server's order
     QString error; // for the user, when not reached
 
-    static constexpr std::chrono::milliseconds defaultTimeout{5000};
+    static constexpr std::chrono::milliseconds defaultTimeout { 5000 };
 
     // Asks the server at `baseURL` (as in the setting "serverBaseURL").
-    static QCoro::Task<ServerLanguages> fetch(QNetworkAccessManager &network, QString baseURL,
-                                              std::chrono::milliseconds timeout = defaultTimeout);
+    static QCoro::Task<ServerLanguages> fetch(
+        QNetworkAccessManager &network, QString baseURL, std::chrono::milliseconds timeout = defaultTimeout);
     // The reply body, or nothing when it is not a language list.
     static std::optional<QStringList> decode(const QByteArray &body);
 };

@@ -24,19 +24,19 @@ private slots:
         const QString refused = QStringLiteral("Network error: Connection refused");
         const QString spanish = QStringLiteral("Language not supported: es-ES");
         QTest::addRow("the same failure over and over")
-            << QStringList{"start", refused, refused, refused} << QStringList{refused} << refused;
-        QTest::addRow("distinct failures each once")
-            << QStringList{"start", refused, spanish, refused} << QStringList{refused, spanish} << refused;
-        QTest::addRow("a new recording tells again")
-            << QStringList{"start", refused, "start", refused} << QStringList{refused, refused} << refused;
+            << QStringList { "start", refused, refused, refused } << QStringList { refused } << refused;
+        QTest::addRow("distinct failures each once") << QStringList { "start", refused, spanish, refused }
+                                                     << QStringList { refused, spanish } << refused;
+        QTest::addRow("a new recording tells again") << QStringList { "start", refused, "start", refused }
+                                                     << QStringList { refused, refused } << refused;
         QTest::addRow("a result clears the panel")
-            << QStringList{"start", spanish, "result"} << QStringList{spanish} << QString();
+            << QStringList { "start", spanish, "result" } << QStringList { spanish } << QString();
         QTest::addRow("a failure after a result shows again, notified once")
-            << QStringList{"start", refused, "result", refused} << QStringList{refused} << refused;
+            << QStringList { "start", refused, "result", refused } << QStringList { refused } << refused;
         QTest::addRow("the next start clears the panel")
-            << QStringList{"start", refused, "start"} << QStringList{refused} << QString();
+            << QStringList { "start", refused, "start" } << QStringList { refused } << QString();
         QTest::addRow("a start that failed before any recording")
-            << QStringList{spanish} << QStringList{spanish} << spanish;
+            << QStringList { spanish } << QStringList { spanish } << spanish;
     }
     void notifiesOncePerDistinctMessagePerRecording()
     {
@@ -66,7 +66,8 @@ private slots:
         ScriptedNotificationService daemon;
         QVERIFY(daemon.isRegistered());
         FreedesktopNotifier notifier;
-        notifier.notify(QStringLiteral("Dictation problem"), QStringLiteral("Upstream error: 503 Service Unavailable"));
+        notifier.notify(
+            QStringLiteral("Dictation problem"), QStringLiteral("Upstream error: 503 Service Unavailable"));
         QTRY_COMPARE(daemon.calls.size(), 1);
         const ScriptedNotificationService::Call call = daemon.calls.first();
         QCOMPARE(call.appName, QStringLiteral("Tellwind"));
@@ -80,12 +81,14 @@ private slots:
     {
         LogCapture log;
         FreedesktopNotifier notifier;
-        notifier.notify(QStringLiteral("Dictation problem"), QStringLiteral("Network error: Connection refused"));
+        notifier.notify(
+            QStringLiteral("Dictation problem"), QStringLiteral("Network error: Connection refused"));
         QTRY_VERIFY(!log.lines().filter(QStringLiteral("No desktop notification")).isEmpty());
 
         // Without any session bus at all it shows nothing either.
         FreedesktopNotifier detached(QDBusConnection(QStringLiteral("never-connected")));
-        detached.notify(QStringLiteral("Dictation problem"), QStringLiteral("Network error: Connection refused"));
+        detached.notify(
+            QStringLiteral("Dictation problem"), QStringLiteral("Network error: Connection refused"));
     }
 };
 

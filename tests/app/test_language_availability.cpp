@@ -13,7 +13,8 @@
 
 #include <qcoro/qcorotask.h>
 
-namespace {
+namespace
+{
 
 const QByteArray serverList = R"({"languages":[{"code":"en-US","engine":"pocketsphinx"},
                                                {"code":"es-ES","engine":"upstream"}]})";
@@ -37,21 +38,36 @@ private slots:
         QTest::addColumn<QString>("reasonHas");
 
         // German has a model on this computer; English (US) is listed by the server too.
-        QTest::addRow("model on the device") << "lists" << false << "de-DE" << "" << "";
-        QTest::addRow("no model, the server lists it") << "lists" << false << "es-ES" << "" << "";
-        QTest::addRow("no model, the server does not list it")
-            << "lists" << false << "fr-FR" << "Not available" << "No speech model";
-        QTest::addRow("a cloud-only language the server lacks")
-            << "lists" << false << "sw-KE" << "Not available" << "does not recognise";
-        QTest::addRow("cloud preferred: the device model does not count")
-            << "lists" << true << "de-DE" << "Not available" << "You chose";
-        QTest::addRow("cloud preferred, listed") << "lists" << true << "en-US" << "" << "";
-        QTest::addRow("server unreachable, model on the device") << "down" << false << "de-DE" << "" << "";
-        QTest::addRow("server unreachable, no model")
-            << "down" << false << "es-ES" << "Server unreachable" << "cannot be reached";
-        QTest::addRow("server unreachable, cloud preferred")
-            << "down" << true << "de-DE" << "Server unreachable" << "cannot be reached";
-        QTest::addRow("not asked yet: no marks") << "unasked" << false << "fr-FR" << "" << "";
+        QTest::addRow("model on the device") << "lists" << false << "de-DE"
+                                             << ""
+                                             << "";
+        QTest::addRow("no model, the server lists it") << "lists" << false << "es-ES"
+                                                       << ""
+                                                       << "";
+        QTest::addRow("no model, the server does not list it") << "lists" << false << "fr-FR"
+                                                               << "Not available"
+                                                               << "No speech model";
+        QTest::addRow("a cloud-only language the server lacks") << "lists" << false << "sw-KE"
+                                                                << "Not available"
+                                                                << "does not recognise";
+        QTest::addRow("cloud preferred: the device model does not count") << "lists" << true << "de-DE"
+                                                                          << "Not available"
+                                                                          << "You chose";
+        QTest::addRow("cloud preferred, listed") << "lists" << true << "en-US"
+                                                 << ""
+                                                 << "";
+        QTest::addRow("server unreachable, model on the device") << "down" << false << "de-DE"
+                                                                 << ""
+                                                                 << "";
+        QTest::addRow("server unreachable, no model") << "down" << false << "es-ES"
+                                                      << "Server unreachable"
+                                                      << "cannot be reached";
+        QTest::addRow("server unreachable, cloud preferred") << "down" << true << "de-DE"
+                                                             << "Server unreachable"
+                                                             << "cannot be reached";
+        QTest::addRow("not asked yet: no marks") << "unasked" << false << "fr-FR"
+                                                 << ""
+                                                 << "";
     }
     void marks()
     {
@@ -73,8 +89,9 @@ private slots:
         LanguageAvailability availability([](const QString &language) { return language == "de-DE"; });
         if (server != "unasked") {
             QCoro::waitFor(availability.refreshNow());
-            QCOMPARE(availability.server(), server == "down" ? LanguageAvailability::Server::unreachable
-                                                             : LanguageAvailability::Server::reachable);
+            QCOMPARE(availability.server(),
+                server == "down" ? LanguageAvailability::Server::unreachable
+                                 : LanguageAvailability::Server::reachable);
         }
         QCOMPARE(availability.mark(code, prefersCloud), mark);
         const QString reason = availability.reason(code, prefersCloud);
@@ -87,7 +104,8 @@ private slots:
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<QString>("error");
         QTest::addRow("not found") << 404 << QByteArray("{}") << "The server answered 404 Scripted";
-        QTest::addRow("not JSON") << 200 << QByteArray("<html>") << "The server's answer is not a language list";
+        QTest::addRow("not JSON") << 200 << QByteArray("<html>")
+                                  << "The server's answer is not a language list";
         QTest::addRow("no list") << 200 << QByteArray(R"({"languages":"en-US"})")
                                  << "The server's answer is not a language list";
     }

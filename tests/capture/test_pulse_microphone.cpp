@@ -8,9 +8,9 @@
 #include "support/PrivatePulseAudio.h"
 
 #include <QElapsedTimer>
-#include <QProcess>
 #include <QFile>
 #include <QMutex>
+#include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -18,7 +18,8 @@
 #include <algorithm>
 #include <cmath>
 
-namespace {
+namespace
+{
 
 struct Observed {
     mutable QMutex mutex;
@@ -52,18 +53,19 @@ private slots:
 
     void theChosenMicrophoneIsCapturedOrTheDefaultWhenItIsGone()
     {
-        PrivatePulseAudio pulse({"module-null-sink sink_name=spk2",
-                                 "module-remap-source master=spk2.monitor source_name=headset "
-                                 "source_properties=device.description=Headset"});
+        PrivatePulseAudio pulse({ "module-null-sink sink_name=spk2",
+            "module-remap-source master=spk2.monitor source_name=headset "
+            "source_properties=device.description=Headset" });
         QVERIFY(pulse.start());
         const QByteArray saved = qgetenv("PULSE_SERVER");
         qputenv("PULSE_SERVER", pulse.server().toUtf8());
-        auto restore = qScopeGuard([&saved] { saved.isNull() ? qunsetenv("PULSE_SERVER") : qputenv("PULSE_SERVER", saved); });
+        auto restore = qScopeGuard(
+            [&saved] { saved.isNull() ? qunsetenv("PULSE_SERVER") : qputenv("PULSE_SERVER", saved); });
 
         const QList<QPair<QString, QString>> sources = PulseAudioEngine::inputSources();
-        QVERIFY2(sources.contains({"headset", "Headset"}), qPrintable(QString::number(sources.size())));
+        QVERIFY2(sources.contains({ "headset", "Headset" }), qPrintable(QString::number(sources.size())));
         QVERIFY(std::none_of(sources.cbegin(), sources.cend(),
-                             [](const auto &source) { return source.first.endsWith(".monitor"); }));
+            [](const auto &source) { return source.first.endsWith(".monitor"); }));
 
         // The next capture takes the microphone chosen meanwhile, and hears
         // what is played to it alone.
@@ -81,14 +83,16 @@ private slots:
         QCOMPARE(engine->start(), std::optional<QString>());
         QTemporaryDir dir;
         const QString tone = dir.filePath("tone.wav");
-        QCOMPARE(QProcess::execute("sox", QString("-n -r 16000 -c 1 %1 synth 0.5 sine 440 vol 0.5").arg(tone).split(' ')), 0);
+        QCOMPARE(QProcess::execute(
+                     "sox", QString("-n -r 16000 -c 1 %1 synth 0.5 sine 440 vol 0.5").arg(tone).split(' ')),
+            0);
         QVERIFY(pulse.play(tone)); // to "spk": the default microphone's, not the headset's
         QTest::qWait(200);
         {
             QMutexLocker lock(&mutex);
             QCOMPARE(peak, 0.0f);
         }
-        QCOMPARE(QProcess::execute("paplay", {"-s", pulse.server(), "-d", "spk2", tone}), 0);
+        QCOMPARE(QProcess::execute("paplay", { "-s", pulse.server(), "-d", "spk2", tone }), 0);
         QTRY_VERIFY([&] {
             QMutexLocker lock(&mutex);
             return peak > 0.1f;
@@ -100,7 +104,8 @@ private slots:
         LogCapture log;
         engine = PulseAudioEngine::factory()();
         QCOMPARE(static_cast<PulseAudioEngine *>(engine.get())->sourceName(), QString("mic"));
-        QCOMPARE(log.lines().filter("The chosen microphone 'usb-headset-unplugged' is not connected").size(), 1);
+        QCOMPARE(
+            log.lines().filter("The chosen microphone 'usb-headset-unplugged' is not connected").size(), 1);
     }
 
     void lossIsToldAtOnceThenTheCaptureEndsOrResumes_data()
@@ -117,7 +122,8 @@ private slots:
         QVERIFY(pulse.start());
         const QByteArray saved = qgetenv("PULSE_SERVER");
         qputenv("PULSE_SERVER", pulse.server().toUtf8());
-        auto restore = qScopeGuard([&saved] { saved.isNull() ? qunsetenv("PULSE_SERVER") : qputenv("PULSE_SERVER", saved); });
+        auto restore = qScopeGuard(
+            [&saved] { saved.isNull() ? qunsetenv("PULSE_SERVER") : qputenv("PULSE_SERVER", saved); });
 
         Observed seen;
         PulseAudioEngine engine;
@@ -144,13 +150,13 @@ private slots:
 
         if (serverComesBack) {
             QVERIFY(pulse.start());
-            QTRY_COMPARE_WITH_TIMEOUT(seen.eventsSoFar(), (QList<Interruption>{Interruption::lost, Interruption::resumed}),
-                                      3000);
+            QTRY_COMPARE_WITH_TIMEOUT(seen.eventsSoFar(),
+                (QList<Interruption> { Interruption::lost, Interruption::resumed }), 3000);
             const qint64 before = seen.framesSoFar();
             QTRY_VERIFY(seen.framesSoFar() > before + 4096);
         } else {
-            QTRY_COMPARE_WITH_TIMEOUT(seen.eventsSoFar(), (QList<Interruption>{Interruption::lost, Interruption::ended}),
-                                      5000);
+            QTRY_COMPARE_WITH_TIMEOUT(
+                seen.eventsSoFar(), (QList<Interruption> { Interruption::lost, Interruption::ended }), 5000);
             QVERIFY2(seen.at.value(1) >= 1900, qPrintable(QString::number(seen.at.value(1))));
             QCOMPARE(seen.reasons.value(1), seen.reasons.value(0));
         }

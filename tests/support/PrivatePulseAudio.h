@@ -16,7 +16,10 @@ class PrivatePulseAudio
 public:
     // More modules to load, as "module-name arguments". (Loaded later, with
     // pactl, a null sink here hands its monitor nothing but silence.)
-    explicit PrivatePulseAudio(QStringList modules = {}) : m_modules(std::move(modules)) { }
+    explicit PrivatePulseAudio(QStringList modules = {})
+        : m_modules(std::move(modules))
+    {
+    }
     ~PrivatePulseAudio() { kill(); }
 
     QString server() const { return QStringLiteral("unix:") + m_dir.filePath(QStringLiteral("native")); }
@@ -30,20 +33,21 @@ public:
         environment.remove(QStringLiteral("PULSE_SERVER"));
         m_daemon.setProcessEnvironment(environment);
         m_daemon.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        QStringList arguments{QStringLiteral("-n"), QStringLiteral("--daemonize=no"), QStringLiteral("--exit-idle-time=-1"),
-                              QStringLiteral("--disallow-exit"), QStringLiteral("--use-pid-file=no"),
-                              QStringLiteral("--load=module-native-protocol-unix auth-anonymous=1 socket=")
-                                  + m_dir.filePath(QStringLiteral("native")),
-                              QStringLiteral("--load=module-null-sink sink_name=spk"),
-                              QStringLiteral("--load=module-remap-source master=spk.monitor source_name=mic")};
+        QStringList arguments { QStringLiteral("-n"), QStringLiteral("--daemonize=no"),
+            QStringLiteral("--exit-idle-time=-1"), QStringLiteral("--disallow-exit"),
+            QStringLiteral("--use-pid-file=no"),
+            QStringLiteral("--load=module-native-protocol-unix auth-anonymous=1 socket=")
+                + m_dir.filePath(QStringLiteral("native")),
+            QStringLiteral("--load=module-null-sink sink_name=spk"),
+            QStringLiteral("--load=module-remap-source master=spk.monitor source_name=mic") };
         for (const QString &module : m_modules)
             arguments << QStringLiteral("--load=") + module;
         m_daemon.start(QStringLiteral("pulseaudio"), arguments);
         if (!m_daemon.waitForStarted(5000))
             return false;
         for (QDeadlineTimer deadline(10000); !deadline.hasExpired(); QTest::qWait(20)) {
-            if (pactl({QStringLiteral("set-default-source"), QStringLiteral("mic")}))
-                return pactl({QStringLiteral("set-default-sink"), QStringLiteral("spk")});
+            if (pactl({ QStringLiteral("set-default-source"), QStringLiteral("mic") }))
+                return pactl({ QStringLiteral("set-default-sink"), QStringLiteral("spk") });
         }
         return false;
     }
@@ -59,14 +63,15 @@ public:
 
     bool pactl(const QStringList &arguments) const
     {
-        return QProcess::execute(QStringLiteral("pactl"), QStringList{QStringLiteral("-s"), server()} + arguments)
+        return QProcess::execute(
+                   QStringLiteral("pactl"), QStringList { QStringLiteral("-s"), server() } + arguments)
             == 0;
     }
     // Plays a file to "spk", in real time; returns when it has been played.
     bool play(const QString &file) const
     {
         return QProcess::execute(QStringLiteral("paplay"),
-                                 {QStringLiteral("-s"), server(), QStringLiteral("-d"), QStringLiteral("spk"), file})
+                   { QStringLiteral("-s"), server(), QStringLiteral("-d"), QStringLiteral("spk"), file })
             == 0;
     }
 

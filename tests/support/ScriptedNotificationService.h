@@ -27,11 +27,12 @@ public:
     // On the test's session bus, or on the bus at `address`.
     explicit ScriptedNotificationService(const QString &address = QString())
         : m_bus(address.isEmpty()
-                    ? QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("scripted-notifications"))
-                    : QDBusConnection::connectToBus(address, QStringLiteral("scripted-notifications")))
+                ? QDBusConnection::connectToBus(
+                    QDBusConnection::SessionBus, QStringLiteral("scripted-notifications"))
+                : QDBusConnection::connectToBus(address, QStringLiteral("scripted-notifications")))
     {
-        m_bus.registerObject(QStringLiteral("/org/freedesktop/Notifications"), this,
-                             QDBusConnection::ExportAllSlots);
+        m_bus.registerObject(
+            QStringLiteral("/org/freedesktop/Notifications"), this, QDBusConnection::ExportAllSlots);
         m_registered = m_bus.registerService(QStringLiteral("org.freedesktop.Notifications"));
     }
     ~ScriptedNotificationService() override
@@ -52,12 +53,12 @@ public:
 
 public slots:
     uint Notify(const QString &appName, uint replacesId, const QString &appIcon, const QString &summary,
-                const QString &body, const QStringList &actions, const QVariantMap &hints, int expireTimeout)
+        const QString &body, const QStringList &actions, const QVariantMap &hints, int expireTimeout)
     {
         Q_UNUSED(replacesId);
         Q_UNUSED(actions);
         Q_UNUSED(expireTimeout);
-        calls.append({appName, appIcon, summary, body, hints});
+        calls.append({ appName, appIcon, summary, body, hints });
         return uint(calls.size());
     }
 
