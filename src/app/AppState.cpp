@@ -29,7 +29,12 @@ void AppState::setupBindings()
     connect(&m_recognizer, &DictationRecognizer::transcript, this,
             [this](const TranscriptEvent &event) { handleTranscript(event); });
 
-    // 2. The error text, mirrored, absent values included.
+    // 2. Each failure of this recording, and the error text, mirrored,
+    // absent values included.
+    connect(&m_recognizer, &DictationRecognizer::recognitionError, this, [this](const RecognitionError &error) {
+        if (error.recording == m_recording)
+            emit errorReported(error.message);
+    });
     observe(&m_recognizer, &DictationRecognizer::errorMessage,
             &DictationRecognizer::errorMessageChanged, this, [this](const QString &message) {
                 if (!message.isNull())
@@ -126,6 +131,7 @@ QCoro::Task<> AppState::startRecording()
             co_return;
     }
     ++m_recording;
+    emit recordingStarting();
     setTranscribedText(QString());
     m_typing.beginRecording(m_recording);
 

@@ -62,6 +62,10 @@ signals:
     void errorMessageChanged(const QString &value);
     void needsAccessibilityPermissionChanged(bool value);
     void isFinishingChanged(bool value);
+    // A start got past the permission check: a new recording begins.
+    void recordingStarting();
+    // Each failure of the current recording, repeats included.
+    void errorReported(const QString &message);
     // Internal hand-offs between the controller's own coroutines.
     void stopSettled();
     void typingSettled();

@@ -3,11 +3,14 @@
 #include "app/AppDelegate.h"
 #include "app/AppState.h"
 #include "app/CompositionRoot.h"
+#include "app/ErrorReporter.h"
+#include "app/LanguageAvailability.h"
 #include "app/OnboardingManager.h"
 #include "app/QmlTypes.h"
 #include "app/SettingsWindow.h"
 #include "app/SettingsWriteAlert.h"
 #include "app/SingleInstance.h"
+#include "app/SpeechSettings.h"
 #include "account/AuthManager.h"
 #include "common/Log.h"
 #include "desktop/GlobalHotkeyManager.h"
@@ -17,6 +20,7 @@
 #include "output/TextInsertionService.h"
 #include "platform/WindowSystem.h"
 #include "platform/qt/QtAlertPresenter.h"
+#include "platform/xdg/FreedesktopNotifier.h"
 #include "platform/xdg/DesktopWorkspace.h"
 #include "speech/SpeechRecognitionManager.h"
 
@@ -35,8 +39,15 @@ TellwindApp::TellwindApp(SingleInstance &instance, QObject *parent)
       m_appDelegate(std::make_unique<AppDelegate>(
           m_root->appState(), m_root->typing(), WindowSystem::shared(),
           AppDelegate::Services{m_root->authManager(), m_root->launchAtLoginManager(), m_root->hotkeyManager(),
-                                m_root->menuBarManager()}))
+                                m_root->menuBarManager()})),
+      m_notifier(std::make_unique<FreedesktopNotifier>()),
+      m_errorReporter(std::make_unique<ErrorReporter>(*m_notifier)),
+      m_languageAvailability(std::make_unique<LanguageAvailability>()),
+      m_speechSettings(std::make_unique<SpeechSettings>())
 {
+    m_errorReporter->follow(m_appDelegate->appState());
+    m_languageAvailability->refresh();
+
     // The panel, the picker and the badge are a few small shapes: the
     // software renderer draws them without loading an OpenGL driver, which
     // would take more memory than all the rest of Tellwind.
@@ -98,6 +109,9 @@ void TellwindApp::showMainWindow()
     registerQmlTypes(WindowSystem::shared());
     const char *uri = "Tellwind.Core";
     qmlRegisterSingletonInstance(uri, 1, 0, "AppState", &m_appDelegate->appState());
+    qmlRegisterSingletonInstance(uri, 1, 0, "ErrorReporter", m_errorReporter.get());
+    qmlRegisterSingletonInstance(uri, 1, 0, "LanguageAvailability", m_languageAvailability.get());
+    qmlRegisterSingletonInstance(uri, 1, 0, "SpeechSettings", m_speechSettings.get());
     qmlRegisterSingletonInstance(uri, 1, 0, "SpeechRecognitionManager", &m_root->recognitionManager());
     qmlRegisterSingletonInstance(uri, 1, 0, "TextInsertionService", &m_root->textInsertion());
     qmlRegisterSingletonInstance(uri, 1, 0, "LaunchAtLoginManager", &m_appDelegate->launchAtLoginManager());

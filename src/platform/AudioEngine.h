@@ -27,6 +27,14 @@ class AudioEngine
 public:
     using Tap = std::function<void(const AudioBuffer &)>; // runs on the capture thread
 
+    // What became of a running capture: the source or the sound server went
+    // away (`lost`), came back and the tap is fed again (`resumed`), or stayed
+    // away and the capture is over (`ended`; the tap gets nothing more).
+    // Everything captured before the loss has reached the tap by then.
+    enum class Interruption { lost, resumed, ended };
+    // Runs on the capture thread; `reason` is a sentence for the user.
+    using InterruptionHandler = std::function<void(Interruption, const QString &reason)>;
+
     virtual ~AudioEngine() = default;
 
     // False when there is no default input source at all.
@@ -37,6 +45,8 @@ public:
     // Starts capture; the error text when the source cannot be opened.
     virtual std::optional<QString> start() = 0;
     virtual void stop() = 0;
+    // Engines that cannot tell (or never lose their source) ignore it.
+    virtual void setInterruptionHandler(InterruptionHandler handler) { (void)handler; }
 };
 
 using AudioEngineFactory = std::function<std::unique_ptr<AudioEngine>()>;

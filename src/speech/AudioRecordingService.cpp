@@ -214,6 +214,21 @@ AudioRecordingService::StartOutcome AudioRecordingService::beginCapture(Callback
         });
     });
 
+    // Queued behind the buffers the executor still holds, so the consumer
+    // has every chunk captured before the loss when the news arrives.
+    QPointer<AudioRecordingService> self(this);
+    m_audioEngine->setInterruptionHandler([self, executor](AudioEngine::Interruption what, const QString &reason) {
+        executor->post([self, what, reason] {
+            if (self)
+                QMetaObject::invokeMethod(
+                    self.data(), [self, what, reason] {
+                        if (self)
+                            emit self->captureInterrupted(what, reason);
+                    },
+                    Qt::QueuedConnection);
+        });
+    });
+
     logLine(QStringLiteral("🎙️ [Audio] Starting audio engine..."));
     if (const std::optional<QString> startError = m_audioEngine->start()) {
         logLine(QStringLiteral("❌ [Audio] Failed to start audio engine: %1").arg(*startError));

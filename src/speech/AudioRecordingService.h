@@ -47,6 +47,10 @@ public:
     // Buffers processed while a consumer was set, over the whole life of the service.
     qint64 bufferCount() const { return m_bufferCount.load(); }
 
+signals:
+    // The engine's news of a running capture, on the service's thread.
+    void captureInterrupted(AudioEngine::Interruption what, const QString &reason);
+
 private:
     struct Capture;
     struct StartOutcome {

@@ -83,6 +83,13 @@ SpeechRecognitionManager::SpeechRecognitionManager(SpeechRecognizerBackend &reco
 {
     checkAppleAvailability();
     setupForwarding();
+    if (m_audioService) {
+        connect(m_audioService.get(), &AudioRecordingService::captureInterrupted, this,
+                [this](AudioEngine::Interruption what, const QString &reason) {
+                    if (m_activeProvider == STTProvider::google)
+                        handleCaptureInterruption(m_session, what, reason);
+                });
+    }
 }
 
 SpeechRecognitionManager::~SpeechRecognitionManager()
@@ -365,6 +372,15 @@ std::optional<SpeechRecognitionError> SpeechRecognitionManager::startAppleSessio
         if (const std::shared_ptr<SpeechRecognitionRequest> request = target->get())
             request->append(buffer);
     });
+    {
+        QPointer<SpeechRecognitionManager> self(this);
+        m_audioEngine->setInterruptionHandler(
+            [self, session = m_session](AudioEngine::Interruption what, const QString &reason) {
+                onMainThread(self, [session, what, reason](SpeechRecognitionManager *manager) {
+                    manager->handleCaptureInterruption(session, what, reason);
+                });
+            });
+    }
     if (const std::optional<QString> startError = m_audioEngine->start())
         return SpeechRecognitionError { audioEngineErrorDomain, 3, *startError };
     return std::nullopt;
@@ -412,6 +428,28 @@ void SpeechRecognitionManager::handleRecognition(quint64 session, std::optional<
     default:
         logLine(QStringLiteral("❌ [Apple STT] Error: %1 (code: %2)").arg(description).arg(error->code));
         setErrorMessage(description);
+        break;
+    }
+}
+
+// The microphone went away under a running session: the user hears of it at
+// once, and when it stays away the session ends as a stop would, so that what
+// was said before is still recognized and typed.
+void SpeechRecognitionManager::handleCaptureInterruption(quint64 session, AudioEngine::Interruption what,
+                                                         const QString &reason)
+{
+    if (session != m_session || !m_isListening)
+        return;
+    switch (what) {
+    case AudioEngine::Interruption::lost:
+        setErrorMessage(reason);
+        break;
+    case AudioEngine::Interruption::resumed:
+        logLine(QStringLiteral("✅ [STT] The microphone is back, listening on"));
+        break;
+    case AudioEngine::Interruption::ended:
+        logLine(QStringLiteral("⏹️ [STT] The microphone is gone, stopping"));
+        stopSession();
         break;
     }
 }

@@ -96,6 +96,7 @@ private:
     std::optional<SpeechRecognitionError> startAppleSession();
     void handleRecognition(quint64 session, std::optional<SpeechRecognitionResult> result,
                            std::optional<SpeechRecognitionError> error);
+    void handleCaptureInterruption(quint64 session, AudioEngine::Interruption what, const QString &reason);
     QCoro::Task<> fallBackAfterRecognitionFailure();
     QCoro::Task<> startGoogleRecognition();
     void stopAppleRecognition();

@@ -64,6 +64,7 @@ SpeechService::SpeechService(std::optional<QString> serverBaseURL, std::chrono::
     : QObject(parent),
       m_serverBaseURL(serverBaseURL.value_or(
           Settings::stringValue(QStringLiteral("serverBaseURL")).value_or(defaultServerBaseURL()))),
+      m_serverBaseURLFromSettings(!serverBaseURL),
       m_requestTimeout(requestTimeout),
       m_network(new QNetworkAccessManager(this))
 {
@@ -147,6 +148,8 @@ QCoro::Task<> SpeechService::startStreaming(quint64 recording)
         logLine(lcSpeech(), QStringLiteral("🌐 [Speech] Already streaming, skipping"));
         co_return;
     }
+    if (m_serverBaseURLFromSettings)
+        m_serverBaseURL = Settings::stringValue(QStringLiteral("serverBaseURL")).value_or(defaultServerBaseURL());
     logLine(lcSpeech(), QStringLiteral("🌐 [Speech] Starting streaming to %1").arg(m_serverBaseURL));
     m_stream = std::make_shared<Stream>();
     m_stream->recording = recording;

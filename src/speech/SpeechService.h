@@ -117,6 +117,7 @@ private:
     bool m_isStreaming = false;
     QByteArray m_audioBuffer;
     QString m_serverBaseURL;
+    bool m_serverBaseURLFromSettings = false; // read again at every start: the user may change it
     QString m_selectedLanguage;
     std::chrono::milliseconds m_bufferInterval = defaultBufferInterval;
     std::chrono::milliseconds m_requestTimeout = defaultRequestTimeout;

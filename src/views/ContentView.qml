@@ -59,6 +59,7 @@ Item {
             anchors.verticalCenter: parent.verticalCenter
             isRecording: AppState.isRecording
             isFinishing: AppState.isFinishing
+            errorMessage: ErrorReporter.message
             isPressed: root.isPressed
             onTapped: {
                 root.isPressed = true

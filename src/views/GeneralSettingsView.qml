@@ -24,7 +24,10 @@ SettingsViewForm {
         return "Unknown status"
     }
 
-    onVisibleChanged: if (visible) refreshStatus()
+    onVisibleChanged: if (visible) {
+        refreshStatus()
+        SpeechSettings.refreshMicrophones()
+    }
     Window.onActiveChanged: if (Window.active) refreshStatus()
 
     Connections {
@@ -64,6 +67,82 @@ SettingsViewForm {
             wrapMode: Text.WordWrap
             font.pixelSize: 11
             color: form.secondaryColor
+        }
+    }
+
+    SettingsViewSection {
+        title: qsTr("Speech")
+
+        Label {
+            text: qsTr("Server address")
+            font.pixelSize: 13
+        }
+        RowLayout {
+            Layout.fillWidth: true
+            TextField {
+                id: serverField
+                objectName: "serverField"
+                Layout.fillWidth: true
+                text: SpeechSettings.serverBaseURL
+                placeholderText: "http://127.0.0.1:8750"
+                inputMethodHints: Qt.ImhUrlCharactersOnly | Qt.ImhNoAutoUppercase
+                Accessible.name: qsTr("Server address")
+                onEditingFinished: SpeechSettings.serverBaseURL = text
+            }
+            Button {
+                objectName: "serverTestButton"
+                text: qsTr("Test")
+                enabled: !SpeechSettings.isTesting
+                onClicked: {
+                    SpeechSettings.serverBaseURL = serverField.text
+                    SpeechSettings.testServer(serverField.text)
+                }
+            }
+        }
+        Label {
+            objectName: "serverTestResult"
+            Layout.fillWidth: true
+            visible: text.length > 0
+            text: SpeechSettings.testResult
+            textFormat: Text.PlainText
+            wrapMode: Text.Wrap
+            font.pixelSize: 11
+            color: SpeechSettings.testSucceeded || SpeechSettings.isTesting ? form.secondaryColor : Theme.amber
+        }
+
+        Label {
+            text: qsTr("Microphone")
+            font.pixelSize: 13
+        }
+        ComboBox {
+            id: microphoneBox
+            objectName: "microphoneBox"
+            Layout.fillWidth: true
+            model: SpeechSettings.microphones
+            textRole: "description"
+            Accessible.name: qsTr("Microphone")
+            // A chosen microphone that is not connected still shows as chosen.
+            displayText: currentIndex >= 0 || SpeechSettings.microphone.length === 0
+                         ? currentText : SpeechSettings.microphone
+            currentIndex: {
+                const list = SpeechSettings.microphones
+                for (let i = 0; i < list.length; ++i) {
+                    if (list[i].name === SpeechSettings.microphone)
+                        return i
+                }
+                return -1
+            }
+            onActivated: index => SpeechSettings.microphone = SpeechSettings.microphones[index].name
+        }
+        Label {
+            objectName: "microphoneNotice"
+            Layout.fillWidth: true
+            visible: text.length > 0
+            text: SpeechSettings.microphoneNotice
+            textFormat: Text.PlainText
+            wrapMode: Text.Wrap
+            font.pixelSize: 11
+            color: Theme.amber
         }
     }
 }

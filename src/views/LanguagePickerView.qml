@@ -7,6 +7,8 @@ Rectangle {
     id: picker
 
     property var selectedLanguage
+    // Which languages the marks are for: the server's alone when the user prefers it.
+    readonly property bool prefersCloud: SpeechRecognitionManager.preferredProvider === STTProvider.STTProvider.google
     property alias searchText: searchField.text
     readonly property alias list: list
     signal selected(string code)
@@ -87,6 +89,10 @@ Rectangle {
                 required property var modelData
                 language: modelData
                 isSelected: picker.selectedLanguage !== undefined && picker.selectedLanguage.code === modelData.code
+                unavailableMark: LanguageAvailability.revision >= 0
+                                 ? LanguageAvailability.mark(modelData.code, picker.prefersCloud) : ""
+                unavailableReason: LanguageAvailability.revision >= 0
+                                   ? LanguageAvailability.reason(modelData.code, picker.prefersCloud) : ""
                 onSelected: picker.selected(modelData.code)
             }
         }

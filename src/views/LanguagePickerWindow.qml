@@ -43,6 +43,8 @@ Window {
 
     onOpenChanged: {
         if (open) {
+            // What the server recognises may have changed since the last look.
+            LanguageAvailability.refresh()
             place()
             visible = true
             PopupFocus.take(popup)

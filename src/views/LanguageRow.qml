@@ -1,12 +1,17 @@
 import QtQuick
 
 // One language in the picker: flag, name ("Cloud" under it for the languages
-// only the cloud recognizes), and a tick on the selected one.
+// only the cloud recognizes), and a tick on the selected one. A language the
+// current set-up cannot recognise carries a short mark, explained by the
+// row's tooltip; it can still be chosen.
 Rectangle {
     id: row
 
     property var language
     property bool isSelected: false
+    property string unavailableMark
+    property string unavailableReason
+    readonly property string tooltip: unavailableReason
     readonly property bool isHovered: hover.hovered
     signal selected()
 
@@ -47,6 +52,15 @@ Rectangle {
                 font.pixelSize: 10
                 color: Theme.secondaryText
             }
+            Text {
+                objectName: "unavailableMark"
+                visible: row.unavailableMark.length > 0
+                width: parent.width
+                elide: Text.ElideRight
+                text: row.unavailableMark
+                font.pixelSize: 10
+                color: Theme.amber
+            }
         }
         Row {
             id: marks
@@ -72,9 +86,25 @@ Rectangle {
     }
 
     SystemPalette { id: palette }
-    HoverHandler { id: hover }
+    HoverHandler {
+        id: hover
+        onHoveredChanged: if (tip.item) tip.item.hoverChanged(hovered)
+    }
     MouseArea {
         anchors.fill: parent
-        onClicked: row.selected()
+        onClicked: {
+            if (tip.item)
+                tip.item.dismiss()
+            row.selected()
+        }
+    }
+    // A window of its own, so only the marked rows get one.
+    Loader {
+        id: tip
+        active: row.tooltip.length > 0
+        sourceComponent: HoverTip {
+            target: row
+            text: row.tooltip
+        }
     }
 }

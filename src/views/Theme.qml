@@ -10,6 +10,8 @@ QtObject {
     readonly property color hairline: Qt.rgba(1, 1, 1, 0.3)
     readonly property color accent: "#0a84ff"
     readonly property color red: "#ff3b30"
+    // Something went wrong that the user should know about (never red: red means recording).
+    readonly property color amber: "#ffb020"
     readonly property color secondaryText: "#8a8a8e"
     readonly property int smallButtonSize: 28
 }

@@ -2,7 +2,8 @@ import QtQuick
 import QtQuick.Shapes
 
 // The large round microphone button. Idle: a white-edged disc with the
-// microphone; recording: a red edge and the listening dots.
+// microphone; recording: a red edge and the listening dots. A failure turns
+// the edge amber, whatever the state, and its text becomes the tooltip.
 Item {
     id: button
 
@@ -10,6 +11,14 @@ Item {
     // Stopped, but the last words are still on their way and being typed.
     property bool isFinishing: false
     property bool isPressed: false
+    property string errorMessage
+    readonly property bool hasError: errorMessage.length > 0
+    readonly property string tooltip: errorMessage
+    // The two ends of the edge's gradient.
+    readonly property color rimColor: hasError ? Theme.amber
+                                               : isRecording ? Qt.rgba(1, 0.23, 0.19, 0.8) : Qt.rgba(1, 1, 1, 0.5)
+    readonly property color rimFaintColor: hasError ? Qt.rgba(Theme.amber.r, Theme.amber.g, Theme.amber.b, 0.5)
+                                                    : isRecording ? Qt.rgba(1, 0.23, 0.19, 0.4) : Qt.rgba(1, 1, 1, 0.2)
     signal tapped()
 
     width: 70
@@ -61,8 +70,8 @@ Item {
             fillRule: ShapePath.OddEvenFill
             fillGradient: LinearGradient {
                 x1: 0; y1: 0; x2: 70; y2: 70
-                GradientStop { position: 0; color: button.isRecording ? Qt.rgba(1, 0.23, 0.19, 0.8) : Qt.rgba(1, 1, 1, 0.5) }
-                GradientStop { position: 1; color: button.isRecording ? Qt.rgba(1, 0.23, 0.19, 0.4) : Qt.rgba(1, 1, 1, 0.2) }
+                GradientStop { position: 0; color: button.rimColor }
+                GradientStop { position: 1; color: button.rimFaintColor }
             }
             startX: 70; startY: 35
             PathAngleArc { centerX: 35; centerY: 35; radiusX: 35; radiusY: 35; startAngle: 0; sweepAngle: 360 }
@@ -93,6 +102,22 @@ Item {
             const dx = mouse.x - width / 2, dy = mouse.y - height / 2
             mouse.accepted = dx * dx + dy * dy <= (width / 2) * (width / 2)
         }
-        onClicked: button.tapped()
+        onClicked: {
+            tip.dismiss()
+            button.tapped()
+        }
     }
+
+    HoverHandler {
+        onHoveredChanged: tip.hoverChanged(hovered && button.hasError)
+    }
+
+    HoverTip {
+        id: tip
+        objectName: "errorTip"
+        target: button
+        text: button.tooltip
+    }
+
+    onHasErrorChanged: if (!hasError) tip.dismiss()
 }

@@ -2,8 +2,11 @@
 // click again, and the words are in the application that had the focus.
 
 #include "ProcessRig.h"
+#include "support/PrivatePulseAudio.h"
+#include "support/ScriptedNotificationService.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QRect>
@@ -39,6 +42,7 @@ public:
         set("hasCompletedOnboarding", true);
     }
 
+    QString busAddress() { return m_bus.lines().value(0); }
     QString path(const QString &name) const { return m_dir.filePath(name); }
     void set(const QString &key, const QVariant &value)
     {
@@ -175,6 +179,48 @@ private slots:
                  qPrintable("typed '" + typed + "', log:\n" + tellwind->lines().join('\n')));
         QVERIFY2(tellwind->lines().filter(sentence.section(' ', 1, 3)).isEmpty(),
                  qPrintable(tellwind->lines().join('\n')));
+    }
+
+    void soundServerGoneDuringRecording()
+    {
+        Session session;
+        PrivatePulseAudio pulse;
+        QVERIFY(pulse.start());
+        session.environment.insert("PULSE_SERVER", pulse.server());
+        ScriptedNotificationService notifications(session.busAddress());
+        QVERIFY(notifications.isRegistered());
+        QVERIFY(session.startTarget());
+        auto tellwind = session.start(program);
+        QVERIFY(tellwind->waitForLine(ready));
+        const QRect panel = session.geometry();
+        const QString sentence = QStringLiteral("the quick brown fox jumps over the lazy dog");
+        session.run("flite", {"-voice", "kal16", "-t", sentence, "-o", session.path("speech.wav")});
+
+        session.mouse(panel.topLeft() + microphone);
+        QVERIFY(tellwind->waitForLine("✅ Recording started with 🍎 Apple", 20000));
+        QVERIFY(pulse.play(session.path("speech.wav")));
+        QTest::qWait(500); // the last words reach the recognizer
+
+        QElapsedTimer clock;
+        clock.start();
+        pulse.kill();
+        const QString lost = QStringLiteral("❌ STT error: The connection to the sound server was lost");
+        QVERIFY2(tellwind->waitForLine(lost, 3000), qPrintable(tellwind->lines().join('\n')));
+        QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+        QTRY_COMPARE(notifications.calls.size(), 1);
+        QVERIFY(lost.endsWith(notifications.calls.first().body.section(" (", 0, 0)));
+
+        // The recording ends by itself, and what was said before the loss is typed.
+        QVERIFY(tellwind->waitForLine("⏹️ [STT] The microphone is gone, stopping", 5000));
+        for (qsizetype seen = -1; seen != tellwind->lines().size(); QTest::qWait(2500))
+            seen = tellwind->lines().size();
+        const QString typed = session.finishTarget();
+        qsizetype heard = 0;
+        for (const QString &word : sentence.split(' '))
+            heard += typed.split(' ').contains(word);
+        QVERIFY2(heard >= sentence.count(' '), qPrintable("typed '" + typed + "', log:\n" + tellwind->lines().join('\n')));
+        session.mouse(panel.topLeft() + microphone);
+        QVERIFY(tellwind->waitForLine("🎤 Button tapped - isRecording: false"));
     }
 
     void panelOnTheDesktop()

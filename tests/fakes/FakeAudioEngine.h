@@ -26,6 +26,19 @@ public:
         bool running = false;
         QMutex mutex;
         Tap tap;
+        InterruptionHandler interruptionHandler;
+
+        // Tells the current capture (false: nobody listens) that its source went or came back.
+        bool interrupt(Interruption what, const QString &reason)
+        {
+            QMutexLocker lock(&mutex);
+            const InterruptionHandler current = interruptionHandler;
+            lock.unlock();
+            if (!current)
+                return false;
+            current(what, reason);
+            return true;
+        }
 
         // Hands the current tap (false: none) `frames` frames of the constant `value`.
         bool deliver(quint32 frames, float value = 0.25f)
@@ -67,6 +80,11 @@ public:
     {
         QMutexLocker lock(&m_control->mutex);
         m_control->tap = nullptr;
+    }
+    void setInterruptionHandler(InterruptionHandler handler) override
+    {
+        QMutexLocker lock(&m_control->mutex);
+        m_control->interruptionHandler = std::move(handler);
     }
     std::optional<QString> start() override
     {

@@ -35,6 +35,9 @@ public:
         calls << "start";
         recording = forRecording;
         m_text.clear();
+        // The last session's error goes at every start, as the manager's does.
+        if (!m_error.isNull())
+            emit errorMessageChanged(m_error = QString());
         if (!startError.isNull())
             emit errorMessageChanged(m_error = startError);
         else
@@ -77,6 +80,8 @@ public:
     {
         emit transcript(TranscriptEvent{otherRecording, 0, text, false});
     }
+    // Every call publishes, as the recognizer does for each failure it meets.
+    void publishError(const QString &message) { emit errorMessageChanged(m_error = message); }
     void setListening(bool listening)
     {
         if (m_listening != listening)

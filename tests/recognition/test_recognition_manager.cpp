@@ -315,6 +315,53 @@ private slots:
             QCOMPARE(QCoro::waitFor(PulseMicrophoneAuthorization::shared().authorizationStatus()),
                      MicrophoneAuthorizationStatus::authorized);
     }
+
+    void microphoneLostUnderASession_data()
+    {
+        QTest::addColumn<bool>("cloud");
+        QTest::addColumn<bool>("comesBack");
+        QTest::addRow("on-device, gone for good") << false << false;
+        QTest::addRow("on-device, back in time") << false << true;
+        QTest::addRow("cloud, gone for good") << true << false;
+        QTest::addRow("cloud, back in time") << true << true;
+    }
+    void microphoneLostUnderASession()
+    {
+        QFETCH(bool, cloud);
+        QFETCH(bool, comesBack);
+        using Interruption = AudioEngine::Interruption;
+        Rig rig;
+        SpeechRecognitionManager &manager = rig.make();
+        if (cloud)
+            manager.togglePreferredProvider();
+        rig.start();
+        QVERIFY(manager.isListening());
+        const std::shared_ptr<FakeAudioEngine::Control> microphone = cloud ? rig.cloudMicrophone : rig.onDeviceMicrophone;
+        const QString reason = QStringLiteral("The connection to the sound server was lost (Connection terminated).");
+
+        // Told at once, while the session waits for the microphone to come back.
+        QVERIFY(microphone->interrupt(Interruption::lost, reason));
+        QTRY_COMPARE(manager.errorMessage(), reason);
+        QVERIFY(manager.isListening());
+
+        if (comesBack) {
+            QVERIFY(microphone->interrupt(Interruption::resumed, QString()));
+            QTRY_VERIFY(rig.logged(QStringLiteral("✅ [STT] The microphone is back, listening on")));
+            QVERIFY(manager.isListening() && microphone->running);
+            rig.stop();
+            return;
+        }
+        QVERIFY(microphone->interrupt(Interruption::ended, reason));
+        QTRY_VERIFY(!manager.isListening());
+        QVERIFY(!microphone->running);
+        if (!cloud) {
+            // The recognizer finishes what it was given: the last words still arrive.
+            QVERIFY(rig.speech.requests.back()->ended);
+            rig.speech.lastTask().final(QStringLiteral("what was said before"));
+            QTRY_COMPARE(manager.transcribedText(), QStringLiteral("what was said before"));
+        }
+        QCOMPARE(manager.errorMessage(), reason);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestRecognitionManager)

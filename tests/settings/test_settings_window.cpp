@@ -3,6 +3,7 @@
 #include "app/AppState.h"
 #include "app/SettingsWindow.h"
 #include "app/SettingsWriteAlert.h"
+#include "app/SpeechSettings.h"
 #include "common/Settings.h"
 #include "desktop/GlobalHotkeyManager.h"
 #include "desktop/LaunchAtLoginManager.h"
@@ -18,6 +19,7 @@
 #include "fakes/FakeWorkspace.h"
 #include "platform/WindowSystem.h"
 #include "support/QuickItems.h"
+#include "support/ScriptedHttpServer.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -47,6 +49,9 @@ struct Fixture {
     WindowPositionManager windowPosition;
     AuthManager auth;
     FakeWorkspace workspace;
+    SpeechSettings speech{[] {
+        return QList<QPair<QString, QString>>{{"mic", "Virtual microphone"}, {"headset", "Headset"}};
+    }};
     QQmlEngine engine;
     SettingsWindow settings { engine, workspace };
 
@@ -56,6 +61,7 @@ struct Fixture {
         qmlRegisterSingletonInstance("Tellwind.Core", 1, 0, "MenuBarManager", &menuBar);
         qmlRegisterSingletonInstance("Tellwind.Core", 1, 0, "LaunchAtLoginManager", &launchAtLogin);
         qmlRegisterSingletonInstance("Tellwind.Core", 1, 0, "WindowPositionManager", &windowPosition);
+        qmlRegisterSingletonInstance("Tellwind.Core", 1, 0, "SpeechSettings", &speech);
         qmlRegisterSingletonInstance(
             "Tellwind.Core", 1, 0, "AuthManager", authForViews ? authForViews : &auth);
     }
@@ -150,6 +156,59 @@ private slots:
         window->close();
         QTRY_VERIFY(!f.settings.window() && !window);
         QVERIFY(f.open());
+    }
+
+    void speechSectionTestsTheServerAndChoosesTheMicrophone()
+    {
+        ScriptedHttpServer http;
+        http.fallback = ScriptedHttpServer::Reply(
+            200, R"({"languages":[{"code":"en-US","engine":"pocketsphinx"},{"code":"es-ES","engine":"upstream"}]})");
+        QString deadAddress;
+        {
+            ScriptedHttpServer gone;
+            deadAddress = gone.baseUrl();
+        }
+        Fixture f;
+        QVERIFY(f.open());
+        QVERIFY(f.showTab("General"));
+        QTRY_VERIFY(f.item("serverField"));
+        QCOMPARE(f.text("serverField"), QString("http://127.0.0.1:8750"));
+        QVERIFY(!f.item("serverTestResult"));
+
+        // The address typed is what is tested, and kept.
+        // The section is below the fold of the tab: pressed the way a keyboard would.
+        auto pressTest = [&f] { return QMetaObject::invokeMethod(f.item("serverTestButton"), "clicked"); };
+        f.item("serverField")->setProperty("text", http.baseUrl());
+        QVERIFY(pressTest());
+        QTRY_COMPARE(f.text("serverTestResult"), QString("The server recognises 2 language(s): en-US, es-ES"));
+        QCOMPARE(http.requests.value(0).target, QByteArray("/api/languages"));
+        QCOMPARE(Settings::stringValue(SpeechSettings::serverBaseURLKey), http.baseUrl());
+        f.item("serverField")->setProperty("text", deadAddress);
+        QVERIFY(pressTest());
+        QTRY_VERIFY(f.text("serverTestResult").startsWith("No answer: "));
+        QVERIFY(f.text("serverTestResult").contains("refused"));
+
+        // The sound server's inputs, the system's default first; a choice is stored by name.
+        QQuickItem *box = f.item("microphoneBox");
+        auto descriptions = [box] {
+            QStringList names;
+            for (const QVariant &entry : box->property("model").toList())
+                names << entry.toMap().value("description").toString();
+            return names;
+        };
+        QTRY_COMPARE(descriptions(), (QStringList{"System default", "Virtual microphone", "Headset"}));
+        QCOMPARE(box->property("displayText").toString(), QString("System default"));
+        QVERIFY(QMetaObject::invokeMethod(box, "activated", Q_ARG(int, 2)));
+        QCOMPARE(Settings::stringValue(SpeechSettings::microphoneKey), QString("headset"));
+        QVERIFY(!f.item("microphoneNotice"));
+
+        // One that is not plugged in stays chosen, with a word on what is used meanwhile.
+        f.speech.setMicrophone("usb-headset");
+        QTRY_VERIFY(f.text("microphoneNotice").contains("usb-headset"));
+        QCOMPARE(box->property("displayText").toString(), QString("usb-headset"));
+        QVERIFY(QMetaObject::invokeMethod(box, "activated", Q_ARG(int, 0)));
+        QVERIFY(!Settings::contains(SpeechSettings::microphoneKey));
+        QTRY_VERIFY(!f.item("microphoneNotice"));
     }
 
     void resetToCenterForgetsThePositionWithANotice()

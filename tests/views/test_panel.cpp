@@ -4,6 +4,9 @@
 
 #include "app/AppDelegate.h"
 #include "app/AppState.h"
+#include "app/ErrorReporter.h"
+#include "app/LanguageAvailability.h"
+#include "common/Settings.h"
 #include "app/QmlTypes.h"
 #include "fakes/FakeCursorIndicator.h"
 #include "fakes/FakeDictationRecognizer.h"
@@ -11,6 +14,9 @@
 #include "fakes/LogCapture.h"
 #include "platform/WindowSystem.h"
 #include "support/DesktopServices.h"
+#include "platform/xdg/FreedesktopNotifier.h"
+#include "support/ScriptedHttpServer.h"
+#include "support/ScriptedNotificationService.h"
 
 #include <QQmlApplicationEngine>
 #include <QQuickItem>
@@ -43,6 +49,10 @@ class TestPanel : public QObject
         AppState state{recognizer, indicator, typing};
         DesktopServices desktop;
         AppDelegate delegate{state, typing, WindowSystem::shared(), desktop.services()};
+        ScriptedNotificationService notifications;
+        FreedesktopNotifier notifier;
+        ErrorReporter reporter{notifier};
+        LanguageAvailability availability{[](const QString &code) { return code == QLatin1String("en-US"); }};
         QQmlApplicationEngine engine;
     };
     std::unique_ptr<Rig> rig;
@@ -65,8 +75,11 @@ private slots:
         QStandardPaths::setTestModeEnabled(true);
         QQuickWindow::setGraphicsApi(QSGRendererInterface::Software); // as the program does
         rig = std::make_unique<Rig>();
+        rig->reporter.follow(rig->state);
         registerQmlTypes(WindowSystem::shared());
         qmlRegisterSingletonInstance("Tellwind.Core", 1, 0, "AppState", &rig->state);
+        qmlRegisterSingletonInstance("Tellwind.Core", 1, 0, "ErrorReporter", &rig->reporter);
+        qmlRegisterSingletonInstance("Tellwind.Core", 1, 0, "LanguageAvailability", &rig->availability);
         qmlRegisterSingletonInstance("Tellwind.Core", 1, 0, "SpeechRecognitionManager",
                                      static_cast<QObject *>(&rig->recognizer));
         rig->engine.load(QUrl(QStringLiteral("qrc:/Tellwind/Views/MainWindow.qml")));
@@ -92,6 +105,55 @@ private slots:
                  (QStringList{"🎤 Button tapped - isRecording: false", "▶️ Starting recording...",
                               "🎤 Button tapped - isRecording: true", "⏹️ Stopping recording..."}));
         QCOMPARE(rig->recognizer.calls, (QStringList{"start", "stop"}));
+    }
+
+    void failuresShowOnTheRimAndAsNotifications()
+    {
+        QVERIFY(rig->notifications.isRegistered());
+        QQuickItem *button = item("voiceButton");
+        auto rim = [button] { return button->property("rimColor").value<QColor>(); };
+        const QColor amber("#ffb020");
+        const QString refused = QStringLiteral("Network error: Connection refused");
+        const QString spanish = QStringLiteral("Language not supported: es-ES");
+
+        click(button);
+        QTRY_VERIFY(rig->state.isRecording());
+        const QColor recording = rim();
+        QVERIFY(recording != amber);
+        rig->recognizer.publishError(refused);
+        rig->recognizer.publishError(spanish);
+        rig->recognizer.publishError(refused);
+        QTRY_COMPARE(rim(), amber);
+        QTRY_COMPARE(button->property("tooltip").toString(), refused);
+        QTRY_COMPARE(rig->notifications.bodies(), (QStringList{refused, spanish}));
+
+        // What the pointer resting on the button brings up.
+        auto *tip = button->findChild<QQuickWindow *>("errorTip");
+        QVERIFY(tip);
+        QCOMPARE(tip->property("text").toString(), refused);
+
+        // The next result clears both; still recording, so red again.
+        rig->recognizer.publishTranscript(QStringLiteral("hello"));
+        QTRY_COMPARE(button->property("tooltip").toString(), QString());
+        QCOMPARE(rim(), recording);
+        QCOMPARE(tip->property("text").toString(), QString());
+        click(button);
+        QTRY_VERIFY(!rig->state.isRecording());
+
+        // A start that fails shows why, and notifies again: a new recording.
+        rig->recognizer.startError = refused;
+        click(button);
+        QTRY_COMPARE(button->property("tooltip").toString(), refused);
+        QVERIFY(!rig->state.isRecording());
+        QTRY_COMPARE(rig->notifications.bodies(), (QStringList{refused, spanish, refused}));
+        rig->recognizer.startError.clear();
+        rig->recognizer.publishError(QString());
+        click(button);
+        QTRY_VERIFY(rig->state.isRecording());
+        QTRY_COMPARE(button->property("tooltip").toString(), QString());
+        click(button);
+        QTRY_VERIFY(!rig->state.isRecording());
+        QCOMPARE(rig->notifications.calls.size(), 3);
     }
 
     void providerSwitch()
@@ -138,6 +200,48 @@ private slots:
         QTRY_VERIFY(!picker()->isVisible());
         QCOMPARE(rig->recognizer.calls.last(), QStringLiteral("language:de-DE"));
         QTRY_COMPARE(flag->property("tooltip").toString(), QStringLiteral("Select language: German"));
+    }
+
+    void pickerMarksWhatCannotBeRecognised()
+    {
+        ScriptedHttpServer http;
+        http.fallback = ScriptedHttpServer::Reply(200, R"({"languages":[{"code":"es-ES","engine":"upstream"}]})");
+        Settings::setString(QStringLiteral("serverBaseURL"), http.baseUrl());
+        QQuickItem *flag = item("flagButton");
+        click(flag);
+        QTRY_VERIFY(picker() && picker()->isVisible());
+        // Opening the picker asks the server again.
+        QTRY_COMPARE(http.requests.size(), 1);
+        QTRY_COMPARE(rig->availability.server(), LanguageAvailability::Server::reachable);
+
+        auto firstRow = [this](const QString &search) -> QQuickItem * {
+            pickerItem("searchField")->setProperty("text", search);
+            QQuickItem *row = nullptr;
+            const bool found = QTest::qWaitFor([&] {
+                return QMetaObject::invokeMethod(pickerItem("languageList"), "itemAtIndex",
+                                                 Q_RETURN_ARG(QQuickItem *, row), Q_ARG(int, 0))
+                    && row && row->property("language").value<SupportedLanguage>().displayName().startsWith(search);
+            });
+            return found ? row : nullptr;
+        };
+        QQuickItem *french = firstRow(QStringLiteral("French"));
+        QVERIFY(french);
+        QCOMPARE(french->property("unavailableMark").toString(), QStringLiteral("Not available"));
+        QVERIFY(french->property("tooltip").toString().contains(QStringLiteral("No speech model")));
+        QVERIFY(french->findChild<QQuickItem *>("unavailableMark")->isVisible());
+        for (const QString &fine : {QStringLiteral("Spanish"), QStringLiteral("English (US)")}) {
+            QQuickItem *row = firstRow(fine);
+            QVERIFY(row);
+            QCOMPARE(row->property("unavailableMark").toString(), QString());
+            QCOMPARE(row->property("tooltip").toString(), QString());
+        }
+        // A marked language can still be chosen.
+        QQuickItem *chosen = firstRow(QStringLiteral("French"));
+        QVERIFY(chosen);
+        click(chosen);
+        QTRY_VERIFY(!picker()->isVisible());
+        QCOMPARE(rig->recognizer.calls.last(), QStringLiteral("language:fr-FR"));
+        Settings::remove(QStringLiteral("serverBaseURL"));
     }
 };
 

@@ -1,0 +1,96 @@
+// Failures reaching the user: which of them become desktop notifications and
+// what the panel is left showing, then the notification backend against a
+// notification daemon on the test bus.
+
+#include "app/ErrorReporter.h"
+#include "fakes/FakeNotifier.h"
+#include "fakes/LogCapture.h"
+#include "platform/xdg/FreedesktopNotifier.h"
+#include "support/ScriptedNotificationService.h"
+
+#include <QTest>
+
+class TestErrorReporter : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void notifiesOncePerDistinctMessagePerRecording_data()
+    {
+        QTest::addColumn<QStringList>("events"); // "start", "result" or the text of an error
+        QTest::addColumn<QStringList>("notified");
+        QTest::addColumn<QString>("shown");
+
+        const QString refused = QStringLiteral("Network error: Connection refused");
+        const QString spanish = QStringLiteral("Language not supported: es-ES");
+        QTest::addRow("the same failure over and over")
+            << QStringList { "start", refused, refused, refused } << QStringList { refused } << refused;
+        QTest::addRow("distinct failures each once") << QStringList { "start", refused, spanish, refused }
+                                                     << QStringList { refused, spanish } << refused;
+        QTest::addRow("a new recording tells again") << QStringList { "start", refused, "start", refused }
+                                                     << QStringList { refused, refused } << refused;
+        QTest::addRow("a result clears the panel")
+            << QStringList { "start", spanish, "result" } << QStringList { spanish } << QString();
+        QTest::addRow("a failure after a result shows again, notified once")
+            << QStringList { "start", refused, "result", refused } << QStringList { refused } << refused;
+        QTest::addRow("the next start clears the panel")
+            << QStringList { "start", refused, "start" } << QStringList { refused } << QString();
+        QTest::addRow("a start that failed before any recording")
+            << QStringList { spanish } << QStringList { spanish } << spanish;
+    }
+    void notifiesOncePerDistinctMessagePerRecording()
+    {
+        QFETCH(QStringList, events);
+        QFETCH(QStringList, notified);
+        QFETCH(QString, shown);
+
+        FakeNotifier notifier;
+        ErrorReporter reporter(notifier);
+        for (const QString &event : events) {
+            if (event == QLatin1String("start"))
+                reporter.recordingStarted();
+            else if (event == QLatin1String("result"))
+                reporter.resultArrived();
+            else
+                reporter.reportError(event);
+        }
+        QStringList bodies;
+        for (const QString &line : notifier.shown)
+            bodies << line.section(QStringLiteral(": "), 1);
+        QCOMPARE(bodies, notified);
+        QCOMPARE(reporter.message(), shown);
+    }
+
+    void desktopNotificationsOverTheBus()
+    {
+        ScriptedNotificationService daemon;
+        QVERIFY(daemon.isRegistered());
+        FreedesktopNotifier notifier;
+        notifier.notify(
+            QStringLiteral("Dictation problem"), QStringLiteral("Upstream error: 503 Service Unavailable"));
+        QTRY_COMPARE(daemon.calls.size(), 1);
+        const ScriptedNotificationService::Call call = daemon.calls.first();
+        QCOMPARE(call.appName, QStringLiteral("Tellwind"));
+        QCOMPARE(call.appIcon, QStringLiteral("tellwind"));
+        QCOMPARE(call.summary, QStringLiteral("Dictation problem"));
+        QCOMPARE(call.body, QStringLiteral("Upstream error: 503 Service Unavailable"));
+        QCOMPARE(call.hints.value(QStringLiteral("desktop-entry")).toString(), QStringLiteral("tellwind"));
+    }
+
+    void noNotificationServiceIsNoError()
+    {
+        LogCapture log;
+        FreedesktopNotifier notifier;
+        notifier.notify(
+            QStringLiteral("Dictation problem"), QStringLiteral("Network error: Connection refused"));
+        QTRY_VERIFY(!log.lines().filter(QStringLiteral("No desktop notification")).isEmpty());
+
+        // Without any session bus at all it shows nothing either.
+        FreedesktopNotifier detached(QDBusConnection(QStringLiteral("never-connected")));
+        detached.notify(
+            QStringLiteral("Dictation problem"), QStringLiteral("Network error: Connection refused"));
+    }
+};
+
+QTEST_MAIN(TestErrorReporter)
+#include "test_error_reporter.moc"

@@ -1,0 +1,82 @@
+#pragma once
+
+#include <QDeadlineTimer>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+
+// A PulseAudio daemon of the test's own, with the harness's layout (a sink
+// "spk" whose monitor is the default source "mic"), that the test may kill
+// and start again without taking the harness's sound server down with it.
+// Clients reach it through `server()` (the PULSE_SERVER value).
+class PrivatePulseAudio
+{
+public:
+    // More modules to load, as "module-name arguments". (Loaded later, with
+    // pactl, a null sink here hands its monitor nothing but silence.)
+    explicit PrivatePulseAudio(QStringList modules = {})
+        : m_modules(std::move(modules))
+    {
+    }
+    ~PrivatePulseAudio() { kill(); }
+
+    QString server() const { return QStringLiteral("unix:") + m_dir.filePath(QStringLiteral("native")); }
+
+    // Starts the daemon (again) and waits until it answers.
+    bool start()
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("PULSE_RUNTIME_PATH"), m_dir.filePath(QStringLiteral("runtime")));
+        environment.insert(QStringLiteral("PULSE_STATE_PATH"), m_dir.filePath(QStringLiteral("state")));
+        environment.remove(QStringLiteral("PULSE_SERVER"));
+        m_daemon.setProcessEnvironment(environment);
+        m_daemon.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        QStringList arguments { QStringLiteral("-n"), QStringLiteral("--daemonize=no"),
+            QStringLiteral("--exit-idle-time=-1"), QStringLiteral("--disallow-exit"),
+            QStringLiteral("--use-pid-file=no"),
+            QStringLiteral("--load=module-native-protocol-unix auth-anonymous=1 socket=")
+                + m_dir.filePath(QStringLiteral("native")),
+            QStringLiteral("--load=module-null-sink sink_name=spk"),
+            QStringLiteral("--load=module-remap-source master=spk.monitor source_name=mic") };
+        for (const QString &module : m_modules)
+            arguments << QStringLiteral("--load=") + module;
+        m_daemon.start(QStringLiteral("pulseaudio"), arguments);
+        if (!m_daemon.waitForStarted(5000))
+            return false;
+        for (QDeadlineTimer deadline(10000); !deadline.hasExpired(); QTest::qWait(20)) {
+            if (pactl({ QStringLiteral("set-default-source"), QStringLiteral("mic") }))
+                return pactl({ QStringLiteral("set-default-sink"), QStringLiteral("spk") });
+        }
+        return false;
+    }
+
+    // As a crash would end it.
+    void kill()
+    {
+        if (m_daemon.state() == QProcess::NotRunning)
+            return;
+        ::kill(pid_t(m_daemon.processId()), SIGKILL);
+        m_daemon.waitForFinished(5000);
+    }
+
+    bool pactl(const QStringList &arguments) const
+    {
+        return QProcess::execute(
+                   QStringLiteral("pactl"), QStringList { QStringLiteral("-s"), server() } + arguments)
+            == 0;
+    }
+    // Plays a file to "spk", in real time; returns when it has been played.
+    bool play(const QString &file) const
+    {
+        return QProcess::execute(QStringLiteral("paplay"),
+                   { QStringLiteral("-s"), server(), QStringLiteral("-d"), QStringLiteral("spk"), file })
+            == 0;
+    }
+
+private:
+    QStringList m_modules;
+    QTemporaryDir m_dir;
+    QProcess m_daemon;
+};

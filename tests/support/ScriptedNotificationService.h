@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QObject>
+#include <QStringList>
+#include <QVariantMap>
+
+// The desktop's notification daemon on the test's session bus: records every
+// Notify call. It talks over a bus connection of its own, so the program's
+// calls really travel through the bus as they do on a desktop.
+class ScriptedNotificationService : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+
+public:
+    struct Call {
+        QString appName;
+        QString appIcon;
+        QString summary;
+        QString body;
+        QVariantMap hints;
+    };
+    QList<Call> calls;
+
+    // On the test's session bus, or on the bus at `address`.
+    explicit ScriptedNotificationService(const QString &address = QString())
+        : m_bus(address.isEmpty()
+                ? QDBusConnection::connectToBus(
+                    QDBusConnection::SessionBus, QStringLiteral("scripted-notifications"))
+                : QDBusConnection::connectToBus(address, QStringLiteral("scripted-notifications")))
+    {
+        m_bus.registerObject(
+            QStringLiteral("/org/freedesktop/Notifications"), this, QDBusConnection::ExportAllSlots);
+        m_registered = m_bus.registerService(QStringLiteral("org.freedesktop.Notifications"));
+    }
+    ~ScriptedNotificationService() override
+    {
+        m_bus.unregisterService(QStringLiteral("org.freedesktop.Notifications"));
+        m_bus.unregisterObject(QStringLiteral("/org/freedesktop/Notifications"));
+        QDBusConnection::disconnectFromBus(m_bus.name());
+    }
+
+    bool isRegistered() const { return m_registered; }
+    QStringList bodies() const
+    {
+        QStringList result;
+        for (const Call &call : calls)
+            result << call.body;
+        return result;
+    }
+
+public slots:
+    uint Notify(const QString &appName, uint replacesId, const QString &appIcon, const QString &summary,
+        const QString &body, const QStringList &actions, const QVariantMap &hints, int expireTimeout)
+    {
+        Q_UNUSED(replacesId);
+        Q_UNUSED(actions);
+        Q_UNUSED(expireTimeout);
+        calls.append({ appName, appIcon, summary, body, hints });
+        return uint(calls.size());
+    }
+
+private:
+    QDBusConnection m_bus;
+    bool m_registered = false;
+};
