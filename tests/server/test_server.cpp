@@ -30,7 +30,8 @@ class TestServer : public QObject
     Q_OBJECT
 
     ServerProcess m_server { { QStringLiteral("--decoders"), QStringLiteral("2"), QStringLiteral("--client-timeout"),
-                               QStringLiteral("1") } };
+                               QStringLiteral("1"), QStringLiteral("--max-upload-seconds"), QStringLiteral("60"),
+                               QStringLiteral("--max-uploads-per-client"), QStringLiteral("4") } };
     QByteArray m_speech;
 
     QJsonObject post(const QByteArray &query, const QByteArray &body)
