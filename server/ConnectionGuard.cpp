@@ -157,6 +157,9 @@ public:
 
     void drain()
     {
+        // A request may already wait in the socket, unseen by the event loop.
+        if (m_state == State::idle && m_client->bytesAvailable() == 0)
+            m_client->waitForReadyRead(0);
         if (m_state == State::idle)
             close();
     }
@@ -545,6 +548,11 @@ void ConnectionGuard::forget(ConnectionWatch *watch)
 
 void ConnectionGuard::drain()
 {
+    // Connections the kernel has completed but nobody accepted yet would be
+    // reset by closing the listening socket, requests and all.
+    bool timedOut = false;
+    for (int i = 0; i < m_limits.maxConnections && waitForNewConnection(0, &timedOut) && !timedOut; ++i) {
+    }
     m_draining = true;
     close();
     const QSet<ConnectionWatch *> watches = m_watches;
