@@ -12,7 +12,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 // After a rejection the client's remaining bytes are read and dropped, so
 // that closing does not reset the connection before it has read the answer;
@@ -56,9 +57,10 @@ QByteArray reasonPhrase(int status)
 
 QByteArray errorResponse(int status, const QString &message, const QByteArray &extraHeaders = {})
 {
-    const QByteArray body = QJsonDocument(QJsonObject { { QStringLiteral("type"), QStringLiteral("error") },
-                                                        { QStringLiteral("error"), message } })
-                                .toJson(QJsonDocument::Compact);
+    const QByteArray body = QJsonDocument(
+        QJsonObject { { QStringLiteral("type"), QStringLiteral("error") },
+            { QStringLiteral("error"),
+                message } }).toJson(QJsonDocument::Compact);
     return "HTTP/1.1 " + QByteArray::number(status) + ' ' + reasonPhrase(status)
         + "\r\nContent-Type: application/json\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n"
         + extraHeaders + "Connection: close\r\n\r\n" + body;
@@ -73,7 +75,8 @@ std::optional<qint64> sampleRate(const QByteArray &target)
         return std::nullopt;
     const QUrlQuery query(QString::fromLatin1(target.mid(question + 1)));
     bool ok = false;
-    const qint64 rate = query.queryItemValue(QStringLiteral("sampleRate"), QUrl::FullyDecoded).toLongLong(&ok);
+    const qint64 rate
+        = query.queryItemValue(QStringLiteral("sampleRate"), QUrl::FullyDecoded).toLongLong(&ok);
     if (!ok || rate < 1 || rate > 384'000)
         return std::nullopt;
     return rate;
@@ -109,8 +112,12 @@ public:
     enum class State { idle, headers, body, answering, closing, rejected };
 
     ConnectionWatch(ConnectionGuard &guard, QTcpSocket *client, QTcpSocket *application)
-        : QObject(&guard), m_guard(guard), m_limits(guard.limits()), m_client(client), m_application(application),
-          m_peer(client->peerAddress())
+        : QObject(&guard)
+        , m_guard(guard)
+        , m_limits(guard.limits())
+        , m_client(client)
+        , m_application(application)
+        , m_peer(client->peerAddress())
     {
         client->setParent(this);
         application->setParent(this);
@@ -123,8 +130,10 @@ public:
         connect(application, &QIODevice::readyRead, this, &ConnectionWatch::onApplicationReadyRead);
         connect(application, &QAbstractSocket::disconnected, this, &ConnectionWatch::onApplicationClosed);
         connect(&m_stepTimer, &QTimer::timeout, this, [this] {
-            reject(408, m_state == State::headers ? QStringLiteral("Request timeout: the headers did not arrive in time")
-                                                  : QStringLiteral("Request timeout: the body stopped arriving"));
+            reject(408,
+                m_state == State::headers
+                    ? QStringLiteral("Request timeout: the headers did not arrive in time")
+                    : QStringLiteral("Request timeout: the body stopped arriving"));
         });
         connect(&m_deadline, &QTimer::timeout, this, [this] {
             if (m_state == State::answering)
@@ -140,6 +149,7 @@ public:
             });
         }
         m_keepAlive.start(m_limits.keepAliveTimeout);
+        m_requestClient = m_peer;
     }
 
     ~ConnectionWatch() override
@@ -226,6 +236,7 @@ private:
         m_method = "-";
         m_path = "-";
         m_started.start();
+        m_requestClient = m_peer;
         m_keepAlive.stop();
         m_stepTimer.start(m_limits.headerTimeout);
         m_deadline.start(m_limits.requestTimeout);
@@ -247,6 +258,7 @@ private:
         m_request = std::get<RequestHead>(std::move(parsed));
         m_method = m_request.method;
         m_path = m_request.path;
+        m_requestClient = clientOf(m_request);
         const qint64 length = m_request.contentLength;
         if (length > m_limits.maxBodyBytes) {
             reject(413, QStringLiteral("Body too large: at most %1 bytes").arg(m_limits.maxBodyBytes));
@@ -255,20 +267,36 @@ private:
         if (m_request.method == "POST" && m_limits.uploadPaths.contains(m_request.path)) {
             const auto rate = sampleRate(m_request.target);
             if (rate && length > qint64(m_limits.maxUploadSeconds) * *rate * 2) {
-                reject(413, QStringLiteral("Upload too long: at most %1 seconds of audio").arg(m_limits.maxUploadSeconds));
+                reject(413,
+                    QStringLiteral("Upload too long: at most %1 seconds of audio")
+                        .arg(m_limits.maxUploadSeconds));
                 return;
             }
-            if (!m_guard.acquireUpload(m_peer)) {
+            if (!m_guard.acquireUpload(m_requestClient)) {
                 reject(429, QStringLiteral("Too many uploads at once: wait for one to be answered"),
-                       "Retry-After: 1\r\n");
+                    "Retry-After: 1\r\n");
                 return;
             }
             m_holdsUpload = true;
+            m_uploadClient = m_requestClient;
         }
         if (m_request.expectContinue && length > 0 && m_in.size() < length)
             m_client->write("HTTP/1.1 100 Continue\r\n\r\n");
         m_state = State::body;
         m_stepTimer.start(m_limits.bodyIdleTimeout);
+    }
+
+    QHostAddress clientOf(const RequestHead &request) const
+    {
+        if (!m_limits.trustedProxies.contains(m_peer))
+            return m_peer;
+        QByteArray forwardedFor;
+        for (const auto &[name, value] : request.fields) {
+            if (name.compare("X-Forwarded-For", Qt::CaseInsensitive) == 0)
+                forwardedFor = value;
+        }
+        const QHostAddress client(QString::fromLatin1(forwardedFor.split(',').constLast().trimmed()));
+        return client.isNull() ? m_peer : client;
     }
 
     void forward()
@@ -423,7 +451,7 @@ private:
         record.status = status;
         record.bodyBytes = answeredByGuard ? 0 : m_bodyBytes;
         record.seconds = m_started.isValid() ? double(m_started.nsecsElapsed()) / 1e9 : 0;
-        record.client = m_peer;
+        record.client = m_requestClient;
         record.answeredByGuard = answeredByGuard;
         Q_EMIT m_guard.requestFinished(record);
     }
@@ -432,7 +460,7 @@ private:
     {
         if (m_holdsUpload) {
             m_holdsUpload = false;
-            m_guard.releaseUpload(m_peer);
+            m_guard.releaseUpload(m_uploadClient);
         }
     }
 
@@ -449,7 +477,9 @@ private:
     QByteArray m_method;
     QByteArray m_path;
     qint64 m_bodyBytes = 0;
+    QHostAddress m_requestClient;
     bool m_holdsUpload = false;
+    QHostAddress m_uploadClient;
     QElapsedTimer m_started;
 
     QByteArray m_response;
@@ -466,7 +496,8 @@ private:
 };
 
 ConnectionGuard::ConnectionGuard(ConnectionLimits limits, QObject *parent)
-    : QTcpServer(parent), m_limits(std::move(limits))
+    : QTcpServer(parent)
+    , m_limits(std::move(limits))
 {
 }
 
@@ -551,8 +582,7 @@ void ConnectionGuard::drain()
     // Connections the kernel has completed but nobody accepted yet would be
     // reset by closing the listening socket, requests and all.
     bool timedOut = false;
-    for (int i = 0; i < m_limits.maxConnections && waitForNewConnection(0, &timedOut) && !timedOut; ++i) {
-    }
+    for (int i = 0; i < m_limits.maxConnections && waitForNewConnection(0, &timedOut) && !timedOut; ++i) { }
     m_draining = true;
     close();
     const QSet<ConnectionWatch *> watches = m_watches;
@@ -565,7 +595,8 @@ void ConnectionGuard::checkDrained()
 {
     if (!m_draining || m_drainedSignalled)
         return;
-    if (std::any_of(m_watches.cbegin(), m_watches.cend(), [](const ConnectionWatch *watch) { return watch->isBusy(); }))
+    if (std::any_of(m_watches.cbegin(), m_watches.cend(),
+            [](const ConnectionWatch *watch) { return watch->isBusy(); }))
         return;
     m_drainedSignalled = true;
     Q_EMIT drained();

@@ -34,12 +34,15 @@ struct ConnectionLimits {
     QList<QByteArray> uploadPaths { QByteArrayLiteral("/api/speech") };
     int maxUploadSeconds = 30;
     int maxUploadsPerClient = 2;
+    // Connections from these proxies are counted, and logged, as the client
+    // their X-Forwarded-For names last (the entry the proxy itself added).
+    QList<QHostAddress> trustedProxies;
 };
 
 // One answered request, for the access log and the metrics.
 struct RequestRecord {
     QByteArray method; // "-" when the request line could not be read
-    QByteArray path;   // without the query, which may hold secrets
+    QByteArray path; // without the query, which may hold secrets
     int status = 0;
     qint64 bodyBytes = 0;
     double seconds = 0;

@@ -1,6 +1,7 @@
 #include "HttpHead.h"
 
-namespace {
+namespace
+{
 
 bool isTokenChar(char c)
 {
@@ -63,8 +64,8 @@ HeadError error(int status, const char *message)
 // them and the application never sees them.
 bool isConnectionField(const QByteArray &lowerName)
 {
-    static const QByteArrayView names[] = { "connection",        "keep-alive", "te", "upgrade", "proxy-connection",
-                                            "transfer-encoding", "expect",     "content-length" };
+    static const QByteArrayView names[] = { "connection", "keep-alive", "te", "upgrade", "proxy-connection",
+        "transfer-encoding", "expect", "content-length" };
     return std::find(std::begin(names), std::end(names), lowerName) != std::end(names);
 }
 
@@ -103,12 +104,14 @@ std::variant<RequestHead, HeadError> parseRequestHead(QByteArrayView head)
     const QByteArrayView method = requestLine.first(firstSpace);
     const QByteArrayView target = requestLine.sliced(firstSpace + 1, secondSpace - firstSpace - 1);
     const QByteArrayView version = requestLine.sliced(secondSpace + 1);
-    if (!isToken(method) || !target.startsWith('/') || !std::all_of(target.begin(), target.end(), isTargetChar)
+    if (!isToken(method) || !target.startsWith('/')
+        || !std::all_of(target.begin(), target.end(), isTargetChar)
         || (version != "HTTP/1.1" && version != "HTTP/1.0"))
         return error(400, "Malformed request line");
     request.method = method.toByteArray();
     request.target = target.toByteArray();
-    request.path = request.target.first(request.target.contains('?') ? request.target.indexOf('?') : request.target.size());
+    request.path = request.target.first(
+        request.target.contains('?') ? request.target.indexOf('?') : request.target.size());
     request.minorVersion = version.back() - '0';
     request.closeAfterReply = request.minorVersion == 0;
 

@@ -17,7 +17,7 @@
 struct RequestHead {
     QByteArray method;
     QByteArray target; // origin form: the path and its query
-    QByteArray path;   // the target without its query
+    QByteArray path; // the target without its query
     int minorVersion = 1;
     // End-to-end fields as sent; framing and connection fields are left out.
     QList<QPair<QByteArray, QByteArray>> fields;

@@ -1,6 +1,7 @@
 #include "Metrics.h"
 
-namespace {
+namespace
+{
 
 QByteArray number(double value)
 {
@@ -90,7 +91,8 @@ void Metrics::Histogram::render(QByteArray &out, const QByteArray &name, const Q
 {
     header(out, name, help, "histogram");
     for (size_t i = 0; i < bucketBounds.size(); ++i)
-        out += name + "_bucket{le=\"" + number(bucketBounds[i]) + "\"} " + QByteArray::number(buckets[i]) + '\n';
+        out += name + "_bucket{le=\"" + number(bucketBounds[i]) + "\"} " + QByteArray::number(buckets[i])
+            + '\n';
     out += name + "_bucket{le=\"+Inf\"} " + QByteArray::number(count) + '\n';
     out += name + "_sum " + number(sum) + '\n';
     out += name + "_count " + QByteArray::number(count) + '\n';
@@ -106,11 +108,13 @@ QByteArray Metrics::render() const
             + QByteArray::number(it.key().second) + "\"} " + QByteArray::number(it.value()) + '\n';
     }
     m_decode.render(out, "tellwind_decode_seconds", "Time spent decoding one speech upload.");
-    m_upstream.render(out, "tellwind_upstream_seconds", "Time an upstream speech service took for one upload.");
-    header(out, "tellwind_signin_failures_total", "Sign-in attempts refused for wrong credentials.", "counter");
+    m_upstream.render(
+        out, "tellwind_upstream_seconds", "Time an upstream speech service took for one upload.");
+    header(
+        out, "tellwind_signin_failures_total", "Sign-in attempts refused for wrong credentials.", "counter");
     out += "tellwind_signin_failures_total " + QByteArray::number(m_signInFailures) + '\n';
     header(out, "tellwind_signin_lockouts_total", "Sign-in attempts refused because of too many failures.",
-           "counter");
+        "counter");
     out += "tellwind_signin_lockouts_total " + QByteArray::number(m_lockouts) + '\n';
     for (const Gauge &gauge : m_gauges) {
         header(out, gauge.name, gauge.help, "gauge");

@@ -21,28 +21,36 @@ private Q_SLOTS:
             int status;
             const char *error;
         } rows[] = {
-            { "space before the colon", post + "Content-Length : 40", 400, "Whitespace before the colon in a header field" },
-            { "tab before the colon", post + "Content-Length\t: 40", 400, "Whitespace before the colon in a header field" },
+            { "space before the colon", post + "Content-Length : 40", 400,
+                "Whitespace before the colon in a header field" },
+            { "tab before the colon", post + "Content-Length\t: 40", 400,
+                "Whitespace before the colon in a header field" },
             { "space before the colon, other field", "GET / HTTP/1.1\r\nHost : x", 400,
-              "Whitespace before the colon in a header field" },
-            { "two equal lengths", post + "Content-Length: 4\r\nContent-Length: 4", 400, "Invalid Content-Length" },
-            { "two different lengths", post + "Content-Length: 4\r\nContent-Length: 40", 400, "Invalid Content-Length" },
+                "Whitespace before the colon in a header field" },
+            { "two equal lengths", post + "Content-Length: 4\r\nContent-Length: 4", 400,
+                "Invalid Content-Length" },
+            { "two different lengths", post + "Content-Length: 4\r\nContent-Length: 40", 400,
+                "Invalid Content-Length" },
             { "length list", post + "Content-Length: 4, 4", 400, "Invalid Content-Length" },
             { "signed length", post + "Content-Length: +4", 400, "Invalid Content-Length" },
             { "hex length", post + "Content-Length: 0x4", 400, "Invalid Content-Length" },
             { "empty length", post + "Content-Length:", 400, "Invalid Content-Length" },
             { "huge length", post + "Content-Length: 99999999999999999999", 400, "Invalid Content-Length" },
             { "chunked and length", post + "Transfer-Encoding: chunked\r\nContent-Length: 4", 400,
-              "Transfer-Encoding and Content-Length together" },
+                "Transfer-Encoding and Content-Length together" },
             { "length and chunked", post + "Content-Length: 4\r\nTransfer-Encoding: chunked", 400,
-              "Transfer-Encoding and Content-Length together" },
+                "Transfer-Encoding and Content-Length together" },
             { "chunked alone", post + "Transfer-Encoding: chunked", 411,
-              "Length required: send the body with a Content-Length" },
-            { "folded line", post + "X-A: 1\r\n Content-Length: 4", 400, "Folded header lines are not accepted" },
+                "Length required: send the body with a Content-Length" },
+            { "folded line", post + "X-A: 1\r\n Content-Length: 4", 400,
+                "Folded header lines are not accepted" },
             { "folded with a tab", post + "X-A: 1\r\n\tmore", 400, "Folded header lines are not accepted" },
-            { "bare CR in a value", post + "X-A: 1\rContent-Length: 4", 400, "Bare CR or LF in the request head" },
-            { "bare LF between fields", post + "X-A: 1\nContent-Length: 4", 400, "Bare CR or LF in the request head" },
-            { "NUL in a value", post + QByteArray("X-A: a\0b", 8), 400, "Invalid character in a header field" },
+            { "bare CR in a value", post + "X-A: 1\rContent-Length: 4", 400,
+                "Bare CR or LF in the request head" },
+            { "bare LF between fields", post + "X-A: 1\nContent-Length: 4", 400,
+                "Bare CR or LF in the request head" },
+            { "NUL in a value", post + QByteArray("X-A: a\0b", 8), 400,
+                "Invalid character in a header field" },
             { "no colon", post + "Content-Length 4", 400, "Malformed header field" },
             { "empty name", post + ": 4", 400, "Malformed header field" },
             { "two Hosts", "GET / HTTP/1.1\r\nHost: a\r\nHost: b", 400, "More than one Host field" },
@@ -79,8 +87,10 @@ private Q_SLOTS:
         QTest::addColumn<bool>("close");
         QTest::addColumn<QByteArray>("forwarded");
         QTest::addRow("keep-alive by default")
-            << QByteArray("GET /api/auth/me?x=1 HTTP/1.1\r\nHost: h\r\nAuthorization:  Bearer t  ") << qint64(0) << false
-            << QByteArray("GET /api/auth/me?x=1 HTTP/1.1\r\nHost: h\r\nAuthorization: Bearer t\r\nContent-Length: 0\r\n\r\n");
+            << QByteArray("GET /api/auth/me?x=1 HTTP/1.1\r\nHost: h\r\nAuthorization:  Bearer t  ")
+            << qint64(0) << false
+            << QByteArray("GET /api/auth/me?x=1 HTTP/1.1\r\nHost: h\r\nAuthorization: Bearer "
+                          "t\r\nContent-Length: 0\r\n\r\n");
         QTest::addRow("Connection: close")
             << QByteArray("GET / HTTP/1.1\r\nConnection: keep-alive, Close") << qint64(0) << true
             << QByteArray("GET / HTTP/1.1\r\nContent-Length: 0\r\n\r\n");
@@ -88,8 +98,9 @@ private Q_SLOTS:
             << QByteArray("GET / HTTP/1.0\r\nConnection: keep-alive") << qint64(0) << true
             << QByteArray("GET / HTTP/1.1\r\nContent-Length: 0\r\n\r\n");
         QTest::addRow("connection fields stay with the guard")
-            << QByteArray("POST /a HTTP/1.1\r\ncontent-length: 007\r\nExpect: 100-continue\r\nUpgrade: websocket\r\n"
-                          "Keep-Alive: 5\r\nTE: trailers\r\nX-Kept: 1")
+            << QByteArray(
+                   "POST /a HTTP/1.1\r\ncontent-length: 007\r\nExpect: 100-continue\r\nUpgrade: websocket\r\n"
+                   "Keep-Alive: 5\r\nTE: trailers\r\nX-Kept: 1")
             << qint64(7) << false << QByteArray("POST /a HTTP/1.1\r\nX-Kept: 1\r\nContent-Length: 7\r\n\r\n");
     }
 
@@ -116,8 +127,10 @@ private Q_SLOTS:
         QTest::addRow("length") << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 18") << 200 << qint64(18);
         QTest::addRow("no content") << QByteArray("HTTP/1.1 204 No Content") << 204 << qint64(0);
         QTest::addRow("interim") << QByteArray("HTTP/1.1 100 Continue") << 100 << qint64(0);
-        QTest::addRow("no length") << QByteArray("HTTP/1.1 200 OK\r\nContent-Type: text/plain") << 200 << qint64(-1);
-        QTest::addRow("chunked") << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 5\r\nTransfer-Encoding: chunked")
+        QTest::addRow("no length") << QByteArray("HTTP/1.1 200 OK\r\nContent-Type: text/plain") << 200
+                                   << qint64(-1);
+        QTest::addRow("chunked") << QByteArray(
+            "HTTP/1.1 200 OK\r\nContent-Length: 5\r\nTransfer-Encoding: chunked")
                                  << 200 << qint64(-1);
     }
 
