@@ -205,8 +205,8 @@ private:
             }
             if (m_state == State::headers) {
                 const qsizetype end = m_in.indexOf("\r\n\r\n");
-                const qsizetype bareEnd = m_in.indexOf("\n\n");
-                if (bareEnd >= 0 && (end < 0 || bareEnd < end)) {
+                // Only the head is searched: pipelined requests behind it are read in their turn.
+                if (QByteArrayView(m_in).first(end < 0 ? m_in.size() : end).contains("\n\n")) {
                     reject(400, QStringLiteral("Bare CR or LF in the request head"));
                     return;
                 }
