@@ -7,16 +7,17 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QPointer>
-#include <QJsonArray>
 #include <QMetaEnum>
+#include <QPointer>
 #include <QSocketNotifier>
 #include <QStandardPaths>
 #include <QThread>
 #include <QTimer>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 
@@ -337,9 +338,11 @@ int signalPipe[2] = { -1, -1 };
 
 void onTerminationSignal(int)
 {
-    const char byte = 1;
     // Only async-signal-safe work here; the event loop does the rest.
+    const int savedErrno = errno;
+    const char byte = 1;
     [[maybe_unused]] const auto written = ::write(signalPipe[1], &byte, 1);
+    errno = savedErrno;
 }
 
 } // namespace
