@@ -26,6 +26,9 @@ constexpr std::chrono::milliseconds lingerLimit { 30'000 };
 // rather than the server's memory.
 constexpr qint64 clientReadBuffer = 256 * 1024;
 
+// Answers a client has not read yet; beyond this its pipelined requests wait.
+constexpr qint64 maxUnreadAnswerBytes = 1024 * 1024;
+
 // The application's answers are ours and small; a head larger than this is
 // a fault, not something to wait for.
 constexpr qsizetype maxResponseHeadBytes = 64 * 1024;
@@ -186,6 +189,10 @@ private:
         // next request is read only once this answer is out.
         if (m_state == State::answering || m_state == State::closing)
             return;
+        if (m_state == State::idle) {
+            readPipelined();
+            return;
+        }
         m_in += m_client->readAll();
         processInput();
     }
@@ -398,7 +405,15 @@ private:
         m_state = State::idle;
         m_keepAlive.start(m_limits.keepAliveTimeout);
         m_guard.checkDrained();
-        // A request sent behind this one (pipelined) is read now.
+        readPipelined();
+    }
+
+    // A request sent behind the one just answered is read now, unless the
+    // client is not reading its answers: they would pile up here instead.
+    void readPipelined()
+    {
+        if (m_state != State::idle || m_client->bytesToWrite() > maxUnreadAnswerBytes)
+            return;
         if (m_client->bytesAvailable() > 0)
             m_in += m_client->readAll();
         processInput();
@@ -410,11 +425,15 @@ private:
         m_stepTimer.stop();
         m_deadline.stop();
         m_keepAlive.stop();
+        // A client that stops reading would hold the connection open forever.
+        m_lingerLimit.start(lingerLimit);
         m_client->disconnectFromHost();
     }
 
     void onClientBytesWritten()
     {
+        if (m_state == State::idle && (!m_in.isEmpty() || m_client->bytesAvailable() > 0))
+            readPipelined();
         if (m_state == State::rejected && m_client->bytesToWrite() == 0 && !m_halfClosed) {
             // The client reads our answer, then sees the end of the stream;
             // whatever it still sends is read and dropped until it closes.
