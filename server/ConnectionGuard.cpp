@@ -540,9 +540,9 @@ void ConnectionGuard::incomingConnection(qintptr descriptor)
     const auto turnAway = [this, client](const QString &message) {
         RequestRecord record { "-", "-", 503, 0, 0, client->peerAddress(), true };
         Q_EMIT requestFinished(record);
+        connect(client, &QAbstractSocket::disconnected, client, &QObject::deleteLater);
         client->write(errorResponse(503, message));
         client->disconnectFromHost();
-        connect(client, &QAbstractSocket::disconnected, client, &QObject::deleteLater);
     };
     if (m_watches.size() >= m_limits.maxConnections || m_draining) {
         turnAway(QStringLiteral("Too many connections"));
