@@ -287,7 +287,8 @@ private:
             m_holdsUpload = true;
             m_uploadClient = m_requestClient;
         }
-        if (m_request.expectContinue && length > 0 && m_in.size() < length)
+        // HTTP/1.0 clients do not know interim answers.
+        if (m_request.expectContinue && m_request.minorVersion == 1 && length > 0 && m_in.size() < length)
             m_client->write("HTTP/1.1 100 Continue\r\n\r\n");
         m_state = State::body;
         m_stepTimer.start(m_limits.bodyIdleTimeout);
