@@ -94,6 +94,19 @@ QString AccountStore::databasePath() const
     return QDir(m_dataDir).filePath(QStringLiteral("accounts.sqlite"));
 }
 
+bool AccountStore::isReachable() const
+{
+    QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
+    if (!db.isOpen())
+        return false;
+    // An SQLite file removed under the open handle still answers from the
+    // orphaned copy, and every write would then be lost.
+    if (db.driverName() == QLatin1String("QSQLITE") && !QFileInfo::exists(db.databaseName()))
+        return false;
+    QSqlQuery query(db);
+    return query.exec(QStringLiteral("SELECT 1")) && query.next();
+}
+
 bool AccountStore::open(QString *error)
 {
     if (sodium_init() < 0)

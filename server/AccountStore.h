@@ -54,6 +54,8 @@ public:
     // Creates the folder and the database (owner-only) when missing.
     bool open(QString *error = nullptr);
     QString databasePath() const;
+    // Cheap enough for every readiness probe: the database answers a query.
+    bool isReachable() const;
 
     // Tests move time forward to see sessions expire.
     void setClock(std::function<QDateTime()> clock) { m_clock = std::move(clock); }

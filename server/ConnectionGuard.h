@@ -1,10 +1,13 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
+#include <QHostAddress>
+#include <QList>
+#include <QSet>
 #include <QTcpServer>
 
 #include <chrono>
-#include <functional>
 
 // What a client may send and how long it may take. The HTTP layer would
 // otherwise hold any body in memory and wait forever for a client that
@@ -18,35 +21,78 @@ struct ConnectionLimits {
     std::chrono::milliseconds bodyIdleTimeout { 10'000 };
     // Nor may a whole request take longer than this.
     std::chrono::milliseconds requestTimeout { 120'000 };
+    // The application must have answered within this time.
+    std::chrono::milliseconds responseTimeout { 120'000 };
     // An idle kept-alive connection is closed after this.
     std::chrono::milliseconds keepAliveTimeout { 30'000 };
     int maxConnections = 256;
+
+    // Speech uploads (POSTs to these paths, raw 16-bit mono samples at the
+    // rate their `sampleRate` names) are held to a length of audio, and each
+    // client to a number of them at once, so that one client cannot make
+    // everyone else's wait.
+    QList<QByteArray> uploadPaths { QByteArrayLiteral("/api/speech") };
+    int maxUploadSeconds = 30;
+    int maxUploadsPerClient = 2;
+    // Connections from these proxies are counted, and logged, as the client
+    // their X-Forwarded-For names last (the entry the proxy itself added).
+    QList<QHostAddress> trustedProxies;
 };
 
-// A listening socket that watches every connection before the HTTP layer
-// reads it: it follows request boundaries, answers oversized, malformed or
-// too slow requests itself (and logs them through `onRejected`), and then
-// cuts the HTTP layer off that connection.
+// One answered request, for the access log and the metrics.
+struct RequestRecord {
+    QByteArray method; // "-" when the request line could not be read
+    QByteArray path; // without the query, which may hold secrets
+    int status = 0;
+    qint64 bodyBytes = 0;
+    double seconds = 0;
+    QHostAddress client;
+    // The guard refused the request itself; the application never saw it.
+    bool answeredByGuard = false;
+};
+
+class ConnectionWatch;
+
+// The listening socket, and the only HTTP parser that reads what clients
+// send. Each connection is read here strictly (see RequestHead); the HTTP
+// layer gets a private stream per connection carrying one re-written request
+// at a time, and its answers come back through here. So requests are
+// answered in order, `Connection: close` and HTTP/1.0 are honoured, HEAD gets
+// no body, and no byte a client sends can be framed two ways.
 class ConnectionGuard : public QTcpServer
 {
     Q_OBJECT
 
 public:
-    using RejectionLog = std::function<void(const QByteArray &method, const QByteArray &path, int status,
-                                            qint64 bodyBytes)>;
+    explicit ConnectionGuard(ConnectionLimits limits, QObject *parent = nullptr);
+    ~ConnectionGuard() override;
 
-    ConnectionGuard(ConnectionLimits limits, RejectionLog onRejected, QObject *parent = nullptr);
-
-    // The object whose readyRead handlers are removed from a rejected connection.
-    void setHttpLayer(QObject *httpLayer) { m_httpLayer = httpLayer; }
     const ConnectionLimits &limits() const { return m_limits; }
+    int uploadsInFlight() const { return m_uploads; }
+
+    // Stops accepting connections and closes idle ones; the others close after
+    // their current answer. `drained` follows once none is left in flight.
+    void drain();
+    bool isDraining() const { return m_draining; }
+
+Q_SIGNALS:
+    void requestFinished(const RequestRecord &record);
+    void drained();
 
 protected:
     void incomingConnection(qintptr descriptor) override;
 
 private:
+    friend class ConnectionWatch;
+    bool acquireUpload(const QHostAddress &client);
+    void releaseUpload(const QHostAddress &client);
+    void forget(ConnectionWatch *watch);
+    void checkDrained();
+
     ConnectionLimits m_limits;
-    RejectionLog m_onRejected;
-    QObject *m_httpLayer = nullptr;
-    int m_connections = 0;
+    QSet<ConnectionWatch *> m_watches;
+    QHash<QHostAddress, int> m_uploadsByClient;
+    int m_uploads = 0;
+    bool m_draining = false;
+    bool m_drainedSignalled = false;
 };

@@ -1,15 +1,28 @@
 #include "TellwindServer.h"
 
+#include "Metrics.h"
+
 #include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMetaEnum>
+#include <QPointer>
+#include <QSocketNotifier>
 #include <QStandardPaths>
 #include <QThread>
+#include <QTimer>
 
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -58,7 +71,17 @@ std::optional<TellwindServer::Options> TellwindServer::parseArguments(const QStr
         QStringLiteral("client-timeout"),
         QStringLiteral("Seconds a client may take to send its headers, or pause while sending a body (default 10)."),
         QStringLiteral("SECONDS"));
-    parser.addOptions({ listen, dataDir, decoders, clientTimeout });
+    const QCommandLineOption maxUploadSeconds(
+        QStringLiteral("max-upload-seconds"),
+        QStringLiteral("Longest speech upload accepted, in seconds of audio (default 30)."), QStringLiteral("SECONDS"));
+    const QCommandLineOption maxUploadsPerClient(
+        QStringLiteral("max-uploads-per-client"),
+        QStringLiteral("Speech uploads one client address may have in flight at once (default 2)."),
+        QStringLiteral("N"));
+    const QCommandLineOption logFormat(QStringLiteral("log-format"),
+                                       QStringLiteral("text (default) or json: one JSON object per request."),
+                                       QStringLiteral("FORMAT"));
+    parser.addOptions({ listen, dataDir, decoders, clientTimeout, maxUploadSeconds, maxUploadsPerClient, logFormat });
     parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("Subcommand (default: serve)."),
                                  QStringLiteral("[command [arguments...]]"));
@@ -106,6 +129,30 @@ std::optional<TellwindServer::Options> TellwindServer::parseArguments(const QStr
         options.limits.headerTimeout = timeout;
         options.limits.bodyIdleTimeout = timeout;
     }
+    const auto count = [&](const QCommandLineOption &option, int lowest, int highest, int *value) {
+        if (!parser.isSet(option))
+            return true;
+        bool ok = false;
+        *value = parser.value(option).toInt(&ok);
+        if (ok && *value >= lowest && *value <= highest)
+            return true;
+        if (error)
+            *error = QStringLiteral("--%1 wants a number from %2 to %3").arg(option.names().first()).arg(lowest).arg(highest);
+        return false;
+    };
+    if (!count(maxUploadSeconds, 1, 3600, &options.limits.maxUploadSeconds)
+        || !count(maxUploadsPerClient, 1, 1000, &options.limits.maxUploadsPerClient))
+        return std::nullopt;
+    if (parser.isSet(logFormat)) {
+        const QString format = parser.value(logFormat);
+        if (format == QLatin1String("json")) {
+            options.logFormat = LogFormat::json;
+        } else if (format != QLatin1String("text")) {
+            if (error)
+                *error = QStringLiteral("--log-format wants text or json");
+            return std::nullopt;
+        }
+    }
     if (positional)
         *positional = parser.positionalArguments();
     return options;
@@ -115,6 +162,8 @@ TellwindServer::TellwindServer(Options options, QObject *parent) : QObject(paren
 {
     if (m_options.dataDir.isEmpty())
         m_options.dataDir = defaultDataDir();
+    s_logFormat = m_options.logFormat;
+    registerOperationRoutes();
 
     m_http.setMissingHandler([](const QHttpServerRequest &request, QHttpServerResponder &&responder) {
         const QByteArray path = request.url().path().toUtf8();
@@ -149,11 +198,8 @@ bool TellwindServer::listen(QString *error)
     }
     QFile::setPermissions(m_options.dataDir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 
-    m_guard = new ConnectionGuard(m_options.limits,
-                                  [](const QByteArray &method, const QByteArray &path, int status, qint64 bytes) {
-                                      logRequest(method, path, status, bytes);
-                                  });
-    m_guard->setHttpLayer(&m_http);
+    m_guard = new ConnectionGuard(m_options.limits);
+    connect(m_guard, &ConnectionGuard::requestFinished, this, &TellwindServer::onRequestFinished);
     if (!m_guard->listen(m_options.address, m_options.port)) {
         if (error)
             *error = QStringLiteral("cannot listen on %1:%2: %3")
@@ -165,6 +211,9 @@ bool TellwindServer::listen(QString *error)
         return false;
     }
     m_http.bind(m_guard);
+    QPointer<ConnectionGuard> guard = m_guard;
+    Metrics::global().setGauge("tellwind_uploads_in_flight", "Speech uploads received or being answered.",
+                               [guard] { return guard ? guard->uploadsInFlight() : 0; });
     return true;
 }
 
@@ -182,6 +231,10 @@ void TellwindServer::logRequest(const QByteArray &method, const QByteArray &path
         if (uchar(c) < 0x20 || c == 0x7f)
             c = '?';
     }
+    if (decodeMilliseconds >= 0)
+        Metrics::global().observeDecodeSeconds(double(decodeMilliseconds) / 1000);
+    if (s_logFormat != LogFormat::text)
+        return;
     QByteArray line = method.left(16) + ' ' + safePath + " -> " + QByteArray::number(status) + " ("
         + QByteArray::number(bodyBytes) + " bytes";
     if (decodeMilliseconds >= 0)
@@ -212,4 +265,122 @@ void TellwindServer::respond(QHttpServerResponder &responder, int status, const 
     responder.writeHeader(QByteArrayLiteral("Content-Length"), QByteArray::number(json.size()));
     responder.writeHeaders(extraHeaders);
     responder.writeBody(json);
+}
+
+// ---- Operations: health, readiness, metrics, the access log and an orderly stop ----
+
+void TellwindServer::registerOperationRoutes()
+{
+    using Status = QHttpServerResponder::StatusCode;
+    m_http.route(QStringLiteral("/healthz"), QHttpServerRequest::Method::Get, [] {
+        return QHttpServerResponse("application/json", R"({"status":"alive"})");
+    });
+    m_http.route(QStringLiteral("/readyz"), QHttpServerRequest::Method::Get, [this] {
+        QJsonArray failing;
+        for (const ReadinessCheck &check : m_readinessChecks) {
+            if (!check.check())
+                failing.append(check.name);
+        }
+        if (m_stopping)
+            failing.append(QStringLiteral("stopping"));
+        const QJsonObject answer {
+            { QStringLiteral("status"), failing.isEmpty() ? QStringLiteral("ready") : QStringLiteral("not ready") },
+            { QStringLiteral("failing"), failing },
+        };
+        return QHttpServerResponse("application/json", QJsonDocument(answer).toJson(QJsonDocument::Compact),
+                                   failing.isEmpty() ? Status::Ok : Status::ServiceUnavailable);
+    });
+    m_http.route(QStringLiteral("/metrics"), QHttpServerRequest::Method::Get, [] {
+        return QHttpServerResponse("text/plain; version=0.0.4; charset=utf-8", Metrics::global().render());
+    });
+}
+
+void TellwindServer::addReadinessCheck(const QString &name, std::function<bool()> check)
+{
+    m_readinessChecks.push_back({ name, std::move(check) });
+}
+
+void TellwindServer::onRequestFinished(const RequestRecord &record)
+{
+    if (!record.answeredByGuard && record.status != 404)
+        m_knownRoutes.insert(record.path);
+    const bool known = m_knownRoutes.contains(record.path) || m_options.limits.uploadPaths.contains(record.path);
+    const QByteArray route = known ? record.path : QByteArrayLiteral("other");
+    Metrics::global().countRequest(route, record.status);
+
+    if (s_logFormat == LogFormat::json) {
+        // Never the query (it may carry a token) and never a body.
+        QByteArray path = record.path.left(200);
+        for (char &c : path) {
+            if (uchar(c) < 0x20 || c == 0x7f)
+                c = '?';
+        }
+        const QJsonObject line {
+            { QStringLiteral("time"), QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs) },
+            { QStringLiteral("method"), QString::fromLatin1(record.method.left(16)) },
+            { QStringLiteral("route"), QString::fromLatin1(path) },
+            { QStringLiteral("status"), record.status },
+            { QStringLiteral("durationMs"), qRound64(record.seconds * 10000) / 10.0 },
+            { QStringLiteral("client"), record.client.toString() },
+            { QStringLiteral("bytes"), record.bodyBytes },
+        };
+        const QByteArray text = QJsonDocument(line).toJson(QJsonDocument::Compact) + '\n';
+        std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
+        std::fflush(stdout);
+    } else if (record.answeredByGuard) {
+        logRequest(record.method, record.path, record.status, record.bodyBytes);
+    }
+}
+
+namespace {
+
+int signalPipe[2] = { -1, -1 };
+
+void onTerminationSignal(int)
+{
+    // Only async-signal-safe work here; the event loop does the rest.
+    const int savedErrno = errno;
+    const char byte = 1;
+    [[maybe_unused]] const auto written = ::write(signalPipe[1], &byte, 1);
+    errno = savedErrno;
+}
+
+} // namespace
+
+void TellwindServer::stopOnTerminationSignal()
+{
+    if (signalPipe[0] >= 0 || ::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, this);
+    connect(notifier, &QSocketNotifier::activated, this, [this] {
+        char bytes[16];
+        while (::read(signalPipe[0], bytes, sizeof bytes) > 0) {
+        }
+        shutDown();
+    });
+    struct sigaction action = {};
+    action.sa_handler = onTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGINT, &action, nullptr);
+}
+
+void TellwindServer::shutDown()
+{
+    if (m_stopping) {
+        // Asked twice: the operator does not want to wait.
+        QCoreApplication::exit(0);
+        return;
+    }
+    m_stopping = true;
+    std::printf("tellwind-server stopping: answering the requests in flight\n");
+    std::fflush(stdout);
+    if (!m_guard) {
+        QCoreApplication::exit(0);
+        return;
+    }
+    connect(m_guard, &ConnectionGuard::drained, qApp, [] { QCoreApplication::exit(0); });
+    QTimer::singleShot(drainLimit, qApp, [] { QCoreApplication::exit(0); });
+    m_guard->drain();
 }

@@ -7,10 +7,13 @@
 #include <QHttpServerRequest>
 #include <QHttpServerResponder>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <optional>
+#include <vector>
 
 // tellwind-server: the options, the listening socket (guarded against
 // oversized and stalled requests), the data folder and the HTTP router that
@@ -20,12 +23,15 @@ class TellwindServer : public QObject
     Q_OBJECT
 
 public:
+    enum class LogFormat { text, json };
+
     struct Options {
         QHostAddress address = QHostAddress(QHostAddress::LocalHost);
         quint16 port = 8750; // 0: any free port (the log line tells which)
         QString dataDir;     // empty: defaultDataDir()
         int decoderThreads = 0; // 0: one per core, at least two, at most four
         ConnectionLimits limits;
+        LogFormat logFormat = LogFormat::text;
     };
 
     // $XDG_DATA_HOME/tellwind-server
@@ -48,7 +54,16 @@ public:
 
     QHttpServer &http() { return m_http; }
 
-    // One line per request on standard output. `decodeMilliseconds` < 0 when nothing was decoded.
+    // GET /readyz answers 503 while any of these fails; `name` says which in its answer.
+    void addReadinessCheck(const QString &name, std::function<bool()> check);
+    // SIGTERM and SIGINT stop accepting connections, let the requests in
+    // flight be answered (for at most `drainLimit`) and end the event loop with 0.
+    void stopOnTerminationSignal();
+    static constexpr std::chrono::milliseconds drainLimit { 10'000 };
+
+    // One line per request on standard output. `decodeMilliseconds` < 0 when
+    // nothing was decoded. With --log-format json the guard writes one object
+    // per request instead, and this only feeds the decode-time metric.
     static void logRequest(const QByteArray &method, const QByteArray &path, int status, qint64 bodyBytes,
                            qint64 decodeMilliseconds = -1);
     static QByteArray methodName(QHttpServerRequest::Method method);
@@ -58,7 +73,22 @@ public:
                         QHttpServerResponder::HeaderList extraHeaders = {});
 
 private:
+    void registerOperationRoutes();
+    void onRequestFinished(const RequestRecord &record);
+    void shutDown();
+
+    struct ReadinessCheck {
+        QString name;
+        std::function<bool()> check;
+    };
+
     Options m_options;
+    std::vector<ReadinessCheck> m_readinessChecks;
+    // Paths the application has answered: the only ones named in the metrics,
+    // so that what clients make up cannot grow them without bound.
+    QSet<QByteArray> m_knownRoutes;
+    bool m_stopping = false;
     QHttpServer m_http;
     ConnectionGuard *m_guard = nullptr;
+    static inline LogFormat s_logFormat = LogFormat::text;
 };

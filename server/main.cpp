@@ -30,6 +30,11 @@ int serve(const TellwindServer::Options &options)
     if (!server.listen(&error))
         return fail(error);
 
+    // Operations: what /readyz checks, and an orderly stop on SIGTERM.
+    server.addReadinessCheck(QStringLiteral("accounts"), [&accounts] { return accounts.isReachable(); });
+    server.addReadinessCheck(QStringLiteral("decoders"), [&speech] { return speech.isReady(nullptr); });
+    server.stopOnTerminationSignal();
+
     const QString host = options.address.protocol() == QAbstractSocket::IPv6Protocol
         ? QStringLiteral("[%1]").arg(options.address.toString())
         : options.address.toString();
