@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ConnectionGuard.h"
+#include "SpeechOptions.h"
 
 #include <QHostAddress>
 #include <QHttpServer>
@@ -26,6 +27,7 @@ public:
         QString dataDir;     // empty: defaultDataDir()
         int decoderThreads = 0; // 0: one per core, at least two, at most four
         ConnectionLimits limits;
+        SpeechOptions speech;
     };
 
     // $XDG_DATA_HOME/tellwind-server

@@ -1,0 +1,211 @@
+#include "UpstreamTranscriber.h"
+
+#include <QCoro/QCoroNetworkReply>
+#include <QCoro/QCoroSignal>
+
+#include <QElapsedTimer>
+#include <QHttpMultiPart>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkReply>
+#include <QPointer>
+#include <QScopeGuard>
+#include <QTimer>
+#include <QtEndian>
+
+namespace {
+
+// A transcript is short text; anything far larger is not an answer to us.
+constexpr qint64 maxReplyBytes = 1024 * 1024;
+
+QHttpPart formField(const QByteArray &name, const QByteArray &value)
+{
+    QHttpPart part;
+    part.setRawHeader("Content-Disposition", "form-data; name=\"" + name + '"');
+    part.setBody(value);
+    return part;
+}
+
+QString upstreamError(const QString &reason)
+{
+    return QStringLiteral("Upstream error: %1").arg(reason);
+}
+
+} // namespace
+
+UpstreamTranscriber::UpstreamTranscriber(const SpeechOptions &options, QObject *parent)
+    : QObject(parent), m_options(options)
+{
+    // Following a redirect would hand the key to wherever it points.
+    m_network.setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
+}
+
+UpstreamTranscriber::~UpstreamTranscriber() = default;
+
+QByteArray UpstreamTranscriber::wavFile(const QByteArray &pcm, int sampleRate)
+{
+    constexpr quint16 channels = 1;
+    constexpr quint16 bitsPerSample = 16;
+    constexpr quint16 blockAlign = channels * bitsPerSample / 8;
+    QByteArray wav;
+    wav.reserve(44 + pcm.size());
+    const auto put32 = [&wav](quint32 value) {
+        char bytes[4];
+        qToLittleEndian(value, bytes);
+        wav.append(bytes, 4);
+    };
+    const auto put16 = [&wav](quint16 value) {
+        char bytes[2];
+        qToLittleEndian(value, bytes);
+        wav.append(bytes, 2);
+    };
+    wav.append("RIFF");
+    put32(quint32(36 + pcm.size()));
+    wav.append("WAVEfmt ");
+    put32(16);
+    put16(1); // integer PCM
+    put16(channels);
+    put32(quint32(sampleRate));
+    put32(quint32(sampleRate) * blockAlign);
+    put16(blockAlign);
+    put16(bitsPerSample);
+    wav.append("data");
+    put32(quint32(pcm.size()));
+    wav.append(pcm);
+    return wav;
+}
+
+QString UpstreamTranscriber::serviceLanguage(const QString &code)
+{
+    const QString primary = code.section(u'-', 0, 0).toLower();
+    // Whisper-class services know Norwegian as "no" and Filipino by its
+    // base language, Tagalog; neither "nb" nor "fil" reaches them otherwise.
+    if (primary == QLatin1String("nb"))
+        return QStringLiteral("no");
+    if (primary == QLatin1String("fil"))
+        return QStringLiteral("tl");
+    return primary;
+}
+
+QCoro::Task<> UpstreamTranscriber::waitForTurn()
+{
+    if (m_running < m_options.upstreamConcurrency) {
+        ++m_running;
+        co_return;
+    }
+    auto turn = std::make_shared<UpstreamTurn>();
+    m_waiting.push_back(turn);
+    // The finishing request hands its place over (m_running stays).
+    co_await qCoro(turn.get(), &UpstreamTurn::granted);
+}
+
+void UpstreamTranscriber::endTurn()
+{
+    if (m_waiting.empty()) {
+        --m_running;
+        return;
+    }
+    const std::shared_ptr<UpstreamTurn> next = m_waiting.front();
+    m_waiting.pop_front();
+    // Queued, so that the next upload does not start inside this one's ending.
+    QMetaObject::invokeMethod(
+        next.get(), [next] { Q_EMIT next->granted(); }, Qt::QueuedConnection);
+}
+
+QCoro::Task<UpstreamTranscriber::Result> UpstreamTranscriber::transcribe(QByteArray pcm, int sampleRate,
+                                                                         QString language,
+                                                                         std::function<bool()> stillWanted)
+{
+    QPointer<UpstreamTranscriber> self(this);
+    co_await waitForTurn();
+    if (!self)
+        co_return Result { {}, upstreamError(QStringLiteral("server shutting down")), 0 };
+    Result result;
+    if (stillWanted && !stillWanted()) {
+        endTurn();
+        result.error = upstreamError(QStringLiteral("client gone"));
+        co_return result;
+    }
+
+    QUrl url = m_options.upstream;
+    QString path = url.path();
+    while (path.endsWith(u'/'))
+        path.chop(1);
+    url.setPath(path + QStringLiteral("/audio/transcriptions"));
+    QNetworkRequest request(url);
+    if (!m_options.upstreamKey.isEmpty())
+        request.setRawHeader("Authorization", "Bearer " + m_options.upstreamKey);
+    request.setRawHeader("Accept", "application/json");
+
+    auto *form = new QHttpMultiPart(QHttpMultiPart::FormDataType);
+    QHttpPart file;
+    file.setRawHeader("Content-Disposition", "form-data; name=\"file\"; filename=\"speech.wav\"");
+    file.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("audio/wav"));
+    file.setBody(wavFile(pcm, sampleRate));
+    pcm.clear();
+    form->append(file);
+    form->append(formField("model", m_options.upstreamModel.toUtf8()));
+    if (!language.isEmpty())
+        form->append(formField("language", serviceLanguage(language).toUtf8()));
+    form->append(formField("response_format", "json"));
+
+    QElapsedTimer clock;
+    clock.start();
+    // The access manager owns the reply (and takes it down with itself).
+    const QPointer<QNetworkReply> reply = m_network.post(request, form);
+    form->setParent(reply);
+    const auto dispose = qScopeGuard([reply] {
+        if (reply)
+            reply->deleteLater();
+    });
+    bool timedOut = false;
+    bool tooLarge = false;
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    deadline.setTimerType(Qt::PreciseTimer);
+    QNetworkReply *raw = reply;
+    connect(&deadline, &QTimer::timeout, raw, [raw, &timedOut] {
+        timedOut = true;
+        raw->abort();
+    });
+    connect(raw, &QNetworkReply::downloadProgress, raw, [raw, &tooLarge](qint64 received, qint64) {
+        if (received > maxReplyBytes && !tooLarge) {
+            tooLarge = true;
+            raw->abort();
+        }
+    });
+    deadline.start(m_options.upstreamTimeout);
+    co_await raw;
+    deadline.stop();
+    result.milliseconds = clock.elapsed();
+    if (!self || !reply)
+        co_return Result { {}, upstreamError(QStringLiteral("server shutting down")), result.milliseconds };
+    endTurn();
+
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (timedOut) {
+        result.error = upstreamError(QStringLiteral("timed out"));
+    } else if (tooLarge) {
+        result.error = upstreamError(QStringLiteral("reply too large"));
+    } else if (status == 0) {
+        // No HTTP answer at all: the transport's own words (they never hold
+        // the key; the address's password is taken out).
+        QString reason = reply->errorString();
+        if (!url.password().isEmpty())
+            reason.replace(url.password(), QStringLiteral("***"));
+        result.error = upstreamError(reason.left(200));
+    } else if (status < 200 || status > 299) {
+        const QString phrase
+            = reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString().simplified().left(100);
+        result.error = upstreamError(phrase.isEmpty() ? QString::number(status)
+                                                      : QStringLiteral("%1 %2").arg(status).arg(phrase));
+    } else {
+        const QJsonDocument json = QJsonDocument::fromJson(reply->readAll());
+        const QJsonValue text = json.object().value(QStringLiteral("text"));
+        if (!json.isObject() || !text.isString())
+            result.error = upstreamError(QStringLiteral("malformed reply"));
+        else
+            result.text = text.toString().trimmed();
+    }
+    co_return result;
+}
