@@ -199,9 +199,14 @@ QCoro::Task<> SpeechEndpoint::forward(std::shared_ptr<QHttpServerResponder> resp
 {
     const qint64 bytes = pcm.size();
     const QPointer<SpeechEndpoint> self(this);
-    const UpstreamTranscriber::Result result = co_await m_upstream->transcribe(
-        std::move(pcm), acceptedSampleRate, language,
-        [socket] { return socket && socket->state() == QAbstractSocket::ConnectedState; });
+    // Made outside the co_await: g++ 12 destroys temporaries of an awaited
+    // call's arguments twice.
+    std::function<bool()> stillWanted = [socket] {
+        return socket && socket->state() == QAbstractSocket::ConnectedState;
+    };
+    QCoro::Task<UpstreamTranscriber::Result> transcription
+        = m_upstream->transcribe(std::move(pcm), acceptedSampleRate, language, std::move(stillWanted));
+    const UpstreamTranscriber::Result result = co_await transcription;
     if (!self)
         co_return;
     const int status = result.error.isEmpty() ? 200 : 502;

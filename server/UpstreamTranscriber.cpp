@@ -4,11 +4,11 @@
 #include <QCoro/QCoroSignal>
 
 #include <QElapsedTimer>
-#include <QHttpMultiPart>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkReply>
 #include <QPointer>
+#include <QRandomGenerator>
 #include <QScopeGuard>
 #include <QTimer>
 #include <QtEndian>
@@ -17,14 +17,6 @@ namespace {
 
 // A transcript is short text; anything far larger is not an answer to us.
 constexpr qint64 maxReplyBytes = 1024 * 1024;
-
-QHttpPart formField(const QByteArray &name, const QByteArray &value)
-{
-    QHttpPart part;
-    part.setRawHeader("Content-Disposition", "form-data; name=\"" + name + '"');
-    part.setBody(value);
-    return part;
-}
 
 QString upstreamError(const QString &reason)
 {
@@ -137,23 +129,34 @@ QCoro::Task<UpstreamTranscriber::Result> UpstreamTranscriber::transcribe(QByteAr
         request.setRawHeader("Authorization", "Bearer " + m_options.upstreamKey);
     request.setRawHeader("Accept", "application/json");
 
-    auto *form = new QHttpMultiPart(QHttpMultiPart::FormDataType);
-    QHttpPart file;
-    file.setRawHeader("Content-Disposition", "form-data; name=\"file\"; filename=\"speech.wav\"");
-    file.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("audio/wav"));
-    file.setBody(wavFile(pcm, sampleRate));
+    // Plain letters and digits, unquoted: not every small server's form
+    // parser takes quotes off a boundary.
+    quint32 random[4];
+    QRandomGenerator::global()->fillRange(random);
+    const QByteArray boundary
+        = "tellwind-" + QByteArray(reinterpret_cast<const char *>(random), sizeof random).toHex();
+    request.setHeader(QNetworkRequest::ContentTypeHeader, "multipart/form-data; boundary=" + boundary);
+    QByteArray form;
+    const auto addField = [&form, &boundary](const QByteArray &disposition, const QByteArray &value,
+                                             const QByteArray &type = {}) {
+        form += "--" + boundary + "\r\nContent-Disposition: form-data; " + disposition + "\r\n";
+        if (!type.isEmpty())
+            form += "Content-Type: " + type + "\r\n";
+        form += "\r\n" + value + "\r\n";
+    };
+    addField("name=\"file\"; filename=\"speech.wav\"", wavFile(pcm, sampleRate), "audio/wav");
     pcm.clear();
-    form->append(file);
-    form->append(formField("model", m_options.upstreamModel.toUtf8()));
+    addField("name=\"model\"", m_options.upstreamModel.toUtf8());
     if (!language.isEmpty())
-        form->append(formField("language", serviceLanguage(language).toUtf8()));
-    form->append(formField("response_format", "json"));
+        addField("name=\"language\"", serviceLanguage(language).toUtf8());
+    addField("name=\"response_format\"", "json");
+    form += "--" + boundary + "--\r\n";
 
     QElapsedTimer clock;
     clock.start();
     // The access manager owns the reply (and takes it down with itself).
     const QPointer<QNetworkReply> reply = m_network.post(request, form);
-    form->setParent(reply);
+    form.clear();
     const auto dispose = qScopeGuard([reply] {
         if (reply)
             reply->deleteLater();

@@ -1,0 +1,323 @@
+#include "support/ScriptedHttpServer.h"
+#include "support/ServerProcess.h"
+
+#include <QStandardPaths>
+#include <QtEndian>
+
+#include <memory>
+#include <optional>
+
+namespace {
+
+using Exchange = RawHttpExchange;
+using Reply = ScriptedHttpServer::Reply;
+
+const QByteArray fileKey = "sk-tellwind-file-7d41c9";
+const QByteArray environmentKey = "sk-tellwind-env-52ab08";
+
+QByteArray speechPost(const QByteArray &language, const QByteArray &pcm)
+{
+    QByteArray target = "/api/speech?sampleRate=16000";
+    if (!language.isNull())
+        target += "&languageCode=" + language;
+    return RawHttpExchange::request("POST", target, pcm);
+}
+
+// A recognisable, non-silent body: a ramp, so that a shifted or cut copy
+// shows.
+QByteArray rampPcm(int samples)
+{
+    QByteArray pcm(samples * 2, Qt::Uninitialized);
+    for (int i = 0; i < samples; ++i)
+        qToLittleEndian<qint16>(qint16((i * 37) % 20000 - 10000), pcm.data() + 2 * i);
+    return pcm;
+}
+
+QByteArray textReply(const QString &text)
+{
+    return QJsonDocument(QJsonObject { { "text", text } }).toJson(QJsonDocument::Compact);
+}
+
+// The form fields of a multipart/form-data body, by name.
+QMap<QByteArray, QByteArray> formFields(const ScriptedHttpServer::Request &request)
+{
+    QMap<QByteArray, QByteArray> fields;
+    const QByteArray type = request.header("Content-Type");
+    const qsizetype at = type.indexOf("boundary=");
+    if (!type.startsWith("multipart/form-data") || at < 0)
+        return fields;
+    const QByteArray delimiter = "\r\n--" + type.mid(at + 9);
+    // The first delimiter has no line break before it.
+    const QByteArray body = "\r\n" + request.body;
+    QList<QByteArray> parts;
+    for (qsizetype from = body.indexOf(delimiter); from >= 0;) {
+        const qsizetype start = from + delimiter.size();
+        const qsizetype next = body.indexOf(delimiter, start);
+        if (next < 0)
+            break;
+        parts << body.mid(start + 2, next - start - 2); // after the delimiter's own line break
+        from = next;
+    }
+    for (const QByteArray &part : parts) {
+        const qsizetype headerEnd = part.indexOf("\r\n\r\n");
+        const QByteArray headers = part.left(headerEnd);
+        const qsizetype name = headers.indexOf("name=\"");
+        if (headerEnd < 0 || name < 0)
+            continue;
+        const qsizetype nameEnd = headers.indexOf('"', name + 6);
+        fields.insert(headers.mid(name + 6, nameEnd - name - 6), part.mid(headerEnd + 4));
+    }
+    return fields;
+}
+
+struct WavHeader {
+    QByteArray riff, wave, fmt, data;
+    quint32 riffSize, fmtSize, sampleRate, byteRate, dataSize;
+    quint16 format, channels, blockAlign, bits;
+};
+
+WavHeader wavHeader(const QByteArray &wav)
+{
+    const char *p = wav.constData();
+    return { wav.mid(0, 4), wav.mid(8, 4), wav.mid(12, 4), wav.mid(36, 4),
+             qFromLittleEndian<quint32>(p + 4), qFromLittleEndian<quint32>(p + 16),
+             qFromLittleEndian<quint32>(p + 24), qFromLittleEndian<quint32>(p + 28),
+             qFromLittleEndian<quint32>(p + 40), qFromLittleEndian<quint16>(p + 20),
+             qFromLittleEndian<quint16>(p + 22), qFromLittleEndian<quint16>(p + 32),
+             qFromLittleEndian<quint16>(p + 34) };
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(ScriptedHttpServer::Reply)
+
+class TestServerUpstream : public QObject
+{
+    Q_OBJECT
+
+    ScriptedHttpServer m_upstream;
+    QTemporaryDir m_keys;
+    std::unique_ptr<ServerProcess> m_server;
+
+    QString keyFile(const QByteArray &key)
+    {
+        QFile file(m_keys.filePath(QString::fromLatin1(key)));
+        if (file.open(QIODevice::WriteOnly))
+            file.write(key + '\n');
+        return file.fileName();
+    }
+
+    std::unique_ptr<ServerProcess> startServer(QStringList arguments, std::optional<QByteArray> environment = {})
+    {
+        auto server = std::make_unique<ServerProcess>(
+            QStringList { QStringLiteral("--decoders"), QStringLiteral("1"), QStringLiteral("--upstream"),
+                          m_upstream.baseUrl() + QStringLiteral("/v1") }
+            + arguments);
+        server->captureErrors = true;
+        server->environment.remove(QStringLiteral("TELLWIND_UPSTREAM_KEY"));
+        if (environment)
+            server->environment.insert(QStringLiteral("TELLWIND_UPSTREAM_KEY"), QString::fromLatin1(*environment));
+        if (!server->start())
+            return nullptr;
+        return server;
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        QVERIFY(m_keys.isValid());
+        m_server = startServer({ QStringLiteral("--upstream-key-file"), keyFile(fileKey),
+                                 QStringLiteral("--upstream-concurrency"), QStringLiteral("2") },
+                               environmentKey);
+        QVERIFY(m_server);
+    }
+
+    void init()
+    {
+        m_upstream.requests.clear();
+        m_upstream.script.clear();
+        m_upstream.fallback = Reply(200, textReply(QStringLiteral("unexpected")));
+    }
+
+    void sendsEachUploadAsAWavForm_data()
+    {
+        QTest::addColumn<QByteArray>("languageCode");
+        QTest::addColumn<QByteArray>("formLanguage"); // null: no language field
+        QTest::addRow("Spanish (Spain)") << QByteArray("es-ES") << QByteArray("es");
+        QTest::addRow("Chinese (Traditional)") << QByteArray("zh-TW") << QByteArray("zh");
+        QTest::addRow("Norwegian") << QByteArray("nb-NO") << QByteArray("no");
+        QTest::addRow("Filipino") << QByteArray("fil-PH") << QByteArray("tl");
+        QTest::addRow("auto") << QByteArray("auto") << QByteArray();
+        QTest::addRow("no language given") << QByteArray() << QByteArray();
+    }
+
+    void sendsEachUploadAsAWavForm()
+    {
+        QFETCH(QByteArray, languageCode);
+        QFETCH(QByteArray, formLanguage);
+        const QByteArray pcm = rampPcm(8000);
+        // Whisper servers pad their text with blanks and newlines.
+        m_upstream.script = { Reply(200, textReply(QStringLiteral(" hola señor\n"))) };
+
+        Exchange exchange(m_server->port(), speechPost(languageCode, pcm));
+        QCOMPARE(exchange.wait().status(), 200);
+        QCOMPARE(exchange.json(),
+                 QJsonObject({ { "type", "transcript" }, { "text", "hola señor" }, { "isFinal", true } }));
+
+        QCOMPARE(m_upstream.requests.size(), 1);
+        const auto &request = m_upstream.requests.first();
+        QCOMPARE(request.method, QByteArray("POST"));
+        QCOMPARE(request.target, QByteArray("/v1/audio/transcriptions"));
+        QCOMPARE(request.header("Authorization"), "Bearer " + fileKey);
+
+        const auto fields = formFields(request);
+        QCOMPARE(fields.keys(), formLanguage.isNull()
+                     ? QList<QByteArray>({ "file", "model", "response_format" })
+                     : QList<QByteArray>({ "file", "language", "model", "response_format" }));
+        QCOMPARE(fields.value("model"), QByteArray("whisper-1"));
+        QCOMPARE(fields.value("response_format"), QByteArray("json"));
+        QCOMPARE(fields.value("language"), formLanguage);
+
+        const QByteArray wav = fields.value("file");
+        QCOMPARE(wav.size(), 44 + pcm.size());
+        const WavHeader header = wavHeader(wav);
+        QCOMPARE(header.riff, QByteArray("RIFF"));
+        QCOMPARE(header.riffSize, quint32(wav.size() - 8));
+        QCOMPARE(header.wave + header.fmt, QByteArray("WAVEfmt "));
+        QCOMPARE(header.fmtSize, 16u);
+        QCOMPARE(header.format, quint16(1));
+        QCOMPARE(header.channels, quint16(1));
+        QCOMPARE(header.sampleRate, 16000u);
+        QCOMPARE(header.byteRate, 32000u);
+        QCOMPARE(header.blockAlign, quint16(2));
+        QCOMPARE(header.bits, quint16(16));
+        QCOMPARE(header.data, QByteArray("data"));
+        QCOMPARE(header.dataSize, quint32(pcm.size()));
+        QVERIFY(wav.mid(44) == pcm);
+    }
+
+    void answersUpstreamFailuresWith502_data()
+    {
+        QTest::addColumn<Reply>("reply");
+        QTest::addColumn<QString>("error");
+        QTest::addRow("bad request") << Reply(400, "{\"error\":{\"message\":\"bad\"}}") << "Upstream error: 400 Scripted";
+        // Hosted services quote part of a refused key back.
+        QTest::addRow("key refused") << Reply(401, "{\"error\":{\"message\":\"Incorrect API key " + fileKey + "\"}}")
+                                     << "Upstream error: 401 Scripted";
+        QTest::addRow("rate limited") << Reply(429, "{}") << "Upstream error: 429 Scripted";
+        QTest::addRow("server error") << Reply(500, "oops", "text/plain") << "Upstream error: 500 Scripted";
+        QTest::addRow("unavailable") << Reply(503, {}) << "Upstream error: 503 Scripted";
+        QTest::addRow("not JSON") << Reply(200, "hola señor", "text/plain") << "Upstream error: malformed reply";
+        QTest::addRow("JSON without text") << Reply(200, "{\"transcript\":\"hola\"}") << "Upstream error: malformed reply";
+        QTest::addRow("text not a string") << Reply(200, "{\"text\":5}") << "Upstream error: malformed reply";
+        QTest::addRow("JSON array") << Reply(200, "[\"hola\"]") << "Upstream error: malformed reply";
+        QTest::addRow("redirect") << Reply(307, {}) << "Upstream error: 307 Scripted";
+        // No HTTP at all: the transport's reason, whatever its words.
+        QTest::addRow("connection closed") << Reply::rawBytes("garbage\r\n\r\n") << "Upstream error: ";
+    }
+
+    void answersUpstreamFailuresWith502()
+    {
+        QFETCH(Reply, reply);
+        QFETCH(QString, error);
+        // Qt's HTTP client tries again once on a connection closed early.
+        m_upstream.fallback = reply;
+        Exchange exchange(m_server->port(), speechPost("es-ES", rampPcm(1600)));
+        QVERIFY2(exchange.wait().status() == 502, exchange.received.constData());
+        const QJsonObject json = exchange.json();
+        QCOMPARE(json.keys(), QStringList({ "error", "type" }));
+        QCOMPARE(json.value("type").toString(), QStringLiteral("error"));
+        QVERIFY2(json.value("error").toString().startsWith(error), qPrintable(json.value("error").toString()));
+        if (!error.endsWith(u' '))
+            QCOMPARE(json.value("error").toString(), error);
+        QVERIFY(!exchange.received.contains(fileKey));
+        QVERIFY(!m_upstream.requests.isEmpty());
+    }
+
+    // Two at a time: the other uploads wait and go as places free up, each
+    // getting the answer to its own request.
+    void boundsConcurrentRequests()
+    {
+        m_upstream.fallback = Reply::withheld();
+        std::vector<std::unique_ptr<Exchange>> uploads;
+        for (int i = 0; i < 5; ++i) {
+            uploads.push_back(std::make_unique<Exchange>(m_server->port(), speechPost("es-ES", rampPcm(1600 + i))));
+        }
+        QTRY_COMPARE(m_upstream.requests.size(), 2);
+        // Everything sent before this answer has been read by the server.
+        QCOMPARE(Exchange(m_server->port(), RawHttpExchange::request("GET", "/api/languages")).wait().status(), 200);
+        QTest::qWait(100);
+        QCOMPARE(m_upstream.requests.size(), 2);
+
+        for (int answered = 0; answered < 5; ++answered) {
+            const auto &request = m_upstream.requests.at(answered);
+            const qsizetype samples = (formFields(request).value("file").size() - 44) / 2;
+            QVERIFY(m_upstream.answerHeld(Reply(200, textReply(QStringLiteral("upload %1").arg(samples - 1600)))));
+            QTRY_COMPARE(m_upstream.requests.size(), std::min(5, answered + 3));
+        }
+        for (int i = 0; i < 5; ++i) {
+            QCOMPARE(uploads[size_t(i)]->wait().status(), 200);
+            QCOMPARE(uploads[size_t(i)]->json().value("text").toString(), QStringLiteral("upload %1").arg(i));
+        }
+    }
+
+    // A stalled upstream times out and gives its place to the next upload.
+    void timesOutAStalledUpstream()
+    {
+        const auto server = startServer({ QStringLiteral("--upstream-timeout"), QStringLiteral("1"),
+                                          QStringLiteral("--upstream-concurrency"), QStringLiteral("1") });
+        QVERIFY(server);
+        m_upstream.script = { Reply::withheld(), Reply(200, textReply(QStringLiteral("next"))) };
+        Exchange stalled(server->port(), speechPost("de-DE", rampPcm(1600)));
+        Exchange next(server->port(), speechPost("de-DE", rampPcm(1600)));
+        QCOMPARE(stalled.wait().status(), 502);
+        QCOMPARE(stalled.json(), QJsonObject({ { "type", "error" }, { "error", "Upstream error: timed out" } }));
+        QCOMPARE(next.wait().status(), 200);
+        QCOMPARE(next.json().value("text").toString(), QStringLiteral("next"));
+        QCOMPARE(m_upstream.requests.size(), 2);
+    }
+
+    void takesTheKeyFromAFileOrTheEnvironment_data()
+    {
+        QTest::addColumn<bool>("withFile");
+        QTest::addColumn<bool>("withEnvironment");
+        QTest::addColumn<QByteArray>("authorization");
+        QTest::addRow("file") << true << false << "Bearer " + fileKey;
+        QTest::addRow("environment") << false << true << "Bearer " + environmentKey;
+        QTest::addRow("file before environment") << true << true << "Bearer " + fileKey;
+        QTest::addRow("neither") << false << false << QByteArray();
+    }
+
+    void takesTheKeyFromAFileOrTheEnvironment()
+    {
+        QFETCH(bool, withFile);
+        QFETCH(bool, withEnvironment);
+        QFETCH(QByteArray, authorization);
+        const auto server = startServer(withFile ? QStringList { QStringLiteral("--upstream-key-file"), keyFile(fileKey) }
+                                                 : QStringList(),
+                                        withEnvironment ? std::optional(environmentKey) : std::nullopt);
+        QVERIFY(server);
+        m_upstream.script = { Reply(200, textReply(QStringLiteral("hola"))) };
+        QCOMPARE(Exchange(server->port(), speechPost("es-MX", rampPcm(1600))).wait().status(), 200);
+        QCOMPARE(m_upstream.requests.size(), 1);
+        QCOMPARE(m_upstream.requests.first().header("Authorization"), authorization);
+        const QString log = server->logLines().join(u'\n');
+        QVERIFY(log.contains(QStringLiteral("speech upstream: ")));
+        QVERIFY(!log.contains(QString::fromLatin1(fileKey)));
+        QVERIFY(!log.contains(QString::fromLatin1(environmentKey)));
+    }
+
+    // Last, so that every failure above has had its chance to log.
+    void keepsTheKeyOutOfEveryLogLine()
+    {
+        const QStringList lines = m_server->logLines();
+        QVERIFY(lines.size() > 20);
+        QVERIFY(!lines.filter(QStringLiteral("Upstream error: 401")).isEmpty());
+        QCOMPARE(lines.filter(QString::fromLatin1(fileKey)), QStringList());
+        QCOMPARE(lines.filter(QString::fromLatin1(environmentKey)), QStringList());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestServerUpstream)
+#include "test_server_upstream.moc"
