@@ -110,9 +110,11 @@ QCoro::Task<UpstreamTranscriber::Result> UpstreamTranscriber::transcribe(QByteAr
 {
     QPointer<UpstreamTranscriber> self(this);
     co_await waitForTurn();
-    if (!self)
-        co_return Result { {}, upstreamError(QStringLiteral("server shutting down")), 0 };
     Result result;
+    if (!self) {
+        result.error = upstreamError(QStringLiteral("server shutting down"));
+        co_return result;
+    }
     if (stillWanted && !stillWanted()) {
         endTurn();
         result.error = upstreamError(QStringLiteral("client gone"));
@@ -124,10 +126,6 @@ QCoro::Task<UpstreamTranscriber::Result> UpstreamTranscriber::transcribe(QByteAr
     while (path.endsWith(u'/'))
         path.chop(1);
     url.setPath(path + QStringLiteral("/audio/transcriptions"));
-    QNetworkRequest request(url);
-    if (!m_options.upstreamKey.isEmpty())
-        request.setRawHeader("Authorization", "Bearer " + m_options.upstreamKey);
-    request.setRawHeader("Accept", "application/json");
 
     // Plain letters and digits, unquoted: not every small server's form
     // parser takes quotes off a boundary.
@@ -135,7 +133,6 @@ QCoro::Task<UpstreamTranscriber::Result> UpstreamTranscriber::transcribe(QByteAr
     QRandomGenerator::global()->fillRange(random);
     const QByteArray boundary
         = "tellwind-" + QByteArray(reinterpret_cast<const char *>(random), sizeof random).toHex();
-    request.setHeader(QNetworkRequest::ContentTypeHeader, "multipart/form-data; boundary=" + boundary);
     QByteArray form;
     const auto addField = [&form, &boundary](const QByteArray &disposition, const QByteArray &value,
                                              const QByteArray &type = {}) {
@@ -152,58 +149,45 @@ QCoro::Task<UpstreamTranscriber::Result> UpstreamTranscriber::transcribe(QByteAr
     addField("name=\"response_format\"", "json");
     form += "--" + boundary + "--\r\n";
 
+    QList<QPair<QByteArray, QByteArray>> headers {
+        { "Content-Type", "multipart/form-data; boundary=" + boundary },
+        { "Accept", "application/json" },
+    };
+    if (!m_options.upstreamKey.isEmpty())
+        headers.append({ "Authorization", "Bearer " + m_options.upstreamKey });
+
     QElapsedTimer clock;
     clock.start();
-    // The access manager owns the reply (and takes it down with itself).
-    const QPointer<QNetworkReply> reply = m_network.post(request, form);
-    form.clear();
-    const auto dispose = qScopeGuard([reply] {
-        if (reply)
-            reply->deleteLater();
-    });
-    bool timedOut = false;
-    bool tooLarge = false;
-    QTimer deadline;
-    deadline.setSingleShot(true);
-    deadline.setTimerType(Qt::PreciseTimer);
-    QNetworkReply *raw = reply;
-    connect(&deadline, &QTimer::timeout, raw, [raw, &timedOut] {
-        timedOut = true;
-        raw->abort();
-    });
-    connect(raw, &QNetworkReply::downloadProgress, raw, [raw, &tooLarge](qint64 received, qint64) {
-        if (received > maxReplyBytes && !tooLarge) {
-            tooLarge = true;
-            raw->abort();
-        }
-    });
-    deadline.start(m_options.upstreamTimeout);
-    co_await raw;
-    deadline.stop();
+    // Made before the co_await: g++ 12 destroys temporaries of an awaited
+    // call's arguments twice.
+    QCoro::Task<PlainHttpExchange::Answer> exchange = url.scheme() == QLatin1String("http")
+        ? postPlain(url, headers, std::move(form))
+        : postWithQt(url, headers, std::move(form));
+    const PlainHttpExchange::Answer answer = co_await exchange;
     result.milliseconds = clock.elapsed();
-    if (!self || !reply)
-        co_return Result { {}, upstreamError(QStringLiteral("server shutting down")), result.milliseconds };
+    if (!self) {
+        result.error = upstreamError(QStringLiteral("server shutting down"));
+        co_return result;
+    }
     endTurn();
 
-    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    if (timedOut) {
+    if (answer.timedOut) {
         result.error = upstreamError(QStringLiteral("timed out"));
-    } else if (tooLarge) {
+    } else if (answer.tooLarge) {
         result.error = upstreamError(QStringLiteral("reply too large"));
-    } else if (status == 0) {
+    } else if (answer.status == 0) {
         // No HTTP answer at all: the transport's own words (they never hold
         // the key; the address's password is taken out).
-        QString reason = reply->errorString();
+        QString reason = answer.transportError;
         if (!url.password().isEmpty())
             reason.replace(url.password(), QStringLiteral("***"));
         result.error = upstreamError(reason.left(200));
-    } else if (status < 200 || status > 299) {
-        const QString phrase
-            = reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString().simplified().left(100);
-        result.error = upstreamError(phrase.isEmpty() ? QString::number(status)
-                                                      : QStringLiteral("%1 %2").arg(status).arg(phrase));
+    } else if (answer.status < 200 || answer.status > 299) {
+        const QString phrase = QString::fromUtf8(answer.reason).simplified().left(100);
+        result.error = upstreamError(phrase.isEmpty() ? QString::number(answer.status)
+                                                      : QStringLiteral("%1 %2").arg(answer.status).arg(phrase));
     } else {
-        const QJsonDocument json = QJsonDocument::fromJson(reply->readAll());
+        const QJsonDocument json = QJsonDocument::fromJson(answer.body);
         const QJsonValue text = json.object().value(QStringLiteral("text"));
         if (!json.isObject() || !text.isString())
             result.error = upstreamError(QStringLiteral("malformed reply"));
@@ -211,4 +195,70 @@ QCoro::Task<UpstreamTranscriber::Result> UpstreamTranscriber::transcribe(QByteAr
             result.text = text.toString().trimmed();
     }
     co_return result;
+}
+
+QCoro::Task<PlainHttpExchange::Answer> UpstreamTranscriber::postPlain(QUrl url,
+                                                                      QList<QPair<QByteArray, QByteArray>> headers,
+                                                                      QByteArray body)
+{
+    QByteArray target = url.path(QUrl::FullyEncoded).toLatin1();
+    if (url.hasQuery())
+        target += '?' + url.query(QUrl::FullyEncoded).toLatin1();
+    QByteArray request = "POST " + target + " HTTP/1.1\r\nHost: "
+        + url.authority(QUrl::RemoveUserInfo | QUrl::FullyEncoded).toLatin1() + "\r\n";
+    for (const auto &[name, value] : std::as_const(headers))
+        request += name + ": " + value + "\r\n";
+    request += "Content-Length: " + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n";
+    request += body;
+    body.clear();
+
+    const auto exchange = std::make_unique<PlainHttpExchange>(url.host(), quint16(url.port(80)), std::move(request),
+                                                              m_options.upstreamTimeout, maxReplyBytes);
+    if (!exchange->isFinished())
+        co_await qCoro(exchange.get(), &PlainHttpExchange::finished);
+    co_return exchange->answer();
+}
+
+QCoro::Task<PlainHttpExchange::Answer> UpstreamTranscriber::postWithQt(QUrl url,
+                                                                       QList<QPair<QByteArray, QByteArray>> headers,
+                                                                       QByteArray body)
+{
+    QNetworkRequest request(url);
+    for (const auto &[name, value] : std::as_const(headers))
+        request.setRawHeader(name, value);
+    // The access manager owns the reply (and takes it down with itself).
+    const QPointer<QNetworkReply> reply = m_network.post(request, body);
+    body.clear();
+    const auto dispose = qScopeGuard([reply] {
+        if (reply)
+            reply->deleteLater();
+    });
+    PlainHttpExchange::Answer answer;
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    deadline.setTimerType(Qt::PreciseTimer);
+    QNetworkReply *raw = reply;
+    connect(&deadline, &QTimer::timeout, raw, [raw, &answer] {
+        answer.timedOut = true;
+        raw->abort();
+    });
+    connect(raw, &QNetworkReply::downloadProgress, raw, [raw, &answer](qint64 received, qint64) {
+        if (received > maxReplyBytes && !answer.tooLarge) {
+            answer.tooLarge = true;
+            raw->abort();
+        }
+    });
+    deadline.start(m_options.upstreamTimeout);
+    co_await raw;
+    deadline.stop();
+    if (!reply) {
+        answer.transportError = QStringLiteral("server shutting down");
+        co_return answer;
+    }
+    answer.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (answer.status == 0)
+        answer.transportError = reply->errorString();
+    answer.reason = reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toByteArray();
+    answer.body = reply->readAll();
+    co_return answer;
 }

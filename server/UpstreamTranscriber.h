@@ -1,11 +1,13 @@
 #pragma once
 
+#include "PlainHttpExchange.h"
 #include "SpeechOptions.h"
 
 #include <QByteArray>
 #include <QNetworkAccessManager>
 #include <QObject>
 #include <QString>
+#include <QUrl>
 
 #include <QCoro/QCoroTask>
 
@@ -58,6 +60,11 @@ public:
 
 private:
     QCoro::Task<> waitForTurn();
+    // Plain HTTP goes through PlainHttpExchange, HTTPS through Qt's client.
+    QCoro::Task<PlainHttpExchange::Answer> postPlain(QUrl url, QList<QPair<QByteArray, QByteArray>> headers,
+                                                     QByteArray body);
+    QCoro::Task<PlainHttpExchange::Answer> postWithQt(QUrl url, QList<QPair<QByteArray, QByteArray>> headers,
+                                                      QByteArray body);
     void endTurn();
 
     SpeechOptions m_options;
