@@ -95,7 +95,7 @@ bool SpeechOptions::read(const QCommandLineParser &parser, SpeechOptions *option
             *error = QStringLiteral("cannot read the upstream key file %1: %2").arg(file.fileName(), file.errorString());
             return false;
         }
-        options->upstreamKey = file.read(64 * 1024).trimmed();
+        options->upstreamKey = file.readLine(64 * 1024).trimmed();
     } else {
         options->upstreamKey = qgetenv(keyVariable).trimmed();
     }
