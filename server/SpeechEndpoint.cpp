@@ -171,7 +171,8 @@ SpeechEndpoint::SpeechEndpoint(TellwindServer &server, QObject *parent) : QObjec
                                             { { "Retry-After", "1" } });
                     return;
                 }
-                forward(pending, socket, body, automatic ? QString() : language, path);
+                const QString upstreamLanguage = automatic ? QString() : language;
+                forward(pending, socket, body, upstreamLanguage, path);
                 return;
             }
 
