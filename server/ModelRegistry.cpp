@@ -7,7 +7,8 @@
 #include <QProcess>
 #include <QRegularExpression>
 
-namespace {
+namespace
+{
 
 // Loading a large model in the checker takes a few seconds; one that takes
 // far longer is treated as broken rather than holding a decoder thread.
@@ -16,9 +17,9 @@ constexpr int checkerPatienceMs = 60000;
 } // namespace
 
 ModelRegistry::Lease::Lease(Lease &&other) noexcept
-    : m_registry(std::exchange(other.m_registry, nullptr)),
-      m_language(std::move(other.m_language)),
-      m_decoder(std::move(other.m_decoder))
+    : m_registry(std::exchange(other.m_registry, nullptr))
+    , m_language(std::move(other.m_language))
+    , m_decoder(std::move(other.m_decoder))
 {
 }
 
@@ -46,7 +47,9 @@ void ModelRegistry::Lease::giveBack()
 }
 
 ModelRegistry::ModelRegistry(QMap<QString, SpeechModel> models, int maxLoaded, QString checker, Log log)
-    : m_maxLoaded(std::max(maxLoaded, 1)), m_checker(std::move(checker)), m_log(std::move(log))
+    : m_maxLoaded(std::max(maxLoaded, 1))
+    , m_checker(std::move(checker))
+    , m_log(std::move(log))
 {
     for (auto it = models.cbegin(); it != models.cend(); ++it)
         m_entries[it.key()].model = it.value();
@@ -62,10 +65,12 @@ QMap<QString, SpeechModel> ModelRegistry::discover(const QString &folder, QStrin
     const QDir dir(folder);
     if (!folder.isEmpty() && dir.exists()) {
         for (const QString &code : dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name)) {
-            const auto model = plainTag.match(code).hasMatch() ? PocketSphinxModel::inFolder(dir.filePath(code))
-                                                               : std::nullopt;
+            const auto model = plainTag.match(code).hasMatch()
+                ? PocketSphinxModel::inFolder(dir.filePath(code))
+                : std::nullopt;
             if (model)
-                models.insert(code, SpeechModel { model->acousticModel, model->languageModel, model->dictionary });
+                models.insert(
+                    code, SpeechModel { model->acousticModel, model->languageModel, model->dictionary });
             else if (incomplete)
                 incomplete->append(dir.filePath(code));
         }
@@ -208,7 +213,8 @@ void ModelRegistry::unloadBeyondBound(std::vector<std::unique_ptr<SpeechDecoder>
 
 QString ModelRegistry::check(const SpeechModel &model) const
 {
-    const QString damaged = QStringLiteral("the model in %1 is damaged or incomplete").arg(model.acousticModel);
+    const QString damaged
+        = QStringLiteral("the model in %1 is damaged or incomplete").arg(model.acousticModel);
     QProcess checker;
     checker.setProgram(m_checker);
     checker.setArguments({ model.acousticModel, model.languageModel, model.dictionary });

@@ -2,7 +2,8 @@
 
 #include <QMetaObject>
 
-namespace {
+namespace
+{
 
 // Far more than any real answer's head; a peer sending more is not one.
 constexpr qsizetype maxHeadBytes = 64 * 1024;
@@ -10,8 +11,10 @@ constexpr qsizetype maxHeadBytes = 64 * 1024;
 } // namespace
 
 PlainHttpExchange::PlainHttpExchange(const QString &host, quint16 port, QByteArray request,
-                                     std::chrono::milliseconds timeout, qint64 maxBodyBytes, QObject *parent)
-    : QObject(parent), m_request(std::move(request)), m_maxBodyBytes(maxBodyBytes)
+    std::chrono::milliseconds timeout, qint64 maxBodyBytes, QObject *parent)
+    : QObject(parent)
+    , m_request(std::move(request))
+    , m_maxBodyBytes(maxBodyBytes)
 {
     m_deadline.setSingleShot(true);
     m_deadline.setTimerType(Qt::PreciseTimer);

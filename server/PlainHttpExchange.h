@@ -29,8 +29,8 @@ public:
 
     // `request` is the whole request, head and body; the answer is read
     // until its length is known to be complete, or until the peer closes.
-    PlainHttpExchange(const QString &host, quint16 port, QByteArray request, std::chrono::milliseconds timeout,
-                      qint64 maxBodyBytes, QObject *parent = nullptr);
+    PlainHttpExchange(const QString &host, quint16 port, QByteArray request,
+        std::chrono::milliseconds timeout, qint64 maxBodyBytes, QObject *parent = nullptr);
 
     bool isFinished() const { return m_finished; }
     const Answer &answer() const { return m_answer; }

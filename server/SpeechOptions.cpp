@@ -3,7 +3,8 @@
 #include <QCommandLineParser>
 #include <QFile>
 
-namespace {
+namespace
+{
 
 const QString modelsName = QStringLiteral("models");
 const QString maxModelsName = QStringLiteral("max-models");
@@ -13,7 +14,8 @@ const QString keyFileName = QStringLiteral("upstream-key-file");
 const QString concurrencyName = QStringLiteral("upstream-concurrency");
 const QString timeoutName = QStringLiteral("upstream-timeout");
 
-bool readCount(const QCommandLineParser &parser, const QString &name, int low, int high, int *into, QString *error)
+bool readCount(
+    const QCommandLineParser &parser, const QString &name, int low, int high, int *into, QString *error)
 {
     if (!parser.isSet(name))
         return true;
@@ -33,22 +35,25 @@ void SpeechOptions::addOptions(QCommandLineParser &parser)
 {
     parser.addOptions({
         { modelsName,
-          QStringLiteral("Folder of speech models, one sub-folder per language code (default DATA_DIR/models)."),
-          QStringLiteral("DIR") },
-        { maxModelsName, QStringLiteral("Most speech models kept loaded at once (default 4)."), QStringLiteral("N") },
+            QStringLiteral(
+                "Folder of speech models, one sub-folder per language code (default DATA_DIR/models)."),
+            QStringLiteral("DIR") },
+        { maxModelsName, QStringLiteral("Most speech models kept loaded at once (default 4)."),
+            QStringLiteral("N") },
         { upstreamName,
-          QStringLiteral("OpenAI-compatible transcription service for languages without a local model, "
-                         "for example http://127.0.0.1:8080/v1."),
-          QStringLiteral("BASE_URL") },
+            QStringLiteral("OpenAI-compatible transcription service for languages without a local model, "
+                           "for example http://127.0.0.1:8080/v1."),
+            QStringLiteral("BASE_URL") },
         { upstreamModelName, QStringLiteral("Model name sent to the upstream (default whisper-1)."),
-          QStringLiteral("NAME") },
+            QStringLiteral("NAME") },
         { keyFileName,
-          QStringLiteral("File holding the upstream's API key (else the environment variable %1).")
-              .arg(QLatin1String(keyVariable)),
-          QStringLiteral("FILE") },
-        { concurrencyName, QStringLiteral("Most upstream requests at once (default 4)."), QStringLiteral("N") },
+            QStringLiteral("File holding the upstream's API key (else the environment variable %1).")
+                .arg(QLatin1String(keyVariable)),
+            QStringLiteral("FILE") },
+        { concurrencyName, QStringLiteral("Most upstream requests at once (default 4)."),
+            QStringLiteral("N") },
         { timeoutName, QStringLiteral("Seconds to wait for an upstream answer (default 30)."),
-          QStringLiteral("SECONDS") },
+            QStringLiteral("SECONDS") },
     });
 }
 
@@ -67,7 +72,8 @@ bool SpeechOptions::read(const QCommandLineParser &parser, SpeechOptions *option
         const QUrl url(parser.value(upstreamName), QUrl::StrictMode);
         if (!url.isValid() || url.host().isEmpty()
             || (url.scheme() != QLatin1String("http") && url.scheme() != QLatin1String("https"))) {
-            *error = QStringLiteral("--upstream wants an http or https address, for example http://127.0.0.1:8080/v1");
+            *error = QStringLiteral(
+                "--upstream wants an http or https address, for example http://127.0.0.1:8080/v1");
             return false;
         }
         options->upstream = url;
@@ -92,7 +98,8 @@ bool SpeechOptions::read(const QCommandLineParser &parser, SpeechOptions *option
     if (parser.isSet(keyFileName)) {
         QFile file(parser.value(keyFileName));
         if (!file.open(QIODevice::ReadOnly)) {
-            *error = QStringLiteral("cannot read the upstream key file %1: %2").arg(file.fileName(), file.errorString());
+            *error = QStringLiteral("cannot read the upstream key file %1: %2")
+                         .arg(file.fileName(), file.errorString());
             return false;
         }
         options->upstreamKey = file.readLine(64 * 1024).trimmed();

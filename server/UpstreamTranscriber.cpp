@@ -13,7 +13,8 @@
 #include <QTimer>
 #include <QtEndian>
 
-namespace {
+namespace
+{
 
 // A transcript is short text; anything far larger is not an answer to us.
 constexpr qint64 maxReplyBytes = 1024 * 1024;
@@ -26,7 +27,8 @@ QString upstreamError(const QString &reason)
 } // namespace
 
 UpstreamTranscriber::UpstreamTranscriber(const SpeechOptions &options, QObject *parent)
-    : QObject(parent), m_options(options)
+    : QObject(parent)
+    , m_options(options)
 {
     // Following a redirect would hand the key to wherever it points.
     m_network.setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
@@ -104,9 +106,8 @@ void UpstreamTranscriber::endTurn()
         next.get(), [next] { Q_EMIT next->granted(); }, Qt::QueuedConnection);
 }
 
-QCoro::Task<UpstreamTranscriber::Result> UpstreamTranscriber::transcribe(QByteArray pcm, int sampleRate,
-                                                                         QString language,
-                                                                         std::function<bool()> stillWanted)
+QCoro::Task<UpstreamTranscriber::Result> UpstreamTranscriber::transcribe(
+    QByteArray pcm, int sampleRate, QString language, std::function<bool()> stillWanted)
 {
     QPointer<UpstreamTranscriber> self(this);
     co_await waitForTurn();
@@ -135,7 +136,7 @@ QCoro::Task<UpstreamTranscriber::Result> UpstreamTranscriber::transcribe(QByteAr
         = "tellwind-" + QByteArray(reinterpret_cast<const char *>(random), sizeof random).toHex();
     QByteArray form;
     const auto addField = [&form, &boundary](const QByteArray &disposition, const QByteArray &value,
-                                             const QByteArray &type = {}) {
+                              const QByteArray &type = {}) {
         form += "--" + boundary + "\r\nContent-Disposition: form-data; " + disposition + "\r\n";
         if (!type.isEmpty())
             form += "Content-Type: " + type + "\r\n";
@@ -184,8 +185,9 @@ QCoro::Task<UpstreamTranscriber::Result> UpstreamTranscriber::transcribe(QByteAr
         result.error = upstreamError(reason.left(200));
     } else if (answer.status < 200 || answer.status > 299) {
         const QString phrase = QString::fromUtf8(answer.reason).simplified().left(100);
-        result.error = upstreamError(phrase.isEmpty() ? QString::number(answer.status)
-                                                      : QStringLiteral("%1 %2").arg(answer.status).arg(phrase));
+        result.error
+            = upstreamError(phrase.isEmpty() ? QString::number(answer.status)
+                                             : QStringLiteral("%1 %2").arg(answer.status).arg(phrase));
     } else {
         const QJsonDocument json = QJsonDocument::fromJson(answer.body);
         const QJsonValue text = json.object().value(QStringLiteral("text"));
@@ -197,9 +199,8 @@ QCoro::Task<UpstreamTranscriber::Result> UpstreamTranscriber::transcribe(QByteAr
     co_return result;
 }
 
-QCoro::Task<PlainHttpExchange::Answer> UpstreamTranscriber::postPlain(QUrl url,
-                                                                      QList<QPair<QByteArray, QByteArray>> headers,
-                                                                      QByteArray body)
+QCoro::Task<PlainHttpExchange::Answer> UpstreamTranscriber::postPlain(
+    QUrl url, QList<QPair<QByteArray, QByteArray>> headers, QByteArray body)
 {
     QByteArray target = url.path(QUrl::FullyEncoded).toLatin1();
     if (url.hasQuery())
@@ -212,16 +213,15 @@ QCoro::Task<PlainHttpExchange::Answer> UpstreamTranscriber::postPlain(QUrl url,
     request += body;
     body.clear();
 
-    const auto exchange = std::make_unique<PlainHttpExchange>(url.host(), quint16(url.port(80)), std::move(request),
-                                                              m_options.upstreamTimeout, maxReplyBytes);
+    const auto exchange = std::make_unique<PlainHttpExchange>(
+        url.host(), quint16(url.port(80)), std::move(request), m_options.upstreamTimeout, maxReplyBytes);
     if (!exchange->isFinished())
         co_await qCoro(exchange.get(), &PlainHttpExchange::finished);
     co_return exchange->answer();
 }
 
-QCoro::Task<PlainHttpExchange::Answer> UpstreamTranscriber::postWithQt(QUrl url,
-                                                                       QList<QPair<QByteArray, QByteArray>> headers,
-                                                                       QByteArray body)
+QCoro::Task<PlainHttpExchange::Answer> UpstreamTranscriber::postWithQt(
+    QUrl url, QList<QPair<QByteArray, QByteArray>> headers, QByteArray body)
 {
     QNetworkRequest request(url);
     for (const auto &[name, value] : std::as_const(headers))

@@ -49,8 +49,8 @@ public:
     // `language` is a code such as "es-ES", or empty to let the service tell.
     // `stillWanted` is asked once the turn comes: an upload whose client has
     // gone is not sent.
-    QCoro::Task<Result> transcribe(QByteArray pcm, int sampleRate, QString language,
-                                   std::function<bool()> stillWanted);
+    QCoro::Task<Result> transcribe(
+        QByteArray pcm, int sampleRate, QString language, std::function<bool()> stillWanted);
 
     // 16-bit mono PCM in a RIFF/WAVE container.
     static QByteArray wavFile(const QByteArray &pcm, int sampleRate);
@@ -61,10 +61,10 @@ public:
 private:
     QCoro::Task<> waitForTurn();
     // Plain HTTP goes through PlainHttpExchange, HTTPS through Qt's client.
-    QCoro::Task<PlainHttpExchange::Answer> postPlain(QUrl url, QList<QPair<QByteArray, QByteArray>> headers,
-                                                     QByteArray body);
-    QCoro::Task<PlainHttpExchange::Answer> postWithQt(QUrl url, QList<QPair<QByteArray, QByteArray>> headers,
-                                                      QByteArray body);
+    QCoro::Task<PlainHttpExchange::Answer> postPlain(
+        QUrl url, QList<QPair<QByteArray, QByteArray>> headers, QByteArray body);
+    QCoro::Task<PlainHttpExchange::Answer> postWithQt(
+        QUrl url, QList<QPair<QByteArray, QByteArray>> headers, QByteArray body);
     void endTurn();
 
     SpeechOptions m_options;

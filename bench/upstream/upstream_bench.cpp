@@ -19,7 +19,8 @@
 #include <cstdio>
 #include <vector>
 
-namespace {
+namespace
+{
 
 constexpr int sampleRate = 16000;
 constexpr int audioSeconds = 3;
@@ -27,13 +28,15 @@ constexpr int warmUp = 10;
 
 QByteArray multipartWav(const QByteArray &pcm, const QByteArray &boundary)
 {
-    QByteArray wav = "RIFF" + QByteArray(4, '\0') + "WAVEfmt " + QByteArray(20, '\0') + "data" + QByteArray(4, '\0');
+    QByteArray wav
+        = "RIFF" + QByteArray(4, '\0') + "WAVEfmt " + QByteArray(20, '\0') + "data" + QByteArray(4, '\0');
     wav += pcm;
     return "--" + boundary + "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"speech.wav\"\r\n"
         + "Content-Type: audio/wav\r\n\r\n" + wav + "\r\n--" + boundary
         + "\r\nContent-Disposition: form-data; name=\"model\"\r\n\r\nwhisper-1\r\n--" + boundary
         + "\r\nContent-Disposition: form-data; name=\"language\"\r\n\r\nes\r\n--" + boundary
-        + "\r\nContent-Disposition: form-data; name=\"response_format\"\r\n\r\njson\r\n--" + boundary + "--\r\n";
+        + "\r\nContent-Disposition: form-data; name=\"response_format\"\r\n\r\njson\r\n--" + boundary
+        + "--\r\n";
 }
 
 double percentile(std::vector<double> values, double p)
@@ -47,8 +50,8 @@ double percentile(std::vector<double> values, double p)
 // server's; negative when it fails.
 QCoro::Task<double> timeRequest(quint16 port, QByteArray request)
 {
-    static const QRegularExpression length(QStringLiteral("content-length: *(\\d+)"),
-                                           QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression length(
+        QStringLiteral("content-length: *(\\d+)"), QRegularExpression::CaseInsensitiveOption);
     QElapsedTimer clock;
     clock.start();
     QTcpSocket socket;
@@ -64,7 +67,8 @@ QCoro::Task<double> timeRequest(quint16 port, QByteArray request)
         received += socket.readAll();
         const qsizetype headerEnd = received.indexOf("\r\n\r\n");
         const auto match = length.match(QString::fromLatin1(received.left(headerEnd)));
-        if (headerEnd >= 0 && match.hasMatch() && received.size() - headerEnd - 4 >= match.captured(1).toInt())
+        if (headerEnd >= 0 && match.hasMatch()
+            && received.size() - headerEnd - 4 >= match.captured(1).toInt())
             break;
     }
     const qint64 nanoseconds = clock.nsecsElapsed();
@@ -84,7 +88,7 @@ QCoro::Task<int> run(int uploads)
     ScriptedHttpServer upstream;
     upstream.fallback = ScriptedHttpServer::Reply(200, "{\"text\":\"hola señor\"}");
     ServerProcess server({ QStringLiteral("--decoders"), QStringLiteral("1"), QStringLiteral("--upstream"),
-                           upstream.baseUrl() + QStringLiteral("/v1") });
+        upstream.baseUrl() + QStringLiteral("/v1") });
     if (!server.start()) {
         std::fprintf(stderr, "upstream_bench: the server did not start\n");
         co_return 1;
@@ -95,8 +99,8 @@ QCoro::Task<int> run(int uploads)
         pcm[i] = char(i * 7);
 
     const QByteArray boundary = "benchboundary0123456789";
-    const QByteArray direct = post("/v1/audio/transcriptions", "multipart/form-data; boundary=" + boundary,
-                                   multipartWav(pcm, boundary));
+    const QByteArray direct = post(
+        "/v1/audio/transcriptions", "multipart/form-data; boundary=" + boundary, multipartWav(pcm, boundary));
     const QByteArray proxied
         = post("/api/speech?sampleRate=16000&languageCode=es-ES", "application/octet-stream", pcm);
 
@@ -124,7 +128,7 @@ QCoro::Task<int> run(int uploads)
     std::printf("upstream_direct_p50: %.2f ms\n", percentile(directTimes, 0.50));
     std::printf("upstream_through_server_p50: %.2f ms\n", percentile(proxiedTimes, 0.50));
     std::printf("upstream_proxy_overhead_p50: %.2f ms (target < 5 ms, %d uploads of %d s)\n",
-                percentile(overheads, 0.50), uploads, audioSeconds);
+        percentile(overheads, 0.50), uploads, audioSeconds);
     std::printf("upstream_proxy_overhead_p99: %.2f ms\n", percentile(overheads, 0.99));
     std::fflush(stdout);
     co_return 0;
@@ -137,7 +141,8 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     int uploads = 200;
     const QStringList arguments = app.arguments();
-    if (const qsizetype at = arguments.indexOf(QStringLiteral("--uploads")); at > 0 && at + 1 < arguments.size())
+    if (const qsizetype at = arguments.indexOf(QStringLiteral("--uploads"));
+        at > 0 && at + 1 < arguments.size())
         uploads = std::max(1, arguments.at(at + 1).toInt());
     int status = 1;
     auto task = run(uploads).then([&status](int result) {

@@ -6,7 +6,8 @@
 
 #include <memory>
 
-namespace {
+namespace
+{
 
 using Exchange = RawHttpExchange;
 
@@ -32,7 +33,8 @@ bool link(const QString &target, const QString &name)
 // Debian's US-English model under another code, by links to its files.
 bool linkEnglishModel(const QDir &models, const QString &code)
 {
-    return models.mkpath(code) && link(debianModel + QStringLiteral("/en-us"), models.filePath(code + "/acoustic-model"))
+    return models.mkpath(code)
+        && link(debianModel + QStringLiteral("/en-us"), models.filePath(code + "/acoustic-model"))
         && link(debianModel + QStringLiteral("/en-us.lm.bin"), models.filePath(code + "/language.lm.bin"))
         && link(debianModel + QStringLiteral("/cmudict-en-us.dict"), models.filePath(code + "/words.dict"));
 }
@@ -111,11 +113,12 @@ private Q_SLOTS:
     void loadsModelsOnDemandWithinTheBound()
     {
         const auto server = startServer({ QStringLiteral("--decoders"), QStringLiteral("1"),
-                                          QStringLiteral("--max-models"), QStringLiteral("1") });
+            QStringLiteral("--max-models"), QStringLiteral("1") });
         QVERIFY(server);
         QCOMPARE(loadedFromLog(server->logLines()), QStringList({ "en-US" }));
         for (const char *language : { "en-GB", "en-GB", "en-US", "en-GB" }) {
-            QCOMPARE(Exchange(server->port(), speechPost(language, m_speech)).wait().json(), transcript(phrase));
+            QCOMPARE(
+                Exchange(server->port(), speechPost(language, m_speech)).wait().json(), transcript(phrase));
             QCOMPARE(loadedFromLog(server->logLines()), QStringList({ QString::fromLatin1(language) }));
         }
         // Loaded once each time it came back, not once per upload.
@@ -127,7 +130,7 @@ private Q_SLOTS:
     void keepsAModelThatIsDecoding()
     {
         const auto server = startServer({ QStringLiteral("--decoders"), QStringLiteral("2"),
-                                          QStringLiteral("--max-models"), QStringLiteral("1") });
+            QStringLiteral("--max-models"), QStringLiteral("1") });
         QVERIFY(server);
         QByteArray longSpeech;
         for (int i = 0; i < 8; ++i)
@@ -152,10 +155,10 @@ private Q_SLOTS:
     {
         QFETCH(bool, withUpstream);
         // Nothing listens there; listing does not ask it.
-        const auto server = startServer(withUpstream ? QStringList { QStringLiteral("--decoders"), QStringLiteral("1"),
-                                                                     QStringLiteral("--upstream"),
-                                                                     QStringLiteral("http://127.0.0.1:9/v1") }
-                                                     : QStringList { QStringLiteral("--decoders"), QStringLiteral("1") });
+        const auto server
+            = startServer(withUpstream ? QStringList { QStringLiteral("--decoders"), QStringLiteral("1"),
+                              QStringLiteral("--upstream"), QStringLiteral("http://127.0.0.1:9/v1") }
+                                       : QStringList { QStringLiteral("--decoders"), QStringLiteral("1") });
         QVERIFY(server);
         Exchange exchange(server->port(), RawHttpExchange::request("GET", "/api/languages"));
         QCOMPARE(exchange.wait().status(), 200);
@@ -181,7 +184,8 @@ private Q_SLOTS:
             QCOMPARE(languages.size(), 3);
             QVERIFY(!engines.contains("fr-FR"));
         }
-        QCOMPARE(Exchange(server->port(), RawHttpExchange::request("POST", "/api/languages")).wait().status(), 405);
+        QCOMPARE(Exchange(server->port(), RawHttpExchange::request("POST", "/api/languages")).wait().status(),
+            405);
     }
 
     // The engine would end the whole server on this model; it answers an
@@ -191,11 +195,11 @@ private Q_SLOTS:
         const auto server = startServer({ QStringLiteral("--decoders"), QStringLiteral("2") });
         QVERIFY(server);
         QCOMPARE(Exchange(server->port(), speechPost("de-DE", m_speech)).wait().json(),
-                 QJsonObject({ { "type", "error" }, { "error", "The speech model for de-DE is damaged" } }));
+            QJsonObject({ { "type", "error" }, { "error", "The speech model for de-DE is damaged" } }));
         QVERIFY(server->isRunning());
         QCOMPARE(Exchange(server->port(), speechPost("en-US", m_speech)).wait().json(), transcript(phrase));
         QCOMPARE(Exchange(server->port(), speechPost("de-DE", m_speech)).wait().json(),
-                 QJsonObject({ { "type", "error" }, { "error", "Language not supported: de-DE" } }));
+            QJsonObject({ { "type", "error" }, { "error", "Language not supported: de-DE" } }));
         const QByteArray listing
             = Exchange(server->port(), RawHttpExchange::request("GET", "/api/languages")).wait().body();
         QVERIFY(!listing.contains("de-DE"));

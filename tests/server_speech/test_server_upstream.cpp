@@ -7,7 +7,8 @@
 #include <memory>
 #include <optional>
 
-namespace {
+namespace
+{
 
 using Exchange = RawHttpExchange;
 using Reply = ScriptedHttpServer::Reply;
@@ -79,12 +80,11 @@ struct WavHeader {
 WavHeader wavHeader(const QByteArray &wav)
 {
     const char *p = wav.constData();
-    return { wav.mid(0, 4), wav.mid(8, 4), wav.mid(12, 4), wav.mid(36, 4),
-             qFromLittleEndian<quint32>(p + 4), qFromLittleEndian<quint32>(p + 16),
-             qFromLittleEndian<quint32>(p + 24), qFromLittleEndian<quint32>(p + 28),
-             qFromLittleEndian<quint32>(p + 40), qFromLittleEndian<quint16>(p + 20),
-             qFromLittleEndian<quint16>(p + 22), qFromLittleEndian<quint16>(p + 32),
-             qFromLittleEndian<quint16>(p + 34) };
+    return { wav.mid(0, 4), wav.mid(8, 4), wav.mid(12, 4), wav.mid(36, 4), qFromLittleEndian<quint32>(p + 4),
+        qFromLittleEndian<quint32>(p + 16), qFromLittleEndian<quint32>(p + 24),
+        qFromLittleEndian<quint32>(p + 28), qFromLittleEndian<quint32>(p + 40),
+        qFromLittleEndian<quint16>(p + 20), qFromLittleEndian<quint16>(p + 22),
+        qFromLittleEndian<quint16>(p + 32), qFromLittleEndian<quint16>(p + 34) };
 }
 
 } // namespace
@@ -107,16 +107,18 @@ class TestServerUpstream : public QObject
         return file.fileName();
     }
 
-    std::unique_ptr<ServerProcess> startServer(QStringList arguments, std::optional<QByteArray> environment = {})
+    std::unique_ptr<ServerProcess> startServer(
+        QStringList arguments, std::optional<QByteArray> environment = {})
     {
         auto server = std::make_unique<ServerProcess>(
             QStringList { QStringLiteral("--decoders"), QStringLiteral("1"), QStringLiteral("--upstream"),
-                          m_upstream.baseUrl() + QStringLiteral("/v1") }
+                m_upstream.baseUrl() + QStringLiteral("/v1") }
             + arguments);
         server->captureErrors = true;
         server->environment.remove(QStringLiteral("TELLWIND_UPSTREAM_KEY"));
         if (environment)
-            server->environment.insert(QStringLiteral("TELLWIND_UPSTREAM_KEY"), QString::fromLatin1(*environment));
+            server->environment.insert(
+                QStringLiteral("TELLWIND_UPSTREAM_KEY"), QString::fromLatin1(*environment));
         if (!server->start())
             return nullptr;
         return server;
@@ -128,8 +130,8 @@ private Q_SLOTS:
         QStandardPaths::setTestModeEnabled(true);
         QVERIFY(m_keys.isValid());
         m_server = startServer({ QStringLiteral("--upstream-key-file"), keyFile(fileKey),
-                                 QStringLiteral("--upstream-concurrency"), QStringLiteral("2") },
-                               environmentKey);
+                                   QStringLiteral("--upstream-concurrency"), QStringLiteral("2") },
+            environmentKey);
         QVERIFY(m_server);
     }
 
@@ -163,7 +165,7 @@ private Q_SLOTS:
         Exchange exchange(m_server->port(), speechPost(languageCode, pcm));
         QCOMPARE(exchange.wait().status(), 200);
         QCOMPARE(exchange.json(),
-                 QJsonObject({ { "type", "transcript" }, { "text", "hola señor" }, { "isFinal", true } }));
+            QJsonObject({ { "type", "transcript" }, { "text", "hola señor" }, { "isFinal", true } }));
 
         QCOMPARE(m_upstream.requests.size(), 1);
         const auto &request = m_upstream.requests.first();
@@ -172,9 +174,9 @@ private Q_SLOTS:
         QCOMPARE(request.header("Authorization"), "Bearer " + fileKey);
 
         const auto fields = formFields(request);
-        QCOMPARE(fields.keys(), formLanguage.isNull()
-                     ? QList<QByteArray>({ "file", "model", "response_format" })
-                     : QList<QByteArray>({ "file", "language", "model", "response_format" }));
+        QCOMPARE(fields.keys(),
+            formLanguage.isNull() ? QList<QByteArray>({ "file", "model", "response_format" })
+                                  : QList<QByteArray>({ "file", "language", "model", "response_format" }));
         QCOMPARE(fields.value("model"), QByteArray("whisper-1"));
         QCOMPARE(fields.value("response_format"), QByteArray("json"));
         QCOMPARE(fields.value("language"), formLanguage);
@@ -201,13 +203,17 @@ private Q_SLOTS:
     {
         QTest::addColumn<Reply>("reply");
         QTest::addColumn<QString>("error");
-        QTest::addRow("bad request") << Reply(400, "{\"error\":{\"message\":\"bad\"}}") << "Upstream error: 400 Scripted";
+        QTest::addRow("bad request") << Reply(400, "{\"error\":{\"message\":\"bad\"}}")
+                                     << "Upstream error: 400 Scripted";
         // Hosted services quote part of a refused key back.
-        QTest::addRow("key refused") << Reply(401, "{\"error\":{\"message\":\"Incorrect API key " + fileKey + "\"}}")
+        QTest::addRow("key refused") << Reply(
+            401, "{\"error\":{\"message\":\"Incorrect API key " + fileKey + "\"}}")
                                      << "Upstream error: 401 Scripted";
         QTest::addRow("server error") << Reply(500, "oops", "text/plain") << "Upstream error: 500 Scripted";
-        QTest::addRow("not JSON") << Reply(200, "hola señor", "text/plain") << "Upstream error: malformed reply";
-        QTest::addRow("JSON without text") << Reply(200, "{\"transcript\":\"hola\"}") << "Upstream error: malformed reply";
+        QTest::addRow("not JSON") << Reply(200, "hola señor", "text/plain")
+                                  << "Upstream error: malformed reply";
+        QTest::addRow("JSON without text")
+            << Reply(200, "{\"transcript\":\"hola\"}") << "Upstream error: malformed reply";
         QTest::addRow("text not a string") << Reply(200, "{\"text\":5}") << "Upstream error: malformed reply";
         QTest::addRow("redirect") << Reply(307, {}) << "Upstream error: 307 Scripted";
         QTest::addRow("connection closed") << Reply::rawBytes("") << "Upstream error: Connection closed";
@@ -236,15 +242,16 @@ private Q_SLOTS:
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("outcome"); // the text, or the error
         const QByteArray json = R"({"text":"hola señor"})";
-        QTest::addRow("chunked")
-            << QByteArray("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\n" + json.left(5) + "\r\n"
-                          + QByteArray::number(json.size() - 5, 16) + ";ext=1\r\n" + json.mid(5) + "\r\n0\r\n\r\n")
-            << 200 << "hola señor";
-        QTest::addRow("ended by closing") << QByteArray("HTTP/1.0 200 OK\r\nContent-Type: application/json\r\n\r\n" + json)
-                                          << 200 << "hola señor";
+        QTest::addRow("chunked") << QByteArray("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\n"
+            + json.left(5) + "\r\n" + QByteArray::number(json.size() - 5, 16) + ";ext=1\r\n" + json.mid(5)
+            + "\r\n0\r\n\r\n") << 200
+                                 << "hola señor";
+        QTest::addRow("ended by closing")
+            << QByteArray("HTTP/1.0 200 OK\r\nContent-Type: application/json\r\n\r\n" + json) << 200
+            << "hola señor";
         QTest::addRow("after 100 Continue")
             << QByteArray("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: "
-                          + QByteArray::number(json.size()) + "\r\n\r\n" + json)
+                   + QByteArray::number(json.size()) + "\r\n\r\n" + json)
             << 200 << "hola señor";
         QTest::addRow("length cut short")
             << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 400\r\n\r\n" + json) << 502
@@ -252,8 +259,8 @@ private Q_SLOTS:
         QTest::addRow("chunks cut short")
             << QByteArray("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n40\r\n" + json) << 502
             << "Upstream error: Connection closed";
-        QTest::addRow("head cut short") << QByteArray("HTTP/1.1 200 OK\r\nContent-Le") << 502
-                                        << "Upstream error: Connection closed";
+        QTest::addRow("head cut short")
+            << QByteArray("HTTP/1.1 200 OK\r\nContent-Le") << 502 << "Upstream error: Connection closed";
         QTest::addRow("not HTTP") << QByteArray("SSH-2.0-OpenSSH_9.2\r\n\r\n") << 502
                                   << "Upstream error: Invalid reply";
     }
@@ -276,12 +283,13 @@ private Q_SLOTS:
         QVERIFY(closed.listen(QHostAddress::LocalHost));
         const quint16 port = closed.serverPort();
         closed.close();
-        ServerProcess server({ QStringLiteral("--decoders"), QStringLiteral("1"), QStringLiteral("--upstream"),
-                               QStringLiteral("http://127.0.0.1:%1/v1").arg(port) });
+        ServerProcess server({ QStringLiteral("--decoders"), QStringLiteral("1"),
+            QStringLiteral("--upstream"), QStringLiteral("http://127.0.0.1:%1/v1").arg(port) });
         QVERIFY(server.start());
         Exchange exchange(server.port(), speechPost("es-ES", rampPcm(1600)));
         QCOMPARE(exchange.wait().status(), 502);
-        QCOMPARE(exchange.json().value("error").toString(), QStringLiteral("Upstream error: Connection refused"));
+        QCOMPARE(
+            exchange.json().value("error").toString(), QStringLiteral("Upstream error: Connection refused"));
     }
 
     // Two at a time: the other uploads wait and go as places free up, each
@@ -291,18 +299,22 @@ private Q_SLOTS:
         m_upstream.fallback = Reply::withheld();
         std::vector<std::unique_ptr<Exchange>> uploads;
         for (int i = 0; i < 5; ++i) {
-            uploads.push_back(std::make_unique<Exchange>(m_server->port(), speechPost("es-ES", rampPcm(1600 + i))));
+            uploads.push_back(
+                std::make_unique<Exchange>(m_server->port(), speechPost("es-ES", rampPcm(1600 + i))));
         }
         QTRY_COMPARE(m_upstream.requests.size(), 2);
         // Everything sent before this answer has been read by the server.
-        QCOMPARE(Exchange(m_server->port(), RawHttpExchange::request("GET", "/api/languages")).wait().status(), 200);
+        QCOMPARE(
+            Exchange(m_server->port(), RawHttpExchange::request("GET", "/api/languages")).wait().status(),
+            200);
         QTest::qWait(100);
         QCOMPARE(m_upstream.requests.size(), 2);
 
         for (int answered = 0; answered < 5; ++answered) {
             const auto &request = m_upstream.requests.at(answered);
             const qsizetype samples = (formFields(request).value("file").size() - 44) / 2;
-            QVERIFY(m_upstream.answerHeld(Reply(200, textReply(QStringLiteral("upload %1").arg(samples - 1600)))));
+            QVERIFY(m_upstream.answerHeld(
+                Reply(200, textReply(QStringLiteral("upload %1").arg(samples - 1600)))));
             QTRY_COMPARE(m_upstream.requests.size(), std::min(5, answered + 3));
         }
         for (int i = 0; i < 5; ++i) {
@@ -315,13 +327,14 @@ private Q_SLOTS:
     void timesOutAStalledUpstream()
     {
         const auto server = startServer({ QStringLiteral("--upstream-timeout"), QStringLiteral("1"),
-                                          QStringLiteral("--upstream-concurrency"), QStringLiteral("1") });
+            QStringLiteral("--upstream-concurrency"), QStringLiteral("1") });
         QVERIFY(server);
         m_upstream.script = { Reply::withheld(), Reply(200, textReply(QStringLiteral("next"))) };
         Exchange stalled(server->port(), speechPost("de-DE", rampPcm(1600)));
         Exchange next(server->port(), speechPost("de-DE", rampPcm(1600)));
         QCOMPARE(stalled.wait().status(), 502);
-        QCOMPARE(stalled.json(), QJsonObject({ { "type", "error" }, { "error", "Upstream error: timed out" } }));
+        QCOMPARE(
+            stalled.json(), QJsonObject({ { "type", "error" }, { "error", "Upstream error: timed out" } }));
         QCOMPARE(next.wait().status(), 200);
         QCOMPARE(next.json().value("text").toString(), QStringLiteral("next"));
         QCOMPARE(m_upstream.requests.size(), 2);
@@ -343,9 +356,10 @@ private Q_SLOTS:
         QFETCH(bool, withFile);
         QFETCH(bool, withEnvironment);
         QFETCH(QByteArray, authorization);
-        const auto server = startServer(withFile ? QStringList { QStringLiteral("--upstream-key-file"), keyFile(fileKey) }
-                                                 : QStringList(),
-                                        withEnvironment ? std::optional(environmentKey) : std::nullopt);
+        const auto server
+            = startServer(withFile ? QStringList { QStringLiteral("--upstream-key-file"), keyFile(fileKey) }
+                                   : QStringList(),
+                withEnvironment ? std::optional(environmentKey) : std::nullopt);
         QVERIFY(server);
         m_upstream.script = { Reply(200, textReply(QStringLiteral("hola"))) };
         QCOMPARE(Exchange(server->port(), speechPost("es-MX", rampPcm(1600))).wait().status(), 200);

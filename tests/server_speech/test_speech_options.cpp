@@ -12,8 +12,8 @@ class TestSpeechOptions : public QObject
     std::optional<TellwindServer::Options> parse(const QStringList &arguments, QString *error = nullptr)
     {
         QString reason;
-        return TellwindServer::parseArguments(QStringList { QStringLiteral("tellwind-server") } + arguments,
-                                              error ? error : &reason);
+        return TellwindServer::parseArguments(
+            QStringList { QStringLiteral("tellwind-server") } + arguments, error ? error : &reason);
     }
 
 private Q_SLOTS:
@@ -21,7 +21,8 @@ private Q_SLOTS:
     {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("error");
-        QTest::addRow("no models kept") << QStringList { "--max-models", "0" } << "--max-models wants a number from 1 to 1000";
+        QTest::addRow("no models kept")
+            << QStringList { "--max-models", "0" } << "--max-models wants a number from 1 to 1000";
         QTest::addRow("concurrency not a number") << QStringList { "--upstream-concurrency", "many" }
                                                   << "--upstream-concurrency wants a number from 1 to 256";
         QTest::addRow("upstream not HTTP") << QStringList { "--upstream", "ftp://127.0.0.1/v1" }
@@ -32,9 +33,10 @@ private Q_SLOTS:
                                                   "http://127.0.0.1:8080/v1";
         QTest::addRow("no timeout") << QStringList { "--upstream-timeout", "0" }
                                     << "--upstream-timeout wants a number of seconds";
-        QTest::addRow("blank model") << QStringList { "--upstream-model", " " } << "--upstream-model wants a name";
-        QTest::addRow("key on the command line") << QStringList { "--upstream-key", "sk-1" }
-                                                 << "Unknown option 'upstream-key'.";
+        QTest::addRow("blank model") << QStringList { "--upstream-model", " " }
+                                     << "--upstream-model wants a name";
+        QTest::addRow("key on the command line")
+            << QStringList { "--upstream-key", "sk-1" } << "Unknown option 'upstream-key'.";
     }
 
     void refusesBadValues()

@@ -9,7 +9,8 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
-namespace {
+namespace
+{
 
 const QString ready = QStringLiteral("✅ Window configured as floating borderless");
 const QString build = qEnvironmentVariable("TELLWIND_BUILD_DIR");
@@ -24,7 +25,8 @@ bool waitForLine(Child &child, const QString &text, int timeoutMs = 20000)
     return QTest::qWaitFor(
         [&] {
             const QStringList lines = child.lines();
-            return std::any_of(lines.cbegin(), lines.cend(), [&](const QString &line) { return line.startsWith(text); });
+            return std::any_of(
+                lines.cbegin(), lines.cend(), [&](const QString &line) { return line.startsWith(text); });
         },
         timeoutMs);
 }
@@ -57,7 +59,7 @@ class TestUpstreamEndToEnd : public QObject
     QRect geometry(const QString &title)
     {
         const QStringList shell = xdotool({ "search", "--sync", "--onlyvisible", "--name", '^' + title + '$',
-                                            "getwindowgeometry", "--shell" })
+                                              "getwindowgeometry", "--shell" })
                                       .split(u'\n');
         const auto value = [&shell](int line) { return shell.value(line).section(u'=', 1).toInt(); };
         return { value(1), value(2), value(3), value(4) };
@@ -74,11 +76,12 @@ private Q_SLOTS:
         if (qEnvironmentVariableIsEmpty("TELLWIND_HARNESS"))
             QSKIP("needs the harness's desktop");
         m_bus = std::make_unique<Child>(QProcessEnvironment::systemEnvironment());
-        m_bus->start(QStringLiteral("dbus-daemon"), { "--session", "--nofork", "--nopidfile", "--print-address=1" });
+        m_bus->start(
+            QStringLiteral("dbus-daemon"), { "--session", "--nofork", "--nopidfile", "--print-address=1" });
         QVERIFY(m_bus->waitForLine(QStringLiteral("unix:")));
         m_environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), m_bus->lines().value(0));
         m_environment.insert(QStringLiteral("PULSE_COOKIE"),
-                             m_environment.value(QStringLiteral("XDG_CONFIG_HOME")) + QStringLiteral("/pulse/cookie"));
+            m_environment.value(QStringLiteral("XDG_CONFIG_HOME")) + QStringLiteral("/pulse/cookie"));
         m_environment.insert(QStringLiteral("XDG_CONFIG_HOME"), m_dir.filePath(QStringLiteral("config")));
     }
 
@@ -90,14 +93,16 @@ private Q_SLOTS:
         upstream.fallback = ScriptedHttpServer::Reply(200, R"({"text":""})");
 
         auto server = start(build + QStringLiteral("/tellwind-server"),
-                            { "--listen", "127.0.0.1:0", "--data-dir", m_dir.filePath(QStringLiteral("server")),
-                              "--decoders", "1", "--upstream", upstream.baseUrl() + QStringLiteral("/v1") });
-        QVERIFY(waitForLine(*server, QStringLiteral("tellwind-server listening on http://127.0.0.1:"), 30000));
+            { "--listen", "127.0.0.1:0", "--data-dir", m_dir.filePath(QStringLiteral("server")), "--decoders",
+                "1", "--upstream", upstream.baseUrl() + QStringLiteral("/v1") });
+        QVERIFY(
+            waitForLine(*server, QStringLiteral("tellwind-server listening on http://127.0.0.1:"), 30000));
         {
-            QSettings settings(m_dir.filePath(QStringLiteral("config/Tellwind/Tellwind.conf")), QSettings::IniFormat);
+            QSettings settings(
+                m_dir.filePath(QStringLiteral("config/Tellwind/Tellwind.conf")), QSettings::IniFormat);
             settings.setValue(QStringLiteral("hasCompletedOnboarding"), true);
             settings.setValue(QStringLiteral("serverBaseURL"),
-                              server->lines().filter(QStringLiteral("listening on")).value(0).section(u' ', 3, 3));
+                server->lines().filter(QStringLiteral("listening on")).value(0).section(u' ', 3, 3));
         }
 
         // A GTK text field, which takes the ñ through the clipboard.
@@ -126,7 +131,8 @@ private Q_SLOTS:
         click(panel.topLeft() + microphone);
         QVERIFY(waitForLine(*tellwind, QStringLiteral("✅ Recording started with ☁️ Google")));
         QVERIFY(waitForLine(*tellwind, QStringLiteral("🌐 [Speech] Sending ")));
-        auto player = start(QStringLiteral("paplay"), { "-d", "spk", m_dir.filePath(QStringLiteral("speech.wav")) });
+        auto player
+            = start(QStringLiteral("paplay"), { "-d", "spk", m_dir.filePath(QStringLiteral("speech.wav")) });
         QTRY_COMPARE_WITH_TIMEOUT(player->process().state(), QProcess::NotRunning, 20000);
         click(panel.topLeft() + microphone);
         QVERIFY(waitForLine(*tellwind, QStringLiteral("✅ Recording stopped"), 30000));
@@ -145,7 +151,7 @@ private Q_SLOTS:
         QVERIFY(field->process().waitForFinished(10000));
         const QString typed = QString::fromUtf8(field->process().readAllStandardOutput());
         QVERIFY2(typed.chopped(typed.endsWith(u'\n') ? 1 : 0) == QStringLiteral("hola señor"),
-                 qPrintable(QStringLiteral("typed '%1', log:\n%2").arg(typed, tellwind->lines().join(u'\n'))));
+            qPrintable(QStringLiteral("typed '%1', log:\n%2").arg(typed, tellwind->lines().join(u'\n'))));
     }
 };
 
