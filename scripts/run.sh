@@ -18,7 +18,9 @@ fi
 server=""
 tellwind=""
 if [ -x "$build/tellwind-server" ] && ! curl -s -o /dev/null --max-time 1 "http://127.0.0.1:8750/" 2>/dev/null; then
-    "$build/tellwind-server" --listen 127.0.0.1:8750 &
+    # Extra server options, for example an upstream: TELLWIND_SERVER_ARGS="--upstream URL".
+    read -ra server_args <<<"${TELLWIND_SERVER_ARGS:-}"
+    "$build/tellwind-server" --listen 127.0.0.1:8750 "${server_args[@]}" &
     server=$!
 fi
 # Tellwind ends on SIGTERM the way its Quit does.

@@ -3,16 +3,15 @@
 #include <QElapsedTimer>
 #include <QMetaObject>
 
-#include <map>
-#include <memory>
 
-DecoderPool::DecoderPool(QMap<QString, SpeechModel> models, int threads, int maxQueued)
-    : m_models(std::move(models)), m_maxQueued(maxQueued)
+DecoderPool::DecoderPool(ModelRegistry &models, int threads, int maxQueued) : m_models(models), m_maxQueued(maxQueued)
 {
-    // Every worker builds its English decoder before the server listens, so
-    // the first upload does not pay for loading the model.
+    // Every worker holds an English decoder of its own before the server
+    // listens, so the first uploads do not pay for loading the model.
+    const int count = std::max(threads, 1);
+    m_allStarted = std::make_unique<std::latch>(count);
     std::vector<std::future<QString>> started;
-    for (int i = 0; i < std::max(threads, 1); ++i) {
+    for (int i = 0; i < count; ++i) {
         std::promise<QString> promise;
         started.push_back(promise.get_future());
         m_threads.emplace_back(&DecoderPool::work, this, std::move(promise));
@@ -56,13 +55,11 @@ bool DecoderPool::decode(const QString &language, QByteArray pcm, QObject *conte
 
 void DecoderPool::work(std::promise<QString> started)
 {
-    std::map<QString, std::unique_ptr<SpeechDecoder>> decoders;
     {
         QString error;
-        auto english = SpeechDecoder::create(m_models.value(QStringLiteral("en-US")), &error);
-        if (english)
-            decoders[QStringLiteral("en-US")] = std::move(english);
+        ModelRegistry::Lease english = m_models.acquire(QStringLiteral("en-US"), &error);
         started.set_value(error);
+        m_allStarted->arrive_and_wait();
     }
 
     for (;;) {
@@ -79,18 +76,8 @@ void DecoderPool::work(std::promise<QString> started)
         Result result;
         QElapsedTimer clock;
         clock.start();
-        auto found = decoders.find(job.language);
-        if (found == decoders.end()) {
-            // Other languages load on first use, once per worker.
-            QString error;
-            auto decoder = SpeechDecoder::create(m_models.value(job.language), &error);
-            if (decoder)
-                found = decoders.emplace(job.language, std::move(decoder)).first;
-            else
-                result.error = error;
-        }
-        if (found != decoders.end())
-            result.text = found->second->decode(job.pcm);
+        if (ModelRegistry::Lease lease = m_models.acquire(job.language, &result.error))
+            result.text = lease.decoder().decode(job.pcm);
         result.decodeMilliseconds = clock.elapsed();
 
         if (job.context) {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "SpeechDecoder.h"
+#include "ModelRegistry.h"
 
 #include <QByteArray>
 #include <QMap>
@@ -10,13 +10,15 @@
 #include <condition_variable>
 #include <deque>
 #include <future>
+#include <latch>
+#include <memory>
 #include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
 
-// A fixed set of worker threads, each with its own decoders, made once at
-// start-up. Uploads decode in parallel off the server's event loop; the
+// A fixed set of worker threads that borrow decoders from the model
+// registry. Uploads decode in parallel off the server's event loop; the
 // result comes back on the thread of the context object given with the job,
 // which must outlive the pool.
 class DecoderPool
@@ -29,13 +31,13 @@ public:
     };
     using Done = std::function<void(Result)>;
 
-    // `models` maps a language code to its model; "en-US" must be present.
-    DecoderPool(QMap<QString, SpeechModel> models, int threads, int maxQueued);
+    // The registry must know "en-US" and outlive the pool.
+    DecoderPool(ModelRegistry &models, int threads, int maxQueued);
     ~DecoderPool();
 
     // False (with the reason) when the en-US decoders could not be made.
     bool isReady(QString *error = nullptr) const;
-    bool supports(const QString &language) const { return m_models.contains(language); }
+    bool supports(const QString &language) const { return m_models.has(language); }
     int threadCount() const { return int(m_threads.size()); }
 
     // False when the queue is full; `done` then never runs.
@@ -51,8 +53,9 @@ private:
 
     void work(std::promise<QString> started);
 
-    QMap<QString, SpeechModel> m_models;
+    ModelRegistry &m_models;
     int m_maxQueued;
+    std::unique_ptr<std::latch> m_allStarted;
     std::vector<std::thread> m_threads;
     QString m_startError;
 

@@ -1,6 +1,6 @@
 #include "SpeechDecoder.h"
 
-#include <pocketsphinx.h>
+#include "speech/PocketSphinxDecoderConfig.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -19,7 +19,7 @@ constexpr size_t blockSamples = 2048;
 SpeechModel SpeechModel::debianEnglish()
 {
     return { debianModelFolder + QStringLiteral("/en-us"), debianModelFolder + QStringLiteral("/en-us.lm.bin"),
-             debianModelFolder + QStringLiteral("/cmudict-en-us.dict") };
+             debianModelFolder + QStringLiteral("/cmudict-en-us.dict"), true };
 }
 
 bool SpeechModel::isInstalled() const
@@ -28,7 +28,6 @@ bool SpeechModel::isInstalled() const
 }
 
 struct SpeechDecoder::Private {
-    cmd_ln_t *config = nullptr;
     ps_decoder_t *decoder = nullptr;
     // The running mean of cepstral normalisation adapts to what it hears.
     // Each upload starts from the state a fresh decoder has, so that a
@@ -42,8 +41,6 @@ struct SpeechDecoder::Private {
     {
         if (decoder)
             ps_free(decoder);
-        if (config)
-            cmd_ln_free_r(config);
     }
 
     cmn_t *cmn() const
@@ -64,10 +61,9 @@ std::unique_ptr<SpeechDecoder> SpeechDecoder::create(const SpeechModel &model, Q
     const QByteArray hmm = QFile::encodeName(model.acousticModel);
     const QByteArray lm = QFile::encodeName(model.languageModel);
     const QByteArray dict = QFile::encodeName(model.dictionary);
-    d->config = cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", hmm.constData(), "-lm", lm.constData(), "-dict",
-                            dict.constData(), "-logfn", "/dev/null", static_cast<const char *>(nullptr));
-    if (d->config)
-        d->decoder = ps_init(d->config);
+    // Made exactly as the model checker makes it, so that a model it accepts
+    // loads here too.
+    d->decoder = makePocketSphinxDecoder(hmm.constData(), lm.constData(), dict.constData());
     if (!d->decoder) {
         if (error)
             *error = QStringLiteral("could not load the speech model in %1").arg(model.acousticModel);

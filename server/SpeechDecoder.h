@@ -12,6 +12,8 @@ struct SpeechModel {
     QString acousticModel; // folder
     QString languageModel;
     QString dictionary;
+    // Installed by the distribution's package, and so known to load.
+    bool packaged = false;
 
     // Debian's US-English model (package pocketsphinx-en-us).
     static SpeechModel debianEnglish();

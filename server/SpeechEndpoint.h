@@ -1,9 +1,15 @@
 #pragma once
 
 #include "DecoderPool.h"
+#include "ModelRegistry.h"
+#include "UpstreamTranscriber.h"
 
-#include <QMap>
+#include <QHttpServerResponder>
 #include <QObject>
+#include <QPointer>
+#include <QTcpSocket>
+
+#include <QCoro/QCoroTask>
 
 #include <memory>
 
@@ -11,7 +17,9 @@ class TellwindServer;
 
 // POST /api/speech?sampleRate=16000&languageCode=CODE with raw 16 kHz mono
 // signed 16-bit little-endian PCM: answers {"type":"transcript","text":…,
-// "isFinal":true}. Decoding runs in the decoder pool, never on the event loop.
+// "isFinal":true}. A language with a local model is decoded in the decoder
+// pool, never on the event loop; any other goes to the upstream service when
+// there is one. GET /api/languages tells which languages go where.
 class SpeechEndpoint : public QObject
 {
     Q_OBJECT
@@ -26,11 +34,16 @@ public:
     bool isReady(QString *error) const { return m_pool->isReady(error); }
     int decoderCount() const { return m_pool->threadCount(); }
 
-    // Debian's en-US model, and every complete model folder found under
-    // DATA_DIR/models/<code>/ (acoustic-model/, language-model.lm.bin,
-    // pronunciation.dict).
-    static QMap<QString, SpeechModel> installedModels(const QString &dataDir);
+    // {"languages":[{"code":…,"engine":"pocketsphinx"|"upstream"},…]}: the
+    // local models first, then, with an upstream, every other language the
+    // program offers.
+    QByteArray languagesJson() const;
 
 private:
+    QCoro::Task<> forward(std::shared_ptr<QHttpServerResponder> responder, QPointer<QTcpSocket> socket,
+                          QByteArray pcm, QString language, QByteArray path);
+
+    std::unique_ptr<ModelRegistry> m_models;
     std::unique_ptr<DecoderPool> m_pool;
+    std::unique_ptr<UpstreamTranscriber> m_upstream;
 };

@@ -82,6 +82,7 @@ std::optional<TellwindServer::Options> TellwindServer::parseArguments(const QStr
                                        QStringLiteral("text (default) or json: one JSON object per request."),
                                        QStringLiteral("FORMAT"));
     parser.addOptions({ listen, dataDir, decoders, clientTimeout, maxUploadSeconds, maxUploadsPerClient, logFormat });
+    SpeechOptions::addOptions(parser);
     parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("Subcommand (default: serve)."),
                                  QStringLiteral("[command [arguments...]]"));
@@ -153,6 +154,8 @@ std::optional<TellwindServer::Options> TellwindServer::parseArguments(const QStr
             return std::nullopt;
         }
     }
+    if (!SpeechOptions::read(parser, &options.speech, error))
+        return std::nullopt;
     if (positional)
         *positional = parser.positionalArguments();
     return options;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ConnectionGuard.h"
+#include "SpeechOptions.h"
 
 #include <QHostAddress>
 #include <QHttpServer>
@@ -32,6 +33,7 @@ public:
         int decoderThreads = 0; // 0: one per core, at least two, at most four
         ConnectionLimits limits;
         LogFormat logFormat = LogFormat::text;
+        SpeechOptions speech;
     };
 
     // $XDG_DATA_HOME/tellwind-server

@@ -40,7 +40,7 @@ struct SpeechService::Upload {
             return true;
         if (kind != Kind::http)
             return false;
-        if (status == 503 || status == 504)
+        if (status == 429 || status == 503 || status == 504)
             return true;
         return status == 502 && !TranscriptionResponse::decode(body);
     }

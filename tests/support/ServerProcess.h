@@ -23,6 +23,8 @@ public:
     ~ServerProcess() { stop(); }
 
     QStringList arguments; // after --listen and --data-dir
+    // Standard error into logLines() as well (else it goes to the test's own).
+    bool captureErrors = false;
     QString listen = QStringLiteral("127.0.0.1:0");
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
 
@@ -34,6 +36,8 @@ public:
     {
         m_output.clear();
         m_process.setProcessEnvironment(environment);
+        if (captureErrors)
+            m_process.setProcessChannelMode(QProcess::MergedChannels);
         m_process.start(binary(), QStringList { QStringLiteral("--listen"), listen, QStringLiteral("--data-dir"),
                                                 dataDir() } + arguments);
         static const QRegularExpression listening(QStringLiteral("listening on http://[^ ]+:(\\d+)"));

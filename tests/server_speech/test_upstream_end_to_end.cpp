@@ -1,0 +1,159 @@
+// Spanish dictated through the whole chain: the program on the harness's
+// desktop, tellwind-server passing es-ES to a scripted OpenAI-compatible
+// upstream, and the words typed into a GTK text field.
+#include "app/ProcessRig.h"
+#include "support/ScriptedHttpServer.h"
+
+#include <QRect>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+namespace
+{
+
+const QString ready = QStringLiteral("✅ Window configured as floating borderless");
+const QString build = qEnvironmentVariable("TELLWIND_BUILD_DIR");
+const QString target = QStringLiteral("TellwindUpstreamTarget");
+// The panel's controls, from its top-left corner.
+constexpr QPoint microphone { 79, 80 }, provider { 132, 63 }, flag { 132, 97 };
+
+// Waits, with the event loop running (the scripted upstream lives in it),
+// until a line of `child` starts with `text`.
+bool waitForLine(Child &child, const QString &text, int timeoutMs = 20000)
+{
+    return QTest::qWaitFor(
+        [&] {
+            const QStringList lines = child.lines();
+            return std::any_of(
+                lines.cbegin(), lines.cend(), [&](const QString &line) { return line.startsWith(text); });
+        },
+        timeoutMs);
+}
+
+} // namespace
+
+class TestUpstreamEndToEnd : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    QProcessEnvironment m_environment = QProcessEnvironment::systemEnvironment();
+    std::unique_ptr<Child> m_bus;
+
+    std::unique_ptr<Child> start(const QString &program, const QStringList &arguments)
+    {
+        auto child = std::make_unique<Child>(m_environment);
+        child->process().setWorkingDirectory(m_dir.path());
+        child->start(program, arguments);
+        return child;
+    }
+    QString run(const QString &program, const QStringList &arguments)
+    {
+        auto child = start(program, arguments);
+        child->process().waitForFinished(30000);
+        return child->lines().join(u'\n');
+    }
+    QString xdotool(const QStringList &arguments) { return run(QStringLiteral("xdotool"), arguments); }
+    QString focusedWindow() { return xdotool({ "getwindowfocus", "getwindowname" }); }
+    QRect geometry(const QString &title)
+    {
+        const QStringList shell = xdotool({ "search", "--sync", "--onlyvisible", "--name", '^' + title + '$',
+                                              "getwindowgeometry", "--shell" })
+                                      .split(u'\n');
+        const auto value = [&shell](int line) { return shell.value(line).section(u'=', 1).toInt(); };
+        return { value(1), value(2), value(3), value(4) };
+    }
+    void click(QPoint point)
+    {
+        xdotool({ "mousemove", QString::number(point.x()), QString::number(point.y()), "click", "1" });
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        if (qEnvironmentVariableIsEmpty("TELLWIND_HARNESS"))
+            QSKIP("needs the harness's desktop");
+        m_bus = std::make_unique<Child>(QProcessEnvironment::systemEnvironment());
+        m_bus->start(
+            QStringLiteral("dbus-daemon"), { "--session", "--nofork", "--nopidfile", "--print-address=1" });
+        QVERIFY(m_bus->waitForLine(QStringLiteral("unix:")));
+        m_environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), m_bus->lines().value(0));
+        m_environment.insert(QStringLiteral("PULSE_COOKIE"),
+            m_environment.value(QStringLiteral("XDG_CONFIG_HOME")) + QStringLiteral("/pulse/cookie"));
+        m_environment.insert(QStringLiteral("XDG_CONFIG_HOME"), m_dir.filePath(QStringLiteral("config")));
+    }
+
+    void spanishThroughTheUpstreamIsTypedExactly()
+    {
+        ScriptedHttpServer upstream;
+        upstream.script = { ScriptedHttpServer::Reply(200, R"({"text":" hola señor\n"})") };
+        // Later uploads (silence, the last piece) hear nothing.
+        upstream.fallback = ScriptedHttpServer::Reply(200, R"({"text":""})");
+
+        auto server = start(build + QStringLiteral("/tellwind-server"),
+            { "--listen", "127.0.0.1:0", "--data-dir", m_dir.filePath(QStringLiteral("server")), "--decoders",
+                "1", "--upstream", upstream.baseUrl() + QStringLiteral("/v1") });
+        QVERIFY(
+            waitForLine(*server, QStringLiteral("tellwind-server listening on http://127.0.0.1:"), 30000));
+        {
+            QSettings settings(
+                m_dir.filePath(QStringLiteral("config/Tellwind/Tellwind.conf")), QSettings::IniFormat);
+            settings.setValue(QStringLiteral("hasCompletedOnboarding"), true);
+            settings.setValue(QStringLiteral("serverBaseURL"),
+                server->lines().filter(QStringLiteral("listening on")).value(0).section(u' ', 3, 3));
+        }
+
+        // A GTK text field, which takes the ñ through the clipboard.
+        auto field = start(QStringLiteral("zenity"), { "--text-info", "--editable", "--title", target });
+        for (int attempt = 0; attempt < 50 && focusedWindow() != target; ++attempt, QTest::qWait(100))
+            xdotool({ "search", "--sync", "--onlyvisible", "--name", '^' + target + '$', "windowfocus" });
+        QCOMPARE(focusedWindow(), target);
+
+        auto tellwind = start(build + QStringLiteral("/tellwind"), {});
+        QVERIFY(waitForLine(*tellwind, ready));
+        const QRect panel = geometry(QStringLiteral("Tellwind"));
+        click(panel.topLeft() + provider);
+        QVERIFY(waitForLine(*tellwind, QStringLiteral("🔄 [STT] Preferred provider toggled to: Google")));
+        click(panel.topLeft() + flag);
+        QTRY_COMPARE(focusedWindow(), QStringLiteral("Tellwind Languages"));
+        const int allRows = geometry(QStringLiteral("Tellwind Languages")).height();
+        xdotool({ "type", "--delay", "30", "spain" });
+        QRect found;
+        QTRY_VERIFY((found = geometry(QStringLiteral("Tellwind Languages"))).height() < allRows);
+        click(found.topLeft() + QPoint(found.width() / 2, found.height() - 20));
+        QVERIFY(waitForLine(*tellwind, QStringLiteral("🌐 [STT] Language set to: Spanish (Spain) (es-ES)")));
+        QTRY_COMPARE(focusedWindow(), target);
+
+        run(QStringLiteral("flite"),
+            { "-voice", "kal16", "-t", "hola senior", "-o", m_dir.filePath(QStringLiteral("speech.wav")) });
+        click(panel.topLeft() + microphone);
+        QVERIFY(waitForLine(*tellwind, QStringLiteral("✅ Recording started with ☁️ Google")));
+        QVERIFY(waitForLine(*tellwind, QStringLiteral("🌐 [Speech] Sending ")));
+        auto player
+            = start(QStringLiteral("paplay"), { "-d", "spk", m_dir.filePath(QStringLiteral("speech.wav")) });
+        QTRY_COMPARE_WITH_TIMEOUT(player->process().state(), QProcess::NotRunning, 20000);
+        click(panel.topLeft() + microphone);
+        QVERIFY(waitForLine(*tellwind, QStringLiteral("✅ Recording stopped"), 30000));
+        QTRY_VERIFY_WITH_TIMEOUT(!upstream.requests.isEmpty(), 20000);
+        // Typing has ended when the program has logged nothing for 1.5 s.
+        for (qsizetype seen = -1; seen != tellwind->lines().size(); QTest::qWait(1500))
+            seen = tellwind->lines().size();
+
+        // The upstream was asked in Spanish.
+        QVERIFY(upstream.requests.first().body.contains("name=\"language\"\r\n\r\nes\r\n"));
+        // Out of the text, onto the dialog's buttons, OK: it prints what the field holds.
+        QCOMPARE(focusedWindow(), target);
+        xdotool({ "key", "ctrl+Tab" });
+        xdotool({ "key", "Tab" });
+        xdotool({ "key", "Return" });
+        QVERIFY(field->process().waitForFinished(10000));
+        const QString typed = QString::fromUtf8(field->process().readAllStandardOutput());
+        QVERIFY2(typed.chopped(typed.endsWith(u'\n') ? 1 : 0) == QStringLiteral("hola señor"),
+            qPrintable(QStringLiteral("typed '%1', log:\n%2").arg(typed, tellwind->lines().join(u'\n'))));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestUpstreamEndToEnd)
+#include "test_upstream_end_to_end.moc"
