@@ -436,7 +436,7 @@ QCoro::Task<> SpeechRecognitionManager::startGoogleRecognition()
     if (!self)
         co_return;
     if (error) {
-        setErrorMessage(QStringLiteral("Failed to start Google STT: ") + error->errorDescription());
+        setErrorMessage(QStringLiteral("Failed to start server recognition: ") + error->errorDescription());
         co_return;
     }
     co_await m_googleSpeechService->startStreaming();

@@ -34,7 +34,7 @@ class SpeechRecognitionManager : public QObject
 
 public:
     static inline const QString microphoneNotAuthorizedMessage = QStringLiteral(
-        "Microphone access not authorized. Please enable in System Settings > Privacy & Security > Microphone");
+        "Microphone access not authorized. Please enable it in your desktop's Sound settings");
 
     // The on-device path's microphone taps buffers of this many frames.
     static constexpr quint32 tapBufferFrames = 1024;

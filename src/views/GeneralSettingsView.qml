@@ -18,7 +18,7 @@ SettingsViewForm {
         switch (status) {
         case 0: return "Tellwind will not launch at login"
         case 1: return "Tellwind will launch when you log in"
-        case 2: return "Requires approval in System Settings"
+        case 2: return "Requires approval in your desktop's settings"
         case 3: return "Service not found"
         }
         return "Unknown status"
@@ -50,17 +50,17 @@ SettingsViewForm {
     }
 
     SettingsViewSection {
-        title: "Menu Bar"
+        title: "System Tray"
 
         SettingsViewToggle {
             objectName: "menuBarToggle"
-            text: "Show icon in menu bar"
+            text: "Show icon in the system tray"
             checked: MenuBarManager.isEnabled
             onToggled: value => MenuBarManager.isEnabled = value
         }
         Label {
             Layout.fillWidth: true
-            text: "Access Tellwind from the menu bar even when the window is hidden."
+            text: "Access Tellwind from the system tray even when the window is hidden."
             wrapMode: Text.WordWrap
             font.pixelSize: 11
             color: form.secondaryColor

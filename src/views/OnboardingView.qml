@@ -219,7 +219,7 @@ Rectangle {
                 Label {
                     Layout.alignment: Qt.AlignHCenter
                     objectName: "pageTitle"
-                    text: root.isInApplications ? "You're All Set!" : "Move to Applications"
+                    text: root.isInApplications ? "You're All Set!" : "Install Tellwind"
                     font.pixelSize: 21
                     font.bold: true
                 }
@@ -228,7 +228,7 @@ Rectangle {
                     Layout.fillWidth: true
                     Layout.leftMargin: 40
                     Layout.rightMargin: 40
-                    text: "Tellwind is installed in your Applications folder."
+                    text: "Tellwind is installed in an application folder (/usr, /opt or ~/.local)."
                     horizontalAlignment: Text.AlignHCenter
                     wrapMode: Text.WordWrap
                     color: root.secondaryColor
@@ -242,7 +242,7 @@ Rectangle {
 
                     Label {
                         Layout.fillWidth: true
-                        text: "For best results, Tellwind should be in your Applications folder."
+                        text: "For best results, Tellwind should be installed under /usr, /opt or ~/.local."
                         horizontalAlignment: Text.AlignHCenter
                         wrapMode: Text.WordWrap
                         color: root.secondaryColor
@@ -267,9 +267,9 @@ Rectangle {
                         maximumLineCount: 1
                     }
                     Label {
-                        objectName: "showInFinderButton"
+                        objectName: "showInFileManagerButton"
                         Layout.alignment: Qt.AlignHCenter
-                        text: "Show in Finder"
+                        text: "Show in File Manager"
                         color: root.accentColor
                         font.underline: finderArea.containsMouse
 
@@ -305,7 +305,7 @@ Rectangle {
                 Label {
                     Layout.alignment: Qt.AlignHCenter
                     objectName: "pageTitle"
-                    text: root.hasAccessibility ? "Permission Granted!" : "Enable Accessibility"
+                    text: root.hasAccessibility ? "Typing Is Ready!" : "Enable Typing"
                     font.pixelSize: 21
                     font.bold: true
                 }
@@ -328,7 +328,7 @@ Rectangle {
                         Layout.fillWidth: true
                         Layout.leftMargin: 40
                         Layout.rightMargin: 40
-                        text: "Tellwind needs Accessibility permission to type dictated text into other apps."
+                        text: "Tellwind needs to send key presses to type dictated text into other apps."
                         horizontalAlignment: Text.AlignHCenter
                         wrapMode: Text.WordWrap
                         color: root.secondaryColor
@@ -346,8 +346,8 @@ Rectangle {
                             spacing: 8
 
                             Repeater {
-                                model: ["Click \"Open Settings\" below", "Click the + button at the bottom",
-                                        "Find Tellwind in Applications", "Toggle it ON"]
+                                model: ["Click \"Open Help\" below", "Log in to an X11 (Xorg) session",
+                                        "Make sure XTEST is enabled", "Start Tellwind again"]
                                 RowLayout {
                                     required property int index
                                     required property string modelData
@@ -377,7 +377,7 @@ Rectangle {
                     OnboardingViewActionButton {
                         objectName: "openSettingsButton"
                         Layout.alignment: Qt.AlignHCenter
-                        text: "Open Settings"
+                        text: "Open Help"
                         iconSource: "icons/gear.svg"
                         iconFirst: true
                         compact: true
@@ -386,7 +386,7 @@ Rectangle {
                     }
                     Label {
                         Layout.alignment: Qt.AlignHCenter
-                        text: "This window will update automatically when permission is granted"
+                        text: "This window will update automatically when typing becomes possible"
                         font.pixelSize: 11
                         color: root.secondaryColor
                     }

@@ -10,8 +10,8 @@ SmallRoundButton {
     readonly property string symbol: isCloud ? "brain.head.profile" : "bolt.fill"
     signal toggled()
 
-    tooltip: isCloud ? "Using Google (accurate, cloud) - tap for Apple"
-                     : "Using Apple (fast, offline) - tap for Google"
+    tooltip: isCloud ? "Using server recognition (accurate, online) - tap for on-device"
+                     : "Using on-device recognition (offline) - tap for server"
     onClicked: toggled()
 
     Image {

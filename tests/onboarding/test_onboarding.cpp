@@ -74,15 +74,15 @@ private slots:
 
         // Page 1 for a program run from a build folder: where it is, and a way to see it.
         QVERIFY(w.go("forwardButton"));
-        QCOMPARE(w.title(), QString("Move to Applications"));
+        QCOMPARE(w.title(), QString("Install Tellwind"));
         QCOMPARE(itemText(w.item("forwardButton")), QString("Skip for Now"));
         QCOMPARE(itemText(w.item("bundlePath")), w.manager.bundlePath());
-        QVERIFY(clickItem(w.item("showInFinderButton")));
+        QVERIFY(clickItem(w.item("showInFileManagerButton")));
         QCOMPARE(w.workspace.revealedFiles, QStringList { w.manager.bundlePath() });
         QVERIFY(w.go("forwardButton"));
 
         // Page 2 without the permission: the way to grant it, and finishing anyway.
-        QCOMPARE(w.title(), QString("Enable Accessibility"));
+        QCOMPARE(w.title(), QString("Enable Typing"));
         QCOMPARE(w.color("progressCapsule2"), w.color("progressCapsule0")); // every step lit
         QVERIFY(!w.item("forwardButton"));
         QVERIFY(clickItem(w.item("openSettingsButton")));
@@ -111,7 +111,7 @@ private slots:
         QVERIFY(w.go("forwardButton"));
         QCOMPARE(w.title(), QString("You're All Set!"));
         QCOMPARE(itemText(w.item("forwardButton")), QString("Continue"));
-        QVERIFY(!w.item("bundlePath") && !w.item("showInFinderButton"));
+        QVERIFY(!w.item("bundlePath") && !w.item("showInFileManagerButton"));
     }
 
     void pollFollowsThePermissionWithinASecond()
@@ -119,11 +119,11 @@ private slots:
         Walkthrough w(QStringLiteral("/usr/bin/tellwind"));
         QVERIFY(w.shown());
         QVERIFY(w.go("forwardButton") && w.go("forwardButton"));
-        QCOMPARE(w.title(), QString("Enable Accessibility"));
+        QCOMPARE(w.title(), QString("Enable Typing"));
 
         // Granted elsewhere: the page turns green by itself.
         w.trusted = true;
-        QTRY_VERIFY_WITH_TIMEOUT(w.title() == "Permission Granted!", 1200);
+        QTRY_VERIFY_WITH_TIMEOUT(w.title() == "Typing Is Ready!", 1200);
         QVERIFY(!w.item("openSettingsButton"));
         const QColor granted = w.item("finishButton")->property("fillColor").value<QColor>();
         QVERIFY(granted.green() > granted.red() && granted.green() > granted.blue());

@@ -107,7 +107,7 @@ private slots:
         using Status = AutostartStore::Status;
         for (const auto &[status, text] :
             QList<QPair<Status, QString>> { { Status::enabled, "Tellwind will launch when you log in" },
-                { Status::requiresApproval, "Requires approval in System Settings" },
+                { Status::requiresApproval, "Requires approval in your desktop's settings" },
                 { Status::notFound, "Service not found" } }) {
             f.autostart->currentStatus = status;
             QVERIFY(f.showTab("General"));

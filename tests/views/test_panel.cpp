@@ -98,8 +98,8 @@ private slots:
         auto shows = [button] {
             return QStringList{button->property("symbol").toString(), button->property("tooltip").toString()};
         };
-        const QStringList apple{"bolt.fill", "Using Apple (fast, offline) - tap for Google"};
-        const QStringList google{"brain.head.profile", "Using Google (accurate, cloud) - tap for Apple"};
+        const QStringList apple{"bolt.fill", "Using on-device recognition (offline) - tap for server"};
+        const QStringList google{"brain.head.profile", "Using server recognition (accurate, online) - tap for on-device"};
         QCOMPARE(shows(), apple);
         click(button);
         QTRY_COMPARE(shows(), google);
