@@ -1,6 +1,7 @@
 #include "app/SingleInstance.h"
 #include "app/TellwindApp.h"
 #include "app/TerminationSignals.h"
+#include "app/Translations.h"
 
 #include <QApplication>
 
@@ -11,6 +12,7 @@ int main(int argc, char *argv[])
     QApplication::setOrganizationName(QStringLiteral("Tellwind"));
     QApplication::setDesktopFileName(QStringLiteral("tellwind"));
     QApplication::setQuitOnLastWindowClosed(false);
+    installTranslations(application);
 
     const QStringList urls = SingleInstance::urlsFromArguments(QApplication::arguments());
     SingleInstance instance;

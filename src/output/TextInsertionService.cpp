@@ -316,18 +316,18 @@ QCoro::Task<> TextInsertionService::showAccessibilityPermissionAlert()
     const bool inApplications = m_bundle.isInApplications();
     Alert alert;
     alert.style = Alert::Style::warning;
-    alert.title = QStringLiteral("Permission to Type Required");
+    alert.title = tr("Permission to Type Required");
     alert.showsApplicationIcon = true;
     if (inApplications) {
-        alert.informativeText = QStringLiteral(
+        alert.informativeText = tr(
             "Tellwind needs permission to send key presses to type text into other applications.\n\n"
             "1. Click \"Open Help\"\n"
             "2. Log in to an X11 (Xorg) session\n"
             "3. Make sure the X server has XTEST enabled\n"
             "4. Start Tellwind again");
-        alert.buttons = {QStringLiteral("Open Help"), QStringLiteral("Later")};
+        alert.buttons = {tr("Open Help"), tr("Later")};
     } else {
-        alert.informativeText = QStringLiteral(
+        alert.informativeText = tr(
             "Tellwind needs permission to send key presses to type text.\n\n"
             "⚠️ First, install Tellwind under /usr, /opt or ~/.local!\n\n"
             "Then:\n"
@@ -335,8 +335,8 @@ QCoro::Task<> TextInsertionService::showAccessibilityPermissionAlert()
             "2. Log in to an X11 (Xorg) session\n"
             "3. Start \"Tellwind\" from its installed location\n"
             "4. Make sure the X server has XTEST enabled");
-        alert.buttons = {QStringLiteral("Open Help"), QStringLiteral("Install Tellwind"),
-                         QStringLiteral("Later")};
+        alert.buttons = {tr("Open Help"), tr("Install Tellwind"),
+                         tr("Later")};
     }
 
     const int response = co_await m_alerts.runModal(alert);
@@ -353,13 +353,13 @@ QCoro::Task<> TextInsertionService::showEnableAccessibilityAlert()
     QPointer<TextInsertionService> self(this);
     Alert alert;
     alert.style = Alert::Style::informational;
-    alert.title = QStringLiteral("Enable Typing");
+    alert.title = tr("Enable Typing");
     alert.informativeText = m_bundle.isInApplications()
-        ? QStringLiteral("Tellwind cannot type text without permission to send key presses.\n\n"
+        ? tr("Tellwind cannot type text without permission to send key presses.\n\n"
                          "Click \"Open Help\", then follow its steps to let Tellwind type.")
-        : QStringLiteral("Tellwind cannot type text without permission to send key presses.\n\n"
+        : tr("Tellwind cannot type text without permission to send key presses.\n\n"
                          "⚠️ Please install Tellwind under /usr, /opt or ~/.local first!");
-    alert.buttons = {QStringLiteral("Open Help"), QStringLiteral("Not Now")};
+    alert.buttons = {tr("Open Help"), tr("Not Now")};
 
     const int response = co_await m_alerts.runModal(alert);
     if (self && response == AlertPresenter::firstButton)
@@ -372,14 +372,14 @@ QCoro::Task<> TextInsertionService::showMoveToApplicationsAlert()
     const QString bundlePath = m_bundle.path();
     Alert alert;
     alert.style = Alert::Style::informational;
-    alert.title = QStringLiteral("Install Tellwind");
-    alert.informativeText = QStringLiteral("To install Tellwind:\n\n"
+    alert.title = tr("Install Tellwind");
+    alert.informativeText = tr("To install Tellwind:\n\n"
                                            "1. Open the file manager\n"
                                            "2. Move \"tellwind\" to ~/.local/bin\n"
                                            "3. Re-open Tellwind from ~/.local/bin\n\n"
                                            "Current location:\n")
         + bundlePath;
-    alert.buttons = {QStringLiteral("Open File Manager"), QStringLiteral("OK")};
+    alert.buttons = {tr("Open File Manager"), tr("OK")};
 
     const int response = co_await m_alerts.runModal(alert);
     if (self && response == AlertPresenter::firstButton)

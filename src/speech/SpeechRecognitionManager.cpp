@@ -167,14 +167,14 @@ QCoro::Task<bool> SpeechRecognitionManager::requestPermission()
             m_hasPermission = true;
             co_return true;
         }
-        setErrorMessage(microphoneNotAuthorizedMessage);
+        setErrorMessage(tr(microphoneNotAuthorizedMessage));
         co_return false;
     }
     case MicrophoneAuthorizationStatus::authorized:
         m_hasPermission = true;
         co_return true;
     default:
-        setErrorMessage(microphoneNotAuthorizedMessage);
+        setErrorMessage(tr(microphoneNotAuthorizedMessage));
         co_return false;
     }
 }
@@ -436,7 +436,7 @@ QCoro::Task<> SpeechRecognitionManager::startGoogleRecognition()
     if (!self)
         co_return;
     if (error) {
-        setErrorMessage(QStringLiteral("Failed to start server recognition: ") + error->errorDescription());
+        setErrorMessage(tr("Failed to start server recognition: ") + error->errorDescription());
         co_return;
     }
     co_await m_googleSpeechService->startStreaming();

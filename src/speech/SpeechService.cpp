@@ -243,7 +243,7 @@ QCoro::Task<> SpeechService::sendAudio(QByteArray audio)
         && (error < QNetworkReply::ContentAccessDenied || !status.isValid());
     if (*timedOut) {
         outcome->kind = Outcome::Kind::transportError;
-        outcome->transportError = QStringLiteral("The request timed out.");
+        outcome->transportError = tr("The request timed out.");
     } else if (error == QNetworkReply::OperationCanceledError) {
         outcome->kind = Outcome::Kind::cancelled;
     } else if (transportFailed) {
@@ -278,13 +278,13 @@ void SpeechService::applyOutcome(const Outcome &outcome)
     case Outcome::Kind::cancelled:
         return;
     case Outcome::Kind::invalidURL:
-        failure = QStringLiteral("Invalid server URL");
+        failure = tr("Invalid server URL");
         break;
     case Outcome::Kind::transportError:
-        failure = QStringLiteral("Network error: %1").arg(outcome.transportError);
+        failure = tr("Network error: %1").arg(outcome.transportError);
         break;
     case Outcome::Kind::notHTTP:
-        failure = QStringLiteral("Invalid response");
+        failure = tr("Invalid response");
         break;
     case Outcome::Kind::http:
         if (outcome.status == 200) {
@@ -293,9 +293,9 @@ void SpeechService::applyOutcome(const Outcome &outcome)
         }
         // Whatever a failed reply says about the transcript is not trusted.
         if (const auto response = TranscriptionResponse::decode(outcome.body))
-            failure = response->error.value_or(QStringLiteral("Server error"));
+            failure = response->error.value_or(tr("Server error"));
         else
-            failure = QStringLiteral("Server error: %1").arg(outcome.status);
+            failure = tr("Server error: %1").arg(outcome.status);
         break;
     }
     logLine(QStringLiteral("❌ [Speech] Upload failed: %1").arg(failure));
@@ -322,7 +322,7 @@ void SpeechService::handleResponse(const QByteArray &body)
         setTranscribedText(m_transcribedText.isEmpty() ? text : m_transcribedText + u' ' + text);
         logLine(QStringLiteral("📝 [Speech] Full transcription now: '%1'").arg(m_transcribedText));
     } else if (response->type == QLatin1String("error")) {
-        const QString message = response->error.value_or(QStringLiteral("Unknown error"));
+        const QString message = response->error.value_or(tr("Unknown error"));
         logLine(QStringLiteral("❌ [Speech] Server error: %1").arg(message));
         setErrorMessage(message);
     } else {

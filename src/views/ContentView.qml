@@ -16,6 +16,9 @@ Item {
     width: 190
     height: 160
 
+    Accessible.role: Accessible.Pane
+    Accessible.name: qsTr("Dictation panel")
+
     Rectangle {
         anchors.fill: parent
         visible: !root.translucent
@@ -59,6 +62,7 @@ Item {
             anchors.verticalCenter: parent.verticalCenter
             isRecording: AppState.isRecording
             isPressed: root.isPressed
+            problem: AppState.errorMessage
             onTapped: {
                 root.isPressed = true
                 pressReset.restart()

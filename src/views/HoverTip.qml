@@ -30,7 +30,7 @@ Window {
         anchors.centerIn: parent
         text: tip.text
         color: "white"
-        font.pixelSize: 12
+        font.pointSize: Theme.points(12)
     }
 
     Timer {

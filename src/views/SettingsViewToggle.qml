@@ -17,12 +17,23 @@ RowLayout {
     Label {
         id: label
         Layout.fillWidth: true
-        font.pixelSize: 13
+        wrapMode: Text.WordWrap
+        font.pointSize: Theme.points(13)
+        // The switch carries it as its name; read once, not twice.
+        Accessible.ignored: true
     }
     Switch {
+        id: control
         objectName: row.objectName + "Switch"
         checked: row.checked
         onToggled: row.toggled(checked)
         Accessible.name: label.text
+        Keys.onReturnPressed: flip()
+        Keys.onEnterPressed: flip()
+
+        function flip() {
+            toggle()
+            row.toggled(checked)
+        }
     }
 }

@@ -8,10 +8,22 @@ Item {
 
     property bool isRecording: false
     property bool isPressed: false
+    // The problem the panel shows, if any: a screen reader speaks it with the button.
+    property string problem
     signal tapped()
 
     width: 70
     height: 70
+
+    // The name changes with the state, so a screen reader announces the start
+    // and the stop; the button is never focused (the panel must not take the
+    // focus), so its action is the way to press it.
+    Accessible.role: Accessible.Button
+    Accessible.name: isRecording ? qsTr("Stop dictation") : qsTr("Start dictation")
+    Accessible.description: problem
+    Accessible.pressed: isRecording
+    Accessible.focusable: false
+    Accessible.onPressAction: button.tapped()
 
     // The press shrinks the button to 0.92 and lets it spring back: a damped
     // spring with a 0.3 s period and a damping ratio of 0.6, started from rest
@@ -52,6 +64,7 @@ Item {
     Shape {
         anchors.fill: parent
         antialiasing: true
+        Accessible.ignored: true
         ShapePath {
             strokeWidth: 0
             strokeColor: "transparent"
@@ -74,6 +87,7 @@ Item {
         visible: !button.isRecording
         source: "icons/microphone.svg"
         sourceSize: Qt.size(28, 28)
+        Accessible.ignored: true
     }
 
     Loader {

@@ -98,6 +98,47 @@ private slots:
         QVERIFY(next.window && !next.window->isVisible());
     }
 
+    // Enter walks forward from the focused main button of every page, Tab
+    // reaches the page's own controls and Back, Space presses too.
+    void keyboardAloneWalksThrough()
+    {
+        Walkthrough w(QStringLiteral("/home/someone/src/tellwind/build/tellwind"));
+        QVERIFY(w.shown() && QTest::qWaitForWindowActive(w.window.get()));
+        QQuickWindow *window = w.window.get();
+        auto focused = [window] {
+            QQuickItem *item = window->activeFocusItem();
+            return item ? item->objectName() : QString();
+        };
+        auto press = [&w, window](Qt::Key key) {
+            QTest::keyClick(window, key);
+            return QTest::qWaitFor([&w] {
+                QQuickItem *pages = w.item("pages");
+                return pages && !pages->property("busy").toBool();
+            });
+        };
+        QTRY_COMPARE(focused(), QString("forwardButton"));
+        QVERIFY(press(Qt::Key_Return));
+        QCOMPARE(w.title(), QString("Install Tellwind"));
+        QCOMPARE(focused(), QString("forwardButton"));
+
+        QVERIFY(press(Qt::Key_Tab));
+        QCOMPARE(focused(), QString("showInFileManagerButton"));
+        QVERIFY(press(Qt::Key_Return));
+        QCOMPARE(w.workspace.revealedFiles, QStringList{w.manager.bundlePath()});
+        QVERIFY(press(Qt::Key_Tab));
+        QCOMPARE(focused(), QString("backButton"));
+        QVERIFY(press(Qt::Key_Enter));
+        QCOMPARE(w.title(), QString("Welcome to Tellwind"));
+
+        QVERIFY(press(Qt::Key_Space));
+        QVERIFY(press(Qt::Key_Return));
+        QCOMPARE(w.title(), QString("Enable Typing"));
+        QCOMPARE(focused(), QString("finishButton"));
+        QTest::keyClick(window, Qt::Key_Return);
+        QTRY_VERIFY(!w.window->isVisible());
+        QVERIFY(Settings::boolValue(completedKey, false));
+    }
+
     void installedProgramIsAllSet()
     {
         for (const auto &[path, installed] :

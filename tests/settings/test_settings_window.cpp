@@ -14,6 +14,7 @@
 #include <QFile>
 #include <QQmlEngine>
 #include <QQmlPropertyMap>
+#include <QSettings>
 #include <QStandardPaths>
 #include <QTest>
 #include <QtQml/qqmlextensionplugin.h>
@@ -138,6 +139,57 @@ private slots:
         window->close();
         QTRY_VERIFY(!f.settings.window() && !window);
         QVERIFY(f.open());
+    }
+
+    // Tab walks the tab strip and then the page in reading order, Space and
+    // Enter flip a switch (and the settings file hears of it), Ctrl+Tab and
+    // Ctrl+Shift+Tab go round the tabs, Escape closes.
+    void keyboardAlone()
+    {
+        Fixture f;
+        QPointer<QQuickWindow> window = f.open();
+        QVERIFY(window && QTest::qWaitForWindowActive(window));
+        auto focused = [&window] {
+            QQuickItem *item = window ? window->activeFocusItem() : nullptr;
+            return item ? item->objectName() : QString();
+        };
+        auto press = [&window](Qt::Key key, Qt::KeyboardModifiers modifiers = {}) {
+            QTest::keyClick(window, key, modifiers);
+        };
+        QTRY_COMPARE(focused(), QString("tabGeneral"));
+        QStringList order;
+        for (int step = 0; step < 6; ++step) {
+            press(Qt::Key_Tab);
+            order << focused();
+        }
+        QCOMPARE(order, (QStringList{"tabAccount", "tabHotkey", "tabAppearance", "launchAtLoginToggleSwitch",
+                                     "menuBarToggleSwitch", "tabGeneral"}));
+        press(Qt::Key_Backtab, Qt::ShiftModifier);
+        QCOMPARE(focused(), QString("menuBarToggleSwitch"));
+
+        press(Qt::Key_Space);
+        QTRY_VERIFY(!f.menuBar.isEnabled());
+        QCOMPARE(QSettings(Settings::filePath(), QSettings::IniFormat).value(MenuBarManager::enabledKey).toString(),
+                 QString("false"));
+        press(Qt::Key_Return);
+        QTRY_VERIFY(f.menuBar.isEnabled() && f.isOn("menuBarToggle"));
+        QCOMPARE(QSettings(Settings::filePath(), QSettings::IniFormat).value(MenuBarManager::enabledKey).toString(),
+                 QString("true"));
+
+        press(Qt::Key_Tab, Qt::ControlModifier);
+        QTRY_COMPARE(focused(), QString("tabAccount"));
+        QTRY_VERIFY(f.item("signInButton"));
+        press(Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier);
+        press(Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier);
+        QTRY_COMPARE(focused(), QString("tabAppearance"));
+        QTRY_VERIFY(f.item("resetPositionButton"));
+        press(Qt::Key_Tab, Qt::ControlModifier);
+        QTRY_COMPARE(focused(), QString("tabGeneral"));
+        QTRY_VERIFY(f.item("launchAtLoginToggle"));
+
+        press(Qt::Key_Escape);
+        QTRY_VERIFY(!window);
+        QVERIFY(!f.settings.window());
     }
 
     void resetToCenterForgetsThePositionWithANotice()

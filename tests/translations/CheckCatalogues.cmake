@@ -1,0 +1,38 @@
+# Runs lupdate over the sources into a copy of each shipped catalogue and fails
+# when the copy has an entry without a finished translation. The shipped
+# catalogues are never written.
+file(GLOB catalogues ${CATALOGUE_DIR}/*.ts)
+if(NOT catalogues)
+    message(FATAL_ERROR "No catalogue under ${CATALOGUE_DIR}")
+endif()
+file(REMOVE_RECURSE ${WORK_DIR})
+file(MAKE_DIRECTORY ${WORK_DIR})
+set(failed "")
+foreach(catalogue ${catalogues})
+    get_filename_component(name ${catalogue} NAME)
+    set(copy ${WORK_DIR}/${name})
+    file(COPY_FILE ${catalogue} ${copy})
+    execute_process(
+        COMMAND ${LUPDATE} ${SOURCE_DIR} -extensions cpp,h,qml -locations none -no-obsolete -ts ${copy}
+        RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
+    if(NOT result EQUAL 0)
+        message(FATAL_ERROR "lupdate failed on ${name}:\n${output}")
+    endif()
+    file(READ ${copy} text)
+    # One message at a time: the source of every entry still unfinished.
+    string(REGEX MATCHALL "<source>[^<]*</source>[^<]*<translation type=\"unfinished\"" open "${text}")
+    string(REGEX MATCHALL "<source>[^<]*</source>[^<]*<translation>[^<]*</translation>" done "${text}")
+    foreach(entry ${done})
+        if(entry MATCHES "<translation></translation>")
+            list(APPEND open "${entry}")
+        endif()
+    endforeach()
+    foreach(entry ${open})
+        string(REGEX REPLACE "^<source>([^<]*)</source>.*" "\\1" source "${entry}")
+        string(APPEND failed "  ${name}: ${source}\n")
+    endforeach()
+endforeach()
+if(failed)
+    message(FATAL_ERROR "Texts without a translation (translate them in translations/):\n${failed}")
+endif()
+message(STATUS "Every catalogue translates every text")
