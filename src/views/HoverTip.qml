@@ -30,6 +30,8 @@ Window {
         anchors.centerIn: parent
         text: tip.text
         color: "white"
+        Accessible.role: Accessible.ToolTip
+        Accessible.name: text
         font.pointSize: Theme.points(12)
     }
 

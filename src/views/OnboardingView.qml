@@ -207,11 +207,16 @@ Rectangle {
                     color: root.accentColor
                     Accessible.ignored: true
                 }
-                Label {
+                // A Text: a Label keeps its own accessible role, not the heading's.
+                Text {
                     Layout.alignment: Qt.AlignHCenter
+                    Layout.maximumWidth: parent.width - 40
                     objectName: "pageTitle"
                     Accessible.role: Accessible.Heading
                     Accessible.name: text
+                    color: palette.windowText
+                    wrapMode: Text.WordWrap
+                    horizontalAlignment: Text.AlignHCenter
                     text: qsTr("Welcome to Tellwind")
                     font.pointSize: Theme.points(26)
                     font.bold: true
@@ -243,11 +248,16 @@ Rectangle {
                     tint: root.isInApplications ? root.green : root.orange
                     iconSource: root.isInApplications ? "icons/checkmark.circle.fill.svg" : "icons/folder.fill.svg"
                 }
-                Label {
+                // A Text: a Label keeps its own accessible role, not the heading's.
+                Text {
                     Layout.alignment: Qt.AlignHCenter
+                    Layout.maximumWidth: parent.width - 40
                     objectName: "pageTitle"
                     Accessible.role: Accessible.Heading
                     Accessible.name: text
+                    color: palette.windowText
+                    wrapMode: Text.WordWrap
+                    horizontalAlignment: Text.AlignHCenter
                     text: root.isInApplications ? qsTr("You're All Set!") : qsTr("Install Tellwind")
                     font.pointSize: Theme.points(21)
                     font.bold: true
@@ -295,7 +305,8 @@ Rectangle {
                         elide: Text.ElideMiddle
                         maximumLineCount: 1
                     }
-                    Label {
+                    // A Text: a Label keeps its own accessible role, not the button's.
+                    Text {
                         id: revealLink
                         objectName: "showInFileManagerButton"
                         Layout.alignment: Qt.AlignHCenter
@@ -341,11 +352,16 @@ Rectangle {
                     iconColor: root.hasAccessibility ? root.green : root.accentColor
                     iconSource: root.hasAccessibility ? "icons/checkmark.shield.fill.svg" : "icons/hand.raised.fill.svg"
                 }
-                Label {
+                // A Text: a Label keeps its own accessible role, not the heading's.
+                Text {
                     Layout.alignment: Qt.AlignHCenter
+                    Layout.maximumWidth: parent.width - 40
                     objectName: "pageTitle"
                     Accessible.role: Accessible.Heading
                     Accessible.name: text
+                    color: palette.windowText
+                    wrapMode: Text.WordWrap
+                    horizontalAlignment: Text.AlignHCenter
                     text: root.hasAccessibility ? qsTr("Typing Is Ready!") : qsTr("Enable Typing")
                     font.pointSize: Theme.points(21)
                     font.bold: true

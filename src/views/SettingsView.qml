@@ -66,7 +66,8 @@ Window {
                     { name: "Appearance", label: qsTr("Appearance"), icon: "icons/paintbrush.svg" }
                 ]
 
-                AbstractButton {
+                // A TabButton, whose accessible role is the page tab's.
+                TabButton {
                     id: tab
                     required property int index
                     required property var modelData
@@ -76,6 +77,9 @@ Window {
                     hoverEnabled: true
                     focus: index === 0
                     focusPolicy: Qt.StrongFocus
+                    padding: 0
+                    topInset: 0
+                    bottomInset: 0
                     implicitWidth: Math.max(72, tabLabel.implicitWidth + 16)
                     implicitHeight: Math.max(50, contentItem.implicitHeight + 6)
                     onClicked: content.currentIndex = index

@@ -18,6 +18,7 @@ ColumnLayout {
         text: section.title
         Accessible.role: Accessible.Heading
         Accessible.name: text
+        Accessible.ignored: !visible
         font.pointSize: Theme.points(12)
         font.weight: Font.DemiBold
         color: Qt.rgba(palette.windowText.r, palette.windowText.g, palette.windowText.b, 0.7)

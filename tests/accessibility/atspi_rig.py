@@ -204,6 +204,8 @@ class Tellwind:
             except subprocess.TimeoutExpired:
                 self.process.kill()
                 self.process.wait(5)
+        self.reader.join(5)
+        self.process.stdout.close()
         self.dir.cleanup()
 
     # Reading the tree.
@@ -262,7 +264,7 @@ def find(root, role, name):
 
 def find_text(root, text):
     """A showing label or static text reading `text` under `root`, once it is there."""
-    roles = (pyatspi.ROLE_LABEL, pyatspi.ROLE_STATIC, pyatspi.ROLE_TEXT)
+    roles = (pyatspi.ROLE_LABEL, pyatspi.ROLE_STATIC, pyatspi.ROLE_TEXT, pyatspi.ROLE_TOOL_TIP)
     return wait_for(lambda: next((node for node in descendants(root, lambda n: n.getRole() in roles)
                                   if node.name == text and showing(node)), None),
                     what=f"the text '{text}'")

@@ -7,6 +7,7 @@ walk-through, the settings window, in English and in German.
 """
 
 import os
+import subprocess
 import sys
 import unittest
 
@@ -30,6 +31,12 @@ def setUpModule():
 
 def tearDownModule():
     bus.stop()
+
+
+def type_text(text):
+    """Replaces what the focused field holds, typed on the keyboard."""
+    subprocess.run(["xdotool", "key", "--clearmodifiers", "ctrl+a", "BackSpace"], check=True)
+    subprocess.run(["xdotool", "type", "--delay", "20", text], check=True)
 
 
 class Run(unittest.TestCase):
@@ -83,17 +90,17 @@ class Picker(Run):
     def test_rows_and_search_field_exposed_and_a_row_chosen(self):
         press(find(self.panel, pyatspi.ROLE_PUSH_BUTTON, "Language: English (US)"))
         picker = self.tellwind.window("Tellwind Languages")
-        search = wait_for(lambda: [node for node in by_role(picker, pyatspi.ROLE_ENTRY)
-                                   if node.name == "Search languages"], what="the search field")[0]
-        self.assertTrue(has_state(search, pyatspi.STATE_FOCUSED))
+        search = find(picker, pyatspi.ROLE_TEXT, "Search languages")
+        wait_for(lambda: has_state(search, pyatspi.STATE_FOCUSED), what="the search field focused")
         rows = {row.name: row for row in by_role(picker, pyatspi.ROLE_LIST_ITEM)}
         self.assertIn("English (US)", rows)
         self.assertTrue(has_state(rows["English (US)"], pyatspi.STATE_SELECTED))
         self.assertFalse(has_state(rows["English (UK)"], pyatspi.STATE_SELECTED))
-        cloud = [name for name in rows if name.endswith(", Cloud")]
-        self.assertTrue(cloud, "a language only the server knows says so")
 
-        search.queryEditableText().setTextContents("germ")
+        # A language only the server knows says so.
+        type_text("alban")
+        find(picker, pyatspi.ROLE_LIST_ITEM, "Albanian, Cloud")
+        type_text("germ")
         german = find(picker, pyatspi.ROLE_LIST_ITEM, "German")
         press(german)
         find(self.panel, pyatspi.ROLE_PUSH_BUTTON, "Language: German")
@@ -102,8 +109,9 @@ class Picker(Run):
     def test_clear_button_pressed_through_its_action(self):
         press(find(self.panel, pyatspi.ROLE_PUSH_BUTTON, "Language: English (US)"))
         picker = self.tellwind.window("Tellwind Languages")
-        search = wait_for(lambda: by_role(picker, pyatspi.ROLE_ENTRY), what="the search field")[0]
-        search.queryEditableText().setTextContents("zzz")
+        search = find(picker, pyatspi.ROLE_TEXT, "Search languages")
+        wait_for(lambda: has_state(search, pyatspi.STATE_FOCUSED), what="the search field focused")
+        type_text("zzz")
         wait_for(lambda: not by_role(picker, pyatspi.ROLE_LIST_ITEM), what="no row for 'zzz'")
         press(find(picker, pyatspi.ROLE_PUSH_BUTTON, "Clear search"))
         wait_for(lambda: len(by_role(picker, pyatspi.ROLE_LIST_ITEM)) > 3, what="every row back")
@@ -146,7 +154,7 @@ class Settings(Run):
         window = self.tellwind.window("Tellwind Settings")
         tabs = wait_for(lambda: by_role(window, pyatspi.ROLE_PAGE_TAB), what="the tabs")
         self.assertEqual([tab.name for tab in tabs], ["General", "Account", "Hotkey", "Appearance"])
-        self.assertEqual([has_state(tab, pyatspi.STATE_SELECTED) for tab in tabs], [True, False, False, False])
+        self.assertEqual([self.chosen(tab) for tab in tabs], [True, False, False, False])
 
         tray_toggle = wait_for(lambda: [node for node in by_role(window, pyatspi.ROLE_CHECK_BOX)
                                         + by_role(window, pyatspi.ROLE_TOGGLE_BUTTON)
@@ -154,7 +162,8 @@ class Settings(Run):
         self.assertTrue(has_state(tray_toggle, pyatspi.STATE_CHECKED))
 
         press(tabs[2])
-        wait_for(lambda: has_state(tabs[2], pyatspi.STATE_SELECTED), what="the Hotkey tab")
+        wait_for(lambda: self.chosen(tabs[2]), what="the Hotkey tab")
+        self.assertFalse(self.chosen(tabs[0]))
         find_text(window, "Shift + R")
         hotkey = wait_for(lambda: [node for node in by_role(window, pyatspi.ROLE_CHECK_BOX)
                                    + by_role(window, pyatspi.ROLE_TOGGLE_BUTTON)
@@ -163,10 +172,14 @@ class Settings(Run):
         press(hotkey)
         wait_for(lambda: has_state(hotkey, pyatspi.STATE_CHECKED) != checked, what="the toggle flipped")
 
+    @staticmethod
+    def chosen(tab):
+        return has_state(tab, pyatspi.STATE_SELECTED) or has_state(tab, pyatspi.STATE_CHECKED)
+
     def test_choose_language_opens_the_picker_with_its_search_focused(self):
         self.open_settings("Choose Language…")
         picker = self.tellwind.window("Tellwind Languages")
-        search = wait_for(lambda: by_role(picker, pyatspi.ROLE_ENTRY), what="the search field")[0]
+        search = find(picker, pyatspi.ROLE_TEXT, "Search languages")
         wait_for(lambda: has_state(search, pyatspi.STATE_FOCUSED), what="the search field focused")
 
 
@@ -186,12 +199,13 @@ class German(Run):
 
         # The tooltip a pointer resting on the button brings up.
         extents = provider.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
-        os.system(f"xdotool mousemove {extents.x + extents.width // 2} {extents.y + extents.height // 2}")
+        subprocess.run(["xdotool", "mousemove", str(extents.x + extents.width // 2),
+                        str(extents.y + extents.height // 2)], check=True)
         find_text(self.tellwind.app, "Erkennung auf dem Gerät (offline) – klicken für Server")
 
         service = self.tray_service()
         labels = wait_for(lambda: [text for _, text in tray.menu(service)], what="the tray menu")
-        self.assertEqual(labels, ["Aufnahme umschalten", "Fenster anzeigen", "Sprache wählen …",
+        self.assertEqual(labels, ["Aufnahme starten", "Fenster anzeigen", "Sprache wählen …",
                                   "Einstellungen …", "Tellwind beenden"])
         tray.choose(service, "Einstellungen …")
         window = self.tellwind.window("Tellwind-Einstellungen")
@@ -200,4 +214,5 @@ class German(Run):
 
 
 if __name__ == "__main__":
-    unittest.main(verbosity=2)
+    # pyatspi still calls the older names of libatspi's functions.
+    unittest.main(verbosity=2, warnings="ignore")

@@ -13,6 +13,7 @@
 #include "fakes/LogCapture.h"
 #include "platform/WindowSystem.h"
 
+#include <QAccessible>
 #include <QQmlApplicationEngine>
 #include <QQuickItem>
 #include <QQuickWindow>
@@ -92,6 +93,34 @@ private slots:
                  (QStringList{"🎤 Button tapped - isRecording: false", "▶️ Starting recording...",
                               "🎤 Button tapped - isRecording: true", "⏹️ Stopping recording..."}));
         QCOMPARE(rig->recognizer.calls, (QStringList{"clear", "start", "stop"}));
+    }
+
+    // A screen reader's activate presses the microphone; a start that fails
+    // leaves its message as the microphone's description, to be spoken with it.
+    void microphoneActionAndProblem()
+    {
+        QAccessibleInterface *microphone = QAccessible::queryAccessibleInterface(item("voiceButton"));
+        QVERIFY(microphone && microphone->actionInterface());
+        auto press = [microphone] {
+            microphone->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        };
+        QCOMPARE(microphone->role(), QAccessible::Button);
+        QCOMPARE(microphone->text(QAccessible::Name), QString("Start dictation"));
+        press();
+        QTRY_VERIFY(rig->state.isRecording());
+        QCOMPARE(microphone->text(QAccessible::Name), QString("Stop dictation"));
+        QVERIFY(microphone->state().pressed);
+        press();
+        QTRY_VERIFY(!rig->state.isRecording());
+        QVERIFY(!microphone->state().pressed);
+        QCOMPARE(microphone->text(QAccessible::Description), QString());
+
+        rig->recognizer.startError = QStringLiteral("Audio input not available");
+        press();
+        QTRY_COMPARE(microphone->text(QAccessible::Description), QString("Audio input not available"));
+        QCOMPARE(microphone->text(QAccessible::Name), QString("Start dictation"));
+        QVERIFY(!rig->state.isRecording());
+        rig->recognizer.startError = QString();
     }
 
     void providerSwitch()
