@@ -13,7 +13,8 @@ Window {
     flags: Qt.Dialog | Qt.WindowStaysOnTopHint
     modality: Qt.WindowModal
     width: Theme.scaled(500)
-    height: Theme.scaled(570)
+    // Never taller than its screen: the pages keep their buttons in reach.
+    height: Math.min(Theme.scaled(570), Screen.height - 40)
     minimumWidth: width
     maximumWidth: width
     minimumHeight: height

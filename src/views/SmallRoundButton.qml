@@ -18,7 +18,10 @@ Item {
     Accessible.name: accessibleName
     Accessible.description: tooltip
     Accessible.focusable: false
-    Accessible.onPressAction: button.clicked()
+    Accessible.onPressAction: {
+        tip.dismiss()
+        button.clicked()
+    }
 
     MaterialCircle {
         id: face
