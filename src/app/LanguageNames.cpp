@@ -3,7 +3,8 @@
 #include <QCoreApplication>
 #include <QStringList>
 
-namespace {
+namespace
+{
 
 constexpr const char *context = "LanguageNames";
 

@@ -41,13 +41,13 @@ QPoint PopupFocus::besideAnchor(const QRect &anchor, const QSize &size, const QR
     int x = anchor.x() + anchor.width() + gap;
     int y = anchor.y() + (anchor.height() - size.height()) / 2;
     if (area.isEmpty())
-        return {x, y};
+        return { x, y };
     if (x + size.width() > area.x() + area.width())
         x = anchor.x() - gap - size.width();
     // A screen too narrow for either side still shows the whole popup, over the panel.
     x = std::max(area.x(), std::min(x, area.x() + area.width() - size.width()));
     y = std::max(area.y(), std::min(y, area.y() + area.height() - size.height()));
-    return {x, y};
+    return { x, y };
 }
 
 QPoint PopupFocus::placeBeside(QWindow *anchor, int width, int height, int gap) const
@@ -55,6 +55,6 @@ QPoint PopupFocus::placeBeside(QWindow *anchor, int width, int height, int gap) 
     if (!anchor)
         return {};
     const QScreen *screen = anchor->screen();
-    return besideAnchor(anchor->geometry(), QSize(width, height), screen ? screen->availableGeometry() : QRect(),
-                        gap);
+    return besideAnchor(
+        anchor->geometry(), QSize(width, height), screen ? screen->availableGeometry() : QRect(), gap);
 }

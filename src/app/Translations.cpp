@@ -5,7 +5,8 @@
 #include <QLocale>
 #include <QTranslator>
 
-namespace {
+namespace
+{
 
 bool install(QCoreApplication &application, const QString &name, const QString &directory)
 {

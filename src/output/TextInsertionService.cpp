@@ -319,24 +319,22 @@ QCoro::Task<> TextInsertionService::showAccessibilityPermissionAlert()
     alert.title = tr("Permission to Type Required");
     alert.showsApplicationIcon = true;
     if (inApplications) {
-        alert.informativeText = tr(
-            "Tellwind needs permission to send key presses to type text into other applications.\n\n"
-            "1. Click \"Open Help\"\n"
-            "2. Log in to an X11 (Xorg) session\n"
-            "3. Make sure the X server has XTEST enabled\n"
-            "4. Start Tellwind again");
-        alert.buttons = {tr("Open Help"), tr("Later")};
+        alert.informativeText
+            = tr("Tellwind needs permission to send key presses to type text into other applications.\n\n"
+                 "1. Click \"Open Help\"\n"
+                 "2. Log in to an X11 (Xorg) session\n"
+                 "3. Make sure the X server has XTEST enabled\n"
+                 "4. Start Tellwind again");
+        alert.buttons = { tr("Open Help"), tr("Later") };
     } else {
-        alert.informativeText = tr(
-            "Tellwind needs permission to send key presses to type text.\n\n"
-            "⚠️ First, install Tellwind under /usr, /opt or ~/.local!\n\n"
-            "Then:\n"
-            "1. Click \"Open Help\"\n"
-            "2. Log in to an X11 (Xorg) session\n"
-            "3. Start \"Tellwind\" from its installed location\n"
-            "4. Make sure the X server has XTEST enabled");
-        alert.buttons = {tr("Open Help"), tr("Install Tellwind"),
-                         tr("Later")};
+        alert.informativeText = tr("Tellwind needs permission to send key presses to type text.\n\n"
+                                   "⚠️ First, install Tellwind under /usr, /opt or ~/.local!\n\n"
+                                   "Then:\n"
+                                   "1. Click \"Open Help\"\n"
+                                   "2. Log in to an X11 (Xorg) session\n"
+                                   "3. Start \"Tellwind\" from its installed location\n"
+                                   "4. Make sure the X server has XTEST enabled");
+        alert.buttons = { tr("Open Help"), tr("Install Tellwind"), tr("Later") };
     }
 
     const int response = co_await m_alerts.runModal(alert);
@@ -356,10 +354,10 @@ QCoro::Task<> TextInsertionService::showEnableAccessibilityAlert()
     alert.title = tr("Enable Typing");
     alert.informativeText = m_bundle.isInApplications()
         ? tr("Tellwind cannot type text without permission to send key presses.\n\n"
-                         "Click \"Open Help\", then follow its steps to let Tellwind type.")
+             "Click \"Open Help\", then follow its steps to let Tellwind type.")
         : tr("Tellwind cannot type text without permission to send key presses.\n\n"
-                         "⚠️ Please install Tellwind under /usr, /opt or ~/.local first!");
-    alert.buttons = {tr("Open Help"), tr("Not Now")};
+             "⚠️ Please install Tellwind under /usr, /opt or ~/.local first!");
+    alert.buttons = { tr("Open Help"), tr("Not Now") };
 
     const int response = co_await m_alerts.runModal(alert);
     if (self && response == AlertPresenter::firstButton)
@@ -374,12 +372,12 @@ QCoro::Task<> TextInsertionService::showMoveToApplicationsAlert()
     alert.style = Alert::Style::informational;
     alert.title = tr("Install Tellwind");
     alert.informativeText = tr("To install Tellwind:\n\n"
-                                           "1. Open the file manager\n"
-                                           "2. Move \"tellwind\" to ~/.local/bin\n"
-                                           "3. Re-open Tellwind from ~/.local/bin\n\n"
-                                           "Current location:\n")
+                               "1. Open the file manager\n"
+                               "2. Move \"tellwind\" to ~/.local/bin\n"
+                               "3. Re-open Tellwind from ~/.local/bin\n\n"
+                               "Current location:\n")
         + bundlePath;
-    alert.buttons = {tr("Open File Manager"), tr("OK")};
+    alert.buttons = { tr("Open File Manager"), tr("OK") };
 
     const int response = co_await m_alerts.runModal(alert);
     if (self && response == AlertPresenter::firstButton)

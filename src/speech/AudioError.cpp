@@ -14,7 +14,8 @@ QString AudioError::errorDescription() const
     case Code::recordingFailed:
         return QCoreApplication::translate("AudioError", "Recording failed");
     case Code::engineStartFailed:
-        return m_engineMessage.isEmpty() ? QCoreApplication::translate("AudioError", "Recording failed") : m_engineMessage;
+        return m_engineMessage.isEmpty() ? QCoreApplication::translate("AudioError", "Recording failed")
+                                         : m_engineMessage;
     }
     return QCoreApplication::translate("AudioError", "Recording failed");
 }

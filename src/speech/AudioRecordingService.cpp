@@ -298,10 +298,10 @@ QCoro::Task<> AudioRecordingService::showMicrophonePermissionAlert()
     Alert alert;
     alert.style = Alert::Style::warning;
     alert.title = tr("Microphone Access Required");
-    alert.informativeText = tr(
-        "Tellwind needs microphone access to transcribe your speech.\n\nTo enable:\n1. Open the "
-        "Sound settings\n2. Go to Input\n3. Choose a microphone and turn it on (not muted)\n\n"
-        "If no microphone is listed, check that the sound server (PulseAudio or PipeWire) is running.");
+    alert.informativeText
+        = tr("Tellwind needs microphone access to transcribe your speech.\n\nTo enable:\n1. Open the "
+             "Sound settings\n2. Go to Input\n3. Choose a microphone and turn it on (not muted)\n\n"
+             "If no microphone is listed, check that the sound server (PulseAudio or PipeWire) is running.");
     alert.buttons = { tr("Open Sound Settings"), tr("Cancel") };
 
     QPointer<AudioRecordingService> self(this);

@@ -34,8 +34,8 @@ class SpeechRecognitionManager : public QObject
 
 public:
     // Translated where it is shown, once the user's catalogue is loaded.
-    static constexpr const char *microphoneNotAuthorizedMessage = QT_TR_NOOP(
-        "Microphone access not authorized. Please enable it in your desktop's Sound settings");
+    static constexpr const char *microphoneNotAuthorizedMessage
+        = QT_TR_NOOP("Microphone access not authorized. Please enable it in your desktop's Sound settings");
 
     // The on-device path's microphone taps buffers of this many frames.
     static constexpr quint32 tapBufferFrames = 1024;

@@ -294,14 +294,14 @@ private slots:
 
         QTRY_COMPARE(watcher->items().size(), 1);
         const Item item {watcher->items().value(0)};
-        QCOMPARE(item.menu(), QStringList({"Toggle Recording [Shift+R]", "---", "Show Window",
-                                           "Choose Language…", "Settings... [Control+,]", "---",
-                                           "Quit Tellwind [Control+Q]"}));
+        QCOMPARE(item.menu(),
+            QStringList({ "Toggle Recording [Shift+R]", "---", "Show Window", "Choose Language…",
+                "Settings... [Control+,]", "---", "Quit Tellwind [Control+Q]" }));
         QVERIFY(!item.isRed());
         item.activate("SecondaryActivate"); // a middle click does nothing
-        for (const int index : {2, 3, 4, 6})
+        for (const int index : { 2, 3, 4, 6 })
             item.click(index);
-        QTRY_COMPARE(called, QStringList({"show", "language", "settings", "quit"}));
+        QTRY_COMPARE(called, QStringList({ "show", "language", "settings", "quit" }));
 
         // In the application the item shows the real recording state,
         // whatever started or stopped it.

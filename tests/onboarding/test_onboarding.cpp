@@ -124,7 +124,7 @@ private slots:
         QVERIFY(press(Qt::Key_Tab));
         QCOMPARE(focused(), QString("showInFileManagerButton"));
         QVERIFY(press(Qt::Key_Return));
-        QCOMPARE(w.workspace.revealedFiles, QStringList{w.manager.bundlePath()});
+        QCOMPARE(w.workspace.revealedFiles, QStringList { w.manager.bundlePath() });
         QVERIFY(press(Qt::Key_Tab));
         QCOMPARE(focused(), QString("backButton"));
         QVERIFY(press(Qt::Key_Enter));

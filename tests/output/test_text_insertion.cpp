@@ -191,12 +191,13 @@ private slots:
         QCoro::waitFor(service->showAccessibilityPermissionAlert());
         bundle.location = QDir::homePath() + "/.local/../Downloads/tellwind";
         QCoro::waitFor(service->showAccessibilityPermissionAlert());
-        QCOMPARE(alerts.titles().mid(2), (QStringList{"Permission to Type Required", "Install Tellwind"}));
-        QCOMPARE(alerts.shown[2].buttons, (QStringList{"Open Help", "Install Tellwind", "Later"}));
+        QCOMPARE(alerts.titles().mid(2), (QStringList { "Permission to Type Required", "Install Tellwind" }));
+        QCOMPARE(alerts.shown[2].buttons, (QStringList { "Open Help", "Install Tellwind", "Later" }));
         QCOMPARE(workspace.revealedFiles, QStringList{bundle.location});
         alerts.answers = {1000};
         QCoro::waitFor(service->showEnableAccessibilityAlert());
-        QVERIFY(alerts.shown.last().informativeText.endsWith("Please install Tellwind under /usr, /opt or ~/.local first!"));
+        QVERIFY(alerts.shown.last().informativeText.endsWith(
+            "Please install Tellwind under /usr, /opt or ~/.local first!"));
         QCOMPARE(workspace.openedPanes, (QList<Workspace::Pane>(2, Workspace::Pane::accessibility)));
     }
 };

@@ -126,7 +126,8 @@ private slots:
     void alertAnswersCountTheButtonsAsShown()
     {
         QtAlertPresenter presenter;
-        const Alert alert{Alert::Style::warning, "Title", "Text", {"Open Help", "Install Tellwind", "Later"}};
+        const Alert alert { Alert::Style::warning, "Title", "Text",
+            { "Open Help", "Install Tellwind", "Later" } };
         auto answered = presenter.runModal(alert);
         QTRY_VERIFY(qobject_cast<QMessageBox *>(QApplication::activeModalWidget()));
         QList<QAbstractButton *> buttons = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())->buttons();

@@ -162,19 +162,24 @@ private slots:
             press(Qt::Key_Tab);
             order << focused();
         }
-        QCOMPARE(order, (QStringList{"tabAccount", "tabHotkey", "tabAppearance", "launchAtLoginToggleSwitch",
-                                     "menuBarToggleSwitch", "tabGeneral"}));
+        QCOMPARE(order,
+            (QStringList { "tabAccount", "tabHotkey", "tabAppearance", "launchAtLoginToggleSwitch",
+                "menuBarToggleSwitch", "tabGeneral" }));
         press(Qt::Key_Backtab, Qt::ShiftModifier);
         QCOMPARE(focused(), QString("menuBarToggleSwitch"));
 
         press(Qt::Key_Space);
         QTRY_VERIFY(!f.menuBar.isEnabled());
-        QCOMPARE(QSettings(Settings::filePath(), QSettings::IniFormat).value(MenuBarManager::enabledKey).toString(),
-                 QString("false"));
+        QCOMPARE(QSettings(Settings::filePath(), QSettings::IniFormat)
+                     .value(MenuBarManager::enabledKey)
+                     .toString(),
+            QString("false"));
         press(Qt::Key_Return);
         QTRY_VERIFY(f.menuBar.isEnabled() && f.isOn("menuBarToggle"));
-        QCOMPARE(QSettings(Settings::filePath(), QSettings::IniFormat).value(MenuBarManager::enabledKey).toString(),
-                 QString("true"));
+        QCOMPARE(QSettings(Settings::filePath(), QSettings::IniFormat)
+                     .value(MenuBarManager::enabledKey)
+                     .toString(),
+            QString("true"));
 
         press(Qt::Key_Tab, Qt::ControlModifier);
         QTRY_COMPARE(focused(), QString("tabAccount"));

@@ -129,8 +129,9 @@ private slots:
         auto shows = [button] {
             return QStringList{button->property("symbol").toString(), button->property("tooltip").toString()};
         };
-        const QStringList apple{"bolt.fill", "Using on-device recognition (offline) - tap for server"};
-        const QStringList google{"brain.head.profile", "Using server recognition (accurate, online) - tap for on-device"};
+        const QStringList apple { "bolt.fill", "Using on-device recognition (offline) - tap for server" };
+        const QStringList google { "brain.head.profile",
+            "Using server recognition (accurate, online) - tap for on-device" };
         QCOMPARE(shows(), apple);
         click(button);
         QTRY_COMPARE(shows(), google);
@@ -177,15 +178,16 @@ private slots:
         QTest::addColumn<QList<int>>("keys");
         QTest::addColumn<QString>("chosen");
         const int down = Qt::Key_Down, up = Qt::Key_Up, enter = Qt::Key_Return;
-        QTest::addRow("Down reaches the first match") << "span" << QList<int>{down, enter} << "es-ES";
-        QTest::addRow("Enter alone takes the first match") << "germ" << QList<int>{enter} << "de-DE";
-        QTest::addRow("Down stops at the last row") << "span" << QList<int>{down, down, down, down, enter}
-                                                    << "es-US";
+        QTest::addRow("Down reaches the first match") << "span" << QList<int> { down, enter } << "es-ES";
+        QTest::addRow("Enter alone takes the first match") << "germ" << QList<int> { enter } << "de-DE";
+        QTest::addRow("Down stops at the last row")
+            << "span" << QList<int> { down, down, down, down, enter } << "es-US";
         QTest::addRow("Up goes back, stopping at the first row")
-            << "span" << QList<int>{down, down, up, up, up, int(Qt::Key_Enter)} << "es-ES";
-        QTest::addRow("Escape keeps the language") << "span" << QList<int>{down, int(Qt::Key_Escape)} << "";
-        QTest::addRow("Enter without a match chooses nothing") << "zzz" << QList<int>{enter, int(Qt::Key_Escape)}
-                                                               << "";
+            << "span" << QList<int> { down, down, up, up, up, int(Qt::Key_Enter) } << "es-ES";
+        QTest::addRow("Escape keeps the language")
+            << "span" << QList<int> { down, int(Qt::Key_Escape) } << "";
+        QTest::addRow("Enter without a match chooses nothing")
+            << "zzz" << QList<int> { enter, int(Qt::Key_Escape) } << "";
     }
     void pickerByKeyboard()
     {
@@ -203,7 +205,7 @@ private slots:
             QTest::keyClick(picker(), Qt::Key(key));
         QTRY_VERIFY(!picker()->isVisible());
         const QStringList after = rig->recognizer.calls.mid(before.size());
-        QCOMPARE(after, chosen.isEmpty() ? QStringList() : QStringList{"language:" + chosen});
+        QCOMPARE(after, chosen.isEmpty() ? QStringList() : QStringList { "language:" + chosen });
     }
 
     // Beside the panel on the panel's own screen, whichever it is.
@@ -215,12 +217,13 @@ private slots:
         const QRect single(0, 0, 1280, 800), rightMonitor(1280, 0, 1280, 800);
         QTest::addRow("room on the right") << QRect(100, 100, 190, 160) << single << QPoint(296, 30);
         QTest::addRow("no room on the right") << QRect(1000, 100, 190, 160) << single << QPoint(744, 30);
-        QTest::addRow("right-hand monitor") << QRect(1400, 300, 190, 160) << rightMonitor << QPoint(1596, 230);
+        QTest::addRow("right-hand monitor")
+            << QRect(1400, 300, 190, 160) << rightMonitor << QPoint(1596, 230);
         QTest::addRow("right edge of the right-hand monitor")
             << QRect(2300, 300, 190, 160) << rightMonitor << QPoint(2044, 230);
         QTest::addRow("kept above the bottom") << QRect(100, 700, 190, 160) << single << QPoint(296, 500);
-        QTest::addRow("kept below a top bar") << QRect(100, 0, 190, 160) << QRect(0, 30, 1280, 770)
-                                              << QPoint(296, 30);
+        QTest::addRow("kept below a top bar")
+            << QRect(100, 0, 190, 160) << QRect(0, 30, 1280, 770) << QPoint(296, 30);
         QTest::addRow("screen too narrow for either side")
             << QRect(100, 100, 190, 160) << QRect(0, 0, 400, 800) << QPoint(0, 30);
         QTest::addRow("screen unknown") << QRect(100, 100, 190, 160) << QRect() << QPoint(296, 30);
