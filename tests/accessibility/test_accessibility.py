@@ -106,6 +106,18 @@ class Picker(Run):
         find(self.panel, pyatspi.ROLE_PUSH_BUTTON, "Language: German")
         wait_for(lambda: "Tellwind Languages" not in self.visible_windows(), what="the picker to close")
 
+    def test_keys_alone_choose_and_the_highlight_is_spoken(self):
+        press(find(self.panel, pyatspi.ROLE_PUSH_BUTTON, "Language: English (US)"))
+        picker = self.tellwind.window("Tellwind Languages")
+        search = find(picker, pyatspi.ROLE_TEXT, "Search languages")
+        wait_for(lambda: has_state(search, pyatspi.STATE_FOCUSED), what="the search field focused")
+        type_text("span")
+        find(picker, pyatspi.ROLE_LIST_ITEM, "Spanish (US)")
+        subprocess.run(["xdotool", "key", "Down"], check=True)
+        wait_for(lambda: search.description == "Spanish (Spain)", what="the highlighted row in the description")
+        subprocess.run(["xdotool", "key", "Return"], check=True)
+        find(self.panel, pyatspi.ROLE_PUSH_BUTTON, "Language: Spanish (Spain)")
+
     def test_clear_button_pressed_through_its_action(self):
         press(find(self.panel, pyatspi.ROLE_PUSH_BUTTON, "Language: English (US)"))
         picker = self.tellwind.window("Tellwind Languages")
