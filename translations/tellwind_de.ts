@@ -113,7 +113,7 @@ Wird kein Mikrofon angezeigt, prüfen Sie, ob der Tondienst (PulseAudio oder Pip
         <translation>Tellwind startet, wenn Sie sich anmelden</translation>
     </message>
     <message>
-        <source>Requires approval in your desktop's settings</source>
+        <source>Requires approval in your desktop&apos;s settings</source>
         <translation>Muss in den Einstellungen Ihrer Arbeitsumgebung genehmigt werden</translation>
     </message>
     <message>
@@ -637,7 +637,7 @@ Wird kein Mikrofon angezeigt, prüfen Sie, ob der Tondienst (PulseAudio oder Pip
 <context>
     <name>OnboardingView</name>
     <message>
-        <source>Let's Go</source>
+        <source>Let&apos;s Go</source>
         <translation>Los geht’s</translation>
     </message>
     <message>
@@ -666,12 +666,12 @@ Wird kein Mikrofon angezeigt, prüfen Sie, ob der Tondienst (PulseAudio oder Pip
     </message>
     <message>
         <source>Dictate text into any app with a simple keyboard shortcut.
-Let's get you set up in just a moment.</source>
+Let&apos;s get you set up in just a moment.</source>
         <translation>Diktieren Sie Text in jede Anwendung – mit einem einfachen Tastenkürzel.
 In wenigen Augenblicken ist alles eingerichtet.</translation>
     </message>
     <message>
-        <source>You're All Set!</source>
+        <source>You&apos;re All Set!</source>
         <translation>Alles bereit!</translation>
     </message>
     <message>
@@ -711,7 +711,7 @@ In wenigen Augenblicken ist alles eingerichtet.</translation>
         <translation>Tellwind muss Tastendrücke senden können, um diktierten Text in andere Anwendungen zu tippen.</translation>
     </message>
     <message>
-        <source>Click "Open Help" below</source>
+        <source>Click &quot;Open Help&quot; below</source>
         <translation>Unten auf „Hilfe öffnen“ klicken</translation>
     </message>
     <message>
@@ -799,7 +799,7 @@ In wenigen Augenblicken ist alles eingerichtet.</translation>
         <translation>Die Erkennung auf dem Server konnte nicht gestartet werden: </translation>
     </message>
     <message>
-        <source>Microphone access not authorized. Please enable it in your desktop's Sound settings</source>
+        <source>Microphone access not authorized. Please enable it in your desktop&apos;s Sound settings</source>
         <translation>Kein Zugriff auf das Mikrofon. Bitte erlauben Sie ihn in den Klangeinstellungen Ihrer Arbeitsumgebung</translation>
     </message>
 </context>
@@ -843,7 +843,7 @@ In wenigen Augenblicken ist alles eingerichtet.</translation>
     <message>
         <source>Tellwind needs permission to send key presses to type text into other applications.
 
-1. Click "Open Help"
+1. Click &quot;Open Help&quot;
 2. Log in to an X11 (Xorg) session
 3. Make sure the X server has XTEST enabled
 4. Start Tellwind again</source>
@@ -868,9 +868,9 @@ In wenigen Augenblicken ist alles eingerichtet.</translation>
 ⚠️ First, install Tellwind under /usr, /opt or ~/.local!
 
 Then:
-1. Click "Open Help"
+1. Click &quot;Open Help&quot;
 2. Log in to an X11 (Xorg) session
-3. Start "Tellwind" from its installed location
+3. Start &quot;Tellwind&quot; from its installed location
 4. Make sure the X server has XTEST enabled</source>
         <translation>Tellwind braucht die Berechtigung, Tastendrücke zu senden, um Text zu tippen.
 
@@ -893,7 +893,7 @@ Dann:
     <message>
         <source>Tellwind cannot type text without permission to send key presses.
 
-Click "Open Help", then follow its steps to let Tellwind type.</source>
+Click &quot;Open Help&quot;, then follow its steps to let Tellwind type.</source>
         <translation>Ohne die Berechtigung, Tastendrücke zu senden, kann Tellwind keinen Text tippen.
 
 Klicken Sie auf „Hilfe öffnen“ und folgen Sie den Schritten dort, damit Tellwind tippen kann.</translation>
@@ -914,7 +914,7 @@ Klicken Sie auf „Hilfe öffnen“ und folgen Sie den Schritten dort, damit Tel
         <source>To install Tellwind:
 
 1. Open the file manager
-2. Move "tellwind" to ~/.local/bin
+2. Move &quot;tellwind&quot; to ~/.local/bin
 3. Re-open Tellwind from ~/.local/bin
 
 Current location:

@@ -1,3 +1,5 @@
+cmake_minimum_required(VERSION 3.25)
+
 # Runs lupdate over the sources into a copy of each shipped catalogue and fails
 # when the copy has an entry without a finished translation. The shipped
 # catalogues are never written.
@@ -19,18 +21,23 @@ foreach(catalogue ${catalogues})
         message(FATAL_ERROR "lupdate failed on ${name}:\n${output}")
     endif()
     file(READ ${copy} text)
-    # One message at a time: the source of every entry still unfinished.
-    string(REGEX MATCHALL "<source>[^<]*</source>[^<]*<translation type=\"unfinished\"" open "${text}")
-    string(REGEX MATCHALL "<source>[^<]*</source>[^<]*<translation>[^<]*</translation>" done "${text}")
-    foreach(entry ${done})
-        if(entry MATCHES "<translation></translation>")
-            list(APPEND open "${entry}")
+    # Message by message, whatever else (comments, plural forms) it holds.
+    while(TRUE)
+        string(FIND "${text}" "<message" start)
+        if(start EQUAL -1)
+            break()
         endif()
-    endforeach()
-    foreach(entry ${open})
-        string(REGEX REPLACE "^<source>([^<]*)</source>.*" "\\1" source "${entry}")
-        string(APPEND failed "  ${name}: ${source}\n")
-    endforeach()
+        string(SUBSTRING "${text}" ${start} -1 text)
+        string(FIND "${text}" "</message>" end)
+        string(SUBSTRING "${text}" 0 ${end} message)
+        math(EXPR next "${end} + 10")
+        string(SUBSTRING "${text}" ${next} -1 text)
+        if(message MATCHES "type=\"unfinished\"" OR message MATCHES "<translation></translation>"
+           OR message MATCHES "<translation/>")
+            string(REGEX REPLACE ".*<source>([^<]*)</source>.*" "\\1" source "${message}")
+            string(APPEND failed "  ${name}: ${source}\n")
+        endif()
+    endwhile()
 endforeach()
 if(failed)
     message(FATAL_ERROR "Texts without a translation (translate them in translations/):\n${failed}")
