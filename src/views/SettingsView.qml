@@ -29,18 +29,15 @@ Window {
 
     Shortcut {
         sequences: ["Ctrl+Tab"]
-        context: Qt.WindowShortcut
         onActivated: root.showTab(content.currentIndex + 1)
     }
     // Shift turns Tab into Backtab on the way in.
     Shortcut {
         sequences: ["Ctrl+Shift+Tab", "Ctrl+Shift+Backtab", "Ctrl+Backtab"]
-        context: Qt.WindowShortcut
         onActivated: root.showTab(content.currentIndex - 1)
     }
     Shortcut {
         sequences: [StandardKey.Cancel]
-        context: Qt.WindowShortcut
         onActivated: root.close()
     }
 
