@@ -88,6 +88,10 @@ void AppDelegate::setupMenuBar()
         if (self)
             self->showWindow();
     };
+    m_menuBarManager.onChooseLanguage = [self] {
+        if (self)
+            self->chooseLanguage();
+    };
     m_menuBarManager.onOpenSettings = [self] {
         if (self)
             self->openSettings();
@@ -150,6 +154,15 @@ void AppDelegate::showWindow()
         m_floatingWindow->setWindowStates(Qt::WindowNoState);
     m_floatingWindow->show();
     m_floatingWindow->raise();
+}
+
+void AppDelegate::chooseLanguage()
+{
+    if (!m_floatingWindow)
+        return;
+    showWindow();
+    if (QObject *content = m_floatingWindow->findChild<QObject *>(QStringLiteral("contentView")))
+        content->setProperty("showLanguagePicker", true);
 }
 
 void AppDelegate::openSettings()

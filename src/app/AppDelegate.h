@@ -57,6 +57,8 @@ public:
 
     QCoro::Task<> toggleRecording();
     void showWindow();
+    // The picker beside the panel, its search field focused.
+    void chooseLanguage();
     void openSettings();
     void configureWindow(QWindow *window);
     // Every URL the program is asked to open (its own command line, or one

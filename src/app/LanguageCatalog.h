@@ -13,11 +13,16 @@ class LanguageCatalog : public QObject
 public:
     using QObject::QObject;
 
-    // Every language whose name contains `searchText`, ignoring case, in
-    // catalogue order; all of them for an empty search. The text is taken as
-    // typed, not trimmed; codes and flags are not searched.
+    // Every language whose name (in the user's language or in English)
+    // contains `searchText`, ignoring case, in catalogue order; all of them
+    // for an empty search. The text is taken as typed, not trimmed; codes and
+    // flags are not searched.
     static QList<SupportedLanguage> filtered(const QString &searchText);
 
     // The same, as SupportedLanguage values for a QML list.
     Q_INVOKABLE QVariantList matching(const QString &searchText) const;
+
+    // The name of the language with `code` in the user's language; empty for
+    // a code not in the catalogue.
+    Q_INVOKABLE QString nameOf(const QString &code) const;
 };

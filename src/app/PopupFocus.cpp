@@ -1,7 +1,10 @@
 #include "app/PopupFocus.h"
 
 #include <QGuiApplication>
+#include <QScreen>
 #include <QWindow>
+
+#include <algorithm>
 
 PopupFocus::PopupFocus(WindowSystem &windowSystem, QObject *parent)
     : QObject(parent), m_windowSystem(windowSystem)
@@ -31,4 +34,27 @@ void PopupFocus::giveBack(QWindow *popup)
         || now == WindowSystem::WindowId(popup->winId());
     if (ours)
         m_windowSystem.restoreFocus(previous);
+}
+
+QPoint PopupFocus::besideAnchor(const QRect &anchor, const QSize &size, const QRect &area, int gap)
+{
+    int x = anchor.x() + anchor.width() + gap;
+    int y = anchor.y() + (anchor.height() - size.height()) / 2;
+    if (area.isEmpty())
+        return { x, y };
+    if (x + size.width() > area.x() + area.width())
+        x = anchor.x() - gap - size.width();
+    // A screen too narrow for either side still shows the whole popup, over the panel.
+    x = std::max(area.x(), std::min(x, area.x() + area.width() - size.width()));
+    y = std::max(area.y(), std::min(y, area.y() + area.height() - size.height()));
+    return { x, y };
+}
+
+QPoint PopupFocus::placeBeside(QWindow *anchor, int width, int height, int gap) const
+{
+    if (!anchor)
+        return {};
+    const QScreen *screen = anchor->screen();
+    return besideAnchor(
+        anchor->geometry(), QSize(width, height), screen ? screen->availableGeometry() : QRect(), gap);
 }

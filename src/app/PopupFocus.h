@@ -3,7 +3,9 @@
 #include "platform/WindowSystem.h"
 
 #include <QObject>
+#include <QPoint>
 #include <QPointer>
+#include <QRect>
 
 class QWindow;
 
@@ -18,6 +20,13 @@ public:
 
     Q_INVOKABLE void take(QWindow *popup);
     Q_INVOKABLE void giveBack(QWindow *popup);
+
+    // Where a popup of `size` goes beside `anchor`: to its right, or to its
+    // left where `area` (the anchor's screen less its panels) has no room,
+    // centred on it vertically, and always inside `area` when that is known.
+    static QPoint besideAnchor(const QRect &anchor, const QSize &size, const QRect &area, int gap);
+    // The same on the screen `anchor` is on.
+    Q_INVOKABLE QPoint placeBeside(QWindow *anchor, int width, int height, int gap) const;
 
 private:
     WindowSystem &m_windowSystem;

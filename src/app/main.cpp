@@ -1,6 +1,7 @@
 #include "app/SingleInstance.h"
 #include "app/TellwindApp.h"
 #include "app/TerminationSignals.h"
+#include "app/Translations.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -15,6 +16,7 @@ int main(int argc, char *argv[])
     QApplication::setWindowIcon(
         QIcon::fromTheme(QStringLiteral("tellwind"), QIcon(QStringLiteral(":/tellwind/tellwind.svg"))));
     QApplication::setQuitOnLastWindowClosed(false);
+    installTranslations(application);
 
     const QStringList urls = SingleInstance::urlsFromArguments(QApplication::arguments());
     SingleInstance instance;

@@ -85,16 +85,18 @@ void MenuBarManager::updateIcon()
 void MenuBarManager::setupMenu()
 {
     auto menu = std::make_unique<QMenu>();
-    QAction *toggle = menu->addAction(QStringLiteral("Toggle Recording"), this, &MenuBarManager::toggleRecording);
+    QAction *toggle = menu->addAction(tr("Toggle Recording"), this, &MenuBarManager::toggleRecording);
     toggle->setObjectName(toggleActionName);
     toggle->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_R));
     menu->addSeparator();
-    menu->addAction(QStringLiteral("Show Window"), this, &MenuBarManager::showWindow);
+    menu->addAction(tr("Show Window"), this, &MenuBarManager::showWindow);
+    // The panel never takes keyboard focus; this is the keyboard's way to the picker.
+    menu->addAction(tr("Choose Language…"), this, &MenuBarManager::chooseLanguage);
     // The Command key of other desktops is Control here.
-    menu->addAction(QStringLiteral("Settings..."), this, &MenuBarManager::openSettings)
+    menu->addAction(tr("Settings..."), this, &MenuBarManager::openSettings)
         ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
     menu->addSeparator();
-    menu->addAction(QStringLiteral("Quit Tellwind"), this, &MenuBarManager::quit)
+    menu->addAction(tr("Quit Tellwind"), this, &MenuBarManager::quit)
         ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     if (m_statusItem)
         m_statusItem->setMenu(menu.get());
@@ -107,7 +109,7 @@ void MenuBarManager::updateMenu()
         return;
     for (QAction *action : m_menu->actions()) {
         if (action->objectName() == toggleActionName) {
-            action->setText(m_isRecording ? QStringLiteral("Stop Recording") : QStringLiteral("Start Recording"));
+            action->setText(m_isRecording ? tr("Stop Recording") : tr("Start Recording"));
             return;
         }
     }
@@ -136,6 +138,12 @@ void MenuBarManager::showWindow()
 {
     if (onShowWindow)
         onShowWindow();
+}
+
+void MenuBarManager::chooseLanguage()
+{
+    if (onChooseLanguage)
+        onChooseLanguage();
 }
 
 void MenuBarManager::openSettings()

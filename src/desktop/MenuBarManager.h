@@ -10,9 +10,9 @@
 class QMenu;
 
 // The tray item: a microphone that turns red while dictation runs, with a
-// menu to toggle dictation, show the panel, open the settings and quit. It
-// knows nothing of dictation; the application fills the callbacks and tells
-// it the recording state.
+// menu to toggle dictation, show the panel, choose the language, open the
+// settings and quit. It knows nothing of dictation; the application fills the
+// callbacks and tells it the recording state.
 class MenuBarManager : public QObject
 {
     Q_OBJECT
@@ -48,11 +48,13 @@ public:
 
     void toggleRecording();
     void showWindow();
+    void chooseLanguage();
     void openSettings();
     void quit();
 
     std::function<void()> onToggleRecording;
     std::function<void()> onShowWindow;
+    std::function<void()> onChooseLanguage;
     std::function<void()> onOpenSettings;
     std::function<void()> onQuit;
 

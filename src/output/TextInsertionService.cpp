@@ -464,27 +464,25 @@ QCoro::Task<> TextInsertionService::showAccessibilityPermissionAlert()
     const bool inApplications = m_bundle.isInApplications();
     Alert alert;
     alert.style = Alert::Style::warning;
-    alert.title = QStringLiteral("Accessibility Permission Required");
+    alert.title = tr("Permission to Type Required");
     alert.showsApplicationIcon = true;
     if (inApplications) {
-        alert.informativeText = QStringLiteral(
-            "Tellwind needs Accessibility permission to type text into other applications.\n\n"
-            "1. Click \"Open Settings\"\n"
-            "2. Click the + button at the bottom\n"
-            "3. Find and select \"Tellwind\" in /Applications\n"
-            "4. Toggle it ON");
-        alert.buttons = {QStringLiteral("Open Settings"), QStringLiteral("Later")};
+        alert.informativeText
+            = tr("Tellwind needs permission to send key presses to type text into other applications.\n\n"
+                 "1. Click \"Open Help\"\n"
+                 "2. Log in to an X11 (Xorg) session\n"
+                 "3. Make sure the X server has XTEST enabled\n"
+                 "4. Start Tellwind again");
+        alert.buttons = { tr("Open Help"), tr("Later") };
     } else {
-        alert.informativeText = QStringLiteral(
-            "Tellwind needs Accessibility permission to type text.\n\n"
-            "⚠️ First, move Tellwind to your Applications folder!\n\n"
-            "Then:\n"
-            "1. Click \"Open Settings\"\n"
-            "2. Click the + button at the bottom\n"
-            "3. Find \"Tellwind\" in Applications\n"
-            "4. Toggle it ON");
-        alert.buttons = {QStringLiteral("Open Settings"), QStringLiteral("Move to Applications"),
-                         QStringLiteral("Later")};
+        alert.informativeText = tr("Tellwind needs permission to send key presses to type text.\n\n"
+                                   "⚠️ First, install Tellwind under /usr, /opt or ~/.local!\n\n"
+                                   "Then:\n"
+                                   "1. Click \"Open Help\"\n"
+                                   "2. Log in to an X11 (Xorg) session\n"
+                                   "3. Start \"Tellwind\" from its installed location\n"
+                                   "4. Make sure the X server has XTEST enabled");
+        alert.buttons = { tr("Open Help"), tr("Install Tellwind"), tr("Later") };
     }
 
     const int response = co_await m_alerts.runModal(alert);
@@ -501,13 +499,13 @@ QCoro::Task<> TextInsertionService::showEnableAccessibilityAlert()
     QPointer<TextInsertionService> self(this);
     Alert alert;
     alert.style = Alert::Style::informational;
-    alert.title = QStringLiteral("Enable Accessibility");
+    alert.title = tr("Enable Typing");
     alert.informativeText = m_bundle.isInApplications()
-        ? QStringLiteral("Tellwind cannot type text without Accessibility permission.\n\n"
-                         "Click \"Open Settings\", then click + to add Tellwind.")
-        : QStringLiteral("Tellwind cannot type text without Accessibility permission.\n\n"
-                         "⚠️ Please move Tellwind to Applications folder first!");
-    alert.buttons = {QStringLiteral("Open Settings"), QStringLiteral("Not Now")};
+        ? tr("Tellwind cannot type text without permission to send key presses.\n\n"
+             "Click \"Open Help\", then follow its steps to let Tellwind type.")
+        : tr("Tellwind cannot type text without permission to send key presses.\n\n"
+             "⚠️ Please install Tellwind under /usr, /opt or ~/.local first!");
+    alert.buttons = { tr("Open Help"), tr("Not Now") };
 
     const int response = co_await m_alerts.runModal(alert);
     if (self && response == AlertPresenter::firstButton)
@@ -520,14 +518,14 @@ QCoro::Task<> TextInsertionService::showMoveToApplicationsAlert()
     const QString bundlePath = m_bundle.path();
     Alert alert;
     alert.style = Alert::Style::informational;
-    alert.title = QStringLiteral("Move to Applications");
-    alert.informativeText = QStringLiteral("To move Tellwind to Applications:\n\n"
-                                           "1. Open Finder\n"
-                                           "2. Drag \"Tellwind\" to the Applications folder\n"
-                                           "3. Re-open Tellwind from Applications\n\n"
-                                           "Current location:\n")
+    alert.title = tr("Install Tellwind");
+    alert.informativeText = tr("To install Tellwind:\n\n"
+                               "1. Open the file manager\n"
+                               "2. Move \"tellwind\" to ~/.local/bin\n"
+                               "3. Re-open Tellwind from ~/.local/bin\n\n"
+                               "Current location:\n")
         + bundlePath;
-    alert.buttons = {QStringLiteral("Open Finder"), QStringLiteral("OK")};
+    alert.buttons = { tr("Open File Manager"), tr("OK") };
 
     const int response = co_await m_alerts.runModal(alert);
     if (self && response == AlertPresenter::firstButton)

@@ -1,18 +1,21 @@
 #include "speech/AudioError.h"
 
+#include <QCoreApplication>
+
 QString AudioError::errorDescription() const
 {
     switch (m_code) {
     case Code::engineInitializationFailed:
-        return QStringLiteral("Failed to initialize audio engine");
+        return QCoreApplication::translate("AudioError", "Failed to initialize audio engine");
     case Code::inputNodeNotAvailable:
-        return QStringLiteral("Audio input not available");
+        return QCoreApplication::translate("AudioError", "Audio input not available");
     case Code::formatCreationFailed:
-        return QStringLiteral("Failed to create audio format");
+        return QCoreApplication::translate("AudioError", "Failed to create audio format");
     case Code::recordingFailed:
-        return QStringLiteral("Recording failed");
+        return QCoreApplication::translate("AudioError", "Recording failed");
     case Code::engineStartFailed:
-        return m_engineMessage.isEmpty() ? QStringLiteral("Recording failed") : m_engineMessage;
+        return m_engineMessage.isEmpty() ? QCoreApplication::translate("AudioError", "Recording failed")
+                                         : m_engineMessage;
     }
-    return QStringLiteral("Recording failed");
+    return QCoreApplication::translate("AudioError", "Recording failed");
 }

@@ -318,12 +318,12 @@ QCoro::Task<> AudioRecordingService::showMicrophonePermissionAlert()
 {
     Alert alert;
     alert.style = Alert::Style::warning;
-    alert.title = QStringLiteral("Microphone Access Required");
-    alert.informativeText = QStringLiteral(
-        "Tellwind needs microphone access to transcribe your speech.\n\nTo enable:\n1. Open System "
-        "Settings\n2. Go to Privacy & Security → Microphone\n3. Enable Tellwind (or Xcode if "
-        "debugging)\n\nIf Tellwind isn't listed, try running the app once outside of Xcode.");
-    alert.buttons = { QStringLiteral("Open System Settings"), QStringLiteral("Cancel") };
+    alert.title = tr("Microphone Access Required");
+    alert.informativeText
+        = tr("Tellwind needs microphone access to transcribe your speech.\n\nTo enable:\n1. Open the "
+             "Sound settings\n2. Go to Input\n3. Choose a microphone and turn it on (not muted)\n\n"
+             "If no microphone is listed, check that the sound server (PulseAudio or PipeWire) is running.");
+    alert.buttons = { tr("Open Sound Settings"), tr("Cancel") };
 
     QPointer<AudioRecordingService> self(this);
     Workspace *workspace = &m_workspace;

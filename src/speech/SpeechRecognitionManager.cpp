@@ -170,14 +170,14 @@ QCoro::Task<bool> SpeechRecognitionManager::requestPermission()
             m_hasPermission = true;
             co_return true;
         }
-        setErrorMessage(microphoneNotAuthorizedMessage);
+        setErrorMessage(tr(microphoneNotAuthorizedMessage));
         co_return false;
     }
     case MicrophoneAuthorizationStatus::authorized:
         m_hasPermission = true;
         co_return true;
     default:
-        setErrorMessage(microphoneNotAuthorizedMessage);
+        setErrorMessage(tr(microphoneNotAuthorizedMessage));
         co_return false;
     }
 }
@@ -482,7 +482,7 @@ QCoro::Task<> SpeechRecognitionManager::startGoogleRecognition()
     if (!self)
         co_return;
     if (error) {
-        setErrorMessage(QStringLiteral("Failed to start Google STT: ") + error->errorDescription());
+        setErrorMessage(tr("Failed to start server recognition: ") + error->errorDescription());
         co_return;
     }
     co_await m_googleSpeechService->startStreaming(m_recording);

@@ -34,8 +34,9 @@ class SpeechRecognitionManager : public QObject
     Q_PROPERTY(bool isGoogleSTTAvailable READ isGoogleSTTAvailable CONSTANT)
 
 public:
-    static inline const QString microphoneNotAuthorizedMessage = QStringLiteral(
-        "Microphone access not authorized. Please enable in System Settings > Privacy & Security > Microphone");
+    // Translated where it is shown, once the user's catalogue is loaded.
+    static constexpr const char *microphoneNotAuthorizedMessage
+        = QT_TR_NOOP("Microphone access not authorized. Please enable it in your desktop's Sound settings");
 
     // The on-device path's microphone taps buffers of this many frames.
     static constexpr quint32 tapBufferFrames = 1024;

@@ -337,7 +337,7 @@ QCoro::Task<> SpeechService::attempt(std::shared_ptr<Upload> slot)
         && (error < QNetworkReply::ContentAccessDenied || !status.isValid());
     if (*timedOut) {
         slot->kind = Upload::Kind::transportError;
-        slot->transportError = QStringLiteral("The request timed out.");
+        slot->transportError = tr("The request timed out.");
     } else if (error == QNetworkReply::OperationCanceledError) {
         slot->kind = Upload::Kind::cancelled;
     } else if (transportFailed) {

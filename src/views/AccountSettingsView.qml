@@ -10,7 +10,7 @@ SettingsViewForm {
     readonly property string websiteURL: AuthManager.baseURL + "/auth/login?returnTo=/auth/account"
 
     SettingsViewSection {
-        title: "Account"
+        title: qsTr("Account")
         visible: AuthManager.isAuthenticated
 
         RowLayout {
@@ -18,9 +18,9 @@ SettingsViewForm {
                 spacing: 4
                 Label {
                     objectName: "accountEmail"
-                    text: AuthManager.currentUser ? AuthManager.currentUser.email : "Signed In"
+                    text: AuthManager.currentUser ? AuthManager.currentUser.email : qsTr("Signed In")
                     textFormat: Text.PlainText
-                    font.pixelSize: 13
+                    font.pointSize: Theme.points(13)
                     font.bold: true
                 }
             }
@@ -34,8 +34,12 @@ SettingsViewForm {
         Button {
             id: signOut
             objectName: "signOutButton"
-            text: "Sign Out"
+            text: qsTr("Sign Out")
+            Accessible.name: text
+            Keys.onReturnPressed: clicked()
+            Keys.onEnterPressed: clicked()
             contentItem: Text {
+                Accessible.ignored: true
                 text: signOut.text
                 font: signOut.font
                 color: "#d70015"
@@ -47,7 +51,7 @@ SettingsViewForm {
     }
 
     SettingsViewSection {
-        title: "Account"
+        title: qsTr("Account")
         visible: !AuthManager.isAuthenticated
 
         ColumnLayout {
@@ -59,11 +63,15 @@ SettingsViewForm {
             Button {
                 id: signIn
                 objectName: "signInButton"
-                text: "Sign In"
+                text: qsTr("Sign In")
+                Accessible.name: text
+                Keys.onReturnPressed: clicked()
+                Keys.onEnterPressed: clicked()
                 hoverEnabled: true
                 leftPadding: 16
                 rightPadding: 16
                 contentItem: Text {
+                    Accessible.ignored: true
                     text: signIn.text
                     font: signIn.font
                     color: "white"
@@ -75,6 +83,7 @@ SettingsViewForm {
                     radius: 5
                     color: signIn.down ? Qt.darker(palette.highlight, 1.2)
                                        : signIn.hovered ? Qt.lighter(palette.highlight, 1.08) : palette.highlight
+                    FocusRing { control: signIn }
                 }
                 onClicked: form.controller.openUrl(form.websiteURL)
             }

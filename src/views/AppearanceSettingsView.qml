@@ -9,27 +9,29 @@ SettingsViewForm {
     property bool resetPosition: false
 
     SettingsViewSection {
-        title: "Window"
+        title: qsTr("Window")
 
         RowLayout {
             ColumnLayout {
                 spacing: 4
                 Label {
-                    text: "Window Position"
-                    font.pixelSize: 13
+                    text: qsTr("Window Position")
+                    font.pointSize: Theme.points(13)
                 }
                 Label {
                     Layout.fillWidth: true
-                    text: "Tellwind remembers where you place the floating window."
+                    text: qsTr("Tellwind remembers where you place the floating window.")
                     wrapMode: Text.WordWrap
-                    font.pixelSize: 11
+                    font.pointSize: Theme.points(11)
                     color: form.secondaryColor
                 }
             }
             Item { Layout.fillWidth: true }
             Button {
                 objectName: "resetPositionButton"
-                text: "Reset to Center"
+                text: qsTr("Reset to Center")
+                Keys.onReturnPressed: clicked()
+                Keys.onEnterPressed: clicked()
                 onClicked: {
                     WindowPositionManager.clearPosition()
                     form.resetPosition = true
@@ -44,9 +46,9 @@ SettingsViewForm {
         Label {
             objectName: "resetNotice"
             Layout.fillWidth: true
-            text: "Window position will reset to center on next launch."
+            text: qsTr("Window position will reset to center on next launch.")
             wrapMode: Text.WordWrap
-            font.pixelSize: 11
+            font.pointSize: Theme.points(11)
             color: "#e67e00"
         }
     }

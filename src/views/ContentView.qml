@@ -16,6 +16,9 @@ Item {
     width: 190
     height: 160
 
+    Accessible.role: Accessible.Pane
+    Accessible.name: qsTr("Dictation panel")
+
     Rectangle {
         anchors.fill: parent
         visible: !root.translucent

@@ -7,5 +7,6 @@ Rectangle {
     height: 10
     radius: 5
     color: Theme.red
+    Accessible.ignored: true
     transform: Translate { y: offset }
 }

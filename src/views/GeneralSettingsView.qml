@@ -16,12 +16,12 @@ SettingsViewForm {
 
     function statusText(status) {
         switch (status) {
-        case 0: return "Tellwind will not launch at login"
-        case 1: return "Tellwind will launch when you log in"
-        case 2: return "Requires approval in System Settings"
-        case 3: return "Service not found"
+        case 0: return qsTr("Tellwind will not launch at login")
+        case 1: return qsTr("Tellwind will launch when you log in")
+        case 2: return qsTr("Requires approval in your desktop's settings")
+        case 3: return qsTr("Service not found")
         }
-        return "Unknown status"
+        return qsTr("Unknown status")
     }
 
     onVisibleChanged: if (visible) {
@@ -36,36 +36,36 @@ SettingsViewForm {
     }
 
     SettingsViewSection {
-        title: "Startup"
+        title: qsTr("Startup")
 
         SettingsViewToggle {
             objectName: "launchAtLoginToggle"
-            text: "Launch Tellwind at login"
+            text: qsTr("Launch Tellwind at login")
             checked: LaunchAtLoginManager.isEnabled
             onToggled: value => LaunchAtLoginManager.isEnabled = value
         }
         Label {
             objectName: "loginStatus"
             text: form.statusText(form.loginStatus)
-            font.pixelSize: 11
+            font.pointSize: Theme.points(11)
             color: form.secondaryColor
         }
     }
 
     SettingsViewSection {
-        title: "Menu Bar"
+        title: qsTr("System Tray")
 
         SettingsViewToggle {
             objectName: "menuBarToggle"
-            text: "Show icon in menu bar"
+            text: qsTr("Show icon in the system tray")
             checked: MenuBarManager.isEnabled
             onToggled: value => MenuBarManager.isEnabled = value
         }
         Label {
             Layout.fillWidth: true
-            text: "Access Tellwind from the menu bar even when the window is hidden."
+            text: qsTr("Access Tellwind from the system tray even when the window is hidden.")
             wrapMode: Text.WordWrap
-            font.pixelSize: 11
+            font.pointSize: Theme.points(11)
             color: form.secondaryColor
         }
     }

@@ -30,7 +30,9 @@ Window {
         anchors.centerIn: parent
         text: tip.text
         color: "white"
-        font.pixelSize: 12
+        Accessible.role: Accessible.ToolTip
+        Accessible.name: text
+        font.pointSize: Theme.points(12)
     }
 
     Timer {

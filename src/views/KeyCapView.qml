@@ -8,6 +8,7 @@ Item {
 
     implicitWidth: Math.max(28, legend.implicitWidth + 12)
     implicitHeight: Math.max(28, legend.implicitHeight + 6)
+    Accessible.ignored: true
 
     // The shadow: the same shape, one pixel lower, faintly black.
     Rectangle {
@@ -28,8 +29,9 @@ Item {
         id: legend
         anchors.centerIn: parent
         text: cap.text
-        font.pixelSize: 14
+        font.pointSize: Theme.points(14)
         font.weight: Font.Medium
         color: palette.windowText
+        Accessible.ignored: true
     }
 }

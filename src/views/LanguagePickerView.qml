@@ -2,7 +2,10 @@ import QtQuick
 import QtQuick.Controls
 import Tellwind.Core
 
-// The searchable list of all languages, the selected one ticked.
+// The searchable list of all languages, the selected one ticked. The search
+// field keeps the keyboard: typing filters, Up and Down move the highlight
+// through the rows, Enter chooses (the first row when none is highlighted),
+// Escape gives up.
 Rectangle {
     id: picker
 
@@ -11,13 +14,31 @@ Rectangle {
     readonly property bool prefersCloud: SpeechRecognitionManager.preferredProvider === STTProvider.STTProvider.google
     property alias searchText: searchField.text
     readonly property alias list: list
+    // The row Up and Down have reached; -1 until the first Down.
+    property int highlighted: -1
     signal selected(string code)
+    signal cancelled()
 
-    width: 250
+    width: Theme.scaled(250)
     implicitHeight: column.implicitHeight
     color: palette.window
 
     function focusSearch() { searchField.forceActiveFocus() }
+
+    function move(step) {
+        if (list.count === 0)
+            return
+        highlighted = Math.max(0, Math.min(list.count - 1, highlighted + step))
+        list.positionViewAtIndex(highlighted, ListView.Contain)
+    }
+
+    function chooseHighlighted() {
+        const index = highlighted >= 0 ? highlighted : 0
+        if (index < list.count)
+            picker.selected(list.model[index].code)
+    }
+
+    Keys.onEscapePressed: picker.cancelled()
 
     SystemPalette { id: palette }
 
@@ -42,17 +63,28 @@ Rectangle {
                     anchors.verticalCenter: parent.verticalCenter
                     source: "icons/magnifier.svg"
                     sourceSize: Qt.size(14, 14)
+                    Accessible.ignored: true
                 }
                 TextField {
                     id: searchField
                     objectName: "searchField"
                     anchors.verticalCenter: parent.verticalCenter
                     width: searchRow.width - 14 - 16 - 2 * searchRow.spacing
-                    placeholderText: "Search languages..."
+                    placeholderText: qsTr("Search languages...")
                     focus: true
                     background: null
                     padding: 0
-                    font.pixelSize: 13
+                    font.pointSize: Theme.points(13)
+                    onTextChanged: picker.highlighted = -1
+
+                    Accessible.name: qsTr("Search languages")
+                    // Spoken as Up and Down move, the focus staying here.
+                    Accessible.description: picker.highlighted >= 0 && picker.highlighted < list.count
+                        ? LanguageCatalog.nameOf(list.model[picker.highlighted].code) : ""
+                    Keys.onDownPressed: picker.move(1)
+                    Keys.onUpPressed: picker.move(-1)
+                    Keys.onReturnPressed: picker.chooseHighlighted()
+                    Keys.onEnterPressed: picker.chooseHighlighted()
                 }
                 Image {
                     id: clearButton
@@ -61,10 +93,25 @@ Rectangle {
                     visible: searchField.text.length > 0
                     source: "icons/cross.svg"
                     sourceSize: Qt.size(14, 14)
+                    activeFocusOnTab: true
+
+                    function clear() {
+                        searchField.text = ""
+                        searchField.forceActiveFocus()
+                    }
+
+                    Accessible.role: Accessible.Button
+                    Accessible.name: qsTr("Clear search")
+                    Accessible.onPressAction: clear()
+                    Keys.onSpacePressed: clear()
+                    Keys.onReturnPressed: clear()
+                    Keys.onEnterPressed: clear()
+
+                    FocusRing { radius: 9 }
                     MouseArea {
                         anchors.fill: parent
                         anchors.margins: -3
-                        onClicked: searchField.text = ""
+                        onClicked: clearButton.clear()
                     }
                 }
             }
@@ -80,19 +127,23 @@ Rectangle {
             id: list
             objectName: "languageList"
             width: parent.width
-            height: Math.min(300, contentHeight)
+            height: Math.min(Theme.scaled(300), contentHeight)
             clip: true
             boundsBehavior: Flickable.StopAtBounds
             model: LanguageCatalog.matching(searchField.text)
+            Accessible.role: Accessible.List
+            Accessible.name: qsTr("Languages")
             ScrollBar.vertical: ScrollBar { policy: ScrollBar.AlwaysOn; visible: list.contentHeight > list.height }
             delegate: LanguageRow {
                 required property var modelData
+                required property int index
                 language: modelData
                 isSelected: picker.selectedLanguage !== undefined && picker.selectedLanguage.code === modelData.code
                 unavailableMark: LanguageAvailability.revision >= 0
                                  ? LanguageAvailability.mark(modelData.code, picker.prefersCloud) : ""
                 unavailableReason: LanguageAvailability.revision >= 0
                                    ? LanguageAvailability.reason(modelData.code, picker.prefersCloud) : ""
+                isHighlighted: index === picker.highlighted
                 onSelected: picker.selected(modelData.code)
             }
         }

@@ -15,9 +15,9 @@ Window {
     signal chosen(string code)
     signal dismissed()
 
-    title: "Tellwind Languages"
+    title: qsTr("Tellwind Languages")
     flags: Qt.Tool | Qt.FramelessWindowHint | Qt.WindowStaysOnTopHint
-    width: 250
+    width: Theme.scaled(250)
     height: Math.max(1, loader.item ? loader.item.implicitHeight + 2 : 1)
     color: frame.border.color
     visible: false
@@ -27,18 +27,9 @@ Window {
     function place() {
         if (!anchorWindow)
             return
-        const screen = anchorWindow.screen
-        const left = screen ? screen.virtualX : 0
-        const top = screen ? screen.virtualY : 0
-        const right = screen ? left + screen.desktopAvailableWidth : anchorWindow.x + anchorWindow.width + gap + width
-        const bottom = screen ? top + screen.desktopAvailableHeight : anchorWindow.y + height
-        let px = anchorWindow.x + anchorWindow.width + gap
-        if (px + width > right)
-            px = anchorWindow.x - gap - width
-        let py = anchorWindow.y + Math.round((anchorWindow.height - height) / 2)
-        py = Math.max(top, Math.min(py, bottom - height))
-        x = px
-        y = py
+        const at = PopupFocus.placeBeside(anchorWindow, width, height, gap)
+        x = at.x
+        y = at.y
     }
 
     onOpenChanged: {
@@ -72,8 +63,10 @@ Window {
         focus: true
         onLoaded: item.focusSearch()
         sourceComponent: LanguagePickerView {
+            width: popup.width - 2
             selectedLanguage: popup.selectedLanguage
             onSelected: code => popup.chosen(code)
+            onCancelled: popup.dismissed()
         }
     }
 }

@@ -1,4 +1,5 @@
 import QtQuick
+import Tellwind.Core
 
 // One language in the picker: flag, name ("Cloud" under it for the languages
 // only the cloud recognizes), and a tick on the selected one. A language the
@@ -12,12 +13,25 @@ Rectangle {
     property string unavailableMark
     property string unavailableReason
     readonly property string tooltip: unavailableReason
+    // Reached with the arrow keys from the search field.
+    property bool isHighlighted: false
     readonly property bool isHovered: hover.hovered
+    readonly property string name: LanguageCatalog.nameOf(language.code)
     signal selected()
 
     width: ListView.view ? ListView.view.width : 250
     height: content.implicitHeight + 16
-    color: isHovered || isSelected ? Qt.rgba(0.04, 0.52, 1, 0.1) : "transparent"
+    color: isHighlighted ? Qt.rgba(0.04, 0.52, 1, 0.25)
+                         : isHovered || isSelected ? Qt.rgba(0.04, 0.52, 1, 0.1) : "transparent"
+    border.width: isHighlighted ? 1 : 0
+    border.color: palette.highlight
+
+    Accessible.role: Accessible.ListItem
+    Accessible.name: language.isCloudOnly ? qsTr("%1, Cloud").arg(name) : name
+    Accessible.selectable: true
+    Accessible.selected: isSelected
+    Accessible.description: unavailableReason
+    Accessible.onPressAction: row.selected()
 
     Row {
         id: content
@@ -30,7 +44,8 @@ Rectangle {
             id: flag
             anchors.verticalCenter: parent.verticalCenter
             text: row.language.flag
-            font.pixelSize: 22
+            font.pointSize: Theme.points(22)
+            Accessible.ignored: true
         }
         Column {
             id: names
@@ -41,16 +56,18 @@ Rectangle {
                 objectName: "languageName"
                 width: parent.width
                 elide: Text.ElideRight
-                text: row.language.displayName
-                font.pixelSize: 13
+                text: row.name
+                font.pointSize: Theme.points(13)
                 color: palette.text
+                Accessible.ignored: true
             }
             Text {
                 objectName: "cloudLabel"
                 visible: row.language.isCloudOnly
-                text: "Cloud"
-                font.pixelSize: 10
+                text: qsTr("Cloud")
+                font.pointSize: Theme.points(10)
                 color: Theme.secondaryText
+                Accessible.ignored: true
             }
             Text {
                 objectName: "unavailableMark"
@@ -58,14 +75,16 @@ Rectangle {
                 width: parent.width
                 elide: Text.ElideRight
                 text: row.unavailableMark
-                font.pixelSize: 10
+                font.pointSize: Theme.points(10)
                 color: Theme.amber
+                Accessible.ignored: true
             }
         }
         Row {
             id: marks
             anchors.verticalCenter: parent.verticalCenter
             spacing: 6
+            Accessible.ignored: true
             Text {
                 objectName: "cloudMark"
                 visible: row.language.isCloudOnly
@@ -73,7 +92,8 @@ Rectangle {
                 text: "☁️"
                 // Text fonts carry a plain black cloud for this character.
                 font.family: "Noto Color Emoji"
-                font.pixelSize: 12
+                font.pointSize: Theme.points(12)
+                Accessible.ignored: true
             }
             Image {
                 objectName: "tick"
@@ -81,6 +101,7 @@ Rectangle {
                 anchors.verticalCenter: parent.verticalCenter
                 source: "icons/tick.svg"
                 sourceSize: Qt.size(14, 14)
+                Accessible.ignored: true
             }
         }
     }

@@ -4,6 +4,7 @@ import QtQuick
 Row {
     id: dots
     spacing: 6
+    Accessible.ignored: true
 
     property real dot1Offset: 0
     property real dot2Offset: 0

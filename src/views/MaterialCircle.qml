@@ -8,4 +8,5 @@ Rectangle {
     color: Theme.material
     border.width: edge ? 1 : 0
     border.color: Theme.hairline
+    Accessible.ignored: true
 }

@@ -27,13 +27,23 @@ Rectangle {
 
     // 400 high would cut the permission page short (its button and hint
     // fell below the window); this fits the tallest page with room to spare.
-    implicitWidth: 500
-    implicitHeight: 570
+    implicitWidth: Theme.scaled(500)
+    implicitHeight: Theme.scaled(570)
     color: palette.window
 
     function goTo(step) {
         currentStep = step
         pages.replace(pages.currentItem, pageFor(step))
+        focusPrimary()
+    }
+
+    // The keyboard starts every page on its way forward, so Enter walks
+    // through the whole walk-through.
+    function focusPrimary() {
+        if (currentStep < totalSteps - 1)
+            forwardButton.forceActiveFocus()
+        else
+            finishButton.forceActiveFocus()
     }
 
     function pageFor(step) {
@@ -46,10 +56,10 @@ Rectangle {
 
     function forwardText(step) {
         if (step === 0)
-            return "Let's Go"
+            return qsTr("Let's Go")
         if (step === 1)
-            return isInApplications ? "Continue" : "Skip for Now"
-        return "Next"
+            return isInApplications ? qsTr("Continue") : qsTr("Skip for Now")
+        return qsTr("Next")
     }
 
     function complete() {
@@ -61,6 +71,7 @@ Rectangle {
         isInApplications = OnboardingManager.isInApplications()
         hasAccessibility = OnboardingManager.isAccessibilityTrusted()
         checkTimer.start()
+        focusPrimary()
     }
 
     // The permission can be granted in another window at any moment; the
@@ -89,9 +100,13 @@ Rectangle {
             Layout.topMargin: 20
             spacing: 8
 
+            Accessible.role: Accessible.ProgressBar
+            Accessible.name: qsTr("Step %1 of %2").arg(root.currentStep + 1).arg(root.totalSteps)
+
             Repeater {
                 model: root.totalSteps
                 Rectangle {
+                    Accessible.ignored: true
                     objectName: "progressCapsule" + index
                     required property int index
                     Layout.fillWidth: true
@@ -132,22 +147,30 @@ Rectangle {
             Layout.margins: 30
 
             Button {
+                id: backButton
                 objectName: "backButton"
                 visible: root.currentStep > 0
-                text: "Back"
+                text: qsTr("Back")
                 flat: true
                 contentItem: Text {
                     text: parent.text
                     font: parent.font
                     color: root.secondaryColor
+                    Accessible.ignored: true
                 }
-                background: Item {}
+                background: Item {
+                    FocusRing { control: backButton }
+                }
+                Accessible.name: text
+                Keys.onReturnPressed: clicked()
+                Keys.onEnterPressed: clicked()
                 onClicked: root.goTo(root.currentStep - 1)
             }
 
             Item { Layout.fillWidth: true }
 
             OnboardingViewActionButton {
+                id: forwardButton
                 objectName: "forwardButton"
                 visible: root.currentStep < root.totalSteps - 1
                 text: root.forwardText(root.currentStep)
@@ -157,9 +180,10 @@ Rectangle {
             }
 
             OnboardingViewActionButton {
+                id: finishButton
                 objectName: "finishButton"
                 visible: root.currentStep >= root.totalSteps - 1
-                text: "Get Started"
+                text: qsTr("Get Started")
                 iconSource: "icons/checkmark.svg"
                 fillColor: root.hasAccessibility ? root.green : root.accentColor
                 onClicked: root.complete()
@@ -181,19 +205,27 @@ Rectangle {
                     source: "icons/mic.circle.fill.svg"
                     sourceSize: Qt.size(80, 80)
                     color: root.accentColor
+                    Accessible.ignored: true
                 }
-                Label {
+                // A Text: a Label keeps its own accessible role, not the heading's.
+                Text {
                     Layout.alignment: Qt.AlignHCenter
+                    Layout.maximumWidth: parent.width - 40
                     objectName: "pageTitle"
-                    text: "Welcome to Tellwind"
-                    font.pixelSize: 26
+                    Accessible.role: Accessible.Heading
+                    Accessible.name: text
+                    color: palette.windowText
+                    wrapMode: Text.WordWrap
+                    horizontalAlignment: Text.AlignHCenter
+                    text: qsTr("Welcome to Tellwind")
+                    font.pointSize: Theme.points(26)
                     font.bold: true
                 }
                 Label {
                     Layout.fillWidth: true
                     Layout.leftMargin: 40
                     Layout.rightMargin: 40
-                    text: "Dictate text into any app with a simple keyboard shortcut.\nLet's get you set up in just a moment."
+                    text: qsTr("Dictate text into any app with a simple keyboard shortcut.\nLet's get you set up in just a moment.")
                     horizontalAlignment: Text.AlignHCenter
                     wrapMode: Text.WordWrap
                     color: root.secondaryColor
@@ -216,11 +248,18 @@ Rectangle {
                     tint: root.isInApplications ? root.green : root.orange
                     iconSource: root.isInApplications ? "icons/checkmark.circle.fill.svg" : "icons/folder.fill.svg"
                 }
-                Label {
+                // A Text: a Label keeps its own accessible role, not the heading's.
+                Text {
                     Layout.alignment: Qt.AlignHCenter
+                    Layout.maximumWidth: parent.width - 40
                     objectName: "pageTitle"
-                    text: root.isInApplications ? "You're All Set!" : "Move to Applications"
-                    font.pixelSize: 21
+                    Accessible.role: Accessible.Heading
+                    Accessible.name: text
+                    color: palette.windowText
+                    wrapMode: Text.WordWrap
+                    horizontalAlignment: Text.AlignHCenter
+                    text: root.isInApplications ? qsTr("You're All Set!") : qsTr("Install Tellwind")
+                    font.pointSize: Theme.points(21)
                     font.bold: true
                 }
                 Label {
@@ -228,7 +267,7 @@ Rectangle {
                     Layout.fillWidth: true
                     Layout.leftMargin: 40
                     Layout.rightMargin: 40
-                    text: "Tellwind is installed in your Applications folder."
+                    text: qsTr("Tellwind is installed in an application folder (/usr, /opt or ~/.local).")
                     horizontalAlignment: Text.AlignHCenter
                     wrapMode: Text.WordWrap
                     color: root.secondaryColor
@@ -242,15 +281,15 @@ Rectangle {
 
                     Label {
                         Layout.fillWidth: true
-                        text: "For best results, Tellwind should be in your Applications folder."
+                        text: qsTr("For best results, Tellwind should be installed under /usr, /opt or ~/.local.")
                         horizontalAlignment: Text.AlignHCenter
                         wrapMode: Text.WordWrap
                         color: root.secondaryColor
                     }
                     Label {
                         Layout.alignment: Qt.AlignHCenter
-                        text: "Current location:"
-                        font.pixelSize: 11
+                        text: qsTr("Current location:")
+                        font.pointSize: Theme.points(11)
                         color: root.secondaryColor
                     }
                     Label {
@@ -260,19 +299,30 @@ Rectangle {
                         Layout.rightMargin: 40
                         text: OnboardingManager.bundlePath
                         textFormat: Text.PlainText
-                        font.pixelSize: 11
+                        font.pointSize: Theme.points(11)
                         color: root.secondaryColor
                         horizontalAlignment: Text.AlignHCenter
                         elide: Text.ElideMiddle
                         maximumLineCount: 1
                     }
-                    Label {
-                        objectName: "showInFinderButton"
+                    // A Text: a Label keeps its own accessible role, not the button's.
+                    Text {
+                        id: revealLink
+                        objectName: "showInFileManagerButton"
                         Layout.alignment: Qt.AlignHCenter
-                        text: "Show in Finder"
+                        text: qsTr("Show in File Manager")
                         color: root.accentColor
-                        font.underline: finderArea.containsMouse
+                        font.underline: finderArea.containsMouse || activeFocus
+                        activeFocusOnTab: true
 
+                        Accessible.role: Accessible.Button
+                        Accessible.name: text
+                        Accessible.onPressAction: OnboardingManager.revealBundle()
+                        Keys.onSpacePressed: OnboardingManager.revealBundle()
+                        Keys.onReturnPressed: OnboardingManager.revealBundle()
+                        Keys.onEnterPressed: OnboardingManager.revealBundle()
+
+                        FocusRing { control: revealLink }
                         MouseArea {
                             id: finderArea
                             anchors.fill: parent
@@ -302,11 +352,18 @@ Rectangle {
                     iconColor: root.hasAccessibility ? root.green : root.accentColor
                     iconSource: root.hasAccessibility ? "icons/checkmark.shield.fill.svg" : "icons/hand.raised.fill.svg"
                 }
-                Label {
+                // A Text: a Label keeps its own accessible role, not the heading's.
+                Text {
                     Layout.alignment: Qt.AlignHCenter
+                    Layout.maximumWidth: parent.width - 40
                     objectName: "pageTitle"
-                    text: root.hasAccessibility ? "Permission Granted!" : "Enable Accessibility"
-                    font.pixelSize: 21
+                    Accessible.role: Accessible.Heading
+                    Accessible.name: text
+                    color: palette.windowText
+                    wrapMode: Text.WordWrap
+                    horizontalAlignment: Text.AlignHCenter
+                    text: root.hasAccessibility ? qsTr("Typing Is Ready!") : qsTr("Enable Typing")
+                    font.pointSize: Theme.points(21)
                     font.bold: true
                 }
                 Label {
@@ -314,7 +371,7 @@ Rectangle {
                     Layout.fillWidth: true
                     Layout.leftMargin: 40
                     Layout.rightMargin: 40
-                    text: "Tellwind can now type text into any application."
+                    text: qsTr("Tellwind can now type text into any application.")
                     horizontalAlignment: Text.AlignHCenter
                     wrapMode: Text.WordWrap
                     color: root.secondaryColor
@@ -328,7 +385,7 @@ Rectangle {
                         Layout.fillWidth: true
                         Layout.leftMargin: 40
                         Layout.rightMargin: 40
-                        text: "Tellwind needs Accessibility permission to type dictated text into other apps."
+                        text: qsTr("Tellwind needs to send key presses to type dictated text into other apps.")
                         horizontalAlignment: Text.AlignHCenter
                         wrapMode: Text.WordWrap
                         color: root.secondaryColor
@@ -346,29 +403,32 @@ Rectangle {
                             spacing: 8
 
                             Repeater {
-                                model: ["Click \"Open Settings\" below", "Click the + button at the bottom",
-                                        "Find Tellwind in Applications", "Toggle it ON"]
+                                model: [qsTr("Click \"Open Help\" below"), qsTr("Log in to an X11 (Xorg) session"),
+                                        qsTr("Make sure XTEST is enabled"), qsTr("Start Tellwind again")]
                                 RowLayout {
                                     required property int index
                                     required property string modelData
                                     spacing: 12
+                                    // The number only repeats the order a screen reader reads the steps in.
                                     Rectangle {
+                                        Accessible.ignored: true
                                         Layout.alignment: Qt.AlignTop
-                                        implicitWidth: 20
-                                        implicitHeight: 20
-                                        radius: 10
+                                        implicitWidth: Theme.scaled(20)
+                                        implicitHeight: Theme.scaled(20)
+                                        radius: width / 2
                                         color: root.accentColor
                                         Text {
                                             anchors.centerIn: parent
                                             text: index + 1
-                                            font.pixelSize: 11
+                                            Accessible.ignored: true
+                                            font.pointSize: Theme.points(11)
                                             font.bold: true
                                             color: "white"
                                         }
                                     }
                                     Label {
                                         text: modelData
-                                        font.pixelSize: 13
+                                        font.pointSize: Theme.points(13)
                                     }
                                 }
                             }
@@ -377,7 +437,7 @@ Rectangle {
                     OnboardingViewActionButton {
                         objectName: "openSettingsButton"
                         Layout.alignment: Qt.AlignHCenter
-                        text: "Open Settings"
+                        text: qsTr("Open Help")
                         iconSource: "icons/gear.svg"
                         iconFirst: true
                         compact: true
@@ -386,8 +446,8 @@ Rectangle {
                     }
                     Label {
                         Layout.alignment: Qt.AlignHCenter
-                        text: "This window will update automatically when permission is granted"
-                        font.pixelSize: 11
+                        text: qsTr("This window will update automatically when typing becomes possible")
+                        font.pointSize: Theme.points(11)
                         color: root.secondaryColor
                     }
                 }

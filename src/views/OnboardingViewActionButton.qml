@@ -17,6 +17,14 @@ AbstractButton {
     topPadding: compact ? 6 : 10
     bottomPadding: compact ? 6 : 10
     hoverEnabled: true
+    focusPolicy: Qt.StrongFocus
+
+    Accessible.role: Accessible.Button
+    Accessible.name: text
+    Accessible.onPressAction: control.clicked()
+    // Space is the style's own; Enter is what a keyboard user tries first.
+    Keys.onReturnPressed: control.clicked()
+    Keys.onEnterPressed: control.clicked()
 
     contentItem: Row {
         spacing: 6
@@ -25,15 +33,17 @@ AbstractButton {
         Text {
             anchors.verticalCenter: parent.verticalCenter
             text: control.text
-            font.pixelSize: 14
+            font.pointSize: Theme.points(14)
             font.weight: Font.DemiBold
             color: "white"
+            Accessible.ignored: true
         }
         IconImage {
             anchors.verticalCenter: parent.verticalCenter
             source: control.iconSource
             sourceSize: Qt.size(14, 14)
             color: "white"
+            Accessible.ignored: true
         }
     }
 
@@ -42,5 +52,7 @@ AbstractButton {
         color: control.down ? Qt.darker(control.fillColor, 1.2)
                             : control.hovered ? Qt.lighter(control.fillColor, 1.08) : control.fillColor
         Behavior on color { ColorAnimation { duration: 200 } }
+
+        FocusRing { control: control; radius: 10 }
     }
 }

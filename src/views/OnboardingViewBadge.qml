@@ -1,7 +1,8 @@
 import QtQuick
 import QtQuick.Controls.impl
 
-// A rounded square washed in a colour, with a pictogram in that colour.
+// A rounded square washed in a colour, with a pictogram in that colour. Only
+// decoration: the page's heading says the same in words.
 Rectangle {
     id: badge
 
@@ -13,11 +14,13 @@ Rectangle {
     implicitHeight: 100
     radius: 16
     color: Qt.rgba(tint.r, tint.g, tint.b, 0.15)
+    Accessible.ignored: true
 
     IconImage {
         anchors.centerIn: parent
         source: badge.iconSource
         sourceSize: Qt.size(50, 50)
         color: badge.iconColor
+        Accessible.ignored: true
     }
 }

@@ -9,11 +9,12 @@ Window {
     id: sheet
     objectName: "onboardingSheet"
 
-    title: "Welcome to Tellwind"
+    title: qsTr("Welcome to Tellwind")
     flags: Qt.Dialog | Qt.WindowStaysOnTopHint
     modality: Qt.WindowModal
-    width: 500
-    height: 570
+    width: Theme.scaled(500)
+    // Never taller than its screen: the pages keep their buttons in reach.
+    height: Math.min(Theme.scaled(570), Screen.height - 40)
     minimumWidth: width
     maximumWidth: width
     minimumHeight: height
@@ -47,6 +48,7 @@ Window {
     // A new walk-through each time it is shown: first page, flags re-read.
     Loader {
         anchors.fill: parent
+        focus: true
         active: sheet.visible
         sourceComponent: OnboardingView {
             onDismiss: sheet.close()

@@ -10,13 +10,15 @@ SmallRoundButton {
     readonly property string symbol: isCloud ? "brain.head.profile" : "bolt.fill"
     signal toggled()
 
-    tooltip: isCloud ? "Using Google (accurate, cloud) - tap for Apple"
-                     : "Using Apple (fast, offline) - tap for Google"
+    tooltip: isCloud ? qsTr("Using server recognition (accurate, online) - tap for on-device")
+                     : qsTr("Using on-device recognition (offline) - tap for server")
+    accessibleName: isCloud ? qsTr("Server recognition") : qsTr("On-device recognition")
     onClicked: toggled()
 
     Image {
         anchors.centerIn: parent
         source: toggle.isCloud ? "icons/head-brain.svg" : "icons/bolt.svg"
         sourceSize: Qt.size(16, 16)
+        Accessible.ignored: true
     }
 }

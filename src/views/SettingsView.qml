@@ -13,14 +13,33 @@ Window {
     // Opens links in the user's browser (the C++ side that owns this window).
     required property QtObject controller
 
-    title: "Tellwind Settings"
-    width: 450
-    height: 320
+    title: qsTr("Tellwind Settings")
+    width: Theme.scaled(450)
+    height: Theme.scaled(320)
     minimumWidth: width
     maximumWidth: width
     minimumHeight: height
     maximumHeight: height
     color: palette.window
+
+    function showTab(index) {
+        content.currentIndex = (index + tabs.count) % tabs.count
+        tabs.itemAt(content.currentIndex).forceActiveFocus()
+    }
+
+    Shortcut {
+        sequences: ["Ctrl+Tab"]
+        onActivated: root.showTab(content.currentIndex + 1)
+    }
+    // Shift turns Tab into Backtab on the way in.
+    Shortcut {
+        sequences: ["Ctrl+Shift+Tab", "Ctrl+Shift+Backtab", "Ctrl+Backtab"]
+        onActivated: root.showTab(content.currentIndex - 1)
+    }
+    Shortcut {
+        sequences: [StandardKey.Cancel]
+        onActivated: root.close()
+    }
 
     ColumnLayout {
         anchors.fill: parent
@@ -32,37 +51,55 @@ Window {
             Layout.alignment: Qt.AlignHCenter
             Layout.topMargin: 6
             spacing: 2
+            Accessible.role: Accessible.PageTabList
+            Accessible.name: qsTr("Settings sections")
 
             Repeater {
                 id: tabs
                 model: [
-                    { label: "General", icon: "icons/gear.svg" },
-                    { label: "Account", icon: "icons/person.circle.svg" },
-                    { label: "Hotkey", icon: "icons/keyboard.svg" },
-                    { label: "Appearance", icon: "icons/paintbrush.svg" }
+                    { name: "General", label: qsTr("General"), icon: "icons/gear.svg" },
+                    { name: "Account", label: qsTr("Account"), icon: "icons/person.circle.svg" },
+                    { name: "Hotkey", label: qsTr("Hotkey"), icon: "icons/keyboard.svg" },
+                    { name: "Appearance", label: qsTr("Appearance"), icon: "icons/paintbrush.svg" }
                 ]
 
-                AbstractButton {
+                // A TabButton, whose accessible role is the page tab's.
+                TabButton {
                     id: tab
                     required property int index
                     required property var modelData
-                    objectName: "tab" + modelData.label
+                    objectName: "tab" + modelData.name
                     checkable: true
                     checked: content.currentIndex === index
                     hoverEnabled: true
+                    focus: index === 0
+                    focusPolicy: Qt.StrongFocus
+                    padding: 0
+                    topInset: 0
+                    bottomInset: 0
                     implicitWidth: Math.max(72, tabLabel.implicitWidth + 16)
-                    implicitHeight: 50
+                    implicitHeight: Math.max(50, contentItem.implicitHeight + 6)
                     onClicked: content.currentIndex = index
+
+                    Accessible.role: Accessible.PageTab
+                    Accessible.name: modelData.label
+                    Accessible.selectable: true
+                    Accessible.selected: checked
+                    Accessible.onPressAction: content.currentIndex = index
+                    Keys.onReturnPressed: content.currentIndex = index
+                    Keys.onEnterPressed: content.currentIndex = index
 
                     background: Rectangle {
                         radius: 6
                         color: tab.checked ? Qt.rgba(0.5, 0.5, 0.5, 0.18)
                                            : tab.hovered ? Qt.rgba(0.5, 0.5, 0.5, 0.08) : "transparent"
+                        FocusRing { control: tab; anchors.margins: 0 }
                     }
                     contentItem: Column {
                         spacing: 3
                         topPadding: 5
                         IconImage {
+                            Accessible.ignored: true
                             anchors.horizontalCenter: parent.horizontalCenter
                             source: tab.modelData.icon
                             sourceSize: Qt.size(22, 22)
@@ -70,9 +107,10 @@ Window {
                         }
                         Text {
                             id: tabLabel
+                            Accessible.ignored: true
                             anchors.horizontalCenter: parent.horizontalCenter
                             text: tab.modelData.label
-                            font.pixelSize: 11
+                            font.pointSize: Theme.points(11)
                             color: tab.checked ? palette.highlight : palette.windowText
                         }
                     }

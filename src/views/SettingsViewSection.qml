@@ -16,7 +16,10 @@ ColumnLayout {
         visible: section.title.length > 0
         Layout.leftMargin: 4
         text: section.title
-        font.pixelSize: 12
+        Accessible.role: Accessible.Heading
+        Accessible.name: text
+        Accessible.ignored: !visible
+        font.pointSize: Theme.points(12)
         font.weight: Font.DemiBold
         color: Qt.rgba(palette.windowText.r, palette.windowText.g, palette.windowText.b, 0.7)
     }

@@ -1,16 +1,27 @@
 import QtQuick
 
-// A 28 x 28 round button in the panel's button column.
+// A 28 x 28 round button in the panel's button column. The panel never takes
+// keyboard focus, so a screen reader presses it through its action instead.
 Item {
     id: button
 
     property string tooltip
+    property string accessibleName: tooltip
     property alias hovered: hover.hovered
     default property alias content: face.data
     signal clicked()
 
     width: Theme.smallButtonSize
     height: Theme.smallButtonSize
+
+    Accessible.role: Accessible.Button
+    Accessible.name: accessibleName
+    Accessible.description: tooltip
+    Accessible.focusable: false
+    Accessible.onPressAction: {
+        tip.dismiss()
+        button.clicked()
+    }
 
     MaterialCircle {
         id: face

@@ -14,4 +14,21 @@ QtObject {
     readonly property color amber: "#ffb020"
     readonly property color secondaryText: "#8a8a8e"
     readonly property int smallButtonSize: 28
+
+    // Text sizes follow the desktop's font: the sizes below are what the
+    // views were drawn with at the usual 9 pt on a 96 dpi screen, grown or
+    // shrunk with the desktop's font size and its font resolution.
+    function points(pixels) {
+        const base = Qt.application.font.pointSize
+        return pixels * 0.75 * (base > 0 ? base / 9 : 1)
+    }
+    readonly property FontMetrics desktopText: FontMetrics { font: Qt.application.font }
+    readonly property FontMetrics referenceText: FontMetrics {
+        font.family: Qt.application.font.family
+        font.pixelSize: 12
+    }
+    readonly property real textScale: Qt.application.font.pointSize > 0
+        ? desktopText.height / referenceText.height : 1
+    // Fixed window sizes grow with the text so that nothing is cut off.
+    function scaled(size) { return Math.round(size * Math.max(1, textScale)) }
 }

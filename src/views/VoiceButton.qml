@@ -25,6 +25,17 @@ Item {
     height: 70
     opacity: isFinishing ? 0.6 : 1.0
 
+    // The name changes with the state, so a screen reader announces the start
+    // and the stop; the button is never focused (the panel must not take the
+    // focus), so its action is the way to press it.
+    Accessible.role: Accessible.Button
+    Accessible.name: isRecording ? qsTr("Stop dictation") : qsTr("Start dictation")
+    // The problem the panel shows, if any: a screen reader speaks it with the button.
+    Accessible.description: errorMessage
+    Accessible.pressed: isRecording
+    Accessible.focusable: false
+    Accessible.onPressAction: button.tapped()
+
     // The press shrinks the button to 0.92 and lets it spring back: a damped
     // spring with a 0.3 s period and a damping ratio of 0.6, started from rest
     // at whatever size the button has when the press changes.
@@ -64,6 +75,7 @@ Item {
     Shape {
         anchors.fill: parent
         antialiasing: true
+        Accessible.ignored: true
         ShapePath {
             strokeWidth: 0
             strokeColor: "transparent"
@@ -86,6 +98,7 @@ Item {
         visible: !button.isRecording
         source: "icons/microphone.svg"
         sourceSize: Qt.size(28, 28)
+        Accessible.ignored: true
     }
 
     Loader {

@@ -93,7 +93,7 @@ private slots:
         QVERIFY(!rig.state.needsAccessibilityPermission());
 
         // A recognizer that cannot start: its error shows, no badge.
-        rig.recognizer.startError = QStringLiteral("Failed to start Google STT: no microphone");
+        rig.recognizer.startError = QStringLiteral("Failed to start server recognition: no microphone");
         rig.state.startRecording();
         QTRY_COMPARE(rig.state.errorMessage(), rig.recognizer.startError);
         QVERIFY(!rig.state.isRecording() && rig.indicator.shows == 0);

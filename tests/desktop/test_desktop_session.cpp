@@ -298,18 +298,20 @@ private slots:
         QStringList called;
         manager->onToggleRecording = [&] { called << "toggle"; };
         manager->onShowWindow = [&] { called << "show"; };
+        manager->onChooseLanguage = [&] { called << "language"; };
         manager->onOpenSettings = [&] { called << "settings"; };
         manager->onQuit = [&] { called << "quit"; };
 
         QTRY_COMPARE(watcher->items().size(), 1);
         const Item item {watcher->items().value(0)};
-        QCOMPARE(item.menu(), QStringList({"Toggle Recording [Shift+R]", "---", "Show Window",
-                                           "Settings... [Control+,]", "---", "Quit Tellwind [Control+Q]"}));
+        QCOMPARE(item.menu(),
+            QStringList({ "Toggle Recording [Shift+R]", "---", "Show Window", "Choose Language…",
+                "Settings... [Control+,]", "---", "Quit Tellwind [Control+Q]" }));
         QVERIFY(!item.isRed());
         item.activate("SecondaryActivate"); // a middle click does nothing
-        for (const int index : {2, 3, 5})
+        for (const int index : { 2, 3, 4, 6 })
             item.click(index);
-        QTRY_COMPARE(called, QStringList({"show", "settings", "quit"}));
+        QTRY_COMPARE(called, QStringList({ "show", "language", "settings", "quit" }));
 
         // In the application the item shows the real recording state,
         // whatever started or stopped it.
@@ -363,7 +365,7 @@ private slots:
         // saved once more on the way out.
         xdotool({"windowmove", panel(*tellwind), "100", "150"});
         QVERIFY(tellwind->waitForLine("💾 Window position saved: (100.0, 150.0)"));
-        item.click(5);
+        item.click(6); // Quit Tellwind
         QVERIFY(tellwind->process().waitForFinished(10000));
         // The recognizer's model may finish loading in the background at any
         // time (late on a slow machine); its line is not part of the quit.

@@ -74,15 +74,15 @@ private slots:
 
         // Page 1 for a program run from a build folder: where it is, and a way to see it.
         QVERIFY(w.go("forwardButton"));
-        QCOMPARE(w.title(), QString("Move to Applications"));
+        QCOMPARE(w.title(), QString("Install Tellwind"));
         QCOMPARE(itemText(w.item("forwardButton")), QString("Skip for Now"));
         QCOMPARE(itemText(w.item("bundlePath")), w.manager.bundlePath());
-        QVERIFY(clickItem(w.item("showInFinderButton")));
+        QVERIFY(clickItem(w.item("showInFileManagerButton")));
         QCOMPARE(w.workspace.revealedFiles, QStringList { w.manager.bundlePath() });
         QVERIFY(w.go("forwardButton"));
 
         // Page 2 without the permission: the way to grant it, and finishing anyway.
-        QCOMPARE(w.title(), QString("Enable Accessibility"));
+        QCOMPARE(w.title(), QString("Enable Typing"));
         QCOMPARE(w.color("progressCapsule2"), w.color("progressCapsule0")); // every step lit
         QVERIFY(!w.item("forwardButton"));
         QVERIFY(clickItem(w.item("openSettingsButton")));
@@ -98,6 +98,47 @@ private slots:
         QVERIFY(next.window && !next.window->isVisible());
     }
 
+    // Enter walks forward from the focused main button of every page, Tab
+    // reaches the page's own controls and Back, Space presses too.
+    void keyboardAloneWalksThrough()
+    {
+        Walkthrough w(QStringLiteral("/home/someone/src/tellwind/build/tellwind"));
+        QVERIFY(w.shown() && QTest::qWaitForWindowActive(w.window.get()));
+        QQuickWindow *window = w.window.get();
+        auto focused = [window] {
+            QQuickItem *item = window->activeFocusItem();
+            return item ? item->objectName() : QString();
+        };
+        auto press = [&w, window](Qt::Key key) {
+            QTest::keyClick(window, key);
+            return QTest::qWaitFor([&w] {
+                QQuickItem *pages = w.item("pages");
+                return pages && !pages->property("busy").toBool();
+            });
+        };
+        QTRY_COMPARE(focused(), QString("forwardButton"));
+        QVERIFY(press(Qt::Key_Return));
+        QCOMPARE(w.title(), QString("Install Tellwind"));
+        QCOMPARE(focused(), QString("forwardButton"));
+
+        QVERIFY(press(Qt::Key_Tab));
+        QCOMPARE(focused(), QString("showInFileManagerButton"));
+        QVERIFY(press(Qt::Key_Return));
+        QCOMPARE(w.workspace.revealedFiles, QStringList { w.manager.bundlePath() });
+        QVERIFY(press(Qt::Key_Tab));
+        QCOMPARE(focused(), QString("backButton"));
+        QVERIFY(press(Qt::Key_Enter));
+        QCOMPARE(w.title(), QString("Welcome to Tellwind"));
+
+        QVERIFY(press(Qt::Key_Space));
+        QVERIFY(press(Qt::Key_Return));
+        QCOMPARE(w.title(), QString("Enable Typing"));
+        QCOMPARE(focused(), QString("finishButton"));
+        QTest::keyClick(window, Qt::Key_Return);
+        QTRY_VERIFY(!w.window->isVisible());
+        QVERIFY(Settings::boolValue(completedKey, false));
+    }
+
     void installedProgramIsAllSet()
     {
         for (const auto &[path, installed] :
@@ -111,7 +152,7 @@ private slots:
         QVERIFY(w.go("forwardButton"));
         QCOMPARE(w.title(), QString("You're All Set!"));
         QCOMPARE(itemText(w.item("forwardButton")), QString("Continue"));
-        QVERIFY(!w.item("bundlePath") && !w.item("showInFinderButton"));
+        QVERIFY(!w.item("bundlePath") && !w.item("showInFileManagerButton"));
     }
 
     void pollFollowsThePermissionWithinASecond()
@@ -119,11 +160,11 @@ private slots:
         Walkthrough w(QStringLiteral("/usr/bin/tellwind"));
         QVERIFY(w.shown());
         QVERIFY(w.go("forwardButton") && w.go("forwardButton"));
-        QCOMPARE(w.title(), QString("Enable Accessibility"));
+        QCOMPARE(w.title(), QString("Enable Typing"));
 
         // Granted elsewhere: the page turns green by itself.
         w.trusted = true;
-        QTRY_VERIFY_WITH_TIMEOUT(w.title() == "Permission Granted!", 1200);
+        QTRY_VERIFY_WITH_TIMEOUT(w.title() == "Typing Is Ready!", 1200);
         QVERIFY(!w.item("openSettingsButton"));
         const QColor granted = w.item("finishButton")->property("fillColor").value<QColor>();
         QVERIFY(granted.green() > granted.red() && granted.green() > granted.blue());

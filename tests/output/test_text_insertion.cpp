@@ -237,18 +237,19 @@ private slots:
         QCOMPARE(keyboard.screen, QString("Hello"));
 
         // Installed, the second button is "Later"; run from elsewhere, it is
-        // "Move to Applications", whose alert can show the program's file.
+        // "Install Tellwind", whose alert can show the program's file.
         alerts.answers = {1001, 1000, 1001, 1000};
         QCoro::waitFor(service->showAccessibilityPermissionAlert());
         QCoro::waitFor(service->showAccessibilityPermissionAlert());
         bundle.location = QDir::homePath() + "/.local/../Downloads/tellwind";
         QCoro::waitFor(service->showAccessibilityPermissionAlert());
-        QCOMPARE(alerts.titles().mid(2), (QStringList{"Accessibility Permission Required", "Move to Applications"}));
-        QCOMPARE(alerts.shown[2].buttons, (QStringList{"Open Settings", "Move to Applications", "Later"}));
+        QCOMPARE(alerts.titles().mid(2), (QStringList { "Permission to Type Required", "Install Tellwind" }));
+        QCOMPARE(alerts.shown[2].buttons, (QStringList { "Open Help", "Install Tellwind", "Later" }));
         QCOMPARE(workspace.revealedFiles, QStringList{bundle.location});
         alerts.answers = {1000};
         QCoro::waitFor(service->showEnableAccessibilityAlert());
-        QVERIFY(alerts.shown.last().informativeText.endsWith("Please move Tellwind to Applications folder first!"));
+        QVERIFY(alerts.shown.last().informativeText.endsWith(
+            "Please install Tellwind under /usr, /opt or ~/.local first!"));
         QCOMPARE(workspace.openedPanes, (QList<Workspace::Pane>(2, Workspace::Pane::accessibility)));
     }
 };

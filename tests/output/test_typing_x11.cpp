@@ -128,12 +128,13 @@ private slots:
     void alertAnswersCountTheButtonsAsShown()
     {
         QtAlertPresenter presenter;
-        const Alert alert{Alert::Style::warning, "Title", "Text", {"Open Settings", "Move to Applications", "Later"}};
+        const Alert alert { Alert::Style::warning, "Title", "Text",
+            { "Open Help", "Install Tellwind", "Later" } };
         auto answered = presenter.runModal(alert);
         QTRY_VERIFY(qobject_cast<QMessageBox *>(QApplication::activeModalWidget()));
         QList<QAbstractButton *> buttons = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())->buttons();
         std::sort(buttons.begin(), buttons.end(), [](auto *a, auto *b) { return a->x() < b->x(); });
-        QCOMPARE(buttons[1]->text() + buttons[2]->text(), QString("Move to ApplicationsLater"));
+        QCOMPARE(buttons[1]->text() + buttons[2]->text(), QString("Install TellwindLater"));
         buttons[1]->click();
         QCOMPARE(QCoro::waitFor(answered), 1001);
         // Escape answers the last button.

@@ -118,8 +118,9 @@ private slots:
             for (int attempt = 1; attempt <= 2; ++attempt) {
                 rig.start();
                 QVERIFY(!manager.isListening());
-                QCOMPARE(manager.errorMessage(), "Microphone access not authorized. Please enable in System "
-                                                 "Settings > Privacy & Security > Microphone");
+                QCOMPARE(manager.errorMessage(),
+                    "Microphone access not authorized. Please enable it in "
+                    "your desktop's Sound settings");
                 QCOMPARE(rig.microphone.statusQueries, attempt);
             }
             QCOMPARE(rig.sessions(), 0);
@@ -234,7 +235,8 @@ private slots:
         manager.togglePreferredProvider();
         rig.start();
         QVERIFY(!manager.isListening());
-        QCOMPARE(manager.errorMessage(), QString("Failed to start Google STT: Audio input not available"));
+        QCOMPARE(
+            manager.errorMessage(), QString("Failed to start server recognition: Audio input not available"));
     }
 
     void languageChangeRestartsAfterTheStopFinished()

@@ -28,6 +28,7 @@
 #include <QFile>
 #include <QQmlEngine>
 #include <QQmlPropertyMap>
+#include <QSettings>
 #include <QStandardPaths>
 #include <QTest>
 #include <QtQml/qqmlextensionplugin.h>
@@ -125,7 +126,7 @@ private slots:
         using Status = AutostartStore::Status;
         for (const auto &[status, text] :
             QList<QPair<Status, QString>> { { Status::enabled, "Tellwind will launch when you log in" },
-                { Status::requiresApproval, "Requires approval in System Settings" },
+                { Status::requiresApproval, "Requires approval in your desktop's settings" },
                 { Status::notFound, "Service not found" } }) {
             f.autostart->currentStatus = status;
             QVERIFY(f.showTab("General"));
@@ -209,6 +210,70 @@ private slots:
         QVERIFY(QMetaObject::invokeMethod(box, "activated", Q_ARG(int, 0)));
         QVERIFY(!Settings::contains(SpeechSettings::microphoneKey));
         QTRY_VERIFY(!f.item("microphoneNotice"));
+    }
+
+    // Tab walks the tab strip and then the page in reading order, Space and
+    // Enter flip a switch (and the settings file hears of it), Ctrl+Tab and
+    // Ctrl+Shift+Tab go round the tabs, Escape closes.
+    void keyboardAlone()
+    {
+        Fixture f;
+        QPointer<QQuickWindow> window = f.open();
+        QVERIFY(window && QTest::qWaitForWindowActive(window));
+        auto focused = [&window] {
+            QQuickItem *item = window ? window->activeFocusItem() : nullptr;
+            return item ? item->objectName() : QString();
+        };
+        auto press = [&window](Qt::Key key, Qt::KeyboardModifiers modifiers = {}) {
+            QTest::keyClick(window, key, modifiers);
+        };
+        QTRY_COMPARE(focused(), QString("tabGeneral"));
+        // Round the tab strip, then down the General page and back to its tab.
+        QStringList order;
+        for (int step = 0; step < 30 && (order.isEmpty() || order.last() != "tabGeneral"); ++step) {
+            press(Qt::Key_Tab);
+            order << focused();
+        }
+        QCOMPARE(order.mid(0, 5),
+            (QStringList { "tabAccount", "tabHotkey", "tabAppearance", "launchAtLoginToggleSwitch",
+                "menuBarToggleSwitch" }));
+        QCOMPARE(order.last(), QString("tabGeneral"));
+        for (const char *control : { "serverField", "serverTestButton", "microphoneBox" })
+            QVERIFY2(order.contains(control), qPrintable(order.join(", ")));
+        const QString lastOnThePage = order.value(order.size() - 2);
+        press(Qt::Key_Backtab, Qt::ShiftModifier);
+        QCOMPARE(focused(), lastOnThePage);
+        for (qsizetype back = order.indexOf("menuBarToggleSwitch"); back < order.size() - 2; ++back)
+            press(Qt::Key_Backtab, Qt::ShiftModifier);
+        QCOMPARE(focused(), QString("menuBarToggleSwitch"));
+
+        press(Qt::Key_Space);
+        QTRY_VERIFY(!f.menuBar.isEnabled());
+        QCOMPARE(QSettings(Settings::filePath(), QSettings::IniFormat)
+                     .value(MenuBarManager::enabledKey)
+                     .toString(),
+            QString("false"));
+        press(Qt::Key_Return);
+        QTRY_VERIFY(f.menuBar.isEnabled() && f.isOn("menuBarToggle"));
+        QCOMPARE(QSettings(Settings::filePath(), QSettings::IniFormat)
+                     .value(MenuBarManager::enabledKey)
+                     .toString(),
+            QString("true"));
+
+        press(Qt::Key_Tab, Qt::ControlModifier);
+        QTRY_COMPARE(focused(), QString("tabAccount"));
+        QTRY_VERIFY(f.item("signInButton"));
+        press(Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier);
+        press(Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier);
+        QTRY_COMPARE(focused(), QString("tabAppearance"));
+        QTRY_VERIFY(f.item("resetPositionButton"));
+        press(Qt::Key_Tab, Qt::ControlModifier);
+        QTRY_COMPARE(focused(), QString("tabGeneral"));
+        QTRY_VERIFY(f.item("launchAtLoginToggle"));
+
+        press(Qt::Key_Escape);
+        QTRY_VERIFY(!window);
+        QVERIFY(!f.settings.window());
     }
 
     void resetToCenterForgetsThePositionWithANotice()

@@ -7,6 +7,8 @@
 #include "app/ErrorReporter.h"
 #include "app/LanguageAvailability.h"
 #include "common/Settings.h"
+#include "app/LanguageNames.h"
+#include "app/PopupFocus.h"
 #include "app/QmlTypes.h"
 #include "fakes/FakeCursorIndicator.h"
 #include "fakes/FakeDictationRecognizer.h"
@@ -18,6 +20,7 @@
 #include "support/ScriptedHttpServer.h"
 #include "support/ScriptedNotificationService.h"
 
+#include <QAccessible>
 #include <QQmlApplicationEngine>
 #include <QQuickItem>
 #include <QQuickWindow>
@@ -156,14 +159,43 @@ private slots:
         QCOMPARE(rig->notifications.calls.size(), 3);
     }
 
+    // A screen reader's activate presses the microphone; a start that fails
+    // leaves its message as the microphone's description, to be spoken with it.
+    void microphoneActionAndProblem()
+    {
+        QAccessibleInterface *microphone = QAccessible::queryAccessibleInterface(item("voiceButton"));
+        QVERIFY(microphone && microphone->actionInterface());
+        auto press = [microphone] {
+            microphone->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        };
+        QCOMPARE(microphone->role(), QAccessible::Button);
+        QCOMPARE(microphone->text(QAccessible::Name), QString("Start dictation"));
+        press();
+        QTRY_VERIFY(rig->state.isRecording());
+        QCOMPARE(microphone->text(QAccessible::Name), QString("Stop dictation"));
+        QVERIFY(microphone->state().pressed);
+        press();
+        QTRY_VERIFY(!rig->state.isRecording());
+        QVERIFY(!microphone->state().pressed);
+        QCOMPARE(microphone->text(QAccessible::Description), QString());
+
+        rig->recognizer.startError = QStringLiteral("Audio input not available");
+        press();
+        QTRY_COMPARE(microphone->text(QAccessible::Description), QString("Audio input not available"));
+        QCOMPARE(microphone->text(QAccessible::Name), QString("Start dictation"));
+        QVERIFY(!rig->state.isRecording());
+        rig->recognizer.startError = QString();
+    }
+
     void providerSwitch()
     {
         QQuickItem *button = item("providerButton");
         auto shows = [button] {
             return QStringList{button->property("symbol").toString(), button->property("tooltip").toString()};
         };
-        const QStringList apple{"bolt.fill", "Using Apple (fast, offline) - tap for Google"};
-        const QStringList google{"brain.head.profile", "Using Google (accurate, cloud) - tap for Apple"};
+        const QStringList apple { "bolt.fill", "Using on-device recognition (offline) - tap for server" };
+        const QStringList google { "brain.head.profile",
+            "Using server recognition (accurate, online) - tap for on-device" };
         QCOMPARE(shows(), apple);
         click(button);
         QTRY_COMPARE(shows(), google);
@@ -242,6 +274,82 @@ private slots:
         QTRY_VERIFY(!picker()->isVisible());
         QCOMPARE(rig->recognizer.calls.last(), QStringLiteral("language:fr-FR"));
         Settings::remove(QStringLiteral("serverBaseURL"));
+    }
+
+    // The panel never takes the keyboard; the tray's "Choose Language…" opens
+    // the picker with its search field focused, and the keys do the rest.
+    void pickerByKeyboard_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QList<int>>("keys");
+        QTest::addColumn<QString>("chosen");
+        const int down = Qt::Key_Down, up = Qt::Key_Up, enter = Qt::Key_Return;
+        QTest::addRow("Down reaches the first match") << "span" << QList<int> { down, enter } << "es-ES";
+        QTest::addRow("Enter alone takes the first match") << "germ" << QList<int> { enter } << "de-DE";
+        QTest::addRow("Down stops at the last row")
+            << "span" << QList<int> { down, down, down, down, enter } << "es-US";
+        QTest::addRow("Up goes back, stopping at the first row")
+            << "span" << QList<int> { down, down, up, up, up, int(Qt::Key_Enter) } << "es-ES";
+        QTest::addRow("Escape keeps the language")
+            << "span" << QList<int> { down, int(Qt::Key_Escape) } << "";
+        QTest::addRow("Enter without a match chooses nothing")
+            << "zzz" << QList<int> { enter, int(Qt::Key_Escape) } << "";
+    }
+    void pickerByKeyboard()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QList<int>, keys);
+        QFETCH(QString, chosen);
+        const QStringList before = rig->recognizer.calls;
+        rig->delegate.chooseLanguage();
+        QTRY_VERIFY(picker() && picker()->isVisible());
+        QTRY_VERIFY(pickerItem("searchField")->hasActiveFocus());
+        for (const QChar character : typed)
+            QTest::keyClick(picker(), character.toLatin1());
+        QTRY_COMPARE(pickerItem("searchField")->property("text").toString(), typed);
+        for (int key : keys)
+            QTest::keyClick(picker(), Qt::Key(key));
+        QTRY_VERIFY(!picker()->isVisible());
+        const QStringList after = rig->recognizer.calls.mid(before.size());
+        QCOMPARE(after, chosen.isEmpty() ? QStringList() : QStringList { "language:" + chosen });
+    }
+
+    // Beside the panel on the panel's own screen, whichever it is.
+    void pickerPlacement_data()
+    {
+        QTest::addColumn<QRect>("panel");
+        QTest::addColumn<QRect>("screen");
+        QTest::addColumn<QPoint>("expected");
+        const QRect single(0, 0, 1280, 800), rightMonitor(1280, 0, 1280, 800);
+        QTest::addRow("room on the right") << QRect(100, 100, 190, 160) << single << QPoint(296, 30);
+        QTest::addRow("no room on the right") << QRect(1000, 100, 190, 160) << single << QPoint(744, 30);
+        QTest::addRow("right-hand monitor")
+            << QRect(1400, 300, 190, 160) << rightMonitor << QPoint(1596, 230);
+        QTest::addRow("right edge of the right-hand monitor")
+            << QRect(2300, 300, 190, 160) << rightMonitor << QPoint(2044, 230);
+        QTest::addRow("kept above the bottom") << QRect(100, 700, 190, 160) << single << QPoint(296, 500);
+        QTest::addRow("kept below a top bar")
+            << QRect(100, 0, 190, 160) << QRect(0, 30, 1280, 770) << QPoint(296, 30);
+        QTest::addRow("screen too narrow for either side")
+            << QRect(100, 100, 190, 160) << QRect(0, 0, 400, 800) << QPoint(0, 30);
+        QTest::addRow("screen unknown") << QRect(100, 100, 190, 160) << QRect() << QPoint(296, 30);
+    }
+    void pickerPlacement()
+    {
+        QFETCH(QRect, panel);
+        QFETCH(QRect, screen);
+        QFETCH(QPoint, expected);
+        QCOMPARE(PopupFocus::besideAnchor(panel, QSize(250, 300), screen, 6), expected);
+    }
+
+    // A language added to the catalogue without a translatable name would
+    // stay English on every other desktop.
+    void everyLanguageNameIsTranslatable()
+    {
+        QStringList names;
+        for (const SupportedLanguage &language : SupportedLanguage::allCases())
+            names << language.displayName();
+        QCOMPARE(names, translatableLanguageNames());
     }
 };
 

@@ -1,0 +1,284 @@
+"""Tellwind as a screen reader meets it: the program started as a user starts
+it, with the accessibility bus running, and read and pressed over AT-SPI.
+
+The accessibility bus, a tray host (a StatusNotifierWatcher whose menus are
+read over com.canonical.dbusmenu) and each program run live on the session bus
+the harness provides."""
+
+import os
+import signal
+import subprocess
+import tempfile
+import threading
+import time
+
+import gi
+
+gi.require_version("Atspi", "2.0")
+from gi.repository import Atspi, Gio, GLib  # noqa: E402
+import pyatspi  # noqa: E402
+
+BUILD_DIR = os.environ.get("TELLWIND_BUILD_DIR", "build")
+PROGRAM = os.path.join(BUILD_DIR, "tellwind")
+READY = "✅ Window configured as floating borderless"
+
+
+def pump(seconds=0.05):
+    """Lets the tray host answer the program, then waits a little."""
+    context = GLib.MainContext.default()
+    deadline = time.monotonic() + seconds
+    while True:
+        while context.pending():
+            context.iteration(False)
+        if time.monotonic() >= deadline:
+            return
+        time.sleep(0.01)
+
+
+def wait_for(predicate, timeout=15.0, what="condition"):
+    """The predicate's first truthy answer; fails after `timeout` seconds."""
+    deadline = time.monotonic() + timeout
+    last_error = None
+    while time.monotonic() < deadline:
+        try:
+            value = predicate()
+            if value:
+                return value
+        except GLib.Error as error:  # an object that went away while read
+            last_error = error
+        pump()
+    raise AssertionError(f"timed out waiting for {what}" + (f" ({last_error})" if last_error else ""))
+
+
+class AccessibilityBus:
+    """at-spi-bus-launcher on the session bus, as a desktop session starts it."""
+
+    def __init__(self):
+        self.process = subprocess.Popen(
+            ["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"],
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        bus = Gio.bus_get_sync(Gio.BusType.SESSION, None)
+
+        def address():
+            try:
+                reply = bus.call_sync("org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus", "GetAddress",
+                                      None, GLib.VariantType("(s)"), Gio.DBusCallFlags.NONE, 1000, None)
+                return reply.unpack()[0]
+            except GLib.Error:
+                return None
+        wait_for(address, what="the accessibility bus")
+
+    def stop(self):
+        self.process.terminate()
+        self.process.wait(10)
+
+
+WATCHER_XML = """
+<node>
+  <interface name="org.kde.StatusNotifierWatcher">
+    <method name="RegisterStatusNotifierItem"><arg type="s" direction="in"/></method>
+    <method name="RegisterStatusNotifierHost"><arg type="s" direction="in"/></method>
+    <property name="RegisteredStatusNotifierItems" type="as" access="read"/>
+    <property name="IsStatusNotifierHostRegistered" type="b" access="read"/>
+    <property name="ProtocolVersion" type="i" access="read"/>
+    <signal name="StatusNotifierItemRegistered"><arg type="s"/></signal>
+  </interface>
+</node>"""
+
+
+class TrayHost:
+    """A StatusNotifierWatcher: the tray of a desktop, without pixels."""
+
+    def __init__(self):
+        self.bus = Gio.bus_get_sync(Gio.BusType.SESSION, None)
+        self.items = []
+        info = Gio.DBusNodeInfo.new_for_xml(WATCHER_XML).interfaces[0]
+        self.registration = self.bus.register_object(
+            "/StatusNotifierWatcher", info, self._call, self._property, None)
+        self.owner = Gio.bus_own_name_on_connection(
+            self.bus, "org.kde.StatusNotifierWatcher", Gio.BusNameOwnerFlags.NONE, None, None)
+        pump(0.2)
+
+    def _call(self, connection, sender, path, interface, method, parameters, invocation):
+        if method == "RegisterStatusNotifierItem":
+            service = parameters.unpack()[0]
+            # Some items register by path; their bus name is the sender's.
+            self.items.append(sender if service.startswith("/") else service)
+        invocation.return_value(None)
+
+    def _property(self, connection, sender, path, interface, name):
+        if name == "RegisteredStatusNotifierItems":
+            return GLib.Variant("as", self.items)
+        if name == "IsStatusNotifierHostRegistered":
+            return GLib.Variant("b", True)
+        return GLib.Variant("i", 0)
+
+    def _get(self, service, path, interface, name):
+        reply = self.bus.call_sync(service, path, "org.freedesktop.DBus.Properties", "Get",
+                                   GLib.Variant("(ss)", (interface, name)), GLib.VariantType("(v)"),
+                                   Gio.DBusCallFlags.NONE, 5000, None)
+        return reply.unpack()[0]
+
+    def menu(self, service):
+        """The entries of the item's menu: (id, label) in order, separators left out."""
+        path = self._get(service, "/StatusNotifierItem", "org.kde.StatusNotifierItem", "Menu")
+        reply = self.bus.call_sync(service, path, "com.canonical.dbusmenu", "GetLayout",
+                                   GLib.Variant("(iias)", (0, -1, [])), None,
+                                   Gio.DBusCallFlags.NONE, 5000, None)
+        _, (_, _, children) = reply.unpack()
+        entries = []
+        for child in children:
+            entry_id, properties, _ = child
+            if properties.get("type") != "separator":
+                entries.append((entry_id, properties.get("label", "")))
+        return entries
+
+    def choose(self, service, label):
+        """Chooses the menu entry `label`, as a click on it does."""
+        path = self._get(service, "/StatusNotifierItem", "org.kde.StatusNotifierItem", "Menu")
+        entry = next(entry_id for entry_id, text in self.menu(service) if text == label)
+        self.bus.call_sync(service, path, "com.canonical.dbusmenu", "Event",
+                           GLib.Variant("(isvu)", (entry, "clicked", GLib.Variant("i", 0), 0)), None,
+                           Gio.DBusCallFlags.NONE, 5000, None)
+
+
+class Tellwind:
+    """One run of the program with a settings folder of its own."""
+
+    def __init__(self, settings=None, language=None, extra_env=None):
+        self.dir = tempfile.TemporaryDirectory(prefix="tellwind-a11y-")
+        env = dict(os.environ)
+        config = os.path.join(self.dir.name, "config")
+        os.makedirs(os.path.join(config, "Tellwind"))
+        # The harness's PulseAudio finds its cookie under the old folder.
+        env["PULSE_COOKIE"] = os.path.join(env.get("XDG_CONFIG_HOME", ""), "pulse", "cookie")
+        env["XDG_CONFIG_HOME"] = config
+        env["QT_LINUX_ACCESSIBILITY_ALWAYS_ON"] = "1"
+        env["QT_ACCESSIBILITY"] = "1"
+        if language:
+            env["LANG"] = language
+            env["LC_ALL"] = language
+            env["LANGUAGE"] = language.split("_")[0]
+        else:
+            env["LANGUAGE"] = "en"
+        env.update(extra_env or {})
+        self.settings_file = os.path.join(config, "Tellwind", "Tellwind.conf")
+        with open(self.settings_file, "w", encoding="utf-8") as file:
+            file.write("[General]\n")
+            for key, value in (settings or {}).items():
+                file.write(f"{key}={value}\n")
+        self.lines = []
+        self.process = subprocess.Popen([PROGRAM], env=env, cwd=self.dir.name, stdout=subprocess.PIPE,
+                                        stderr=subprocess.STDOUT)
+        self.reader = threading.Thread(target=self._read, daemon=True)
+        self.reader.start()
+        wait_for(lambda: READY in self.lines, what="the panel")
+        self.app = wait_for(self._application, what="Tellwind on the accessibility bus")
+
+    def _read(self):
+        for raw in self.process.stdout:
+            self.lines.append(raw.decode("utf-8", "replace").rstrip("\n"))
+
+    def _application(self):
+        desktop = pyatspi.Registry.getDesktop(0)
+        for index in range(desktop.childCount):
+            app = desktop.getChildAtIndex(index)
+            try:
+                if app is not None and app.get_process_id() == self.process.pid:
+                    # Read afresh every time: the names change with the state.
+                    app.set_cache_mask(Atspi.Cache.NONE)
+                    return app
+            except GLib.Error:
+                continue
+        return None
+
+    def settings(self):
+        with open(self.settings_file, encoding="utf-8") as file:
+            return file.read()
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.send_signal(signal.SIGTERM)
+            try:
+                self.process.wait(10)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait(5)
+        self.reader.join(5)
+        self.process.stdout.close()
+        self.dir.cleanup()
+
+    # Reading the tree.
+
+    def window(self, name):
+        """The program's top-level window called `name`, once it shows."""
+        def found():
+            for index in range(self.app.childCount):
+                child = self.app.getChildAtIndex(index)
+                if child is not None and child.name == name and child.getState().contains(pyatspi.STATE_SHOWING):
+                    return child
+            return None
+        return wait_for(found, what=f"the window '{name}'")
+
+    def windows(self):
+        return [self.app.getChildAtIndex(i).name for i in range(self.app.childCount)]
+
+
+def descendants(root, predicate):
+    """Every showing object under `root` that `predicate` accepts, in reading order."""
+    found = []
+
+    def walk(node):
+        for index in range(node.childCount):
+            child = node.getChildAtIndex(index)
+            if child is None:
+                continue
+            if predicate(child):
+                found.append(child)
+            walk(child)
+    walk(root)
+    return found
+
+
+def showing(node):
+    return node.getState().contains(pyatspi.STATE_SHOWING)
+
+
+def by_role(root, role):
+    return [node for node in descendants(root, lambda n: n.getRole() == role) if showing(node)]
+
+
+def button_names(root):
+    return [node.name for node in by_role(root, pyatspi.ROLE_PUSH_BUTTON)]
+
+
+def find(root, role, name):
+    """The showing object of `role` called `name` under `root`, once it is there."""
+    def look():
+        for node in by_role(root, role):
+            if node.name == name:
+                return node
+        return None
+    return wait_for(look, what=f"{pyatspi.Role(role)} '{name}'")
+
+
+def find_text(root, text):
+    """A showing label or static text reading `text` under `root`, once it is there."""
+    roles = (pyatspi.ROLE_LABEL, pyatspi.ROLE_STATIC, pyatspi.ROLE_TEXT, pyatspi.ROLE_TOOL_TIP)
+    return wait_for(lambda: next((node for node in descendants(root, lambda n: n.getRole() in roles)
+                                  if node.name == text and showing(node)), None),
+                    what=f"the text '{text}'")
+
+
+def press(node):
+    """What a screen reader's "activate" does: the object's press (or click) action."""
+    action = node.queryAction()
+    names = [action.getName(i).lower() for i in range(action.nActions)]
+    for wanted in ("press", "click", "toggle"):
+        if wanted in names:
+            return action.doAction(names.index(wanted))
+    raise AssertionError(f"'{node.name}' has no press action, only {names}")
+
+
+def has_state(node, state):
+    return node.getState().contains(state)

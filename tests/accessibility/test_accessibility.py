@@ -1,0 +1,230 @@
+#!/usr/bin/python3
+"""Everything a mouse user can do in Tellwind's own windows, done by a screen
+reader over the accessibility bus: the panel, the language picker, the
+walk-through, the settings window, in English and in German.
+
+    tests/harness.sh /usr/bin/python3 tests/accessibility/test_accessibility.py [Class]
+"""
+
+import os
+import subprocess
+import sys
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+import pyatspi  # noqa: E402
+from atspi_rig import (AccessibilityBus, Tellwind, TrayHost, button_names, by_role, find,  # noqa: E402
+                       find_text, has_state, press, wait_for)
+
+bus = None
+tray = None
+
+DONE = {"hasCompletedOnboarding": "true"}
+
+
+def setUpModule():
+    global bus, tray
+    bus = AccessibilityBus()
+    tray = TrayHost()
+
+
+def tearDownModule():
+    bus.stop()
+
+
+def type_text(text):
+    """Replaces what the focused field holds, typed on the keyboard."""
+    subprocess.run(["xdotool", "key", "--clearmodifiers", "ctrl+a", "BackSpace"], check=True)
+    subprocess.run(["xdotool", "type", "--delay", "20", text], check=True)
+
+
+class Run(unittest.TestCase):
+    """One program run per test, stopped whatever the outcome."""
+
+    settings = DONE
+    language = None
+
+    def setUp(self):
+        self.tellwind = Tellwind(self.settings, self.language)
+        self.addCleanup(self.tellwind.stop)
+        self.panel = self.tellwind.window("Tellwind")
+
+    def tray_service(self):
+        return wait_for(lambda: tray.items[-1] if tray.items else None, what="the tray item")
+
+
+class Panel(Run):
+    def test_three_buttons_named_for_what_they_do(self):
+        names = wait_for(lambda: sorted(button_names(self.panel)) if len(button_names(self.panel)) == 3 else None,
+                         what="three buttons on the panel")
+        self.assertEqual(names, ["Language: English (US)", "On-device recognition", "Start dictation"])
+        microphone = find(self.panel, pyatspi.ROLE_PUSH_BUTTON, "Start dictation")
+        self.assertFalse(has_state(microphone, pyatspi.STATE_PRESSED))
+        # The panel never takes the keyboard focus from the application dictated into.
+        self.assertFalse(has_state(microphone, pyatspi.STATE_FOCUSABLE))
+
+    def test_microphone_action_starts_and_stops_dictation(self):
+        press(find(self.panel, pyatspi.ROLE_PUSH_BUTTON, "Start dictation"))
+        stop = find(self.panel, pyatspi.ROLE_PUSH_BUTTON, "Stop dictation")
+        wait_for(lambda: has_state(stop, pyatspi.STATE_PRESSED), what="the pressed state")
+        wait_for(lambda: any(line.startswith("✅ Recording started") for line in self.tellwind.lines),
+                 what="the recording")
+        press(stop)
+        start = find(self.panel, pyatspi.ROLE_PUSH_BUTTON, "Start dictation")
+        wait_for(lambda: not has_state(start, pyatspi.STATE_PRESSED), what="the released state")
+        wait_for(lambda: any(line.startswith("⏹️ Stopping recording") for line in self.tellwind.lines),
+                 what="the stop")
+
+    def test_provider_button_says_which_recognizer_is_in_use(self):
+        provider = find(self.panel, pyatspi.ROLE_PUSH_BUTTON, "On-device recognition")
+        self.assertIn("tap for server", provider.description)
+        press(provider)
+        server = find(self.panel, pyatspi.ROLE_PUSH_BUTTON, "Server recognition")
+        self.assertIn("tap for on-device", server.description)
+        press(server)
+        find(self.panel, pyatspi.ROLE_PUSH_BUTTON, "On-device recognition")
+
+
+class Picker(Run):
+    def test_rows_and_search_field_exposed_and_a_row_chosen(self):
+        press(find(self.panel, pyatspi.ROLE_PUSH_BUTTON, "Language: English (US)"))
+        picker = self.tellwind.window("Tellwind Languages")
+        search = find(picker, pyatspi.ROLE_TEXT, "Search languages")
+        wait_for(lambda: has_state(search, pyatspi.STATE_FOCUSED), what="the search field focused")
+        rows = {row.name: row for row in by_role(picker, pyatspi.ROLE_LIST_ITEM)}
+        self.assertIn("English (US)", rows)
+        self.assertTrue(has_state(rows["English (US)"], pyatspi.STATE_SELECTED))
+        self.assertFalse(has_state(rows["English (UK)"], pyatspi.STATE_SELECTED))
+
+        # A language only the server knows says so.
+        type_text("alban")
+        find(picker, pyatspi.ROLE_LIST_ITEM, "Albanian, Cloud")
+        type_text("germ")
+        german = find(picker, pyatspi.ROLE_LIST_ITEM, "German")
+        press(german)
+        find(self.panel, pyatspi.ROLE_PUSH_BUTTON, "Language: German")
+        wait_for(lambda: "Tellwind Languages" not in self.visible_windows(), what="the picker to close")
+
+    def test_keys_alone_choose_and_the_highlight_is_spoken(self):
+        press(find(self.panel, pyatspi.ROLE_PUSH_BUTTON, "Language: English (US)"))
+        picker = self.tellwind.window("Tellwind Languages")
+        search = find(picker, pyatspi.ROLE_TEXT, "Search languages")
+        wait_for(lambda: has_state(search, pyatspi.STATE_FOCUSED), what="the search field focused")
+        type_text("span")
+        find(picker, pyatspi.ROLE_LIST_ITEM, "Spanish (US)")
+        subprocess.run(["xdotool", "key", "Down"], check=True)
+        wait_for(lambda: search.description == "Spanish (Spain)", what="the highlighted row in the description")
+        subprocess.run(["xdotool", "key", "Return"], check=True)
+        find(self.panel, pyatspi.ROLE_PUSH_BUTTON, "Language: Spanish (Spain)")
+
+    def test_clear_button_pressed_through_its_action(self):
+        press(find(self.panel, pyatspi.ROLE_PUSH_BUTTON, "Language: English (US)"))
+        picker = self.tellwind.window("Tellwind Languages")
+        search = find(picker, pyatspi.ROLE_TEXT, "Search languages")
+        wait_for(lambda: has_state(search, pyatspi.STATE_FOCUSED), what="the search field focused")
+        type_text("zzz")
+        wait_for(lambda: not by_role(picker, pyatspi.ROLE_LIST_ITEM), what="no row for 'zzz'")
+        press(find(picker, pyatspi.ROLE_PUSH_BUTTON, "Clear search"))
+        wait_for(lambda: len(by_role(picker, pyatspi.ROLE_LIST_ITEM)) > 3, what="every row back")
+
+    def visible_windows(self):
+        app = self.tellwind.app
+        return [app.getChildAtIndex(i).name for i in range(app.childCount)
+                if has_state(app.getChildAtIndex(i), pyatspi.STATE_SHOWING)]
+
+
+class Onboarding(Run):
+    settings = {}
+
+    def test_every_page_read_and_finished_through_actions(self):
+        sheet = self.tellwind.window("Welcome to Tellwind")
+        pages = [
+            ("Welcome to Tellwind", ["Let's Go"]),
+            ("Install Tellwind", ["Back", "Skip for Now", "Show in File Manager"]),
+        ]
+        for heading, buttons in pages:
+            with self.subTest(page=heading):
+                find(sheet, pyatspi.ROLE_HEADING, heading)
+                wait_for(lambda: set(buttons) <= set(button_names(sheet)), what=f"the buttons of '{heading}'")
+                forward = buttons[1] if len(buttons) > 1 else buttons[0]
+                press(find(sheet, pyatspi.ROLE_PUSH_BUTTON, forward))
+        find(sheet, pyatspi.ROLE_HEADING, "Typing Is Ready!")
+        self.assertIn("Back", button_names(sheet))
+        press(find(sheet, pyatspi.ROLE_PUSH_BUTTON, "Get Started"))
+        wait_for(lambda: "hasCompletedOnboarding=true" in self.tellwind.settings(), what="the walk-through stored")
+
+
+class Settings(Run):
+    def open_settings(self, label="Settings..."):
+        service = self.tray_service()
+        wait_for(lambda: label in [text for _, text in tray.menu(service)], what=f"'{label}' in the tray menu")
+        tray.choose(service, label)
+
+    def test_tabs_and_toggles_exposed_with_their_states(self):
+        self.open_settings()
+        window = self.tellwind.window("Tellwind Settings")
+        tabs = wait_for(lambda: by_role(window, pyatspi.ROLE_PAGE_TAB), what="the tabs")
+        self.assertEqual([tab.name for tab in tabs], ["General", "Account", "Hotkey", "Appearance"])
+        self.assertEqual([self.chosen(tab) for tab in tabs], [True, False, False, False])
+
+        tray_toggle = wait_for(lambda: [node for node in by_role(window, pyatspi.ROLE_CHECK_BOX)
+                                        + by_role(window, pyatspi.ROLE_TOGGLE_BUTTON)
+                                        if node.name == "Show icon in the system tray"], what="the tray toggle")[0]
+        self.assertTrue(has_state(tray_toggle, pyatspi.STATE_CHECKED))
+
+        press(tabs[2])
+        wait_for(lambda: self.chosen(tabs[2]), what="the Hotkey tab")
+        self.assertFalse(self.chosen(tabs[0]))
+        find_text(window, "Shift + R")
+        hotkey = wait_for(lambda: [node for node in by_role(window, pyatspi.ROLE_CHECK_BOX)
+                                   + by_role(window, pyatspi.ROLE_TOGGLE_BUTTON)
+                                   if node.name == "Enable global hotkey"], what="the hotkey toggle")[0]
+        checked = has_state(hotkey, pyatspi.STATE_CHECKED)
+        press(hotkey)
+        wait_for(lambda: has_state(hotkey, pyatspi.STATE_CHECKED) != checked, what="the toggle flipped")
+
+    @staticmethod
+    def chosen(tab):
+        return has_state(tab, pyatspi.STATE_SELECTED) or has_state(tab, pyatspi.STATE_CHECKED)
+
+    def test_choose_language_opens_the_picker_with_its_search_focused(self):
+        self.open_settings("Choose Language…")
+        picker = self.tellwind.window("Tellwind Languages")
+        search = find(picker, pyatspi.ROLE_TEXT, "Search languages")
+        wait_for(lambda: has_state(search, pyatspi.STATE_FOCUSED), what="the search field focused")
+
+
+class German(Run):
+    language = "de_DE.UTF-8"
+
+    def test_panel_tray_and_settings_speak_german(self):
+        names = wait_for(lambda: sorted(button_names(self.panel)) if len(button_names(self.panel)) == 3 else None,
+                         what="three buttons on the panel")
+        self.assertEqual(names, ["Diktat starten", "Erkennung auf dem Gerät", "Sprache: Englisch (USA)"])
+        provider = find(self.panel, pyatspi.ROLE_PUSH_BUTTON, "Erkennung auf dem Gerät")
+        self.assertEqual(provider.description, "Erkennung auf dem Gerät (offline) – klicken für Server")
+        press(find(self.panel, pyatspi.ROLE_PUSH_BUTTON, "Diktat starten"))
+        stop = find(self.panel, pyatspi.ROLE_PUSH_BUTTON, "Diktat beenden")
+        press(stop)
+        find(self.panel, pyatspi.ROLE_PUSH_BUTTON, "Diktat starten")
+
+        # The tooltip a pointer resting on the button brings up.
+        extents = provider.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+        subprocess.run(["xdotool", "mousemove", str(extents.x + extents.width // 2),
+                        str(extents.y + extents.height // 2)], check=True)
+        find_text(self.tellwind.app, "Erkennung auf dem Gerät (offline) – klicken für Server")
+
+        service = self.tray_service()
+        labels = wait_for(lambda: [text for _, text in tray.menu(service)], what="the tray menu")
+        self.assertEqual(labels, ["Aufnahme starten", "Fenster anzeigen", "Sprache wählen …",
+                                  "Einstellungen …", "Tellwind beenden"])
+        tray.choose(service, "Einstellungen …")
+        window = self.tellwind.window("Tellwind-Einstellungen")
+        tabs = wait_for(lambda: by_role(window, pyatspi.ROLE_PAGE_TAB), what="the tabs")
+        self.assertEqual([tab.name for tab in tabs], ["Allgemein", "Konto", "Tastenkürzel", "Darstellung"])
+
+
+if __name__ == "__main__":
+    # pyatspi still calls the older names of libatspi's functions.
+    unittest.main(verbosity=2, warnings="ignore")

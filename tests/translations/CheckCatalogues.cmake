@@ -1,0 +1,45 @@
+cmake_minimum_required(VERSION 3.25)
+
+# Runs lupdate over the sources into a copy of each shipped catalogue and fails
+# when the copy has an entry without a finished translation. The shipped
+# catalogues are never written.
+file(GLOB catalogues ${CATALOGUE_DIR}/*.ts)
+if(NOT catalogues)
+    message(FATAL_ERROR "No catalogue under ${CATALOGUE_DIR}")
+endif()
+file(REMOVE_RECURSE ${WORK_DIR})
+file(MAKE_DIRECTORY ${WORK_DIR})
+set(failed "")
+foreach(catalogue ${catalogues})
+    get_filename_component(name ${catalogue} NAME)
+    set(copy ${WORK_DIR}/${name})
+    file(COPY_FILE ${catalogue} ${copy})
+    execute_process(
+        COMMAND ${LUPDATE} ${SOURCE_DIR} -extensions cpp,h,qml -locations none -no-obsolete -ts ${copy}
+        RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
+    if(NOT result EQUAL 0)
+        message(FATAL_ERROR "lupdate failed on ${name}:\n${output}")
+    endif()
+    file(READ ${copy} text)
+    # Message by message, whatever else (comments, plural forms) it holds.
+    while(TRUE)
+        string(FIND "${text}" "<message" start)
+        if(start EQUAL -1)
+            break()
+        endif()
+        string(SUBSTRING "${text}" ${start} -1 text)
+        string(FIND "${text}" "</message>" end)
+        string(SUBSTRING "${text}" 0 ${end} message)
+        math(EXPR next "${end} + 10")
+        string(SUBSTRING "${text}" ${next} -1 text)
+        if(message MATCHES "type=\"unfinished\"" OR message MATCHES "<translation></translation>"
+           OR message MATCHES "<translation/>")
+            string(REGEX REPLACE ".*<source>([^<]*)</source>.*" "\\1" source "${message}")
+            string(APPEND failed "  ${name}: ${source}\n")
+        endif()
+    endwhile()
+endforeach()
+if(failed)
+    message(FATAL_ERROR "Texts without a translation (translate them in translations/):\n${failed}")
+endif()
+message(STATUS "Every catalogue translates every text")

@@ -1,0 +1,951 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="de_DE">
+<context>
+    <name>AccountSettingsView</name>
+    <message>
+        <source>Account</source>
+        <translation>Konto</translation>
+    </message>
+    <message>
+        <source>Signed In</source>
+        <translation>Angemeldet</translation>
+    </message>
+    <message>
+        <source>Sign Out</source>
+        <translation>Abmelden</translation>
+    </message>
+    <message>
+        <source>Sign In</source>
+        <translation>Anmelden</translation>
+    </message>
+</context>
+<context>
+    <name>AppearanceSettingsView</name>
+    <message>
+        <source>Window</source>
+        <translation>Fenster</translation>
+    </message>
+    <message>
+        <source>Window Position</source>
+        <translation>Fensterposition</translation>
+    </message>
+    <message>
+        <source>Tellwind remembers where you place the floating window.</source>
+        <translation>Tellwind merkt sich, wo Sie das schwebende Fenster ablegen.</translation>
+    </message>
+    <message>
+        <source>Reset to Center</source>
+        <translation>Zur Mitte zurücksetzen</translation>
+    </message>
+    <message>
+        <source>Window position will reset to center on next launch.</source>
+        <translation>Die Fensterposition wird beim nächsten Start auf die Mitte zurückgesetzt.</translation>
+    </message>
+</context>
+<context>
+    <name>AudioError</name>
+    <message>
+        <source>Failed to initialize audio engine</source>
+        <translation>Die Audio-Engine konnte nicht gestartet werden</translation>
+    </message>
+    <message>
+        <source>Audio input not available</source>
+        <translation>Audioeingang nicht verfügbar</translation>
+    </message>
+    <message>
+        <source>Failed to create audio format</source>
+        <translation>Das Audioformat konnte nicht erstellt werden</translation>
+    </message>
+    <message>
+        <source>Recording failed</source>
+        <translation>Aufnahme fehlgeschlagen</translation>
+    </message>
+</context>
+<context>
+    <name>AudioRecordingService</name>
+    <message>
+        <source>Microphone Access Required</source>
+        <translation>Mikrofonzugriff erforderlich</translation>
+    </message>
+    <message>
+        <source>Tellwind needs microphone access to transcribe your speech.
+
+To enable:
+1. Open the Sound settings
+2. Go to Input
+3. Choose a microphone and turn it on (not muted)
+
+If no microphone is listed, check that the sound server (PulseAudio or PipeWire) is running.</source>
+        <translation>Tellwind braucht Zugriff auf das Mikrofon, um Ihre Sprache zu erkennen.
+
+So geht’s:
+1. Öffnen Sie die Klangeinstellungen
+2. Wechseln Sie zu „Eingabe“
+3. Wählen Sie ein Mikrofon und schalten Sie es ein (nicht stumm)
+
+Wird kein Mikrofon angezeigt, prüfen Sie, ob der Tondienst (PulseAudio oder PipeWire) läuft.</translation>
+    </message>
+    <message>
+        <source>Open Sound Settings</source>
+        <translation>Klangeinstellungen öffnen</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Abbrechen</translation>
+    </message>
+</context>
+<context>
+    <name>ContentView</name>
+    <message>
+        <source>Dictation panel</source>
+        <translation>Diktierleiste</translation>
+    </message>
+</context>
+<context>
+    <name>GeneralSettingsView</name>
+    <message>
+        <source>Tellwind will not launch at login</source>
+        <translation>Tellwind startet nicht bei der Anmeldung</translation>
+    </message>
+    <message>
+        <source>Tellwind will launch when you log in</source>
+        <translation>Tellwind startet, wenn Sie sich anmelden</translation>
+    </message>
+    <message>
+        <source>Requires approval in your desktop&apos;s settings</source>
+        <translation>Muss in den Einstellungen Ihrer Arbeitsumgebung genehmigt werden</translation>
+    </message>
+    <message>
+        <source>Service not found</source>
+        <translation>Dienst nicht gefunden</translation>
+    </message>
+    <message>
+        <source>Unknown status</source>
+        <translation>Unbekannter Status</translation>
+    </message>
+    <message>
+        <source>Startup</source>
+        <translation>Start</translation>
+    </message>
+    <message>
+        <source>Launch Tellwind at login</source>
+        <translation>Tellwind bei der Anmeldung starten</translation>
+    </message>
+    <message>
+        <source>System Tray</source>
+        <translation>Systembereich</translation>
+    </message>
+    <message>
+        <source>Show icon in the system tray</source>
+        <translation>Symbol im Systembereich der Kontrollleiste anzeigen</translation>
+    </message>
+    <message>
+        <source>Access Tellwind from the system tray even when the window is hidden.</source>
+        <translation>Tellwind ist über den Systembereich der Kontrollleiste erreichbar, auch wenn das Fenster ausgeblendet ist.</translation>
+    </message>
+</context>
+<context>
+    <name>HotkeySettingsView</name>
+    <message>
+        <source>Global Hotkey</source>
+        <translation>Globales Tastenkürzel</translation>
+    </message>
+    <message>
+        <source>Enable global hotkey</source>
+        <translation>Globales Tastenkürzel aktivieren</translation>
+    </message>
+    <message>
+        <source>Current hotkey:</source>
+        <translation>Aktuelles Tastenkürzel:</translation>
+    </message>
+    <message>
+        <source>Press Shift + R from anywhere to start/stop recording.</source>
+        <translation>Drücken Sie überall Umschalt + R, um die Aufnahme zu starten oder zu beenden.</translation>
+    </message>
+    <message>
+        <source>Note</source>
+        <translation>Hinweis</translation>
+    </message>
+    <message>
+        <source>The hotkey works system-wide, even when Tellwind is in the background.</source>
+        <translation>Das Tastenkürzel wirkt systemweit, auch wenn Tellwind im Hintergrund läuft.</translation>
+    </message>
+    <message>
+        <source>Shift + R</source>
+        <translation>Umschalt + R</translation>
+    </message>
+</context>
+<context>
+    <name>LanguageFlagButton</name>
+    <message>
+        <source>Select language: %1</source>
+        <translation>Sprache wählen: %1</translation>
+    </message>
+    <message>
+        <source>Language: %1</source>
+        <translation>Sprache: %1</translation>
+    </message>
+</context>
+<context>
+    <name>LanguageNames</name>
+    <message>
+        <source>English (US)</source>
+        <translation>Englisch (USA)</translation>
+    </message>
+    <message>
+        <source>English (UK)</source>
+        <translation>Englisch (Vereinigtes Königreich)</translation>
+    </message>
+    <message>
+        <source>English (Australia)</source>
+        <translation>Englisch (Australien)</translation>
+    </message>
+    <message>
+        <source>English (Canada)</source>
+        <translation>Englisch (Kanada)</translation>
+    </message>
+    <message>
+        <source>English (India)</source>
+        <translation>Englisch (Indien)</translation>
+    </message>
+    <message>
+        <source>Spanish (Spain)</source>
+        <translation>Spanisch (Spanien)</translation>
+    </message>
+    <message>
+        <source>Spanish (Mexico)</source>
+        <translation>Spanisch (Mexiko)</translation>
+    </message>
+    <message>
+        <source>Spanish (US)</source>
+        <translation>Spanisch (USA)</translation>
+    </message>
+    <message>
+        <source>French (France)</source>
+        <translation>Französisch (Frankreich)</translation>
+    </message>
+    <message>
+        <source>French (Canada)</source>
+        <translation>Französisch (Kanada)</translation>
+    </message>
+    <message>
+        <source>German</source>
+        <translation>Deutsch</translation>
+    </message>
+    <message>
+        <source>Italian</source>
+        <translation>Italienisch</translation>
+    </message>
+    <message>
+        <source>Portuguese (Brazil)</source>
+        <translation>Portugiesisch (Brasilien)</translation>
+    </message>
+    <message>
+        <source>Portuguese (Portugal)</source>
+        <translation>Portugiesisch (Portugal)</translation>
+    </message>
+    <message>
+        <source>Chinese (Simplified)</source>
+        <translation>Chinesisch (vereinfacht)</translation>
+    </message>
+    <message>
+        <source>Chinese (Traditional)</source>
+        <translation>Chinesisch (traditionell)</translation>
+    </message>
+    <message>
+        <source>Chinese (Hong Kong)</source>
+        <translation>Chinesisch (Hongkong)</translation>
+    </message>
+    <message>
+        <source>Japanese</source>
+        <translation>Japanisch</translation>
+    </message>
+    <message>
+        <source>Korean</source>
+        <translation>Koreanisch</translation>
+    </message>
+    <message>
+        <source>Russian</source>
+        <translation>Russisch</translation>
+    </message>
+    <message>
+        <source>Arabic (Saudi)</source>
+        <translation>Arabisch (Saudi-Arabien)</translation>
+    </message>
+    <message>
+        <source>Arabic (UAE)</source>
+        <translation>Arabisch (VAE)</translation>
+    </message>
+    <message>
+        <source>Hindi</source>
+        <translation>Hindi</translation>
+    </message>
+    <message>
+        <source>Dutch</source>
+        <translation>Niederländisch</translation>
+    </message>
+    <message>
+        <source>Dutch (Belgium)</source>
+        <translation>Niederländisch (Belgien)</translation>
+    </message>
+    <message>
+        <source>Polish</source>
+        <translation>Polnisch</translation>
+    </message>
+    <message>
+        <source>Swedish</source>
+        <translation>Schwedisch</translation>
+    </message>
+    <message>
+        <source>Danish</source>
+        <translation>Dänisch</translation>
+    </message>
+    <message>
+        <source>Norwegian</source>
+        <translation>Norwegisch</translation>
+    </message>
+    <message>
+        <source>Finnish</source>
+        <translation>Finnisch</translation>
+    </message>
+    <message>
+        <source>Turkish</source>
+        <translation>Türkisch</translation>
+    </message>
+    <message>
+        <source>Thai</source>
+        <translation>Thailändisch</translation>
+    </message>
+    <message>
+        <source>Vietnamese</source>
+        <translation>Vietnamesisch</translation>
+    </message>
+    <message>
+        <source>Indonesian</source>
+        <translation>Indonesisch</translation>
+    </message>
+    <message>
+        <source>Malay</source>
+        <translation>Malaiisch</translation>
+    </message>
+    <message>
+        <source>Hebrew</source>
+        <translation>Hebräisch</translation>
+    </message>
+    <message>
+        <source>Albanian</source>
+        <translation>Albanisch</translation>
+    </message>
+    <message>
+        <source>Croatian</source>
+        <translation>Kroatisch</translation>
+    </message>
+    <message>
+        <source>Serbian</source>
+        <translation>Serbisch</translation>
+    </message>
+    <message>
+        <source>Slovenian</source>
+        <translation>Slowenisch</translation>
+    </message>
+    <message>
+        <source>Bosnian</source>
+        <translation>Bosnisch</translation>
+    </message>
+    <message>
+        <source>Macedonian</source>
+        <translation>Mazedonisch</translation>
+    </message>
+    <message>
+        <source>Montenegrin</source>
+        <translation>Montenegrinisch</translation>
+    </message>
+    <message>
+        <source>Ukrainian</source>
+        <translation>Ukrainisch</translation>
+    </message>
+    <message>
+        <source>Greek</source>
+        <translation>Griechisch</translation>
+    </message>
+    <message>
+        <source>Czech</source>
+        <translation>Tschechisch</translation>
+    </message>
+    <message>
+        <source>Romanian</source>
+        <translation>Rumänisch</translation>
+    </message>
+    <message>
+        <source>Hungarian</source>
+        <translation>Ungarisch</translation>
+    </message>
+    <message>
+        <source>Slovak</source>
+        <translation>Slowakisch</translation>
+    </message>
+    <message>
+        <source>Bulgarian</source>
+        <translation>Bulgarisch</translation>
+    </message>
+    <message>
+        <source>Latvian</source>
+        <translation>Lettisch</translation>
+    </message>
+    <message>
+        <source>Lithuanian</source>
+        <translation>Litauisch</translation>
+    </message>
+    <message>
+        <source>Estonian</source>
+        <translation>Estnisch</translation>
+    </message>
+    <message>
+        <source>Belarusian</source>
+        <translation>Belarussisch</translation>
+    </message>
+    <message>
+        <source>Catalan</source>
+        <translation>Katalanisch</translation>
+    </message>
+    <message>
+        <source>Basque</source>
+        <translation>Baskisch</translation>
+    </message>
+    <message>
+        <source>Galician</source>
+        <translation>Galicisch</translation>
+    </message>
+    <message>
+        <source>Irish</source>
+        <translation>Irisch</translation>
+    </message>
+    <message>
+        <source>Welsh</source>
+        <translation>Walisisch</translation>
+    </message>
+    <message>
+        <source>Icelandic</source>
+        <translation>Isländisch</translation>
+    </message>
+    <message>
+        <source>Maltese</source>
+        <translation>Maltesisch</translation>
+    </message>
+    <message>
+        <source>Luxembourgish</source>
+        <translation>Luxemburgisch</translation>
+    </message>
+    <message>
+        <source>Filipino</source>
+        <translation>Filipino</translation>
+    </message>
+    <message>
+        <source>Bengali</source>
+        <translation>Bengalisch</translation>
+    </message>
+    <message>
+        <source>Tamil</source>
+        <translation>Tamil</translation>
+    </message>
+    <message>
+        <source>Telugu</source>
+        <translation>Telugu</translation>
+    </message>
+    <message>
+        <source>Marathi</source>
+        <translation>Marathi</translation>
+    </message>
+    <message>
+        <source>Gujarati</source>
+        <translation>Gujarati</translation>
+    </message>
+    <message>
+        <source>Kannada</source>
+        <translation>Kannada</translation>
+    </message>
+    <message>
+        <source>Malayalam</source>
+        <translation>Malayalam</translation>
+    </message>
+    <message>
+        <source>Punjabi</source>
+        <translation>Panjabi</translation>
+    </message>
+    <message>
+        <source>Urdu</source>
+        <translation>Urdu</translation>
+    </message>
+    <message>
+        <source>Nepali</source>
+        <translation>Nepalesisch</translation>
+    </message>
+    <message>
+        <source>Sinhala</source>
+        <translation>Singhalesisch</translation>
+    </message>
+    <message>
+        <source>Khmer</source>
+        <translation>Khmer</translation>
+    </message>
+    <message>
+        <source>Lao</source>
+        <translation>Laotisch</translation>
+    </message>
+    <message>
+        <source>Burmese</source>
+        <translation>Birmanisch</translation>
+    </message>
+    <message>
+        <source>Mongolian</source>
+        <translation>Mongolisch</translation>
+    </message>
+    <message>
+        <source>Kazakh</source>
+        <translation>Kasachisch</translation>
+    </message>
+    <message>
+        <source>Uzbek</source>
+        <translation>Usbekisch</translation>
+    </message>
+    <message>
+        <source>Azerbaijani</source>
+        <translation>Aserbaidschanisch</translation>
+    </message>
+    <message>
+        <source>Georgian</source>
+        <translation>Georgisch</translation>
+    </message>
+    <message>
+        <source>Armenian</source>
+        <translation>Armenisch</translation>
+    </message>
+    <message>
+        <source>Swahili</source>
+        <translation>Suaheli</translation>
+    </message>
+    <message>
+        <source>Afrikaans</source>
+        <translation>Afrikaans</translation>
+    </message>
+    <message>
+        <source>Zulu</source>
+        <translation>Zulu</translation>
+    </message>
+    <message>
+        <source>Amharic</source>
+        <translation>Amharisch</translation>
+    </message>
+    <message>
+        <source>Somali</source>
+        <translation>Somali</translation>
+    </message>
+    <message>
+        <source>Hausa</source>
+        <translation>Hausa</translation>
+    </message>
+    <message>
+        <source>Yoruba</source>
+        <translation>Yoruba</translation>
+    </message>
+    <message>
+        <source>Igbo</source>
+        <translation>Igbo</translation>
+    </message>
+    <message>
+        <source>Persian</source>
+        <translation>Persisch</translation>
+    </message>
+    <message>
+        <source>Pashto</source>
+        <translation>Paschtu</translation>
+    </message>
+    <message>
+        <source>Kurdish</source>
+        <translation>Kurdisch</translation>
+    </message>
+</context>
+<context>
+    <name>LanguagePickerView</name>
+    <message>
+        <source>Search languages...</source>
+        <translation>Sprachen suchen …</translation>
+    </message>
+    <message>
+        <source>Search languages</source>
+        <translation>Sprachen suchen</translation>
+    </message>
+    <message>
+        <source>Clear search</source>
+        <translation>Suche leeren</translation>
+    </message>
+    <message>
+        <source>Languages</source>
+        <translation>Sprachen</translation>
+    </message>
+</context>
+<context>
+    <name>LanguagePickerWindow</name>
+    <message>
+        <source>Tellwind Languages</source>
+        <translation>Tellwind-Sprachen</translation>
+    </message>
+</context>
+<context>
+    <name>LanguageRow</name>
+    <message>
+        <source>Cloud</source>
+        <translation>Cloud</translation>
+    </message>
+    <message>
+        <source>%1, Cloud</source>
+        <translation>%1, Cloud</translation>
+    </message>
+</context>
+<context>
+    <name>MenuBarManager</name>
+    <message>
+        <source>Toggle Recording</source>
+        <translation>Aufnahme umschalten</translation>
+    </message>
+    <message>
+        <source>Show Window</source>
+        <translation>Fenster anzeigen</translation>
+    </message>
+    <message>
+        <source>Choose Language…</source>
+        <translation>Sprache wählen …</translation>
+    </message>
+    <message>
+        <source>Settings...</source>
+        <translation>Einstellungen …</translation>
+    </message>
+    <message>
+        <source>Quit Tellwind</source>
+        <translation>Tellwind beenden</translation>
+    </message>
+    <message>
+        <source>Stop Recording</source>
+        <translation>Aufnahme beenden</translation>
+    </message>
+    <message>
+        <source>Start Recording</source>
+        <translation>Aufnahme starten</translation>
+    </message>
+</context>
+<context>
+    <name>OnboardingView</name>
+    <message>
+        <source>Let&apos;s Go</source>
+        <translation>Los geht’s</translation>
+    </message>
+    <message>
+        <source>Continue</source>
+        <translation>Weiter</translation>
+    </message>
+    <message>
+        <source>Skip for Now</source>
+        <translation>Vorerst überspringen</translation>
+    </message>
+    <message>
+        <source>Next</source>
+        <translation>Weiter</translation>
+    </message>
+    <message>
+        <source>Back</source>
+        <translation>Zurück</translation>
+    </message>
+    <message>
+        <source>Get Started</source>
+        <translation>Loslegen</translation>
+    </message>
+    <message>
+        <source>Welcome to Tellwind</source>
+        <translation>Willkommen bei Tellwind</translation>
+    </message>
+    <message>
+        <source>Dictate text into any app with a simple keyboard shortcut.
+Let&apos;s get you set up in just a moment.</source>
+        <translation>Diktieren Sie Text in jede Anwendung – mit einem einfachen Tastenkürzel.
+In wenigen Augenblicken ist alles eingerichtet.</translation>
+    </message>
+    <message>
+        <source>You&apos;re All Set!</source>
+        <translation>Alles bereit!</translation>
+    </message>
+    <message>
+        <source>Install Tellwind</source>
+        <translation>Tellwind installieren</translation>
+    </message>
+    <message>
+        <source>Tellwind is installed in an application folder (/usr, /opt or ~/.local).</source>
+        <translation>Tellwind ist in einem Programmordner installiert (/usr, /opt oder ~/.local).</translation>
+    </message>
+    <message>
+        <source>For best results, Tellwind should be installed under /usr, /opt or ~/.local.</source>
+        <translation>Für beste Ergebnisse sollte Tellwind unter /usr, /opt oder ~/.local installiert sein.</translation>
+    </message>
+    <message>
+        <source>Current location:</source>
+        <translation>Aktueller Speicherort:</translation>
+    </message>
+    <message>
+        <source>Show in File Manager</source>
+        <translation>Im Dateimanager anzeigen</translation>
+    </message>
+    <message>
+        <source>Typing Is Ready!</source>
+        <translation>Tippen ist bereit!</translation>
+    </message>
+    <message>
+        <source>Enable Typing</source>
+        <translation>Tippen ermöglichen</translation>
+    </message>
+    <message>
+        <source>Tellwind can now type text into any application.</source>
+        <translation>Tellwind kann jetzt Text in jede Anwendung tippen.</translation>
+    </message>
+    <message>
+        <source>Tellwind needs to send key presses to type dictated text into other apps.</source>
+        <translation>Tellwind muss Tastendrücke senden können, um diktierten Text in andere Anwendungen zu tippen.</translation>
+    </message>
+    <message>
+        <source>Click &quot;Open Help&quot; below</source>
+        <translation>Unten auf „Hilfe öffnen“ klicken</translation>
+    </message>
+    <message>
+        <source>Log in to an X11 (Xorg) session</source>
+        <translation>In einer X11-Sitzung (Xorg) anmelden</translation>
+    </message>
+    <message>
+        <source>Make sure XTEST is enabled</source>
+        <translation>Sicherstellen, dass XTEST aktiviert ist</translation>
+    </message>
+    <message>
+        <source>Start Tellwind again</source>
+        <translation>Tellwind neu starten</translation>
+    </message>
+    <message>
+        <source>Open Help</source>
+        <translation>Hilfe öffnen</translation>
+    </message>
+    <message>
+        <source>This window will update automatically when typing becomes possible</source>
+        <translation>Dieses Fenster aktualisiert sich von selbst, sobald Tippen möglich ist</translation>
+    </message>
+    <message>
+        <source>Step %1 of %2</source>
+        <translation>Schritt %1 von %2</translation>
+    </message>
+</context>
+<context>
+    <name>OnboardingViewSheet</name>
+    <message>
+        <source>Welcome to Tellwind</source>
+        <translation>Willkommen bei Tellwind</translation>
+    </message>
+</context>
+<context>
+    <name>STTProviderToggleButton</name>
+    <message>
+        <source>Using server recognition (accurate, online) - tap for on-device</source>
+        <translation>Erkennung auf dem Server (genau, online) – klicken für Gerät</translation>
+    </message>
+    <message>
+        <source>Using on-device recognition (offline) - tap for server</source>
+        <translation>Erkennung auf dem Gerät (offline) – klicken für Server</translation>
+    </message>
+    <message>
+        <source>Server recognition</source>
+        <translation>Erkennung auf dem Server</translation>
+    </message>
+    <message>
+        <source>On-device recognition</source>
+        <translation>Erkennung auf dem Gerät</translation>
+    </message>
+</context>
+<context>
+    <name>SettingsView</name>
+    <message>
+        <source>Tellwind Settings</source>
+        <translation>Tellwind-Einstellungen</translation>
+    </message>
+    <message>
+        <source>General</source>
+        <translation>Allgemein</translation>
+    </message>
+    <message>
+        <source>Account</source>
+        <translation>Konto</translation>
+    </message>
+    <message>
+        <source>Hotkey</source>
+        <translation>Tastenkürzel</translation>
+    </message>
+    <message>
+        <source>Appearance</source>
+        <translation>Darstellung</translation>
+    </message>
+    <message>
+        <source>Settings sections</source>
+        <translation>Einstellungsbereiche</translation>
+    </message>
+</context>
+<context>
+    <name>SpeechRecognitionManager</name>
+    <message>
+        <source>Failed to start server recognition: </source>
+        <translation>Die Erkennung auf dem Server konnte nicht gestartet werden: </translation>
+    </message>
+    <message>
+        <source>Microphone access not authorized. Please enable it in your desktop&apos;s Sound settings</source>
+        <translation>Kein Zugriff auf das Mikrofon. Bitte erlauben Sie ihn in den Klangeinstellungen Ihrer Arbeitsumgebung</translation>
+    </message>
+</context>
+<context>
+    <name>SpeechService</name>
+    <message>
+        <source>The request timed out.</source>
+        <translation>Die Anfrage hat zu lange gedauert.</translation>
+    </message>
+    <message>
+        <source>Invalid server URL</source>
+        <translation>Ungültige Serveradresse</translation>
+    </message>
+    <message>
+        <source>Network error: %1</source>
+        <translation>Netzwerkfehler: %1</translation>
+    </message>
+    <message>
+        <source>Invalid response</source>
+        <translation>Ungültige Antwort</translation>
+    </message>
+    <message>
+        <source>Server error</source>
+        <translation>Serverfehler</translation>
+    </message>
+    <message>
+        <source>Server error: %1</source>
+        <translation>Serverfehler: %1</translation>
+    </message>
+    <message>
+        <source>Unknown error</source>
+        <translation>Unbekannter Fehler</translation>
+    </message>
+</context>
+<context>
+    <name>TextInsertionService</name>
+    <message>
+        <source>Permission to Type Required</source>
+        <translation>Berechtigung zum Tippen erforderlich</translation>
+    </message>
+    <message>
+        <source>Tellwind needs permission to send key presses to type text into other applications.
+
+1. Click &quot;Open Help&quot;
+2. Log in to an X11 (Xorg) session
+3. Make sure the X server has XTEST enabled
+4. Start Tellwind again</source>
+        <translation>Tellwind braucht die Berechtigung, Tastendrücke zu senden, um Text in andere Anwendungen zu tippen.
+
+1. Klicken Sie auf „Hilfe öffnen“
+2. Melden Sie sich in einer X11-Sitzung (Xorg) an
+3. Stellen Sie sicher, dass der X-Server XTEST aktiviert hat
+4. Starten Sie Tellwind neu</translation>
+    </message>
+    <message>
+        <source>Open Help</source>
+        <translation>Hilfe öffnen</translation>
+    </message>
+    <message>
+        <source>Later</source>
+        <translation>Später</translation>
+    </message>
+    <message>
+        <source>Tellwind needs permission to send key presses to type text.
+
+⚠️ First, install Tellwind under /usr, /opt or ~/.local!
+
+Then:
+1. Click &quot;Open Help&quot;
+2. Log in to an X11 (Xorg) session
+3. Start &quot;Tellwind&quot; from its installed location
+4. Make sure the X server has XTEST enabled</source>
+        <translation>Tellwind braucht die Berechtigung, Tastendrücke zu senden, um Text zu tippen.
+
+⚠️ Installieren Sie Tellwind zuerst unter /usr, /opt oder ~/.local!
+
+Dann:
+1. Klicken Sie auf „Hilfe öffnen“
+2. Melden Sie sich in einer X11-Sitzung (Xorg) an
+3. Starten Sie „Tellwind“ von seinem Installationsort
+4. Stellen Sie sicher, dass der X-Server XTEST aktiviert hat</translation>
+    </message>
+    <message>
+        <source>Install Tellwind</source>
+        <translation>Tellwind installieren</translation>
+    </message>
+    <message>
+        <source>Enable Typing</source>
+        <translation>Tippen ermöglichen</translation>
+    </message>
+    <message>
+        <source>Tellwind cannot type text without permission to send key presses.
+
+Click &quot;Open Help&quot;, then follow its steps to let Tellwind type.</source>
+        <translation>Ohne die Berechtigung, Tastendrücke zu senden, kann Tellwind keinen Text tippen.
+
+Klicken Sie auf „Hilfe öffnen“ und folgen Sie den Schritten dort, damit Tellwind tippen kann.</translation>
+    </message>
+    <message>
+        <source>Tellwind cannot type text without permission to send key presses.
+
+⚠️ Please install Tellwind under /usr, /opt or ~/.local first!</source>
+        <translation>Ohne die Berechtigung, Tastendrücke zu senden, kann Tellwind keinen Text tippen.
+
+⚠️ Bitte installieren Sie Tellwind zuerst unter /usr, /opt oder ~/.local!</translation>
+    </message>
+    <message>
+        <source>Not Now</source>
+        <translation>Nicht jetzt</translation>
+    </message>
+    <message>
+        <source>To install Tellwind:
+
+1. Open the file manager
+2. Move &quot;tellwind&quot; to ~/.local/bin
+3. Re-open Tellwind from ~/.local/bin
+
+Current location:
+</source>
+        <translation>So installieren Sie Tellwind:
+
+1. Öffnen Sie den Dateimanager
+2. Verschieben Sie „tellwind“ nach ~/.local/bin
+3. Starten Sie Tellwind erneut aus ~/.local/bin
+
+Aktueller Speicherort:
+</translation>
+    </message>
+    <message>
+        <source>Open File Manager</source>
+        <translation>Dateimanager öffnen</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+</context>
+<context>
+    <name>VoiceButton</name>
+    <message>
+        <source>Stop dictation</source>
+        <translation>Diktat beenden</translation>
+    </message>
+    <message>
+        <source>Start dictation</source>
+        <translation>Diktat starten</translation>
+    </message>
+</context>
+</TS>
