@@ -3,6 +3,8 @@
 #include "common/Log.h"
 #include "common/Observe.h"
 #include "output/CursorIndicatorService.h"
+#include "speech/TextFormatter.h"
+#include "speech/TextFormattingSettings.h"
 
 #include <QPointer>
 #include <QTextBoundaryFinder>
@@ -134,8 +136,13 @@ void AppState::onRestartGraceExpired()
     emit restartSettled();
 }
 
-void AppState::handleNewText(const QString &text)
+void AppState::handleNewText(const QString &recognized)
 {
+    // Always the whole transcript: when a later word turns an earlier one into
+    // a command ("new" becoming "new line"), the text formats differently
+    // before that word, and the diff corrects it like any other revision.
+    const QString text =
+        TextFormatter::format(recognized, {m_language.rawValue(), TextFormattingSettings::options()});
     // Characters compare by canonical equivalence.
     const QString current = text.normalized(QString::NormalizationForm_C);
     const QString previous = m_lastInsertedText.normalized(QString::NormalizationForm_C);
@@ -254,6 +261,7 @@ void AppState::setLanguage(SupportedLanguage language)
 {
     if (m_isRecording)
         m_cursorIndicator.hide();
+    m_language = language;
     m_recognizer.setLanguage(language);
     if (m_isRecording)
         m_cursorIndicator.show();

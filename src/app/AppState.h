@@ -65,7 +65,7 @@ signals:
 
 private:
     void setupBindings();
-    void handleNewText(const QString &text);
+    void handleNewText(const QString &recognized);
     void onListeningChanged(bool listening);
     void onRestartGraceExpired();
     QCoro::Task<> settlePreviousRecording();
@@ -86,6 +86,8 @@ private:
     QString m_errorMessage;
     bool m_needsAccessibilityPermission = false;
     QString m_lastInsertedText;
+    // The recognizer's language, which decides how its text is formatted.
+    SupportedLanguage m_language = SupportedLanguage::english_US;
 
     // Bumped when a start empties the transcript holders; a transcript the
     // recognizer published before that belongs to the previous recording.

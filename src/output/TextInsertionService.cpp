@@ -211,6 +211,9 @@ QString TextInsertionService::sentenceSeparator(const QString &previous, const Q
     if (previous.isEmpty())
         return {};
     const QString last = nfc(Graphemes::last(previous));
+    // A dictated line break already separates: a full stop would open the new line.
+    if (last == QStringLiteral("\n"))
+        return {};
     if (!next.isEmpty() && punctuationCharacters().contains(nfc(Graphemes::first(next))))
         return last == QStringLiteral(" ") ? QString() : QStringLiteral(" ");
     if (sentenceEndingPunctuation().contains(last))

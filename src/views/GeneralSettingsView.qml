@@ -66,4 +66,21 @@ SettingsViewForm {
             color: form.secondaryColor
         }
     }
+
+    SettingsViewSection {
+        title: qsTr("Dictated Text")
+
+        SettingsViewToggle {
+            objectName: "autoCapitalizeToggle"
+            text: qsTr("Automatic capitals")
+            checked: TextFormattingSettings.autoCapitalize
+            onToggled: value => TextFormattingSettings.autoCapitalize = value
+        }
+        SettingsViewToggle {
+            objectName: "spokenPunctuationToggle"
+            text: qsTr("Spoken punctuation")
+            checked: TextFormattingSettings.spokenPunctuation
+            onToggled: value => TextFormattingSettings.spokenPunctuation = value
+        }
+    }
 }

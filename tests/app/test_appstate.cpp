@@ -6,7 +6,16 @@
 #include "fakes/FakeCursorIndicator.h"
 #include "fakes/FakeDictationRecognizer.h"
 #include "fakes/FakeDictationTyping.h"
+#include "fakes/FakeAccessibilityTrust.h"
+#include "fakes/FakeAlertPresenter.h"
+#include "fakes/FakeApplicationBundle.h"
+#include "fakes/FakeKeyboardEventSink.h"
+#include "fakes/FakePasteboard.h"
+#include "fakes/FakeWorkspace.h"
 #include "fakes/LogCapture.h"
+#include "common/Settings.h"
+#include "output/TextInsertionService.h"
+#include "speech/TextFormattingSettings.h"
 
 #include <QSignalSpy>
 #include <QStandardPaths>
@@ -36,6 +45,40 @@ struct Rig {
     }
 };
 
+// The controller typing through the real service into a text field that
+// records its keys.
+struct FieldRig : DictationTyping {
+    FakeDictationRecognizer recognizer;
+    FakeCursorIndicator indicator;
+    FakeKeyboardEventSink field;
+    FakeAccessibilityTrust trust;
+    FakePasteboard pasteboard;
+    FakeAlertPresenter alerts;
+    FakeWorkspace workspace;
+    FakeApplicationBundle bundle;
+    TextInsertionService service{field, trust, pasteboard, alerts, workspace, bundle};
+    AppState state{&recognizer, &indicator, this};
+
+    bool isAccessibilityTrusted() const override { return true; }
+    bool requestAccessibilityTrust() override { return true; }
+    void setNeedsAccessibilityPermission(bool) override {}
+    QCoro::Task<> showAccessibilityPermissionAlert() override { co_return; }
+    QCoro::Task<> showEnableAccessibilityAlert() override { co_return; }
+    void resetForNewRecording() override
+    {
+        service.setLastInsertedText(QString());
+        service.setPendingText(std::nullopt);
+    }
+    QCoro::Task<> insertText(QString text) override { return service.insertText(std::move(text)); }
+
+    // Each transcript is typed to its end before the next comes.
+    bool say(const QString &text)
+    {
+        recognizer.publishTranscript(text);
+        return QTest::qWaitFor([&] { return state.transcribedText() == text && !service.isTyping(); });
+    }
+};
+
 } // namespace
 
 class TestAppState : public QObject
@@ -44,6 +87,12 @@ class TestAppState : public QObject
 
 private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+    // Text as recognized unless a test formats it.
+    void init()
+    {
+        Settings::setBool(TextFormattingSettings::autoCapitalizeKey, false);
+        Settings::setBool(TextFormattingSettings::spokenPunctuationKey, false);
+    }
 
     void typesOnlyWhatIsNew()
     {
@@ -70,6 +119,49 @@ private slots:
             QCOMPARE(rig.typing.journal.filter("type:").last(), "type:" + published.last());
             QCOMPARE(rig.state.transcribedText(), published.last());
         }
+    }
+
+    void typesFormattedTranscripts_data()
+    {
+        QTest::addColumn<QStringList>("published");
+        QTest::addColumn<bool>("formatting");
+        QTest::addColumn<QString>("keys");
+        QTest::addColumn<QString>("screen");
+        QTest::addRow("a mark revised away and back")
+            << QStringList{"hello comma", "hello coma", "hello comma world"} << true
+            << u"Hello,⌫ coma⌫⌫⌫⌫⌫, world"_qs << "Hello, world";
+        QTest::addRow("a word that becomes a command")
+            << QStringList{"thanks new", "thanks new line", "thanks new line for it"} << true
+            << u"Thanks new⌫⌫⌫⌫\nFor it"_qs << "Thanks\nFor it";
+        QTest::addRow("a capital revised away")
+            << QStringList{"it is monday", "it is mon day"} << true
+            << u"It is Monday⌫⌫⌫⌫⌫⌫mon day"_qs << "It is mon day";
+        // A fresh utterance is separated by what the formatted text ends with.
+        QTest::addRow("a new utterance after a question")
+            << QStringList{"is it raining question mark", "yes"} << true << "Is it raining? Yes"
+            << "Is it raining? Yes";
+        QTest::addRow("a new utterance mid-sentence")
+            << QStringList{"it is raining today", "yes"} << true << "It is raining today. Yes"
+            << "It is raining today. Yes";
+        QTest::addRow("formatting off")
+            << QStringList{"hello comma", "hello coma", "hello comma world"} << false
+            << u"hello comma⌫⌫a⌫ma world"_qs << "hello comma world";
+    }
+    void typesFormattedTranscripts()
+    {
+        QFETCH(QStringList, published);
+        QFETCH(bool, formatting);
+        QFETCH(QString, keys);
+        QFETCH(QString, screen);
+        Settings::setBool(TextFormattingSettings::autoCapitalizeKey, formatting);
+        Settings::setBool(TextFormattingSettings::spokenPunctuationKey, formatting);
+        FieldRig rig;
+        rig.state.startRecording();
+        QTRY_VERIFY(rig.state.isRecording());
+        for (const QString &text : published)
+            QVERIFY2(rig.say(text), qPrintable(text));
+        QCOMPARE(rig.field.keys, keys);
+        QCOMPARE(rig.field.screen, screen);
     }
 
     void refusedStarts()

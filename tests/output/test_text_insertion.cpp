@@ -88,7 +88,9 @@ private slots:
             {u"Well\u2026"_qs, "Next", " "}, {u"好\u3002"_qs, u"再见"_qs, " "}, {"Hello,", "Next", ". "},
             {"Hello ", "Next", ". "}, {"Hello", ", and more", " "}, {"Hello ", ", and more", ""},
             {"Hello", u"\uFF0C好"_qs, " "}, {"Hello", "\"quoted\"", " "}, {"Hello", "", ". "},
-            {"Hello", u".\u0301x"_qs, ". "}};
+            {"Hello", u".\u0301x"_qs, ". "},
+            // A dictated line break is separation enough.
+            {"Hello\n", "Next", ""}, {"Hello\n\n", ", and", ""}};
         for (const auto &[previous, next, expected] : cases)
             QVERIFY2(TextInsertionService::sentenceSeparator(previous, next) == expected,
                      qPrintable(previous + " | " + next));

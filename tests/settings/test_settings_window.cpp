@@ -9,6 +9,7 @@
 #include "fakes/FakeKeyMonitor.h"
 #include "fakes/FakeStatusBar.h"
 #include "fakes/FakeWorkspace.h"
+#include "speech/TextFormattingSettings.h"
 #include "support/QuickItems.h"
 
 #include <QFile>
@@ -33,6 +34,7 @@ struct Fixture {
     MenuBarManager menuBar { std::unique_ptr<StatusBar>(statusBar) };
     LaunchAtLoginManager launchAtLogin { std::unique_ptr<AutostartStore>(autostart) };
     WindowPositionManager windowPosition;
+    TextFormattingSettings formatting;
     AuthManager auth;
     FakeWorkspace workspace;
     QQmlEngine engine;
@@ -44,6 +46,7 @@ struct Fixture {
         qmlRegisterSingletonInstance("Tellwind.Core", 1, 0, "MenuBarManager", &menuBar);
         qmlRegisterSingletonInstance("Tellwind.Core", 1, 0, "LaunchAtLoginManager", &launchAtLogin);
         qmlRegisterSingletonInstance("Tellwind.Core", 1, 0, "WindowPositionManager", &windowPosition);
+        qmlRegisterSingletonInstance("Tellwind.Core", 1, 0, "TextFormattingSettings", &formatting);
         qmlRegisterSingletonInstance(
             "Tellwind.Core", 1, 0, "AuthManager", authForViews ? authForViews : &auth);
     }
@@ -138,6 +141,34 @@ private slots:
         window->close();
         QTRY_VERIFY(!f.settings.window() && !window);
         QVERIFY(f.open());
+    }
+
+    void formattingToggles_data()
+    {
+        QTest::addColumn<QString>("toggle");
+        QTest::addColumn<QString>("key");
+        QTest::addRow("automatic capitals") << "autoCapitalizeToggle" << TextFormattingSettings::autoCapitalizeKey;
+        QTest::addRow("spoken punctuation") << "spokenPunctuationToggle" << TextFormattingSettings::spokenPunctuationKey;
+    }
+    void formattingToggles()
+    {
+        QFETCH(QString, toggle);
+        QFETCH(QString, key);
+        Fixture f;
+        QVERIFY(f.open());
+        // On until the user says otherwise; each flip is stored at once.
+        QVERIFY(f.isOn(toggle) && !Settings::contains(key));
+        // Below the fold of the tab: reached with the keyboard.
+        QQuickItem *toggleSwitch = f.item(toggle + "Switch");
+        toggleSwitch->forceActiveFocus();
+        QTest::keyClick(toggleSwitch->window(), Qt::Key_Space);
+        QTRY_VERIFY(!f.isOn(toggle));
+        QCOMPARE(Settings::boolValue(key, true), false);
+        QTest::keyClick(toggleSwitch->window(), Qt::Key_Space);
+        QTRY_VERIFY(f.isOn(toggle));
+        QCOMPARE(Settings::boolValue(key, false), true);
+        QCOMPARE(TextFormattingSettings::options().autoCapitalize, true);
+        QCOMPARE(TextFormattingSettings::options().spokenPunctuation, true);
     }
 
     void resetToCenterForgetsThePositionWithANotice()
