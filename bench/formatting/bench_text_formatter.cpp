@@ -11,16 +11,16 @@
 #include <cstdio>
 #include <vector>
 
-namespace {
+namespace
+{
 
 // Recognizer output: plain lower-case words with spoken commands among them.
 QString transcript(int wordCount)
 {
-    static const QStringList words = {
-        "please", "send",   "the",   "report", "by",  "friday",   "comma", "i'm",  "sure", "it",
-        "is",     "ready",  "full",  "stop",   "new", "line",     "we",    "met",  "on",   "monday",
-        "and",    "talked", "about", "the",    "new", "budget",   "question", "mark", "i",  "think",
-        "so",     "open",   "quote", "yes",    "close", "quote",  "literal", "comma", "dash", "done"};
+    static const QStringList words = { "please", "send", "the", "report", "by", "friday", "comma", "i'm",
+        "sure", "it", "is", "ready", "full", "stop", "new", "line", "we", "met", "on", "monday", "and",
+        "talked", "about", "the", "new", "budget", "question", "mark", "i", "think", "so", "open", "quote",
+        "yes", "close", "quote", "literal", "comma", "dash", "done" };
     QString text;
     for (int i = 0; i < wordCount; ++i) {
         if (i > 0)

@@ -15,15 +15,16 @@
 #include <unordered_map>
 #include <vector>
 
-namespace {
+namespace
+{
 
 Q_LOGGING_CATEGORY(lcFormatting, "tellwind.formatting")
 
 // What a spoken mark does to the sentence around it.
 enum class Sentence {
     continues, // a comma, a colon: the next word is not capitalised
-    ends,      // a full stop, a line break: the next word is
-    keeps,     // quotes and brackets: whatever held before them holds after
+    ends, // a full stop, a line break: the next word is
+    keeps, // quotes and brackets: whatever held before them holds after
 };
 
 struct Command {
@@ -35,14 +36,17 @@ struct Command {
 };
 
 struct WordEntry {
-    QString capitalized;       // null: the word keeps its case
+    QString capitalized; // null: the word keeps its case
     std::vector<int> commands; // the commands that start with this word, longest first
     bool literal = false;
 };
 
 struct ViewHash {
     using is_transparent = void;
-    size_t operator()(std::u16string_view word) const noexcept { return std::hash<std::u16string_view>{}(word); }
+    size_t operator()(std::u16string_view word) const noexcept
+    {
+        return std::hash<std::u16string_view> {}(word);
+    }
 };
 
 struct Table {
@@ -73,7 +77,7 @@ std::u16string folded(QStringView text)
 
 inline std::u16string_view view(QStringView text)
 {
-    return {text.utf16(), size_t(text.size())};
+    return { text.utf16(), size_t(text.size()) };
 }
 
 inline bool isSpace(QChar c)
@@ -191,8 +195,10 @@ class Formatting
 {
 public:
     Formatting(const QString &text, const Table &table, const TextFormatter::Context &context)
-        : m_text(text), m_table(table), m_capitals(context.options.autoCapitalize),
-          m_punctuation(context.options.spokenPunctuation)
+        : m_text(text)
+        , m_table(table)
+        , m_capitals(context.options.autoCapitalize)
+        , m_punctuation(context.options.spokenPunctuation)
     {
         const TextFormatter::Options &options = context.options;
         m_capitalizeNext = m_capitals
@@ -211,7 +217,7 @@ public:
             while (i < m_text.size() && !isSpace(m_text[i]))
                 ++i;
             if (i > start)
-                m_spans.push_back({start, i - start});
+                m_spans.push_back({ start, i - start });
         }
 
         // Without spoken punctuation only letters change, in place, and the
@@ -247,7 +253,10 @@ public:
     }
 
 private:
-    QStringView key(size_t word) const { return QStringView(m_folded).mid(m_spans[word].start, m_spans[word].size); }
+    QStringView key(size_t word) const
+    {
+        return QStringView(m_folded).mid(m_spans[word].start, m_spans[word].size);
+    }
 
     const WordEntry *lookUp(size_t word) const
     {

@@ -2,7 +2,8 @@
 
 #include "common/Settings.h"
 
-namespace {
+namespace
+{
 
 bool stored(const char *key)
 {

@@ -12,7 +12,7 @@ class TextFormattingSettings : public QObject
     Q_OBJECT
     Q_PROPERTY(bool autoCapitalize READ autoCapitalize WRITE setAutoCapitalize NOTIFY autoCapitalizeChanged)
     Q_PROPERTY(bool spokenPunctuation READ spokenPunctuation WRITE setSpokenPunctuation NOTIFY
-                   spokenPunctuationChanged)
+            spokenPunctuationChanged)
 
 public:
     static constexpr const char *autoCapitalizeKey = "autoCapitalize";
