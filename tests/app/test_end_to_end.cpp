@@ -81,6 +81,25 @@ public:
         return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
     }
 
+    // A multi-line GTK text field to dictate into: unlike the terminal, where
+    // a typed Return has already handed the line on, it lets the typing
+    // correct a line break the recognizer later revises, as an editor does.
+    bool startEditor()
+    {
+        m_target = start("zenity", {"--text-info", "--editable", "--title", target, "--width", "500"});
+        for (int attempt = 0; attempt < 50 && focusedWindow() != target; ++attempt, QTest::qWait(100))
+            xdotool({"search", "--sync", "--onlyvisible", "--name", '^' + target + '$', "windowfocus"});
+        return focusedWindow() == target;
+    }
+    // Its OK button (past Cancel) prints what the field holds.
+    QString finishEditor()
+    {
+        xdotool({"key", "--clearmodifiers", "ctrl+Tab", "ctrl+Tab", "Return"});
+        m_target->process().waitForFinished(10000);
+        QProcess &editor = m_target->process();
+        return editor.exitCode() == 0 ? QString::fromUtf8(editor.readAllStandardOutput()) : QStringLiteral("<cancelled>");
+    }
+
     // A visible window's frame, found by its title.
     QRect geometry(const QString &title = QStringLiteral("Tellwind"))
     {
@@ -183,18 +202,18 @@ private slots:
 
     void formattedDictation()
     {
-        // Formatting is on by default: the recognizer's bare words arrive as
-        // a written sentence. (With flite's voice the stock model hears
-        // "comma" as "comet" and "new line" as "no line", so this sentence
-        // keeps to a command it decodes exactly; the formatter's tests cover
-        // the others.)
+        // Formatting is on by default: bare recognized words arrive as written
+        // text, the line break by the Return key. flite's pauses at the full
+        // stops keep "new line" apart; with this voice the stock model hears
+        // "comma" as "comet" and "full stop" as "post op" whatever the
+        // wording, so those are left to the formatter's own tests.
         Session session;
-        QVERIFY(session.startTarget());
+        QVERIFY(session.startEditor());
         auto tellwind = session.start(program);
         QVERIFY(tellwind->waitForLine(ready));
         const QRect panel = session.geometry();
-        session.run("flite",
-                    {"-voice", "kal16", "-t", "how are you doing question mark", "-o", session.path("speech.wav")});
+        session.run("flite", {"-voice", "kal16", "-t", "how are you doing question mark. new line. thank you", "-o",
+                              session.path("speech.wav")});
 
         session.mouse(panel.topLeft() + microphone);
         QVERIFY(tellwind->waitForLine("✅ Recording started with 🍎 Apple", 20000));
@@ -205,8 +224,8 @@ private slots:
         for (qsizetype seen = -1; seen != tellwind->lines().size(); QTest::qWait(1500))
             seen = tellwind->lines().size();
 
-        const QString typed = session.finishTarget();
-        QVERIFY2(typed == QStringLiteral("How are you doing?"),
+        const QString typed = session.finishEditor();
+        QVERIFY2(typed == QStringLiteral("How are you doing?\nThank you"),
                  qPrintable("typed '" + typed + "', log:\n" + tellwind->lines().join('\n')));
     }
 
