@@ -255,8 +255,8 @@ private slots:
         // Formatting is on by default: bare recognized words arrive as written
         // text, the line break by the Return key. flite's pauses at the full
         // stops keep "new line" apart; with this voice the stock model hears
-        // "comma" as "comet" and "full stop" as "post op" whatever the
-        // wording, so those are left to the formatter's own tests. Capture
+        // "comma" as "comet" and "full stop" as "post op" in every wording
+        // tried, so those are left to the formatter's own tests. Capture
         // timing still makes the recognizer mishear now and then ("in the
         // lineup"): a dictation is tried up to three times, and every try must
         // type exactly the formatted form of what was heard.
