@@ -3,6 +3,8 @@
 #include "common/Log.h"
 #include "common/Observe.h"
 #include "output/CursorIndicatorService.h"
+#include "speech/TextFormatter.h"
+#include "speech/TextFormattingSettings.h"
 
 #include <QPointer>
 #include <QTimer>
@@ -88,6 +90,13 @@ QCoro::Task<> AppState::handleTranscript(TranscriptEvent event)
                     .arg(m_recording));
         co_return;
     }
+    // Each utterance is formatted whole: when a later word turns an earlier
+    // one into a command ("new" becoming "new line"), the text formats
+    // differently before that word, and typing corrects it like any other
+    // revision. A later utterance follows a separator that ends the sentence.
+    event.text = TextFormatter::format(
+        event.text, {m_language.rawValue(), TextFormattingSettings::options(), event.utterance == 0,
+                     event.utterance != 0});
     if (event.text.isEmpty() && m_transcribedText.isEmpty())
         co_return;
     setTranscribedText(event.text);
@@ -188,6 +197,7 @@ void AppState::setLanguage(SupportedLanguage language)
 {
     if (m_isRecording)
         m_cursorIndicator.hide();
+    m_language = language;
     m_recognizer.setLanguage(language);
     if (m_isRecording)
         m_cursorIndicator.show();

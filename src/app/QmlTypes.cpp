@@ -5,6 +5,7 @@
 #include "app/PopupFocus.h"
 #include "speech/STTProvider.h"
 #include "speech/SupportedLanguage.h"
+#include "speech/TextFormattingSettings.h"
 
 #include <QQmlEngine>
 #include <QtQml/qqmlextensionplugin.h>
@@ -27,4 +28,5 @@ void registerQmlTypes(WindowSystem &windowSystem)
     qmlRegisterSingletonInstance(uri, 1, 0, "LanguageCatalog", new LanguageCatalog);
     qmlRegisterSingletonInstance(uri, 1, 0, "PopupFocus", new PopupFocus(windowSystem));
     qmlRegisterSingletonInstance(uri, 1, 0, "Pointer", new Pointer);
+    qmlRegisterSingletonInstance(uri, 1, 0, "TextFormattingSettings", new TextFormattingSettings);
 }

@@ -75,7 +75,7 @@ SettingsViewForm {
 
         Label {
             text: qsTr("Server address")
-            font.pixelSize: 13
+            font.pointSize: Theme.points(13)
         }
         RowLayout {
             Layout.fillWidth: true
@@ -106,13 +106,13 @@ SettingsViewForm {
             text: SpeechSettings.testResult
             textFormat: Text.PlainText
             wrapMode: Text.Wrap
-            font.pixelSize: 11
+            font.pointSize: Theme.points(11)
             color: SpeechSettings.testSucceeded || SpeechSettings.isTesting ? form.secondaryColor : Theme.amber
         }
 
         Label {
             text: qsTr("Microphone")
-            font.pixelSize: 13
+            font.pointSize: Theme.points(13)
         }
         ComboBox {
             id: microphoneBox
@@ -141,8 +141,25 @@ SettingsViewForm {
             text: SpeechSettings.microphoneNotice
             textFormat: Text.PlainText
             wrapMode: Text.Wrap
-            font.pixelSize: 11
+            font.pointSize: Theme.points(11)
             color: Theme.amber
+        }
+    }
+
+    SettingsViewSection {
+        title: qsTr("Dictated Text")
+
+        SettingsViewToggle {
+            objectName: "autoCapitalizeToggle"
+            text: qsTr("Automatic capitals")
+            checked: TextFormattingSettings.autoCapitalize
+            onToggled: value => TextFormattingSettings.autoCapitalize = value
+        }
+        SettingsViewToggle {
+            objectName: "spokenPunctuationToggle"
+            text: qsTr("Spoken punctuation")
+            checked: TextFormattingSettings.spokenPunctuation
+            onToggled: value => TextFormattingSettings.spokenPunctuation = value
         }
     }
 }

@@ -6,9 +6,18 @@
 #include "fakes/FakeCursorIndicator.h"
 #include "fakes/FakeDictationRecognizer.h"
 #include "fakes/FakeDictationTyping.h"
+#include "fakes/FakeAccessibilityTrust.h"
+#include "fakes/FakeAlertPresenter.h"
+#include "fakes/FakeApplicationBundle.h"
+#include "fakes/FakeKeyboardEventSink.h"
+#include "fakes/FakePasteboard.h"
+#include "fakes/FakeWorkspace.h"
 #include "fakes/LogCapture.h"
 #include "platform/WindowSystem.h"
 #include "support/DesktopServices.h"
+#include "common/Settings.h"
+#include "output/TextInsertionService.h"
+#include "speech/TextFormattingSettings.h"
 
 #include <QSignalSpy>
 #include <QStandardPaths>
@@ -38,6 +47,42 @@ struct Rig {
     }
 };
 
+// The controller typing through the real service into a text field that
+// records its keys.
+struct FieldRig : DictationTyping {
+    FakeDictationRecognizer recognizer;
+    FakeCursorIndicator indicator;
+    FakeKeyboardEventSink field;
+    FakeAccessibilityTrust trust;
+    FakePasteboard pasteboard;
+    FakeAlertPresenter alerts;
+    FakeWorkspace workspace;
+    FakeApplicationBundle bundle;
+    TextInsertionService service{field, trust, pasteboard, alerts, workspace, bundle};
+    AppState state{recognizer, indicator, *this};
+
+    bool isAccessibilityTrusted() const override { return true; }
+    bool requestAccessibilityTrust() override { return true; }
+    void setNeedsAccessibilityPermission(bool) override {}
+    QCoro::Task<> showAccessibilityPermissionAlert() override { co_return; }
+    QCoro::Task<> showEnableAccessibilityAlert() override { co_return; }
+    void beginRecording(quint64 recording) override { service.beginRecording(recording); }
+    QCoro::Task<> insertTranscript(TranscriptEvent event) override
+    {
+        return service.insertTranscript(std::move(event));
+    }
+
+    // Each transcript ("utterance|text", or the first utterance's text) is
+    // typed to its end before the next comes.
+    bool say(const QString &update)
+    {
+        const qsizetype bar = update.indexOf(u'|');
+        const quint64 utterance = bar < 0 ? 0 : update.left(bar).toULongLong();
+        recognizer.publishTranscript(update.mid(bar + 1), utterance);
+        return QTest::qWaitFor([&] { return !service.isTyping(); });
+    }
+};
+
 } // namespace
 
 class TestAppState : public QObject
@@ -46,6 +91,12 @@ class TestAppState : public QObject
 
 private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+    // Text as recognized unless a test formats it.
+    void init()
+    {
+        Settings::setBool(TextFormattingSettings::autoCapitalizeKey, false);
+        Settings::setBool(TextFormattingSettings::spokenPunctuationKey, false);
+    }
 
     void handsEveryUpdateOfTheRecordingToTyping()
     {
@@ -76,6 +127,49 @@ private slots:
         rig.say(QStringLiteral("second"));
         QTRY_COMPARE(rig.typing.journal.last(), QStringLiteral("typed:second"));
         QVERIFY(!rig.typing.journal.join(u',').contains("late"));
+    }
+
+    void typesFormattedTranscripts_data()
+    {
+        QTest::addColumn<QStringList>("published");
+        QTest::addColumn<bool>("formatting");
+        QTest::addColumn<QString>("keys");
+        QTest::addColumn<QString>("screen");
+        QTest::addRow("a mark revised away and back")
+            << QStringList{"hello comma", "hello coma", "hello comma world"} << true
+            << u"Hello,⌫ coma⌫⌫⌫⌫⌫, world"_qs << "Hello, world";
+        QTest::addRow("a word that becomes a command")
+            << QStringList{"thanks new", "thanks new line", "thanks new line for it"} << true
+            << u"Thanks new⌫⌫⌫⌫\nFor it"_qs << "Thanks\nFor it";
+        QTest::addRow("a capital revised away")
+            << QStringList{"it is monday", "it is mon day"} << true
+            << u"It is Monday⌫⌫⌫⌫⌫⌫mon day"_qs << "It is mon day";
+        // A fresh utterance is separated by what the formatted text ends with.
+        QTest::addRow("a new utterance after a question")
+            << QStringList{"is it raining question mark", "1|yes"} << true << "Is it raining? Yes"
+            << "Is it raining? Yes";
+        QTest::addRow("a new utterance mid-sentence")
+            << QStringList{"it is raining today", "1|yes"} << true << "It is raining today. Yes"
+            << "It is raining today. Yes";
+        QTest::addRow("formatting off")
+            << QStringList{"hello comma", "hello coma", "hello comma world"} << false
+            << u"hello comma⌫⌫a⌫ma world"_qs << "hello comma world";
+    }
+    void typesFormattedTranscripts()
+    {
+        QFETCH(QStringList, published);
+        QFETCH(bool, formatting);
+        QFETCH(QString, keys);
+        QFETCH(QString, screen);
+        Settings::setBool(TextFormattingSettings::autoCapitalizeKey, formatting);
+        Settings::setBool(TextFormattingSettings::spokenPunctuationKey, formatting);
+        FieldRig rig;
+        rig.state.startRecording();
+        QTRY_VERIFY(rig.state.isRecording());
+        for (const QString &text : published)
+            QVERIFY2(rig.say(text), qPrintable(text));
+        QCOMPARE(rig.field.keys, keys);
+        QCOMPARE(rig.field.screen, screen);
     }
 
     void refusedStarts()

@@ -89,7 +89,9 @@ private slots:
             {"Hello ", "Next", ""}, {"Hello\n", "Next", ""}, {"Hello", "\nNext", ""},
             {"Hello", ", and more", " "}, {"Hello ", ", and more", ""},
             {"Hello", u"\uFF0C好"_qs, " "}, {"Hello", "\"quoted\"", " "}, {"Hello", "", ". "},
-            {"Hello", u".\u0301x"_qs, ". "}};
+            {"Hello", u".\u0301x"_qs, ". "},
+            // A dictated line break is separation enough.
+            {"Hello\n", "Next", ""}, {"Hello\n\n", ", and", ""}};
         for (const auto &[previous, next, expected] : cases)
             QVERIFY2(TextInsertionService::sentenceSeparator(previous, next) == expected,
                      qPrintable(previous + " | " + next));

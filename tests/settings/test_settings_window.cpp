@@ -18,6 +18,7 @@
 #include "fakes/FakeStatusBar.h"
 #include "fakes/FakeWorkspace.h"
 #include "platform/WindowSystem.h"
+#include "speech/TextFormattingSettings.h"
 #include "support/QuickItems.h"
 #include "support/ScriptedHttpServer.h"
 
@@ -48,6 +49,7 @@ struct Fixture {
     MenuBarManager menuBar { std::unique_ptr<StatusBar>(statusBar) };
     LaunchAtLoginManager launchAtLogin { std::unique_ptr<AutostartStore>(autostart) };
     WindowPositionManager windowPosition;
+    TextFormattingSettings formatting;
     AuthManager auth;
     FakeWorkspace workspace;
     SpeechSettings speech{[] {
@@ -63,6 +65,7 @@ struct Fixture {
         qmlRegisterSingletonInstance("Tellwind.Core", 1, 0, "LaunchAtLoginManager", &launchAtLogin);
         qmlRegisterSingletonInstance("Tellwind.Core", 1, 0, "WindowPositionManager", &windowPosition);
         qmlRegisterSingletonInstance("Tellwind.Core", 1, 0, "SpeechSettings", &speech);
+        qmlRegisterSingletonInstance("Tellwind.Core", 1, 0, "TextFormattingSettings", &formatting);
         qmlRegisterSingletonInstance(
             "Tellwind.Core", 1, 0, "AuthManager", authForViews ? authForViews : &auth);
     }
@@ -274,6 +277,34 @@ private slots:
         press(Qt::Key_Escape);
         QTRY_VERIFY(!window);
         QVERIFY(!f.settings.window());
+    }
+
+    void formattingToggles_data()
+    {
+        QTest::addColumn<QString>("toggle");
+        QTest::addColumn<QString>("key");
+        QTest::addRow("automatic capitals") << "autoCapitalizeToggle" << TextFormattingSettings::autoCapitalizeKey;
+        QTest::addRow("spoken punctuation") << "spokenPunctuationToggle" << TextFormattingSettings::spokenPunctuationKey;
+    }
+    void formattingToggles()
+    {
+        QFETCH(QString, toggle);
+        QFETCH(QString, key);
+        Fixture f;
+        QVERIFY(f.open());
+        // On until the user says otherwise; each flip is stored at once.
+        QVERIFY(f.isOn(toggle) && !Settings::contains(key));
+        // Below the fold of the tab: reached with the keyboard.
+        QQuickItem *toggleSwitch = f.item(toggle + "Switch");
+        toggleSwitch->forceActiveFocus();
+        QTest::keyClick(toggleSwitch->window(), Qt::Key_Space);
+        QTRY_VERIFY(!f.isOn(toggle));
+        QCOMPARE(Settings::boolValue(key, true), false);
+        QTest::keyClick(toggleSwitch->window(), Qt::Key_Space);
+        QTRY_VERIFY(f.isOn(toggle));
+        QCOMPARE(Settings::boolValue(key, false), true);
+        QCOMPARE(TextFormattingSettings::options().autoCapitalize, true);
+        QCOMPARE(TextFormattingSettings::options().spokenPunctuation, true);
     }
 
     void resetToCenterForgetsThePositionWithANotice()
