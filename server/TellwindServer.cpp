@@ -59,6 +59,7 @@ std::optional<TellwindServer::Options> TellwindServer::parseArguments(const QStr
         QStringLiteral("Seconds a client may take to send its headers, or pause while sending a body (default 10)."),
         QStringLiteral("SECONDS"));
     parser.addOptions({ listen, dataDir, decoders, clientTimeout });
+    parser.addOptions(AccountOptions::commandLineOptions());
     parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("Subcommand (default: serve)."),
                                  QStringLiteral("[command [arguments...]]"));
@@ -106,6 +107,8 @@ std::optional<TellwindServer::Options> TellwindServer::parseArguments(const QStr
         options.limits.headerTimeout = timeout;
         options.limits.bodyIdleTimeout = timeout;
     }
+    if (!options.accounts.read(parser, error))
+        return std::nullopt;
     if (positional)
         *positional = parser.positionalArguments();
     return options;

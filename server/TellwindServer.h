@@ -1,5 +1,6 @@
 #pragma once
 
+#include "AccountOptions.h"
 #include "ConnectionGuard.h"
 
 #include <QHostAddress>
@@ -26,6 +27,7 @@ public:
         QString dataDir;     // empty: defaultDataDir()
         int decoderThreads = 0; // 0: one per core, at least two, at most four
         ConnectionLimits limits;
+        AccountOptions accounts;
     };
 
     // $XDG_DATA_HOME/tellwind-server

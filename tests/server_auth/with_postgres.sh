@@ -1,0 +1,34 @@
+#!/bin/sh
+# Runs a command against a throw-away PostgreSQL cluster made for it: the
+# cluster lives in a temporary folder and listens only on a Unix socket there,
+# so parallel runs cannot meet. TELLWIND_TEST_DATABASE names it.
+set -eu
+bindir=$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -n 1)
+if [ -z "$bindir" ] || [ ! -x "$bindir/initdb" ]; then
+    echo "PostgreSQL is not installed (Debian package postgresql)" >&2
+    exit 1
+fi
+work=$(mktemp -d "${TMPDIR:-/tmp}/tellwind-pg.XXXXXX")
+chmod 755 "$work"
+# initdb and the server refuse to run as root.
+if [ "$(id -u)" = 0 ]; then
+    chown postgres: "$work"
+    as_owner() { runuser -u postgres -- "$@"; }
+else
+    as_owner() { "$@"; }
+fi
+stop() {
+    as_owner "$bindir/pg_ctl" -D "$work/data" -m immediate stop >/dev/null 2>&1 || true
+    rm -rf "$work"
+}
+trap stop EXIT INT TERM
+as_owner "$bindir/initdb" -D "$work/data" --auth=trust -U postgres -E UTF8 --no-sync >"$work/initdb.log" 2>&1 \
+    || { cat "$work/initdb.log" >&2; exit 1; }
+as_owner "$bindir/pg_ctl" -D "$work/data" -l "$work/server.log" -w -t 60 \
+    -o "-c listen_addresses='' -k $work -p 5432 -c fsync=off -c max_connections=200" start >/dev/null \
+    || { cat "$work/server.log" >&2; exit 1; }
+export TELLWIND_TEST_DATABASE="postgresql://postgres@localhost:5432/postgres?host=$work"
+export TELLWIND_TEST_DATABASE_DIR="$work"
+status=0
+"$@" || status=$?
+exit $status
