@@ -7,7 +7,6 @@ SettingsViewForm {
     id: form
 
     required property QtObject controller
-    readonly property string websiteURL: AuthManager.baseURL + "/auth/login?returnTo=/auth/account"
 
     SettingsViewSection {
         title: "Account"
@@ -76,7 +75,7 @@ SettingsViewForm {
                     color: signIn.down ? Qt.darker(palette.highlight, 1.2)
                                        : signIn.hovered ? Qt.lighter(palette.highlight, 1.08) : palette.highlight
                 }
-                onClicked: form.controller.openUrl(form.websiteURL)
+                onClicked: form.controller.openUrl(AuthManager.beginSignIn())
             }
         }
     }
