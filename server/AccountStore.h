@@ -129,11 +129,10 @@ public:
     void endSignIn(const QString &browserToken);
     void purgeExpired();
 
-    // Failed sign-ins are counted per subject (an address, an account). A
-    // sign-in attempt is recorded before its password is checked and
-    // forgotten when it succeeds, so a burst of attempts in flight counts too.
-    // Seconds until every subject may try again (0: now); nothing on a
-    // storage failure.
+    // Sign-in attempts are counted per subject (an address, an account) over
+    // the last window; a caller may record an attempt before its password is
+    // checked and forget it when it succeeds. Seconds until every subject may
+    // try again (0: now); nothing on a storage failure.
     std::optional<qint64> retryAfterSeconds(const QStringList &subjects);
     QString recordSigninAttempt(const QStringList &subjects);
     void forgetSigninAttempt(const QString &attemptId);

@@ -539,9 +539,9 @@ void AuthEndpoints::submitLogin(const QHttpServerRequest &request, QHttpServerRe
         return failed(AccountStore::Failure::invalidEmail);
     if (password.size() > AccountStore::maximumPasswordLength)
         return failed(AccountStore::Failure::wrongCredentials);
-    const QStringList subjects{QStringLiteral("address:") + clientAddress(request).toString(),
-                               QStringLiteral("account:") + *address};
-    const auto wait = m_store.retryAfterSeconds(subjects);
+    const QString fromAddress = QStringLiteral("address:") + clientAddress(request).toString();
+    const QString onAccount = QStringLiteral("account:") + *address;
+    const auto wait = m_store.retryAfterSeconds({fromAddress, onAccount});
     if (!wait)
         return failed(AccountStore::Failure::storage);
     if (*wait > 0) {
@@ -556,15 +556,21 @@ void AuthEndpoints::submitLogin(const QHttpServerRequest &request, QHttpServerRe
     }
     bool ok = false;
     const auto found = m_store.credentials(*address, &ok);
-    const QString attempt = ok ? m_store.recordSigninAttempt(subjects) : QString();
+    // Against one account, attempts count from the moment they arrive, so
+    // that guesses sent all at once are not all checked. From one address
+    // only failures count: many people behind one office router may well
+    // sign in at the same moment.
+    const QString attempt = ok ? m_store.recordSigninAttempt({onAccount}) : QString();
     if (attempt.isEmpty())
         return failed(AccountStore::Failure::storage);
     // An unknown address is checked against a decoy hash of the same cost,
     // so that how long the answer takes does not tell which it was.
     const QByteArray hash = found ? found->passwordHash : PasswordHasher::decoyHash();
-    const bool queued = m_hasher.verify(hash, password, this, [this, found, attempt, failed, signedIn](bool matches) {
+    const bool queued = m_hasher.verify(hash, password, this,
+                                        [this, found, attempt, fromAddress, failed, signedIn](bool matches) {
         if (!found || !matches) {
             ++m_signinFailures;
+            m_store.recordSigninAttempt({fromAddress});
             return failed(AccountStore::Failure::wrongCredentials);
         }
         m_store.forgetSigninAttempt(attempt);

@@ -59,9 +59,11 @@ private slots:
         if (TestDatabase::isPostgres())
             storage += { "--database", database.url() };
         ServerProcess server(storage + QStringList { "--decoders", "1", "--trusted-proxy", "127.0.0.1" });
-        QVERIFY(addUser(storage, "ada@example.com"));
+        // Ten people, each signing in from five places at once.
+        for (int i = 0; i < 10; ++i)
+            QVERIFY(addUser(storage, "user" + QByteArray::number(i) + "@example.com"));
         QVERIFY(server.start());
-        const QByteArray speech = spokenPcm("hello world this is a test");
+        const QByteArray speech = spokenPcm("hello world this is a test of the dictation system");
         QVERIFY(speech.size() > 16000);
 
         std::vector<std::unique_ptr<RawHttpExchange>> uploads, signins;
@@ -70,14 +72,15 @@ private slots:
                 server.port(), RawHttpExchange::request("POST", "/api/speech?sampleRate=16000", speech)));
         for (int i = 0; i < 50; ++i)
             signins.push_back(std::make_unique<RawHttpExchange>(
-                server.port(), signinRequest("ada@example.com", "198.51.100." + QByteArray::number(i + 1))));
+                server.port(), signinRequest("user" + QByteArray::number(i % 10) + "@example.com",
+                                   "198.51.100." + QByteArray::number(i + 1))));
         const auto allDone = [](auto &exchanges) {
             return std::all_of(exchanges.begin(), exchanges.end(), [](auto &exchange) { return exchange->done(); });
         };
         QVERIFY(QTest::qWaitFor([&] { return allDone(uploads) && allDone(signins); }, 180000));
         for (auto &upload : uploads) {
             QCOMPARE(upload->status(), 200);
-            QCOMPARE(upload->json().value("text").toString(), QString("hello world this is a test"));
+            QCOMPARE(upload->json().value("text").toString(), QString("hello world this is a test of the dictation system"));
         }
         QSet<QString> tokens;
         for (auto &signin : signins) {
