@@ -7,7 +7,8 @@
 
 #include <optional>
 
-namespace {
+namespace
+{
 
 const QString databaseOption = QStringLiteral("database");
 const QString passwordFileOption = QStringLiteral("database-password-file");
@@ -26,17 +27,16 @@ QList<QCommandLineOption> AccountOptions::commandLineOptions()
 {
     return {
         QCommandLineOption(databaseOption,
-                           QStringLiteral("Keep accounts in PostgreSQL instead of the data folder: "
-                                          "postgresql://USER@HOST:PORT/DB (the password comes from "
-                                          "--database-password-file or PGPASSWORD)."),
-                           QStringLiteral("URL")),
+            QStringLiteral("Keep accounts in PostgreSQL instead of the data folder: "
+                           "postgresql://USER@HOST:PORT/DB (the password comes from "
+                           "--database-password-file or PGPASSWORD)."),
+            QStringLiteral("URL")),
         QCommandLineOption(passwordFileOption,
-                           QStringLiteral("File whose first line is the database password."),
-                           QStringLiteral("FILE")),
+            QStringLiteral("File whose first line is the database password."), QStringLiteral("FILE")),
         QCommandLineOption(trustedProxyOption,
-                           QStringLiteral("Address (or ADDR/PREFIX) of a reverse proxy whose "
-                                          "X-Forwarded-For names the client; may be repeated."),
-                           QStringLiteral("ADDR")),
+            QStringLiteral("Address (or ADDR/PREFIX) of a reverse proxy whose "
+                           "X-Forwarded-For names the client; may be repeated."),
+            QStringLiteral("ADDR")),
     };
 }
 
@@ -49,10 +49,11 @@ bool AccountOptions::read(const QCommandLineParser &parser, QString *error)
         if (parser.isSet(passwordFileOption)) {
             QFile file(parser.value(passwordFileOption));
             if (!file.open(QIODevice::ReadOnly))
-                return fail(error, QStringLiteral("cannot read the database password file %1: %2")
-                                       .arg(file.fileName(), file.errorString()));
-            databasePassword = QString::fromUtf8(file.readLine(4096)).remove(QLatin1Char('\n')).remove(
-                QLatin1Char('\r'));
+                return fail(error,
+                    QStringLiteral("cannot read the database password file %1: %2")
+                        .arg(file.fileName(), file.errorString()));
+            databasePassword
+                = QString::fromUtf8(file.readLine(4096)).remove(QLatin1Char('\n')).remove(QLatin1Char('\r'));
         } else {
             databasePassword = qEnvironmentVariable("PGPASSWORD");
         }
@@ -65,7 +66,7 @@ bool AccountOptions::read(const QCommandLineParser &parser, QString *error)
         if (text.contains(QLatin1Char('/'))) {
             subnet = QHostAddress::parseSubnet(text);
         } else if (QHostAddress address; address.setAddress(text)) {
-            subnet = {address, address.protocol() == QAbstractSocket::IPv6Protocol ? 128 : 32};
+            subnet = { address, address.protocol() == QAbstractSocket::IPv6Protocol ? 128 : 32 };
         }
         if (subnet.first.isNull() || subnet.second < 0)
             return fail(error, QStringLiteral("--trusted-proxy wants an IP address, such as 127.0.0.1"));

@@ -21,7 +21,8 @@
 #include <cstdio>
 #include <string>
 
-namespace {
+namespace
+{
 
 bool fail(QString *error, const QString &reason)
 {
@@ -32,7 +33,8 @@ bool fail(QString *error, const QString &reason)
 
 bool isAsciiAlnum(QChar c)
 {
-    return (c >= QLatin1Char('a') && c <= QLatin1Char('z')) || (c >= QLatin1Char('A') && c <= QLatin1Char('Z'))
+    return (c >= QLatin1Char('a') && c <= QLatin1Char('z'))
+        || (c >= QLatin1Char('A') && c <= QLatin1Char('Z'))
         || (c >= QLatin1Char('0') && c <= QLatin1Char('9'));
 }
 
@@ -72,37 +74,40 @@ struct Migration {
 const QList<Migration> migrations = {
     // The schema from before versioning; IF NOT EXISTS adopts such a
     // database as it is.
-    {1,
-     {"CREATE TABLE IF NOT EXISTS users ("
-      " id TEXT PRIMARY KEY,"
-      " email TEXT NOT NULL UNIQUE,"
-      " name TEXT,"
-      " provider TEXT NOT NULL DEFAULT 'email',"
-      " passwordHash TEXT NOT NULL,"
-      " createdAt BIGINT NOT NULL)",
-      "CREATE TABLE IF NOT EXISTS sessions ("
-      " tokenHash TEXT PRIMARY KEY,"
-      " userId TEXT NOT NULL REFERENCES users(id) ON DELETE CASCADE,"
-      " kind TEXT NOT NULL,"
-      " createdAt BIGINT NOT NULL,"
-      " expiresAt BIGINT NOT NULL)",
-      "CREATE INDEX IF NOT EXISTS sessionsByExpiry ON sessions(expiresAt)"}},
-    {2,
-     {"ALTER TABLE sessions ADD COLUMN signinId TEXT",
-      "CREATE INDEX sessionsBySignin ON sessions(signinId)",
-      "CREATE TABLE signinAttempts ("
-      " attemptId TEXT NOT NULL,"
-      " subject TEXT NOT NULL,"
-      " at BIGINT NOT NULL)",
-      "CREATE INDEX signinAttemptsBySubject ON signinAttempts(subject, at)",
-      "CREATE INDEX signinAttemptsById ON signinAttempts(attemptId)"}},
+    { 1,
+        { "CREATE TABLE IF NOT EXISTS users ("
+          " id TEXT PRIMARY KEY,"
+          " email TEXT NOT NULL UNIQUE,"
+          " name TEXT,"
+          " provider TEXT NOT NULL DEFAULT 'email',"
+          " passwordHash TEXT NOT NULL,"
+          " createdAt BIGINT NOT NULL)",
+            "CREATE TABLE IF NOT EXISTS sessions ("
+            " tokenHash TEXT PRIMARY KEY,"
+            " userId TEXT NOT NULL REFERENCES users(id) ON DELETE CASCADE,"
+            " kind TEXT NOT NULL,"
+            " createdAt BIGINT NOT NULL,"
+            " expiresAt BIGINT NOT NULL)",
+            "CREATE INDEX IF NOT EXISTS sessionsByExpiry ON sessions(expiresAt)" } },
+    { 2,
+        { "ALTER TABLE sessions ADD COLUMN signinId TEXT",
+            "CREATE INDEX sessionsBySignin ON sessions(signinId)",
+            "CREATE TABLE signinAttempts ("
+            " attemptId TEXT NOT NULL,"
+            " subject TEXT NOT NULL,"
+            " at BIGINT NOT NULL)",
+            "CREATE INDEX signinAttemptsBySubject ON signinAttempts(subject, at)",
+            "CREATE INDEX signinAttemptsById ON signinAttempts(attemptId)" } },
 };
 
 } // namespace
 
-AccountStore::AccountStore(const QString &dataDir, const QString &databaseUrl, const QString &databasePassword)
-    : m_dataDir(dataDir), m_databaseUrl(databaseUrl), m_databasePassword(databasePassword),
-      m_connectionName(QStringLiteral("accounts-") + QUuid::createUuid().toString())
+AccountStore::AccountStore(
+    const QString &dataDir, const QString &databaseUrl, const QString &databasePassword)
+    : m_dataDir(dataDir)
+    , m_databaseUrl(databaseUrl)
+    , m_databasePassword(databasePassword)
+    , m_connectionName(QStringLiteral("accounts-") + QUuid::createUuid().toString())
 {
 }
 
@@ -128,7 +133,8 @@ bool AccountStore::connect(QString *error)
         db.setDatabaseName(databasePath());
         db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
         if (!db.open())
-            return fail(error, QStringLiteral("Cannot open %1: %2").arg(databasePath(), db.lastError().text()));
+            return fail(
+                error, QStringLiteral("Cannot open %1: %2").arg(databasePath(), db.lastError().text()));
         QSqlQuery pragma(db);
         if (!pragma.exec(QStringLiteral("PRAGMA foreign_keys = ON")))
             return fail(error, pragma.lastError().text());
@@ -150,8 +156,9 @@ bool AccountStore::connect(QString *error)
     db.setConnectOptions(QStringLiteral("connect_timeout=5;application_name=tellwind-server"));
     if (!db.open()) {
         // The driver's text names the server and the cause, never the password.
-        return fail(error, QStringLiteral("Cannot connect to PostgreSQL database %1 on %2: %3")
-                               .arg(address->database, address->host, db.lastError().text().trimmed()));
+        return fail(error,
+            QStringLiteral("Cannot connect to PostgreSQL database %1 on %2: %3")
+                .arg(address->database, address->host, db.lastError().text().trimmed()));
     }
     // "already exists, skipping" from every start of every replica is noise.
     QSqlQuery quiet(db);
@@ -230,9 +237,8 @@ bool AccountStore::migrate(QString *error)
         const auto abort = [&](const QString &what) {
             const QString reason = query.lastError().text();
             rollback();
-            return fail(error, QStringLiteral("Schema update %1 failed (%2): %3")
-                                   .arg(migration.version)
-                                   .arg(what, reason));
+            return fail(error,
+                QStringLiteral("Schema update %1 failed (%2): %3").arg(migration.version).arg(what, reason));
         };
         // Replicas starting together take turns; the second finds the work done.
         if (isPostgres() && !query.exec(QStringLiteral("SELECT pg_advisory_xact_lock(7331)")))
@@ -241,16 +247,18 @@ bool AccountStore::migrate(QString *error)
                                        " version INTEGER PRIMARY KEY,"
                                        " appliedAt BIGINT NOT NULL)")))
             return abort(QStringLiteral("version table"));
-        if (!query.exec(QStringLiteral("SELECT COALESCE(MAX(version), 0) FROM schema_version")) || !query.next())
+        if (!query.exec(QStringLiteral("SELECT COALESCE(MAX(version), 0) FROM schema_version"))
+            || !query.next())
             return abort(QStringLiteral("version"));
         const int current = query.value(0).toInt();
         query.finish();
         if (current > schemaVersion) {
             rollback();
-            return fail(error, QStringLiteral("The account database has schema version %1, newer than this "
-                                              "server's %2: upgrade the server")
-                                   .arg(current)
-                                   .arg(schemaVersion));
+            return fail(error,
+                QStringLiteral("The account database has schema version %1, newer than this "
+                               "server's %2: upgrade the server")
+                    .arg(current)
+                    .arg(schemaVersion));
         }
         if (current >= migration.version) {
             rollback();
@@ -266,9 +274,10 @@ bool AccountStore::migrate(QString *error)
         if (!query.exec())
             return abort(QStringLiteral("record"));
         if (!commit())
-            return fail(error, QStringLiteral("Schema update %1 could not be committed: %2")
-                                   .arg(migration.version)
-                                   .arg(db.lastError().text()));
+            return fail(error,
+                QStringLiteral("Schema update %1 could not be committed: %2")
+                    .arg(migration.version)
+                    .arg(db.lastError().text()));
     }
     return true;
 }
@@ -394,8 +403,8 @@ QString AccountStore::hashToken(const QString &token)
     return QString::fromLatin1(QCryptographicHash::hash(token.toUtf8(), QCryptographicHash::Sha256).toHex());
 }
 
-std::variant<AccountStore::NewAccount, AccountStore::Failure>
-AccountStore::checkNewAccount(const QString &email, const QString &password, const QString &name)
+std::variant<AccountStore::NewAccount, AccountStore::Failure> AccountStore::checkNewAccount(
+    const QString &email, const QString &password, const QString &name)
 {
     const auto address = normalizedEmail(email);
     if (!address)
@@ -406,23 +415,23 @@ AccountStore::checkNewAccount(const QString &email, const QString &password, con
     const auto displayName = normalizedName(name, &nameOk);
     if (!nameOk)
         return Failure::invalidName;
-    return NewAccount{*address, displayName};
+    return NewAccount { *address, displayName };
 }
 
-std::variant<AccountStore::Account, AccountStore::Failure> AccountStore::insertAccount(const NewAccount &newAccount,
-                                                                                       const QByteArray &passwordHash)
+std::variant<AccountStore::Account, AccountStore::Failure> AccountStore::insertAccount(
+    const NewAccount &newAccount, const QByteArray &passwordHash)
 {
     if (passwordHash.isEmpty())
         return Failure::storage;
-    Account account{newId(), newAccount.email, newAccount.name, QStringLiteral("email"), now()};
+    Account account { newId(), newAccount.email, newAccount.name, QStringLiteral("email"), now() };
     // Whole seconds keep the stored and the reported creation time identical.
     account.createdAt = QDateTime::fromSecsSinceEpoch(account.createdAt.toSecsSinceEpoch(), Qt::UTC);
-    const auto inserted = run(QStringLiteral("INSERT INTO users (id, email, name, provider, passwordHash, createdAt)"
-                                             " VALUES (?, ?, ?, ?, ?, ?)"),
-                              {account.id, account.email,
-                               account.name ? QVariant(*account.name) : QVariant(QMetaType(QMetaType::QString)),
-                               account.provider, QString::fromLatin1(passwordHash),
-                               account.createdAt.toSecsSinceEpoch()});
+    const auto inserted
+        = run(QStringLiteral("INSERT INTO users (id, email, name, provider, passwordHash, createdAt)"
+                             " VALUES (?, ?, ?, ?, ?, ?)"),
+            { account.id, account.email,
+                account.name ? QVariant(*account.name) : QVariant(QMetaType(QMetaType::QString)),
+                account.provider, QString::fromLatin1(passwordHash), account.createdAt.toSecsSinceEpoch() });
     if (!inserted) {
         bool ok = false;
         return emailExists(account.email, &ok) ? Failure::emailTaken : Failure::storage;
@@ -432,13 +441,13 @@ std::variant<AccountStore::Account, AccountStore::Failure> AccountStore::insertA
 
 bool AccountStore::emailExists(const QString &normalizedAddress, bool *ok)
 {
-    auto query = run(QStringLiteral("SELECT 1 FROM users WHERE email = ?"), {normalizedAddress});
+    auto query = run(QStringLiteral("SELECT 1 FROM users WHERE email = ?"), { normalizedAddress });
     *ok = query.has_value();
     return query && query->next();
 }
 
-std::variant<AccountStore::Account, AccountStore::Failure>
-AccountStore::createAccount(const QString &email, const QString &password, const QString &name)
+std::variant<AccountStore::Account, AccountStore::Failure> AccountStore::createAccount(
+    const QString &email, const QString &password, const QString &name)
 {
     const auto checked = checkNewAccount(email, password, name);
     if (const auto *failure = std::get_if<Failure>(&checked))
@@ -446,7 +455,8 @@ AccountStore::createAccount(const QString &email, const QString &password, const
     return insertAccount(std::get<NewAccount>(checked), PasswordHasher::hashNow(password));
 }
 
-namespace {
+namespace
+{
 
 AccountStore::Account accountFrom(const QSqlQuery &query)
 {
@@ -460,22 +470,24 @@ AccountStore::Account accountFrom(const QSqlQuery &query)
     return account;
 }
 
-const QString accountColumns = QStringLiteral("users.id, users.email, users.name, users.provider, users.createdAt");
+const QString accountColumns
+    = QStringLiteral("users.id, users.email, users.name, users.provider, users.createdAt");
 
 } // namespace
 
 std::optional<AccountStore::Credentials> AccountStore::credentials(const QString &normalizedAddress, bool *ok)
 {
-    auto query = run(QStringLiteral("SELECT %1, users.passwordHash FROM users WHERE email = ?").arg(accountColumns),
-                     {normalizedAddress});
+    auto query
+        = run(QStringLiteral("SELECT %1, users.passwordHash FROM users WHERE email = ?").arg(accountColumns),
+            { normalizedAddress });
     *ok = query.has_value();
     if (!query || !query->next())
         return std::nullopt;
-    return Credentials{accountFrom(*query), query->value(5).toString().toLatin1()};
+    return Credentials { accountFrom(*query), query->value(5).toString().toLatin1() };
 }
 
-std::variant<AccountStore::Account, AccountStore::Failure> AccountStore::authenticate(const QString &email,
-                                                                                      const QString &password)
+std::variant<AccountStore::Account, AccountStore::Failure> AccountStore::authenticate(
+    const QString &email, const QString &password)
 {
     const auto address = normalizedEmail(email);
     if (!address)
@@ -486,7 +498,8 @@ std::variant<AccountStore::Account, AccountStore::Failure> AccountStore::authent
     const auto found = credentials(*address, &ok);
     if (!ok)
         return Failure::storage;
-    const bool matches = PasswordHasher::verifyNow(found ? found->passwordHash : PasswordHasher::decoyHash(), password);
+    const bool matches
+        = PasswordHasher::verifyNow(found ? found->passwordHash : PasswordHasher::decoyHash(), password);
     if (!found || !matches)
         return Failure::wrongCredentials;
     return found->account;
@@ -494,7 +507,7 @@ std::variant<AccountStore::Account, AccountStore::Failure> AccountStore::authent
 
 std::optional<AccountStore::Account> AccountStore::account(const QString &id)
 {
-    auto query = run(QStringLiteral("SELECT %1 FROM users WHERE id = ?").arg(accountColumns), {id});
+    auto query = run(QStringLiteral("SELECT %1 FROM users WHERE id = ?").arg(accountColumns), { id });
     if (!query || !query->next())
         return std::nullopt;
     return accountFrom(*query);
@@ -508,7 +521,8 @@ int AccountStore::accountCount()
     return query->value(0).toInt();
 }
 
-namespace {
+namespace
+{
 
 QString kindName(AccountStore::SessionKind kind)
 {
@@ -517,15 +531,16 @@ QString kindName(AccountStore::SessionKind kind)
 
 } // namespace
 
-std::optional<QString> AccountStore::createSession(const QString &accountId, SessionKind kind, const QString &signinId)
+std::optional<QString> AccountStore::createSession(
+    const QString &accountId, SessionKind kind, const QString &signinId)
 {
     const QString token = randomToken();
     const qint64 created = now().toMSecsSinceEpoch();
-    const auto inserted = run(
-        QStringLiteral("INSERT INTO sessions (tokenHash, userId, kind, createdAt, expiresAt, signinId)"
-                       " VALUES (?, ?, ?, ?, ?, ?)"),
-        {hashToken(token), accountId, kindName(kind), created, created + sessionLifetimeSeconds * 1000,
-         signinId.isEmpty() ? QVariant(QMetaType(QMetaType::QString)) : QVariant(signinId)});
+    const auto inserted
+        = run(QStringLiteral("INSERT INTO sessions (tokenHash, userId, kind, createdAt, expiresAt, signinId)"
+                             " VALUES (?, ?, ?, ?, ?, ?)"),
+            { hashToken(token), accountId, kindName(kind), created, created + sessionLifetimeSeconds * 1000,
+                signinId.isEmpty() ? QVariant(QMetaType(QMetaType::QString)) : QVariant(signinId) });
     if (!inserted)
         return std::nullopt;
     return token;
@@ -557,20 +572,20 @@ AccountStore::SessionLookup AccountStore::findSession(const QString &token, Sess
                                     " JOIN users ON users.id = sessions.userId"
                                     " WHERE sessions.tokenHash = ? AND sessions.kind = ?")
                          .arg(accountColumns),
-                     {tokenHash, kindName(kind)});
+        { tokenHash, kindName(kind) });
     if (!query || !query->next())
         return {};
     if (query->value(5).toLongLong() <= now().toMSecsSinceEpoch()) {
-        run(QStringLiteral("DELETE FROM sessions WHERE tokenHash = ?"), {tokenHash});
-        return {SessionState::expired, std::nullopt, {}};
+        run(QStringLiteral("DELETE FROM sessions WHERE tokenHash = ?"), { tokenHash });
+        return { SessionState::expired, std::nullopt, {} };
     }
-    return {SessionState::valid, accountFrom(*query), query->value(6).toString()};
+    return { SessionState::valid, accountFrom(*query), query->value(6).toString() };
 }
 
 bool AccountStore::deleteSession(const QString &token, SessionKind kind)
 {
     auto query = run(QStringLiteral("DELETE FROM sessions WHERE tokenHash = ? AND kind = ?"),
-                     {hashToken(token), kindName(kind)});
+        { hashToken(token), kindName(kind) });
     return query && query->numRowsAffected() > 0;
 }
 
@@ -578,15 +593,16 @@ void AccountStore::endSignIn(const QString &browserToken)
 {
     const SessionLookup lookup = findSession(browserToken, SessionKind::browser);
     if (!lookup.signinId.isEmpty())
-        run(QStringLiteral("DELETE FROM sessions WHERE signinId = ?"), {lookup.signinId});
+        run(QStringLiteral("DELETE FROM sessions WHERE signinId = ?"), { lookup.signinId });
     deleteSession(browserToken, SessionKind::browser);
 }
 
 void AccountStore::purgeExpired()
 {
     const qint64 nowMs = now().toMSecsSinceEpoch();
-    run(QStringLiteral("DELETE FROM sessions WHERE expiresAt <= ?"), {nowMs});
-    run(QStringLiteral("DELETE FROM signinAttempts WHERE at <= ?"), {nowMs - qint64(m_limits.window.count())});
+    run(QStringLiteral("DELETE FROM sessions WHERE expiresAt <= ?"), { nowMs });
+    run(QStringLiteral("DELETE FROM signinAttempts WHERE at <= ?"),
+        { nowMs - qint64(m_limits.window.count()) });
 }
 
 std::optional<qint64> AccountStore::retryAfterSeconds(const QStringList &subjects)
@@ -598,7 +614,7 @@ std::optional<qint64> AccountStore::retryAfterSeconds(const QStringList &subject
         // The attempt whose passing brings the subject back under the limit.
         auto query = run(QStringLiteral("SELECT at FROM signinAttempts WHERE subject = ? AND at > ?"
                                         " ORDER BY at DESC LIMIT 1 OFFSET ?"),
-                         {subject, nowMs - windowMs, m_limits.maxFailures - 1});
+            { subject, nowMs - windowMs, m_limits.maxFailures - 1 });
         if (!query)
             return std::nullopt;
         if (query->next())
@@ -613,7 +629,7 @@ QString AccountStore::recordSigninAttempt(const QStringList &subjects)
     const qint64 nowMs = now().toMSecsSinceEpoch();
     for (const QString &subject : subjects) {
         if (!run(QStringLiteral("INSERT INTO signinAttempts (attemptId, subject, at) VALUES (?, ?, ?)"),
-                 {attemptId, subject, nowMs}))
+                { attemptId, subject, nowMs }))
             return {};
     }
     return attemptId;
@@ -621,16 +637,17 @@ QString AccountStore::recordSigninAttempt(const QStringList &subjects)
 
 void AccountStore::forgetSigninAttempt(const QString &attemptId)
 {
-    run(QStringLiteral("DELETE FROM signinAttempts WHERE attemptId = ?"), {attemptId});
+    run(QStringLiteral("DELETE FROM signinAttempts WHERE attemptId = ?"), { attemptId });
 }
 
-namespace {
+namespace
+{
 
 // One line from standard input, without echo when it is a terminal.
 std::optional<QString> readPassword()
 {
     const bool terminal = isatty(STDIN_FILENO);
-    termios saved{};
+    termios saved {};
     if (terminal) {
         std::fputs("Password: ", stderr);
         std::fflush(stderr);

@@ -71,7 +71,7 @@ public:
 
     struct SigninLimits {
         int maxFailures = 5;
-        std::chrono::milliseconds window{60'000};
+        std::chrono::milliseconds window { 60'000 };
     };
 
     static constexpr qint64 sessionLifetimeSeconds = 30 * 24 * 60 * 60;
@@ -83,7 +83,7 @@ public:
 
     // An empty `databaseUrl` keeps the accounts in `dataDir`.
     explicit AccountStore(const QString &dataDir, const QString &databaseUrl = QString(),
-                          const QString &databasePassword = QString());
+        const QString &databasePassword = QString());
     ~AccountStore();
     AccountStore(const AccountStore &) = delete;
     AccountStore &operator=(const AccountStore &) = delete;
@@ -104,13 +104,13 @@ public:
     SigninLimits signinLimits() const { return m_limits; }
 
     // Synchronous, hashing on the calling thread: for the command line.
-    std::variant<Account, Failure> createAccount(const QString &email, const QString &password,
-                                                 const QString &name = QString());
+    std::variant<Account, Failure> createAccount(
+        const QString &email, const QString &password, const QString &name = QString());
     std::variant<Account, Failure> authenticate(const QString &email, const QString &password);
 
     // The pieces the sign-in pages put together around hashing done elsewhere.
-    static std::variant<NewAccount, Failure> checkNewAccount(const QString &email, const QString &password,
-                                                             const QString &name);
+    static std::variant<NewAccount, Failure> checkNewAccount(
+        const QString &email, const QString &password, const QString &name);
     std::variant<Account, Failure> insertAccount(const NewAccount &account, const QByteArray &passwordHash);
     bool emailExists(const QString &normalizedAddress, bool *ok);
     // Nothing when there is no such account; `ok` false on a storage failure.
@@ -120,8 +120,8 @@ public:
     int accountCount();
 
     // Fresh random tokens; only their hashes are stored.
-    std::optional<QString> createSession(const QString &accountId, SessionKind kind,
-                                         const QString &signinId = QString());
+    std::optional<QString> createSession(
+        const QString &accountId, SessionKind kind, const QString &signinId = QString());
     std::optional<SignIn> createSignIn(const QString &accountId);
     SessionLookup findSession(const QString &token, SessionKind kind);
     bool deleteSession(const QString &token, SessionKind kind);

@@ -23,7 +23,8 @@ using namespace std::chrono_literals;
 const QByteArray AuthEndpoints::cookieName = QByteArrayLiteral("tellwind_session");
 const QByteArray AuthEndpoints::csrfCookieName = QByteArrayLiteral("tellwind_csrf");
 
-namespace {
+namespace
+{
 
 const QString defaultReturnPath = QStringLiteral("/auth/account");
 const QString pageTitle = QStringLiteral("Sign in to Tellwind");
@@ -34,10 +35,9 @@ constexpr auto purgeInterval = 10min;
 
 QJsonObject userJson(const AccountStore::Account &account)
 {
-    QJsonObject user{{QStringLiteral("id"), account.id},
-                     {QStringLiteral("email"), account.email},
-                     {QStringLiteral("provider"), account.provider},
-                     {QStringLiteral("createdAt"), double(account.createdAt.toSecsSinceEpoch() - referenceDateOffset)}};
+    QJsonObject user { { QStringLiteral("id"), account.id }, { QStringLiteral("email"), account.email },
+        { QStringLiteral("provider"), account.provider },
+        { QStringLiteral("createdAt"), double(account.createdAt.toSecsSinceEpoch() - referenceDateOffset) } };
     if (account.name)
         user.insert(QStringLiteral("name"), *account.name);
     return user;
@@ -45,8 +45,8 @@ QJsonObject userJson(const AccountStore::Account &account)
 
 QHttpServerResponse jsonResponse(const QJsonObject &object, StatusCode status = StatusCode::Ok)
 {
-    QHttpServerResponse response(QByteArrayLiteral("application/json"),
-                                 QJsonDocument(object).toJson(QJsonDocument::Compact), status);
+    QHttpServerResponse response(
+        QByteArrayLiteral("application/json"), QJsonDocument(object).toJson(QJsonDocument::Compact), status);
     response.setHeader(QByteArrayLiteral("Cache-Control"), QByteArrayLiteral("no-store"));
     return response;
 }
@@ -54,7 +54,7 @@ QHttpServerResponse jsonResponse(const QJsonObject &object, StatusCode status = 
 QHttpServerResponse unauthorized(const QString &message)
 {
     QHttpServerResponse response = jsonResponse(
-        {{QStringLiteral("type"), QStringLiteral("error")}, {QStringLiteral("error"), message}},
+        { { QStringLiteral("type"), QStringLiteral("error") }, { QStringLiteral("error"), message } },
         StatusCode::Unauthorized);
     response.setHeader(QByteArrayLiteral("WWW-Authenticate"), QByteArrayLiteral("Bearer realm=\"tellwind\""));
     return response;
@@ -94,8 +94,8 @@ void addPageHeaders(QHttpServerResponse &response)
     response.setHeader(QByteArrayLiteral("X-Frame-Options"), QByteArrayLiteral("DENY"));
     response.setHeader(QByteArrayLiteral("Referrer-Policy"), QByteArrayLiteral("no-referrer"));
     response.setHeader(QByteArrayLiteral("Content-Security-Policy"),
-                       QByteArrayLiteral("default-src 'none'; style-src 'unsafe-inline'; "
-                                         "form-action 'self' tellwind:; frame-ancestors 'none'; base-uri 'none'"));
+        QByteArrayLiteral("default-src 'none'; style-src 'unsafe-inline'; "
+                          "form-action 'self' tellwind:; frame-ancestors 'none'; base-uri 'none'"));
 }
 
 const char pageStyle[] = R"(
@@ -120,11 +120,12 @@ dl { margin: 16px 0; } dt { color: #59636e; font-size: 13px; } dd { margin: 0 0 
 
 QHttpServerResponse page(const QString &title, const QString &body, StatusCode status = StatusCode::Ok)
 {
-    const QString document = QStringLiteral("<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
-                                            "<meta name=\"viewport\" content=\"width=device-width\">"
-                                            "<title>%1</title><style>%2</style></head>"
-                                            "<body><main>%3</main></body></html>\n")
-                                 .arg(html(title), QString::fromLatin1(pageStyle), body);
+    const QString document
+        = QStringLiteral("<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
+                         "<meta name=\"viewport\" content=\"width=device-width\">"
+                         "<title>%1</title><style>%2</style></head>"
+                         "<body><main>%3</main></body></html>\n")
+              .arg(html(title), QString::fromLatin1(pageStyle), body);
     QHttpServerResponse response(QByteArrayLiteral("text/html; charset=utf-8"), document.toUtf8(), status);
     addPageHeaders(response);
     return response;
@@ -132,7 +133,8 @@ QHttpServerResponse page(const QString &title, const QString &body, StatusCode s
 
 QHttpServerResponse redirect(const QByteArray &location)
 {
-    QHttpServerResponse response(QByteArrayLiteral("text/plain; charset=utf-8"), QByteArray(), StatusCode::SeeOther);
+    QHttpServerResponse response(
+        QByteArrayLiteral("text/plain; charset=utf-8"), QByteArray(), StatusCode::SeeOther);
     response.setHeader(QByteArrayLiteral("Location"), location);
     addPageHeaders(response);
     return response;
@@ -161,27 +163,30 @@ struct CsrfToken {
     {
         const QByteArray existing = cookie(request, AuthEndpoints::csrfCookieName);
         if (existing.size() == 43 && AuthEndpoints::safeState(QString::fromLatin1(existing)).size() == 43)
-            return {QString::fromLatin1(existing), false};
+            return { QString::fromLatin1(existing), false };
         return fresh();
     }
     static CsrfToken fresh()
     {
         unsigned char bytes[32];
         randombytes_buf(bytes, sizeof bytes);
-        return {QString::fromLatin1(QByteArray(reinterpret_cast<const char *>(bytes), sizeof bytes)
-                                        .toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals)),
-                true};
+        return { QString::fromLatin1(
+                     QByteArray(reinterpret_cast<const char *>(bytes), sizeof bytes)
+                         .toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals)),
+            true };
     }
     void attachTo(QHttpServerResponse &response) const
     {
         if (isNew)
-            response.addHeader(QByteArrayLiteral("Set-Cookie"), AuthEndpoints::csrfCookieName + '=' + value.toLatin1()
-                                   + "; Path=/auth; HttpOnly; SameSite=Strict");
+            response.addHeader(QByteArrayLiteral("Set-Cookie"),
+                AuthEndpoints::csrfCookieName + '=' + value.toLatin1()
+                    + "; Path=/auth; HttpOnly; SameSite=Strict");
     }
     bool matches(const QString &submitted) const
     {
         const QByteArray a = value.toLatin1(), b = submitted.toLatin1();
-        return !isNew && a.size() == b.size() && sodium_memcmp(a.constData(), b.constData(), size_t(a.size())) == 0;
+        return !isNew && a.size() == b.size()
+            && sodium_memcmp(a.constData(), b.constData(), size_t(a.size())) == 0;
     }
 };
 
@@ -198,8 +203,8 @@ bool isSameOrigin(const QHttpServerRequest &request)
     const QUrl url(QString::fromLatin1(origin), QUrl::StrictMode);
     if (!url.isValid() || (url.scheme() != QLatin1String("http") && url.scheme() != QLatin1String("https")))
         return false;
-    return url.authority(QUrl::FullyEncoded).compare(QString::fromLatin1(header(request, "Host")),
-                                                     Qt::CaseInsensitive)
+    return url.authority(QUrl::FullyEncoded)
+               .compare(QString::fromLatin1(header(request, "Host")), Qt::CaseInsensitive)
         == 0;
 }
 
@@ -215,16 +220,18 @@ QString hidden(const FormContext &context)
                                     "<input type=\"hidden\" name=\"csrf\" value=\"%2\">")
                          .arg(html(context.returnTo), html(context.csrf));
     if (!context.state.isEmpty())
-        fields += QStringLiteral("<input type=\"hidden\" name=\"state\" value=\"%1\">").arg(html(context.state));
+        fields
+            += QStringLiteral("<input type=\"hidden\" name=\"state\" value=\"%1\">").arg(html(context.state));
     return fields;
 }
 
 QString loginForm(const FormContext &context, const QString &email, const QString &error,
-                  const std::optional<AccountStore::Account> &signedInAs)
+    const std::optional<AccountStore::Account> &signedInAs)
 {
-    QString body = QStringLiteral("<h1>Sign in to Tellwind</h1>"
-                                  "<p class=\"lead\">Use your email address and password, or create an account."
-                                  "</p>");
+    QString body
+        = QStringLiteral("<h1>Sign in to Tellwind</h1>"
+                         "<p class=\"lead\">Use your email address and password, or create an account."
+                         "</p>");
     if (!error.isEmpty())
         body += QStringLiteral("<div class=\"error\" role=\"alert\">%1</div>").arg(html(error));
     if (signedInAs) {
@@ -235,20 +242,20 @@ QString loginForm(const FormContext &context, const QString &email, const QStrin
                     .arg(html(signedInAs->email), hidden(context));
     }
     body += QStringLiteral(
-                "<form method=\"post\" action=\"/auth/login\">%1"
-                "<label for=\"email\">Email</label>"
-                "<input id=\"email\" name=\"email\" type=\"email\" autocomplete=\"username\" maxlength=\"254\" "
-                "required value=\"%2\">"
-                "<label for=\"password\">Password</label>"
-                "<input id=\"password\" name=\"password\" type=\"password\" autocomplete=\"current-password\" "
-                "maxlength=\"1024\" required>"
-                "<label for=\"name\">Name <span>(only for a new account, optional)</span></label>"
-                "<input id=\"name\" name=\"name\" type=\"text\" autocomplete=\"name\" maxlength=\"100\">"
-                "<div class=\"actions\">"
-                "<button class=\"primary\" name=\"action\" value=\"signin\">Sign In</button>"
-                "<button name=\"action\" value=\"create\">Create Account</button>"
-                "<button class=\"link\" name=\"action\" value=\"cancel\" formnovalidate>Cancel</button>"
-                "</div></form>")
+        "<form method=\"post\" action=\"/auth/login\">%1"
+        "<label for=\"email\">Email</label>"
+        "<input id=\"email\" name=\"email\" type=\"email\" autocomplete=\"username\" maxlength=\"254\" "
+        "required value=\"%2\">"
+        "<label for=\"password\">Password</label>"
+        "<input id=\"password\" name=\"password\" type=\"password\" autocomplete=\"current-password\" "
+        "maxlength=\"1024\" required>"
+        "<label for=\"name\">Name <span>(only for a new account, optional)</span></label>"
+        "<input id=\"name\" name=\"name\" type=\"text\" autocomplete=\"name\" maxlength=\"100\">"
+        "<div class=\"actions\">"
+        "<button class=\"primary\" name=\"action\" value=\"signin\">Sign In</button>"
+        "<button name=\"action\" value=\"create\">Create Account</button>"
+        "<button class=\"link\" name=\"action\" value=\"cancel\" formnovalidate>Cancel</button>"
+        "</div></form>")
                 .arg(hidden(context), html(email));
     return body;
 }
@@ -288,7 +295,9 @@ QHostAddress plainAddress(const QHostAddress &address)
 
 } // namespace
 
-AuthEndpoints::AuthEndpoints(AccountStore &store, QObject *parent) : QObject(parent), m_store(store)
+AuthEndpoints::AuthEndpoints(AccountStore &store, QObject *parent)
+    : QObject(parent)
+    , m_store(store)
 {
     m_purge.setInterval(purgeInterval);
     connect(&m_purge, &QTimer::timeout, this, [this] { m_store.purgeExpired(); });
@@ -301,13 +310,13 @@ void AuthEndpoints::registerRoutes(QHttpServer &server)
     using Handler = QHttpServerResponse (AuthEndpoints::*)(const QHttpServerRequest &);
     const auto route = [this, &server](const char *path, Method method, Handler handler) {
         server.route(QString::fromLatin1(path), method,
-                     [this, handler](const QHttpServerRequest &request) { return (this->*handler)(request); });
+            [this, handler](const QHttpServerRequest &request) { return (this->*handler)(request); });
     };
     route("/auth/login", Method::Get, &AuthEndpoints::loginPage);
     server.route(QStringLiteral("/auth/login"), Method::Post,
-                 [this](const QHttpServerRequest &request, QHttpServerResponder &&responder) {
-                     submitLogin(request, std::move(responder));
-                 });
+        [this](const QHttpServerRequest &request, QHttpServerResponder &&responder) {
+            submitLogin(request, std::move(responder));
+        });
     route("/auth/account", Method::Get, &AuthEndpoints::accountPage);
     route("/auth/logout", Method::Post, &AuthEndpoints::submitLogout);
     route("/api/auth/me", Method::Get, &AuthEndpoints::me);
@@ -406,10 +415,11 @@ AccountStore::SessionLookup AuthEndpoints::browserSession(const QHttpServerReque
 QHttpServerResponse AuthEndpoints::loginPage(const QHttpServerRequest &request)
 {
     const CsrfToken csrf = CsrfToken::of(request);
-    const FormContext context{
-        safeReturnPath(request.query().queryItemValue(QStringLiteral("returnTo"), QUrl::FullyDecoded)),
-        safeState(request.query().queryItemValue(QStringLiteral("state"), QUrl::FullyDecoded)), csrf.value};
-    QHttpServerResponse response = page(pageTitle, loginForm(context, QString(), QString(), browserSession(request).account));
+    const FormContext context { safeReturnPath(request.query().queryItemValue(
+                                    QStringLiteral("returnTo"), QUrl::FullyDecoded)),
+        safeState(request.query().queryItemValue(QStringLiteral("state"), QUrl::FullyDecoded)), csrf.value };
+    QHttpServerResponse response
+        = page(pageTitle, loginForm(context, QString(), QString(), browserSession(request).account));
     csrf.attachTo(response);
     return response;
 }
@@ -430,24 +440,27 @@ void AuthEndpoints::submitLogin(const QHttpServerRequest &request, QHttpServerRe
     };
 
     CsrfToken csrf = CsrfToken::of(request);
-    FormContext context{defaultReturnPath, QString(), csrf.value};
+    FormContext context { defaultReturnPath, QString(), csrf.value };
     const auto retry = [csrf, reply](const FormContext &context, const QString &email, const QString &error,
-                                     StatusCode status) {
-        QHttpServerResponse response = page(pageTitle, loginForm(context, email, error, std::nullopt), status);
+                           StatusCode status) {
+        QHttpServerResponse response
+            = page(pageTitle, loginForm(context, email, error, std::nullopt), status);
         csrf.attachTo(response);
         return response;
     };
 
     if (request.body().size() > maximumFormBytes)
-        return reply(retry(context, QString(), QStringLiteral("The form is too large."), StatusCode::PayloadTooLarge));
-    const QByteArray contentType = header(request, QByteArrayLiteral("Content-Type")).split(';').first().trimmed();
+        return reply(
+            retry(context, QString(), QStringLiteral("The form is too large."), StatusCode::PayloadTooLarge));
+    const QByteArray contentType
+        = header(request, QByteArrayLiteral("Content-Type")).split(';').first().trimmed();
     if (contentType.compare("application/x-www-form-urlencoded", Qt::CaseInsensitive) != 0)
         return reply(retry(context, QString(), QStringLiteral("The form was not sent as a web form."),
-                           StatusCode::UnsupportedMediaType));
+            StatusCode::UnsupportedMediaType));
     const auto form = parseForm(request.body());
     if (!form)
-        return reply(retry(context, QString(), QStringLiteral("The form contains text that is not valid UTF-8."),
-                           StatusCode::BadRequest));
+        return reply(retry(context, QString(),
+            QStringLiteral("The form contains text that is not valid UTF-8."), StatusCode::BadRequest));
 
     context.returnTo = safeReturnPath(form->value(QStringLiteral("returnTo")));
     context.state = safeState(form->value(QStringLiteral("state")));
@@ -461,41 +474,44 @@ void AuthEndpoints::submitLogin(const QHttpServerRequest &request, QHttpServerRe
         // A fresh token: whatever the browser held did not do.
         csrf = CsrfToken::fresh();
         context.csrf = csrf.value;
-        QHttpServerResponse response
-            = page(pageTitle, loginForm(context, shownEmail, QStringLiteral("This form has expired or was sent from "
-                                                                             "another site. Please try again."),
-                                        std::nullopt),
-                   StatusCode::Forbidden);
+        QHttpServerResponse response = page(pageTitle,
+            loginForm(context, shownEmail,
+                QStringLiteral("This form has expired or was sent from "
+                               "another site. Please try again."),
+                std::nullopt),
+            StatusCode::Forbidden);
         csrf.attachTo(response);
         return reply(std::move(response));
     }
 
     if (action == QLatin1String("cancel"))
-        return reply(redirect(callbackLocation(QStringLiteral("error"), QStringLiteral("Sign-in was cancelled"),
-                                               context.state)));
+        return reply(redirect(callbackLocation(
+            QStringLiteral("error"), QStringLiteral("Sign-in was cancelled"), context.state)));
     if (action == QLatin1String("continue")) {
         const auto session = browserSession(request);
         if (!session.account)
-            return reply(retry(context, QString(), QStringLiteral("Your browser session has ended. Sign in again."),
-                               StatusCode::Unauthorized));
-        const auto token = m_store.createSession(session.account->id, AccountStore::SessionKind::app, session.signinId);
+            return reply(retry(context, QString(),
+                QStringLiteral("Your browser session has ended. Sign in again."), StatusCode::Unauthorized));
+        const auto token
+            = m_store.createSession(session.account->id, AccountStore::SessionKind::app, session.signinId);
         if (!token)
             return reply(retry(context, session.account->email,
-                               AccountStore::describe(AccountStore::Failure::storage), StatusCode::ServiceUnavailable));
+                AccountStore::describe(AccountStore::Failure::storage), StatusCode::ServiceUnavailable));
         logLine(QStringLiteral("✅ [Auth] Signed in account %1").arg(session.account->id));
         return reply(redirect(callbackLocation(QStringLiteral("token"), *token, context.state)));
     }
     if (action != QLatin1String("signin") && action != QLatin1String("create"))
         return reply(retry(context, shownEmail, QStringLiteral("Choose Sign In or Create Account."),
-                           StatusCode::BadRequest));
+            StatusCode::BadRequest));
 
     const auto failed = [retry, reply, context, shownEmail](AccountStore::Failure failure) {
         reply(retry(context, shownEmail, AccountStore::describe(failure), statusFor(failure)));
     };
     const auto busy = [retry, reply, context, shownEmail] {
-        QHttpServerResponse response = retry(context, shownEmail, QStringLiteral("The server is busy. Try again in "
-                                                                                  "a moment."),
-                                             StatusCode::ServiceUnavailable);
+        QHttpServerResponse response = retry(context, shownEmail,
+            QStringLiteral("The server is busy. Try again in "
+                           "a moment."),
+            StatusCode::ServiceUnavailable);
         response.setHeader(QByteArrayLiteral("Retry-After"), QByteArrayLiteral("1"));
         reply(std::move(response));
     };
@@ -504,31 +520,32 @@ void AuthEndpoints::submitLogin(const QHttpServerRequest &request, QHttpServerRe
         if (!signIn)
             return failed(AccountStore::Failure::storage);
         logLine(QStringLiteral("✅ [Auth] Signed in account %1").arg(account.id));
-        QHttpServerResponse response = redirect(callbackLocation(QStringLiteral("token"), signIn->appToken,
-                                                                 context.state));
+        QHttpServerResponse response
+            = redirect(callbackLocation(QStringLiteral("token"), signIn->appToken, context.state));
         response.addHeader(QByteArrayLiteral("Set-Cookie"),
-                           cookieName + '=' + signIn->browserToken.toLatin1() + "; Path=/auth; Max-Age="
-                               + QByteArray::number(AccountStore::sessionLifetimeSeconds)
-                               + "; HttpOnly; SameSite=Lax");
+            cookieName + '=' + signIn->browserToken.toLatin1() + "; Path=/auth; Max-Age="
+                + QByteArray::number(AccountStore::sessionLifetimeSeconds) + "; HttpOnly; SameSite=Lax");
         reply(std::move(response));
     };
 
     if (action == QLatin1String("create")) {
-        const auto checked = AccountStore::checkNewAccount(email, password, form->value(QStringLiteral("name")));
+        const auto checked
+            = AccountStore::checkNewAccount(email, password, form->value(QStringLiteral("name")));
         if (const auto *failure = std::get_if<AccountStore::Failure>(&checked))
             return failed(*failure);
         const auto newAccount = std::get<AccountStore::NewAccount>(checked);
         bool ok = false;
         if (m_store.emailExists(newAccount.email, &ok) || !ok)
             return failed(ok ? AccountStore::Failure::emailTaken : AccountStore::Failure::storage);
-        const bool queued = m_hasher.hash(password, this, [this, newAccount, failed, signedIn](QByteArray hash) {
-            const auto created = m_store.insertAccount(newAccount, hash);
-            if (const auto *failure = std::get_if<AccountStore::Failure>(&created))
-                return failed(*failure);
-            const auto &account = std::get<AccountStore::Account>(created);
-            logLine(QStringLiteral("✅ [Auth] Created account %1").arg(account.id));
-            signedIn(account);
-        });
+        const bool queued
+            = m_hasher.hash(password, this, [this, newAccount, failed, signedIn](QByteArray hash) {
+                  const auto created = m_store.insertAccount(newAccount, hash);
+                  if (const auto *failure = std::get_if<AccountStore::Failure>(&created))
+                      return failed(*failure);
+                  const auto &account = std::get<AccountStore::Account>(created);
+                  logLine(QStringLiteral("✅ [Auth] Created account %1").arg(account.id));
+                  signedIn(account);
+              });
         if (!queued)
             busy();
         return;
@@ -541,16 +558,16 @@ void AuthEndpoints::submitLogin(const QHttpServerRequest &request, QHttpServerRe
         return failed(AccountStore::Failure::wrongCredentials);
     const QString fromAddress = QStringLiteral("address:") + clientAddress(request).toString();
     const QString onAccount = QStringLiteral("account:") + *address;
-    const auto wait = m_store.retryAfterSeconds({fromAddress, onAccount});
+    const auto wait = m_store.retryAfterSeconds({ fromAddress, onAccount });
     if (!wait)
         return failed(AccountStore::Failure::storage);
     if (*wait > 0) {
         ++m_lockouts;
-        logLine(QStringLiteral("⚠️ [Auth] Too many failed sign-ins from %1").arg(clientAddress(request).toString()));
+        logLine(QStringLiteral("⚠️ [Auth] Too many failed sign-ins from %1")
+                    .arg(clientAddress(request).toString()));
         QHttpServerResponse response = retry(context, shownEmail,
-                                             QStringLiteral("Too many failed attempts. Try again in %1 seconds.")
-                                                 .arg(*wait),
-                                             StatusCode::TooManyRequests);
+            QStringLiteral("Too many failed attempts. Try again in %1 seconds.").arg(*wait),
+            StatusCode::TooManyRequests);
         response.setHeader(QByteArrayLiteral("Retry-After"), QByteArray::number(*wait));
         return reply(std::move(response));
     }
@@ -560,22 +577,22 @@ void AuthEndpoints::submitLogin(const QHttpServerRequest &request, QHttpServerRe
     // that guesses sent all at once are not all checked. From one address
     // only failures count: many people behind one office router may well
     // sign in at the same moment.
-    const QString attempt = ok ? m_store.recordSigninAttempt({onAccount}) : QString();
+    const QString attempt = ok ? m_store.recordSigninAttempt({ onAccount }) : QString();
     if (attempt.isEmpty())
         return failed(AccountStore::Failure::storage);
     // An unknown address is checked against a decoy hash of the same cost,
     // so that how long the answer takes does not tell which it was.
     const QByteArray hash = found ? found->passwordHash : PasswordHasher::decoyHash();
-    const bool queued = m_hasher.verify(hash, password, this,
-                                        [this, found, attempt, fromAddress, failed, signedIn](bool matches) {
-        if (!found || !matches) {
-            ++m_signinFailures;
-            m_store.recordSigninAttempt({fromAddress});
-            return failed(AccountStore::Failure::wrongCredentials);
-        }
-        m_store.forgetSigninAttempt(attempt);
-        signedIn(found->account);
-    });
+    const bool queued = m_hasher.verify(
+        hash, password, this, [this, found, attempt, fromAddress, failed, signedIn](bool matches) {
+            if (!found || !matches) {
+                ++m_signinFailures;
+                m_store.recordSigninAttempt({ fromAddress });
+                return failed(AccountStore::Failure::wrongCredentials);
+            }
+            m_store.forgetSigninAttempt(attempt);
+            signedIn(found->account);
+        });
     if (!queued) {
         m_store.forgetSigninAttempt(attempt);
         busy();
@@ -610,17 +627,18 @@ QHttpServerResponse AuthEndpoints::accountPage(const QHttpServerRequest &request
 QHttpServerResponse AuthEndpoints::submitLogout(const QHttpServerRequest &request)
 {
     const auto form = parseForm(request.body().left(maximumFormBytes));
-    if (!isSameOrigin(request) || !form || !CsrfToken::of(request).matches(form->value(QStringLiteral("csrf"))))
+    if (!isSameOrigin(request) || !form
+        || !CsrfToken::of(request).matches(form->value(QStringLiteral("csrf"))))
         return page(QStringLiteral("Your Tellwind account"),
-                    QStringLiteral("<div class=\"error\" role=\"alert\">This form has expired or was sent from "
-                                   "another site.</div><p><a href=\"/auth/account\">Back to your account</a></p>"),
-                    StatusCode::Forbidden);
+            QStringLiteral("<div class=\"error\" role=\"alert\">This form has expired or was sent from "
+                           "another site.</div><p><a href=\"/auth/account\">Back to your account</a></p>"),
+            StatusCode::Forbidden);
     const QByteArray token = cookie(request, cookieName);
     if (!token.isEmpty())
         m_store.endSignIn(QString::fromLatin1(token));
     QHttpServerResponse response = redirect(QByteArrayLiteral("/auth/login"));
-    response.addHeader(QByteArrayLiteral("Set-Cookie"),
-                       cookieName + "=; Path=/auth; Max-Age=0; HttpOnly; SameSite=Lax");
+    response.addHeader(
+        QByteArrayLiteral("Set-Cookie"), cookieName + "=; Path=/auth; Max-Age=0; HttpOnly; SameSite=Lax");
     return response;
 }
 
@@ -628,27 +646,27 @@ AuthEndpoints::Bearer AuthEndpoints::authenticateBearer(const QHttpServerRequest
 {
     const QByteArray authorization = header(request, QByteArrayLiteral("Authorization")).trimmed();
     if (authorization.isEmpty())
-        return {std::nullopt, {}, QStringLiteral("Missing bearer token")};
+        return { std::nullopt, {}, QStringLiteral("Missing bearer token") };
     const qsizetype space = authorization.indexOf(' ');
     if (space < 0 || authorization.left(space).compare("Bearer", Qt::CaseInsensitive) != 0)
-        return {std::nullopt, {}, QStringLiteral("Missing bearer token")};
+        return { std::nullopt, {}, QStringLiteral("Missing bearer token") };
     const QByteArray token = authorization.mid(space + 1).trimmed();
     if (token.isEmpty() || token.size() > 4096)
-        return {std::nullopt, {}, QStringLiteral("Invalid session token")};
+        return { std::nullopt, {}, QStringLiteral("Invalid session token") };
     for (char c : token) {
         if (c < 0x21 || c > 0x7e)
-            return {std::nullopt, {}, QStringLiteral("Invalid session token")};
+            return { std::nullopt, {}, QStringLiteral("Invalid session token") };
     }
     const auto lookup = m_store.findSession(QString::fromLatin1(token), AccountStore::SessionKind::app);
     switch (lookup.state) {
     case AccountStore::SessionState::valid:
-        return {lookup.account, QString::fromLatin1(token), {}};
+        return { lookup.account, QString::fromLatin1(token), {} };
     case AccountStore::SessionState::expired:
-        return {std::nullopt, {}, QStringLiteral("Session expired")};
+        return { std::nullopt, {}, QStringLiteral("Session expired") };
     case AccountStore::SessionState::unknown:
         break;
     }
-    return {std::nullopt, {}, QStringLiteral("Invalid session token")};
+    return { std::nullopt, {}, QStringLiteral("Invalid session token") };
 }
 
 QHttpServerResponse AuthEndpoints::me(const QHttpServerRequest &request)
@@ -664,7 +682,8 @@ QHttpServerResponse AuthEndpoints::verify(const QHttpServerRequest &request)
     const Bearer bearer = authenticateBearer(request);
     if (!bearer.account)
         return unauthorized(bearer.error);
-    return jsonResponse({{QStringLiteral("user"), userJson(*bearer.account)}, {QStringLiteral("token"), bearer.token}});
+    return jsonResponse(
+        { { QStringLiteral("user"), userJson(*bearer.account) }, { QStringLiteral("token"), bearer.token } });
 }
 
 QHttpServerResponse AuthEndpoints::revoke(const QHttpServerRequest &request)
@@ -674,5 +693,5 @@ QHttpServerResponse AuthEndpoints::revoke(const QHttpServerRequest &request)
         return unauthorized(bearer.error);
     m_store.deleteSession(bearer.token, AccountStore::SessionKind::app);
     logLine(QStringLiteral("✅ [Auth] Signed out account %1").arg(bearer.account->id));
-    return jsonResponse({{QStringLiteral("type"), QStringLiteral("signedOut")}});
+    return jsonResponse({ { QStringLiteral("type"), QStringLiteral("signedOut") } });
 }

@@ -78,6 +78,6 @@ private:
     PasswordHasher m_hasher;
     QList<QPair<QHostAddress, int>> m_trustedProxies;
     QTimer m_purge;
-    std::atomic<qint64> m_signinFailures{0};
-    std::atomic<qint64> m_lockouts{0};
+    std::atomic<qint64> m_signinFailures { 0 };
+    std::atomic<qint64> m_lockouts { 0 };
 };

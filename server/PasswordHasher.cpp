@@ -5,7 +5,8 @@
 #include <sodium.h>
 
 PasswordHasher::PasswordHasher(int threads, int maxQueued, QObject *parent)
-    : QObject(parent), m_maxQueued(maxQueued)
+    : QObject(parent)
+    , m_maxQueued(maxQueued)
 {
     m_pool.setMaxThreadCount(std::max(1, threads));
     m_pool.setObjectName(QStringLiteral("password hashing"));
@@ -23,7 +24,7 @@ QByteArray PasswordHasher::hashNow(const QString &password)
     char out[crypto_pwhash_STRBYTES];
     const QByteArray utf8 = password.toUtf8();
     if (crypto_pwhash_str(out, utf8.constData(), quint64(utf8.size()), crypto_pwhash_OPSLIMIT_INTERACTIVE,
-                          crypto_pwhash_MEMLIMIT_INTERACTIVE)
+            crypto_pwhash_MEMLIMIT_INTERACTIVE)
         != 0)
         return {};
     return QByteArray(out);
@@ -66,8 +67,8 @@ bool PasswordHasher::enqueue(QObject *context, std::function<std::function<void(
     return true;
 }
 
-bool PasswordHasher::verify(const QByteArray &hash, const QString &password, QObject *context,
-                            std::function<void(bool)> done)
+bool PasswordHasher::verify(
+    const QByteArray &hash, const QString &password, QObject *context, std::function<void(bool)> done)
 {
     return enqueue(context, [this, hash, password, done = std::move(done)]() -> std::function<void()> {
         const bool ok = verifyNow(hash, password);

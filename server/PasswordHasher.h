@@ -21,7 +21,8 @@ public:
 
     // `done` runs on this object's thread, unless `context` has gone by then.
     // False, and `done` never runs, when the queue is full.
-    bool verify(const QByteArray &hash, const QString &password, QObject *context, std::function<void(bool)> done);
+    bool verify(
+        const QByteArray &hash, const QString &password, QObject *context, std::function<void(bool)> done);
     bool hash(const QString &password, QObject *context, std::function<void(QByteArray)> done);
 
     // The same work on the calling thread, for the command line.
@@ -40,6 +41,6 @@ private:
 
     QThreadPool m_pool;
     const int m_maxQueued;
-    std::atomic<int> m_queued{0};
-    std::atomic<int> m_verifications{0};
+    std::atomic<int> m_queued { 0 };
+    std::atomic<int> m_verifications { 0 };
 };

@@ -8,10 +8,10 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMetaObject>
-#include <QRandomGenerator>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QPointer>
+#include <QRandomGenerator>
 #include <QUrlQuery>
 
 #include <qcoro/qcoronetworkreply.h>
@@ -24,7 +24,8 @@ const QString AuthManager::baseURLKey = QStringLiteral("serverBaseURL");
 const QString AuthManager::signInStatesKey = QStringLiteral("com.tellwind.signInStates");
 const QString AuthManager::defaultBaseURL = QStringLiteral("http://127.0.0.1:8750");
 
-namespace {
+namespace
+{
 
 struct ReplyDeleter {
     void operator()(QNetworkReply *reply) const { reply->deleteLater(); }
@@ -42,7 +43,8 @@ QString describeFailure(const QNetworkReply &reply)
 
 QJsonObject storedSignInStates()
 {
-    return QJsonDocument::fromJson(Settings::dataValue(AuthManager::signInStatesKey).value_or(QByteArray())).object();
+    return QJsonDocument::fromJson(Settings::dataValue(AuthManager::signInStatesKey).value_or(QByteArray()))
+        .object();
 }
 
 std::optional<int> httpStatus(const QNetworkReply &reply)
@@ -55,7 +57,8 @@ std::optional<int> httpStatus(const QNetworkReply &reply)
 
 } // namespace
 
-AuthManager::AuthManager(QObject *parent) : QObject(parent)
+AuthManager::AuthManager(QObject *parent)
+    : QObject(parent)
 {
     m_baseURL = Settings::stringValue(baseURLKey).value_or(defaultBaseURL).trimmed();
     while (m_baseURL.endsWith(QLatin1Char('/')))
@@ -195,19 +198,19 @@ void AuthManager::handleDeepLink(const QUrl &url)
 AuthManager::CallbackRequest AuthManager::parseCallback(const QUrl &url)
 {
     if (!url.isValid() || !url.hasQuery())
-        return {std::nullopt, QStringLiteral("Invalid callback URL"), QString()};
+        return { std::nullopt, QStringLiteral("Invalid callback URL"), QString() };
     const QUrlQuery query(url);
     const QString state = query.queryItemValue(QStringLiteral("state"), QUrl::FullyDecoded);
     const QString token = query.queryItemValue(QStringLiteral("token"), QUrl::FullyDecoded);
     if (!token.isEmpty()) {
         if (!isAcceptableToken(token))
-            return {std::nullopt, QStringLiteral("No authentication token received"), state};
-        return {token, QString(), state};
+            return { std::nullopt, QStringLiteral("No authentication token received"), state };
+        return { token, QString(), state };
     }
     const QString error = query.queryItemValue(QStringLiteral("error"), QUrl::FullyDecoded);
     if (!error.isEmpty())
-        return {std::nullopt, error, state};
-    return {std::nullopt, QStringLiteral("No authentication token received"), state};
+        return { std::nullopt, error, state };
+    return { std::nullopt, QStringLiteral("No authentication token received"), state };
 }
 
 QCoro::Task<bool> AuthManager::handleAuthCallback(QUrl url)
@@ -347,7 +350,7 @@ QCoro::Task<> AuthManager::revokeOnServer(QString token)
     // 401: the server had already forgotten the token, which is what we asked for.
     if (!status || (*status != 200 && *status != 401))
         logLine(QStringLiteral("⚠️ [Auth] The server could not revoke the session: ")
-                + (status ? QStringLiteral("HTTP %1").arg(*status) : describeFailure(*reply)));
+            + (status ? QStringLiteral("HTTP %1").arg(*status) : describeFailure(*reply)));
 }
 
 void AuthManager::clearSession()

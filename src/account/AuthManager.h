@@ -41,10 +41,10 @@ public:
     static const QString baseURLKey;
     // Sign-ins started and not yet answered: {state: issued at, ms since the epoch}.
     static const QString signInStatesKey;
-    static constexpr std::chrono::minutes signInStateLifetime{10};
+    static constexpr std::chrono::minutes signInStateLifetime { 10 };
     static constexpr int maximumPendingSignIns = 16;
     static const QString defaultBaseURL;
-    static constexpr std::chrono::milliseconds defaultRequestTimeout{60000};
+    static constexpr std::chrono::milliseconds defaultRequestTimeout { 60000 };
     // A bearer token goes into an HTTP header verbatim, so anything that could
     // break out of it (controls, CR/LF, spaces, non-ASCII) or bloat it is refused.
     static constexpr qsizetype maximumTokenLength = 4096;

@@ -11,7 +11,8 @@
 using namespace std::chrono_literals;
 using Reply = ScriptedHttpServer::Reply;
 
-namespace {
+namespace
+{
 
 const Reply rejected(401, R"({"type":"error","error":"Invalid session token"})");
 
@@ -219,17 +220,17 @@ private slots:
         QTest::addColumn<int>("minutesLater");
         QTest::addColumn<bool>("usedBefore");
         QTest::addColumn<bool>("accepted");
-        QTest::addRow("answering a sign-in started here") << "tellwind://callback?token=t0k3n&state=STATE" << 9 << false
-                                                          << true;
+        QTest::addRow("answering a sign-in started here")
+            << "tellwind://callback?token=t0k3n&state=STATE" << 9 << false << true;
         QTest::addRow("without a state") << "tellwind://callback?token=t0k3n" << 0 << false << false;
         QTest::addRow("with a state from elsewhere")
             << "tellwind://callback?token=t0k3n&state=bm90LWlzc3VlZC1oZXJlLWF0LWFsbA" << 0 << false << false;
-        QTest::addRow("more than ten minutes later") << "tellwind://callback?token=t0k3n&state=STATE" << 11 << false
-                                                     << false;
+        QTest::addRow("more than ten minutes later")
+            << "tellwind://callback?token=t0k3n&state=STATE" << 11 << false << false;
         QTest::addRow("replayed") << "tellwind://callback?token=t0k3n&state=STATE" << 0 << true << false;
         // Its text could be anything an attacker wants the user to read.
-        QTest::addRow("an error from elsewhere") << "tellwind://callback?error=Visit%20evil.example" << 0 << false
-                                                 << false;
+        QTest::addRow("an error from elsewhere")
+            << "tellwind://callback?error=Visit%20evil.example" << 0 << false << false;
     }
     void callbacksThisProgramDidNotAskForAreRefused()
     {
@@ -261,7 +262,8 @@ private slots:
         if (!accepted) {
             QCOMPARE(manager.errorMessage(), notStartedHere);
             QVERIFY(server.requests.isEmpty() && nothingStored());
-            QVERIFY(log.lines().contains("⚠️ [Auth] Refused a sign-in callback that this program did not ask for"));
+            QVERIFY(log.lines().contains(
+                "⚠️ [Auth] Refused a sign-in callback that this program did not ask for"));
         }
     }
 
@@ -330,7 +332,8 @@ private slots:
         }
         // The next start asks again.
         if (kept) {
-            server.fallback = Reply(200, R"({"token":"t0k3n","user":)" + user("ada@example.com").encode() + "}");
+            server.fallback
+                = Reply(200, R"({"token":"t0k3n","user":)" + user("ada@example.com").encode() + "}");
             AuthManager manager;
             QTRY_COMPARE(server.requests.size(), 2);
             QVERIFY(manager.isAuthenticated());

@@ -10,7 +10,8 @@
 #include <QSettings>
 #include <QUrlQuery>
 
-namespace {
+namespace
+{
 
 const QString buildDir = qEnvironmentVariable("TELLWIND_BUILD_DIR");
 

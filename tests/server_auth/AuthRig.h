@@ -22,7 +22,8 @@ struct AuthReplica {
     QHttpServer http;
     quint16 port = 0;
 
-    explicit AuthReplica(const TestDatabase &database) : store(database.store())
+    explicit AuthReplica(const TestDatabase &database)
+        : store(database.store())
     {
         if (!store->open())
             return;
@@ -35,7 +36,10 @@ struct AuthReplica {
 // A browser as far as the sign-in pages care: it keeps their cookies and
 // sends the form token the login page handed it.
 struct Browser {
-    explicit Browser(quint16 port) : port(port) {}
+    explicit Browser(quint16 port)
+        : port(port)
+    {
+    }
 
     quint16 port = 0;
     QMap<QByteArray, QByteArray> cookies;
@@ -76,7 +80,8 @@ struct Browser {
     {
         const QByteArray withToken = body + "&csrf=" + csrf();
         return keep(rawRequest(port, "POST", path, withToken,
-            QList<QByteArray> { "Content-Type: application/x-www-form-urlencoded", cookieHeader() } + headers));
+            QList<QByteArray> { "Content-Type: application/x-www-form-urlencoded", cookieHeader() }
+                + headers));
     }
 };
 
@@ -105,7 +110,8 @@ inline RawReply getFrom(quint16 port, const QByteArray &target, const QByteArray
 inline QUrlQuery callbackOf(const RawReply &reply)
 {
     const QUrl location(QString::fromLatin1(reply.header("Location")));
-    return location.adjusted(QUrl::RemoveQuery) == QUrl("tellwind://callback") ? QUrlQuery(location) : QUrlQuery();
+    return location.adjusted(QUrl::RemoveQuery) == QUrl("tellwind://callback") ? QUrlQuery(location)
+                                                                               : QUrlQuery();
 }
 
 inline QString tokenFrom(const RawReply &reply)

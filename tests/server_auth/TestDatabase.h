@@ -47,8 +47,7 @@ public:
     std::unique_ptr<AccountStore> store() const { return std::make_unique<AccountStore>(dataDir(), m_url); }
 
 private:
-    template <typename Work>
-    static void admin(Work work)
+    template <typename Work> static void admin(Work work)
     {
         const auto address = PostgresAddress::parse(serverUrl(), nullptr);
         if (!address)

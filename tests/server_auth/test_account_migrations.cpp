@@ -6,7 +6,8 @@
 #include <QStandardPaths>
 #include <QTest>
 
-namespace {
+namespace
+{
 
 // What the server wrote before its schema had versions.
 const char *const unversionedSchema[] = {
@@ -86,9 +87,10 @@ private slots:
             const qint64 now = QDateTime::currentMSecsSinceEpoch();
             const QString tokenHash = QString::fromLatin1(
                 QCryptographicHash::hash(oldToken.toUtf8(), QCryptographicHash::Sha256).toHex());
-            statements.append(QStringLiteral("INSERT INTO users VALUES ('u1', 'ada@example.com', 'Ada', 'email', '%1', %2)")
-                                  .arg(QString::fromLatin1(PasswordHasher::hashNow("analytical engine")))
-                                  .arg(now / 1000));
+            statements.append(
+                QStringLiteral("INSERT INTO users VALUES ('u1', 'ada@example.com', 'Ada', 'email', '%1', %2)")
+                    .arg(QString::fromLatin1(PasswordHasher::hashNow("analytical engine")))
+                    .arg(now / 1000));
             statements.append(QStringLiteral("INSERT INTO sessions VALUES ('%1', 'u1', 'app', %2, %3)")
                                   .arg(tokenHash)
                                   .arg(now)

@@ -17,8 +17,8 @@ private slots:
         TestDatabase database;
         AuthReplica server(database);
         Browser browser { server.port };
-        const RawReply created = browser.post("/auth/login", form("create", "Ada@Example.COM", "analytical engine",
-                                                                  "Ada Lovelace"));
+        const RawReply created = browser.post(
+            "/auth/login", form("create", "Ada@Example.COM", "analytical engine", "Ada Lovelace"));
         const QString token = tokenFrom(created);
         QVERIFY(!token.isEmpty() && created.header("Set-Cookie").contains("HttpOnly"));
 
@@ -36,12 +36,15 @@ private slots:
         // the browser to sign in, and it is no bearer token.
         QVERIFY(browser.get("/auth/account").body.contains("ada@example.com"));
         QVERIFY(getFrom(server.port, "/auth/account").header("Location").startsWith("/auth/login"));
-        QCOMPARE(getFrom(server.port, "/api/auth/me", bearer(browser.cookies.value(AuthEndpoints::cookieName))).status,
+        QCOMPARE(
+            getFrom(server.port, "/api/auth/me", bearer(browser.cookies.value(AuthEndpoints::cookieName)))
+                .status,
             401);
 
         // Signing in again, in any case of the address, gives a second token.
         Browser other { server.port };
-        const QString second = tokenFrom(other.post("/auth/login", form("signin", "ADA@example.com", "analytical engine")));
+        const QString second
+            = tokenFrom(other.post("/auth/login", form("signin", "ADA@example.com", "analytical engine")));
         QVERIFY(!second.isEmpty() && second != token);
         QCOMPARE(getFrom(server.port, "/api/auth/me", bearer(second)).status, 200);
         QCOMPARE(getFrom(server.port, "/api/auth/me", bearer(token)).status, 200);
@@ -66,7 +69,8 @@ private slots:
         QDateTime now = start;
         server.store->setClock([&now] { return now; });
         Browser browser { server.port };
-        const QString token = tokenFrom(browser.post("/auth/login", form("create", "linus@example.com", "password1")));
+        const QString token
+            = tokenFrom(browser.post("/auth/login", form("create", "linus@example.com", "password1")));
         const QString missing = QStringLiteral("Missing bearer token"),
                       invalid = QStringLiteral("Invalid session token");
         const QList<QPair<QByteArray, QString>> cases { { {}, missing },
@@ -100,7 +104,8 @@ private slots:
         TestDatabase database;
         AuthReplica server(database);
         Browser browser { server.port };
-        QCOMPARE(browser.post("/auth/login", form("create", "alan@example.com", "enigma machine")).status, 303);
+        QCOMPARE(
+            browser.post("/auth/login", form("create", "alan@example.com", "enigma machine")).status, 303);
         const QByteArray csrf = "&csrf=" + browser.csrf();
         const QByteArray cookies = browser.cookieHeader();
         struct Case {
@@ -137,7 +142,8 @@ private slots:
         QVERIFY(browser.post("/auth/login", form("create", "a@@example.com", "long enough"))
                     .body.contains("Enter a valid email address"));
         QCOMPARE(server.store->accountCount(), 1);
-        QCOMPARE(browser.post("/auth/login", form("signin", "alan@example.com", "enigma machine")).status, 303);
+        QCOMPARE(
+            browser.post("/auth/login", form("signin", "alan@example.com", "enigma machine")).status, 303);
         const RawReply wrong = browser.post("/auth/login", form("signin", "alan@example.com", "x"));
         QVERIFY(wrong.body.contains("The email address or the password is not correct."));
         QVERIFY(wrong.body.contains("value=\"alan@example.com\"")); // filled in again
@@ -147,7 +153,8 @@ private slots:
 
         // What comes back into the page is escaped, and the return path
         // cannot point at another site.
-        const RawReply reflected = browser.post("/auth/login", form("signin", "<script>alert(1)</script>", "x"));
+        const RawReply reflected
+            = browser.post("/auth/login", form("signin", "<script>alert(1)</script>", "x"));
         QVERIFY(!reflected.body.contains("<script>") && reflected.body.contains("&lt;script&gt;"));
         for (const QByteArray &target :
             QByteArrayList { "//evil.example/", "https://evil.example/", "/\\evil.example" }) {

@@ -10,7 +10,8 @@
 
 #include <memory>
 
-namespace {
+namespace
+{
 
 const QByteArray password = "correct horse battery";
 const QByteArray csrf = QByteArray("c").repeated(43);
@@ -28,9 +29,10 @@ bool addUser(const QStringList &storage, const QByteArray &email)
 // (the cookie and the field only have to agree).
 QByteArray signinRequest(const QByteArray &email, const QByteArray &from)
 {
-    const QByteArray body = "action=signin&email=" + email.toPercentEncoding() + "&password="
-        + password.toPercentEncoding() + "&csrf=" + csrf;
-    return "POST /auth/login HTTP/1.1\r\nContent-Type: application/x-www-form-urlencoded\r\nCookie: tellwind_csrf="
+    const QByteArray body = "action=signin&email=" + email.toPercentEncoding()
+        + "&password=" + password.toPercentEncoding() + "&csrf=" + csrf;
+    return "POST /auth/login HTTP/1.1\r\nContent-Type: application/x-www-form-urlencoded\r\nCookie: "
+           "tellwind_csrf="
         + csrf + "\r\nX-Forwarded-For: " + from + "\r\nContent-Length: " + QByteArray::number(body.size())
         + "\r\n\r\n" + body;
 }
@@ -39,7 +41,8 @@ QString tokenOf(const RawHttpExchange &exchange)
 {
     const QByteArray &received = exchange.received;
     const qsizetype start = received.indexOf("Location: ");
-    const QUrl location(QString::fromLatin1(received.mid(start + 10, received.indexOf('\r', start) - start - 10)));
+    const QUrl location(
+        QString::fromLatin1(received.mid(start + 10, received.indexOf('\r', start) - start - 10)));
     return start < 0 ? QString() : QUrlQuery(location).queryItemValue("token");
 }
 
@@ -71,16 +74,18 @@ private slots:
             uploads.push_back(std::make_unique<RawHttpExchange>(
                 server.port(), RawHttpExchange::request("POST", "/api/speech?sampleRate=16000", speech)));
         for (int i = 0; i < 50; ++i)
-            signins.push_back(std::make_unique<RawHttpExchange>(
-                server.port(), signinRequest("user" + QByteArray::number(i % 10) + "@example.com",
-                                   "198.51.100." + QByteArray::number(i + 1))));
+            signins.push_back(std::make_unique<RawHttpExchange>(server.port(),
+                signinRequest("user" + QByteArray::number(i % 10) + "@example.com",
+                    "198.51.100." + QByteArray::number(i + 1))));
         const auto allDone = [](auto &exchanges) {
-            return std::all_of(exchanges.begin(), exchanges.end(), [](auto &exchange) { return exchange->done(); });
+            return std::all_of(
+                exchanges.begin(), exchanges.end(), [](auto &exchange) { return exchange->done(); });
         };
         QVERIFY(QTest::qWaitFor([&] { return allDone(uploads) && allDone(signins); }, 180000));
         for (auto &upload : uploads) {
             QCOMPARE(upload->status(), 200);
-            QCOMPARE(upload->json().value("text").toString(), QString("hello world this is a test of the dictation system"));
+            QCOMPARE(upload->json().value("text").toString(),
+                QString("hello world this is a test of the dictation system"));
         }
         QSet<QString> tokens;
         for (auto &signin : signins) {
@@ -95,8 +100,8 @@ private slots:
         QVERIFY(second.start());
         const QString token = *tokens.cbegin();
         const auto bearerGet = [&token](quint16 port, const QByteArray &path) {
-            return RawHttpExchange(port, "GET " + path + " HTTP/1.1\r\nAuthorization: Bearer " + token.toLatin1()
-                                             + "\r\n\r\n")
+            return RawHttpExchange(
+                port, "GET " + path + " HTTP/1.1\r\nAuthorization: Bearer " + token.toLatin1() + "\r\n\r\n")
                 .wait()
                 .status();
         };

@@ -7,7 +7,8 @@
 #include <QTcpSocket>
 #include <QTest>
 
-namespace {
+namespace
+{
 
 const QByteArray password = "correct horse battery";
 
@@ -43,7 +44,8 @@ QList<int> sendTogether(quint16 port, const QList<QByteArray> &requests)
             const qsizetype end = data.indexOf("\r\n\r\n");
             const qsizetype length = data.toLower().indexOf("content-length:");
             if (end < 0 || length < 0
-                || data.size() < end + 4 + data.mid(length + 15, 12).split('\r').first().trimmed().toLongLong())
+                || data.size()
+                    < end + 4 + data.mid(length + 15, 12).split('\r').first().trimmed().toLongLong())
                 return false;
         }
         return true;
@@ -59,7 +61,8 @@ QList<int> sendTogether(quint16 port, const QList<QByteArray> &requests)
 QByteArray rawPost(Browser &browser, const QByteArray &body)
 {
     const QByteArray withToken = body + "&csrf=" + browser.csrf();
-    return "POST /auth/login HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/x-www-form-urlencoded\r\n"
+    return "POST /auth/login HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: "
+           "application/x-www-form-urlencoded\r\n"
         + browser.cookieHeader() + "\r\nContent-Length: " + QByteArray::number(withToken.size()) + "\r\n\r\n"
         + withToken;
 }
@@ -80,19 +83,20 @@ private slots:
         QTest::addColumn<QByteArray>("header");
         QTest::addColumn<int>("status");
         QTest::addRow("from the page") << QByteArray("page") << true << QByteArray() << 303;
-        QTest::addRow("same origin named") << QByteArray("page") << true << QByteArray("Origin: http://127.0.0.1")
-                                           << 303;
+        QTest::addRow("same origin named")
+            << QByteArray("page") << true << QByteArray("Origin: http://127.0.0.1") << 303;
         QTest::addRow("no token") << QByteArray() << true << QByteArray() << 403;
         QTest::addRow("another token") << QByteArray("A").repeated(43) << true << QByteArray() << 403;
         QTest::addRow("token without its cookie") << QByteArray("page") << false << QByteArray() << 403;
-        QTest::addRow("another site") << QByteArray("page") << true << QByteArray("Origin: https://evil.example")
-                                      << 403;
+        QTest::addRow("another site")
+            << QByteArray("page") << true << QByteArray("Origin: https://evil.example") << 403;
         QTest::addRow("opaque origin") << QByteArray("page") << true << QByteArray("Origin: null") << 403;
-        QTest::addRow("other host name") << QByteArray("page") << true << QByteArray("Origin: http://localhost")
-                                         << 403;
-        QTest::addRow("other port") << QByteArray("page") << true << QByteArray("Origin: http://127.0.0.1:1") << 403;
-        QTest::addRow("cross-site fetch") << QByteArray("page") << true << QByteArray("Sec-Fetch-Site: cross-site")
-                                          << 403;
+        QTest::addRow("other host name")
+            << QByteArray("page") << true << QByteArray("Origin: http://localhost") << 403;
+        QTest::addRow("other port") << QByteArray("page") << true << QByteArray("Origin: http://127.0.0.1:1")
+                                    << 403;
+        QTest::addRow("cross-site fetch")
+            << QByteArray("page") << true << QByteArray("Sec-Fetch-Site: cross-site") << 403;
     }
     void formsFromElsewhereAreRefused()
     {
@@ -107,11 +111,11 @@ private slots:
         const RawReply page = browser.get("/auth/login");
         const QByteArray token = browser.cookies.value(AuthEndpoints::csrfCookieName);
         QVERIFY(page.body.contains("name=\"csrf\" value=\"" + token + "\""));
-        const QByteArray body = form("signin", "ada@example.com", password) + "&csrf="
-            + (csrf == "page" ? token : csrf);
+        const QByteArray body
+            = form("signin", "ada@example.com", password) + "&csrf=" + (csrf == "page" ? token : csrf);
         const RawReply reply = rawRequest(server.port, "POST", "/auth/login", body,
-            { "Content-Type: application/x-www-form-urlencoded", sendCookie ? browser.cookieHeader() : QByteArray(),
-                header });
+            { "Content-Type: application/x-www-form-urlencoded",
+                sendCookie ? browser.cookieHeader() : QByteArray(), header });
         QCOMPARE(reply.status, status);
         QCOMPARE(!tokenFrom(reply).isEmpty(), status == 303);
         if (status == 403) {
@@ -142,7 +146,8 @@ private slots:
         replies.append({ "login page", browser.get("/auth/login") });
         const RawReply signedIn = browser.post("/auth/login", form("create", "ada@example.com", password));
         replies.append({ "sign-in", signedIn });
-        replies.append({ "failed sign-in", browser.post("/auth/login", form("signin", "ada@example.com", "wrong one")) });
+        replies.append({ "failed sign-in",
+            browser.post("/auth/login", form("signin", "ada@example.com", "wrong one")) });
         replies.append({ "account page", browser.get("/auth/account") });
         replies.append({ "account redirect", getFrom(server.port, "/auth/account") });
         replies.append({ "login page signed in", browser.get("/auth/login") });
@@ -186,8 +191,9 @@ private slots:
         const auto attempt = [&](int index, const QByteArray &pass) {
             AuthReplica &replica = replicas.replica(index);
             Browser browser { replica.port };
-            const QByteArray email = sameAccount || index == 5 ? "ada@example.com"
-                                                                : "user" + QByteArray::number(index) + "@example.com";
+            const QByteArray email = sameAccount || index == 5
+                ? "ada@example.com"
+                : "user" + QByteArray::number(index) + "@example.com";
             const QByteArray from = sameAddress ? "192.0.2.7" : "192.0.2." + QByteArray::number(10 + index);
             return browser.post("/auth/login", form("signin", email, pass), { "X-Forwarded-For: " + from });
         };
@@ -227,10 +233,9 @@ private slots:
         const PasswordHasher &hasher = server.endpoints->hasher();
         // An unknown address costs what a wrong password costs, so the time
         // of the answer does not tell whether the account exists.
-        for (const auto &[email, pass, status] : QList<std::tuple<QByteArray, QByteArray, int>> {
-                 { "ada@example.com", "wrong password", 401 },
-                 { "nobody@example.com", "wrong password", 401 },
-                 { "ada@example.com", password, 303 } }) {
+        for (const auto &[email, pass, status] :
+            QList<std::tuple<QByteArray, QByteArray, int>> { { "ada@example.com", "wrong password", 401 },
+                { "nobody@example.com", "wrong password", 401 }, { "ada@example.com", password, 303 } }) {
             Browser browser { server.port };
             const int before = hasher.verifications();
             QCOMPARE(browser.post("/auth/login", form("signin", email, pass)).status, status);
@@ -244,7 +249,8 @@ private slots:
         AuthReplica server(database);
         QVERIFY(server.store->createAccount("ada@example.com", password).index() == 0);
         Browser browser { server.port };
-        const QString token = tokenFrom(browser.post("/auth/login", form("signin", "ada@example.com", password)));
+        const QString token
+            = tokenFrom(browser.post("/auth/login", form("signin", "ada@example.com", password)));
         QList<QByteArray> requests;
         for (int i = 0; i < 4; ++i) {
             Browser other { server.port };
@@ -262,13 +268,15 @@ private slots:
         }
         clock.start();
         QList<qint64> answeredAt(requests.size(), -1);
-        QVERIFY(QTest::qWaitFor([&] {
-            for (size_t i = 0; i < sockets.size(); ++i) {
-                if (answeredAt[qsizetype(i)] < 0 && sockets[i]->bytesAvailable() > 0)
-                    answeredAt[qsizetype(i)] = clock.nsecsElapsed();
-            }
-            return !answeredAt.contains(-1);
-        }, 30000));
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                for (size_t i = 0; i < sockets.size(); ++i) {
+                    if (answeredAt[qsizetype(i)] < 0 && sockets[i]->bytesAvailable() > 0)
+                        answeredAt[qsizetype(i)] = clock.nsecsElapsed();
+                }
+                return !answeredAt.contains(-1);
+            },
+            30000));
         const qint64 lastSignin = *std::max_element(answeredAt.cbegin(), answeredAt.cend() - 1);
         QVERIFY(answeredAt.last() < lastSignin);
     }
@@ -279,8 +287,10 @@ private slots:
         AuthReplica server(database);
         QVERIFY(server.store->createAccount("ada@example.com", password).index() == 0);
         Browser first { server.port }, second { server.port };
-        const QString firstToken = tokenFrom(first.post("/auth/login", form("signin", "ada@example.com", password)));
-        const QString secondToken = tokenFrom(second.post("/auth/login", form("signin", "ada@example.com", password)));
+        const QString firstToken
+            = tokenFrom(first.post("/auth/login", form("signin", "ada@example.com", password)));
+        const QString secondToken
+            = tokenFrom(second.post("/auth/login", form("signin", "ada@example.com", password)));
         // "Open Tellwind" on a page already signed in: a further program
         // session of the same browser sign-in.
         const QString continued = tokenFrom(second.post("/auth/login", "action=continue"));
@@ -295,7 +305,8 @@ private slots:
         QVERIFY(second.get("/auth/account").header("Location").startsWith("/auth/login"));
 
         // The program's own sign-out revokes just its token.
-        const RawReply revoked = rawRequest(server.port, "POST", "/api/auth/logout", {}, { bearer(firstToken) });
+        const RawReply revoked
+            = rawRequest(server.port, "POST", "/api/auth/logout", {}, { bearer(firstToken) });
         QCOMPARE(revoked.status, 200);
         QCOMPARE(status(firstToken), 401);
         QCOMPARE(rawRequest(server.port, "POST", "/api/auth/logout", {}, { bearer(firstToken) }).status, 401);
@@ -309,7 +320,8 @@ private slots:
         QDateTime now = QDateTime::currentDateTimeUtc();
         server.store->setClock([&now] { return now; });
         Browser browser { server.port };
-        const QString token = tokenFrom(browser.post("/auth/login", form("create", "ada@example.com", password)));
+        const QString token
+            = tokenFrom(browser.post("/auth/login", form("create", "ada@example.com", password)));
         now = now.addDays(31);
         // Without the purge the row would still say why it fails.
         server.store->purgeExpired();
@@ -321,17 +333,22 @@ private slots:
     {
         Replicas replicas;
         Browser browser { replicas.first.port };
-        const QString token = tokenFrom(browser.post("/auth/login", form("create", "ada@example.com", password)));
+        const QString token
+            = tokenFrom(browser.post("/auth/login", form("create", "ada@example.com", password)));
         QVERIFY(!token.isEmpty());
-        QCOMPARE(jsonOf(getFrom(replicas.second.port, "/api/auth/me", bearer(token))).value("email").toString(),
+        QCOMPARE(
+            jsonOf(getFrom(replicas.second.port, "/api/auth/me", bearer(token))).value("email").toString(),
             QString("ada@example.com"));
-        QCOMPARE(jsonOf(getFrom(replicas.second.port, "/api/auth/verify", bearer(token))).value("token").toString(),
+        QCOMPARE(jsonOf(getFrom(replicas.second.port, "/api/auth/verify", bearer(token)))
+                     .value("token")
+                     .toString(),
             token);
         // The browser's cookie is good on the other replica too.
         browser.port = replicas.second.port;
         QVERIFY(browser.get("/auth/account").body.contains("ada@example.com"));
 
-        QCOMPARE(rawRequest(replicas.second.port, "POST", "/api/auth/logout", {}, { bearer(token) }).status, 200);
+        QCOMPARE(
+            rawRequest(replicas.second.port, "POST", "/api/auth/logout", {}, { bearer(token) }).status, 200);
         QCOMPARE(getFrom(replicas.first.port, "/api/auth/me", bearer(token)).status, 401);
         QCOMPARE(getFrom(replicas.first.port, "/api/auth/verify", bearer(token)).status, 401);
 
@@ -350,9 +367,10 @@ private slots:
         QTest::addRow("cancel") << state << QByteArray("cancel") << QString(state);
         QTest::addRow("no state") << QByteArray() << QByteArray("signin") << QString();
         QTest::addRow("too short") << QByteArray("abc") << QByteArray("signin") << QString();
-        QTest::addRow("markup") << QByteArray("\"><script>alert(1)</script>aaaaaa") << QByteArray("signin") << QString();
-        QTest::addRow("another query item") << QByteArray("aaaaaaaaaaaaaaaaaaaa&token=mine") << QByteArray("signin")
-                                            << QString();
+        QTest::addRow("markup") << QByteArray("\"><script>alert(1)</script>aaaaaa") << QByteArray("signin")
+                                << QString();
+        QTest::addRow("another query item")
+            << QByteArray("aaaaaaaaaaaaaaaaaaaa&token=mine") << QByteArray("signin") << QString();
     }
     void theProgramsStateComesBackInTheCallback()
     {
@@ -367,11 +385,12 @@ private slots:
         QCOMPARE(page.body.contains("name=\"state\""), !echoed.isEmpty());
         QVERIFY(!page.body.contains("<script>alert"));
         // The page's form sends back what it was given.
-        const RawReply reply = browser.post("/auth/login", form(action, "ada@example.com", password) + "&state="
-                                                                 + state.toPercentEncoding());
+        const RawReply reply = browser.post(
+            "/auth/login", form(action, "ada@example.com", password) + "&state=" + state.toPercentEncoding());
         const QUrlQuery callback = callbackOf(reply);
         QVERIFY(!callback.isEmpty());
-        QCOMPARE(callback.allQueryItemValues("state"), echoed.isEmpty() ? QStringList() : QStringList { echoed });
+        QCOMPARE(
+            callback.allQueryItemValues("state"), echoed.isEmpty() ? QStringList() : QStringList { echoed });
         QCOMPARE(callback.allQueryItemValues("token").size(), action == "signin" ? 1 : 0);
     }
 };
