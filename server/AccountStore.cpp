@@ -573,7 +573,9 @@ AccountStore::SessionLookup AccountStore::findSession(const QString &token, Sess
                                     " WHERE sessions.tokenHash = ? AND sessions.kind = ?")
                          .arg(accountColumns),
         { tokenHash, kindName(kind) });
-    if (!query || !query->next())
+    if (!query)
+        return { SessionState::unavailable, std::nullopt, {} };
+    if (!query->next())
         return {};
     if (query->value(5).toLongLong() <= now().toMSecsSinceEpoch()) {
         run(QStringLiteral("DELETE FROM sessions WHERE tokenHash = ?"), { tokenHash });

@@ -43,7 +43,9 @@ public:
     // live in a cookie of the sign-in pages. Neither opens the other's door.
     enum class SessionKind { app, browser };
 
-    enum class SessionState { valid, unknown, expired };
+    // `unavailable`: the database did not answer, which says nothing about
+    // the session.
+    enum class SessionState { valid, unknown, expired, unavailable };
     struct SessionLookup {
         SessionState state = SessionState::unknown;
         std::optional<Account> account;

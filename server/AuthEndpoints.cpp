@@ -60,6 +60,15 @@ QHttpServerResponse unauthorized(const QString &message)
     return response;
 }
 
+QHttpServerResponse unavailable(const QString &message)
+{
+    QHttpServerResponse response = jsonResponse(
+        { { QStringLiteral("type"), QStringLiteral("error") }, { QStringLiteral("error"), message } },
+        StatusCode::ServiceUnavailable);
+    response.setHeader(QByteArrayLiteral("Retry-After"), QByteArrayLiteral("5"));
+    return response;
+}
+
 QByteArray header(const QHttpServerRequest &request, const QByteArray &name)
 {
     for (const auto &[key, value] : request.headers()) {
@@ -663,6 +672,9 @@ AuthEndpoints::Bearer AuthEndpoints::authenticateBearer(const QHttpServerRequest
         return { lookup.account, QString::fromLatin1(token), {} };
     case AccountStore::SessionState::expired:
         return { std::nullopt, {}, QStringLiteral("Session expired") };
+    case AccountStore::SessionState::unavailable:
+        // Not a 401: the program would take that for a session that ended.
+        return { std::nullopt, {}, AccountStore::describe(AccountStore::Failure::storage), true };
     case AccountStore::SessionState::unknown:
         break;
     }
@@ -673,7 +685,7 @@ QHttpServerResponse AuthEndpoints::me(const QHttpServerRequest &request)
 {
     const Bearer bearer = authenticateBearer(request);
     if (!bearer.account)
-        return unauthorized(bearer.error);
+        return bearer.unavailable ? unavailable(bearer.error) : unauthorized(bearer.error);
     return jsonResponse(userJson(*bearer.account));
 }
 
@@ -681,7 +693,7 @@ QHttpServerResponse AuthEndpoints::verify(const QHttpServerRequest &request)
 {
     const Bearer bearer = authenticateBearer(request);
     if (!bearer.account)
-        return unauthorized(bearer.error);
+        return bearer.unavailable ? unavailable(bearer.error) : unauthorized(bearer.error);
     return jsonResponse(
         { { QStringLiteral("user"), userJson(*bearer.account) }, { QStringLiteral("token"), bearer.token } });
 }
@@ -690,7 +702,7 @@ QHttpServerResponse AuthEndpoints::revoke(const QHttpServerRequest &request)
 {
     const Bearer bearer = authenticateBearer(request);
     if (!bearer.account)
-        return unauthorized(bearer.error);
+        return bearer.unavailable ? unavailable(bearer.error) : unauthorized(bearer.error);
     m_store.deleteSession(bearer.token, AccountStore::SessionKind::app);
     logLine(QStringLiteral("✅ [Auth] Signed out account %1").arg(bearer.account->id));
     return jsonResponse({ { QStringLiteral("type"), QStringLiteral("signedOut") } });

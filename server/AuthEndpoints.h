@@ -61,6 +61,7 @@ private:
         std::optional<AccountStore::Account> account;
         QString token;
         QString error;
+        bool unavailable = false;
     };
     QHttpServerResponse loginPage(const QHttpServerRequest &request);
     void submitLogin(const QHttpServerRequest &request, QHttpServerResponder &&responder);

@@ -3,6 +3,8 @@
 #include "AuthRig.h"
 
 #include <QElapsedTimer>
+#include <QProcess>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTcpSocket>
 #include <QTest>
@@ -327,6 +329,34 @@ private slots:
         server.store->purgeExpired();
         QCOMPARE(jsonOf(getFrom(server.port, "/api/auth/me", bearer(token))).value("error").toString(),
             QString("Invalid session token"));
+    }
+
+    void aDatabaseOutageEndsNoSession()
+    {
+        if (!TestDatabase::isPostgres())
+            QSKIP("Needs a database server that can be stopped");
+        const QString cluster = qEnvironmentVariable("TELLWIND_TEST_DATABASE_DIR");
+        TestDatabase database;
+        AuthReplica server(database);
+        Browser browser(server.port);
+        const QString token
+            = tokenFrom(browser.post("/auth/login", form("create", "ada@example.com", password)));
+        QVERIFY(!token.isEmpty());
+
+        QCOMPARE(QProcess::execute(cluster + "/stop-cluster", {}), 0);
+        auto restart = qScopeGuard([&] { QProcess::execute(cluster + "/start-cluster", {}); });
+        QVERIFY(!server.store->isReachable());
+        // A 401 would make the program drop its session.
+        for (const QByteArray path : { "/api/auth/me", "/api/auth/verify" }) {
+            const RawReply reply = getFrom(server.port, path, bearer(token));
+            QCOMPARE(reply.status, 503);
+            QCOMPARE(jsonOf(reply).value("type").toString(), QString("error"));
+        }
+
+        restart.dismiss();
+        QCOMPARE(QProcess::execute(cluster + "/start-cluster", {}), 0);
+        QVERIFY(server.store->isReachable());
+        QCOMPARE(getFrom(server.port, "/api/auth/me", bearer(token)).status, 200);
     }
 
     void replicasShareSessions()

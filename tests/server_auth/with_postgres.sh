@@ -24,9 +24,19 @@ stop() {
 trap stop EXIT INT TERM
 as_owner "$bindir/initdb" -D "$work/data" --auth=trust -U postgres -E UTF8 --no-sync >"$work/initdb.log" 2>&1 \
     || { cat "$work/initdb.log" >&2; exit 1; }
-as_owner "$bindir/pg_ctl" -D "$work/data" -l "$work/server.log" -w -t 60 \
-    -o "-c listen_addresses='' -k $work -p 5432 -c fsync=off -c max_connections=200" start >/dev/null \
-    || { cat "$work/server.log" >&2; exit 1; }
+# Tests that take the database away for a while run these.
+owner=$( [ "$(id -u)" = 0 ] && echo "runuser -u postgres --" || true)
+cat >"$work/start-cluster" <<START
+#!/bin/sh
+exec $owner "$bindir/pg_ctl" -D "$work/data" -l "$work/server.log" -w -t 60 \\
+    -o "-c listen_addresses='' -k $work -p 5432 -c fsync=off -c max_connections=200" start >/dev/null
+START
+cat >"$work/stop-cluster" <<STOP
+#!/bin/sh
+exec $owner "$bindir/pg_ctl" -D "$work/data" -m fast -w stop >/dev/null
+STOP
+chmod 755 "$work/start-cluster" "$work/stop-cluster"
+"$work/start-cluster" || { cat "$work/server.log" >&2; exit 1; }
 export TELLWIND_TEST_DATABASE="postgresql://postgres@localhost:5432/postgres?host=$work"
 export TELLWIND_TEST_DATABASE_DIR="$work"
 status=0
