@@ -1,14 +1,30 @@
 #include "PasswordHasher.h"
 
 #include <QPointer>
+#include <QThread>
 
 #include <sodium.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace
+{
+
+// Linux keeps a nice value per thread; this one applies to the calling thread only.
+void lowerThisThreadsPriority()
+{
+    thread_local const bool lowered = setpriority(PRIO_PROCESS, id_t(syscall(SYS_gettid)), 10) == 0;
+    Q_UNUSED(lowered);
+}
+
+} // namespace
 
 PasswordHasher::PasswordHasher(int threads, int maxQueued, QObject *parent)
     : QObject(parent)
     , m_maxQueued(maxQueued)
 {
-    m_pool.setMaxThreadCount(std::max(1, threads));
+    m_pool.setMaxThreadCount(threads > 0 ? threads : std::max(1, QThread::idealThreadCount() / 2));
     m_pool.setObjectName(QStringLiteral("password hashing"));
 }
 
@@ -52,6 +68,7 @@ bool PasswordHasher::enqueue(QObject *context, std::function<std::function<void(
     }
     QPointer<QObject> guard(context);
     m_pool.start([this, guard, work = std::move(work)] {
+        lowerThisThreadsPriority();
         std::function<void()> finish = work();
         m_queued.fetch_sub(1);
         // Queued to this object: the destructor waits for the pool, and

@@ -10,13 +10,16 @@
 
 // Argon2id off the event loop. Each hash takes about a tenth of a second and
 // 64 MiB, so a few threads do them one after another and a burst beyond the
-// queue is turned away rather than stalling every other request.
+// queue is turned away rather than stalling every other request. The threads
+// run at a lower scheduling priority: during a burst of sign-ins the cores go
+// to speech decoding first, and a sign-in waits a little longer instead.
 class PasswordHasher : public QObject
 {
     Q_OBJECT
 
 public:
-    explicit PasswordHasher(int threads = 2, int maxQueued = 64, QObject *parent = nullptr);
+    // threads 0: half the cores, at least one.
+    explicit PasswordHasher(int threads = 0, int maxQueued = 64, QObject *parent = nullptr);
     ~PasswordHasher() override;
 
     // `done` runs on this object's thread, unless `context` has gone by then.
