@@ -9,7 +9,7 @@ clip=/usr/share/pocketsphinx/test/data/librivox/sense_and_sensibility_01_austen_
 work=$(mktemp -d "${TMPDIR:-/tmp}/tellwind-bench-signin.XXXXXX")
 server_pid=""
 cleanup() {
-    [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
+    [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null || true
     rm -rf "$work"
 }
 trap cleanup EXIT
