@@ -1,10 +1,14 @@
 #include "AccountStore.h"
 
+#include "AccountOptions.h"
+#include "PasswordHasher.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSqlDatabase>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QUuid>
@@ -17,7 +21,8 @@
 #include <cstdio>
 #include <string>
 
-namespace {
+namespace
+{
 
 bool fail(QString *error, const QString &reason)
 {
@@ -28,7 +33,8 @@ bool fail(QString *error, const QString &reason)
 
 bool isAsciiAlnum(QChar c)
 {
-    return (c >= QLatin1Char('a') && c <= QLatin1Char('z')) || (c >= QLatin1Char('A') && c <= QLatin1Char('Z'))
+    return (c >= QLatin1Char('a') && c <= QLatin1Char('z'))
+        || (c >= QLatin1Char('A') && c <= QLatin1Char('Z'))
         || (c >= QLatin1Char('0') && c <= QLatin1Char('9'));
 }
 
@@ -50,34 +56,58 @@ QString randomToken()
                                    .toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
 }
 
-// A password hash to check against when the address is unknown, so that a
-// wrong address takes as long as a wrong password.
-const QByteArray &decoyHash()
+QString newId()
 {
-    static const QByteArray hash = [] {
-        char out[crypto_pwhash_STRBYTES];
-        const char decoy[] = "decoy password";
-        if (crypto_pwhash_str(out, decoy, sizeof decoy - 1, crypto_pwhash_OPSLIMIT_INTERACTIVE,
-                              crypto_pwhash_MEMLIMIT_INTERACTIVE)
-            != 0)
-            return QByteArray();
-        return QByteArray(out);
-    }();
-    return hash;
+    return QUuid::createUuid().toString(QUuid::WithoutBraces);
 }
 
-bool verifyPassword(const QByteArray &hash, const QString &password)
-{
-    if (hash.isEmpty())
-        return false;
-    const QByteArray utf8 = password.toUtf8();
-    return crypto_pwhash_str_verify(hash.constData(), utf8.constData(), quint64(utf8.size())) == 0;
-}
+// Both databases understand these statements as written. Identifiers stay
+// unquoted, so PostgreSQL folds them to lower case everywhere alike. Every
+// version runs once, in its own transaction, and is never edited once
+// released: a database made by an older server is brought forward step by
+// step.
+struct Migration {
+    int version;
+    QList<const char *> statements;
+};
+
+const QList<Migration> migrations = {
+    // The schema from before versioning; IF NOT EXISTS adopts such a
+    // database as it is.
+    { 1,
+        { "CREATE TABLE IF NOT EXISTS users ("
+          " id TEXT PRIMARY KEY,"
+          " email TEXT NOT NULL UNIQUE,"
+          " name TEXT,"
+          " provider TEXT NOT NULL DEFAULT 'email',"
+          " passwordHash TEXT NOT NULL,"
+          " createdAt BIGINT NOT NULL)",
+            "CREATE TABLE IF NOT EXISTS sessions ("
+            " tokenHash TEXT PRIMARY KEY,"
+            " userId TEXT NOT NULL REFERENCES users(id) ON DELETE CASCADE,"
+            " kind TEXT NOT NULL,"
+            " createdAt BIGINT NOT NULL,"
+            " expiresAt BIGINT NOT NULL)",
+            "CREATE INDEX IF NOT EXISTS sessionsByExpiry ON sessions(expiresAt)" } },
+    { 2,
+        { "ALTER TABLE sessions ADD COLUMN signinId TEXT",
+            "CREATE INDEX sessionsBySignin ON sessions(signinId)",
+            "CREATE TABLE signinAttempts ("
+            " attemptId TEXT NOT NULL,"
+            " subject TEXT NOT NULL,"
+            " at BIGINT NOT NULL)",
+            "CREATE INDEX signinAttemptsBySubject ON signinAttempts(subject, at)",
+            "CREATE INDEX signinAttemptsById ON signinAttempts(attemptId)" } },
+};
 
 } // namespace
 
-AccountStore::AccountStore(const QString &dataDir)
-    : m_dataDir(dataDir), m_connectionName(QStringLiteral("accounts-") + QUuid::createUuid().toString())
+AccountStore::AccountStore(
+    const QString &dataDir, const QString &databaseUrl, const QString &databasePassword)
+    : m_dataDir(dataDir)
+    , m_databaseUrl(databaseUrl)
+    , m_databasePassword(databasePassword)
+    , m_connectionName(QStringLiteral("accounts-") + QUuid::createUuid().toString())
 {
 }
 
@@ -94,67 +124,204 @@ QString AccountStore::databasePath() const
     return QDir(m_dataDir).filePath(QStringLiteral("accounts.sqlite"));
 }
 
-bool AccountStore::isReachable() const
+bool AccountStore::connect(QString *error)
 {
-    QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
-    if (!db.isOpen())
+    if (QSqlDatabase::contains(m_connectionName))
+        QSqlDatabase::removeDatabase(m_connectionName);
+    if (!isPostgres()) {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connectionName);
+        db.setDatabaseName(databasePath());
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
+        if (!db.open())
+            return fail(
+                error, QStringLiteral("Cannot open %1: %2").arg(databasePath(), db.lastError().text()));
+        QSqlQuery pragma(db);
+        if (!pragma.exec(QStringLiteral("PRAGMA foreign_keys = ON")))
+            return fail(error, pragma.lastError().text());
+        return true;
+    }
+
+    const auto address = PostgresAddress::parse(m_databaseUrl, error);
+    if (!address)
         return false;
-    // An SQLite file removed under the open handle still answers from the
-    // orphaned copy, and every write would then be lost.
-    if (db.driverName() == QLatin1String("QSQLITE") && !QFileInfo::exists(db.databaseName()))
-        return false;
-    QSqlQuery query(db);
-    return query.exec(QStringLiteral("SELECT 1")) && query.next();
+    if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QPSQL")))
+        return fail(error, QStringLiteral("Qt's PostgreSQL driver (QPSQL) is not installed"));
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), m_connectionName);
+    db.setHostName(address->host);
+    db.setPort(address->port);
+    db.setUserName(address->user);
+    db.setDatabaseName(address->database);
+    if (!m_databasePassword.isEmpty())
+        db.setPassword(m_databasePassword);
+    db.setConnectOptions(QStringLiteral("connect_timeout=5;application_name=tellwind-server"));
+    if (!db.open()) {
+        // The driver's text names the server and the cause, never the password.
+        return fail(error,
+            QStringLiteral("Cannot connect to PostgreSQL database %1 on %2: %3")
+                .arg(address->database, address->host, db.lastError().text().trimmed()));
+    }
+    // "already exists, skipping" from every start of every replica is noise.
+    QSqlQuery quiet(db);
+    quiet.exec(QStringLiteral("SET client_min_messages TO warning"));
+    return true;
 }
 
 bool AccountStore::open(QString *error)
 {
     if (sodium_init() < 0)
         return fail(error, QStringLiteral("libsodium could not be initialised"));
-    if (!QDir().mkpath(m_dataDir))
-        return fail(error, QStringLiteral("Cannot create the data folder %1").arg(m_dataDir));
-    QFile::setPermissions(m_dataDir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-
-    const QString path = databasePath();
-    if (!QFileInfo::exists(path)) {
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly))
-            return fail(error, QStringLiteral("Cannot create %1: %2").arg(path, file.errorString()));
+    if (!isPostgres()) {
+        if (!QDir().mkpath(m_dataDir))
+            return fail(error, QStringLiteral("Cannot create the data folder %1").arg(m_dataDir));
+        QFile::setPermissions(m_dataDir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        const QString path = databasePath();
+        if (!QFileInfo::exists(path)) {
+            QFile file(path);
+            if (!file.open(QIODevice::WriteOnly))
+                return fail(error, QStringLiteral("Cannot create %1: %2").arg(path, file.errorString()));
+        }
+        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
     }
-    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
-
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connectionName);
-    db.setDatabaseName(path);
-    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
-    if (!db.open())
-        return fail(error, QStringLiteral("Cannot open %1: %2").arg(path, db.lastError().text()));
-
-    QSqlQuery query(db);
-    const char *statements[] = {
-        "PRAGMA foreign_keys = ON",
-        "CREATE TABLE IF NOT EXISTS users ("
-        " id TEXT PRIMARY KEY,"
-        " email TEXT NOT NULL UNIQUE,"
-        " name TEXT,"
-        " provider TEXT NOT NULL DEFAULT 'email',"
-        " passwordHash TEXT NOT NULL,"
-        " createdAt INTEGER NOT NULL)",
-        "CREATE TABLE IF NOT EXISTS sessions ("
-        " tokenHash TEXT PRIMARY KEY,"
-        " userId TEXT NOT NULL REFERENCES users(id) ON DELETE CASCADE,"
-        " kind TEXT NOT NULL,"
-        " createdAt INTEGER NOT NULL,"
-        " expiresAt INTEGER NOT NULL)",
-        "CREATE INDEX IF NOT EXISTS sessionsByExpiry ON sessions(expiresAt)",
-    };
-    for (const char *statement : statements) {
-        if (!query.exec(QString::fromLatin1(statement)))
-            return fail(error, QStringLiteral("Cannot prepare %1: %2").arg(path, query.lastError().text()));
-    }
-    query.prepare(QStringLiteral("DELETE FROM sessions WHERE expiresAt <= ?"));
-    query.addBindValue(now().toMSecsSinceEpoch());
-    query.exec();
+    if (!connect(error) || !migrate(error))
+        return false;
+    purgeExpired();
+    // Made now rather than on the first unknown address, which would
+    // otherwise take twice as long as any other attempt.
+    PasswordHasher::decoyHash();
     return true;
+}
+
+bool AccountStore::begin()
+{
+    QSqlDatabase db = QSqlDatabase::database(m_connectionName);
+    if (isPostgres()) {
+        m_inTransaction = db.transaction();
+    } else {
+        // Taking the write lock at once: two processes that both read first
+        // and then write would have one of them fail instead of wait.
+        QSqlQuery query(db);
+        m_inTransaction = query.exec(QStringLiteral("BEGIN IMMEDIATE"));
+    }
+    return m_inTransaction;
+}
+
+bool AccountStore::commit()
+{
+    m_inTransaction = false;
+    QSqlDatabase db = QSqlDatabase::database(m_connectionName);
+    if (isPostgres())
+        return db.commit();
+    QSqlQuery query(db);
+    return query.exec(QStringLiteral("COMMIT"));
+}
+
+void AccountStore::rollback()
+{
+    m_inTransaction = false;
+    QSqlDatabase db = QSqlDatabase::database(m_connectionName);
+    if (isPostgres()) {
+        db.rollback();
+        return;
+    }
+    QSqlQuery query(db);
+    query.exec(QStringLiteral("ROLLBACK"));
+}
+
+bool AccountStore::migrate(QString *error)
+{
+    QSqlDatabase db = QSqlDatabase::database(m_connectionName);
+    for (const Migration &migration : migrations) {
+        if (!begin())
+            return fail(error, QStringLiteral("Cannot start a schema update: %1").arg(db.lastError().text()));
+        QSqlQuery query(db);
+        const auto abort = [&](const QString &what) {
+            const QString reason = query.lastError().text();
+            rollback();
+            return fail(error,
+                QStringLiteral("Schema update %1 failed (%2): %3").arg(migration.version).arg(what, reason));
+        };
+        // Replicas starting together take turns; the second finds the work done.
+        if (isPostgres() && !query.exec(QStringLiteral("SELECT pg_advisory_xact_lock(7331)")))
+            return abort(QStringLiteral("lock"));
+        if (!query.exec(QStringLiteral("CREATE TABLE IF NOT EXISTS schema_version ("
+                                       " version INTEGER PRIMARY KEY,"
+                                       " appliedAt BIGINT NOT NULL)")))
+            return abort(QStringLiteral("version table"));
+        if (!query.exec(QStringLiteral("SELECT COALESCE(MAX(version), 0) FROM schema_version"))
+            || !query.next())
+            return abort(QStringLiteral("version"));
+        const int current = query.value(0).toInt();
+        query.finish();
+        if (current > schemaVersion) {
+            rollback();
+            return fail(error,
+                QStringLiteral("The account database has schema version %1, newer than this "
+                               "server's %2: upgrade the server")
+                    .arg(current)
+                    .arg(schemaVersion));
+        }
+        if (current >= migration.version) {
+            rollback();
+            continue;
+        }
+        for (const char *statement : migration.statements) {
+            if (!query.exec(QString::fromLatin1(statement)))
+                return abort(QString::fromLatin1(statement).left(60));
+        }
+        query.prepare(QStringLiteral("INSERT INTO schema_version (version, appliedAt) VALUES (?, ?)"));
+        query.addBindValue(migration.version);
+        query.addBindValue(QDateTime::currentMSecsSinceEpoch());
+        if (!query.exec())
+            return abort(QStringLiteral("record"));
+        if (!commit())
+            return fail(error,
+                QStringLiteral("Schema update %1 could not be committed: %2")
+                    .arg(migration.version)
+                    .arg(db.lastError().text()));
+    }
+    return true;
+}
+
+int AccountStore::appliedSchemaVersion()
+{
+    auto query = run(QStringLiteral("SELECT COALESCE(MAX(version), 0) FROM schema_version"));
+    return query && query->next() ? query->value(0).toInt() : -1;
+}
+
+std::optional<QSqlQuery> AccountStore::run(const QString &sql, const QVariantList &values)
+{
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        bool lost = false;
+        {
+            QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
+            QSqlQuery query(db);
+            if (query.prepare(sql)) {
+                for (const QVariant &value : values)
+                    query.addBindValue(value);
+                if (query.exec())
+                    return query;
+            }
+            // A statement the database refused (a taken address, say) is
+            // final; only a lost connection is worth a second try, and never
+            // inside a transaction, which the new connection would not have.
+            lost = !m_inTransaction
+                && (query.lastError().type() == QSqlError::ConnectionError || !db.isOpen()
+                    || (isPostgres() && !QSqlQuery(db).exec(QStringLiteral("SELECT 1"))));
+        }
+        if (!lost || attempt > 0 || !connect(nullptr))
+            return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+bool AccountStore::isReachable()
+{
+    // An SQLite file removed under the open handle still answers from the
+    // orphaned copy, and every write would then be lost.
+    if (!isPostgres() && !QFileInfo::exists(databasePath()))
+        return false;
+    auto query = run(QStringLiteral("SELECT 1"));
+    return query && query->next();
 }
 
 std::optional<QString> AccountStore::normalizedEmail(const QString &email)
@@ -240,8 +407,8 @@ QString AccountStore::hashToken(const QString &token)
     return QString::fromLatin1(QCryptographicHash::hash(token.toUtf8(), QCryptographicHash::Sha256).toHex());
 }
 
-std::variant<AccountStore::Account, AccountStore::Failure>
-AccountStore::createAccount(const QString &email, const QString &password, const QString &name)
+std::variant<AccountStore::NewAccount, AccountStore::Failure> AccountStore::checkNewAccount(
+    const QString &email, const QString &password, const QString &name)
 {
     const auto address = normalizedEmail(email);
     if (!address)
@@ -252,40 +419,48 @@ AccountStore::createAccount(const QString &email, const QString &password, const
     const auto displayName = normalizedName(name, &nameOk);
     if (!nameOk)
         return Failure::invalidName;
+    return NewAccount { *address, displayName };
+}
 
-    char hash[crypto_pwhash_STRBYTES];
-    const QByteArray utf8 = password.toUtf8();
-    if (crypto_pwhash_str(hash, utf8.constData(), quint64(utf8.size()), crypto_pwhash_OPSLIMIT_INTERACTIVE,
-                          crypto_pwhash_MEMLIMIT_INTERACTIVE)
-        != 0)
+std::variant<AccountStore::Account, AccountStore::Failure> AccountStore::insertAccount(
+    const NewAccount &newAccount, const QByteArray &passwordHash)
+{
+    if (passwordHash.isEmpty())
         return Failure::storage;
-
-    Account account{QUuid::createUuid().toString(QUuid::WithoutBraces), *address, displayName,
-                    QStringLiteral("email"), now()};
+    Account account { newId(), newAccount.email, newAccount.name, QStringLiteral("email"), now() };
     // Whole seconds keep the stored and the reported creation time identical.
     account.createdAt = QDateTime::fromSecsSinceEpoch(account.createdAt.toSecsSinceEpoch(), Qt::UTC);
-
-    QSqlQuery query(QSqlDatabase::database(m_connectionName));
-    query.prepare(QStringLiteral("INSERT INTO users (id, email, name, provider, passwordHash, createdAt)"
-                                 " VALUES (?, ?, ?, ?, ?, ?)"));
-    query.addBindValue(account.id);
-    query.addBindValue(account.email);
-    query.addBindValue(displayName ? QVariant(*displayName) : QVariant(QMetaType(QMetaType::QString)));
-    query.addBindValue(account.provider);
-    query.addBindValue(QString::fromLatin1(hash));
-    query.addBindValue(account.createdAt.toSecsSinceEpoch());
-    if (!query.exec()) {
-        QSqlQuery exists(QSqlDatabase::database(m_connectionName));
-        exists.prepare(QStringLiteral("SELECT 1 FROM users WHERE email = ?"));
-        exists.addBindValue(account.email);
-        if (exists.exec() && exists.next())
-            return Failure::emailTaken;
-        return Failure::storage;
+    const auto inserted
+        = run(QStringLiteral("INSERT INTO users (id, email, name, provider, passwordHash, createdAt)"
+                             " VALUES (?, ?, ?, ?, ?, ?)"),
+            { account.id, account.email,
+                account.name ? QVariant(*account.name) : QVariant(QMetaType(QMetaType::QString)),
+                account.provider, QString::fromLatin1(passwordHash), account.createdAt.toSecsSinceEpoch() });
+    if (!inserted) {
+        bool ok = false;
+        return emailExists(account.email, &ok) ? Failure::emailTaken : Failure::storage;
     }
     return account;
 }
 
-namespace {
+bool AccountStore::emailExists(const QString &normalizedAddress, bool *ok)
+{
+    auto query = run(QStringLiteral("SELECT 1 FROM users WHERE email = ?"), { normalizedAddress });
+    *ok = query.has_value();
+    return query && query->next();
+}
+
+std::variant<AccountStore::Account, AccountStore::Failure> AccountStore::createAccount(
+    const QString &email, const QString &password, const QString &name)
+{
+    const auto checked = checkNewAccount(email, password, name);
+    if (const auto *failure = std::get_if<Failure>(&checked))
+        return *failure;
+    return insertAccount(std::get<NewAccount>(checked), PasswordHasher::hashNow(password));
+}
+
+namespace
+{
 
 AccountStore::Account accountFrom(const QSqlQuery &query)
 {
@@ -299,53 +474,59 @@ AccountStore::Account accountFrom(const QSqlQuery &query)
     return account;
 }
 
-const QString accountColumns = QStringLiteral("users.id, users.email, users.name, users.provider, users.createdAt");
+const QString accountColumns
+    = QStringLiteral("users.id, users.email, users.name, users.provider, users.createdAt");
 
 } // namespace
 
-std::variant<AccountStore::Account, AccountStore::Failure> AccountStore::authenticate(const QString &email,
-                                                                                      const QString &password)
+std::optional<AccountStore::Credentials> AccountStore::credentials(const QString &normalizedAddress, bool *ok)
+{
+    auto query
+        = run(QStringLiteral("SELECT %1, users.passwordHash FROM users WHERE email = ?").arg(accountColumns),
+            { normalizedAddress });
+    *ok = query.has_value();
+    if (!query || !query->next())
+        return std::nullopt;
+    return Credentials { accountFrom(*query), query->value(5).toString().toLatin1() };
+}
+
+std::variant<AccountStore::Account, AccountStore::Failure> AccountStore::authenticate(
+    const QString &email, const QString &password)
 {
     const auto address = normalizedEmail(email);
     if (!address)
         return Failure::invalidEmail;
     if (password.isEmpty() || password.size() > maximumPasswordLength)
         return Failure::wrongCredentials;
-
-    QSqlQuery query(QSqlDatabase::database(m_connectionName));
-    query.prepare(QStringLiteral("SELECT %1, users.passwordHash FROM users WHERE email = ?").arg(accountColumns));
-    query.addBindValue(*address);
-    if (!query.exec())
+    bool ok = false;
+    const auto found = credentials(*address, &ok);
+    if (!ok)
         return Failure::storage;
-    if (!query.next()) {
-        verifyPassword(decoyHash(), password);
+    const bool matches
+        = PasswordHasher::verifyNow(found ? found->passwordHash : PasswordHasher::decoyHash(), password);
+    if (!found || !matches)
         return Failure::wrongCredentials;
-    }
-    const Account account = accountFrom(query);
-    if (!verifyPassword(query.value(5).toString().toLatin1(), password))
-        return Failure::wrongCredentials;
-    return account;
+    return found->account;
 }
 
 std::optional<AccountStore::Account> AccountStore::account(const QString &id)
 {
-    QSqlQuery query(QSqlDatabase::database(m_connectionName));
-    query.prepare(QStringLiteral("SELECT %1 FROM users WHERE id = ?").arg(accountColumns));
-    query.addBindValue(id);
-    if (!query.exec() || !query.next())
+    auto query = run(QStringLiteral("SELECT %1 FROM users WHERE id = ?").arg(accountColumns), { id });
+    if (!query || !query->next())
         return std::nullopt;
-    return accountFrom(query);
+    return accountFrom(*query);
 }
 
 int AccountStore::accountCount()
 {
-    QSqlQuery query(QSqlDatabase::database(m_connectionName));
-    if (!query.exec(QStringLiteral("SELECT COUNT(*) FROM users")) || !query.next())
+    auto query = run(QStringLiteral("SELECT COUNT(*) FROM users"));
+    if (!query || !query->next())
         return -1;
-    return query.value(0).toInt();
+    return query->value(0).toInt();
 }
 
-namespace {
+namespace
+{
 
 QString kindName(AccountStore::SessionKind kind)
 {
@@ -354,21 +535,36 @@ QString kindName(AccountStore::SessionKind kind)
 
 } // namespace
 
-std::optional<QString> AccountStore::createSession(const QString &accountId, SessionKind kind)
+std::optional<QString> AccountStore::createSession(
+    const QString &accountId, SessionKind kind, const QString &signinId)
 {
     const QString token = randomToken();
     const qint64 created = now().toMSecsSinceEpoch();
-    QSqlQuery query(QSqlDatabase::database(m_connectionName));
-    query.prepare(QStringLiteral(
-        "INSERT INTO sessions (tokenHash, userId, kind, createdAt, expiresAt) VALUES (?, ?, ?, ?, ?)"));
-    query.addBindValue(hashToken(token));
-    query.addBindValue(accountId);
-    query.addBindValue(kindName(kind));
-    query.addBindValue(created);
-    query.addBindValue(created + sessionLifetimeSeconds * 1000);
-    if (!query.exec())
+    const auto inserted
+        = run(QStringLiteral("INSERT INTO sessions (tokenHash, userId, kind, createdAt, expiresAt, signinId)"
+                             " VALUES (?, ?, ?, ?, ?, ?)"),
+            { hashToken(token), accountId, kindName(kind), created, created + sessionLifetimeSeconds * 1000,
+                signinId.isEmpty() ? QVariant(QMetaType(QMetaType::QString)) : QVariant(signinId) });
+    if (!inserted)
         return std::nullopt;
     return token;
+}
+
+std::optional<AccountStore::SignIn> AccountStore::createSignIn(const QString &accountId)
+{
+    SignIn signIn;
+    signIn.signinId = newId();
+    if (!begin())
+        return std::nullopt;
+    const auto app = createSession(accountId, SessionKind::app, signIn.signinId);
+    const auto browser = app ? createSession(accountId, SessionKind::browser, signIn.signinId) : std::nullopt;
+    if (!browser || !commit()) {
+        rollback();
+        return std::nullopt;
+    }
+    signIn.appToken = *app;
+    signIn.browserToken = *browser;
+    return signIn;
 }
 
 AccountStore::SessionLookup AccountStore::findSession(const QString &token, SessionKind kind)
@@ -376,40 +572,88 @@ AccountStore::SessionLookup AccountStore::findSession(const QString &token, Sess
     if (token.isEmpty())
         return {};
     const QString tokenHash = hashToken(token);
-    QSqlQuery query(QSqlDatabase::database(m_connectionName));
-    query.prepare(QStringLiteral("SELECT %1, sessions.expiresAt FROM sessions"
-                                 " JOIN users ON users.id = sessions.userId"
-                                 " WHERE sessions.tokenHash = ? AND sessions.kind = ?")
-                      .arg(accountColumns));
-    query.addBindValue(tokenHash);
-    query.addBindValue(kindName(kind));
-    if (!query.exec() || !query.next())
+    auto query = run(QStringLiteral("SELECT %1, sessions.expiresAt, sessions.signinId FROM sessions"
+                                    " JOIN users ON users.id = sessions.userId"
+                                    " WHERE sessions.tokenHash = ? AND sessions.kind = ?")
+                         .arg(accountColumns),
+        { tokenHash, kindName(kind) });
+    if (!query)
+        return { SessionState::unavailable, std::nullopt, {} };
+    if (!query->next())
         return {};
-    if (query.value(5).toLongLong() <= now().toMSecsSinceEpoch()) {
-        QSqlQuery remove(QSqlDatabase::database(m_connectionName));
-        remove.prepare(QStringLiteral("DELETE FROM sessions WHERE tokenHash = ?"));
-        remove.addBindValue(tokenHash);
-        remove.exec();
-        return {SessionState::expired, std::nullopt};
+    if (query->value(5).toLongLong() <= now().toMSecsSinceEpoch()) {
+        run(QStringLiteral("DELETE FROM sessions WHERE tokenHash = ?"), { tokenHash });
+        return { SessionState::expired, std::nullopt, {} };
     }
-    return {SessionState::valid, accountFrom(query)};
+    return { SessionState::valid, accountFrom(*query), query->value(6).toString() };
 }
 
-void AccountStore::deleteSession(const QString &token)
+bool AccountStore::deleteSession(const QString &token, SessionKind kind)
 {
-    QSqlQuery query(QSqlDatabase::database(m_connectionName));
-    query.prepare(QStringLiteral("DELETE FROM sessions WHERE tokenHash = ?"));
-    query.addBindValue(hashToken(token));
-    query.exec();
+    auto query = run(QStringLiteral("DELETE FROM sessions WHERE tokenHash = ? AND kind = ?"),
+        { hashToken(token), kindName(kind) });
+    return query && query->numRowsAffected() > 0;
 }
 
-namespace {
+void AccountStore::endSignIn(const QString &browserToken)
+{
+    const SessionLookup lookup = findSession(browserToken, SessionKind::browser);
+    if (!lookup.signinId.isEmpty())
+        run(QStringLiteral("DELETE FROM sessions WHERE signinId = ?"), { lookup.signinId });
+    deleteSession(browserToken, SessionKind::browser);
+}
+
+void AccountStore::purgeExpired()
+{
+    const qint64 nowMs = now().toMSecsSinceEpoch();
+    run(QStringLiteral("DELETE FROM sessions WHERE expiresAt <= ?"), { nowMs });
+    run(QStringLiteral("DELETE FROM signinAttempts WHERE at <= ?"),
+        { nowMs - qint64(m_limits.window.count()) });
+}
+
+std::optional<qint64> AccountStore::retryAfterSeconds(const QStringList &subjects)
+{
+    const qint64 nowMs = now().toMSecsSinceEpoch();
+    const qint64 windowMs = m_limits.window.count();
+    qint64 waitMs = 0;
+    for (const QString &subject : subjects) {
+        // The attempt whose passing brings the subject back under the limit.
+        auto query = run(QStringLiteral("SELECT at FROM signinAttempts WHERE subject = ? AND at > ?"
+                                        " ORDER BY at DESC LIMIT 1 OFFSET ?"),
+            { subject, nowMs - windowMs, m_limits.maxFailures - 1 });
+        if (!query)
+            return std::nullopt;
+        if (query->next())
+            waitMs = std::max(waitMs, query->value(0).toLongLong() + windowMs - nowMs);
+    }
+    return waitMs <= 0 ? 0 : (waitMs + 999) / 1000;
+}
+
+QString AccountStore::recordSigninAttempt(const QStringList &subjects)
+{
+    const QString attemptId = newId();
+    const qint64 nowMs = now().toMSecsSinceEpoch();
+    for (const QString &subject : subjects) {
+        if (!run(QStringLiteral("INSERT INTO signinAttempts (attemptId, subject, at) VALUES (?, ?, ?)"),
+                { attemptId, subject, nowMs }))
+            return {};
+    }
+    return attemptId;
+}
+
+void AccountStore::forgetSigninAttempt(const QString &attemptId)
+{
+    run(QStringLiteral("DELETE FROM signinAttempts WHERE attemptId = ?"), { attemptId });
+}
+
+namespace
+{
 
 // One line from standard input, without echo when it is a terminal.
 std::optional<QString> readPassword()
 {
     const bool terminal = isatty(STDIN_FILENO);
-    termios saved{};
+    termios saved {};
     if (terminal) {
         std::fputs("Password: ", stderr);
         std::fflush(stderr);
@@ -446,13 +690,12 @@ std::optional<QString> readPassword()
 
 } // namespace
 
-int AccountStore::runAddUser(const QString &dataDir, const QString &email)
+int AccountStore::runAddUser(AccountStore &store, const QString &email)
 {
     if (!normalizedEmail(email)) {
         std::fprintf(stderr, "%s\n", qPrintable(describe(Failure::invalidEmail)));
         return 2;
     }
-    AccountStore store(dataDir);
     QString error;
     if (!store.open(&error)) {
         std::fprintf(stderr, "%s\n", qPrintable(error));

@@ -1,33 +1,45 @@
 #include "AuthEndpoints.h"
 
+#include "Metrics.h"
+
+#include "TellwindServer.h"
 #include "common/Log.h"
 
 #include <QHttpServer>
 #include <QHttpServerRequest>
+#include <QHttpServerResponder>
 #include <QHttpServerResponse>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QPointer>
 #include <QStringDecoder>
+#include <QTcpSocket>
 #include <QUrl>
 #include <QUrlQuery>
 
+#include <sodium.h>
+
 using StatusCode = QHttpServerResponse::StatusCode;
+using namespace std::chrono_literals;
 
 const QByteArray AuthEndpoints::cookieName = QByteArrayLiteral("tellwind_session");
+const QByteArray AuthEndpoints::csrfCookieName = QByteArrayLiteral("tellwind_csrf");
 
-namespace {
+namespace
+{
 
 const QString defaultReturnPath = QStringLiteral("/auth/account");
+const QString pageTitle = QStringLiteral("Sign in to Tellwind");
 // Seconds between the Unix epoch and 2001-01-01T00:00:00Z, the epoch of the
 // program's `createdAt`.
 constexpr qint64 referenceDateOffset = 978307200;
+constexpr auto purgeInterval = 10min;
 
 QJsonObject userJson(const AccountStore::Account &account)
 {
-    QJsonObject user{{QStringLiteral("id"), account.id},
-                     {QStringLiteral("email"), account.email},
-                     {QStringLiteral("provider"), account.provider},
-                     {QStringLiteral("createdAt"), double(account.createdAt.toSecsSinceEpoch() - referenceDateOffset)}};
+    QJsonObject user { { QStringLiteral("id"), account.id }, { QStringLiteral("email"), account.email },
+        { QStringLiteral("provider"), account.provider },
+        { QStringLiteral("createdAt"), double(account.createdAt.toSecsSinceEpoch() - referenceDateOffset) } };
     if (account.name)
         user.insert(QStringLiteral("name"), *account.name);
     return user;
@@ -35,8 +47,8 @@ QJsonObject userJson(const AccountStore::Account &account)
 
 QHttpServerResponse jsonResponse(const QJsonObject &object, StatusCode status = StatusCode::Ok)
 {
-    QHttpServerResponse response(QByteArrayLiteral("application/json"),
-                                 QJsonDocument(object).toJson(QJsonDocument::Compact), status);
+    QHttpServerResponse response(
+        QByteArrayLiteral("application/json"), QJsonDocument(object).toJson(QJsonDocument::Compact), status);
     response.setHeader(QByteArrayLiteral("Cache-Control"), QByteArrayLiteral("no-store"));
     return response;
 }
@@ -44,9 +56,18 @@ QHttpServerResponse jsonResponse(const QJsonObject &object, StatusCode status = 
 QHttpServerResponse unauthorized(const QString &message)
 {
     QHttpServerResponse response = jsonResponse(
-        {{QStringLiteral("type"), QStringLiteral("error")}, {QStringLiteral("error"), message}},
+        { { QStringLiteral("type"), QStringLiteral("error") }, { QStringLiteral("error"), message } },
         StatusCode::Unauthorized);
     response.setHeader(QByteArrayLiteral("WWW-Authenticate"), QByteArrayLiteral("Bearer realm=\"tellwind\""));
+    return response;
+}
+
+QHttpServerResponse unavailable(const QString &message)
+{
+    QHttpServerResponse response = jsonResponse(
+        { { QStringLiteral("type"), QStringLiteral("error") }, { QStringLiteral("error"), message } },
+        StatusCode::ServiceUnavailable);
+    response.setHeader(QByteArrayLiteral("Retry-After"), QByteArrayLiteral("5"));
     return response;
 }
 
@@ -55,6 +76,20 @@ QByteArray header(const QHttpServerRequest &request, const QByteArray &name)
     for (const auto &[key, value] : request.headers()) {
         if (key.compare(name, Qt::CaseInsensitive) == 0)
             return value;
+    }
+    return {};
+}
+
+QByteArray cookie(const QHttpServerRequest &request, const QByteArray &name)
+{
+    for (const auto &[key, value] : request.headers()) {
+        if (key.compare("Cookie", Qt::CaseInsensitive) != 0)
+            continue;
+        for (const QByteArray &item : value.split(';')) {
+            const QByteArray trimmed = item.trimmed();
+            if (trimmed.startsWith(name + '='))
+                return trimmed.mid(name.size() + 1);
+        }
     }
     return {};
 }
@@ -70,8 +105,8 @@ void addPageHeaders(QHttpServerResponse &response)
     response.setHeader(QByteArrayLiteral("X-Frame-Options"), QByteArrayLiteral("DENY"));
     response.setHeader(QByteArrayLiteral("Referrer-Policy"), QByteArrayLiteral("no-referrer"));
     response.setHeader(QByteArrayLiteral("Content-Security-Policy"),
-                       QByteArrayLiteral("default-src 'none'; style-src 'unsafe-inline'; "
-                                         "form-action 'self' tellwind:; frame-ancestors 'none'"));
+        QByteArrayLiteral("default-src 'none'; style-src 'unsafe-inline'; "
+                          "form-action 'self' tellwind:; frame-ancestors 'none'; base-uri 'none'"));
 }
 
 const char pageStyle[] = R"(
@@ -96,11 +131,12 @@ dl { margin: 16px 0; } dt { color: #59636e; font-size: 13px; } dd { margin: 0 0 
 
 QHttpServerResponse page(const QString &title, const QString &body, StatusCode status = StatusCode::Ok)
 {
-    const QString document = QStringLiteral("<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
-                                            "<meta name=\"viewport\" content=\"width=device-width\">"
-                                            "<title>%1</title><style>%2</style></head>"
-                                            "<body><main>%3</main></body></html>\n")
-                                 .arg(html(title), QString::fromLatin1(pageStyle), body);
+    const QString document
+        = QStringLiteral("<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
+                         "<meta name=\"viewport\" content=\"width=device-width\">"
+                         "<title>%1</title><style>%2</style></head>"
+                         "<body><main>%3</main></body></html>\n")
+              .arg(html(title), QString::fromLatin1(pageStyle), body);
     QHttpServerResponse response(QByteArrayLiteral("text/html; charset=utf-8"), document.toUtf8(), status);
     addPageHeaders(response);
     return response;
@@ -108,54 +144,130 @@ QHttpServerResponse page(const QString &title, const QString &body, StatusCode s
 
 QHttpServerResponse redirect(const QByteArray &location)
 {
-    QHttpServerResponse response(QByteArrayLiteral("text/plain; charset=utf-8"), QByteArray(), StatusCode::SeeOther);
+    QHttpServerResponse response(
+        QByteArrayLiteral("text/plain; charset=utf-8"), QByteArray(), StatusCode::SeeOther);
     response.setHeader(QByteArrayLiteral("Location"), location);
-    response.setHeader(QByteArrayLiteral("Cache-Control"), QByteArrayLiteral("no-store"));
+    addPageHeaders(response);
     return response;
 }
 
-QByteArray callbackLocation(const QString &name, const QString &value)
+// The one place a token leaves the server.
+QByteArray callbackLocation(const QString &name, const QString &value, const QString &state)
 {
     QUrl url(QStringLiteral("tellwind://callback"));
     QUrlQuery query;
     query.addQueryItem(name, QString::fromLatin1(QUrl::toPercentEncoding(value)));
+    if (!state.isEmpty())
+        query.addQueryItem(QStringLiteral("state"), state);
     url.setQuery(query.query(QUrl::FullyEncoded), QUrl::StrictMode);
     return url.toEncoded();
 }
 
-QString loginForm(const QString &returnTo, const QString &email, const QString &error,
-                  const std::optional<AccountStore::Account> &signedInAs)
+// A random value in a cookie that the form must repeat: a page on another
+// site can make the browser send the cookie, but cannot read it to fill in
+// the form. Kept in the browser, so every replica can check it.
+struct CsrfToken {
+    QString value;
+    bool isNew = false;
+
+    static CsrfToken of(const QHttpServerRequest &request)
+    {
+        const QByteArray existing = cookie(request, AuthEndpoints::csrfCookieName);
+        if (existing.size() == 43 && AuthEndpoints::safeState(QString::fromLatin1(existing)).size() == 43)
+            return { QString::fromLatin1(existing), false };
+        return fresh();
+    }
+    static CsrfToken fresh()
+    {
+        unsigned char bytes[32];
+        randombytes_buf(bytes, sizeof bytes);
+        return { QString::fromLatin1(
+                     QByteArray(reinterpret_cast<const char *>(bytes), sizeof bytes)
+                         .toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals)),
+            true };
+    }
+    void attachTo(QHttpServerResponse &response) const
+    {
+        if (isNew)
+            response.addHeader(QByteArrayLiteral("Set-Cookie"),
+                AuthEndpoints::csrfCookieName + '=' + value.toLatin1()
+                    + "; Path=/auth; HttpOnly; SameSite=Strict");
+    }
+    bool matches(const QString &submitted) const
+    {
+        const QByteArray a = value.toLatin1(), b = submitted.toLatin1();
+        return !isNew && a.size() == b.size()
+            && sodium_memcmp(a.constData(), b.constData(), size_t(a.size())) == 0;
+    }
+};
+
+// Browsers name the page a form was sent from; a form on another site is
+// refused even before its token is looked at.
+bool isSameOrigin(const QHttpServerRequest &request)
 {
-    QString body = QStringLiteral("<h1>Sign in to Tellwind</h1>"
-                                  "<p class=\"lead\">Use your email address and password, or create an account."
-                                  "</p>");
+    const QByteArray site = header(request, QByteArrayLiteral("Sec-Fetch-Site"));
+    if (!site.isEmpty() && site != "same-origin" && site != "none")
+        return false;
+    const QByteArray origin = header(request, QByteArrayLiteral("Origin"));
+    if (origin.isEmpty())
+        return true;
+    const QUrl url(QString::fromLatin1(origin), QUrl::StrictMode);
+    if (!url.isValid() || (url.scheme() != QLatin1String("http") && url.scheme() != QLatin1String("https")))
+        return false;
+    return url.authority(QUrl::FullyEncoded)
+               .compare(QString::fromLatin1(header(request, "Host")), Qt::CaseInsensitive)
+        == 0;
+}
+
+struct FormContext {
+    QString returnTo = defaultReturnPath;
+    QString state;
+    QString csrf;
+};
+
+QString hidden(const FormContext &context)
+{
+    QString fields = QStringLiteral("<input type=\"hidden\" name=\"returnTo\" value=\"%1\">"
+                                    "<input type=\"hidden\" name=\"csrf\" value=\"%2\">")
+                         .arg(html(context.returnTo), html(context.csrf));
+    if (!context.state.isEmpty())
+        fields
+            += QStringLiteral("<input type=\"hidden\" name=\"state\" value=\"%1\">").arg(html(context.state));
+    return fields;
+}
+
+QString loginForm(const FormContext &context, const QString &email, const QString &error,
+    const std::optional<AccountStore::Account> &signedInAs)
+{
+    QString body
+        = QStringLiteral("<h1>Sign in to Tellwind</h1>"
+                         "<p class=\"lead\">Use your email address and password, or create an account."
+                         "</p>");
     if (!error.isEmpty())
         body += QStringLiteral("<div class=\"error\" role=\"alert\">%1</div>").arg(html(error));
     if (signedInAs) {
         body += QStringLiteral("<form class=\"notice\" method=\"post\" action=\"/auth/login\">"
-                               "You are signed in as <strong>%1</strong>."
-                               "<input type=\"hidden\" name=\"returnTo\" value=\"%2\">"
+                               "You are signed in as <strong>%1</strong>.%2"
                                "<div class=\"actions\"><button class=\"primary\" name=\"action\" "
                                "value=\"continue\">Open Tellwind</button></div></form>")
-                    .arg(html(signedInAs->email), html(returnTo));
+                    .arg(html(signedInAs->email), hidden(context));
     }
     body += QStringLiteral(
-                "<form method=\"post\" action=\"/auth/login\">"
-                "<input type=\"hidden\" name=\"returnTo\" value=\"%1\">"
-                "<label for=\"email\">Email</label>"
-                "<input id=\"email\" name=\"email\" type=\"email\" autocomplete=\"username\" maxlength=\"254\" "
-                "required value=\"%2\">"
-                "<label for=\"password\">Password</label>"
-                "<input id=\"password\" name=\"password\" type=\"password\" autocomplete=\"current-password\" "
-                "maxlength=\"1024\" required>"
-                "<label for=\"name\">Name <span>(only for a new account, optional)</span></label>"
-                "<input id=\"name\" name=\"name\" type=\"text\" autocomplete=\"name\" maxlength=\"100\">"
-                "<div class=\"actions\">"
-                "<button class=\"primary\" name=\"action\" value=\"signin\">Sign In</button>"
-                "<button name=\"action\" value=\"create\">Create Account</button>"
-                "<button class=\"link\" name=\"action\" value=\"cancel\" formnovalidate>Cancel</button>"
-                "</div></form>")
-                .arg(html(returnTo), html(email));
+        "<form method=\"post\" action=\"/auth/login\">%1"
+        "<label for=\"email\">Email</label>"
+        "<input id=\"email\" name=\"email\" type=\"email\" autocomplete=\"username\" maxlength=\"254\" "
+        "required value=\"%2\">"
+        "<label for=\"password\">Password</label>"
+        "<input id=\"password\" name=\"password\" type=\"password\" autocomplete=\"current-password\" "
+        "maxlength=\"1024\" required>"
+        "<label for=\"name\">Name <span>(only for a new account, optional)</span></label>"
+        "<input id=\"name\" name=\"name\" type=\"text\" autocomplete=\"name\" maxlength=\"100\">"
+        "<div class=\"actions\">"
+        "<button class=\"primary\" name=\"action\" value=\"signin\">Sign In</button>"
+        "<button name=\"action\" value=\"create\">Create Account</button>"
+        "<button class=\"link\" name=\"action\" value=\"cancel\" formnovalidate>Cancel</button>"
+        "</div></form>")
+                .arg(hidden(context), html(email));
     return body;
 }
 
@@ -185,9 +297,23 @@ std::optional<QString> strictUtf8(const QByteArray &bytes)
     return text;
 }
 
+QHostAddress plainAddress(const QHostAddress &address)
+{
+    bool isV4 = false;
+    const quint32 v4 = address.toIPv4Address(&isV4);
+    return isV4 ? QHostAddress(v4) : address;
+}
+
 } // namespace
 
-AuthEndpoints::AuthEndpoints(AccountStore &store) : m_store(store) {}
+AuthEndpoints::AuthEndpoints(AccountStore &store, QObject *parent)
+    : QObject(parent)
+    , m_store(store)
+{
+    m_purge.setInterval(purgeInterval);
+    connect(&m_purge, &QTimer::timeout, this, [this] { m_store.purgeExpired(); });
+    m_purge.start();
+}
 
 void AuthEndpoints::registerRoutes(QHttpServer &server)
 {
@@ -195,14 +321,18 @@ void AuthEndpoints::registerRoutes(QHttpServer &server)
     using Handler = QHttpServerResponse (AuthEndpoints::*)(const QHttpServerRequest &);
     const auto route = [this, &server](const char *path, Method method, Handler handler) {
         server.route(QString::fromLatin1(path), method,
-                     [this, handler](const QHttpServerRequest &request) { return (this->*handler)(request); });
+            [this, handler](const QHttpServerRequest &request) { return (this->*handler)(request); });
     };
     route("/auth/login", Method::Get, &AuthEndpoints::loginPage);
-    route("/auth/login", Method::Post, &AuthEndpoints::submitLogin);
+    server.route(QStringLiteral("/auth/login"), Method::Post,
+        [this](const QHttpServerRequest &request, QHttpServerResponder &&responder) {
+            submitLogin(request, std::move(responder));
+        });
     route("/auth/account", Method::Get, &AuthEndpoints::accountPage);
     route("/auth/logout", Method::Post, &AuthEndpoints::submitLogout);
     route("/api/auth/me", Method::Get, &AuthEndpoints::me);
     route("/api/auth/verify", Method::Get, &AuthEndpoints::verify);
+    route("/api/auth/logout", Method::Post, &AuthEndpoints::revoke);
 }
 
 std::optional<QHash<QString, QString>> AuthEndpoints::parseForm(const QByteArray &body)
@@ -242,102 +372,252 @@ QString AuthEndpoints::safeReturnPath(const QString &requested)
     return requested;
 }
 
-std::optional<AccountStore::Account> AuthEndpoints::browserAccount(const QHttpServerRequest &request)
+QString AuthEndpoints::safeState(const QString &requested)
 {
-    const QByteArray cookies = header(request, QByteArrayLiteral("Cookie"));
-    for (const QByteArray &cookie : cookies.split(';')) {
-        const QByteArray trimmed = cookie.trimmed();
-        if (!trimmed.startsWith(cookieName + '='))
-            continue;
-        const QString token = QString::fromLatin1(trimmed.mid(cookieName.size() + 1));
-        const auto lookup = m_store.findSession(token, AccountStore::SessionKind::browser);
-        if (lookup.state == AccountStore::SessionState::valid)
-            return lookup.account;
+    if (requested.size() < 16 || requested.size() > 128)
+        return {};
+    for (QChar c : requested) {
+        if (!(c.isLetterOrNumber() && c.unicode() < 0x80) && c != QLatin1Char('-') && c != QLatin1Char('_'))
+            return {};
     }
-    return std::nullopt;
+    return requested;
+}
+
+bool AuthEndpoints::isTrustedProxy(const QHostAddress &address) const
+{
+    for (const auto &subnet : m_trustedProxies) {
+        if (address.isInSubnet(subnet))
+            return true;
+    }
+    return false;
+}
+
+QHostAddress AuthEndpoints::clientAddress(const QHttpServerRequest &request) const
+{
+    const QHostAddress peer = plainAddress(request.remoteAddress());
+    if (!isTrustedProxy(peer))
+        return peer;
+    // Each proxy appends the address it was reached from, so only the right
+    // end of the list is trustworthy: anything further left the client wrote.
+    QByteArrayList hops;
+    for (const auto &[key, value] : request.headers()) {
+        if (key.compare("X-Forwarded-For", Qt::CaseInsensitive) == 0)
+            hops += value.split(',');
+    }
+    for (auto hop = hops.crbegin(); hop != hops.crend(); ++hop) {
+        QHostAddress address;
+        if (!address.setAddress(QString::fromLatin1(hop->trimmed())))
+            break;
+        address = plainAddress(address);
+        if (!isTrustedProxy(address))
+            return address;
+    }
+    return peer;
+}
+
+AccountStore::SessionLookup AuthEndpoints::browserSession(const QHttpServerRequest &request)
+{
+    const QByteArray token = cookie(request, cookieName);
+    if (token.isEmpty())
+        return {};
+    return m_store.findSession(QString::fromLatin1(token), AccountStore::SessionKind::browser);
 }
 
 QHttpServerResponse AuthEndpoints::loginPage(const QHttpServerRequest &request)
 {
-    const QString returnTo = safeReturnPath(request.query().queryItemValue(QStringLiteral("returnTo"),
-                                                                           QUrl::FullyDecoded));
-    return page(QStringLiteral("Sign in to Tellwind"), loginForm(returnTo, QString(), QString(),
-                                                                 browserAccount(request)));
-}
-
-QHttpServerResponse AuthEndpoints::signedIn(const AccountStore::Account &account)
-{
-    const auto appToken = m_store.createSession(account.id, AccountStore::SessionKind::app);
-    const auto browserToken = m_store.createSession(account.id, AccountStore::SessionKind::browser);
-    if (!appToken || !browserToken)
-        return page(QStringLiteral("Sign in to Tellwind"),
-                    loginForm(defaultReturnPath, account.email,
-                              AccountStore::describe(AccountStore::Failure::storage), std::nullopt),
-                    StatusCode::ServiceUnavailable);
-    logLine(QStringLiteral("✅ [Auth] Signed in account %1").arg(account.id));
-    QHttpServerResponse response = redirect(callbackLocation(QStringLiteral("token"), *appToken));
-    response.addHeader(QByteArrayLiteral("Set-Cookie"),
-                       cookieName + '=' + browserToken->toLatin1() + "; Path=/auth; Max-Age="
-                           + QByteArray::number(AccountStore::sessionLifetimeSeconds)
-                           + "; HttpOnly; SameSite=Lax");
+    const CsrfToken csrf = CsrfToken::of(request);
+    const FormContext context { safeReturnPath(request.query().queryItemValue(
+                                    QStringLiteral("returnTo"), QUrl::FullyDecoded)),
+        safeState(request.query().queryItemValue(QStringLiteral("state"), QUrl::FullyDecoded)), csrf.value };
+    QHttpServerResponse response
+        = page(pageTitle, loginForm(context, QString(), QString(), browserSession(request).account));
+    csrf.attachTo(response);
     return response;
 }
 
-QHttpServerResponse AuthEndpoints::submitLogin(const QHttpServerRequest &request)
+void AuthEndpoints::submitLogin(const QHttpServerRequest &request, QHttpServerResponder &&responder)
 {
-    const QString title = QStringLiteral("Sign in to Tellwind");
-    const auto retry = [&](const QString &email, const QString &error, StatusCode status,
-                           const QString &returnTo = defaultReturnPath) {
-        return page(title, loginForm(returnTo, email, error, std::nullopt), status);
+    // The answer may come after a password check on another thread; by then
+    // the request is gone and the connection may be.
+    const QByteArray method = TellwindServer::methodName(request.method());
+    const QByteArray path = request.url().path().toUtf8();
+    const qint64 bytes = request.body().size();
+    auto pending = std::make_shared<QHttpServerResponder>(std::move(responder));
+    QPointer<QTcpSocket> socket = pending->socket();
+    const auto reply = [pending, socket, method, path, bytes](QHttpServerResponse response) {
+        TellwindServer::logRequest(method, path, int(response.statusCode()), bytes);
+        if (socket && socket->state() == QAbstractSocket::ConnectedState)
+            response.write(std::move(*pending));
+    };
+
+    CsrfToken csrf = CsrfToken::of(request);
+    FormContext context { defaultReturnPath, QString(), csrf.value };
+    const auto retry = [csrf, reply](const FormContext &context, const QString &email, const QString &error,
+                           StatusCode status) {
+        QHttpServerResponse response
+            = page(pageTitle, loginForm(context, email, error, std::nullopt), status);
+        csrf.attachTo(response);
+        return response;
     };
 
     if (request.body().size() > maximumFormBytes)
-        return retry(QString(), QStringLiteral("The form is too large."), StatusCode::PayloadTooLarge);
-    const QByteArray contentType = header(request, QByteArrayLiteral("Content-Type")).split(';').first().trimmed();
+        return reply(
+            retry(context, QString(), QStringLiteral("The form is too large."), StatusCode::PayloadTooLarge));
+    const QByteArray contentType
+        = header(request, QByteArrayLiteral("Content-Type")).split(';').first().trimmed();
     if (contentType.compare("application/x-www-form-urlencoded", Qt::CaseInsensitive) != 0)
-        return retry(QString(), QStringLiteral("The form was not sent as a web form."),
-                     StatusCode::UnsupportedMediaType);
+        return reply(retry(context, QString(), QStringLiteral("The form was not sent as a web form."),
+            StatusCode::UnsupportedMediaType));
     const auto form = parseForm(request.body());
     if (!form)
-        return retry(QString(), QStringLiteral("The form contains text that is not valid UTF-8."),
-                     StatusCode::BadRequest);
+        return reply(retry(context, QString(),
+            QStringLiteral("The form contains text that is not valid UTF-8."), StatusCode::BadRequest));
 
-    const QString returnTo = safeReturnPath(form->value(QStringLiteral("returnTo")));
+    context.returnTo = safeReturnPath(form->value(QStringLiteral("returnTo")));
+    context.state = safeState(form->value(QStringLiteral("state")));
     const QString action = form->value(QStringLiteral("action"));
     const QString email = form->value(QStringLiteral("email"));
     const QString password = form->value(QStringLiteral("password"));
     // Echoed back into the form only when it is plausible text.
     const QString shownEmail = email.size() <= AccountStore::maximumEmailLength ? email : QString();
 
+    if (!isSameOrigin(request) || !csrf.matches(form->value(QStringLiteral("csrf")))) {
+        // A fresh token: whatever the browser held did not do.
+        csrf = CsrfToken::fresh();
+        context.csrf = csrf.value;
+        QHttpServerResponse response = page(pageTitle,
+            loginForm(context, shownEmail,
+                QStringLiteral("This form has expired or was sent from "
+                               "another site. Please try again."),
+                std::nullopt),
+            StatusCode::Forbidden);
+        csrf.attachTo(response);
+        return reply(std::move(response));
+    }
+
     if (action == QLatin1String("cancel"))
-        return redirect(callbackLocation(QStringLiteral("error"), QStringLiteral("Sign-in was cancelled")));
+        return reply(redirect(callbackLocation(
+            QStringLiteral("error"), QStringLiteral("Sign-in was cancelled"), context.state)));
     if (action == QLatin1String("continue")) {
-        const auto account = browserAccount(request);
-        if (!account)
-            return retry(QString(), QStringLiteral("Your browser session has ended. Sign in again."),
-                         StatusCode::Unauthorized, returnTo);
-        return signedIn(*account);
+        const auto session = browserSession(request);
+        if (!session.account)
+            return reply(retry(context, QString(),
+                QStringLiteral("Your browser session has ended. Sign in again."), StatusCode::Unauthorized));
+        const auto token
+            = m_store.createSession(session.account->id, AccountStore::SessionKind::app, session.signinId);
+        if (!token)
+            return reply(retry(context, session.account->email,
+                AccountStore::describe(AccountStore::Failure::storage), StatusCode::ServiceUnavailable));
+        logLine(QStringLiteral("✅ [Auth] Signed in account %1").arg(session.account->id));
+        return reply(redirect(callbackLocation(QStringLiteral("token"), *token, context.state)));
     }
     if (action != QLatin1String("signin") && action != QLatin1String("create"))
-        return retry(shownEmail, QStringLiteral("Choose Sign In or Create Account."), StatusCode::BadRequest,
-                     returnTo);
+        return reply(retry(context, shownEmail, QStringLiteral("Choose Sign In or Create Account."),
+            StatusCode::BadRequest));
 
-    const auto result = action == QLatin1String("create")
-        ? m_store.createAccount(email, password, form->value(QStringLiteral("name")))
-        : m_store.authenticate(email, password);
-    if (const auto *failure = std::get_if<AccountStore::Failure>(&result))
-        return retry(shownEmail, AccountStore::describe(*failure), statusFor(*failure), returnTo);
-    const auto &account = std::get<AccountStore::Account>(result);
-    if (action == QLatin1String("create"))
-        logLine(QStringLiteral("✅ [Auth] Created account %1").arg(account.id));
-    return signedIn(account);
+    const auto failed = [retry, reply, context, shownEmail](AccountStore::Failure failure) {
+        reply(retry(context, shownEmail, AccountStore::describe(failure), statusFor(failure)));
+    };
+    const auto busy = [retry, reply, context, shownEmail] {
+        QHttpServerResponse response = retry(context, shownEmail,
+            QStringLiteral("The server is busy. Try again in "
+                           "a moment."),
+            StatusCode::ServiceUnavailable);
+        response.setHeader(QByteArrayLiteral("Retry-After"), QByteArrayLiteral("1"));
+        reply(std::move(response));
+    };
+    const auto signedIn = [this, reply, failed, context](const AccountStore::Account &account) {
+        const auto signIn = m_store.createSignIn(account.id);
+        if (!signIn)
+            return failed(AccountStore::Failure::storage);
+        logLine(QStringLiteral("✅ [Auth] Signed in account %1").arg(account.id));
+        QHttpServerResponse response
+            = redirect(callbackLocation(QStringLiteral("token"), signIn->appToken, context.state));
+        response.addHeader(QByteArrayLiteral("Set-Cookie"),
+            cookieName + '=' + signIn->browserToken.toLatin1() + "; Path=/auth; Max-Age="
+                + QByteArray::number(AccountStore::sessionLifetimeSeconds) + "; HttpOnly; SameSite=Lax");
+        reply(std::move(response));
+    };
+
+    if (action == QLatin1String("create")) {
+        const auto checked
+            = AccountStore::checkNewAccount(email, password, form->value(QStringLiteral("name")));
+        if (const auto *failure = std::get_if<AccountStore::Failure>(&checked))
+            return failed(*failure);
+        const auto newAccount = std::get<AccountStore::NewAccount>(checked);
+        bool ok = false;
+        if (m_store.emailExists(newAccount.email, &ok) || !ok)
+            return failed(ok ? AccountStore::Failure::emailTaken : AccountStore::Failure::storage);
+        const bool queued
+            = m_hasher.hash(password, this, [this, newAccount, failed, signedIn](QByteArray hash) {
+                  const auto created = m_store.insertAccount(newAccount, hash);
+                  if (const auto *failure = std::get_if<AccountStore::Failure>(&created))
+                      return failed(*failure);
+                  const auto &account = std::get<AccountStore::Account>(created);
+                  logLine(QStringLiteral("✅ [Auth] Created account %1").arg(account.id));
+                  signedIn(account);
+              });
+        if (!queued)
+            busy();
+        return;
+    }
+
+    const auto address = AccountStore::normalizedEmail(email);
+    if (!address)
+        return failed(AccountStore::Failure::invalidEmail);
+    if (password.size() > AccountStore::maximumPasswordLength)
+        return failed(AccountStore::Failure::wrongCredentials);
+    const QString fromAddress = QStringLiteral("address:") + clientAddress(request).toString();
+    const QString onAccount = QStringLiteral("account:") + *address;
+    const auto wait = m_store.retryAfterSeconds({ fromAddress, onAccount });
+    if (!wait)
+        return failed(AccountStore::Failure::storage);
+    if (*wait > 0) {
+        ++m_lockouts;
+        Metrics::global().countLockout();
+        logLine(QStringLiteral("⚠️ [Auth] Too many failed sign-ins from %1")
+                    .arg(clientAddress(request).toString()));
+        QHttpServerResponse response = retry(context, shownEmail,
+            QStringLiteral("Too many failed attempts. Try again in %1 seconds.").arg(*wait),
+            StatusCode::TooManyRequests);
+        response.setHeader(QByteArrayLiteral("Retry-After"), QByteArray::number(*wait));
+        return reply(std::move(response));
+    }
+    bool ok = false;
+    const auto found = m_store.credentials(*address, &ok);
+    // Against one account, attempts count from the moment they arrive, so
+    // that guesses sent all at once are not all checked. From one address
+    // only failures count: many people behind one office router may well
+    // sign in at the same moment.
+    const QString attempt = ok ? m_store.recordSigninAttempt({ onAccount }) : QString();
+    if (attempt.isEmpty())
+        return failed(AccountStore::Failure::storage);
+    // An unknown address is checked against a decoy hash of the same cost,
+    // so that how long the answer takes does not tell which it was.
+    const QByteArray hash = found ? found->passwordHash : PasswordHasher::decoyHash();
+    const bool queued = m_hasher.verify(
+        hash, password, this, [this, found, attempt, fromAddress, failed, signedIn](bool matches) {
+            if (!found || !matches) {
+                ++m_signinFailures;
+                Metrics::global().countSignInFailure();
+                m_store.recordSigninAttempt({ fromAddress });
+                return failed(AccountStore::Failure::wrongCredentials);
+            }
+            m_store.forgetSigninAttempt(attempt);
+            signedIn(found->account);
+        });
+    if (!queued) {
+        m_store.forgetSigninAttempt(attempt);
+        busy();
+    }
 }
 
 QHttpServerResponse AuthEndpoints::accountPage(const QHttpServerRequest &request)
 {
-    const auto account = browserAccount(request);
+    const auto account = browserSession(request).account;
     if (!account)
         return redirect(QByteArrayLiteral("/auth/login?returnTo=%2Fauth%2Faccount"));
+    const CsrfToken csrf = CsrfToken::of(request);
     QString details = QStringLiteral("<dt>Email</dt><dd>%1</dd>").arg(html(account->email));
     if (account->name)
         details += QStringLiteral("<dt>Name</dt><dd>%1</dd>").arg(html(*account->name));
@@ -346,24 +626,32 @@ QHttpServerResponse AuthEndpoints::accountPage(const QHttpServerRequest &request
     const QString body = QStringLiteral("<h1>Your Tellwind account</h1>"
                                         "<p class=\"lead\">You are signed in as <strong>%1</strong>.</p>"
                                         "<dl>%2</dl>"
-                                        "<form method=\"post\" action=\"/auth/logout\"><div class=\"actions\">"
+                                        "<form method=\"post\" action=\"/auth/logout\">"
+                                        "<input type=\"hidden\" name=\"csrf\" value=\"%3\">"
+                                        "<div class=\"actions\">"
                                         "<button name=\"action\" value=\"logout\">Sign Out</button>"
                                         "</div></form>")
-                             .arg(html(account->email), details);
-    return page(QStringLiteral("Your Tellwind account"), body);
+                             .arg(html(account->email), details, html(csrf.value));
+    QHttpServerResponse response = page(QStringLiteral("Your Tellwind account"), body);
+    csrf.attachTo(response);
+    return response;
 }
 
 QHttpServerResponse AuthEndpoints::submitLogout(const QHttpServerRequest &request)
 {
-    const QByteArray cookies = header(request, QByteArrayLiteral("Cookie"));
-    for (const QByteArray &cookie : cookies.split(';')) {
-        const QByteArray trimmed = cookie.trimmed();
-        if (trimmed.startsWith(cookieName + '='))
-            m_store.deleteSession(QString::fromLatin1(trimmed.mid(cookieName.size() + 1)));
-    }
+    const auto form = parseForm(request.body().left(maximumFormBytes));
+    if (!isSameOrigin(request) || !form
+        || !CsrfToken::of(request).matches(form->value(QStringLiteral("csrf"))))
+        return page(QStringLiteral("Your Tellwind account"),
+            QStringLiteral("<div class=\"error\" role=\"alert\">This form has expired or was sent from "
+                           "another site.</div><p><a href=\"/auth/account\">Back to your account</a></p>"),
+            StatusCode::Forbidden);
+    const QByteArray token = cookie(request, cookieName);
+    if (!token.isEmpty())
+        m_store.endSignIn(QString::fromLatin1(token));
     QHttpServerResponse response = redirect(QByteArrayLiteral("/auth/login"));
-    response.addHeader(QByteArrayLiteral("Set-Cookie"),
-                       cookieName + "=; Path=/auth; Max-Age=0; HttpOnly; SameSite=Lax");
+    response.addHeader(
+        QByteArrayLiteral("Set-Cookie"), cookieName + "=; Path=/auth; Max-Age=0; HttpOnly; SameSite=Lax");
     return response;
 }
 
@@ -371,34 +659,37 @@ AuthEndpoints::Bearer AuthEndpoints::authenticateBearer(const QHttpServerRequest
 {
     const QByteArray authorization = header(request, QByteArrayLiteral("Authorization")).trimmed();
     if (authorization.isEmpty())
-        return {std::nullopt, {}, QStringLiteral("Missing bearer token")};
+        return { std::nullopt, {}, QStringLiteral("Missing bearer token") };
     const qsizetype space = authorization.indexOf(' ');
     if (space < 0 || authorization.left(space).compare("Bearer", Qt::CaseInsensitive) != 0)
-        return {std::nullopt, {}, QStringLiteral("Missing bearer token")};
+        return { std::nullopt, {}, QStringLiteral("Missing bearer token") };
     const QByteArray token = authorization.mid(space + 1).trimmed();
     if (token.isEmpty() || token.size() > 4096)
-        return {std::nullopt, {}, QStringLiteral("Invalid session token")};
+        return { std::nullopt, {}, QStringLiteral("Invalid session token") };
     for (char c : token) {
         if (c < 0x21 || c > 0x7e)
-            return {std::nullopt, {}, QStringLiteral("Invalid session token")};
+            return { std::nullopt, {}, QStringLiteral("Invalid session token") };
     }
     const auto lookup = m_store.findSession(QString::fromLatin1(token), AccountStore::SessionKind::app);
     switch (lookup.state) {
     case AccountStore::SessionState::valid:
-        return {lookup.account, QString::fromLatin1(token), {}};
+        return { lookup.account, QString::fromLatin1(token), {} };
     case AccountStore::SessionState::expired:
-        return {std::nullopt, {}, QStringLiteral("Session expired")};
+        return { std::nullopt, {}, QStringLiteral("Session expired") };
+    case AccountStore::SessionState::unavailable:
+        // Not a 401: the program would take that for a session that ended.
+        return { std::nullopt, {}, AccountStore::describe(AccountStore::Failure::storage), true };
     case AccountStore::SessionState::unknown:
         break;
     }
-    return {std::nullopt, {}, QStringLiteral("Invalid session token")};
+    return { std::nullopt, {}, QStringLiteral("Invalid session token") };
 }
 
 QHttpServerResponse AuthEndpoints::me(const QHttpServerRequest &request)
 {
     const Bearer bearer = authenticateBearer(request);
     if (!bearer.account)
-        return unauthorized(bearer.error);
+        return bearer.unavailable ? unavailable(bearer.error) : unauthorized(bearer.error);
     return jsonResponse(userJson(*bearer.account));
 }
 
@@ -406,6 +697,17 @@ QHttpServerResponse AuthEndpoints::verify(const QHttpServerRequest &request)
 {
     const Bearer bearer = authenticateBearer(request);
     if (!bearer.account)
-        return unauthorized(bearer.error);
-    return jsonResponse({{QStringLiteral("user"), userJson(*bearer.account)}, {QStringLiteral("token"), bearer.token}});
+        return bearer.unavailable ? unavailable(bearer.error) : unauthorized(bearer.error);
+    return jsonResponse(
+        { { QStringLiteral("user"), userJson(*bearer.account) }, { QStringLiteral("token"), bearer.token } });
+}
+
+QHttpServerResponse AuthEndpoints::revoke(const QHttpServerRequest &request)
+{
+    const Bearer bearer = authenticateBearer(request);
+    if (!bearer.account)
+        return bearer.unavailable ? unavailable(bearer.error) : unauthorized(bearer.error);
+    m_store.deleteSession(bearer.token, AccountStore::SessionKind::app);
+    logLine(QStringLiteral("✅ [Auth] Signed out account %1").arg(bearer.account->id));
+    return jsonResponse({ { QStringLiteral("type"), QStringLiteral("signedOut") } });
 }

@@ -1,35 +1,47 @@
 #pragma once
 
 #include "AccountStore.h"
+#include "PasswordHasher.h"
 
 #include <QHash>
+#include <QHostAddress>
+#include <QObject>
+#include <QPair>
 #include <QString>
+#include <QTimer>
 
+#include <atomic>
 #include <optional>
 
 class QHttpServer;
 class QHttpServerRequest;
+class QHttpServerResponder;
 class QHttpServerResponse;
 
 // Sign-in for the program: the browser pages where a user signs in or creates
 // an account (and is then sent to tellwind://callback with a fresh token), the
 // account page, and the bearer-token API the program checks its session with.
-class AuthEndpoints
+// Password hashing runs on the hasher's threads; everything else, the
+// database included, on the event loop.
+class AuthEndpoints : public QObject
 {
+    Q_OBJECT
+
 public:
     static constexpr qsizetype maximumFormBytes = 16 * 1024;
     static const QByteArray cookieName;
+    static const QByteArray csrfCookieName;
 
-    explicit AuthEndpoints(AccountStore &store);
+    explicit AuthEndpoints(AccountStore &store, QObject *parent = nullptr);
 
     void registerRoutes(QHttpServer &server);
+    // Connections from these may name the client in X-Forwarded-For.
+    void setTrustedProxies(const QList<QPair<QHostAddress, int>> &proxies) { m_trustedProxies = proxies; }
+    PasswordHasher &hasher() { return m_hasher; }
 
-    QHttpServerResponse loginPage(const QHttpServerRequest &request);
-    QHttpServerResponse submitLogin(const QHttpServerRequest &request);
-    QHttpServerResponse accountPage(const QHttpServerRequest &request);
-    QHttpServerResponse submitLogout(const QHttpServerRequest &request);
-    QHttpServerResponse me(const QHttpServerRequest &request);
-    QHttpServerResponse verify(const QHttpServerRequest &request);
+    // For the operators' figures.
+    qint64 signinFailures() const { return m_signinFailures.load(); }
+    qint64 lockouts() const { return m_lockouts.load(); }
 
     // application/x-www-form-urlencoded, strictly: every name and value must
     // be UTF-8 once decoded. The first of repeated names wins.
@@ -37,16 +49,36 @@ public:
     // Only paths on this server: anything else could send a signed-in
     // browser to another site.
     static QString safeReturnPath(const QString &requested);
+    // The program's sign-in `state`, when it looks like one; it goes back
+    // into a link, so nothing but URL-safe characters.
+    static QString safeState(const QString &requested);
+    // The socket's address, or for a trusted proxy the last address in
+    // X-Forwarded-For that is not itself a trusted proxy.
+    QHostAddress clientAddress(const QHttpServerRequest &request) const;
 
 private:
     struct Bearer {
         std::optional<AccountStore::Account> account;
         QString token;
         QString error;
+        bool unavailable = false;
     };
+    QHttpServerResponse loginPage(const QHttpServerRequest &request);
+    void submitLogin(const QHttpServerRequest &request, QHttpServerResponder &&responder);
+    QHttpServerResponse accountPage(const QHttpServerRequest &request);
+    QHttpServerResponse submitLogout(const QHttpServerRequest &request);
+    QHttpServerResponse me(const QHttpServerRequest &request);
+    QHttpServerResponse verify(const QHttpServerRequest &request);
+    QHttpServerResponse revoke(const QHttpServerRequest &request);
+
     Bearer authenticateBearer(const QHttpServerRequest &request);
-    std::optional<AccountStore::Account> browserAccount(const QHttpServerRequest &request);
-    QHttpServerResponse signedIn(const AccountStore::Account &account);
+    AccountStore::SessionLookup browserSession(const QHttpServerRequest &request);
+    bool isTrustedProxy(const QHostAddress &address) const;
 
     AccountStore &m_store;
+    PasswordHasher m_hasher;
+    QList<QPair<QHostAddress, int>> m_trustedProxies;
+    QTimer m_purge;
+    std::atomic<qint64> m_signinFailures { 0 };
+    std::atomic<qint64> m_lockouts { 0 };
 };

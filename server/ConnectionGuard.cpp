@@ -1,5 +1,7 @@
 #include "ConnectionGuard.h"
 
+#include <algorithm>
+
 #include "HttpHead.h"
 
 #include <QElapsedTimer>
@@ -296,7 +298,9 @@ private:
 
     QHostAddress clientOf(const RequestHead &request) const
     {
-        if (!m_limits.trustedProxies.contains(m_peer))
+        const bool fromProxy = std::any_of(m_limits.trustedProxies.cbegin(), m_limits.trustedProxies.cend(),
+                                           [this](const auto &subnet) { return m_peer.isInSubnet(subnet); });
+        if (!fromProxy)
             return m_peer;
         QByteArray forwardedFor;
         for (const auto &[name, value] : request.fields) {

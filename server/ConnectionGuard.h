@@ -36,7 +36,7 @@ struct ConnectionLimits {
     int maxUploadsPerClient = 2;
     // Connections from these proxies are counted, and logged, as the client
     // their X-Forwarded-For names last (the entry the proxy itself added).
-    QList<QHostAddress> trustedProxies;
+    QList<QPair<QHostAddress, int>> trustedProxies; // subnets: address and prefix length
 };
 
 // One answered request, for the access log and the metrics.

@@ -83,6 +83,7 @@ std::optional<TellwindServer::Options> TellwindServer::parseArguments(const QStr
                                        QStringLiteral("FORMAT"));
     parser.addOptions({ listen, dataDir, decoders, clientTimeout, maxUploadSeconds, maxUploadsPerClient, logFormat });
     SpeechOptions::addOptions(parser);
+    parser.addOptions(AccountOptions::commandLineOptions());
     parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("Subcommand (default: serve)."),
                                  QStringLiteral("[command [arguments...]]"));
@@ -156,6 +157,11 @@ std::optional<TellwindServer::Options> TellwindServer::parseArguments(const QStr
     }
     if (!SpeechOptions::read(parser, &options.speech, error))
         return std::nullopt;
+    if (!options.accounts.read(parser, error))
+        return std::nullopt;
+    // Uploads in flight are counted per client too: behind the proxy, per
+    // forwarded address.
+    options.limits.trustedProxies = options.accounts.trustedProxies;
     if (positional)
         *positional = parser.positionalArguments();
     return options;

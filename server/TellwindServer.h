@@ -1,5 +1,6 @@
 #pragma once
 
+#include "AccountOptions.h"
 #include "ConnectionGuard.h"
 #include "SpeechOptions.h"
 
@@ -34,6 +35,7 @@ public:
         ConnectionLimits limits;
         LogFormat logFormat = LogFormat::text;
         SpeechOptions speech;
+        AccountOptions accounts;
     };
 
     // $XDG_DATA_HOME/tellwind-server

@@ -22,10 +22,11 @@ int serve(const TellwindServer::Options &options)
     QString error;
     if (!speech.isReady(&error))
         return fail(QStringLiteral("speech decoding unavailable: %1").arg(error));
-    AccountStore accounts(server.dataDir());
+    AccountStore accounts(server.dataDir(), options.accounts.databaseUrl, options.accounts.databasePassword);
     if (!accounts.open(&error))
         return fail(QStringLiteral("accounts unavailable: %1").arg(error));
     AuthEndpoints auth(accounts);
+    auth.setTrustedProxies(options.accounts.trustedProxies);
     auth.registerRoutes(server.http());
     if (!server.listen(&error))
         return fail(error);
@@ -66,8 +67,9 @@ int main(int argc, char *argv[])
         return serve(*options);
     if (command.first() == QLatin1String("add-user")) {
         if (command.size() != 2)
-            return fail(QStringLiteral("usage: tellwind-server [--data-dir DIR] add-user EMAIL"));
-        return AccountStore::runAddUser(options->dataDir, command.at(1));
+            return fail(QStringLiteral("usage: tellwind-server [--data-dir DIR | --database URL] add-user EMAIL"));
+        AccountStore store(options->dataDir, options->accounts.databaseUrl, options->accounts.databasePassword);
+        return AccountStore::runAddUser(store, command.at(1));
     }
     return fail(QStringLiteral("unknown command '%1'").arg(command.first()));
 }

@@ -4,10 +4,13 @@
 #include "common/Log.h"
 #include "common/Settings.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QMetaObject>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QPointer>
+#include <QRandomGenerator>
 #include <QUrlQuery>
 
 #include <qcoro/qcoronetworkreply.h>
@@ -17,9 +20,11 @@
 const QString AuthManager::tokenKey = QStringLiteral("com.tellwind.authToken");
 const QString AuthManager::userKey = QStringLiteral("com.tellwind.user");
 const QString AuthManager::baseURLKey = QStringLiteral("serverBaseURL");
+const QString AuthManager::signInStatesKey = QStringLiteral("com.tellwind.signInStates");
 const QString AuthManager::defaultBaseURL = QStringLiteral("http://127.0.0.1:8750");
 
-namespace {
+namespace
+{
 
 struct ReplyDeleter {
     void operator()(QNetworkReply *reply) const { reply->deleteLater(); }
@@ -35,6 +40,12 @@ QString describeFailure(const QNetworkReply &reply)
     return reply.errorString();
 }
 
+QJsonObject storedSignInStates()
+{
+    return QJsonDocument::fromJson(Settings::dataValue(AuthManager::signInStatesKey).value_or(QByteArray()))
+        .object();
+}
+
 std::optional<int> httpStatus(const QNetworkReply &reply)
 {
     const QVariant status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute);
@@ -45,7 +56,8 @@ std::optional<int> httpStatus(const QNetworkReply &reply)
 
 } // namespace
 
-AuthManager::AuthManager(QObject *parent) : QObject(parent)
+AuthManager::AuthManager(QObject *parent)
+    : QObject(parent)
 {
     m_baseURL = Settings::stringValue(baseURLKey).value_or(defaultBaseURL).trimmed();
     while (m_baseURL.endsWith(QLatin1Char('/')))
@@ -115,7 +127,7 @@ QCoro::Task<> AuthManager::verifySession()
     const auto token = Settings::stringValue(tokenKey);
     // A stored token that could not have come from us is as good as none.
     if (!token || !isAcceptableToken(*token)) {
-        signOut();
+        clearSession();
         co_return;
     }
     const auto url = endpoint(QStringLiteral("/api/auth/verify"));
@@ -139,8 +151,15 @@ QCoro::Task<> AuthManager::verifySession()
             logLine(QStringLiteral("⚠️ [Auth] Session verification failed: ") + describeFailure(*reply));
         co_return;
     }
+    // Only the server's word that the session is gone ends it; a server in
+    // trouble (5xx, a proxy's error page) says nothing about the session,
+    // which is checked again at the next start.
+    if (*status == 401 || *status == 403) {
+        clearSession();
+        co_return;
+    }
     if (*status != 200) {
-        signOut();
+        logLine(QStringLiteral("⚠️ [Auth] Session verification failed: HTTP %1").arg(*status));
         co_return;
     }
     const auto response = AuthResponse::decode(reply->readAll());
@@ -169,23 +188,32 @@ void AuthManager::handleDeepLink(const QUrl &url)
 AuthManager::CallbackRequest AuthManager::parseCallback(const QUrl &url)
 {
     if (!url.isValid() || !url.hasQuery())
-        return {std::nullopt, QStringLiteral("Invalid callback URL")};
+        return { std::nullopt, QStringLiteral("Invalid callback URL"), QString() };
     const QUrlQuery query(url);
+    const QString state = query.queryItemValue(QStringLiteral("state"), QUrl::FullyDecoded);
     const QString token = query.queryItemValue(QStringLiteral("token"), QUrl::FullyDecoded);
     if (!token.isEmpty()) {
         if (!isAcceptableToken(token))
-            return {std::nullopt, QStringLiteral("No authentication token received")};
-        return {token, QString()};
+            return { std::nullopt, QStringLiteral("No authentication token received"), state };
+        return { token, QString(), state };
     }
     const QString error = query.queryItemValue(QStringLiteral("error"), QUrl::FullyDecoded);
     if (!error.isEmpty())
-        return {std::nullopt, error};
-    return {std::nullopt, QStringLiteral("No authentication token received")};
+        return { std::nullopt, error, state };
+    return { std::nullopt, QStringLiteral("No authentication token received"), state };
 }
 
 QCoro::Task<bool> AuthManager::handleAuthCallback(QUrl url)
 {
     const CallbackRequest request = parseCallback(url);
+    const bool unreadable = !url.isValid() || !url.hasQuery();
+    // Anything the link says, an error text included, is believed only when
+    // it answers a sign-in started here.
+    if (!unreadable && !takeSignInState(request.state)) {
+        logLine(QStringLiteral("⚠️ [Auth] Refused a sign-in callback that this program did not ask for"));
+        setErrorMessage(tr("Sign-in was not started from this computer"));
+        co_return false;
+    }
     if (!request.token) {
         setErrorMessage(request.errorMessage);
         co_return false;
@@ -245,7 +273,77 @@ void AuthManager::saveAuth(const User &user, const QString &token)
     setIsAuthenticated(true);
 }
 
+QString AuthManager::beginSignIn()
+{
+    QByteArray bytes(32, Qt::Uninitialized);
+    QRandomGenerator::system()->generate(bytes.begin(), bytes.end());
+    const QString state
+        = QString::fromLatin1(bytes.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
+
+    const qint64 nowMs = now().toMSecsSinceEpoch();
+    const qint64 lifetimeMs = std::chrono::milliseconds(signInStateLifetime).count();
+    QJsonObject states = storedSignInStates();
+    for (const QString &key : states.keys()) {
+        if (nowMs - qint64(states.value(key).toDouble()) > lifetimeMs)
+            states.remove(key);
+    }
+    // Someone clicking "Sign In" over and over keeps the newest few.
+    while (states.size() >= maximumPendingSignIns) {
+        QString oldest = states.keys().first();
+        for (const QString &key : states.keys()) {
+            if (states.value(key).toDouble() < states.value(oldest).toDouble())
+                oldest = key;
+        }
+        states.remove(oldest);
+    }
+    states.insert(state, double(nowMs));
+    Settings::setData(signInStatesKey, QJsonDocument(states).toJson(QJsonDocument::Compact));
+    return m_baseURL + QStringLiteral("/auth/login?returnTo=%2Fauth%2Faccount&state=") + state;
+}
+
+bool AuthManager::takeSignInState(const QString &state)
+{
+    if (state.isEmpty())
+        return false;
+    QJsonObject states = storedSignInStates();
+    if (!states.contains(state))
+        return false;
+    const qint64 issued = qint64(states.value(state).toDouble());
+    states.remove(state);
+    Settings::setData(signInStatesKey, QJsonDocument(states).toJson(QJsonDocument::Compact));
+    const qint64 age = now().toMSecsSinceEpoch() - issued;
+    return age >= 0 && age <= std::chrono::milliseconds(signInStateLifetime).count();
+}
+
 void AuthManager::signOut()
+{
+    const auto token = Settings::stringValue(tokenKey);
+    clearSession();
+    if (token && isAcceptableToken(*token))
+        revokeOnServer(*token);
+}
+
+QCoro::Task<> AuthManager::revokeOnServer(QString token)
+{
+    const auto url = endpoint(QStringLiteral("/api/auth/logout"));
+    if (!url)
+        co_return;
+    QNetworkRequest request(*url);
+    request.setRawHeader("Authorization", "Bearer " + token.toLatin1());
+    request.setTransferTimeout(int(m_requestTimeout.count()));
+    QPointer<AuthManager> self(this);
+    ReplyPtr reply(m_network.post(request, QByteArray()));
+    co_await reply.get();
+    if (!self)
+        co_return;
+    const auto status = httpStatus(*reply);
+    // 401: the server had already forgotten the token, which is what we asked for.
+    if (!status || (*status != 200 && *status != 401))
+        logLine(QStringLiteral("⚠️ [Auth] The server could not revoke the session: ")
+            + (status ? QStringLiteral("HTTP %1").arg(*status) : describeFailure(*reply)));
+}
+
+void AuthManager::clearSession()
 {
     Settings::remove(tokenKey);
     Settings::remove(userKey);

@@ -10,13 +10,21 @@
 
 #include <qcoro/qcorotask.h>
 
+#include <QDateTime>
+
 #include <chrono>
+#include <functional>
 #include <optional>
 
 // The user's account session: the bearer token the sign-in page hands over
 // through a tellwind://callback link, and the account record that goes with
 // it. Both are kept in the settings store and checked with the server at
-// every start; a session the server rejects is dropped.
+// every start; a session the server rejects (401, 403) is dropped.
+//
+// A callback link can come from any web page or local process, so only one
+// answering a sign-in this program started is taken: the sign-in URL carries
+// a random `state` that the server hands back in the link, good once and for
+// ten minutes.
 class AuthManager : public QObject
 {
     Q_OBJECT
@@ -31,8 +39,12 @@ public:
     static const QString tokenKey;
     static const QString userKey;
     static const QString baseURLKey;
+    // Sign-ins started and not yet answered: {state: issued at, ms since the epoch}.
+    static const QString signInStatesKey;
+    static constexpr std::chrono::minutes signInStateLifetime { 10 };
+    static constexpr int maximumPendingSignIns = 16;
     static const QString defaultBaseURL;
-    static constexpr std::chrono::milliseconds defaultRequestTimeout{60000};
+    static constexpr std::chrono::milliseconds defaultRequestTimeout { 60000 };
     // A bearer token goes into an HTTP header verbatim, so anything that could
     // break out of it (controls, CR/LF, spaces, non-ASCII) or bloat it is refused.
     static constexpr qsizetype maximumTokenLength = 4096;
@@ -49,8 +61,13 @@ public:
     QString baseURL() const { return m_baseURL; }
 
     void setRequestTimeout(std::chrono::milliseconds timeout) { m_requestTimeout = timeout; }
+    // Tests move time forward to see a sign-in go stale.
+    void setClock(std::function<QDateTime()> clock) { m_clock = std::move(clock); }
 
+    // The page to open in the browser, with a fresh `state` for its callback.
+    Q_INVOKABLE QString beginSignIn();
     Q_INVOKABLE void handleDeepLink(const QUrl &url);
+    // Signs out here at once, and asks the server to revoke the token too.
     Q_INVOKABLE void signOut();
 
     void loadStoredAuth();
@@ -64,6 +81,7 @@ public:
     struct CallbackRequest {
         std::optional<QString> token;
         QString errorMessage;
+        QString state;
     };
     static CallbackRequest parseCallback(const QUrl &url);
     static bool isAcceptableToken(const QString &token);
@@ -81,6 +99,11 @@ private:
     void setErrorMessage(const QString &value);
     std::optional<QUrl> endpoint(const QString &path) const;
     QNetworkReply *get(const QUrl &url, const QString &token);
+    QDateTime now() const { return m_clock ? m_clock() : QDateTime::currentDateTimeUtc(); }
+    // True once for a state this program issued within the lifetime.
+    bool takeSignInState(const QString &state);
+    void clearSession();
+    QCoro::Task<> revokeOnServer(QString token);
 
     bool m_isAuthenticated = false;
     std::optional<User> m_currentUser;
@@ -89,4 +112,5 @@ private:
     QString m_baseURL;
     std::chrono::milliseconds m_requestTimeout = defaultRequestTimeout;
     QNetworkAccessManager m_network;
+    std::function<QDateTime()> m_clock;
 };

@@ -7,7 +7,6 @@ SettingsViewForm {
     id: form
 
     required property QtObject controller
-    readonly property string websiteURL: AuthManager.baseURL + "/auth/login?returnTo=/auth/account"
 
     SettingsViewSection {
         title: qsTr("Account")
@@ -85,7 +84,7 @@ SettingsViewForm {
                                        : signIn.hovered ? Qt.lighter(palette.highlight, 1.08) : palette.highlight
                     FocusRing { control: signIn }
                 }
-                onClicked: form.controller.openUrl(form.websiteURL)
+                onClicked: form.controller.openUrl(AuthManager.beginSignIn())
             }
         }
     }

@@ -6,11 +6,13 @@
 #include <QFile>
 #include <QStandardPaths>
 #include <QTest>
+#include <QUrlQuery>
 
 using namespace std::chrono_literals;
 using Reply = ScriptedHttpServer::Reply;
 
-namespace {
+namespace
+{
 
 const Reply rejected(401, R"({"type":"error","error":"Invalid session token"})");
 
@@ -38,10 +40,26 @@ bool nothingStored()
     return !Settings::contains(AuthManager::tokenKey) && !Settings::contains(AuthManager::userKey);
 }
 
+// The link as the server sends it back for a sign-in this manager started.
+QString answering(AuthManager &manager, const QString &link)
+{
+    if (!link.contains(u'?'))
+        return link;
+    const QString state = QUrlQuery(QUrl(manager.beginSignIn())).queryItemValue("state");
+    return link + (link.endsWith(u'?') ? "" : "&") + "state=" + state;
+}
+
 bool signIn(AuthManager &manager, const QString &link)
+{
+    return QCoro::waitFor(manager.handleAuthCallback(QUrl(answering(manager, link))));
+}
+
+bool signInWithoutAsking(AuthManager &manager, const QString &link)
 {
     return QCoro::waitFor(manager.handleAuthCallback(QUrl(link)));
 }
+
+const QString notStartedHere = QStringLiteral("Sign-in was not started from this computer");
 
 } // namespace
 
@@ -71,7 +89,8 @@ private slots:
                 "🔗 [Auth] Received deep link: tellwind://settings?token=<redacted>&error=<redacted>&x=1",
                 "⚠️ [Auth] Unknown deep link host: settings",
                 "🔗 [Auth] Received deep link: tellwind:callback?token=<redacted>" }));
-        manager.handleDeepLink(QUrl("tellwind://callback?token=" + token));
+        const QString link = answering(manager, "tellwind://callback?token=" + token);
+        manager.handleDeepLink(QUrl(link));
         QTRY_VERIFY(manager.isAuthenticated() && !manager.isLoading());
         QVERIFY(manager.errorMessage().isNull());
         QCOMPARE(server.requests.size(), 1);
@@ -84,7 +103,8 @@ private slots:
         // The settings file now holds a secret: owner-only.
         QCOMPARE(QFile::permissions(Settings::filePath()) & 0x0077, QFile::Permissions());
         QTRY_VERIFY(log.lines().contains("✅ [Auth] OAuth callback successful"));
-        QVERIFY(log.lines().contains("🔗 [Auth] Received deep link: tellwind://callback?token=<redacted>"));
+        QVERIFY(log.lines().contains(
+            "🔗 [Auth] Received deep link: tellwind://callback?token=<redacted>&state=<redacted>"));
 
         server.requests.clear();
         server.fallback = rejected;
@@ -192,6 +212,132 @@ private slots:
         QTest::qWait(200);
         QCOMPARE(manager.currentUser()->email, QString("second@example.com"));
         QCOMPARE(Settings::stringValue(AuthManager::tokenKey), "second-token");
+    }
+
+    void callbacksThisProgramDidNotAskForAreRefused_data()
+    {
+        QTest::addColumn<QString>("link"); // STATE: one this manager issued
+        QTest::addColumn<int>("minutesLater");
+        QTest::addColumn<bool>("usedBefore");
+        QTest::addColumn<bool>("accepted");
+        QTest::addRow("answering a sign-in started here")
+            << "tellwind://callback?token=t0k3n&state=STATE" << 9 << false << true;
+        QTest::addRow("without a state") << "tellwind://callback?token=t0k3n" << 0 << false << false;
+        QTest::addRow("with a state from elsewhere")
+            << "tellwind://callback?token=t0k3n&state=bm90LWlzc3VlZC1oZXJlLWF0LWFsbA" << 0 << false << false;
+        QTest::addRow("more than ten minutes later")
+            << "tellwind://callback?token=t0k3n&state=STATE" << 11 << false << false;
+        QTest::addRow("replayed") << "tellwind://callback?token=t0k3n&state=STATE" << 0 << true << false;
+        // Its text could be anything an attacker wants the user to read.
+        QTest::addRow("an error from elsewhere")
+            << "tellwind://callback?error=Visit%20evil.example" << 0 << false << false;
+    }
+    void callbacksThisProgramDidNotAskForAreRefused()
+    {
+        QFETCH(QString, link);
+        QFETCH(int, minutesLater);
+        QFETCH(bool, usedBefore);
+        QFETCH(bool, accepted);
+        ScriptedHttpServer server;
+        server.fallback = Reply(200, user("ada@example.com").encode());
+        useServer(server.baseUrl());
+        QDateTime now = QDateTime::currentDateTimeUtc();
+        AuthManager manager;
+        manager.setClock([&now] { return now; });
+        const QUrl signInPage(manager.beginSignIn());
+        QCOMPARE(signInPage.adjusted(QUrl::RemoveQuery), QUrl(server.baseUrl() + "/auth/login"));
+        const QString state = QUrlQuery(signInPage).queryItemValue("state");
+        QVERIFY(state.size() >= 40);
+        QVERIFY(QUrlQuery(QUrl(manager.beginSignIn())).queryItemValue("state") != state);
+        link.replace("STATE", state);
+        if (usedBefore) {
+            QVERIFY(signInWithoutAsking(manager, link));
+            manager.signOut();
+            server.requests.clear();
+        }
+        now = now.addSecs(minutesLater * 60);
+        LogCapture log;
+        QCOMPARE(signInWithoutAsking(manager, link), accepted);
+        QCOMPARE(manager.isAuthenticated(), accepted);
+        if (!accepted) {
+            QCOMPARE(manager.errorMessage(), notStartedHere);
+            QVERIFY(server.requests.isEmpty() && nothingStored());
+            QVERIFY(log.lines().contains(
+                "⚠️ [Auth] Refused a sign-in callback that this program did not ask for"));
+        }
+    }
+
+    void signOutEndsTheSessionHereWhateverTheServerSays_data()
+    {
+        QTest::addColumn<int>("status"); // 0: no server
+        QTest::addRow("revoked") << 200;
+        QTest::addRow("already unknown to the server") << 401;
+        QTest::addRow("server error") << 500;
+        QTest::addRow("no server") << 0;
+    }
+    void signOutEndsTheSessionHereWhateverTheServerSays()
+    {
+        QFETCH(int, status);
+        ScriptedHttpServer server;
+        server.fallback = Reply(200, user("ada@example.com").encode());
+        useServer(status ? server.baseUrl() : ScriptedHttpServer().baseUrl());
+        AuthManager manager;
+        manager.saveAuth(user("ada@example.com"), "t0k3n");
+        server.fallback = Reply::withheld();
+        manager.signOut();
+        // At once, before any answer.
+        QVERIFY(!manager.isAuthenticated() && !manager.currentUser() && nothingStored());
+        if (!status)
+            return;
+        QTRY_COMPARE(server.requests.size(), 1);
+        const auto &request = server.requests.first();
+        QCOMPARE(request.method + ' ' + request.target, "POST /api/auth/logout");
+        QCOMPARE(request.header("Authorization"), "Bearer t0k3n");
+        QVERIFY(server.answerHeld(Reply(status, R"({"type":"signedOut"})")));
+    }
+
+    void onlyARejectionEndsAStoredSession_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<bool>("kept");
+        QTest::addRow("unauthorized") << 401 << false;
+        QTest::addRow("forbidden") << 403 << false;
+        QTest::addRow("internal error") << 500 << true;
+        QTest::addRow("bad gateway") << 502 << true;
+        QTest::addRow("unavailable") << 503 << true;
+        QTest::addRow("too many requests") << 429 << true;
+        QTest::addRow("not found") << 404 << true;
+    }
+    void onlyARejectionEndsAStoredSession()
+    {
+        QFETCH(int, status);
+        QFETCH(bool, kept);
+        ScriptedHttpServer server;
+        server.fallback = Reply(status, R"({"type":"error","error":"whatever"})");
+        useServer(server.baseUrl());
+        storeSession("t0k3n", user("ada@example.com").encode());
+        {
+            LogCapture log;
+            AuthManager manager;
+            QTRY_COMPARE(server.requests.size(), 1);
+            if (kept) {
+                QTRY_VERIFY(log.lines().contains(
+                    QStringLiteral("⚠️ [Auth] Session verification failed: HTTP %1").arg(status)));
+                QVERIFY(manager.isAuthenticated());
+                QCOMPARE(Settings::stringValue(AuthManager::tokenKey), "t0k3n");
+            } else {
+                QTRY_VERIFY(!manager.isAuthenticated());
+                QVERIFY(nothingStored());
+            }
+        }
+        // The next start asks again.
+        if (kept) {
+            server.fallback
+                = Reply(200, R"({"token":"t0k3n","user":)" + user("ada@example.com").encode() + "}");
+            AuthManager manager;
+            QTRY_COMPARE(server.requests.size(), 2);
+            QVERIFY(manager.isAuthenticated());
+        }
     }
 };
 

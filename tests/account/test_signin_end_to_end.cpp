@@ -10,7 +10,8 @@
 #include <QSettings>
 #include <QUrlQuery>
 
-namespace {
+namespace
+{
 
 const QString buildDir = qEnvironmentVariable("TELLWIND_BUILD_DIR");
 
@@ -81,16 +82,26 @@ private slots:
         QVERIFY(adding.waitForFinished(30000) && adding.exitCode() == 0);
         QVERIFY(!adding.readAll().contains(password));
         QVERIFY(server.start());
+        // As if the program had opened the sign-in page a minute ago.
+        const QByteArray state = "c3RhcnRlZC1ieS10aGUtcHJvZ3JhbS1pdHNlbGY";
         QSettings settings(settingsPath(), QSettings::IniFormat);
         settings.setValue("serverBaseURL", server.baseUrl());
         settings.setValue("hasCompletedOnboarding", true);
+        settings.setValue("com.tellwind.signInStates",
+            "{\"" + state + "\":" + QByteArray::number(QDateTime::currentMSecsSinceEpoch() - 60000) + "}");
         settings.sync();
-        const RawReply signedIn = postForm(server.port(), "/auth/login",
-            formBody({ { "email", "ada@example.com" }, { "password", password }, { "action", "signin" } }));
+        // The browser: the page hands out the form token in a cookie.
+        const RawReply page = rawRequest(server.port(), "GET", "/auth/login?state=" + state);
+        const QByteArray csrfCookie = page.header("Set-Cookie").split(';').first();
+        const RawReply signedIn = rawRequest(server.port(), "POST", "/auth/login",
+            formBody({ { "email", "ada@example.com" }, { "password", password }, { "action", "signin" },
+                { "state", state }, { "csrf", csrfCookie.mid(csrfCookie.indexOf('=') + 1) } }),
+            { "Content-Type: application/x-www-form-urlencoded", "Cookie: " + csrfCookie });
         QCOMPARE(signedIn.status, 303);
         const QUrl callback(QString::fromLatin1(signedIn.header("Location")));
         const QString token = QUrlQuery(callback).queryItemValue("token");
         QVERIFY(!token.isEmpty());
+        QCOMPARE(QUrlQuery(callback).queryItemValue("state"), QString::fromLatin1(state));
 
         start(buildDir + "/tellwind", {}, "tellwind.log");
         QVERIFY2(QTest::qWaitFor(instanceRunning, 20000), log("tellwind.log").constData());

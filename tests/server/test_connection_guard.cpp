@@ -63,7 +63,7 @@ private Q_SLOTS:
                     = std::make_unique<QHttpServerResponder>(std::move(responder));
             });
         ConnectionLimits limits;
-        limits.trustedProxies = { QHostAddress(QStringLiteral("127.0.0.1")) };
+        limits.trustedProxies = { { QHostAddress(QStringLiteral("127.0.0.1")), 32 } };
         auto *guard = new ConnectionGuard(limits);
         QVERIFY(guard->listen(QHostAddress::LocalHost));
         http.bind(guard);

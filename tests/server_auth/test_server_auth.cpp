@@ -1,72 +1,9 @@
-#include "AccountStore.h"
-#include "AuthEndpoints.h"
-#include "support/RawHttp.h"
+#include "AuthRig.h"
 
 #include <QFile>
-#include <QHttpServer>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QStandardPaths>
-#include <QTemporaryDir>
+#include <QTcpSocket>
 #include <QTest>
-#include <QUrl>
-#include <QUrlQuery>
-
-namespace {
-
-// The server's sign-in half on a loopback port inside the test process.
-struct LoopbackAuthServer {
-    QTemporaryDir dir;
-    AccountStore store { dir.path() + "/data" };
-    AuthEndpoints endpoints { store };
-    QHttpServer http;
-    quint16 port = 0;
-
-    LoopbackAuthServer()
-    {
-        if (store.open()) {
-            endpoints.registerRoutes(http);
-            port = http.listen(QHostAddress::LocalHost, 0);
-        }
-    }
-};
-
-QByteArray bearer(const QString &token)
-{
-    return "Authorization: Bearer " + token.toLatin1();
-}
-
-RawReply get(LoopbackAuthServer &server, const QByteArray &target, const QByteArray &header = {})
-{
-    return rawRequest(server.port, "GET", target, {}, { header });
-}
-
-QJsonObject jsonOf(const RawReply &reply)
-{
-    return QJsonDocument::fromJson(reply.body).object();
-}
-
-// The token of the tellwind://callback link the browser is sent to.
-QString tokenFrom(const RawReply &reply)
-{
-    const QUrl location(QString::fromLatin1(reply.header("Location")));
-    return location.adjusted(QUrl::RemoveQuery) == QUrl("tellwind://callback")
-        ? QUrlQuery(location).queryItemValue("token")
-        : QString();
-}
-
-QByteArray form(const QByteArray &action, const QByteArray &email, const QByteArray &password,
-    const QByteArray &name = {})
-{
-    return formBody({ { "email", email }, { "password", password }, { "name", name }, { "action", action } });
-}
-
-RawReply login(LoopbackAuthServer &server, const QByteArray &body)
-{
-    return postForm(server.port, "/auth/login", body);
-}
-
-} // namespace
 
 class TestServerAuth : public QObject
 {
@@ -77,38 +14,45 @@ private slots:
 
     void createAccountSignInAndUseTheToken()
     {
-        LoopbackAuthServer server;
-        const RawReply created
-            = login(server, form("create", "Ada@Example.COM", "analytical engine", "Ada Lovelace"));
+        TestDatabase database;
+        AuthReplica server(database);
+        Browser browser { server.port };
+        const RawReply created = browser.post(
+            "/auth/login", form("create", "Ada@Example.COM", "analytical engine", "Ada Lovelace"));
         const QString token = tokenFrom(created);
         QVERIFY(!token.isEmpty() && created.header("Set-Cookie").contains("HttpOnly"));
-        const QByteArray cookie = "Cookie: " + created.header("Set-Cookie").split(';').first();
 
-        const QJsonObject user = jsonOf(get(server, "/api/auth/me", bearer(token)));
+        const QJsonObject user = jsonOf(getFrom(server.port, "/api/auth/me", bearer(token)));
         QCOMPARE(
             QStringList({ user["email"].toString(), user["name"].toString(), user["provider"].toString() }),
             QStringList({ "ada@example.com", "Ada Lovelace", "email" }));
         QVERIFY(!user["id"].toString().isEmpty());
         // Seconds since the start of 2001.
         QVERIFY(qAbs(user["createdAt"].toDouble() + 978307200 - QDateTime::currentSecsSinceEpoch()) < 60);
-        QCOMPARE(jsonOf(get(server, "/api/auth/verify", bearer(token))),
+        QCOMPARE(jsonOf(getFrom(server.port, "/api/auth/verify", bearer(token))),
             (QJsonObject { { "user", user }, { "token", token } }));
 
         // The browser session shows the account; without it the page sends
         // the browser to sign in, and it is no bearer token.
-        QVERIFY(get(server, "/auth/account", cookie).body.contains("ada@example.com"));
-        QVERIFY(get(server, "/auth/account").header("Location").startsWith("/auth/login"));
-        QCOMPARE(get(server, "/api/auth/me", bearer(cookie.mid(cookie.indexOf('=') + 1))).status, 401);
+        QVERIFY(browser.get("/auth/account").body.contains("ada@example.com"));
+        QVERIFY(getFrom(server.port, "/auth/account").header("Location").startsWith("/auth/login"));
+        QCOMPARE(
+            getFrom(server.port, "/api/auth/me", bearer(browser.cookies.value(AuthEndpoints::cookieName)))
+                .status,
+            401);
 
         // Signing in again, in any case of the address, gives a second token.
+        Browser other { server.port };
         const QString second
-            = tokenFrom(login(server, form("signin", "ADA@example.com", "analytical engine")));
+            = tokenFrom(other.post("/auth/login", form("signin", "ADA@example.com", "analytical engine")));
         QVERIFY(!second.isEmpty() && second != token);
-        QCOMPARE(get(server, "/api/auth/me", bearer(second)).status, 200);
-        QCOMPARE(get(server, "/api/auth/me", bearer(token)).status, 200);
+        QCOMPARE(getFrom(server.port, "/api/auth/me", bearer(second)).status, 200);
+        QCOMPARE(getFrom(server.port, "/api/auth/me", bearer(token)).status, 200);
 
+        if (TestDatabase::isPostgres())
+            return;
         // Neither the password nor a token is in the owner-only database file.
-        QFile file(server.store.databasePath());
+        QFile file(server.store->databasePath());
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QByteArray bytes = file.readAll();
         QVERIFY(bytes.contains("$argon2id$"));
@@ -119,11 +63,14 @@ private slots:
 
     void bearerTokensAreCheckedStrictlyAndExpireAfterThirtyDays()
     {
-        LoopbackAuthServer server;
+        TestDatabase database;
+        AuthReplica server(database);
         const QDateTime start = QDateTime::currentDateTimeUtc();
         QDateTime now = start;
-        server.store.setClock([&now] { return now; });
-        const QString token = tokenFrom(login(server, form("create", "linus@example.com", "password1")));
+        server.store->setClock([&now] { return now; });
+        Browser browser { server.port };
+        const QString token
+            = tokenFrom(browser.post("/auth/login", form("create", "linus@example.com", "password1")));
         const QString missing = QStringLiteral("Missing bearer token"),
                       invalid = QStringLiteral("Invalid session token");
         const QList<QPair<QByteArray, QString>> cases { { {}, missing },
@@ -133,29 +80,34 @@ private slots:
             { bearer(token) + "\x01", invalid } };
         for (const QByteArray path : { "/api/auth/me", "/api/auth/verify" }) {
             for (const auto &[header, message] : cases) {
-                const RawReply reply = get(server, path, header);
+                const RawReply reply = getFrom(server.port, path, header);
                 QCOMPARE(reply.status, 401);
                 QVERIFY(reply.header("Content-Type").startsWith("application/json"));
                 QCOMPARE(jsonOf(reply), (QJsonObject { { "type", "error" }, { "error", message } }));
             }
             // The scheme name is case-insensitive.
-            QCOMPARE(get(server, path, "authorization: bearer " + token.toLatin1()).status, 200);
+            QCOMPARE(getFrom(server.port, path, "authorization: bearer " + token.toLatin1()).status, 200);
         }
 
         now = start.addDays(29);
-        QCOMPARE(get(server, "/api/auth/me", bearer(token)).status, 200);
+        QCOMPARE(getFrom(server.port, "/api/auth/me", bearer(token)).status, 200);
         now = start.addDays(30).addSecs(1);
-        QCOMPARE(jsonOf(get(server, "/api/auth/verify", bearer(token))).value("error").toString(),
+        QCOMPARE(jsonOf(getFrom(server.port, "/api/auth/verify", bearer(token))).value("error").toString(),
             QString("Session expired"));
         // Gone for good, even if the clock goes back.
         now = start;
-        QCOMPARE(get(server, "/api/auth/me", bearer(token)).status, 401);
+        QCOMPARE(getFrom(server.port, "/api/auth/me", bearer(token)).status, 401);
     }
 
     void wrongCredentialsAndBadInputGetAClearRefusalAndChangeNothing()
     {
-        LoopbackAuthServer server;
-        QCOMPARE(login(server, form("create", "alan@example.com", "enigma machine")).status, 303);
+        TestDatabase database;
+        AuthReplica server(database);
+        Browser browser { server.port };
+        QCOMPARE(
+            browser.post("/auth/login", form("create", "alan@example.com", "enigma machine")).status, 303);
+        const QByteArray csrf = "&csrf=" + browser.csrf();
+        const QByteArray cookies = browser.cookieHeader();
         struct Case {
             const char *what;
             QByteArray body;
@@ -181,29 +133,32 @@ private slots:
             { "address not in ASCII", form("create", "ä@example.com", "long enough") },
         };
         for (const Case &c : cases) {
-            const RawReply reply = rawRequest(server.port, "POST", "/auth/login", c.body, { c.header });
+            const RawReply reply
+                = rawRequest(server.port, "POST", "/auth/login", c.body + csrf, { c.header, cookies });
             QVERIFY2(reply.status == c.status, c.what);
             QVERIFY2(reply.header("Location").isEmpty() && reply.header("Set-Cookie").isEmpty(), c.what);
             QVERIFY2(reply.body.contains("class=\"error\""), c.what);
         }
-        QVERIFY(login(server, form("create", "a@@example.com", "long enough"))
+        QVERIFY(browser.post("/auth/login", form("create", "a@@example.com", "long enough"))
                     .body.contains("Enter a valid email address"));
-        QCOMPARE(server.store.accountCount(), 1);
-        QCOMPARE(login(server, form("signin", "alan@example.com", "enigma machine")).status, 303);
-        const RawReply wrong = login(server, form("signin", "alan@example.com", "x"));
+        QCOMPARE(server.store->accountCount(), 1);
+        QCOMPARE(
+            browser.post("/auth/login", form("signin", "alan@example.com", "enigma machine")).status, 303);
+        const RawReply wrong = browser.post("/auth/login", form("signin", "alan@example.com", "x"));
         QVERIFY(wrong.body.contains("The email address or the password is not correct."));
         QVERIFY(wrong.body.contains("value=\"alan@example.com\"")); // filled in again
         // Cancelling hands the program an error instead of a token.
-        QCOMPARE(login(server, "action=cancel").header("Location"),
+        QCOMPARE(browser.post("/auth/login", "action=cancel").header("Location"),
             QByteArray("tellwind://callback?error=Sign-in%20was%20cancelled"));
 
         // What comes back into the page is escaped, and the return path
         // cannot point at another site.
-        const RawReply reflected = login(server, form("signin", "<script>alert(1)</script>", "x"));
+        const RawReply reflected
+            = browser.post("/auth/login", form("signin", "<script>alert(1)</script>", "x"));
         QVERIFY(!reflected.body.contains("<script>") && reflected.body.contains("&lt;script&gt;"));
         for (const QByteArray &target :
             QByteArrayList { "//evil.example/", "https://evil.example/", "/\\evil.example" }) {
-            const RawReply page = get(server, "/auth/login?returnTo=" + target.toPercentEncoding());
+            const RawReply page = browser.get("/auth/login?returnTo=" + target.toPercentEncoding());
             QVERIFY(page.body.contains("name=\"returnTo\" value=\"/auth/account\""));
         }
     }
