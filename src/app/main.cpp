@@ -1,11 +1,13 @@
 #include "app/SingleInstance.h"
 #include "app/TellwindApp.h"
 #include "app/TerminationSignals.h"
+#include "platform/SessionInfo.h"
 
 #include <QApplication>
 
 int main(int argc, char *argv[])
 {
+    SessionInfo::preferXwaylandForWindows();
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tellwind"));
     QApplication::setOrganizationName(QStringLiteral("Tellwind"));
@@ -13,9 +15,16 @@ int main(int argc, char *argv[])
     QApplication::setQuitOnLastWindowClosed(false);
 
     const QStringList urls = SingleInstance::urlsFromArguments(QApplication::arguments());
+    const QString action = SingleInstance::actionFromArguments(QApplication::arguments());
     SingleInstance instance;
-    if (!instance.claim(urls))
+    if (!instance.claim(urls, action))
         return 0;
+    // Nothing is recording when nothing runs: there is nothing to stop.
+    if (action == QLatin1String("stop-recording"))
+        return 0;
+    // The first start with --toggle or --start begins recording once it is up.
+    if (!action.isEmpty())
+        instance.receiveAction(QStringLiteral("start-recording"));
 
     TerminationSignals terminationSignals;
     QObject::connect(&terminationSignals, &TerminationSignals::terminationRequested, &application,

@@ -4,6 +4,10 @@
 #include "common/Settings.h"
 #include "common/Shared.h"
 
+#include "platform/SessionInfo.h"
+#include "platform/portal/GlobalShortcutsPortal.h"
+
+#include <QCoreApplication>
 #include <QPointer>
 
 GlobalHotkeyManager::GlobalHotkeyManager(std::unique_ptr<KeyMonitor> keyMonitor, QObject *parent)
@@ -58,6 +62,19 @@ void GlobalHotkeyManager::registerHotkey()
 {
     unregisterHotkey();
     QPointer<GlobalHotkeyManager> weakSelf(this);
+    if (SessionInfo::current().isWayland() && GlobalShortcutsPortal::isOffered()) {
+        m_shortcutsPortal = std::make_unique<GlobalShortcutsPortal>();
+        connect(m_shortcutsPortal.get(), &GlobalShortcutsPortal::activated, this, [weakSelf](const QString &id) {
+            if (!weakSelf || id != QLatin1String(toggleShortcutId))
+                return;
+            logLine(QStringLiteral("🎹 Hotkey triggered: desktop shortcut"));
+            if (weakSelf->onHotkeyPressed)
+                weakSelf->onHotkeyPressed();
+        });
+        m_shortcutsPortal->bind(QString::fromLatin1(toggleShortcutId),
+                                QCoreApplication::translate("GlobalHotkeyManager", "Start or stop dictation"),
+                                QString::fromLatin1(portalTrigger));
+    }
     m_eventMonitor = m_keyMonitor->addGlobalMonitor([weakSelf](const KeyEvent &event) {
         if (weakSelf)
             weakSelf->handleKeyEvent(event);
@@ -71,6 +88,7 @@ void GlobalHotkeyManager::registerHotkey()
 
 void GlobalHotkeyManager::unregisterHotkey()
 {
+    m_shortcutsPortal.reset();
     if (m_eventMonitor) {
         m_keyMonitor->removeMonitor(*m_eventMonitor);
         m_eventMonitor.reset();

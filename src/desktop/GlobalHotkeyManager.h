@@ -4,6 +4,8 @@
 
 #include <QObject>
 
+class GlobalShortcutsPortal;
+
 #include <functional>
 #include <memory>
 #include <optional>
@@ -16,6 +18,9 @@ class GlobalHotkeyManager : public QObject
 
 public:
     static constexpr const char *enabledKey = "globalHotkeyEnabled";
+    static constexpr const char *toggleShortcutId = "toggle-recording";
+    // Produces no text in any application, unlike Shift + R.
+    static constexpr const char *portalTrigger = "CTRL+ALT+D";
 
     explicit GlobalHotkeyManager(std::unique_ptr<KeyMonitor> keyMonitor, QObject *parent = nullptr);
     ~GlobalHotkeyManager() override;
@@ -47,4 +52,6 @@ private:
     bool m_isEnabled = true;
     std::optional<KeyMonitor::Handle> m_eventMonitor;
     std::optional<KeyMonitor::Handle> m_localEventMonitor;
+    // On Wayland the desktop watches the shortcut for us.
+    std::unique_ptr<GlobalShortcutsPortal> m_shortcutsPortal;
 };

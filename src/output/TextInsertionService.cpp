@@ -13,7 +13,7 @@
 #include "platform/qt/QtAlertPresenter.h"
 #include "platform/qt/QtPasteboard.h"
 #include "platform/qt/RunningApplicationBundle.h"
-#include "platform/x11/XTestKeyboard.h"
+#include "platform/KeyboardBackends.h"
 #include "platform/xdg/DesktopWorkspace.h"
 
 #include <QPointer>
@@ -56,7 +56,8 @@ TextInsertionService &TextInsertionService::shared()
 
 TextInsertionService *TextInsertionService::createShared()
 {
-    XTestKeyboard &keyboard = XTestKeyboard::shared();
+    // Lives as long as the service, which lives as long as the program.
+    TypingBackend &keyboard = *makeKeyboardSink(SessionInfo::current()).backend.release();
     return new TextInsertionService(keyboard, keyboard, QtPasteboard::shared(), QtAlertPresenter::shared(),
                                     DesktopWorkspace::shared(), RunningApplicationBundle::shared());
 }
@@ -126,6 +127,7 @@ QCoro::Task<> TextInsertionService::performInsertion(QString text)
             if (!self)
                 co_return;
             const QStringList characters = Graphemes::split(diff.textToType);
+            m_keyboard.prepareCharacters(characters);
             for (const QString &character : characters) {
                 co_await typeCharacter(character);
                 if (!self)
@@ -257,6 +259,22 @@ QCoro::Task<> TextInsertionService::deleteCharacters(int count)
 QCoro::Task<> TextInsertionService::typeCharacter(QString character)
 {
     QPointer<TextInsertionService> self(this);
+    if (m_keyboard.typesCharacters()) {
+        co_await m_keyboard.prepareKeystroke();
+        if (!self)
+            co_return;
+        if (m_keyboard.postCharacter(character, true)) {
+            co_await m_pacer.wait(keyHoldTime);
+            if (!self)
+                co_return;
+            m_keyboard.postCharacter(character, false);
+        } else {
+            co_await pasteCharacter(character);
+        }
+        if (self)
+            co_await m_pacer.wait(afterCharacterTime);
+        co_return;
+    }
     const std::optional<KeyMapping> mapping = keyMapping(character);
     if (!mapping) {
         co_await pasteCharacter(character);

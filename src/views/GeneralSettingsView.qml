@@ -50,6 +50,19 @@ SettingsViewForm {
     }
 
     SettingsViewSection {
+        title: qsTr("Typing")
+
+        Label {
+            objectName: "typingBackend"
+            Layout.fillWidth: true
+            text: qsTr("Typing: %1").arg(PlatformStatus.typingBackend)
+            wrapMode: Text.WordWrap
+            font.pixelSize: 11
+            color: form.secondaryColor
+        }
+    }
+
+    SettingsViewSection {
         title: "Menu Bar"
 
         SettingsViewToggle {
