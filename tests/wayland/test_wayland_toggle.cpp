@@ -54,7 +54,7 @@ private slots:
     {
         QFETCH(QString, begin);
         QFETCH(QString, end);
-        const QString sentence = QStringLiteral("hello world this is a test of the dictation system");
+        const QString sentence = QStringLiteral("the quick brown fox jumps over the lazy dog");
         QTemporaryDir folder;
         const QProcessEnvironment environment = settingsIn(folder);
         QProcess::execute("flite", {"-voice", "kal16", "-t", sentence, "-o", folder.filePath("speech.wav")});
