@@ -8,4 +8,4 @@ set -eu
 build=$(cd "${TELLWIND_BUILD_DIR:-build}" && pwd)
 export TELLWIND_SOURCE_DIR=${TELLWIND_SOURCE_DIR:-$PWD}
 tests/wayland/sway-session.sh "$build/bench_wayland_typing" 2>/dev/null | grep '^wayland_'
-"$build/bench_portal_typing" 2>/dev/null | grep '^portal_'
+dbus-run-session --config-file=tests/wayland/private-bus.conf -- "$build/bench_portal_typing" 2>/dev/null | grep "^portal_"

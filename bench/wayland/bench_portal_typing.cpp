@@ -7,6 +7,7 @@
 #include "platform/qt/QtPasteboard.h"
 
 #include <QCoreApplication>
+#include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QElapsedTimer>
@@ -64,13 +65,13 @@ int main(int argc, char **argv)
     QElapsedTimer clock;
     clock.start();
     QCoro::waitFor(service.insertText(text));
-    QTest::qWaitFor([&keyboard] { return keyboard.pendingCalls() == 0; }, 10000);
+    const bool answered = QTest::qWaitFor([&keyboard] { return keyboard.pendingCalls() == 0; }, 10000);
     const double elapsedS = double(clock.nsecsElapsed()) / 1e9;
 
     const int expectedKeys = int(graphemes.size()) * 2;
     std::printf("portal_typing_chars: %lld\n", static_cast<long long>(graphemes.size()));
     std::printf("portal_typing_chars_per_second: %.0f\n", double(graphemes.size()) / elapsedS);
-    std::printf("portal_typing_keys_lost: %d\n", expectedKeys - keysReceived() + keyboard.failedCalls());
+    std::printf("portal_typing_keys_lost: %d\n", answered ? expectedKeys - keysReceived() + keyboard.failedCalls() : expectedKeys);
     portal.closeWriteChannel();
     portal.waitForFinished(3000);
     return 0;
