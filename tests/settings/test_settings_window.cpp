@@ -9,6 +9,7 @@
 #include "fakes/FakeKeyMonitor.h"
 #include "fakes/FakeStatusBar.h"
 #include "fakes/FakeWorkspace.h"
+#include "platform/PlatformStatus.h"
 #include "support/QuickItems.h"
 
 #include <QFile>
@@ -44,6 +45,8 @@ struct Fixture {
         qmlRegisterSingletonInstance("Tellwind.Core", 1, 0, "MenuBarManager", &menuBar);
         qmlRegisterSingletonInstance("Tellwind.Core", 1, 0, "LaunchAtLoginManager", &launchAtLogin);
         qmlRegisterSingletonInstance("Tellwind.Core", 1, 0, "WindowPositionManager", &windowPosition);
+        PlatformStatus::instance().setTypingBackend(QStringLiteral("X11 (XTEST)"));
+        qmlRegisterSingletonInstance("Tellwind.Core", 1, 0, "PlatformStatus", &PlatformStatus::instance());
         qmlRegisterSingletonInstance(
             "Tellwind.Core", 1, 0, "AuthManager", authForViews ? authForViews : &auth);
     }
@@ -133,6 +136,13 @@ private slots:
         f.hotkey.setIsEnabled(true);
         QTRY_VERIFY(f.isOn("hotkeyToggle"));
         QCOMPARE(Settings::boolValue(GlobalHotkeyManager::enabledKey, false), true);
+        // The shortcut in use, and the way the program types on this desktop.
+        QVERIFY(f.hotkey.recordHotkey(Qt::Key_D, Qt::ControlModifier | Qt::AltModifier));
+        QTRY_COMPARE(f.text("hotkeyText"), QStringLiteral("Shortcut: Ctrl+Alt+D"));
+        f.hotkey.resetHotkey();
+        QTRY_COMPARE(f.text("hotkeyText"), QStringLiteral("Shortcut: Shift + R"));
+        QVERIFY(f.showTab("General"));
+        QTRY_COMPARE(f.text("typingBackend"), QStringLiteral("Typing: X11 (XTEST)"));
 
         // Closed, it is made afresh the next time.
         window->close();

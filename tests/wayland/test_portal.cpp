@@ -249,7 +249,7 @@ private slots:
         int toggles = 0;
         manager.onHotkeyPressed = [&toggles] { ++toggles; };
         manager.start();
-        QTRY_VERIFY(portal.calls().contains("BindShortcuts toggle-recording trigger=CTRL+ALT+D"));
+        QTRY_VERIFY(portal.calls().contains("BindShortcuts toggle-recording trigger=CTRL+ALT+d"));
         portal.call("Activate", {"toggle-recording"});
         QTRY_COMPARE(toggles, 1);
         portal.call("Activate", {"something-else"});
