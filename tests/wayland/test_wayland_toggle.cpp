@@ -5,6 +5,7 @@
 #include "FootTarget.h"
 #include "app/ProcessRig.h"
 
+#include <QDir>
 #include <QSettings>
 #include <QTemporaryDir>
 
@@ -89,6 +90,22 @@ private slots:
         QVERIFY2(typed == transcript && heard >= sentence.count(' '),
                  qPrintable("typed '" + typed + "', transcript '" + transcript + "', log:\n"
                             + tellwind->lines().join('\n')));
+    }
+
+    // Without a session bus the action goes over the user-only socket.
+    void actionOverLocalSocket()
+    {
+        QTemporaryDir folder;
+        QProcessEnvironment environment = settingsIn(folder);
+        environment.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus");
+        environment.insert("XDG_RUNTIME_DIR", folder.filePath("runtime"));
+        QDir().mkpath(folder.filePath("runtime"));
+        auto first = startProgram(environment, {});
+        QVERIFY2(first->waitForLine(ready, 20000), qPrintable(first->lines().join('\n')));
+        auto second = startProgram(environment, {"--stop"});
+        QVERIFY(second->process().waitForFinished(10000));
+        QCOMPARE(second->process().exitCode(), 0);
+        QVERIFY(first->waitForLine("🎬 [App] Action: stop-recording"));
     }
 
     // --stop with nothing running starts nothing.
