@@ -28,8 +28,10 @@ std::unique_ptr<KeyMonitor> KeyMonitor::createSystemMonitor()
         qCInfo(lcPlatform) << "Key monitor: none on a Wayland session (shortcuts come from the desktop)";
         return std::make_unique<NullKeyMonitor>();
     }
-    if (QGuiApplication::platformName() == QLatin1String("xcb"))
+    if (QGuiApplication::platformName() == QLatin1String("xcb")) {
+        qCInfo(lcPlatform) << "Key monitor: XInput2 raw key events";
         return std::make_unique<X11KeyMonitor>(SyntheticKeyLog::shared());
+    }
     logLine(QStringLiteral("⚠️ Key monitor unavailable: not an X11 session (%1)")
                 .arg(QGuiApplication::platformName()));
     return std::make_unique<NullKeyMonitor>();
