@@ -108,6 +108,28 @@ private slots:
         QVERIFY(first->waitForLine("🎬 [App] Action: stop-recording"));
     }
 
+    // Without Xwayland the panel is a native Wayland window, placed by the
+    // compositor: no position is stored, and no badge follows the pointer.
+    void nativeWindowWithoutXwayland()
+    {
+        QTemporaryDir folder;
+        QProcessEnvironment environment = settingsIn(folder);
+        environment.remove("DISPLAY");
+        environment.remove("QT_QPA_PLATFORM");
+        auto tellwind = startProgram(environment, {"--start"});
+        QVERIFY2(tellwind->waitForLine(ready, 20000), qPrintable(tellwind->lines().join('\n')));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !tellwind->lines().filter("Window position memory unavailable").isEmpty(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(swaymsg({"-t", "get_tree"}).contains("\"name\": \"Tellwind\""), 10000);
+        QVERIFY(tellwind->waitForLine("✅ Recording started with", 20000));
+        QTRY_VERIFY(!tellwind->lines().filter("Cursor badge not shown").isEmpty());
+        QVERIFY(tellwind->lines().filter("Typing backend: Wayland virtual keyboard").size() == 1);
+        QVERIFY(QSettings(folder.filePath("config/Tellwind/Tellwind.conf"), QSettings::IniFormat)
+                    .allKeys()
+                    .filter("osition")
+                    .isEmpty());
+    }
+
     // --stop with nothing running starts nothing.
     void stopWithoutInstance()
     {
