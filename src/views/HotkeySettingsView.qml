@@ -82,7 +82,7 @@ SettingsViewForm {
                 ? qsTr("Hold Ctrl, Alt or Super and press a key. Esc cancels.")
                 : GlobalHotkeyManager.isShiftR
                     ? qsTr("Shift + R also types an R into the application you are using, and every capital R you type anywhere starts or stops dictation. A shortcut with Ctrl, Alt or Super reaches no application.")
-                    : qsTr("This shortcut reaches no other application. On Wayland your desktop asks you to confirm it.")
+                    : qsTr("This shortcut reaches no other application. On Wayland your desktop binds it where it offers a shortcut service; otherwise bind the command \"tellwind --toggle\" in your desktop's keyboard settings.")
             wrapMode: Text.WordWrap
             font.pixelSize: 11
             color: form.secondaryColor

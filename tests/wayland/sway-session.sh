@@ -25,6 +25,13 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
+# The user must reach the program to run: a build under a private home
+# folder (mode 700) is out of its reach.
+if [ -e "${1:-}" ] && ! runuser -u "$user" -- test -x "$1"; then
+    echo "sway-session: $user cannot run $1; build in a folder others can read" >&2
+    exit 1
+fi
+
 run="$work/run"
 home="$work/home"
 mkdir -p "$run" "$home"
