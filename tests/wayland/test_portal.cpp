@@ -8,6 +8,7 @@
 #include "desktop/GlobalHotkeyManager.h"
 #include "fakes/FakeKeyMonitor.h"
 #include "output/TextInsertionService.h"
+#include "platform/KeyboardBackends.h"
 #include "platform/portal/GlobalShortcutsPortal.h"
 #include "platform/portal/RemoteDesktopKeyboard.h"
 
@@ -21,6 +22,24 @@
 #include <qcoro/qcorotask.h>
 
 #include <xkbcommon/xkbcommon.h>
+
+// The desktop's notification service, in this process.
+class Notifications : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+
+public:
+    QStringList summaries;
+
+public slots:
+    uint Notify(const QString &, uint, const QString &, const QString &summary, const QString &, const QStringList &,
+                const QVariantMap &, int)
+    {
+        summaries << summary;
+        return uint(summaries.size());
+    }
+};
 
 namespace {
 
@@ -237,6 +256,42 @@ private slots:
         QVERIFY(rig.dictate({"xy"}));
         QCOMPARE(portal.keys().mid(4), strokes({'x', 'y'}));
         QCOMPARE(portal.calls().count("CreateSession"), 2);
+    }
+
+    // Without a test's own reporter, what goes wrong reaches the user as a
+    // desktop notification: a refused session, and typing that reaches only
+    // X11 applications.
+    void toldThroughNotifications()
+    {
+        Notifications notifications;
+        QDBusConnection bus = QDBusConnection::sessionBus();
+        QVERIFY(bus.registerObject("/org/freedesktop/Notifications", &notifications,
+                                   QDBusConnection::ExportAllSlots));
+        QVERIFY(bus.registerService("org.freedesktop.Notifications"));
+
+        ScriptedPortal portal;
+        QVERIFY(portal.isReady());
+        portal.setMode("refuse");
+        {
+            RemoteDesktopKeyboard keyboard;
+            QVERIFY(keyboard.isTrusted());
+            QTRY_COMPARE(notifications.summaries, QStringList{"Tellwind cannot type"});
+        }
+
+        KeyboardProbes xwaylandOnly;
+        xwaylandOnly.virtualKeyboard = [] { return false; };
+        xwaylandOnly.remoteDesktop = [] { return false; };
+        xwaylandOnly.xtest = [] { return true; };
+        QProcessEnvironment wayland;
+        wayland.insert("WAYLAND_DISPLAY", "wayland-9");
+        wayland.insert("DISPLAY", ":9");
+        const KeyboardSink sink = makeKeyboardSink(SessionInfo::fromEnvironment(wayland), xwaylandOnly);
+        QCOMPARE(sink.choice.kind, KeyboardChoice::Kind::xtest);
+        QTRY_COMPARE(notifications.summaries.size(), 2);
+        QCOMPARE(notifications.summaries.last(), QStringLiteral("Tellwind types only into X11 applications"));
+
+        bus.unregisterService("org.freedesktop.Notifications");
+        bus.unregisterObject("/org/freedesktop/Notifications");
     }
 
     // On Wayland the desktop's shortcut does what Shift + R does on X11.
