@@ -12,8 +12,8 @@
 struct Quiet : AlertPresenter, Workspace, ApplicationBundle {
     QCoro::Task<int> runModal(Alert) override { co_return firstButton; }
     bool openUrl(const QUrl &) override { return true; }
-    void revealFile(const QString &) override {}
-    void openSettingsPane(Pane) override {}
+    void revealFile(const QString &) override { }
+    void openSettingsPane(Pane) override { }
     QString path() const override { return {}; }
 };
 
@@ -21,10 +21,10 @@ struct Quiet : AlertPresenter, Workspace, ApplicationBundle {
 // dictation in several languages produces them.
 inline QString mixedText(int length)
 {
-    static const QStringList words = {"Hello", "world,", "the", "Quick", "brown", "fox:", "jumps", "13", "lazy",
-                                      "dogs!", "(see", "page", "42)", "50%", "A+B=C", "you@example.org", "#1",
-                                      "$20", "[ok]", "{x}", "\"quoted\"", "it's", "a/b", "c\\d", "~tilde",
-                                      "Café", "crème", "Grüße", "€5", "中文", "naïve", "señor", "Ωmega"};
+    static const QStringList words = { "Hello", "world,", "the", "Quick", "brown", "fox:", "jumps", "13",
+        "lazy", "dogs!", "(see", "page", "42)", "50%", "A+B=C", "you@example.org", "#1", "$20", "[ok]", "{x}",
+        "\"quoted\"", "it's", "a/b", "c\\d", "~tilde", "Café", "crème", "Grüße", "€5", "中文", "naïve",
+        "señor", "Ωmega" };
     QRandomGenerator random(7);
     QString text;
     while (text.size() < length)
@@ -42,7 +42,8 @@ inline int editDistance(const QString &a, const QString &b)
         current[0] = int(i);
         for (qsizetype j = 1; j <= b.size(); ++j) {
             const int substitution = previous[size_t(j - 1)] + (a[i - 1] == b[j - 1] ? 0 : 1);
-            current[size_t(j)] = std::min({previous[size_t(j)] + 1, current[size_t(j - 1)] + 1, substitution});
+            current[size_t(j)]
+                = std::min({ previous[size_t(j)] + 1, current[size_t(j - 1)] + 1, substitution });
         }
         std::swap(previous, current);
     }

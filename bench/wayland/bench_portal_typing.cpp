@@ -19,7 +19,8 @@
 
 #include <cstdio>
 
-namespace {
+namespace
+{
 
 int keysReceived()
 {
@@ -47,7 +48,8 @@ int main(int argc, char **argv)
     QGuiApplication app(argc, argv);
     constexpr int characters = 1000;
     QProcess portal;
-    const QString script = qEnvironmentVariable("TELLWIND_SOURCE_DIR", ".") + "/tests/wayland/scripted_portal.py";
+    const QString script
+        = qEnvironmentVariable("TELLWIND_SOURCE_DIR", ".") + "/tests/wayland/scripted_portal.py";
     portal.start(script);
     if (!portal.waitForReadyRead(10000) || portal.readLine().trimmed() != "ready") {
         std::fprintf(stderr, "bench_portal_typing: the scripted portal did not start\n");
@@ -71,7 +73,8 @@ int main(int argc, char **argv)
     const int expectedKeys = int(graphemes.size()) * 2;
     std::printf("portal_typing_chars: %lld\n", static_cast<long long>(graphemes.size()));
     std::printf("portal_typing_chars_per_second: %.0f\n", double(graphemes.size()) / elapsedS);
-    std::printf("portal_typing_keys_lost: %d\n", answered ? expectedKeys - keysReceived() + keyboard.failedCalls() : expectedKeys);
+    std::printf("portal_typing_keys_lost: %d\n",
+        answered ? expectedKeys - keysReceived() + keyboard.failedCalls() : expectedKeys);
     portal.closeWriteChannel();
     portal.waitForFinished(3000);
     return 0;

@@ -7,7 +7,8 @@
 
 #include <xkbcommon/xkbcommon.h>
 
-namespace {
+namespace
+{
 
 unsigned long keysymOfQtKey(int key)
 {
@@ -54,7 +55,8 @@ unsigned long keysymOfQtKey(int key)
 bool isModifierKey(int key)
 {
     return key == Qt::Key_Shift || key == Qt::Key_Control || key == Qt::Key_Alt || key == Qt::Key_Meta
-        || key == Qt::Key_AltGr || key == Qt::Key_Super_L || key == Qt::Key_Super_R || key == Qt::Key_CapsLock;
+        || key == Qt::Key_AltGr || key == Qt::Key_Super_L || key == Qt::Key_Super_R
+        || key == Qt::Key_CapsLock;
 }
 
 } // namespace
@@ -80,7 +82,8 @@ std::optional<Hotkey> Hotkey::fromKey(int qtKey, int qtModifiers)
         return Hotkey();
     if (!(hotkey.m_modifiers & (controlBit | altBit | superBit)))
         return std::nullopt;
-    const int modifiers = qtModifiers & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
+    const int modifiers
+        = qtModifiers & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
     hotkey.m_sequence = QKeySequence(QKeyCombination(Qt::KeyboardModifiers(modifiers), Qt::Key(qtKey)))
                             .toString(QKeySequence::PortableText);
     return hotkey;
@@ -107,7 +110,8 @@ QString Hotkey::displayText() const
 {
     if (isShiftR())
         return QStringLiteral("Shift + R");
-    return QKeySequence::fromString(m_sequence, QKeySequence::PortableText).toString(QKeySequence::NativeText);
+    return QKeySequence::fromString(m_sequence, QKeySequence::PortableText)
+        .toString(QKeySequence::NativeText);
 }
 
 QString Hotkey::portalTrigger() const

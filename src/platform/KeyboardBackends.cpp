@@ -10,7 +10,8 @@
 
 Q_LOGGING_CATEGORY(lcPlatform, "tellwind.platform")
 
-namespace {
+namespace
+{
 
 QString &activeName()
 {
@@ -22,7 +23,10 @@ QString &activeName()
 class NullTypingBackend : public TypingBackend
 {
 public:
-    explicit NullTypingBackend(QString reason) : m_reason(std::move(reason)) {}
+    explicit NullTypingBackend(QString reason)
+        : m_reason(std::move(reason))
+    {
+    }
 
     bool isTrusted() const override { return false; }
     bool requestTrust() override
@@ -39,7 +43,8 @@ private:
 
 } // namespace
 
-namespace {
+namespace
+{
 
 const char *untranslatedName(KeyboardChoice::Kind kind)
 {
@@ -75,22 +80,23 @@ KeyboardChoice chooseKeyboard(const SessionInfo &session, const KeyboardProbes &
     case SessionInfo::Kind::x11:
         // Not probed: an X server still starting up is retried at each
         // dictation, and XTEST is on every X server a desktop runs.
-        return {KeyboardChoice::Kind::xtest, {}};
+        return { KeyboardChoice::Kind::xtest, {} };
     case SessionInfo::Kind::wayland:
         if (has(probes.virtualKeyboard))
-            return {KeyboardChoice::Kind::virtualKeyboard, {}};
+            return { KeyboardChoice::Kind::virtualKeyboard, {} };
         if (has(probes.remoteDesktop))
-            return {KeyboardChoice::Kind::remoteDesktop, {}};
+            return { KeyboardChoice::Kind::remoteDesktop, {} };
         if (session.hasXwayland() && has(probes.xtest))
-            return {KeyboardChoice::Kind::xtest,
-                    QStringLiteral("typing reaches only X11 applications on this desktop")};
-        return {KeyboardChoice::Kind::none,
-                QStringLiteral("the compositor offers no virtual keyboard, no RemoteDesktop portal "
-                               "answers and no X server is reachable")};
+            return { KeyboardChoice::Kind::xtest,
+                QStringLiteral("typing reaches only X11 applications on this desktop") };
+        return { KeyboardChoice::Kind::none,
+            QStringLiteral("the compositor offers no virtual keyboard, no RemoteDesktop portal "
+                           "answers and no X server is reachable") };
     case SessionInfo::Kind::none:
         break;
     }
-    return {KeyboardChoice::Kind::none, QStringLiteral("no graphical session (neither WAYLAND_DISPLAY nor DISPLAY)")};
+    return { KeyboardChoice::Kind::none,
+        QStringLiteral("no graphical session (neither WAYLAND_DISPLAY nor DISPLAY)") };
 }
 
 KeyboardProbes KeyboardProbes::system(const SessionInfo &session)
@@ -130,22 +136,23 @@ KeyboardSink makeKeyboardSink(const SessionInfo &session, const KeyboardProbes &
     if (sink.choice.limitation.isEmpty()) {
         qCInfo(lcPlatform).noquote() << "Typing backend:" << sink.choice.name() << "on" << session.describe();
     } else {
-        qCWarning(lcPlatform).noquote() << "Typing backend:" << sink.choice.name() << "on" << session.describe()
-                                        << "-" << sink.choice.limitation;
+        qCWarning(lcPlatform).noquote() << "Typing backend:" << sink.choice.name() << "on"
+                                        << session.describe() << "-" << sink.choice.limitation;
         // Once, at the start: the user would otherwise dictate into a window
         // that never receives anything and not know why.
         if (sink.choice.kind == KeyboardChoice::Kind::xtest)
-            showDesktopNotice(QCoreApplication::translate("KeyboardChoice", "Tellwind types only into X11 applications"),
-                              QCoreApplication::translate("KeyboardChoice",
-                                                          "This desktop offers Tellwind neither a virtual keyboard "
-                                                          "nor a remote desktop session, so dictated text reaches "
-                                                          "only applications that run through Xwayland."));
+            showDesktopNotice(
+                QCoreApplication::translate("KeyboardChoice", "Tellwind types only into X11 applications"),
+                QCoreApplication::translate("KeyboardChoice",
+                    "This desktop offers Tellwind neither a virtual keyboard "
+                    "nor a remote desktop session, so dictated text reaches "
+                    "only applications that run through Xwayland."));
         else if (sink.choice.kind == KeyboardChoice::Kind::none && session.kind != SessionInfo::Kind::none)
             showDesktopNotice(QCoreApplication::translate("KeyboardChoice", "Tellwind cannot type"),
-                              QCoreApplication::translate("KeyboardChoice",
-                                                          "This desktop offers Tellwind no way to type into other "
-                                                          "applications: no virtual keyboard, no remote desktop "
-                                                          "portal and no X server."));
+                QCoreApplication::translate("KeyboardChoice",
+                    "This desktop offers Tellwind no way to type into other "
+                    "applications: no virtual keyboard, no remote desktop "
+                    "portal and no X server."));
     }
     return sink;
 }

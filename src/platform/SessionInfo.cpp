@@ -2,7 +2,8 @@
 
 #include <QStringList>
 
-namespace {
+namespace
+{
 
 SessionInfo::Desktop desktopFamily(const QString &currentDesktop)
 {
@@ -15,8 +16,12 @@ SessionInfo::Desktop desktopFamily(const QString &currentDesktop)
         if (lower == QLatin1String("kde"))
             return SessionInfo::Desktop::kde;
         static const QStringList wlroots = {
-            QStringLiteral("sway"),  QStringLiteral("hyprland"), QStringLiteral("river"),
-            QStringLiteral("labwc"), QStringLiteral("wayfire"),  QStringLiteral("wlroots"),
+            QStringLiteral("sway"),
+            QStringLiteral("hyprland"),
+            QStringLiteral("river"),
+            QStringLiteral("labwc"),
+            QStringLiteral("wayfire"),
+            QStringLiteral("wlroots"),
         };
         if (wlroots.contains(lower))
             return SessionInfo::Desktop::wlroots;

@@ -27,21 +27,31 @@ private slots:
         QTest::addColumn<bool>("accepted");
         QTest::addColumn<QString>("sequence");
         QTest::addColumn<QString>("trigger");
-        QTest::addRow("ctrl alt letter") << int(Qt::Key_D) << int(Qt::ControlModifier | Qt::AltModifier) << true
-                                         << "Ctrl+Alt+D" << "CTRL+ALT+d";
+        QTest::addRow("ctrl alt letter")
+            << int(Qt::Key_D) << int(Qt::ControlModifier | Qt::AltModifier) << true << "Ctrl+Alt+D"
+            << "CTRL+ALT+d";
         QTest::addRow("super function key") << int(Qt::Key_F9) << int(Qt::MetaModifier) << true << "Meta+F9"
                                             << "LOGO+F9";
-        QTest::addRow("ctrl shift space") << int(Qt::Key_Space) << int(Qt::ControlModifier | Qt::ShiftModifier)
-                                          << true << "Ctrl+Shift+Space" << "CTRL+SHIFT+space";
-        QTest::addRow("alt digit") << int(Qt::Key_5) << int(Qt::AltModifier) << true << "Alt+5" << "ALT+5";
+        QTest::addRow("ctrl shift space")
+            << int(Qt::Key_Space) << int(Qt::ControlModifier | Qt::ShiftModifier) << true
+            << "Ctrl+Shift+Space"
+            << "CTRL+SHIFT+space";
+        QTest::addRow("alt digit") << int(Qt::Key_5) << int(Qt::AltModifier) << true << "Alt+5"
+                                   << "ALT+5";
         // Shift + R is today's hotkey, stored as nothing at all.
-        QTest::addRow("shift r") << int(Qt::Key_R) << int(Qt::ShiftModifier) << true << "" << "SHIFT+r";
+        QTest::addRow("shift r") << int(Qt::Key_R) << int(Qt::ShiftModifier) << true << ""
+                                 << "SHIFT+r";
         // Keys that type text would be stolen from every application.
-        QTest::addRow("plain letter") << int(Qt::Key_R) << 0 << false << "" << "";
-        QTest::addRow("shift letter") << int(Qt::Key_T) << int(Qt::ShiftModifier) << false << "" << "";
-        QTest::addRow("function key alone") << int(Qt::Key_F9) << 0 << false << "" << "";
-        QTest::addRow("modifier alone") << int(Qt::Key_Control) << int(Qt::ControlModifier) << false << "" << "";
-        QTest::addRow("unknown key") << int(Qt::Key_unknown) << int(Qt::ControlModifier) << false << "" << "";
+        QTest::addRow("plain letter") << int(Qt::Key_R) << 0 << false << ""
+                                      << "";
+        QTest::addRow("shift letter") << int(Qt::Key_T) << int(Qt::ShiftModifier) << false << ""
+                                      << "";
+        QTest::addRow("function key alone") << int(Qt::Key_F9) << 0 << false << ""
+                                            << "";
+        QTest::addRow("modifier alone") << int(Qt::Key_Control) << int(Qt::ControlModifier) << false << ""
+                                        << "";
+        QTest::addRow("unknown key") << int(Qt::Key_unknown) << int(Qt::ControlModifier) << false << ""
+                                     << "";
     }
     void recordedKeys()
     {
@@ -65,10 +75,14 @@ private slots:
         QTest::addColumn<QString>("stored");
         QTest::addColumn<QString>("shown");
         QTest::addRow("absent") << QString() << "Shift + R";
-        QTest::addRow("a shortcut") << "Ctrl+Alt+D" << "Ctrl+Alt+D";
-        QTest::addRow("garbage") << "Ctrl+Nonsense+" << "Shift + R";
-        QTest::addRow("a chord of two") << "Ctrl+K, Ctrl+D" << "Shift + R";
-        QTest::addRow("no modifier") << "D" << "Shift + R";
+        QTest::addRow("a shortcut") << "Ctrl+Alt+D"
+                                    << "Ctrl+Alt+D";
+        QTest::addRow("garbage") << "Ctrl+Nonsense+"
+                                 << "Shift + R";
+        QTest::addRow("a chord of two") << "Ctrl+K, Ctrl+D"
+                                        << "Shift + R";
+        QTest::addRow("no modifier") << "D"
+                                     << "Shift + R";
     }
     void storedValue()
     {
@@ -94,17 +108,17 @@ private slots:
         QCOMPARE(manager.hotkeyText(), QStringLiteral("Ctrl+Alt+D"));
         QCOMPARE(Settings::stringValue(Hotkey::settingsKey), QStringLiteral("Ctrl+Alt+D"));
 
-        xdotool({"key", "ctrl+alt+d"});
+        xdotool({ "key", "ctrl+alt+d" });
         QTRY_COMPARE(toggles, 1);
         // Held down, it toggles once.
-        xdotool({"keydown", "ctrl+alt+d", "sleep", "0.6", "keyup", "ctrl+alt+d"});
+        xdotool({ "keydown", "ctrl+alt+d", "sleep", "0.6", "keyup", "ctrl+alt+d" });
         QTRY_COMPARE(toggles, 2);
-        xdotool({"key", "x"});
+        xdotool({ "key", "x" });
 
         manager.resetHotkey();
         QVERIFY(manager.isShiftR());
         QVERIFY(!Settings::contains(Hotkey::settingsKey));
-        xdotool({"key", "ctrl+alt+d", "y", "Return"});
+        xdotool({ "key", "ctrl+alt+d", "y", "Return" });
         // Only once the grab is gone does xterm see the keys (and reads
         // Ctrl+Alt+D as the eight-bit character 0x84).
         QCOMPARE(target.finish(), QStringLiteral("x\u0084y\n"));

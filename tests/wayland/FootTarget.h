@@ -21,12 +21,13 @@ class FootTarget
 public:
     static constexpr const char *appId = "tellwind-target";
 
-    explicit FootTarget(const QString &path) : m_path(path)
+    explicit FootTarget(const QString &path)
+        : m_path(path)
     {
         QFile::remove(path);
-        m_foot.start(QStringLiteral("foot"), {QStringLiteral("--app-id=%1").arg(appId), QStringLiteral("-e"),
-                                              QStringLiteral("sh"), QStringLiteral("-c"),
-                                              QStringLiteral("exec cat > \"$0\""), path});
+        m_foot.start(QStringLiteral("foot"),
+            { QStringLiteral("--app-id=%1").arg(appId), QStringLiteral("-e"), QStringLiteral("sh"),
+                QStringLiteral("-c"), QStringLiteral("exec cat > \"$0\""), path });
         m_ready = m_foot.waitForStarted() && QTest::qWaitFor([&path] { return QFile::exists(path); }, 10000)
             && QTest::qWaitFor([] { return isFocused(); }, 5000);
     }
@@ -39,12 +40,13 @@ public:
 
     static bool isFocused()
     {
-        swaymsg({QStringLiteral("[app_id=\"%1\"] focus").arg(appId)});
+        swaymsg({ QStringLiteral("[app_id=\"%1\"] focus").arg(appId) });
         // The focused node is the only one whose "focused" is true; app_id
         // follows it within the same object.
-        const QString tree = swaymsg({QStringLiteral("-t"), QStringLiteral("get_tree")});
+        const QString tree = swaymsg({ QStringLiteral("-t"), QStringLiteral("get_tree") });
         const qsizetype focused = tree.indexOf(QStringLiteral("\"focused\": true"));
-        return focused >= 0 && tree.indexOf(QStringLiteral("\"app_id\": \"%1\"").arg(appId), focused) > focused
+        return focused >= 0
+            && tree.indexOf(QStringLiteral("\"app_id\": \"%1\"").arg(appId), focused) > focused
             && tree.indexOf(QStringLiteral("\"app_id\""), focused)
             == tree.indexOf(QStringLiteral("\"app_id\": \"%1\"").arg(appId), focused);
     }

@@ -1,20 +1,20 @@
 // Typing and shortcuts through the desktop portal, against a scripted portal
 // service on the test's session bus.
-#include "fakes/FakeAlertPresenter.h"
-#include "fakes/FakeApplicationBundle.h"
-#include "fakes/FakePasteboard.h"
-#include "fakes/FakeWorkspace.h"
 #include "common/Settings.h"
 #include "desktop/GlobalHotkeyManager.h"
+#include "fakes/FakeAlertPresenter.h"
+#include "fakes/FakeApplicationBundle.h"
 #include "fakes/FakeKeyMonitor.h"
+#include "fakes/FakePasteboard.h"
+#include "fakes/FakeWorkspace.h"
 #include "output/TextInsertionService.h"
 #include "platform/KeyboardBackends.h"
 #include "platform/portal/GlobalShortcutsPortal.h"
 #include "platform/portal/RemoteDesktopKeyboard.h"
 
+#include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMessage>
-#include <QDBusArgument>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
@@ -33,15 +33,16 @@ public:
     QStringList summaries;
 
 public slots:
-    uint Notify(const QString &, uint, const QString &, const QString &summary, const QString &, const QStringList &,
-                const QVariantMap &, int)
+    uint Notify(const QString &, uint, const QString &, const QString &summary, const QString &,
+        const QStringList &, const QVariantMap &, int)
     {
         summaries << summary;
         return uint(summaries.size());
     }
 };
 
-namespace {
+namespace
+{
 
 using Keys = QList<QPair<int, uint>>;
 
@@ -53,7 +54,8 @@ public:
     {
         m_process.start(qEnvironmentVariable("TELLWIND_SOURCE_DIR") + "/tests/wayland/scripted_portal.py");
         m_ready = m_process.waitForStarted()
-            && QTest::qWaitFor([this] { return m_process.canReadLine() || m_process.waitForReadyRead(50); }, 10000)
+            && QTest::qWaitFor(
+                [this] { return m_process.canReadLine() || m_process.waitForReadyRead(50); }, 10000)
             && m_process.readLine().trimmed() == "ready";
     }
     ~ScriptedPortal()
@@ -67,13 +69,12 @@ public:
 
     QDBusMessage call(const QString &method, const QVariantList &arguments = {})
     {
-        QDBusMessage message = QDBusMessage::createMethodCall("org.freedesktop.portal.Desktop",
-                                                              "/org/freedesktop/portal/desktop", "org.tellwind.Test",
-                                                              method);
+        QDBusMessage message = QDBusMessage::createMethodCall(
+            "org.freedesktop.portal.Desktop", "/org/freedesktop/portal/desktop", "org.tellwind.Test", method);
         message.setArguments(arguments);
         return QDBusConnection::sessionBus().call(message);
     }
-    void setMode(const QString &mode) { call("SetMode", {mode}); }
+    void setMode(const QString &mode) { call("SetMode", { mode }); }
     QStringList calls() { return call("Calls").arguments().value(0).toStringList(); }
     Keys keys()
     {
@@ -86,7 +87,7 @@ public:
             argument.beginStructure();
             argument >> keysym >> state;
             argument.endStructure();
-            keys.append({keysym, state});
+            keys.append({ keysym, state });
         }
         argument.endArray();
         return keys;
@@ -101,7 +102,7 @@ Keys strokes(const QList<int> &keysyms)
 {
     Keys keys;
     for (int keysym : keysyms)
-        keys << QPair<int, uint>{keysym, 1} << QPair<int, uint>{keysym, 0};
+        keys << QPair<int, uint> { keysym, 1 } << QPair<int, uint> { keysym, 0 };
     return keys;
 }
 
@@ -112,7 +113,7 @@ struct Rig {
     FakeAlertPresenter alerts;
     FakeWorkspace workspace;
     FakeApplicationBundle bundle;
-    TextInsertionService service{keyboard, keyboard, pasteboard, alerts, workspace, bundle};
+    TextInsertionService service { keyboard, keyboard, pasteboard, alerts, workspace, bundle };
     QStringList reports;
 
     Rig()
@@ -156,16 +157,17 @@ private slots:
         QTest::addColumn<QStringList>("transcripts");
         QTest::addColumn<QList<int>>("keysyms");
         QTest::addColumn<bool>("pasted");
-        QTest::addRow("latin, euro, han, return")
-            << QStringList{"Hé€中\n1"}
-            << QList<int>{XKB_KEY_H, XKB_KEY_eacute, XKB_KEY_EuroSign, 0x1004e2d, XKB_KEY_Return, XKB_KEY_1} << false;
-        QTest::addRow("outside the basic plane") << QStringList{"😀"} << QList<int>{0x101f600} << false;
+        QTest::addRow("latin, euro, han, return") << QStringList { "Hé€中\n1" }
+                                                  << QList<int> { XKB_KEY_H, XKB_KEY_eacute, XKB_KEY_EuroSign,
+                                                         0x1004e2d, XKB_KEY_Return, XKB_KEY_1 }
+                                                  << false;
+        QTest::addRow("outside the basic plane") << QStringList { "😀" } << QList<int> { 0x101f600 } << false;
         // The recognizer revises the last word: backspaces, then the new end.
-        QTest::addRow("revision") << QStringList{"send it Friday", "send it Monday"}
-                                  << QList<int>{'s', 'e', 'n', 'd', ' ', 'i', 't', ' ', 'F', 'r', 'i', 'd', 'a', 'y',
-                                                XKB_KEY_BackSpace, XKB_KEY_BackSpace, XKB_KEY_BackSpace,
-                                                XKB_KEY_BackSpace, XKB_KEY_BackSpace, XKB_KEY_BackSpace, 'M', 'o',
-                                                'n', 'd', 'a', 'y'}
+        QTest::addRow("revision") << QStringList { "send it Friday", "send it Monday" }
+                                  << QList<int> { 's', 'e', 'n', 'd', ' ', 'i', 't', ' ', 'F', 'r', 'i', 'd',
+                                         'a', 'y', XKB_KEY_BackSpace, XKB_KEY_BackSpace, XKB_KEY_BackSpace,
+                                         XKB_KEY_BackSpace, XKB_KEY_BackSpace, XKB_KEY_BackSpace, 'M', 'o',
+                                         'n', 'd', 'a', 'y' }
                                   << false;
     }
     void keysymsInOrder()
@@ -190,9 +192,9 @@ private slots:
         ScriptedPortal portal;
         QVERIFY(portal.isReady());
         Rig rig;
-        QVERIFY(rig.dictate({"a\u0071\u0301"}));
-        const Keys paste{{XKB_KEY_Control_L, 1}, {'v', 1}, {'v', 0}, {XKB_KEY_Control_L, 0}};
-        QCOMPARE(portal.keys(), strokes({'a'}) + paste);
+        QVERIFY(rig.dictate({ "a\u0071\u0301" }));
+        const Keys paste { { XKB_KEY_Control_L, 1 }, { 'v', 1 }, { 'v', 0 }, { XKB_KEY_Control_L, 0 } };
+        QCOMPARE(portal.keys(), strokes({ 'a' }) + paste);
         QCOMPARE(rig.pasteboard.log.first(), QStringLiteral("read"));
         QVERIFY(rig.pasteboard.log.contains("text:\u0071\u0301"));
         QCOMPARE(rig.pasteboard.log.last(), QStringLiteral("restore"));
@@ -206,15 +208,16 @@ private slots:
         QVERIFY(portal.isReady());
         {
             Rig rig;
-            QVERIFY(rig.dictate({"one"}));
-            QVERIFY(rig.dictate({"two"}));
+            QVERIFY(rig.dictate({ "one" }));
+            QVERIFY(rig.dictate({ "two" }));
             QCOMPARE(Settings::stringValue(RemoteDesktopKeyboard::restoreTokenKey), QString("token-1"));
         }
         Rig next;
-        QVERIFY(next.dictate({"three"}));
-        QCOMPARE(portal.calls(), (QStringList{"CreateSession", "SelectDevices types=1 persist_mode=2 restore_token=",
-                                              "Start", "Close", "CreateSession",
-                                              "SelectDevices types=1 persist_mode=2 restore_token=token-1", "Start"}));
+        QVERIFY(next.dictate({ "three" }));
+        QCOMPARE(portal.calls(),
+            (QStringList { "CreateSession", "SelectDevices types=1 persist_mode=2 restore_token=", "Start",
+                "Close", "CreateSession", "SelectDevices types=1 persist_mode=2 restore_token=token-1",
+                "Start" }));
         QCOMPARE(Settings::stringValue(RemoteDesktopKeyboard::restoreTokenKey), QString("token-2"));
     }
 
@@ -226,7 +229,7 @@ private slots:
         QVERIFY(portal.isReady());
         portal.setMode("refuse");
         Rig rig;
-        QVERIFY(rig.dictate({"lost", "lost words"}));
+        QVERIFY(rig.dictate({ "lost", "lost words" }));
         QCOMPARE(rig.reports.size(), 1);
         QVERIFY(portal.keys().isEmpty());
         QCOMPARE(portal.calls().count("Start"), 1);
@@ -234,8 +237,8 @@ private slots:
 
         portal.setMode("accept");
         rig.keyboard.dictationGap = std::chrono::milliseconds(0);
-        QVERIFY(rig.dictate({"ok"}));
-        QCOMPARE(portal.keys(), strokes({'o', 'k'}));
+        QVERIFY(rig.dictate({ "ok" }));
+        QCOMPARE(portal.keys(), strokes({ 'o', 'k' }));
         QCOMPARE(portal.calls().count("Start"), 2);
     }
 
@@ -247,14 +250,14 @@ private slots:
         QVERIFY(portal.isReady());
         portal.setMode("close-after:4");
         Rig rig;
-        QVERIFY(rig.dictate({"abcdef"}));
+        QVERIFY(rig.dictate({ "abcdef" }));
         QTRY_COMPARE(rig.reports.size(), 1);
         QVERIFY(!rig.keyboard.hasSession());
-        QCOMPARE(portal.keys(), strokes({'a', 'b'}));
+        QCOMPARE(portal.keys(), strokes({ 'a', 'b' }));
 
         rig.keyboard.dictationGap = std::chrono::milliseconds(0);
-        QVERIFY(rig.dictate({"xy"}));
-        QCOMPARE(portal.keys().mid(4), strokes({'x', 'y'}));
+        QVERIFY(rig.dictate({ "xy" }));
+        QCOMPARE(portal.keys().mid(4), strokes({ 'x', 'y' }));
         QCOMPARE(portal.calls().count("CreateSession"), 2);
     }
 
@@ -265,8 +268,8 @@ private slots:
     {
         Notifications notifications;
         QDBusConnection bus = QDBusConnection::sessionBus();
-        QVERIFY(bus.registerObject("/org/freedesktop/Notifications", &notifications,
-                                   QDBusConnection::ExportAllSlots));
+        QVERIFY(bus.registerObject(
+            "/org/freedesktop/Notifications", &notifications, QDBusConnection::ExportAllSlots));
         QVERIFY(bus.registerService("org.freedesktop.Notifications"));
 
         ScriptedPortal portal;
@@ -275,7 +278,7 @@ private slots:
         {
             RemoteDesktopKeyboard keyboard;
             QVERIFY(keyboard.isTrusted());
-            QTRY_COMPARE(notifications.summaries, QStringList{"Tellwind cannot type"});
+            QTRY_COMPARE(notifications.summaries, QStringList { "Tellwind cannot type" });
         }
 
         KeyboardProbes xwaylandOnly;
@@ -305,17 +308,17 @@ private slots:
         manager.onHotkeyPressed = [&toggles] { ++toggles; };
         manager.start();
         QTRY_VERIFY(portal.calls().contains("BindShortcuts toggle-recording trigger=CTRL+ALT+d"));
-        portal.call("Activate", {"toggle-recording"});
+        portal.call("Activate", { "toggle-recording" });
         QTRY_COMPARE(toggles, 1);
-        portal.call("Activate", {"something-else"});
-        portal.call("Activate", {"toggle-recording"});
+        portal.call("Activate", { "something-else" });
+        portal.call("Activate", { "toggle-recording" });
         QTRY_COMPARE(toggles, 2);
         QCOMPARE(toggles, 2);
 
         // Turned off, the desktop's session goes and activations do nothing.
         manager.setIsEnabled(false);
         QTRY_VERIFY(portal.calls().contains("Close"));
-        portal.call("Activate", {"toggle-recording"});
+        portal.call("Activate", { "toggle-recording" });
         QTest::qWait(100);
         QCOMPARE(toggles, 2);
         qunsetenv("WAYLAND_DISPLAY");
@@ -329,9 +332,10 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     QProcess bus;
-    bus.start("dbus-daemon", {"--nofork", "--print-address=1",
-                              "--config-file=" + qEnvironmentVariable("TELLWIND_SOURCE_DIR")
-                                  + "/tests/wayland/private-bus.conf"});
+    bus.start("dbus-daemon",
+        { "--nofork", "--print-address=1",
+            "--config-file=" + qEnvironmentVariable("TELLWIND_SOURCE_DIR")
+                + "/tests/wayland/private-bus.conf" });
     if (!bus.waitForReadyRead(10000))
         return 1;
     qputenv("DBUS_SESSION_BUS_ADDRESS", bus.readLine().trimmed());

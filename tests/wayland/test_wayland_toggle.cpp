@@ -9,7 +9,8 @@
 #include <QSettings>
 #include <QTemporaryDir>
 
-namespace {
+namespace
+{
 
 const QString program = qEnvironmentVariable("TELLWIND_BUILD_DIR") + "/tellwind";
 const QString ready = QStringLiteral("✅ Window configured as floating borderless");
@@ -48,8 +49,10 @@ private slots:
     {
         QTest::addColumn<QString>("begin");
         QTest::addColumn<QString>("end");
-        QTest::addRow("toggle") << "--toggle" << "--toggle";
-        QTest::addRow("start and stop") << "--start" << "--stop";
+        QTest::addRow("toggle") << "--toggle"
+                                << "--toggle";
+        QTest::addRow("start and stop") << "--start"
+                                        << "--stop";
     }
     void dictationFromTheCommandLine()
     {
@@ -58,24 +61,26 @@ private slots:
         const QString sentence = QStringLiteral("the quick brown fox jumps over the lazy dog");
         QTemporaryDir folder;
         const QProcessEnvironment environment = settingsIn(folder);
-        QProcess::execute("flite", {"-voice", "kal16", "-t", sentence, "-o", folder.filePath("speech.wav")});
+        QProcess::execute(
+            "flite", { "-voice", "kal16", "-t", sentence, "-o", folder.filePath("speech.wav") });
 
         FootTarget target(folder.filePath("out.txt"));
         QVERIFY(target.isReady());
-        auto tellwind = startProgram(environment, {begin});
+        auto tellwind = startProgram(environment, { begin });
         QVERIFY(tellwind->waitForLine(ready, 20000));
-        QVERIFY2(tellwind->waitForLine("✅ Recording started with", 20000), qPrintable(tellwind->lines().join('\n')));
+        QVERIFY2(tellwind->waitForLine("✅ Recording started with", 20000),
+            qPrintable(tellwind->lines().join('\n')));
         QVERIFY(!tellwind->lines().filter("Typing backend: Wayland virtual keyboard").isEmpty());
         QVERIFY(QTest::qWaitFor([] { return FootTarget::isFocused(); }, 5000));
 
-        QProcess::execute("paplay", {"-d", "spk", folder.filePath("speech.wav")}); // in real time
+        QProcess::execute("paplay", { "-d", "spk", folder.filePath("speech.wav") }); // in real time
         QTest::qWait(800); // the recognizer's last words come after the audio
-        auto second = startProgram(environment, {end});
+        auto second = startProgram(environment, { end });
         QVERIFY(second->process().waitForFinished(10000));
         QCOMPARE(second->process().exitCode(), 0);
         QVERIFY(second->lines().filter(ready).isEmpty());
-        QVERIFY(tellwind->waitForLine("🎬 [App] Action: " + QString(end == "--stop" ? "stop" : "toggle")
-                                      + "-recording"));
+        QVERIFY(tellwind->waitForLine(
+            "🎬 [App] Action: " + QString(end == "--stop" ? "stop" : "toggle") + "-recording"));
         QVERIFY(tellwind->waitForLine("✅ Recording stopped", 30000));
         // Typing has ended when the program has logged nothing for 1.5 s.
         for (qsizetype seen = -1; seen != tellwind->lines().size(); QTest::qWait(1500))
@@ -88,8 +93,8 @@ private slots:
         for (const QString &word : sentence.split(' '))
             heard += typed.split(' ').contains(word);
         QVERIFY2(typed == transcript && heard >= sentence.count(' '),
-                 qPrintable("typed '" + typed + "', transcript '" + transcript + "', log:\n"
-                            + tellwind->lines().join('\n')));
+            qPrintable("typed '" + typed + "', transcript '" + transcript + "', log:\n"
+                + tellwind->lines().join('\n')));
     }
 
     // Without a session bus the action goes over the user-only socket.
@@ -102,7 +107,7 @@ private slots:
         QDir().mkpath(folder.filePath("runtime"));
         auto first = startProgram(environment, {});
         QVERIFY2(first->waitForLine(ready, 20000), qPrintable(first->lines().join('\n')));
-        auto second = startProgram(environment, {"--stop"});
+        auto second = startProgram(environment, { "--stop" });
         QVERIFY(second->process().waitForFinished(10000));
         QCOMPARE(second->process().exitCode(), 0);
         QVERIFY(first->waitForLine("🎬 [App] Action: stop-recording"));
@@ -116,11 +121,11 @@ private slots:
         QProcessEnvironment environment = settingsIn(folder);
         environment.remove("DISPLAY");
         environment.remove("QT_QPA_PLATFORM");
-        auto tellwind = startProgram(environment, {"--start"});
+        auto tellwind = startProgram(environment, { "--start" });
         QVERIFY2(tellwind->waitForLine(ready, 20000), qPrintable(tellwind->lines().join('\n')));
         QTRY_VERIFY_WITH_TIMEOUT(
             !tellwind->lines().filter("Window position memory unavailable").isEmpty(), 10000);
-        QTRY_VERIFY_WITH_TIMEOUT(swaymsg({"-t", "get_tree"}).contains("\"name\": \"Tellwind\""), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(swaymsg({ "-t", "get_tree" }).contains("\"name\": \"Tellwind\""), 10000);
         QVERIFY(tellwind->waitForLine("✅ Recording started with", 20000));
         QTRY_VERIFY(!tellwind->lines().filter("Cursor badge not shown").isEmpty());
         QVERIFY(tellwind->lines().filter("Typing backend: Wayland virtual keyboard").size() == 1);
@@ -134,7 +139,7 @@ private slots:
     void stopWithoutInstance()
     {
         QTemporaryDir folder;
-        auto tellwind = startProgram(settingsIn(folder), {"--stop"});
+        auto tellwind = startProgram(settingsIn(folder), { "--stop" });
         QVERIFY(tellwind->process().waitForFinished(10000));
         QCOMPARE(tellwind->process().exitCode(), 0);
         QVERIFY(tellwind->lines().filter(ready).isEmpty());

@@ -28,15 +28,16 @@ private slots:
         QTest::addColumn<QStringList>("transcripts");
         QTest::addColumn<QString>("expected");
         QTest::addRow("capitals digits symbols")
-            << QStringList{"Hello World 42! (a+b)=c; 50% off @ #1 $20 ~x `y` <z> a/b\\c"}
+            << QStringList { "Hello World 42! (a+b)=c; 50% off @ #1 $20 ~x `y` <z> a/b\\c" }
             << "Hello World 42! (a+b)=c; 50% off @ #1 $20 ~x `y` <z> a/b\\c";
-        QTest::addRow("accents euro and han") << QStringList{"Café crème €5 中文 Grüße"}
-                                              << "Café crème €5 中文 Grüße";
+        QTest::addRow("accents euro and han")
+            << QStringList { "Café crème €5 中文 Grüße" } << "Café crème €5 中文 Grüße";
         // The recognizer rewrites the end of what it heard: backspaces, then
         // the new ending, with characters the first keymap did not hold.
-        QTest::addRow("revision") << QStringList{"Send the report by Friday", "Send the report by Montag é 中 €"}
+        QTest::addRow("revision") << QStringList { "Send the report by Friday",
+            "Send the report by Montag é 中 €" }
                                   << "Send the report by Montag é 中 €";
-        QTest::addRow("two lines") << QStringList{"first line\nsecond Line"} << "first line\nsecond Line";
+        QTest::addRow("two lines") << QStringList { "first line\nsecond Line" } << "first line\nsecond Line";
     }
     void typesIntoFoot()
     {

@@ -4,14 +4,15 @@
 #include "platform/portal/PortalRequest.h"
 
 #include <QDBusMessage>
-#include <QDBusPendingCall>
 #include <QDBusMetaType>
+#include <QDBusPendingCall>
 #include <QDBusVariant>
 #include <QPointer>
 
 using namespace std::chrono_literals;
 
-namespace {
+namespace
+{
 
 const QString interfaceName = QStringLiteral("org.freedesktop.portal.GlobalShortcuts");
 
@@ -41,33 +42,36 @@ const QDBusArgument &operator>>(const QDBusArgument &argument, Shortcut &shortcu
 
 Q_DECLARE_METATYPE(Shortcut)
 
-namespace {
+namespace
+{
 
-// Built outside the coroutine: g++ 12 miscompiles some temporaries (string
+// Built outside the coroutine: g++ 12 rejects some temporaries (string
 // literals, braced lists) inside a co_await expression.
 const QString createSessionMethod = QStringLiteral("CreateSession");
 const QString bindShortcutsMethod = QStringLiteral("BindShortcuts");
 
-QVariantList bindArguments(const QString &session, const QString &id, const QString &description,
-                           const QString &preferredTrigger)
+QVariantList bindArguments(
+    const QString &session, const QString &id, const QString &description, const QString &preferredTrigger)
 {
     QVariantMap details;
     details.insert(QStringLiteral("description"), description);
     details.insert(QStringLiteral("preferred_trigger"), preferredTrigger);
-    return {QVariant::fromValue(QDBusObjectPath(session)), QVariant::fromValue(QList<Shortcut>{Shortcut{id, details}}),
-            QString(), QVariantMap()};
+    return { QVariant::fromValue(QDBusObjectPath(session)),
+        QVariant::fromValue(QList<Shortcut> { Shortcut { id, details } }), QString(), QVariantMap() };
 }
 
 QVariantList sessionOptions()
 {
     QVariantMap options;
     options.insert(QStringLiteral("session_handle_token"), Portal::newToken());
-    return {options};
+    return { options };
 }
 
 } // namespace
 
-GlobalShortcutsPortal::GlobalShortcutsPortal(QDBusConnection bus, QObject *parent) : QObject(parent), m_bus(bus)
+GlobalShortcutsPortal::GlobalShortcutsPortal(QDBusConnection bus, QObject *parent)
+    : QObject(parent)
+    , m_bus(bus)
 {
     qDBusRegisterMetaType<Shortcut>();
     qDBusRegisterMetaType<QList<Shortcut>>();
@@ -77,8 +81,7 @@ GlobalShortcutsPortal::~GlobalShortcutsPortal()
 {
     if (!m_session.isEmpty())
         m_bus.asyncCall(QDBusMessage::createMethodCall(QString::fromLatin1(Portal::service), m_session,
-                                                       QStringLiteral("org.freedesktop.portal.Session"),
-                                                       QStringLiteral("Close")));
+            QStringLiteral("org.freedesktop.portal.Session"), QStringLiteral("Close")));
 }
 
 bool GlobalShortcutsPortal::isOffered(QDBusConnection bus)
@@ -86,9 +89,8 @@ bool GlobalShortcutsPortal::isOffered(QDBusConnection bus)
     if (!bus.isConnected())
         return false;
     QDBusMessage get = QDBusMessage::createMethodCall(QString::fromLatin1(Portal::service),
-                                                      QString::fromLatin1(Portal::path),
-                                                      QStringLiteral("org.freedesktop.DBus.Properties"),
-                                                      QStringLiteral("Get"));
+        QString::fromLatin1(Portal::path), QStringLiteral("org.freedesktop.DBus.Properties"),
+        QStringLiteral("Get"));
     get << interfaceName << QStringLiteral("version");
     const QDBusMessage reply = bus.call(get, QDBus::Block, 3000);
     return reply.type() == QDBusMessage::ReplyMessage
@@ -99,26 +101,26 @@ QCoro::Task<bool> GlobalShortcutsPortal::bind(QString id, QString description, Q
 {
     QPointer<GlobalShortcutsPortal> self(this);
     if (m_session.isEmpty()) {
-        const Portal::Response created =
-            co_await Portal::request(m_bus, interfaceName, createSessionMethod, sessionOptions(), 30s);
+        const Portal::Response created
+            = co_await Portal::request(m_bus, interfaceName, createSessionMethod, sessionOptions(), 30s);
         if (!self)
             co_return false;
         const QVariant handle = created.results.value(QStringLiteral("session_handle"));
-        const QString session =
-            handle.canConvert<QDBusObjectPath>() ? handle.value<QDBusObjectPath>().path() : handle.toString();
+        const QString session = handle.canConvert<QDBusObjectPath>() ? handle.value<QDBusObjectPath>().path()
+                                                                     : handle.toString();
         if (!created.ok() || session.isEmpty()) {
             qCWarning(lcPlatform) << "The desktop opened no shortcuts session";
             co_return false;
         }
         m_session = session;
         m_bus.connect(QString::fromLatin1(Portal::service), QString::fromLatin1(Portal::path), interfaceName,
-                      QStringLiteral("Activated"), this,
-                      SLOT(onActivated(QDBusObjectPath, QString, qulonglong, QVariantMap)));
+            QStringLiteral("Activated"), this,
+            SLOT(onActivated(QDBusObjectPath, QString, qulonglong, QVariantMap)));
     }
 
     // The desktop may show its dialog here: the user takes their time.
-    const Portal::Response bound = co_await Portal::request(
-        m_bus, interfaceName, bindShortcutsMethod, bindArguments(m_session, id, description, preferredTrigger), 5min);
+    const Portal::Response bound = co_await Portal::request(m_bus, interfaceName, bindShortcutsMethod,
+        bindArguments(m_session, id, description, preferredTrigger), 5min);
     if (!self)
         co_return false;
     if (!bound.ok()) {
@@ -129,8 +131,8 @@ QCoro::Task<bool> GlobalShortcutsPortal::bind(QString id, QString description, Q
     co_return true;
 }
 
-void GlobalShortcutsPortal::onActivated(const QDBusObjectPath &session, const QString &id, qulonglong timestamp,
-                                        const QVariantMap &options)
+void GlobalShortcutsPortal::onActivated(
+    const QDBusObjectPath &session, const QString &id, qulonglong timestamp, const QVariantMap &options)
 {
     Q_UNUSED(timestamp);
     Q_UNUSED(options);

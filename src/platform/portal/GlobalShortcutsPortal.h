@@ -16,7 +16,8 @@ class GlobalShortcutsPortal : public QObject
     Q_OBJECT
 
 public:
-    explicit GlobalShortcutsPortal(QDBusConnection bus = QDBusConnection::sessionBus(), QObject *parent = nullptr);
+    explicit GlobalShortcutsPortal(
+        QDBusConnection bus = QDBusConnection::sessionBus(), QObject *parent = nullptr);
     ~GlobalShortcutsPortal() override;
 
     static bool isOffered(QDBusConnection bus = QDBusConnection::sessionBus());
@@ -29,8 +30,8 @@ signals:
     void activated(const QString &id);
 
 private slots:
-    void onActivated(const QDBusObjectPath &session, const QString &id, qulonglong timestamp,
-                     const QVariantMap &options);
+    void onActivated(
+        const QDBusObjectPath &session, const QString &id, qulonglong timestamp, const QVariantMap &options);
 
 private:
     QDBusConnection m_bus;

@@ -14,7 +14,8 @@
 // The Request object pattern of xdg-desktop-portal: a call returns at once
 // and its outcome comes later as a Response signal on a request object whose
 // path we can predict from our own token, so we listen before calling.
-namespace Portal {
+namespace Portal
+{
 
 inline constexpr const char *service = "org.freedesktop.portal.Desktop";
 inline constexpr const char *path = "/org/freedesktop/portal/desktop";
@@ -32,7 +33,7 @@ QString newToken();
 // Calls `method` on `interface` with `arguments`, whose last one is the
 // options map (handle_token is added), and waits for the Response.
 QCoro::Task<Response> request(QDBusConnection bus, QString interface, QString method, QVariantList arguments,
-                              std::chrono::milliseconds timeout);
+    std::chrono::milliseconds timeout);
 
 } // namespace Portal
 

@@ -20,7 +20,8 @@
 
 using namespace std::chrono_literals;
 
-namespace {
+namespace
+{
 
 const QString interfaceName = QStringLiteral("org.freedesktop.portal.RemoteDesktop");
 constexpr uint keyboardDevice = 1;
@@ -43,7 +44,7 @@ QVariantList sessionOptions()
 {
     QVariantMap options;
     options.insert(QStringLiteral("session_handle_token"), Portal::newToken());
-    return {options};
+    return { options };
 }
 
 QVariantMap deviceSelection()
@@ -51,12 +52,13 @@ QVariantMap deviceSelection()
     QVariantMap selection;
     selection.insert(QStringLiteral("types"), keyboardDevice);
     selection.insert(QStringLiteral("persist_mode"), persistUntilRevoked);
-    if (const std::optional<QString> token = Settings::stringValue(QString::fromLatin1(RemoteDesktopKeyboard::restoreTokenKey)))
+    if (const std::optional<QString> token
+        = Settings::stringValue(QString::fromLatin1(RemoteDesktopKeyboard::restoreTokenKey)))
         selection.insert(QStringLiteral("restore_token"), *token);
     return selection;
 }
 
-// Built outside the coroutines: g++ 12 miscompiles some temporaries (string
+// Built outside the coroutines: g++ 12 rejects some temporaries (string
 // literals, braced lists) inside a co_await expression.
 const QString createSessionMethod = QStringLiteral("CreateSession");
 const QString selectDevicesMethod = QStringLiteral("SelectDevices");
@@ -64,17 +66,19 @@ const QString startMethod = QStringLiteral("Start");
 
 QVariantList selectArguments(const QString &session)
 {
-    return {QVariant::fromValue(QDBusObjectPath(session)), deviceSelection()};
+    return { QVariant::fromValue(QDBusObjectPath(session)), deviceSelection() };
 }
 
 QVariantList startArguments(const QString &session)
 {
-    return {QVariant::fromValue(QDBusObjectPath(session)), QString(), QVariantMap()};
+    return { QVariant::fromValue(QDBusObjectPath(session)), QString(), QVariantMap() };
 }
 
 } // namespace
 
-RemoteDesktopKeyboard::RemoteDesktopKeyboard(QDBusConnection bus, QObject *parent) : QObject(parent), m_bus(bus)
+RemoteDesktopKeyboard::RemoteDesktopKeyboard(QDBusConnection bus, QObject *parent)
+    : QObject(parent)
+    , m_bus(bus)
 {
     report = [](const QString &message) { showDesktopNotice(tr("Tellwind cannot type"), message); };
     m_idle.start();
@@ -86,8 +90,7 @@ RemoteDesktopKeyboard::~RemoteDesktopKeyboard()
         sendKeysym(m_modifierDown, false);
     if (!m_session.isEmpty())
         m_bus.asyncCall(QDBusMessage::createMethodCall(QString::fromLatin1(Portal::service), m_session,
-                                                       QStringLiteral("org.freedesktop.portal.Session"),
-                                                       QStringLiteral("Close")));
+            QStringLiteral("org.freedesktop.portal.Session"), QStringLiteral("Close")));
 }
 
 bool RemoteDesktopKeyboard::isOffered(QDBusConnection bus)
@@ -95,9 +98,8 @@ bool RemoteDesktopKeyboard::isOffered(QDBusConnection bus)
     if (!bus.isConnected())
         return false;
     QDBusMessage get = QDBusMessage::createMethodCall(QString::fromLatin1(Portal::service),
-                                                      QString::fromLatin1(Portal::path),
-                                                      QStringLiteral("org.freedesktop.DBus.Properties"),
-                                                      QStringLiteral("Get"));
+        QString::fromLatin1(Portal::path), QStringLiteral("org.freedesktop.DBus.Properties"),
+        QStringLiteral("Get"));
     get << interfaceName << QStringLiteral("AvailableDeviceTypes");
     const QDBusMessage reply = bus.call(get, QDBus::Block, 3000);
     if (reply.type() != QDBusMessage::ReplyMessage)
@@ -130,8 +132,8 @@ QCoro::Task<> RemoteDesktopKeyboard::openSession()
     m_tried = true;
     qCInfo(lcPlatform) << "Opening a RemoteDesktop session for typing";
 
-    const Portal::Response created =
-        co_await Portal::request(m_bus, interfaceName, createSessionMethod, sessionOptions(), quickAnswer);
+    const Portal::Response created
+        = co_await Portal::request(m_bus, interfaceName, createSessionMethod, sessionOptions(), quickAnswer);
     if (!self)
         co_return;
     const QString session = handleOf(created.results.value(QStringLiteral("session_handle")));
@@ -150,8 +152,8 @@ QCoro::Task<> RemoteDesktopKeyboard::openSession()
         co_return;
     }
 
-    const Portal::Response started = co_await Portal::request(
-        m_bus, interfaceName, startMethod, startArguments(session), userAnswer);
+    const Portal::Response started
+        = co_await Portal::request(m_bus, interfaceName, startMethod, startArguments(session), userAnswer);
     if (!self)
         co_return;
     if (!started.ok() || !(started.results.value(QStringLiteral("devices")).toUInt() & keyboardDevice)) {
@@ -169,8 +171,9 @@ QCoro::Task<> RemoteDesktopKeyboard::openSession()
         Settings::setString(QString::fromLatin1(restoreTokenKey), token);
 
     m_session = session;
-    m_bus.connect(QString::fromLatin1(Portal::service), m_session, QStringLiteral("org.freedesktop.portal.Session"),
-                  QStringLiteral("Closed"), this, SLOT(onSessionClosed()));
+    m_bus.connect(QString::fromLatin1(Portal::service), m_session,
+        QStringLiteral("org.freedesktop.portal.Session"), QStringLiteral("Closed"), this,
+        SLOT(onSessionClosed()));
     m_opening = false;
     qCInfo(lcPlatform) << "RemoteDesktop session open";
     emit sessionSettled(true);
@@ -179,8 +182,7 @@ QCoro::Task<> RemoteDesktopKeyboard::openSession()
 void RemoteDesktopKeyboard::closeSession(const QString &session)
 {
     m_bus.asyncCall(QDBusMessage::createMethodCall(QString::fromLatin1(Portal::service), session,
-                                                   QStringLiteral("org.freedesktop.portal.Session"),
-                                                   QStringLiteral("Close")));
+        QStringLiteral("org.freedesktop.portal.Session"), QStringLiteral("Close")));
 }
 
 void RemoteDesktopKeyboard::fail(const QString &message)
@@ -196,8 +198,8 @@ void RemoteDesktopKeyboard::fail(const QString &message)
 void RemoteDesktopKeyboard::onSessionClosed()
 {
     m_bus.disconnect(QString::fromLatin1(Portal::service), m_session,
-                     QStringLiteral("org.freedesktop.portal.Session"), QStringLiteral("Closed"), this,
-                     SLOT(onSessionClosed()));
+        QStringLiteral("org.freedesktop.portal.Session"), QStringLiteral("Closed"), this,
+        SLOT(onSessionClosed()));
     m_session.clear();
     m_modifierDown = 0;
     qCWarning(lcPlatform) << "The desktop closed the RemoteDesktop session";
@@ -215,9 +217,9 @@ QCoro::Task<> RemoteDesktopKeyboard::prepareKeystroke()
 void RemoteDesktopKeyboard::sendKeysym(quint32 keysym, bool down)
 {
     QDBusMessage call = QDBusMessage::createMethodCall(QString::fromLatin1(Portal::service),
-                                                       QString::fromLatin1(Portal::path), interfaceName,
-                                                       QStringLiteral("NotifyKeyboardKeysym"));
-    call << QVariant::fromValue(QDBusObjectPath(m_session)) << QVariantMap() << int(keysym) << uint(down ? 1 : 0);
+        QString::fromLatin1(Portal::path), interfaceName, QStringLiteral("NotifyKeyboardKeysym"));
+    call << QVariant::fromValue(QDBusObjectPath(m_session)) << QVariantMap() << int(keysym)
+         << uint(down ? 1 : 0);
     // Not awaited: the next key goes out at once, and the bus keeps the order.
     ++m_pending;
     auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call), this);

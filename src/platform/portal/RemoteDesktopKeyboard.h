@@ -26,7 +26,8 @@ class RemoteDesktopKeyboard : public QObject, public TypingBackend
 public:
     static constexpr const char *restoreTokenKey = "remoteDesktopRestoreToken";
 
-    explicit RemoteDesktopKeyboard(QDBusConnection bus = QDBusConnection::sessionBus(), QObject *parent = nullptr);
+    explicit RemoteDesktopKeyboard(
+        QDBusConnection bus = QDBusConnection::sessionBus(), QObject *parent = nullptr);
     ~RemoteDesktopKeyboard() override;
 
     // Whether a RemoteDesktop portal with a keyboard answers on `bus`.
@@ -53,7 +54,7 @@ public:
     std::function<void(const QString &)> report;
     // A pause this long between typing runs separates two dictations: a
     // refused session is asked for again after it, never within one.
-    std::chrono::milliseconds dictationGap{3000};
+    std::chrono::milliseconds dictationGap { 3000 };
 
 signals:
     void sessionSettled(bool open);

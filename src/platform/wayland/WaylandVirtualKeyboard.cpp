@@ -17,7 +17,8 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 constexpr quint32 firstKeycode = 9; // xkb keycodes are evdev codes + 8
 constexpr quint32 evdevOffset = 8;
@@ -51,9 +52,9 @@ void onGlobal(void *data, wl_registry *registry, uint32_t name, const char *inte
     }
 }
 
-void onGlobalRemove(void *, wl_registry *, uint32_t) {}
+void onGlobalRemove(void *, wl_registry *, uint32_t) { }
 
-const wl_registry_listener registryListener = {onGlobal, onGlobalRemove};
+const wl_registry_listener registryListener = { onGlobal, onGlobalRemove };
 
 quint32 timestamp()
 {
@@ -68,7 +69,10 @@ QByteArray displayArgument(const QString &name)
 
 } // namespace
 
-WaylandVirtualKeyboard::WaylandVirtualKeyboard(QString displayName) : m_displayName(std::move(displayName)) {}
+WaylandVirtualKeyboard::WaylandVirtualKeyboard(QString displayName)
+    : m_displayName(std::move(displayName))
+{
+}
 
 WaylandVirtualKeyboard::~WaylandVirtualKeyboard()
 {
@@ -131,7 +135,8 @@ bool WaylandVirtualKeyboard::connect() const
     m_keymapSent = false;
     // A keyboard's first keymap is taken in as the device joins the seat;
     // keys typed against it were seen lost. Text brings its own map later.
-    const_cast<WaylandVirtualKeyboard *>(this)->uploadKeymap({XKB_KEY_BackSpace, XKB_KEY_Return, XKB_KEY_v});
+    const_cast<WaylandVirtualKeyboard *>(this)->uploadKeymap(
+        { XKB_KEY_BackSpace, XKB_KEY_Return, XKB_KEY_v });
     return true;
 }
 
@@ -248,7 +253,8 @@ std::optional<quint32> WaylandVirtualKeyboard::keyFor(quint32 keysym)
         return std::nullopt;
     qsizetype index = m_keymapSent ? m_keysyms.indexOf(keysym) : -1;
     if (index < 0) {
-        QList<quint32> keysyms = m_keymapSent && m_keysyms.size() < keymapLimit ? m_keysyms : QList<quint32>();
+        QList<quint32> keysyms
+            = m_keymapSent && m_keysyms.size() < keymapLimit ? m_keysyms : QList<quint32>();
         keysyms << keysym;
         if (!uploadKeymap(keysyms))
             return std::nullopt;
@@ -261,21 +267,22 @@ void WaylandVirtualKeyboard::prepareCharacters(const QStringList &characters)
 {
     if (!connect())
         return;
-    QList<quint32> needed = {XKB_KEY_BackSpace, XKB_KEY_Return, XKB_KEY_v};
+    QList<quint32> needed = { XKB_KEY_BackSpace, XKB_KEY_Return, XKB_KEY_v };
     for (const QString &character : characters) {
         const quint32 keysym = keysymFor(character);
         if (keysym != XKB_KEY_NoSymbol && !needed.contains(keysym))
             needed << keysym;
     }
-    if (m_keymapSent && std::all_of(needed.cbegin(), needed.cend(), [this](quint32 k) { return m_keysyms.contains(k); }))
+    if (m_keymapSent
+        && std::all_of(needed.cbegin(), needed.cend(), [this](quint32 k) { return m_keysyms.contains(k); }))
         return;
     uploadKeymap(needed);
 }
 
 bool WaylandVirtualKeyboard::sendKey(quint32 key, bool down)
 {
-    zwp_virtual_keyboard_v1_key(m_keyboard, timestamp(), key,
-                                down ? WL_KEYBOARD_KEY_STATE_PRESSED : WL_KEYBOARD_KEY_STATE_RELEASED);
+    zwp_virtual_keyboard_v1_key(
+        m_keyboard, timestamp(), key, down ? WL_KEYBOARD_KEY_STATE_PRESSED : WL_KEYBOARD_KEY_STATE_RELEASED);
     return flush();
 }
 

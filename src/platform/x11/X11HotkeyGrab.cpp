@@ -6,7 +6,8 @@
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 
-namespace {
+namespace
+{
 
 // Xlib reports a refused grab through its global error handler.
 bool grabRefused = false;
@@ -19,12 +20,13 @@ int noteRefusal(Display *, XErrorEvent *error)
 
 // The lock modifiers a user may have on: the grab must match with any of them.
 constexpr unsigned numLock = Mod2Mask;
-constexpr unsigned lockCombinations[] = {0, LockMask, numLock, LockMask | numLock};
+constexpr unsigned lockCombinations[] = { 0, LockMask, numLock, LockMask | numLock };
 
 } // namespace
 
 X11HotkeyGrab::X11HotkeyGrab(std::function<void()> onPressed, QObject *parent)
-    : QObject(parent), m_onPressed(std::move(onPressed))
+    : QObject(parent)
+    , m_onPressed(std::move(onPressed))
 {
 }
 
@@ -51,7 +53,7 @@ bool X11HotkeyGrab::grab(unsigned long keysym, unsigned modifiers)
         // Events read during a round trip sit in Xlib's queue and never wake
         // the notifier.
         connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, this,
-                &X11HotkeyGrab::drain);
+            &X11HotkeyGrab::drain);
     }
     const KeyCode keycode = XKeysymToKeycode(m_display, KeySym(keysym));
     if (keycode == 0)
