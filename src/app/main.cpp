@@ -7,8 +7,10 @@
 
 int main(int argc, char *argv[])
 {
-    SessionInfo::preferXwaylandForWindows();
+    const bool choseXwayland = SessionInfo::preferXwaylandForWindows();
     QApplication application(argc, argv);
+    if (choseXwayland)
+        qunsetenv("QT_QPA_PLATFORM");
     QApplication::setApplicationName(QStringLiteral("Tellwind"));
     QApplication::setOrganizationName(QStringLiteral("Tellwind"));
     QApplication::setDesktopFileName(QStringLiteral("tellwind"));

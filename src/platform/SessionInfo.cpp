@@ -84,10 +84,9 @@ QString SessionInfo::describe() const
     return text;
 }
 
-void SessionInfo::preferXwaylandForWindows()
+bool SessionInfo::preferXwaylandForWindows()
 {
-    if (qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
-        return;
-    if (current().hasXwayland())
-        qputenv("QT_QPA_PLATFORM", "xcb");
+    if (qEnvironmentVariableIsSet("QT_QPA_PLATFORM") || !current().hasXwayland())
+        return false;
+    return qputenv("QT_QPA_PLATFORM", "xcb");
 }

@@ -27,8 +27,10 @@ struct SessionInfo {
     // Before the application object exists: on a Wayland session with an X
     // server next to it, Qt's windows go through Xwayland, where they can
     // keep their place, stay on top and never take the focus. A platform the
-    // user chose stays.
-    static void preferXwaylandForWindows();
+    // user chose stays. True when it chose: the caller takes the choice back
+    // out of the environment once Qt has read it, so that programs Tellwind
+    // opens (the browser for signing in) run as they would anyway.
+    static bool preferXwaylandForWindows();
 
     // One line for the log: "wayland (sway, Xwayland)".
     QString describe() const;

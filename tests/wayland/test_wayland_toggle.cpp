@@ -66,8 +66,13 @@ private slots:
 
         FootTarget target(folder.filePath("out.txt"));
         QVERIFY(target.isReady());
-        auto tellwind = startProgram(environment, { begin });
+        // The program itself sends its windows through Xwayland.
+        QProcessEnvironment own = environment;
+        own.remove("QT_QPA_PLATFORM");
+        auto tellwind = startProgram(own, { begin });
         QVERIFY(tellwind->waitForLine(ready, 20000));
+        QTRY_VERIFY_WITH_TIMEOUT(swaymsg({ "-t", "get_tree" }).contains("\"shell\": \"xwayland\""), 10000);
+        QVERIFY(tellwind->lines().filter("Window position memory unavailable").isEmpty());
         QVERIFY2(tellwind->waitForLine("✅ Recording started with", 20000),
             qPrintable(tellwind->lines().join('\n')));
         QVERIFY(!tellwind->lines().filter("Typing backend: Wayland virtual keyboard").isEmpty());
