@@ -102,7 +102,12 @@ KeyboardChoice chooseKeyboard(const SessionInfo &session, const KeyboardProbes &
 KeyboardProbes KeyboardProbes::system(const SessionInfo &session)
 {
     KeyboardProbes probes;
-    probes.virtualKeyboard = [session] { return WaylandVirtualKeyboard::isOffered(session.waylandDisplay); };
+    // Listed is not enough: KWin lists the protocol for its own input
+    // method and refuses everyone else, so a keyboard must really be made.
+    probes.virtualKeyboard = [session] {
+        return WaylandVirtualKeyboard::isOffered(session.waylandDisplay)
+            && WaylandVirtualKeyboard(session.waylandDisplay).isTrusted();
+    };
     probes.remoteDesktop = [] { return RemoteDesktopKeyboard::isOffered(); };
     probes.xtest = [] { return XTestKeyboard().isTrusted(); };
     return probes;
