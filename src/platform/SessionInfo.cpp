@@ -1,5 +1,7 @@
 #include "platform/SessionInfo.h"
 
+#include "platform/KeyboardBackends.h"
+
 #include <QStringList>
 
 namespace
@@ -88,5 +90,6 @@ bool SessionInfo::preferXwaylandForWindows()
 {
     if (qEnvironmentVariableIsSet("QT_QPA_PLATFORM") || !current().hasXwayland())
         return false;
+    qCInfo(lcPlatform) << "Windows: through Xwayland, where they keep their place";
     return qputenv("QT_QPA_PLATFORM", "xcb");
 }
