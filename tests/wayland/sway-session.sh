@@ -24,8 +24,13 @@ uid=$(id -u "$user")
 work=$(mktemp -d "${TMPDIR:-/tmp}/tellwind-sway.XXXXXX")
 chmod 755 "$work"
 pids=()
+# Each daemon starts in a process group of its own, and the whole group
+# goes: runuser does not pass a signal on to sway or Xwayland.
 cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
+    for pid in "${pids[@]}"; do kill -- "-$pid" 2>/dev/null; done
+    for pid in "${pids[@]}"; do
+        for _ in $(seq 100); do kill -0 -- "-$pid" 2>/dev/null || break; sleep 0.05; done
+    done
     wait 2>/dev/null
     rm -rf "$work"
 }
@@ -59,7 +64,12 @@ as_user() {
         LANG=C.UTF-8 "$@"
 }
 
-as_user env WLR_BACKENDS=headless WLR_RENDERER=pixman WLR_LIBINPUT_NO_DEVICES=1 \
+# A daemon of the session starts through setsid, leading a process group of
+# its own that cleanup ends as a whole.
+user_env=(env -i PATH="$PATH" HOME="$home" XDG_RUNTIME_DIR="$run" XDG_CONFIG_HOME="$home/config"
+    XDG_DATA_HOME="$home/data" XDG_CACHE_HOME="$home/cache" LANG=C.UTF-8)
+
+setsid "${run_as[@]}" "${user_env[@]}" WLR_BACKENDS=headless WLR_RENDERER=pixman WLR_LIBINPUT_NO_DEVICES=1 \
     XDG_CURRENT_DESKTOP=sway XDG_SESSION_TYPE=wayland \
     sway -c "$work/sway.conf" >"$work/sway.log" 2>&1 &
 pids+=($!)
@@ -69,7 +79,7 @@ if [ ! -s "$run/session.env" ]; then
 fi
 # The user's own PulseAudio: its default source "mic" hears what is played
 # to the sink "spk", as in tests/harness.sh.
-as_user pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit \
+setsid "${run_as[@]}" "${user_env[@]}" pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit \
     --load=module-native-protocol-unix \
     --load="module-null-sink sink_name=spk" \
     --load="module-remap-source master=spk.monitor source_name=mic" \
@@ -81,6 +91,18 @@ if ! as_user pactl set-default-source mic; then
 fi
 as_user pactl set-default-sink spk
 
+# The first exec may run before Xwayland has its display: ask again until
+# the children's environment names it.
+swaysock=$(sed -n 's/^SWAYSOCK=//p' "$run/session.env")
+for _ in $(seq 100); do
+    grep -q '^DISPLAY=' "$run/session.env" && break
+    as_user swaymsg -s "$swaysock" exec "env > $run/session.env.new && mv $run/session.env.new $run/session.env" \
+        >/dev/null 2>&1
+    sleep 0.05
+done
+if ! grep -q '^DISPLAY=' "$run/session.env"; then
+    echo "sway-session: Xwayland did not start" >&2; cat "$work/sway.log" >&2; exit 1
+fi
 wayland=$(sed -n 's/^WAYLAND_DISPLAY=//p' "$run/session.env")
 display=$(sed -n 's/^DISPLAY=//p' "$run/session.env")
 swaysock=$(sed -n 's/^SWAYSOCK=//p' "$run/session.env")
