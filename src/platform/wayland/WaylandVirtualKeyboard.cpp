@@ -144,10 +144,16 @@ void WaylandVirtualKeyboard::dispatch() const
 {
     if (!m_display)
         return;
-    if (wl_display_dispatch(m_display) < 0) {
+    // Never blocks the GUI thread: a round trip may already have read what
+    // woke us, and the read itself does not wait.
+    while (wl_display_prepare_read(m_display) != 0)
+        wl_display_dispatch_pending(m_display);
+    if (wl_display_read_events(m_display) < 0 && errno != EAGAIN) {
         qCWarning(lcPlatform) << "The Wayland connection for typing was lost";
         m_notifier->setEnabled(false);
+        return;
     }
+    wl_display_dispatch_pending(m_display);
 }
 
 void WaylandVirtualKeyboard::disconnect() const
