@@ -103,6 +103,7 @@ private slots:
         GlobalHotkeyManager manager(std::make_unique<FakeKeyMonitor>());
         int toggles = 0;
         manager.onHotkeyPressed = [&toggles] { ++toggles; };
+        manager.setIsEnabled(true); // whatever an earlier test left in the settings
         manager.start();
         QVERIFY(manager.recordHotkey(Qt::Key_D, Qt::ControlModifier | Qt::AltModifier));
         QCOMPARE(manager.hotkeyText(), QStringLiteral("Ctrl+Alt+D"));

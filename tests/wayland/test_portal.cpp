@@ -306,6 +306,7 @@ private slots:
         GlobalHotkeyManager manager(std::make_unique<FakeKeyMonitor>());
         int toggles = 0;
         manager.onHotkeyPressed = [&toggles] { ++toggles; };
+        manager.setIsEnabled(true); // whatever an earlier test left in the settings
         manager.start();
         QTRY_VERIFY(portal.calls().contains("BindShortcuts toggle-recording trigger=CTRL+ALT+d"));
         portal.call("Activate", { "toggle-recording" });

@@ -55,19 +55,28 @@ bool X11HotkeyGrab::grab(unsigned long keysym, unsigned modifiers)
         connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, this,
             &X11HotkeyGrab::drain);
     }
-    const KeyCode keycode = XKeysymToKeycode(m_display, KeySym(keysym));
-    if (keycode == 0)
+    // Every key that gives the keysym: another program may have put it on a
+    // spare key too (ours does, for characters a layout lacks), and the one
+    // XKeysymToKeycode names need not be the one the user presses.
+    int minKeycode = 0, maxKeycode = 0;
+    XDisplayKeycodes(m_display, &minKeycode, &maxKeycode);
+    QList<unsigned> keycodes;
+    for (int keycode = minKeycode; keycode <= maxKeycode; ++keycode)
+        if (XkbKeycodeToKeysym(m_display, KeyCode(keycode), 0, 0) == KeySym(keysym))
+            keycodes << unsigned(keycode);
+    if (keycodes.isEmpty())
         return false;
 
     const Window root = DefaultRootWindow(m_display);
     XSync(m_display, False);
     grabRefused = false;
     XErrorHandler previous = XSetErrorHandler(noteRefusal);
-    for (unsigned locks : lockCombinations)
-        XGrabKey(m_display, keycode, modifiers | locks, root, False, GrabModeAsync, GrabModeAsync);
+    for (unsigned keycode : std::as_const(keycodes))
+        for (unsigned locks : lockCombinations)
+            XGrabKey(m_display, int(keycode), modifiers | locks, root, False, GrabModeAsync, GrabModeAsync);
     XSync(m_display, False);
     XSetErrorHandler(previous);
-    m_keycode = keycode;
+    m_keycodes = keycodes;
     m_modifiers = modifiers;
     if (grabRefused) {
         release();
@@ -79,13 +88,14 @@ bool X11HotkeyGrab::grab(unsigned long keysym, unsigned modifiers)
 
 void X11HotkeyGrab::release()
 {
-    if (!m_display || !m_keycode)
+    if (!m_display || m_keycodes.isEmpty())
         return;
     const Window root = DefaultRootWindow(m_display);
-    for (unsigned locks : lockCombinations)
-        XUngrabKey(m_display, int(m_keycode), m_modifiers | locks, root);
+    for (unsigned keycode : std::as_const(m_keycodes))
+        for (unsigned locks : lockCombinations)
+            XUngrabKey(m_display, int(keycode), m_modifiers | locks, root);
     XFlush(m_display);
-    m_keycode = 0;
+    m_keycodes.clear();
     m_down = false;
 }
 
@@ -96,9 +106,10 @@ void X11HotkeyGrab::drain()
     while (XPending(m_display) > 0) {
         XEvent event;
         XNextEvent(m_display, &event);
-        if (event.type == KeyRelease && event.xkey.keycode == m_keycode) {
+        const bool ours = m_keycodes.contains(event.xkey.keycode);
+        if (event.type == KeyRelease && ours) {
             m_down = false;
-        } else if (event.type == KeyPress && event.xkey.keycode == m_keycode && !m_down) {
+        } else if (event.type == KeyPress && ours && !m_down) {
             m_down = true;
             if (m_onPressed)
                 QMetaObject::invokeMethod(this, m_onPressed, Qt::QueuedConnection);

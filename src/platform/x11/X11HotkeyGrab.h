@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QObject>
 
 #include <functional>
@@ -31,7 +32,7 @@ private:
     std::function<void()> m_onPressed;
     _XDisplay *m_display = nullptr;
     std::unique_ptr<QSocketNotifier> m_notifier;
-    unsigned m_keycode = 0;
+    QList<unsigned> m_keycodes;
     unsigned m_modifiers = 0;
     bool m_down = false;
 };
