@@ -19,7 +19,7 @@
 #include "platform/qt/QtPasteboard.h"
 #include "platform/qt/QtStatusBar.h"
 #include "platform/qt/RunningApplicationBundle.h"
-#include "platform/x11/XTestKeyboard.h"
+#include "platform/KeyboardBackends.h"
 #include "platform/xdg/DesktopWorkspace.h"
 #include "platform/xdg/XdgAutostartStore.h"
 #include "speech/AudioRecordingService.h"
@@ -28,35 +28,6 @@
 #include "speech/SpeechService.h"
 
 #include <QCoreApplication>
-
-SessionInfo SessionInfo::fromEnvironment()
-{
-    SessionInfo info;
-    const QString type = qEnvironmentVariable("XDG_SESSION_TYPE");
-    const bool wayland = qEnvironmentVariableIsSet("WAYLAND_DISPLAY") || type == QLatin1String("wayland");
-    info.hasXDisplay = !qEnvironmentVariableIsEmpty("DISPLAY");
-    info.desktop = qEnvironmentVariable("XDG_CURRENT_DESKTOP");
-    if (wayland)
-        info.kind = Kind::wayland;
-    else if (info.hasXDisplay)
-        info.kind = Kind::x11;
-    return info;
-}
-
-QString SessionInfo::describe() const
-{
-    const QString desktopName = desktop.isEmpty() ? QStringLiteral("unknown desktop") : desktop;
-    switch (kind) {
-    case Kind::x11:
-        return QStringLiteral("X11 (%1)").arg(desktopName);
-    case Kind::wayland:
-        return QStringLiteral("Wayland (%1%2)")
-            .arg(desktopName, hasXDisplay ? QStringLiteral(", Xwayland") : QStringLiteral(", no Xwayland"));
-    case Kind::none:
-        break;
-    }
-    return QStringLiteral("no graphical session");
-}
 
 CompositionRoot::CompositionRoot(SessionInfo session, QObject *parent)
     : QObject(parent), m_session(std::move(session))
@@ -71,12 +42,13 @@ CompositionRoot::CompositionRoot(SessionInfo session, QObject *parent)
     m_hotkeyManager = std::make_unique<GlobalHotkeyManager>(KeyMonitor::createSystemMonitor());
     m_menuBarManager = std::make_unique<MenuBarManager>(std::make_unique<QtStatusBar>());
 
-    // Typing: XTEST reaches every X11 client, and the X11 clients of a
-    // Wayland desktop through Xwayland.
-    XTestKeyboard &keyboard = XTestKeyboard::shared();
-    m_typingBackendName = m_session.kind == SessionInfo::Kind::x11 ? tr("X11 (XTEST)")
-                                                                     : tr("X11 applications only (XTEST)");
-    logLine(lcPlatform(), QStringLiteral("⌨️ [Platform] Typing backend: %1").arg(m_typingBackendName));
+    // Typing: the compositor's virtual keyboard, the RemoteDesktop portal,
+    // XTEST (X11, or the X11 clients of a Wayland desktop), or nothing, with
+    // the reason.
+    KeyboardSink sink = makeKeyboardSink(m_session);
+    m_typingBackendName = sink.choice.name();
+    m_keyboard = std::move(sink.backend);
+    TypingBackend &keyboard = *m_keyboard;
     m_textInsertion = std::make_unique<TextInsertionService>(keyboard, keyboard, QtPasteboard::shared(),
                                                              QtAlertPresenter::shared(), DesktopWorkspace::shared(),
                                                              RunningApplicationBundle::shared());

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/DictationNeighbours.h"
+#include "platform/SessionInfo.h"
 
 #include <QObject>
 #include <QString>
@@ -8,6 +9,7 @@
 #include <memory>
 
 class AppState;
+class TypingBackend;
 class AuthManager;
 class CursorIndicatorService;
 class GlobalHotkeyManager;
@@ -16,17 +18,6 @@ class MenuBarManager;
 class OnboardingManager;
 class SpeechRecognitionManager;
 class TextInsertionService;
-
-// What kind of desktop the program runs on, read once from the environment.
-struct SessionInfo {
-    enum class Kind { x11, wayland, none };
-    Kind kind = Kind::none;
-    QString desktop; // XDG_CURRENT_DESKTOP, as given
-    bool hasXDisplay = false; // X11 itself, or Xwayland beside a compositor
-
-    static SessionInfo fromEnvironment();
-    QString describe() const;
-};
 
 // The one place that builds the program: it detects the session, makes each
 // platform backend (a real one, or a null one that says why it cannot work),
@@ -37,7 +28,7 @@ class CompositionRoot : public QObject
     Q_OBJECT
 
 public:
-    explicit CompositionRoot(SessionInfo session = SessionInfo::fromEnvironment(), QObject *parent = nullptr);
+    explicit CompositionRoot(SessionInfo session = SessionInfo::current(), QObject *parent = nullptr);
     ~CompositionRoot() override;
 
     const SessionInfo &session() const { return m_session; }
@@ -57,6 +48,7 @@ public:
 private:
     SessionInfo m_session;
     QString m_typingBackendName;
+    std::unique_ptr<TypingBackend> m_keyboard;
     std::unique_ptr<AuthManager> m_authManager;
     std::unique_ptr<LaunchAtLoginManager> m_launchAtLoginManager;
     std::unique_ptr<GlobalHotkeyManager> m_hotkeyManager;

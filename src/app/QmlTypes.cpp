@@ -3,6 +3,7 @@
 #include "app/LanguageCatalog.h"
 #include "app/Pointer.h"
 #include "app/PopupFocus.h"
+#include "platform/PlatformStatus.h"
 #include "speech/STTProvider.h"
 #include "speech/SupportedLanguage.h"
 #include "speech/TextFormattingSettings.h"
@@ -29,4 +30,5 @@ void registerQmlTypes(WindowSystem &windowSystem)
     qmlRegisterSingletonInstance(uri, 1, 0, "PopupFocus", new PopupFocus(windowSystem));
     qmlRegisterSingletonInstance(uri, 1, 0, "Pointer", new Pointer);
     qmlRegisterSingletonInstance(uri, 1, 0, "TextFormattingSettings", new TextFormattingSettings);
+    qmlRegisterSingletonInstance(uri, 1, 0, "PlatformStatus", &PlatformStatus::instance());
 }

@@ -28,6 +28,7 @@ constexpr int connectRetryMs = 20;
 // One request per line on the fallback socket.
 constexpr char openCommand[] = "open ";
 constexpr char activateCommand[] = "activate";
+constexpr char actionCommand[] = "action ";
 // A peer that never finishes its line is cut off at this size.
 constexpr qint64 maxRequestBytes = 64 * 1024;
 
@@ -62,9 +63,11 @@ public slots:
     {
         Q_UNUSED(parameter);
         Q_UNUSED(platformData);
-        // Tellwind exports no actions; an unknown one just brings the panel back.
-        Q_UNUSED(actionName);
-        m_instance->receiveActivate();
+        // An unknown action just brings the panel back.
+        if (SingleInstance::isKnownAction(actionName))
+            m_instance->receiveAction(actionName);
+        else
+            m_instance->receiveActivate();
     }
 
 private:
@@ -98,14 +101,34 @@ QString SingleInstance::socketPath()
     return base + QStringLiteral("/tellwind/instance");
 }
 
-bool SingleInstance::claim(const QStringList &urls)
+QString SingleInstance::actionFromArguments(const QStringList &arguments)
 {
-    if (QDBusConnection::sessionBus().isConnected())
-        return claimOnBus(urls);
-    return claimSocket(urls);
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString &argument = arguments.at(i);
+        if (argument == QLatin1String("--toggle"))
+            return QStringLiteral("toggle-recording");
+        if (argument == QLatin1String("--start"))
+            return QStringLiteral("start-recording");
+        if (argument == QLatin1String("--stop"))
+            return QStringLiteral("stop-recording");
+    }
+    return {};
 }
 
-bool SingleInstance::claimOnBus(const QStringList &urls)
+bool SingleInstance::isKnownAction(const QString &action)
+{
+    return action == QLatin1String("toggle-recording") || action == QLatin1String("start-recording")
+        || action == QLatin1String("stop-recording");
+}
+
+bool SingleInstance::claim(const QStringList &urls, const QString &action)
+{
+    if (QDBusConnection::sessionBus().isConnected())
+        return claimOnBus(urls, action);
+    return claimSocket(urls, action);
+}
+
+bool SingleInstance::claimOnBus(const QStringList &urls, const QString &action)
 {
     QDBusConnection bus = QDBusConnection::sessionBus();
     bus.registerObject(QString::fromLatin1(objectPath), this);
@@ -117,7 +140,11 @@ bool SingleInstance::claimOnBus(const QStringList &urls)
         return true;
 
     bus.unregisterObject(QString::fromLatin1(objectPath));
-    QDBusMessage call = urls.isEmpty()
+    QDBusMessage call = !action.isEmpty()
+        ? QDBusMessage::createMethodCall(QString::fromLatin1(busName), QString::fromLatin1(objectPath),
+                                         QStringLiteral("org.freedesktop.Application"),
+                                         QStringLiteral("ActivateAction"))
+        : urls.isEmpty()
         ? QDBusMessage::createMethodCall(QString::fromLatin1(busName),
                                          QString::fromLatin1(objectPath),
                                          QStringLiteral("org.freedesktop.Application"),
@@ -126,7 +153,9 @@ bool SingleInstance::claimOnBus(const QStringList &urls)
                                          QString::fromLatin1(objectPath),
                                          QStringLiteral("org.freedesktop.Application"),
                                          QStringLiteral("Open"));
-    if (urls.isEmpty())
+    if (!action.isEmpty())
+        call << action << QVariantList() << QVariantMap();
+    else if (urls.isEmpty())
         call << QVariantMap();
     else
         call << urls << QVariantMap();
@@ -137,7 +166,7 @@ bool SingleInstance::claimOnBus(const QStringList &urls)
     return false;
 }
 
-bool SingleInstance::claimSocket(const QStringList &urls)
+bool SingleInstance::claimSocket(const QStringList &urls, const QString &action)
 {
     const QString path = socketPath();
     const QString folder = QFileInfo(path).absolutePath();
@@ -171,7 +200,9 @@ bool SingleInstance::claimSocket(const QStringList &urls)
         QByteArray request;
         for (const QString &url : urls)
             request += openCommand + url.toUtf8() + '\n';
-        if (urls.isEmpty())
+        if (!action.isEmpty())
+            request += actionCommand + action.toUtf8() + '\n';
+        else if (urls.isEmpty())
             request += QByteArray(activateCommand) + '\n';
         peer.write(request);
         peer.waitForBytesWritten(handOffTimeoutMs);
@@ -199,6 +230,11 @@ bool SingleInstance::claimSocket(const QStringList &urls)
                         receiveOpen({QString::fromUtf8(line.mid(qsizetype(sizeof openCommand) - 1))});
                     else if (line == activateCommand)
                         receiveActivate();
+                    else if (line.startsWith(actionCommand)) {
+                        const QString action = QString::fromUtf8(line.mid(qsizetype(sizeof actionCommand) - 1));
+                        if (isKnownAction(action))
+                            receiveAction(action);
+                    }
                 }
                 if (socket->bytesAvailable() > maxRequestBytes)
                     socket->abort();
@@ -221,6 +257,22 @@ void SingleInstance::setActivateHandler(std::function<void()> handler)
     m_activateHandler = std::move(handler);
     for (int i = std::exchange(m_pendingActivations, 0); i > 0; --i)
         m_activateHandler();
+}
+
+void SingleInstance::setActionHandler(std::function<void(const QString &)> handler)
+{
+    m_actionHandler = std::move(handler);
+    const QStringList pending = std::exchange(m_pendingActions, {});
+    for (const QString &action : pending)
+        m_actionHandler(action);
+}
+
+void SingleInstance::receiveAction(const QString &action)
+{
+    if (m_actionHandler)
+        m_actionHandler(action);
+    else
+        m_pendingActions << action;
 }
 
 void SingleInstance::receiveOpen(const QStringList &urls)

@@ -25,14 +25,20 @@ public:
     explicit SingleInstance(QObject *parent = nullptr);
     ~SingleInstance() override;
 
-    // Becomes the instance (true), or hands `urls` to the running one (false,
-    // the caller should end). Also false when the running one cannot be
-    // reached and the name cannot be had either.
-    bool claim(const QStringList &urls);
+    // Becomes the instance (true), or hands `urls` (or `action`) to the
+    // running one (false, the caller should end). Also false when the running
+    // one cannot be reached and the name cannot be had either.
+    bool claim(const QStringList &urls, const QString &action = {});
 
     // Received requests are held until their handler is set.
     void setUrlHandler(std::function<void(const QString &)> handler);
     void setActivateHandler(std::function<void()> handler);
+    void setActionHandler(std::function<void(const QString &)> handler);
+
+    // "toggle-recording", "start-recording" or "stop-recording" for the
+    // command line's --toggle, --start or --stop; empty without one.
+    static QString actionFromArguments(const QStringList &arguments);
+    static bool isKnownAction(const QString &action);
 
     // The URL arguments of a command line (anything with a scheme).
     static QStringList urlsFromArguments(const QStringList &arguments);
@@ -42,13 +48,16 @@ public:
     // Called by the bus adaptor and the socket.
     void receiveOpen(const QStringList &urls);
     void receiveActivate();
+    void receiveAction(const QString &action);
 
 private:
-    bool claimOnBus(const QStringList &urls);
-    bool claimSocket(const QStringList &urls);
+    bool claimOnBus(const QStringList &urls, const QString &action);
+    bool claimSocket(const QStringList &urls, const QString &action);
 
     std::function<void(const QString &)> m_urlHandler;
     std::function<void()> m_activateHandler;
+    std::function<void(const QString &)> m_actionHandler;
+    QStringList m_pendingActions;
     QStringList m_pendingUrls;
     int m_pendingActivations = 0;
     std::unique_ptr<QLockFile> m_socketLock;

@@ -100,6 +100,19 @@ void TellwindApp::launch(const QStringList &urls)
     });
     m_appDelegate->applicationDidFinishLaunching();
     showMainWindow();
+    // After the panel: a recording started from the command line shows there.
+    m_instance.setActionHandler([delegate](const QString &action) {
+        if (!delegate)
+            return;
+        logLine(QStringLiteral("🎬 [App] Action: ") + action);
+        AppState &state = delegate->appState();
+        if (action == QLatin1String("toggle-recording"))
+            delegate->toggleRecording();
+        else if (action == QLatin1String("start-recording") && !state.isRecording())
+            state.startRecording();
+        else if (action == QLatin1String("stop-recording") && state.isRecording())
+            state.stopRecording();
+    });
     for (const QString &url : urls)
         m_appDelegate->handleURL(QUrl(url, QUrl::StrictMode));
 }

@@ -1,8 +1,15 @@
 #include "desktop/GlobalHotkeyManager.h"
 
+#include "desktop/Hotkey.h"
+
 #include "common/Log.h"
 #include "common/Settings.h"
 
+#include "platform/SessionInfo.h"
+#include "platform/portal/GlobalShortcutsPortal.h"
+#include "platform/x11/X11HotkeyGrab.h"
+
+#include <QCoreApplication>
 #include <QPointer>
 
 GlobalHotkeyManager::GlobalHotkeyManager(std::unique_ptr<KeyMonitor> keyMonitor, QObject *parent)
@@ -41,13 +48,63 @@ void GlobalHotkeyManager::start()
     if (!m_isEnabled)
         return;
     registerHotkey();
-    logLine(QStringLiteral("🎹 Global hotkey manager started (Shift + R)"));
+    logLine(QStringLiteral("🎹 Global hotkey manager started (%1)").arg(Hotkey::stored().displayText()));
 }
 
 void GlobalHotkeyManager::registerHotkey()
 {
     unregisterHotkey();
     QPointer<GlobalHotkeyManager> weakSelf(this);
+    const Hotkey hotkey = Hotkey::stored();
+    if (SessionInfo::current().isWayland()) {
+        // Raw key events through Xwayland come only while an X11 window has
+        // the focus; the desktop's own shortcut service is the way here.
+        if (!GlobalShortcutsPortal::isOffered()) {
+            logLine(QStringLiteral("⚠️ Global hotkey unavailable on this desktop: bind `tellwind --toggle` "
+                                   "in its keyboard settings"));
+            return;
+        }
+        m_shortcutsPortal = std::make_unique<GlobalShortcutsPortal>();
+        connect(m_shortcutsPortal.get(), &GlobalShortcutsPortal::activated, this, [weakSelf](const QString &id) {
+            if (!weakSelf || id != QLatin1String(toggleShortcutId))
+                return;
+            logLine(QStringLiteral("🎹 Hotkey triggered: desktop shortcut"));
+            if (weakSelf->onHotkeyPressed)
+                weakSelf->onHotkeyPressed();
+        });
+        // Shift + R is not offered to the desktop: taken from every
+        // application it would stop the user typing a capital R.
+        m_shortcutsPortal->bind(QString::fromLatin1(toggleShortcutId),
+                                QCoreApplication::translate("GlobalHotkeyManager", "Start or stop dictation"),
+                                hotkey.isShiftR() ? QString::fromLatin1(portalTrigger) : hotkey.portalTrigger());
+        logLine(QStringLiteral("✅ Global hotkey requested from the desktop"));
+        return;
+    }
+    if (!hotkey.isShiftR()) {
+        m_grab = std::make_unique<X11HotkeyGrab>([weakSelf, text = hotkey.displayText()] {
+            if (!weakSelf)
+                return;
+            logLine(QStringLiteral("🎹 Hotkey triggered: ") + text);
+            if (weakSelf->onHotkeyPressed)
+                weakSelf->onHotkeyPressed();
+        });
+        unsigned modifiers = 0;
+        if (hotkey.shift())
+            modifiers |= X11HotkeyGrab::shift;
+        if (hotkey.control())
+            modifiers |= X11HotkeyGrab::control;
+        if (hotkey.alt())
+            modifiers |= X11HotkeyGrab::alt;
+        if (hotkey.super())
+            modifiers |= X11HotkeyGrab::super;
+        if (m_grab->grab(hotkey.keysym(), modifiers)) {
+            logLine(QStringLiteral("✅ Global hotkey registered: ") + hotkey.displayText());
+        } else {
+            logLine(QStringLiteral("⚠️ Global hotkey not available: another program holds ") + hotkey.displayText());
+            m_grab.reset();
+        }
+        return;
+    }
     m_eventMonitor = m_keyMonitor->addGlobalMonitor([weakSelf](const KeyEvent &event) {
         if (weakSelf)
             weakSelf->handleKeyEvent(event);
@@ -61,6 +118,8 @@ void GlobalHotkeyManager::registerHotkey()
 
 void GlobalHotkeyManager::unregisterHotkey()
 {
+    m_shortcutsPortal.reset();
+    m_grab.reset();
     if (m_eventMonitor) {
         m_keyMonitor->removeMonitor(*m_eventMonitor);
         m_eventMonitor.reset();
@@ -87,4 +146,34 @@ void GlobalHotkeyManager::handleKeyEvent(const KeyEvent &event)
                 onHotkeyPressed();
         },
         Qt::QueuedConnection);
+}
+
+QString GlobalHotkeyManager::hotkeyText() const
+{
+    return Hotkey::stored().displayText();
+}
+
+bool GlobalHotkeyManager::isShiftR() const
+{
+    return Hotkey::stored().isShiftR();
+}
+
+bool GlobalHotkeyManager::recordHotkey(int key, int modifiers)
+{
+    const std::optional<Hotkey> hotkey = Hotkey::fromKey(key, modifiers);
+    if (!hotkey)
+        return false;
+    if (hotkey->isShiftR())
+        Settings::remove(QString::fromLatin1(Hotkey::settingsKey));
+    else
+        Settings::setString(QString::fromLatin1(Hotkey::settingsKey), hotkey->sequence());
+    emit hotkeyChanged();
+    if (m_isEnabled)
+        registerHotkey();
+    return true;
+}
+
+void GlobalHotkeyManager::resetHotkey()
+{
+    recordHotkey(Qt::Key_R, Qt::ShiftModifier);
 }

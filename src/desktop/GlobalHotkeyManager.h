@@ -4,6 +4,9 @@
 
 #include <QObject>
 
+class GlobalShortcutsPortal;
+class X11HotkeyGrab;
+
 #include <functional>
 #include <memory>
 #include <optional>
@@ -13,9 +16,14 @@ class GlobalHotkeyManager : public QObject
 {
     Q_OBJECT
     Q_PROPERTY(bool isEnabled READ isEnabled WRITE setIsEnabled NOTIFY isEnabledChanged)
+    Q_PROPERTY(QString hotkeyText READ hotkeyText NOTIFY hotkeyChanged)
+    Q_PROPERTY(bool isShiftR READ isShiftR NOTIFY hotkeyChanged)
 
 public:
     static constexpr const char *enabledKey = "globalHotkeyEnabled";
+    static constexpr const char *toggleShortcutId = "toggle-recording";
+    // Produces no text in any application, unlike Shift + R.
+    static constexpr const char *portalTrigger = "CTRL+ALT+d";
 
     explicit GlobalHotkeyManager(std::unique_ptr<KeyMonitor> keyMonitor, QObject *parent = nullptr);
     ~GlobalHotkeyManager() override;
@@ -35,8 +43,18 @@ public:
 
     std::function<void()> onHotkeyPressed;
 
+    // The shortcut in use, for people ("Shift + R", "Ctrl+Alt+D").
+    QString hotkeyText() const;
+    bool isShiftR() const;
+    // A key the user pressed in the recorder (Qt key and modifiers). False,
+    // and nothing stored, for one that cannot serve: a modifier alone, or a
+    // key without Ctrl, Alt or Super other than Shift + R.
+    Q_INVOKABLE bool recordHotkey(int key, int modifiers);
+    Q_INVOKABLE void resetHotkey();
+
 signals:
     void isEnabledChanged(bool value);
+    void hotkeyChanged();
 
 private:
     void isEnabledDidChange();
@@ -45,4 +63,8 @@ private:
     bool m_isEnabled = true;
     std::optional<KeyMonitor::Handle> m_eventMonitor;
     std::optional<KeyMonitor::Handle> m_localEventMonitor;
+    // On Wayland the desktop watches the shortcut for us.
+    std::unique_ptr<GlobalShortcutsPortal> m_shortcutsPortal;
+    // On X11 a shortcut with Ctrl, Alt or Super is taken from every application.
+    std::unique_ptr<X11HotkeyGrab> m_grab;
 };

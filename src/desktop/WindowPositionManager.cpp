@@ -64,10 +64,26 @@ QString WindowPositionManager::formatCoordinate(double value)
     return text;
 }
 
+namespace {
+
+// A native Wayland window is placed by the compositor and never learns where:
+// positions stored there would mean nothing.
+bool positionsUnavailable()
+{
+    if (!QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
+        return false;
+    static bool told = false;
+    if (!std::exchange(told, true))
+        logLine(QStringLiteral("📍 Window position memory unavailable: the Wayland compositor places the window"));
+    return true;
+}
+
+} // namespace
+
 void WindowPositionManager::savePosition(QWindow *window)
 {
     m_moveSaveTimer.stop();
-    if (!window || positionClearedThisRun)
+    if (!window || positionClearedThisRun || positionsUnavailable())
         return;
     const QPoint origin = window->framePosition();
     const double x = origin.x();
@@ -84,7 +100,7 @@ void WindowPositionManager::savePosition(QWindow *window)
 
 void WindowPositionManager::restorePosition(QWindow *window)
 {
-    if (!window)
+    if (!window || positionsUnavailable())
         return;
     if (!Settings::boolValue(key(hasStoredPositionKey), false)) {
         logLine(QStringLiteral("📍 No stored window position, using default"));
@@ -108,7 +124,7 @@ void WindowPositionManager::restorePosition(QWindow *window)
 
 void WindowPositionManager::startObserving(QWindow *window)
 {
-    if (!window)
+    if (!window || positionsUnavailable())
         return;
     m_knownPositions.insert(window, window->framePosition());
     window->installEventFilter(this);

@@ -2,6 +2,8 @@
 
 #include "common/Log.h"
 #include "common/Shared.h"
+#include "platform/KeyboardBackends.h"
+#include "platform/SessionInfo.h"
 #include "platform/WindowSystem.h"
 
 #include <QCursor>
@@ -146,6 +148,14 @@ void CursorIndicatorService::show()
 {
     if (m_isShowing)
         return;
+    if (SessionInfo::current().isWayland()) {
+        // The ring on the panel and the tray icon still show the recording.
+        static bool told = false;
+        if (!std::exchange(told, true))
+            qCInfo(lcPlatform) << "Cursor badge not shown: Wayland does not tell clients where the pointer is "
+                                  "outside their own windows";
+        return;
+    }
     m_isShowing = true;
     if (!m_window) {
         m_window = std::make_unique<CursorIndicatorView>(m_windowSystem.isCompositing());

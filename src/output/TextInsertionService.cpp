@@ -215,6 +215,7 @@ QCoro::Task<> TextInsertionService::apply(Diff diff)
     if (!self)
         co_return;
     const QStringList characters = Graphemes::split(diff.textToType);
+    m_keyboard.prepareCharacters(characters);
     m_charactersLeft = characters.size();
     for (const QString &character : characters) {
         co_await typeCharacter(character);
@@ -405,6 +406,22 @@ QCoro::Task<> TextInsertionService::deleteCharacters(int count)
 QCoro::Task<> TextInsertionService::typeCharacter(QString character)
 {
     QPointer<TextInsertionService> self(this);
+    if (m_keyboard.typesCharacters()) {
+        co_await m_keyboard.prepareKeystroke();
+        if (!self)
+            co_return;
+        if (m_keyboard.postCharacter(character, true)) {
+            co_await m_pacer.wait(keyHoldTime);
+            if (!self)
+                co_return;
+            m_keyboard.postCharacter(character, false);
+        } else {
+            co_await pasteCharacter(character);
+        }
+        if (self)
+            co_await m_pacer.wait(afterCharacterTime);
+        co_return;
+    }
     const std::optional<KeyMapping> mapping = keyMapping(character);
     if (!mapping) {
         co_await pasteCharacter(character);

@@ -1,6 +1,8 @@
 #include "platform/KeyMonitor.h"
 
 #include "common/Log.h"
+#include "platform/KeyboardBackends.h"
+#include "platform/SessionInfo.h"
 #include "platform/SyntheticKeyLog.h"
 #include "platform/x11/X11KeyMonitor.h"
 
@@ -20,8 +22,16 @@ public:
 
 std::unique_ptr<KeyMonitor> KeyMonitor::createSystemMonitor()
 {
-    if (QGuiApplication::platformName() == QLatin1String("xcb"))
+    // Through Xwayland the raw events come only while an X11 window has the
+    // focus: a hotkey that works now and then is worse than none.
+    if (SessionInfo::current().isWayland()) {
+        qCInfo(lcPlatform) << "Key monitor: none on a Wayland session (shortcuts come from the desktop)";
+        return std::make_unique<NullKeyMonitor>();
+    }
+    if (QGuiApplication::platformName() == QLatin1String("xcb")) {
+        qCInfo(lcPlatform) << "Key monitor: XInput2 raw key events";
         return std::make_unique<X11KeyMonitor>(SyntheticKeyLog::shared());
+    }
     logLine(QStringLiteral("⚠️ Key monitor unavailable: not an X11 session (%1)")
                 .arg(QGuiApplication::platformName()));
     return std::make_unique<NullKeyMonitor>();

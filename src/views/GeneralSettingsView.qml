@@ -53,6 +53,19 @@ SettingsViewForm {
     }
 
     SettingsViewSection {
+        title: qsTr("Typing")
+
+        Label {
+            objectName: "typingBackend"
+            Layout.fillWidth: true
+            text: qsTr("Typing: %1").arg(PlatformStatus.typingBackend)
+            wrapMode: Text.WordWrap
+            font.pointSize: Theme.points(11)
+            color: form.secondaryColor
+        }
+    }
+
+    SettingsViewSection {
         title: qsTr("System Tray")
 
         SettingsViewToggle {

@@ -19,6 +19,7 @@
 #include "fakes/FakeWorkspace.h"
 #include "platform/WindowSystem.h"
 #include "speech/TextFormattingSettings.h"
+#include "platform/PlatformStatus.h"
 #include "support/QuickItems.h"
 #include "support/ScriptedHttpServer.h"
 
@@ -67,6 +68,8 @@ struct Fixture {
         qmlRegisterSingletonInstance("Tellwind.Core", 1, 0, "WindowPositionManager", &windowPosition);
         qmlRegisterSingletonInstance("Tellwind.Core", 1, 0, "SpeechSettings", &speech);
         qmlRegisterSingletonInstance("Tellwind.Core", 1, 0, "TextFormattingSettings", &formatting);
+        PlatformStatus::instance().setTypingBackend(QStringLiteral("X11 (XTEST)"));
+        qmlRegisterSingletonInstance("Tellwind.Core", 1, 0, "PlatformStatus", &PlatformStatus::instance());
         qmlRegisterSingletonInstance(
             "Tellwind.Core", 1, 0, "AuthManager", authForViews ? authForViews : &auth);
     }
@@ -156,6 +159,13 @@ private slots:
         f.hotkey.setIsEnabled(true);
         QTRY_VERIFY(f.isOn("hotkeyToggle"));
         QCOMPARE(Settings::boolValue(GlobalHotkeyManager::enabledKey, false), true);
+        // The shortcut in use, and the way the program types on this desktop.
+        QVERIFY(f.hotkey.recordHotkey(Qt::Key_D, Qt::ControlModifier | Qt::AltModifier));
+        QTRY_COMPARE(f.text("hotkeyText"), QStringLiteral("Shortcut: Ctrl+Alt+D"));
+        f.hotkey.resetHotkey();
+        QTRY_COMPARE(f.text("hotkeyText"), QStringLiteral("Shortcut: Shift + R"));
+        QVERIFY(f.showTab("General"));
+        QTRY_COMPARE(f.text("typingBackend"), QStringLiteral("Typing: X11 (XTEST)"));
 
         // Closed, it is made afresh the next time.
         window->close();

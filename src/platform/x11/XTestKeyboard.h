@@ -1,7 +1,6 @@
 #pragma once
 
-#include "platform/AccessibilityTrust.h"
-#include "platform/KeyboardEventSink.h"
+#include "platform/TypingBackend.h"
 
 #include <QElapsedTimer>
 #include <QHash>
@@ -23,7 +22,7 @@ struct _XkbDesc;
 // layout and group, with the user's locked modifiers (Caps Lock) taken into
 // account. A keysym the layout lacks is put on a spare key code for a while.
 // Trust means: the display is reachable and has XTEST.
-class XTestKeyboard : public KeyboardEventSink, public AccessibilityTrust
+class XTestKeyboard : public TypingBackend
 {
 public:
     static XTestKeyboard &shared();

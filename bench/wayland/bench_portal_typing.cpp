@@ -1,0 +1,81 @@
+// Characters per second through the RemoteDesktop portal (a scripted portal
+// service on the session bus), and how many keys it did not receive.
+#include "BenchCommon.h"
+#include "output/Graphemes.h"
+#include "output/TextInsertionService.h"
+#include "platform/portal/RemoteDesktopKeyboard.h"
+#include "platform/qt/QtPasteboard.h"
+
+#include <QCoreApplication>
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QProcess>
+#include <QTest>
+
+#include <qcoro/qcorotask.h>
+
+#include <cstdio>
+
+namespace
+{
+
+int keysReceived()
+{
+    const QDBusMessage reply = QDBusConnection::sessionBus().call(QDBusMessage::createMethodCall(
+        "org.freedesktop.portal.Desktop", "/org/freedesktop/portal/desktop", "org.tellwind.Test", "Keysyms"));
+    const QDBusArgument argument = reply.arguments().value(0).value<QDBusArgument>();
+    int count = 0;
+    argument.beginArray();
+    while (!argument.atEnd()) {
+        int keysym = 0;
+        uint state = 0;
+        argument.beginStructure();
+        argument >> keysym >> state;
+        argument.endStructure();
+        ++count;
+    }
+    argument.endArray();
+    return count;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QGuiApplication app(argc, argv);
+    constexpr int characters = 1000;
+    QProcess portal;
+    const QString script
+        = qEnvironmentVariable("TELLWIND_SOURCE_DIR", ".") + "/tests/wayland/scripted_portal.py";
+    portal.start(script);
+    if (!portal.waitForReadyRead(10000) || portal.readLine().trimmed() != "ready") {
+        std::fprintf(stderr, "bench_portal_typing: the scripted portal did not start\n");
+        return 1;
+    }
+
+    RemoteDesktopKeyboard keyboard;
+    QtPasteboard pasteboard;
+    Quiet quiet;
+    TextInsertionService service(keyboard, keyboard, pasteboard, quiet, quiet, quiet);
+    keyboard.isTrusted(); // a recording starts: the session opens
+    const QString text = mixedText(characters);
+    const QStringList graphemes = Graphemes::split(text);
+
+    QElapsedTimer clock;
+    clock.start();
+    QCoro::waitFor(service.insertText(text));
+    const bool answered = QTest::qWaitFor([&keyboard] { return keyboard.pendingCalls() == 0; }, 10000);
+    const double elapsedS = double(clock.nsecsElapsed()) / 1e9;
+
+    const int expectedKeys = int(graphemes.size()) * 2;
+    std::printf("portal_typing_chars: %lld\n", static_cast<long long>(graphemes.size()));
+    std::printf("portal_typing_chars_per_second: %.0f\n", double(graphemes.size()) / elapsedS);
+    std::printf("portal_typing_keys_lost: %d\n",
+        answered ? expectedKeys - keysReceived() + keyboard.failedCalls() : expectedKeys);
+    portal.closeWriteChannel();
+    portal.waitForFinished(3000);
+    return 0;
+}

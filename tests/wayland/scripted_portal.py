@@ -1,0 +1,196 @@
+#!/usr/bin/python3
+"""A scripted xdg-desktop-portal on the session bus: the RemoteDesktop and
+GlobalShortcuts interfaces with their Request and Session objects, answering
+as the test tells it through org.tellwind.Test (SetMode, Keysyms, Calls,
+CloseSessions, Activate). Prints "ready" once it owns its name; ends when its
+standard input closes."""
+import sys
+
+from gi.repository import Gio, GLib
+
+DESKTOP = "/org/freedesktop/portal/desktop"
+
+XML = """
+<node>
+  <interface name="org.freedesktop.portal.RemoteDesktop">
+    <method name="CreateSession"><arg type="a{sv}" direction="in"/><arg type="o" direction="out"/></method>
+    <method name="SelectDevices"><arg type="o" direction="in"/><arg type="a{sv}" direction="in"/>
+      <arg type="o" direction="out"/></method>
+    <method name="Start"><arg type="o" direction="in"/><arg type="s" direction="in"/>
+      <arg type="a{sv}" direction="in"/><arg type="o" direction="out"/></method>
+    <method name="NotifyKeyboardKeysym"><arg type="o" direction="in"/><arg type="a{sv}" direction="in"/>
+      <arg type="i" direction="in"/><arg type="u" direction="in"/></method>
+    <property name="AvailableDeviceTypes" type="u" access="read"/>
+    <property name="version" type="u" access="read"/>
+  </interface>
+  <interface name="org.freedesktop.portal.GlobalShortcuts">
+    <method name="CreateSession"><arg type="a{sv}" direction="in"/><arg type="o" direction="out"/></method>
+    <method name="BindShortcuts"><arg type="o" direction="in"/><arg type="a(sa{sv})" direction="in"/>
+      <arg type="s" direction="in"/><arg type="a{sv}" direction="in"/><arg type="o" direction="out"/></method>
+    <signal name="Activated"><arg type="o"/><arg type="s"/><arg type="t"/><arg type="a{sv}"/></signal>
+    <signal name="Deactivated"><arg type="o"/><arg type="s"/><arg type="t"/><arg type="a{sv}"/></signal>
+    <property name="version" type="u" access="read"/>
+  </interface>
+  <interface name="org.tellwind.Test">
+    <method name="SetMode"><arg type="s" direction="in"/></method>
+    <method name="Keysyms"><arg type="a(iu)" direction="out"/></method>
+    <method name="Calls"><arg type="as" direction="out"/></method>
+    <method name="CloseSessions"/>
+    <method name="Activate"><arg type="s" direction="in"/></method>
+  </interface>
+</node>
+"""
+SESSION_XML = """
+<node>
+  <interface name="org.freedesktop.portal.Session">
+    <method name="Close"/>
+    <signal name="Closed"><arg type="a{sv}"/></signal>
+  </interface>
+</node>
+"""
+
+
+def sender_part(sender):
+    return sender[1:].replace(".", "_")
+
+
+class Portal:
+    def __init__(self, connection):
+        self.connection = connection
+        self.mode = "accept"
+        self.close_after = -1
+        self.keysyms = []
+        self.calls = []
+        self.sessions = {}  # path -> (registration id, open, interface)
+        self.tokens = 0
+        self.session_info = Gio.DBusNodeInfo.new_for_xml(SESSION_XML).interfaces[0]
+        info = Gio.DBusNodeInfo.new_for_xml(XML)
+        for interface in info.interfaces:
+            connection.register_object(DESKTOP, interface, self.call, self.get_property, None)
+
+    def get_property(self, connection, sender, path, interface, name):
+        if name == "AvailableDeviceTypes":
+            return GLib.Variant("u", 7)
+        return GLib.Variant("u", 1 if "GlobalShortcuts" in interface else 2)
+
+    def respond(self, sender, options, code, results):
+        path = "%s/request/%s/%s" % (DESKTOP, sender_part(sender), options["handle_token"])
+
+        def send():
+            self.connection.emit_signal(sender, path, "org.freedesktop.portal.Request", "Response",
+                                        GLib.Variant("(ua{sv})", (code, results)))
+            return False
+
+        GLib.idle_add(send)
+        return GLib.Variant("(o)", (path,))
+
+    def new_session(self, sender, options, kind):
+        path = "%s/session/%s/%s" % (DESKTOP, sender_part(sender), options["session_handle_token"])
+        registration = self.connection.register_object(path, self.session_info, self.session_call, None, None)
+        self.sessions[path] = [registration, True, kind, sender]
+        return path
+
+    def session_call(self, connection, sender, path, interface, method, parameters, invocation):
+        self.calls.append("Close")
+        self.sessions[path][1] = False
+        invocation.return_value(None)
+
+    def close_sessions(self):
+        for path, session in self.sessions.items():
+            if session[1]:
+                session[1] = False
+                self.connection.emit_signal(session[3], path, "org.freedesktop.portal.Session", "Closed",
+                                            GLib.Variant("(a{sv})", ({},)))
+
+    def call(self, connection, sender, path, interface, method, parameters, invocation):
+        args = parameters.unpack()
+        short = interface.rsplit(".", 1)[1]
+        if short == "RemoteDesktop" and method == "CreateSession":
+            self.calls.append("CreateSession")
+            session = self.new_session(sender, args[0], "remote")
+            invocation.return_value(self.respond(sender, args[0], 0,
+                                                 {"session_handle": GLib.Variant("s", session)}))
+        elif method == "SelectDevices":
+            options = args[1]
+            self.calls.append("SelectDevices types=%d persist_mode=%d restore_token=%s" % (
+                options.get("types", 0), options.get("persist_mode", 0), options.get("restore_token", "")))
+            invocation.return_value(self.respond(sender, options, 0, {}))
+        elif method == "Start":
+            self.calls.append("Start")
+            if self.mode == "refuse":
+                invocation.return_value(self.respond(sender, args[2], 1, {}))
+                return
+            self.tokens += 1
+            invocation.return_value(self.respond(sender, args[2], 0, {
+                "devices": GLib.Variant("u", 1),
+                "restore_token": GLib.Variant("s", "token-%d" % self.tokens)}))
+        elif method == "NotifyKeyboardKeysym":
+            session = self.sessions.get(args[0])
+            if session is None or not session[1]:
+                invocation.return_dbus_error("org.freedesktop.DBus.Error.AccessDenied", "session closed")
+                return
+            self.keysyms.append((args[2], args[3]))
+            invocation.return_value(None)
+            if self.close_after >= 0 and len(self.keysyms) >= self.close_after:
+                self.close_after = -1
+                self.close_sessions()
+        elif short == "GlobalShortcuts" and method == "CreateSession":
+            self.calls.append("GlobalShortcuts.CreateSession")
+            session = self.new_session(sender, args[0], "shortcuts")
+            invocation.return_value(self.respond(sender, args[0], 0,
+                                                 {"session_handle": GLib.Variant("s", session)}))
+        elif method == "BindShortcuts":
+            for name, details in args[1]:
+                self.calls.append("BindShortcuts %s trigger=%s" % (name, details.get("preferred_trigger", "")))
+            bound = [(name, {"description": GLib.Variant("s", details.get("description", "")),
+                             "trigger_description": GLib.Variant("s", "Ctrl+Alt+D")}) for name, details in args[1]]
+            invocation.return_value(self.respond(sender, args[3], 0,
+                                                 {"shortcuts": GLib.Variant("a(sa{sv})", bound)}))
+        elif method == "SetMode":
+            mode = args[0]
+            if mode.startswith("close-after:"):
+                self.close_after = int(mode.split(":")[1])
+                mode = "accept"
+            self.mode = mode
+            invocation.return_value(None)
+        elif method == "Keysyms":
+            invocation.return_value(GLib.Variant("(a(iu))", (self.keysyms,)))
+        elif method == "Calls":
+            invocation.return_value(GLib.Variant("(as)", (self.calls,)))
+        elif method == "CloseSessions":
+            self.close_sessions()
+            invocation.return_value(None)
+        elif method == "Activate":
+            for path, session in self.sessions.items():
+                if session[1] and session[2] == "shortcuts":
+                    for signal in ("Activated", "Deactivated"):
+                        self.connection.emit_signal(None, DESKTOP, "org.freedesktop.portal.GlobalShortcuts",
+                                                    signal, GLib.Variant("(osta{sv})", (path, args[0], 0, {})))
+            invocation.return_value(None)
+        else:
+            invocation.return_dbus_error("org.freedesktop.DBus.Error.UnknownMethod", method)
+
+
+def main():
+    loop = GLib.MainLoop()
+    connection = Gio.bus_get_sync(Gio.BusType.SESSION, None)
+    portal = Portal(connection)
+
+    def acquired(*_):
+        print("ready", flush=True)
+
+    def lost(*_):
+        print("name taken", flush=True)
+        loop.quit()
+
+    Gio.bus_own_name_on_connection(connection, "org.freedesktop.portal.Desktop",
+                                   Gio.BusNameOwnerFlags.DO_NOT_QUEUE, acquired, lost)
+    GLib.io_add_watch(GLib.IOChannel.unix_new(sys.stdin.fileno()), GLib.PRIORITY_DEFAULT,
+                      GLib.IOCondition.HUP | GLib.IOCondition.IN,
+                      lambda channel, condition: loop.quit() or False)
+    loop.run()
+    del portal
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,199 @@
+// Which session the environment describes, and which typing backend each
+// kind of session gets.
+#include "platform/KeyboardBackends.h"
+#include "platform/wayland/WaylandVirtualKeyboard.h"
+
+#include <QTest>
+
+#include <xkbcommon/xkbcommon.h>
+
+namespace
+{
+
+QProcessEnvironment environment(const QStringList &assignments)
+{
+    QProcessEnvironment env;
+    for (const QString &assignment : assignments)
+        env.insert(assignment.section('=', 0, 0), assignment.section('=', 1));
+    return env;
+}
+
+} // namespace
+
+class TestKeyboardChoice : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void detectsSession_data()
+    {
+        QTest::addColumn<QStringList>("assignments");
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<int>("desktop");
+        QTest::addColumn<bool>("xwayland");
+        using K = SessionInfo::Kind;
+        using D = SessionInfo::Desktop;
+        QTest::addRow("x11") << QStringList { "DISPLAY=:0", "XDG_SESSION_TYPE=x11",
+            "XDG_CURRENT_DESKTOP=XFCE" }
+                             << int(K::x11) << int(D::other) << false;
+        QTest::addRow("gnome wayland") << QStringList { "WAYLAND_DISPLAY=wayland-0", "DISPLAY=:0",
+            "XDG_SESSION_TYPE=wayland", "XDG_CURRENT_DESKTOP=ubuntu:GNOME" }
+                                       << int(K::wayland) << int(D::gnome) << true;
+        QTest::addRow("kde without xwayland")
+            << QStringList { "WAYLAND_DISPLAY=wayland-0", "XDG_CURRENT_DESKTOP=KDE" } << int(K::wayland)
+            << int(D::kde) << false;
+        // Started from a console: logind still says "tty".
+        QTest::addRow("sway from a console")
+            << QStringList { "WAYLAND_DISPLAY=wayland-1", "XDG_SESSION_TYPE=tty", "XDG_CURRENT_DESKTOP=sway" }
+            << int(K::wayland) << int(D::wlroots) << false;
+        QTest::addRow("hyprland") << QStringList { "WAYLAND_DISPLAY=/run/user/1000/wayland-1",
+            "XDG_CURRENT_DESKTOP=Hyprland" }
+                                  << int(K::wayland) << int(D::wlroots) << false;
+        QTest::addRow("wayland type without socket variable")
+            << QStringList { "XDG_SESSION_TYPE=wayland" } << int(K::wayland) << int(D::other) << false;
+        QTest::addRow("blank variables")
+            << QStringList { "WAYLAND_DISPLAY= ", "DISPLAY=" } << int(K::none) << int(D::other) << false;
+        QTest::addRow("nothing") << QStringList {} << int(K::none) << int(D::other) << false;
+    }
+    void detectsSession()
+    {
+        QFETCH(QStringList, assignments);
+        QFETCH(int, kind);
+        QFETCH(int, desktop);
+        QFETCH(bool, xwayland);
+        const SessionInfo session = SessionInfo::fromEnvironment(environment(assignments));
+        QCOMPARE(int(session.kind), kind);
+        QCOMPARE(int(session.desktop), desktop);
+        QCOMPARE(session.hasXwayland(), xwayland);
+        if (session.isWayland())
+            QVERIFY(!session.waylandDisplay.isEmpty());
+    }
+
+    void choosesBackend_data()
+    {
+        QTest::addColumn<QStringList>("assignments");
+        QTest::addColumn<QString>("offered"); // v: virtual keyboard, p: portal, x: XTEST
+        QTest::addColumn<QString>("chosen");
+        QTest::addColumn<bool>("limited");
+        QTest::addColumn<QString>("asked");
+        const QStringList x11 { "DISPLAY=:0" };
+        const QStringList wayland { "WAYLAND_DISPLAY=wayland-0", "DISPLAY=:0" };
+        const QStringList pureWayland { "WAYLAND_DISPLAY=wayland-0" };
+        QTest::addRow("x11") << x11 << "x"
+                             << "X11 (XTEST)" << false << "";
+        // An X server still starting keeps XTEST: it is retried at each use.
+        QTest::addRow("x11 not answering yet") << x11 << ""
+                                               << "X11 (XTEST)" << false << "";
+        QTest::addRow("sway") << wayland << "vpx"
+                              << "Wayland virtual keyboard" << false << "v";
+        QTest::addRow("gnome") << wayland << "px"
+                               << "RemoteDesktop portal" << false << "vp";
+        QTest::addRow("xwayland only") << wayland << "x"
+                                       << "X11 (XTEST)" << true << "vpx";
+        QTest::addRow("nothing on wayland") << wayland << ""
+                                            << "none" << true << "vpx";
+        QTest::addRow("no xwayland, no portal") << pureWayland << "x"
+                                                << "none" << true << "vp";
+        QTest::addRow("no session") << QStringList {} << "vpx"
+                                    << "none" << true << "";
+    }
+    void choosesBackend()
+    {
+        QFETCH(QStringList, assignments);
+        QFETCH(QString, offered);
+        QFETCH(QString, chosen);
+        QFETCH(bool, limited);
+        QFETCH(QString, asked);
+        QString probed;
+        KeyboardProbes probes;
+        probes.virtualKeyboard = [&] {
+            probed += "v";
+            return offered.contains('v');
+        };
+        probes.remoteDesktop = [&] {
+            probed += "p";
+            return offered.contains('p');
+        };
+        probes.xtest = [&] {
+            probed += "x";
+            return offered.contains('x');
+        };
+        const KeyboardChoice choice
+            = chooseKeyboard(SessionInfo::fromEnvironment(environment(assignments)), probes);
+        QCOMPARE(choice.name(), chosen);
+        QCOMPARE(!choice.limitation.isEmpty(), limited);
+        // A better backend is never passed over, and nothing past the chosen
+        // one is asked about (each probe may open a connection).
+        QCOMPARE(probed, asked);
+    }
+    // Without any way to type the program still starts: the backend exists,
+    // is not trusted, and names the reason.
+    void nothingAvailableStillBuilds()
+    {
+        KeyboardProbes none;
+        none.virtualKeyboard = [] { return false; };
+        none.remoteDesktop = [] { return false; };
+        none.xtest = [] { return false; };
+        const KeyboardSink sink = makeKeyboardSink(
+            SessionInfo::fromEnvironment(environment({ "WAYLAND_DISPLAY=wayland-9" })), none);
+        QVERIFY(sink.backend);
+        QVERIFY(!sink.backend->isTrusted());
+        QVERIFY(!sink.backend->postKeyEvent(0, true, KeyboardEventSink::noFlags));
+        QCOMPARE(activeTypingBackendName(), QStringLiteral("none"));
+        QVERIFY(sink.choice.limitation.contains("virtual keyboard"));
+    }
+
+    // Keys as the virtual keyboard uploads them: one symbol per key, named
+    // so that xkbcommon reads back the same character.
+    void keysymsAndKeymap_data()
+    {
+        QTest::addColumn<QString>("character");
+        QTest::addColumn<QString>("symbolName");
+        QTest::addRow("ascii letter") << "a"
+                                      << "a";
+        QTest::addRow("capital") << "Q"
+                                 << "Q";
+        QTest::addRow("latin-1 accent") << "é"
+                                        << "eacute";
+        QTest::addRow("euro") << "€"
+                              << "EuroSign";
+        QTest::addRow("han") << "中"
+                             << "U4E2D";
+        QTest::addRow("outside the basic plane") << "😀"
+                                                 << "U0001F600";
+        QTest::addRow("newline is Return") << "\n"
+                                           << "Return";
+        QTest::addRow("base with combining mark") << "q\u0301"
+                                                  << "";
+    }
+    void keysymsAndKeymap()
+    {
+        QFETCH(QString, character);
+        QFETCH(QString, symbolName);
+        const quint32 keysym = WaylandVirtualKeyboard::keysymFor(character);
+        if (symbolName.isEmpty()) {
+            QCOMPARE(keysym, 0u);
+            return;
+        }
+        char name[64] = {};
+        xkb_keysym_get_name(keysym, name, sizeof name);
+        QCOMPARE(QString::fromLatin1(name), symbolName);
+
+        // The keymap compiles, and its second key gives the character back.
+        const QByteArray text = WaylandVirtualKeyboard::keymapText({ XKB_KEY_BackSpace, keysym });
+        xkb_context *context = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
+        xkb_keymap *keymap = xkb_keymap_new_from_string(
+            context, text.constData(), XKB_KEYMAP_FORMAT_TEXT_V1, XKB_KEYMAP_COMPILE_NO_FLAGS);
+        QVERIFY2(keymap, text.constData());
+        xkb_state *state = xkb_state_new(keymap);
+        QCOMPARE(xkb_state_key_get_one_sym(state, 10), xkb_keysym_t(keysym));
+        if (character != "\n")
+            QCOMPARE(xkb_state_key_get_utf32(state, 10), character.toUcs4().value(0));
+        xkb_state_unref(state);
+        xkb_keymap_unref(keymap);
+        xkb_context_unref(context);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestKeyboardChoice)
+#include "test_keyboard_choice.moc"

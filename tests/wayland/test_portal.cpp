@@ -1,0 +1,349 @@
+// Typing and shortcuts through the desktop portal, against a scripted portal
+// service on the test's session bus.
+#include "common/Settings.h"
+#include "desktop/GlobalHotkeyManager.h"
+#include "fakes/FakeAlertPresenter.h"
+#include "fakes/FakeApplicationBundle.h"
+#include "fakes/FakeKeyMonitor.h"
+#include "fakes/FakePasteboard.h"
+#include "fakes/FakeWorkspace.h"
+#include "output/TextInsertionService.h"
+#include "platform/KeyboardBackends.h"
+#include "platform/portal/GlobalShortcutsPortal.h"
+#include "platform/portal/RemoteDesktopKeyboard.h"
+
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <qcoro/qcorotask.h>
+
+#include <xkbcommon/xkbcommon.h>
+
+// The desktop's notification service, in this process.
+class Notifications : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+
+public:
+    QStringList summaries;
+
+public slots:
+    uint Notify(const QString &, uint, const QString &, const QString &summary, const QString &,
+        const QStringList &, const QVariantMap &, int)
+    {
+        summaries << summary;
+        return uint(summaries.size());
+    }
+};
+
+namespace
+{
+
+using Keys = QList<QPair<int, uint>>;
+
+// The scripted portal, for as long as the object lives.
+class ScriptedPortal
+{
+public:
+    ScriptedPortal()
+    {
+        m_process.start(qEnvironmentVariable("TELLWIND_SOURCE_DIR") + "/tests/wayland/scripted_portal.py");
+        m_ready = m_process.waitForStarted()
+            && QTest::qWaitFor(
+                [this] { return m_process.canReadLine() || m_process.waitForReadyRead(50); }, 10000)
+            && m_process.readLine().trimmed() == "ready";
+    }
+    ~ScriptedPortal()
+    {
+        m_process.closeWriteChannel();
+        if (!m_process.waitForFinished(3000))
+            m_process.kill();
+        m_process.waitForFinished(3000);
+    }
+    bool isReady() const { return m_ready; }
+
+    QDBusMessage call(const QString &method, const QVariantList &arguments = {})
+    {
+        QDBusMessage message = QDBusMessage::createMethodCall(
+            "org.freedesktop.portal.Desktop", "/org/freedesktop/portal/desktop", "org.tellwind.Test", method);
+        message.setArguments(arguments);
+        return QDBusConnection::sessionBus().call(message);
+    }
+    void setMode(const QString &mode) { call("SetMode", { mode }); }
+    QStringList calls() { return call("Calls").arguments().value(0).toStringList(); }
+    Keys keys()
+    {
+        Keys keys;
+        const QDBusArgument argument = call("Keysyms").arguments().value(0).value<QDBusArgument>();
+        argument.beginArray();
+        while (!argument.atEnd()) {
+            int keysym = 0;
+            uint state = 0;
+            argument.beginStructure();
+            argument >> keysym >> state;
+            argument.endStructure();
+            keys.append({ keysym, state });
+        }
+        argument.endArray();
+        return keys;
+    }
+
+private:
+    QProcess m_process;
+    bool m_ready = false;
+};
+
+Keys strokes(const QList<int> &keysyms)
+{
+    Keys keys;
+    for (int keysym : keysyms)
+        keys << QPair<int, uint> { keysym, 1 } << QPair<int, uint> { keysym, 0 };
+    return keys;
+}
+
+// The typing service wired to the portal keyboard and fakes for the rest.
+struct Rig {
+    RemoteDesktopKeyboard keyboard;
+    FakePasteboard pasteboard;
+    FakeAlertPresenter alerts;
+    FakeWorkspace workspace;
+    FakeApplicationBundle bundle;
+    TextInsertionService service { keyboard, keyboard, pasteboard, alerts, workspace, bundle };
+    QStringList reports;
+
+    Rig()
+    {
+        keyboard.report = [this](const QString &message) { reports << message; };
+    }
+    // What a recording start does, then the transcripts of that dictation.
+    bool dictate(const QStringList &transcripts)
+    {
+        service.setLastInsertedText({});
+        if (!keyboard.isTrusted())
+            return false;
+        for (const QString &transcript : transcripts)
+            QCoro::waitFor(service.insertText(transcript));
+        return QTest::qWaitFor([this] { return keyboard.pendingCalls() == 0; }, 5000);
+    }
+};
+
+} // namespace
+
+class TestPortal : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { Settings::remove(RemoteDesktopKeyboard::restoreTokenKey); }
+    void cleanup() { Settings::remove(RemoteDesktopKeyboard::restoreTokenKey); }
+
+    void offered()
+    {
+        QVERIFY(!RemoteDesktopKeyboard::isOffered());
+        QVERIFY(!GlobalShortcutsPortal::isOffered());
+        ScriptedPortal portal;
+        QVERIFY(portal.isReady());
+        QVERIFY(RemoteDesktopKeyboard::isOffered());
+        QVERIFY(GlobalShortcutsPortal::isOffered());
+    }
+
+    void keysymsInOrder_data()
+    {
+        QTest::addColumn<QStringList>("transcripts");
+        QTest::addColumn<QList<int>>("keysyms");
+        QTest::addColumn<bool>("pasted");
+        QTest::addRow("latin, euro, han, return") << QStringList { "Hé€中\n1" }
+                                                  << QList<int> { XKB_KEY_H, XKB_KEY_eacute, XKB_KEY_EuroSign,
+                                                         0x1004e2d, XKB_KEY_Return, XKB_KEY_1 }
+                                                  << false;
+        QTest::addRow("outside the basic plane") << QStringList { "😀" } << QList<int> { 0x101f600 } << false;
+        // The recognizer revises the last word: backspaces, then the new end.
+        QTest::addRow("revision") << QStringList { "send it Friday", "send it Monday" }
+                                  << QList<int> { 's', 'e', 'n', 'd', ' ', 'i', 't', ' ', 'F', 'r', 'i', 'd',
+                                         'a', 'y', XKB_KEY_BackSpace, XKB_KEY_BackSpace, XKB_KEY_BackSpace,
+                                         XKB_KEY_BackSpace, XKB_KEY_BackSpace, XKB_KEY_BackSpace, 'M', 'o',
+                                         'n', 'd', 'a', 'y' }
+                                  << false;
+    }
+    void keysymsInOrder()
+    {
+        QFETCH(QStringList, transcripts);
+        QFETCH(QList<int>, keysyms);
+        QFETCH(bool, pasted);
+        ScriptedPortal portal;
+        QVERIFY(portal.isReady());
+        Rig rig;
+        QVERIFY(rig.dictate(transcripts));
+        QCOMPARE(portal.keys(), strokes(keysyms));
+        QCOMPARE(rig.keyboard.failedCalls(), 0);
+        QCOMPARE(rig.pasteboard.log.isEmpty(), !pasted);
+        QVERIFY(rig.reports.isEmpty());
+    }
+
+    // A character no single keysym types goes through the clipboard, which
+    // gets its old contents back.
+    void pastesWhatHasNoKeysym()
+    {
+        ScriptedPortal portal;
+        QVERIFY(portal.isReady());
+        Rig rig;
+        QVERIFY(rig.dictate({ "a\u0071\u0301" }));
+        const Keys paste { { XKB_KEY_Control_L, 1 }, { 'v', 1 }, { 'v', 0 }, { XKB_KEY_Control_L, 0 } };
+        QCOMPARE(portal.keys(), strokes({ 'a' }) + paste);
+        QCOMPARE(rig.pasteboard.log.first(), QStringLiteral("read"));
+        QVERIFY(rig.pasteboard.log.contains("text:\u0071\u0301"));
+        QCOMPARE(rig.pasteboard.log.last(), QStringLiteral("restore"));
+    }
+
+    // One session for the whole run; the permission is remembered and the
+    // next run hands the token back.
+    void restoreTokenReused()
+    {
+        ScriptedPortal portal;
+        QVERIFY(portal.isReady());
+        {
+            Rig rig;
+            QVERIFY(rig.dictate({ "one" }));
+            QVERIFY(rig.dictate({ "two" }));
+            QCOMPARE(Settings::stringValue(RemoteDesktopKeyboard::restoreTokenKey), QString("token-1"));
+        }
+        Rig next;
+        QVERIFY(next.dictate({ "three" }));
+        QCOMPARE(portal.calls(),
+            (QStringList { "CreateSession", "SelectDevices types=1 persist_mode=2 restore_token=", "Start",
+                "Close", "CreateSession", "SelectDevices types=1 persist_mode=2 restore_token=token-1",
+                "Start" }));
+        QCOMPARE(Settings::stringValue(RemoteDesktopKeyboard::restoreTokenKey), QString("token-2"));
+    }
+
+    // Refused: the user hears why, nothing is typed, and the next dictation
+    // asks again (not every update of the same one).
+    void refusedThenRetried()
+    {
+        ScriptedPortal portal;
+        QVERIFY(portal.isReady());
+        portal.setMode("refuse");
+        Rig rig;
+        QVERIFY(rig.dictate({ "lost", "lost words" }));
+        QCOMPARE(rig.reports.size(), 1);
+        QVERIFY(portal.keys().isEmpty());
+        QCOMPARE(portal.calls().count("Start"), 1);
+        QVERIFY(!Settings::contains(RemoteDesktopKeyboard::restoreTokenKey));
+
+        portal.setMode("accept");
+        rig.keyboard.dictationGap = std::chrono::milliseconds(0);
+        QVERIFY(rig.dictate({ "ok" }));
+        QCOMPARE(portal.keys(), strokes({ 'o', 'k' }));
+        QCOMPARE(portal.calls().count("Start"), 2);
+    }
+
+    // The desktop ends the session mid-dictation: reported, and a new one is
+    // opened when the next dictation starts.
+    void closedByDesktop()
+    {
+        ScriptedPortal portal;
+        QVERIFY(portal.isReady());
+        portal.setMode("close-after:4");
+        Rig rig;
+        QVERIFY(rig.dictate({ "abcdef" }));
+        QTRY_COMPARE(rig.reports.size(), 1);
+        QVERIFY(!rig.keyboard.hasSession());
+        QCOMPARE(portal.keys(), strokes({ 'a', 'b' }));
+
+        rig.keyboard.dictationGap = std::chrono::milliseconds(0);
+        QVERIFY(rig.dictate({ "xy" }));
+        QCOMPARE(portal.keys().mid(4), strokes({ 'x', 'y' }));
+        QCOMPARE(portal.calls().count("CreateSession"), 2);
+    }
+
+    // Without a test's own reporter, what goes wrong reaches the user as a
+    // desktop notification: a refused session, and typing that reaches only
+    // X11 applications.
+    void toldThroughNotifications()
+    {
+        Notifications notifications;
+        QDBusConnection bus = QDBusConnection::sessionBus();
+        QVERIFY(bus.registerObject(
+            "/org/freedesktop/Notifications", &notifications, QDBusConnection::ExportAllSlots));
+        QVERIFY(bus.registerService("org.freedesktop.Notifications"));
+
+        ScriptedPortal portal;
+        QVERIFY(portal.isReady());
+        portal.setMode("refuse");
+        {
+            RemoteDesktopKeyboard keyboard;
+            QVERIFY(keyboard.isTrusted());
+            QTRY_COMPARE(notifications.summaries, QStringList { "Tellwind cannot type" });
+        }
+
+        KeyboardProbes xwaylandOnly;
+        xwaylandOnly.virtualKeyboard = [] { return false; };
+        xwaylandOnly.remoteDesktop = [] { return false; };
+        xwaylandOnly.xtest = [] { return true; };
+        QProcessEnvironment wayland;
+        wayland.insert("WAYLAND_DISPLAY", "wayland-9");
+        wayland.insert("DISPLAY", ":9");
+        const KeyboardSink sink = makeKeyboardSink(SessionInfo::fromEnvironment(wayland), xwaylandOnly);
+        QCOMPARE(sink.choice.kind, KeyboardChoice::Kind::xtest);
+        QTRY_COMPARE(notifications.summaries.size(), 2);
+        QCOMPARE(notifications.summaries.last(), QStringLiteral("Tellwind types only into X11 applications"));
+
+        bus.unregisterService("org.freedesktop.Notifications");
+        bus.unregisterObject("/org/freedesktop/Notifications");
+    }
+
+    // On Wayland the desktop's shortcut does what Shift + R does on X11.
+    void shortcutActivationsToggle()
+    {
+        ScriptedPortal portal;
+        QVERIFY(portal.isReady());
+        qputenv("WAYLAND_DISPLAY", "wayland-test");
+        GlobalHotkeyManager manager(std::make_unique<FakeKeyMonitor>());
+        int toggles = 0;
+        manager.onHotkeyPressed = [&toggles] { ++toggles; };
+        manager.setIsEnabled(true); // whatever an earlier test left in the settings
+        manager.start();
+        QTRY_VERIFY(portal.calls().contains("BindShortcuts toggle-recording trigger=CTRL+ALT+d"));
+        portal.call("Activate", { "toggle-recording" });
+        QTRY_COMPARE(toggles, 1);
+        portal.call("Activate", { "something-else" });
+        portal.call("Activate", { "toggle-recording" });
+        QTRY_COMPARE(toggles, 2);
+        QCOMPARE(toggles, 2);
+
+        // Turned off, the desktop's session goes and activations do nothing.
+        manager.setIsEnabled(false);
+        QTRY_VERIFY(portal.calls().contains("Close"));
+        portal.call("Activate", { "toggle-recording" });
+        QTest::qWait(100);
+        QCOMPARE(toggles, 2);
+        qunsetenv("WAYLAND_DISPLAY");
+    }
+};
+
+// The test's own session bus, one that activates nothing: a portal installed
+// on the machine would otherwise be started by the first question and keep
+// the name the scripted one needs.
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QProcess bus;
+    bus.start("dbus-daemon",
+        { "--nofork", "--print-address=1",
+            "--config-file=" + qEnvironmentVariable("TELLWIND_SOURCE_DIR")
+                + "/tests/wayland/private-bus.conf" });
+    if (!bus.waitForReadyRead(10000))
+        return 1;
+    qputenv("DBUS_SESSION_BUS_ADDRESS", bus.readLine().trimmed());
+    TestPortal test;
+    const int status = QTest::qExec(&test, argc, argv);
+    bus.kill();
+    bus.waitForFinished(3000);
+    return status;
+}
+#include "test_portal.moc"

@@ -1,0 +1,171 @@
+// The whole program on a headless sway: `tellwind --toggle` (or --start and
+// --stop) starts dictation, speech played into the microphone is recognised,
+// and the words arrive in foot, a native Wayland terminal, through the
+// compositor's virtual keyboard.
+#include "FootTarget.h"
+#include "app/ProcessRig.h"
+
+#include <QDir>
+#include <QSettings>
+#include <QTemporaryDir>
+
+namespace
+{
+
+const QString program = qEnvironmentVariable("TELLWIND_BUILD_DIR") + "/tellwind";
+const QString ready = QStringLiteral("✅ Window configured as floating borderless");
+
+QProcessEnvironment settingsIn(const QTemporaryDir &folder)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("XDG_CONFIG_HOME", folder.filePath("config"));
+    QSettings(folder.filePath("config/Tellwind/Tellwind.conf"), QSettings::IniFormat)
+        .setValue("hasCompletedOnboarding", true);
+    return environment;
+}
+
+std::unique_ptr<Child> startProgram(const QProcessEnvironment &environment, const QStringList &arguments)
+{
+    auto child = std::make_unique<Child>(environment);
+    child->process().setProcessChannelMode(QProcess::MergedChannels);
+    child->start(program, arguments);
+    return child;
+}
+
+} // namespace
+
+class TestWaylandToggle : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        if (qEnvironmentVariableIsEmpty("SWAYSOCK"))
+            QSKIP("needs the sway session of tests/wayland/sway-session.sh");
+    }
+
+    void dictationFromTheCommandLine_data()
+    {
+        QTest::addColumn<QString>("begin");
+        QTest::addColumn<QString>("end");
+        QTest::addRow("toggle") << "--toggle"
+                                << "--toggle";
+        QTest::addRow("start and stop") << "--start"
+                                        << "--stop";
+    }
+    void dictationFromTheCommandLine()
+    {
+        QFETCH(QString, begin);
+        QFETCH(QString, end);
+        const QString sentence = QStringLiteral("the quick brown fox jumps over the lazy dog");
+        QTemporaryDir folder;
+        const QProcessEnvironment environment = settingsIn(folder);
+        QProcess::execute(
+            "flite", { "-voice", "kal16", "-t", sentence, "-o", folder.filePath("speech.wav") });
+
+        FootTarget target(folder.filePath("out.txt"));
+        QVERIFY(target.isReady());
+        // The program itself sends its windows through Xwayland.
+        QProcessEnvironment own = environment;
+        own.remove("QT_QPA_PLATFORM");
+        auto tellwind = startProgram(own, { begin });
+        QVERIFY(tellwind->waitForLine(ready, 20000));
+        QTRY_VERIFY_WITH_TIMEOUT(swaymsg({ "-t", "get_tree" }).contains("\"shell\": \"xwayland\""), 10000);
+        QVERIFY(tellwind->lines().filter("Window position memory unavailable").isEmpty());
+        QVERIFY2(tellwind->waitForLine("✅ Recording started with", 20000),
+            qPrintable(tellwind->lines().join('\n')));
+        QVERIFY(!tellwind->lines().filter("Typing backend: Wayland virtual keyboard").isEmpty());
+        QVERIFY(QTest::qWaitFor([] { return FootTarget::isFocused(); }, 5000));
+
+        QProcess::execute("paplay", { "-d", "spk", folder.filePath("speech.wav") }); // in real time
+        QTest::qWait(800); // the recognizer's last words come after the audio
+        auto second = startProgram(environment, { end });
+        QVERIFY(second->process().waitForFinished(10000));
+        QCOMPARE(second->process().exitCode(), 0);
+        QVERIFY(second->lines().filter(ready).isEmpty());
+        QVERIFY(tellwind->waitForLine(
+            "🎬 [App] Action: " + QString(end == "--stop" ? "stop" : "toggle") + "-recording"));
+        QVERIFY(tellwind->waitForLine("✅ Recording stopped", 30000));
+        // Typing has ended when the program has logged nothing for 1.5 s.
+        for (qsizetype seen = -1; seen != tellwind->lines().size(); QTest::qWait(1500))
+            seen = tellwind->lines().size();
+
+        const QString typed = target.finish();
+        const QStringList inserts = tellwind->lines().filter("⌨️ [Insert] insertText called with: '");
+        const QString transcript = inserts.value(inserts.size() - 1).section('\'', 1, -2);
+        qsizetype heard = 0;
+        for (const QString &word : sentence.split(' '))
+            heard += typed.split(' ').contains(word);
+        QVERIFY2(typed == transcript && heard >= sentence.count(' '),
+            qPrintable("typed '" + typed + "', transcript '" + transcript + "', log:\n"
+                + tellwind->lines().join('\n')));
+    }
+
+    // Without a session bus the action goes over the user-only socket.
+    void actionOverLocalSocket()
+    {
+        QTemporaryDir folder;
+        QProcessEnvironment environment = settingsIn(folder);
+        environment.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus");
+        environment.insert("XDG_RUNTIME_DIR", folder.filePath("runtime"));
+        QDir().mkpath(folder.filePath("runtime"));
+        auto first = startProgram(environment, {});
+        QVERIFY2(first->waitForLine(ready, 20000), qPrintable(first->lines().join('\n')));
+        auto second = startProgram(environment, { "--stop" });
+        QVERIFY(second->process().waitForFinished(10000));
+        QCOMPARE(second->process().exitCode(), 0);
+        QVERIFY(first->waitForLine("🎬 [App] Action: stop-recording"));
+    }
+
+    // Without Xwayland the panel is a native Wayland window, placed by the
+    // compositor: no position is stored, and no badge follows the pointer.
+    void nativeWindowWithoutXwayland()
+    {
+        QTemporaryDir folder;
+        QProcessEnvironment environment = settingsIn(folder);
+        environment.remove("DISPLAY");
+        environment.remove("QT_QPA_PLATFORM");
+        auto tellwind = startProgram(environment, { "--start" });
+        QVERIFY2(tellwind->waitForLine(ready, 20000), qPrintable(tellwind->lines().join('\n')));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !tellwind->lines().filter("Window position memory unavailable").isEmpty(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(swaymsg({ "-t", "get_tree" }).contains("\"name\": \"Tellwind\""), 10000);
+        QVERIFY(tellwind->waitForLine("✅ Recording started with", 20000));
+        QTRY_VERIFY(!tellwind->lines().filter("Cursor badge not shown").isEmpty());
+        QVERIFY(tellwind->lines().filter("Typing backend: Wayland virtual keyboard").size() == 1);
+        QVERIFY(QSettings(folder.filePath("config/Tellwind/Tellwind.conf"), QSettings::IniFormat)
+                    .allKeys()
+                    .filter("osition")
+                    .isEmpty());
+    }
+
+    // --stop with nothing running starts nothing.
+    void stopWithoutInstance()
+    {
+        QTemporaryDir folder;
+        auto tellwind = startProgram(settingsIn(folder), { "--stop" });
+        QVERIFY(tellwind->process().waitForFinished(10000));
+        QCOMPARE(tellwind->process().exitCode(), 0);
+        QVERIFY(tellwind->lines().filter(ready).isEmpty());
+    }
+
+    // No compositor that answers, no X server: the program still starts and
+    // says why it cannot type.
+    void startsWithNoWayToType()
+    {
+        QTemporaryDir folder;
+        QProcessEnvironment environment = settingsIn(folder);
+        environment.insert("WAYLAND_DISPLAY", "no-such-compositor");
+        environment.remove("DISPLAY");
+        environment.insert("QT_QPA_PLATFORM", "offscreen");
+        auto tellwind = startProgram(environment, {});
+        QVERIFY2(tellwind->waitForLine(ready, 20000), qPrintable(tellwind->lines().join('\n')));
+        QTRY_VERIFY_WITH_TIMEOUT(!tellwind->lines().filter("Typing backend: none").isEmpty(), 10000);
+        QVERIFY(tellwind->lines().filter("Typing backend: none").first().contains("no X server"));
+        QCOMPARE(tellwind->process().state(), QProcess::Running);
+    }
+};
+
+QTEST_MAIN(TestWaylandToggle)
+#include "test_wayland_toggle.moc"
