@@ -112,6 +112,31 @@ private slots:
         QCoro::waitFor(chain.state->stopRecording());
     }
 
+    // The server stalls for five seconds (stopped, overloaded) while the user
+    // goes on speaking: nothing is lost and the words keep their order.
+    void aStalledServerLosesNothing()
+    {
+        Chain chain;
+        chain.server.script = {transcript("one", 5000), transcript("two"), transcript("three")};
+        chain.state->startRecording();
+        QTRY_VERIFY(chain.state->isRecording());
+        chain.speak(1.6);
+        QTRY_COMPARE(chain.server.requests.size(), 1);
+        // Speech that arrives during the stall waits for the next upload.
+        for (int i = 0; i < 4; ++i) {
+            chain.speak(1.0);
+            QTest::qWait(500);
+        }
+        QCOMPARE(chain.server.requests.size(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(chain.keyboard.screen, QStringLiteral("one"), 8000);
+        QTRY_COMPARE(chain.server.requests.size(), 2);
+        QCOMPARE(chain.server.requests[1].body.size(), qsizetype(4 * 16000 * 2));
+        chain.speak(0.5);
+        QCoro::waitFor(chain.state->stopRecording());
+        QCOMPARE(chain.keyboard.screen, QStringLiteral("one two three"));
+        QVERIFY(chain.state->errorMessage().isNull());
+    }
+
     // An error of the recording reaches the controller; one of an earlier
     // recording does not.
     void errorsCarryTheirRecording()
