@@ -96,10 +96,24 @@ Wird kein Mikrofon angezeigt, prüfen Sie, ob der Tondienst (PulseAudio oder Pip
     </message>
 </context>
 <context>
+    <name>AuthManager</name>
+    <message>
+        <source>Sign-in was not started from this computer</source>
+        <translation>Die Anmeldung wurde nicht auf diesem Computer begonnen</translation>
+    </message>
+</context>
+<context>
     <name>ContentView</name>
     <message>
         <source>Dictation panel</source>
         <translation>Diktierleiste</translation>
+    </message>
+</context>
+<context>
+    <name>ErrorReporter</name>
+    <message>
+        <source>Dictation problem</source>
+        <translation>Problem beim Diktieren</translation>
     </message>
 </context>
 <context>
@@ -144,6 +158,49 @@ Wird kein Mikrofon angezeigt, prüfen Sie, ob der Tondienst (PulseAudio oder Pip
         <source>Access Tellwind from the system tray even when the window is hidden.</source>
         <translation>Tellwind ist über den Systembereich der Kontrollleiste erreichbar, auch wenn das Fenster ausgeblendet ist.</translation>
     </message>
+    <message>
+        <source>Typing</source>
+        <translation>Tippen</translation>
+    </message>
+    <message>
+        <source>Typing: %1</source>
+        <translation>Tippen: %1</translation>
+    </message>
+    <message>
+        <source>Speech</source>
+        <translation>Spracherkennung</translation>
+    </message>
+    <message>
+        <source>Server address</source>
+        <translation>Serveradresse</translation>
+    </message>
+    <message>
+        <source>Test</source>
+        <translation>Testen</translation>
+    </message>
+    <message>
+        <source>Microphone</source>
+        <translation>Mikrofon</translation>
+    </message>
+    <message>
+        <source>Dictated Text</source>
+        <translation>Diktierter Text</translation>
+    </message>
+    <message>
+        <source>Automatic capitals</source>
+        <translation>Automatische Großschreibung</translation>
+    </message>
+    <message>
+        <source>Spoken punctuation</source>
+        <translation>Gesprochene Satzzeichen</translation>
+    </message>
+</context>
+<context>
+    <name>GlobalHotkeyManager</name>
+    <message>
+        <source>Start or stop dictation</source>
+        <translation>Diktat starten oder beenden</translation>
+    </message>
 </context>
 <context>
     <name>HotkeySettingsView</name>
@@ -174,6 +231,100 @@ Wird kein Mikrofon angezeigt, prüfen Sie, ob der Tondienst (PulseAudio oder Pip
     <message>
         <source>Shift + R</source>
         <translation>Umschalt + R</translation>
+    </message>
+    <message>
+        <source>Shortcut</source>
+        <translation>Tastenkürzel</translation>
+    </message>
+    <message>
+        <source>Shortcut: %1</source>
+        <translation>Tastenkürzel: %1</translation>
+    </message>
+    <message>
+        <source>Press the new shortcut…</source>
+        <translation>Drücken Sie das neue Tastenkürzel …</translation>
+    </message>
+    <message>
+        <source>Record Shortcut</source>
+        <translation>Tastenkürzel aufnehmen</translation>
+    </message>
+    <message>
+        <source>Use Shift + R</source>
+        <translation>Umschalt + R verwenden</translation>
+    </message>
+    <message>
+        <source>Hold Ctrl, Alt or Super and press a key. Esc cancels.</source>
+        <translation>Halten Sie Strg, Alt oder Super gedrückt und drücken Sie eine Taste. Esc bricht ab.</translation>
+    </message>
+    <message>
+        <source>Shift + R also types an R into the application you are using, and every capital R you type anywhere starts or stops dictation. A shortcut with Ctrl, Alt or Super reaches no application.</source>
+        <translation>Umschalt + R tippt außerdem ein R in die Anwendung, die Sie gerade verwenden, und jedes große R, das Sie irgendwo tippen, startet oder beendet das Diktat. Ein Tastenkürzel mit Strg, Alt oder Super erreicht keine Anwendung.</translation>
+    </message>
+    <message>
+        <source>This shortcut reaches no other application. On Wayland your desktop binds it where it offers a shortcut service; otherwise bind the command &quot;tellwind --toggle&quot; in your desktop&apos;s keyboard settings.</source>
+        <translation>Dieses Tastenkürzel erreicht keine andere Anwendung. Unter Wayland richtet Ihre Arbeitsumgebung es ein, sofern sie einen Dienst für Tastenkürzel anbietet; andernfalls weisen Sie dem Befehl „tellwind --toggle“ in den Tastatureinstellungen Ihrer Arbeitsumgebung ein Tastenkürzel zu.</translation>
+    </message>
+</context>
+<context>
+    <name>KeyboardChoice</name>
+    <message>
+        <source>Wayland virtual keyboard</source>
+        <translation>Virtuelle Wayland-Tastatur</translation>
+    </message>
+    <message>
+        <source>RemoteDesktop portal</source>
+        <translation>RemoteDesktop-Portal</translation>
+    </message>
+    <message>
+        <source>X11 (XTEST)</source>
+        <translation>X11 (XTEST)</translation>
+    </message>
+    <message>
+        <source>none</source>
+        <translation>nicht möglich</translation>
+    </message>
+    <message>
+        <source>Tellwind types only into X11 applications</source>
+        <translation>Tellwind tippt nur in X11-Anwendungen</translation>
+    </message>
+    <message>
+        <source>This desktop offers Tellwind neither a virtual keyboard nor a remote desktop session, so dictated text reaches only applications that run through Xwayland.</source>
+        <translation>Diese Arbeitsumgebung bietet Tellwind weder eine virtuelle Tastatur noch eine Remote-Desktop-Sitzung an, daher erreicht diktierter Text nur Anwendungen, die über Xwayland laufen.</translation>
+    </message>
+    <message>
+        <source>Tellwind cannot type</source>
+        <translation>Tellwind kann nicht tippen</translation>
+    </message>
+    <message>
+        <source>This desktop offers Tellwind no way to type into other applications: no virtual keyboard, no remote desktop portal and no X server.</source>
+        <translation>Diese Arbeitsumgebung bietet Tellwind keine Möglichkeit, in andere Anwendungen zu tippen: Es gibt keine virtuelle Tastatur, kein Remote-Desktop-Portal und keinen X-Server.</translation>
+    </message>
+</context>
+<context>
+    <name>LanguageAvailability</name>
+    <message>
+        <source>Server unreachable</source>
+        <translation>Server nicht erreichbar</translation>
+    </message>
+    <message>
+        <source>Not available</source>
+        <translation>Nicht verfügbar</translation>
+    </message>
+    <message>
+        <source>You chose to recognise speech on the server.</source>
+        <translation>Sie haben die Erkennung auf dem Server gewählt.</translation>
+    </message>
+    <message>
+        <source>No speech model for this language is installed on this computer.</source>
+        <translation>Auf diesem Computer ist kein Sprachmodell für diese Sprache installiert.</translation>
+    </message>
+    <message>
+        <source>The speech server cannot be reached: %1</source>
+        <translation>Der Spracherkennungsserver ist nicht erreichbar: %1</translation>
+    </message>
+    <message>
+        <source>The speech server does not recognise this language.</source>
+        <translation>Der Spracherkennungsserver erkennt diese Sprache nicht.</translation>
     </message>
 </context>
 <context>
@@ -747,6 +898,44 @@ In wenigen Augenblicken ist alles eingerichtet.</translation>
     </message>
 </context>
 <context>
+    <name>PulseAudioEngine::Private</name>
+    <message>
+        <source>The connection to the sound server was lost (%1).</source>
+        <translation>Die Verbindung zum Tondienst ist abgebrochen (%1).</translation>
+    </message>
+    <message>
+        <source>The microphone &apos;%1&apos; stopped (%2).</source>
+        <translation>Das Mikrofon „%1“ ist ausgefallen (%2).</translation>
+    </message>
+</context>
+<context>
+    <name>RemoteDesktopKeyboard</name>
+    <message>
+        <source>Tellwind cannot type</source>
+        <translation>Tellwind kann nicht tippen</translation>
+    </message>
+    <message>
+        <source>The desktop did not open a typing session.</source>
+        <translation>Die Arbeitsumgebung hat keine Sitzung zum Tippen geöffnet.</translation>
+    </message>
+    <message>
+        <source>The desktop offers no keyboard for typing.</source>
+        <translation>Die Arbeitsumgebung bietet keine Tastatur zum Tippen an.</translation>
+    </message>
+    <message>
+        <source>Typing into other applications was not allowed. Tellwind asks again at the next dictation.</source>
+        <translation>Das Tippen in andere Anwendungen wurde nicht erlaubt. Tellwind fragt beim nächsten Diktat erneut.</translation>
+    </message>
+    <message>
+        <source>The desktop did not start the typing session. Tellwind tries again at the next dictation.</source>
+        <translation>Die Arbeitsumgebung hat die Sitzung zum Tippen nicht gestartet. Tellwind versucht es beim nächsten Diktat erneut.</translation>
+    </message>
+    <message>
+        <source>The desktop ended Tellwind&apos;s typing session. Tellwind asks again at the next dictation.</source>
+        <translation>Die Arbeitsumgebung hat die Sitzung zum Tippen von Tellwind beendet. Tellwind fragt beim nächsten Diktat erneut.</translation>
+    </message>
+</context>
+<context>
     <name>STTProviderToggleButton</name>
     <message>
         <source>Using server recognition (accurate, online) - tap for on-device</source>
@@ -763,6 +952,29 @@ In wenigen Augenblicken ist alles eingerichtet.</translation>
     <message>
         <source>On-device recognition</source>
         <translation>Erkennung auf dem Gerät</translation>
+    </message>
+</context>
+<context>
+    <name>ServerLanguages</name>
+    <message>
+        <source>Not a server address: %1</source>
+        <translation>Keine Serveradresse: %1</translation>
+    </message>
+    <message>
+        <source>The request was cancelled</source>
+        <translation>Die Anfrage wurde abgebrochen</translation>
+    </message>
+    <message>
+        <source>The server did not answer in time</source>
+        <translation>Der Server hat nicht rechtzeitig geantwortet</translation>
+    </message>
+    <message>
+        <source>The server answered %1 %2</source>
+        <translation>Antwort des Servers: %1 %2</translation>
+    </message>
+    <message>
+        <source>The server&apos;s answer is not a language list</source>
+        <translation>Die Antwort des Servers ist keine Sprachliste</translation>
     </message>
 </context>
 <context>
@@ -790,6 +1002,21 @@ In wenigen Augenblicken ist alles eingerichtet.</translation>
     <message>
         <source>Settings sections</source>
         <translation>Einstellungsbereiche</translation>
+    </message>
+</context>
+<context>
+    <name>SettingsWriteAlert</name>
+    <message>
+        <source>Tellwind Cannot Save Its Settings</source>
+        <translation>Tellwind kann seine Einstellungen nicht speichern</translation>
+    </message>
+    <message>
+        <source>%1 cannot be written. Changes you make now, signing in included, will be lost when Tellwind quits. Make sure the file and its folder belong to you and the disk is not full.</source>
+        <translation>%1 kann nicht geschrieben werden. Änderungen, die Sie jetzt vornehmen, auch eine Anmeldung, gehen verloren, wenn Tellwind beendet wird. Stellen Sie sicher, dass die Datei und ihr Ordner Ihnen gehören und der Datenträger nicht voll ist.</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
     </message>
 </context>
 <context>
@@ -832,6 +1059,40 @@ In wenigen Augenblicken ist alles eingerichtet.</translation>
     <message>
         <source>Unknown error</source>
         <translation>Unbekannter Fehler</translation>
+    </message>
+    <message>
+        <source>%1 (%2 s of speech could not be recognized)</source>
+        <translation>%1 (%2 s Sprache konnten nicht erkannt werden)</translation>
+    </message>
+</context>
+<context>
+    <name>SpeechSettings</name>
+    <message>
+        <source>Asking the server…</source>
+        <translation>Server wird abgefragt …</translation>
+    </message>
+    <message>
+        <source>No answer: %1</source>
+        <translation>Keine Antwort: %1</translation>
+    </message>
+    <message>
+        <source>The server answers, but recognises no language.</source>
+        <translation>Der Server antwortet, erkennt aber keine Sprache.</translation>
+    </message>
+    <message numerus="yes">
+        <source>The server recognises %n language(s): %1</source>
+        <translation>
+            <numerusform>Der Server erkennt %n Sprache: %1</numerusform>
+            <numerusform>Der Server erkennt %n Sprachen: %1</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>System default</source>
+        <translation>Systemstandard</translation>
+    </message>
+    <message>
+        <source>The chosen microphone (%1) is not connected: the system default is used until it is back.</source>
+        <translation>Das gewählte Mikrofon (%1) ist nicht angeschlossen: Bis es wieder verfügbar ist, wird der Systemstandard verwendet.</translation>
     </message>
 </context>
 <context>
