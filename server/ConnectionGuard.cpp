@@ -299,7 +299,7 @@ private:
     QHostAddress clientOf(const RequestHead &request) const
     {
         const bool fromProxy = std::any_of(m_limits.trustedProxies.cbegin(), m_limits.trustedProxies.cend(),
-                                           [this](const auto &subnet) { return m_peer.isInSubnet(subnet); });
+            [this](const auto &subnet) { return m_peer.isInSubnet(subnet); });
         if (!fromProxy)
             return m_peer;
         QByteArray forwardedFor;

@@ -3,8 +3,9 @@
 #include <QElapsedTimer>
 #include <QMetaObject>
 
-
-DecoderPool::DecoderPool(ModelRegistry &models, int threads, int maxQueued) : m_models(models), m_maxQueued(maxQueued)
+DecoderPool::DecoderPool(ModelRegistry &models, int threads, int maxQueued)
+    : m_models(models)
+    , m_maxQueued(maxQueued)
 {
     // Every worker holds an English decoder of its own before the server
     // listens, so the first uploads do not pay for loading the model.
@@ -82,8 +83,7 @@ void DecoderPool::work(std::promise<QString> started)
 
         if (job.context) {
             QMetaObject::invokeMethod(
-                job.context, [done = std::move(job.done), result] { done(result); },
-                Qt::QueuedConnection);
+                job.context, [done = std::move(job.done), result] { done(result); }, Qt::QueuedConnection);
         }
     }
 }

@@ -9,10 +9,10 @@
 
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <future>
 #include <latch>
 #include <memory>
-#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>

@@ -6,7 +6,8 @@
 #include <QFileInfo>
 #include <QtEndian>
 
-namespace {
+namespace
+{
 
 const QString debianModelFolder = QStringLiteral("/usr/share/pocketsphinx/model/en-us");
 
@@ -18,13 +19,15 @@ constexpr size_t blockSamples = 2048;
 
 SpeechModel SpeechModel::debianEnglish()
 {
-    return { debianModelFolder + QStringLiteral("/en-us"), debianModelFolder + QStringLiteral("/en-us.lm.bin"),
-             debianModelFolder + QStringLiteral("/cmudict-en-us.dict"), true };
+    return { debianModelFolder + QStringLiteral("/en-us"),
+        debianModelFolder + QStringLiteral("/en-us.lm.bin"),
+        debianModelFolder + QStringLiteral("/cmudict-en-us.dict"), true };
 }
 
 bool SpeechModel::isInstalled() const
 {
-    return QFileInfo(acousticModel).isDir() && QFileInfo(languageModel).isFile() && QFileInfo(dictionary).isFile();
+    return QFileInfo(acousticModel).isDir() && QFileInfo(languageModel).isFile()
+        && QFileInfo(dictionary).isFile();
 }
 
 struct SpeechDecoder::Private {
@@ -77,7 +80,10 @@ std::unique_ptr<SpeechDecoder> SpeechDecoder::create(const SpeechModel &model, Q
     return std::unique_ptr<SpeechDecoder>(new SpeechDecoder(std::move(d)));
 }
 
-SpeechDecoder::SpeechDecoder(std::unique_ptr<Private> d) : d(std::move(d)) { }
+SpeechDecoder::SpeechDecoder(std::unique_ptr<Private> d)
+    : d(std::move(d))
+{
+}
 
 SpeechDecoder::~SpeechDecoder() = default;
 

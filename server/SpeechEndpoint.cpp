@@ -18,7 +18,8 @@
 
 #include <cstdio>
 
-namespace {
+namespace
+{
 
 // Uploads waiting for a decoder beyond this are turned away rather than
 // piling up in memory.
@@ -69,17 +70,19 @@ QByteArray errorAnswerJson(const QString &error)
 
 } // namespace
 
-SpeechEndpoint::SpeechEndpoint(TellwindServer &server, QObject *parent) : QObject(parent)
+SpeechEndpoint::SpeechEndpoint(TellwindServer &server, QObject *parent)
+    : QObject(parent)
 {
     const SpeechOptions &options = server.options().speech;
-    const QString modelsDir = options.modelsDir.isEmpty() ? server.dataDir() + QStringLiteral("/models")
-                                                          : options.modelsDir;
+    const QString modelsDir
+        = options.modelsDir.isEmpty() ? server.dataDir() + QStringLiteral("/models") : options.modelsDir;
     QStringList incomplete;
     const QMap<QString, SpeechModel> models = ModelRegistry::discover(modelsDir, &incomplete);
     for (const QString &folder : std::as_const(incomplete))
-        logLine(QStringLiteral("speech models: %1 holds no complete model (acoustic model folder, .dict, .lm), "
-                               "ignored")
-                    .arg(folder));
+        logLine(
+            QStringLiteral("speech models: %1 holds no complete model (acoustic model folder, .dict, .lm), "
+                           "ignored")
+                .arg(folder));
     logLine(QStringLiteral("speech models: %1 (at most %2 loaded)")
                 .arg(models.keys().join(QStringLiteral(", ")))
                 .arg(options.maxModels));
@@ -89,36 +92,35 @@ SpeechEndpoint::SpeechEndpoint(TellwindServer &server, QObject *parent) : QObjec
         m_upstream = std::make_unique<UpstreamTranscriber>(options);
         logLine(QStringLiteral("speech upstream: %1 (model %2, %3, at most %4 at once)")
                     .arg(options.upstream.toDisplayString(QUrl::RemoveUserInfo), options.upstreamModel,
-                         options.upstreamKey.isEmpty() ? QStringLiteral("no key") : QStringLiteral("key set"))
+                        options.upstreamKey.isEmpty() ? QStringLiteral("no key") : QStringLiteral("key set"))
                     .arg(options.upstreamConcurrency));
     }
 
-    server.http().route(
-        QStringLiteral("/api/languages"), QHttpServerRequest::Method::AnyKnown,
+    server.http().route(QStringLiteral("/api/languages"), QHttpServerRequest::Method::AnyKnown,
         [this](const QHttpServerRequest &request, QHttpServerResponder &&responder) {
             const QByteArray method = TellwindServer::methodName(request.method());
             const QByteArray path = request.url().path().toUtf8();
             if (request.method() != QHttpServerRequest::Method::Get) {
                 TellwindServer::logRequest(method, path, 405, request.body().size());
                 TellwindServer::respond(responder, 405,
-                                        TellwindServer::errorJson(QStringLiteral("Method not allowed: use GET")),
-                                        { { "Allow", "GET" } });
+                    TellwindServer::errorJson(QStringLiteral("Method not allowed: use GET")),
+                    { { "Allow", "GET" } });
                 return;
             }
             TellwindServer::logRequest(method, path, 200, request.body().size());
             TellwindServer::respond(responder, 200, languagesJson());
         });
 
-    server.http().route(
-        QStringLiteral("/api/speech"), QHttpServerRequest::Method::AnyKnown,
+    server.http().route(QStringLiteral("/api/speech"), QHttpServerRequest::Method::AnyKnown,
         [this](const QHttpServerRequest &request, QHttpServerResponder &&responder) {
             const QByteArray method = TellwindServer::methodName(request.method());
             const QByteArray path = request.url().path().toUtf8();
             const QByteArray body = request.body();
-            const auto fail = [&](int status, const QString &reason, QHttpServerResponder::HeaderList headers = {}) {
-                TellwindServer::logRequest(method, path, status, body.size());
-                TellwindServer::respond(responder, status, TellwindServer::errorJson(reason), headers);
-            };
+            const auto fail
+                = [&](int status, const QString &reason, QHttpServerResponder::HeaderList headers = {}) {
+                      TellwindServer::logRequest(method, path, status, body.size());
+                      TellwindServer::respond(responder, status, TellwindServer::errorJson(reason), headers);
+                  };
 
             if (request.method() != QHttpServerRequest::Method::Post) {
                 fail(405, QStringLiteral("Method not allowed: use POST"), { { "Allow", "POST" } });
@@ -131,7 +133,9 @@ SpeechEndpoint::SpeechEndpoint(TellwindServer &server, QObject *parent) : QObjec
             }
             const QString sampleRate = query.queryItemValue(QStringLiteral("sampleRate"), QUrl::FullyDecoded);
             if (sampleRate != QString::number(acceptedSampleRate)) {
-                fail(400, QStringLiteral("Unsupported sampleRate %1: only 16000 is accepted").arg(sampleRate.left(32)));
+                fail(400,
+                    QStringLiteral("Unsupported sampleRate %1: only 16000 is accepted")
+                        .arg(sampleRate.left(32)));
                 return;
             }
             if (body.isEmpty()) {
@@ -139,7 +143,9 @@ SpeechEndpoint::SpeechEndpoint(TellwindServer &server, QObject *parent) : QObjec
                 return;
             }
             if (body.size() % 2 != 0) {
-                fail(400, QStringLiteral("Odd body length %1: 16-bit samples take two bytes each").arg(body.size()));
+                fail(400,
+                    QStringLiteral("Odd body length %1: 16-bit samples take two bytes each")
+                        .arg(body.size()));
                 return;
             }
             if (body.size() > maxBodyBytes) {
@@ -156,8 +162,8 @@ SpeechEndpoint::SpeechEndpoint(TellwindServer &server, QObject *parent) : QObjec
             const bool local = !(automatic && m_upstream) && m_pool->supports(language);
             if (!local && !(m_upstream && (automatic || isPlainTag(language)))) {
                 TellwindServer::logRequest(method, path, 200, body.size());
-                TellwindServer::respond(
-                    responder, 200, errorAnswerJson(QStringLiteral("Language not supported: %1").arg(language.left(64))));
+                TellwindServer::respond(responder, 200,
+                    errorAnswerJson(QStringLiteral("Language not supported: %1").arg(language.left(64))));
                 return;
             }
 
@@ -169,8 +175,8 @@ SpeechEndpoint::SpeechEndpoint(TellwindServer &server, QObject *parent) : QObjec
                 if (!m_upstream->hasRoom()) {
                     TellwindServer::logRequest(method, path, 503, bytes);
                     TellwindServer::respond(*pending, 503,
-                                            TellwindServer::errorJson(QStringLiteral("Server busy: try again shortly")),
-                                            { { "Retry-After", "1" } });
+                        TellwindServer::errorJson(QStringLiteral("Server busy: try again shortly")),
+                        { { "Retry-After", "1" } });
                     return;
                 }
                 const QString upstreamLanguage = automatic ? QString() : language;
@@ -178,35 +184,35 @@ SpeechEndpoint::SpeechEndpoint(TellwindServer &server, QObject *parent) : QObjec
                 return;
             }
 
-            const bool queued = m_pool->decode(language, body, this, [pending, socket, method, path, bytes](
-                                                                          DecoderPool::Result result) {
-                const QByteArray json
-                    = result.error.isEmpty() ? transcriptJson(result.text) : errorAnswerJson(result.error);
-                TellwindServer::logRequest(method, path, 200, bytes, result.decodeMilliseconds);
-                if (socket && socket->state() == QAbstractSocket::ConnectedState)
-                    TellwindServer::respond(*pending, 200, json);
-            });
+            const bool queued = m_pool->decode(
+                language, body, this, [pending, socket, method, path, bytes](DecoderPool::Result result) {
+                    const QByteArray json = result.error.isEmpty() ? transcriptJson(result.text)
+                                                                   : errorAnswerJson(result.error);
+                    TellwindServer::logRequest(method, path, 200, bytes, result.decodeMilliseconds);
+                    if (socket && socket->state() == QAbstractSocket::ConnectedState)
+                        TellwindServer::respond(*pending, 200, json);
+                });
             if (!queued) {
                 TellwindServer::logRequest(method, path, 503, bytes);
                 if (socket)
-                    TellwindServer::respond(*pending, 503, TellwindServer::errorJson(QStringLiteral("Server busy: try again shortly")),
-                                            { { "Retry-After", "1" } });
+                    TellwindServer::respond(*pending, 503,
+                        TellwindServer::errorJson(QStringLiteral("Server busy: try again shortly")),
+                        { { "Retry-After", "1" } });
             }
         });
 }
 
 SpeechEndpoint::~SpeechEndpoint() = default;
 
-QCoro::Task<> SpeechEndpoint::forward(std::shared_ptr<QHttpServerResponder> responder, QPointer<QTcpSocket> socket,
-                                      QByteArray pcm, QString language, QByteArray path)
+QCoro::Task<> SpeechEndpoint::forward(std::shared_ptr<QHttpServerResponder> responder,
+    QPointer<QTcpSocket> socket, QByteArray pcm, QString language, QByteArray path)
 {
     const qint64 bytes = pcm.size();
     const QPointer<SpeechEndpoint> self(this);
     // Made outside the co_await: g++ 12 destroys temporaries of an awaited
     // call's arguments twice.
-    std::function<bool()> stillWanted = [socket] {
-        return socket && socket->state() == QAbstractSocket::ConnectedState;
-    };
+    std::function<bool()> stillWanted
+        = [socket] { return socket && socket->state() == QAbstractSocket::ConnectedState; };
     QCoro::Task<UpstreamTranscriber::Result> transcription
         = m_upstream->transcribe(std::move(pcm), acceptedSampleRate, language, std::move(stillWanted));
     const UpstreamTranscriber::Result result = co_await transcription;
@@ -222,16 +228,15 @@ QCoro::Task<> SpeechEndpoint::forward(std::shared_ptr<QHttpServerResponder> resp
     if (!socket || socket->state() != QAbstractSocket::ConnectedState)
         co_return;
     TellwindServer::respond(*responder, status,
-                            result.error.isEmpty() ? transcriptJson(result.text)
-                                                   : TellwindServer::errorJson(result.error));
+        result.error.isEmpty() ? transcriptJson(result.text) : TellwindServer::errorJson(result.error));
 }
 
 QByteArray SpeechEndpoint::languagesJson() const
 {
     QJsonArray languages;
     const auto add = [&languages](const QString &code, const char *engine) {
-        languages.append(QJsonObject { { QStringLiteral("code"), code },
-                                       { QStringLiteral("engine"), QLatin1String(engine) } });
+        languages.append(QJsonObject {
+            { QStringLiteral("code"), code }, { QStringLiteral("engine"), QLatin1String(engine) } });
     };
     // In the program's order, so that a listing reads like its picker; local
     // models for codes it does not offer come last.
@@ -249,5 +254,6 @@ QByteArray SpeechEndpoint::languagesJson() const
                 add(language.rawValue(), "upstream");
         }
     }
-    return QJsonDocument(QJsonObject { { QStringLiteral("languages"), languages } }).toJson(QJsonDocument::Compact);
+    return QJsonDocument(QJsonObject { { QStringLiteral("languages"), languages } })
+        .toJson(QJsonDocument::Compact);
 }

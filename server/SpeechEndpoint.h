@@ -41,7 +41,7 @@ public:
 
 private:
     QCoro::Task<> forward(std::shared_ptr<QHttpServerResponder> responder, QPointer<QTcpSocket> socket,
-                          QByteArray pcm, QString language, QByteArray path);
+        QByteArray pcm, QString language, QByteArray path);
 
     std::unique_ptr<ModelRegistry> m_models;
     std::unique_ptr<DecoderPool> m_pool;

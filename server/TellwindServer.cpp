@@ -24,7 +24,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 std::optional<std::pair<QHostAddress, quint16>> parseListen(const QString &text)
 {
@@ -50,43 +51,42 @@ std::optional<std::pair<QHostAddress, quint16>> parseListen(const QString &text)
 
 QString TellwindServer::defaultDataDir()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/tellwind-server");
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
+        + QStringLiteral("/tellwind-server");
 }
 
-std::optional<TellwindServer::Options> TellwindServer::parseArguments(const QStringList &arguments, QString *error,
-                                                                      QStringList *positional)
+std::optional<TellwindServer::Options> TellwindServer::parseArguments(
+    const QStringList &arguments, QString *error, QStringList *positional)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Tellwind's speech and sign-in backend."));
     const QCommandLineOption listen(QStringLiteral("listen"),
-                                    QStringLiteral("Address and port to listen on (default 127.0.0.1:8750)."),
-                                    QStringLiteral("HOST:PORT"));
+        QStringLiteral("Address and port to listen on (default 127.0.0.1:8750)."),
+        QStringLiteral("HOST:PORT"));
     const QCommandLineOption dataDir(QStringLiteral("data-dir"),
-                                     QStringLiteral("Folder for the server's data (default %1).").arg(defaultDataDir()),
-                                     QStringLiteral("DIR"));
+        QStringLiteral("Folder for the server's data (default %1).").arg(defaultDataDir()),
+        QStringLiteral("DIR"));
     const QCommandLineOption decoders(QStringLiteral("decoders"),
-                                      QStringLiteral("Number of speech decoders working in parallel."),
-                                      QStringLiteral("N"));
-    const QCommandLineOption clientTimeout(
-        QStringLiteral("client-timeout"),
-        QStringLiteral("Seconds a client may take to send its headers, or pause while sending a body (default 10)."),
+        QStringLiteral("Number of speech decoders working in parallel."), QStringLiteral("N"));
+    const QCommandLineOption clientTimeout(QStringLiteral("client-timeout"),
+        QStringLiteral(
+            "Seconds a client may take to send its headers, or pause while sending a body (default 10)."),
         QStringLiteral("SECONDS"));
-    const QCommandLineOption maxUploadSeconds(
-        QStringLiteral("max-upload-seconds"),
-        QStringLiteral("Longest speech upload accepted, in seconds of audio (default 30)."), QStringLiteral("SECONDS"));
-    const QCommandLineOption maxUploadsPerClient(
-        QStringLiteral("max-uploads-per-client"),
+    const QCommandLineOption maxUploadSeconds(QStringLiteral("max-upload-seconds"),
+        QStringLiteral("Longest speech upload accepted, in seconds of audio (default 30)."),
+        QStringLiteral("SECONDS"));
+    const QCommandLineOption maxUploadsPerClient(QStringLiteral("max-uploads-per-client"),
         QStringLiteral("Speech uploads one client address may have in flight at once (default 2)."),
         QStringLiteral("N"));
     const QCommandLineOption logFormat(QStringLiteral("log-format"),
-                                       QStringLiteral("text (default) or json: one JSON object per request."),
-                                       QStringLiteral("FORMAT"));
-    parser.addOptions({ listen, dataDir, decoders, clientTimeout, maxUploadSeconds, maxUploadsPerClient, logFormat });
+        QStringLiteral("text (default) or json: one JSON object per request."), QStringLiteral("FORMAT"));
+    parser.addOptions(
+        { listen, dataDir, decoders, clientTimeout, maxUploadSeconds, maxUploadsPerClient, logFormat });
     SpeechOptions::addOptions(parser);
     parser.addOptions(AccountOptions::commandLineOptions());
     parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("Subcommand (default: serve)."),
-                                 QStringLiteral("[command [arguments...]]"));
+        QStringLiteral("[command [arguments...]]"));
     if (!parser.parse(arguments)) {
         if (error)
             *error = parser.errorText();
@@ -139,7 +139,10 @@ std::optional<TellwindServer::Options> TellwindServer::parseArguments(const QStr
         if (ok && *value >= lowest && *value <= highest)
             return true;
         if (error)
-            *error = QStringLiteral("--%1 wants a number from %2 to %3").arg(option.names().first()).arg(lowest).arg(highest);
+            *error = QStringLiteral("--%1 wants a number from %2 to %3")
+                         .arg(option.names().first())
+                         .arg(lowest)
+                         .arg(highest);
         return false;
     };
     if (!count(maxUploadSeconds, 1, 3600, &options.limits.maxUploadSeconds)
@@ -167,7 +170,9 @@ std::optional<TellwindServer::Options> TellwindServer::parseArguments(const QStr
     return options;
 }
 
-TellwindServer::TellwindServer(Options options, QObject *parent) : QObject(parent), m_options(std::move(options))
+TellwindServer::TellwindServer(Options options, QObject *parent)
+    : QObject(parent)
+    , m_options(std::move(options))
 {
     if (m_options.dataDir.isEmpty())
         m_options.dataDir = defaultDataDir();
@@ -183,7 +188,7 @@ TellwindServer::TellwindServer(Options options, QObject *parent) : QObject(paren
     // answers later and logs itself.
     m_http.afterRequest([](QHttpServerResponse &&response, const QHttpServerRequest &request) {
         logRequest(methodName(request.method()), request.url().path().toUtf8(), int(response.statusCode()),
-                   request.body().size());
+            request.body().size());
         return std::move(response);
     });
 }
@@ -222,7 +227,7 @@ bool TellwindServer::listen(QString *error)
     m_http.bind(m_guard);
     QPointer<ConnectionGuard> guard = m_guard;
     Metrics::global().setGauge("tellwind_uploads_in_flight", "Speech uploads received or being answered.",
-                               [guard] { return guard ? guard->uploadsInFlight() : 0; });
+        [guard] { return guard ? guard->uploadsInFlight() : 0; });
     return true;
 }
 
@@ -231,8 +236,8 @@ quint16 TellwindServer::port() const
     return m_guard ? m_guard->serverPort() : 0;
 }
 
-void TellwindServer::logRequest(const QByteArray &method, const QByteArray &path, int status, qint64 bodyBytes,
-                                qint64 decodeMilliseconds)
+void TellwindServer::logRequest(
+    const QByteArray &method, const QByteArray &path, int status, qint64 bodyBytes, qint64 decodeMilliseconds)
 {
     // Paths come from the network: keep the line one line.
     QByteArray safePath = path.left(200);
@@ -262,12 +267,12 @@ QByteArray TellwindServer::methodName(QHttpServerRequest::Method method)
 QByteArray TellwindServer::errorJson(const QString &message)
 {
     return QJsonDocument(QJsonObject { { QStringLiteral("type"), QStringLiteral("error") },
-                                       { QStringLiteral("error"), message } })
+                             { QStringLiteral("error"), message } })
         .toJson(QJsonDocument::Compact);
 }
 
 void TellwindServer::respond(QHttpServerResponder &responder, int status, const QByteArray &json,
-                             QHttpServerResponder::HeaderList extraHeaders)
+    QHttpServerResponder::HeaderList extraHeaders)
 {
     responder.writeStatusLine(static_cast<QHttpServerResponder::StatusCode>(status));
     responder.writeHeader(QByteArrayLiteral("Content-Type"), QByteArrayLiteral("application/json"));
@@ -281,9 +286,8 @@ void TellwindServer::respond(QHttpServerResponder &responder, int status, const 
 void TellwindServer::registerOperationRoutes()
 {
     using Status = QHttpServerResponder::StatusCode;
-    m_http.route(QStringLiteral("/healthz"), QHttpServerRequest::Method::Get, [] {
-        return QHttpServerResponse("application/json", R"({"status":"alive"})");
-    });
+    m_http.route(QStringLiteral("/healthz"), QHttpServerRequest::Method::Get,
+        [] { return QHttpServerResponse("application/json", R"({"status":"alive"})"); });
     m_http.route(QStringLiteral("/readyz"), QHttpServerRequest::Method::Get, [this] {
         QJsonArray failing;
         for (const ReadinessCheck &check : m_readinessChecks) {
@@ -293,11 +297,12 @@ void TellwindServer::registerOperationRoutes()
         if (m_stopping)
             failing.append(QStringLiteral("stopping"));
         const QJsonObject answer {
-            { QStringLiteral("status"), failing.isEmpty() ? QStringLiteral("ready") : QStringLiteral("not ready") },
+            { QStringLiteral("status"),
+                failing.isEmpty() ? QStringLiteral("ready") : QStringLiteral("not ready") },
             { QStringLiteral("failing"), failing },
         };
         return QHttpServerResponse("application/json", QJsonDocument(answer).toJson(QJsonDocument::Compact),
-                                   failing.isEmpty() ? Status::Ok : Status::ServiceUnavailable);
+            failing.isEmpty() ? Status::Ok : Status::ServiceUnavailable);
     });
     m_http.route(QStringLiteral("/metrics"), QHttpServerRequest::Method::Get, [] {
         return QHttpServerResponse("text/plain; version=0.0.4; charset=utf-8", Metrics::global().render());
@@ -313,7 +318,8 @@ void TellwindServer::onRequestFinished(const RequestRecord &record)
 {
     if (!record.answeredByGuard && record.status != 404)
         m_knownRoutes.insert(record.path);
-    const bool known = m_knownRoutes.contains(record.path) || m_options.limits.uploadPaths.contains(record.path);
+    const bool known
+        = m_knownRoutes.contains(record.path) || m_options.limits.uploadPaths.contains(record.path);
     const QByteArray route = known ? record.path : QByteArrayLiteral("other");
     Metrics::global().countRequest(route, record.status);
 
@@ -341,7 +347,8 @@ void TellwindServer::onRequestFinished(const RequestRecord &record)
     }
 }
 
-namespace {
+namespace
+{
 
 int signalPipe[2] = { -1, -1 };
 
@@ -363,8 +370,7 @@ void TellwindServer::stopOnTerminationSignal()
     auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, this);
     connect(notifier, &QSocketNotifier::activated, this, [this] {
         char bytes[16];
-        while (::read(signalPipe[0], bytes, sizeof bytes) > 0) {
-        }
+        while (::read(signalPipe[0], bytes, sizeof bytes) > 0) { }
         shutDown();
     });
     struct sigaction action = {};

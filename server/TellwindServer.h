@@ -30,7 +30,7 @@ public:
     struct Options {
         QHostAddress address = QHostAddress(QHostAddress::LocalHost);
         quint16 port = 8750; // 0: any free port (the log line tells which)
-        QString dataDir;     // empty: defaultDataDir()
+        QString dataDir; // empty: defaultDataDir()
         int decoderThreads = 0; // 0: one per core, at least two, at most four
         ConnectionLimits limits;
         LogFormat logFormat = LogFormat::text;
@@ -43,8 +43,8 @@ public:
     // Reads "--listen HOST:PORT", "--data-dir DIR" and "--decoders N"; the
     // words that are not options (a subcommand and its arguments) go to
     // `positional`. Nothing, with the reason in `error`, on a bad option.
-    static std::optional<Options> parseArguments(const QStringList &arguments, QString *error,
-                                                 QStringList *positional = nullptr);
+    static std::optional<Options> parseArguments(
+        const QStringList &arguments, QString *error, QStringList *positional = nullptr);
 
     explicit TellwindServer(Options options, QObject *parent = nullptr);
     ~TellwindServer() override;
@@ -69,12 +69,12 @@ public:
     // nothing was decoded. With --log-format json the guard writes one object
     // per request instead, and this only feeds the decode-time metric.
     static void logRequest(const QByteArray &method, const QByteArray &path, int status, qint64 bodyBytes,
-                           qint64 decodeMilliseconds = -1);
+        qint64 decodeMilliseconds = -1);
     static QByteArray methodName(QHttpServerRequest::Method method);
     // {"type":"error","error":message}, compact.
     static QByteArray errorJson(const QString &message);
     static void respond(QHttpServerResponder &responder, int status, const QByteArray &json,
-                        QHttpServerResponder::HeaderList extraHeaders = {});
+        QHttpServerResponder::HeaderList extraHeaders = {});
 
 private:
     void registerOperationRoutes();

@@ -7,7 +7,8 @@
 
 #include <cstdio>
 
-namespace {
+namespace
+{
 
 int fail(const QString &message)
 {
@@ -40,7 +41,7 @@ int serve(const TellwindServer::Options &options)
         ? QStringLiteral("[%1]").arg(options.address.toString())
         : options.address.toString();
     std::printf("tellwind-server listening on http://%s:%u (data %s, %d decoders)\n", qPrintable(host),
-                unsigned(server.port()), qPrintable(server.dataDir()), speech.decoderCount());
+        unsigned(server.port()), qPrintable(server.dataDir()), speech.decoderCount());
     std::fflush(stdout);
     return QCoreApplication::exec();
 }
@@ -67,8 +68,10 @@ int main(int argc, char *argv[])
         return serve(*options);
     if (command.first() == QLatin1String("add-user")) {
         if (command.size() != 2)
-            return fail(QStringLiteral("usage: tellwind-server [--data-dir DIR | --database URL] add-user EMAIL"));
-        AccountStore store(options->dataDir, options->accounts.databaseUrl, options->accounts.databasePassword);
+            return fail(
+                QStringLiteral("usage: tellwind-server [--data-dir DIR | --database URL] add-user EMAIL"));
+        AccountStore store(
+            options->dataDir, options->accounts.databaseUrl, options->accounts.databasePassword);
         return AccountStore::runAddUser(store, command.at(1));
     }
     return fail(QStringLiteral("unknown command '%1'").arg(command.first()));

@@ -18,7 +18,8 @@
 #include <cstdio>
 #include <vector>
 
-namespace {
+namespace
+{
 
 class SilentAlerts : public AlertPresenter
 {
@@ -78,7 +79,8 @@ QCoro::Task<int> measureCapture(AudioRecordingService &service, int seconds)
     const double cpu = cpuSeconds() - cpuAtStart;
     const double audioSeconds = double(bytes->load()) / 32000.0;
     std::printf("capture_audio_seconds: %.2f s\n", audioSeconds);
-    std::printf("capture_cpu_per_audio_second: %.5f s/s (target < 0.02)\n", audioSeconds > 0 ? cpu / audioSeconds : -1.0);
+    std::printf("capture_cpu_per_audio_second: %.5f s/s (target < 0.02)\n",
+        audioSeconds > 0 ? cpu / audioSeconds : -1.0);
     co_return audioSeconds > 0 ? 0 : 1;
 }
 

@@ -17,7 +17,6 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QtEndian>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -25,6 +24,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QtEndian>
 
 #include <qcoro/qcorosignal.h>
 #include <qcoro/qcorotask.h>
@@ -41,7 +41,8 @@
 
 using namespace std::chrono_literals;
 
-namespace {
+namespace
+{
 
 const QString modelFolder = QStringLiteral("/usr/share/pocketsphinx/model/en-us");
 constexpr int engineRuns = 2;
@@ -68,8 +69,10 @@ int countEdits(const QStringList &reference, const QStringList &hypothesis)
     for (qsizetype i = 1; i <= reference.size(); ++i) {
         current[0] = int(i);
         for (qsizetype j = 1; j <= hypothesis.size(); ++j) {
-            const int substitution = previous[size_t(j - 1)] + (reference[i - 1] == hypothesis[j - 1] ? 0 : 1);
-            current[size_t(j)] = std::min({ substitution, previous[size_t(j)] + 1, current[size_t(j - 1)] + 1 });
+            const int substitution
+                = previous[size_t(j - 1)] + (reference[i - 1] == hypothesis[j - 1] ? 0 : 1);
+            current[size_t(j)]
+                = std::min({ substitution, previous[size_t(j)] + 1, current[size_t(j - 1)] + 1 });
         }
         std::swap(previous, current);
     }
@@ -122,19 +125,19 @@ class TimedRecognizer : public SpeechRecognizer
 {
 public:
     TimedRecognizer(std::unique_ptr<SpeechRecognizer> inner, std::shared_ptr<SessionClock> clock)
-        : m_inner(std::move(inner)), m_clock(std::move(clock))
+        : m_inner(std::move(inner))
+        , m_clock(std::move(clock))
     {
     }
     bool isAvailable() const override { return m_inner->isAvailable(); }
     bool supportsOnDeviceRecognition() const override { return m_inner->supportsOnDeviceRecognition(); }
     void setDefaultTaskHint(SpeechRecognitionTaskHint hint) override { m_inner->setDefaultTaskHint(hint); }
-    std::shared_ptr<SpeechRecognitionTask> recognitionTask(std::shared_ptr<SpeechRecognitionRequest> request,
-                                                           ResultHandler handler) override
+    std::shared_ptr<SpeechRecognitionTask> recognitionTask(
+        std::shared_ptr<SpeechRecognitionRequest> request, ResultHandler handler) override
     {
-        return m_inner->recognitionTask(
-            std::move(request),
-            [handler, clock = m_clock](std::optional<SpeechRecognitionResult> result,
-                                       std::optional<SpeechRecognitionError> error) {
+        return m_inner->recognitionTask(std::move(request),
+            [handler, clock = m_clock](
+                std::optional<SpeechRecognitionResult> result, std::optional<SpeechRecognitionError> error) {
                 handler(result, error);
                 // Queued behind the manager's own delivery of the same report.
                 QMetaObject::invokeMethod(
@@ -159,7 +162,10 @@ private:
 class TimedBackend : public SpeechRecognizerBackend
 {
 public:
-    explicit TimedBackend(std::shared_ptr<SessionClock> clock) : m_clock(std::move(clock)) { }
+    explicit TimedBackend(std::shared_ptr<SessionClock> clock)
+        : m_clock(std::move(clock))
+    {
+    }
     PocketSphinxSpeechBackend inner;
 
     std::unique_ptr<SpeechRecognizer> makeRecognizer(const QString &locale) override
@@ -199,10 +205,10 @@ QCoro::Task<EngineRun> runEngine(const QString &wav)
     const double before = cpuSeconds(RUSAGE_CHILDREN);
     QProcess engine;
     engine.start(QStringLiteral("pocketsphinx_continuous"),
-                 { QStringLiteral("-hmm"), modelFolder + QStringLiteral("/en-us"), QStringLiteral("-lm"),
-                   modelFolder + QStringLiteral("/en-us.lm.bin"), QStringLiteral("-dict"),
-                   modelFolder + QStringLiteral("/cmudict-en-us.dict"), QStringLiteral("-logfn"),
-                   QStringLiteral("/dev/null"), QStringLiteral("-infile"), wav });
+        { QStringLiteral("-hmm"), modelFolder + QStringLiteral("/en-us"), QStringLiteral("-lm"),
+            modelFolder + QStringLiteral("/en-us.lm.bin"), QStringLiteral("-dict"),
+            modelFolder + QStringLiteral("/cmudict-en-us.dict"), QStringLiteral("-logfn"),
+            QStringLiteral("/dev/null"), QStringLiteral("-infile"), wav });
     QCoro::Task<> done = exited(engine);
     co_await std::move(done);
     EngineRun run;
@@ -225,8 +231,8 @@ double engineFinishMs(const QString &wav)
     const QByteArray dict = (modelFolder + QStringLiteral("/cmudict-en-us.dict")).toLocal8Bit();
     static ps_decoder_t *decoder = nullptr;
     if (!decoder) {
-        cmd_ln_t *config = cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", hmm.constData(), "-lm", lm.constData(),
-                                       "-dict", dict.constData(), "-logfn", "/dev/null", nullptr);
+        cmd_ln_t *config = cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", hmm.constData(), "-lm",
+            lm.constData(), "-dict", dict.constData(), "-logfn", "/dev/null", nullptr);
         decoder = ps_init(config);
         cmd_ln_free_r(config);
     }
@@ -297,8 +303,8 @@ struct Listening {
 
 // One session of the manager on one recording: played in real time, stopped
 // a moment after it ended, measured until its final result.
-QCoro::Task<Listening> listen(SpeechRecognitionManager &manager, SessionClock &session, QElapsedTimer &clock,
-                              QString sink, QString wav)
+QCoro::Task<Listening> listen(
+    SpeechRecognitionManager &manager, SessionClock &session, QElapsedTimer &clock, QString sink, QString wav)
 {
     Listening heard;
     session = SessionClock { QString(), -1, false, &clock };
@@ -343,9 +349,8 @@ QCoro::Task<int> run(QStringList clips, QString sink, QString suffix, QString re
     FakeAlertPresenter alerts;
     FakeWorkspace workspace;
     SpeechRecognitionManager manager(backend, microphone, PulseAudioEngine::factory(),
-                                     std::make_unique<SpeechService>(QStringLiteral("http://127.0.0.1:9")),
-                                     std::make_unique<AudioRecordingService>(PulseAudioEngine::factory(), alerts,
-                                                                             workspace));
+        std::make_unique<SpeechService>(QStringLiteral("http://127.0.0.1:9")),
+        std::make_unique<AudioRecordingService>(PulseAudioEngine::factory(), alerts, workspace));
     const auto model = PocketSphinxModel::forLocale(QStringLiteral("en-US"));
     if (!model || !manager.isAppleSTTAvailable()) {
         std::fprintf(stderr, "recognition_bench: no on-device recognizer\n");
@@ -359,10 +364,10 @@ QCoro::Task<int> run(QStringList clips, QString sink, QString suffix, QString re
     // What loading the model costs the engine alone, to leave it out.
     QTemporaryDir folder;
     const QString quiet = folder.filePath(QStringLiteral("quiet.wav"));
-    QProcess::execute(QStringLiteral("sox"), { QStringLiteral("-n"), QStringLiteral("-r"), QStringLiteral("16000"),
-                                               QStringLiteral("-c"), QStringLiteral("1"), QStringLiteral("-b"),
-                                               QStringLiteral("16"), quiet, QStringLiteral("trim"),
-                                               QStringLiteral("0"), QStringLiteral("0.1") });
+    QProcess::execute(QStringLiteral("sox"),
+        { QStringLiteral("-n"), QStringLiteral("-r"), QStringLiteral("16000"), QStringLiteral("-c"),
+            QStringLiteral("1"), QStringLiteral("-b"), QStringLiteral("16"), quiet, QStringLiteral("trim"),
+            QStringLiteral("0"), QStringLiteral("0.1") });
     // Other work on the machine only ever adds CPU time: the least of a few
     // runs is the engine's own cost.
     double engineLoadCpu = 1e9;
@@ -398,7 +403,8 @@ QCoro::Task<int> run(QStringList clips, QString sink, QString suffix, QString re
         double clipCpu = 1e9;
         QStringList transcripts;
         for (int attempt = 0; attempt < ourRuns; ++attempt) {
-            QCoro::Task<Listening> listening = listen(manager, *session, clock, sink, withLeadIn(clip, folder.path()));
+            QCoro::Task<Listening> listening
+                = listen(manager, *session, clock, sink, withLeadIn(clip, folder.path()));
             const Listening heard = co_await std::move(listening);
             if (!heard.started) {
                 std::fprintf(stderr, "recognition_bench: the session did not start\n");
@@ -421,30 +427,35 @@ QCoro::Task<int> run(QStringList clips, QString sink, QString suffix, QString re
                 oursVsReference.add(reference[id], ours);
             }
             if (ours != engine.transcript)
-                std::fprintf(stderr, "  engine: %s\n  ours:   %s\n", qPrintable(engine.transcript), qPrintable(ours));
+                std::fprintf(
+                    stderr, "  engine: %s\n  ours:   %s\n", qPrintable(engine.transcript), qPrintable(ours));
         }
-        print(QStringLiteral("recognition_clip_%1_wer_vs_engine%2").arg(shortId, suffix), clipVsEngine.rate(), "");
+        print(QStringLiteral("recognition_clip_%1_wer_vs_engine%2").arg(shortId, suffix), clipVsEngine.rate(),
+            "");
         if (reference.contains(id)) {
             Score engineScore;
             engineScore.add(reference[id], engine.transcript);
             engineVsReference.add(reference[id], engine.transcript);
             print(QStringLiteral("recognition_clip_%1_wer_engine_vs_reference%2").arg(shortId, suffix),
-                  engineScore.rate(), "");
-            print(QStringLiteral("recognition_clip_%1_wer_ours_vs_reference%2").arg(shortId, suffix), ourScore.rate(),
-                  "");
+                engineScore.rate(), "");
+            print(QStringLiteral("recognition_clip_%1_wer_ours_vs_reference%2").arg(shortId, suffix),
+                ourScore.rate(), "");
         }
     }
 
     print(QStringLiteral("recognition_wer_vs_engine%1").arg(suffix), oursVsEngine.rate(), "");
     if (engineVsReference.words > 0) {
-        print(QStringLiteral("recognition_wer_engine_vs_reference%1").arg(suffix), engineVsReference.rate(), "");
+        print(QStringLiteral("recognition_wer_engine_vs_reference%1").arg(suffix), engineVsReference.rate(),
+            "");
         print(QStringLiteral("recognition_wer_ours_vs_reference%1").arg(suffix), oursVsReference.rate(), "");
     }
     print(QStringLiteral("recognition_cpu_per_audio_second%1").arg(suffix), ourCpu / audioSeconds, "s/s");
-    print(QStringLiteral("recognition_engine_cpu_per_audio_second%1").arg(suffix), engineCpu / audioSeconds, "s/s");
-    print(QStringLiteral("recognition_cpu_ratio_vs_engine%1").arg(suffix), engineCpu > 0 ? ourCpu / engineCpu : 0, "");
+    print(QStringLiteral("recognition_engine_cpu_per_audio_second%1").arg(suffix), engineCpu / audioSeconds,
+        "s/s");
+    print(QStringLiteral("recognition_cpu_ratio_vs_engine%1").arg(suffix),
+        engineCpu > 0 ? ourCpu / engineCpu : 0, "");
     print(QStringLiteral("recognition_cpu_ratio_vs_engine_with_model_load%1").arg(suffix),
-          engineCpuWithLoad > 0 ? ourCpu / engineCpuWithLoad : 0, "");
+        engineCpuWithLoad > 0 ? ourCpu / engineCpuWithLoad : 0, "");
     print(QStringLiteral("recognition_final_latency_p50%1").arg(suffix), percentile(latencies, 0.5), "ms", 1);
     print(QStringLiteral("recognition_final_latency_max%1").arg(suffix), percentile(latencies, 1.0), "ms", 1);
     print(QStringLiteral("recognition_engine_finish_p50%1").arg(suffix), percentile(finishes, 0.5), "ms", 1);

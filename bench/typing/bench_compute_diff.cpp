@@ -9,15 +9,15 @@
 #include <cstdio>
 #include <vector>
 
-namespace {
-
+namespace
+{
 
 QString transcript(qsizetype length, bool unicode)
 {
-    static const QStringList ascii = {"the",  "quick", "brown", "fox", "jumps", "over",  "lazy",
-                                      "dog,", "and",   "then",  "it",  "runs",  "away.", "Again"};
-    static const QStringList mixed = {u"Grüße"_qs, u"naïve"_qs, u"中文"_qs, u"café"_qs, "and",
-                                      u"e\u0301"_qs, u"\U0001F1E9\U0001F1EA"_qs, "words"};
+    static const QStringList ascii = { "the", "quick", "brown", "fox", "jumps", "over", "lazy", "dog,", "and",
+        "then", "it", "runs", "away.", "Again" };
+    static const QStringList mixed = { u"Grüße"_qs, u"naïve"_qs, u"中文"_qs, u"café"_qs, "and", u"e\u0301"_qs,
+        u"\U0001F1E9\U0001F1EA"_qs, "words" };
     const QStringList &words = unicode ? mixed : ascii;
     QString text;
     for (qsizetype i = 0; text.size() < length; ++i)
@@ -31,7 +31,7 @@ QString transcript(qsizetype length, bool unicode)
 // meets it, against the update before; the median is returned in ms.
 double timeDiffs(TextInsertionService &service, const QString &base)
 {
-    static const QStringList words = {"and", "more", "words", "spoken", "quickly"};
+    static const QStringList words = { "and", "more", "words", "spoken", "quickly" };
     QString previous = base;
     service.setLastInsertedText(previous);
     std::vector<double> runs;
@@ -62,20 +62,26 @@ double timeDiffs(TextInsertionService &service, const QString &base)
 #include "platform/Pasteboard.h"
 #include "platform/Workspace.h"
 
-namespace {
-struct Null : KeyboardEventSink, AccessibilityTrust, Pasteboard, AlertPresenter, Workspace, ApplicationBundle {
+namespace
+{
+struct Null : KeyboardEventSink,
+              AccessibilityTrust,
+              Pasteboard,
+              AlertPresenter,
+              Workspace,
+              ApplicationBundle {
     QCoro::Task<> prepareKeystroke() override { co_return; }
     bool postKeyEvent(quint16, bool, quint64) override { return true; }
     bool isTrusted() const override { return true; }
     bool requestTrust() override { return true; }
     PasteboardContents contents() const override { return {}; }
-    void setText(const QString &) override {}
-    void setContents(const PasteboardContents &) override {}
+    void setText(const QString &) override { }
+    void setContents(const PasteboardContents &) override { }
     QCoro::Task<bool> waitUntilTaken(std::chrono::milliseconds) override { co_return true; }
     QCoro::Task<int> runModal(Alert) override { co_return firstButton; }
     bool openUrl(const QUrl &) override { return true; }
-    void revealFile(const QString &) override {}
-    void openSettingsPane(Pane) override {}
+    void revealFile(const QString &) override { }
+    void openSettingsPane(Pane) override { }
     QString path() const override { return {}; }
 };
 } // namespace
@@ -87,10 +93,11 @@ int main(int argc, char **argv)
     TextInsertionService service(null, null, null, null, null, null);
 
     double perChar10k = 0, perChar100k = 0;
-    for (bool unicode : {false, true}) {
-        for (qsizetype length : {1000, 10000, 100000}) {
+    for (bool unicode : { false, true }) {
+        for (qsizetype length : { 1000, 10000, 100000 }) {
             const double ms = timeDiffs(service, transcript(length, unicode));
-            std::printf("compute_diff_%s%lldk: %.3f ms\n", unicode ? "unicode_" : "", (long long)(length / 1000), ms);
+            std::printf(
+                "compute_diff_%s%lldk: %.3f ms\n", unicode ? "unicode_" : "", (long long)(length / 1000), ms);
             if (!unicode && length == 10000)
                 perChar10k = ms / double(length);
             if (!unicode && length == 100000)
@@ -99,7 +106,7 @@ int main(int argc, char **argv)
     }
     // Without the kept form of the previous update (a transcript set from
     // outside, or the first diff of a run), both texts are worked out.
-    for (bool unicode : {false, true}) {
+    for (bool unicode : { false, true }) {
         const QString base = transcript(100000, unicode);
         std::vector<double> runs;
         for (int i = 0; i < 21; ++i) {

@@ -21,13 +21,14 @@
 #include <cstdio>
 #include <vector>
 
-namespace {
+namespace
+{
 
 struct Quiet : AlertPresenter, Workspace, ApplicationBundle {
     QCoro::Task<int> runModal(Alert) override { co_return firstButton; }
     bool openUrl(const QUrl &) override { return true; }
-    void revealFile(const QString &) override {}
-    void openSettingsPane(Pane) override {}
+    void revealFile(const QString &) override { }
+    void openSettingsPane(Pane) override { }
     QString path() const override { return {}; }
 };
 
@@ -43,11 +44,10 @@ QString xdotool(const QStringList &arguments)
 // and numbers produces them.
 QString mixedText(int length)
 {
-    static const QStringList words = {"Hello", "world,", "the",  "Quick", "brown", "fox:", "jumps", "over",
-                                      "13",    "lazy",   "dogs!", "(see", "page", "42)",  "50%",   "off;",
-                                      "A+B=C", "e-mail", "you@example.org", "#1",   "$20",  "[ok]", "{x}",
-                                      "\"quoted\"", "it's", "a/b", "c\\d", "x_y", "~tilde", "`tick`", "<tag>",
-                                      "&", "^", "*", "|", "?"};
+    static const QStringList words = { "Hello", "world,", "the", "Quick", "brown", "fox:", "jumps", "over",
+        "13", "lazy", "dogs!", "(see", "page", "42)", "50%", "off;", "A+B=C", "e-mail", "you@example.org",
+        "#1", "$20", "[ok]", "{x}", "\"quoted\"", "it's", "a/b", "c\\d", "x_y", "~tilde", "`tick`", "<tag>",
+        "&", "^", "*", "|", "?" };
     QRandomGenerator random(7);
     QString text;
     while (text.size() < length)
@@ -65,7 +65,8 @@ int editDistance(const QString &a, const QString &b)
         current[0] = int(i);
         for (qsizetype j = 1; j <= b.size(); ++j) {
             const int substitution = previous[size_t(j - 1)] + (a[i - 1] == b[j - 1] ? 0 : 1);
-            current[size_t(j)] = std::min({previous[size_t(j)] + 1, current[size_t(j - 1)] + 1, substitution});
+            current[size_t(j)]
+                = std::min({ previous[size_t(j)] + 1, current[size_t(j - 1)] + 1, substitution });
         }
         std::swap(previous, current);
     }
@@ -93,12 +94,13 @@ int main(int argc, char **argv)
     const QString file = folder.filePath("out.txt");
     QProcess terminal;
     terminal.setWorkingDirectory(folder.path());
-    terminal.start("xterm", {"-geometry", "120x40+0+0", "-e", "sh", "-c", "exec cat > out.txt"});
-    const QString window = xdotool({"search", "--sync", "--onlyvisible", "--pid", QString::number(terminal.processId())})
-                               .split('\n')
-                               .value(0);
-    for (int i = 0; i < 100 && xdotool({"getwindowfocus"}) != window; ++i) {
-        xdotool({"windowfocus", "--sync", window});
+    terminal.start("xterm", { "-geometry", "120x40+0+0", "-e", "sh", "-c", "exec cat > out.txt" });
+    const QString window
+        = xdotool({ "search", "--sync", "--onlyvisible", "--pid", QString::number(terminal.processId()) })
+              .split('\n')
+              .value(0);
+    for (int i = 0; i < 100 && xdotool({ "getwindowfocus" }) != window; ++i) {
+        xdotool({ "windowfocus", "--sync", window });
         QThread::msleep(20);
     }
     for (int i = 0; i < 200 && !QFile::exists(file); ++i)
@@ -110,7 +112,7 @@ int main(int argc, char **argv)
     QCoro::waitFor(service.insertText(text));
     const double elapsedMs = double(clock.nsecsElapsed()) / 1e6;
 
-    xdotool({"key", "ctrl+d", "ctrl+d"});
+    xdotool({ "key", "ctrl+d", "ctrl+d" });
     terminal.waitForFinished(10000);
     QFile out(file);
     out.open(QIODevice::ReadOnly);

@@ -65,7 +65,6 @@ AuthManager::AuthManager(QObject *parent)
     loadStoredAuth();
 }
 
-
 QVariant AuthManager::currentUserValue() const
 {
     return m_currentUser ? QVariant::fromValue(*m_currentUser) : QVariant();

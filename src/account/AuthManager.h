@@ -52,7 +52,6 @@ public:
     // Reads the server address from the settings and restores a stored session.
     explicit AuthManager(QObject *parent = nullptr);
 
-
     bool isAuthenticated() const { return m_isAuthenticated; }
     std::optional<User> currentUser() const { return m_currentUser; }
     QVariant currentUserValue() const;

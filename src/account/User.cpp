@@ -21,7 +21,7 @@ QString rawValue(AuthProvider provider)
 
 std::optional<AuthProvider> authProviderFromRawValue(const QString &value)
 {
-    for (AuthProvider provider : {AuthProvider::google, AuthProvider::apple, AuthProvider::email}) {
+    for (AuthProvider provider : { AuthProvider::google, AuthProvider::apple, AuthProvider::email }) {
         if (rawValue(provider) == value)
             return provider;
     }
@@ -47,9 +47,8 @@ void User::setCreatedAtDate(const QDateTime &date)
 
 QJsonObject User::toJson() const
 {
-    QJsonObject object{{QStringLiteral("id"), id},
-                       {QStringLiteral("email"), email},
-                       {QStringLiteral("provider"), rawValue(provider)}};
+    QJsonObject object { { QStringLiteral("id"), id }, { QStringLiteral("email"), email },
+        { QStringLiteral("provider"), rawValue(provider) } };
     if (name)
         object.insert(QStringLiteral("name"), *name);
     if (createdAt)
@@ -62,7 +61,8 @@ QByteArray User::encode() const
     return QJsonDocument(toJson()).toJson(QJsonDocument::Compact);
 }
 
-namespace {
+namespace
+{
 
 bool fail(QString *error, const QString &reason)
 {
@@ -153,7 +153,7 @@ std::optional<AuthResponse> AuthResponse::decode(const QByteArray &json, QString
     auto decodedUser = User::fromJson(user.toObject(), error);
     if (!decodedUser)
         return std::nullopt;
-    AuthResponse response{*decodedUser, {}};
+    AuthResponse response { *decodedUser, {} };
     if (!requiredString(*object, QStringLiteral("token"), &response.token, error))
         return std::nullopt;
     return response;

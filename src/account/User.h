@@ -10,7 +10,8 @@
 #include <optional>
 
 // How an account signs in.
-namespace AuthProviders {
+namespace AuthProviders
+{
 Q_NAMESPACE
 enum class AuthProvider { google, apple, email };
 Q_ENUM_NS(AuthProvider)

@@ -25,7 +25,8 @@
 #include <QScreen>
 #include <QTimer>
 
-namespace {
+namespace
+{
 
 // Corner radius of the dark card the panel stands on without a compositor.
 constexpr int opaqueCardRadius = 18;
@@ -39,23 +40,23 @@ QRegion roundedRegion(QSize size, int radius)
 
 } // namespace
 
-AppDelegate::AppDelegate(AppState &appState, DictationTyping &typing, WindowSystem &windowSystem, Services services,
-                         QObject *parent)
-    : QObject(parent),
-      m_appState(&appState),
-      m_typing(typing),
-      m_windowSystem(windowSystem),
-      m_authManager(services.authManager),
-      m_launchAtLoginManager(services.launchAtLoginManager),
-      m_hotkeyManager(services.hotkeyManager),
-      m_menuBarManager(services.menuBarManager),
-      m_windowPositionManager(std::make_unique<WindowPositionManager>())
+AppDelegate::AppDelegate(AppState &appState, DictationTyping &typing, WindowSystem &windowSystem,
+    Services services, QObject *parent)
+    : QObject(parent)
+    , m_appState(&appState)
+    , m_typing(typing)
+    , m_windowSystem(windowSystem)
+    , m_authManager(services.authManager)
+    , m_launchAtLoginManager(services.launchAtLoginManager)
+    , m_hotkeyManager(services.hotkeyManager)
+    , m_menuBarManager(services.menuBarManager)
+    , m_windowPositionManager(std::make_unique<WindowPositionManager>())
 {
 
     // The tray shows the real recording state whatever changed it: the
     // panel's button and the recognizer ending by itself as well as a toggle.
     connect(m_appState, &AppState::isRecordingChanged, &m_menuBarManager, &MenuBarManager::showRecordingState,
-            Qt::QueuedConnection);
+        Qt::QueuedConnection);
 }
 
 AppDelegate::~AppDelegate() = default;
@@ -188,8 +189,8 @@ void AppDelegate::configureWindow(QWindow *window)
         return;
     logLine(QStringLiteral("🪟 Configuring main window via WindowAccessor"));
 
-    window->setFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint
-                     | Qt::WindowDoesNotAcceptFocus);
+    window->setFlags(
+        Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus);
     const bool translucent = m_windowSystem.isCompositing();
     window->setProperty("translucent", translucent);
     if (auto *quickWindow = qobject_cast<QQuickWindow *>(window))
@@ -202,11 +203,9 @@ void AppDelegate::configureWindow(QWindow *window)
     if (!Settings::boolValue(QStringLiteral("hasStoredWindowPosition"), false)) {
         QScreen *screen = QGuiApplication::primaryScreen();
         const QRect frame = screen ? screen->availableGeometry() : QRect();
-        const QPoint centre = frame.isNull() ? QPoint(0, 0)
-                                             : frame.topLeft()
-                + QPoint(frame.width() / 2, frame.height() / 2);
-        window->setGeometry(QRect(centre - QPoint(panelSize.width() / 2, panelSize.height() / 2),
-                                  panelSize));
+        const QPoint centre
+            = frame.isNull() ? QPoint(0, 0) : frame.topLeft() + QPoint(frame.width() / 2, frame.height() / 2);
+        window->setGeometry(QRect(centre - QPoint(panelSize.width() / 2, panelSize.height() / 2), panelSize));
     } else {
         window->resize(panelSize);
     }

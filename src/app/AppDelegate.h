@@ -30,7 +30,7 @@ class AppDelegate : public QObject
 
 public:
     // The panel's fixed size: the content's own 190 x 160, so nothing is cut off.
-    static constexpr QSize panelSize{190, 160};
+    static constexpr QSize panelSize { 190, 160 };
     static constexpr int accessibilityCheckDelayMs = 500;
 
     // The desktop services it plugs in, made by the composition root (or a test).
@@ -42,7 +42,7 @@ public:
     };
 
     AppDelegate(AppState &appState, DictationTyping &typing, WindowSystem &windowSystem, Services services,
-                QObject *parent = nullptr);
+        QObject *parent = nullptr);
     ~AppDelegate() override;
 
     AppState &appState() const { return *m_appState; }

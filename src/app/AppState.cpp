@@ -13,8 +13,11 @@
 #include <qcoro/qcorotimer.h>
 
 AppState::AppState(DictationRecognizer &recognizer, CursorIndicatorService &cursorIndicator,
-                   DictationTyping &typing, QObject *parent)
-    : QObject(parent), m_recognizer(recognizer), m_cursorIndicator(cursorIndicator), m_typing(typing)
+    DictationTyping &typing, QObject *parent)
+    : QObject(parent)
+    , m_recognizer(recognizer)
+    , m_cursorIndicator(cursorIndicator)
+    , m_typing(typing)
 {
     m_restartGrace.setSingleShot(true);
     m_restartGrace.setInterval(defaultRestartGrace);
@@ -29,25 +32,25 @@ void AppState::setupBindings()
 {
     // 1. Transcripts, each stamped with its recording by the recognizer.
     connect(&m_recognizer, &DictationRecognizer::transcript, this,
-            [this](const TranscriptEvent &event) { handleTranscript(event); });
+        [this](const TranscriptEvent &event) { handleTranscript(event); });
 
     // 2. Each failure of this recording, and the error text, mirrored,
     // absent values included.
-    connect(&m_recognizer, &DictationRecognizer::recognitionError, this, [this](const RecognitionError &error) {
-        if (error.recording == m_recording)
-            emit errorReported(error.message);
-    });
-    observe(&m_recognizer, &DictationRecognizer::errorMessage,
-            &DictationRecognizer::errorMessageChanged, this, [this](const QString &message) {
-                if (!message.isNull())
-                    logLine(QStringLiteral("❌ STT error: ") + message);
-                setErrorMessage(message);
-            });
+    connect(
+        &m_recognizer, &DictationRecognizer::recognitionError, this, [this](const RecognitionError &error) {
+            if (error.recording == m_recording)
+                emit errorReported(error.message);
+        });
+    observe(&m_recognizer, &DictationRecognizer::errorMessage, &DictationRecognizer::errorMessageChanged,
+        this, [this](const QString &message) {
+            if (!message.isNull())
+                logLine(QStringLiteral("❌ STT error: ") + message);
+            setErrorMessage(message);
+        });
 
     // 3. Listening.
-    observe(&m_recognizer, &DictationRecognizer::isListening,
-            &DictationRecognizer::isListeningChanged, this,
-            [this](bool listening) { onListeningChanged(listening); });
+    observe(&m_recognizer, &DictationRecognizer::isListening, &DictationRecognizer::isListeningChanged, this,
+        [this](bool listening) { onListeningChanged(listening); });
 }
 
 void AppState::onListeningChanged(bool listening)
@@ -94,9 +97,9 @@ QCoro::Task<> AppState::handleTranscript(TranscriptEvent event)
     // one into a command ("new" becoming "new line"), the text formats
     // differently before that word, and typing corrects it like any other
     // revision. A later utterance follows a separator that ends the sentence.
-    event.text = TextFormatter::format(
-        event.text, {m_language.rawValue(), TextFormattingSettings::options(), event.utterance == 0,
-                     event.utterance != 0});
+    event.text = TextFormatter::format(event.text,
+        { m_language.rawValue(), TextFormattingSettings::options(), event.utterance == 0,
+            event.utterance != 0 });
     if (event.text.isEmpty() && m_transcribedText.isEmpty())
         co_return;
     setTranscribedText(event.text);
@@ -116,7 +119,7 @@ bool AppState::checkAccessibilityPermission()
     const bool trusted = m_typing.isAccessibilityTrusted();
     setNeedsAccessibilityPermission(!trusted);
     logLine(QStringLiteral("🔐 Accessibility permission: ")
-            + (trusted ? QStringLiteral("true") : QStringLiteral("false")));
+        + (trusted ? QStringLiteral("true") : QStringLiteral("false")));
     return trusted;
 }
 
@@ -153,8 +156,8 @@ QCoro::Task<> AppState::startRecording()
         setIsRecording(true);
         const bool cloud = m_recognizer.activeProvider() == STTProvider::google;
         logLine(QStringLiteral("✅ Recording started with ")
-                + (cloud ? QStringLiteral("☁️") : QStringLiteral("🍎")) + QLatin1Char(' ')
-                + rawValue(m_recognizer.activeProvider()));
+            + (cloud ? QStringLiteral("☁️") : QStringLiteral("🍎")) + QLatin1Char(' ')
+            + rawValue(m_recognizer.activeProvider()));
         m_cursorIndicator.show();
     }
 }
@@ -206,7 +209,7 @@ void AppState::setLanguage(SupportedLanguage language)
 void AppState::toggleFromPanel()
 {
     logLine(QStringLiteral("🎤 Button tapped - isRecording: ")
-            + (m_isRecording ? QStringLiteral("true") : QStringLiteral("false")));
+        + (m_isRecording ? QStringLiteral("true") : QStringLiteral("false")));
     if (!m_isRecording) {
         logLine(QStringLiteral("▶️ Starting recording..."));
         startRecording();

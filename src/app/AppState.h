@@ -25,16 +25,16 @@ class AppState : public QObject
     Q_PROPERTY(QString errorMessage READ errorMessage NOTIFY errorMessageChanged)
     Q_PROPERTY(bool isFinishing READ isFinishing NOTIFY isFinishingChanged)
     Q_PROPERTY(bool needsAccessibilityPermission READ needsAccessibilityPermission NOTIFY
-                   needsAccessibilityPermissionChanged)
+            needsAccessibilityPermissionChanged)
 
 public:
     // How long the recognizer may stay silent between its own stop and
     // restart (a language change, the fall-back to the cloud path) before the
     // recording counts as ended. Its restarts take well under a second.
-    static constexpr std::chrono::milliseconds defaultRestartGrace{2000};
+    static constexpr std::chrono::milliseconds defaultRestartGrace { 2000 };
 
-    AppState(DictationRecognizer &recognizer, CursorIndicatorService &cursorIndicator, DictationTyping &typing,
-             QObject *parent = nullptr);
+    AppState(DictationRecognizer &recognizer, CursorIndicatorService &cursorIndicator,
+        DictationTyping &typing, QObject *parent = nullptr);
     ~AppState() override;
 
     bool isRecording() const { return m_isRecording; }

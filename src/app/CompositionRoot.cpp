@@ -12,6 +12,7 @@
 #include "output/CursorIndicatorService.h"
 #include "output/TextInsertionService.h"
 #include "platform/KeyMonitor.h"
+#include "platform/KeyboardBackends.h"
 #include "platform/WindowSystem.h"
 #include "platform/pulse/PulseAudioEngine.h"
 #include "platform/pulse/PulseMicrophoneAuthorization.h"
@@ -19,7 +20,6 @@
 #include "platform/qt/QtPasteboard.h"
 #include "platform/qt/QtStatusBar.h"
 #include "platform/qt/RunningApplicationBundle.h"
-#include "platform/KeyboardBackends.h"
 #include "platform/xdg/DesktopWorkspace.h"
 #include "platform/xdg/XdgAutostartStore.h"
 #include "speech/AudioRecordingService.h"
@@ -30,7 +30,8 @@
 #include <QCoreApplication>
 
 CompositionRoot::CompositionRoot(SessionInfo session, QObject *parent)
-    : QObject(parent), m_session(std::move(session))
+    : QObject(parent)
+    , m_session(std::move(session))
 {
     logLine(lcPlatform(), QStringLiteral("🖥️ [Platform] Session: %1").arg(m_session.describe()));
 
@@ -50,8 +51,7 @@ CompositionRoot::CompositionRoot(SessionInfo session, QObject *parent)
     m_keyboard = std::move(sink.backend);
     TypingBackend &keyboard = *m_keyboard;
     m_textInsertion = std::make_unique<TextInsertionService>(keyboard, keyboard, QtPasteboard::shared(),
-                                                             QtAlertPresenter::shared(), DesktopWorkspace::shared(),
-                                                             RunningApplicationBundle::shared());
+        QtAlertPresenter::shared(), DesktopWorkspace::shared(), RunningApplicationBundle::shared());
     Shared<TextInsertionService>::install(m_textInsertion.get());
     TextInsertionService *typingService = m_textInsertion.get();
     m_onboardingManager = std::make_unique<OnboardingManager>(
@@ -64,8 +64,8 @@ CompositionRoot::CompositionRoot(SessionInfo session, QObject *parent)
     // fed from the sound server through libpulse.
     auto audioService = std::make_unique<AudioRecordingService>(
         PulseAudioEngine::factory(), QtAlertPresenter::shared(), DesktopWorkspace::shared());
-    m_recognitionManager = std::make_unique<SpeechRecognitionManager>(
-        PocketSphinxSpeechBackend::shared(), PulseMicrophoneAuthorization::shared(), PulseAudioEngine::factory(),
+    m_recognitionManager = std::make_unique<SpeechRecognitionManager>(PocketSphinxSpeechBackend::shared(),
+        PulseMicrophoneAuthorization::shared(), PulseAudioEngine::factory(),
         std::make_unique<SpeechService>(), std::move(audioService));
     Shared<SpeechRecognitionManager>::install(m_recognitionManager.get());
 

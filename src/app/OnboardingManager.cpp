@@ -7,14 +7,14 @@
 #include <QDir>
 
 OnboardingManager::OnboardingManager(TrustSource isAccessibilityTrusted,
-                                     std::function<void()> openAccessibilitySettings, Workspace &workspace,
-                                     QString bundlePath, QObject *parent)
-    : QObject(parent),
-      m_isAccessibilityTrusted(std::move(isAccessibilityTrusted)),
-      m_openAccessibilitySettings(std::move(openAccessibilitySettings)),
-      m_workspace(workspace),
-      m_bundlePath(std::move(bundlePath)),
-      m_shouldShowOnboarding(!Settings::boolValue(QString::fromLatin1(hasCompletedOnboardingKey), false))
+    std::function<void()> openAccessibilitySettings, Workspace &workspace, QString bundlePath,
+    QObject *parent)
+    : QObject(parent)
+    , m_isAccessibilityTrusted(std::move(isAccessibilityTrusted))
+    , m_openAccessibilitySettings(std::move(openAccessibilitySettings))
+    , m_workspace(workspace)
+    , m_bundlePath(std::move(bundlePath))
+    , m_shouldShowOnboarding(!Settings::boolValue(QString::fromLatin1(hasCompletedOnboardingKey), false))
 {
 }
 
@@ -35,7 +35,7 @@ bool OnboardingManager::isInstalledPath(const QString &path, const QString &home
 {
     // A plain prefix test on the path as the program was started, like the
     // check it stands for; "/usr/" and not "/usr" keeps "/usrlocal" out.
-    QStringList prefixes{QStringLiteral("/usr/"), QStringLiteral("/opt/")};
+    QStringList prefixes { QStringLiteral("/usr/"), QStringLiteral("/opt/") };
     if (!homePath.isEmpty())
         prefixes.append(QDir(homePath).filePath(QStringLiteral(".local")) + QLatin1Char('/'));
     for (const QString &prefix : prefixes) {

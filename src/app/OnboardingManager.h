@@ -14,7 +14,7 @@ class OnboardingManager : public QObject
 {
     Q_OBJECT
     Q_PROPERTY(bool shouldShowOnboarding READ shouldShowOnboarding WRITE setShouldShowOnboarding NOTIFY
-                   shouldShowOnboardingChanged)
+            shouldShowOnboardingChanged)
     Q_PROPERTY(QString bundlePath READ bundlePath CONSTANT)
 
 public:
@@ -25,8 +25,7 @@ public:
     // `bundlePath` is the installed program; `openAccessibilitySettings`
     // shows how to grant the typing permission.
     OnboardingManager(TrustSource isAccessibilityTrusted, std::function<void()> openAccessibilitySettings,
-                      Workspace &workspace, QString bundlePath, QObject *parent = nullptr);
-
+        Workspace &workspace, QString bundlePath, QObject *parent = nullptr);
 
     bool shouldShowOnboarding() const { return m_shouldShowOnboarding; }
     void setShouldShowOnboarding(bool value);

@@ -7,7 +7,8 @@
 #include <algorithm>
 
 PopupFocus::PopupFocus(WindowSystem &windowSystem, QObject *parent)
-    : QObject(parent), m_windowSystem(windowSystem)
+    : QObject(parent)
+    , m_windowSystem(windowSystem)
 {
 }
 

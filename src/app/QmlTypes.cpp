@@ -21,11 +21,10 @@ void registerQmlTypes(WindowSystem &windowSystem)
         return;
     registered = true;
     const char *uri = "Tellwind.Core";
-    qmlRegisterUncreatableMetaObject(SupportedLanguage::staticMetaObject, uri, 1, 0,
-                                     "SupportedLanguage",
-                                     QStringLiteral("SupportedLanguage is a value"));
+    qmlRegisterUncreatableMetaObject(SupportedLanguage::staticMetaObject, uri, 1, 0, "SupportedLanguage",
+        QStringLiteral("SupportedLanguage is a value"));
     qmlRegisterUncreatableMetaObject(STTProviders::staticMetaObject, uri, 1, 0, "STTProvider",
-                                     QStringLiteral("STTProvider is an enumeration"));
+        QStringLiteral("STTProvider is an enumeration"));
     qmlRegisterSingletonInstance(uri, 1, 0, "LanguageCatalog", new LanguageCatalog);
     qmlRegisterSingletonInstance(uri, 1, 0, "PopupFocus", new PopupFocus(windowSystem));
     qmlRegisterSingletonInstance(uri, 1, 0, "Pointer", new Pointer);

@@ -12,7 +12,9 @@
 const QString SettingsWindow::viewUrl = QStringLiteral("qrc:/Tellwind/Views/SettingsView.qml");
 
 SettingsWindow::SettingsWindow(QQmlEngine &engine, Workspace &workspace, QObject *parent)
-    : QObject(parent), m_engine(engine), m_workspace(workspace)
+    : QObject(parent)
+    , m_engine(engine)
+    , m_workspace(workspace)
 {
 }
 
@@ -27,10 +29,12 @@ SettingsWindow::~SettingsWindow()
 QQuickWindow *SettingsWindow::create()
 {
     QQmlComponent component(&m_engine, QUrl(viewUrl));
-    QObject *object = component.createWithInitialProperties({{QStringLiteral("controller"), QVariant::fromValue<QObject *>(this)}});
+    QObject *object = component.createWithInitialProperties(
+        { { QStringLiteral("controller"), QVariant::fromValue<QObject *>(this) } });
     auto *window = qobject_cast<QQuickWindow *>(object);
     if (!window) {
-        logLine(QStringLiteral("❌ Settings window could not be created: ") + component.errorString().trimmed());
+        logLine(
+            QStringLiteral("❌ Settings window could not be created: ") + component.errorString().trimmed());
         delete object;
         return nullptr;
     }
@@ -68,7 +72,8 @@ void SettingsWindow::open()
 void SettingsWindow::openUrl(const QString &url)
 {
     const QUrl target(url, QUrl::StrictMode);
-    if (!target.isValid() || (target.scheme() != QLatin1String("http") && target.scheme() != QLatin1String("https"))) {
+    if (!target.isValid()
+        || (target.scheme() != QLatin1String("http") && target.scheme() != QLatin1String("https"))) {
         logLine(QStringLiteral("⚠️ Not opening '%1': not a web address").arg(url));
         return;
     }

@@ -8,14 +8,16 @@
 #include "speech/SpeechRecognitionManager.h"
 
 ManagerRecognizer::ManagerRecognizer(SpeechRecognitionManager &manager, QObject *parent)
-    : DictationRecognizer(parent), m_manager(manager)
+    : DictationRecognizer(parent)
+    , m_manager(manager)
 {
     connect(&m_manager, &SpeechRecognitionManager::transcript, this, &DictationRecognizer::transcript);
-    connect(&m_manager, &SpeechRecognitionManager::recognitionError, this, &DictationRecognizer::recognitionError);
+    connect(&m_manager, &SpeechRecognitionManager::recognitionError, this,
+        &DictationRecognizer::recognitionError);
     connect(&m_manager, &SpeechRecognitionManager::errorMessageChanged, this,
-            &DictationRecognizer::errorMessageChanged);
+        &DictationRecognizer::errorMessageChanged);
     connect(&m_manager, &SpeechRecognitionManager::isListeningChanged, this,
-            &DictationRecognizer::isListeningChanged);
+        &DictationRecognizer::isListeningChanged);
 }
 
 QString ManagerRecognizer::errorMessage() const

@@ -26,7 +26,10 @@ private:
 class ServiceTyping : public DictationTyping
 {
 public:
-    explicit ServiceTyping(TextInsertionService &service) : m_service(service) { }
+    explicit ServiceTyping(TextInsertionService &service)
+        : m_service(service)
+    {
+    }
 
     bool isAccessibilityTrusted() const override;
     bool requestAccessibilityTrust() override;

@@ -20,7 +20,8 @@
 
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 constexpr int handOffTimeoutMs = 3000;
 // The owner of the lock may not listen yet: it took the lock a moment ago.
@@ -43,7 +44,8 @@ class ApplicationAdaptor : public QDBusAbstractAdaptor
 
 public:
     explicit ApplicationAdaptor(SingleInstance *instance)
-        : QDBusAbstractAdaptor(instance), m_instance(instance)
+        : QDBusAbstractAdaptor(instance)
+        , m_instance(instance)
     {
     }
 
@@ -58,8 +60,8 @@ public slots:
         Q_UNUSED(platformData);
         m_instance->receiveOpen(uris);
     }
-    void ActivateAction(const QString &actionName, const QVariantList &parameter,
-                        const QVariantMap &platformData)
+    void ActivateAction(
+        const QString &actionName, const QVariantList &parameter, const QVariantMap &platformData)
     {
         Q_UNUSED(parameter);
         Q_UNUSED(platformData);
@@ -74,7 +76,10 @@ private:
     SingleInstance *m_instance;
 };
 
-SingleInstance::SingleInstance(QObject *parent) : QObject(parent) {}
+SingleInstance::SingleInstance(QObject *parent)
+    : QObject(parent)
+{
+}
 
 SingleInstance::~SingleInstance()
 {
@@ -133,26 +138,20 @@ bool SingleInstance::claimOnBus(const QStringList &urls, const QString &action)
     QDBusConnection bus = QDBusConnection::sessionBus();
     bus.registerObject(QString::fromLatin1(objectPath), this);
     new ApplicationAdaptor(this);
-    const auto reply = bus.interface()->registerService(
-        QString::fromLatin1(busName), QDBusConnectionInterface::DontQueueService,
-        QDBusConnectionInterface::DontAllowReplacement);
+    const auto reply = bus.interface()->registerService(QString::fromLatin1(busName),
+        QDBusConnectionInterface::DontQueueService, QDBusConnectionInterface::DontAllowReplacement);
     if (reply.isValid() && reply.value() == QDBusConnectionInterface::ServiceRegistered)
         return true;
 
     bus.unregisterObject(QString::fromLatin1(objectPath));
     QDBusMessage call = !action.isEmpty()
         ? QDBusMessage::createMethodCall(QString::fromLatin1(busName), QString::fromLatin1(objectPath),
-                                         QStringLiteral("org.freedesktop.Application"),
-                                         QStringLiteral("ActivateAction"))
+            QStringLiteral("org.freedesktop.Application"), QStringLiteral("ActivateAction"))
         : urls.isEmpty()
-        ? QDBusMessage::createMethodCall(QString::fromLatin1(busName),
-                                         QString::fromLatin1(objectPath),
-                                         QStringLiteral("org.freedesktop.Application"),
-                                         QStringLiteral("Activate"))
-        : QDBusMessage::createMethodCall(QString::fromLatin1(busName),
-                                         QString::fromLatin1(objectPath),
-                                         QStringLiteral("org.freedesktop.Application"),
-                                         QStringLiteral("Open"));
+        ? QDBusMessage::createMethodCall(QString::fromLatin1(busName), QString::fromLatin1(objectPath),
+            QStringLiteral("org.freedesktop.Application"), QStringLiteral("Activate"))
+        : QDBusMessage::createMethodCall(QString::fromLatin1(busName), QString::fromLatin1(objectPath),
+            QStringLiteral("org.freedesktop.Application"), QStringLiteral("Open"));
     if (!action.isEmpty())
         call << action << QVariantList() << QVariantMap();
     else if (urls.isEmpty())
@@ -161,8 +160,7 @@ bool SingleInstance::claimOnBus(const QStringList &urls, const QString &action)
         call << urls << QVariantMap();
     const QDBusMessage answer = bus.call(call, QDBus::Block, handOffTimeoutMs);
     if (answer.type() == QDBusMessage::ErrorMessage)
-        logLine(QStringLiteral("❌ [App] Could not reach the running Tellwind: ")
-                + answer.errorMessage());
+        logLine(QStringLiteral("❌ [App] Could not reach the running Tellwind: ") + answer.errorMessage());
     return false;
 }
 
@@ -227,11 +225,12 @@ bool SingleInstance::claimSocket(const QStringList &urls, const QString &action)
                 while (socket->canReadLine()) {
                     const QByteArray line = socket->readLine().trimmed();
                     if (line.startsWith(openCommand))
-                        receiveOpen({QString::fromUtf8(line.mid(qsizetype(sizeof openCommand) - 1))});
+                        receiveOpen({ QString::fromUtf8(line.mid(qsizetype(sizeof openCommand) - 1)) });
                     else if (line == activateCommand)
                         receiveActivate();
                     else if (line.startsWith(actionCommand)) {
-                        const QString action = QString::fromUtf8(line.mid(qsizetype(sizeof actionCommand) - 1));
+                        const QString action
+                            = QString::fromUtf8(line.mid(qsizetype(sizeof actionCommand) - 1));
                         if (isKnownAction(action))
                             receiveAction(action);
                     }

@@ -1,5 +1,6 @@
 #include "app/TellwindApp.h"
 
+#include "account/AuthManager.h"
 #include "app/AppDelegate.h"
 #include "app/AppState.h"
 #include "app/CompositionRoot.h"
@@ -11,7 +12,6 @@
 #include "app/SettingsWriteAlert.h"
 #include "app/SingleInstance.h"
 #include "app/SpeechSettings.h"
-#include "account/AuthManager.h"
 #include "common/Log.h"
 #include "desktop/GlobalHotkeyManager.h"
 #include "desktop/LaunchAtLoginManager.h"
@@ -20,8 +20,8 @@
 #include "output/TextInsertionService.h"
 #include "platform/WindowSystem.h"
 #include "platform/qt/QtAlertPresenter.h"
-#include "platform/xdg/FreedesktopNotifier.h"
 #include "platform/xdg/DesktopWorkspace.h"
+#include "platform/xdg/FreedesktopNotifier.h"
 #include "speech/SpeechRecognitionManager.h"
 
 #include <QCoreApplication>
@@ -32,18 +32,18 @@
 #include <QUrl>
 
 TellwindApp::TellwindApp(SingleInstance &instance, QObject *parent)
-    : QObject(parent),
-      m_instance(instance),
-      m_settingsWriteAlert(std::make_unique<SettingsWriteAlert>(QtAlertPresenter::shared())),
-      m_root(std::make_unique<CompositionRoot>()),
-      m_appDelegate(std::make_unique<AppDelegate>(
-          m_root->appState(), m_root->typing(), WindowSystem::shared(),
-          AppDelegate::Services{m_root->authManager(), m_root->launchAtLoginManager(), m_root->hotkeyManager(),
-                                m_root->menuBarManager()})),
-      m_notifier(std::make_unique<FreedesktopNotifier>()),
-      m_errorReporter(std::make_unique<ErrorReporter>(*m_notifier)),
-      m_languageAvailability(std::make_unique<LanguageAvailability>()),
-      m_speechSettings(std::make_unique<SpeechSettings>())
+    : QObject(parent)
+    , m_instance(instance)
+    , m_settingsWriteAlert(std::make_unique<SettingsWriteAlert>(QtAlertPresenter::shared()))
+    , m_root(std::make_unique<CompositionRoot>())
+    , m_appDelegate(
+          std::make_unique<AppDelegate>(m_root->appState(), m_root->typing(), WindowSystem::shared(),
+              AppDelegate::Services { m_root->authManager(), m_root->launchAtLoginManager(),
+                  m_root->hotkeyManager(), m_root->menuBarManager() }))
+    , m_notifier(std::make_unique<FreedesktopNotifier>())
+    , m_errorReporter(std::make_unique<ErrorReporter>(*m_notifier))
+    , m_languageAvailability(std::make_unique<LanguageAvailability>())
+    , m_speechSettings(std::make_unique<SpeechSettings>())
 {
     m_errorReporter->follow(m_appDelegate->appState());
     m_languageAvailability->refresh();
@@ -58,8 +58,8 @@ TellwindApp::TellwindApp(SingleInstance &instance, QObject *parent)
 
     // Quit from the tray, the window manager's session end, SIGTERM: every
     // way out runs the termination sequence, once.
-    connect(qApp, &QCoreApplication::aboutToQuit, m_appDelegate.get(),
-            &AppDelegate::applicationWillTerminate);
+    connect(
+        qApp, &QCoreApplication::aboutToQuit, m_appDelegate.get(), &AppDelegate::applicationWillTerminate);
 }
 
 TellwindApp::~TellwindApp() = default;
@@ -75,7 +75,8 @@ QCoro::Task<> TellwindApp::terminate()
     QCoreApplication::quit();
 }
 
-QCoro::Task<bool> TellwindApp::finishTypingForQuit(TextInsertionService &typing, std::chrono::milliseconds bound)
+QCoro::Task<bool> TellwindApp::finishTypingForQuit(
+    TextInsertionService &typing, std::chrono::milliseconds bound)
 {
     const bool finished = co_await typing.finishTyping(bound);
     if (finished)
@@ -151,11 +152,13 @@ void TellwindApp::showMainWindow()
     m_appDelegate->openSettingsAction = [settings = m_settingsWindow.get()] { settings->open(); };
 
     // The onboarding sheet shows itself while the manager says so, and goes with the panel.
-    QQmlComponent onboarding(m_engine.get(), QUrl(QStringLiteral("qrc:/Tellwind/Views/OnboardingViewSheet.qml")));
+    QQmlComponent onboarding(
+        m_engine.get(), QUrl(QStringLiteral("qrc:/Tellwind/Views/OnboardingViewSheet.qml")));
     QObject *sheet = onboarding.createWithInitialProperties(
-        {{QStringLiteral("transientParent"), QVariant::fromValue<QObject *>(window)}});
+        { { QStringLiteral("transientParent"), QVariant::fromValue<QObject *>(window) } });
     if (sheet)
         sheet->setParent(window);
     else
-        logLine(QStringLiteral("❌ [App] The onboarding could not be created: ") + onboarding.errorString().trimmed());
+        logLine(QStringLiteral("❌ [App] The onboarding could not be created: ")
+            + onboarding.errorString().trimmed());
 }

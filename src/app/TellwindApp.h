@@ -36,13 +36,14 @@ public:
     AppDelegate &appDelegate() const { return *m_appDelegate; }
 
     // How long a SIGTERM or SIGINT waits for the typing in progress.
-    static constexpr std::chrono::milliseconds terminationTypingBound{3000};
+    static constexpr std::chrono::milliseconds terminationTypingBound { 3000 };
     // The way out for a termination signal: the words being typed are typed
     // to the end (within the bound) before the event loop quits.
     QCoro::Task<> terminate();
     // The typing part of it: false, with the count of characters left in the
     // log, when `bound` ran out first.
-    static QCoro::Task<bool> finishTypingForQuit(TextInsertionService &typing, std::chrono::milliseconds bound);
+    static QCoro::Task<bool> finishTypingForQuit(
+        TextInsertionService &typing, std::chrono::milliseconds bound);
 
 private:
     void showMainWindow();

@@ -9,10 +9,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 // The handler may only write(2); the event loop reads the other end.
-int signalPipe[2] = {-1, -1};
+int signalPipe[2] = { -1, -1 };
 
 void onSignal(int number)
 {
@@ -22,7 +23,8 @@ void onSignal(int number)
 
 } // namespace
 
-TerminationSignals::TerminationSignals(QObject *parent) : QObject(parent)
+TerminationSignals::TerminationSignals(QObject *parent)
+    : QObject(parent)
 {
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0) {
         logLine(QStringLiteral("⚠️ [App] SIGTERM and SIGINT will end Tellwind without cleanup"));

@@ -37,7 +37,7 @@ int main(int argc, char *argv[])
     TerminationSignals terminationSignals;
     TellwindApp tellwind(instance);
     QObject::connect(&terminationSignals, &TerminationSignals::terminationRequested, &tellwind,
-                     [&tellwind] { tellwind.terminate(); });
+        [&tellwind] { tellwind.terminate(); });
 
     tellwind.launch(urls);
     return application.exec();

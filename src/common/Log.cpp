@@ -14,7 +14,8 @@ Q_LOGGING_CATEGORY(lcAccount, "tellwind.account", QtInfoMsg)
 Q_LOGGING_CATEGORY(lcPlatform, "tellwind.platform", QtInfoMsg)
 Q_LOGGING_CATEGORY(lcServer, "tellwind.server", QtInfoMsg)
 
-namespace {
+namespace
+{
 
 void writeLine(const QString &line)
 {

@@ -17,8 +17,8 @@
 //           &SpeechRecognitionManager::isListeningChanged, this,
 //           [this](bool listening) { ... });
 template <typename Source, typename Getter, typename Signal, typename Handler>
-QMetaObject::Connection observe(Source *source, Getter getter, Signal changed, QObject *receiver,
-                                Handler handler)
+QMetaObject::Connection observe(
+    Source *source, Getter getter, Signal changed, QObject *receiver, Handler handler)
 {
     QPointer<Source> weakSource(source);
     QPointer<QObject> weakReceiver(receiver);

@@ -2,17 +2,18 @@
 
 #include "common/Log.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QDir>
 #include <QMetaType>
 
-namespace {
+namespace
+{
 
 QSettings store()
 {
     return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Tellwind"),
-                     QStringLiteral("Tellwind"));
+        QStringLiteral("Tellwind"));
 }
 
 void restrictToOwner(const QString &path)
@@ -120,14 +121,33 @@ bool Settings::write(const QString &key, const QVariant &value)
     // check the change looks made until the next start.
     if (settings.status() == QSettings::NoError)
         return true;
-    logLine(QStringLiteral("❌ Setting '%1' not saved to %2: %3").arg(key, path, statusText(settings.status())));
+    logLine(
+        QStringLiteral("❌ Setting '%1' not saved to %2: %3").arg(key, path, statusText(settings.status())));
     emit SettingsStatus::instance().writeFailed(path);
     return false;
 }
 
-bool Settings::setBool(const QString &key, bool value) { return write(key, value); }
-bool Settings::setDouble(const QString &key, double value) { return write(key, value); }
-bool Settings::setString(const QString &key, const QString &value) { return write(key, value); }
-bool Settings::setData(const QString &key, const QByteArray &value) { return write(key, value); }
-bool Settings::remove(const QString &key) { return write(key, QVariant()); }
-bool Settings::contains(const QString &key) { return store().contains(key); }
+bool Settings::setBool(const QString &key, bool value)
+{
+    return write(key, value);
+}
+bool Settings::setDouble(const QString &key, double value)
+{
+    return write(key, value);
+}
+bool Settings::setString(const QString &key, const QString &value)
+{
+    return write(key, value);
+}
+bool Settings::setData(const QString &key, const QByteArray &value)
+{
+    return write(key, value);
+}
+bool Settings::remove(const QString &key)
+{
+    return write(key, QVariant());
+}
+bool Settings::contains(const QString &key)
+{
+    return store().contains(key);
+}

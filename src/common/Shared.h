@@ -8,8 +8,7 @@
 // installed by the composition root (tests install theirs, wired to fakes);
 // a few desktop services still make themselves on first use through
 // `T::createShared()`.
-template <typename T>
-class Shared
+template <typename T> class Shared
 {
 public:
     static T &get()

@@ -24,7 +24,6 @@ GlobalHotkeyManager::~GlobalHotkeyManager()
     unregisterHotkey();
 }
 
-
 void GlobalHotkeyManager::setIsEnabled(bool enabled)
 {
     const bool changed = m_isEnabled != enabled;
@@ -60,23 +59,25 @@ void GlobalHotkeyManager::registerHotkey()
         // Raw key events through Xwayland come only while an X11 window has
         // the focus; the desktop's own shortcut service is the way here.
         if (!GlobalShortcutsPortal::isOffered()) {
-            logLine(QStringLiteral("⚠️ Global hotkey unavailable on this desktop: bind `tellwind --toggle` "
-                                   "in its keyboard settings"));
+            logLine(
+                QStringLiteral("⚠️ Global hotkey unavailable on this desktop: bind `tellwind --toggle` "
+                               "in its keyboard settings"));
             return;
         }
         m_shortcutsPortal = std::make_unique<GlobalShortcutsPortal>();
-        connect(m_shortcutsPortal.get(), &GlobalShortcutsPortal::activated, this, [weakSelf](const QString &id) {
-            if (!weakSelf || id != QLatin1String(toggleShortcutId))
-                return;
-            logLine(QStringLiteral("🎹 Hotkey triggered: desktop shortcut"));
-            if (weakSelf->onHotkeyPressed)
-                weakSelf->onHotkeyPressed();
-        });
+        connect(
+            m_shortcutsPortal.get(), &GlobalShortcutsPortal::activated, this, [weakSelf](const QString &id) {
+                if (!weakSelf || id != QLatin1String(toggleShortcutId))
+                    return;
+                logLine(QStringLiteral("🎹 Hotkey triggered: desktop shortcut"));
+                if (weakSelf->onHotkeyPressed)
+                    weakSelf->onHotkeyPressed();
+            });
         // Shift + R is not offered to the desktop: taken from every
         // application it would stop the user typing a capital R.
         m_shortcutsPortal->bind(QString::fromLatin1(toggleShortcutId),
-                                QCoreApplication::translate("GlobalHotkeyManager", "Start or stop dictation"),
-                                hotkey.isShiftR() ? QString::fromLatin1(portalTrigger) : hotkey.portalTrigger());
+            QCoreApplication::translate("GlobalHotkeyManager", "Start or stop dictation"),
+            hotkey.isShiftR() ? QString::fromLatin1(portalTrigger) : hotkey.portalTrigger());
         logLine(QStringLiteral("✅ Global hotkey requested from the desktop"));
         return;
     }
@@ -100,7 +101,8 @@ void GlobalHotkeyManager::registerHotkey()
         if (m_grab->grab(hotkey.keysym(), modifiers)) {
             logLine(QStringLiteral("✅ Global hotkey registered: ") + hotkey.displayText());
         } else {
-            logLine(QStringLiteral("⚠️ Global hotkey not available: another program holds ") + hotkey.displayText());
+            logLine(QStringLiteral("⚠️ Global hotkey not available: another program holds ")
+                + hotkey.displayText());
             m_grab.reset();
         }
         return;

@@ -28,7 +28,6 @@ public:
     explicit GlobalHotkeyManager(std::unique_ptr<KeyMonitor> keyMonitor, QObject *parent = nullptr);
     ~GlobalHotkeyManager() override;
 
-
     bool isEnabled() const { return m_isEnabled; }
     // Every assignment applies the value and stores it, changed or not.
     void setIsEnabled(bool enabled);

@@ -4,7 +4,6 @@
 #include "common/Settings.h"
 #include "platform/xdg/XdgAutostartStore.h"
 
-
 LaunchAtLoginManager::LaunchAtLoginManager(std::unique_ptr<AutostartStore> store, QObject *parent)
     : QObject(parent)
     , m_store(std::move(store))
@@ -12,7 +11,6 @@ LaunchAtLoginManager::LaunchAtLoginManager(std::unique_ptr<AutostartStore> store
     m_isEnabled = m_store->status() == AutostartStore::Status::enabled;
     applyFirstLaunchDefault();
 }
-
 
 LaunchAtLoginManager::Status LaunchAtLoginManager::status() const
 {
@@ -49,7 +47,8 @@ void LaunchAtLoginManager::setLaunchAtLogin(bool enabled, bool isUndo)
 {
     const std::optional<QString> error = enabled ? m_store->registerApp() : m_store->unregisterApp();
     if (!error) {
-        logLine(enabled ? QStringLiteral("✅ Launch at login enabled") : QStringLiteral("✅ Launch at login disabled"));
+        logLine(enabled ? QStringLiteral("✅ Launch at login enabled")
+                        : QStringLiteral("✅ Launch at login disabled"));
         return;
     }
     logLine(QStringLiteral("❌ Failed to set launch at login: ") + *error);

@@ -21,7 +21,6 @@ public:
 
     explicit LaunchAtLoginManager(std::unique_ptr<AutostartStore> store, QObject *parent = nullptr);
 
-
     bool isEnabled() const { return m_isEnabled; }
     // A different value registers or unregisters; the same value does nothing.
     void setIsEnabled(bool enabled);

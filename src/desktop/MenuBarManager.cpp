@@ -8,7 +8,8 @@
 #include <QMenu>
 #include <QPointer>
 
-namespace {
+namespace
+{
 const QColor systemRed(0xFF, 0x3B, 0x30);
 const QString toggleActionName = QStringLiteral("toggleRecording");
 } // namespace
@@ -25,7 +26,6 @@ MenuBarManager::~MenuBarManager()
     // The item refers to the menu; it goes first.
     m_statusItem.reset();
 }
-
 
 void MenuBarManager::setIsRecording(bool recording)
 {
@@ -78,8 +78,9 @@ void MenuBarManager::updateIcon()
 {
     if (!m_statusItem)
         return;
-    m_statusItem->setImage(microphoneIcon(m_isRecording, m_isRecording ? std::optional(systemRed) : std::nullopt),
-                           QStringLiteral("Tellwind"));
+    m_statusItem->setImage(
+        microphoneIcon(m_isRecording, m_isRecording ? std::optional(systemRed) : std::nullopt),
+        QStringLiteral("Tellwind"));
 }
 
 void MenuBarManager::setupMenu()

@@ -25,7 +25,6 @@ public:
     explicit MenuBarManager(std::unique_ptr<StatusBar> statusBar, QObject *parent = nullptr);
     ~MenuBarManager() override;
 
-
     bool isRecording() const { return m_isRecording; }
     // Every assignment redraws the icon.
     void setIsRecording(bool recording);

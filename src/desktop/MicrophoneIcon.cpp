@@ -4,7 +4,8 @@
 #include <QPainterPath>
 #include <QPixmap>
 
-namespace {
+namespace
+{
 
 const QColor untintedGlyph(0xF5, 0xF5, 0xF5);
 const QColor rim(0, 0, 0, 120);
@@ -49,7 +50,7 @@ QIcon microphoneIcon(bool filled, std::optional<QColor> tint)
 {
     const QColor color = tint.value_or(untintedGlyph);
     QIcon icon;
-    for (const int size : {16, 22, 24, 32, 48, 64})
+    for (const int size : { 16, 22, 24, 32, 48, 64 })
         icon.addPixmap(render(size, filled, color));
     return icon;
 }

@@ -13,7 +13,8 @@
 
 using namespace std::chrono_literals;
 
-namespace {
+namespace
+{
 
 // A drag brings a move event per pointer motion; each save rewrites and
 // syncs the settings file, so a drag is saved this often at most, and once
@@ -59,12 +60,14 @@ WindowPositionManager::~WindowPositionManager()
 QString WindowPositionManager::formatCoordinate(double value)
 {
     QString text = QString::number(value, 'g', QLocale::FloatingPointShortest);
-    if (!text.contains(QLatin1Char('.')) && !text.contains(QLatin1Char('e')) && !text.contains(QLatin1Char('n')))
+    if (!text.contains(QLatin1Char('.')) && !text.contains(QLatin1Char('e'))
+        && !text.contains(QLatin1Char('n')))
         text += QStringLiteral(".0");
     return text;
 }
 
-namespace {
+namespace
+{
 
 // A native Wayland window is placed by the compositor and never learns where:
 // positions stored there would mean nothing.
@@ -74,7 +77,8 @@ bool positionsUnavailable()
         return false;
     static bool told = false;
     if (!std::exchange(told, true))
-        logLine(QStringLiteral("📍 Window position memory unavailable: the Wayland compositor places the window"));
+        logLine(
+            QStringLiteral("📍 Window position memory unavailable: the Wayland compositor places the window"));
     return true;
 }
 
@@ -95,7 +99,8 @@ void WindowPositionManager::savePosition(QWindow *window)
     const bool saved = Settings::setDouble(key(positionXKey), x) && Settings::setDouble(key(positionYKey), y)
         && Settings::setBool(key(hasStoredPositionKey), true);
     if (saved)
-        logLine(QStringLiteral("💾 Window position saved: (%1, %2)").arg(formatCoordinate(x), formatCoordinate(y)));
+        logLine(QStringLiteral("💾 Window position saved: (%1, %2)")
+                    .arg(formatCoordinate(x), formatCoordinate(y)));
 }
 
 void WindowPositionManager::restorePosition(QWindow *window)
@@ -119,7 +124,8 @@ void WindowPositionManager::restorePosition(QWindow *window)
         return;
     }
     window->setFramePosition(QPoint(qRound(x), qRound(y)));
-    logLine(QStringLiteral("📍 Window position restored: (%1, %2)").arg(formatCoordinate(x), formatCoordinate(y)));
+    logLine(
+        QStringLiteral("📍 Window position restored: (%1, %2)").arg(formatCoordinate(x), formatCoordinate(y)));
 }
 
 void WindowPositionManager::startObserving(QWindow *window)

@@ -16,7 +16,8 @@
 #include <QVariantAnimation>
 #include <QWindow>
 
-namespace {
+namespace
+{
 
 // The badge is 28 x 28 inside its 32 x 32 window; the ring may grow past the
 // window, where it is simply cut off.
@@ -52,10 +53,9 @@ void drawMicrophone(QPainter &painter, QPointF centre)
 
 CursorIndicatorView::CursorIndicatorView(bool translucent)
     : QWidget(nullptr,
-              Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint
-                  | Qt::WindowTransparentForInput | Qt::WindowDoesNotAcceptFocus
-                  | Qt::X11BypassWindowManagerHint),
-      m_translucent(translucent)
+        Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowTransparentForInput
+            | Qt::WindowDoesNotAcceptFocus | Qt::X11BypassWindowManagerHint)
+    , m_translucent(translucent)
 {
     setAttribute(Qt::WA_ShowWithoutActivating);
     setAttribute(Qt::WA_TransparentForMouseEvents);
@@ -112,8 +112,8 @@ void CursorIndicatorView::paintEvent(QPaintEvent *)
         painter.drawEllipse(centre, radius, radius);
     }
 
-    const QRectF badge(centre.x() - badgeDiameter / 2, centre.y() - badgeDiameter / 2,
-                       badgeDiameter, badgeDiameter);
+    const QRectF badge(
+        centre.x() - badgeDiameter / 2, centre.y() - badgeDiameter / 2, badgeDiameter, badgeDiameter);
     QLinearGradient gradient(badge.topLeft(), badge.bottomRight());
     gradient.setColorAt(0, withAlpha(badgeGreen, 0.9));
     gradient.setColorAt(1, withAlpha(badgeGreen, 0.7));
@@ -128,9 +128,11 @@ void CursorIndicatorView::paintEvent(QPaintEvent *)
     drawMicrophone(painter, centre);
 }
 
-CursorIndicatorService::CursorIndicatorService(WindowSystem &windowSystem, PointerSource pointer,
-                                               QObject *parent)
-    : QObject(parent), m_windowSystem(windowSystem), m_pointer(std::move(pointer))
+CursorIndicatorService::CursorIndicatorService(
+    WindowSystem &windowSystem, PointerSource pointer, QObject *parent)
+    : QObject(parent)
+    , m_windowSystem(windowSystem)
+    , m_pointer(std::move(pointer))
 {
     if (!m_pointer)
         m_pointer = [] { return QCursor::pos(); };
@@ -152,8 +154,9 @@ void CursorIndicatorService::show()
         // The ring on the panel and the tray icon still show the recording.
         static bool told = false;
         if (!std::exchange(told, true))
-            qCInfo(lcPlatform) << "Cursor badge not shown: Wayland does not tell clients where the pointer is "
-                                  "outside their own windows";
+            qCInfo(lcPlatform)
+                << "Cursor badge not shown: Wayland does not tell clients where the pointer is "
+                   "outside their own windows";
         return;
     }
     m_isShowing = true;
@@ -204,7 +207,7 @@ QPoint CursorIndicatorService::badgeOrigin(QPoint pointer, std::optional<QRect> 
         if (y + height > bottomEdge)
             y = pointer.y() - cursorOffset.x() - height;
     }
-    return {x, y};
+    return { x, y };
 }
 
 void CursorIndicatorService::updatePosition()

@@ -54,17 +54,16 @@ class CursorIndicatorService : public QObject
     Q_PROPERTY(bool isVisible READ isVisible NOTIFY isVisibleChanged)
 
 public:
-    static constexpr QPoint cursorOffset{20, -10};
-    static constexpr QSize indicatorSize{32, 32};
+    static constexpr QPoint cursorOffset { 20, -10 };
+    static constexpr QSize indicatorSize { 32, 32 };
     static constexpr int positionIntervalMs = 50;
 
     using PointerSource = std::function<QPoint()>;
 
     // `pointer` reads the pointer's global position (QCursor::pos by default).
-    explicit CursorIndicatorService(WindowSystem &windowSystem, PointerSource pointer = {},
-                                    QObject *parent = nullptr);
+    explicit CursorIndicatorService(
+        WindowSystem &windowSystem, PointerSource pointer = {}, QObject *parent = nullptr);
     ~CursorIndicatorService() override;
-
 
     virtual void show();
     virtual void hide();

@@ -2,9 +2,11 @@
 
 #include <QTextBoundaryFinder>
 
-namespace Graphemes {
+namespace Graphemes
+{
 
-namespace {
+namespace
+{
 
 // Composition only ever joins a character with what follows it, and nothing
 // composes onto an ASCII character or a CJK ideograph or kana from before, so
@@ -53,7 +55,8 @@ QList<qsizetype> boundaries(QStringView text)
         const bool hasNext = position + 1 < length;
         if (unit == u'\r' && hasNext && text[position + 1] == u'\n')
             position += 2;
-        else if (unit < 0x20 || unit == 0x7F || (unit < 0x80 && (!hasNext || text[position + 1].unicode() < 0x80)))
+        else if (unit < 0x20 || unit == 0x7F
+            || (unit < 0x80 && (!hasNext || text[position + 1].unicode() < 0x80)))
             position += 1;
         else
             break;

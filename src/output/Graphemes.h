@@ -6,7 +6,8 @@
 #include <QStringView>
 
 // User-perceived characters (extended grapheme clusters).
-namespace Graphemes {
+namespace Graphemes
+{
 
 // Offsets of every character boundary, from 0 to the text's length; a text
 // of n characters has n + 1 of them.

@@ -15,7 +15,8 @@ struct KeyMapping {
     friend bool operator==(const KeyMapping &, const KeyMapping &) = default;
 };
 
-namespace KeyCodes {
+namespace KeyCodes
+{
 constexpr quint16 backspace = 51;
 constexpr quint16 v = 9;
 } // namespace KeyCodes

@@ -6,7 +6,8 @@
 
 using namespace std::chrono_literals;
 
-namespace {
+namespace
+{
 constexpr auto stallLimit = 20ms;
 }
 

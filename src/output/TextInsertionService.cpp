@@ -18,7 +18,8 @@
 
 using namespace std::chrono_literals;
 
-namespace {
+namespace
+{
 
 // The pace of typing: the target application gets time to take each key.
 constexpr auto keyHoldTime = 1ms;
@@ -40,10 +41,15 @@ QString nfc(const QString &text)
 } // namespace
 
 TextInsertionService::TextInsertionService(KeyboardEventSink &keyboard, AccessibilityTrust &trust,
-                                           Pasteboard &pasteboard, AlertPresenter &alerts, Workspace &workspace,
-                                           ApplicationBundle &bundle, QObject *parent)
-    : QObject(parent), m_keyboard(keyboard), m_trust(trust), m_pasteboard(pasteboard), m_alerts(alerts),
-      m_workspace(workspace), m_bundle(bundle)
+    Pasteboard &pasteboard, AlertPresenter &alerts, Workspace &workspace, ApplicationBundle &bundle,
+    QObject *parent)
+    : QObject(parent)
+    , m_keyboard(keyboard)
+    , m_trust(trust)
+    , m_pasteboard(pasteboard)
+    , m_alerts(alerts)
+    , m_workspace(workspace)
+    , m_bundle(bundle)
 {
 }
 
@@ -93,7 +99,7 @@ QCoro::Task<> TextInsertionService::insertText(QString text)
         logLine(lcOutput(), QStringLiteral("❌ [Insert] No accessibility permission!"));
         co_return;
     }
-    enqueue(Work{text, {}});
+    enqueue(Work { text, {} });
     if (m_isTyping) {
         logLine(lcOutput(), QStringLiteral("⌨️ [Insert] Already typing, queued update"));
         co_return;
@@ -116,21 +122,23 @@ void TextInsertionService::beginRecording(quint64 recording)
 
 QCoro::Task<> TextInsertionService::insertTranscript(TranscriptEvent event)
 {
-    logDictated(lcOutput(), QStringLiteral("⌨️ [Insert] Utterance %1 of recording %2: '%3'")
-                                .arg(event.utterance)
-                                .arg(event.recording)
-                                .arg(event.text));
+    logDictated(lcOutput(),
+        QStringLiteral("⌨️ [Insert] Utterance %1 of recording %2: '%3'")
+            .arg(event.utterance)
+            .arg(event.recording)
+            .arg(event.text));
     if (event.recording != m_recording) {
-        logLine(lcOutput(), QStringLiteral("🗑️ [Insert] Dropped a transcript of recording %1 (typing for %2)")
-                                .arg(event.recording)
-                                .arg(m_recording));
+        logLine(lcOutput(),
+            QStringLiteral("🗑️ [Insert] Dropped a transcript of recording %1 (typing for %2)")
+                .arg(event.recording)
+                .arg(m_recording));
         co_return;
     }
     if (!m_trust.isTrusted()) {
         logLine(lcOutput(), QStringLiteral("❌ [Insert] No accessibility permission!"));
         co_return;
     }
-    enqueue(Work{std::nullopt, std::move(event)});
+    enqueue(Work { std::nullopt, std::move(event) });
     if (m_isTyping) {
         logLine(lcOutput(), QStringLiteral("⌨️ [Insert] Already typing, queued update"));
         co_return;
@@ -153,8 +161,9 @@ void TextInsertionService::enqueue(Work work)
     // Updates of different utterances all count, in order.
     if (!m_pending.empty()) {
         Work &last = m_pending.back();
-        const bool sameText = work.wholeText ? bool(last.wholeText)
-                                             : !last.wholeText && last.event.utterance == work.event.utterance;
+        const bool sameText = work.wholeText
+            ? bool(last.wholeText)
+            : !last.wholeText && last.event.utterance == work.event.utterance;
         if (sameText) {
             last = std::move(work);
             return;
@@ -204,12 +213,14 @@ QCoro::Task<> TextInsertionService::performInsertion()
 QCoro::Task<> TextInsertionService::apply(Diff diff)
 {
     QPointer<TextInsertionService> self(this);
-    logDictated(lcOutput(), QStringLiteral("⌨️ [Insert] Smart diff: delete %1 chars, type '%2'")
-                                .arg(diff.deleteCount)
-                                .arg(diff.textToType));
-    logLine(lcOutput(), QStringLiteral("⌨️ [Insert] Smart diff: delete %1 chars, type %2 chars")
-                            .arg(diff.deleteCount)
-                            .arg(Graphemes::split(diff.textToType).size()));
+    logDictated(lcOutput(),
+        QStringLiteral("⌨️ [Insert] Smart diff: delete %1 chars, type '%2'")
+            .arg(diff.deleteCount)
+            .arg(diff.textToType));
+    logLine(lcOutput(),
+        QStringLiteral("⌨️ [Insert] Smart diff: delete %1 chars, type %2 chars")
+            .arg(diff.deleteCount)
+            .arg(Graphemes::split(diff.textToType).size()));
     if (diff.deleteCount > 0)
         co_await deleteCharacters(diff.deleteCount);
     if (!self)
@@ -252,7 +263,9 @@ QCoro::Task<> TextInsertionService::applyTranscript(TranscriptEvent event)
         // A revision of an utterance that another one already followed would
         // have to reach through the later text: it stays as typed.
         if (m_utterance && event.utterance < *m_utterance) {
-            logLine(lcOutput(), QStringLiteral("🗑️ [Insert] Dropped a late revision of utterance %1").arg(event.utterance));
+            logLine(lcOutput(),
+                QStringLiteral("🗑️ [Insert] Dropped a late revision of utterance %1")
+                    .arg(event.utterance));
             co_return;
         }
         m_utterance = event.utterance;
@@ -282,14 +295,19 @@ QCoro::Task<> TextInsertionService::applyTranscript(TranscriptEvent event)
     setLastInsertedText(m_beforeUtterance + rendered);
 }
 
-namespace {
+namespace
+{
 
 // A text in canonical form with its character boundaries.
 struct CanonicalText {
     QString form;
     QList<qsizetype> marks;
 
-    explicit CanonicalText(const QString &text) : form(nfc(text)), marks(Graphemes::boundaries(form)) { }
+    explicit CanonicalText(const QString &text)
+        : form(nfc(text))
+        , marks(Graphemes::boundaries(form))
+    {
+    }
     qsizetype count() const { return marks.size() - 1; }
 };
 
@@ -299,13 +317,13 @@ qsizetype commonPrefix(const CanonicalText &oldText, const CanonicalText &newTex
     // Boundaries depend only on the text before them and the character
     // after, so up to the first differing code unit both texts break alike;
     // a character is common when it ends there in both.
-    const auto mismatch = std::mismatch(oldText.form.cbegin(), oldText.form.cend(), newText.form.cbegin(),
-                                        newText.form.cend());
+    const auto mismatch = std::mismatch(
+        oldText.form.cbegin(), oldText.form.cend(), newText.form.cbegin(), newText.form.cend());
     const qsizetype firstDifference = mismatch.first - oldText.form.cbegin();
     qsizetype prefix = 0;
     while (prefix < oldText.count() && prefix < newText.count()
-           && oldText.marks[prefix + 1] == newText.marks[prefix + 1]
-           && oldText.marks[prefix + 1] <= firstDifference)
+        && oldText.marks[prefix + 1] == newText.marks[prefix + 1]
+        && oldText.marks[prefix + 1] <= firstDifference)
         ++prefix;
     return prefix;
 }
@@ -315,19 +333,19 @@ qsizetype commonPrefix(const CanonicalText &oldText, const CanonicalText &newTex
 TextInsertionService::Diff TextInsertionService::computeEdit(const QString &oldText, const QString &newText)
 {
     if (oldText.isEmpty())
-        return {0, nfc(newText)};
+        return { 0, nfc(newText) };
     const CanonicalText oldCanonical(oldText);
     const CanonicalText newCanonical(newText);
     if (oldCanonical.form == newCanonical.form)
         return {};
     const qsizetype prefix = commonPrefix(oldCanonical, newCanonical);
-    return {int(oldCanonical.count() - prefix), newCanonical.form.mid(newCanonical.marks[prefix])};
+    return { int(oldCanonical.count() - prefix), newCanonical.form.mid(newCanonical.marks[prefix]) };
 }
 
 TextInsertionService::Diff TextInsertionService::computeDiff(const QString &oldText, const QString &newText)
 {
     if (oldText.isEmpty())
-        return {0, newText};
+        return { 0, newText };
     const CanonicalText oldCanonical(oldText);
     const CanonicalText newCanonical(newText);
     if (oldCanonical.form == newCanonical.form)
@@ -338,17 +356,17 @@ TextInsertionService::Diff TextInsertionService::computeDiff(const QString &oldT
 
     const QString newTail = newCanonical.form.mid(newCanonical.marks[prefix]);
     if (prefix == oldCount)
-        return {0, newTail};
+        return { 0, newTail };
 
     const auto newSentence = [&] {
-        return Diff{0, sentenceSeparator(oldText, newText) + newCanonical.form, true};
+        return Diff { 0, sentenceSeparator(oldText, newText) + newCanonical.form, true };
     };
     if (newCount < oldCount / 2 && prefix <= 2)
         return newSentence();
 
     const qsizetype toDelete = oldCount - prefix;
     if (toDelete <= maximumCorrection)
-        return {int(toDelete), newTail};
+        return { int(toDelete), newTail };
     return newSentence();
 }
 
@@ -370,8 +388,13 @@ QString TextInsertionService::sentenceSeparator(const QString &previous, const Q
 const QSet<QString> &TextInsertionService::sentenceEndingPunctuation()
 {
     static const QSet<QString> characters = {
-        QStringLiteral("."),      QStringLiteral("!"),      QStringLiteral("?"),      QStringLiteral("\u2026"),
-        QStringLiteral("\u3002"), QStringLiteral("\uFF01"), QStringLiteral("\uFF1F"),
+        QStringLiteral("."),
+        QStringLiteral("!"),
+        QStringLiteral("?"),
+        QStringLiteral("\u2026"),
+        QStringLiteral("\u3002"),
+        QStringLiteral("\uFF01"),
+        QStringLiteral("\uFF1F"),
     };
     return characters;
 }
@@ -379,11 +402,24 @@ const QSet<QString> &TextInsertionService::sentenceEndingPunctuation()
 const QSet<QString> &TextInsertionService::punctuationCharacters()
 {
     static const QSet<QString> characters = {
-        QStringLiteral("."),      QStringLiteral(","),      QStringLiteral("!"),      QStringLiteral("?"),
-        QStringLiteral(";"),      QStringLiteral(":"),      QStringLiteral("\u2026"), QStringLiteral("'"),
-        QStringLiteral("\""),     QStringLiteral(")"),      QStringLiteral("]"),      QStringLiteral("}"),
-        QStringLiteral("\u3002"), QStringLiteral("\uFF0C"), QStringLiteral("\uFF01"), QStringLiteral("\uFF1F"),
-        QStringLiteral("\uFF1B"), QStringLiteral("\uFF1A"),
+        QStringLiteral("."),
+        QStringLiteral(","),
+        QStringLiteral("!"),
+        QStringLiteral("?"),
+        QStringLiteral(";"),
+        QStringLiteral(":"),
+        QStringLiteral("\u2026"),
+        QStringLiteral("'"),
+        QStringLiteral("\""),
+        QStringLiteral(")"),
+        QStringLiteral("]"),
+        QStringLiteral("}"),
+        QStringLiteral("\u3002"),
+        QStringLiteral("\uFF0C"),
+        QStringLiteral("\uFF01"),
+        QStringLiteral("\uFF1F"),
+        QStringLiteral("\uFF1B"),
+        QStringLiteral("\uFF1A"),
     };
     return characters;
 }

@@ -31,9 +31,9 @@ class TextInsertionService : public QObject
 {
     Q_OBJECT
     Q_PROPERTY(QString lastInsertedText READ lastInsertedText WRITE setLastInsertedText NOTIFY
-                   lastInsertedTextChanged)
+            lastInsertedTextChanged)
     Q_PROPERTY(bool needsAccessibilityPermission READ needsAccessibilityPermission WRITE
-                   setNeedsAccessibilityPermission NOTIFY needsAccessibilityPermissionChanged)
+            setNeedsAccessibilityPermission NOTIFY needsAccessibilityPermissionChanged)
     Q_PROPERTY(bool isTyping READ isTyping NOTIFY isTypingChanged)
 
 public:
@@ -47,8 +47,7 @@ public:
     };
 
     TextInsertionService(KeyboardEventSink &keyboard, AccessibilityTrust &trust, Pasteboard &pasteboard,
-                         AlertPresenter &alerts, Workspace &workspace, ApplicationBundle &bundle,
-                         QObject *parent = nullptr);
+        AlertPresenter &alerts, Workspace &workspace, ApplicationBundle &bundle, QObject *parent = nullptr);
 
     // The instance the composition root made.
     static TextInsertionService &shared();

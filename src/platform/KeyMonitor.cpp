@@ -8,7 +8,8 @@
 
 #include <QGuiApplication>
 
-namespace {
+namespace
+{
 
 class NullKeyMonitor : public KeyMonitor
 {

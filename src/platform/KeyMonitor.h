@@ -10,7 +10,8 @@
 // effect, whatever key produces them; the low 16 bits are reserved for
 // device-dependent detail (which of a pair of keys) and carry nothing a
 // shortcut should depend on.
-namespace KeyModifier {
+namespace KeyModifier
+{
 enum : quint32 {
     capsLock = 1u << 16,
     shift = 1u << 17,

@@ -11,7 +11,6 @@
 #include <functional>
 #include <memory>
 
-
 class QSettings;
 
 // Which typing backend a session gets, best first: the compositor's virtual

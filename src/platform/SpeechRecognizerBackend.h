@@ -14,7 +14,12 @@
 // uses it: a recognizer per locale, a buffer request fed from the microphone,
 // a running task reporting results and errors.
 
-enum class SpeechRecognizerAuthorizationStatus { notDetermined = 0, denied = 1, restricted = 2, authorized = 3 };
+enum class SpeechRecognizerAuthorizationStatus {
+    notDetermined = 0,
+    denied = 1,
+    restricted = 2,
+    authorized = 3
+};
 
 enum class SpeechRecognitionTaskHint { unspecified = 0, dictation = 1, search = 2, confirmation = 3 };
 
@@ -27,7 +32,8 @@ struct SpeechRecognitionError {
 };
 
 // The recognizer's domain and the codes its sessions report.
-namespace SpeechRecognitionErrors {
+namespace SpeechRecognitionErrors
+{
 inline const QString assistantDomain = QStringLiteral("kAFAssistantErrorDomain");
 constexpr int canceled = 216;
 constexpr int canceledByClient = 1101;
@@ -71,16 +77,17 @@ class SpeechRecognizer
 {
 public:
     // Called on any thread, with a result, an error or both.
-    using ResultHandler =
-        std::function<void(std::optional<SpeechRecognitionResult>, std::optional<SpeechRecognitionError>)>;
+    using ResultHandler
+        = std::function<void(std::optional<SpeechRecognitionResult>, std::optional<SpeechRecognitionError>)>;
 
     virtual ~SpeechRecognizer() = default;
 
     virtual bool isAvailable() const = 0;
     virtual bool supportsOnDeviceRecognition() const = 0;
     virtual void setDefaultTaskHint(SpeechRecognitionTaskHint hint) = 0;
-    virtual std::shared_ptr<SpeechRecognitionTask>
-    recognitionTask(std::shared_ptr<SpeechRecognitionRequest> request, ResultHandler handler) = 0;
+    virtual std::shared_ptr<SpeechRecognitionTask> recognitionTask(
+        std::shared_ptr<SpeechRecognitionRequest> request, ResultHandler handler)
+        = 0;
 };
 
 class SpeechRecognizerBackend

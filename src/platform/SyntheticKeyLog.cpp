@@ -3,7 +3,8 @@
 #include <QDateTime>
 #include <QMutexLocker>
 
-namespace {
+namespace
+{
 // An event we sent reaches the monitor within milliseconds; an entry that old
 // was never seen (for example the monitor was off) and must not swallow a
 // later key of the user's.
@@ -19,7 +20,7 @@ SyntheticKeyLog &SyntheticKeyLog::shared()
 void SyntheticKeyLog::recordSent(unsigned keycode, bool press)
 {
     QMutexLocker lock(&m_mutex);
-    m_entries.push_back({keycode, press, QDateTime::currentMSecsSinceEpoch()});
+    m_entries.push_back({ keycode, press, QDateTime::currentMSecsSinceEpoch() });
 }
 
 bool SyntheticKeyLog::takeIfSent(unsigned keycode, bool press)

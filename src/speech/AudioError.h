@@ -16,7 +16,8 @@ public:
     };
 
     AudioError(Code code, QString engineMessage = QString())
-        : m_code(code), m_engineMessage(std::move(engineMessage))
+        : m_code(code)
+        , m_engineMessage(std::move(engineMessage))
     {
     }
 

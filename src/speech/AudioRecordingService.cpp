@@ -75,7 +75,8 @@ struct AudioRecordingService::Capture {
     std::unique_ptr<PcmConverter> converter;
 };
 
-namespace {
+namespace
+{
 
 constexpr quint32 tapBufferFrames = 4096;
 
@@ -114,13 +115,13 @@ float maxAmplitudeOfFirstChannel(const AudioBuffer &buffer)
 
 } // namespace
 
-AudioRecordingService::AudioRecordingService(AudioEngineFactory engineFactory, AlertPresenter &alerts,
-                                             Workspace &workspace, QObject *parent)
-    : QObject(parent),
-      m_engineFactory(std::move(engineFactory)),
-      m_alerts(alerts),
-      m_workspace(workspace),
-      m_executor(std::make_unique<CaptureExecutor>())
+AudioRecordingService::AudioRecordingService(
+    AudioEngineFactory engineFactory, AlertPresenter &alerts, Workspace &workspace, QObject *parent)
+    : QObject(parent)
+    , m_engineFactory(std::move(engineFactory))
+    , m_alerts(alerts)
+    , m_workspace(workspace)
+    , m_executor(std::make_unique<CaptureExecutor>())
 {
 }
 
@@ -217,17 +218,19 @@ AudioRecordingService::StartOutcome AudioRecordingService::beginCapture(Callback
     // Queued behind the buffers the executor still holds, so the consumer
     // has every chunk captured before the loss when the news arrives.
     QPointer<AudioRecordingService> self(this);
-    m_audioEngine->setInterruptionHandler([self, executor](AudioEngine::Interruption what, const QString &reason) {
-        executor->post([self, what, reason] {
-            if (self)
-                QMetaObject::invokeMethod(
-                    self.data(), [self, what, reason] {
-                        if (self)
-                            emit self->captureInterrupted(what, reason);
-                    },
-                    Qt::QueuedConnection);
+    m_audioEngine->setInterruptionHandler(
+        [self, executor](AudioEngine::Interruption what, const QString &reason) {
+            executor->post([self, what, reason] {
+                if (self)
+                    QMetaObject::invokeMethod(
+                        self.data(),
+                        [self, what, reason] {
+                            if (self)
+                                emit self->captureInterrupted(what, reason);
+                        },
+                        Qt::QueuedConnection);
+            });
         });
-    });
 
     logLine(QStringLiteral("🎙️ [Audio] Starting audio engine..."));
     if (const std::optional<QString> startError = m_audioEngine->start()) {
@@ -283,7 +286,8 @@ QCoro::Task<> AudioRecordingService::stopRecording()
     co_await drained;
 }
 
-void AudioRecordingService::processAudioBuffer(const std::shared_ptr<Capture> &capture, const AudioBuffer &buffer)
+void AudioRecordingService::processAudioBuffer(
+    const std::shared_ptr<Capture> &capture, const AudioBuffer &buffer)
 {
     // A buffer of an earlier capture, or one that arrives after a stop.
     if ((capture != m_capture && capture != m_retiring) || !capture->callback || !capture->converter)
@@ -299,7 +303,8 @@ void AudioRecordingService::processAudioBuffer(const std::shared_ptr<Capture> &c
     }
 
     const AudioFormat expected = capture->converter->inputFormat();
-    if (buffer.format.sampleRate != expected.sampleRate || buffer.format.channelCount != expected.channelCount) {
+    if (buffer.format.sampleRate != expected.sampleRate
+        || buffer.format.channelCount != expected.channelCount) {
         if (isLogBuffer)
             logLine(QStringLiteral("❌ [Audio] Failed to convert buffer"));
         return;

@@ -31,7 +31,7 @@ public:
     using Callback = std::function<void(QByteArray)>;
 
     AudioRecordingService(AudioEngineFactory engineFactory, AlertPresenter &alerts, Workspace &workspace,
-                          QObject *parent = nullptr);
+        QObject *parent = nullptr);
     ~AudioRecordingService() override;
 
     // Returns once capture runs (or at once when it already did), or the

@@ -7,7 +7,8 @@
 #include <algorithm>
 #include <cmath>
 
-PcmConverter::PcmConverter(AudioFormat input) : m_input(input)
+PcmConverter::PcmConverter(AudioFormat input)
+    : m_input(input)
 {
     if (!(input.sampleRate > 0) || input.channelCount == 0 || !std::isfinite(input.sampleRate))
         return;
@@ -54,7 +55,8 @@ QByteArray PcmConverter::convert(const AudioBuffer &buffer)
     m_streamInput += qint64(frames);
     process(m_mono.data(), frames, false);
 
-    const auto due = qint64(std::floor(double(m_streamInput) * targetSampleRate / m_input.sampleRate)) - m_holdBack;
+    const auto due
+        = qint64(std::floor(double(m_streamInput) * targetSampleRate / m_input.sampleRate)) - m_holdBack;
     return take(due - m_streamOutput);
 }
 
@@ -79,8 +81,8 @@ void PcmConverter::process(const float *mono, size_t frames, bool last)
         size_t used = 0;
         size_t produced = 0;
         const float *in = last ? nullptr : mono + consumed;
-        soxr_error_t error = soxr_process(m_soxr, in, frames - consumed, &used, m_resampled.data(),
-                                          m_resampled.size(), &produced);
+        soxr_error_t error = soxr_process(
+            m_soxr, in, frames - consumed, &used, m_resampled.data(), m_resampled.size(), &produced);
         if (error)
             break;
         consumed += used;

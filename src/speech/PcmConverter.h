@@ -53,6 +53,6 @@ private:
     qint64 m_holdBack = 0;
     qint64 m_inputFrames = 0;
     qint64 m_outputFrames = 0;
-    qint64 m_streamInput = 0;  // since the last flush
+    qint64 m_streamInput = 0; // since the last flush
     qint64 m_streamOutput = 0;
 };

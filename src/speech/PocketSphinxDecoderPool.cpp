@@ -24,7 +24,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 struct ModelPaths {
     QByteArray acoustic;
@@ -40,7 +41,8 @@ QByteArray modelProbePath()
     const QString beside = programDir.filePath(QStringLiteral("tellwind-model-probe"));
     if (QFileInfo(beside).isExecutable())
         return QFile::encodeName(beside);
-    return QFile::encodeName(QDir::cleanPath(programDir.filePath(QStringLiteral(TELLWIND_MODEL_PROBE_FROM_BIN))));
+    return QFile::encodeName(
+        QDir::cleanPath(programDir.filePath(QStringLiteral(TELLWIND_MODEL_PROBE_FROM_BIN))));
 }
 
 // The library ends the whole process (exit) on many a damaged model file
@@ -101,15 +103,16 @@ public:
         // unless told otherwise; our log is standard output and stays ours.
         err_set_logfp(nullptr);
         const ModelPaths paths { model.acousticModel.toLocal8Bit(), model.languageModel.toLocal8Bit(),
-                                 model.dictionary.toLocal8Bit() };
+            model.dictionary.toLocal8Bit() };
         if (!model.packaged) {
-            if (const std::optional<QString> refusal = refusalFromSeparateProcess(paths, model.acousticModel)) {
+            if (const std::optional<QString> refusal
+                = refusalFromSeparateProcess(paths, model.acousticModel)) {
                 *error = *refusal;
                 return nullptr;
             }
         }
-        ps_decoder_t *ps = makePocketSphinxDecoder(paths.acoustic.constData(), paths.language.constData(),
-                                                   paths.dictionary.constData());
+        ps_decoder_t *ps = makePocketSphinxDecoder(
+            paths.acoustic.constData(), paths.language.constData(), paths.dictionary.constData());
         if (!ps) {
             *error = QStringLiteral("the model in %1 could not be loaded").arg(model.acousticModel);
             return nullptr;
@@ -140,15 +143,20 @@ public:
     }
 
 private:
-    explicit Decoder(ps_decoder_t *ps) : m_ps(ps) { }
+    explicit Decoder(ps_decoder_t *ps)
+        : m_ps(ps)
+    {
+    }
 
     ps_decoder_t *m_ps;
     std::vector<mfcc_t> m_initialMean;
 };
 
-PocketSphinxDecoderPool::Lease::Lease(std::shared_ptr<PocketSphinxDecoderPool> pool, QString key,
-                                      std::unique_ptr<Decoder> decoder)
-    : m_pool(std::move(pool)), m_key(std::move(key)), m_decoder(std::move(decoder))
+PocketSphinxDecoderPool::Lease::Lease(
+    std::shared_ptr<PocketSphinxDecoderPool> pool, QString key, std::unique_ptr<Decoder> decoder)
+    : m_pool(std::move(pool))
+    , m_key(std::move(key))
+    , m_decoder(std::move(decoder))
 {
 }
 
@@ -178,7 +186,10 @@ std::shared_ptr<PocketSphinxDecoderPool> PocketSphinxDecoderPool::create(std::ch
     return pool;
 }
 
-PocketSphinxDecoderPool::PocketSphinxDecoderPool(std::chrono::milliseconds keepIdle) : m_keepIdle(keepIdle) { }
+PocketSphinxDecoderPool::PocketSphinxDecoderPool(std::chrono::milliseconds keepIdle)
+    : m_keepIdle(keepIdle)
+{
+}
 
 PocketSphinxDecoderPool::~PocketSphinxDecoderPool()
 {
@@ -212,8 +223,8 @@ void PocketSphinxDecoderPool::work()
     std::unique_lock lock(m_mutex);
     while (!m_closing) {
         // A model a session waits for comes first.
-        const auto wanted = std::find_if(m_entries.begin(), m_entries.end(),
-                                         [](const auto &keyed) { return keyed.second.loading; });
+        const auto wanted = std::find_if(
+            m_entries.begin(), m_entries.end(), [](const auto &keyed) { return keyed.second.loading; });
         if (wanted != m_entries.end()) {
             const QString key = wanted->first;
             const PocketSphinxModel model = *wanted->second.model;
@@ -302,8 +313,8 @@ int PocketSphinxDecoderPool::loadsStarted() const
     return m_loadsStarted;
 }
 
-std::optional<PocketSphinxDecoderPool::Lease>
-PocketSphinxDecoderPool::acquire(const PocketSphinxModel &model, const std::function<bool()> &shouldStop)
+std::optional<PocketSphinxDecoderPool::Lease> PocketSphinxDecoderPool::acquire(
+    const PocketSphinxModel &model, const std::function<bool()> &shouldStop)
 {
     // Waiting in short steps lets a cancelled session give up without the
     // canceller having to know where the session is waiting.

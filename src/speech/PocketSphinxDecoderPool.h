@@ -53,7 +53,8 @@ public:
 
     static constexpr std::chrono::milliseconds defaultKeepIdle = std::chrono::minutes(5);
 
-    static std::shared_ptr<PocketSphinxDecoderPool> create(std::chrono::milliseconds keepIdle = defaultKeepIdle);
+    static std::shared_ptr<PocketSphinxDecoderPool> create(
+        std::chrono::milliseconds keepIdle = defaultKeepIdle);
     ~PocketSphinxDecoderPool();
 
     // Starts loading the model in the background unless it is loaded or loading.

@@ -7,13 +7,15 @@
 
 #include <algorithm>
 
-namespace {
+namespace
+{
 
 const QString debianModelFolder = QStringLiteral("/usr/share/pocketsphinx/model/en-us");
 
 bool isAcousticModel(const QString &folder)
 {
-    return QFileInfo(folder + QStringLiteral("/mdef")).isFile() && QFileInfo(folder + QStringLiteral("/means")).isFile();
+    return QFileInfo(folder + QStringLiteral("/mdef")).isFile()
+        && QFileInfo(folder + QStringLiteral("/means")).isFile();
 }
 
 // The first readable file in `folder` whose name ends in one of `suffixes`,

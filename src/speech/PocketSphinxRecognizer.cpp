@@ -27,8 +27,8 @@ struct PocketSphinxRecognitionRequest::Channel {
 
     // The session is woken for a block's worth of audio at a time rather than
     // for every buffer: each wake costs the decoder its warm caches.
-    static constexpr double blockSeconds =
-        double(PocketSphinxRecognizer::samplesPerBlock) / PocketSphinxRecognizer::sampleRate;
+    static constexpr double blockSeconds
+        = double(PocketSphinxRecognizer::samplesPerBlock) / PocketSphinxRecognizer::sampleRate;
 
     void post(const auto &change)
     {
@@ -40,7 +40,10 @@ struct PocketSphinxRecognitionRequest::Channel {
     }
 };
 
-PocketSphinxRecognitionRequest::PocketSphinxRecognitionRequest() : m_channel(std::make_shared<Channel>()) { }
+PocketSphinxRecognitionRequest::PocketSphinxRecognitionRequest()
+    : m_channel(std::make_shared<Channel>())
+{
+}
 
 PocketSphinxRecognitionRequest::~PocketSphinxRecognitionRequest() = default;
 
@@ -87,7 +90,8 @@ void PocketSphinxRecognitionRequest::endAudio()
     m_channel->post([&] { m_channel->ended = true; });
 }
 
-namespace {
+namespace
+{
 
 using Channel = PocketSphinxRecognitionRequest::Channel;
 
@@ -99,7 +103,10 @@ SpeechRecognitionError assistantError(int code, const QString &description)
 class RecognitionTask : public SpeechRecognitionTask
 {
 public:
-    explicit RecognitionTask(std::shared_ptr<Channel> channel) : m_channel(std::move(channel)) { }
+    explicit RecognitionTask(std::shared_ptr<Channel> channel)
+        : m_channel(std::move(channel))
+    {
+    }
 
     // Audio that was already ended is still recognized to its final result,
     // which a stop relies on: it ends the audio and cancels at once, and the
@@ -118,9 +125,11 @@ class Session
 {
 public:
     Session(std::shared_ptr<Channel> channel, std::optional<PocketSphinxModel> model,
-            std::shared_ptr<PocketSphinxDecoderPool> pool, SpeechRecognizer::ResultHandler handler)
-        : m_channel(std::move(channel)), m_model(std::move(model)), m_pool(std::move(pool)),
-          m_handler(std::move(handler))
+        std::shared_ptr<PocketSphinxDecoderPool> pool, SpeechRecognizer::ResultHandler handler)
+        : m_channel(std::move(channel))
+        , m_model(std::move(model))
+        , m_pool(std::move(pool))
+        , m_handler(std::move(handler))
     {
     }
 
@@ -130,13 +139,14 @@ public:
             fail(QStringLiteral("No speech model is installed for this language"));
             return;
         }
-        std::optional<PocketSphinxDecoderPool::Lease> lease =
-            m_pool->acquire(*m_model, [this] { return stopRequested(); });
+        std::optional<PocketSphinxDecoderPool::Lease> lease
+            = m_pool->acquire(*m_model, [this] { return stopRequested(); });
         if (!lease) {
             if (stopRequested())
                 reportCanceled();
             else
-                fail(QStringLiteral("The speech model could not be loaded: %1").arg(m_pool->loadError(*m_model)));
+                fail(QStringLiteral("The speech model could not be loaded: %1")
+                         .arg(m_pool->loadError(*m_model)));
             return;
         }
         m_ps = lease->get();
@@ -175,7 +185,8 @@ private:
     {
         std::unique_lock lock(m_channel->mutex);
         m_channel->wake.wait(lock, [this] {
-            return m_channel->queuedSeconds >= Channel::blockSeconds || m_channel->ended || m_channel->cancelled;
+            return m_channel->queuedSeconds >= Channel::blockSeconds || m_channel->ended
+                || m_channel->cancelled;
         });
         if (m_channel->cancelled && !m_channel->ended)
             return Next::stop;
@@ -252,7 +263,8 @@ private:
         const qint16 *next = m_samples.data();
         size_t left = m_samples.size();
         while (left > 0) {
-            const size_t piece = std::min(left, size_t(PocketSphinxRecognizer::samplesPerBlock) - m_blockFill);
+            const size_t piece
+                = std::min(left, size_t(PocketSphinxRecognizer::samplesPerBlock) - m_blockFill);
             if (ps_process_raw(m_ps, next, piece, FALSE, FALSE) < 0) {
                 fail(QStringLiteral("The speech decoder failed"));
                 return false;
@@ -283,7 +295,7 @@ private:
             if (hypothesis && *hypothesis && text != m_delivered) {
                 m_delivered = text;
                 m_handler(SpeechRecognitionResult { text, false, m_utterance, QString::fromUtf8(hypothesis) },
-                          std::nullopt);
+                    std::nullopt);
             }
         }
         return true;
@@ -345,11 +357,12 @@ private:
     void checkForSilence()
     {
         if (m_heardSpeech || m_reportedSilence
-            || m_heardSamples < qint64(PocketSphinxRecognizer::noSpeechSeconds) * PocketSphinxRecognizer::sampleRate)
+            || m_heardSamples
+                < qint64(PocketSphinxRecognizer::noSpeechSeconds) * PocketSphinxRecognizer::sampleRate)
             return;
         m_reportedSilence = true;
-        m_handler(std::nullopt, assistantError(SpeechRecognitionErrors::noSpeechDetected,
-                                               QStringLiteral("No speech detected")));
+        m_handler(std::nullopt,
+            assistantError(SpeechRecognitionErrors::noSpeechDetected, QStringLiteral("No speech detected")));
     }
 
     void fail(const QString &reason)
@@ -360,7 +373,8 @@ private:
     void reportCanceled()
     {
         m_handler(std::nullopt,
-                  assistantError(SpeechRecognitionErrors::canceled, QStringLiteral("Recognition request was canceled")));
+            assistantError(
+                SpeechRecognitionErrors::canceled, QStringLiteral("Recognition request was canceled")));
     }
 
     std::shared_ptr<Channel> m_channel;
@@ -385,9 +399,10 @@ private:
 
 } // namespace
 
-PocketSphinxRecognizer::PocketSphinxRecognizer(std::optional<PocketSphinxModel> model,
-                                               std::shared_ptr<PocketSphinxDecoderPool> pool)
-    : m_model(std::move(model)), m_pool(std::move(pool))
+PocketSphinxRecognizer::PocketSphinxRecognizer(
+    std::optional<PocketSphinxModel> model, std::shared_ptr<PocketSphinxDecoderPool> pool)
+    : m_model(std::move(model))
+    , m_pool(std::move(pool))
 {
 }
 
@@ -396,8 +411,8 @@ bool PocketSphinxRecognizer::isAvailable() const
     return m_model && m_pool && m_pool->state(*m_model) != PocketSphinxDecoderPool::State::failed;
 }
 
-std::shared_ptr<SpeechRecognitionTask>
-PocketSphinxRecognizer::recognitionTask(std::shared_ptr<SpeechRecognitionRequest> request, ResultHandler handler)
+std::shared_ptr<SpeechRecognitionTask> PocketSphinxRecognizer::recognitionTask(
+    std::shared_ptr<SpeechRecognitionRequest> request, ResultHandler handler)
 {
     auto ours = std::dynamic_pointer_cast<PocketSphinxRecognitionRequest>(request);
     std::shared_ptr<Channel> channel = ours ? ours->channel() : std::make_shared<Channel>();
@@ -409,8 +424,9 @@ PocketSphinxRecognizer::recognitionTask(std::shared_ptr<SpeechRecognitionRequest
     }
     auto task = std::make_shared<RecognitionTask>(channel);
     if (!ours || alreadyTaken || !m_pool) {
-        handler(std::nullopt, assistantError(SpeechRecognitionErrors::recognitionFailed,
-                                             QStringLiteral("The recognition request cannot be used")));
+        handler(std::nullopt,
+            assistantError(SpeechRecognitionErrors::recognitionFailed,
+                QStringLiteral("The recognition request cannot be used")));
         return task;
     }
     std::thread([session = std::make_shared<Session>(channel, m_model, m_pool, std::move(handler))] {

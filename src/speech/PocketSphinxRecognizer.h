@@ -41,7 +41,8 @@ private:
 class PocketSphinxRecognizer : public SpeechRecognizer
 {
 public:
-    PocketSphinxRecognizer(std::optional<PocketSphinxModel> model, std::shared_ptr<PocketSphinxDecoderPool> pool);
+    PocketSphinxRecognizer(
+        std::optional<PocketSphinxModel> model, std::shared_ptr<PocketSphinxDecoderPool> pool);
 
     // Blocks of the engine's own file reader: the decoder then sees the same
     // blocks and checks for the end of an utterance at the same places.
@@ -54,8 +55,8 @@ public:
     bool supportsOnDeviceRecognition() const override { return true; }
     void setDefaultTaskHint(SpeechRecognitionTaskHint hint) override { m_taskHint = hint; }
     SpeechRecognitionTaskHint defaultTaskHint() const { return m_taskHint; }
-    std::shared_ptr<SpeechRecognitionTask> recognitionTask(std::shared_ptr<SpeechRecognitionRequest> request,
-                                                           ResultHandler handler) override;
+    std::shared_ptr<SpeechRecognitionTask> recognitionTask(
+        std::shared_ptr<SpeechRecognitionRequest> request, ResultHandler handler) override;
 
 private:
     std::optional<PocketSphinxModel> m_model;

@@ -4,7 +4,8 @@
 #include <QString>
 
 // Which recognition path a session uses.
-namespace STTProviders {
+namespace STTProviders
+{
 Q_NAMESPACE
 enum class STTProvider { apple, google };
 Q_ENUM_NS(STTProvider)

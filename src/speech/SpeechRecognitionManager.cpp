@@ -14,7 +14,8 @@
 
 #include <mutex>
 
-namespace {
+namespace
+{
 
 const QString managerErrorDomain = QStringLiteral("SpeechRecognitionManager");
 const QString audioEngineErrorDomain = QStringLiteral("AudioEngine");
@@ -26,8 +27,7 @@ QString mark(STTProvider provider)
 
 // Work from another thread, moved onto the main thread; dropped when the
 // manager is gone by the time it runs.
-template <typename Work>
-void onMainThread(QPointer<SpeechRecognitionManager> manager, Work work)
+template <typename Work> void onMainThread(QPointer<SpeechRecognitionManager> manager, Work work)
 {
     QCoreApplication *application = QCoreApplication::instance();
     if (!application)
@@ -69,26 +69,25 @@ struct SpeechRecognitionManager::Restart {
 };
 
 SpeechRecognitionManager::SpeechRecognitionManager(SpeechRecognizerBackend &recognizers,
-                                                   MicrophoneAuthorization &microphone,
-                                                   AudioEngineFactory audioEngineFactory,
-                                                   std::unique_ptr<SpeechService> googleSpeechService,
-                                                   std::unique_ptr<AudioRecordingService> audioService, QObject *parent)
-    : QObject(parent),
-      m_recognizers(recognizers),
-      m_microphone(microphone),
-      m_audioEngineFactory(std::move(audioEngineFactory)),
-      m_tapTarget(std::make_shared<TapTarget>()),
-      m_googleSpeechService(std::move(googleSpeechService)),
-      m_audioService(std::move(audioService))
+    MicrophoneAuthorization &microphone, AudioEngineFactory audioEngineFactory,
+    std::unique_ptr<SpeechService> googleSpeechService, std::unique_ptr<AudioRecordingService> audioService,
+    QObject *parent)
+    : QObject(parent)
+    , m_recognizers(recognizers)
+    , m_microphone(microphone)
+    , m_audioEngineFactory(std::move(audioEngineFactory))
+    , m_tapTarget(std::make_shared<TapTarget>())
+    , m_googleSpeechService(std::move(googleSpeechService))
+    , m_audioService(std::move(audioService))
 {
     checkAppleAvailability();
     setupForwarding();
     if (m_audioService) {
         connect(m_audioService.get(), &AudioRecordingService::captureInterrupted, this,
-                [this](AudioEngine::Interruption what, const QString &reason) {
-                    if (m_activeProvider == STTProvider::google)
-                        handleCaptureInterruption(m_session, what, reason);
-                });
+            [this](AudioEngine::Interruption what, const QString &reason) {
+                if (m_activeProvider == STTProvider::google)
+                    handleCaptureInterruption(m_session, what, reason);
+            });
     }
 }
 
@@ -127,23 +126,24 @@ void SpeechRecognitionManager::checkAppleAvailability()
 void SpeechRecognitionManager::setupForwarding()
 {
     // A server stream is one utterance: its replies only ever add to it.
-    connect(m_googleSpeechService.get(), &SpeechService::transcript, this, [this](const TranscriptEvent &event) {
-        if (event.recording != m_recording || m_activeProvider != STTProvider::google)
-            return;
-        setTranscribedText(event.text);
-        publish(m_utteranceBase, event.text, event.isFinal);
-    });
+    connect(
+        m_googleSpeechService.get(), &SpeechService::transcript, this, [this](const TranscriptEvent &event) {
+            if (event.recording != m_recording || m_activeProvider != STTProvider::google)
+                return;
+            setTranscribedText(event.text);
+            publish(m_utteranceBase, event.text, event.isFinal);
+        });
     connect(m_googleSpeechService.get(), &SpeechService::recognitionError, this,
-            [this](const RecognitionError &error) {
-                if (error.recording == m_recording && m_activeProvider == STTProvider::google)
-                    setErrorMessage(error.message);
-            });
+        [this](const RecognitionError &error) {
+            if (error.recording == m_recording && m_activeProvider == STTProvider::google)
+                setErrorMessage(error.message);
+        });
 }
 
 void SpeechRecognitionManager::publish(quint64 utterance, const QString &text, bool isFinal)
 {
     m_nextUtterance = std::max(m_nextUtterance, utterance + 1);
-    emit transcript(TranscriptEvent{m_recording, utterance, text, isFinal});
+    emit transcript(TranscriptEvent { m_recording, utterance, text, isFinal });
 }
 
 QCoro::Task<bool> SpeechRecognitionManager::requestPermission()
@@ -191,7 +191,8 @@ void SpeechRecognitionManager::setLanguage(SupportedLanguage language)
     m_speechRecognizer = m_recognizers.makeRecognizer(language.rawValue());
     if (m_speechRecognizer)
         m_speechRecognizer->setDefaultTaskHint(SpeechRecognitionTaskHint::dictation);
-    logLine(QStringLiteral("🌐 [STT] Language set to: %1 (%2)").arg(language.displayName(), language.rawValue()));
+    logLine(
+        QStringLiteral("🌐 [STT] Language set to: %1 (%2)").arg(language.displayName(), language.rawValue()));
 
     if (!wasListening)
         return;
@@ -259,7 +260,8 @@ void SpeechRecognitionManager::selectProvider()
         logLine(QStringLiteral("🎯 [STT] Using Apple for ") + language.displayName());
     } else {
         setActiveProvider(STTProvider::google);
-        logLine(QStringLiteral("🎯 [STT] Using Google for %1 (Apple not available)").arg(language.displayName()));
+        logLine(
+            QStringLiteral("🎯 [STT] Using Google for %1 (Apple not available)").arg(language.displayName()));
     }
 }
 
@@ -286,7 +288,8 @@ QCoro::Task<> SpeechRecognitionManager::startListening(quint64 recording)
     setErrorMessage(QString());
     ++m_session;
     selectProvider();
-    logLine(QStringLiteral("🎙️ [STT] Starting with %1 %2").arg(mark(m_activeProvider), rawValue(m_activeProvider)));
+    logLine(QStringLiteral("🎙️ [STT] Starting with %1 %2")
+                .arg(mark(m_activeProvider), rawValue(m_activeProvider)));
     if (m_activeProvider == STTProvider::apple)
         co_await startAppleRecognition();
     else
@@ -298,7 +301,8 @@ QCoro::Task<> SpeechRecognitionManager::startAppleRecognition()
     m_utteranceBase = m_nextUtterance;
     const SupportedLanguage language = m_selectedLanguage;
     if (!m_isAppleSTTAvailable) {
-        logLine(QStringLiteral("⚠️ [Apple STT] Not available (permission denied or disabled), falling back..."));
+        logLine(QStringLiteral(
+            "⚠️ [Apple STT] Not available (permission denied or disabled), falling back..."));
         setActiveProvider(STTProvider::google);
         co_await startGoogleRecognition();
         co_return;
@@ -344,7 +348,8 @@ std::optional<SpeechRecognitionError> SpeechRecognitionManager::startAppleSessio
     m_recognitionRequest = m_recognizers.makeRequest();
     m_tapTarget->set(m_recognitionRequest);
     if (!m_recognitionRequest)
-        return SpeechRecognitionError { managerErrorDomain, 1, QStringLiteral("Unable to create recognition request") };
+        return SpeechRecognitionError { managerErrorDomain, 1,
+            QStringLiteral("Unable to create recognition request") };
     m_recognitionRequest->setShouldReportPartialResults(true);
     m_recognitionRequest->setRequiresOnDeviceRecognition(
         m_speechRecognizer ? m_speechRecognizer->supportsOnDeviceRecognition() : false);
@@ -354,9 +359,9 @@ std::optional<SpeechRecognitionError> SpeechRecognitionManager::startAppleSessio
     if (m_speechRecognizer) {
         QPointer<SpeechRecognitionManager> self(this);
         const quint64 session = m_session;
-        m_recognitionTask = m_speechRecognizer->recognitionTask(
-            m_recognitionRequest,
-            [self, session](std::optional<SpeechRecognitionResult> result, std::optional<SpeechRecognitionError> error) {
+        m_recognitionTask = m_speechRecognizer->recognitionTask(m_recognitionRequest,
+            [self, session](
+                std::optional<SpeechRecognitionResult> result, std::optional<SpeechRecognitionError> error) {
                 onMainThread(self, [session, result, error](SpeechRecognitionManager *manager) {
                     manager->handleRecognition(session, result, error);
                 });
@@ -365,9 +370,11 @@ std::optional<SpeechRecognitionError> SpeechRecognitionManager::startAppleSessio
 
     m_audioEngine = m_audioEngineFactory ? m_audioEngineFactory() : nullptr;
     if (!m_audioEngine)
-        return SpeechRecognitionError { audioEngineErrorDomain, 1, QStringLiteral("Failed to initialize audio engine") };
+        return SpeechRecognitionError { audioEngineErrorDomain, 1,
+            QStringLiteral("Failed to initialize audio engine") };
     if (!m_audioEngine->hasInputNode())
-        return SpeechRecognitionError { audioEngineErrorDomain, 2, QStringLiteral("Audio input not available") };
+        return SpeechRecognitionError { audioEngineErrorDomain, 2,
+            QStringLiteral("Audio input not available") };
     m_audioEngine->installTap(tapBufferFrames, [target = m_tapTarget](const AudioBuffer &buffer) {
         if (const std::shared_ptr<SpeechRecognitionRequest> request = target->get())
             request->append(buffer);
@@ -386,8 +393,8 @@ std::optional<SpeechRecognitionError> SpeechRecognitionManager::startAppleSessio
     return std::nullopt;
 }
 
-void SpeechRecognitionManager::handleRecognition(quint64 session, std::optional<SpeechRecognitionResult> result,
-                                                 std::optional<SpeechRecognitionError> error)
+void SpeechRecognitionManager::handleRecognition(quint64 session,
+    std::optional<SpeechRecognitionResult> result, std::optional<SpeechRecognitionError> error)
 {
     // A report of an earlier session (its last words, its cancellation) must
     // neither overwrite the new session's text nor end it.
@@ -396,10 +403,11 @@ void SpeechRecognitionManager::handleRecognition(quint64 session, std::optional<
 
     if (result) {
         setTranscribedText(result->formattedString);
-        logDictated(lcSpeech(), QStringLiteral("📝 [Apple STT] %1: %2")
-                                    .arg(result->isFinal ? QStringLiteral("Final") : QStringLiteral("..."),
-                                         m_transcribedText));
-        publish(m_utteranceBase + quint64(std::max(0, result->utterance)), result->utteranceText, result->isFinal);
+        logDictated(lcSpeech(),
+            QStringLiteral("📝 [Apple STT] %1: %2")
+                .arg(result->isFinal ? QStringLiteral("Final") : QStringLiteral("..."), m_transcribedText));
+        publish(m_utteranceBase + quint64(std::max(0, result->utterance)), result->utteranceText,
+            result->isFinal);
     }
     if (!error)
         return;
@@ -435,8 +443,8 @@ void SpeechRecognitionManager::handleRecognition(quint64 session, std::optional<
 // The microphone went away under a running session: the user hears of it at
 // once, and when it stays away the session ends as a stop would, so that what
 // was said before is still recognized and typed.
-void SpeechRecognitionManager::handleCaptureInterruption(quint64 session, AudioEngine::Interruption what,
-                                                         const QString &reason)
+void SpeechRecognitionManager::handleCaptureInterruption(
+    quint64 session, AudioEngine::Interruption what, const QString &reason)
 {
     if (session != m_session || !m_isListening)
         return;
@@ -547,7 +555,8 @@ QCoro::Task<> SpeechRecognitionManager::stopSession()
 
 void SpeechRecognitionManager::togglePreferredProvider()
 {
-    setPreferredProvider(m_preferredProvider == STTProvider::google ? STTProvider::apple : STTProvider::google);
+    setPreferredProvider(
+        m_preferredProvider == STTProvider::google ? STTProvider::apple : STTProvider::google);
     logLine(QStringLiteral("🔄 [STT] Preferred provider toggled to: ") + rawValue(m_preferredProvider));
 }
 
@@ -571,7 +580,7 @@ void SpeechRecognitionManager::setErrorMessage(const QString &message)
 {
     // Each failure is told, even when it repeats the last one's words.
     if (!message.isNull())
-        emit recognitionError(RecognitionError{m_recording, message});
+        emit recognitionError(RecognitionError { m_recording, message });
     if (message == m_errorMessage && message.isNull() == m_errorMessage.isNull())
         return;
     m_errorMessage = message;

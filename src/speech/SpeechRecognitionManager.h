@@ -24,12 +24,14 @@ class SpeechService;
 class SpeechRecognitionManager : public QObject
 {
     Q_OBJECT
-    Q_PROPERTY(QString transcribedText READ transcribedText WRITE setTranscribedText NOTIFY transcribedTextChanged)
+    Q_PROPERTY(
+        QString transcribedText READ transcribedText WRITE setTranscribedText NOTIFY transcribedTextChanged)
     Q_PROPERTY(bool isListening READ isListening NOTIFY isListeningChanged)
     Q_PROPERTY(QString errorMessage READ errorMessage NOTIFY errorMessageChanged)
     Q_PROPERTY(SupportedLanguage selectedLanguage READ selectedLanguage NOTIFY selectedLanguageChanged)
     Q_PROPERTY(STTProviders::STTProvider activeProvider READ activeProvider NOTIFY activeProviderChanged)
-    Q_PROPERTY(STTProviders::STTProvider preferredProvider READ preferredProvider NOTIFY preferredProviderChanged)
+    Q_PROPERTY(
+        STTProviders::STTProvider preferredProvider READ preferredProvider NOTIFY preferredProviderChanged)
     Q_PROPERTY(bool isAppleSTTAvailable READ isAppleSTTAvailable NOTIFY isAppleSTTAvailableChanged)
     Q_PROPERTY(bool isGoogleSTTAvailable READ isGoogleSTTAvailable CONSTANT)
 
@@ -42,8 +44,8 @@ public:
     static constexpr quint32 tapBufferFrames = 1024;
 
     SpeechRecognitionManager(SpeechRecognizerBackend &recognizers, MicrophoneAuthorization &microphone,
-                             AudioEngineFactory audioEngineFactory, std::unique_ptr<SpeechService> googleSpeechService,
-                             std::unique_ptr<AudioRecordingService> audioService, QObject *parent = nullptr);
+        AudioEngineFactory audioEngineFactory, std::unique_ptr<SpeechService> googleSpeechService,
+        std::unique_ptr<AudioRecordingService> audioService, QObject *parent = nullptr);
     ~SpeechRecognitionManager() override;
 
     // The instance the composition root made.
@@ -96,7 +98,7 @@ private:
     QCoro::Task<> startAppleRecognition();
     std::optional<SpeechRecognitionError> startAppleSession();
     void handleRecognition(quint64 session, std::optional<SpeechRecognitionResult> result,
-                           std::optional<SpeechRecognitionError> error);
+        std::optional<SpeechRecognitionError> error);
     void handleCaptureInterruption(quint64 session, AudioEngine::Interruption what, const QString &reason);
     QCoro::Task<> fallBackAfterRecognitionFailure();
     QCoro::Task<> startGoogleRecognition();

@@ -57,16 +57,19 @@ struct SpeechService::Stream {
     bool closed = false;
 };
 
-SpeechService::SpeechService(QObject *parent) : SpeechService(std::nullopt, defaultRequestTimeout, parent) { }
+SpeechService::SpeechService(QObject *parent)
+    : SpeechService(std::nullopt, defaultRequestTimeout, parent)
+{
+}
 
-SpeechService::SpeechService(std::optional<QString> serverBaseURL, std::chrono::milliseconds requestTimeout,
-                             QObject *parent)
-    : QObject(parent),
-      m_serverBaseURL(serverBaseURL.value_or(
-          Settings::stringValue(QStringLiteral("serverBaseURL")).value_or(defaultServerBaseURL()))),
-      m_serverBaseURLFromSettings(!serverBaseURL),
-      m_requestTimeout(requestTimeout),
-      m_network(new QNetworkAccessManager(this))
+SpeechService::SpeechService(
+    std::optional<QString> serverBaseURL, std::chrono::milliseconds requestTimeout, QObject *parent)
+    : QObject(parent)
+    , m_serverBaseURL(serverBaseURL.value_or(
+          Settings::stringValue(QStringLiteral("serverBaseURL")).value_or(defaultServerBaseURL())))
+    , m_serverBaseURLFromSettings(!serverBaseURL)
+    , m_requestTimeout(requestTimeout)
+    , m_network(new QNetworkAccessManager(this))
 {
     // Uploads go to our own backend, which never redirects, and a proxy
     // meant for browsing must not see the user's voice.
@@ -131,8 +134,9 @@ void SpeechService::setLanguage(const QString &code)
         m_selectedLanguage = selected;
         emit selectedLanguageChanged(selected);
     }
-    logLine(lcSpeech(), QStringLiteral("🌐 [Speech] Language set to: %1")
-                            .arg(code.isNull() ? QStringLiteral("auto-detect") : code));
+    logLine(lcSpeech(),
+        QStringLiteral("🌐 [Speech] Language set to: %1")
+            .arg(code.isNull() ? QStringLiteral("auto-detect") : code));
 }
 
 QCoro::Task<> SpeechService::startStreaming(quint64 recording)
@@ -149,7 +153,8 @@ QCoro::Task<> SpeechService::startStreaming(quint64 recording)
         co_return;
     }
     if (m_serverBaseURLFromSettings)
-        m_serverBaseURL = Settings::stringValue(QStringLiteral("serverBaseURL")).value_or(defaultServerBaseURL());
+        m_serverBaseURL
+            = Settings::stringValue(QStringLiteral("serverBaseURL")).value_or(defaultServerBaseURL());
     logLine(lcSpeech(), QStringLiteral("🌐 [Speech] Starting streaming to %1").arg(m_serverBaseURL));
     m_stream = std::make_shared<Stream>();
     m_stream->recording = recording;
@@ -185,14 +190,16 @@ QCoro::Task<> SpeechService::stopStreaming()
     const auto perUpload = m_requestTimeout * 3 + m_retryDelays[0] + m_retryDelays[1];
     QDeadlineTimer deadline(perUpload * 2);
     while (stream->inFlight > 0 && !deadline.hasExpired()) {
-        co_await qCoro(this, &SpeechService::uploadSettled,
-                       std::chrono::milliseconds(deadline.remainingTime()));
+        co_await qCoro(
+            this, &SpeechService::uploadSettled, std::chrono::milliseconds(deadline.remainingTime()));
         if (!self || m_destroying)
             co_return;
     }
     if (stream->inFlight > 0)
-        logLine(lcSpeech(), QStringLiteral("⚠️ [Speech] %1 upload(s) still unanswered at stop; their replies will be dropped")
-                                .arg(stream->inFlight));
+        logLine(lcSpeech(),
+            QStringLiteral(
+                "⚠️ [Speech] %1 upload(s) still unanswered at stop; their replies will be dropped")
+                .arg(stream->inFlight));
     stream->closed = true;
     setIsStreaming(false);
     setIsConnected(false);
@@ -205,8 +212,9 @@ QCoro::Task<> SpeechService::stopStreaming()
 void SpeechService::startSendLoop()
 {
     ++m_loopGeneration;
-    logLine(lcSpeech(), QStringLiteral("🌐 [Speech] Send task started (interval: %1s)")
-                            .arg(double(m_bufferInterval.count()) / 1000.0, 0, 'f', 1));
+    logLine(lcSpeech(),
+        QStringLiteral("🌐 [Speech] Send task started (interval: %1s)")
+            .arg(double(m_bufferInterval.count()) / 1000.0, 0, 'f', 1));
     m_loopTimer.start(m_bufferInterval);
 }
 
@@ -270,11 +278,11 @@ QCoro::Task<> SpeechService::upload(std::shared_ptr<Stream> stream, std::shared_
         const int retry = slot->attempts - 1;
         if (!slot->isPassingFailure() || stream->closed || retry >= int(m_retryDelays.size()))
             break;
-        logLine(lcSpeech(), QStringLiteral("🔁 [Speech] Upload %1 failed (%2), trying again in %3 ms")
-                                .arg(slot->sequence)
-                                .arg(slot->kind == Upload::Kind::http ? QString::number(slot->status)
-                                                                      : slot->transportError)
-                                .arg(m_retryDelays[size_t(retry)].count()));
+        logLine(lcSpeech(),
+            QStringLiteral("🔁 [Speech] Upload %1 failed (%2), trying again in %3 ms")
+                .arg(slot->sequence)
+                .arg(slot->kind == Upload::Kind::http ? QString::number(slot->status) : slot->transportError)
+                .arg(m_retryDelays[size_t(retry)].count()));
         co_await QCoro::sleepFor(m_retryDelays[size_t(retry)]);
         if (!self || m_destroying)
             co_return;
@@ -359,8 +367,10 @@ void SpeechService::applyReadyOutcomes(const std::shared_ptr<Stream> &stream)
         const std::shared_ptr<Upload> upload = std::move(stream->pending.front());
         stream->pending.pop_front();
         if (stream->closed)
-            logLine(lcSpeech(), QStringLiteral("🗑️ [Speech] Reply to upload %1 came after its recording stopped; dropped")
-                                    .arg(upload->sequence));
+            logLine(lcSpeech(),
+                QStringLiteral(
+                    "🗑️ [Speech] Reply to upload %1 came after its recording stopped; dropped")
+                    .arg(upload->sequence));
         else
             applyOutcome(*stream, *upload);
         emit uploadFinished(upload->sequence);
@@ -407,7 +417,7 @@ void SpeechService::report(Stream &stream, const QString &message)
 {
     if (m_stream.get() == &stream)
         setErrorMessage(message);
-    emit recognitionError(RecognitionError{stream.recording, message});
+    emit recognitionError(RecognitionError { stream.recording, message });
 }
 
 void SpeechService::handleResponse(Stream &stream, const QByteArray &body)
@@ -421,7 +431,8 @@ void SpeechService::handleResponse(Stream &stream, const QByteArray &body)
 
     if (response->type == QLatin1String("transcript")) {
         if (!response->text || response->text->isEmpty()) {
-            logLine(lcSpeech(), QStringLiteral("⚠️ [Speech] Transcript response but text is empty or nil"));
+            logLine(
+                lcSpeech(), QStringLiteral("⚠️ [Speech] Transcript response but text is empty or nil"));
             return;
         }
         const QString &text = *response->text;
@@ -430,7 +441,7 @@ void SpeechService::handleResponse(Stream &stream, const QByteArray &body)
         logDictated(lcSpeech(), QStringLiteral("📝 [Speech] Full transcription now: '%1'").arg(stream.text));
         if (m_stream.get() == &stream)
             setTranscribedText(stream.text);
-        emit transcript(TranscriptEvent{stream.recording, 0, stream.text, false});
+        emit transcript(TranscriptEvent { stream.recording, 0, stream.text, false });
     } else if (response->type == QLatin1String("error")) {
         const QString message = response->error.value_or(tr("Unknown error"));
         logLine(lcSpeech(), QStringLiteral("❌ [Speech] Server error: %1").arg(message));

@@ -35,19 +35,18 @@ class SpeechService : public QObject
 
 public:
     static constexpr qsizetype minBufferSize = 48000;
-    static constexpr std::chrono::milliseconds defaultBufferInterval{3000};
-    static constexpr std::chrono::milliseconds defaultRequestTimeout{15000};
+    static constexpr std::chrono::milliseconds defaultBufferInterval { 3000 };
+    static constexpr std::chrono::milliseconds defaultRequestTimeout { 15000 };
     // A failed upload is tried again after these pauses before its audio is
     // given up: long enough for a restarting server or a proxy to fail over.
-    static constexpr std::chrono::milliseconds firstRetryDelay{1000};
-    static constexpr std::chrono::milliseconds secondRetryDelay{3000};
+    static constexpr std::chrono::milliseconds firstRetryDelay { 1000 };
+    static constexpr std::chrono::milliseconds secondRetryDelay { 3000 };
     static QString defaultServerBaseURL() { return QStringLiteral("http://127.0.0.1:8750"); }
 
     // The base URL comes from the setting "serverBaseURL" unless one is given.
     explicit SpeechService(QObject *parent = nullptr);
     explicit SpeechService(std::optional<QString> serverBaseURL,
-                           std::chrono::milliseconds requestTimeout = defaultRequestTimeout,
-                           QObject *parent = nullptr);
+        std::chrono::milliseconds requestTimeout = defaultRequestTimeout, QObject *parent = nullptr);
     ~SpeechService() override;
 
     // The running text of the current (or last) stream.
@@ -73,7 +72,7 @@ public:
     void setBufferInterval(std::chrono::milliseconds interval) { m_bufferInterval = interval; }
     void setRetryDelays(std::chrono::milliseconds first, std::chrono::milliseconds second)
     {
-        m_retryDelays = {first, second};
+        m_retryDelays = { first, second };
     }
 
 Q_SIGNALS:
@@ -121,7 +120,7 @@ private:
     QString m_selectedLanguage;
     std::chrono::milliseconds m_bufferInterval = defaultBufferInterval;
     std::chrono::milliseconds m_requestTimeout = defaultRequestTimeout;
-    std::array<std::chrono::milliseconds, 2> m_retryDelays{firstRetryDelay, secondRetryDelay};
+    std::array<std::chrono::milliseconds, 2> m_retryDelays { firstRetryDelay, secondRetryDelay };
 
     QNetworkAccessManager *m_network = nullptr;
     // The send loop: a wait on the timer, then an upload, then the next wait.

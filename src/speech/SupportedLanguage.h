@@ -119,7 +119,10 @@ public:
 
     static constexpr int count = 94;
 
-    constexpr SupportedLanguage(Case value = english_US) : m_value(value) {}
+    constexpr SupportedLanguage(Case value = english_US)
+        : m_value(value)
+    {
+    }
 
     // Exact, case-sensitive match against the codes; anything else is no language.
     static std::optional<SupportedLanguage> fromCode(const QString &code);

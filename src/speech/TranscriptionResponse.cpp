@@ -5,13 +5,14 @@
 #include <QJsonParseError>
 #include <QJsonValue>
 
-namespace {
+namespace
+{
 
 // An optional key: absent or null gives nothing; a value of another type
 // than expected fails the whole object, as a strict decoder would.
 template <typename T, typename Read>
-bool readOptional(const QJsonObject &object, QLatin1StringView key, QJsonValue::Type type, Read read,
-                  std::optional<T> &out)
+bool readOptional(
+    const QJsonObject &object, QLatin1StringView key, QJsonValue::Type type, Read read, std::optional<T> &out)
 {
     const QJsonValue value = object.value(key);
     if (value.isUndefined() || value.isNull())

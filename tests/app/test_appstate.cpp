@@ -3,21 +3,21 @@
 
 #include "app/AppDelegate.h"
 #include "app/AppState.h"
-#include "fakes/FakeCursorIndicator.h"
-#include "fakes/FakeDictationRecognizer.h"
-#include "fakes/FakeDictationTyping.h"
+#include "common/Settings.h"
 #include "fakes/FakeAccessibilityTrust.h"
 #include "fakes/FakeAlertPresenter.h"
 #include "fakes/FakeApplicationBundle.h"
+#include "fakes/FakeCursorIndicator.h"
+#include "fakes/FakeDictationRecognizer.h"
+#include "fakes/FakeDictationTyping.h"
 #include "fakes/FakeKeyboardEventSink.h"
 #include "fakes/FakePasteboard.h"
 #include "fakes/FakeWorkspace.h"
 #include "fakes/LogCapture.h"
-#include "platform/WindowSystem.h"
-#include "support/DesktopServices.h"
-#include "common/Settings.h"
 #include "output/TextInsertionService.h"
+#include "platform/WindowSystem.h"
 #include "speech/TextFormattingSettings.h"
+#include "support/DesktopServices.h"
 
 #include <QSignalSpy>
 #include <QStandardPaths>
@@ -25,13 +25,14 @@
 
 using namespace std::chrono_literals;
 
-namespace {
+namespace
+{
 
 struct Rig {
     FakeDictationRecognizer recognizer;
     FakeCursorIndicator indicator;
     FakeDictationTyping typing;
-    AppState state{recognizer, indicator, typing};
+    AppState state { recognizer, indicator, typing };
 
     Rig() { state.setRestartGrace(200ms); }
 
@@ -58,12 +59,12 @@ struct FieldRig : DictationTyping {
     FakeAlertPresenter alerts;
     FakeWorkspace workspace;
     FakeApplicationBundle bundle;
-    TextInsertionService service{field, trust, pasteboard, alerts, workspace, bundle};
-    AppState state{recognizer, indicator, *this};
+    TextInsertionService service { field, trust, pasteboard, alerts, workspace, bundle };
+    AppState state { recognizer, indicator, *this };
 
     bool isAccessibilityTrusted() const override { return true; }
     bool requestAccessibilityTrust() override { return true; }
-    void setNeedsAccessibilityPermission(bool) override {}
+    void setNeedsAccessibilityPermission(bool) override { }
     QCoro::Task<> showAccessibilityPermissionAlert() override { co_return; }
     QCoro::Task<> showEnableAccessibilityAlert() override { co_return; }
     void beginRecording(quint64 recording) override { service.beginRecording(recording); }
@@ -103,10 +104,10 @@ private slots:
         LogCapture log;
         Rig rig;
         rig.start();
-        for (const QString &text : QStringList{"hello", "hello world", "hello wor", u"cafe\u0301"_qs})
+        for (const QString &text : QStringList { "hello", "hello world", "hello wor", u"cafe\u0301"_qs })
             rig.recognizer.publishTranscript(text);
         QTRY_COMPARE(rig.typing.journal.filter("typed:"),
-                     (QStringList{"typed:hello", "typed:hello world", "typed:hello wor", u"typed:cafe\u0301"_qs}));
+            (QStringList { "typed:hello", "typed:hello world", "typed:hello wor", u"typed:cafe\u0301"_qs }));
         // What the user says reaches the log only when its debug lines are on.
         for (const QString &line : log.lines())
             QVERIFY2(!line.contains("hello"), qPrintable(line));
@@ -136,24 +137,22 @@ private slots:
         QTest::addColumn<QString>("keys");
         QTest::addColumn<QString>("screen");
         QTest::addRow("a mark revised away and back")
-            << QStringList{"hello comma", "hello coma", "hello comma world"} << true
+            << QStringList { "hello comma", "hello coma", "hello comma world" } << true
             << u"Hello,⌫ coma⌫⌫⌫⌫⌫, world"_qs << "Hello, world";
         QTest::addRow("a word that becomes a command")
-            << QStringList{"thanks new", "thanks new line", "thanks new line for it"} << true
+            << QStringList { "thanks new", "thanks new line", "thanks new line for it" } << true
             << u"Thanks new⌫⌫⌫⌫\nFor it"_qs << "Thanks\nFor it";
-        QTest::addRow("a capital revised away")
-            << QStringList{"it is monday", "it is mon day"} << true
-            << u"It is Monday⌫⌫⌫⌫⌫⌫mon day"_qs << "It is mon day";
+        QTest::addRow("a capital revised away") << QStringList { "it is monday", "it is mon day" } << true
+                                                << u"It is Monday⌫⌫⌫⌫⌫⌫mon day"_qs << "It is mon day";
         // A fresh utterance is separated by what the formatted text ends with.
         QTest::addRow("a new utterance after a question")
-            << QStringList{"is it raining question mark", "1|yes"} << true << "Is it raining? Yes"
+            << QStringList { "is it raining question mark", "1|yes" } << true << "Is it raining? Yes"
             << "Is it raining? Yes";
         QTest::addRow("a new utterance mid-sentence")
-            << QStringList{"it is raining today", "1|yes"} << true << "It is raining today. Yes"
+            << QStringList { "it is raining today", "1|yes" } << true << "It is raining today. Yes"
             << "It is raining today. Yes";
-        QTest::addRow("formatting off")
-            << QStringList{"hello comma", "hello coma", "hello comma world"} << false
-            << u"hello comma⌫⌫a⌫ma world"_qs << "hello comma world";
+        QTest::addRow("formatting off") << QStringList { "hello comma", "hello coma", "hello comma world" }
+                                        << false << u"hello comma⌫⌫a⌫ma world"_qs << "hello comma world";
     }
     void typesFormattedTranscripts()
     {
@@ -178,7 +177,7 @@ private slots:
         rig.typing.trusted = false;
         rig.state.startRecording();
         // Without the permission: an alert, and nothing else touched.
-        QTRY_COMPARE(rig.typing.journal, QStringList{"enable alert"});
+        QTRY_COMPARE(rig.typing.journal, QStringList { "enable alert" });
         QVERIFY(rig.recognizer.calls.isEmpty());
         QVERIFY(!rig.state.isRecording());
         QVERIFY(rig.state.needsAccessibilityPermission());
@@ -191,7 +190,7 @@ private slots:
         rig.state.startRecording();
         QTRY_COMPARE(rig.state.errorMessage(), rig.recognizer.startError);
         QVERIFY(!rig.state.isRecording() && rig.indicator.shows == 0);
-        QCOMPARE(rig.recognizer.calls, (QStringList{"start"}));
+        QCOMPARE(rig.recognizer.calls, (QStringList { "start" }));
     }
 
     void stopWaitsForTheLastResultsAndTheirTyping()
@@ -220,9 +219,8 @@ private slots:
         QCOMPARE(finishing.size(), 2);
         rig.say(QStringLiteral("again"));
         QTRY_COMPARE(rig.typing.journal,
-                     (QStringList{"reset", "type:first words", "typed:first words",
-                                  "type:first words and more", "typed:first words and more", "reset",
-                                  "type:again", "typed:again"}));
+            (QStringList { "reset", "type:first words", "typed:first words", "type:first words and more",
+                "typed:first words and more", "reset", "type:again", "typed:again" }));
 
         // Stopping while idle is harmless.
         rig.recognizer.holdStop = false;
@@ -238,7 +236,7 @@ private slots:
     {
         Rig rig;
         rig.state.setLanguage(SupportedLanguage::german);
-        QCOMPARE(rig.recognizer.calls, QStringList{"language:de-DE"});
+        QCOMPARE(rig.recognizer.calls, QStringList { "language:de-DE" });
         QCOMPARE(rig.indicator.shows + rig.indicator.hides, 0); // idle: no badge
 
         // The recognizer restarts itself (stops, listens again) for a new
@@ -279,10 +277,9 @@ private slots:
     void accessibilityCheckAtLaunch()
     {
         // Trusted; trusted once prompted; refused: what the launch asks of typing.
-        const QList<std::tuple<bool, bool, QStringList>> cases{
-            {true, false, {}},
-            {false, true, {"prompt"}},
-            {false, false, {"prompt", "needs permission", "permission alert"}}};
+        const QList<std::tuple<bool, bool, QStringList>> cases { { true, false, {} },
+            { false, true, { "prompt" } },
+            { false, false, { "prompt", "needs permission", "permission alert" } } };
         for (const auto &[trusted, trustedAfterPrompt, journal] : cases) {
             Rig rig;
             rig.typing.trusted = trusted;

@@ -2,9 +2,9 @@
 // click again, and the words are in the application that had the focus.
 
 #include "ProcessRig.h"
+#include "speech/TextFormatter.h"
 #include "support/PrivatePulseAudio.h"
 #include "support/ScriptedNotificationService.h"
-#include "speech/TextFormatter.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -17,13 +17,14 @@
 
 #include <csignal>
 
-namespace {
+namespace
+{
 
 const QString ready = QStringLiteral("✅ Window configured as floating borderless");
 const QString program = qEnvironmentVariable("TELLWIND_BUILD_DIR") + "/tellwind";
 const QString target = QStringLiteral("dictation-target");
 // The panel's controls, from its top-left corner.
-constexpr QPoint microphone{79, 80}, provider{132, 63}, flag{132, 97};
+constexpr QPoint microphone { 79, 80 }, provider { 132, 63 }, flag { 132, 97 };
 
 // Tellwind on the test's X display with a fresh settings folder (onboarding
 // done) and a session bus of its own; the harness's PulseAudio, whose
@@ -35,7 +36,7 @@ public:
 
     Session()
     {
-        m_bus.start("dbus-daemon", {"--session", "--nofork", "--nopidfile", "--print-address=1"});
+        m_bus.start("dbus-daemon", { "--session", "--nofork", "--nopidfile", "--print-address=1" });
         m_bus.waitForLine("unix:");
         environment.insert("DBUS_SESSION_BUS_ADDRESS", m_bus.lines().value(0));
         environment.insert("PULSE_COOKIE", environment.value("XDG_CONFIG_HOME") + "/pulse/cookie");
@@ -65,22 +66,22 @@ public:
         return child->lines().join('\n');
     }
     QString xdotool(const QStringList &arguments) { return run("xdotool", arguments); }
-    QString focusedWindow() { return xdotool({"getwindowfocus", "getwindowname"}); }
+    QString focusedWindow() { return xdotool({ "getwindowfocus", "getwindowname" }); }
 
     // The xterm that receives the dictation; `cat` writes what it gets to out.txt.
     bool startTarget()
     {
-        m_target = start("xterm", {"-title", target, "-geometry", "100x10+20+20", "-e", "sh", "-c",
-                                   "cat > out.txt"});
+        m_target = start(
+            "xterm", { "-title", target, "-geometry", "100x10+20+20", "-e", "sh", "-c", "cat > out.txt" });
         // A window only just mapped may not take the focus yet: try again.
         for (int attempt = 0; attempt < 50 && focusedWindow() != target; ++attempt, QTest::qWait(100))
-            xdotool({"search", "--sync", "--onlyvisible", "--name", '^' + target + '$', "windowfocus"});
+            xdotool({ "search", "--sync", "--onlyvisible", "--name", '^' + target + '$', "windowfocus" });
         return focusedWindow() == target;
     }
     // Two Ctrl+D: the first hands the typed line to `cat`, the second ends it.
     QString finishTarget()
     {
-        xdotool({"key", "--clearmodifiers", "ctrl+d", "ctrl+d"});
+        xdotool({ "key", "--clearmodifiers", "ctrl+d", "ctrl+d" });
         m_target->process().waitForFinished(10000);
         QFile file(path("out.txt"));
         return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
@@ -92,9 +93,9 @@ public:
     bool startEditor()
     {
         m_target = start("zenity",
-                         {"--text-info", "--editable", "--title", target, "--width", "500", "--height", "300"});
+            { "--text-info", "--editable", "--title", target, "--width", "500", "--height", "300" });
         for (int attempt = 0; attempt < 50 && focusedWindow() != target; ++attempt, QTest::qWait(100))
-            xdotool({"search", "--sync", "--onlyvisible", "--name", '^' + target + '$', "windowfocus"});
+            xdotool({ "search", "--sync", "--onlyvisible", "--name", '^' + target + '$', "windowfocus" });
         return focusedWindow() == target;
     }
     // Its OK button, in the bottom right corner, prints what the field holds.
@@ -104,34 +105,36 @@ public:
         mouse(frame.bottomRight() - QPoint(30, 20));
         m_target->process().waitForFinished(10000);
         QProcess &editor = m_target->process();
-        return editor.exitCode() == 0 ? QString::fromUtf8(editor.readAllStandardOutput()) : QStringLiteral("<cancelled>");
+        return editor.exitCode() == 0 ? QString::fromUtf8(editor.readAllStandardOutput())
+                                      : QStringLiteral("<cancelled>");
     }
 
     // A visible window's frame, found by its title.
     QRect geometry(const QString &title = QStringLiteral("Tellwind"))
     {
         // WINDOW=…, X=…, Y=…, WIDTH=…, HEIGHT=…, one a line.
-        const QStringList shell = xdotool({"search", "--sync", "--onlyvisible", "--name", '^' + title + '$',
-                                           "getwindowgeometry", "--shell"}).split('\n');
+        const QStringList shell = xdotool({ "search", "--sync", "--onlyvisible", "--name", '^' + title + '$',
+                                              "getwindowgeometry", "--shell" })
+                                      .split('\n');
         auto value = [&shell](int line) { return shell.value(line).section('=', 1).toInt(); };
-        return {value(1), value(2), value(3), value(4)};
+        return { value(1), value(2), value(3), value(4) };
     }
     // Moves the pointer, then does `then` (no --sync: it hangs if it is there already).
-    void mouse(QPoint point, const QStringList &then = {"click", "1"})
+    void mouse(QPoint point, const QStringList &then = { "click", "1" })
     {
-        xdotool(QStringList{"mousemove", QString::number(point.x()), QString::number(point.y())} + then);
+        xdotool(QStringList { "mousemove", QString::number(point.x()), QString::number(point.y()) } + then);
     }
 
 private:
     QTemporaryDir m_dir;
-    Child m_bus{QProcessEnvironment::systemEnvironment()};
+    Child m_bus { QProcessEnvironment::systemEnvironment() };
     std::unique_ptr<Child> m_target;
 };
 
 // A second start hands its sign-in URL to `first` and ends, without a panel.
 void handOff(Session &session, Child &first)
 {
-    auto second = session.start(program, {"tellwind://callback?token=x"});
+    auto second = session.start(program, { "tellwind://callback?token=x" });
     QVERIFY(second->process().waitForFinished(10000));
     QCOMPARE(second->process().exitStatus(), QProcess::NormalExit);
     QCOMPARE(second->process().exitCode(), 0);
@@ -156,14 +159,14 @@ QString dictateIntoEditor(const QString &sentence)
         return {};
     }
     const QRect panel = session.geometry();
-    session.run("flite", {"-voice", "kal16", "-t", sentence, "-o", session.path("speech.wav")});
+    session.run("flite", { "-voice", "kal16", "-t", sentence, "-o", session.path("speech.wav") });
 
     session.mouse(panel.topLeft() + microphone);
     if (!tellwind->waitForLine("✅ Recording started with 🍎 Apple", 20000)) {
         QTest::qFail("the recording did not start", __FILE__, __LINE__);
         return {};
     }
-    session.run("paplay", {"-d", "spk", session.path("speech.wav")});
+    session.run("paplay", { "-d", "spk", session.path("speech.wav") });
     // The recognizer has caught up when it has logged nothing for 1.5 s;
     // stopping earlier, on a busy machine, would cut off the last words.
     for (qsizetype seen = -1; seen != tellwind->lines().size(); QTest::qWait(1500))
@@ -183,8 +186,9 @@ QString dictateIntoEditor(const QString &sentence)
     context.language = QStringLiteral("en-US");
     const QString formatted = TextFormatter::format(heard, context);
     if (typed != formatted)
-        QTest::qFail(qPrintable("typed '" + typed + "', heard '" + heard + "', log:\n" + tellwind->lines().join('\n')),
-                     __FILE__, __LINE__);
+        QTest::qFail(
+            qPrintable("typed '" + typed + "', heard '" + heard + "', log:\n" + tellwind->lines().join('\n')),
+            __FILE__, __LINE__);
     return typed;
 }
 
@@ -215,8 +219,8 @@ private slots:
         // As recognized, the way it was typed before there was formatting.
         session.set("autoCapitalize", false);
         session.set("spokenPunctuation", false);
-        auto server = session.start(program + "-server",
-                                    {"--listen", "127.0.0.1:0", "--data-dir", session.path("server")});
+        auto server = session.start(
+            program + "-server", { "--listen", "127.0.0.1:0", "--data-dir", session.path("server") });
         QVERIFY(server->waitForLine("tellwind-server listening on http://127.0.0.1:", 30000));
         session.set("serverBaseURL", server->lines().filter("listening on").value(0).section(' ', 3, 3));
         QVERIFY(session.startTarget());
@@ -227,14 +231,14 @@ private slots:
             session.mouse(panel.topLeft() + provider);
             QVERIFY(tellwind->waitForLine("🔄 [STT] Preferred provider toggled to: Google"));
         }
-        session.run("flite", {"-voice", "kal16", "-t", sentence, "-o", session.path("speech.wav")});
+        session.run("flite", { "-voice", "kal16", "-t", sentence, "-o", session.path("speech.wav") });
 
         session.mouse(panel.topLeft() + microphone);
-        QVERIFY(tellwind->waitForLine(cloud ? "✅ Recording started with ☁️ Google"
-                                            : "✅ Recording started with 🍎 Apple", 20000));
+        QVERIFY(tellwind->waitForLine(
+            cloud ? "✅ Recording started with ☁️ Google" : "✅ Recording started with 🍎 Apple", 20000));
         if (cloud)
             QVERIFY(tellwind->waitForLine("🌐 [Speech] Sending "));
-        session.run("paplay", {"-d", "spk", session.path("speech.wav")}); // in real time
+        session.run("paplay", { "-d", "spk", session.path("speech.wav") }); // in real time
         QCOMPARE(session.focusedWindow(), target); // the click left the focus where it was
         QTest::qWait(cloud ? 500 : 800);
         session.mouse(panel.topLeft() + microphone);
@@ -250,9 +254,9 @@ private slots:
         for (const QString &word : sentence.split(' '))
             heard += typed.split(' ').contains(word);
         QVERIFY2(heard >= sentence.count(' '),
-                 qPrintable("typed '" + typed + "', log:\n" + tellwind->lines().join('\n')));
+            qPrintable("typed '" + typed + "', log:\n" + tellwind->lines().join('\n')));
         QVERIFY2(tellwind->lines().filter(sentence.section(' ', 1, 3)).isEmpty(),
-                 qPrintable(tellwind->lines().join('\n')));
+            qPrintable(tellwind->lines().join('\n')));
     }
 
     void soundServerGoneDuringRecording()
@@ -268,7 +272,7 @@ private slots:
         QVERIFY(tellwind->waitForLine(ready));
         const QRect panel = session.geometry();
         const QString sentence = QStringLiteral("the quick brown fox jumps over the lazy dog");
-        session.run("flite", {"-voice", "kal16", "-t", sentence, "-o", session.path("speech.wav")});
+        session.run("flite", { "-voice", "kal16", "-t", sentence, "-o", session.path("speech.wav") });
 
         session.mouse(panel.topLeft() + microphone);
         QVERIFY(tellwind->waitForLine("✅ Recording started with 🍎 Apple", 20000));
@@ -292,7 +296,8 @@ private slots:
         qsizetype heard = 0;
         for (const QString &word : sentence.split(' '))
             heard += typed.split(' ').contains(word);
-        QVERIFY2(heard >= sentence.count(' '), qPrintable("typed '" + typed + "', log:\n" + tellwind->lines().join('\n')));
+        QVERIFY2(heard >= sentence.count(' '),
+            qPrintable("typed '" + typed + "', log:\n" + tellwind->lines().join('\n')));
         session.mouse(panel.topLeft() + microphone);
         QVERIFY(tellwind->waitForLine("🎤 Button tapped - isRecording: false"));
     }
@@ -329,17 +334,17 @@ private slots:
 
         // What the window manager is told: every desktop, above the others,
         // never to be given the focus.
-        const QString properties =
-            session.run("xprop", {"-name", "Tellwind", "_NET_WM_DESKTOP", "_NET_WM_STATE", "WM_HINTS"});
-        for (const char *wanted : {"_NET_WM_DESKTOP(CARDINAL) = 4294967295", "_NET_WM_STATE_STICKY",
-                                   "_NET_WM_STATE_ABOVE", "accepts input or input focus: False"})
+        const QString properties
+            = session.run("xprop", { "-name", "Tellwind", "_NET_WM_DESKTOP", "_NET_WM_STATE", "WM_HINTS" });
+        for (const char *wanted : { "_NET_WM_DESKTOP(CARDINAL) = 4294967295", "_NET_WM_STATE_STICKY",
+                 "_NET_WM_STATE_ABOVE", "accepts input or input focus: False" })
             QVERIFY2(properties.contains(QLatin1String(wanted)), qPrintable(properties));
 
         // The language search takes the focus while the picker is open...
         session.mouse(panel.topLeft() + flag);
         QTRY_COMPARE(session.focusedWindow(), QStringLiteral("Tellwind Languages"));
         const int allRows = session.geometry("Tellwind Languages").height();
-        session.xdotool({"type", "--delay", "30", "germ"});
+        session.xdotool({ "type", "--delay", "30", "germ" });
         // ...and gives it back when a choice closes it (the one row found).
         QRect found;
         QTRY_VERIFY((found = session.geometry("Tellwind Languages")).height() < allRows);
@@ -349,10 +354,10 @@ private slots:
 
         // The background moves the panel, still without taking the focus.
         const QPoint grip = panel.topLeft() + QPoint(8, 8);
-        session.mouse(grip, {"mousedown", "1"});
+        session.mouse(grip, { "mousedown", "1" });
         for (int step = 1; step <= 5; ++step)
             session.mouse(grip + step * QPoint(20, 10), {});
-        session.xdotool({"mouseup", "1"});
+        session.xdotool({ "mouseup", "1" });
         QTRY_COMPARE(session.geometry().topLeft(), panel.topLeft() + QPoint(100, 50));
         QCOMPARE(session.focusedWindow(), target);
 

@@ -28,18 +28,20 @@
 using namespace std::chrono_literals;
 using Reply = ScriptedHttpServer::Reply;
 
-namespace {
+namespace
+{
 
 Reply transcript(const QByteArray &text, int delayMs = 0)
 {
-    return {200, R"({"type":"transcript","text":")" + text + R"("})", "application/json", delayMs};
+    return { 200, R"({"type":"transcript","text":")" + text + R"("})", "application/json", delayMs };
 }
 
 struct Chain {
     ScriptedHttpServer server;
     FakeSpeechRecognizerBackend speech;
     FakeMicrophoneAuthorization microphone;
-    std::shared_ptr<FakeAudioEngine::Control> onDeviceMicrophone = std::make_shared<FakeAudioEngine::Control>();
+    std::shared_ptr<FakeAudioEngine::Control> onDeviceMicrophone
+        = std::make_shared<FakeAudioEngine::Control>();
     std::shared_ptr<FakeAudioEngine::Control> serverMicrophone = std::make_shared<FakeAudioEngine::Control>();
     FakeAlertPresenter alerts;
     FakeWorkspace workspace;
@@ -56,15 +58,16 @@ struct Chain {
 
     Chain()
     {
-        serverMicrophone->format = {16000.0, 1};
+        serverMicrophone->format = { 16000.0, 1 };
         auto client = std::make_unique<SpeechService>(server.baseUrl());
         client->setBufferInterval(100ms);
-        manager = std::make_unique<SpeechRecognitionManager>(
-            speech, microphone, FakeAudioEngine::factory(onDeviceMicrophone), std::move(client),
-            std::make_unique<AudioRecordingService>(FakeAudioEngine::factory(serverMicrophone), alerts, workspace));
+        manager = std::make_unique<SpeechRecognitionManager>(speech, microphone,
+            FakeAudioEngine::factory(onDeviceMicrophone), std::move(client),
+            std::make_unique<AudioRecordingService>(
+                FakeAudioEngine::factory(serverMicrophone), alerts, workspace));
         manager->togglePreferredProvider(); // the server path
-        typingService =
-            std::make_unique<TextInsertionService>(keyboard, trust, pasteboard, alerts, workspace, bundle);
+        typingService
+            = std::make_unique<TextInsertionService>(keyboard, trust, pasteboard, alerts, workspace, bundle);
         recognizer = std::make_unique<ManagerRecognizer>(*manager);
         typing = std::make_unique<ServiceTyping>(*typingService);
         state = std::make_unique<AppState>(*recognizer, indicator, *typing);
@@ -89,8 +92,8 @@ private slots:
     void aLateReplyStaysWithItsRecording()
     {
         Chain chain;
-        chain.server.script = {transcript("first words", 800), transcript("last words"),
-                               transcript("second recording")};
+        chain.server.script
+            = { transcript("first words", 800), transcript("last words"), transcript("second recording") };
         chain.state->startRecording();
         QTRY_VERIFY(chain.state->isRecording());
         chain.speak(1.6);
@@ -117,7 +120,7 @@ private slots:
     void aStalledServerLosesNothing()
     {
         Chain chain;
-        chain.server.script = {transcript("one", 5000), transcript("two"), transcript("three")};
+        chain.server.script = { transcript("one", 5000), transcript("two"), transcript("three") };
         chain.state->startRecording();
         QTRY_VERIFY(chain.state->isRecording());
         chain.speak(1.6);
@@ -142,7 +145,7 @@ private slots:
     void errorsCarryTheirRecording()
     {
         Chain chain;
-        chain.server.script = {{500, R"({"type":"error","error":"Language not supported: es-ES"})"}};
+        chain.server.script = { { 500, R"({"type":"error","error":"Language not supported: es-ES"})" } };
         QSignalSpy errors(chain.recognizer.get(), &DictationRecognizer::recognitionError);
         chain.state->startRecording();
         QTRY_VERIFY(chain.state->isRecording());

@@ -16,7 +16,8 @@
 #include <cmath>
 #include <functional>
 
-namespace {
+namespace
+{
 
 // What the service hands its consumer, which runs on the service's worker thread.
 struct ChunkSink {
@@ -115,13 +116,21 @@ private Q_SLOTS:
         };
         const QString denied = QStringLiteral("Could not open the microphone 'mic': Access denied");
         const QList<Case> cases {
-            { [](auto &engine) { engine.failCreation = true; }, QStringLiteral("Failed to initialize audio engine") },
-            { [](auto &engine) { engine.hasInputNode = false; }, QStringLiteral("Audio input not available") },
+            { [](auto &engine) { engine.failCreation = true; },
+                QStringLiteral("Failed to initialize audio engine") },
+            { [](auto &engine) { engine.hasInputNode = false; },
+                QStringLiteral("Audio input not available") },
             // The sound server's own words reach the caller.
             { [&](auto &engine) { engine.startError = denied; }, denied },
             // A format the converter cannot take is refused rather than passed on raw.
-            { [](auto &engine) { engine.format = { 48000.0, 0 }; }, QStringLiteral("Failed to create audio format") },
-            { [](auto &engine) { engine.format = { 0.0, 2 }; }, QStringLiteral("Audio input not available"), true },
+            { [](auto &engine) {
+                 engine.format = { 48000.0, 0 };
+             },
+                QStringLiteral("Failed to create audio format") },
+            { [](auto &engine) {
+                 engine.format = { 0.0, 2 };
+             },
+                QStringLiteral("Audio input not available"), true },
         };
         for (const Case &failure : cases) {
             Rig rig;
@@ -166,7 +175,8 @@ private Q_SLOTS:
         for (int i = 0; i < buffers; ++i) {
             const double expected = loud.contains(i) ? 32767 : 0.1 * 32767;
             const double measured = level(pcm, qsizetype(i * 4096 / 3.0 + 200), 900);
-            QVERIFY2(qAbs(measured - expected) < expected * 0.02, qPrintable(QStringLiteral("buffer %1").arg(i)));
+            QVERIFY2(
+                qAbs(measured - expected) < expected * 0.02, qPrintable(QStringLiteral("buffer %1").arg(i)));
         }
 
         // Stereo at 44.1 kHz, with a last buffer shorter than the others.
@@ -178,7 +188,8 @@ private Q_SLOTS:
         stereo.engine->deliver(1000);
         stereo.stop();
         const double samples = stereo.sink.all().size() / 2;
-        QVERIFY2(std::abs(samples - (20 * 4096 + 1000) * 16000 / 44100.0) <= 1, qPrintable(QString::number(samples)));
+        QVERIFY2(std::abs(samples - (20 * 4096 + 1000) * 16000 / 44100.0) <= 1,
+            qPrintable(QString::number(samples)));
     }
 
     void capturesTheDefaultPulseAudioSource()
@@ -193,7 +204,9 @@ private Q_SLOTS:
         QElapsedTimer clock;
         clock.start();
         QCOMPARE(rig.start(), std::optional<AudioError>());
-        QCOMPARE(QProcess::execute(QStringLiteral("paplay"), { QStringLiteral("-d"), QStringLiteral("spk"), tone }), 0);
+        QCOMPARE(QProcess::execute(
+                     QStringLiteral("paplay"), { QStringLiteral("-d"), QStringLiteral("spk"), tone }),
+            0);
         // Ten-millisecond windows at the tone's level.
         const auto loudMilliseconds = [&rig] {
             const QByteArray pcm = rig.sink.all();
@@ -211,7 +224,8 @@ private Q_SLOTS:
         // repeated at buffer edges, and no more audio than time went by.
         QVERIFY2(qAbs(loudMilliseconds() - 1000) <= 20, qPrintable(QString::number(loudMilliseconds())));
         const double capturedMs = double(rig.sink.all().size()) / 32.0;
-        QVERIFY2(capturedMs > 1000 && capturedMs < clock.elapsed() + 100, qPrintable(QString::number(capturedMs)));
+        QVERIFY2(
+            capturedMs > 1000 && capturedMs < clock.elapsed() + 100, qPrintable(QString::number(capturedMs)));
     }
 
     void failsQuicklyWithoutASoundServer()
@@ -223,7 +237,9 @@ private Q_SLOTS:
         const auto error = rig.start();
         saved.isNull() ? qunsetenv("PULSE_SERVER") : qputenv("PULSE_SERVER", saved);
         QCOMPARE(error, AudioError(AudioError::Code::inputNodeNotAvailable));
-        QCOMPARE(log.linesStartingWith(QStringLiteral("❌ [Audio] PulseAudio: cannot reach the sound server")).size(), 1);
+        QCOMPARE(log.linesStartingWith(QStringLiteral("❌ [Audio] PulseAudio: cannot reach the sound server"))
+                     .size(),
+            1);
     }
 };
 

@@ -12,17 +12,19 @@ using Reply = ScriptedHttpServer::Reply;
 
 Q_DECLARE_METATYPE(Reply)
 
-namespace {
+namespace
+{
 
 Reply transcript(const QByteArray &text, int delayMs = 0)
 {
-    return { 200, R"({"type":"transcript","text":")" + text + R"(","isFinal":true})", "application/json", delayMs };
+    return { 200, R"({"type":"transcript","text":")" + text + R"(","isFinal":true})", "application/json",
+        delayMs };
 }
 
 // A service streaming to `baseUrl`, by default with a loop that looks at the buffer often.
 struct Stream {
     explicit Stream(const QString &baseUrl, std::chrono::milliseconds interval = 50ms,
-                    std::chrono::milliseconds timeout = 15s)
+        std::chrono::milliseconds timeout = 15s)
         : service(baseUrl, timeout)
     {
         service.setBufferInterval(interval);
@@ -96,11 +98,14 @@ private Q_SLOTS:
             QString baseUrl;
             QString error;
         } rows[] = {
-            { "500 error JSON", { 500, R"({"type":"error","error":"Decoder crashed"})" }, {}, "Decoder crashed" },
-            { "500 JSON without error", { 500, R"({"type":"transcript","text":"ghost"})" }, {}, "Server error" },
+            { "500 error JSON", { 500, R"({"type":"error","error":"Decoder crashed"})" }, {},
+                "Decoder crashed" },
+            { "500 JSON without error", { 500, R"({"type":"transcript","text":"ghost"})" }, {},
+                "Server error" },
             { "500 JSON without type", { 500, R"({"error":"nope"})" }, {}, "Server error: 500" },
             { "500 empty", { 500, "" }, {}, "Server error: 500" },
-            { "502 HTML", { 502, "<html><body>Bad Gateway</body></html>", "text/html" }, {}, "Server error: 502" },
+            { "502 HTML", { 502, "<html><body>Bad Gateway</body></html>", "text/html" }, {},
+                "Server error: 502" },
             { "200 malformed", { 200, R"({"type":"transcript",)" }, {}, {} },
             { "200 wrongly typed", { 200, R"({"type":"transcript","text":5})" }, {}, {} },
             { "200 no text", { 200, R"({"type":"transcript"})" }, {}, {} },
@@ -138,7 +143,8 @@ private Q_SLOTS:
         }
         QCOMPARE(stream.service.errorMessage(), error);
         QCOMPARE(stream.service.errorMessage().isNull(), error.isNull());
-        QCOMPARE(stream.service.transcribedText(), baseUrl.isNull() ? QStringLiteral("before after") : QString());
+        QCOMPARE(
+            stream.service.transcribedText(), baseUrl.isNull() ? QStringLiteral("before after") : QString());
     }
 
     // The last words must not be lost because they are shorter than an upload.
@@ -169,7 +175,8 @@ private Q_SLOTS:
     void appliesRepliesInUploadOrderWithinTheirRecording()
     {
         ScriptedHttpServer server;
-        server.script = { transcript("first", 600), transcript("second"), { 500, {}, {}, 400 }, transcript("third") };
+        server.script
+            = { transcript("first", 600), transcript("second"), { 500, {}, {}, 400 }, transcript("third") };
         SpeechService service(server.baseUrl());
         service.setBufferInterval(50ms);
         QSignalSpy finished(&service, &SpeechService::uploadFinished);

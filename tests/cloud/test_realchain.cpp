@@ -39,7 +39,8 @@ private Q_SLOTS:
         QTemporaryDir dir;
         QFile pcm(dir.filePath(QStringLiteral("dictation.raw")));
         QVERIFY(pcm.open(QIODevice::WriteOnly));
-        pcm.write(silence(9600) + first + silence(qsizetype(5.2 * 32000) - first.size()) + second + silence(16000));
+        pcm.write(
+            silence(9600) + first + silence(qsizetype(5.2 * 32000) - first.size()) + second + silence(16000));
         pcm.close();
 
         SpeechService speech(server.baseUrl());
@@ -59,10 +60,11 @@ private Q_SLOTS:
 
         // A short latency keeps the virtual microphone close behind the player.
         QProcess player;
-        player.start(QStringLiteral("paplay"), QStringLiteral("--raw --format=s16le --rate=16000 --channels=1 "
-                                                              "--latency-msec=30 -d spk %1")
-                                                   .arg(pcm.fileName())
-                                                   .split(u' '));
+        player.start(QStringLiteral("paplay"),
+            QStringLiteral("--raw --format=s16le --rate=16000 --channels=1 "
+                           "--latency-msec=30 -d spk %1")
+                .arg(pcm.fileName())
+                .split(u' '));
         QVERIFY(player.waitForStarted(5000));
         QTRY_COMPARE_WITH_TIMEOUT(player.state(), QProcess::NotRunning, 20000);
         QCOMPARE(player.exitCode(), 0);

@@ -70,7 +70,8 @@ private slots:
         QCOMPARE(failures.first().first().toString(), file);
         const QStringList told = log.linesStartingWith("❌ Setting ");
         QCOMPARE(told.size(), 2);
-        QVERIFY2(told.first().startsWith("❌ Setting 'authToken' not saved to " + file), qPrintable(told.first()));
+        QVERIFY2(
+            told.first().startsWith("❌ Setting 'authToken' not saved to " + file), qPrintable(told.first()));
         QVERIFY(log.lines().filter("secret-token").isEmpty());
 
         unblock.dismiss();
@@ -85,18 +86,19 @@ private slots:
         source.setValue(true);
         auto receiver = std::make_unique<QObject>();
         QList<bool> seen;
-        observe(&source, &Source::value, &Source::valueChanged, receiver.get(), [&seen](bool v) { seen << v; });
+        observe(
+            &source, &Source::value, &Source::valueChanged, receiver.get(), [&seen](bool v) { seen << v; });
         source.setValue(false);
         source.setValue(true);
         QVERIFY(seen.isEmpty()); // nothing runs inside the subscribe call or the setters
-        QTRY_COMPARE(seen, (QList<bool>{true, false, true}));
+        QTRY_COMPARE(seen, (QList<bool> { true, false, true }));
 
         // The subscription dies with its receiver, even with deliveries queued.
         source.setValue(false);
         receiver.reset();
         source.setValue(true);
         QTest::qWait(20);
-        QCOMPARE(seen, (QList<bool>{true, false, true}));
+        QCOMPARE(seen, (QList<bool> { true, false, true }));
     }
 };
 

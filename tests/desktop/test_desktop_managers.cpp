@@ -9,22 +9,28 @@
 #include "fakes/LogCapture.h"
 #include "platform/xdg/XdgAutostartStore.h"
 
+#include <QMoveEvent>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QMoveEvent>
 #include <QWindow>
 
-namespace {
+namespace
+{
 
-QSettings rawSettings() { return QSettings(Settings::filePath(), QSettings::IniFormat); }
-QString stored(const QString &key) { return rawSettings().value(key).toString(); }
+QSettings rawSettings()
+{
+    return QSettings(Settings::filePath(), QSettings::IniFormat);
+}
+QString stored(const QString &key)
+{
+    return rawSettings().value(key).toString();
+}
 
 // A manager launched on a fake (a fresh one unless given), which the test keeps a hand on.
-template <typename Manager, typename Fake>
-std::unique_ptr<Manager> launch(Fake *&fake, Fake *given = nullptr)
+template <typename Manager, typename Fake> std::unique_ptr<Manager> launch(Fake *&fake, Fake *given = nullptr)
 {
     fake = given ? given : new Fake;
     return std::make_unique<Manager>(std::unique_ptr<Fake>(fake));
@@ -61,21 +67,21 @@ private slots:
         int presses = 0;
         manager->onHotkeyPressed = [&] { ++presses; };
 
-        monitor->type({KeyEvent::ansiR, KeyModifier::shift | 0x4}); // which Shift: no matter
+        monitor->type({ KeyEvent::ansiR, KeyModifier::shift | 0x4 }); // which Shift: no matter
         // Reported on a later turn of the event loop, never from inside the monitor.
         QCOMPARE(presses, 0);
         QTRY_COMPARE(presses, 1);
-        monitor->type({KeyEvent::ansiR, KeyModifier::shift, true}); // each repeat toggles again
+        monitor->type({ KeyEvent::ansiR, KeyModifier::shift, true }); // each repeat toggles again
         QTRY_COMPARE(presses, 2);
 
-        for (const quint32 other : {KeyModifier::capsLock, KeyModifier::control, KeyModifier::alt,
-                                    KeyModifier::super, KeyModifier::function, KeyModifier::numericPad,
-                                    KeyModifier::help, KeyModifier::altGr, KeyModifier::other})
-            monitor->type({KeyEvent::ansiR, KeyModifier::shift | other});
-        monitor->type({KeyEvent::ansiR, 0});
-        monitor->type({14, KeyModifier::shift}); // E
+        for (const quint32 other : { KeyModifier::capsLock, KeyModifier::control, KeyModifier::alt,
+                 KeyModifier::super, KeyModifier::function, KeyModifier::numericPad, KeyModifier::help,
+                 KeyModifier::altGr, KeyModifier::other })
+            monitor->type({ KeyEvent::ansiR, KeyModifier::shift | other });
+        monitor->type({ KeyEvent::ansiR, 0 });
+        monitor->type({ 14, KeyModifier::shift }); // E
         // Gone before a queued report runs: nothing happens.
-        monitor->type({KeyEvent::ansiR, KeyModifier::shift});
+        monitor->type({ KeyEvent::ansiR, KeyModifier::shift });
         manager.reset();
         QTest::qWait(50);
         QCOMPARE(presses, 2);
@@ -98,7 +104,7 @@ private slots:
         QCOMPARE(stored("globalHotkeyEnabled"), QString("true"));
 
         // Another program's value where a bool belongs reads as on.
-        for (const QVariant &foreign : {QVariant(QStringLiteral("off")), QVariant(0.0)}) {
+        for (const QVariant &foreign : { QVariant(QStringLiteral("off")), QVariant(0.0) }) {
             rawSettings().setValue("globalHotkeyEnabled", foreign);
             manager = launch<GlobalHotkeyManager>(monitor);
             QCOMPARE(monitor->globalCount(), 1);
@@ -144,7 +150,7 @@ private slots:
         QCOMPARE(stored("hasSetupLaunchAtLogin"), QString("true"));
         manager->setIsEnabled(false);
         manager->setIsEnabled(false); // the same value: no call
-        QCOMPARE(store->calls, QStringList({"register", "unregister"}));
+        QCOMPARE(store->calls, QStringList({ "register", "unregister" }));
         // The user turned it off: later launches keep it off.
         manager = launch<LaunchAtLoginManager>(store);
         QVERIFY(!manager->isEnabled() && store->calls.isEmpty());
@@ -156,7 +162,7 @@ private slots:
         manager->setIsEnabled(true);
         QTRY_VERIFY(!manager->isEnabled());
         QCOMPARE(changes.count(), 2);
-        QCOMPARE(store->calls, QStringList({"register", "unregister"}));
+        QCOMPARE(store->calls, QStringList({ "register", "unregister" }));
         QVERIFY(log.lines().contains("❌ Failed to set launch at login: disk full"));
 
         // The undo failing as well: no further call, the flag stays restored.
@@ -165,7 +171,7 @@ private slots:
         manager->setIsEnabled(true);
         QTest::qWait(50);
         QVERIFY(!manager->isEnabled());
-        QCOMPARE(store->calls, QStringList({"register", "unregister"}));
+        QCOMPARE(store->calls, QStringList({ "register", "unregister" }));
     }
 
     void xdgAutostartEntry()
@@ -174,7 +180,7 @@ private slots:
         const QString program = home.filePath("my apps/tell$wind \"beta\"");
         writeFile(program, "#!/bin/sh\n");
         QFile::setPermissions(program, QFile::ReadOwner | QFile::ExeOwner);
-        XdgAutostartStore store(home.filePath("config"), {home.filePath("xdg")}, program);
+        XdgAutostartStore store(home.filePath("config"), { home.filePath("xdg") }, program);
         QCOMPARE(store.unregisterApp(), std::nullopt); // nothing to remove is no failure
         QCOMPARE(store.registerApp(), std::nullopt);
         QCOMPARE(store.status(), AutostartStore::Status::enabled);
@@ -185,7 +191,7 @@ private slots:
         QFile::rename(program, program + ".moved");
         QCOMPARE(store.status(), AutostartStore::Status::notFound);
 
-        for (const QByteArray off : {"Hidden=true", "X-GNOME-Autostart-enabled=false"}) {
+        for (const QByteArray off : { "Hidden=true", "X-GNOME-Autostart-enabled=false" }) {
             writeFile(entry.fileName(), "[Desktop Entry]\nExec=/bin/true\n" + off + "\n");
             QCOMPARE(store.status(), AutostartStore::Status::notRegistered);
         }
@@ -203,8 +209,8 @@ private slots:
         // A file where the folder belongs: nobody, root included, can write there.
         writeFile(home.filePath("config/autostart"), "");
         LogCapture log;
-        LaunchAtLoginManager manager {std::make_unique<XdgAutostartStore>(
-            home.filePath("config"), QStringList {home.filePath("xdg")}, "/bin/true")};
+        LaunchAtLoginManager manager { std::make_unique<XdgAutostartStore>(
+            home.filePath("config"), QStringList { home.filePath("xdg") }, "/bin/true") };
         QTRY_VERIFY(!manager.isEnabled());
         QCOMPARE(log.linesStartingWith("❌ Failed to set launch at login: Cannot create").size(), 1);
         QTRY_COMPARE(log.lines().count("✅ Launch at login disabled"), 1); // the one compensating call
@@ -231,7 +237,7 @@ private slots:
                 raw.setValue("windowPositionY", y);
             raw.setValue("hasStoredWindowPosition", true);
         }
-        WindowPositionManager positions([] { return QList<QRectF> {QRectF(0, 0, 1280, 770)}; });
+        WindowPositionManager positions([] { return QList<QRectF> { QRectF(0, 0, 1280, 770) }; });
         QWindow window;
         window.setGeometry(570, 345, 140, 110);
         positions.restorePosition(&window);
@@ -247,7 +253,7 @@ private slots:
 
     void dragIsSavedWhenItStops()
     {
-        WindowPositionManager positions([] { return QList<QRectF> {QRectF(0, 0, 1280, 770)}; });
+        WindowPositionManager positions([] { return QList<QRectF> { QRectF(0, 0, 1280, 770) }; });
         QWindow window;
         window.setGeometry(100, 100, 140, 110);
         positions.startObserving(&window);
@@ -269,7 +275,7 @@ private slots:
     // Last: a reset holds for the rest of the process.
     void windowPosition()
     {
-        QList<QRectF> screens {QRectF(0, 0, 1280, 770), QRectF(1280, 0, 1920, 1050)};
+        QList<QRectF> screens { QRectF(0, 0, 1280, 770), QRectF(1280, 0, 1920, 1050) };
         WindowPositionManager positions([&] { return screens; });
         QWindow window;
         window.setGeometry(570, 345, 140, 110);
@@ -283,8 +289,9 @@ private slots:
         window.setFramePosition(QPoint(570, 345));
         LogCapture log;
         positions.restorePosition(&window);
-        QCOMPARE(log.lines(), QStringList({"⚠️ Stored position is off-screen, using default",
-                                           "🗑️ Stored window position cleared"}));
+        QCOMPARE(log.lines(),
+            QStringList({ "⚠️ Stored position is off-screen, using default",
+                "🗑️ Stored window position cleared" }));
         QCOMPARE(window.framePosition(), QPoint(570, 345));
         QCOMPARE(stored("hasStoredWindowPosition"), QString("false"));
         QVERIFY(positions.isPositionOnScreen(1279, -109, 140, 110)); // a sliver counts

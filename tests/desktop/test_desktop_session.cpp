@@ -11,17 +11,17 @@
 #include "fakes/FakeCursorIndicator.h"
 #include "fakes/FakeDictationRecognizer.h"
 #include "fakes/FakeDictationTyping.h"
-#include "platform/qt/QtAlertPresenter.h"
-#include "platform/qt/QtPasteboard.h"
-#include "platform/qt/RunningApplicationBundle.h"
-#include "platform/x11/XTestKeyboard.h"
-#include "platform/xdg/DesktopWorkspace.h"
-#include "support/DesktopServices.h"
 #include "output/TextInsertionService.h"
 #include "platform/SyntheticKeyLog.h"
 #include "platform/WindowSystem.h"
+#include "platform/qt/QtAlertPresenter.h"
+#include "platform/qt/QtPasteboard.h"
 #include "platform/qt/QtStatusBar.h"
+#include "platform/qt/RunningApplicationBundle.h"
 #include "platform/x11/X11KeyMonitor.h"
+#include "platform/x11/XTestKeyboard.h"
+#include "platform/xdg/DesktopWorkspace.h"
+#include "support/DesktopServices.h"
 
 #include <QFile>
 #include <QMutex>
@@ -32,11 +32,12 @@
 #include <QThread>
 #include <QtDBus>
 
-namespace {
+namespace
+{
 
 // The event loop runs meanwhile: the item may live in this very process.
 QList<QVariant> call(const QString &service, const QString &path, const QString &interface,
-                     const QString &method, const QList<QVariant> &arguments = {})
+    const QString &method, const QList<QVariant> &arguments = {})
 {
     QDBusMessage message = QDBusMessage::createMethodCall(service, path, interface, method);
     message.setArguments(arguments);
@@ -66,20 +67,20 @@ struct Item {
     QVariant property(const QString &name) const
     {
         const auto reply = call(service, "/StatusNotifierItem", "org.freedesktop.DBus.Properties", "Get",
-                                {QStringLiteral("org.kde.StatusNotifierItem"), name});
+            { QStringLiteral("org.kde.StatusNotifierItem"), name });
         return reply.value(0).value<QDBusVariant>().variant();
     }
     QString menuPath() const { return qvariant_cast<QDBusObjectPath>(property("Menu")).path(); }
     void activate(const QString &click) const
     {
-        call(service, "/StatusNotifierItem", "org.kde.StatusNotifierItem", click, {10, 10});
+        call(service, "/StatusNotifierItem", "org.kde.StatusNotifierItem", click, { 10, 10 });
     }
 
     // Each entry as "label" or "label [Shift+R]", "---" for a separator.
     QStringList menu(QList<int> *ids = nullptr) const
     {
         const auto layout
-            = call(service, menuPath(), "com.canonical.dbusmenu", "GetLayout", {0, -1, QStringList()});
+            = call(service, menuPath(), "com.canonical.dbusmenu", "GetLayout", { 0, -1, QStringList() });
         QStringList entries;
         for (const QDBusVariant &child : qdbus_cast<Layout>(layout.value(1)).children) {
             const Layout item = qdbus_cast<Layout>(child.variant());
@@ -99,7 +100,7 @@ struct Item {
         QList<int> ids;
         menu(&ids);
         call(service, menuPath(), "com.canonical.dbusmenu", "Event",
-             {ids.value(index), QStringLiteral("clicked"), QVariant::fromValue(QDBusVariant(0)), 0u});
+            { ids.value(index), QStringLiteral("clicked"), QVariant::fromValue(QDBusVariant(0)), 0u });
     }
 
     // Any clearly red pixel in the pictures it publishes (ARGB32, network byte order).
@@ -134,7 +135,7 @@ public:
     {
         QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "watcher");
         return bus.registerObject("/StatusNotifierWatcher", this,
-                                  QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties)
+                   QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties)
             && bus.registerService("org.kde.StatusNotifierWatcher");
     }
     bool isHostRegistered() const { return true; }
@@ -184,15 +185,15 @@ class TestDesktopSession : public QObject
         hotkey = std::make_unique<GlobalHotkeyManager>(
             std::make_unique<X11KeyMonitor>(SyntheticKeyLog::shared()));
         hotkey->onHotkeyPressed = [this] { ++presses; };
-        xterm.start("xterm", {"-e", "sh", "-c", "stty -echo; cat > \"$0\"", dir.filePath("typed.txt")});
+        xterm.start("xterm", { "-e", "sh", "-c", "stty -echo; cat > \"$0\"", dir.filePath("typed.txt") });
         const QString pid = QString::number(xterm.processId());
-        const QString window = xdotool({"search", "--sync", "--onlyvisible", "--pid", pid});
-        QCOMPARE(QProcess::execute("xdotool", {"windowfocus", "--sync", window}), 0);
+        const QString window = xdotool({ "search", "--sync", "--onlyvisible", "--pid", pid });
+        QCOMPARE(QProcess::execute("xdotool", { "windowfocus", "--sync", window }), 0);
     }
     // Ends the terminal's input; everything it received.
     QString typed()
     {
-        xdotool({"key", "Return", "ctrl+d"});
+        xdotool({ "key", "Return", "ctrl+d" });
         xterm.waitForFinished(10000);
         QFile file(dir.filePath("typed.txt"));
         file.open(QIODevice::ReadOnly);
@@ -211,7 +212,8 @@ class TestDesktopSession : public QObject
     static QString panel(Child &tellwind)
     {
         const qint64 pid = tellwind.process().processId();
-        return xdotool({"search", "--pid", QString::number(pid), "--name", "^Tellwind$"}).section('\n', 0, 0);
+        return xdotool({ "search", "--pid", QString::number(pid), "--name", "^Tellwind$" })
+            .section('\n', 0, 0);
     }
 
 private slots:
@@ -224,10 +226,11 @@ private slots:
         watcher->moveToThread(&watcherThread);
         watcherThread.start();
         bool serving = false;
-        QMetaObject::invokeMethod(watcher, [&] { serving = watcher->serve(); }, Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(
+            watcher, [&] { serving = watcher->serve(); }, Qt::BlockingQueuedConnection);
         QVERIFY(serving);
         // A quick repeat keeps the test short; the monitor must follow it.
-        QCOMPARE(QProcess::execute("xset", {"r", "rate", "250", "30"}), 0);
+        QCOMPARE(QProcess::execute("xset", { "r", "rate", "250", "30" }), 0);
     }
     void cleanupTestCase()
     {
@@ -248,34 +251,34 @@ private slots:
         // Shift let go while R is still held: the repeats after are lowercase.
         QProcess hold;
         hold.start("xdotool",
-                   {"keydown", "shift+r", "sleep", "0.8", "keyup", "shift", "sleep", "0.3", "keyup", "r"});
+            { "keydown", "shift+r", "sleep", "0.8", "keyup", "shift", "sleep", "0.3", "keyup", "r" });
         QTRY_VERIFY_WITH_TIMEOUT(hold.state() == QProcess::NotRunning, 5000);
         QTest::qWait(100);
 
         // Each capital R the terminal got toggled once; the lowercase ones did not.
         const QString text = typed();
         QVERIFY2(presses >= 5 && qAbs(int(text.count('R')) - presses) <= 2 && text.endsWith("rrr"),
-                 qPrintable(QStringLiteral("%1 toggles for %2").arg(presses).arg(text)));
+            qPrintable(QStringLiteral("%1 toggles for %2").arg(presses).arg(text)));
     }
 
     void userShiftRTogglesAndStillReachesTheFocusedApplication()
     {
         startHotkeyAndFocusedXterm();
-        xdotool({"key", "shift+r", "Shift_R+r"});
+        xdotool({ "key", "shift+r", "Shift_R+r" });
         QTRY_COMPARE(presses, 2);
 
         // Caps Lock on, Control or Alt held, no Shift: not the hotkey.
-        xdotool({"key", "Caps_Lock", "shift+r", "Caps_Lock", "ctrl+shift+r", "alt+shift+r", "r"});
+        xdotool({ "key", "Caps_Lock", "shift+r", "Caps_Lock", "ctrl+shift+r", "alt+shift+r", "r" });
         // Those keys came through XTEST, as ours do: the monitor has read them
         // by the time dictation types, a moment later.
         QTest::qWait(100);
         // Dictation typed by the real typing service: its capital Rs are Shift + R too.
         XTestKeyboard &keyboard = XTestKeyboard::shared();
         TextInsertionService typing(keyboard, keyboard, QtPasteboard::shared(), QtAlertPresenter::shared(),
-                                    DesktopWorkspace::shared(), RunningApplicationBundle::shared());
+            DesktopWorkspace::shared(), RunningApplicationBundle::shared());
         QCoro::waitFor(typing.insertText(QStringLiteral("Richard Roe")));
         // The user's own press after all that counts, once.
-        xdotool({"key", "shift+r"});
+        xdotool({ "key", "shift+r" });
         QTRY_COMPARE(presses, 3);
         QTest::qWait(100);
         QCOMPARE(presses, 3);
@@ -285,7 +288,7 @@ private slots:
         // Switched off: inert, and remembered.
         hotkey->setIsEnabled(false);
         QCOMPARE(QSettings(Settings::filePath(), QSettings::IniFormat).value("globalHotkeyEnabled"), "false");
-        xdotool({"key", "shift+r"});
+        xdotool({ "key", "shift+r" });
         QTest::qWait(150);
         QCOMPARE(presses, 3);
     }
@@ -303,7 +306,7 @@ private slots:
         manager->onQuit = [&] { called << "quit"; };
 
         QTRY_COMPARE(watcher->items().size(), 1);
-        const Item item {watcher->items().value(0)};
+        const Item item { watcher->items().value(0) };
         QCOMPARE(item.menu(),
             QStringList({ "Toggle Recording [Shift+R]", "---", "Show Window", "Choose Language…",
                 "Settings... [Control+,]", "---", "Quit Tellwind [Control+Q]" }));
@@ -318,9 +321,9 @@ private slots:
         FakeDictationRecognizer recognizer;
         FakeCursorIndicator indicator;
         FakeDictationTyping typing;
-        AppState state {recognizer, indicator, typing};
+        AppState state { recognizer, indicator, typing };
         state.setRestartGrace(std::chrono::milliseconds(20));
-        AppDelegate delegate {state, typing, WindowSystem::shared(), desktop.services()};
+        AppDelegate delegate { state, typing, WindowSystem::shared(), desktop.services() };
         delegate.applicationDidFinishLaunching();
         state.toggleFromPanel();
         QTRY_COMPARE(item.menu().value(0), QString("Stop Recording [Shift+R]"));
@@ -344,7 +347,7 @@ private slots:
         QVERIFY(tellwind);
         // Its windows carry its own icon, for the window list and its alerts.
         QProcess xprop;
-        xprop.start("xprop", {"-id", panel(*tellwind), "_NET_WM_ICON"});
+        xprop.start("xprop", { "-id", panel(*tellwind), "_NET_WM_ICON" });
         QVERIFY(xprop.waitForFinished(10000));
         const QByteArray icon = xprop.readAllStandardOutput();
         QVERIFY2(icon.startsWith("_NET_WM_ICON(CARDINAL) = "), icon.left(200).constData());
@@ -354,16 +357,16 @@ private slots:
 
         // Shift + R in whatever has the focus starts and stops dictation.
         QTRY_COMPARE(watcher->items().size(), 2);
-        const Item item {watcher->items().value(1)};
-        xdotool({"key", "shift+r"});
+        const Item item { watcher->items().value(1) };
+        xdotool({ "key", "shift+r" });
         QVERIFY(tellwind->waitForLine("✅ Recording started"));
         QTRY_COMPARE(item.menu().value(0), QString("Stop Recording [Shift+R]"));
-        xdotool({"key", "shift+r"});
+        xdotool({ "key", "shift+r" });
         QVERIFY(tellwind->waitForLine("✅ Recording stopped"));
 
         // The user moves the panel, then quits from the tray: the place is
         // saved once more on the way out.
-        xdotool({"windowmove", panel(*tellwind), "100", "150"});
+        xdotool({ "windowmove", panel(*tellwind), "100", "150" });
         QVERIFY(tellwind->waitForLine("💾 Window position saved: (100.0, 150.0)"));
         item.click(6); // Quit Tellwind
         QVERIFY(tellwind->process().waitForFinished(10000));
@@ -372,14 +375,14 @@ private slots:
         QStringList lines = tellwind->lines();
         lines.removeIf([](const QString &line) { return line.contains("[Apple STT]"); });
         QCOMPARE(lines.mid(lines.size() - 2),
-                 QStringList({"💾 Window position saved: (100.0, 150.0)", "🎹 Global hotkey manager stopped"}));
+            QStringList({ "💾 Window position saved: (100.0, 150.0)", "🎹 Global hotkey manager stopped" }));
 
         tellwind = launch();
         QVERIFY(tellwind);
         QVERIFY(tellwind->lines().contains("📍 Window position restored: (100.0, 150.0)"));
         QVERIFY(tellwind->lines().filter("First launch").isEmpty());
-        QTRY_COMPARE(xdotool({"getwindowgeometry", panel(*tellwind)}).section('\n', 1, 1).trimmed(),
-                     QString("Position: 100,150 (screen: 0)"));
+        QTRY_COMPARE(xdotool({ "getwindowgeometry", panel(*tellwind) }).section('\n', 1, 1).trimmed(),
+            QString("Position: 100,150 (screen: 0)"));
         QVERIFY(tellwind->lines().filter("💾").isEmpty()); // putting it there is no move of the user's
     }
 };

@@ -50,13 +50,17 @@ public:
                 return false;
             AudioBuffer buffer { format, frames, QByteArray() };
             buffer.samples.resize(qsizetype(frames * format.channelCount * sizeof(float)));
-            std::fill_n(reinterpret_cast<float *>(buffer.samples.data()), frames * format.channelCount, value);
+            std::fill_n(
+                reinterpret_cast<float *>(buffer.samples.data()), frames * format.channelCount, value);
             current(buffer);
             return true;
         }
     };
 
-    explicit FakeAudioEngine(std::shared_ptr<Control> control) : m_control(std::move(control)) { }
+    explicit FakeAudioEngine(std::shared_ptr<Control> control)
+        : m_control(std::move(control))
+    {
+    }
 
     static AudioEngineFactory factory(std::shared_ptr<Control> control)
     {

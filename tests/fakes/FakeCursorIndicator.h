@@ -7,14 +7,25 @@
 class FakeCursorIndicator : public CursorIndicatorService
 {
 public:
-    FakeCursorIndicator() : CursorIndicatorService(s_windowSystem) {}
+    FakeCursorIndicator()
+        : CursorIndicatorService(s_windowSystem)
+    {
+    }
 
     int shows = 0;
     int hides = 0;
     bool showing = false;
 
-    void show() override { ++shows; showing = true; }
-    void hide() override { ++hides; showing = false; }
+    void show() override
+    {
+        ++shows;
+        showing = true;
+    }
+    void hide() override
+    {
+        ++hides;
+        showing = false;
+    }
 
 private:
     static inline NullWindowSystem s_windowSystem;

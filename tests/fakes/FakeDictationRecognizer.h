@@ -12,8 +12,7 @@
 class FakeDictationRecognizer : public DictationRecognizer
 {
     Q_OBJECT
-    Q_PROPERTY(STTProviders::STTProvider preferredProvider MEMBER preferred NOTIFY
-                   preferredProviderChanged)
+    Q_PROPERTY(STTProviders::STTProvider preferredProvider MEMBER preferred NOTIFY preferredProviderChanged)
     Q_PROPERTY(SupportedLanguage selectedLanguage MEMBER language NOTIFY selectedLanguageChanged)
 
 public:
@@ -74,11 +73,11 @@ public:
     void publishTranscript(const QString &text, quint64 utterance = 0)
     {
         m_text = text;
-        emit transcript(TranscriptEvent{recording, utterance, text, false});
+        emit transcript(TranscriptEvent { recording, utterance, text, false });
     }
     void publishFor(quint64 otherRecording, const QString &text)
     {
-        emit transcript(TranscriptEvent{otherRecording, 0, text, false});
+        emit transcript(TranscriptEvent { otherRecording, 0, text, false });
     }
     // Every call publishes, as the recognizer does for each failure it meets.
     void publishError(const QString &message) { emit errorMessageChanged(m_error = message); }

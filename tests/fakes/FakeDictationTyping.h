@@ -17,7 +17,7 @@ class FakeDictationTyping : public DictationTyping
 public:
     bool trusted = true;
     bool trustedAfterPrompt = false;
-    std::chrono::milliseconds typingTime{0};
+    std::chrono::milliseconds typingTime { 0 };
     QStringList journal;
 
     bool isAccessibilityTrusted() const override { return trusted; }

@@ -39,10 +39,13 @@ public:
         } else {
             // What the key gives on a US layout, written out independently of
             // the program's own tables (key 10 gives nothing).
-            static const QString plain = QStringLiteral("asdfhgzxcv bqweryt123465=97-80]ou[ip\nlj'k;\\,/nm.\t `");
-            static const QString shifted = QStringLiteral("ASDFHGZXCV BQWERYT!@#$^%+(&_*)}OU{IP\nLJ\"K:|<?NM>\t ~");
+            static const QString plain
+                = QStringLiteral("asdfhgzxcv bqweryt123465=97-80]ou[ip\nlj'k;\\,/nm.\t `");
+            static const QString shifted
+                = QStringLiteral("ASDFHGZXCV BQWERYT!@#$^%+(&_*)}OU{IP\nLJ\"K:|<?NM>\t ~");
             const QString &layout = flags & shiftFlag ? shifted : plain;
-            const QString typed = keyCode < layout.size() && keyCode != 10 ? QString(layout[keyCode]) : QString();
+            const QString typed
+                = keyCode < layout.size() && keyCode != 10 ? QString(layout[keyCode]) : QString();
             keys += typed;
             screen += typed;
         }

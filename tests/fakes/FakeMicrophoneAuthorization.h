@@ -19,7 +19,8 @@ public:
 
     QCoro::Task<bool> requestAccess() override
     {
-        status = grantsOnRequest ? MicrophoneAuthorizationStatus::authorized : MicrophoneAuthorizationStatus::denied;
+        status = grantsOnRequest ? MicrophoneAuthorizationStatus::authorized
+                                 : MicrophoneAuthorizationStatus::denied;
         co_return grantsOnRequest;
     }
 };

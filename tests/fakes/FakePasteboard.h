@@ -20,7 +20,7 @@ public:
     void setText(const QString &text) override
     {
         log << QStringLiteral("text:") + text;
-        current = {{{QStringLiteral("text/plain"), text.toUtf8()}}};
+        current = { { { QStringLiteral("text/plain"), text.toUtf8() } } };
     }
     void setContents(const PasteboardContents &contents) override
     {

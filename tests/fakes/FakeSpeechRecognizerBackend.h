@@ -35,10 +35,13 @@ struct FakeSpeechRecognitionTask : SpeechRecognitionTask {
         std::thread([this, result, error] { handler(result, error); }).join();
     }
     // One utterance, as a short dictation gives.
-    void partial(const QString &text) { report(SpeechRecognitionResult { text, false, 0, text }, std::nullopt); }
+    void partial(const QString &text)
+    {
+        report(SpeechRecognitionResult { text, false, 0, text }, std::nullopt);
+    }
     void final(const QString &text) { report(SpeechRecognitionResult { text, true, 0, text }, std::nullopt); }
     void error(int code, const QString &description = QStringLiteral("The recognizer said no"),
-               const QString &domain = SpeechRecognitionErrors::assistantDomain)
+        const QString &domain = SpeechRecognitionErrors::assistantDomain)
     {
         report(std::nullopt, SpeechRecognitionError { domain, code, description });
     }
@@ -60,12 +63,16 @@ struct FakeSpeechRecognizerBackend : SpeechRecognizerBackend {
         FakeSpeechRecognizerBackend &backend;
         QString locale;
 
-        Recognizer(FakeSpeechRecognizerBackend &owner, QString code) : backend(owner), locale(std::move(code)) { }
+        Recognizer(FakeSpeechRecognizerBackend &owner, QString code)
+            : backend(owner)
+            , locale(std::move(code))
+        {
+        }
         bool isAvailable() const override { return backend.locales.value(locale, false); }
         bool supportsOnDeviceRecognition() const override { return true; }
         void setDefaultTaskHint(SpeechRecognitionTaskHint) override { }
-        std::shared_ptr<SpeechRecognitionTask> recognitionTask(std::shared_ptr<SpeechRecognitionRequest>,
-                                                               ResultHandler handler) override
+        std::shared_ptr<SpeechRecognitionTask> recognitionTask(
+            std::shared_ptr<SpeechRecognitionRequest>, ResultHandler handler) override
         {
             auto task = std::make_shared<FakeSpeechRecognitionTask>();
             task->locale = locale;
@@ -86,5 +93,8 @@ struct FakeSpeechRecognizerBackend : SpeechRecognizerBackend {
         return requests.emplace_back(std::make_shared<FakeSpeechRecognitionRequest>());
     }
 
-    QCoro::Task<SpeechRecognizerAuthorizationStatus> requestAuthorization() override { co_return authorization; }
+    QCoro::Task<SpeechRecognizerAuthorizationStatus> requestAuthorization() override
+    {
+        co_return authorization;
+    }
 };

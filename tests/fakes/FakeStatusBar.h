@@ -14,7 +14,10 @@ public:
         QIcon image;
         QPointer<QMenu> menu;
 
-        explicit Item(FakeStatusBar &owner) : bar(owner) { }
+        explicit Item(FakeStatusBar &owner)
+            : bar(owner)
+        {
+        }
         ~Item() override { bar.item = bar.item == this ? nullptr : bar.item; }
         void setImage(const QIcon &icon, const QString &) override { image = icon; }
         void setMenu(QMenu *newMenu) override { menu = newMenu; }

@@ -24,10 +24,11 @@ private slots:
     void catalogue()
     {
         // Regions with their own flag (tag sequences), and two without one.
-        const QHash<QString, QString> specialFlags = {
-            {"ca-ES", u"\U0001F3F4\U000E0065\U000E0073\U000E0063\U000E0074\U000E007F"_qs},
-            {"cy-GB", u"\U0001F3F4\U000E0067\U000E0062\U000E0077\U000E006C\U000E0073\U000E007F"_qs},
-            {"eu-ES", u"\U0001F3F4"_qs}, {"gl-ES", u"\U0001F3F4"_qs}, {"ku-TR", u"\U0001F3F3\uFE0F"_qs}};
+        const QHash<QString, QString> specialFlags
+            = { { "ca-ES", u"\U0001F3F4\U000E0065\U000E0073\U000E0063\U000E0074\U000E007F"_qs },
+                  { "cy-GB", u"\U0001F3F4\U000E0067\U000E0062\U000E0077\U000E006C\U000E0073\U000E007F"_qs },
+                  { "eu-ES", u"\U0001F3F4"_qs }, { "gl-ES", u"\U0001F3F4"_qs },
+                  { "ku-TR", u"\U0001F3F3\uFE0F"_qs } };
         const auto &all = SupportedLanguage::allCases();
         QCOMPARE(all.size(), codes.size());
         QSet<QString> names;
@@ -46,7 +47,8 @@ private slots:
         // Distinct names, so the picker can tell the languages apart.
         QCOMPARE(names.size(), all.size());
         QCOMPARE(SupportedLanguage::fromCode("zh-HK")->displayName(), QString("Chinese (Hong Kong)"));
-        for (const char *code : {"en-us", "EN-US", "en", "", " en-US", "en_US", "no-NO", "de-AT"}) // exact only
+        for (const char *code :
+            { "en-us", "EN-US", "en", "", " en-US", "en_US", "no-NO", "de-AT" }) // exact only
             QVERIFY2(!SupportedLanguage::fromCode(QString::fromUtf8(code)), code);
     }
 };

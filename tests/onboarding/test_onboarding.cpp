@@ -14,7 +14,8 @@
 
 Q_IMPORT_QML_PLUGIN(Tellwind_ViewsPlugin)
 
-namespace {
+namespace
+{
 
 const QString completedKey = QString::fromLatin1(OnboardingManager::hasCompletedOnboardingKey);
 

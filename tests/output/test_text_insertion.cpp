@@ -45,7 +45,8 @@ private slots:
         alerts = FakeAlertPresenter();
         workspace = FakeWorkspace();
         bundle = FakeApplicationBundle();
-        service = std::make_unique<TextInsertionService>(keyboard, trust, pasteboard, alerts, workspace, bundle);
+        service
+            = std::make_unique<TextInsertionService>(keyboard, trust, pasteboard, alerts, workspace, bundle);
     }
 
     void typesOnlyWhatChanged()
@@ -54,20 +55,20 @@ private slots:
         // what the text field shows afterwards.
         const QString x30 = "ab" + QString(30, u'x'), y = "ab" + QString(17, u'y');
         const QList<std::tuple<QStringList, QString, QString, QString>> cases = {
-            {{"Hello"}, "Hello world", " world", "Hello world"}, {{"Hi you"}, "Hi you", "", "Hi you"},
-            {{"Hello word"}, "Hello world", "⌫ld", "Hello world"},
+            { { "Hello" }, "Hello world", " world", "Hello world" }, { { "Hi you" }, "Hi you", "", "Hi you" },
+            { { "Hello word" }, "Hello world", "⌫ld", "Hello world" },
             // Shrinking but sharing more than two characters: corrected in place.
-            {{"Hello world this is"}, "Hello", QString(14, u'⌫'), "Hello"},
-            {{"This is a long sentence"}, "Next", ". Next", "This is a long sentence. Next"},
-            {{"A long sentence", "Next"}, "Next one", " one", "A long sentence. Next one"},
-            {{"Is it raining?"}, "Yes", " Yes", "Is it raining? Yes"},
+            { { "Hello world this is" }, "Hello", QString(14, u'⌫'), "Hello" },
+            { { "This is a long sentence" }, "Next", ". Next", "This is a long sentence. Next" },
+            { { "A long sentence", "Next" }, "Next one", " one", "A long sentence. Next one" },
+            { { "Is it raining?" }, "Yes", " Yes", "Is it raining? Yes" },
             // 30 backspaces are still a correction; 31 are not, and nothing
             // already typed is deleted.
-            {{x30}, y, QString(30, u'⌫') + y.mid(2), y},
-            {{x30 + "x"}, y, ". " + y, x30 + "x. " + y},
-            {{u"Caf\u00E9"_qs}, u"Cafe\u0301"_qs, "", u"Caf\u00E9"_qs},
-            {{"Cafe"}, u"Cafe\u0301 au lait"_qs, "⌫⌘V au lait", u"Caf\u00E9 au lait"_qs},
-            {{"We " + family}, "We " + flag, "⌫⌘V", "We " + flag}};
+            { { x30 }, y, QString(30, u'⌫') + y.mid(2), y }, { { x30 + "x" }, y, ". " + y, x30 + "x. " + y },
+            { { u"Caf\u00E9"_qs }, u"Cafe\u0301"_qs, "", u"Caf\u00E9"_qs },
+            { { "Cafe" }, u"Cafe\u0301 au lait"_qs, "⌫⌘V au lait", u"Caf\u00E9 au lait"_qs },
+            { { "We " + family }, "We " + flag, "⌫⌘V", "We " + flag }
+        };
         for (const auto &[earlier, next, keys, screen] : cases) {
             init();
             for (const QString &text : earlier)
@@ -83,18 +84,17 @@ private slots:
     void sentenceSeparatorRules()
     {
         // After a sentence end a space, else a full stop too; before punctuation at most a space.
-        const QList<std::array<QString, 3>> cases = {
-            {"", "Next", ""}, {"Hello", "Next", ". "}, {"Hello.", "Next", " "}, {"Really?", "Next", " "},
-            {u"Well\u2026"_qs, "Next", " "}, {u"好\u3002"_qs, u"再见"_qs, " "}, {"Hello,", "Next", ". "},
-            {"Hello ", "Next", ""}, {"Hello\n", "Next", ""}, {"Hello", "\nNext", ""},
-            {"Hello", ", and more", " "}, {"Hello ", ", and more", ""},
-            {"Hello", u"\uFF0C好"_qs, " "}, {"Hello", "\"quoted\"", " "}, {"Hello", "", ". "},
-            {"Hello", u".\u0301x"_qs, ". "},
+        const QList<std::array<QString, 3>> cases = { { "", "Next", "" }, { "Hello", "Next", ". " },
+            { "Hello.", "Next", " " }, { "Really?", "Next", " " }, { u"Well\u2026"_qs, "Next", " " },
+            { u"好\u3002"_qs, u"再见"_qs, " " }, { "Hello,", "Next", ". " }, { "Hello ", "Next", "" },
+            { "Hello\n", "Next", "" }, { "Hello", "\nNext", "" }, { "Hello", ", and more", " " },
+            { "Hello ", ", and more", "" }, { "Hello", u"\uFF0C好"_qs, " " }, { "Hello", "\"quoted\"", " " },
+            { "Hello", "", ". " }, { "Hello", u".\u0301x"_qs, ". " },
             // A dictated line break is separation enough.
-            {"Hello\n", "Next", ""}, {"Hello\n\n", ", and", ""}};
+            { "Hello\n", "Next", "" }, { "Hello\n\n", ", and", "" } };
         for (const auto &[previous, next, expected] : cases)
             QVERIFY2(TextInsertionService::sentenceSeparator(previous, next) == expected,
-                     qPrintable(previous + " | " + next));
+                qPrintable(previous + " | " + next));
     }
 
     void editsTheUtteranceEachUpdateBelongsTo_data()
@@ -105,17 +105,17 @@ private slots:
         const QString heard = "censor report to the finance team period new line thanks period";
         const QString meant = "send the report to the finance team period new line thanks period";
         QTest::addRow("a final that rewrites the start is an edit, however long")
-            << QStringList{"0|" + heard, "0|" + meant} << meant;
+            << QStringList { "0|" + heard, "0|" + meant } << meant;
         QTest::addRow("a new utterance follows after a separator")
-            << QStringList{"0|hello world", "1|next one"} << "hello world. next one";
+            << QStringList { "0|hello world", "1|next one" } << "hello world. next one";
         QTest::addRow("after a question only a space")
-            << QStringList{"0|is it raining?", "1|yes"} << "is it raining? yes";
+            << QStringList { "0|is it raining?", "1|yes" } << "is it raining? yes";
         QTest::addRow("a final that says nothing takes its utterance back")
-            << QStringList{"0|hello", "1|uh", "1|"} << "hello";
+            << QStringList { "0|hello", "1|uh", "1|" } << "hello";
         QTest::addRow("extending the last character retypes it")
-            << QStringList{u"0|क"_qs, u"0|कि"_qs} << u"कि"_qs;
+            << QStringList { u"0|क"_qs, u"0|कि"_qs } << u"कि"_qs;
         QTest::addRow("an earlier utterance is not reached through a later one")
-            << QStringList{"0|one", "1|two", "0|uno"} << "one. two";
+            << QStringList { "0|one", "1|two", "0|uno" } << "one. two";
     }
 
     void editsTheUtteranceEachUpdateBelongsTo()
@@ -125,7 +125,8 @@ private slots:
         service->beginRecording(1);
         for (const QString &update : updates) {
             const qsizetype bar = update.indexOf(u'|');
-            QCoro::waitFor(service->insertTranscript({1, update.left(bar).toULongLong(), update.mid(bar + 1), false}));
+            QCoro::waitFor(
+                service->insertTranscript({ 1, update.left(bar).toULongLong(), update.mid(bar + 1), false }));
         }
         QCOMPARE(keyboard.screen, screen);
         QCOMPARE(service->lastInsertedText(), screen);
@@ -134,15 +135,15 @@ private slots:
     void typesOnlyForTheCurrentRecording()
     {
         service->beginRecording(1);
-        QCoro::waitFor(service->insertTranscript({1, 0, "first", false}));
+        QCoro::waitFor(service->insertTranscript({ 1, 0, "first", false }));
         // Queued behind a running edit, then overtaken by the next recording.
-        auto running = service->insertTranscript({1, 0, "first words", false});
-        QCoro::waitFor(service->insertTranscript({1, 0, "first words and more", false}));
+        auto running = service->insertTranscript({ 1, 0, "first words", false });
+        QCoro::waitFor(service->insertTranscript({ 1, 0, "first words and more", false }));
         service->beginRecording(2);
         QCoro::waitFor(running);
-        QCoro::waitFor(service->insertTranscript({1, 0, "late", false}));
+        QCoro::waitFor(service->insertTranscript({ 1, 0, "late", false }));
         keyboard.keys.clear();
-        QCoro::waitFor(service->insertTranscript({2, 0, "second", false}));
+        QCoro::waitFor(service->insertTranscript({ 2, 0, "second", false }));
         QCOMPARE(keyboard.keys, QString("second"));
         QCOMPARE(keyboard.screen, QString("first wordssecond"));
     }
@@ -153,7 +154,7 @@ private slots:
         keyboard.keys.clear();
         auto run = service->insertText("Hello there");
         // Three updates while it types: each replaces the last, none runs itself.
-        for (const char *update : {"Hello there w", "Hello there wo", "Hello there world"})
+        for (const char *update : { "Hello there w", "Hello there wo", "Hello there world" })
             QCoro::waitFor(service->insertText(update));
         QCOMPARE(service->pendingText(), std::optional<QString>("Hello there world"));
         QCoro::waitFor(run);
@@ -165,15 +166,15 @@ private slots:
     void charactersAreGraphemesInCanonicalForm()
     {
         // Random texts that stress the shortcuts of the boundaries and the composition.
-        const QStringList pieces = {"a", "Z", " ", "\n", "\t", u"\u0301"_qs, u"\u0308\u0323"_qs, u"\u00E9"_qs,
-                                    u"\U0001F1E9"_qs, u"\U0001F468\u200D\U0001F469"_qs, u"\u1100\u1161\u11A8"_qs,
-                                    u"\u304B\u3099"_qs, u"中"_qs, u"\uFE0F"_qs, u"\u0915\u094D\u0937"_qs, "e", "."};
+        const QStringList pieces = { "a", "Z", " ", "\n", "\t", u"\u0301"_qs, u"\u0308\u0323"_qs,
+            u"\u00E9"_qs, u"\U0001F1E9"_qs, u"\U0001F468\u200D\U0001F469"_qs, u"\u1100\u1161\u11A8"_qs,
+            u"\u304B\u3099"_qs, u"中"_qs, u"\uFE0F"_qs, u"\u0915\u094D\u0937"_qs, "e", "." };
         QRandomGenerator random(42);
         for (int round = 0; round < 200; ++round) {
             QString text;
             for (int i = int(random.bounded(1, 400)); i > 0; --i)
                 text += pieces[random.bounded(int(pieces.size()))];
-            QList<qsizetype> expected = {0};
+            QList<qsizetype> expected = { 0 };
             QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
             while (finder.toNextBoundary() != -1)
                 expected.append(finder.position());
@@ -181,14 +182,15 @@ private slots:
             QCOMPARE(Graphemes::canonical(text), text.normalized(QString::NormalizationForm_C));
         }
         // CR LF is one character and a control ends one (Qt's finder errs here).
-        QCOMPARE(Graphemes::boundaries(u"\r\r\n\r\u0915"), (QList<qsizetype>{0, 1, 3, 4, 5}));
-        QCOMPARE(Graphemes::boundaries(u"Z\r\n\u0915\u094D\u0937"), (QList<qsizetype>{0, 1, 3, 6}));
-        QCOMPARE(Graphemes::boundaries(u"Z\r\u0301x"), (QList<qsizetype>{0, 1, 2, 3, 4}));
+        QCOMPARE(Graphemes::boundaries(u"\r\r\n\r\u0915"), (QList<qsizetype> { 0, 1, 3, 4, 5 }));
+        QCOMPARE(Graphemes::boundaries(u"Z\r\n\u0915\u094D\u0937"), (QList<qsizetype> { 0, 1, 3, 6 }));
+        QCOMPARE(Graphemes::boundaries(u"Z\r\u0301x"), (QList<qsizetype> { 0, 1, 2, 3, 4 }));
 
         // The diff counts characters, not code units: 20 flags are a correction.
         QCOMPARE(service->computeDiff("ab" + flag.repeated(20), "ab" + QString(12, u'x')),
-                 (TextInsertionService::Diff{20, QString(12, u'x')}));
-        QCOMPARE(TextInsertionService::computeEdit("ab" + flag.repeated(40), "ab"), (TextInsertionService::Diff{40, {}}));
+            (TextInsertionService::Diff { 20, QString(12, u'x') }));
+        QCOMPARE(TextInsertionService::computeEdit("ab" + flag.repeated(40), "ab"),
+            (TextInsertionService::Diff { 40, {} }));
     }
 
     void keyTableTypesTheUsCharacters()
@@ -207,8 +209,8 @@ private slots:
 
     void pastesOtherCharactersAndRestoresTheWholeClipboard()
     {
-        const PasteboardContents previous{
-            {{"text/plain", "copied"}, {"image/png", "\x89PNG\r\n"}, {"text/html", "<b>copied</b>"}}};
+        const PasteboardContents previous { { { "text/plain", "copied" }, { "image/png", "\x89PNG\r\n" },
+            { "text/html", "<b>copied</b>" } } };
         pasteboard.current = previous;
         type(u"é€ ok "_qs + family);
         QCOMPARE(keyboard.screen, u"é€ ok "_qs + family);
@@ -216,8 +218,11 @@ private slots:
         QCOMPARE(pasteboard.current, previous);
         // Each character in one piece: save all, replace, paste, wait, put all back.
         QStringList expected;
-        for (const QString &pasted : {u"é"_qs, u"€"_qs, family})
-            expected << "read" << "text:" + pasted << "taken" << "wait" << "restore";
+        for (const QString &pasted : { u"é"_qs, u"€"_qs, family })
+            expected << "read"
+                     << "text:" + pasted << "taken"
+                     << "wait"
+                     << "restore";
         QCOMPARE(pasteboard.log, expected);
 
         // An empty clipboard stays empty, put back even if the paste was never taken.
@@ -225,7 +230,7 @@ private slots:
         keyboard.pasteboard = nullptr;
         type(u"ü"_qs);
         QVERIFY(pasteboard.current.isEmpty());
-        QCOMPARE(pasteboard.log, (QStringList{"read", u"text:ü"_qs, "wait", "restore"}));
+        QCOMPARE(pasteboard.log, (QStringList { "read", u"text:ü"_qs, "wait", "restore" }));
     }
 
     void permissionAndItsAlerts()
@@ -240,15 +245,15 @@ private slots:
 
         // Installed, the second button is "Later"; run from elsewhere, it is
         // "Install Tellwind", whose alert can show the program's file.
-        alerts.answers = {1001, 1000, 1001, 1000};
+        alerts.answers = { 1001, 1000, 1001, 1000 };
         QCoro::waitFor(service->showAccessibilityPermissionAlert());
         QCoro::waitFor(service->showAccessibilityPermissionAlert());
         bundle.location = QDir::homePath() + "/.local/../Downloads/tellwind";
         QCoro::waitFor(service->showAccessibilityPermissionAlert());
         QCOMPARE(alerts.titles().mid(2), (QStringList { "Permission to Type Required", "Install Tellwind" }));
         QCOMPARE(alerts.shown[2].buttons, (QStringList { "Open Help", "Install Tellwind", "Later" }));
-        QCOMPARE(workspace.revealedFiles, QStringList{bundle.location});
-        alerts.answers = {1000};
+        QCOMPARE(workspace.revealedFiles, QStringList { bundle.location });
+        alerts.answers = { 1000 };
         QCoro::waitFor(service->showEnableAccessibilityAlert());
         QVERIFY(alerts.shown.last().informativeText.endsWith(
             "Please install Tellwind under /usr, /opt or ~/.local first!"));

@@ -18,7 +18,8 @@
 
 #include <cstdio>
 
-namespace {
+namespace
+{
 
 const QString sampleText = QStringLiteral("copied before the paste");
 const QByteArray sampleImage = QByteArray::fromBase64(
@@ -28,21 +29,21 @@ const QByteArray sampleImage = QByteArray::fromBase64(
 QByteArray readClipboardElsewhere(const QString &format)
 {
     QProcess reader;
-    reader.start(QCoreApplication::applicationFilePath(), {"--read-clipboard", format});
+    reader.start(QCoreApplication::applicationFilePath(), { "--read-clipboard", format });
     const bool done = QTest::qWaitFor([&reader] { return reader.state() == QProcess::NotRunning; }, 10000);
     return done ? reader.readAllStandardOutput() : QByteArray();
 }
 
 bool capsLockOn()
 {
-    return runCommand("xset", {"q"}).simplified().contains("Caps Lock: on");
+    return runCommand("xset", { "q" }).simplified().contains("Caps Lock: on");
 }
 
 void setKeyboard(const QString &layout, bool capsLock)
 {
-    runCommand("setxkbmap", {layout});
+    runCommand("setxkbmap", { layout });
     if (capsLockOn() != capsLock)
-        xdotool({"key", "Caps_Lock"});
+        xdotool({ "key", "Caps_Lock" });
 }
 
 } // namespace
@@ -90,8 +91,8 @@ private slots:
         const QString first = "Hello World 123, it's 50% off!";
         const QString second = first + "\nKeys:\t(a+b)*c = {x} [y] <z> ~`q` @home #tag $5 ^&_|\\/;:\"? yz YZ";
         // The hotkey's Shift is still down when the first words arrive.
-        xdotool({"keydown", "shift"});
-        QProcess::startDetached("sh", {"-c", "sleep 0.3; xdotool keyup shift"});
+        xdotool({ "keydown", "shift" });
+        QProcess::startDetached("sh", { "-c", "sleep 0.3; xdotool keyup shift" });
         const QDeadlineTimer released(250);
         type(first.left(1));
         QVERIFY(released.hasExpired()); // waited for it rather than releasing it
@@ -106,15 +107,15 @@ private slots:
     void pastesIntoGtkAndPutsTheClipboardBack()
     {
         QProcess owner;
-        owner.start(QCoreApplication::applicationFilePath(), {"--own-clipboard"});
+        owner.start(QCoreApplication::applicationFilePath(), { "--own-clipboard" });
         QVERIFY(owner.waitForReadyRead(10000));
         QProcess zenity;
-        zenity.start("zenity", {"--entry", "--title", "TellwindPaste"});
-        QVERIFY(!focusWindow({"--name", "TellwindPaste"}).isEmpty());
+        zenity.start("zenity", { "--entry", "--title", "TellwindPaste" });
+        QVERIFY(!focusWindow({ "--name", "TellwindPaste" }).isEmpty());
         const QString text = u"Café 5€ 中文!"_qs;
         type(text);
 
-        xdotool({"key", "Return"}); // OK: the dialog prints what its field holds
+        xdotool({ "key", "Return" }); // OK: the dialog prints what its field holds
         QVERIFY(zenity.waitForFinished(10000));
         QCOMPARE(QString::fromUtf8(zenity.readAllStandardOutput()).trimmed(), text);
 
@@ -132,7 +133,8 @@ private slots:
             { "Open Help", "Install Tellwind", "Later" } };
         auto answered = presenter.runModal(alert);
         QTRY_VERIFY(qobject_cast<QMessageBox *>(QApplication::activeModalWidget()));
-        QList<QAbstractButton *> buttons = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())->buttons();
+        QList<QAbstractButton *> buttons
+            = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())->buttons();
         std::sort(buttons.begin(), buttons.end(), [](auto *a, auto *b) { return a->x() < b->x(); });
         QCOMPARE(buttons[1]->text() + buttons[2]->text(), QString("Install TellwindLater"));
         buttons[1]->click();

@@ -18,7 +18,8 @@
 
 #include <qcoro/qcorotask.h>
 
-namespace {
+namespace
+{
 
 const QString debianModel = QStringLiteral("/usr/share/pocketsphinx/model/en-us");
 constexpr int decodeTimeout = 30000;
@@ -153,18 +154,18 @@ private slots:
             Session session(backend);
             session.feed(speech);
             session.request->endAudio();
-            QTRY_COMPARE_WITH_TIMEOUT(session.reported(), QStringList { "final i would like a cup of coffee" },
-                                      decodeTimeout);
-            QTRY_VERIFY_WITH_TIMEOUT(backend.pool()->state(*model) == PocketSphinxDecoderPool::State::unknown,
-                                     decodeTimeout);
+            QTRY_COMPARE_WITH_TIMEOUT(
+                session.reported(), QStringList { "final i would like a cup of coffee" }, decodeTimeout);
+            QTRY_VERIFY_WITH_TIMEOUT(
+                backend.pool()->state(*model) == PocketSphinxDecoderPool::State::unknown, decodeTimeout);
             QCOMPARE(backend.pool()->loadsStarted(), round);
         }
     }
 
     void modelsPerLocale()
     {
-        const QString models =
-            QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/tellwind/models/";
+        const QString models
+            = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/tellwind/models/";
         QDir(models).removeRecursively();
 
         // US English comes with Debian; no model, no recognizer; a code is
@@ -213,14 +214,13 @@ private slots:
         FakeWorkspace workspace;
         PocketSphinxSpeechBackend speech;
         PulseMicrophoneAuthorization microphone(PulseAudioEngine::factory());
-        SpeechRecognitionManager manager(
-            speech, microphone, PulseAudioEngine::factory(),
+        SpeechRecognitionManager manager(speech, microphone, PulseAudioEngine::factory(),
             std::make_unique<SpeechService>(QStringLiteral("http://127.0.0.1:9")),
             std::make_unique<AudioRecordingService>(PulseAudioEngine::factory(), alerts, workspace));
         QFile raw(m_folder.filePath("play.raw"));
         QVERIFY(raw.open(QIODevice::WriteOnly));
         raw.write(silence(0.3) + say("good morning everyone", m_folder) + silence(1.5)
-                  + say("we will meet again tomorrow", m_folder) + silence(0.3));
+            + say("we will meet again tomorrow", m_folder) + silence(0.3));
         raw.close();
 
         // The pause ends the first utterance while the session listens on;
@@ -231,8 +231,8 @@ private slots:
         QSignalSpy texts(&manager, &SpeechRecognitionManager::transcribedTextChanged);
         QSignalSpy events(&manager, &SpeechRecognitionManager::transcript);
         QProcess player;
-        player.start("paplay", { "-d", "spk", "--raw", "--format=s16le", "--rate=16000", "--channels=1",
-                                 raw.fileName() });
+        player.start("paplay",
+            { "-d", "spk", "--raw", "--format=s16le", "--rate=16000", "--channels=1", raw.fileName() });
         QTRY_VERIFY_WITH_TIMEOUT(player.state() == QProcess::NotRunning, 30000);
         QCOMPARE(player.exitCode(), 0);
         // Each utterance says what it is; the first ended while the session went on.
@@ -247,12 +247,12 @@ private slots:
         QCOMPARE(finalOf(0), QString("good morning everyone"));
         QVERIFY(manager.isListening());
         QCoro::waitFor(manager.stopListening());
-        QTRY_COMPARE_WITH_TIMEOUT(manager.transcribedText(),
-                                  QString("good morning everyone we will meet again tomorrow"), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            manager.transcribedText(), QString("good morning everyone we will meet again tomorrow"), 10000);
         bool firstDone = false;
         for (const QList<QVariant> &text : std::as_const(texts)) {
             QVERIFY2(!firstDone || text.first().toString().startsWith("good morning everyone"),
-                     qPrintable(text.first().toString()));
+                qPrintable(text.first().toString()));
             firstDone = firstDone || text.first().toString() == "good morning everyone";
         }
         QVERIFY(firstDone);

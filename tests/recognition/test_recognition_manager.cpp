@@ -18,7 +18,8 @@
 
 using namespace std::chrono_literals;
 
-namespace {
+namespace
+{
 
 // A manager on fakes; the cloud path is the real client and capture service,
 // on a fake microphone and a server address that refuses every upload.
@@ -26,7 +27,8 @@ struct Rig {
     LogCapture log;
     FakeSpeechRecognizerBackend speech;
     FakeMicrophoneAuthorization microphone;
-    std::shared_ptr<FakeAudioEngine::Control> onDeviceMicrophone = std::make_shared<FakeAudioEngine::Control>();
+    std::shared_ptr<FakeAudioEngine::Control> onDeviceMicrophone
+        = std::make_shared<FakeAudioEngine::Control>();
     std::shared_ptr<FakeAudioEngine::Control> cloudMicrophone = std::make_shared<FakeAudioEngine::Control>();
     FakeAlertPresenter alerts;
     FakeWorkspace workspace;
@@ -35,10 +37,11 @@ struct Rig {
     SpeechRecognitionManager &make()
     {
         cloudMicrophone->format = { 16000.0, 1 };
-        manager = std::make_unique<SpeechRecognitionManager>(
-            speech, microphone, FakeAudioEngine::factory(onDeviceMicrophone),
+        manager = std::make_unique<SpeechRecognitionManager>(speech, microphone,
+            FakeAudioEngine::factory(onDeviceMicrophone),
             std::make_unique<SpeechService>(QStringLiteral("http://127.0.0.1:9")),
-            std::make_unique<AudioRecordingService>(FakeAudioEngine::factory(cloudMicrophone), alerts, workspace));
+            std::make_unique<AudioRecordingService>(
+                FakeAudioEngine::factory(cloudMicrophone), alerts, workspace));
         return *manager;
     }
 
@@ -197,7 +200,7 @@ private slots:
         task.partial("on device words");
         QTRY_COMPARE(manager.transcribedText(), QString("on device words"));
         QSignalSpy texts(&manager, &SpeechRecognitionManager::transcribedTextChanged);
-        emit manager.googleSpeechService().transcript({0, 0, "cloud words", false});
+        emit manager.googleSpeechService().transcript({ 0, 0, "cloud words", false });
         QTest::qWait(50);
         QVERIFY(texts.isEmpty());
 
@@ -208,7 +211,7 @@ private slots:
         QCOMPARE(manager.activeProvider(), STTProvider::google);
         QVERIFY(task.cancelled && !rig.onDeviceMicrophone->running && !rig.onDeviceMicrophone->tap);
         QCOMPARE(manager.transcribedText(), QString("on device words"));
-        emit manager.googleSpeechService().transcript({0, 0, "from the cloud", false});
+        emit manager.googleSpeechService().transcript({ 0, 0, "from the cloud", false });
         QTRY_COMPARE(manager.transcribedText(), QString("from the cloud"));
         rig.stop();
         QVERIFY(!manager.isListening() && !rig.cloudMicrophone->running);
@@ -260,7 +263,7 @@ private slots:
             const qsizetype failed = lines.indexOf(QRegularExpression("❌ \\[Speech\\] Upload failed: .*"));
             QVERIFY(failed > 0 && failed < lines.indexOf("✅ [Speech] Streaming stopped"));
             QVERIFY(lines.indexOf("✅ [Speech] Streaming stopped")
-                    < lines.indexOf("☁️ [Google STT] Starting cloud fallback for language: de-DE"));
+                < lines.indexOf("☁️ [Google STT] Starting cloud fallback for language: de-DE"));
             rig.stop();
         }
         {
@@ -301,7 +304,7 @@ private slots:
         // Granted exactly when a default source exists, opens and is usable;
         // it is opened only to look.
         const std::pair<std::function<void(FakeAudioEngine::Control &)>, bool> sources[] = {
-            { [](auto &) { }, true },
+            { [](auto &) {}, true },
             { [](auto &source) { source.startError = QStringLiteral("Access denied"); }, false },
             { [](auto &source) { source.format.sampleRate = 0; }, false },
             { [](auto &source) { source.hasInputNode = false; }, false },
@@ -315,7 +318,7 @@ private slots:
         }
         if (qEnvironmentVariableIsSet("TELLWIND_HARNESS")) // its sound server has a default source
             QCOMPARE(QCoro::waitFor(PulseMicrophoneAuthorization::shared().authorizationStatus()),
-                     MicrophoneAuthorizationStatus::authorized);
+                MicrophoneAuthorizationStatus::authorized);
     }
 
     void microphoneLostUnderASession_data()
@@ -338,8 +341,10 @@ private slots:
             manager.togglePreferredProvider();
         rig.start();
         QVERIFY(manager.isListening());
-        const std::shared_ptr<FakeAudioEngine::Control> microphone = cloud ? rig.cloudMicrophone : rig.onDeviceMicrophone;
-        const QString reason = QStringLiteral("The connection to the sound server was lost (Connection terminated).");
+        const std::shared_ptr<FakeAudioEngine::Control> microphone
+            = cloud ? rig.cloudMicrophone : rig.onDeviceMicrophone;
+        const QString reason
+            = QStringLiteral("The connection to the sound server was lost (Connection terminated).");
 
         // Told at once, while the session waits for the microphone to come back.
         QVERIFY(microphone->interrupt(Interruption::lost, reason));

@@ -7,7 +7,8 @@
 
 #include <signal.h>
 
-namespace {
+namespace
+{
 
 using Exchange = RawHttpExchange;
 const auto request = &RawHttpExchange::request;
@@ -36,8 +37,8 @@ struct Answer {
 
 QList<Answer> splitAnswers(QByteArray bytes, const QList<bool> &heads = {})
 {
-    static const QRegularExpression length(QStringLiteral("content-length: *(\\d+)"),
-                                           QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression length(
+        QStringLiteral("content-length: *(\\d+)"), QRegularExpression::CaseInsensitiveOption);
     QList<Answer> answers;
     while (true) {
         const qsizetype end = bytes.indexOf("\r\n\r\n");
@@ -66,11 +67,13 @@ QByteArray exchangeFrom(const QHostAddress &source, quint16 port, const QByteArr
     socket.connectToHost(QHostAddress::LocalHost, port);
     socket.write(bytes);
     QByteArray received;
-    (void)QTest::qWaitFor([&] {
-        received += socket.readAll();
-        const QList<Answer> answers = splitAnswers(received);
-        return !answers.isEmpty() || socket.state() == QAbstractSocket::UnconnectedState;
-    }, 60000);
+    (void)QTest::qWaitFor(
+        [&] {
+            received += socket.readAll();
+            const QList<Answer> answers = splitAnswers(received);
+            return !answers.isEmpty() || socket.state() == QAbstractSocket::UnconnectedState;
+        },
+        60000);
     return received;
 }
 
@@ -88,9 +91,9 @@ class TestServer : public QObject
 {
     Q_OBJECT
 
-    ServerProcess m_server { { QStringLiteral("--decoders"), QStringLiteral("2"), QStringLiteral("--client-timeout"),
-                               QStringLiteral("1"), QStringLiteral("--max-upload-seconds"), QStringLiteral("60"),
-                               QStringLiteral("--max-uploads-per-client"), QStringLiteral("4") } };
+    ServerProcess m_server { { QStringLiteral("--decoders"), QStringLiteral("2"),
+        QStringLiteral("--client-timeout"), QStringLiteral("1"), QStringLiteral("--max-upload-seconds"),
+        QStringLiteral("60"), QStringLiteral("--max-uploads-per-client"), QStringLiteral("4") } };
     // Everything at its defaults: 30 s uploads, two in flight per client.
     ServerProcess m_defaults;
     QByteArray m_speech;
@@ -98,10 +101,12 @@ class TestServer : public QObject
     // Waits for the server to close the connection and returns how many answers came.
     static int answersUntilClosed(Exchange &exchange)
     {
-        const bool closed = QTest::qWaitFor([&] {
-            exchange.done();
-            return exchange.socket.state() == QAbstractSocket::UnconnectedState;
-        }, 20000);
+        const bool closed = QTest::qWaitFor(
+            [&] {
+                exchange.done();
+                return exchange.socket.state() == QAbstractSocket::UnconnectedState;
+            },
+            20000);
         return closed ? int(exchange.received.count("HTTP/1.1 ")) : -1;
     }
 
@@ -123,8 +128,8 @@ private Q_SLOTS:
     void transcribesUploads()
     {
         // "auto", or no language at all, means US English.
-        for (const char *query :
-             { "sampleRate=16000&languageCode=en-US", "sampleRate=16000&languageCode=auto", "sampleRate=16000" }) {
+        for (const char *query : { "sampleRate=16000&languageCode=en-US",
+                 "sampleRate=16000&languageCode=auto", "sampleRate=16000" }) {
             Exchange exchange(m_server.port(), speechPost(query, m_speech));
             QCOMPARE(exchange.wait().status(), 200);
             QVERIFY(exchange.received.contains("Content-Type: application/json"));
@@ -132,7 +137,7 @@ private Q_SLOTS:
         }
         QCOMPARE(post("sampleRate=16000", silence), transcript(QString()));
         QCOMPARE(post("sampleRate=16000&languageCode=de-DE", m_speech),
-                 QJsonObject({ { "type", "error" }, { "error", "Language not supported: de-DE" } }));
+            QJsonObject({ { "type", "error" }, { "error", "Language not supported: de-DE" } }));
 
         const QRegularExpression logLine(
             QStringLiteral("^POST /api/speech -> 200 \\(%1 bytes, decode \\d+ ms\\)$").arg(m_speech.size()));
@@ -153,7 +158,8 @@ private Q_SLOTS:
         QVERIFY(!slow.done());
         std::vector<std::unique_ptr<Exchange>> uploads;
         for (int i = 0; i < 3; ++i)
-            uploads.push_back(std::make_unique<Exchange>(m_server.port(), speechPost("sampleRate=16000", m_speech)));
+            uploads.push_back(
+                std::make_unique<Exchange>(m_server.port(), speechPost("sampleRate=16000", m_speech)));
         for (auto &upload : uploads)
             QCOMPARE(upload->wait().json(), transcript(phrase));
         QCOMPARE(slow.wait().json().value("text").toString().count(QStringLiteral("dictation")), 12);
@@ -174,36 +180,47 @@ private Q_SLOTS:
             // Refused before the HTTP layer saw it: the connection ends there.
             bool closes = true;
         } rows[] = {
-            { "no rate", speechPost("languageCode=en-US", pcm), 400, "Missing sampleRate: send sampleRate=16000", false },
-            { "8 kHz", speechPost("sampleRate=8000", pcm), 400, "Unsupported sampleRate 8000: only 16000 is accepted", false },
+            { "no rate", speechPost("languageCode=en-US", pcm), 400,
+                "Missing sampleRate: send sampleRate=16000", false },
+            { "8 kHz", speechPost("sampleRate=8000", pcm), 400,
+                "Unsupported sampleRate 8000: only 16000 is accepted", false },
             { "rate not a number", speechPost("sampleRate=sixteen", pcm), 400,
-              "Unsupported sampleRate sixteen: only 16000 is accepted", false },
+                "Unsupported sampleRate sixteen: only 16000 is accepted", false },
             { "odd length", speechPost("sampleRate=16000", QByteArray(48001, '\1')), 400,
-              "Odd body length 48001: 16-bit samples take two bytes each", false },
-            { "empty", speechPost("sampleRate=16000", {}), 400, "Empty body: send 16-bit mono PCM audio", false },
+                "Odd body length 48001: 16-bit samples take two bytes each", false },
+            { "empty", speechPost("sampleRate=16000", {}), 400, "Empty body: send 16-bit mono PCM audio",
+                false },
             { "too large", speechHead + "Content-Length: 10485762\r\n\r\n", 413,
-              "Body too large: at most 10485760 bytes" },
-            { "GET", request("GET", "/api/speech?sampleRate=16000", {}), 405, "Method not allowed: use POST", false },
-            { "PUT", request("PUT", "/api/speech?sampleRate=16000", pcm), 405, "Method not allowed: use POST", false },
-            { "wrong path", request("POST", "/api/speeches?sampleRate=16000", pcm), 404, "Not found: /api/speeches", false },
+                "Body too large: at most 10485760 bytes" },
+            { "GET", request("GET", "/api/speech?sampleRate=16000", {}), 405, "Method not allowed: use POST",
+                false },
+            { "PUT", request("PUT", "/api/speech?sampleRate=16000", pcm), 405, "Method not allowed: use POST",
+                false },
+            { "wrong path", request("POST", "/api/speeches?sampleRate=16000", pcm), 404,
+                "Not found: /api/speeches", false },
             { "not HTTP", "HELLO\r\n\r\n", 400, "Malformed request line" },
             { "chunked", speechHead + "Transfer-Encoding: chunked\r\n\r\n4\r\nabcd\r\n0\r\n\r\n", 411,
-              "Length required: send the body with a Content-Length" },
+                "Length required: send the body with a Content-Length" },
             { "huge header", "GET / HTTP/1.1\r\nX-Padding: " + QByteArray(70 * 1024, 'x') + "\r\n\r\n", 431,
-              "Request headers too large" },
+                "Request headers too large" },
             { "negative length", speechHead + "Content-Length: -5\r\n\r\n", 400, "Invalid Content-Length" },
             // Each of these once let a second request ride in what one parser took for a body.
-            { "space before the colon", speechHead + "Content-Length : 24\r\n\r\nGET /healthz HTTP/1.1\r\n\r\n", 400,
-              "Whitespace before the colon in a header field" },
-            { "two lengths", speechHead + "Content-Length: 0\r\nContent-Length: 24\r\n\r\nGET /healthz HTTP/1.1\r\n\r\n",
-              400, "Invalid Content-Length" },
+            { "space before the colon",
+                speechHead + "Content-Length : 24\r\n\r\nGET /healthz HTTP/1.1\r\n\r\n", 400,
+                "Whitespace before the colon in a header field" },
+            { "two lengths",
+                speechHead + "Content-Length: 0\r\nContent-Length: 24\r\n\r\nGET /healthz HTTP/1.1\r\n\r\n",
+                400, "Invalid Content-Length" },
             { "chunked with a length",
-              speechHead + "Transfer-Encoding: chunked\r\nContent-Length: 5\r\n\r\n0\r\n\r\nGET /healthz HTTP/1.1\r\n\r\n", 400,
-              "Transfer-Encoding and Content-Length together" },
-            { "folded length", speechHead + "X-A: 1\r\n Content-Length: 24\r\n\r\nGET /healthz HTTP/1.1\r\n\r\n", 400,
-              "Folded header lines are not accepted" },
+                speechHead
+                    + "Transfer-Encoding: chunked\r\nContent-Length: 5\r\n\r\n0\r\n\r\nGET /healthz "
+                      "HTTP/1.1\r\n\r\n",
+                400, "Transfer-Encoding and Content-Length together" },
+            { "folded length",
+                speechHead + "X-A: 1\r\n Content-Length: 24\r\n\r\nGET /healthz HTTP/1.1\r\n\r\n", 400,
+                "Folded header lines are not accepted" },
             { "bare LF", "GET /healthz HTTP/1.1\nContent-Length: 24\n\nGET /healthz HTTP/1.1\r\n\r\n", 400,
-              "Bare CR or LF in the request head" },
+                "Bare CR or LF in the request head" },
         };
         for (const auto &row : rows)
             QTest::newRow(row.name) << row.bytes << row.status << QString::fromUtf8(row.error) << row.closes;
@@ -228,9 +245,11 @@ private Q_SLOTS:
     void timesOutSlowClients()
     {
         Exchange headersNeverEnd(m_server.port(), speechHead + "Host: x\r\n");
-        Exchange bodyStalls(m_server.port(), speechHead + "Content-Length: 96000\r\n\r\n" + QByteArray(100, '\0'));
+        Exchange bodyStalls(
+            m_server.port(), speechHead + "Content-Length: 96000\r\n\r\n" + QByteArray(100, '\0'));
         {
-            Exchange vanishes(m_server.port(), speechHead + "Content-Length: 96000\r\n\r\n" + QByteArray(1000, '\0'));
+            Exchange vanishes(
+                m_server.port(), speechHead + "Content-Length: 96000\r\n\r\n" + QByteArray(1000, '\0'));
             QVERIFY(vanishes.socket.waitForBytesWritten(5000));
             vanishes.socket.abort();
         }
@@ -238,7 +257,8 @@ private Q_SLOTS:
         QCOMPARE(post("sampleRate=16000", m_speech), transcript(phrase));
         for (Exchange *stalled : { &headersNeverEnd, &bodyStalls }) {
             QCOMPARE(stalled->wait(5000).status(), 408);
-            QVERIFY(stalled->json().value("error").toString().startsWith(QStringLiteral("Request timeout: ")));
+            QVERIFY(
+                stalled->json().value("error").toString().startsWith(QStringLiteral("Request timeout: ")));
         }
         QVERIFY(m_server.isRunning());
         QCOMPARE(post("sampleRate=16000", silence), transcript(QString()));
@@ -250,9 +270,9 @@ private Q_SLOTS:
     void answersPipelinedRequestsInOrder()
     {
         Exchange pipeline(m_server.port(),
-                          speechPost("sampleRate=16000", m_speech) + request("GET", "/nowhere", {})
-                              + "HEAD /healthz HTTP/1.1\r\n\r\n" + speechPost("sampleRate=16000", silence)
-                              + "GET /healthz HTTP/1.1\r\nConnection: close\r\n\r\n" + request("GET", "/readyz", {}));
+            speechPost("sampleRate=16000", m_speech) + request("GET", "/nowhere", {})
+                + "HEAD /healthz HTTP/1.1\r\n\r\n" + speechPost("sampleRate=16000", silence)
+                + "GET /healthz HTTP/1.1\r\nConnection: close\r\n\r\n" + request("GET", "/readyz", {}));
         QCOMPARE(answersUntilClosed(pipeline), 5);
         const QList<Answer> answers = splitAnswers(pipeline.received, { false, false, true, false, false });
         QCOMPARE(answers.size(), 5);
@@ -270,7 +290,8 @@ private Q_SLOTS:
     {
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<bool>("closes");
-        QTest::addRow("Connection: close") << QByteArray("GET /healthz HTTP/1.1\r\nConnection: close\r\n\r\n") << true;
+        QTest::addRow("Connection: close")
+            << QByteArray("GET /healthz HTTP/1.1\r\nConnection: close\r\n\r\n") << true;
         QTest::addRow("HTTP/1.0") << QByteArray("GET /healthz HTTP/1.0\r\n\r\n") << true;
         QTest::addRow("HTTP/1.0 asking to keep alive")
             << QByteArray("GET /healthz HTTP/1.0\r\nConnection: keep-alive\r\n\r\n") << true;
@@ -313,10 +334,13 @@ private Q_SLOTS:
         Exchange upload(m_defaults.port(), speechPost(query, QByteArray(bytes, '\0')));
         QCOMPARE(upload.wait().status(), status);
         if (status == 413)
-            QCOMPARE(upload.json(), QJsonObject({ { "type", "error" }, { "error", "Upload too long: at most 30 seconds of audio" } }));
+            QCOMPARE(upload.json(),
+                QJsonObject(
+                    { { "type", "error" }, { "error", "Upload too long: at most 30 seconds of audio" } }));
         else
             QCOMPARE(upload.json(), transcript(QString()));
-        QCOMPARE(Exchange(m_defaults.port(), speechPost("sampleRate=16000", silence)).wait().json(), transcript(QString()));
+        QCOMPARE(Exchange(m_defaults.port(), speechPost("sampleRate=16000", silence)).wait().json(),
+            transcript(QString()));
     }
 
     // A third upload from a client with two in flight is turned away at once;
@@ -327,8 +351,10 @@ private Q_SLOTS:
         Exchange first(m_defaults.port(), speechPost("sampleRate=16000", pcm));
         Exchange second(m_defaults.port(), speechPost("sampleRate=16000", pcm));
         const auto inFlight = [this] {
-            return Exchange(m_defaults.port(), request("GET", "/metrics", {})).wait().body().contains(
-                "\ntellwind_uploads_in_flight 2\n");
+            return Exchange(m_defaults.port(), request("GET", "/metrics", {}))
+                .wait()
+                .body()
+                .contains("\ntellwind_uploads_in_flight 2\n");
         };
         QTRY_VERIFY(inFlight());
 
@@ -336,18 +362,19 @@ private Q_SLOTS:
         QCOMPARE(third.wait().status(), 429);
         QVERIFY(third.received.contains("\r\nRetry-After: 1\r\n"));
         QCOMPARE(third.json(),
-                 QJsonObject({ { "type", "error" }, { "error", "Too many uploads at once: wait for one to be answered" } }));
+            QJsonObject({ { "type", "error" },
+                { "error", "Too many uploads at once: wait for one to be answered" } }));
         QVERIFY(!first.done() && !second.done());
 
-        const QList<Answer> other =
-            splitAnswers(exchangeFrom(QHostAddress(QStringLiteral("127.0.0.2")), m_defaults.port(),
-                                      speechPost("sampleRate=16000", m_speech)));
+        const QList<Answer> other = splitAnswers(exchangeFrom(QHostAddress(QStringLiteral("127.0.0.2")),
+            m_defaults.port(), speechPost("sampleRate=16000", m_speech)));
         QCOMPARE(other.size(), 1);
         QCOMPARE(QJsonDocument::fromJson(other[0].body).object(), transcript(phrase));
 
         for (Exchange *upload : { &first, &second })
             QCOMPARE(upload->wait().json().value("text").toString().count(QStringLiteral("dictation")), 4);
-        QCOMPARE(Exchange(m_defaults.port(), speechPost("sampleRate=16000", m_speech)).wait().json(), transcript(phrase));
+        QCOMPARE(Exchange(m_defaults.port(), speechPost("sampleRate=16000", m_speech)).wait().json(),
+            transcript(phrase));
     }
 
     // /metrics as a real Prometheus scraper reads it, after the uploads above.
@@ -387,17 +414,20 @@ print(json.dumps({f.name: {"type": f.type, "samples": [[s.name, s.labels, s.valu
         };
         QCOMPARE(families.value("tellwind_http_requests").toObject().value("type"), "counter");
         QVERIFY(value("tellwind_http_requests", "tellwind_http_requests_total",
-                      { { "route", "/api/speech" }, { "status", "200" } }) >= 3);
+                    { { "route", "/api/speech" }, { "status", "200" } })
+            >= 3);
         QVERIFY(value("tellwind_http_requests", "tellwind_http_requests_total",
-                      { { "route", "/api/speech" }, { "status", "400" } }) >= 1);
+                    { { "route", "/api/speech" }, { "status", "400" } })
+            >= 1);
         // Paths nobody serves are counted together, so clients cannot grow the set.
-        QVERIFY(value("tellwind_http_requests", "tellwind_http_requests_total", { { "route", "other" }, { "status", "404" } })
-                >= 1);
+        QVERIFY(value("tellwind_http_requests", "tellwind_http_requests_total",
+                    { { "route", "other" }, { "status", "404" } })
+            >= 1);
         QVERIFY(!metrics.body().contains("route=\"/nowhere\""));
         QCOMPARE(families.value("tellwind_decode_seconds").toObject().value("type"), "histogram");
         QVERIFY(value("tellwind_decode_seconds", "tellwind_decode_seconds_count") >= 3);
         QCOMPARE(value("tellwind_decode_seconds", "tellwind_decode_seconds_bucket", { { "le", "+Inf" } }),
-                 value("tellwind_decode_seconds", "tellwind_decode_seconds_count"));
+            value("tellwind_decode_seconds", "tellwind_decode_seconds_count"));
         QCOMPARE(families.value("tellwind_upstream_seconds").toObject().value("type"), "histogram");
         QCOMPARE(value("tellwind_uploads_in_flight", "tellwind_uploads_in_flight"), 0.0);
         QCOMPARE(value("tellwind_signin_failures", "tellwind_signin_failures_total"), 0.0);
@@ -412,7 +442,8 @@ print(json.dumps({f.name: {"type": f.type, "samples": [[s.name, s.labels, s.valu
         QVERIFY(QDir(server.dataDir()).removeRecursively());
         Exchange ready(server.port(), request("GET", "/readyz", {}));
         QCOMPARE(ready.wait().status(), 503);
-        QCOMPARE(ready.json(), QJsonObject({ { "status", "not ready" }, { "failing", QJsonArray { "accounts" } } }));
+        QCOMPARE(ready.json(),
+            QJsonObject({ { "status", "not ready" }, { "failing", QJsonArray { "accounts" } } }));
         QCOMPARE(Exchange(server.port(), request("GET", "/healthz", {})).wait().status(), 200);
     }
 
@@ -424,14 +455,17 @@ print(json.dumps({f.name: {"type": f.type, "samples": [[s.name, s.labels, s.valu
         QProcess process;
         QByteArray output;
         process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process.start(ServerProcess::binary(), { "--listen", "127.0.0.1:0", "--data-dir", data.path(), "--decoders", "1",
-                                                 "--log-format", "json" });
+        process.start(ServerProcess::binary(),
+            { "--listen", "127.0.0.1:0", "--data-dir", data.path(), "--decoders", "1", "--log-format",
+                "json" });
         static const QRegularExpression listening(QStringLiteral("listening on http://[^ ]+:(\\d+)"));
-        QTRY_VERIFY_WITH_TIMEOUT(listening.match(QString::fromUtf8(output += process.readAllStandardOutput())).hasMatch(),
-                                 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            listening.match(QString::fromUtf8(output += process.readAllStandardOutput())).hasMatch(), 60000);
         const quint16 port = listening.match(QString::fromUtf8(output)).captured(1).toUShort();
 
-        QCOMPARE(Exchange(port, request("GET", "/api/auth/verify?token=secret-token-4711", {})).wait().status(), 401);
+        QCOMPARE(
+            Exchange(port, request("GET", "/api/auth/verify?token=secret-token-4711", {})).wait().status(),
+            401);
         // Short enough to be decoded within the stop's time limit on a busy machine.
         Exchange upload(port, speechPost("sampleRate=16000", longSpeech(m_speech, 1)));
         QTRY_VERIFY(upload.socket.bytesToWrite() == 0);
@@ -456,8 +490,9 @@ print(json.dumps({f.name: {"type": f.type, "samples": [[s.name, s.labels, s.valu
                 continue;
             QVERIFY(entry.value("durationMs").isDouble());
             QCOMPARE(entry.value("client"), "127.0.0.1");
-            routes.append(QStringLiteral("%1 %2 %3").arg(entry.value("method").toString(), entry.value("route").toString(),
-                                                        QString::number(entry.value("status").toInt())));
+            routes.append(QStringLiteral("%1 %2 %3")
+                              .arg(entry.value("method").toString(), entry.value("route").toString(),
+                                  QString::number(entry.value("status").toInt())));
         }
         QCOMPARE(routes, QStringList({ "GET /api/auth/verify 401", "POST /api/speech 200" }));
     }

@@ -62,8 +62,9 @@ private slots:
         if (TestDatabase::isPostgres())
             storage += { "--database", database.url() };
         // All of it comes from one address: the per-client upload bound is not what is measured.
-        ServerProcess server(storage + QStringList { "--decoders", "1", "--trusted-proxy", "127.0.0.1",
-                                                     "--max-uploads-per-client", "100" });
+        ServerProcess server(storage
+            + QStringList {
+                "--decoders", "1", "--trusted-proxy", "127.0.0.1", "--max-uploads-per-client", "100" });
         // Ten people, each signing in from five places at once.
         for (int i = 0; i < 10; ++i)
             QVERIFY(addUser(storage, "user" + QByteArray::number(i) + "@example.com"));

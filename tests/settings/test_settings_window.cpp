@@ -17,9 +17,9 @@
 #include "fakes/FakeKeyMonitor.h"
 #include "fakes/FakeStatusBar.h"
 #include "fakes/FakeWorkspace.h"
+#include "platform/PlatformStatus.h"
 #include "platform/WindowSystem.h"
 #include "speech/TextFormattingSettings.h"
-#include "platform/PlatformStatus.h"
 #include "support/QuickItems.h"
 #include "support/ScriptedHttpServer.h"
 
@@ -40,7 +40,8 @@
 
 Q_IMPORT_QML_PLUGIN(Tellwind_ViewsPlugin)
 
-namespace {
+namespace
+{
 
 // The settings window over real managers whose platform ends are fakes.
 struct Fixture {
@@ -54,9 +55,9 @@ struct Fixture {
     TextFormattingSettings formatting;
     AuthManager auth;
     FakeWorkspace workspace;
-    SpeechSettings speech{[] {
-        return QList<QPair<QString, QString>>{{"mic", "Virtual microphone"}, {"headset", "Headset"}};
-    }};
+    SpeechSettings speech { [] {
+        return QList<QPair<QString, QString>> { { "mic", "Virtual microphone" }, { "headset", "Headset" } };
+    } };
     QQmlEngine engine;
     SettingsWindow settings { engine, workspace };
 
@@ -176,8 +177,8 @@ private slots:
     void speechSectionTestsTheServerAndChoosesTheMicrophone()
     {
         ScriptedHttpServer http;
-        http.fallback = ScriptedHttpServer::Reply(
-            200, R"({"languages":[{"code":"en-US","engine":"pocketsphinx"},{"code":"es-ES","engine":"upstream"}]})");
+        http.fallback = ScriptedHttpServer::Reply(200,
+            R"({"languages":[{"code":"en-US","engine":"pocketsphinx"},{"code":"es-ES","engine":"upstream"}]})");
         QString deadAddress;
         {
             ScriptedHttpServer gone;
@@ -195,7 +196,8 @@ private slots:
         auto pressTest = [&f] { return QMetaObject::invokeMethod(f.item("serverTestButton"), "clicked"); };
         f.item("serverField")->setProperty("text", http.baseUrl());
         QVERIFY(pressTest());
-        QTRY_COMPARE(f.text("serverTestResult"), QString("The server recognises 2 language(s): en-US, es-ES"));
+        QTRY_COMPARE(
+            f.text("serverTestResult"), QString("The server recognises 2 language(s): en-US, es-ES"));
         QCOMPARE(http.requests.value(0).target, QByteArray("/api/languages"));
         QCOMPARE(Settings::stringValue(SpeechSettings::serverBaseURLKey), http.baseUrl());
         f.item("serverField")->setProperty("text", deadAddress);
@@ -211,7 +213,7 @@ private slots:
                 names << entry.toMap().value("description").toString();
             return names;
         };
-        QTRY_COMPARE(descriptions(), (QStringList{"System default", "Virtual microphone", "Headset"}));
+        QTRY_COMPARE(descriptions(), (QStringList { "System default", "Virtual microphone", "Headset" }));
         QCOMPARE(box->property("displayText").toString(), QString("System default"));
         QVERIFY(QMetaObject::invokeMethod(box, "activated", Q_ARG(int, 2)));
         QCOMPARE(Settings::stringValue(SpeechSettings::microphoneKey), QString("headset"));
@@ -294,8 +296,10 @@ private slots:
     {
         QTest::addColumn<QString>("toggle");
         QTest::addColumn<QString>("key");
-        QTest::addRow("automatic capitals") << "autoCapitalizeToggle" << TextFormattingSettings::autoCapitalizeKey;
-        QTest::addRow("spoken punctuation") << "spokenPunctuationToggle" << TextFormattingSettings::spokenPunctuationKey;
+        QTest::addRow("automatic capitals")
+            << "autoCapitalizeToggle" << TextFormattingSettings::autoCapitalizeKey;
+        QTest::addRow("spoken punctuation")
+            << "spokenPunctuationToggle" << TextFormattingSettings::spokenPunctuationKey;
     }
     void formattingToggles()
     {
@@ -341,10 +345,10 @@ private slots:
         FakeDictationRecognizer recognizer;
         FakeCursorIndicator indicator;
         FakeDictationTyping typing;
-        AppState state {recognizer, indicator, typing};
+        AppState state { recognizer, indicator, typing };
         // The delegate's neighbours are the fixture's.
-        AppDelegate delegate {state, typing, WindowSystem::shared(),
-                              AppDelegate::Services {f.auth, f.launchAtLogin, f.hotkey, f.menuBar}};
+        AppDelegate delegate { state, typing, WindowSystem::shared(),
+            AppDelegate::Services { f.auth, f.launchAtLogin, f.hotkey, f.menuBar } };
         delegate.applicationDidFinishLaunching();
 
         QVERIFY(f.statusBar->item && f.statusBar->item->menu);
@@ -369,7 +373,7 @@ private slots:
     void unwritableSettingsAreToldOnce()
     {
         FakeAlertPresenter alerts;
-        SettingsWriteAlert alert {alerts};
+        SettingsWriteAlert alert { alerts };
         const QString folder = QFileInfo(Settings::filePath()).absolutePath();
         QVERIFY(QDir(folder).removeRecursively());
         {

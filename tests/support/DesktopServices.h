@@ -15,13 +15,13 @@
 // monitor, no autostart file. A test may hand in a real one of its own.
 struct DesktopServices {
     AuthManager authManager;
-    LaunchAtLoginManager launchAtLoginManager{std::make_unique<FakeAutostartStore>()};
-    GlobalHotkeyManager hotkeyManager{std::make_unique<FakeKeyMonitor>()};
-    MenuBarManager fakeMenuBar{std::make_unique<FakeStatusBar>()};
+    LaunchAtLoginManager launchAtLoginManager { std::make_unique<FakeAutostartStore>() };
+    GlobalHotkeyManager hotkeyManager { std::make_unique<FakeKeyMonitor>() };
+    MenuBarManager fakeMenuBar { std::make_unique<FakeStatusBar>() };
     MenuBarManager *menuBar = &fakeMenuBar;
 
     AppDelegate::Services services()
     {
-        return {authManager, launchAtLoginManager, hotkeyManager, *menuBar};
+        return { authManager, launchAtLoginManager, hotkeyManager, *menuBar };
     }
 };

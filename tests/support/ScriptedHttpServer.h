@@ -19,8 +19,12 @@ class ScriptedHttpServer : public QObject
 {
 public:
     struct Reply {
-        Reply(int status = 200, QByteArray body = {}, QByteArray contentType = "application/json", int delayMs = 0)
-            : status(status), body(std::move(body)), contentType(std::move(contentType)), delayMs(delayMs)
+        Reply(int status = 200, QByteArray body = {}, QByteArray contentType = "application/json",
+            int delayMs = 0)
+            : status(status)
+            , body(std::move(body))
+            , contentType(std::move(contentType))
+            , delayMs(delayMs)
         {
         }
         // No answer until answerHeld() gives one.

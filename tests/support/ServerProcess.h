@@ -14,11 +14,12 @@
 class ServerProcess
 {
 public:
-    explicit ServerProcess(QStringList arguments = {}) : arguments(std::move(arguments))
+    explicit ServerProcess(QStringList arguments = {})
+        : arguments(std::move(arguments))
     {
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         QObject::connect(&m_process, &QProcess::readyReadStandardOutput, &m_process,
-                         [this] { m_output += m_process.readAllStandardOutput(); });
+            [this] { m_output += m_process.readAllStandardOutput(); });
     }
     ~ServerProcess() { stop(); }
 
@@ -28,7 +29,10 @@ public:
     QString listen = QStringLiteral("127.0.0.1:0");
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
 
-    static QString binary() { return qEnvironmentVariable("TELLWIND_BUILD_DIR") + QStringLiteral("/tellwind-server"); }
+    static QString binary()
+    {
+        return qEnvironmentVariable("TELLWIND_BUILD_DIR") + QStringLiteral("/tellwind-server");
+    }
     QString dataDir() const { return m_data.path(); }
 
     // Returns once the server listens; false when it exits or stays silent.
@@ -38,14 +42,17 @@ public:
         m_process.setProcessEnvironment(environment);
         if (captureErrors)
             m_process.setProcessChannelMode(QProcess::MergedChannels);
-        m_process.start(binary(), QStringList { QStringLiteral("--listen"), listen, QStringLiteral("--data-dir"),
-                                                dataDir() } + arguments);
+        m_process.start(binary(),
+            QStringList { QStringLiteral("--listen"), listen, QStringLiteral("--data-dir"), dataDir() }
+                + arguments);
         static const QRegularExpression listening(QStringLiteral("listening on http://[^ ]+:(\\d+)"));
         QRegularExpressionMatch match;
-        (void)QTest::qWaitFor([&] {
-            match = listening.match(QString::fromUtf8(m_output));
-            return match.hasMatch() || m_process.state() == QProcess::NotRunning;
-        }, 60000);
+        (void)QTest::qWaitFor(
+            [&] {
+                match = listening.match(QString::fromUtf8(m_output));
+                return match.hasMatch() || m_process.state() == QProcess::NotRunning;
+            },
+            60000);
         m_port = match.hasMatch() ? match.captured(1).toUShort() : 0;
         return m_port != 0;
     }
@@ -82,8 +89,8 @@ inline QByteArray spokenPcm(const QString &text)
 {
     QTemporaryDir dir;
     QFile wav(dir.filePath(QStringLiteral("speech.wav")));
-    const QStringList arguments { QStringLiteral("-voice"), QStringLiteral("kal16"), QStringLiteral("-t"), text,
-                                  QStringLiteral("-o"), wav.fileName() };
+    const QStringList arguments { QStringLiteral("-voice"), QStringLiteral("kal16"), QStringLiteral("-t"),
+        text, QStringLiteral("-o"), wav.fileName() };
     if (QProcess::execute(QStringLiteral("flite"), arguments) != 0 || !wav.open(QIODevice::ReadOnly))
         return {};
     const QByteArray bytes = wav.readAll();
@@ -112,8 +119,8 @@ struct RawHttpExchange {
     bool done()
     {
         received += socket.readAll();
-        static const QRegularExpression length(QStringLiteral("content-length: *(\\d+)"),
-                                               QRegularExpression::CaseInsensitiveOption);
+        static const QRegularExpression length(
+            QStringLiteral("content-length: *(\\d+)"), QRegularExpression::CaseInsensitiveOption);
         const auto match = length.match(QString::fromLatin1(received.left(received.indexOf("\r\n\r\n"))));
         return socket.state() == QAbstractSocket::UnconnectedState
             || (match.hasMatch() && body().size() >= match.captured(1).toInt());

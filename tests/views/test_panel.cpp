@@ -6,17 +6,17 @@
 #include "app/AppState.h"
 #include "app/ErrorReporter.h"
 #include "app/LanguageAvailability.h"
-#include "common/Settings.h"
 #include "app/LanguageNames.h"
 #include "app/PopupFocus.h"
 #include "app/QmlTypes.h"
+#include "common/Settings.h"
 #include "fakes/FakeCursorIndicator.h"
 #include "fakes/FakeDictationRecognizer.h"
 #include "fakes/FakeDictationTyping.h"
 #include "fakes/LogCapture.h"
 #include "platform/WindowSystem.h"
-#include "support/DesktopServices.h"
 #include "platform/xdg/FreedesktopNotifier.h"
+#include "support/DesktopServices.h"
 #include "support/ScriptedHttpServer.h"
 #include "support/ScriptedNotificationService.h"
 
@@ -30,7 +30,8 @@
 
 #include <memory>
 
-namespace {
+namespace
+{
 
 // A click at the centre of `item`, through the window.
 void click(QQuickItem *item)
@@ -49,13 +50,15 @@ class TestPanel : public QObject
         FakeDictationRecognizer recognizer;
         FakeCursorIndicator indicator;
         FakeDictationTyping typing;
-        AppState state{recognizer, indicator, typing};
+        AppState state { recognizer, indicator, typing };
         DesktopServices desktop;
-        AppDelegate delegate{state, typing, WindowSystem::shared(), desktop.services()};
+        AppDelegate delegate { state, typing, WindowSystem::shared(), desktop.services() };
         ScriptedNotificationService notifications;
         FreedesktopNotifier notifier;
-        ErrorReporter reporter{notifier};
-        LanguageAvailability availability{[](const QString &code) { return code == QLatin1String("en-US"); }};
+        ErrorReporter reporter { notifier };
+        LanguageAvailability availability { [](const QString &code) {
+            return code == QLatin1String("en-US");
+        } };
         QQmlApplicationEngine engine;
     };
     std::unique_ptr<Rig> rig;
@@ -83,8 +86,8 @@ private slots:
         qmlRegisterSingletonInstance("Tellwind.Core", 1, 0, "AppState", &rig->state);
         qmlRegisterSingletonInstance("Tellwind.Core", 1, 0, "ErrorReporter", &rig->reporter);
         qmlRegisterSingletonInstance("Tellwind.Core", 1, 0, "LanguageAvailability", &rig->availability);
-        qmlRegisterSingletonInstance("Tellwind.Core", 1, 0, "SpeechRecognitionManager",
-                                     static_cast<QObject *>(&rig->recognizer));
+        qmlRegisterSingletonInstance(
+            "Tellwind.Core", 1, 0, "SpeechRecognitionManager", static_cast<QObject *>(&rig->recognizer));
         rig->engine.load(QUrl(QStringLiteral("qrc:/Tellwind/Views/MainWindow.qml")));
         window = qobject_cast<QQuickWindow *>(rig->engine.rootObjects().value(0));
         QVERIFY(window);
@@ -105,9 +108,9 @@ private slots:
         QTRY_VERIFY(!rig->state.isRecording());
         QTRY_VERIFY(microphone->isVisible());
         QCOMPARE(log.lines().filter(QRegularExpression("^(🎤|▶️|⏹️ Stopping)")),
-                 (QStringList{"🎤 Button tapped - isRecording: false", "▶️ Starting recording...",
-                              "🎤 Button tapped - isRecording: true", "⏹️ Stopping recording..."}));
-        QCOMPARE(rig->recognizer.calls, (QStringList{"start", "stop"}));
+            (QStringList { "🎤 Button tapped - isRecording: false", "▶️ Starting recording...",
+                "🎤 Button tapped - isRecording: true", "⏹️ Stopping recording..." }));
+        QCOMPARE(rig->recognizer.calls, (QStringList { "start", "stop" }));
     }
 
     void failuresShowOnTheRimAndAsNotifications()
@@ -128,7 +131,7 @@ private slots:
         rig->recognizer.publishError(refused);
         QTRY_COMPARE(rim(), amber);
         QTRY_COMPARE(button->property("tooltip").toString(), refused);
-        QTRY_COMPARE(rig->notifications.bodies(), (QStringList{refused, spanish}));
+        QTRY_COMPARE(rig->notifications.bodies(), (QStringList { refused, spanish }));
 
         // What the pointer resting on the button brings up.
         auto *tip = button->findChild<QQuickWindow *>("errorTip");
@@ -148,7 +151,7 @@ private slots:
         click(button);
         QTRY_COMPARE(button->property("tooltip").toString(), refused);
         QVERIFY(!rig->state.isRecording());
-        QTRY_COMPARE(rig->notifications.bodies(), (QStringList{refused, spanish, refused}));
+        QTRY_COMPARE(rig->notifications.bodies(), (QStringList { refused, spanish, refused }));
         rig->recognizer.startError.clear();
         rig->recognizer.publishError(QString());
         click(button);
@@ -191,7 +194,8 @@ private slots:
     {
         QQuickItem *button = item("providerButton");
         auto shows = [button] {
-            return QStringList{button->property("symbol").toString(), button->property("tooltip").toString()};
+            return QStringList { button->property("symbol").toString(),
+                button->property("tooltip").toString() };
         };
         const QStringList apple { "bolt.fill", "Using on-device recognition (offline) - tap for server" };
         const QStringList google { "brain.head.profile",
@@ -215,19 +219,21 @@ private slots:
         QTRY_VERIFY(picker()->isActive());
         QCOMPARE(listedNames().size(), 94);
 
-        for (char key : {'e', 'n', 'g'})
+        for (char key : { 'e', 'n', 'g' })
             QTest::keyClick(picker(), key);
-        QTRY_COMPARE(listedNames(), (QStringList{"English (US)", "English (UK)", "English (Australia)",
-                                                 "English (Canada)", "English (India)", "Bengali"}));
+        QTRY_COMPARE(listedNames(),
+            (QStringList { "English (US)", "English (UK)", "English (Australia)", "English (Canada)",
+                "English (India)", "Bengali" }));
         click(pickerItem("clearButton"));
         QTRY_COMPARE(listedNames().size(), 94);
 
         // Choosing a row sets the language and closes the picker.
         pickerItem("searchField")->setProperty("text", QStringLiteral("germ"));
-        QTRY_COMPARE(listedNames(), QStringList{"German"});
+        QTRY_COMPARE(listedNames(), QStringList { "German" });
         QQuickItem *row = nullptr;
         QTRY_VERIFY(QMetaObject::invokeMethod(pickerItem("languageList"), "itemAtIndex",
-                                              Q_RETURN_ARG(QQuickItem *, row), Q_ARG(int, 0)) && row);
+                        Q_RETURN_ARG(QQuickItem *, row), Q_ARG(int, 0))
+            && row);
         click(row);
         QTRY_VERIFY(!picker()->isVisible());
         QCOMPARE(rig->recognizer.calls.last(), QStringLiteral("language:de-DE"));
@@ -237,7 +243,8 @@ private slots:
     void pickerMarksWhatCannotBeRecognised()
     {
         ScriptedHttpServer http;
-        http.fallback = ScriptedHttpServer::Reply(200, R"({"languages":[{"code":"es-ES","engine":"upstream"}]})");
+        http.fallback
+            = ScriptedHttpServer::Reply(200, R"({"languages":[{"code":"es-ES","engine":"upstream"}]})");
         Settings::setString(QStringLiteral("serverBaseURL"), http.baseUrl());
         QQuickItem *flag = item("flagButton");
         click(flag);
@@ -251,8 +258,9 @@ private slots:
             QQuickItem *row = nullptr;
             const bool found = QTest::qWaitFor([&] {
                 return QMetaObject::invokeMethod(pickerItem("languageList"), "itemAtIndex",
-                                                 Q_RETURN_ARG(QQuickItem *, row), Q_ARG(int, 0))
-                    && row && row->property("language").value<SupportedLanguage>().displayName().startsWith(search);
+                           Q_RETURN_ARG(QQuickItem *, row), Q_ARG(int, 0))
+                    && row
+                    && row->property("language").value<SupportedLanguage>().displayName().startsWith(search);
             });
             return found ? row : nullptr;
         };
@@ -261,7 +269,7 @@ private slots:
         QCOMPARE(french->property("unavailableMark").toString(), QStringLiteral("Not available"));
         QVERIFY(french->property("tooltip").toString().contains(QStringLiteral("No speech model")));
         QVERIFY(french->findChild<QQuickItem *>("unavailableMark")->isVisible());
-        for (const QString &fine : {QStringLiteral("Spanish"), QStringLiteral("English (US)")}) {
+        for (const QString &fine : { QStringLiteral("Spanish"), QStringLiteral("English (US)") }) {
             QQuickItem *row = firstRow(fine);
             QVERIFY(row);
             QCOMPARE(row->property("unavailableMark").toString(), QString());

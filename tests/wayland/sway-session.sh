@@ -38,7 +38,15 @@ trap cleanup EXIT
 trap 'exit 130' INT TERM
 
 # The user must reach the program to run: a build under a private home
-# folder (mode 700) is out of its reach.
+# folder (mode 700) is out of its reach. As root, let it pass through the
+# folders on the way (search only, nothing becomes readable).
+if [ "$(id -u)" = 0 ] && [ -e "${1:-}" ] && ! "${run_as[@]}" test -x "$1"; then
+    folder=$(dirname "$(readlink -f "$1")")
+    while [ "$folder" != / ]; do
+        [ -n "$(find "$folder" -maxdepth 0 ! -perm -o+x)" ] && chmod o+x "$folder"
+        folder=$(dirname "$folder")
+    done
+fi
 if [ -e "${1:-}" ] && ! "${run_as[@]}" test -x "$1"; then
     echo "sway-session: $user cannot run $1; build in a folder others can read" >&2
     exit 1

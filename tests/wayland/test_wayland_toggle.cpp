@@ -91,15 +91,16 @@ private slots:
         for (qsizetype seen = -1; seen != tellwind->lines().size(); QTest::qWait(1500))
             seen = tellwind->lines().size();
 
+        // The sentence but for one word the recognizer may mishear, written
+        // as text (a capital at the start); none of it in the log.
         const QString typed = target.finish();
-        const QStringList inserts = tellwind->lines().filter("⌨️ [Insert] insertText called with: '");
-        const QString transcript = inserts.value(inserts.size() - 1).section('\'', 1, -2);
         qsizetype heard = 0;
         for (const QString &word : sentence.split(' '))
-            heard += typed.split(' ').contains(word);
-        QVERIFY2(typed == transcript && heard >= sentence.count(' '),
-            qPrintable("typed '" + typed + "', transcript '" + transcript + "', log:\n"
-                + tellwind->lines().join('\n')));
+            heard += typed.toLower().split(' ').contains(word);
+        QVERIFY2(heard >= sentence.count(' '),
+            qPrintable("typed '" + typed + "', log:\n" + tellwind->lines().join('\n')));
+        QVERIFY2(tellwind->lines().filter(sentence.section(' ', 1, 3)).isEmpty(),
+            qPrintable(tellwind->lines().join('\n')));
     }
 
     // Without a session bus the action goes over the user-only socket.

@@ -1,6 +1,7 @@
 // The real chain on a headless sway: the program's typing service, wired as
 // the program wires it, types into foot, a native Wayland terminal.
 #include "FootTarget.h"
+#include "app/CompositionRoot.h"
 #include "output/TextInsertionService.h"
 #include "platform/KeyboardBackends.h"
 
@@ -43,8 +44,9 @@ private slots:
     {
         QFETCH(QStringList, transcripts);
         QFETCH(QString, expected);
-        TextInsertionService &service = TextInsertionService::shared();
-        QCOMPARE(activeTypingBackendName(), QStringLiteral("Wayland virtual keyboard"));
+        CompositionRoot root;
+        TextInsertionService &service = root.textInsertion();
+        QCOMPARE(root.typingBackendName(), QStringLiteral("Wayland virtual keyboard"));
         service.setLastInsertedText({});
 
         FootTarget target(folder.filePath(QString::fromLatin1(QTest::currentDataTag()).replace(' ', '-')));

@@ -14,7 +14,8 @@
 #include <cstring>
 #include <vector>
 
-namespace {
+namespace
+{
 
 // A local sound server answers in milliseconds; these only guard against a
 // wedged or unreachable one, which must not freeze the start of a dictation.
@@ -70,8 +71,7 @@ struct PulseAudioEngine::Private {
     ~Private() { shutDown(); }
 
     // Waits with the loop locked until `done()` holds or the time is up.
-    template <typename Done>
-    bool waitFor(Done done, std::chrono::milliseconds timeout)
+    template <typename Done> bool waitFor(Done done, std::chrono::milliseconds timeout)
     {
         struct Alarm {
             pa_threaded_mainloop *loop = nullptr;
@@ -139,7 +139,8 @@ struct PulseAudioEngine::Private {
         }
         pa_context_set_state_callback(context, &Private::contextStateChanged, this);
         if (pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
-            logLine(QStringLiteral("❌ [Audio] PulseAudio: cannot reach the sound server: %1").arg(contextError()));
+            logLine(QStringLiteral("❌ [Audio] PulseAudio: cannot reach the sound server: %1")
+                        .arg(contextError()));
             return;
         }
         if (pa_threaded_mainloop_start(loop) < 0) {
@@ -189,7 +190,9 @@ struct PulseAudioEngine::Private {
                     pa_threaded_mainloop_signal(query->self->loop, 0);
                 },
                 &query);
-            return waitForOperation(sourceInfo, [&query] { return query.done; }, connectTimeout) && query.found;
+            return waitForOperation(
+                       sourceInfo, [&query] { return query.done; }, connectTimeout)
+                && query.found;
         };
 
         // The microphone the user chose, while it is plugged in; else whatever
@@ -202,7 +205,8 @@ struct PulseAudioEngine::Private {
                 format = query.format;
                 return;
             }
-            logLine(QStringLiteral("⚠️ [Audio] The chosen microphone '%1' is not connected, using the default")
+            logLine(QStringLiteral(
+                "⚠️ [Audio] The chosen microphone '%1' is not connected, using the default")
                         .arg(preferredSource));
         }
 
@@ -218,7 +222,8 @@ struct PulseAudioEngine::Private {
                 pa_threaded_mainloop_signal(query->self->loop, 0);
             },
             &query);
-        if (!waitForOperation(serverInfo, [&query] { return query.done; }, connectTimeout)
+        if (!waitForOperation(
+                serverInfo, [&query] { return query.done; }, connectTimeout)
             || query.name.isEmpty()) {
             pa_threaded_mainloop_unlock(loop);
             logLine(QStringLiteral("❌ [Audio] PulseAudio: there is no default input source"));
@@ -269,7 +274,8 @@ struct PulseAudioEngine::Private {
             if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(self->context)))
                 contextStateChanged(self->context, self);
             else
-                self->lose(tr("The microphone '%1' stopped (%2).").arg(self->sourceName, self->contextError()));
+                self->lose(
+                    tr("The microphone '%1' stopped (%2).").arg(self->sourceName, self->contextError()));
         }
     }
 
@@ -365,14 +371,15 @@ struct PulseAudioEngine::Private {
             return false;
         pa_stream_set_state_callback(stream, &Private::streamStateChanged, this);
         pa_stream_set_read_callback(
-            stream, [](pa_stream *, size_t, void *userdata) { static_cast<Private *>(userdata)->drainStream(); },
+            stream,
+            [](pa_stream *, size_t, void *userdata) { static_cast<Private *>(userdata)->drainStream(); },
             this);
         pa_buffer_attr attributes;
         std::memset(&attributes, 0xff, sizeof(attributes)); // (uint32_t)-1: the server's default
         attributes.fragsize = quint32(fragmentFrames * pa_frame_size(&streamSpec));
         const QByteArray source = sourceName.toUtf8();
-        return pa_stream_connect_record(stream, source.constData(), &attributes,
-                                        pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY))
+        return pa_stream_connect_record(
+                   stream, source.constData(), &attributes, pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY))
             == 0;
     }
 
@@ -397,7 +404,7 @@ struct PulseAudioEngine::Private {
         buffer.format = format;
         buffer.frameLength = frames;
         buffer.samples = QByteArray(reinterpret_cast<const char *>(samples),
-                                    qsizetype(size_t(frames) * format.channelCount * sizeof(float)));
+            qsizetype(size_t(frames) * format.channelCount * sizeof(float)));
         tap(buffer);
     }
 
@@ -453,7 +460,8 @@ struct PulseAudioEngine::Private {
     }
 };
 
-PulseAudioEngine::PulseAudioEngine(const QString &preferredSource) : d(std::make_unique<Private>())
+PulseAudioEngine::PulseAudioEngine(const QString &preferredSource)
+    : d(std::make_unique<Private>())
 {
     d->preferredSource = preferredSource;
 }
@@ -508,15 +516,16 @@ QList<QPair<QString, QString>> PulseAudioEngine::inputSources()
             auto *listing = static_cast<Listing *>(userdata);
             if (info && eol == 0) {
                 if (info->monitor_of_sink == PA_INVALID_INDEX)
-                    listing->sources.append({QString::fromUtf8(info->name),
-                                             QString::fromUtf8(info->description ? info->description : info->name)});
+                    listing->sources.append({ QString::fromUtf8(info->name),
+                        QString::fromUtf8(info->description ? info->description : info->name) });
                 return;
             }
             listing->done = true;
             pa_threaded_mainloop_signal(listing->self->loop, 0);
         },
         &listing);
-    const bool answered = d.waitForOperation(operation, [&listing] { return listing.done; }, connectTimeout);
+    const bool answered = d.waitForOperation(
+        operation, [&listing] { return listing.done; }, connectTimeout);
     pa_threaded_mainloop_unlock(d.loop);
     return answered ? listing.sources : QList<QPair<QString, QString>>();
 }
@@ -561,12 +570,13 @@ std::optional<QString> PulseAudioEngine::start()
     pa_threaded_mainloop_lock(d->loop);
     d->streamSpec = sampleSpec;
     const bool connected = d->openStream();
-    const bool settled = connected && d->waitFor(
-                             [this] {
-                                 const pa_stream_state_t state = pa_stream_get_state(d->stream);
-                                 return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state);
-                             },
-                             streamTimeout);
+    const bool settled = connected
+        && d->waitFor(
+            [this] {
+                const pa_stream_state_t state = pa_stream_get_state(d->stream);
+                return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state);
+            },
+            streamTimeout);
     if (!settled || pa_stream_get_state(d->stream) != PA_STREAM_READY) {
         const QString reason = settled || !connected ? d->contextError() : QStringLiteral("no answer");
         d->closeStream();

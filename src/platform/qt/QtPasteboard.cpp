@@ -12,14 +12,18 @@
 
 #include <functional>
 
-namespace {
+namespace
+{
 
 // Serves a text and tells when somebody other than us asked for it: Qt reads
 // the data through retrieveData only to answer another client's request.
 class TrackedMimeData : public QMimeData
 {
 public:
-    explicit TrackedMimeData(std::function<void()> onRead) : m_onRead(std::move(onRead)) {}
+    explicit TrackedMimeData(std::function<void()> onRead)
+        : m_onRead(std::move(onRead))
+    {
+    }
 
 protected:
     QVariant retrieveData(const QString &mimeType, QMetaType type) const override
@@ -38,9 +42,14 @@ private:
 bool isCopyableFormat(const QString &format)
 {
     static const QSet<QString> protocol = {
-        QStringLiteral("TARGETS"),       QStringLiteral("MULTIPLE"),         QStringLiteral("TIMESTAMP"),
-        QStringLiteral("SAVE_TARGETS"),  QStringLiteral("DELETE"),           QStringLiteral("INSERT_SELECTION"),
-        QStringLiteral("INSERT_PROPERTY"), QStringLiteral("application/x-qt-image"),
+        QStringLiteral("TARGETS"),
+        QStringLiteral("MULTIPLE"),
+        QStringLiteral("TIMESTAMP"),
+        QStringLiteral("SAVE_TARGETS"),
+        QStringLiteral("DELETE"),
+        QStringLiteral("INSERT_SELECTION"),
+        QStringLiteral("INSERT_PROPERTY"),
+        QStringLiteral("application/x-qt-image"),
     };
     return !format.isEmpty() && !protocol.contains(format);
 }
@@ -76,7 +85,7 @@ PasteboardContents QtPasteboard::contents() const
             continue;
         const QByteArray bytes = data->data(format);
         if (!bytes.isNull())
-            result.formats.append({format, bytes});
+            result.formats.append({ format, bytes });
     }
     return result;
 }

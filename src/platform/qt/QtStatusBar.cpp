@@ -3,24 +3,26 @@
 #include <QMenu>
 #include <QSystemTrayIcon>
 
-namespace {
+namespace
+{
 
 class QtStatusItem : public StatusItem
 {
 public:
     QtStatusItem()
     {
-        QObject::connect(&m_icon, &QSystemTrayIcon::activated, [this](QSystemTrayIcon::ActivationReason reason) {
-            if (!m_clickHandler)
-                return;
-            // A double click also arrives as the single click before it.
-            if (reason == QSystemTrayIcon::Trigger)
-                m_clickHandler(Click::left);
-            else if (reason == QSystemTrayIcon::Context)
-                m_clickHandler(Click::right);
-            else if (reason == QSystemTrayIcon::MiddleClick)
-                m_clickHandler(Click::middle);
-        });
+        QObject::connect(
+            &m_icon, &QSystemTrayIcon::activated, [this](QSystemTrayIcon::ActivationReason reason) {
+                if (!m_clickHandler)
+                    return;
+                // A double click also arrives as the single click before it.
+                if (reason == QSystemTrayIcon::Trigger)
+                    m_clickHandler(Click::left);
+                else if (reason == QSystemTrayIcon::Context)
+                    m_clickHandler(Click::right);
+                else if (reason == QSystemTrayIcon::MiddleClick)
+                    m_clickHandler(Click::middle);
+            });
     }
 
     void setImage(const QIcon &image, const QString &accessibilityDescription) override

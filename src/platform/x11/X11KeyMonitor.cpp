@@ -13,7 +13,8 @@
 #include <X11/extensions/XInput2.h>
 #include <X11/keysym.h>
 
-namespace {
+namespace
+{
 
 struct KeyPosition {
     unsigned xKeycode;
@@ -23,13 +24,68 @@ struct KeyPosition {
 // The main block of a US-ANSI keyboard: X key code under evdev, and the
 // position code the rest of the program names keys by.
 constexpr KeyPosition keyPositions[] = {
-    {9, 53},  {10, 18}, {11, 19}, {12, 20}, {13, 21}, {14, 23}, {15, 22}, {16, 26}, {17, 28},
-    {18, 25}, {19, 29}, {20, 27}, {21, 24}, {22, 51}, {23, 48}, {24, 12}, {25, 13}, {26, 14},
-    {27, 15}, {28, 17}, {29, 16}, {30, 32}, {31, 34}, {32, 31}, {33, 35}, {34, 33}, {35, 30},
-    {36, 36}, {37, 59}, {38, 0},  {39, 1},  {40, 2},  {41, 3},  {42, 5},  {43, 4},  {44, 38},
-    {45, 40}, {46, 37}, {47, 41}, {48, 39}, {49, 50}, {50, 56}, {51, 42}, {52, 6},  {53, 7},
-    {54, 8},  {55, 9},  {56, 11}, {57, 45}, {58, 46}, {59, 43}, {60, 47}, {61, 44}, {62, 60},
-    {64, 58}, {65, 49}, {66, 57}, {94, 10}, {105, 62}, {108, 61}, {133, 55}, {134, 54},
+    { 9, 53 },
+    { 10, 18 },
+    { 11, 19 },
+    { 12, 20 },
+    { 13, 21 },
+    { 14, 23 },
+    { 15, 22 },
+    { 16, 26 },
+    { 17, 28 },
+    { 18, 25 },
+    { 19, 29 },
+    { 20, 27 },
+    { 21, 24 },
+    { 22, 51 },
+    { 23, 48 },
+    { 24, 12 },
+    { 25, 13 },
+    { 26, 14 },
+    { 27, 15 },
+    { 28, 17 },
+    { 29, 16 },
+    { 30, 32 },
+    { 31, 34 },
+    { 32, 31 },
+    { 33, 35 },
+    { 34, 33 },
+    { 35, 30 },
+    { 36, 36 },
+    { 37, 59 },
+    { 38, 0 },
+    { 39, 1 },
+    { 40, 2 },
+    { 41, 3 },
+    { 42, 5 },
+    { 43, 4 },
+    { 44, 38 },
+    { 45, 40 },
+    { 46, 37 },
+    { 47, 41 },
+    { 48, 39 },
+    { 49, 50 },
+    { 50, 56 },
+    { 51, 42 },
+    { 52, 6 },
+    { 53, 7 },
+    { 54, 8 },
+    { 55, 9 },
+    { 56, 11 },
+    { 57, 45 },
+    { 58, 46 },
+    { 59, 43 },
+    { 60, 47 },
+    { 61, 44 },
+    { 62, 60 },
+    { 64, 58 },
+    { 65, 49 },
+    { 66, 57 },
+    { 94, 10 },
+    { 105, 62 },
+    { 108, 61 },
+    { 133, 55 },
+    { 134, 54 },
 };
 
 quint32 roleOfKeysym(KeySym sym, bool &ignored)
@@ -73,8 +129,8 @@ quint32 roleOfKeysym(KeySym sym, bool &ignored)
     }
 }
 
-constexpr unsigned long keyboardEvents = XkbStateNotifyMask | XkbMapNotifyMask | XkbNewKeyboardNotifyMask
-    | XkbControlsNotifyMask;
+constexpr unsigned long keyboardEvents
+    = XkbStateNotifyMask | XkbMapNotifyMask | XkbNewKeyboardNotifyMask | XkbControlsNotifyMask;
 
 } // namespace
 
@@ -85,8 +141,8 @@ X11KeyMonitor::X11KeyMonitor(SyntheticKeyLog &syntheticKeys, QObject *parent)
     m_repeatTimer.setTimerType(Qt::PreciseTimer);
     m_repeatTimer.setSingleShot(true);
     connect(&m_repeatTimer, &QTimer::timeout, this, &X11KeyMonitor::repeatHeldKey);
-    m_modifierRoles = {KeyModifier::shift, KeyModifier::capsLock, KeyModifier::control, KeyModifier::alt,
-                       0, KeyModifier::other, KeyModifier::super, KeyModifier::altGr};
+    m_modifierRoles = { KeyModifier::shift, KeyModifier::capsLock, KeyModifier::control, KeyModifier::alt, 0,
+        KeyModifier::other, KeyModifier::super, KeyModifier::altGr };
 }
 
 X11KeyMonitor::~X11KeyMonitor()
@@ -155,12 +211,12 @@ bool X11KeyMonitor::connectToDisplay()
     unsigned char mask[XIMaskLen(XI_LASTEVENT)] = {};
     XISetMask(mask, XI_RawKeyPress);
     XISetMask(mask, XI_RawKeyRelease);
-    XIEventMask eventMask {XIAllMasterDevices, int(sizeof mask), mask};
+    XIEventMask eventMask { XIAllMasterDevices, int(sizeof mask), mask };
     XISelectEvents(display, DefaultRootWindow(display), &eventMask, 1);
     // Keyboards plugged in later (another master) need their own XKB state.
     unsigned char hierarchyMask[XIMaskLen(XI_LASTEVENT)] = {};
     XISetMask(hierarchyMask, XI_HierarchyChanged);
-    XIEventMask hierarchy {XIAllDevices, int(sizeof hierarchyMask), hierarchyMask};
+    XIEventMask hierarchy { XIAllDevices, int(sizeof hierarchyMask), hierarchyMask };
     XISelectEvents(display, DefaultRootWindow(display), &hierarchy, 1);
 
     refreshModifierRoles();
@@ -255,7 +311,7 @@ void X11KeyMonitor::refreshRepeatControls()
         m_repeatDelayMs = keyboard->ctrls->repeat_delay;
         m_repeatIntervalMs = qMax(1, int(keyboard->ctrls->repeat_interval));
         std::copy(std::begin(keyboard->ctrls->per_key_repeat), std::end(keyboard->ctrls->per_key_repeat),
-                  m_perKeyRepeat.begin());
+            m_perKeyRepeat.begin());
     }
     XkbFreeKeyboard(keyboard, XkbAllComponentsMask, True);
 }
@@ -350,7 +406,7 @@ bool X11KeyMonitor::isXTestSource(int sourceId)
     unsigned char *data = nullptr;
     const Atom property = XInternAtom(m_display, "XTEST Device", False);
     if (XIGetProperty(m_display, sourceId, property, 0, 1, False, AnyPropertyType, &type, &format, &count,
-                      &remaining, &data)
+            &remaining, &data)
             == Success
         && data) {
         isXTest = type != None && count > 0 && format == 8 && data[0] != 0;
@@ -369,8 +425,8 @@ void X11KeyMonitor::handleRawKey(int deviceId, int sourceId, unsigned keycode, b
     if (!m_keyboardModifiers.contains(deviceId))
         watchKeyboard(deviceId); // a master keyboard added since we connected
 
-    const bool repeats = m_repeatEnabled && keycode < 256
-        && (m_perKeyRepeat[keycode / 8] & (1u << (keycode % 8)));
+    const bool repeats
+        = m_repeatEnabled && keycode < 256 && (m_perKeyRepeat[keycode / 8] & (1u << (keycode % 8)));
     if (!press) {
         if (keycode == m_repeatKey && deviceId == m_repeatDevice) {
             m_repeatTimer.stop();
@@ -393,7 +449,7 @@ void X11KeyMonitor::handleRawKey(int deviceId, int sourceId, unsigned keycode, b
         m_nextRepeatAt = QDeadlineTimer(m_repeatDelayMs, Qt::PreciseTimer);
         m_repeatTimer.start(m_repeatDelayMs);
     }
-    deliver(KeyEvent {ansiKeyCode(keycode), modifierFlags(deviceId), false});
+    deliver(KeyEvent { ansiKeyCode(keycode), modifierFlags(deviceId), false });
 }
 
 void X11KeyMonitor::repeatHeldKey()
@@ -406,7 +462,7 @@ void X11KeyMonitor::repeatHeldKey()
     // of repeats keeps up with the server's.
     m_nextRepeatAt += m_repeatIntervalMs;
     m_repeatTimer.start(int(qMax<qint64>(0, m_nextRepeatAt.remainingTime())));
-    deliver(KeyEvent {ansiKeyCode(m_repeatKey), modifierFlags(m_repeatDevice), true});
+    deliver(KeyEvent { ansiKeyCode(m_repeatKey), modifierFlags(m_repeatDevice), true });
 }
 
 void X11KeyMonitor::deliver(const KeyEvent &event)

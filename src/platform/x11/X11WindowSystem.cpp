@@ -8,7 +8,8 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 
-namespace {
+namespace
+{
 
 // _NET_WM_DESKTOP value meaning "every desktop".
 constexpr unsigned long allDesktops = 0xFFFFFFFF;
@@ -23,7 +24,7 @@ Display *qtDisplay()
 
 void sendToRoot(Display *display, Window window, Atom type, long a0, long a1, long a2)
 {
-    XEvent event{};
+    XEvent event {};
     event.xclient.type = ClientMessage;
     event.xclient.window = window;
     event.xclient.message_type = type;
@@ -32,8 +33,8 @@ void sendToRoot(Display *display, Window window, Atom type, long a0, long a1, lo
     event.xclient.data.l[1] = a1;
     event.xclient.data.l[2] = a2;
     event.xclient.data.l[3] = 1; // source indication: a normal application
-    XSendEvent(display, DefaultRootWindow(display), False,
-               SubstructureRedirectMask | SubstructureNotifyMask, &event);
+    XSendEvent(display, DefaultRootWindow(display), False, SubstructureRedirectMask | SubstructureNotifyMask,
+        &event);
 }
 
 } // namespace
@@ -49,7 +50,10 @@ WindowSystem &WindowSystem::shared()
     return *instance;
 }
 
-X11WindowSystem::X11WindowSystem(Display *display) : m_display(display) {}
+X11WindowSystem::X11WindowSystem(Display *display)
+    : m_display(display)
+{
+}
 
 bool X11WindowSystem::isCompositing() const
 {
@@ -73,10 +77,10 @@ void X11WindowSystem::setOnAllDesktops(QWindow *window)
         // _NET_WM_STATE atoms into what it finds there when it maps the window.
         unsigned long value = allDesktops;
         XChangeProperty(m_display, id, desktop, XA_CARDINAL, 32, PropModeReplace,
-                        reinterpret_cast<unsigned char *>(&value), 1);
-        Atom atoms[] = {sticky};
-        XChangeProperty(m_display, id, state, XA_ATOM, 32, PropModeAppend,
-                        reinterpret_cast<unsigned char *>(atoms), 1);
+            reinterpret_cast<unsigned char *>(&value), 1);
+        Atom atoms[] = { sticky };
+        XChangeProperty(
+            m_display, id, state, XA_ATOM, 32, PropModeAppend, reinterpret_cast<unsigned char *>(atoms), 1);
     }
     XFlush(m_display);
 }
@@ -98,8 +102,7 @@ void X11WindowSystem::restoreFocus(WindowId window)
     // A window that was destroyed meanwhile would raise BadWindow; the
     // attributes request tells first, without an error handler.
     XWindowAttributes attributes;
-    if (!XGetWindowAttributes(m_display, Window(window), &attributes)
-        || attributes.map_state != IsViewable)
+    if (!XGetWindowAttributes(m_display, Window(window), &attributes) || attributes.map_state != IsViewable)
         return;
     XSetInputFocus(m_display, Window(window), RevertToParent, CurrentTime);
     XFlush(m_display);

@@ -25,7 +25,7 @@ class NullWindowSystem : public WindowSystem
 {
 public:
     bool isCompositing() const override { return true; }
-    void setOnAllDesktops(QWindow *) override {}
+    void setOnAllDesktops(QWindow *) override { }
     WindowId focusedWindow() const override { return 0; }
-    void restoreFocus(WindowId) override {}
+    void restoreFocus(WindowId) override { }
 };

@@ -18,7 +18,8 @@
 
 using namespace std::chrono_literals;
 
-namespace {
+namespace
+{
 
 // A client that sees our key event reads the key's meaning afterwards, from
 // its own copy of the keymap, which it refetches when told the map changed.
@@ -48,8 +49,7 @@ int countXError(Display *, XErrorEvent *)
 
 // Runs an X request whose failure must not end the process (Xlib's default
 // handler exits), and says whether the server accepted it.
-template <typename Request>
-bool checkedRequest(Display *display, Request request)
+template <typename Request> bool checkedRequest(Display *display, Request request)
 {
     XSync(display, False);
     xErrorCount = 0;
@@ -81,7 +81,7 @@ XTestKeyboard *XTestKeyboard::createShared()
     auto *keyboard = new XTestKeyboard;
     if (QCoreApplication::instance()) {
         QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit,
-                         [keyboard] { keyboard->restoreSpareKeys(); });
+            [keyboard] { keyboard->restoreSpareKeys(); });
     }
     return keyboard;
 }
@@ -130,7 +130,7 @@ bool XTestKeyboard::connect() const
     // XTest keys must not be held up by a grab of another client.
     XTestGrabControl(display, True);
     XkbSelectEvents(display, XkbUseCoreKbd, XkbMapNotifyMask | XkbNewKeyboardNotifyMask,
-                    XkbMapNotifyMask | XkbNewKeyboardNotifyMask);
+        XkbMapNotifyMask | XkbNewKeyboardNotifyMask);
     m_display = display;
     return true;
 }
@@ -189,9 +189,9 @@ void XTestKeyboard::refreshKeymap()
             }
         }
     };
-    pick(ShiftMapIndex, {XK_Shift_L, XK_Shift_R});
-    pick(ControlMapIndex, {XK_Control_L, XK_Control_R});
-    pick(Mod1MapIndex, {XK_Alt_L, XK_Alt_R, XK_Meta_L});
+    pick(ShiftMapIndex, { XK_Shift_L, XK_Shift_R });
+    pick(ControlMapIndex, { XK_Control_L, XK_Control_R });
+    pick(Mod1MapIndex, { XK_Alt_L, XK_Alt_R, XK_Meta_L });
     for (int keycode = m_xkb->min_key_code; keycode <= m_xkb->max_key_code && !m_level3Mask; ++keycode) {
         const unsigned mods = m_xkb->map->modmap[keycode];
         if (mods && firstSym(keycode) == XK_ISO_Level3_Shift) {
@@ -213,7 +213,8 @@ void XTestKeyboard::refreshKeymap()
         spare.keycode = static_cast<unsigned char>(keycode);
         for (const SpareKey &known : std::as_const(m_spares)) {
             if (known.keycode == keycode && known.keysym && XkbKeyNumSyms(m_xkb, keycode) > 0
-                && (firstSym(keycode) == known.keysym || XkbKeySymEntry(m_xkb, keycode, 1, 0) == known.keysym))
+                && (firstSym(keycode) == known.keysym
+                    || XkbKeySymEntry(m_xkb, keycode, 1, 0) == known.keysym))
                 spare = known;
         }
         if (spare.keysym || XkbKeyNumSyms(m_xkb, keycode) == 0)
@@ -239,7 +240,7 @@ std::optional<XTestKeyboard::Stroke> XTestKeyboard::findStroke(unsigned long key
     if (auto cached = m_strokeCache.constFind(cacheKey); cached != m_strokeCache.cend())
         return *cached;
 
-    QList<unsigned> candidates = {0, ShiftMask};
+    QList<unsigned> candidates = { 0, ShiftMask };
     if (m_level3Mask)
         candidates << m_level3Mask << (ShiftMask | m_level3Mask);
     for (unsigned pressed : candidates) {
@@ -249,8 +250,8 @@ std::optional<XTestKeyboard::Stroke> XTestKeyboard::findStroke(unsigned long key
                 continue;
             unsigned consumed = 0;
             KeySym result = NoSymbol;
-            if (!XkbTranslateKeyCode(m_xkb, static_cast<KeyCode>(keycode), XkbBuildCoreState(mods, state.group),
-                                     &consumed, &result))
+            if (!XkbTranslateKeyCode(m_xkb, static_cast<KeyCode>(keycode),
+                    XkbBuildCoreState(mods, state.group), &consumed, &result))
                 continue;
             // A Lock the key's type does not use still makes the client
             // read the upper-case letter.
@@ -260,7 +261,7 @@ std::optional<XTestKeyboard::Stroke> XTestKeyboard::findStroke(unsigned long key
                 result = upper;
             }
             if (result == keysym) {
-                const Stroke stroke{static_cast<unsigned char>(keycode), pressed};
+                const Stroke stroke { static_cast<unsigned char>(keycode), pressed };
                 m_strokeCache.insert(cacheKey, stroke);
                 return stroke;
             }
@@ -288,15 +289,16 @@ std::optional<XTestKeyboard::Stroke> XTestKeyboard::borrowSpareKey(unsigned long
         if (!chosen)
             return std::nullopt;
         if (chosen->keysym && chosen->lastUse.elapsed() < spareKeyMinimumHoldMs)
-            logLine(QStringLiteral("⚠️ [Insert] Reusing a spare key code early; a character may be lost"));
+            logLine(
+                QStringLiteral("⚠️ [Insert] Reusing a spare key code early; a character may be lost"));
         KeySym lower = NoSymbol, upper = NoSymbol;
         XConvertCase(keysym, &lower, &upper);
         // Both levels carry the character (in its two cases for a letter),
         // so Shift and Caps Lock cannot turn it into anything else.
-        KeySym syms[2] = {lower, upper};
+        KeySym syms[2] = { lower, upper };
         const unsigned char keycode = chosen->keycode;
-        const bool accepted = checkedRequest(
-            m_display, [&] { XChangeKeyboardMapping(m_display, keycode, 2, syms, 1); });
+        const bool accepted
+            = checkedRequest(m_display, [&] { XChangeKeyboardMapping(m_display, keycode, 2, syms, 1); });
         if (!accepted)
             return std::nullopt;
         chosen->keysym = keysym;
@@ -325,7 +327,7 @@ void XTestKeyboard::restoreSpareKeys()
     for (SpareKey &spare : m_spares) {
         if (!spare.keysym)
             continue;
-        KeySym empty[2] = {NoSymbol, NoSymbol};
+        KeySym empty[2] = { NoSymbol, NoSymbol };
         const unsigned char keycode = spare.keycode;
         checkedRequest(m_display, [&] { XChangeKeyboardMapping(m_display, keycode, 2, empty, 1); });
         spare.keysym = 0;

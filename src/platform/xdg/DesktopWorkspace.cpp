@@ -13,7 +13,8 @@
 #include <QProcess>
 #include <QStandardPaths>
 
-namespace {
+namespace
+{
 
 QString helpFileName(Workspace::Pane pane)
 {
@@ -40,11 +41,11 @@ struct SoundSettings {
 bool openSoundSettings()
 {
     const SoundSettings candidates[] = {
-        {"gnome-control-center", {QStringLiteral("sound")}},
-        {"systemsettings", {QStringLiteral("kcm_pulseaudio")}},
-        {"mate-volume-control", {}},
-        {"pavucontrol-qt", {QStringLiteral("--tab=4")}},
-        {"pavucontrol", {QStringLiteral("--tab=4")}},
+        { "gnome-control-center", { QStringLiteral("sound") } },
+        { "systemsettings", { QStringLiteral("kcm_pulseaudio") } },
+        { "mate-volume-control", {} },
+        { "pavucontrol-qt", { QStringLiteral("--tab=4") } },
+        { "pavucontrol", { QStringLiteral("--tab=4") } },
     };
     for (const SoundSettings &candidate : candidates) {
         const QString program = QStandardPaths::findExecutable(QString::fromLatin1(candidate.program));
@@ -76,10 +77,10 @@ bool DesktopWorkspace::openUrl(const QUrl &url)
 void DesktopWorkspace::revealFile(const QString &path)
 {
     const QString absolute = QFileInfo(path).absoluteFilePath();
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
-        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
-    call << QStringList{QUrl::fromLocalFile(absolute).toString()} << QString();
+    QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.FileManager1"),
+        QStringLiteral("/org/freedesktop/FileManager1"), QStringLiteral("org.freedesktop.FileManager1"),
+        QStringLiteral("ShowItems"));
+    call << QStringList { QUrl::fromLocalFile(absolute).toString() } << QString();
 
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
@@ -89,12 +90,12 @@ void DesktopWorkspace::revealFile(const QString &path)
     // No file manager on the bus is the common case on small desktops; the
     // folder itself is the next best thing.
     auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(call));
-    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher,
-                     [watcher, absolute](QDBusPendingCallWatcher *) {
-                         if (watcher->isError())
-                             openContainingFolder(absolute);
-                         watcher->deleteLater();
-                     });
+    QObject::connect(
+        watcher, &QDBusPendingCallWatcher::finished, watcher, [watcher, absolute](QDBusPendingCallWatcher *) {
+            if (watcher->isError())
+                openContainingFolder(absolute);
+            watcher->deleteLater();
+        });
 }
 
 void DesktopWorkspace::openSettingsPane(Pane pane)
@@ -112,14 +113,14 @@ void DesktopWorkspace::openSettingsPane(Pane pane)
 QString DesktopWorkspace::helpPage(Pane pane)
 {
     const QString name = helpFileName(pane);
-    const QString installed
-        = QStandardPaths::locate(QStandardPaths::GenericDataLocation, QStringLiteral("tellwind/help/") + name);
+    const QString installed = QStandardPaths::locate(
+        QStandardPaths::GenericDataLocation, QStringLiteral("tellwind/help/") + name);
     if (!installed.isEmpty())
         return installed;
     // Next to the executable: the installed prefix (bin/../share) or the
     // build tree, which carries a copy of the pages.
     const QDir appDir(QCoreApplication::applicationDirPath());
-    for (const QString &relative : {QStringLiteral("../share/tellwind/help/"), QStringLiteral("help/")}) {
+    for (const QString &relative : { QStringLiteral("../share/tellwind/help/"), QStringLiteral("help/") }) {
         const QString candidate = appDir.filePath(relative + name);
         if (QFileInfo::exists(candidate))
             return QFileInfo(candidate).canonicalFilePath();

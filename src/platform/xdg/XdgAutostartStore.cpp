@@ -8,7 +8,8 @@
 #include <QStandardPaths>
 #include <QTextStream>
 
-namespace {
+namespace
+{
 
 struct DesktopEntry {
     QString exec;
@@ -87,8 +88,8 @@ bool isRunnable(const QString &program)
 
 } // namespace
 
-XdgAutostartStore::XdgAutostartStore(QString userConfigDir, QStringList systemConfigDirs,
-                                     QString executablePath)
+XdgAutostartStore::XdgAutostartStore(
+    QString userConfigDir, QStringList systemConfigDirs, QString executablePath)
     : m_userConfigDir(std::move(userConfigDir))
     , m_systemConfigDirs(std::move(systemConfigDirs))
     , m_executablePath(std::move(executablePath))
@@ -96,9 +97,10 @@ XdgAutostartStore::XdgAutostartStore(QString userConfigDir, QStringList systemCo
     if (m_userConfigDir.isEmpty())
         m_userConfigDir = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
     if (m_systemConfigDirs.isEmpty()) {
-        m_systemConfigDirs = QString::fromLocal8Bit(qgetenv("XDG_CONFIG_DIRS")).split(QLatin1Char(':'), Qt::SkipEmptyParts);
+        m_systemConfigDirs
+            = QString::fromLocal8Bit(qgetenv("XDG_CONFIG_DIRS")).split(QLatin1Char(':'), Qt::SkipEmptyParts);
         if (m_systemConfigDirs.isEmpty())
-            m_systemConfigDirs = {QStringLiteral("/etc/xdg")};
+            m_systemConfigDirs = { QStringLiteral("/etc/xdg") };
     }
     if (m_executablePath.isEmpty())
         m_executablePath = QCoreApplication::applicationFilePath();
@@ -162,14 +164,15 @@ std::optional<QString> XdgAutostartStore::writeUserEntry(bool hidden)
     QSaveFile file(userEntryPath());
     if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
         return QStringLiteral("Cannot write %1: %2").arg(file.fileName(), file.errorString());
-    QString text = QStringLiteral("[Desktop Entry]\n"
-                                  "Type=Application\n"
-                                  "Name=Tellwind\n"
-                                  "Comment=Dictation into any application\n"
-                                  "Exec=%1\n"
-                                  "Terminal=false\n"
-                                  "X-GNOME-Autostart-enabled=%2\n")
-                       .arg(execValue(m_executablePath), hidden ? QStringLiteral("false") : QStringLiteral("true"));
+    QString text
+        = QStringLiteral("[Desktop Entry]\n"
+                         "Type=Application\n"
+                         "Name=Tellwind\n"
+                         "Comment=Dictation into any application\n"
+                         "Exec=%1\n"
+                         "Terminal=false\n"
+                         "X-GNOME-Autostart-enabled=%2\n")
+              .arg(execValue(m_executablePath), hidden ? QStringLiteral("false") : QStringLiteral("true"));
     if (hidden)
         text += QStringLiteral("Hidden=true\n");
     file.write(text.toUtf8());
@@ -189,7 +192,8 @@ QString XdgAutostartStore::execValue(const QString &path)
     if (needsQuotes) {
         QString quoted;
         for (const QChar c : argument) {
-            if (c == QLatin1Char('"') || c == QLatin1Char('`') || c == QLatin1Char('$') || c == QLatin1Char('\\'))
+            if (c == QLatin1Char('"') || c == QLatin1Char('`') || c == QLatin1Char('$')
+                || c == QLatin1Char('\\'))
                 quoted += QLatin1Char('\\');
             quoted += c;
         }

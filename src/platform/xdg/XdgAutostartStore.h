@@ -13,8 +13,8 @@ public:
 
     // Defaults: the user's config folder, the system's config folders and
     // the running program.
-    explicit XdgAutostartStore(QString userConfigDir = {}, QStringList systemConfigDirs = {},
-                               QString executablePath = {});
+    explicit XdgAutostartStore(
+        QString userConfigDir = {}, QStringList systemConfigDirs = {}, QString executablePath = {});
 
     Status status() const override;
     std::optional<QString> registerApp() override;
