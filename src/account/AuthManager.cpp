@@ -136,7 +136,7 @@ QCoro::Task<> AuthManager::verifySession()
     QPointer<AuthManager> self(this);
     ReplyPtr reply(get(*url, *token));
     co_await reply.get();
-    if (!self)
+    if (!self || m_destroying)
         co_return;
 
     // The user may have signed out, or in again with another account, while
@@ -238,7 +238,7 @@ QCoro::Task<bool> AuthManager::fetchUserInfo(QString token)
     QPointer<AuthManager> self(this);
     ReplyPtr reply(get(*url, token));
     co_await reply.get();
-    if (!self)
+    if (!self || m_destroying)
         co_return false;
 
     const auto status = httpStatus(*reply);
@@ -314,6 +314,16 @@ bool AuthManager::takeSignInState(const QString &state)
     return age >= 0 && age <= std::chrono::milliseconds(signInStateLifetime).count();
 }
 
+AuthManager::~AuthManager()
+{
+    // A request still under way would keep its coroutine suspended for good
+    // once the network manager took its reply along: end it while the
+    // coroutine can still finish.
+    m_destroying = true;
+    for (QNetworkReply *reply : m_network.findChildren<QNetworkReply *>())
+        reply->abort();
+}
+
 void AuthManager::signOut()
 {
     const auto token = Settings::stringValue(tokenKey);
@@ -333,7 +343,7 @@ QCoro::Task<> AuthManager::revokeOnServer(QString token)
     QPointer<AuthManager> self(this);
     ReplyPtr reply(m_network.post(request, QByteArray()));
     co_await reply.get();
-    if (!self)
+    if (!self || m_destroying)
         co_return;
     const auto status = httpStatus(*reply);
     // 401: the server had already forgotten the token, which is what we asked for.

@@ -51,6 +51,7 @@ public:
 
     // Reads the server address from the settings and restores a stored session.
     explicit AuthManager(QObject *parent = nullptr);
+    ~AuthManager() override;
 
     bool isAuthenticated() const { return m_isAuthenticated; }
     std::optional<User> currentUser() const { return m_currentUser; }
@@ -111,5 +112,6 @@ private:
     QString m_baseURL;
     std::chrono::milliseconds m_requestTimeout = defaultRequestTimeout;
     QNetworkAccessManager m_network;
+    bool m_destroying = false;
     std::function<QDateTime()> m_clock;
 };
