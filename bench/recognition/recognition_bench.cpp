@@ -352,7 +352,7 @@ QCoro::Task<int> run(QStringList clips, QString sink, QString suffix, QString re
         std::make_unique<SpeechService>(QStringLiteral("http://127.0.0.1:9")),
         std::make_unique<AudioRecordingService>(PulseAudioEngine::factory(), alerts, workspace));
     const auto model = PocketSphinxModel::forLocale(QStringLiteral("en-US"));
-    if (!model || !manager.isAppleSTTAvailable()) {
+    if (!model || !manager.isOnDeviceAvailable()) {
         std::fprintf(stderr, "recognition_bench: no on-device recognizer\n");
         co_return 1;
     }

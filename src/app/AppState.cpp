@@ -154,9 +154,9 @@ QCoro::Task<> AppState::startRecording()
 
     if (m_recognizer.isListening()) {
         setIsRecording(true);
-        const bool cloud = m_recognizer.activeProvider() == STTProvider::google;
+        const bool cloud = m_recognizer.activeProvider() == STTProvider::server;
         logLine(QStringLiteral("✅ Recording started with ")
-            + (cloud ? QStringLiteral("☁️") : QStringLiteral("🍎")) + QLatin1Char(' ')
+            + (cloud ? QStringLiteral("☁️") : QStringLiteral("💻")) + QLatin1Char(' ')
             + rawValue(m_recognizer.activeProvider()));
         m_cursorIndicator.show();
     }

@@ -7,15 +7,15 @@
 namespace STTProviders
 {
 Q_NAMESPACE
-enum class STTProvider { apple, google };
+enum class STTProvider { onDevice, server };
 Q_ENUM_NS(STTProvider)
 } // namespace STTProviders
 
 using STTProviders::STTProvider;
 
-// "Apple" (on-device) or "Google" (cloud): the names the log lines and the
+// "On-device" or "Server": the names the log lines and the
 // panel use.
 inline QString rawValue(STTProvider provider)
 {
-    return provider == STTProvider::apple ? QStringLiteral("Apple") : QStringLiteral("Google");
+    return provider == STTProvider::onDevice ? QStringLiteral("On-device") : QStringLiteral("Server");
 }

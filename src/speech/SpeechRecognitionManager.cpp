@@ -22,7 +22,7 @@ const QString audioEngineErrorDomain = QStringLiteral("AudioEngine");
 
 QString mark(STTProvider provider)
 {
-    return provider == STTProvider::google ? QStringLiteral("☁️") : QStringLiteral("🍎");
+    return provider == STTProvider::server ? QStringLiteral("☁️") : QStringLiteral("💻");
 }
 
 // Work from another thread, moved onto the main thread; dropped when the
@@ -70,22 +70,22 @@ struct SpeechRecognitionManager::Restart {
 
 SpeechRecognitionManager::SpeechRecognitionManager(SpeechRecognizerBackend &recognizers,
     MicrophoneAuthorization &microphone, AudioEngineFactory audioEngineFactory,
-    std::unique_ptr<SpeechService> googleSpeechService, std::unique_ptr<AudioRecordingService> audioService,
+    std::unique_ptr<SpeechService> serverSpeechService, std::unique_ptr<AudioRecordingService> audioService,
     QObject *parent)
     : QObject(parent)
     , m_recognizers(recognizers)
     , m_microphone(microphone)
     , m_audioEngineFactory(std::move(audioEngineFactory))
     , m_tapTarget(std::make_shared<TapTarget>())
-    , m_googleSpeechService(std::move(googleSpeechService))
+    , m_serverSpeechService(std::move(serverSpeechService))
     , m_audioService(std::move(audioService))
 {
-    checkAppleAvailability();
+    checkOnDeviceAvailability();
     setupForwarding();
     if (m_audioService) {
         connect(m_audioService.get(), &AudioRecordingService::captureInterrupted, this,
             [this](AudioEngine::Interruption what, const QString &reason) {
-                if (m_activeProvider == STTProvider::google)
+                if (m_activeProvider == STTProvider::server)
                     handleCaptureInterruption(m_session, what, reason);
             });
     }
@@ -107,18 +107,18 @@ SpeechRecognitionManager &SpeechRecognitionManager::shared()
     return Shared<SpeechRecognitionManager>::get();
 }
 
-void SpeechRecognitionManager::checkAppleAvailability()
+void SpeechRecognitionManager::checkOnDeviceAvailability()
 {
     const std::unique_ptr<SpeechRecognizer> probe = m_recognizers.makeRecognizer(QStringLiteral("en-US"));
     const bool available = probe && probe->isAvailable();
-    setIsAppleSTTAvailable(available);
+    setIsOnDeviceAvailable(available);
     if (!available) {
-        logLine(QStringLiteral("⚠️ [STT] Apple Speech Recognition not available"));
-        logLine(QStringLiteral("☁️ [STT] Falling back to Google STT"));
-        setActiveProvider(STTProvider::google);
+        logLine(QStringLiteral("⚠️ [STT] On-device recognition not available"));
+        logLine(QStringLiteral("☁️ [STT] Falling back to the server"));
+        setActiveProvider(STTProvider::server);
     } else {
-        logLine(QStringLiteral("✅ [STT] Apple Speech Recognition is available"));
-        setActiveProvider(STTProvider::apple);
+        logLine(QStringLiteral("✅ [STT] On-device recognition is available"));
+        setActiveProvider(STTProvider::onDevice);
     }
     logLine(QStringLiteral("🎯 [STT] Active provider: ") + rawValue(m_activeProvider));
 }
@@ -127,15 +127,15 @@ void SpeechRecognitionManager::setupForwarding()
 {
     // A server stream is one utterance: its replies only ever add to it.
     connect(
-        m_googleSpeechService.get(), &SpeechService::transcript, this, [this](const TranscriptEvent &event) {
-            if (event.recording != m_recording || m_activeProvider != STTProvider::google)
+        m_serverSpeechService.get(), &SpeechService::transcript, this, [this](const TranscriptEvent &event) {
+            if (event.recording != m_recording || m_activeProvider != STTProvider::server)
                 return;
             setTranscribedText(event.text);
             publish(m_utteranceBase, event.text, event.isFinal);
         });
-    connect(m_googleSpeechService.get(), &SpeechService::recognitionError, this,
+    connect(m_serverSpeechService.get(), &SpeechService::recognitionError, this,
         [this](const RecognitionError &error) {
-            if (error.recording == m_recording && m_activeProvider == STTProvider::google)
+            if (error.recording == m_recording && m_activeProvider == STTProvider::server)
                 setErrorMessage(error.message);
         });
 }
@@ -154,8 +154,8 @@ QCoro::Task<bool> SpeechRecognitionManager::requestPermission()
         co_return false;
     logLine(QStringLiteral("🔐 [STT] Speech recognition authorization: %1").arg(int(speech)));
     if (speech != SpeechRecognizerAuthorizationStatus::authorized) {
-        logLine(QStringLiteral("⚠️ [STT] Apple Speech not authorized, will use Google fallback"));
-        setIsAppleSTTAvailable(false);
+        logLine(QStringLiteral("⚠️ [STT] On-device recognition not authorized, will use the server"));
+        setIsOnDeviceAvailable(false);
     }
 
     const MicrophoneAuthorizationStatus microphone = co_await m_microphone.authorizationStatus();
@@ -244,24 +244,24 @@ QCoro::Task<> SpeechRecognitionManager::restartInNewLanguage(std::shared_ptr<Res
 
 void SpeechRecognitionManager::selectProvider()
 {
-    if (m_preferredProvider == STTProvider::google) {
-        setActiveProvider(STTProvider::google);
-        logLine(QStringLiteral("🎯 [STT] Using Google (user preference)"));
+    if (m_preferredProvider == STTProvider::server) {
+        setActiveProvider(STTProvider::server);
+        logLine(QStringLiteral("🎯 [STT] Using the server (user preference)"));
         return;
     }
     const SupportedLanguage language = m_selectedLanguage;
     bool onDevice = false;
-    if (!language.isCloudOnly() && m_isAppleSTTAvailable) {
+    if (!language.isCloudOnly() && m_isOnDeviceAvailable) {
         const std::unique_ptr<SpeechRecognizer> trial = m_recognizers.makeRecognizer(language.rawValue());
         onDevice = trial && trial->isAvailable();
     }
     if (onDevice) {
-        setActiveProvider(STTProvider::apple);
-        logLine(QStringLiteral("🎯 [STT] Using Apple for ") + language.displayName());
+        setActiveProvider(STTProvider::onDevice);
+        logLine(QStringLiteral("🎯 [STT] Using on-device recognition for ") + language.displayName());
     } else {
-        setActiveProvider(STTProvider::google);
-        logLine(
-            QStringLiteral("🎯 [STT] Using Google for %1 (Apple not available)").arg(language.displayName()));
+        setActiveProvider(STTProvider::server);
+        logLine(QStringLiteral("🎯 [STT] Using the server for %1 (on-device recognition not available)")
+                    .arg(language.displayName()));
     }
 }
 
@@ -290,21 +290,21 @@ QCoro::Task<> SpeechRecognitionManager::startListening(quint64 recording)
     selectProvider();
     logLine(QStringLiteral("🎙️ [STT] Starting with %1 %2")
                 .arg(mark(m_activeProvider), rawValue(m_activeProvider)));
-    if (m_activeProvider == STTProvider::apple)
-        co_await startAppleRecognition();
+    if (m_activeProvider == STTProvider::onDevice)
+        co_await startOnDeviceRecognition();
     else
-        co_await startGoogleRecognition();
+        co_await startServerRecognition();
 }
 
-QCoro::Task<> SpeechRecognitionManager::startAppleRecognition()
+QCoro::Task<> SpeechRecognitionManager::startOnDeviceRecognition()
 {
     m_utteranceBase = m_nextUtterance;
     const SupportedLanguage language = m_selectedLanguage;
-    if (!m_isAppleSTTAvailable) {
+    if (!m_isOnDeviceAvailable) {
         logLine(QStringLiteral(
-            "⚠️ [Apple STT] Not available (permission denied or disabled), falling back..."));
-        setActiveProvider(STTProvider::google);
-        co_await startGoogleRecognition();
+            "⚠️ [On-device STT] Not available (permission denied or disabled), falling back..."));
+        setActiveProvider(STTProvider::server);
+        co_await startServerRecognition();
         co_return;
     }
 
@@ -315,30 +315,31 @@ QCoro::Task<> SpeechRecognitionManager::startAppleRecognition()
         recognizer = created.get();
     }
     if (!recognizer || !recognizer->isAvailable()) {
-        logLine(QStringLiteral("❌ [Apple STT] Recognizer not available for %1, falling back...")
+        logLine(QStringLiteral("❌ [On-device STT] Recognizer not available for %1, falling back...")
                     .arg(language.displayName()));
-        setActiveProvider(STTProvider::google);
-        co_await startGoogleRecognition();
+        setActiveProvider(STTProvider::server);
+        co_await startServerRecognition();
         co_return;
     }
     if (created)
         m_speechRecognizer = std::move(created);
     m_speechRecognizer->setDefaultTaskHint(SpeechRecognitionTaskHint::dictation);
 
-    if (const std::optional<SpeechRecognitionError> error = startAppleSession()) {
-        logLine(QStringLiteral("❌ [Apple STT] Error: %1, falling back...").arg(error->localizedDescription));
+    if (const std::optional<SpeechRecognitionError> error = startOnDeviceSession()) {
+        logLine(
+            QStringLiteral("❌ [On-device STT] Error: %1, falling back...").arg(error->localizedDescription));
         // Whatever the set-up got to (a tap, a task) goes before the cloud
         // path takes over, so the next on-device start finds nothing left.
-        stopAppleRecognition();
-        setActiveProvider(STTProvider::google);
-        co_await startGoogleRecognition();
+        stopOnDeviceRecognition();
+        setActiveProvider(STTProvider::server);
+        co_await startServerRecognition();
         co_return;
     }
     setIsListening(true);
-    logLine(QStringLiteral("✅ [Apple STT] Started listening"));
+    logLine(QStringLiteral("✅ [On-device STT] Started listening"));
 }
 
-std::optional<SpeechRecognitionError> SpeechRecognitionManager::startAppleSession()
+std::optional<SpeechRecognitionError> SpeechRecognitionManager::startOnDeviceSession()
 {
     if (m_recognitionTask) {
         m_recognitionTask->cancel();
@@ -354,7 +355,7 @@ std::optional<SpeechRecognitionError> SpeechRecognitionManager::startAppleSessio
     m_recognitionRequest->setRequiresOnDeviceRecognition(
         m_speechRecognizer ? m_speechRecognizer->supportsOnDeviceRecognition() : false);
     if (m_recognitionRequest->requiresOnDeviceRecognition())
-        logLine(QStringLiteral("✅ [Apple STT] Using on-device recognition"));
+        logLine(QStringLiteral("✅ [On-device STT] Using on-device recognition"));
 
     if (m_speechRecognizer) {
         QPointer<SpeechRecognitionManager> self(this);
@@ -404,7 +405,7 @@ void SpeechRecognitionManager::handleRecognition(quint64 session,
     if (result) {
         setTranscribedText(result->formattedString);
         logDictated(lcSpeech(),
-            QStringLiteral("📝 [Apple STT] %1: %2")
+            QStringLiteral("📝 [On-device STT] %1: %2")
                 .arg(result->isFinal ? QStringLiteral("Final") : QStringLiteral("..."), m_transcribedText));
         publish(m_utteranceBase + quint64(std::max(0, result->utterance)), result->utteranceText,
             result->isFinal);
@@ -414,27 +415,27 @@ void SpeechRecognitionManager::handleRecognition(quint64 session,
 
     const QString description = error->localizedDescription;
     if (error->domain != SpeechRecognitionErrors::assistantDomain) {
-        logLine(QStringLiteral("❌ [Apple STT] Error: ") + description);
+        logLine(QStringLiteral("❌ [On-device STT] Error: ") + description);
         setErrorMessage(description);
         return;
     }
     switch (error->code) {
     case SpeechRecognitionErrors::canceled:
     case SpeechRecognitionErrors::canceledByClient:
-        logLine(QStringLiteral("ℹ️ [Apple STT] Canceled (code: %1)").arg(error->code));
+        logLine(QStringLiteral("ℹ️ [On-device STT] Canceled (code: %1)").arg(error->code));
         break;
     case SpeechRecognitionErrors::recognitionFailed:
-        logLine(QStringLiteral("❌ [Apple STT] Recognition failed (code: 1107), falling back..."));
+        logLine(QStringLiteral("❌ [On-device STT] Recognition failed (code: 1107), falling back..."));
         // Only a running on-device session falls back; one the user already
         // stopped must not reopen the microphone.
-        if (m_isListening && m_activeProvider == STTProvider::apple)
+        if (m_isListening && m_activeProvider == STTProvider::onDevice)
             fallBackAfterRecognitionFailure();
         break;
     case SpeechRecognitionErrors::noSpeechDetected:
-        logLine(QStringLiteral("ℹ️ [Apple STT] No speech detected yet - waiting..."));
+        logLine(QStringLiteral("ℹ️ [On-device STT] No speech detected yet - waiting..."));
         break;
     default:
-        logLine(QStringLiteral("❌ [Apple STT] Error: %1 (code: %2)").arg(description).arg(error->code));
+        logLine(QStringLiteral("❌ [On-device STT] Error: %1 (code: %2)").arg(description).arg(error->code));
         setErrorMessage(description);
         break;
     }
@@ -464,23 +465,23 @@ void SpeechRecognitionManager::handleCaptureInterruption(
 
 QCoro::Task<> SpeechRecognitionManager::fallBackAfterRecognitionFailure()
 {
-    stopAppleRecognition();
+    stopOnDeviceRecognition();
     setIsListening(false);
-    setActiveProvider(STTProvider::google);
-    co_await startGoogleRecognition();
+    setActiveProvider(STTProvider::server);
+    co_await startServerRecognition();
 }
 
-QCoro::Task<> SpeechRecognitionManager::startGoogleRecognition()
+QCoro::Task<> SpeechRecognitionManager::startServerRecognition()
 {
     m_utteranceBase = m_nextUtterance;
     const QString code = m_selectedLanguage.rawValue();
-    logLine(QStringLiteral("☁️ [Google STT] Starting cloud fallback for language: ") + code);
-    m_googleSpeechService->setLanguage(code);
+    logLine(QStringLiteral("☁️ [Server STT] Starting cloud fallback for language: ") + code);
+    m_serverSpeechService->setLanguage(code);
 
     QPointer<SpeechRecognitionManager> self(this);
     AudioRecordingService::Callback deliver = [self](QByteArray chunk) {
         onMainThread(self, [chunk = std::move(chunk)](SpeechRecognitionManager *manager) {
-            manager->m_googleSpeechService->audioBuffer().append(chunk);
+            manager->m_serverSpeechService->audioBuffer().append(chunk);
         });
     };
     // g++ 12 mishandles temporaries inside a co_await expression (it destroys
@@ -493,14 +494,14 @@ QCoro::Task<> SpeechRecognitionManager::startGoogleRecognition()
         setErrorMessage(tr("Failed to start server recognition: ") + error->errorDescription());
         co_return;
     }
-    co_await m_googleSpeechService->startStreaming(m_recording);
+    co_await m_serverSpeechService->startStreaming(m_recording);
     if (!self)
         co_return;
     setIsListening(true);
-    logLine(QStringLiteral("✅ [Google STT] Started with language: ") + code);
+    logLine(QStringLiteral("✅ [Server STT] Started with language: ") + code);
 }
 
-void SpeechRecognitionManager::stopAppleRecognition()
+void SpeechRecognitionManager::stopOnDeviceRecognition()
 {
     // The engine stops first so that the last frames it still holds reach the
     // request before its audio ends.
@@ -538,15 +539,15 @@ QCoro::Task<> SpeechRecognitionManager::stopSession()
         co_return;
     m_stopping = true;
     logLine(QStringLiteral("⏹️ [STT] Stopping ") + rawValue(m_activeProvider));
-    if (m_activeProvider == STTProvider::google) {
+    if (m_activeProvider == STTProvider::server) {
         co_await m_audioService->stopRecording();
         if (!self)
             co_return;
-        co_await m_googleSpeechService->stopStreaming();
+        co_await m_serverSpeechService->stopStreaming();
         if (!self)
             co_return;
     } else {
-        stopAppleRecognition();
+        stopOnDeviceRecognition();
     }
     setIsListening(false);
     m_stopping = false;
@@ -556,7 +557,7 @@ QCoro::Task<> SpeechRecognitionManager::stopSession()
 void SpeechRecognitionManager::togglePreferredProvider()
 {
     setPreferredProvider(
-        m_preferredProvider == STTProvider::google ? STTProvider::apple : STTProvider::google);
+        m_preferredProvider == STTProvider::server ? STTProvider::onDevice : STTProvider::server);
     logLine(QStringLiteral("🔄 [STT] Preferred provider toggled to: ") + rawValue(m_preferredProvider));
 }
 
@@ -611,10 +612,10 @@ void SpeechRecognitionManager::setPreferredProvider(STTProvider provider)
     emit preferredProviderChanged(provider);
 }
 
-void SpeechRecognitionManager::setIsAppleSTTAvailable(bool value)
+void SpeechRecognitionManager::setIsOnDeviceAvailable(bool value)
 {
-    if (value == m_isAppleSTTAvailable)
+    if (value == m_isOnDeviceAvailable)
         return;
-    m_isAppleSTTAvailable = value;
-    emit isAppleSTTAvailableChanged(value);
+    m_isOnDeviceAvailable = value;
+    emit isOnDeviceAvailableChanged(value);
 }

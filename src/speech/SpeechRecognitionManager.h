@@ -19,7 +19,7 @@ class AudioRecordingService;
 class SpeechService;
 
 // The one front end through which the program dictates. For every session it
-// chooses the on-device recognizer ("Apple") or the cloud client ("Google"),
+// chooses the on-device recognizer or the server client,
 // runs it, and publishes one running transcript. It never types anything.
 class SpeechRecognitionManager : public QObject
 {
@@ -32,8 +32,8 @@ class SpeechRecognitionManager : public QObject
     Q_PROPERTY(STTProviders::STTProvider activeProvider READ activeProvider NOTIFY activeProviderChanged)
     Q_PROPERTY(
         STTProviders::STTProvider preferredProvider READ preferredProvider NOTIFY preferredProviderChanged)
-    Q_PROPERTY(bool isAppleSTTAvailable READ isAppleSTTAvailable NOTIFY isAppleSTTAvailableChanged)
-    Q_PROPERTY(bool isGoogleSTTAvailable READ isGoogleSTTAvailable CONSTANT)
+    Q_PROPERTY(bool isOnDeviceAvailable READ isOnDeviceAvailable NOTIFY isOnDeviceAvailableChanged)
+    Q_PROPERTY(bool isServerAvailable READ isServerAvailable CONSTANT)
 
 public:
     // Translated where it is shown, once the user's catalogue is loaded.
@@ -44,7 +44,7 @@ public:
     static constexpr quint32 tapBufferFrames = 1024;
 
     SpeechRecognitionManager(SpeechRecognizerBackend &recognizers, MicrophoneAuthorization &microphone,
-        AudioEngineFactory audioEngineFactory, std::unique_ptr<SpeechService> googleSpeechService,
+        AudioEngineFactory audioEngineFactory, std::unique_ptr<SpeechService> serverSpeechService,
         std::unique_ptr<AudioRecordingService> audioService, QObject *parent = nullptr);
     ~SpeechRecognitionManager() override;
 
@@ -58,11 +58,11 @@ public:
     SupportedLanguage selectedLanguage() const { return m_selectedLanguage; }
     STTProvider activeProvider() const { return m_activeProvider; }
     STTProvider preferredProvider() const { return m_preferredProvider; }
-    bool isAppleSTTAvailable() const { return m_isAppleSTTAvailable; }
-    bool isGoogleSTTAvailable() const { return true; }
+    bool isOnDeviceAvailable() const { return m_isOnDeviceAvailable; }
+    bool isServerAvailable() const { return true; }
     bool hasPermission() const { return m_hasPermission; }
 
-    SpeechService &googleSpeechService() { return *m_googleSpeechService; }
+    SpeechService &serverSpeechService() { return *m_serverSpeechService; }
     AudioRecordingService &audioService() { return *m_audioService; }
 
     QCoro::Task<bool> requestPermission();
@@ -83,7 +83,7 @@ Q_SIGNALS:
     void selectedLanguageChanged(SupportedLanguage value);
     void activeProviderChanged(STTProviders::STTProvider value);
     void preferredProviderChanged(STTProviders::STTProvider value);
-    void isAppleSTTAvailableChanged(bool value);
+    void isOnDeviceAvailableChanged(bool value);
     void transcript(const TranscriptEvent &event);
     void recognitionError(const RecognitionError &error);
     // Internal: a stop finished.
@@ -92,17 +92,17 @@ Q_SIGNALS:
 private:
     struct Restart;
 
-    void checkAppleAvailability();
+    void checkOnDeviceAvailability();
     void setupForwarding();
     void selectProvider();
-    QCoro::Task<> startAppleRecognition();
-    std::optional<SpeechRecognitionError> startAppleSession();
+    QCoro::Task<> startOnDeviceRecognition();
+    std::optional<SpeechRecognitionError> startOnDeviceSession();
     void handleRecognition(quint64 session, std::optional<SpeechRecognitionResult> result,
         std::optional<SpeechRecognitionError> error);
     void handleCaptureInterruption(quint64 session, AudioEngine::Interruption what, const QString &reason);
     QCoro::Task<> fallBackAfterRecognitionFailure();
-    QCoro::Task<> startGoogleRecognition();
-    void stopAppleRecognition();
+    QCoro::Task<> startServerRecognition();
+    void stopOnDeviceRecognition();
     QCoro::Task<> stopSession();
     QCoro::Task<> restartInNewLanguage(std::shared_ptr<Restart> restart);
 
@@ -112,15 +112,15 @@ private:
     void publish(quint64 utterance, const QString &text, bool isFinal);
     void setActiveProvider(STTProvider provider);
     void setPreferredProvider(STTProvider provider);
-    void setIsAppleSTTAvailable(bool value);
+    void setIsOnDeviceAvailable(bool value);
 
     QString m_transcribedText;
     bool m_isListening = false;
     QString m_errorMessage;
     SupportedLanguage m_selectedLanguage = SupportedLanguage::english_US;
-    STTProvider m_activeProvider = STTProvider::apple;
-    bool m_isAppleSTTAvailable = false;
-    STTProvider m_preferredProvider = STTProvider::apple;
+    STTProvider m_activeProvider = STTProvider::onDevice;
+    bool m_isOnDeviceAvailable = false;
+    STTProvider m_preferredProvider = STTProvider::onDevice;
 
     SpeechRecognizerBackend &m_recognizers;
     MicrophoneAuthorization &m_microphone;
@@ -135,7 +135,7 @@ private:
     std::shared_ptr<TapTarget> m_tapTarget;
 
     bool m_hasPermission = false;
-    std::unique_ptr<SpeechService> m_googleSpeechService;
+    std::unique_ptr<SpeechService> m_serverSpeechService;
     std::unique_ptr<AudioRecordingService> m_audioService;
 
     // Counts sessions: recognizer reports of an earlier one are ignored.

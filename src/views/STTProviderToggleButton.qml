@@ -5,8 +5,8 @@ import Tellwind.Core
 SmallRoundButton {
     id: toggle
 
-    property int preferredProvider: STTProvider.STTProvider.apple
-    readonly property bool isCloud: preferredProvider === STTProvider.STTProvider.google
+    property int preferredProvider: STTProvider.STTProvider.onDevice
+    readonly property bool isCloud: preferredProvider === STTProvider.STTProvider.server
     readonly property string symbol: isCloud ? "brain.head.profile" : "bolt.fill"
     signal toggled()
 

@@ -162,7 +162,7 @@ QString dictateIntoEditor(const QString &sentence)
     session.run("flite", { "-voice", "kal16", "-t", sentence, "-o", session.path("speech.wav") });
 
     session.mouse(panel.topLeft() + microphone);
-    if (!tellwind->waitForLine("✅ Recording started with 🍎 Apple", 20000)) {
+    if (!tellwind->waitForLine("✅ Recording started with 💻 On-device", 20000)) {
         QTest::qFail("the recording did not start", __FILE__, __LINE__);
         return {};
     }
@@ -180,7 +180,7 @@ QString dictateIntoEditor(const QString &sentence)
         seen = tellwind->lines().size();
 
     const QString typed = session.finishEditor();
-    const QStringList results = tellwind->lines().filter("📝 [Apple STT] ");
+    const QStringList results = tellwind->lines().filter("📝 [On-device STT] ");
     const QString heard = results.value(results.size() - 1).section(": ", 1);
     TextFormatter::Context context;
     context.language = QStringLiteral("en-US");
@@ -229,13 +229,14 @@ private slots:
         const QRect panel = session.geometry();
         if (cloud) {
             session.mouse(panel.topLeft() + provider);
-            QVERIFY(tellwind->waitForLine("🔄 [STT] Preferred provider toggled to: Google"));
+            QVERIFY(tellwind->waitForLine("🔄 [STT] Preferred provider toggled to: Server"));
         }
         session.run("flite", { "-voice", "kal16", "-t", sentence, "-o", session.path("speech.wav") });
 
         session.mouse(panel.topLeft() + microphone);
         QVERIFY(tellwind->waitForLine(
-            cloud ? "✅ Recording started with ☁️ Google" : "✅ Recording started with 🍎 Apple", 20000));
+            cloud ? "✅ Recording started with ☁️ Server" : "✅ Recording started with 💻 On-device",
+            20000));
         if (cloud)
             QVERIFY(tellwind->waitForLine("🌐 [Speech] Sending "));
         session.run("paplay", { "-d", "spk", session.path("speech.wav") }); // in real time
@@ -275,7 +276,7 @@ private slots:
         session.run("flite", { "-voice", "kal16", "-t", sentence, "-o", session.path("speech.wav") });
 
         session.mouse(panel.topLeft() + microphone);
-        QVERIFY(tellwind->waitForLine("✅ Recording started with 🍎 Apple", 20000));
+        QVERIFY(tellwind->waitForLine("✅ Recording started with 💻 On-device", 20000));
         QVERIFY(pulse.play(session.path("speech.wav")));
         QTest::qWait(500); // the last words reach the recognizer
 

@@ -373,7 +373,7 @@ private slots:
         // The recognizer's model may finish loading in the background at any
         // time (late on a slow machine); its line is not part of the quit.
         QStringList lines = tellwind->lines();
-        lines.removeIf([](const QString &line) { return line.contains("[Apple STT]"); });
+        lines.removeIf([](const QString &line) { return line.contains("[On-device STT]"); });
         QCOMPARE(lines.mid(lines.size() - 2),
             QStringList({ "💾 Window position saved: (100.0, 150.0)", "🎹 Global hotkey manager stopped" }));
 

@@ -21,13 +21,13 @@ public:
     bool holdStop = false; // a stop waits for release()
     QString transcriptAtStop; // published as a stop finishes, like the last upload's reply
     quint64 recording = 0; // the one the last start was for
-    STTProvider preferred = STTProvider::apple;
+    STTProvider preferred = STTProvider::onDevice;
     SupportedLanguage language = SupportedLanguage::english_US;
 
     QString transcribedText() const { return m_text; }
     QString errorMessage() const override { return m_error; }
     bool isListening() const override { return m_listening; }
-    STTProvider activeProvider() const override { return STTProvider::apple; }
+    STTProvider activeProvider() const override { return STTProvider::onDevice; }
 
     QCoro::Task<> startListening(quint64 forRecording) override
     {
@@ -64,7 +64,7 @@ public:
     }
     Q_INVOKABLE void togglePreferredProvider()
     {
-        preferred = preferred == STTProvider::apple ? STTProvider::google : STTProvider::apple;
+        preferred = preferred == STTProvider::onDevice ? STTProvider::server : STTProvider::onDevice;
         emit preferredProviderChanged(preferred);
     }
 

@@ -227,7 +227,7 @@ private slots:
         // the second grows the transcript behind it.
         LogCapture log;
         QCoro::waitFor(manager.startListening());
-        QCOMPARE(manager.activeProvider(), STTProvider::apple);
+        QCOMPARE(manager.activeProvider(), STTProvider::onDevice);
         QSignalSpy texts(&manager, &SpeechRecognitionManager::transcribedTextChanged);
         QSignalSpy events(&manager, &SpeechRecognitionManager::transcript);
         QProcess player;

@@ -66,32 +66,32 @@ private slots:
         Rig rig;
         SpeechRecognitionManager &manager = rig.make();
 
-        // Preference Google: the cloud path even for US English.
+        // Preferring the server: the server path even for US English.
         manager.togglePreferredProvider();
         rig.start();
         QVERIFY(manager.isListening() && rig.cloudMicrophone->running);
-        QCOMPARE(manager.activeProvider(), STTProvider::google);
+        QCOMPARE(manager.activeProvider(), STTProvider::server);
         rig.stop();
 
-        // Back to Apple: a cloud-only language, or one without a recognizer,
+        // Back to on-device: a cloud-only language, or one without a recognizer,
         // still goes to the cloud, and the session makes no recognizer for it.
         manager.togglePreferredProvider();
         for (SupportedLanguage::Case language : { SupportedLanguage::albanian, SupportedLanguage::german }) {
             const QString code = SupportedLanguage(language).rawValue();
             manager.setLanguage(language);
             rig.start();
-            QCOMPARE(manager.activeProvider(), STTProvider::google);
-            QVERIFY(rig.logged("☁️ [Google STT] Starting cloud fallback for language: " + code));
+            QCOMPARE(manager.activeProvider(), STTProvider::server);
+            QVERIFY(rig.logged("☁️ [Server STT] Starting cloud fallback for language: " + code));
             rig.stop();
         }
         QCOMPARE(rig.speech.recognizersMade.count("sq-AL"), 1); // setLanguage's own
         QVERIFY(rig.speech.tasks.empty());
 
-        // No on-device recognizer at all: Google from the start.
+        // No on-device recognizer at all: the server from the start.
         Rig without;
         without.speech.locales.clear();
-        QVERIFY(!without.make().isAppleSTTAvailable());
-        QCOMPARE(without.manager->activeProvider(), STTProvider::google);
+        QVERIFY(!without.make().isOnDeviceAvailable());
+        QCOMPARE(without.manager->activeProvider(), STTProvider::server);
     }
 
     void permissions()
@@ -102,11 +102,11 @@ private slots:
             rig.speech.authorization = SpeechRecognizerAuthorizationStatus::denied;
             SpeechRecognitionManager &manager = rig.make();
             QVERIFY(QCoro::waitFor(manager.requestPermission()));
-            QVERIFY(!manager.isAppleSTTAvailable());
+            QVERIFY(!manager.isOnDeviceAvailable());
             for (int session = 0; session < 2; ++session) {
                 rig.start();
                 QVERIFY(manager.isListening());
-                QCOMPARE(manager.activeProvider(), STTProvider::google);
+                QCOMPARE(manager.activeProvider(), STTProvider::server);
                 rig.stop();
             }
             QVERIFY(rig.speech.tasks.empty());
@@ -142,7 +142,7 @@ private slots:
         Rig rig;
         SpeechRecognitionManager &manager = rig.make();
         rig.start();
-        QVERIFY(manager.isListening() && manager.activeProvider() == STTProvider::apple);
+        QVERIFY(manager.isListening() && manager.activeProvider() == STTProvider::onDevice);
         QVERIFY(rig.speech.requests.back()->partialResults && rig.speech.requests.back()->onDevice);
 
         // Each result replaces the text; a final one does not end the session.
@@ -154,13 +154,13 @@ private slots:
 
         // "No speech yet" is only a notice; other errors show, the session goes on.
         task.error(1110);
-        QTRY_VERIFY(rig.logged("ℹ️ [Apple STT] No speech detected yet - waiting..."));
+        QTRY_VERIFY(rig.logged("ℹ️ [On-device STT] No speech detected yet - waiting..."));
         QVERIFY(manager.errorMessage().isNull());
         task.error(203, "Retry");
         QTRY_COMPARE(manager.errorMessage(), QString("Retry"));
         task.error(1107, "Other trouble", "NSOSStatusErrorDomain"); // the code counts in its domain only
         QTRY_COMPARE(manager.errorMessage(), QString("Other trouble"));
-        QVERIFY(manager.isListening() && manager.activeProvider() == STTProvider::apple);
+        QVERIFY(manager.isListening() && manager.activeProvider() == STTProvider::onDevice);
 
         // Start while listening does nothing.
         rig.start();
@@ -173,7 +173,7 @@ private slots:
         // logged (no cloud session); stop while idle does nothing.
         task.final("hello world again");
         task.error(1107);
-        QTRY_VERIFY(rig.logged("❌ [Apple STT] Recognition failed (code: 1107), falling back..."));
+        QTRY_VERIFY(rig.logged("❌ [On-device STT] Recognition failed (code: 1107), falling back..."));
         QCOMPARE(manager.transcribedText(), QString("hello world again"));
         rig.stop();
         QCOMPARE(rig.onDeviceMicrophone->stops, 1);
@@ -200,7 +200,7 @@ private slots:
         task.partial("on device words");
         QTRY_COMPARE(manager.transcribedText(), QString("on device words"));
         QSignalSpy texts(&manager, &SpeechRecognitionManager::transcribedTextChanged);
-        emit manager.googleSpeechService().transcript({ 0, 0, "cloud words", false });
+        emit manager.serverSpeechService().transcript({ 0, 0, "cloud words", false });
         QTest::qWait(50);
         QVERIFY(texts.isEmpty());
 
@@ -208,10 +208,10 @@ private slots:
         // stay until it has something to say (its fresh start says nothing).
         task.error(1107);
         QTRY_VERIFY(manager.isListening() && rig.cloudMicrophone->running);
-        QCOMPARE(manager.activeProvider(), STTProvider::google);
+        QCOMPARE(manager.activeProvider(), STTProvider::server);
         QVERIFY(task.cancelled && !rig.onDeviceMicrophone->running && !rig.onDeviceMicrophone->tap);
         QCOMPARE(manager.transcribedText(), QString("on device words"));
-        emit manager.googleSpeechService().transcript({ 0, 0, "from the cloud", false });
+        emit manager.serverSpeechService().transcript({ 0, 0, "from the cloud", false });
         QTRY_COMPARE(manager.transcribedText(), QString("from the cloud"));
         rig.stop();
         QVERIFY(!manager.isListening() && !rig.cloudMicrophone->running);
@@ -221,13 +221,13 @@ private slots:
         // microphone.
         rig.onDeviceMicrophone->startError = QStringLiteral("Device busy");
         rig.start();
-        QVERIFY(rig.logged("❌ [Apple STT] Error: Device busy, falling back..."));
-        QVERIFY(manager.isListening() && manager.activeProvider() == STTProvider::google);
+        QVERIFY(rig.logged("❌ [On-device STT] Error: Device busy, falling back..."));
+        QVERIFY(manager.isListening() && manager.activeProvider() == STTProvider::server);
         QVERIFY(!rig.onDeviceMicrophone->tap && rig.speech.lastTask().cancelled);
         rig.stop();
         rig.onDeviceMicrophone->startError.reset();
         rig.start();
-        QCOMPARE(manager.activeProvider(), STTProvider::apple);
+        QCOMPARE(manager.activeProvider(), STTProvider::onDevice);
         rig.onDeviceMicrophone->deliver(1024);
         QCOMPARE(rig.speech.requests[1]->appendedBuffers.load(), 0);
         QCOMPARE(rig.speech.requests[2]->appendedBuffers.load(), 1);
@@ -250,20 +250,20 @@ private slots:
             Rig rig;
             SpeechRecognitionManager &manager = rig.make();
             manager.togglePreferredProvider();
-            manager.googleSpeechService().setBufferInterval(60s); // only the stop uploads
+            manager.serverSpeechService().setBufferInterval(60s); // only the stop uploads
             rig.start();
             for (int buffer = 0; buffer < 8; ++buffer)
                 rig.cloudMicrophone->deliver(4000, 0.1f);
-            QTRY_VERIFY(manager.googleSpeechService().audioBuffer().size() >= SpeechService::minBufferSize);
+            QTRY_VERIFY(manager.serverSpeechService().audioBuffer().size() >= SpeechService::minBufferSize);
 
             manager.setLanguage(SupportedLanguage::german);
-            QTRY_VERIFY(rig.logged("✅ [Google STT] Started with language: de-DE"));
+            QTRY_VERIFY(rig.logged("✅ [Server STT] Started with language: de-DE"));
             QVERIFY(manager.isListening());
             const QStringList lines = rig.log.lines();
             const qsizetype failed = lines.indexOf(QRegularExpression("❌ \\[Speech\\] Upload failed: .*"));
             QVERIFY(failed > 0 && failed < lines.indexOf("✅ [Speech] Streaming stopped"));
             QVERIFY(lines.indexOf("✅ [Speech] Streaming stopped")
-                < lines.indexOf("☁️ [Google STT] Starting cloud fallback for language: de-DE"));
+                < lines.indexOf("☁️ [Server STT] Starting cloud fallback for language: de-DE"));
             rig.stop();
         }
         {
@@ -289,7 +289,7 @@ private slots:
             manager.setLanguage(SupportedLanguage::french_FR);
             QTRY_COMPARE(rig.cloudMicrophone->starts, 2);
             QTRY_VERIFY(manager.isListening());
-            QCOMPARE(manager.googleSpeechService().selectedLanguage(), QString("fr-FR"));
+            QCOMPARE(manager.serverSpeechService().selectedLanguage(), QString("fr-FR"));
 
             manager.setLanguage(SupportedLanguage::italian);
             rig.stop();

@@ -115,7 +115,7 @@ private Q_SLOTS:
         QVERIFY(waitForLine(*tellwind, ready));
         const QRect panel = geometry(QStringLiteral("Tellwind"));
         click(panel.topLeft() + provider);
-        QVERIFY(waitForLine(*tellwind, QStringLiteral("🔄 [STT] Preferred provider toggled to: Google")));
+        QVERIFY(waitForLine(*tellwind, QStringLiteral("🔄 [STT] Preferred provider toggled to: Server")));
         click(panel.topLeft() + flag);
         QTRY_COMPARE(focusedWindow(), QStringLiteral("Tellwind Languages"));
         const int allRows = geometry(QStringLiteral("Tellwind Languages")).height();
@@ -129,7 +129,7 @@ private Q_SLOTS:
         run(QStringLiteral("flite"),
             { "-voice", "kal16", "-t", "hola senior", "-o", m_dir.filePath(QStringLiteral("speech.wav")) });
         click(panel.topLeft() + microphone);
-        QVERIFY(waitForLine(*tellwind, QStringLiteral("✅ Recording started with ☁️ Google")));
+        QVERIFY(waitForLine(*tellwind, QStringLiteral("✅ Recording started with ☁️ Server")));
         QVERIFY(waitForLine(*tellwind, QStringLiteral("🌐 [Speech] Sending ")));
         auto player
             = start(QStringLiteral("paplay"), { "-d", "spk", m_dir.filePath(QStringLiteral("speech.wav")) });

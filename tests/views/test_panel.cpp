@@ -197,15 +197,15 @@ private slots:
             return QStringList { button->property("symbol").toString(),
                 button->property("tooltip").toString() };
         };
-        const QStringList apple { "bolt.fill", "Using on-device recognition (offline) - tap for server" };
-        const QStringList google { "brain.head.profile",
+        const QStringList onDevice { "bolt.fill", "Using on-device recognition (offline) - tap for server" };
+        const QStringList server { "brain.head.profile",
             "Using server recognition (accurate, online) - tap for on-device" };
-        QCOMPARE(shows(), apple);
+        QCOMPARE(shows(), onDevice);
         click(button);
-        QTRY_COMPARE(shows(), google);
-        QCOMPARE(rig->recognizer.preferred, STTProvider::google);
+        QTRY_COMPARE(shows(), server);
+        QCOMPARE(rig->recognizer.preferred, STTProvider::server);
         click(button);
-        QTRY_COMPARE(shows(), apple);
+        QTRY_COMPARE(shows(), onDevice);
         QVERIFY(!rig->state.isRecording());
     }
 
