@@ -4,6 +4,7 @@
 #include "output/TextInsertionService.h"
 #include "platform/AlertPresenter.h"
 #include "platform/ApplicationBundle.h"
+#include "platform/SyntheticKeyLog.h"
 #include "platform/Workspace.h"
 #include "platform/qt/QtPasteboard.h"
 #include "platform/x11/XTestKeyboard.h"
@@ -81,7 +82,8 @@ int main(int argc, char **argv)
     constexpr int characters = 1000;
     constexpr double paceMs = 9.0;
 
-    XTestKeyboard keyboard;
+    SyntheticKeyLog sentKeys;
+    XTestKeyboard keyboard(sentKeys);
     if (!keyboard.isTrusted()) {
         std::fprintf(stderr, "bench_typing_pace: no X display with XTEST\n");
         return 1;

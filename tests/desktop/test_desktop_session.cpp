@@ -5,7 +5,6 @@
 #include "app/AppState.h"
 #include "app/ProcessRig.h"
 #include "common/Settings.h"
-#include "common/Shared.h"
 #include "desktop/GlobalHotkeyManager.h"
 #include "desktop/MenuBarManager.h"
 #include "fakes/FakeCursorIndicator.h"
@@ -178,12 +177,12 @@ class TestDesktopSession : public QObject
     QProcess xterm; // writes what it is typed into typed.txt
     std::unique_ptr<GlobalHotkeyManager> hotkey;
     int presses = 0;
+    SyntheticKeyLog sentKeys;
 
     void startHotkeyAndFocusedXterm()
     {
         presses = 0;
-        hotkey = std::make_unique<GlobalHotkeyManager>(
-            std::make_unique<X11KeyMonitor>(SyntheticKeyLog::shared()));
+        hotkey = std::make_unique<GlobalHotkeyManager>(std::make_unique<X11KeyMonitor>(sentKeys));
         hotkey->onHotkeyPressed = [this] { ++presses; };
         xterm.start("xterm", { "-e", "sh", "-c", "stty -echo; cat > \"$0\"", dir.filePath("typed.txt") });
         const QString pid = QString::number(xterm.processId());
@@ -273,9 +272,12 @@ private slots:
         // by the time dictation types, a moment later.
         QTest::qWait(100);
         // Dictation typed by the real typing service: its capital Rs are Shift + R too.
-        XTestKeyboard &keyboard = XTestKeyboard::shared();
-        TextInsertionService typing(keyboard, keyboard, QtPasteboard::shared(), QtAlertPresenter::shared(),
-            DesktopWorkspace::shared(), RunningApplicationBundle::shared());
+        XTestKeyboard keyboard(sentKeys);
+        QtPasteboard pasteboard;
+        QtAlertPresenter alerts;
+        DesktopWorkspace workspace;
+        RunningApplicationBundle bundle;
+        TextInsertionService typing(keyboard, keyboard, pasteboard, alerts, workspace, bundle);
         QCoro::waitFor(typing.insertText(QStringLiteral("Richard Roe")));
         // The user's own press after all that counts, once.
         xdotool({ "key", "shift+r" });
@@ -323,7 +325,8 @@ private slots:
         FakeDictationTyping typing;
         AppState state { recognizer, indicator, typing };
         state.setRestartGrace(std::chrono::milliseconds(20));
-        AppDelegate delegate { state, typing, WindowSystem::shared(), desktop.services() };
+        const auto windowSystem = WindowSystem::create();
+        AppDelegate delegate { state, typing, *windowSystem, desktop.services() };
         delegate.applicationDidFinishLaunching();
         state.toggleFromPanel();
         QTRY_COMPARE(item.menu().value(0), QString("Stop Recording [Shift+R]"));

@@ -1,6 +1,7 @@
 // Which session the environment describes, and which typing backend each
 // kind of session gets.
 #include "platform/KeyboardBackends.h"
+#include "platform/SyntheticKeyLog.h"
 #include "platform/wayland/WaylandVirtualKeyboard.h"
 
 #include <QTest>
@@ -134,8 +135,9 @@ private slots:
         none.virtualKeyboard = [] { return false; };
         none.remoteDesktop = [] { return false; };
         none.xtest = [] { return false; };
+        SyntheticKeyLog sentKeys;
         const KeyboardSink sink = makeKeyboardSink(
-            SessionInfo::fromEnvironment(environment({ "WAYLAND_DISPLAY=wayland-9" })), none);
+            SessionInfo::fromEnvironment(environment({ "WAYLAND_DISPLAY=wayland-9" })), none, sentKeys);
         QVERIFY(sink.backend);
         QVERIFY(!sink.backend->isTrusted());
         QVERIFY(!sink.backend->postKeyEvent(0, true, KeyboardEventSink::noFlags));

@@ -9,6 +9,7 @@
 #include "fakes/FakeWorkspace.h"
 #include "output/TextInsertionService.h"
 #include "platform/KeyboardBackends.h"
+#include "platform/SyntheticKeyLog.h"
 #include "platform/portal/GlobalShortcutsPortal.h"
 #include "platform/portal/RemoteDesktopKeyboard.h"
 
@@ -281,6 +282,7 @@ private slots:
             QTRY_COMPARE(notifications.summaries, QStringList { "Tellwind cannot type" });
         }
 
+        SyntheticKeyLog sentKeys;
         KeyboardProbes xwaylandOnly;
         xwaylandOnly.virtualKeyboard = [] { return false; };
         xwaylandOnly.remoteDesktop = [] { return false; };
@@ -288,7 +290,8 @@ private slots:
         QProcessEnvironment wayland;
         wayland.insert("WAYLAND_DISPLAY", "wayland-9");
         wayland.insert("DISPLAY", ":9");
-        const KeyboardSink sink = makeKeyboardSink(SessionInfo::fromEnvironment(wayland), xwaylandOnly);
+        const KeyboardSink sink
+            = makeKeyboardSink(SessionInfo::fromEnvironment(wayland), xwaylandOnly, sentKeys);
         QCOMPARE(sink.choice.kind, KeyboardChoice::Kind::xtest);
         QTRY_COMPARE(notifications.summaries.size(), 2);
         QCOMPARE(notifications.summaries.last(), QStringLiteral("Tellwind types only into X11 applications"));
