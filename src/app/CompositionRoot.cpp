@@ -44,7 +44,7 @@ CompositionRoot::CompositionRoot(SessionInfo session, QObject *parent)
     m_workspace = std::make_unique<DesktopWorkspace>();
     m_pasteboard = std::make_unique<QtPasteboard>();
     m_bundle = std::make_unique<RunningApplicationBundle>();
-    m_windowSystem = WindowSystem::create();
+    m_windowSystem = WindowSystem::create(m_session);
     m_notifier = std::make_unique<FreedesktopNotifier>();
     m_syntheticKeys = std::make_unique<SyntheticKeyLog>();
     m_settingsWriteAlert = std::make_unique<SettingsWriteAlert>(*m_alerts);
@@ -54,8 +54,8 @@ CompositionRoot::CompositionRoot(SessionInfo session, QObject *parent)
     // has restored its stored session, before launch has finished.
     m_authManager = std::make_unique<AuthManager>();
     m_launchAtLoginManager = std::make_unique<LaunchAtLoginManager>(std::make_unique<XdgAutostartStore>());
-    m_hotkeyManager
-        = std::make_unique<GlobalHotkeyManager>(KeyMonitor::createSystemMonitor(*m_syntheticKeys));
+    m_hotkeyManager = std::make_unique<GlobalHotkeyManager>(
+        KeyMonitor::createSystemMonitor(m_session, *m_syntheticKeys), m_session);
     m_menuBarManager = std::make_unique<MenuBarManager>(std::make_unique<QtStatusBar>());
 
     // Typing: the compositor's virtual keyboard, the RemoteDesktop portal,

@@ -5,16 +5,17 @@
 #include "common/Log.h"
 #include "common/Settings.h"
 
-#include "platform/SessionInfo.h"
 #include "platform/portal/GlobalShortcutsPortal.h"
 #include "platform/x11/X11HotkeyGrab.h"
 
 #include <QCoreApplication>
 #include <QPointer>
 
-GlobalHotkeyManager::GlobalHotkeyManager(std::unique_ptr<KeyMonitor> keyMonitor, QObject *parent)
+GlobalHotkeyManager::GlobalHotkeyManager(
+    std::unique_ptr<KeyMonitor> keyMonitor, SessionInfo session, QObject *parent)
     : QObject(parent)
     , m_keyMonitor(std::move(keyMonitor))
+    , m_session(std::move(session))
 {
     setIsEnabled(Settings::boolValue(QString::fromLatin1(enabledKey), true));
 }
@@ -55,7 +56,7 @@ void GlobalHotkeyManager::registerHotkey()
     unregisterHotkey();
     QPointer<GlobalHotkeyManager> weakSelf(this);
     const Hotkey hotkey = Hotkey::stored();
-    if (SessionInfo::current().isWayland()) {
+    if (m_session.isWayland()) {
         // Raw key events through Xwayland come only while an X11 window has
         // the focus; the desktop's own shortcut service is the way here.
         if (!GlobalShortcutsPortal::isOffered()) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/KeyMonitor.h"
+#include "platform/SessionInfo.h"
 
 #include <QObject>
 
@@ -25,7 +26,10 @@ public:
     // Produces no text in any application, unlike Shift + R.
     static constexpr const char *portalTrigger = "CTRL+ALT+d";
 
-    explicit GlobalHotkeyManager(std::unique_ptr<KeyMonitor> keyMonitor, QObject *parent = nullptr);
+    // On a Wayland `session` the desktop's shortcut portal stands in for the
+    // key monitor and for key grabs.
+    explicit GlobalHotkeyManager(std::unique_ptr<KeyMonitor> keyMonitor,
+        SessionInfo session = SessionInfo::current(), QObject *parent = nullptr);
     ~GlobalHotkeyManager() override;
 
     bool isEnabled() const { return m_isEnabled; }
@@ -59,6 +63,7 @@ private:
     void isEnabledDidChange();
 
     std::unique_ptr<KeyMonitor> m_keyMonitor;
+    SessionInfo m_session;
     bool m_isEnabled = true;
     std::optional<KeyMonitor::Handle> m_eventMonitor;
     std::optional<KeyMonitor::Handle> m_localEventMonitor;

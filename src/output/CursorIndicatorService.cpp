@@ -2,7 +2,6 @@
 
 #include "common/Log.h"
 #include "platform/KeyboardBackends.h"
-#include "platform/SessionInfo.h"
 #include "platform/WindowSystem.h"
 
 #include <QCursor>
@@ -149,7 +148,7 @@ void CursorIndicatorService::show()
 {
     if (m_isShowing)
         return;
-    if (SessionInfo::current().isWayland()) {
+    if (!m_windowSystem.knowsPointerPosition()) {
         // The ring on the panel and the tray icon still show the recording.
         static bool told = false;
         if (!std::exchange(told, true))

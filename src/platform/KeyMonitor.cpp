@@ -21,11 +21,11 @@ public:
 
 } // namespace
 
-std::unique_ptr<KeyMonitor> KeyMonitor::createSystemMonitor(SyntheticKeyLog &sent)
+std::unique_ptr<KeyMonitor> KeyMonitor::createSystemMonitor(const SessionInfo &session, SyntheticKeyLog &sent)
 {
     // Through Xwayland the raw events come only while an X11 window has the
     // focus: a hotkey that works now and then is worse than none.
-    if (SessionInfo::current().isWayland()) {
+    if (session.isWayland()) {
         qCInfo(lcPlatform) << "Key monitor: none on a Wayland session (shortcuts come from the desktop)";
         return std::make_unique<NullKeyMonitor>();
     }

@@ -43,6 +43,7 @@ struct KeyEvent {
 // receives every key. A global monitor sees keys sent to other applications,
 // a local one keys sent to this program's own windows. Keys this program
 // synthesizes itself never reach either.
+class SessionInfo;
 class SyntheticKeyLog;
 
 class KeyMonitor
@@ -62,5 +63,5 @@ public:
     // The monitor for this session: X11 when the program runs on an X
     // display, otherwise one that installs nothing. Keys recorded in `sent`
     // are our own and never reach a handler.
-    static std::unique_ptr<KeyMonitor> createSystemMonitor(SyntheticKeyLog &sent);
+    static std::unique_ptr<KeyMonitor> createSystemMonitor(const SessionInfo &session, SyntheticKeyLog &sent);
 };

@@ -5,6 +5,7 @@
 #include <memory>
 
 class QWindow;
+class SessionInfo;
 
 // The window manager around our small always-on-top windows: whether it can
 // draw translucency, keeping a window on every virtual desktop, and handing
@@ -27,6 +28,10 @@ public:
     // Gives keyboard focus back to a window remembered by focusedWindow().
     virtual void restoreFocus(WindowId window) = 0;
 
+    // Whether the position of the pointer is known while it is over other
+    // applications' windows (never on Wayland, by design).
+    virtual bool knowsPointerPosition() const = 0;
+
     // The backend for the running session (X11, or one that does nothing).
-    static std::unique_ptr<WindowSystem> create();
+    static std::unique_ptr<WindowSystem> create(const SessionInfo &session);
 };

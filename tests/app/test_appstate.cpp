@@ -15,6 +15,7 @@
 #include "fakes/FakeWorkspace.h"
 #include "fakes/LogCapture.h"
 #include "output/TextInsertionService.h"
+#include "platform/SessionInfo.h"
 #include "platform/WindowSystem.h"
 #include "speech/TextFormattingSettings.h"
 #include "support/DesktopServices.h"
@@ -285,7 +286,7 @@ private slots:
             rig.typing.trusted = trusted;
             rig.typing.trustedAfterPrompt = trustedAfterPrompt;
             DesktopServices desktop;
-            const auto windowSystem = WindowSystem::create();
+            const auto windowSystem = WindowSystem::create(SessionInfo::current());
             AppDelegate delegate(rig.state, rig.typing, *windowSystem, desktop.services());
             delegate.applicationDidFinishLaunching();
             QTest::qWait(AppDelegate::accessibilityCheckDelayMs + 200);

@@ -11,6 +11,7 @@
 #include "fakes/FakeDictationRecognizer.h"
 #include "fakes/FakeDictationTyping.h"
 #include "output/TextInsertionService.h"
+#include "platform/SessionInfo.h"
 #include "platform/SyntheticKeyLog.h"
 #include "platform/WindowSystem.h"
 #include "platform/qt/QtAlertPresenter.h"
@@ -325,7 +326,7 @@ private slots:
         FakeDictationTyping typing;
         AppState state { recognizer, indicator, typing };
         state.setRestartGrace(std::chrono::milliseconds(20));
-        const auto windowSystem = WindowSystem::create();
+        const auto windowSystem = WindowSystem::create(SessionInfo::current());
         AppDelegate delegate { state, typing, *windowSystem, desktop.services() };
         delegate.applicationDidFinishLaunching();
         state.toggleFromPanel();

@@ -18,6 +18,7 @@
 #include "fakes/FakeStatusBar.h"
 #include "fakes/FakeWorkspace.h"
 #include "platform/PlatformStatus.h"
+#include "platform/SessionInfo.h"
 #include "platform/WindowSystem.h"
 #include "speech/TextFormattingSettings.h"
 #include "support/QuickItems.h"
@@ -347,7 +348,7 @@ private slots:
         FakeDictationTyping typing;
         AppState state { recognizer, indicator, typing };
         // The delegate's neighbours are the fixture's.
-        const auto windowSystem = WindowSystem::create();
+        const auto windowSystem = WindowSystem::create(SessionInfo::current());
         AppDelegate delegate { state, typing, *windowSystem,
             AppDelegate::Services { f.auth, f.launchAtLogin, f.hotkey, f.menuBar } };
         delegate.applicationDidFinishLaunching();

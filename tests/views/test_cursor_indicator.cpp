@@ -2,6 +2,7 @@
 // and that clicks pass through it.
 
 #include "output/CursorIndicatorService.h"
+#include "platform/SessionInfo.h"
 #include "platform/WindowSystem.h"
 
 #include <QProcess>
@@ -44,7 +45,7 @@ private slots:
 
         // The real pointer, moved by the X server, in the corner: the badge goes above, left.
         QCOMPARE(QProcess::execute("xdotool", { "mousemove", "1270", "790" }), 0);
-        const auto windowSystem = WindowSystem::create();
+        const auto windowSystem = WindowSystem::create(SessionInfo::current());
         CursorIndicatorService service(*windowSystem);
         service.show();
         QWidget *badge = service.indicatorWindow();

@@ -14,6 +14,7 @@
 #include "fakes/FakeDictationRecognizer.h"
 #include "fakes/FakeDictationTyping.h"
 #include "fakes/LogCapture.h"
+#include "platform/SessionInfo.h"
 #include "platform/WindowSystem.h"
 #include "platform/xdg/FreedesktopNotifier.h"
 #include "support/DesktopServices.h"
@@ -52,7 +53,7 @@ class TestPanel : public QObject
         FakeDictationTyping typing;
         AppState state { recognizer, indicator, typing };
         DesktopServices desktop;
-        std::unique_ptr<WindowSystem> windowSystem = WindowSystem::create();
+        std::unique_ptr<WindowSystem> windowSystem = WindowSystem::create(SessionInfo::current());
         AppDelegate delegate { state, typing, *windowSystem, desktop.services() };
         ScriptedNotificationService notifications;
         FreedesktopNotifier notifier;

@@ -1,6 +1,7 @@
 #include "platform/x11/X11WindowSystem.h"
 
 #include "common/Log.h"
+#include "platform/SessionInfo.h"
 
 #include <QGuiApplication>
 #include <QWindow>
@@ -39,16 +40,17 @@ void sendToRoot(Display *display, Window window, Atom type, long a0, long a1, lo
 
 } // namespace
 
-std::unique_ptr<WindowSystem> WindowSystem::create()
+std::unique_ptr<WindowSystem> WindowSystem::create(const SessionInfo &session)
 {
     if (Display *display = qtDisplay())
-        return std::make_unique<X11WindowSystem>(display);
+        return std::make_unique<X11WindowSystem>(display, !session.isWayland());
     logLine(QStringLiteral("ℹ️ [App] No X11 display: windows keep the window manager's defaults"));
     return std::make_unique<NullWindowSystem>();
 }
 
-X11WindowSystem::X11WindowSystem(Display *display)
+X11WindowSystem::X11WindowSystem(Display *display, bool knowsPointer)
     : m_display(display)
+    , m_knowsPointer(knowsPointer)
 {
 }
 

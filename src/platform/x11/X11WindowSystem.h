@@ -9,15 +9,19 @@ typedef struct _XDisplay Display;
 class X11WindowSystem : public WindowSystem
 {
 public:
-    explicit X11WindowSystem(Display *display);
+    // Through Xwayland, `knowsPointer` is false: the pointer is seen only
+    // over X11 windows.
+    X11WindowSystem(Display *display, bool knowsPointer);
 
     bool isCompositing() const override;
     void setOnAllDesktops(QWindow *window) override;
     WindowId focusedWindow() const override;
     void restoreFocus(WindowId window) override;
+    bool knowsPointerPosition() const override { return m_knowsPointer; }
 
 private:
     Display *m_display;
+    bool m_knowsPointer;
 };
 
 // Where there is no X display (a Wayland session, the offscreen platform).
@@ -28,4 +32,5 @@ public:
     void setOnAllDesktops(QWindow *) override { }
     WindowId focusedWindow() const override { return 0; }
     void restoreFocus(WindowId) override { }
+    bool knowsPointerPosition() const override { return false; }
 };
