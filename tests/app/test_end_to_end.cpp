@@ -21,7 +21,7 @@ namespace
 
 const QString editorTitle = QStringLiteral("dictation-target");
 // The panel's controls, from its top-left corner.
-constexpr QPoint microphone { 79, 80 }, provider { 132, 63 }, flag { 132, 97 };
+constexpr QPoint microphone { 79, 80 }, flag { 132, 97 };
 
 // Tellwind on the test's X display with a fresh settings folder (onboarding
 // done) and a session bus of its own; the harness's PulseAudio, whose
@@ -161,46 +161,24 @@ class TestEndToEnd : public QObject
 private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
 
-    void dictation_data()
-    {
-        QTest::addColumn<bool>("cloud");
-        QTest::addColumn<QString>("sentence");
-        QTest::newRow("on-device") << false << "the quick brown fox jumps over the lazy dog";
-        // The server decodes each 3 s upload on its own, and a word cut at a
-        // boundary comes back wrong: this sentence (2.2 s) is said just after
-        // an upload, and fits before the next.
-        QTest::newRow("cloud") << true << "please call me tomorrow morning";
-    }
+    // The server path through the whole program is the upstream end-to-end test's.
     void dictation()
     {
-        QFETCH(bool, cloud);
-        QFETCH(QString, sentence);
+        const QString sentence = QStringLiteral("the quick brown fox jumps over the lazy dog");
         Session session;
         // As recognized, the way it was typed before there was formatting.
         session.set("autoCapitalize", false);
         session.set("spokenPunctuation", false);
-        auto server = session.start(tellwindProgram() + "-server",
-            { "--listen", "127.0.0.1:0", "--data-dir", session.path("server") });
-        QVERIFY(server->waitForLine("tellwind-server listening on http://127.0.0.1:", 30000));
-        session.set("serverBaseURL", server->lines().filter("listening on").value(0).section(' ', 3, 3));
         TerminalTarget terminal(session.path("out.txt"));
         QVERIFY(terminal.isReady());
         const QString target = session.focusedWindow();
         auto tellwind = session.startTellwind();
         QVERIFY(session.panel.isValid());
-        if (cloud) {
-            session.click(provider);
-            QVERIFY(tellwind->waitForLine("🔄 [STT] Preferred provider toggled to: Server"));
-        }
         session.click(microphone);
-        QVERIFY(tellwind->waitForLine(
-            cloud ? "✅ Recording started with ☁️ Server" : "✅ Recording started with 💻 On-device",
-            20000));
-        if (cloud)
-            QVERIFY(tellwind->waitForLine("🌐 [Speech] Sending "));
+        QVERIFY(tellwind->waitForLine("✅ Recording started with 💻 On-device", 20000));
         session.play(sentence); // in real time
         QCOMPARE(session.focusedWindow(), target); // the click left the focus where it was
-        QTest::qWait(cloud ? 500 : 800);
+        QTest::qWait(800);
         session.click(microphone);
         QVERIFY(tellwind->waitForLine("✅ Recording stopped", 30000));
         tellwind->waitUntilQuiet();

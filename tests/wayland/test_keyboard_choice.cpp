@@ -121,23 +121,6 @@ private slots:
         // one is asked about (each probe may open a connection).
         QCOMPARE(probed, asked);
     }
-    // Without any way to type the program still starts: the backend exists,
-    // is not trusted, and names the reason.
-    void nothingAvailableStillBuilds()
-    {
-        KeyboardProbes none;
-        none.virtualKeyboard = [] { return false; };
-        none.remoteDesktop = [] { return false; };
-        none.xtest = [] { return false; };
-        const KeyboardSink sink = makeKeyboardSink(
-            SessionInfo::fromEnvironment(environment({ "WAYLAND_DISPLAY=wayland-9" })), none);
-        QVERIFY(sink.backend);
-        QVERIFY(!sink.backend->isTrusted());
-        QVERIFY(!sink.backend->postKeyEvent(0, true, KeyboardEventSink::noFlags));
-        QCOMPARE(activeTypingBackendName(), QStringLiteral("none"));
-        QVERIFY(sink.choice.limitation.contains("virtual keyboard"));
-    }
-
     // Keys as the virtual keyboard uploads them: one symbol per key, named
     // so that xkbcommon reads back the same character.
     void keysymsAndKeymap_data()
