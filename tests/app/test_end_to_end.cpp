@@ -216,7 +216,10 @@ private slots:
         QVERIFY2(tellwind->waitForLine(lost, 3000), qPrintable(tellwind->log()));
         QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
         QTRY_COMPARE(notifications.calls.size(), 1);
-        QVERIFY(lost.endsWith(notifications.calls.first().body.section(" (", 0, 0)));
+        const ScriptedNotificationService::Call told = notifications.calls.first();
+        QVERIFY(lost.endsWith(told.body.section(" (", 0, 0)));
+        QCOMPARE(told.appName + ' ' + told.appIcon, QStringLiteral("Tellwind tellwind"));
+        QCOMPARE(told.hints.value(QStringLiteral("desktop-entry")).toString(), QStringLiteral("tellwind"));
 
         // The recording ends by itself, and what was said before the loss is typed.
         QVERIFY(tellwind->waitForLine("⏹️ [STT] The microphone is gone, stopping", 5000));
