@@ -193,44 +193,34 @@ private slots:
         QCOMPARE(Settings::stringValue(RemoteDesktopKeyboard::restoreTokenKey), QString("token-2"));
     }
 
-    // Refused: the user hears why, nothing is typed, and the next dictation
-    // asks again (not every update of the same one).
-    void refusedThenRetried()
+    // Refused, or ended by the desktop mid-dictation: the user hears why once,
+    // and the next dictation opens a new session (not every update of this one).
+    void sessionLostThenReopened_data()
     {
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<Keys>("typed");
+        QTest::addRow("refused") << "refuse" << Keys();
+        QTest::addRow("closed by the desktop") << "close-after:4" << strokes({ 'a', 'b' });
+    }
+    void sessionLostThenReopened()
+    {
+        QFETCH(QString, mode);
+        QFETCH(Keys, typed);
         ScriptedPortal portal;
         QVERIFY(portal.isReady());
-        portal.setMode("refuse");
+        portal.setMode(mode);
         Rig rig;
-        QVERIFY(rig.dictate({ "lost", "lost words" }));
-        QCOMPARE(rig.reports.size(), 1);
-        QVERIFY(portal.keys().isEmpty());
+        QVERIFY(rig.dictate({ "ab", "abcdef" }));
+        QTRY_COMPARE(rig.reports.size(), 1);
+        QVERIFY(!rig.keyboard.hasSession());
+        QCOMPARE(portal.keys(), typed);
         QCOMPARE(portal.calls().count("Start"), 1);
-        QVERIFY(!Settings::contains(RemoteDesktopKeyboard::restoreTokenKey));
 
         portal.setMode("accept");
         rig.keyboard.dictationGap = std::chrono::milliseconds(0);
-        QVERIFY(rig.dictate({ "ok" }));
-        QCOMPARE(portal.keys(), strokes({ 'o', 'k' }));
-        QCOMPARE(portal.calls().count("Start"), 2);
-    }
-
-    // The desktop ends the session mid-dictation: reported, and a new one is
-    // opened when the next dictation starts.
-    void closedByDesktop()
-    {
-        ScriptedPortal portal;
-        QVERIFY(portal.isReady());
-        portal.setMode("close-after:4");
-        Rig rig;
-        QVERIFY(rig.dictate({ "abcdef" }));
-        QTRY_COMPARE(rig.reports.size(), 1);
-        QVERIFY(!rig.keyboard.hasSession());
-        QCOMPARE(portal.keys(), strokes({ 'a', 'b' }));
-
-        rig.keyboard.dictationGap = std::chrono::milliseconds(0);
         QVERIFY(rig.dictate({ "xy" }));
-        QCOMPARE(portal.keys().mid(4), strokes({ 'x', 'y' }));
-        QCOMPARE(portal.calls().count("CreateSession"), 2);
+        QCOMPARE(portal.keys().mid(typed.size()), strokes({ 'x', 'y' }));
+        QCOMPARE(portal.calls().count("Start"), 2);
     }
 
     // Without a test's own reporter, what goes wrong reaches the user as a
