@@ -5,23 +5,8 @@
 # requests, and a fresh connection per request.
 set -eu
 build=${TELLWIND_BUILD_DIR:-build}
-work=$(mktemp -d "${TMPDIR:-/tmp}/tellwind-bench.XXXXXX")
-server_pid=""
-cleanup() {
-    [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-"$build/tellwind-server" --listen 127.0.0.1:0 --data-dir "$work/data" --decoders 1 >"$work/server.log" &
-server_pid=$!
-port=""
-for _ in $(seq 300); do
-    port=$(sed -n 's|.*listening on http://127\.0\.0\.1:\([0-9]*\).*|\1|p' "$work/server.log")
-    [ -n "$port" ] && break
-    sleep 0.1
-done
-[ -n "$port" ] || { echo "server did not start" >&2; exit 1; }
+. "$(dirname "$0")/../scripts/server-process.sh"
+start_server server --data-dir "$work/data" --decoders 1
 
 python3 - "$port" <<'PY'
 import socket, sys, time

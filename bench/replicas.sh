@@ -9,27 +9,12 @@ if [ -z "${TELLWIND_TEST_DATABASE:-}" ]; then
 fi
 build=${TELLWIND_BUILD_DIR:-build}
 clip=/usr/share/pocketsphinx/test/data/librivox/sense_and_sensibility_01_austen_64kb-0880.wav
-work=$(mktemp -d "${TMPDIR:-/tmp}/tellwind-bench-replicas.XXXXXX")
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
+. "$(dirname "$0")/../scripts/server-process.sh"
 sox "$clip" -t raw -e signed -b 16 -c 1 -r 16000 "$work/speech.raw"
 
-start_replica() { # name: prints its port
-    "$build/tellwind-server" --database "$TELLWIND_TEST_DATABASE" --data-dir "$work/$1" --listen 127.0.0.1:0 \
-        --decoders 1 --trusted-proxy 127.0.0.1 --max-uploads-per-client 100 >"$work/$1.log" 2>&1 &
-    pids+=($!)
-    for _ in $(seq 600); do
-        port=$(sed -n 's|.*listening on http://127\.0\.0\.1:\([0-9]*\).*|\1|p' "$work/$1.log")
-        [ -n "$port" ] && { echo "$port"; return 0; }
-        sleep 0.1
-    done
-    echo "replica $1 did not start" >&2
-    exit 1
+start_replica() { # name
+    start_server "$1" --database "$TELLWIND_TEST_DATABASE" --data-dir "$work/$1" --decoders 1 \
+        --trusted-proxy 127.0.0.1 --max-uploads-per-client 100
 }
 run_clients() { # base URL: prints uploads per second
     local per_client=6 begin end
@@ -45,9 +30,11 @@ run_clients() { # base URL: prints uploads per second
     awk -v n=$((4 * per_client)) -v b="$begin" -v e="$end" 'BEGIN { printf "%.2f", n / (e - b) }'
 }
 
-one=$(start_replica one)
+start_replica one
+one=$port
 single=$(run_clients "http://127.0.0.1:$one")
-two=$(start_replica two)
+start_replica two
+two=$port
 for _ in $(seq 20); do
     front=$((20000 + RANDOM % 40000))
     cat >"$work/haproxy.cfg" <<CFG
@@ -68,7 +55,7 @@ CFG
     haproxy -db -f "$work/haproxy.cfg" >"$work/haproxy.log" 2>&1 &
     proxy=$!
     sleep 1
-    kill -0 "$proxy" 2>/dev/null && { pids+=("$proxy"); break; }
+    kill -0 "$proxy" 2>/dev/null && { server_pids+=("$proxy"); break; }
     proxy=""
 done
 [ -n "$proxy" ] || { echo "HAProxy did not start" >&2; exit 1; }

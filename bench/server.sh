@@ -6,26 +6,7 @@ set -eu
 build=${TELLWIND_BUILD_DIR:-build}
 clips=/usr/share/pocketsphinx/test/data/librivox
 model=/usr/share/pocketsphinx/model/en-us
-work=$(mktemp -d "${TMPDIR:-/tmp}/tellwind-bench.XXXXXX")
-server_pid=""
-cleanup() {
-    [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-start_server() { # extra arguments...
-    "$build/tellwind-server" --listen 127.0.0.1:0 --data-dir "$work/data" "$@" >"$work/server.log" &
-    server_pid=$!
-    for _ in $(seq 300); do
-        port=$(sed -n 's|.*listening on http://127\.0\.0\.1:\([0-9]*\).*|\1|p' "$work/server.log")
-        [ -n "$port" ] && return 0
-        sleep 0.1
-    done
-    echo "server did not start" >&2
-    exit 1
-}
-stop_server() { kill "$server_pid"; wait "$server_pid" 2>/dev/null || true; server_pid=""; }
+. "$(dirname "$0")/../scripts/server-process.sh"
 server_cpu() { # CPU seconds the server has used
     awk -v tick="$(getconf CLK_TCK)" '{ printf "%.3f", ($14 + $15) / tick }' "/proc/$server_pid/stat"
 }
@@ -60,7 +41,7 @@ for wav in "$clips"/*.wav; do
     engine_cpu=$(awk -v a="$engine_cpu" -v b="$best" -v s="$startup" 'BEGIN { print a + b - s }')
 done
 
-start_server --decoders 1
+start_server server --data-dir "$work/data" --decoders 1
 same=0
 total=0
 before=$(server_cpu)
@@ -76,7 +57,7 @@ for round in $(seq $rounds); do
     done
 done
 after=$(server_cpu)
-stop_server
+stop_server "$server_pid"
 
 awk -v s="$before" -v e="$after" -v r="$rounds" -v a="$audio" -v engine="$engine_cpu" 'BEGIN {
     server = (e - s) / r / a
@@ -90,7 +71,7 @@ echo "server_transcripts_identical_to_engine: $same/$total"
 # Throughput: two clients, each uploading 3 s of speech back to back.
 speech="$work/sense_and_sensibility_01_austen_64kb-0880.raw"
 per_client=15
-start_server
+start_server server --data-dir "$work/data"
 begin=$(date +%s.%N)
 for client in 1 2; do
     (
@@ -102,7 +83,7 @@ for client in 1 2; do
 done
 wait $(jobs -p | grep -v "^$server_pid\$") 2>/dev/null || true
 end=$(date +%s.%N)
-stop_server
+stop_server "$server_pid"
 cat "$work"/latency.* | sort -n >"$work/latency"
 count=$(wc -l <"$work/latency")
 awk -v b="$begin" -v e="$end" -v n="$count" 'BEGIN {

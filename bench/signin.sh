@@ -6,13 +6,7 @@
 set -eu
 build=${TELLWIND_BUILD_DIR:-build}
 clip=/usr/share/pocketsphinx/test/data/librivox/sense_and_sensibility_01_austen_64kb-0880.wav
-work=$(mktemp -d "${TMPDIR:-/tmp}/tellwind-bench-signin.XXXXXX")
-server_pid=""
-cleanup() {
-    [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
+. "$(dirname "$0")/../scripts/server-process.sh"
 
 password="correct horse battery"
 csrf=$(printf 'c%.0s' $(seq 43))
@@ -21,15 +15,7 @@ for i in $(seq $accounts); do
     echo "$password" | "$build/tellwind-server" --data-dir "$work/data" add-user "user$i@example.com" >/dev/null
 done
 # Every sign-in comes from its own address, as a crowd behind the proxy would.
-"$build/tellwind-server" --listen 127.0.0.1:0 --data-dir "$work/data" --decoders 1 --trusted-proxy 127.0.0.1 --max-uploads-per-client 100 \
-    >"$work/server.log" &
-server_pid=$!
-for _ in $(seq 300); do
-    port=$(sed -n 's|.*listening on http://127\.0\.0\.1:\([0-9]*\).*|\1|p' "$work/server.log")
-    [ -n "$port" ] && break
-    sleep 0.1
-done
-[ -n "$port" ] || { echo "server did not start" >&2; exit 1; }
+start_server server --data-dir "$work/data" --decoders 1 --trusted-proxy 127.0.0.1 --max-uploads-per-client 100
 sox "$clip" -t raw -e signed -b 16 -c 1 -r 16000 "$work/speech.raw"
 
 signin() { # email password from: prints status and seconds

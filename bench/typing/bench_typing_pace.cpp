@@ -1,10 +1,9 @@
 // Wall time to type 1,000 mixed characters into xterm, against the fixed pace
 // of 9 ms per character, and how many characters arrived wrong or not at all.
 // Needs an X server with XTEST, xterm and xdotool (the test harness).
+#include "TypingBench.h"
 #include "output/TextInsertionService.h"
-#include "platform/AlertPresenter.h"
-#include "platform/ApplicationBundle.h"
-#include "platform/Workspace.h"
+#include "platform/SyntheticKeyLog.h"
 #include "platform/qt/QtPasteboard.h"
 #include "platform/x11/XTestKeyboard.h"
 
@@ -12,25 +11,15 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
-#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QThread>
 
 #include <qcoro/qcorotask.h>
 
 #include <cstdio>
-#include <vector>
 
 namespace
 {
-
-struct Quiet : AlertPresenter, Workspace, ApplicationBundle {
-    QCoro::Task<int> runModal(Alert) override { co_return firstButton; }
-    bool openUrl(const QUrl &) override { return true; }
-    void revealFile(const QString &) override { }
-    void openSettingsPane(Pane) override { }
-    QString path() const override { return {}; }
-};
 
 QString xdotool(const QStringList &arguments)
 {
@@ -42,36 +31,10 @@ QString xdotool(const QStringList &arguments)
 
 // Words with capitals, digits and symbols, as dictation with punctuation
 // and numbers produces them.
-QString mixedText(int length)
-{
-    static const QStringList words = { "Hello", "world,", "the", "Quick", "brown", "fox:", "jumps", "over",
-        "13", "lazy", "dogs!", "(see", "page", "42)", "50%", "off;", "A+B=C", "e-mail", "you@example.org",
-        "#1", "$20", "[ok]", "{x}", "\"quoted\"", "it's", "a/b", "c\\d", "x_y", "~tilde", "`tick`", "<tag>",
-        "&", "^", "*", "|", "?" };
-    QRandomGenerator random(7);
-    QString text;
-    while (text.size() < length)
-        text += words[random.bounded(int(words.size()))] + u' ';
-    text.truncate(length);
-    return text;
-}
-
-int editDistance(const QString &a, const QString &b)
-{
-    std::vector<int> previous(size_t(b.size()) + 1), current(size_t(b.size()) + 1);
-    for (size_t j = 0; j <= size_t(b.size()); ++j)
-        previous[j] = int(j);
-    for (qsizetype i = 1; i <= a.size(); ++i) {
-        current[0] = int(i);
-        for (qsizetype j = 1; j <= b.size(); ++j) {
-            const int substitution = previous[size_t(j - 1)] + (a[i - 1] == b[j - 1] ? 0 : 1);
-            current[size_t(j)]
-                = std::min({ previous[size_t(j)] + 1, current[size_t(j - 1)] + 1, substitution });
-        }
-        std::swap(previous, current);
-    }
-    return previous[size_t(b.size())];
-}
+const QStringList asciiWords
+    = { "Hello", "world,", "the", "Quick", "brown", "fox:", "jumps", "over", "13", "lazy", "dogs!", "(see",
+          "page", "42)", "50%", "off;", "A+B=C", "e-mail", "you@example.org", "#1", "$20", "[ok]", "{x}",
+          "\"quoted\"", "it's", "a/b", "c\\d", "x_y", "~tilde", "`tick`", "<tag>", "&", "^", "*", "|", "?" };
 
 } // namespace
 
@@ -81,7 +44,8 @@ int main(int argc, char **argv)
     constexpr int characters = 1000;
     constexpr double paceMs = 9.0;
 
-    XTestKeyboard keyboard;
+    SyntheticKeyLog sentKeys;
+    XTestKeyboard keyboard(sentKeys);
     if (!keyboard.isTrusted()) {
         std::fprintf(stderr, "bench_typing_pace: no X display with XTEST\n");
         return 1;
@@ -106,7 +70,7 @@ int main(int argc, char **argv)
     for (int i = 0; i < 200 && !QFile::exists(file); ++i)
         QThread::msleep(25);
 
-    const QString text = mixedText(characters);
+    const QString text = mixedText(characters, asciiWords);
     QElapsedTimer clock;
     clock.start();
     QCoro::waitFor(service.insertText(text));

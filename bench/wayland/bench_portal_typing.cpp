@@ -1,6 +1,6 @@
 // Characters per second through the RemoteDesktop portal (a scripted portal
 // service on the session bus), and how many keys it did not receive.
-#include "BenchCommon.h"
+#include "TypingBench.h"
 #include "output/Graphemes.h"
 #include "output/TextInsertionService.h"
 #include "platform/portal/RemoteDesktopKeyboard.h"

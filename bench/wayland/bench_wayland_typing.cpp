@@ -1,7 +1,7 @@
 // Wall time to type 1,000 mixed characters into foot through the compositor's
 // virtual keyboard, against the fixed pace of 9 ms per character, and how
 // many arrived wrong or not at all. Runs inside tests/wayland/sway-session.sh.
-#include "BenchCommon.h"
+#include "TypingBench.h"
 #include "output/Graphemes.h"
 #include "output/TextInsertionService.h"
 #include "platform/qt/QtPasteboard.h"

@@ -176,7 +176,8 @@ void AppDelegate::openSettings()
     // when they could not be: the window needs only the registered objects.
     if (!m_settingsWindow) {
         m_settingsEngine = std::make_unique<QQmlEngine>();
-        m_settingsWindow = std::make_unique<SettingsWindow>(*m_settingsEngine, DesktopWorkspace::shared());
+        m_settingsWorkspace = std::make_unique<DesktopWorkspace>();
+        m_settingsWindow = std::make_unique<SettingsWindow>(*m_settingsEngine, *m_settingsWorkspace);
     }
     m_settingsWindow->open();
 }

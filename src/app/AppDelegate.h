@@ -18,6 +18,7 @@ class LaunchAtLoginManager;
 class MenuBarManager;
 class QQmlEngine;
 class SettingsWindow;
+class Workspace;
 class WindowPositionManager;
 class WindowSystem;
 
@@ -85,6 +86,7 @@ private:
     // The settings window made here when it is asked for before the panel's
     // views (and their action) exist; the window goes before its engine.
     std::unique_ptr<QQmlEngine> m_settingsEngine;
+    std::unique_ptr<Workspace> m_settingsWorkspace;
     std::unique_ptr<SettingsWindow> m_settingsWindow;
     bool m_terminated = false;
 };

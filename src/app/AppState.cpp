@@ -98,7 +98,7 @@ QCoro::Task<> AppState::handleTranscript(TranscriptEvent event)
     // differently before that word, and typing corrects it like any other
     // revision. A later utterance follows a separator that ends the sentence.
     event.text = TextFormatter::format(event.text,
-        { m_language.rawValue(), TextFormattingSettings::options(), event.utterance == 0,
+        { m_recognizer.language().rawValue(), TextFormattingSettings::options(), event.utterance == 0,
             event.utterance != 0 });
     if (event.text.isEmpty() && m_transcribedText.isEmpty())
         co_return;
@@ -200,7 +200,6 @@ void AppState::setLanguage(SupportedLanguage language)
 {
     if (m_isRecording)
         m_cursorIndicator.hide();
-    m_language = language;
     m_recognizer.setLanguage(language);
     if (m_isRecording)
         m_cursorIndicator.show();

@@ -93,7 +93,6 @@ private:
     bool m_needsAccessibilityPermission = false;
     bool m_isFinishing = false;
     // The recognizer's language, which decides how its text is formatted.
-    SupportedLanguage m_language = SupportedLanguage::english_US;
 
     // Every start makes a new recording; results of any other are dropped.
     quint64 m_recording = 0;

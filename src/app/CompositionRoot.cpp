@@ -2,10 +2,13 @@
 
 #include "account/AuthManager.h"
 #include "app/AppState.h"
+#include "app/ErrorReporter.h"
+#include "app/LanguageAvailability.h"
 #include "app/OnboardingManager.h"
+#include "app/SettingsWriteAlert.h"
 #include "app/SharedNeighbours.h"
+#include "app/SpeechSettings.h"
 #include "common/Log.h"
-#include "common/Shared.h"
 #include "desktop/GlobalHotkeyManager.h"
 #include "desktop/LaunchAtLoginManager.h"
 #include "desktop/MenuBarManager.h"
@@ -13,6 +16,7 @@
 #include "output/TextInsertionService.h"
 #include "platform/KeyMonitor.h"
 #include "platform/KeyboardBackends.h"
+#include "platform/SyntheticKeyLog.h"
 #include "platform/WindowSystem.h"
 #include "platform/pulse/PulseAudioEngine.h"
 #include "platform/pulse/PulseMicrophoneAuthorization.h"
@@ -21,6 +25,7 @@
 #include "platform/qt/QtStatusBar.h"
 #include "platform/qt/RunningApplicationBundle.h"
 #include "platform/xdg/DesktopWorkspace.h"
+#include "platform/xdg/FreedesktopNotifier.h"
 #include "platform/xdg/XdgAutostartStore.h"
 #include "speech/AudioRecordingService.h"
 #include "speech/PocketSphinxSpeechBackend.h"
@@ -35,51 +40,68 @@ CompositionRoot::CompositionRoot(SessionInfo session, QObject *parent)
 {
     logLine(lcPlatform(), QStringLiteral("🖥️ [Platform] Session: %1").arg(m_session.describe()));
 
+    m_alerts = std::make_unique<QtAlertPresenter>();
+    m_workspace = std::make_unique<DesktopWorkspace>();
+    m_pasteboard = std::make_unique<QtPasteboard>();
+    m_bundle = std::make_unique<RunningApplicationBundle>();
+    m_windowSystem = WindowSystem::create();
+    m_notifier = std::make_unique<FreedesktopNotifier>();
+    m_syntheticKeys = std::make_unique<SyntheticKeyLog>();
+    m_settingsWriteAlert = std::make_unique<SettingsWriteAlert>(*m_alerts);
+
     // The desktop services first, in this order (sign-in, launch at login,
     // hotkey, tray item), so that they have read their settings, and sign-in
     // has restored its stored session, before launch has finished.
     m_authManager = std::make_unique<AuthManager>();
     m_launchAtLoginManager = std::make_unique<LaunchAtLoginManager>(std::make_unique<XdgAutostartStore>());
-    m_hotkeyManager = std::make_unique<GlobalHotkeyManager>(KeyMonitor::createSystemMonitor());
+    m_hotkeyManager
+        = std::make_unique<GlobalHotkeyManager>(KeyMonitor::createSystemMonitor(*m_syntheticKeys));
     m_menuBarManager = std::make_unique<MenuBarManager>(std::make_unique<QtStatusBar>());
 
     // Typing: the compositor's virtual keyboard, the RemoteDesktop portal,
     // XTEST (X11, or the X11 clients of a Wayland desktop), or nothing, with
     // the reason.
-    KeyboardSink sink = makeKeyboardSink(m_session);
+    KeyboardSink sink = makeKeyboardSink(m_session, *m_syntheticKeys);
     m_typingBackendName = sink.choice.name();
     m_keyboard = std::move(sink.backend);
     TypingBackend &keyboard = *m_keyboard;
-    m_textInsertion = std::make_unique<TextInsertionService>(keyboard, keyboard, QtPasteboard::shared(),
-        QtAlertPresenter::shared(), DesktopWorkspace::shared(), RunningApplicationBundle::shared());
-    Shared<TextInsertionService>::install(m_textInsertion.get());
+    m_textInsertion = std::make_unique<TextInsertionService>(
+        keyboard, keyboard, *m_pasteboard, *m_alerts, *m_workspace, *m_bundle);
     TextInsertionService *typingService = m_textInsertion.get();
     m_onboardingManager = std::make_unique<OnboardingManager>(
         [typingService] { return typingService->isAccessibilityTrusted(); },
-        [typingService] { typingService->openAccessibilitySettings(); }, DesktopWorkspace::shared(),
+        [typingService] { typingService->openAccessibilitySettings(); }, *m_workspace,
         QCoreApplication::applicationFilePath());
-    m_cursorIndicator = std::make_unique<CursorIndicatorService>(WindowSystem::shared());
+    m_cursorIndicator = std::make_unique<CursorIndicatorService>(*m_windowSystem);
 
     // Speech: PocketSphinx on the device, tellwind-server for the rest, both
     // fed from the sound server through libpulse.
-    auto audioService = std::make_unique<AudioRecordingService>(
-        PulseAudioEngine::factory(), QtAlertPresenter::shared(), DesktopWorkspace::shared());
-    m_recognitionManager = std::make_unique<SpeechRecognitionManager>(PocketSphinxSpeechBackend::shared(),
-        PulseMicrophoneAuthorization::shared(), PulseAudioEngine::factory(),
-        std::make_unique<SpeechService>(), std::move(audioService));
-    Shared<SpeechRecognitionManager>::install(m_recognitionManager.get());
+    m_microphone = std::make_unique<PulseMicrophoneAuthorization>(PulseAudioEngine::factory());
+    m_speechBackend = std::make_unique<PocketSphinxSpeechBackend>();
+    auto audioService
+        = std::make_unique<AudioRecordingService>(PulseAudioEngine::factory(), *m_alerts, *m_workspace);
+    m_recognitionManager = std::make_unique<SpeechRecognitionManager>(*m_speechBackend, *m_microphone,
+        PulseAudioEngine::factory(), std::make_unique<SpeechService>(), std::move(audioService));
 
     m_recognizer = std::make_unique<ManagerRecognizer>(*m_recognitionManager);
     m_typing = std::make_unique<ServiceTyping>(*m_textInsertion);
     m_appState = std::make_unique<AppState>(*m_recognizer, *m_cursorIndicator, *m_typing);
+
+    // What the user sees of failures, and what the settings and the picker
+    // show of the speech set-up.
+    m_errorReporter = std::make_unique<ErrorReporter>(*m_notifier);
+    m_errorReporter->follow(*m_appState);
+    m_languageAvailability = std::make_unique<LanguageAvailability>();
+    m_languageAvailability->refresh();
+    m_speechSettings = std::make_unique<SpeechSettings>();
 }
 
 CompositionRoot::~CompositionRoot()
 {
-    // The controller goes before the services it drives.
+    // The followers go before what they follow, the controller before the
+    // services it drives.
+    m_errorReporter.reset();
     m_appState.reset();
     m_typing.reset();
     m_recognizer.reset();
-    Shared<SpeechRecognitionManager>::install(nullptr);
-    Shared<TextInsertionService>::install(nullptr);
 }

@@ -8,9 +8,22 @@
 
 #include <memory>
 
+class AlertPresenter;
 class AppState;
+class ApplicationBundle;
 class TypingBackend;
 class AuthManager;
+class ErrorReporter;
+class LanguageAvailability;
+class MicrophoneAuthorization;
+class Notifier;
+class Pasteboard;
+class SettingsWriteAlert;
+class SpeechRecognizerBackend;
+class SpeechSettings;
+class SyntheticKeyLog;
+class WindowSystem;
+class Workspace;
 class CursorIndicatorService;
 class GlobalHotkeyManager;
 class LaunchAtLoginManager;
@@ -21,8 +34,8 @@ class TextInsertionService;
 
 // The one place that builds the program: it detects the session, makes each
 // platform backend (a real one, or a null one that says why it cannot work),
-// and hands them to the components through their constructors. The
-// components' shared() accessors hand out what was made here.
+// and hands them to the components through their constructors. Nothing in
+// the program makes a backend of its own or reaches one through a global.
 class CompositionRoot : public QObject
 {
     Q_OBJECT
@@ -42,13 +55,32 @@ public:
     GlobalHotkeyManager &hotkeyManager() const { return *m_hotkeyManager; }
     MenuBarManager &menuBarManager() const { return *m_menuBarManager; }
     OnboardingManager &onboardingManager() const { return *m_onboardingManager; }
+    ErrorReporter &errorReporter() const { return *m_errorReporter; }
+    LanguageAvailability &languageAvailability() const { return *m_languageAvailability; }
+    SpeechSettings &speechSettings() const { return *m_speechSettings; }
+    WindowSystem &windowSystem() const { return *m_windowSystem; }
+    Workspace &workspace() const { return *m_workspace; }
     // Which backend types into other applications, in words for the user.
     QString typingBackendName() const { return m_typingBackendName; }
 
 private:
     SessionInfo m_session;
     QString m_typingBackendName;
+
+    // The platform's facilities, one each for the whole program.
+    std::unique_ptr<AlertPresenter> m_alerts;
+    std::unique_ptr<Workspace> m_workspace;
+    std::unique_ptr<Pasteboard> m_pasteboard;
+    std::unique_ptr<ApplicationBundle> m_bundle;
+    std::unique_ptr<WindowSystem> m_windowSystem;
+    std::unique_ptr<Notifier> m_notifier;
+    std::unique_ptr<SyntheticKeyLog> m_syntheticKeys;
     std::unique_ptr<TypingBackend> m_keyboard;
+    std::unique_ptr<MicrophoneAuthorization> m_microphone;
+    std::unique_ptr<SpeechRecognizerBackend> m_speechBackend;
+
+    // Before the managers below: they write their first settings as they start.
+    std::unique_ptr<SettingsWriteAlert> m_settingsWriteAlert;
     std::unique_ptr<AuthManager> m_authManager;
     std::unique_ptr<LaunchAtLoginManager> m_launchAtLoginManager;
     std::unique_ptr<GlobalHotkeyManager> m_hotkeyManager;
@@ -60,4 +92,7 @@ private:
     std::unique_ptr<DictationRecognizer> m_recognizer;
     std::unique_ptr<DictationTyping> m_typing;
     std::unique_ptr<AppState> m_appState;
+    std::unique_ptr<ErrorReporter> m_errorReporter;
+    std::unique_ptr<LanguageAvailability> m_languageAvailability;
+    std::unique_ptr<SpeechSettings> m_speechSettings;
 };

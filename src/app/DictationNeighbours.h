@@ -26,6 +26,8 @@ public:
     // Returns once the recording's last results are in (or given up).
     virtual QCoro::Task<> stopListening() = 0;
     virtual void setLanguage(SupportedLanguage language) = 0;
+    // The language it recognizes, whoever chose it (a stored choice too).
+    virtual SupportedLanguage language() const = 0;
 
 signals:
     void transcript(const TranscriptEvent &event);

@@ -50,6 +50,11 @@ void ManagerRecognizer::setLanguage(SupportedLanguage language)
     m_manager.setLanguage(language);
 }
 
+SupportedLanguage ManagerRecognizer::language() const
+{
+    return m_manager.selectedLanguage();
+}
+
 bool ServiceTyping::isAccessibilityTrusted() const
 {
     return m_service.isAccessibilityTrusted();

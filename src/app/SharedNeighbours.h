@@ -18,6 +18,7 @@ public:
     QCoro::Task<> startListening(quint64 recording) override;
     QCoro::Task<> stopListening() override;
     void setLanguage(SupportedLanguage language) override;
+    SupportedLanguage language() const override;
 
 private:
     SpeechRecognitionManager &m_manager;

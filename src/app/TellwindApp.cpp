@@ -9,7 +9,6 @@
 #include "app/OnboardingManager.h"
 #include "app/QmlTypes.h"
 #include "app/SettingsWindow.h"
-#include "app/SettingsWriteAlert.h"
 #include "app/SingleInstance.h"
 #include "app/SpeechSettings.h"
 #include "common/Log.h"
@@ -19,9 +18,6 @@
 #include "desktop/WindowPositionManager.h"
 #include "output/TextInsertionService.h"
 #include "platform/WindowSystem.h"
-#include "platform/qt/QtAlertPresenter.h"
-#include "platform/xdg/DesktopWorkspace.h"
-#include "platform/xdg/FreedesktopNotifier.h"
 #include "speech/SpeechRecognitionManager.h"
 
 #include <QCoreApplication>
@@ -34,19 +30,12 @@
 TellwindApp::TellwindApp(SingleInstance &instance, QObject *parent)
     : QObject(parent)
     , m_instance(instance)
-    , m_settingsWriteAlert(std::make_unique<SettingsWriteAlert>(QtAlertPresenter::shared()))
     , m_root(std::make_unique<CompositionRoot>())
     , m_appDelegate(
-          std::make_unique<AppDelegate>(m_root->appState(), m_root->typing(), WindowSystem::shared(),
+          std::make_unique<AppDelegate>(m_root->appState(), m_root->typing(), m_root->windowSystem(),
               AppDelegate::Services { m_root->authManager(), m_root->launchAtLoginManager(),
                   m_root->hotkeyManager(), m_root->menuBarManager() }))
-    , m_notifier(std::make_unique<FreedesktopNotifier>())
-    , m_errorReporter(std::make_unique<ErrorReporter>(*m_notifier))
-    , m_languageAvailability(std::make_unique<LanguageAvailability>())
-    , m_speechSettings(std::make_unique<SpeechSettings>())
 {
-    m_errorReporter->follow(m_appDelegate->appState());
-    m_languageAvailability->refresh();
 
     // The panel, the picker and the badge are a few small shapes: the
     // software renderer draws them without loading an OpenGL driver, which
@@ -120,12 +109,12 @@ void TellwindApp::launch(const QStringList &urls)
 
 void TellwindApp::showMainWindow()
 {
-    registerQmlTypes(WindowSystem::shared());
+    registerQmlTypes(m_root->windowSystem());
     const char *uri = "Tellwind.Core";
     qmlRegisterSingletonInstance(uri, 1, 0, "AppState", &m_appDelegate->appState());
-    qmlRegisterSingletonInstance(uri, 1, 0, "ErrorReporter", m_errorReporter.get());
-    qmlRegisterSingletonInstance(uri, 1, 0, "LanguageAvailability", m_languageAvailability.get());
-    qmlRegisterSingletonInstance(uri, 1, 0, "SpeechSettings", m_speechSettings.get());
+    qmlRegisterSingletonInstance(uri, 1, 0, "ErrorReporter", &m_root->errorReporter());
+    qmlRegisterSingletonInstance(uri, 1, 0, "LanguageAvailability", &m_root->languageAvailability());
+    qmlRegisterSingletonInstance(uri, 1, 0, "SpeechSettings", &m_root->speechSettings());
     qmlRegisterSingletonInstance(uri, 1, 0, "SpeechRecognitionManager", &m_root->recognitionManager());
     qmlRegisterSingletonInstance(uri, 1, 0, "TextInsertionService", &m_root->textInsertion());
     qmlRegisterSingletonInstance(uri, 1, 0, "LaunchAtLoginManager", &m_appDelegate->launchAtLoginManager());
@@ -148,7 +137,7 @@ void TellwindApp::showMainWindow()
     m_appDelegate->configureWindow(window);
     window->show();
 
-    m_settingsWindow = std::make_unique<SettingsWindow>(*m_engine, DesktopWorkspace::shared());
+    m_settingsWindow = std::make_unique<SettingsWindow>(*m_engine, m_root->workspace());
     m_appDelegate->openSettingsAction = [settings = m_settingsWindow.get()] { settings->open(); };
 
     // The onboarding sheet shows itself while the manager says so, and goes with the panel.

@@ -11,13 +11,8 @@
 
 class AppDelegate;
 class CompositionRoot;
-class ErrorReporter;
-class LanguageAvailability;
-class SpeechSettings;
-class Notifier;
 class OnboardingManager;
 class SettingsWindow;
-class SettingsWriteAlert;
 class SingleInstance;
 class TextInsertionService;
 
@@ -49,14 +44,8 @@ private:
     void showMainWindow();
 
     SingleInstance &m_instance;
-    // Before the root: the managers it makes write their first settings then.
-    std::unique_ptr<SettingsWriteAlert> m_settingsWriteAlert;
     std::unique_ptr<CompositionRoot> m_root;
     std::unique_ptr<AppDelegate> m_appDelegate;
-    std::unique_ptr<Notifier> m_notifier;
-    std::unique_ptr<ErrorReporter> m_errorReporter;
-    std::unique_ptr<LanguageAvailability> m_languageAvailability;
-    std::unique_ptr<SpeechSettings> m_speechSettings;
     std::unique_ptr<QQmlApplicationEngine> m_engine;
     OnboardingManager *m_onboardingManager = nullptr;
     // Made by the engine above, so it goes first.

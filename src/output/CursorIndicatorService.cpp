@@ -1,7 +1,6 @@
 #include "output/CursorIndicatorService.h"
 
 #include "common/Log.h"
-#include "common/Shared.h"
 #include "platform/KeyboardBackends.h"
 #include "platform/SessionInfo.h"
 #include "platform/WindowSystem.h"

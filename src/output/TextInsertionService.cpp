@@ -1,7 +1,6 @@
 #include "output/TextInsertionService.h"
 
 #include "common/Log.h"
-#include "common/Shared.h"
 #include "output/Graphemes.h"
 #include "output/KeyMapping.h"
 #include "platform/AccessibilityTrust.h"
@@ -51,11 +50,6 @@ TextInsertionService::TextInsertionService(KeyboardEventSink &keyboard, Accessib
     , m_workspace(workspace)
     , m_bundle(bundle)
 {
-}
-
-TextInsertionService &TextInsertionService::shared()
-{
-    return Shared<TextInsertionService>::get();
 }
 
 void TextInsertionService::setLastInsertedText(const QString &text)

@@ -49,9 +49,6 @@ public:
     TextInsertionService(KeyboardEventSink &keyboard, AccessibilityTrust &trust, Pasteboard &pasteboard,
         AlertPresenter &alerts, Workspace &workspace, ApplicationBundle &bundle, QObject *parent = nullptr);
 
-    // The instance the composition root made.
-    static TextInsertionService &shared();
-
     // Text of unknown origin: the whole transcript so far.
     QCoro::Task<> insertText(QString text);
     // What follows belongs to `recording`; the typed text of the last one is

@@ -21,7 +21,7 @@ public:
 
 } // namespace
 
-std::unique_ptr<KeyMonitor> KeyMonitor::createSystemMonitor()
+std::unique_ptr<KeyMonitor> KeyMonitor::createSystemMonitor(SyntheticKeyLog &sent)
 {
     // Through Xwayland the raw events come only while an X11 window has the
     // focus: a hotkey that works now and then is worse than none.
@@ -31,7 +31,7 @@ std::unique_ptr<KeyMonitor> KeyMonitor::createSystemMonitor()
     }
     if (QGuiApplication::platformName() == QLatin1String("xcb")) {
         qCInfo(lcPlatform) << "Key monitor: XInput2 raw key events";
-        return std::make_unique<X11KeyMonitor>(SyntheticKeyLog::shared());
+        return std::make_unique<X11KeyMonitor>(sent);
     }
     logLine(QStringLiteral("⚠️ Key monitor unavailable: not an X11 session (%1)")
                 .arg(QGuiApplication::platformName()));

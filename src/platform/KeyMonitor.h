@@ -43,6 +43,8 @@ struct KeyEvent {
 // receives every key. A global monitor sees keys sent to other applications,
 // a local one keys sent to this program's own windows. Keys this program
 // synthesizes itself never reach either.
+class SyntheticKeyLog;
+
 class KeyMonitor
 {
 public:
@@ -58,6 +60,7 @@ public:
     virtual void removeMonitor(Handle handle) = 0;
 
     // The monitor for this session: X11 when the program runs on an X
-    // display, otherwise one that installs nothing.
-    static std::unique_ptr<KeyMonitor> createSystemMonitor();
+    // display, otherwise one that installs nothing. Keys recorded in `sent`
+    // are our own and never reach a handler.
+    static std::unique_ptr<KeyMonitor> createSystemMonitor(SyntheticKeyLog &sent);
 };

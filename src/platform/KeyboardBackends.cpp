@@ -2,6 +2,7 @@
 
 #include "platform/DesktopNotice.h"
 #include "platform/PlatformStatus.h"
+#include "platform/SyntheticKeyLog.h"
 #include "platform/portal/RemoteDesktopKeyboard.h"
 #include "platform/wayland/WaylandVirtualKeyboard.h"
 #include "platform/x11/XTestKeyboard.h"
@@ -107,16 +108,19 @@ KeyboardProbes KeyboardProbes::system(const SessionInfo &session)
             && WaylandVirtualKeyboard(session.waylandDisplay).isTrusted();
     };
     probes.remoteDesktop = [] { return RemoteDesktopKeyboard::isOffered(); };
-    probes.xtest = [] { return XTestKeyboard().isTrusted(); };
+    probes.xtest = [] {
+        SyntheticKeyLog unused;
+        return XTestKeyboard(unused).isTrusted();
+    };
     return probes;
 }
 
-KeyboardSink makeKeyboardSink(const SessionInfo &session)
+KeyboardSink makeKeyboardSink(const SessionInfo &session, SyntheticKeyLog &sent)
 {
-    return makeKeyboardSink(session, KeyboardProbes::system(session));
+    return makeKeyboardSink(session, KeyboardProbes::system(session), sent);
 }
 
-KeyboardSink makeKeyboardSink(const SessionInfo &session, const KeyboardProbes &probes)
+KeyboardSink makeKeyboardSink(const SessionInfo &session, const KeyboardProbes &probes, SyntheticKeyLog &sent)
 {
     KeyboardSink sink;
     sink.choice = chooseKeyboard(session, probes);
@@ -131,7 +135,7 @@ KeyboardSink makeKeyboardSink(const SessionInfo &session, const KeyboardProbes &
         sink.backend = std::make_unique<NullTypingBackend>(sink.choice.limitation);
         break;
     case KeyboardChoice::Kind::xtest:
-        sink.backend = std::make_unique<XTestKeyboard>();
+        sink.backend = std::make_unique<XTestKeyboard>(sent);
         break;
     }
     activeName() = sink.choice.name();

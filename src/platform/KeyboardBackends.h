@@ -12,6 +12,7 @@
 #include <memory>
 
 class QSettings;
+class SyntheticKeyLog;
 
 // Which typing backend a session gets, best first: the compositor's virtual
 // keyboard, the RemoteDesktop portal, XTEST, and otherwise none at all.
@@ -47,9 +48,10 @@ struct KeyboardSink {
 
 // The typing backend for this session, built and ready; logs one line naming
 // the choice. Never fails: without any way to type, the backend types nothing
-// and says why.
-KeyboardSink makeKeyboardSink(const SessionInfo &session);
-KeyboardSink makeKeyboardSink(const SessionInfo &session, const KeyboardProbes &probes);
+// and says why. Keys the backend synthesizes are recorded in `sent`.
+KeyboardSink makeKeyboardSink(const SessionInfo &session, SyntheticKeyLog &sent);
+KeyboardSink makeKeyboardSink(
+    const SessionInfo &session, const KeyboardProbes &probes, SyntheticKeyLog &sent);
 
 // The name of the backend the running program types with, for the settings.
 QString activeTypingBackendName();

@@ -11,12 +11,6 @@ namespace
 constexpr qint64 entryLifetimeMs = 2000;
 } // namespace
 
-SyntheticKeyLog &SyntheticKeyLog::shared()
-{
-    static SyntheticKeyLog *log = new SyntheticKeyLog;
-    return *log;
-}
-
 void SyntheticKeyLog::recordSent(unsigned keycode, bool press)
 {
     QMutexLocker lock(&m_mutex);

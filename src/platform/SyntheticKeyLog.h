@@ -11,8 +11,6 @@
 class SyntheticKeyLog
 {
 public:
-    static SyntheticKeyLog &shared();
-
     // Called by the typing backend for every key event, just before sending it.
     void recordSent(unsigned keycode, bool press);
     // True, and the entry removed, when this event is one we sent.

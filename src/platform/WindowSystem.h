@@ -2,6 +2,8 @@
 
 #include <QtGlobal>
 
+#include <memory>
+
 class QWindow;
 
 // The window manager around our small always-on-top windows: whether it can
@@ -26,5 +28,5 @@ public:
     virtual void restoreFocus(WindowId window) = 0;
 
     // The backend for the running session (X11, or one that does nothing).
-    static WindowSystem &shared();
+    static std::unique_ptr<WindowSystem> create();
 };

@@ -8,12 +8,6 @@ PocketSphinxSpeechBackend::PocketSphinxSpeechBackend(std::chrono::milliseconds k
 {
 }
 
-PocketSphinxSpeechBackend &PocketSphinxSpeechBackend::shared()
-{
-    static PocketSphinxSpeechBackend instance;
-    return instance;
-}
-
 std::unique_ptr<SpeechRecognizer> PocketSphinxSpeechBackend::makeRecognizer(const QString &localeIdentifier)
 {
     std::optional<PocketSphinxModel> model = PocketSphinxModel::forLocale(localeIdentifier);

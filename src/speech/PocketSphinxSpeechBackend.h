@@ -15,8 +15,6 @@ public:
     explicit PocketSphinxSpeechBackend(
         std::chrono::milliseconds keepModelsLoaded = PocketSphinxDecoderPool::defaultKeepIdle);
 
-    static PocketSphinxSpeechBackend &shared();
-
     std::unique_ptr<SpeechRecognizer> makeRecognizer(const QString &localeIdentifier) override;
     std::shared_ptr<SpeechRecognitionRequest> makeRequest() override;
     QCoro::Task<SpeechRecognizerAuthorizationStatus> requestAuthorization() override;

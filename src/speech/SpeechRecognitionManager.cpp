@@ -2,7 +2,6 @@
 
 #include "common/Log.h"
 #include "common/Observe.h"
-#include "common/Shared.h"
 #include "speech/AudioRecordingService.h"
 #include "speech/SpeechService.h"
 
@@ -100,11 +99,6 @@ SpeechRecognitionManager::~SpeechRecognitionManager()
     }
     if (m_recognitionTask)
         m_recognitionTask->cancel();
-}
-
-SpeechRecognitionManager &SpeechRecognitionManager::shared()
-{
-    return Shared<SpeechRecognitionManager>::get();
 }
 
 void SpeechRecognitionManager::checkOnDeviceAvailability()

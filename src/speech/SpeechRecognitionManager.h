@@ -48,9 +48,6 @@ public:
         std::unique_ptr<AudioRecordingService> audioService, QObject *parent = nullptr);
     ~SpeechRecognitionManager() override;
 
-    // The instance the composition root made.
-    static SpeechRecognitionManager &shared();
-
     QString transcribedText() const { return m_transcribedText; }
     void setTranscribedText(const QString &text);
     bool isListening() const { return m_isListening; }

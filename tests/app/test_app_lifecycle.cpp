@@ -144,8 +144,10 @@ private slots:
                 "transcript$")
                                                       .match(told.first());
             QVERIFY2(match.hasMatch(), qPrintable(told.first()));
-            const qsizetype left = first.size() - onScreen.size();
-            QVERIFY(qAbs(match.captured(1).toInt() - left) <= 1);
+            // Keys may still go out between the line and the loop's end, never
+            // before it: the count is at least what is left now.
+            const int count = match.captured(1).toInt();
+            QVERIFY(count + 1 >= first.size() - onScreen.size() && count <= first.size());
         }
         QTRY_VERIFY(!typing.isTyping());
     }

@@ -285,7 +285,8 @@ private slots:
             rig.typing.trusted = trusted;
             rig.typing.trustedAfterPrompt = trustedAfterPrompt;
             DesktopServices desktop;
-            AppDelegate delegate(rig.state, rig.typing, WindowSystem::shared(), desktop.services());
+            const auto windowSystem = WindowSystem::create();
+            AppDelegate delegate(rig.state, rig.typing, *windowSystem, desktop.services());
             delegate.applicationDidFinishLaunching();
             QTest::qWait(AppDelegate::accessibilityCheckDelayMs + 200);
             QCOMPARE(rig.typing.journal, journal);

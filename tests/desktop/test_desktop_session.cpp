@@ -3,7 +3,6 @@
 // a new user's first launch to a relaunch at the panel's last place.
 #include "app/ProcessRig.h"
 #include "common/Settings.h"
-#include "common/Shared.h"
 #include "desktop/GlobalHotkeyManager.h"
 #include "output/TextInsertionService.h"
 #include "platform/SyntheticKeyLog.h"
@@ -143,12 +142,12 @@ class TestDesktopSession : public QObject
     std::unique_ptr<TerminalTarget> xterm;
     std::unique_ptr<GlobalHotkeyManager> hotkey;
     int presses = 0;
+    SyntheticKeyLog sentKeys;
 
     bool startHotkeyAndFocusedXterm()
     {
         presses = 0;
-        hotkey = std::make_unique<GlobalHotkeyManager>(
-            std::make_unique<X11KeyMonitor>(SyntheticKeyLog::shared()));
+        hotkey = std::make_unique<GlobalHotkeyManager>(std::make_unique<X11KeyMonitor>(sentKeys));
         hotkey->onHotkeyPressed = [this] { ++presses; };
         xterm = std::make_unique<TerminalTarget>(dir.filePath("typed.txt"));
         return xterm->isReady();
@@ -223,9 +222,12 @@ private slots:
         // by the time dictation types, a moment later.
         QTest::qWait(100);
         // Dictation typed by the real typing service: its capital Rs are Shift + R too.
-        XTestKeyboard &keyboard = XTestKeyboard::shared();
-        TextInsertionService typing(keyboard, keyboard, QtPasteboard::shared(), QtAlertPresenter::shared(),
-            DesktopWorkspace::shared(), RunningApplicationBundle::shared());
+        XTestKeyboard keyboard(sentKeys);
+        QtPasteboard pasteboard;
+        QtAlertPresenter alerts;
+        DesktopWorkspace workspace;
+        RunningApplicationBundle bundle;
+        TextInsertionService typing(keyboard, keyboard, pasteboard, alerts, workspace, bundle);
         QCoro::waitFor(typing.insertText(QStringLiteral("Richard Roe")));
         // The user's own press after all that counts, once.
         xdotool({ "key", "shift+r" });

@@ -13,7 +13,7 @@ class FakeDictationRecognizer : public DictationRecognizer
 {
     Q_OBJECT
     Q_PROPERTY(STTProviders::STTProvider preferredProvider MEMBER preferred NOTIFY preferredProviderChanged)
-    Q_PROPERTY(SupportedLanguage selectedLanguage MEMBER language NOTIFY selectedLanguageChanged)
+    Q_PROPERTY(SupportedLanguage selectedLanguage MEMBER chosenLanguage NOTIFY selectedLanguageChanged)
 
 public:
     QStringList calls; // "start", "stop", "language:<code>", in order
@@ -22,7 +22,7 @@ public:
     QString transcriptAtStop; // published as a stop finishes, like the last upload's reply
     quint64 recording = 0; // the one the last start was for
     STTProvider preferred = STTProvider::onDevice;
-    SupportedLanguage language = SupportedLanguage::english_US;
+    SupportedLanguage chosenLanguage = SupportedLanguage::english_US;
 
     QString transcribedText() const { return m_text; }
     QString errorMessage() const override { return m_error; }
@@ -52,10 +52,11 @@ public:
             publishTranscript(transcriptAtStop);
         setListening(false);
     }
+    SupportedLanguage language() const override { return chosenLanguage; }
     void setLanguage(SupportedLanguage chosen) override
     {
         calls << "language:" + chosen.rawValue();
-        language = chosen;
+        chosenLanguage = chosen;
         emit selectedLanguageChanged(chosen);
         if (m_listening) { // restarts, as the real one does
             setListening(false);

@@ -4,6 +4,7 @@
 #include "fakes/FakeSpeechRecognizerBackend.h"
 #include "fakes/FakeWorkspace.h"
 #include "fakes/LogCapture.h"
+#include "platform/pulse/PulseAudioEngine.h"
 #include "platform/pulse/PulseMicrophoneAuthorization.h"
 #include "speech/AudioRecordingService.h"
 #include "speech/SpeechRecognitionManager.h"
@@ -317,7 +318,8 @@ private slots:
             QVERIFY(!source->running);
         }
         if (qEnvironmentVariableIsSet("TELLWIND_HARNESS")) // its sound server has a default source
-            QCOMPARE(QCoro::waitFor(PulseMicrophoneAuthorization::shared().authorizationStatus()),
+            QCOMPARE(QCoro::waitFor(
+                         PulseMicrophoneAuthorization(PulseAudioEngine::factory()).authorizationStatus()),
                 MicrophoneAuthorizationStatus::authorized);
     }
 

@@ -347,7 +347,8 @@ private slots:
         FakeDictationTyping typing;
         AppState state { recognizer, indicator, typing };
         // The delegate's neighbours are the fixture's.
-        AppDelegate delegate { state, typing, WindowSystem::shared(),
+        const auto windowSystem = WindowSystem::create();
+        AppDelegate delegate { state, typing, *windowSystem,
             AppDelegate::Services { f.auth, f.launchAtLogin, f.hotkey, f.menuBar } };
         delegate.applicationDidFinishLaunching();
 

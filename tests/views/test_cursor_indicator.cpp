@@ -44,7 +44,8 @@ private slots:
 
         // The real pointer, moved by the X server, in the corner: the badge goes above, left.
         QCOMPARE(QProcess::execute("xdotool", { "mousemove", "1270", "790" }), 0);
-        CursorIndicatorService service(WindowSystem::shared());
+        const auto windowSystem = WindowSystem::create();
+        CursorIndicatorService service(*windowSystem);
         service.show();
         QWidget *badge = service.indicatorWindow();
         QVERIFY(QTest::qWaitForWindowExposed(badge));

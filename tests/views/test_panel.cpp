@@ -52,7 +52,8 @@ class TestPanel : public QObject
         FakeDictationTyping typing;
         AppState state { recognizer, indicator, typing };
         DesktopServices desktop;
-        AppDelegate delegate { state, typing, WindowSystem::shared(), desktop.services() };
+        std::unique_ptr<WindowSystem> windowSystem = WindowSystem::create();
+        AppDelegate delegate { state, typing, *windowSystem, desktop.services() };
         ScriptedNotificationService notifications;
         FreedesktopNotifier notifier;
         ErrorReporter reporter { notifier };
@@ -82,7 +83,7 @@ private slots:
         QQuickWindow::setGraphicsApi(QSGRendererInterface::Software); // as the program does
         rig = std::make_unique<Rig>();
         rig->reporter.follow(rig->state);
-        registerQmlTypes(WindowSystem::shared());
+        registerQmlTypes(*rig->windowSystem);
         qmlRegisterSingletonInstance("Tellwind.Core", 1, 0, "AppState", &rig->state);
         qmlRegisterSingletonInstance("Tellwind.Core", 1, 0, "ErrorReporter", &rig->reporter);
         qmlRegisterSingletonInstance("Tellwind.Core", 1, 0, "LanguageAvailability", &rig->availability);

@@ -9,6 +9,7 @@
 #include "fakes/FakeWorkspace.h"
 #include "output/TextInsertionService.h"
 #include "platform/KeyboardBackends.h"
+#include "platform/SyntheticKeyLog.h"
 #include "platform/portal/GlobalShortcutsPortal.h"
 #include "platform/portal/RemoteDesktopKeyboard.h"
 #include "support/ScriptedNotificationService.h"
@@ -241,6 +242,7 @@ private slots:
             QCOMPARE(notifications.calls.first().summary, QStringLiteral("Tellwind cannot type"));
         }
 
+        SyntheticKeyLog sentKeys;
         KeyboardProbes xwaylandOnly;
         xwaylandOnly.virtualKeyboard = [] { return false; };
         xwaylandOnly.remoteDesktop = [] { return false; };
@@ -248,7 +250,8 @@ private slots:
         QProcessEnvironment wayland;
         wayland.insert("WAYLAND_DISPLAY", "wayland-9");
         wayland.insert("DISPLAY", ":9");
-        const KeyboardSink sink = makeKeyboardSink(SessionInfo::fromEnvironment(wayland), xwaylandOnly);
+        const KeyboardSink sink
+            = makeKeyboardSink(SessionInfo::fromEnvironment(wayland), xwaylandOnly, sentKeys);
         QCOMPARE(sink.choice.kind, KeyboardChoice::Kind::xtest);
         QTRY_COMPARE(notifications.calls.size(), 2);
         QCOMPARE(

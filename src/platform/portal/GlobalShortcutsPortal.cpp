@@ -79,22 +79,12 @@ GlobalShortcutsPortal::GlobalShortcutsPortal(QDBusConnection bus, QObject *paren
 
 GlobalShortcutsPortal::~GlobalShortcutsPortal()
 {
-    if (!m_session.isEmpty())
-        m_bus.asyncCall(QDBusMessage::createMethodCall(QString::fromLatin1(Portal::service), m_session,
-            QStringLiteral("org.freedesktop.portal.Session"), QStringLiteral("Close")));
+    Portal::closeSession(m_bus, m_session);
 }
 
 bool GlobalShortcutsPortal::isOffered(QDBusConnection bus)
 {
-    if (!bus.isConnected())
-        return false;
-    QDBusMessage get = QDBusMessage::createMethodCall(QString::fromLatin1(Portal::service),
-        QString::fromLatin1(Portal::path), QStringLiteral("org.freedesktop.DBus.Properties"),
-        QStringLiteral("Get"));
-    get << interfaceName << QStringLiteral("version");
-    const QDBusMessage reply = bus.call(get, QDBus::Block, 3000);
-    return reply.type() == QDBusMessage::ReplyMessage
-        && reply.arguments().value(0).value<QDBusVariant>().variant().toUInt() >= 1;
+    return Portal::property(bus, interfaceName, QStringLiteral("version")).toUInt() >= 1;
 }
 
 QCoro::Task<bool> GlobalShortcutsPortal::bind(QString id, QString description, QString preferredTrigger)

@@ -2,6 +2,7 @@
 
 #include <QDBusMessage>
 #include <QDBusPendingCall>
+#include <QDBusVariant>
 #include <QPointer>
 
 #include <qcoro/qcorodbuspendingcall.h>
@@ -66,6 +67,26 @@ QCoro::Task<Response> request(QDBusConnection bus, QString interface, QString me
     bus.disconnect(QString(), requestPath, QStringLiteral("org.freedesktop.portal.Request"),
         QStringLiteral("Response"), listener.get(), SLOT(onResponse(uint, QVariantMap)));
     co_return response.value_or(Response { 3, {} });
+}
+
+QVariant property(QDBusConnection bus, const QString &interface, const QString &name)
+{
+    if (!bus.isConnected())
+        return {};
+    QDBusMessage get = QDBusMessage::createMethodCall(QString::fromLatin1(service), QString::fromLatin1(path),
+        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+    get << interface << name;
+    const QDBusMessage reply = bus.call(get, QDBus::Block, 3000);
+    if (reply.type() != QDBusMessage::ReplyMessage)
+        return {};
+    return reply.arguments().value(0).value<QDBusVariant>().variant();
+}
+
+void closeSession(QDBusConnection bus, const QString &session)
+{
+    if (!session.isEmpty())
+        bus.asyncCall(QDBusMessage::createMethodCall(QString::fromLatin1(service), session,
+            QStringLiteral("org.freedesktop.portal.Session"), QStringLiteral("Close")));
 }
 
 } // namespace Portal

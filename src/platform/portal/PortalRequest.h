@@ -35,6 +35,13 @@ QString newToken();
 QCoro::Task<Response> request(QDBusConnection bus, QString interface, QString method, QVariantList arguments,
     std::chrono::milliseconds timeout);
 
+// A property of one of the portal's interfaces, asked synchronously (only
+// at start-up, to choose a backend); invalid when there is no answer.
+QVariant property(QDBusConnection bus, const QString &interface, const QString &name);
+
+// Ends a portal session without waiting for the answer.
+void closeSession(QDBusConnection bus, const QString &session);
+
 } // namespace Portal
 
 // Receives one Response signal.

@@ -88,23 +88,13 @@ RemoteDesktopKeyboard::~RemoteDesktopKeyboard()
 {
     if (m_modifierDown)
         sendKeysym(m_modifierDown, false);
-    if (!m_session.isEmpty())
-        m_bus.asyncCall(QDBusMessage::createMethodCall(QString::fromLatin1(Portal::service), m_session,
-            QStringLiteral("org.freedesktop.portal.Session"), QStringLiteral("Close")));
+    Portal::closeSession(m_bus, m_session);
 }
 
 bool RemoteDesktopKeyboard::isOffered(QDBusConnection bus)
 {
-    if (!bus.isConnected())
-        return false;
-    QDBusMessage get = QDBusMessage::createMethodCall(QString::fromLatin1(Portal::service),
-        QString::fromLatin1(Portal::path), QStringLiteral("org.freedesktop.DBus.Properties"),
-        QStringLiteral("Get"));
-    get << interfaceName << QStringLiteral("AvailableDeviceTypes");
-    const QDBusMessage reply = bus.call(get, QDBus::Block, 3000);
-    if (reply.type() != QDBusMessage::ReplyMessage)
-        return false;
-    return reply.arguments().value(0).value<QDBusVariant>().variant().toUInt() & keyboardDevice;
+    return Portal::property(bus, interfaceName, QStringLiteral("AvailableDeviceTypes")).toUInt()
+        & keyboardDevice;
 }
 
 bool RemoteDesktopKeyboard::isTrusted() const

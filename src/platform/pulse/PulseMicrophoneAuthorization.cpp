@@ -13,12 +13,6 @@ PulseMicrophoneAuthorization::PulseMicrophoneAuthorization(AudioEngineFactory en
 {
 }
 
-PulseMicrophoneAuthorization &PulseMicrophoneAuthorization::shared()
-{
-    static PulseMicrophoneAuthorization instance(PulseAudioEngine::factory());
-    return instance;
-}
-
 MicrophoneAuthorizationStatus PulseMicrophoneAuthorization::probe(const AudioEngineFactory &engineFactory)
 {
     std::unique_ptr<AudioEngine> engine = engineFactory ? engineFactory() : nullptr;

@@ -12,8 +12,6 @@ class PulseMicrophoneAuthorization : public MicrophoneAuthorization
 public:
     explicit PulseMicrophoneAuthorization(AudioEngineFactory engineFactory);
 
-    static PulseMicrophoneAuthorization &shared();
-
     QCoro::Task<MicrophoneAuthorizationStatus> authorizationStatus() override;
     QCoro::Task<bool> requestAccess() override;
 

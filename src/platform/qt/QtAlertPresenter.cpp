@@ -1,7 +1,6 @@
 #include "platform/qt/QtAlertPresenter.h"
 
 #include "common/Log.h"
-#include "common/Shared.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -10,16 +9,6 @@
 #include <QPushButton>
 
 #include <qcoro/qcorosignal.h>
-
-QtAlertPresenter &QtAlertPresenter::shared()
-{
-    return Shared<QtAlertPresenter>::get();
-}
-
-QtAlertPresenter *QtAlertPresenter::createShared()
-{
-    return new QtAlertPresenter;
-}
 
 QCoro::Task<int> QtAlertPresenter::runModal(Alert alert)
 {

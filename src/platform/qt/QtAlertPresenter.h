@@ -7,8 +7,5 @@
 class QtAlertPresenter : public AlertPresenter
 {
 public:
-    static QtAlertPresenter &shared();
-    static QtAlertPresenter *createShared();
-
     QCoro::Task<int> runModal(Alert alert) override;
 };

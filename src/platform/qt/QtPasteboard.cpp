@@ -1,7 +1,5 @@
 #include "platform/qt/QtPasteboard.h"
 
-#include "common/Shared.h"
-
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QMimeData>
@@ -61,16 +59,6 @@ QClipboard *clipboard()
 }
 
 } // namespace
-
-QtPasteboard &QtPasteboard::shared()
-{
-    return Shared<QtPasteboard>::get();
-}
-
-QtPasteboard *QtPasteboard::createShared()
-{
-    return new QtPasteboard;
-}
 
 PasteboardContents QtPasteboard::contents() const
 {

@@ -15,9 +15,6 @@ class QtPasteboard : public QObject, public Pasteboard
     Q_OBJECT
 
 public:
-    static QtPasteboard &shared();
-    static QtPasteboard *createShared();
-
     PasteboardContents contents() const override;
     void setText(const QString &text) override;
     void setContents(const PasteboardContents &contents) override;

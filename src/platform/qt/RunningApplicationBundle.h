@@ -6,8 +6,5 @@
 class RunningApplicationBundle : public ApplicationBundle
 {
 public:
-    static RunningApplicationBundle &shared();
-    static RunningApplicationBundle *createShared();
-
     QString path() const override;
 };

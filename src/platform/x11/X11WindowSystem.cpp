@@ -39,15 +39,12 @@ void sendToRoot(Display *display, Window window, Atom type, long a0, long a1, lo
 
 } // namespace
 
-WindowSystem &WindowSystem::shared()
+std::unique_ptr<WindowSystem> WindowSystem::create()
 {
-    static WindowSystem *instance = []() -> WindowSystem * {
-        if (Display *display = qtDisplay())
-            return new X11WindowSystem(display);
-        logLine(QStringLiteral("ℹ️ [App] No X11 display: windows keep the window manager's defaults"));
-        return new NullWindowSystem;
-    }();
-    return *instance;
+    if (Display *display = qtDisplay())
+        return std::make_unique<X11WindowSystem>(display);
+    logLine(QStringLiteral("ℹ️ [App] No X11 display: windows keep the window manager's defaults"));
+    return std::make_unique<NullWindowSystem>();
 }
 
 X11WindowSystem::X11WindowSystem(Display *display)

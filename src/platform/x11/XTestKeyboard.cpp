@@ -1,7 +1,6 @@
 #include "platform/x11/XTestKeyboard.h"
 
 #include "common/Log.h"
-#include "common/Shared.h"
 #include "platform/SyntheticKeyLog.h"
 #include "platform/x11/UsAnsiKeys.h"
 
@@ -71,22 +70,8 @@ QCoro::Task<> preciseSleep(std::chrono::milliseconds duration)
 
 } // namespace
 
-XTestKeyboard &XTestKeyboard::shared()
-{
-    return Shared<XTestKeyboard>::get();
-}
-
-XTestKeyboard *XTestKeyboard::createShared()
-{
-    auto *keyboard = new XTestKeyboard;
-    if (QCoreApplication::instance()) {
-        QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit,
-            [keyboard] { keyboard->restoreSpareKeys(); });
-    }
-    return keyboard;
-}
-
-XTestKeyboard::XTestKeyboard()
+XTestKeyboard::XTestKeyboard(SyntheticKeyLog &sent)
+    : m_sent(sent)
 {
     m_restoreTimer.setSingleShot(true);
     m_restoreTimer.setTimerType(Qt::PreciseTimer);
@@ -455,6 +440,6 @@ bool XTestKeyboard::postKeyEvent(quint16 keyCode, bool keyDown, quint64 flags)
 
 void XTestKeyboard::send(unsigned char keycode, bool press)
 {
-    SyntheticKeyLog::shared().recordSent(keycode, press);
+    m_sent.recordSent(keycode, press);
     XTestFakeKeyEvent(m_display, keycode, press ? True : False, CurrentTime);
 }

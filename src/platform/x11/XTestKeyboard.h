@@ -12,6 +12,7 @@
 
 struct _XDisplay;
 struct _XkbDesc;
+class SyntheticKeyLog;
 
 // Key strokes through the XTEST extension on our own Xlib connection.
 //
@@ -25,10 +26,9 @@ struct _XkbDesc;
 class XTestKeyboard : public TypingBackend
 {
 public:
-    static XTestKeyboard &shared();
-    static XTestKeyboard *createShared();
-
-    XTestKeyboard();
+    // Every key sent is recorded in `sent`, so the key monitor can tell it
+    // from the user's keys.
+    explicit XTestKeyboard(SyntheticKeyLog &sent);
     ~XTestKeyboard() override;
 
     bool isTrusted() const override;
@@ -64,6 +64,7 @@ private:
     void releaseHeldModifiers();
     void send(unsigned char keycode, bool press);
 
+    SyntheticKeyLog &m_sent;
     mutable _XDisplay *m_display = nullptr;
     mutable QElapsedTimer m_lastConnectAttempt;
     _XkbDesc *m_xkb = nullptr;

@@ -1,7 +1,6 @@
 #include "platform/xdg/DesktopWorkspace.h"
 
 #include "common/Log.h"
-#include "common/Shared.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -56,16 +55,6 @@ bool openSoundSettings()
 }
 
 } // namespace
-
-DesktopWorkspace &DesktopWorkspace::shared()
-{
-    return Shared<DesktopWorkspace>::get();
-}
-
-DesktopWorkspace *DesktopWorkspace::createShared()
-{
-    return new DesktopWorkspace;
-}
 
 bool DesktopWorkspace::openUrl(const QUrl &url)
 {

@@ -8,9 +8,6 @@
 class DesktopWorkspace : public Workspace
 {
 public:
-    static DesktopWorkspace &shared();
-    static DesktopWorkspace *createShared();
-
     bool openUrl(const QUrl &url) override;
     void revealFile(const QString &path) override;
     void openSettingsPane(Pane pane) override;

@@ -19,12 +19,14 @@ struct Quiet : AlertPresenter, Workspace, ApplicationBundle {
 
 // Words with capitals, digits, symbols and characters beyond ASCII, as
 // dictation in several languages produces them.
-inline QString mixedText(int length)
+inline const QStringList mixedWords
+    = { "Hello", "world,", "the", "Quick", "brown", "fox:", "jumps", "13", "lazy", "dogs!", "(see", "page",
+          "42)", "50%", "A+B=C", "you@example.org", "#1", "$20", "[ok]", "{x}", "\"quoted\"", "it's", "a/b",
+          "c\\d", "~tilde", "Café", "crème", "Grüße", "€5", "中文", "naïve", "señor", "Ωmega" };
+
+// The same text for the same length every run.
+inline QString mixedText(int length, const QStringList &words = mixedWords)
 {
-    static const QStringList words = { "Hello", "world,", "the", "Quick", "brown", "fox:", "jumps", "13",
-        "lazy", "dogs!", "(see", "page", "42)", "50%", "A+B=C", "you@example.org", "#1", "$20", "[ok]", "{x}",
-        "\"quoted\"", "it's", "a/b", "c\\d", "~tilde", "Café", "crème", "Grüße", "€5", "中文", "naïve",
-        "señor", "Ωmega" };
     QRandomGenerator random(7);
     QString text;
     while (text.size() < length)
