@@ -146,8 +146,6 @@ private slots:
         server.fallback = Reply::withheld();
         QCOMPARE(failureFor(server.baseUrl(), 300ms), QString("Network error: The request timed out."));
         const QList<QPair<Reply, QString>> answers {
-            { { 200, R"({"id":"1","email":"a@example.com","provider":"github"})" },
-                "Network error: The provider 'github' is not one of google, apple, email." },
             { { 200, "<html>" }, "Network error: The data is not valid JSON" },
             { { 500, user("a@example.com").encode() }, "Failed to fetch user data" },
         };
