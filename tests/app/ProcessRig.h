@@ -1,13 +1,42 @@
 #pragma once
 
-// A child process whose standard output is read line by line.
+// The program started as a user starts it, its standard output read line by line.
 
 #include <QDeadlineTimer>
 #include <QProcess>
+#include <QSettings>
 #include <QStringList>
 #include <QTest>
 
 #include <memory>
+
+inline const QString tellwindReady = QStringLiteral("✅ Window configured as floating borderless");
+
+inline QString tellwindProgram()
+{
+    return qEnvironmentVariable("TELLWIND_BUILD_DIR") + QStringLiteral("/tellwind");
+}
+
+// A user whose settings live under `folder`; one who has seen the welcome window unless told otherwise.
+inline QProcessEnvironment userEnvironment(const QString &folder, bool onboarded = true)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), folder + QStringLiteral("/config"));
+    if (onboarded)
+        QSettings(folder + QStringLiteral("/config/Tellwind/Tellwind.conf"), QSettings::IniFormat)
+            .setValue(QStringLiteral("hasCompletedOnboarding"), true);
+    return environment;
+}
+
+// Whether `typed` holds every word of `sentence` but the one the recognizer may mishear.
+inline bool heardAllButOne(const QString &sentence, const QString &typed)
+{
+    const QStringList words = typed.toLower().split(u' ');
+    qsizetype heard = 0;
+    for (const QString &word : sentence.split(u' '))
+        heard += words.contains(word);
+    return heard >= sentence.count(u' ');
+}
 
 class Child
 {
@@ -19,6 +48,13 @@ public:
         m_process.waitForFinished(3000);
     }
 
+    static std::unique_ptr<Child> start(
+        const QProcessEnvironment &environment, const QString &program, const QStringList &args = {})
+    {
+        auto child = std::make_unique<Child>(environment);
+        child->start(program, args);
+        return child;
+    }
     void start(const QString &program, const QStringList &args = {}) { m_process.start(program, args); }
     QProcess &process() { return m_process; }
 
@@ -27,6 +63,7 @@ public:
         m_buffer += m_process.readAllStandardOutput();
         return QString::fromUtf8(m_buffer).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     }
+    QString log() { return lines().join(u'\n'); }
     // Waits until a line starts with `text`, or the process has ended.
     bool waitForLine(const QString &text, int timeoutMs = 10000)
     {
@@ -38,6 +75,12 @@ public:
                 return false;
         }
         return false;
+    }
+    // The program has nothing left to do (typing included) once it has logged nothing for a while.
+    void waitUntilQuiet(int quietMs = 1500)
+    {
+        for (qsizetype seen = -1; seen != lines().size(); QTest::qWait(quietMs))
+            seen = lines().size();
     }
 
 private:

@@ -36,38 +36,27 @@ private slots:
         QTest::addColumn<QString>("code");
         QTest::addColumn<QString>("mark");
         QTest::addColumn<QString>("reasonHas");
+        const auto row = [](const char *name, const QString &server, bool prefersCloud, const QString &code,
+                             const QString &mark, const QString &reasonHas) {
+            QTest::addRow("%s", name) << server << prefersCloud << code << mark << reasonHas;
+        };
 
         // German has a model on this computer; English (US) is listed by the server too.
-        QTest::addRow("model on the device") << "lists" << false << "de-DE"
-                                             << ""
-                                             << "";
-        QTest::addRow("no model, the server lists it") << "lists" << false << "es-ES"
-                                                       << ""
-                                                       << "";
-        QTest::addRow("no model, the server does not list it") << "lists" << false << "fr-FR"
-                                                               << "Not available"
-                                                               << "No speech model";
-        QTest::addRow("a cloud-only language the server lacks") << "lists" << false << "sw-KE"
-                                                                << "Not available"
-                                                                << "does not recognise";
-        QTest::addRow("cloud preferred: the device model does not count") << "lists" << true << "de-DE"
-                                                                          << "Not available"
-                                                                          << "You chose";
-        QTest::addRow("cloud preferred, listed") << "lists" << true << "en-US"
-                                                 << ""
-                                                 << "";
-        QTest::addRow("server unreachable, model on the device") << "down" << false << "de-DE"
-                                                                 << ""
-                                                                 << "";
-        QTest::addRow("server unreachable, no model") << "down" << false << "es-ES"
-                                                      << "Server unreachable"
-                                                      << "cannot be reached";
-        QTest::addRow("server unreachable, cloud preferred") << "down" << true << "de-DE"
-                                                             << "Server unreachable"
-                                                             << "cannot be reached";
-        QTest::addRow("not asked yet: no marks") << "unasked" << false << "fr-FR"
-                                                 << ""
-                                                 << "";
+        row("model on the device", "lists", false, "de-DE", "", "");
+        row("no model, the server lists it", "lists", false, "es-ES", "", "");
+        row("no model, the server does not list it", "lists", false, "fr-FR", "Not available",
+            "No speech model");
+        row("a cloud-only language the server lacks", "lists", false, "sw-KE", "Not available",
+            "does not recognise");
+        row("cloud preferred: the device model does not count", "lists", true, "de-DE", "Not available",
+            "You chose");
+        row("cloud preferred, listed", "lists", true, "en-US", "", "");
+        row("server unreachable, model on the device", "down", false, "de-DE", "", "");
+        row("server unreachable, no model", "down", false, "es-ES", "Server unreachable",
+            "cannot be reached");
+        row("server unreachable, cloud preferred", "down", true, "de-DE", "Server unreachable",
+            "cannot be reached");
+        row("not asked yet: no marks", "unasked", false, "fr-FR", "", "");
     }
     void marks()
     {

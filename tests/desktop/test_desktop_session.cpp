@@ -1,27 +1,18 @@
 // On the harness's X server and bus: Shift + R from another XTEST client, the
 // tray item as a stand-in panel reads it over D-Bus, and the real program from
 // a new user's first launch to a relaunch at the panel's last place.
-#include "app/AppDelegate.h"
-#include "app/AppState.h"
 #include "app/ProcessRig.h"
 #include "common/Settings.h"
 #include "desktop/GlobalHotkeyManager.h"
-#include "desktop/MenuBarManager.h"
-#include "fakes/FakeCursorIndicator.h"
-#include "fakes/FakeDictationRecognizer.h"
-#include "fakes/FakeDictationTyping.h"
 #include "output/TextInsertionService.h"
-#include "platform/SessionInfo.h"
 #include "platform/SyntheticKeyLog.h"
-#include "platform/WindowSystem.h"
 #include "platform/qt/QtAlertPresenter.h"
 #include "platform/qt/QtPasteboard.h"
-#include "platform/qt/QtStatusBar.h"
 #include "platform/qt/RunningApplicationBundle.h"
 #include "platform/x11/X11KeyMonitor.h"
 #include "platform/x11/XTestKeyboard.h"
 #include "platform/xdg/DesktopWorkspace.h"
-#include "support/DesktopServices.h"
+#include "support/TerminalTarget.h"
 
 #include <QFile>
 #include <QMutex>
@@ -102,25 +93,6 @@ struct Item {
         call(service, menuPath(), "com.canonical.dbusmenu", "Event",
             { ids.value(index), QStringLiteral("clicked"), QVariant::fromValue(QDBusVariant(0)), 0u });
     }
-
-    // Any clearly red pixel in the pictures it publishes (ARGB32, network byte order).
-    bool isRed() const
-    {
-        const QDBusArgument pixmaps = property("IconPixmap").value<QDBusArgument>();
-        bool red = false;
-        pixmaps.beginArray();
-        while (!pixmaps.atEnd()) {
-            int size = 0;
-            QByteArray argb;
-            pixmaps.beginStructure();
-            pixmaps >> size >> size >> argb;
-            pixmaps.endStructure();
-            for (qsizetype i = 0; i + 3 < argb.size(); i += 4)
-                red = red || (uchar(argb[i]) > 200 && uchar(argb[i + 1]) > 200 && uchar(argb[i + 2]) < 100);
-        }
-        pixmaps.endArray();
-        return red;
-    }
 };
 
 // The part of a desktop panel that tray items register with.
@@ -157,14 +129,6 @@ private:
     QStringList m_items;
 };
 
-QString xdotool(const QStringList &arguments)
-{
-    QProcess process;
-    process.start("xdotool", arguments);
-    process.waitForFinished(10000);
-    return QString::fromLatin1(process.readAllStandardOutput()).trimmed();
-}
-
 } // namespace
 
 class TestDesktopSession : public QObject
@@ -174,40 +138,26 @@ class TestDesktopSession : public QObject
     QThread watcherThread;
     Watcher *watcher = new Watcher;
     QTemporaryDir dir;
-    const QString program = qEnvironmentVariable("TELLWIND_BUILD_DIR") + "/tellwind";
-    QProcess xterm; // writes what it is typed into typed.txt
+    const QString program = tellwindProgram();
+    std::unique_ptr<TerminalTarget> xterm;
     std::unique_ptr<GlobalHotkeyManager> hotkey;
     int presses = 0;
     SyntheticKeyLog sentKeys;
 
-    void startHotkeyAndFocusedXterm()
+    bool startHotkeyAndFocusedXterm()
     {
         presses = 0;
         hotkey = std::make_unique<GlobalHotkeyManager>(std::make_unique<X11KeyMonitor>(sentKeys));
         hotkey->onHotkeyPressed = [this] { ++presses; };
-        xterm.start("xterm", { "-e", "sh", "-c", "stty -echo; cat > \"$0\"", dir.filePath("typed.txt") });
-        const QString pid = QString::number(xterm.processId());
-        const QString window = xdotool({ "search", "--sync", "--onlyvisible", "--pid", pid });
-        QCOMPARE(QProcess::execute("xdotool", { "windowfocus", "--sync", window }), 0);
+        xterm = std::make_unique<TerminalTarget>(dir.filePath("typed.txt"));
+        return xterm->isReady();
     }
-    // Ends the terminal's input; everything it received.
-    QString typed()
-    {
-        xdotool({ "key", "Return", "ctrl+d" });
-        xterm.waitForFinished(10000);
-        QFile file(dir.filePath("typed.txt"));
-        file.open(QIODevice::ReadOnly);
-        return QString::fromUtf8(file.readAll()).trimmed();
-    }
+    QString typed() { return xterm->finish(); }
 
     std::unique_ptr<Child> launch()
     {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("XDG_CONFIG_HOME", dir.filePath("config")); // a new user's
-        auto child = std::make_unique<Child>(environment);
-        child->start(program);
-        const bool shown = child->waitForLine("✅ Window configured as floating borderless", 20000);
-        return shown ? std::move(child) : nullptr;
+        auto child = Child::start(userEnvironment(dir.path(), false), program); // a new user's
+        return child->waitForLine(tellwindReady, 20000) ? std::move(child) : nullptr;
     }
     static QString panel(Child &tellwind)
     {
@@ -241,13 +191,12 @@ private slots:
     void cleanup()
     {
         hotkey.reset();
-        xterm.kill();
-        xterm.waitForFinished();
+        xterm.reset();
     }
 
     void holdingShiftRRepeats()
     {
-        startHotkeyAndFocusedXterm();
+        QVERIFY(startHotkeyAndFocusedXterm());
         // Shift let go while R is still held: the repeats after are lowercase.
         QProcess hold;
         hold.start("xdotool",
@@ -263,7 +212,7 @@ private slots:
 
     void userShiftRTogglesAndStillReachesTheFocusedApplication()
     {
-        startHotkeyAndFocusedXterm();
+        QVERIFY(startHotkeyAndFocusedXterm());
         xdotool({ "key", "shift+r", "Shift_R+r" });
         QTRY_COMPARE(presses, 2);
 
@@ -296,55 +245,6 @@ private slots:
         QCOMPARE(presses, 3);
     }
 
-    void trayItemFollowsTheRecording()
-    {
-        DesktopServices desktop;
-        auto *manager = new MenuBarManager(std::make_unique<QtStatusBar>());
-        desktop.menuBar = manager;
-        QStringList called;
-        manager->onToggleRecording = [&] { called << "toggle"; };
-        manager->onShowWindow = [&] { called << "show"; };
-        manager->onChooseLanguage = [&] { called << "language"; };
-        manager->onOpenSettings = [&] { called << "settings"; };
-        manager->onQuit = [&] { called << "quit"; };
-
-        QTRY_COMPARE(watcher->items().size(), 1);
-        const Item item { watcher->items().value(0) };
-        QCOMPARE(item.menu(),
-            QStringList({ "Toggle Recording [Shift+R]", "---", "Show Window", "Choose Language…",
-                "Settings... [Control+,]", "---", "Quit Tellwind [Control+Q]" }));
-        QVERIFY(!item.isRed());
-        item.activate("SecondaryActivate"); // a middle click does nothing
-        for (const int index : { 2, 3, 4, 6 })
-            item.click(index);
-        QTRY_COMPARE(called, QStringList({ "show", "language", "settings", "quit" }));
-
-        // In the application the item shows the real recording state,
-        // whatever started or stopped it.
-        FakeDictationRecognizer recognizer;
-        FakeCursorIndicator indicator;
-        FakeDictationTyping typing;
-        AppState state { recognizer, indicator, typing };
-        state.setRestartGrace(std::chrono::milliseconds(20));
-        const auto windowSystem = WindowSystem::create(SessionInfo::current());
-        AppDelegate delegate { state, typing, *windowSystem, desktop.services() };
-        delegate.applicationDidFinishLaunching();
-        state.toggleFromPanel();
-        QTRY_COMPARE(item.menu().value(0), QString("Stop Recording [Shift+R]"));
-        QTRY_VERIFY(item.isRed());
-        recognizer.setListening(false); // it ended by itself
-        QTRY_COMPARE(item.menu().value(0), QString("Start Recording [Shift+R]"));
-        QVERIFY(!item.isRed());
-        item.activate("Activate"); // a left click on the item
-        QTRY_COMPARE(item.menu().value(0), QString("Stop Recording [Shift+R]"));
-        item.click(0);
-        QTRY_COMPARE(item.menu().value(0), QString("Start Recording [Shift+R]"));
-
-        // Switched off: the item leaves the panel at once.
-        manager->setIsEnabled(false);
-        QTRY_VERIFY(!QDBusConnection::sessionBus().interface()->isServiceRegistered(item.service));
-    }
-
     void programDictatesOnShiftRAndComesBackWhereItWasLeft()
     {
         auto tellwind = launch();
@@ -359,14 +259,24 @@ private slots:
         QVERIFY(entry.open(QIODevice::ReadOnly));
         QVERIFY(entry.readAll().contains("\nExec=" + QFileInfo(program).absoluteFilePath().toUtf8() + "\n"));
 
-        // Shift + R in whatever has the focus starts and stops dictation.
-        QTRY_COMPARE(watcher->items().size(), 2);
-        const Item item { watcher->items().value(1) };
+        // Shift + R in whatever has the focus starts and stops dictation, and so
+        // do a left click on the tray item and its first entry, which follows the state.
+        QTRY_COMPARE(watcher->items().size(), 1);
+        const Item item { watcher->items().value(0) };
+        QTRY_COMPARE(item.menu(),
+            QStringList({ "Toggle Recording [Shift+R]", "---", "Show Window", "Choose Language…",
+                "Settings... [Control+,]", "---", "Quit Tellwind [Control+Q]" }));
+        const auto count = [&tellwind](const QString &line) { return tellwind->lines().filter(line).size(); };
         xdotool({ "key", "shift+r" });
-        QVERIFY(tellwind->waitForLine("✅ Recording started"));
+        QTRY_COMPARE(count("✅ Recording started"), 1);
         QTRY_COMPARE(item.menu().value(0), QString("Stop Recording [Shift+R]"));
+        item.activate("Activate");
+        QTRY_COMPARE(count("✅ Recording stopped"), 1);
+        QTRY_COMPARE(item.menu().value(0), QString("Start Recording [Shift+R]"));
+        item.click(0);
+        QTRY_COMPARE(count("✅ Recording started"), 2);
         xdotool({ "key", "shift+r" });
-        QVERIFY(tellwind->waitForLine("✅ Recording stopped"));
+        QTRY_COMPARE(count("✅ Recording stopped"), 2);
 
         // The user moves the panel, then quits from the tray: the place is
         // saved once more on the way out.

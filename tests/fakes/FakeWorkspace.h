@@ -13,13 +13,11 @@ public:
     QList<QUrl> openedUrls;
     QStringList revealedFiles;
     QList<Pane> openedPanes;
-    // What openUrl answers, as if a handler was (or was not) found.
-    bool urlsOpen = true;
 
     bool openUrl(const QUrl &url) override
     {
         openedUrls.append(url);
-        return urlsOpen;
+        return true;
     }
     void revealFile(const QString &path) override { revealedFiles.append(path); }
     void openSettingsPane(Pane pane) override { openedPanes.append(pane); }

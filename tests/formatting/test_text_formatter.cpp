@@ -16,6 +16,11 @@ TextFormatter::Context english(bool capitals = true, bool punctuation = true)
     return context;
 }
 
+void row(const char *name, const QString &spoken, const QString &written)
+{
+    QTest::addRow("%s", name) << spoken << written;
+}
+
 } // namespace
 
 class TestTextFormatter : public QObject
@@ -27,66 +32,31 @@ private slots:
     {
         QTest::addColumn<QString>("spoken");
         QTest::addColumn<QString>("written");
-        QTest::addRow("comma") << "hello comma world"
-                               << "Hello, world";
-        QTest::addRow("period") << "it works period"
-                                << "It works.";
-        QTest::addRow("full stop") << "it works full stop"
-                                   << "It works.";
-        QTest::addRow("question mark") << "are you there question mark"
-                                       << "Are you there?";
-        QTest::addRow("exclamation mark") << "wow exclamation mark"
-                                          << "Wow!";
-        QTest::addRow("exclamation point") << "wow exclamation point"
-                                           << "Wow!";
-        QTest::addRow("colon") << "note colon read this"
-                               << "Note: read this";
-        QTest::addRow("semicolon") << "first semicolon second"
-                                   << "First; second";
-        QTest::addRow("semi colon as two words") << "first semi colon second"
-                                                 << "First; second";
-        QTest::addRow("dash") << "wait dash what" << u"Wait \u2013 what"_qs;
-        QTest::addRow("quotes") << "he said open quote stop close quote now"
-                                << u"He said \u201Cstop\u201D now"_qs;
-        QTest::addRow("parens") << "see open paren below close paren now"
-                                << "See (below) now";
-        QTest::addRow("parenthesis") << "see open parenthesis below close parenthesis"
-                                     << "See (below)";
-        QTest::addRow("new line") << "first new line second"
-                                  << "First\nSecond";
-        QTest::addRow("new paragraph") << "first new paragraph second"
-                                       << "First\n\nSecond";
-        QTest::addRow("combination") << "hello comma world full stop new line thanks"
-                                     << "Hello, world.\nThanks";
-        QTest::addRow("marks in a row")
-            << "really question mark exclamation mark close quote" << u"Really?!\u201D"_qs;
-        QTest::addRow("a line break takes no spaces") << "end full stop new line new line next"
-                                                      << "End.\n\nNext";
-        QTest::addRow("a mark at the start") << "comma then"
-                                             << ", then";
-        QTest::addRow("any case") << "Hello COMMA world Full Stop"
-                                  << "Hello, world.";
-        QTest::addRow("spacing is normalised") << "  hello \t comma   world  "
-                                               << "Hello, world";
+        row("comma", "hello comma world", "Hello, world");
+        row("period", "it works period", "It works.");
+        row("question mark", "are you there question mark", "Are you there?");
+        row("exclamation mark", "wow exclamation mark", "Wow!");
+        row("colon", "note colon read this", "Note: read this");
+        row("semicolon", "first semicolon second", "First; second");
+        row("semi colon as two words", "first semi colon second", "First; second");
+        row("dash", "wait dash what", u"Wait \u2013 what"_qs);
+        row("quotes", "he said open quote stop close quote now", u"He said \u201Cstop\u201D now"_qs);
+        row("parens", "see open paren below close paren now", "See (below) now");
+        row("new line", "first new line second", "First\nSecond");
+        row("new paragraph", "first new paragraph second", "First\n\nSecond");
+        row("marks in a row", "really question mark exclamation mark close quote", u"Really?!\u201D"_qs);
+        row("a line break takes no spaces", "end full stop new line new line next", "End.\n\nNext");
+        row("a mark at the start", "comma then", ", then");
+        row("any case", "Hello COMMA world Full Stop", "Hello, world.");
+        row("spacing is normalised", "  hello \t comma   world  ", "Hello, world");
         // A partial result may end inside a command: nothing is taken for one yet.
-        QTest::addRow("half a command") << "hello new"
-                                        << "Hello new";
-        QTest::addRow("half a mark") << "hello question"
-                                     << "Hello question";
-        QTest::addRow("not a command") << "mark the new question"
-                                       << "Mark the new question";
-        QTest::addRow("literal") << "type literal comma here"
-                                 << "Type comma here";
-        QTest::addRow("literal two words") << "say literal new line"
-                                           << "Say new line";
-        QTest::addRow("literal of a word") << "a literal translation"
-                                           << "A literal translation";
-        QTest::addRow("literal at the end") << "take it literal"
-                                            << "Take it literal";
-        QTest::addRow("literal literal") << "literal literal comma"
-                                         << "Literal comma";
-        QTest::addRow("nothing but spaces") << "   "
-                                            << "";
+        row("half a command", "hello new", "Hello new");
+        row("not a command", "mark the new question", "Mark the new question");
+        row("literal", "type literal comma here", "Type comma here");
+        row("literal two words", "say literal new line", "Say new line");
+        row("literal at the end", "take it literal", "Take it literal");
+        row("literal literal", "literal literal comma", "Literal comma");
+        row("nothing but spaces", "   ", "");
     }
     void spokenPunctuation()
     {
@@ -99,36 +69,24 @@ private slots:
     {
         QTest::addColumn<QString>("spoken");
         QTest::addColumn<QString>("written");
-        QTest::addRow("each sentence end")
-            << "one period two question mark three exclamation point four new line five new paragraph six"
-            << "One. Two? Three! Four\nFive\n\nSix";
-        QTest::addRow("no capital after other marks") << "one comma two colon three semicolon four dash five"
-                                                      << u"One, two: three; four \u2013 five"_qs;
-        QTest::addRow("quotes keep the sentence end")
-            << "stop period close quote then open quote we go" << u"Stop.\u201D Then \u201Cwe go"_qs;
-        QTest::addRow("a quote after a comma") << "yes comma open quote no" << u"Yes, \u201Cno"_qs;
-        QTest::addRow("i and contractions") << "yes i think i'm sure i'll see i've got i'd say"
-                                            << "Yes I think I'm sure I'll see I've got I'd say";
-        QTest::addRow("typographic apostrophe") << u"so i\u2019m here"_qs << u"So I\u2019m here"_qs;
-        QTest::addRow("words that start like one") << "island iris im ill id"
-                                                   << "Island iris im ill id";
-        QTest::addRow("days") << "monday tuesday wednesday thursday friday saturday sunday"
-                              << "Monday Tuesday Wednesday Thursday Friday Saturday Sunday";
-        QTest::addRow("months") << "january february march april june july august september october "
-                                   "november december"
-                                << "January February March April June July August September October "
-                                   "November December";
-        QTest::addRow("the verb may") << "you may go in may"
-                                      << "You may go in may";
-        QTest::addRow("a word already in capitals") << "see you MONDAY"
-                                                    << "See you MONDAY";
-        QTest::addRow("punctuated words") << "is it? yes. fine! ok"
-                                          << "Is it? Yes. Fine! Ok";
-        QTest::addRow("accented") << "\u00FCber alles period \u00E9lan" << u"\u00DCber alles. \u00C9lan"_qs;
-        QTest::addRow("outside the basic plane")
-            << u"\U00010428 period \U00010428"_qs << u"\U00010400. \U00010400"_qs;
-        QTest::addRow("digits") << "42 is it period 7 more"
-                                << "42 is it. 7 more";
+        row("each sentence end",
+            "one period two question mark three exclamation point four new line five new paragraph six",
+            "One. Two? Three! Four\nFive\n\nSix");
+        row("no capital after other marks", "one comma two colon three semicolon four dash five",
+            u"One, two: three; four \u2013 five"_qs);
+        row("quotes keep the sentence end", "stop period close quote then open quote we go",
+            u"Stop.\u201D Then \u201Cwe go"_qs);
+        row("i and contractions", "yes i think i'm sure i'll see i've got i'd say",
+            "Yes I think I'm sure I'll see I've got I'd say");
+        row("typographic apostrophe", u"so i\u2019m here"_qs, u"So I\u2019m here"_qs);
+        row("words that start like one", "island iris im ill id", "Island iris im ill id");
+        row("days and months", "monday in june", "Monday in June");
+        row("the verb may", "you may go in may", "You may go in may");
+        row("a word already in capitals", "see you MONDAY", "See you MONDAY");
+        row("punctuated words", "is it? yes. fine! ok", "Is it? Yes. Fine! Ok");
+        row("accented", "\u00FCber alles period \u00E9lan", u"\u00DCber alles. \u00C9lan"_qs);
+        row("outside the basic plane", u"\U00010428 period \U00010428"_qs, u"\U00010400. \U00010400"_qs);
+        row("digits", "42 is it period 7 more", "42 is it. 7 more");
     }
     void capitals()
     {

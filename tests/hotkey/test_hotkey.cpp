@@ -20,48 +20,37 @@ private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
     void cleanup() { Settings::remove(Hotkey::settingsKey); }
 
+    // A shortcut is accepted exactly when the desktop can be given a trigger for it.
     void recordedKeys_data()
     {
         QTest::addColumn<int>("key");
         QTest::addColumn<int>("modifiers");
-        QTest::addColumn<bool>("accepted");
         QTest::addColumn<QString>("sequence");
         QTest::addColumn<QString>("trigger");
-        QTest::addRow("ctrl alt letter")
-            << int(Qt::Key_D) << int(Qt::ControlModifier | Qt::AltModifier) << true << "Ctrl+Alt+D"
-            << "CTRL+ALT+d";
-        QTest::addRow("super function key") << int(Qt::Key_F9) << int(Qt::MetaModifier) << true << "Meta+F9"
-                                            << "LOGO+F9";
-        QTest::addRow("ctrl shift space")
-            << int(Qt::Key_Space) << int(Qt::ControlModifier | Qt::ShiftModifier) << true
-            << "Ctrl+Shift+Space"
-            << "CTRL+SHIFT+space";
-        QTest::addRow("alt digit") << int(Qt::Key_5) << int(Qt::AltModifier) << true << "Alt+5"
-                                   << "ALT+5";
+        const auto row
+            = [](const char *name, int key, int modifiers, const QString &sequence, const QString &trigger) {
+                  QTest::addRow("%s", name) << key << modifiers << sequence << trigger;
+              };
+        row("ctrl alt letter", Qt::Key_D, Qt::ControlModifier | Qt::AltModifier, "Ctrl+Alt+D", "CTRL+ALT+d");
+        row("super function key", Qt::Key_F9, Qt::MetaModifier, "Meta+F9", "LOGO+F9");
+        row("ctrl shift space", Qt::Key_Space, Qt::ControlModifier | Qt::ShiftModifier, "Ctrl+Shift+Space",
+            "CTRL+SHIFT+space");
         // Shift + R is today's hotkey, stored as nothing at all.
-        QTest::addRow("shift r") << int(Qt::Key_R) << int(Qt::ShiftModifier) << true << ""
-                                 << "SHIFT+r";
+        row("shift r", Qt::Key_R, Qt::ShiftModifier, "", "SHIFT+r");
         // Keys that type text would be stolen from every application.
-        QTest::addRow("plain letter") << int(Qt::Key_R) << 0 << false << ""
-                                      << "";
-        QTest::addRow("shift letter") << int(Qt::Key_T) << int(Qt::ShiftModifier) << false << ""
-                                      << "";
-        QTest::addRow("function key alone") << int(Qt::Key_F9) << 0 << false << ""
-                                            << "";
-        QTest::addRow("modifier alone") << int(Qt::Key_Control) << int(Qt::ControlModifier) << false << ""
-                                        << "";
-        QTest::addRow("unknown key") << int(Qt::Key_unknown) << int(Qt::ControlModifier) << false << ""
-                                     << "";
+        row("plain letter", Qt::Key_R, 0, "", "");
+        row("shift letter", Qt::Key_T, Qt::ShiftModifier, "", "");
+        row("function key alone", Qt::Key_F9, 0, "", "");
+        row("modifier alone", Qt::Key_Control, Qt::ControlModifier, "", "");
     }
     void recordedKeys()
     {
         QFETCH(int, key);
         QFETCH(int, modifiers);
-        QFETCH(bool, accepted);
         QFETCH(QString, sequence);
         QFETCH(QString, trigger);
         const std::optional<Hotkey> hotkey = Hotkey::fromKey(key, modifiers);
-        QCOMPARE(hotkey.has_value(), accepted);
+        QCOMPARE(hotkey.has_value(), !trigger.isEmpty());
         if (!hotkey)
             return;
         QCOMPARE(hotkey->sequence(), sequence);
@@ -75,14 +64,10 @@ private slots:
         QTest::addColumn<QString>("stored");
         QTest::addColumn<QString>("shown");
         QTest::addRow("absent") << QString() << "Shift + R";
-        QTest::addRow("a shortcut") << "Ctrl+Alt+D"
-                                    << "Ctrl+Alt+D";
-        QTest::addRow("garbage") << "Ctrl+Nonsense+"
-                                 << "Shift + R";
-        QTest::addRow("a chord of two") << "Ctrl+K, Ctrl+D"
-                                        << "Shift + R";
-        QTest::addRow("no modifier") << "D"
-                                     << "Shift + R";
+        QTest::addRow("a shortcut") << "Ctrl+Alt+D" << QStringLiteral("Ctrl+Alt+D");
+        QTest::addRow("garbage") << "Ctrl+Nonsense+" << QStringLiteral("Shift + R");
+        QTest::addRow("a chord of two") << "Ctrl+K, Ctrl+D" << QStringLiteral("Shift + R");
+        QTest::addRow("no modifier") << "D" << QStringLiteral("Shift + R");
     }
     void storedValue()
     {

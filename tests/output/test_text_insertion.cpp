@@ -59,9 +59,7 @@ private slots:
             { { "Hello word" }, "Hello world", "⌫ld", "Hello world" },
             // Shrinking but sharing more than two characters: corrected in place.
             { { "Hello world this is" }, "Hello", QString(14, u'⌫'), "Hello" },
-            { { "This is a long sentence" }, "Next", ". Next", "This is a long sentence. Next" },
             { { "A long sentence", "Next" }, "Next one", " one", "A long sentence. Next one" },
-            { { "Is it raining?" }, "Yes", " Yes", "Is it raining? Yes" },
             // 30 backspaces are still a correction; 31 are not, and nothing
             // already typed is deleted.
             { { x30 }, y, QString(30, u'⌫') + y.mid(2), y }, { { x30 + "x" }, y, ". " + y, x30 + "x. " + y },
@@ -87,8 +85,7 @@ private slots:
         const QList<std::array<QString, 3>> cases = { { "", "Next", "" }, { "Hello", "Next", ". " },
             { "Hello.", "Next", " " }, { "Really?", "Next", " " }, { u"Well\u2026"_qs, "Next", " " },
             { u"好\u3002"_qs, u"再见"_qs, " " }, { "Hello,", "Next", ". " }, { "Hello ", "Next", "" },
-            { "Hello\n", "Next", "" }, { "Hello", "\nNext", "" }, { "Hello", ", and more", " " },
-            { "Hello ", ", and more", "" }, { "Hello", u"\uFF0C好"_qs, " " }, { "Hello", "\"quoted\"", " " },
+            { "Hello", "\nNext", "" }, { "Hello", ", and more", " " }, { "Hello", u"\uFF0C好"_qs, " " },
             { "Hello", "", ". " }, { "Hello", u".\u0301x"_qs, ". " },
             // A dictated line break is separation enough.
             { "Hello\n", "Next", "" }, { "Hello\n\n", ", and", "" } };
@@ -243,21 +240,19 @@ private slots:
         type("Hello");
         QCOMPARE(keyboard.screen, QString("Hello"));
 
-        // Installed, the second button is "Later"; run from elsewhere, it is
-        // "Install Tellwind", whose alert can show the program's file.
-        alerts.answers = { 1001, 1000, 1001, 1000 };
-        QCoro::waitFor(service->showAccessibilityPermissionAlert());
-        QCoro::waitFor(service->showAccessibilityPermissionAlert());
+        // Run from elsewhere, the second button is "Install Tellwind", whose alert can show the program's
+        // file.
+        alerts.answers = { 1001, 1000 };
         bundle.location = QDir::homePath() + "/.local/../Downloads/tellwind";
         QCoro::waitFor(service->showAccessibilityPermissionAlert());
-        QCOMPARE(alerts.titles().mid(2), (QStringList { "Permission to Type Required", "Install Tellwind" }));
-        QCOMPARE(alerts.shown[2].buttons, (QStringList { "Open Help", "Install Tellwind", "Later" }));
+        QCOMPARE(alerts.titles(), (QStringList { "Permission to Type Required", "Install Tellwind" }));
+        QCOMPARE(alerts.shown[0].buttons, (QStringList { "Open Help", "Install Tellwind", "Later" }));
         QCOMPARE(workspace.revealedFiles, QStringList { bundle.location });
         alerts.answers = { 1000 };
         QCoro::waitFor(service->showEnableAccessibilityAlert());
         QVERIFY(alerts.shown.last().informativeText.endsWith(
             "Please install Tellwind under /usr, /opt or ~/.local first!"));
-        QCOMPARE(workspace.openedPanes, (QList<Workspace::Pane>(2, Workspace::Pane::accessibility)));
+        QCOMPARE(workspace.openedPanes, QList { Workspace::Pane::accessibility });
     }
 };
 

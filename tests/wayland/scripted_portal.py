@@ -2,7 +2,7 @@
 """A scripted xdg-desktop-portal on the session bus: the RemoteDesktop and
 GlobalShortcuts interfaces with their Request and Session objects, answering
 as the test tells it through org.tellwind.Test (SetMode, Keysyms, Calls,
-CloseSessions, Activate). Prints "ready" once it owns its name; ends when its
+Activate). Prints "ready" once it owns its name; ends when its
 standard input closes."""
 import sys
 
@@ -35,7 +35,6 @@ XML = """
     <method name="SetMode"><arg type="s" direction="in"/></method>
     <method name="Keysyms"><arg type="a(iu)" direction="out"/></method>
     <method name="Calls"><arg type="as" direction="out"/></method>
-    <method name="CloseSessions"/>
     <method name="Activate"><arg type="s" direction="in"/></method>
   </interface>
 </node>
@@ -157,9 +156,6 @@ class Portal:
             invocation.return_value(GLib.Variant("(a(iu))", (self.keysyms,)))
         elif method == "Calls":
             invocation.return_value(GLib.Variant("(as)", (self.calls,)))
-        elif method == "CloseSessions":
-            self.close_sessions()
-            invocation.return_value(None)
         elif method == "Activate":
             for path, session in self.sessions.items():
                 if session[1] and session[2] == "shortcuts":

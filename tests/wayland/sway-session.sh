@@ -66,16 +66,12 @@ focus_follows_mouse no
 exec env > $run/session.env
 CONF
 
-as_user() {
-    "${run_as[@]}" env -i PATH="$PATH" HOME="$home" XDG_RUNTIME_DIR="$run" \
-        XDG_CONFIG_HOME="$home/config" XDG_DATA_HOME="$home/data" XDG_CACHE_HOME="$home/cache" \
-        LANG=C.UTF-8 "$@"
-}
+user_env=(env -i PATH="$PATH" HOME="$home" XDG_RUNTIME_DIR="$run" XDG_CONFIG_HOME="$home/config"
+    XDG_DATA_HOME="$home/data" XDG_CACHE_HOME="$home/cache" LANG=C.UTF-8)
+as_user() { "${run_as[@]}" "${user_env[@]}" "$@"; }
 
 # A daemon of the session starts through setsid, leading a process group of
 # its own that cleanup ends as a whole.
-user_env=(env -i PATH="$PATH" HOME="$home" XDG_RUNTIME_DIR="$run" XDG_CONFIG_HOME="$home/config"
-    XDG_DATA_HOME="$home/data" XDG_CACHE_HOME="$home/cache" LANG=C.UTF-8)
 
 setsid "${run_as[@]}" "${user_env[@]}" WLR_BACKENDS=headless WLR_RENDERER=pixman WLR_LIBINPUT_NO_DEVICES=1 \
     XDG_CURRENT_DESKTOP=sway XDG_SESSION_TYPE=wayland \

