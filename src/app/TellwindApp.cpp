@@ -36,10 +36,12 @@ TellwindApp::TellwindApp(SingleInstance &instance, QObject *parent)
     , m_instance(instance)
     , m_settingsWriteAlert(std::make_unique<SettingsWriteAlert>(QtAlertPresenter::shared()))
     , m_root(std::make_unique<CompositionRoot>())
+    , m_engine(std::make_unique<QQmlApplicationEngine>())
+    , m_settingsWindow(std::make_unique<SettingsWindow>(*m_engine, DesktopWorkspace::shared()))
     , m_appDelegate(
           std::make_unique<AppDelegate>(m_root->appState(), m_root->typing(), WindowSystem::shared(),
               AppDelegate::Services { m_root->authManager(), m_root->launchAtLoginManager(),
-                  m_root->hotkeyManager(), m_root->menuBarManager() }))
+                  m_root->hotkeyManager(), m_root->menuBarManager(), m_settingsWindow.get() }))
     , m_notifier(std::make_unique<FreedesktopNotifier>())
     , m_errorReporter(std::make_unique<ErrorReporter>(*m_notifier))
     , m_languageAvailability(std::make_unique<LanguageAvailability>())
@@ -55,6 +57,19 @@ TellwindApp::TellwindApp(SingleInstance &instance, QObject *parent)
         QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
 
     m_onboardingManager = &m_root->onboardingManager();
+    provideQmlObjects(*m_engine,
+        QmlObjects { .appState = &m_appDelegate->appState(),
+            .errorReporter = m_errorReporter.get(),
+            .languageAvailability = m_languageAvailability.get(),
+            .speechSettings = m_speechSettings.get(),
+            .recognitionManager = &m_root->recognitionManager(),
+            .launchAtLoginManager = &m_appDelegate->launchAtLoginManager(),
+            .hotkeyManager = &m_root->hotkeyManager(),
+            .menuBarManager = &m_root->menuBarManager(),
+            .windowPositionManager = &m_appDelegate->windowPositionManager(),
+            .authManager = &m_appDelegate->authManager(),
+            .onboardingManager = m_onboardingManager,
+            .windowSystem = &WindowSystem::shared() });
 
     // Quit from the tray, the window manager's session end, SIGTERM: every
     // way out runs the termination sequence, once.
@@ -62,7 +77,11 @@ TellwindApp::TellwindApp(SingleInstance &instance, QObject *parent)
         qApp, &QCoreApplication::aboutToQuit, m_appDelegate.get(), &AppDelegate::applicationWillTerminate);
 }
 
-TellwindApp::~TellwindApp() = default;
+TellwindApp::~TellwindApp()
+{
+    m_settingsWindow.reset();
+    m_engine.reset();
+}
 
 QCoro::Task<> TellwindApp::terminate()
 {
@@ -120,22 +139,6 @@ void TellwindApp::launch(const QStringList &urls)
 
 void TellwindApp::showMainWindow()
 {
-    registerQmlTypes(WindowSystem::shared());
-    const char *uri = "Tellwind.Core";
-    qmlRegisterSingletonInstance(uri, 1, 0, "AppState", &m_appDelegate->appState());
-    qmlRegisterSingletonInstance(uri, 1, 0, "ErrorReporter", m_errorReporter.get());
-    qmlRegisterSingletonInstance(uri, 1, 0, "LanguageAvailability", m_languageAvailability.get());
-    qmlRegisterSingletonInstance(uri, 1, 0, "SpeechSettings", m_speechSettings.get());
-    qmlRegisterSingletonInstance(uri, 1, 0, "SpeechRecognitionManager", &m_root->recognitionManager());
-    qmlRegisterSingletonInstance(uri, 1, 0, "TextInsertionService", &m_root->textInsertion());
-    qmlRegisterSingletonInstance(uri, 1, 0, "LaunchAtLoginManager", &m_appDelegate->launchAtLoginManager());
-    qmlRegisterSingletonInstance(uri, 1, 0, "GlobalHotkeyManager", &m_root->hotkeyManager());
-    qmlRegisterSingletonInstance(uri, 1, 0, "MenuBarManager", &m_root->menuBarManager());
-    qmlRegisterSingletonInstance(uri, 1, 0, "WindowPositionManager", &m_appDelegate->windowPositionManager());
-    qmlRegisterSingletonInstance(uri, 1, 0, "AuthManager", &m_appDelegate->authManager());
-    qmlRegisterSingletonInstance(uri, 1, 0, "OnboardingManager", m_onboardingManager);
-
-    m_engine = std::make_unique<QQmlApplicationEngine>();
     m_engine->load(QUrl(QStringLiteral("qrc:/Tellwind/Views/MainWindow.qml")));
     const QList<QObject *> roots = m_engine->rootObjects();
     auto *window = roots.isEmpty() ? nullptr : qobject_cast<QQuickWindow *>(roots.first());
@@ -147,9 +150,6 @@ void TellwindApp::showMainWindow()
     // makes it the floating panel before it is first mapped.
     m_appDelegate->configureWindow(window);
     window->show();
-
-    m_settingsWindow = std::make_unique<SettingsWindow>(*m_engine, DesktopWorkspace::shared());
-    m_appDelegate->openSettingsAction = [settings = m_settingsWindow.get()] { settings->open(); };
 
     // The onboarding sheet shows itself while the manager says so, and goes with the panel.
     QQmlComponent onboarding(

@@ -52,14 +52,16 @@ private:
     // Before the root: the managers it makes write their first settings then.
     std::unique_ptr<SettingsWriteAlert> m_settingsWriteAlert;
     std::unique_ptr<CompositionRoot> m_root;
+    // The program's one QML engine and the settings window it makes: both
+    // before the delegate, whose tray opens that window from the start.
+    // The destructor lets them go first, as the views bind to everything here.
+    std::unique_ptr<QQmlApplicationEngine> m_engine;
+    std::unique_ptr<SettingsWindow> m_settingsWindow;
     std::unique_ptr<AppDelegate> m_appDelegate;
     std::unique_ptr<Notifier> m_notifier;
     std::unique_ptr<ErrorReporter> m_errorReporter;
     std::unique_ptr<LanguageAvailability> m_languageAvailability;
     std::unique_ptr<SpeechSettings> m_speechSettings;
-    std::unique_ptr<QQmlApplicationEngine> m_engine;
     OnboardingManager *m_onboardingManager = nullptr;
-    // Made by the engine above, so it goes first.
-    std::unique_ptr<SettingsWindow> m_settingsWindow;
     bool m_terminating = false;
 };

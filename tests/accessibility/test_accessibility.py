@@ -55,17 +55,14 @@ class Run(unittest.TestCase):
 
 
 class Panel(Run):
-    def test_three_buttons_named_for_what_they_do(self):
+    def test_buttons_named_for_what_they_do_and_pressed_by_their_action(self):
         names = wait_for(lambda: sorted(button_names(self.panel)) if len(button_names(self.panel)) == 3 else None,
                          what="three buttons on the panel")
         self.assertEqual(names, ["Language: English (US)", "On-device recognition", "Start dictation"])
         microphone = find(self.panel, pyatspi.ROLE_PUSH_BUTTON, "Start dictation")
-        self.assertFalse(has_state(microphone, pyatspi.STATE_PRESSED))
         # The panel never takes the keyboard focus from the application dictated into.
         self.assertFalse(has_state(microphone, pyatspi.STATE_FOCUSABLE))
-
-    def test_microphone_action_starts_and_stops_dictation(self):
-        press(find(self.panel, pyatspi.ROLE_PUSH_BUTTON, "Start dictation"))
+        press(microphone)
         stop = find(self.panel, pyatspi.ROLE_PUSH_BUTTON, "Stop dictation")
         wait_for(lambda: has_state(stop, pyatspi.STATE_PRESSED), what="the pressed state")
         wait_for(lambda: any(line.startswith("✅ Recording started") for line in self.tellwind.lines),
@@ -73,65 +70,38 @@ class Panel(Run):
         press(stop)
         start = find(self.panel, pyatspi.ROLE_PUSH_BUTTON, "Start dictation")
         wait_for(lambda: not has_state(start, pyatspi.STATE_PRESSED), what="the released state")
-        wait_for(lambda: any(line.startswith("⏹️ Stopping recording") for line in self.tellwind.lines),
-                 what="the stop")
 
-    def test_provider_button_says_which_recognizer_is_in_use(self):
         provider = find(self.panel, pyatspi.ROLE_PUSH_BUTTON, "On-device recognition")
         self.assertIn("tap for server", provider.description)
         press(provider)
-        server = find(self.panel, pyatspi.ROLE_PUSH_BUTTON, "Server recognition")
-        self.assertIn("tap for on-device", server.description)
-        press(server)
-        find(self.panel, pyatspi.ROLE_PUSH_BUTTON, "On-device recognition")
+        self.assertIn("tap for on-device",
+                      find(self.panel, pyatspi.ROLE_PUSH_BUTTON, "Server recognition").description)
 
 
 class Picker(Run):
-    def test_rows_and_search_field_exposed_and_a_row_chosen(self):
+    def test_rows_search_and_highlight_exposed_and_a_row_chosen(self):
         press(find(self.panel, pyatspi.ROLE_PUSH_BUTTON, "Language: English (US)"))
         picker = self.tellwind.window("Tellwind Languages")
         search = find(picker, pyatspi.ROLE_TEXT, "Search languages")
         wait_for(lambda: has_state(search, pyatspi.STATE_FOCUSED), what="the search field focused")
         rows = {row.name: row for row in by_role(picker, pyatspi.ROLE_LIST_ITEM)}
-        self.assertIn("English (US)", rows)
         self.assertTrue(has_state(rows["English (US)"], pyatspi.STATE_SELECTED))
         self.assertFalse(has_state(rows["English (UK)"], pyatspi.STATE_SELECTED))
 
         # A language only the server knows says so.
         type_text("alban")
         find(picker, pyatspi.ROLE_LIST_ITEM, "Albanian, Cloud")
-        type_text("germ")
-        german = find(picker, pyatspi.ROLE_LIST_ITEM, "German")
-        press(german)
-        find(self.panel, pyatspi.ROLE_PUSH_BUTTON, "Language: German")
-        wait_for(lambda: "Tellwind Languages" not in self.visible_windows(), what="the picker to close")
-
-    def test_keys_alone_choose_and_the_highlight_is_spoken(self):
-        press(find(self.panel, pyatspi.ROLE_PUSH_BUTTON, "Language: English (US)"))
-        picker = self.tellwind.window("Tellwind Languages")
-        search = find(picker, pyatspi.ROLE_TEXT, "Search languages")
-        wait_for(lambda: has_state(search, pyatspi.STATE_FOCUSED), what="the search field focused")
-        type_text("span")
-        find(picker, pyatspi.ROLE_LIST_ITEM, "Spanish (US)")
-        subprocess.run(["xdotool", "key", "Down"], check=True)
-        wait_for(lambda: search.description == "Spanish (Spain)", what="the highlighted row in the description")
-        subprocess.run(["xdotool", "key", "Return"], check=True)
-        find(self.panel, pyatspi.ROLE_PUSH_BUTTON, "Language: Spanish (Spain)")
-
-    def test_clear_button_pressed_through_its_action(self):
-        press(find(self.panel, pyatspi.ROLE_PUSH_BUTTON, "Language: English (US)"))
-        picker = self.tellwind.window("Tellwind Languages")
-        search = find(picker, pyatspi.ROLE_TEXT, "Search languages")
-        wait_for(lambda: has_state(search, pyatspi.STATE_FOCUSED), what="the search field focused")
         type_text("zzz")
         wait_for(lambda: not by_role(picker, pyatspi.ROLE_LIST_ITEM), what="no row for 'zzz'")
         press(find(picker, pyatspi.ROLE_PUSH_BUTTON, "Clear search"))
         wait_for(lambda: len(by_role(picker, pyatspi.ROLE_LIST_ITEM)) > 3, what="every row back")
-
-    def visible_windows(self):
-        app = self.tellwind.app
-        return [app.getChildAtIndex(i).name for i in range(app.childCount)
-                if has_state(app.getChildAtIndex(i), pyatspi.STATE_SHOWING)]
+        # The row the arrow keys reach is spoken as the field's description.
+        type_text("span")
+        find(picker, pyatspi.ROLE_LIST_ITEM, "Spanish (US)")
+        subprocess.run(["xdotool", "key", "Down"], check=True)
+        wait_for(lambda: search.description == "Spanish (Spain)", what="the highlighted row in the description")
+        press(find(picker, pyatspi.ROLE_LIST_ITEM, "Spanish (Mexico)"))
+        find(self.panel, pyatspi.ROLE_PUSH_BUTTON, "Language: Spanish (Mexico)")
 
 
 class Onboarding(Run):
@@ -187,12 +157,6 @@ class Settings(Run):
     @staticmethod
     def chosen(tab):
         return has_state(tab, pyatspi.STATE_SELECTED) or has_state(tab, pyatspi.STATE_CHECKED)
-
-    def test_choose_language_opens_the_picker_with_its_search_focused(self):
-        self.open_settings("Choose Language…")
-        picker = self.tellwind.window("Tellwind Languages")
-        search = find(picker, pyatspi.ROLE_TEXT, "Search languages")
-        wait_for(lambda: has_state(search, pyatspi.STATE_FOCUSED), what="the search field focused")
 
 
 class German(Run):
