@@ -125,38 +125,34 @@ class Onboarding(Run):
         wait_for(lambda: "hasCompletedOnboarding=true" in self.tellwind.settings(), what="the walk-through stored")
 
 
-class Settings(Run):
-    def open_settings(self, label="Settings..."):
-        service = self.tray_service()
-        wait_for(lambda: label in [text for _, text in tray.menu(service)], what=f"'{label}' in the tray menu")
-        tray.choose(service, label)
+def chosen(tab):
+    return has_state(tab, pyatspi.STATE_SELECTED) or has_state(tab, pyatspi.STATE_CHECKED)
 
+
+def toggle(window, name):
+    return wait_for(lambda: next((node for role in (pyatspi.ROLE_CHECK_BOX, pyatspi.ROLE_TOGGLE_BUTTON)
+                                  for node in by_role(window, role) if node.name == name), None),
+                    what=f"the toggle '{name}'")
+
+
+class Settings(Run):
     def test_tabs_and_toggles_exposed_with_their_states(self):
-        self.open_settings()
+        service = self.tray_service()
+        wait_for(lambda: "Settings..." in [text for _, text in tray.menu(service)], what="'Settings...' in the menu")
+        tray.choose(service, "Settings...")
         window = self.tellwind.window("Tellwind Settings")
         tabs = wait_for(lambda: by_role(window, pyatspi.ROLE_PAGE_TAB), what="the tabs")
         self.assertEqual([tab.name for tab in tabs], ["General", "Account", "Hotkey", "Appearance"])
-        self.assertEqual([self.chosen(tab) for tab in tabs], [True, False, False, False])
-
-        tray_toggle = wait_for(lambda: [node for node in by_role(window, pyatspi.ROLE_CHECK_BOX)
-                                        + by_role(window, pyatspi.ROLE_TOGGLE_BUTTON)
-                                        if node.name == "Show icon in the system tray"], what="the tray toggle")[0]
-        self.assertTrue(has_state(tray_toggle, pyatspi.STATE_CHECKED))
+        self.assertEqual([chosen(tab) for tab in tabs], [True, False, False, False])
+        self.assertTrue(has_state(toggle(window, "Show icon in the system tray"), pyatspi.STATE_CHECKED))
 
         press(tabs[2])
-        wait_for(lambda: self.chosen(tabs[2]), what="the Hotkey tab")
-        self.assertFalse(self.chosen(tabs[0]))
+        wait_for(lambda: chosen(tabs[2]) and not chosen(tabs[0]), what="the Hotkey tab")
         find_text(window, "Shift + R")
-        hotkey = wait_for(lambda: [node for node in by_role(window, pyatspi.ROLE_CHECK_BOX)
-                                   + by_role(window, pyatspi.ROLE_TOGGLE_BUTTON)
-                                   if node.name == "Enable global hotkey"], what="the hotkey toggle")[0]
+        hotkey = toggle(window, "Enable global hotkey")
         checked = has_state(hotkey, pyatspi.STATE_CHECKED)
         press(hotkey)
         wait_for(lambda: has_state(hotkey, pyatspi.STATE_CHECKED) != checked, what="the toggle flipped")
-
-    @staticmethod
-    def chosen(tab):
-        return has_state(tab, pyatspi.STATE_SELECTED) or has_state(tab, pyatspi.STATE_CHECKED)
 
 
 class German(Run):

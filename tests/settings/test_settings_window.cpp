@@ -39,10 +39,9 @@ namespace
 
 // The settings window over real managers whose platform ends are fakes.
 struct Fixture {
-    FakeKeyMonitor *keyMonitor = new FakeKeyMonitor;
     FakeStatusBar *statusBar = new FakeStatusBar;
     FakeAutostartStore *autostart = new FakeAutostartStore;
-    GlobalHotkeyManager hotkey { std::unique_ptr<KeyMonitor>(keyMonitor) };
+    GlobalHotkeyManager hotkey { std::make_unique<FakeKeyMonitor>() };
     MenuBarManager menuBar { std::unique_ptr<StatusBar>(statusBar) };
     LaunchAtLoginManager launchAtLogin { std::unique_ptr<AutostartStore>(autostart) };
     WindowPositionManager windowPosition;
@@ -97,7 +96,7 @@ private slots:
         Settings::setString(AuthManager::baseURLKey, QStringLiteral("http://127.0.0.1:8750"));
     }
 
-    void opensOnceAndTogglesDriveTheirManagersAndStoredKeys()
+    void opensOnceAndTogglesDriveTheirManagers()
     {
         Fixture f;
         QPointer<QQuickWindow> window = f.open();
@@ -126,15 +125,11 @@ private slots:
         QVERIFY(f.click("menuBarToggleSwitch"));
         QVERIFY(!f.menuBar.isEnabled() && !f.statusBar->item);
 
-        // Hotkey: the monitors go and come back; a change made elsewhere
-        // shows in the open window.
+        // Hotkey: off from here; a change made elsewhere shows in the open window.
         QVERIFY(f.showTab("Hotkey", "General"));
         QTRY_VERIFY(f.item("hotkeyToggle"));
-        f.hotkey.start();
-        QVERIFY(f.keyMonitor->globalCount() > 0);
         QVERIFY(f.click("hotkeyToggleSwitch"));
         QVERIFY(!f.hotkey.isEnabled());
-        QCOMPARE(f.keyMonitor->globalCount(), 0);
         f.hotkey.setIsEnabled(true);
         QTRY_VERIFY(f.isOn("hotkeyToggle"));
         // The way the program types on this desktop.

@@ -83,13 +83,6 @@ class TestPanel : public QObject
     QQuickItem *item(const char *name) const { return window->findChild<QQuickItem *>(name); }
     QQuickWindow *picker() const { return window->findChild<QQuickWindow *>("languagePicker"); }
     QQuickItem *pickerItem(const char *name) const { return picker()->findChild<QQuickItem *>(name); }
-    QStringList listedNames() const
-    {
-        QStringList names;
-        for (const QVariant &entry : pickerItem("languageList")->property("model").toList())
-            names << entry.value<SupportedLanguage>().displayName();
-        return names;
-    }
 
 private slots:
     void initTestCase()
