@@ -9,6 +9,8 @@ function(tellwind_add_library name)
         add_library(${name} STATIC ${sources})
         target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
         target_link_libraries(${name} PUBLIC ${ARG_LIBS})
+        # The QML module names some of these types; its tools read them here.
+        qt_extract_metatypes(${name})
     else()
         add_library(${name} INTERFACE)
         target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR}/src)

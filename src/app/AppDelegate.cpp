@@ -13,13 +13,11 @@
 #include "desktop/MenuBarManager.h"
 #include "desktop/WindowPositionManager.h"
 #include "platform/WindowSystem.h"
-#include "platform/xdg/DesktopWorkspace.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QPainterPath>
 #include <QPointer>
-#include <QQmlEngine>
 #include <QQuickWindow>
 #include <QRegion>
 #include <QScreen>
@@ -51,6 +49,7 @@ AppDelegate::AppDelegate(AppState &appState, DictationTyping &typing, WindowSyst
     , m_hotkeyManager(services.hotkeyManager)
     , m_menuBarManager(services.menuBarManager)
     , m_windowPositionManager(std::make_unique<WindowPositionManager>())
+    , m_settingsWindow(services.settingsWindow)
 {
 
     // The tray shows the real recording state whatever changed it: the
@@ -168,18 +167,8 @@ void AppDelegate::chooseLanguage()
 
 void AppDelegate::openSettings()
 {
-    if (openSettingsAction) {
-        openSettingsAction();
-        return;
-    }
-    // The tray's "Settings..." works before the panel's views are loaded, or
-    // when they could not be: the window needs only the registered objects.
-    if (!m_settingsWindow) {
-        m_settingsEngine = std::make_unique<QQmlEngine>();
-        m_settingsWorkspace = std::make_unique<DesktopWorkspace>();
-        m_settingsWindow = std::make_unique<SettingsWindow>(*m_settingsEngine, *m_settingsWorkspace);
-    }
-    m_settingsWindow->open();
+    if (m_settingsWindow)
+        m_settingsWindow->open();
 }
 
 void AppDelegate::configureWindow(QWindow *window)

@@ -16,9 +16,7 @@ class DictationTyping;
 class GlobalHotkeyManager;
 class LaunchAtLoginManager;
 class MenuBarManager;
-class QQmlEngine;
 class SettingsWindow;
-class Workspace;
 class WindowPositionManager;
 class WindowSystem;
 
@@ -40,6 +38,8 @@ public:
         LaunchAtLoginManager &launchAtLoginManager;
         GlobalHotkeyManager &hotkeyManager;
         MenuBarManager &menuBarManager;
+        // What the tray's "Settings..." opens, from launch on (none in tests that never open it).
+        SettingsWindow *settingsWindow = nullptr;
     };
 
     AppDelegate(AppState &appState, DictationTyping &typing, WindowSystem &windowSystem, Services services,
@@ -66,9 +66,6 @@ public:
     // handed over by a second start).
     void handleURL(const QUrl &url);
 
-    // Opens the settings window; set when the main view is first shown.
-    std::function<void()> openSettingsAction;
-
 private:
     QCoro::Task<> checkAccessibilityOnLaunch();
     void setupMenuBar();
@@ -83,10 +80,6 @@ private:
     MenuBarManager &m_menuBarManager;
     std::unique_ptr<WindowPositionManager> m_windowPositionManager;
     QPointer<QWindow> m_floatingWindow;
-    // The settings window made here when it is asked for before the panel's
-    // views (and their action) exist; the window goes before its engine.
-    std::unique_ptr<QQmlEngine> m_settingsEngine;
-    std::unique_ptr<Workspace> m_settingsWorkspace;
-    std::unique_ptr<SettingsWindow> m_settingsWindow;
+    QPointer<SettingsWindow> m_settingsWindow;
     bool m_terminated = false;
 };

@@ -4,11 +4,14 @@
 
 #include <QObject>
 #include <QVariantList>
+#include <QtQmlIntegration/qqmlintegration.h>
 
 // The picker's view of the language catalogue.
 class LanguageCatalog : public QObject
 {
     Q_OBJECT
+    QML_ELEMENT
+    QML_SINGLETON
 
 public:
     using QObject::QObject;

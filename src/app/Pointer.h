@@ -2,6 +2,7 @@
 
 #include <QCursor>
 #include <QObject>
+#include <QtQmlIntegration/qqmlintegration.h>
 
 // Where the pointer is on the screen now, for views that move their window
 // by hand: a mouse event's position is relative to the window as it stood
@@ -9,6 +10,8 @@
 class Pointer : public QObject
 {
     Q_OBJECT
+    QML_ELEMENT
+    QML_SINGLETON
 
 public:
     using QObject::QObject;

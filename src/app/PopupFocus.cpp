@@ -1,5 +1,7 @@
 #include "app/PopupFocus.h"
 
+#include "app/QmlTypes.h"
+
 #include <QGuiApplication>
 #include <QScreen>
 #include <QWindow>
@@ -10,6 +12,12 @@ PopupFocus::PopupFocus(WindowSystem &windowSystem, QObject *parent)
     : QObject(parent)
     , m_windowSystem(windowSystem)
 {
+}
+
+PopupFocus *PopupFocus::create(QQmlEngine *engine, QJSEngine *)
+{
+    WindowSystem *windowSystem = providedQmlObjects(engine).windowSystem;
+    return windowSystem ? new PopupFocus(*windowSystem) : nullptr;
 }
 
 void PopupFocus::take(QWindow *popup)

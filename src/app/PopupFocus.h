@@ -6,7 +6,10 @@
 #include <QPoint>
 #include <QPointer>
 #include <QRect>
+#include <QtQmlIntegration/qqmlintegration.h>
 
+class QJSEngine;
+class QQmlEngine;
 class QWindow;
 
 // Lends keyboard focus to a popup (the language search) and returns it to
@@ -14,9 +17,13 @@ class QWindow;
 class PopupFocus : public QObject
 {
     Q_OBJECT
+    QML_ELEMENT
+    QML_SINGLETON
 
 public:
     explicit PopupFocus(WindowSystem &windowSystem, QObject *parent = nullptr);
+    // One per engine, over the window system lent to it.
+    static PopupFocus *create(QQmlEngine *engine, QJSEngine *);
 
     Q_INVOKABLE void take(QWindow *popup);
     Q_INVOKABLE void giveBack(QWindow *popup);

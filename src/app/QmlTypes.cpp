@@ -1,33 +1,48 @@
 #include "app/QmlTypes.h"
 
-#include "app/LanguageCatalog.h"
-#include "app/Pointer.h"
-#include "app/PopupFocus.h"
-#include "platform/PlatformStatus.h"
-#include "speech/STTProvider.h"
-#include "speech/SupportedLanguage.h"
-#include "speech/TextFormattingSettings.h"
-
-#include <QQmlEngine>
 #include <QtQml/qqmlextensionplugin.h>
 
-// The views are a static QML module; this pulls its plugin into the program.
+// Both modules are static: this pulls their plugins into the program.
+Q_IMPORT_QML_PLUGIN(Tellwind_CorePlugin)
 Q_IMPORT_QML_PLUGIN(Tellwind_ViewsPlugin)
 
-void registerQmlTypes(WindowSystem &windowSystem)
+namespace
 {
-    static bool registered = false;
-    if (registered)
-        return;
-    registered = true;
-    const char *uri = "Tellwind.Core";
-    qmlRegisterUncreatableMetaObject(SupportedLanguage::staticMetaObject, uri, 1, 0, "SupportedLanguage",
-        QStringLiteral("SupportedLanguage is a value"));
-    qmlRegisterUncreatableMetaObject(STTProviders::staticMetaObject, uri, 1, 0, "STTProvider",
-        QStringLiteral("STTProvider is an enumeration"));
-    qmlRegisterSingletonInstance(uri, 1, 0, "LanguageCatalog", new LanguageCatalog);
-    qmlRegisterSingletonInstance(uri, 1, 0, "PopupFocus", new PopupFocus(windowSystem));
-    qmlRegisterSingletonInstance(uri, 1, 0, "Pointer", new Pointer);
-    qmlRegisterSingletonInstance(uri, 1, 0, "TextFormattingSettings", new TextFormattingSettings);
-    qmlRegisterSingletonInstance(uri, 1, 0, "PlatformStatus", &PlatformStatus::instance());
+
+// Rides on the engine, so what it lends goes with the engine and two engines
+// (the tests make several) never see each other's objects.
+class QmlObjectsHolder : public QObject
+{
+public:
+    QmlObjectsHolder(const QmlObjects &objects, QObject *engine)
+        : QObject(engine)
+        , objects(objects)
+    {
+        setObjectName(QLatin1String(name));
+    }
+    static constexpr const char *name = "tellwindQmlObjects";
+    QmlObjects objects;
+};
+
+QmlObjectsHolder *holderOf(const QQmlEngine *engine)
+{
+    return engine ? dynamic_cast<QmlObjectsHolder *>(engine->findChild<QObject *>(
+               QLatin1String(QmlObjectsHolder::name), Qt::FindDirectChildrenOnly))
+                  : nullptr;
+}
+
+} // namespace
+
+void provideQmlObjects(QQmlEngine &engine, const QmlObjects &objects)
+{
+    if (QmlObjectsHolder *holder = holderOf(&engine))
+        holder->objects = objects;
+    else
+        new QmlObjectsHolder(objects, &engine);
+}
+
+QmlObjects providedQmlObjects(const QQmlEngine *engine)
+{
+    const QmlObjectsHolder *holder = holderOf(engine);
+    return holder ? holder->objects : QmlObjects {};
 }

@@ -4,6 +4,7 @@
 #include <QPointer>
 #include <QQuickWindow>
 #include <QString>
+#include <QtQmlIntegration/qqmlintegration.h>
 
 class QQmlEngine;
 class Workspace;
@@ -14,6 +15,8 @@ class Workspace;
 class SettingsWindow : public QObject
 {
     Q_OBJECT
+    QML_ELEMENT
+    QML_UNCREATABLE("The application makes the settings window")
 
 public:
     static const QString viewUrl;

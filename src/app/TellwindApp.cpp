@@ -17,7 +17,6 @@
 #include "desktop/MenuBarManager.h"
 #include "desktop/WindowPositionManager.h"
 #include "output/TextInsertionService.h"
-#include "platform/WindowSystem.h"
 #include "speech/SpeechRecognitionManager.h"
 
 #include <QCoreApplication>
@@ -31,10 +30,12 @@ TellwindApp::TellwindApp(SingleInstance &instance, QObject *parent)
     : QObject(parent)
     , m_instance(instance)
     , m_root(std::make_unique<CompositionRoot>())
+    , m_engine(std::make_unique<QQmlApplicationEngine>())
+    , m_settingsWindow(std::make_unique<SettingsWindow>(*m_engine, m_root->workspace()))
     , m_appDelegate(
           std::make_unique<AppDelegate>(m_root->appState(), m_root->typing(), m_root->windowSystem(),
               AppDelegate::Services { m_root->authManager(), m_root->launchAtLoginManager(),
-                  m_root->hotkeyManager(), m_root->menuBarManager() }))
+                  m_root->hotkeyManager(), m_root->menuBarManager(), m_settingsWindow.get() }))
 {
 
     // The panel, the picker and the badge are a few small shapes: the
@@ -44,6 +45,19 @@ TellwindApp::TellwindApp(SingleInstance &instance, QObject *parent)
         QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
 
     m_onboardingManager = &m_root->onboardingManager();
+    provideQmlObjects(*m_engine,
+        QmlObjects { .appState = &m_appDelegate->appState(),
+            .errorReporter = &m_root->errorReporter(),
+            .languageAvailability = &m_root->languageAvailability(),
+            .speechSettings = &m_root->speechSettings(),
+            .recognitionManager = &m_root->recognitionManager(),
+            .launchAtLoginManager = &m_appDelegate->launchAtLoginManager(),
+            .hotkeyManager = &m_root->hotkeyManager(),
+            .menuBarManager = &m_root->menuBarManager(),
+            .windowPositionManager = &m_appDelegate->windowPositionManager(),
+            .authManager = &m_appDelegate->authManager(),
+            .onboardingManager = m_onboardingManager,
+            .windowSystem = &m_root->windowSystem() });
 
     // Quit from the tray, the window manager's session end, SIGTERM: every
     // way out runs the termination sequence, once.
@@ -51,7 +65,11 @@ TellwindApp::TellwindApp(SingleInstance &instance, QObject *parent)
         qApp, &QCoreApplication::aboutToQuit, m_appDelegate.get(), &AppDelegate::applicationWillTerminate);
 }
 
-TellwindApp::~TellwindApp() = default;
+TellwindApp::~TellwindApp()
+{
+    m_settingsWindow.reset();
+    m_engine.reset();
+}
 
 QCoro::Task<> TellwindApp::terminate()
 {
@@ -109,22 +127,6 @@ void TellwindApp::launch(const QStringList &urls)
 
 void TellwindApp::showMainWindow()
 {
-    registerQmlTypes(m_root->windowSystem());
-    const char *uri = "Tellwind.Core";
-    qmlRegisterSingletonInstance(uri, 1, 0, "AppState", &m_appDelegate->appState());
-    qmlRegisterSingletonInstance(uri, 1, 0, "ErrorReporter", &m_root->errorReporter());
-    qmlRegisterSingletonInstance(uri, 1, 0, "LanguageAvailability", &m_root->languageAvailability());
-    qmlRegisterSingletonInstance(uri, 1, 0, "SpeechSettings", &m_root->speechSettings());
-    qmlRegisterSingletonInstance(uri, 1, 0, "SpeechRecognitionManager", &m_root->recognitionManager());
-    qmlRegisterSingletonInstance(uri, 1, 0, "TextInsertionService", &m_root->textInsertion());
-    qmlRegisterSingletonInstance(uri, 1, 0, "LaunchAtLoginManager", &m_appDelegate->launchAtLoginManager());
-    qmlRegisterSingletonInstance(uri, 1, 0, "GlobalHotkeyManager", &m_root->hotkeyManager());
-    qmlRegisterSingletonInstance(uri, 1, 0, "MenuBarManager", &m_root->menuBarManager());
-    qmlRegisterSingletonInstance(uri, 1, 0, "WindowPositionManager", &m_appDelegate->windowPositionManager());
-    qmlRegisterSingletonInstance(uri, 1, 0, "AuthManager", &m_appDelegate->authManager());
-    qmlRegisterSingletonInstance(uri, 1, 0, "OnboardingManager", m_onboardingManager);
-
-    m_engine = std::make_unique<QQmlApplicationEngine>();
     m_engine->load(QUrl(QStringLiteral("qrc:/Tellwind/Views/MainWindow.qml")));
     const QList<QObject *> roots = m_engine->rootObjects();
     auto *window = roots.isEmpty() ? nullptr : qobject_cast<QQuickWindow *>(roots.first());
@@ -136,9 +138,6 @@ void TellwindApp::showMainWindow()
     // makes it the floating panel before it is first mapped.
     m_appDelegate->configureWindow(window);
     window->show();
-
-    m_settingsWindow = std::make_unique<SettingsWindow>(*m_engine, m_root->workspace());
-    m_appDelegate->openSettingsAction = [settings = m_settingsWindow.get()] { settings->open(); };
 
     // The onboarding sheet shows itself while the manager says so, and goes with the panel.
     QQmlComponent onboarding(

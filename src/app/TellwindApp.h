@@ -45,10 +45,12 @@ private:
 
     SingleInstance &m_instance;
     std::unique_ptr<CompositionRoot> m_root;
-    std::unique_ptr<AppDelegate> m_appDelegate;
+    // The program's one QML engine and the settings window it makes: both
+    // before the delegate, whose tray opens that window from the start.
+    // The destructor lets them go first, as the views bind to everything here.
     std::unique_ptr<QQmlApplicationEngine> m_engine;
-    OnboardingManager *m_onboardingManager = nullptr;
-    // Made by the engine above, so it goes first.
     std::unique_ptr<SettingsWindow> m_settingsWindow;
+    std::unique_ptr<AppDelegate> m_appDelegate;
+    OnboardingManager *m_onboardingManager = nullptr;
     bool m_terminating = false;
 };

@@ -6,7 +6,7 @@ import Tellwind.Core
 SettingsViewForm {
     id: form
 
-    required property QtObject controller
+    required property SettingsWindow controller
 
     SettingsViewSection {
         title: qsTr("Account")

@@ -32,7 +32,13 @@ SettingsViewForm {
 
     Connections {
         target: LaunchAtLoginManager
-        function onIsEnabledChanged() { Qt.callLater(form.refreshStatus) }
+        function onIsEnabledChanged() { refreshLater.restart() }
+    }
+    // After the change has settled in the autostart store.
+    Timer {
+        id: refreshLater
+        interval: 0
+        onTriggered: form.refreshStatus()
     }
 
     SettingsViewSection {

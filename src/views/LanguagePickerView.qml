@@ -1,3 +1,5 @@
+pragma ComponentBehavior: Bound
+
 import QtQuick
 import QtQuick.Controls
 import Tellwind.Core
@@ -62,7 +64,8 @@ Rectangle {
                 Image {
                     anchors.verticalCenter: parent.verticalCenter
                     source: "icons/magnifier.svg"
-                    sourceSize: Qt.size(14, 14)
+                    sourceSize.width: 14
+                    sourceSize.height: 14
                     Accessible.ignored: true
                 }
                 TextField {
@@ -92,7 +95,8 @@ Rectangle {
                     anchors.verticalCenter: parent.verticalCenter
                     visible: searchField.text.length > 0
                     source: "icons/cross.svg"
-                    sourceSize: Qt.size(14, 14)
+                    sourceSize.width: 14
+                    sourceSize.height: 14
                     activeFocusOnTab: true
 
                     function clear() {

@@ -9,7 +9,8 @@ import Tellwind.Core
 Window {
     id: popup
 
-    property Window anchorWindow
+    // The panel: a QQuickWindow, which QML names no type for.
+    property var anchorWindow
     property bool open: false
     property var selectedLanguage
     signal chosen(string code)
@@ -18,7 +19,7 @@ Window {
     title: qsTr("Tellwind Languages")
     flags: Qt.Tool | Qt.FramelessWindowHint | Qt.WindowStaysOnTopHint
     width: Theme.scaled(250)
-    height: Math.max(1, loader.item ? loader.item.implicitHeight + 2 : 1)
+    height: Math.max(1, loader.item ? loader.implicitHeight + 2 : 1)
     color: frame.border.color
     visible: false
 
@@ -61,12 +62,14 @@ Window {
         // Built anew for every opening, so the search starts empty.
         active: popup.open
         focus: true
-        onLoaded: item.focusSearch()
-        sourceComponent: LanguagePickerView {
-            width: popup.width - 2
-            selectedLanguage: popup.selectedLanguage
-            onSelected: code => popup.chosen(code)
-            onCancelled: popup.dismissed()
+        sourceComponent: LanguagePickerView {}
+        onLoaded: {
+            const view = item as LanguagePickerView
+            view.width = Qt.binding(() => popup.width - 2)
+            view.selectedLanguage = Qt.binding(() => popup.selectedLanguage)
+            view.selected.connect(code => popup.chosen(code))
+            view.cancelled.connect(popup.dismissed)
+            view.focusSearch()
         }
     }
 }

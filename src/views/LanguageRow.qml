@@ -100,7 +100,8 @@ Rectangle {
                 visible: row.isSelected
                 anchors.verticalCenter: parent.verticalCenter
                 source: "icons/tick.svg"
-                sourceSize: Qt.size(14, 14)
+                sourceSize.width: 14
+                sourceSize.height: 14
                 Accessible.ignored: true
             }
         }
@@ -109,13 +110,13 @@ Rectangle {
     SystemPalette { id: palette }
     HoverHandler {
         id: hover
-        onHoveredChanged: if (tip.item) tip.item.hoverChanged(hovered)
+        onHoveredChanged: if (tip.item) (tip.item as HoverTip).hoverChanged(hovered)
     }
     MouseArea {
         anchors.fill: parent
         onClicked: {
             if (tip.item)
-                tip.item.dismiss()
+                (tip.item as HoverTip).dismiss()
             row.selected()
         }
     }
@@ -123,9 +124,11 @@ Rectangle {
     Loader {
         id: tip
         active: row.tooltip.length > 0
-        sourceComponent: HoverTip {
-            target: row
-            text: row.tooltip
+        sourceComponent: HoverTip {}
+        onLoaded: {
+            const hoverTip = item as HoverTip
+            hoverTip.target = row
+            hoverTip.text = Qt.binding(() => row.tooltip)
         }
     }
 }

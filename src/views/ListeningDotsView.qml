@@ -1,3 +1,5 @@
+pragma ComponentBehavior: Bound
+
 import QtQuick
 
 // Three red dots rising and sinking in a travelling wave while dictation runs.

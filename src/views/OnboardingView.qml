@@ -1,3 +1,5 @@
+pragma ComponentBehavior: Bound
+
 import QtQuick
 import QtQuick.Controls
 import QtQuick.Controls.impl
@@ -153,8 +155,8 @@ Rectangle {
                 text: qsTr("Back")
                 flat: true
                 contentItem: Text {
-                    text: parent.text
-                    font: parent.font
+                    text: backButton.text
+                    font: backButton.font
                     color: root.secondaryColor
                     Accessible.ignored: true
                 }
@@ -203,7 +205,8 @@ Rectangle {
                 IconImage {
                     Layout.alignment: Qt.AlignHCenter
                     source: "icons/mic.circle.fill.svg"
-                    sourceSize: Qt.size(80, 80)
+                    sourceSize.width: 80
+                    sourceSize.height: 80
                     color: root.accentColor
                     Accessible.ignored: true
                 }
@@ -406,6 +409,7 @@ Rectangle {
                                 model: [qsTr("Click \"Open Help\" below"), qsTr("Log in to an X11 (Xorg) session"),
                                         qsTr("Make sure XTEST is enabled"), qsTr("Start Tellwind again")]
                                 RowLayout {
+                                    id: step
                                     required property int index
                                     required property string modelData
                                     spacing: 12
@@ -419,7 +423,7 @@ Rectangle {
                                         color: root.accentColor
                                         Text {
                                             anchors.centerIn: parent
-                                            text: index + 1
+                                            text: step.index + 1
                                             Accessible.ignored: true
                                             font.pointSize: Theme.points(11)
                                             font.bold: true
@@ -427,7 +431,7 @@ Rectangle {
                                         }
                                     }
                                     Label {
-                                        text: modelData
+                                        text: step.modelData
                                         font.pointSize: Theme.points(13)
                                     }
                                 }

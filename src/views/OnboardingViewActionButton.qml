@@ -41,7 +41,8 @@ AbstractButton {
         IconImage {
             anchors.verticalCenter: parent.verticalCenter
             source: control.iconSource
-            sourceSize: Qt.size(14, 14)
+            sourceSize.width: 14
+            sourceSize.height: 14
             color: "white"
             Accessible.ignored: true
         }

@@ -19,7 +19,8 @@ Rectangle {
     IconImage {
         anchors.centerIn: parent
         source: badge.iconSource
-        sourceSize: Qt.size(50, 50)
+        sourceSize.width: 50
+        sourceSize.height: 50
         color: badge.iconColor
         Accessible.ignored: true
     }

@@ -25,7 +25,7 @@ Window {
     // Centred over the panel it belongs to, kept on that panel's screen.
     function place() {
         const parentWindow = sheet.transientParent
-        const area = sheet.screen
+        const area = sheet.Screen
         let x = area.virtualX + (area.width - width) / 2
         let y = area.virtualY + (area.height - height) / 2
         if (parentWindow && parentWindow.visible) {
@@ -50,8 +50,7 @@ Window {
         anchors.fill: parent
         focus: true
         active: sheet.visible
-        sourceComponent: OnboardingView {
-            onDismiss: sheet.close()
-        }
+        sourceComponent: OnboardingView {}
+        onLoaded: (item as OnboardingView).dismiss.connect(sheet.close)
     }
 }

@@ -18,7 +18,8 @@ SmallRoundButton {
     Image {
         anchors.centerIn: parent
         source: toggle.isCloud ? "icons/head-brain.svg" : "icons/bolt.svg"
-        sourceSize: Qt.size(16, 16)
+        sourceSize.width: 16
+        sourceSize.height: 16
         Accessible.ignored: true
     }
 }

@@ -1,8 +1,11 @@
+pragma ComponentBehavior: Bound
+
 import QtQuick
 import QtQuick.Controls
 import QtQuick.Controls.impl
 import QtQuick.Layouts
 import QtQuick.Window
+import Tellwind.Core
 
 // The settings window: four tabs, each a thin view over a manager owned by
 // the application.
@@ -11,7 +14,7 @@ Window {
     objectName: "settingsWindow"
 
     // Opens links in the user's browser (the C++ side that owns this window).
-    required property QtObject controller
+    required property SettingsWindow controller
 
     title: qsTr("Tellwind Settings")
     width: Theme.scaled(450)
@@ -37,7 +40,7 @@ Window {
         onActivated: root.showTab(content.currentIndex - 1)
     }
     Shortcut {
-        sequences: [StandardKey.Cancel]
+        sequence: "Escape"
         onActivated: root.close()
     }
 
@@ -77,7 +80,7 @@ Window {
                     padding: 0
                     topInset: 0
                     bottomInset: 0
-                    implicitWidth: Math.max(72, tabLabel.implicitWidth + 16)
+                    implicitWidth: Math.max(72, contentItem.implicitWidth + 16)
                     implicitHeight: Math.max(50, contentItem.implicitHeight + 6)
                     onClicked: content.currentIndex = index
 
@@ -102,11 +105,11 @@ Window {
                             Accessible.ignored: true
                             anchors.horizontalCenter: parent.horizontalCenter
                             source: tab.modelData.icon
-                            sourceSize: Qt.size(22, 22)
+                            sourceSize.width: 22
+                            sourceSize.height: 22
                             color: tab.checked ? palette.highlight : palette.windowText
                         }
                         Text {
-                            id: tabLabel
                             Accessible.ignored: true
                             anchors.horizontalCenter: parent.horizontalCenter
                             text: tab.modelData.label
@@ -138,7 +141,8 @@ Window {
             // state would be on a fresh window.
             Loader {
                 active: content.currentIndex === 3
-                sourceComponent: AppearanceSettingsView {}
+                // By address: Qt 6.4's Loader cannot make this file's own (bound) components.
+                source: "AppearanceSettingsView.qml"
             }
         }
     }

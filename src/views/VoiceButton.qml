@@ -97,7 +97,8 @@ Item {
         anchors.centerIn: parent
         visible: !button.isRecording
         source: "icons/microphone.svg"
-        sourceSize: Qt.size(28, 28)
+        sourceSize.width: 28
+        sourceSize.height: 28
         Accessible.ignored: true
     }
 

@@ -145,7 +145,7 @@ class TrayHost:
 class Tellwind:
     """One run of the program with a settings folder of its own."""
 
-    def __init__(self, settings=None, language=None, extra_env=None):
+    def __init__(self, settings=None, language=None):
         self.dir = tempfile.TemporaryDirectory(prefix="tellwind-a11y-")
         env = dict(os.environ)
         config = os.path.join(self.dir.name, "config")
@@ -161,7 +161,6 @@ class Tellwind:
             env["LANGUAGE"] = language.split("_")[0]
         else:
             env["LANGUAGE"] = "en"
-        env.update(extra_env or {})
         self.settings_file = os.path.join(config, "Tellwind", "Tellwind.conf")
         with open(self.settings_file, "w", encoding="utf-8") as file:
             file.write("[General]\n")
@@ -219,9 +218,6 @@ class Tellwind:
                     return child
             return None
         return wait_for(found, what=f"the window '{name}'")
-
-    def windows(self):
-        return [self.app.getChildAtIndex(i).name for i in range(self.app.childCount)]
 
 
 def descendants(root, predicate):

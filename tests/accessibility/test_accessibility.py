@@ -55,17 +55,14 @@ class Run(unittest.TestCase):
 
 
 class Panel(Run):
-    def test_three_buttons_named_for_what_they_do(self):
+    def test_buttons_named_for_what_they_do_and_pressed_by_their_action(self):
         names = wait_for(lambda: sorted(button_names(self.panel)) if len(button_names(self.panel)) == 3 else None,
                          what="three buttons on the panel")
         self.assertEqual(names, ["Language: English (US)", "On-device recognition", "Start dictation"])
         microphone = find(self.panel, pyatspi.ROLE_PUSH_BUTTON, "Start dictation")
-        self.assertFalse(has_state(microphone, pyatspi.STATE_PRESSED))
         # The panel never takes the keyboard focus from the application dictated into.
         self.assertFalse(has_state(microphone, pyatspi.STATE_FOCUSABLE))
-
-    def test_microphone_action_starts_and_stops_dictation(self):
-        press(find(self.panel, pyatspi.ROLE_PUSH_BUTTON, "Start dictation"))
+        press(microphone)
         stop = find(self.panel, pyatspi.ROLE_PUSH_BUTTON, "Stop dictation")
         wait_for(lambda: has_state(stop, pyatspi.STATE_PRESSED), what="the pressed state")
         wait_for(lambda: any(line.startswith("✅ Recording started") for line in self.tellwind.lines),
@@ -73,65 +70,38 @@ class Panel(Run):
         press(stop)
         start = find(self.panel, pyatspi.ROLE_PUSH_BUTTON, "Start dictation")
         wait_for(lambda: not has_state(start, pyatspi.STATE_PRESSED), what="the released state")
-        wait_for(lambda: any(line.startswith("⏹️ Stopping recording") for line in self.tellwind.lines),
-                 what="the stop")
 
-    def test_provider_button_says_which_recognizer_is_in_use(self):
         provider = find(self.panel, pyatspi.ROLE_PUSH_BUTTON, "On-device recognition")
         self.assertIn("tap for server", provider.description)
         press(provider)
-        server = find(self.panel, pyatspi.ROLE_PUSH_BUTTON, "Server recognition")
-        self.assertIn("tap for on-device", server.description)
-        press(server)
-        find(self.panel, pyatspi.ROLE_PUSH_BUTTON, "On-device recognition")
+        self.assertIn("tap for on-device",
+                      find(self.panel, pyatspi.ROLE_PUSH_BUTTON, "Server recognition").description)
 
 
 class Picker(Run):
-    def test_rows_and_search_field_exposed_and_a_row_chosen(self):
+    def test_rows_search_and_highlight_exposed_and_a_row_chosen(self):
         press(find(self.panel, pyatspi.ROLE_PUSH_BUTTON, "Language: English (US)"))
         picker = self.tellwind.window("Tellwind Languages")
         search = find(picker, pyatspi.ROLE_TEXT, "Search languages")
         wait_for(lambda: has_state(search, pyatspi.STATE_FOCUSED), what="the search field focused")
         rows = {row.name: row for row in by_role(picker, pyatspi.ROLE_LIST_ITEM)}
-        self.assertIn("English (US)", rows)
         self.assertTrue(has_state(rows["English (US)"], pyatspi.STATE_SELECTED))
         self.assertFalse(has_state(rows["English (UK)"], pyatspi.STATE_SELECTED))
 
         # A language only the server knows says so.
         type_text("alban")
         find(picker, pyatspi.ROLE_LIST_ITEM, "Albanian, Cloud")
-        type_text("germ")
-        german = find(picker, pyatspi.ROLE_LIST_ITEM, "German")
-        press(german)
-        find(self.panel, pyatspi.ROLE_PUSH_BUTTON, "Language: German")
-        wait_for(lambda: "Tellwind Languages" not in self.visible_windows(), what="the picker to close")
-
-    def test_keys_alone_choose_and_the_highlight_is_spoken(self):
-        press(find(self.panel, pyatspi.ROLE_PUSH_BUTTON, "Language: English (US)"))
-        picker = self.tellwind.window("Tellwind Languages")
-        search = find(picker, pyatspi.ROLE_TEXT, "Search languages")
-        wait_for(lambda: has_state(search, pyatspi.STATE_FOCUSED), what="the search field focused")
-        type_text("span")
-        find(picker, pyatspi.ROLE_LIST_ITEM, "Spanish (US)")
-        subprocess.run(["xdotool", "key", "Down"], check=True)
-        wait_for(lambda: search.description == "Spanish (Spain)", what="the highlighted row in the description")
-        subprocess.run(["xdotool", "key", "Return"], check=True)
-        find(self.panel, pyatspi.ROLE_PUSH_BUTTON, "Language: Spanish (Spain)")
-
-    def test_clear_button_pressed_through_its_action(self):
-        press(find(self.panel, pyatspi.ROLE_PUSH_BUTTON, "Language: English (US)"))
-        picker = self.tellwind.window("Tellwind Languages")
-        search = find(picker, pyatspi.ROLE_TEXT, "Search languages")
-        wait_for(lambda: has_state(search, pyatspi.STATE_FOCUSED), what="the search field focused")
         type_text("zzz")
         wait_for(lambda: not by_role(picker, pyatspi.ROLE_LIST_ITEM), what="no row for 'zzz'")
         press(find(picker, pyatspi.ROLE_PUSH_BUTTON, "Clear search"))
         wait_for(lambda: len(by_role(picker, pyatspi.ROLE_LIST_ITEM)) > 3, what="every row back")
-
-    def visible_windows(self):
-        app = self.tellwind.app
-        return [app.getChildAtIndex(i).name for i in range(app.childCount)
-                if has_state(app.getChildAtIndex(i), pyatspi.STATE_SHOWING)]
+        # The row the arrow keys reach is spoken as the field's description.
+        type_text("span")
+        find(picker, pyatspi.ROLE_LIST_ITEM, "Spanish (US)")
+        subprocess.run(["xdotool", "key", "Down"], check=True)
+        wait_for(lambda: search.description == "Spanish (Spain)", what="the highlighted row in the description")
+        press(find(picker, pyatspi.ROLE_LIST_ITEM, "Spanish (Mexico)"))
+        find(self.panel, pyatspi.ROLE_PUSH_BUTTON, "Language: Spanish (Mexico)")
 
 
 class Onboarding(Run):
@@ -155,44 +125,34 @@ class Onboarding(Run):
         wait_for(lambda: "hasCompletedOnboarding=true" in self.tellwind.settings(), what="the walk-through stored")
 
 
-class Settings(Run):
-    def open_settings(self, label="Settings..."):
-        service = self.tray_service()
-        wait_for(lambda: label in [text for _, text in tray.menu(service)], what=f"'{label}' in the tray menu")
-        tray.choose(service, label)
+def chosen(tab):
+    return has_state(tab, pyatspi.STATE_SELECTED) or has_state(tab, pyatspi.STATE_CHECKED)
 
+
+def toggle(window, name):
+    return wait_for(lambda: next((node for role in (pyatspi.ROLE_CHECK_BOX, pyatspi.ROLE_TOGGLE_BUTTON)
+                                  for node in by_role(window, role) if node.name == name), None),
+                    what=f"the toggle '{name}'")
+
+
+class Settings(Run):
     def test_tabs_and_toggles_exposed_with_their_states(self):
-        self.open_settings()
+        service = self.tray_service()
+        wait_for(lambda: "Settings..." in [text for _, text in tray.menu(service)], what="'Settings...' in the menu")
+        tray.choose(service, "Settings...")
         window = self.tellwind.window("Tellwind Settings")
         tabs = wait_for(lambda: by_role(window, pyatspi.ROLE_PAGE_TAB), what="the tabs")
         self.assertEqual([tab.name for tab in tabs], ["General", "Account", "Hotkey", "Appearance"])
-        self.assertEqual([self.chosen(tab) for tab in tabs], [True, False, False, False])
-
-        tray_toggle = wait_for(lambda: [node for node in by_role(window, pyatspi.ROLE_CHECK_BOX)
-                                        + by_role(window, pyatspi.ROLE_TOGGLE_BUTTON)
-                                        if node.name == "Show icon in the system tray"], what="the tray toggle")[0]
-        self.assertTrue(has_state(tray_toggle, pyatspi.STATE_CHECKED))
+        self.assertEqual([chosen(tab) for tab in tabs], [True, False, False, False])
+        self.assertTrue(has_state(toggle(window, "Show icon in the system tray"), pyatspi.STATE_CHECKED))
 
         press(tabs[2])
-        wait_for(lambda: self.chosen(tabs[2]), what="the Hotkey tab")
-        self.assertFalse(self.chosen(tabs[0]))
+        wait_for(lambda: chosen(tabs[2]) and not chosen(tabs[0]), what="the Hotkey tab")
         find_text(window, "Shift + R")
-        hotkey = wait_for(lambda: [node for node in by_role(window, pyatspi.ROLE_CHECK_BOX)
-                                   + by_role(window, pyatspi.ROLE_TOGGLE_BUTTON)
-                                   if node.name == "Enable global hotkey"], what="the hotkey toggle")[0]
+        hotkey = toggle(window, "Enable global hotkey")
         checked = has_state(hotkey, pyatspi.STATE_CHECKED)
         press(hotkey)
         wait_for(lambda: has_state(hotkey, pyatspi.STATE_CHECKED) != checked, what="the toggle flipped")
-
-    @staticmethod
-    def chosen(tab):
-        return has_state(tab, pyatspi.STATE_SELECTED) or has_state(tab, pyatspi.STATE_CHECKED)
-
-    def test_choose_language_opens_the_picker_with_its_search_focused(self):
-        self.open_settings("Choose Language…")
-        picker = self.tellwind.window("Tellwind Languages")
-        search = find(picker, pyatspi.ROLE_TEXT, "Search languages")
-        wait_for(lambda: has_state(search, pyatspi.STATE_FOCUSED), what="the search field focused")
 
 
 class German(Run):

@@ -1,4 +1,5 @@
 #include "app/OnboardingManager.h"
+#include "app/QmlTypes.h"
 #include "common/Settings.h"
 #include "fakes/FakeWorkspace.h"
 #include "support/QuickItems.h"
@@ -8,11 +9,8 @@
 #include <QQmlEngine>
 #include <QStandardPaths>
 #include <QTest>
-#include <QtQml/qqmlextensionplugin.h>
 
 #include <memory>
-
-Q_IMPORT_QML_PLUGIN(Tellwind_ViewsPlugin)
 
 namespace
 {
@@ -33,8 +31,7 @@ struct Walkthrough {
         : manager(
             [this] { return ++trustQueries, trusted; }, [this] { ++settingsOpened; }, workspace, bundlePath)
     {
-        // The singleton type is registered once per process: point it at this instance.
-        qmlRegisterSingletonInstance("Tellwind.Core", 1, 0, "OnboardingManager", &manager);
+        provideQmlObjects(engine, { .onboardingManager = &manager });
         QQmlComponent component(&engine, QUrl("qrc:/Tellwind/Views/OnboardingViewSheet.qml"));
         window.reset(qobject_cast<QQuickWindow *>(component.create()));
         if (!window)

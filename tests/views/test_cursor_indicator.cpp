@@ -17,19 +17,30 @@ class TestCursorIndicator : public QObject
 private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
 
+    // Beside the pointer: 20 to the right, the top edge 10 below it. Less
+    // than 52 from the right edge: its right edge 20 left of the pointer.
+    // Less than 42 from the bottom: its bottom edge 20 above the pointer.
+    void placement_data()
+    {
+        QTest::addColumn<QPoint>("pointer");
+        QTest::addColumn<QRect>("screen");
+        QTest::addColumn<QPoint>("origin");
+        const QRect frame(0, 0, 1280, 800);
+        QTest::addRow("screen unknown") << QPoint(400, 300) << QRect() << QPoint(420, 310);
+        QTest::addRow("just room on the right") << QPoint(1228, 300) << frame << QPoint(1248, 310);
+        QTest::addRow("no room on the right") << QPoint(1229, 300) << frame << QPoint(1177, 310);
+        QTest::addRow("just room below") << QPoint(400, 758) << frame << QPoint(420, 768);
+        QTest::addRow("no room below") << QPoint(400, 759) << frame << QPoint(420, 707);
+        QTest::addRow("second screen's corner")
+            << QPoint(2290, 690) << QRect(1280, 100, 1024, 600) << QPoint(2238, 638);
+    }
     void placement()
     {
-        // Beside the pointer: 20 to the right, the top edge 10 below it. Less
-        // than 52 from the right edge: its right edge 20 left of the pointer.
-        // Less than 42 from the bottom: its bottom edge 20 above the pointer.
-        const QRect frame(0, 0, 1280, 800);
-        const QList<std::tuple<QPoint, std::optional<QRect>, QPoint>> cases { { { 400, 300 }, std::nullopt,
-                                                                                  { 420, 310 } },
-            { { 1228, 300 }, frame, { 1248, 310 } }, { { 1229, 300 }, frame, { 1177, 310 } },
-            { { 400, 758 }, frame, { 420, 768 } }, { { 400, 759 }, frame, { 420, 707 } },
-            { { 2290, 690 }, QRect(1280, 100, 1024, 600), { 2238, 638 } } }; // a second screen
-        for (const auto &[pointer, screen, origin] : cases)
-            QCOMPARE(CursorIndicatorService::badgeOrigin(pointer, screen), origin);
+        QFETCH(QPoint, pointer);
+        QFETCH(QRect, screen);
+        QFETCH(QPoint, origin);
+        const std::optional<QRect> known = screen.isNull() ? std::nullopt : std::optional<QRect>(screen);
+        QCOMPARE(CursorIndicatorService::badgeOrigin(pointer, known), origin);
     }
 
     void followsThePointerAndLetsClicksThrough()
