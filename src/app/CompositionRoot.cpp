@@ -65,8 +65,7 @@ CompositionRoot::CompositionRoot(SessionInfo session, QObject *parent)
     auto audioService = std::make_unique<AudioRecordingService>(
         PulseAudioEngine::factory(), QtAlertPresenter::shared(), DesktopWorkspace::shared());
     m_recognitionManager = std::make_unique<SpeechRecognitionManager>(PocketSphinxSpeechBackend::shared(),
-        PulseMicrophoneAuthorization::shared(), PulseAudioEngine::factory(),
-        std::make_unique<SpeechService>(), std::move(audioService));
+        PulseMicrophoneAuthorization::shared(), std::make_unique<SpeechService>(), std::move(audioService));
     Shared<SpeechRecognitionManager>::install(m_recognitionManager.get());
 
     m_recognizer = std::make_unique<ManagerRecognizer>(*m_recognitionManager);
