@@ -77,8 +77,9 @@ void OnDeviceRecognizer::handle(
             QStringLiteral("📝 [On-device STT] %1: %2")
                 .arg(result->isFinal ? QStringLiteral("Final") : QStringLiteral("..."),
                     result->formattedString));
-        emit transcript(TranscriptEvent { m_recording, m_firstUtterance + quint64(std::max(0, result->utterance)),
-            result->utteranceText, result->isFinal });
+        emit transcript(
+            TranscriptEvent { m_recording, m_firstUtterance + quint64(std::max(0, result->utterance)),
+                result->utteranceText, result->isFinal });
     }
     if (!error)
         return;

@@ -25,7 +25,8 @@ struct PocketSphinxRecognitionRequest::Channel {
 
     // The session is woken for a block's worth of audio at a time rather than
     // for every buffer: each wake costs the decoder its warm caches.
-    static constexpr qsizetype blockBytes = PocketSphinxRecognizer::samplesPerBlock * qsizetype(sizeof(qint16));
+    static constexpr qsizetype blockBytes
+        = PocketSphinxRecognizer::samplesPerBlock * qsizetype(sizeof(qint16));
 
     void post(const auto &change)
     {

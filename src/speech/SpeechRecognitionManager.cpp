@@ -373,7 +373,8 @@ void SpeechRecognitionManager::handleTranscript(PcmRecognizer *from, const Trans
 // The microphone went away under a running session: the user hears of it at
 // once, and when it stays away the session ends as a stop would, so that what
 // was said before is still recognized and typed.
-void SpeechRecognitionManager::handleCaptureInterruption(AudioEngine::Interruption what, const QString &reason)
+void SpeechRecognitionManager::handleCaptureInterruption(
+    AudioEngine::Interruption what, const QString &reason)
 {
     if (!m_isListening)
         return;
@@ -396,7 +397,8 @@ QCoro::Task<> SpeechRecognitionManager::fallBackToServer(PcmRecognizer *failed)
 {
     // Only a running on-device session falls back; one the user already
     // stopped must not reopen the microphone.
-    if (failed != m_recognizer.get() || !m_isListening || m_stopping || m_activeProvider != STTProvider::onDevice)
+    if (failed != m_recognizer.get() || !m_isListening || m_stopping
+        || m_activeProvider != STTProvider::onDevice)
         co_return;
     QPointer<SpeechRecognitionManager> self(this);
     const std::shared_ptr<PcmRecognizer> previous = m_recognizer;

@@ -44,8 +44,8 @@ public:
 
     // Both recognizers hear the microphone through `audioService`.
     SpeechRecognitionManager(SpeechRecognizerBackend &recognizers, MicrophoneAuthorization &microphone,
-        std::unique_ptr<SpeechService> serverSpeechService, std::unique_ptr<AudioRecordingService> audioService,
-        QObject *parent = nullptr);
+        std::unique_ptr<SpeechService> serverSpeechService,
+        std::unique_ptr<AudioRecordingService> audioService, QObject *parent = nullptr);
     ~SpeechRecognitionManager() override;
 
     // The instance the composition root made.

@@ -22,7 +22,6 @@ public:
         int enginesMade = 0;
         int starts = 0;
         int stops = 0;
-        quint32 tapBufferFrames = 0;
         bool running = false;
         QMutex mutex;
         Tap tap;
@@ -74,10 +73,9 @@ public:
 
     bool hasInputNode() const override { return m_control->hasInputNode; }
     AudioFormat inputFormat() const override { return m_control->format; }
-    void installTap(quint32 bufferFrames, Tap tap) override
+    void installTap(quint32, Tap tap) override
     {
         QMutexLocker lock(&m_control->mutex);
-        m_control->tapBufferFrames = bufferFrames;
         m_control->tap = std::move(tap);
     }
     void removeTap() override
