@@ -5,12 +5,14 @@
 
 #include "app/AppState.h"
 #include "app/SharedNeighbours.h"
+#include "common/Settings.h"
 #include "fakes/FakeAccessibilityTrust.h"
 #include "fakes/FakeApplicationBundle.h"
 #include "fakes/FakeCursorIndicator.h"
 #include "fakes/FakeKeyboardEventSink.h"
 #include "fakes/FakePasteboard.h"
 #include "output/TextInsertionService.h"
+#include "speech/TextFormattingSettings.h"
 #include "support/RecognitionRig.h"
 #include "support/ScriptedHttpServer.h"
 
@@ -58,7 +60,12 @@ class TestPipeline : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        // What is typed is compared as the server sent it, whatever an earlier test left in the settings.
+        Settings::setBool(QString::fromLatin1(TextFormattingSettings::autoCapitalizeKey), false);
+    }
 
     // The loop's upload is answered late, the user stops just after it and
     // starts again at once: the first recording's words are typed into the
