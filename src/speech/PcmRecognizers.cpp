@@ -5,6 +5,8 @@
 
 #include <QCoreApplication>
 
+#include <qcoro/qcorosignal.h>
+
 namespace
 {
 
@@ -64,9 +66,15 @@ QCoro::Task<> OnDeviceRecognizer::finish()
 {
     if (m_request)
         m_request->endAudio();
-    if (m_task)
-        m_task->cancel();
-    co_return;
+    if (!m_task)
+        co_return;
+    const bool running = !m_ended;
+    m_task->cancel();
+    if (!running)
+        co_return;
+    // Without this wait a start right after the stop would drop the last
+    // words of the recording that just ended.
+    co_await qCoro(this, &OnDeviceRecognizer::ended, finishTimeout);
 }
 
 void OnDeviceRecognizer::handle(
@@ -85,7 +93,15 @@ void OnDeviceRecognizer::handle(
         return;
 
     const QString description = error->localizedDescription;
-    if (error->domain != SpeechRecognitionErrors::assistantDomain) {
+    const bool assistant = error->domain == SpeechRecognitionErrors::assistantDomain;
+    if (assistant
+        && (error->code == SpeechRecognitionErrors::canceled
+            || error->code == SpeechRecognitionErrors::canceledByClient
+            || error->code == SpeechRecognitionErrors::recognitionFailed)) {
+        m_ended = true;
+        emit ended();
+    }
+    if (!assistant) {
         logLine(QStringLiteral("❌ [On-device STT] Error: ") + description);
         emit recognitionError(RecognitionError { m_recording, description });
         return;

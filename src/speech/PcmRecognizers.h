@@ -5,6 +5,8 @@
 
 #include <QPointer>
 
+#include <chrono>
+
 #include <memory>
 
 class SpeechService;
@@ -12,7 +14,12 @@ class SpeechService;
 // The recognizer of this machine (PocketSphinx behind the platform interface).
 class OnDeviceRecognizer : public PcmRecognizer
 {
+    Q_OBJECT
+
 public:
+    // How long a stop waits for the decoder's last result at most.
+    static constexpr std::chrono::milliseconds finishTimeout { 5000 };
+
     // The request is made at once, so that audio fed before `start` is kept.
     OnDeviceRecognizer(SpeechRecognizerBackend &backend, std::shared_ptr<SpeechRecognizer> recognizer);
     ~OnDeviceRecognizer() override;
@@ -20,8 +27,12 @@ public:
     QCoro::Task<std::optional<QString>> start(quint64 recording, quint64 firstUtterance) override;
     void feed(const QByteArray &pcm) override;
     // Ends the audio before cancelling: the decoder still turns the last
-    // words into a final result, which arrives after this returns.
+    // words into a final result. Returns once the task has said its last.
     QCoro::Task<> finish() override;
+
+Q_SIGNALS:
+    // The task reported its end (cancelled or failed): nothing follows.
+    void ended();
 
 private:
     void handle(std::optional<SpeechRecognitionResult> result, std::optional<SpeechRecognitionError> error);
@@ -32,6 +43,7 @@ private:
     std::shared_ptr<SpeechRecognitionTask> m_task;
     quint64 m_recording = 0;
     quint64 m_firstUtterance = 0;
+    bool m_ended = false;
 };
 
 // The server client: one stream per session, which is one utterance.

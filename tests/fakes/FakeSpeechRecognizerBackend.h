@@ -45,8 +45,14 @@ struct FakeSpeechRecognitionTask : SpeechRecognitionTask {
     QString locale;
     SpeechRecognizer::ResultHandler handler;
     bool cancelled = false;
+    bool reportsCancel = true; // false: the test says when the task ends
 
-    void cancel() override { cancelled = true; }
+    void cancel() override
+    {
+        cancelled = true;
+        if (reportsCancel)
+            error(SpeechRecognitionErrors::canceled, QStringLiteral("Canceled"));
+    }
     void report(std::optional<SpeechRecognitionResult> result, std::optional<SpeechRecognitionError> error)
     {
         std::thread([this, result, error] { handler(result, error); }).join();
