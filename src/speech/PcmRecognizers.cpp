@@ -7,13 +7,6 @@
 
 #include <qcoro/qcorosignal.h>
 
-namespace
-{
-
-const QString requestErrorDomain = QStringLiteral("SpeechRecognitionManager");
-
-} // namespace
-
 OnDeviceRecognizer::OnDeviceRecognizer(
     SpeechRecognizerBackend &backend, std::shared_ptr<SpeechRecognizer> recognizer)
     : m_recognizer(std::move(recognizer))

@@ -6,7 +6,6 @@
 #include <QPointer>
 
 #include <chrono>
-
 #include <memory>
 
 class SpeechService;
