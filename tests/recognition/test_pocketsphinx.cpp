@@ -68,11 +68,11 @@ struct Session {
         return *reports;
     }
 
-    // In chunks of the capture service's size (4096 frames at 48 kHz).
+    // In chunks of the capture service's size (1024 frames at 16 kHz).
     void feed(const QByteArray &pcm)
     {
-        for (qsizetype at = 0; at < pcm.size(); at += 2730)
-            request->append(pcm.mid(at, 2730));
+        for (qsizetype at = 0; at < pcm.size(); at += 2048)
+            request->append(pcm.mid(at, 2048));
     }
 };
 
