@@ -348,7 +348,7 @@ QCoro::Task<int> run(QStringList clips, QString sink, QString suffix, QString re
     PulseMicrophoneAuthorization microphone(PulseAudioEngine::factory());
     FakeAlertPresenter alerts;
     FakeWorkspace workspace;
-    SpeechRecognitionManager manager(backend, microphone, PulseAudioEngine::factory(),
+    SpeechRecognitionManager manager(backend, microphone,
         std::make_unique<SpeechService>(QStringLiteral("http://127.0.0.1:9")),
         std::make_unique<AudioRecordingService>(PulseAudioEngine::factory(), alerts, workspace));
     const auto model = PocketSphinxModel::forLocale(QStringLiteral("en-US"));

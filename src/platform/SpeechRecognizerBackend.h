@@ -1,7 +1,6 @@
 #pragma once
 
-#include "platform/AudioEngine.h"
-
+#include <QByteArray>
 #include <QString>
 
 #include <qcoro/qcorotask.h>
@@ -50,8 +49,9 @@ struct SpeechRecognitionResult {
     QString utteranceText;
 };
 
-// Audio for one recognition task. `append` may be called on the capture
-// thread; everything else on the main thread.
+// Audio for one recognition task: 16 kHz mono signed 16-bit little-endian
+// PCM, as the capture service delivers it. `append` may be called on the
+// capture thread; everything else on the main thread.
 class SpeechRecognitionRequest
 {
 public:
@@ -61,7 +61,7 @@ public:
     virtual bool shouldReportPartialResults() const = 0;
     virtual void setRequiresOnDeviceRecognition(bool value) = 0;
     virtual bool requiresOnDeviceRecognition() const = 0;
-    virtual void append(const AudioBuffer &buffer) = 0;
+    virtual void append(const QByteArray &pcm) = 0;
     // No more audio follows; what was appended is still recognized.
     virtual void endAudio() = 0;
 };

@@ -78,7 +78,11 @@ struct AudioRecordingService::Capture {
 namespace
 {
 
-constexpr quint32 tapBufferFrames = 4096;
+// Short buffers: the on-device decoder types as it hears, and each buffer is
+// as late as it is long.
+constexpr quint32 tapBufferFrames = 1024;
+// A buffer's details are logged every few seconds, not for every buffer.
+constexpr qint64 logEveryBuffers = 200;
 
 // 48000.0, 44100.0, 22050.5: always at least one fractional digit.
 QString decimal(double value)
@@ -294,7 +298,7 @@ void AudioRecordingService::processAudioBuffer(
         return;
 
     const qint64 count = ++m_bufferCount;
-    const bool isLogBuffer = count % 50 == 1;
+    const bool isLogBuffer = count % logEveryBuffers == 1;
     if (isLogBuffer) {
         logLine(QStringLiteral("🎙️ [Audio] Buffer #%1: %2 frames, max amplitude: %3")
                     .arg(count)

@@ -1,7 +1,5 @@
 #include "speech/PocketSphinxRecognizer.h"
 
-#include "speech/PcmConverter.h"
-
 #include <pocketsphinx.h>
 
 #include <QStringList>
@@ -18,8 +16,8 @@
 struct PocketSphinxRecognitionRequest::Channel {
     std::mutex mutex;
     std::condition_variable wake;
-    std::deque<AudioBuffer> buffers;
-    double queuedSeconds = 0;
+    std::deque<QByteArray> chunks;
+    qsizetype queuedBytes = 0;
     bool ended = false;
     bool cancelled = false;
     bool taken = false; // a task decodes this request
@@ -27,8 +25,8 @@ struct PocketSphinxRecognitionRequest::Channel {
 
     // The session is woken for a block's worth of audio at a time rather than
     // for every buffer: each wake costs the decoder its warm caches.
-    static constexpr double blockSeconds
-        = double(PocketSphinxRecognizer::samplesPerBlock) / PocketSphinxRecognizer::sampleRate;
+    static constexpr qsizetype blockBytes
+        = PocketSphinxRecognizer::samplesPerBlock * qsizetype(sizeof(qint16));
 
     void post(const auto &change)
     {
@@ -67,19 +65,16 @@ bool PocketSphinxRecognitionRequest::requiresOnDeviceRecognition() const
     return m_requiresOnDeviceRecognition;
 }
 
-void PocketSphinxRecognitionRequest::append(const AudioBuffer &buffer)
+void PocketSphinxRecognitionRequest::append(const QByteArray &pcm)
 {
     bool blockReady = false;
     {
         std::lock_guard lock(m_channel->mutex);
-        if (m_channel->ended)
+        if (m_channel->ended || pcm.isEmpty())
             return;
-        m_channel->buffers.push_back(buffer);
-        // A buffer in an unusable format wakes the session at once, to fail.
-        m_channel->queuedSeconds += buffer.format.sampleRate > 0
-            ? double(buffer.frameLength) / buffer.format.sampleRate
-            : Channel::blockSeconds;
-        blockReady = m_channel->queuedSeconds >= Channel::blockSeconds;
+        m_channel->chunks.push_back(pcm);
+        m_channel->queuedBytes += pcm.size();
+        blockReady = m_channel->queuedBytes >= Channel::blockBytes;
     }
     if (blockReady)
         m_channel->wake.notify_all();
@@ -181,18 +176,17 @@ private:
         return m_channel->cancelled && !m_channel->ended;
     }
 
-    Next take(std::deque<AudioBuffer> &buffers)
+    Next take(std::deque<QByteArray> &chunks)
     {
         std::unique_lock lock(m_channel->mutex);
         m_channel->wake.wait(lock, [this] {
-            return m_channel->queuedSeconds >= Channel::blockSeconds || m_channel->ended
-                || m_channel->cancelled;
+            return m_channel->queuedBytes >= Channel::blockBytes || m_channel->ended || m_channel->cancelled;
         });
         if (m_channel->cancelled && !m_channel->ended)
             return Next::stop;
-        if (!m_channel->buffers.empty()) {
-            buffers.swap(m_channel->buffers);
-            m_channel->queuedSeconds = 0;
+        if (!m_channel->chunks.empty()) {
+            chunks.swap(m_channel->chunks);
+            m_channel->queuedBytes = 0;
             return Next::audio;
         }
         return Next::end;
@@ -201,9 +195,9 @@ private:
     // False when the session ended in failure.
     bool decode()
     {
-        std::deque<AudioBuffer> buffers;
+        std::deque<QByteArray> chunks;
         for (;;) {
-            switch (take(buffers)) {
+            switch (take(chunks)) {
             case Next::stop:
                 return true;
             case Next::end:
@@ -211,30 +205,14 @@ private:
             case Next::audio:
                 break;
             }
-            for (const AudioBuffer &buffer : buffers) {
-                if (!convert(buffer))
+            for (const QByteArray &pcm : chunks) {
+                if (!feed(pcm))
                     return false;
                 if (stopRequested())
                     return true;
             }
-            buffers.clear();
+            chunks.clear();
         }
-    }
-
-    bool convert(const AudioBuffer &buffer)
-    {
-        const AudioFormat format = buffer.format;
-        if (!m_converter || m_converter->inputFormat().sampleRate != format.sampleRate
-            || m_converter->inputFormat().channelCount != format.channelCount) {
-            if (m_converter && !feed(m_converter->flush()))
-                return false;
-            m_converter = std::make_unique<PcmConverter>(format);
-            if (!m_converter->isValid()) {
-                fail(QStringLiteral("The microphone delivers audio in an unusable format"));
-                return false;
-            }
-        }
-        return feed(m_converter->convert(buffer));
     }
 
     // Hands 16 kHz samples to the decoder as they come; whether an utterance
@@ -337,8 +315,6 @@ private:
 
     bool finish()
     {
-        if (m_converter && !feed(m_converter->flush()))
-            return false;
         // The last, shorter block ends like any other.
         if (m_blockFill > 0 && !endBlock())
             return false;
@@ -384,8 +360,7 @@ private:
 
     ps_decoder_t *m_ps = nullptr;
     bool m_decoderInUtterance = true;
-    std::unique_ptr<PcmConverter> m_converter;
-    std::vector<qint16> m_samples; // the current buffer, converted
+    std::vector<qint16> m_samples; // the current chunk, in host order
     size_t m_blockFill = 0; // samples of the current block the decoder has had
     qint64 m_heardSamples = 0;
     bool m_heardSignal = false;

@@ -23,7 +23,7 @@ public:
     bool shouldReportPartialResults() const override;
     void setRequiresOnDeviceRecognition(bool value) override;
     bool requiresOnDeviceRecognition() const override;
-    void append(const AudioBuffer &buffer) override;
+    void append(const QByteArray &pcm) override;
     void endAudio() override;
 
     const std::shared_ptr<Channel> &channel() const { return m_channel; }

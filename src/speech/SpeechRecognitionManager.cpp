@@ -3,10 +3,12 @@
 #include "common/Log.h"
 #include "common/Observe.h"
 #include "speech/AudioRecordingService.h"
+#include "speech/PcmRecognizers.h"
 #include "speech/SpeechService.h"
 
 #include <QCoreApplication>
 #include <QPointer>
+#include <QStringList>
 #include <QTimer>
 
 #include <qcoro/qcorosignal.h>
@@ -16,47 +18,35 @@
 namespace
 {
 
-const QString managerErrorDomain = QStringLiteral("SpeechRecognitionManager");
-const QString audioEngineErrorDomain = QStringLiteral("AudioEngine");
-
 QString mark(STTProvider provider)
 {
     return provider == STTProvider::server ? QStringLiteral("☁️") : QStringLiteral("💻");
 }
 
-// Work from another thread, moved onto the main thread; dropped when the
-// manager is gone by the time it runs.
-template <typename Work> void onMainThread(QPointer<SpeechRecognitionManager> manager, Work work)
+// Hands a recognizer that goes away to its own thread's event loop: the last
+// reference may be dropped on the capture thread.
+std::shared_ptr<PcmRecognizer> owned(PcmRecognizer *recognizer)
 {
-    QCoreApplication *application = QCoreApplication::instance();
-    if (!application)
-        return;
-    QMetaObject::invokeMethod(
-        application,
-        [manager, work = std::move(work)]() mutable {
-            if (manager)
-                work(manager.data());
-        },
-        Qt::QueuedConnection);
+    return std::shared_ptr<PcmRecognizer>(recognizer, [](PcmRecognizer *gone) { gone->deleteLater(); });
 }
 
 } // namespace
 
-// The request the microphone tap appends to, swapped on the main thread while
-// the tap reads it on the capture thread.
-struct SpeechRecognitionManager::TapTarget {
+// What the capture feeds: swapped on the main thread while the capture
+// service reads it on its own thread.
+struct SpeechRecognitionManager::Feed {
     std::mutex mutex;
-    std::shared_ptr<SpeechRecognitionRequest> request;
+    std::shared_ptr<PcmRecognizer> target;
 
-    void set(std::shared_ptr<SpeechRecognitionRequest> value)
+    void set(std::shared_ptr<PcmRecognizer> value)
     {
         std::lock_guard lock(mutex);
-        request = std::move(value);
+        target = std::move(value);
     }
-    std::shared_ptr<SpeechRecognitionRequest> get()
+    std::shared_ptr<PcmRecognizer> get()
     {
         std::lock_guard lock(mutex);
-        return request;
+        return target;
     }
 };
 
@@ -68,37 +58,26 @@ struct SpeechRecognitionManager::Restart {
 };
 
 SpeechRecognitionManager::SpeechRecognitionManager(SpeechRecognizerBackend &recognizers,
-    MicrophoneAuthorization &microphone, AudioEngineFactory audioEngineFactory,
-    std::unique_ptr<SpeechService> serverSpeechService, std::unique_ptr<AudioRecordingService> audioService,
-    QObject *parent)
+    MicrophoneAuthorization &microphone, std::unique_ptr<SpeechService> serverSpeechService,
+    std::unique_ptr<AudioRecordingService> audioService, QObject *parent)
     : QObject(parent)
     , m_recognizers(recognizers)
     , m_microphone(microphone)
-    , m_audioEngineFactory(std::move(audioEngineFactory))
-    , m_tapTarget(std::make_shared<TapTarget>())
+    , m_feed(std::make_shared<Feed>())
     , m_serverSpeechService(std::move(serverSpeechService))
     , m_audioService(std::move(audioService))
 {
     checkOnDeviceAvailability();
-    setupForwarding();
-    if (m_audioService) {
-        connect(m_audioService.get(), &AudioRecordingService::captureInterrupted, this,
-            [this](AudioEngine::Interruption what, const QString &reason) {
-                if (m_activeProvider == STTProvider::server)
-                    handleCaptureInterruption(m_session, what, reason);
-            });
-    }
+    connect(m_audioService.get(), &AudioRecordingService::captureInterrupted, this,
+        &SpeechRecognitionManager::handleCaptureInterruption);
 }
 
 SpeechRecognitionManager::~SpeechRecognitionManager()
 {
-    m_tapTarget->set(nullptr);
-    if (m_audioEngine) {
-        m_audioEngine->stop();
-        m_audioEngine->removeTap();
-    }
-    if (m_recognitionTask)
-        m_recognitionTask->cancel();
+    // The capture thread is quiet before the recognizers it feeds go.
+    m_audioService.reset();
+    m_feed->set(nullptr);
+    m_recognizer.reset();
 }
 
 void SpeechRecognitionManager::checkOnDeviceAvailability()
@@ -115,29 +94,6 @@ void SpeechRecognitionManager::checkOnDeviceAvailability()
         setActiveProvider(STTProvider::onDevice);
     }
     logLine(QStringLiteral("🎯 [STT] Active provider: ") + rawValue(m_activeProvider));
-}
-
-void SpeechRecognitionManager::setupForwarding()
-{
-    // A server stream is one utterance: its replies only ever add to it.
-    connect(
-        m_serverSpeechService.get(), &SpeechService::transcript, this, [this](const TranscriptEvent &event) {
-            if (event.recording != m_recording || m_activeProvider != STTProvider::server)
-                return;
-            setTranscribedText(event.text);
-            publish(m_utteranceBase, event.text, event.isFinal);
-        });
-    connect(m_serverSpeechService.get(), &SpeechService::recognitionError, this,
-        [this](const RecognitionError &error) {
-            if (error.recording == m_recording && m_activeProvider == STTProvider::server)
-                setErrorMessage(error.message);
-        });
-}
-
-void SpeechRecognitionManager::publish(quint64 utterance, const QString &text, bool isFinal)
-{
-    m_nextUtterance = std::max(m_nextUtterance, utterance + 1);
-    emit transcript(TranscriptEvent { m_recording, utterance, text, isFinal });
 }
 
 QCoro::Task<bool> SpeechRecognitionManager::requestPermission()
@@ -280,168 +236,141 @@ QCoro::Task<> SpeechRecognitionManager::startListening(quint64 recording)
     }
     setTranscribedText(QStringLiteral(""));
     setErrorMessage(QString());
-    ++m_session;
     selectProvider();
     logLine(QStringLiteral("🎙️ [STT] Starting with %1 %2")
                 .arg(mark(m_activeProvider), rawValue(m_activeProvider)));
-    if (m_activeProvider == STTProvider::onDevice)
-        co_await startOnDeviceRecognition();
-    else
-        co_await startServerRecognition();
+    co_await startRecognition();
 }
 
-QCoro::Task<> SpeechRecognitionManager::startOnDeviceRecognition()
+std::shared_ptr<PcmRecognizer> SpeechRecognitionManager::makeOnDeviceRecognizer()
 {
-    m_utteranceBase = m_nextUtterance;
     const SupportedLanguage language = m_selectedLanguage;
     if (!m_isOnDeviceAvailable) {
         logLine(QStringLiteral(
             "⚠️ [On-device STT] Not available (permission denied or disabled), falling back..."));
-        setActiveProvider(STTProvider::server);
-        co_await startServerRecognition();
-        co_return;
+        return nullptr;
     }
-
-    std::unique_ptr<SpeechRecognizer> created;
-    SpeechRecognizer *recognizer = m_speechRecognizer.get();
-    if (!recognizer) {
-        created = m_recognizers.makeRecognizer(language.rawValue());
-        recognizer = created.get();
-    }
+    std::shared_ptr<SpeechRecognizer> recognizer = m_speechRecognizer;
+    if (!recognizer)
+        recognizer = m_recognizers.makeRecognizer(language.rawValue());
     if (!recognizer || !recognizer->isAvailable()) {
         logLine(QStringLiteral("❌ [On-device STT] Recognizer not available for %1, falling back...")
                     .arg(language.displayName()));
+        return nullptr;
+    }
+    m_speechRecognizer = recognizer;
+    recognizer->setDefaultTaskHint(SpeechRecognitionTaskHint::dictation);
+    return owned(new OnDeviceRecognizer(m_recognizers, std::move(recognizer)));
+}
+
+std::shared_ptr<PcmRecognizer> SpeechRecognitionManager::makeServerRecognizer()
+{
+    return owned(new ServerRecognizer(*m_serverSpeechService, m_selectedLanguage.rawValue()));
+}
+
+void SpeechRecognitionManager::attach(std::shared_ptr<PcmRecognizer> recognizer)
+{
+    if (m_recognizer)
+        m_recognizer->disconnect(this);
+    PcmRecognizer *current = recognizer.get();
+    connect(current, &PcmRecognizer::transcript, this,
+        [this, current](const TranscriptEvent &event) { handleTranscript(current, event); });
+    connect(current, &PcmRecognizer::recognitionError, this, [this, current](const RecognitionError &error) {
+        if (current == m_recognizer.get() && error.recording == m_recording)
+            setErrorMessage(error.message);
+    });
+    connect(current, &PcmRecognizer::failed, this, [this, current] { fallBackToServer(current); });
+    // The text shown stays until the new recognizer has something to say.
+    m_utterances.clear();
+    m_recognizer = recognizer;
+    m_feed->set(std::move(recognizer));
+}
+
+// One path for both recognizers: the capture runs first (a recognizer needs
+// nothing from a microphone that cannot open), then the recognizer starts on
+// the audio already flowing.
+QCoro::Task<> SpeechRecognitionManager::startRecognition()
+{
+    QPointer<SpeechRecognitionManager> self(this);
+    std::shared_ptr<PcmRecognizer> recognizer;
+    if (m_activeProvider == STTProvider::onDevice)
+        recognizer = makeOnDeviceRecognizer();
+    if (!recognizer) {
         setActiveProvider(STTProvider::server);
-        co_await startServerRecognition();
+        recognizer = makeServerRecognizer();
+    }
+    attach(recognizer);
+
+    AudioRecordingService::Callback deliver = [feed = m_feed](QByteArray chunk) {
+        if (const std::shared_ptr<PcmRecognizer> target = feed->get())
+            target->feed(chunk);
+    };
+    // g++ 12 mishandles temporaries inside a co_await expression (it destroys
+    // some twice): each task is made in a statement of its own.
+    QCoro::Task<std::optional<AudioError>> capture = m_audioService->startRecording(std::move(deliver));
+    const std::optional<AudioError> captureError = co_await std::move(capture);
+    if (!self)
+        co_return;
+    if (captureError) {
+        m_feed->set(nullptr);
+        QCoro::Task<> finishing = recognizer->finish();
+        co_await std::move(finishing);
+        if (!self)
+            co_return;
+        // The server would need the same microphone: there is nothing to fall back to.
+        setErrorMessage(m_activeProvider == STTProvider::server
+                ? tr("Failed to start server recognition: ") + captureError->errorDescription()
+                : captureError->errorDescription());
         co_return;
     }
-    if (created)
-        m_speechRecognizer = std::move(created);
-    m_speechRecognizer->setDefaultTaskHint(SpeechRecognitionTaskHint::dictation);
 
-    if (const std::optional<SpeechRecognitionError> error = startOnDeviceSession()) {
-        logLine(
-            QStringLiteral("❌ [On-device STT] Error: %1, falling back...").arg(error->localizedDescription));
-        // Whatever the set-up got to (a tap, a task) goes before the cloud
-        // path takes over, so the next on-device start finds nothing left.
-        stopOnDeviceRecognition();
-        setActiveProvider(STTProvider::server);
-        co_await startServerRecognition();
+    QCoro::Task<std::optional<QString>> starting = recognizer->start(m_recording, m_nextUtterance);
+    const std::optional<QString> startError = co_await std::move(starting);
+    if (!self)
         co_return;
+    if (startError) {
+        logLine(QStringLiteral("❌ [On-device STT] Error: %1, falling back...").arg(*startError));
+        QCoro::Task<> finishing = recognizer->finish();
+        co_await std::move(finishing);
+        if (!self)
+            co_return;
+        setActiveProvider(STTProvider::server);
+        recognizer = makeServerRecognizer();
+        attach(recognizer);
+        QCoro::Task<std::optional<QString>> serverStart = recognizer->start(m_recording, m_nextUtterance);
+        co_await std::move(serverStart);
+        if (!self)
+            co_return;
     }
     setIsListening(true);
-    logLine(QStringLiteral("✅ [On-device STT] Started listening"));
+    if (m_activeProvider == STTProvider::onDevice)
+        logLine(QStringLiteral("✅ [On-device STT] Started listening"));
 }
 
-std::optional<SpeechRecognitionError> SpeechRecognitionManager::startOnDeviceSession()
-{
-    if (m_recognitionTask) {
-        m_recognitionTask->cancel();
-        m_recognitionTask.reset();
-    }
-
-    m_recognitionRequest = m_recognizers.makeRequest();
-    m_tapTarget->set(m_recognitionRequest);
-    if (!m_recognitionRequest)
-        return SpeechRecognitionError { managerErrorDomain, 1,
-            QStringLiteral("Unable to create recognition request") };
-    m_recognitionRequest->setShouldReportPartialResults(true);
-    m_recognitionRequest->setRequiresOnDeviceRecognition(
-        m_speechRecognizer ? m_speechRecognizer->supportsOnDeviceRecognition() : false);
-    if (m_recognitionRequest->requiresOnDeviceRecognition())
-        logLine(QStringLiteral("✅ [On-device STT] Using on-device recognition"));
-
-    if (m_speechRecognizer) {
-        QPointer<SpeechRecognitionManager> self(this);
-        const quint64 session = m_session;
-        m_recognitionTask = m_speechRecognizer->recognitionTask(m_recognitionRequest,
-            [self, session](
-                std::optional<SpeechRecognitionResult> result, std::optional<SpeechRecognitionError> error) {
-                onMainThread(self, [session, result, error](SpeechRecognitionManager *manager) {
-                    manager->handleRecognition(session, result, error);
-                });
-            });
-    }
-
-    m_audioEngine = m_audioEngineFactory ? m_audioEngineFactory() : nullptr;
-    if (!m_audioEngine)
-        return SpeechRecognitionError { audioEngineErrorDomain, 1,
-            QStringLiteral("Failed to initialize audio engine") };
-    if (!m_audioEngine->hasInputNode())
-        return SpeechRecognitionError { audioEngineErrorDomain, 2,
-            QStringLiteral("Audio input not available") };
-    m_audioEngine->installTap(tapBufferFrames, [target = m_tapTarget](const AudioBuffer &buffer) {
-        if (const std::shared_ptr<SpeechRecognitionRequest> request = target->get())
-            request->append(buffer);
-    });
-    {
-        QPointer<SpeechRecognitionManager> self(this);
-        m_audioEngine->setInterruptionHandler(
-            [self, session = m_session](AudioEngine::Interruption what, const QString &reason) {
-                onMainThread(self, [session, what, reason](SpeechRecognitionManager *manager) {
-                    manager->handleCaptureInterruption(session, what, reason);
-                });
-            });
-    }
-    if (const std::optional<QString> startError = m_audioEngine->start())
-        return SpeechRecognitionError { audioEngineErrorDomain, 3, *startError };
-    return std::nullopt;
-}
-
-void SpeechRecognitionManager::handleRecognition(quint64 session,
-    std::optional<SpeechRecognitionResult> result, std::optional<SpeechRecognitionError> error)
+void SpeechRecognitionManager::handleTranscript(PcmRecognizer *from, const TranscriptEvent &event)
 {
     // A report of an earlier session (its last words, its cancellation) must
     // neither overwrite the new session's text nor end it.
-    if (session != m_session)
+    if (from != m_recognizer.get() || event.recording != m_recording)
         return;
-
-    if (result) {
-        setTranscribedText(result->formattedString);
-        logDictated(lcSpeech(),
-            QStringLiteral("📝 [On-device STT] %1: %2")
-                .arg(result->isFinal ? QStringLiteral("Final") : QStringLiteral("..."), m_transcribedText));
-        publish(m_utteranceBase + quint64(std::max(0, result->utterance)), result->utteranceText,
-            result->isFinal);
+    m_utterances[event.utterance] = event.text;
+    QStringList heard;
+    for (const QString &text : std::as_const(m_utterances)) {
+        if (!text.isEmpty())
+            heard << text;
     }
-    if (!error)
-        return;
-
-    const QString description = error->localizedDescription;
-    if (error->domain != SpeechRecognitionErrors::assistantDomain) {
-        logLine(QStringLiteral("❌ [On-device STT] Error: ") + description);
-        setErrorMessage(description);
-        return;
-    }
-    switch (error->code) {
-    case SpeechRecognitionErrors::canceled:
-    case SpeechRecognitionErrors::canceledByClient:
-        logLine(QStringLiteral("ℹ️ [On-device STT] Canceled (code: %1)").arg(error->code));
-        break;
-    case SpeechRecognitionErrors::recognitionFailed:
-        logLine(QStringLiteral("❌ [On-device STT] Recognition failed (code: 1107), falling back..."));
-        // Only a running on-device session falls back; one the user already
-        // stopped must not reopen the microphone.
-        if (m_isListening && m_activeProvider == STTProvider::onDevice)
-            fallBackAfterRecognitionFailure();
-        break;
-    case SpeechRecognitionErrors::noSpeechDetected:
-        logLine(QStringLiteral("ℹ️ [On-device STT] No speech detected yet - waiting..."));
-        break;
-    default:
-        logLine(QStringLiteral("❌ [On-device STT] Error: %1 (code: %2)").arg(description).arg(error->code));
-        setErrorMessage(description);
-        break;
-    }
+    setTranscribedText(heard.join(u' '));
+    m_nextUtterance = std::max(m_nextUtterance, event.utterance + 1);
+    emit transcript(event);
 }
 
 // The microphone went away under a running session: the user hears of it at
 // once, and when it stays away the session ends as a stop would, so that what
 // was said before is still recognized and typed.
 void SpeechRecognitionManager::handleCaptureInterruption(
-    quint64 session, AudioEngine::Interruption what, const QString &reason)
+    AudioEngine::Interruption what, const QString &reason)
 {
-    if (session != m_session || !m_isListening)
+    if (!m_isListening)
         return;
     switch (what) {
     case AudioEngine::Interruption::lost:
@@ -457,60 +386,25 @@ void SpeechRecognitionManager::handleCaptureInterruption(
     }
 }
 
-QCoro::Task<> SpeechRecognitionManager::fallBackAfterRecognitionFailure()
+// The server takes the running capture over from a failed on-device recognizer.
+QCoro::Task<> SpeechRecognitionManager::fallBackToServer(PcmRecognizer *failed)
 {
-    stopOnDeviceRecognition();
-    setIsListening(false);
-    setActiveProvider(STTProvider::server);
-    co_await startServerRecognition();
-}
-
-QCoro::Task<> SpeechRecognitionManager::startServerRecognition()
-{
-    m_utteranceBase = m_nextUtterance;
-    const QString code = m_selectedLanguage.rawValue();
-    logLine(QStringLiteral("☁️ [Server STT] Starting cloud fallback for language: ") + code);
-    m_serverSpeechService->setLanguage(code);
-
+    // Only a running on-device session falls back; one the user already
+    // stopped must not reopen the microphone.
+    if (failed != m_recognizer.get() || !m_isListening || m_stopping
+        || m_activeProvider != STTProvider::onDevice)
+        co_return;
     QPointer<SpeechRecognitionManager> self(this);
-    AudioRecordingService::Callback deliver = [self](QByteArray chunk) {
-        onMainThread(self, [chunk = std::move(chunk)](SpeechRecognitionManager *manager) {
-            manager->m_serverSpeechService->audioBuffer().append(chunk);
-        });
-    };
-    // g++ 12 mishandles temporaries inside a co_await expression (it destroys
-    // some twice): the task is made in a statement of its own.
-    QCoro::Task<std::optional<AudioError>> capture = m_audioService->startRecording(std::move(deliver));
-    const std::optional<AudioError> error = co_await std::move(capture);
+    const std::shared_ptr<PcmRecognizer> previous = m_recognizer;
+    setActiveProvider(STTProvider::server);
+    attach(makeServerRecognizer());
+    const std::shared_ptr<PcmRecognizer> server = m_recognizer;
+    QCoro::Task<> finishing = previous->finish();
+    co_await std::move(finishing);
     if (!self)
         co_return;
-    if (error) {
-        setErrorMessage(tr("Failed to start server recognition: ") + error->errorDescription());
-        co_return;
-    }
-    co_await m_serverSpeechService->startStreaming(m_recording);
-    if (!self)
-        co_return;
-    setIsListening(true);
-    logLine(QStringLiteral("✅ [Server STT] Started with language: ") + code);
-}
-
-void SpeechRecognitionManager::stopOnDeviceRecognition()
-{
-    // The engine stops first so that the last frames it still holds reach the
-    // request before its audio ends.
-    if (m_audioEngine) {
-        m_audioEngine->stop();
-        m_audioEngine->removeTap();
-        m_audioEngine.reset();
-    }
-    if (m_recognitionRequest)
-        m_recognitionRequest->endAudio();
-    if (m_recognitionTask)
-        m_recognitionTask->cancel();
-    m_tapTarget->set(nullptr);
-    m_recognitionRequest.reset();
-    m_recognitionTask.reset();
+    QCoro::Task<std::optional<QString>> starting = server->start(m_recording, m_nextUtterance);
+    co_await std::move(starting);
 }
 
 QCoro::Task<> SpeechRecognitionManager::stopListening()
@@ -533,15 +427,18 @@ QCoro::Task<> SpeechRecognitionManager::stopSession()
         co_return;
     m_stopping = true;
     logLine(QStringLiteral("⏹️ [STT] Stopping ") + rawValue(m_activeProvider));
-    if (m_activeProvider == STTProvider::server) {
-        co_await m_audioService->stopRecording();
+    // The capture stops first: the samples it still holds reach the
+    // recognizer before the recognizer hears that no audio follows.
+    QCoro::Task<> capture = m_audioService->stopRecording();
+    co_await std::move(capture);
+    if (!self)
+        co_return;
+    m_feed->set(nullptr);
+    if (const std::shared_ptr<PcmRecognizer> recognizer = m_recognizer) {
+        QCoro::Task<> finishing = recognizer->finish();
+        co_await std::move(finishing);
         if (!self)
             co_return;
-        co_await m_serverSpeechService->stopStreaming();
-        if (!self)
-            co_return;
-    } else {
-        stopOnDeviceRecognition();
     }
     setIsListening(false);
     m_stopping = false;

@@ -3,10 +3,12 @@
 #include "platform/AudioEngine.h"
 #include "platform/MicrophoneAuthorization.h"
 #include "platform/SpeechRecognizerBackend.h"
+#include "speech/PcmRecognizer.h"
 #include "speech/STTProvider.h"
 #include "speech/SupportedLanguage.h"
 #include "speech/TranscriptEvent.h"
 
+#include <QMap>
 #include <QObject>
 #include <QString>
 
@@ -40,11 +42,9 @@ public:
     static constexpr const char *microphoneNotAuthorizedMessage
         = QT_TR_NOOP("Microphone access not authorized. Please enable it in your desktop's Sound settings");
 
-    // The on-device path's microphone taps buffers of this many frames.
-    static constexpr quint32 tapBufferFrames = 1024;
-
+    // Both recognizers hear the microphone through `audioService`.
     SpeechRecognitionManager(SpeechRecognizerBackend &recognizers, MicrophoneAuthorization &microphone,
-        AudioEngineFactory audioEngineFactory, std::unique_ptr<SpeechService> serverSpeechService,
+        std::unique_ptr<SpeechService> serverSpeechService,
         std::unique_ptr<AudioRecordingService> audioService, QObject *parent = nullptr);
     ~SpeechRecognitionManager() override;
 
@@ -88,25 +88,24 @@ Q_SIGNALS:
 
 private:
     struct Restart;
+    struct Feed;
 
     void checkOnDeviceAvailability();
-    void setupForwarding();
     void selectProvider();
-    QCoro::Task<> startOnDeviceRecognition();
-    std::optional<SpeechRecognitionError> startOnDeviceSession();
-    void handleRecognition(quint64 session, std::optional<SpeechRecognitionResult> result,
-        std::optional<SpeechRecognitionError> error);
-    void handleCaptureInterruption(quint64 session, AudioEngine::Interruption what, const QString &reason);
-    QCoro::Task<> fallBackAfterRecognitionFailure();
-    QCoro::Task<> startServerRecognition();
-    void stopOnDeviceRecognition();
+    std::shared_ptr<PcmRecognizer> makeOnDeviceRecognizer();
+    std::shared_ptr<PcmRecognizer> makeServerRecognizer();
+    // Makes `recognizer` the one the capture feeds and the one whose reports count.
+    void attach(std::shared_ptr<PcmRecognizer> recognizer);
+    QCoro::Task<> startRecognition();
+    void handleTranscript(PcmRecognizer *from, const TranscriptEvent &event);
+    void handleCaptureInterruption(AudioEngine::Interruption what, const QString &reason);
+    QCoro::Task<> fallBackToServer(PcmRecognizer *failed);
     QCoro::Task<> stopSession();
     QCoro::Task<> restartInNewLanguage(std::shared_ptr<Restart> restart);
 
     void setIsListening(bool value);
     void setErrorMessage(const QString &message);
     void setSelectedLanguage(SupportedLanguage language);
-    void publish(quint64 utterance, const QString &text, bool isFinal);
     void setActiveProvider(STTProvider provider);
     void setPreferredProvider(STTProvider provider);
     void setIsOnDeviceAvailable(bool value);
@@ -121,26 +120,22 @@ private:
 
     SpeechRecognizerBackend &m_recognizers;
     MicrophoneAuthorization &m_microphone;
-    AudioEngineFactory m_audioEngineFactory;
 
-    std::unique_ptr<SpeechRecognizer> m_speechRecognizer;
-    std::shared_ptr<SpeechRecognitionRequest> m_recognitionRequest;
-    std::shared_ptr<SpeechRecognitionTask> m_recognitionTask;
-    std::unique_ptr<AudioEngine> m_audioEngine;
-    // What the microphone tap feeds; the tap runs on the capture thread.
-    struct TapTarget;
-    std::shared_ptr<TapTarget> m_tapTarget;
+    // Shared: the session it was made for may outlive a language change.
+    std::shared_ptr<SpeechRecognizer> m_speechRecognizer;
+    // The session's recognizer; it stays after a stop, for its last words.
+    std::shared_ptr<PcmRecognizer> m_recognizer;
+    // The utterances the session's recognizer reported, making up the transcribed text.
+    QMap<quint64, QString> m_utterances;
+    std::shared_ptr<Feed> m_feed;
 
     bool m_hasPermission = false;
     std::unique_ptr<SpeechService> m_serverSpeechService;
     std::unique_ptr<AudioRecordingService> m_audioService;
 
-    // Counts sessions: recognizer reports of an earlier one are ignored.
-    quint64 m_session = 0;
     quint64 m_recording = 0;
     // Utterance ids run on across the sessions of a recording (a language
-    // change restarts the session): each session numbers from its base.
-    quint64 m_utteranceBase = 0;
+    // change restarts the session): each session numbers from here.
     quint64 m_nextUtterance = 0;
     bool m_stopping = false;
     std::shared_ptr<Restart> m_restart;

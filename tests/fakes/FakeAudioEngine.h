@@ -17,12 +17,8 @@ public:
         bool hasInputNode = true;
         AudioFormat format { 48000.0, 1 };
         std::optional<QString> startError;
-        bool failCreation = false;
 
-        int enginesMade = 0;
-        int starts = 0;
-        int stops = 0;
-        quint32 tapBufferFrames = 0;
+        int enginesMade = 0, starts = 0, stops = 0;
         bool running = false;
         QMutex mutex;
         Tap tap;
@@ -34,10 +30,9 @@ public:
             QMutexLocker lock(&mutex);
             const InterruptionHandler current = interruptionHandler;
             lock.unlock();
-            if (!current)
-                return false;
-            current(what, reason);
-            return true;
+            if (current)
+                current(what, reason);
+            return bool(current);
         }
 
         // Hands the current tap (false: none) `frames` frames of the constant `value`.
@@ -65,8 +60,6 @@ public:
     static AudioEngineFactory factory(std::shared_ptr<Control> control)
     {
         return [control]() -> std::unique_ptr<AudioEngine> {
-            if (control->failCreation)
-                return nullptr;
             ++control->enginesMade;
             return std::make_unique<FakeAudioEngine>(control);
         };
@@ -74,21 +67,17 @@ public:
 
     bool hasInputNode() const override { return m_control->hasInputNode; }
     AudioFormat inputFormat() const override { return m_control->format; }
-    void installTap(quint32 bufferFrames, Tap tap) override
+    void installTap(quint32, Tap tap) override
     {
-        QMutexLocker lock(&m_control->mutex);
-        m_control->tapBufferFrames = bufferFrames;
-        m_control->tap = std::move(tap);
+        locked([&] { m_control->tap = std::move(tap); });
     }
     void removeTap() override
     {
-        QMutexLocker lock(&m_control->mutex);
-        m_control->tap = nullptr;
+        locked([&] { m_control->tap = nullptr; });
     }
     void setInterruptionHandler(InterruptionHandler handler) override
     {
-        QMutexLocker lock(&m_control->mutex);
-        m_control->interruptionHandler = std::move(handler);
+        locked([&] { m_control->interruptionHandler = std::move(handler); });
     }
     std::optional<QString> start() override
     {
@@ -103,5 +92,11 @@ public:
     }
 
 private:
+    void locked(const auto &change)
+    {
+        QMutexLocker lock(&m_control->mutex);
+        change();
+    }
+
     std::shared_ptr<Control> m_control;
 };

@@ -3,43 +3,62 @@
 #include "platform/SpeechRecognizerBackend.h"
 
 #include <QMap>
+#include <QMutex>
 #include <QStringList>
 
-#include <atomic>
 #include <thread>
 #include <vector>
 
+// Keeps the PCM it is fed (on the capture thread) and notes any that comes
+// after its end, which the recognizer would never hear.
 struct FakeSpeechRecognitionRequest : SpeechRecognitionRequest {
-    bool partialResults = false, onDevice = false, ended = false;
-    std::atomic<int> appendedBuffers { 0 };
+    bool partialResults = false, onDevice = false;
+    mutable QMutex mutex;
+    QByteArray pcm;
+    bool ended = false, fedAfterEnd = false;
 
     void setShouldReportPartialResults(bool value) override { partialResults = value; }
     bool shouldReportPartialResults() const override { return partialResults; }
     void setRequiresOnDeviceRecognition(bool value) override { onDevice = value; }
     bool requiresOnDeviceRecognition() const override { return onDevice; }
-    void append(const AudioBuffer &) override { ++appendedBuffers; }
-    void endAudio() override { ended = true; }
+    void append(const QByteArray &chunk) override
+    {
+        QMutexLocker lock(&mutex);
+        fedAfterEnd |= ended;
+        pcm += chunk;
+    }
+    void endAudio() override
+    {
+        QMutexLocker lock(&mutex);
+        ended = true;
+    }
+    qsizetype bytes() const
+    {
+        QMutexLocker lock(&mutex);
+        return pcm.size();
+    }
 };
 
 // A task whose results the test sends, from a thread of their own as a real
-// recognizer does.
+// recognizer does. Results are of utterance 0 unless told otherwise.
 struct FakeSpeechRecognitionTask : SpeechRecognitionTask {
     QString locale;
     SpeechRecognizer::ResultHandler handler;
     bool cancelled = false;
+    bool reportsCancel = true; // false: the test says when the task ends
 
-    void cancel() override { cancelled = true; }
-
+    void cancel() override
+    {
+        cancelled = true;
+        if (reportsCancel)
+            error(SpeechRecognitionErrors::canceled, QStringLiteral("Canceled"));
+    }
     void report(std::optional<SpeechRecognitionResult> result, std::optional<SpeechRecognitionError> error)
     {
         std::thread([this, result, error] { handler(result, error); }).join();
     }
-    // One utterance, as a short dictation gives.
-    void partial(const QString &text)
-    {
-        report(SpeechRecognitionResult { text, false, 0, text }, std::nullopt);
-    }
-    void final(const QString &text) { report(SpeechRecognitionResult { text, true, 0, text }, std::nullopt); }
+    void partial(const QString &text) { report(SpeechRecognitionResult { text, false, 0, text }, {}); }
+    void final(const QString &text) { report(SpeechRecognitionResult { text, true, 0, text }, {}); }
     void error(int code, const QString &description = QStringLiteral("The recognizer said no"),
         const QString &domain = SpeechRecognitionErrors::assistantDomain)
     {
@@ -52,6 +71,7 @@ struct FakeSpeechRecognitionTask : SpeechRecognitionTask {
 struct FakeSpeechRecognizerBackend : SpeechRecognizerBackend {
     QMap<QString, bool> locales { { QStringLiteral("en-US"), true } };
     SpeechRecognizerAuthorizationStatus authorization = SpeechRecognizerAuthorizationStatus::authorized;
+    bool refuseRequests = false;
 
     QStringList recognizersMade;
     std::vector<std::shared_ptr<FakeSpeechRecognitionRequest>> requests;
@@ -74,10 +94,9 @@ struct FakeSpeechRecognizerBackend : SpeechRecognizerBackend {
         std::shared_ptr<SpeechRecognitionTask> recognitionTask(
             std::shared_ptr<SpeechRecognitionRequest>, ResultHandler handler) override
         {
-            auto task = std::make_shared<FakeSpeechRecognitionTask>();
+            auto task = backend.tasks.emplace_back(std::make_shared<FakeSpeechRecognitionTask>());
             task->locale = locale;
             task->handler = std::move(handler);
-            backend.tasks.push_back(task);
             return task;
         }
     };
@@ -87,12 +106,12 @@ struct FakeSpeechRecognizerBackend : SpeechRecognizerBackend {
         recognizersMade << locale;
         return locales.contains(locale) ? std::make_unique<Recognizer>(*this, locale) : nullptr;
     }
-
     std::shared_ptr<SpeechRecognitionRequest> makeRequest() override
     {
+        if (refuseRequests)
+            return nullptr;
         return requests.emplace_back(std::make_shared<FakeSpeechRecognitionRequest>());
     }
-
     QCoro::Task<SpeechRecognizerAuthorizationStatus> requestAuthorization() override
     {
         co_return authorization;

@@ -68,19 +68,11 @@ struct Session {
         return *reports;
     }
 
-    // Float buffers of 1024 frames, the way the microphone tap delivers them.
-    void feed(const QByteArray &pcm, double sampleRate = 16000.0)
+    // In chunks of the capture service's size (1024 frames at 16 kHz).
+    void feed(const QByteArray &pcm)
     {
-        const auto *samples = reinterpret_cast<const qint16 *>(pcm.constData());
-        const qsizetype total = pcm.size() / 2;
-        for (qsizetype start = 0; start < total; start += 1024) {
-            AudioBuffer buffer { { sampleRate, 1 }, quint32(std::min<qsizetype>(1024, total - start)), {} };
-            buffer.samples.resize(buffer.frameLength * sizeof(float));
-            auto *out = reinterpret_cast<float *>(buffer.samples.data());
-            for (quint32 i = 0; i < buffer.frameLength; ++i)
-                out[i] = samples[start + i] / 32768.0f;
-            request->append(buffer);
-        }
+        for (qsizetype at = 0; at < pcm.size(); at += 2048)
+            request->append(pcm.mid(at, 2048));
     }
 };
 
@@ -133,11 +125,6 @@ private slots:
         stopped.feed(speech); // after the end: ignored
         QTest::qWait(100);
         QCOMPARE(stopped.reported(), expected);
-
-        // Audio nothing can convert ends the session as failed.
-        Session broken(backend);
-        broken.feed(speech.left(2048), 0);
-        QTRY_COMPARE_WITH_TIMEOUT(broken.reported(), QStringList { "error 1107" }, decodeTimeout);
 
         // One decoder served every session.
         QCOMPARE(backend.pool()->loadsStarted(), 1);
@@ -214,7 +201,7 @@ private slots:
         FakeWorkspace workspace;
         PocketSphinxSpeechBackend speech;
         PulseMicrophoneAuthorization microphone(PulseAudioEngine::factory());
-        SpeechRecognitionManager manager(speech, microphone, PulseAudioEngine::factory(),
+        SpeechRecognitionManager manager(speech, microphone,
             std::make_unique<SpeechService>(QStringLiteral("http://127.0.0.1:9")),
             std::make_unique<AudioRecordingService>(PulseAudioEngine::factory(), alerts, workspace));
         QFile raw(m_folder.filePath("play.raw"));

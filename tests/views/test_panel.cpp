@@ -11,21 +11,15 @@
 #include "app/PopupFocus.h"
 #include "app/QmlTypes.h"
 #include "common/Settings.h"
-#include "fakes/FakeAlertPresenter.h"
-#include "fakes/FakeAudioEngine.h"
 #include "fakes/FakeCursorIndicator.h"
 #include "fakes/FakeDictationRecognizer.h"
 #include "fakes/FakeDictationTyping.h"
-#include "fakes/FakeMicrophoneAuthorization.h"
-#include "fakes/FakeSpeechRecognizerBackend.h"
-#include "fakes/FakeWorkspace.h"
 #include "platform/SessionInfo.h"
 #include "platform/WindowSystem.h"
 #include "platform/xdg/FreedesktopNotifier.h"
-#include "speech/AudioRecordingService.h"
 #include "speech/SpeechRecognitionManager.h"
-#include "speech/SpeechService.h"
 #include "support/DesktopServices.h"
+#include "support/RecognitionRig.h"
 #include "support/ScriptedHttpServer.h"
 #include "support/ScriptedNotificationService.h"
 
@@ -68,15 +62,8 @@ class TestPanel : public QObject
         LanguageAvailability availability { [](const QString &code) {
             return code == QLatin1String("en-US");
         } };
-        FakeSpeechRecognizerBackend speech;
-        FakeMicrophoneAuthorization microphone;
-        FakeAlertPresenter alerts;
-        FakeWorkspace workspace;
-        SpeechRecognitionManager manager { speech, microphone,
-            FakeAudioEngine::factory(std::make_shared<FakeAudioEngine::Control>()),
-            std::make_unique<SpeechService>(),
-            std::make_unique<AudioRecordingService>(
-                FakeAudioEngine::factory(std::make_shared<FakeAudioEngine::Control>()), alerts, workspace) };
+        RecognitionRig speech;
+        SpeechRecognitionManager &manager = speech.make();
         QQmlApplicationEngine engine;
     };
     std::unique_ptr<Rig> rig;

@@ -1,0 +1,43 @@
+#pragma once
+
+#include "fakes/FakeAlertPresenter.h"
+#include "fakes/FakeAudioEngine.h"
+#include "fakes/FakeMicrophoneAuthorization.h"
+#include "fakes/FakeSpeechRecognizerBackend.h"
+#include "fakes/FakeWorkspace.h"
+#include "speech/AudioRecordingService.h"
+#include "speech/SpeechRecognitionManager.h"
+#include "speech/SpeechService.h"
+
+#include <qcoro/qcorotask.h>
+
+// The recognition manager on fakes: the on-device recognizer is the fake
+// backend; the server path is the real client and the real capture service,
+// which feeds both from one fake 16 kHz microphone.
+struct RecognitionRig {
+    FakeSpeechRecognizerBackend speech;
+    FakeMicrophoneAuthorization microphone;
+    std::shared_ptr<FakeAudioEngine::Control> source = std::make_shared<FakeAudioEngine::Control>();
+    FakeAlertPresenter alerts;
+    FakeWorkspace workspace;
+    std::unique_ptr<SpeechRecognitionManager> manager;
+
+    RecognitionRig() { source->format = { 16000.0, 1 }; }
+
+    // The default server refuses every upload.
+    SpeechRecognitionManager &make(std::unique_ptr<SpeechService> server = {})
+    {
+        if (!server)
+            server = std::make_unique<SpeechService>(QStringLiteral("http://127.0.0.1:9"));
+        manager = std::make_unique<SpeechRecognitionManager>(speech, microphone, std::move(server),
+            std::make_unique<AudioRecordingService>(FakeAudioEngine::factory(source), alerts, workspace));
+        return *manager;
+    }
+    void start(quint64 recording = 0) { QCoro::waitFor(manager->startListening(recording)); }
+    void stop() { QCoro::waitFor(manager->stopListening()); }
+    // Seconds of sound at the source's rate.
+    bool speak(double seconds, float level = 0.25f)
+    {
+        return source->deliver(quint32(seconds * source->format.sampleRate), level);
+    }
+};
