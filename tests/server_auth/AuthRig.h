@@ -6,10 +6,6 @@
 #include "support/RawHttp.h"
 
 #include <QHttpServer>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QRegularExpression>
-#include <QUrl>
 #include <QUrlQuery>
 
 #include <memory>
@@ -41,7 +37,7 @@ struct Browser {
     {
     }
 
-    quint16 port = 0;
+    quint16 port;
     QMap<QByteArray, QByteArray> cookies;
 
     QByteArray cookieHeader() const
@@ -51,24 +47,21 @@ struct Browser {
             pairs.append(it.key() + '=' + it.value());
         return pairs.isEmpty() ? QByteArray() : "Cookie: " + pairs.join("; ");
     }
-    RawReply keep(const RawReply &reply)
+    HttpMessage keep(const HttpMessage &reply)
     {
-        const QByteArray setCookie = reply.header("Set-Cookie");
-        if (!setCookie.isEmpty()) {
-            const QByteArray pair = setCookie.split(';').first();
-            const QByteArray name = pair.left(pair.indexOf('='));
-            const QByteArray value = pair.mid(pair.indexOf('=') + 1);
-            if (value.isEmpty())
-                cookies.remove(name);
+        for (const auto &[name, value] : reply.headers) {
+            if (name.compare("Set-Cookie", Qt::CaseInsensitive) != 0)
+                continue;
+            const QByteArray pair = value.split(';').first();
+            const QByteArray cookie = pair.left(pair.indexOf('=')), content = pair.mid(pair.indexOf('=') + 1);
+            if (content.isEmpty())
+                cookies.remove(cookie);
             else
-                cookies.insert(name, value);
+                cookies.insert(cookie, content);
         }
         return reply;
     }
-    RawReply get(const QByteArray &target, const QByteArray &header = {})
-    {
-        return keep(rawRequest(port, "GET", target, {}, { cookieHeader(), header }));
-    }
+    HttpMessage get(const QByteArray &target) { return keep(rawRequest(port, "GET", target, {}, { cookieHeader() })); }
     QByteArray csrf()
     {
         if (!cookies.contains(AuthEndpoints::csrfCookieName))
@@ -76,12 +69,15 @@ struct Browser {
         return cookies.value(AuthEndpoints::csrfCookieName);
     }
     // The form as the page would send it, token included.
-    RawReply post(const QByteArray &path, const QByteArray &body, const QList<QByteArray> &headers = {})
+    QByteArray postRequest(const QByteArray &path, const QByteArray &body, const QList<QByteArray> &headers = {})
     {
-        const QByteArray withToken = body + "&csrf=" + csrf();
-        return keep(rawRequest(port, "POST", path, withToken,
-            QList<QByteArray> { "Content-Type: application/x-www-form-urlencoded", cookieHeader() }
-                + headers));
+        const QByteArray withToken = body + "&csrf=" + csrf(); // before the cookies are read
+        return httpRequest("POST", path, withToken,
+            QList<QByteArray> { "Content-Type: application/x-www-form-urlencoded", cookieHeader() } + headers);
+    }
+    HttpMessage post(const QByteArray &path, const QByteArray &body, const QList<QByteArray> &headers = {})
+    {
+        return keep(RawExchange(port, postRequest(path, body, headers)).wait());
     }
 };
 
@@ -96,25 +92,20 @@ inline QByteArray form(const QByteArray &action, const QByteArray &email, const 
     return formBody({ { "email", email }, { "password", password }, { "name", name }, { "action", action } });
 }
 
-inline QJsonObject jsonOf(const RawReply &reply)
-{
-    return QJsonDocument::fromJson(reply.body).object();
-}
-
-inline RawReply getFrom(quint16 port, const QByteArray &target, const QByteArray &header = {})
+inline HttpMessage getFrom(quint16 port, const QByteArray &target, const QByteArray &header = {})
 {
     return rawRequest(port, "GET", target, {}, { header });
 }
 
 // The tellwind://callback link the browser is sent to, when it is one.
-inline QUrlQuery callbackOf(const RawReply &reply)
+inline QUrlQuery callbackOf(const HttpMessage &reply)
 {
     const QUrl location(QString::fromLatin1(reply.header("Location")));
     return location.adjusted(QUrl::RemoveQuery) == QUrl("tellwind://callback") ? QUrlQuery(location)
                                                                                : QUrlQuery();
 }
 
-inline QString tokenFrom(const RawReply &reply)
+inline QString tokenFrom(const HttpMessage &reply)
 {
     return callbackOf(reply).queryItemValue("token");
 }
