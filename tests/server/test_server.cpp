@@ -3,8 +3,6 @@
 #include <QJsonArray>
 #include <QStandardPaths>
 
-#include <memory>
-
 #include <signal.h>
 
 namespace
@@ -93,26 +91,10 @@ private Q_SLOTS:
         QTRY_COMPARE(m_server.logLines().filter(logLine).size(), 3);
     }
 
-    // A long decode runs beside the event loop: what comes after it is
-    // answered first; uploads decoded side by side each get their own text.
-    void decodesInParallelOffTheEventLoop()
-    {
-        RawExchange slow(m_server.port(), speechPost("sampleRate=16000", repeated(m_speech, 12)));
-        QTRY_VERIFY(slow.socket.bytesToWrite() == 0);
-        QTest::qWait(200);
-        QCOMPARE(get("/nowhere").status, 404);
-        QVERIFY(!slow.done());
-        std::vector<std::unique_ptr<RawExchange>> uploads;
-        for (int i = 0; i < 3; ++i)
-            uploads.push_back(
-                std::make_unique<RawExchange>(m_server.port(), speechPost("sampleRate=16000", m_speech)));
-        for (auto &upload : uploads)
-            QCOMPARE(upload->wait().json(), transcript(phrase));
-        QCOMPARE(countOf(slow.wait(), "dictation"), 12);
-    }
-
-    // What the application refuses keeps the connection; what the framing
-    // refuses ends it, and nothing written behind it is answered.
+    // What the application refuses keeps the connection. A head that could
+    // be framed in more than one way ends it, and nothing written behind it
+    // is answered: a second request must not ride in what one parser took for
+    // a body.
     void rejectsBadInput_data()
     {
         QTest::addColumn<QByteArray>("bytes");
@@ -121,30 +103,52 @@ private Q_SLOTS:
         QTest::addColumn<bool>("closes");
         const QByteArray pcm(3200, '\0');
         const QByteArray hidden = "GET /healthz HTTP/1.1\r\n\r\n";
-        QTest::addRow("no rate") << speechPost("languageCode=en-US", pcm) << 400
-                                 << "Missing sampleRate: send sampleRate=16000" << false;
         QTest::addRow("8 kHz") << speechPost("sampleRate=8000", pcm) << 400
                                << "Unsupported sampleRate 8000: only 16000 is accepted" << false;
         QTest::addRow("odd length") << speechPost("sampleRate=16000", QByteArray(48001, '\1')) << 400
                                     << "Odd body length 48001: 16-bit samples take two bytes each" << false;
-        QTest::addRow("empty") << speechPost("sampleRate=16000", {}) << 400
-                               << "Empty body: send 16-bit mono PCM audio" << false;
         QTest::addRow("GET") << httpRequest("GET", "/api/speech?sampleRate=16000") << 405
                              << "Method not allowed: use POST" << false;
-        QTest::addRow("wrong path") << httpRequest("POST", "/api/speeches?sampleRate=16000", pcm) << 404
-                                    << "Not found: /api/speeches" << false;
-        QTest::addRow("too large") << speechHead + "Content-Length: 10485762\r\n\r\n" << 413
-                                   << "Body too large: at most 10485760 bytes" << true;
-        QTest::addRow("huge header") << "GET / HTTP/1.1\r\nX-Padding: " + QByteArray(70 * 1024, 'x') + "\r\n\r\n"
-                                     << 431 << "Request headers too large" << true;
-        QTest::addRow("not HTTP") << QByteArray("HELLO\r\n\r\n") << 400 << "Malformed request line" << true;
-        // Each of these once let a second request ride in what one parser took for a body.
-        QTest::addRow("space before the colon")
-            << speechHead + "Content-Length : 24\r\n\r\n" + hidden << 400
-            << "Whitespace before the colon in a header field" << true;
-        QTest::addRow("chunked with a length")
-            << speechHead + "Transfer-Encoding: chunked\r\nContent-Length: 5\r\n\r\n0\r\n\r\n" + hidden << 400
-            << "Transfer-Encoding and Content-Length together" << true;
+        QTest::addRow("too large") << speechHead + "Content-Length: 10485762\r\n\r\n"
+                                   << 413 << "Body too large: at most 10485760 bytes" << true;
+        QTest::addRow("huge header") << "GET / HTTP/1.1\r\nX-Padding: " + QByteArray(70 * 1024, 'x')
+                + "\r\n\r\n" << 431 << "Request headers too large"
+                                     << true;
+        const struct {
+            const char *name;
+            QByteArray head;
+            int status;
+            const char *error;
+        } framing[] = {
+            { "tab before the colon", "Content-Length\t: 4", 400,
+                "Whitespace before the colon in a header field" },
+            { "two lengths", "Content-Length: 4\r\nContent-Length: 40", 400, "Invalid Content-Length" },
+            { "length list", "Content-Length: 4, 4", 400, "Invalid Content-Length" },
+            { "signed length", "Content-Length: +4", 400, "Invalid Content-Length" },
+            { "hex length", "Content-Length: 0x4", 400, "Invalid Content-Length" },
+            { "huge length", "Content-Length: 99999999999999999999", 400, "Invalid Content-Length" },
+            { "chunked and length", "Transfer-Encoding: chunked\r\nContent-Length: 4", 400,
+                "Transfer-Encoding and Content-Length together" },
+            { "chunked", "Transfer-Encoding: chunked", 411,
+                "Length required: send the body with a Content-Length" },
+            { "folded line", "X-A: 1\r\n Content-Length: 4", 400, "Folded header lines are not accepted" },
+            { "bare CR", "X-A: 1\rContent-Length: 4", 400, "Bare CR or LF in the request head" },
+            { "bare LF", "X-A: 1\nContent-Length: 4", 400, "Bare CR or LF in the request head" },
+            { "NUL in a value", QByteArray("X-A: a\0b", 8), 400, "Invalid character in a header field" },
+            { "no colon", "Content-Length 4", 400, "Malformed header field" },
+            { "two Hosts", "Host: a\r\nHost: b", 400, "More than one Host field" },
+            { "unknown expectation", "Expect: 200-ok", 417, "Expectation not supported" },
+        };
+        for (const auto &row : framing)
+            QTest::addRow("%s", row.name) << speechHead + row.head + "\r\n\r\nabcd" + hidden << row.status
+                                          << QString::fromUtf8(row.error) << true;
+        for (const QByteArray line : { "GET  / HTTP/1.1", "GET http://example.org/ HTTP/1.1",
+                 "GET /a\"b HTTP/1.1", "GET / HTTP/2.0", "GET / http/1.1" })
+            QTest::addRow("request line %s", line.constData())
+                << line + "\r\n\r\n" + hidden << 400 << QStringLiteral("Malformed request line") << true;
+        // Once counted as a body length by the guard and not by the HTTP layer.
+        QTest::addRow("space before the colon") << speechHead + "Content-Length : 24\r\n\r\n" + hidden << 400
+                                                << "Whitespace before the colon in a header field" << true;
     }
 
     void rejectsBadInput()
@@ -184,8 +188,8 @@ private Q_SLOTS:
     }
 
     // Answers leave in the order the requests came, even when the first one
-    // takes longest; a HEAD gets the GET's head and no body; `Connection:
-    // close` ends the connection after its answer.
+    // takes longest; a HEAD gets the GET's head and no body; the connection
+    // stays open until `Connection: close`.
     void answersPipelinedRequestsInOrder()
     {
         RawExchange pipeline(m_server.port(),
@@ -201,31 +205,9 @@ private Q_SLOTS:
         QCOMPARE(answers[3].json(), transcript(QString()));
         QCOMPARE(answers[4].body, R"({"status":"alive"})");
         QCOMPARE(answers[4].header("Connection"), "close");
-    }
-
-    void closesWhenAsked_data()
-    {
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<bool>("closes");
-        QTest::addRow("HTTP/1.0") << QByteArray("GET /healthz HTTP/1.0\r\n\r\n") << true;
-        QTest::addRow("HTTP/1.0 asking to keep alive")
-            << QByteArray("GET /healthz HTTP/1.0\r\nConnection: keep-alive\r\n\r\n") << true;
-        QTest::addRow("HTTP/1.1") << QByteArray("GET /healthz HTTP/1.1\r\n\r\n") << false;
-    }
-
-    void closesWhenAsked()
-    {
-        QFETCH(QByteArray, bytes);
-        QFETCH(bool, closes);
-        RawExchange exchange(m_server.port(), bytes);
-        QCOMPARE(exchange.wait().status, 200);
-        if (closes) {
-            QCOMPARE(exchange.answersUntilClosed(), 1);
-        } else {
-            exchange.socket.write(httpRequest("GET", "/readyz"));
-            QTRY_COMPARE(exchange.answers().size(), 2);
-            QCOMPARE(exchange.socket.state(), QAbstractSocket::ConnectedState);
-        }
+        // HTTP/1.0 closes after its answer even when asked to keep alive.
+        RawExchange old(m_server.port(), "GET /healthz HTTP/1.0\r\nConnection: keep-alive\r\n\r\n");
+        QCOMPARE(old.answersUntilClosed(), 1);
     }
 
     // The audio length allowed depends on the rate the upload names.
@@ -251,8 +233,10 @@ private Q_SLOTS:
             status == 413 ? error("Upload too long: at most 30 seconds of audio") : transcript(QString()));
     }
 
-    // A third upload from a client with two in flight is turned away at once;
-    // other clients are served meanwhile, and the client again once one is answered.
+    // A third upload from a client with two in flight is turned away at once,
+    // the decodes running beside the event loop; other clients are served
+    // meanwhile, each decoded beside the others, and the client again once
+    // one of its uploads is answered.
     void limitsUploadsInFlightPerClient()
     {
         const QByteArray pcm = repeated(m_speech, 4);
@@ -317,10 +301,8 @@ print(json.dumps({f.name: {"type": f.type, "samples": [[s.name, s.labels, s.valu
         QVERIFY(value("tellwind_decode_seconds", "tellwind_decode_seconds_count") >= 3);
         QCOMPARE(value("tellwind_decode_seconds", "tellwind_decode_seconds_bucket", { { "le", "+Inf" } }),
             value("tellwind_decode_seconds", "tellwind_decode_seconds_count"));
-        QCOMPARE(families.value("tellwind_upstream_seconds").toObject().value("type"), "histogram");
         QCOMPARE(value("tellwind_uploads_in_flight", "tellwind_uploads_in_flight"), 0.0);
         QCOMPARE(value("tellwind_signin_failures", "tellwind_signin_failures_total"), 0.0);
-        QCOMPARE(value("tellwind_signin_lockouts", "tellwind_signin_lockouts_total"), 0.0);
     }
 
     void notReadyWithoutTheAccountDatabase()
@@ -331,7 +313,8 @@ print(json.dumps({f.name: {"type": f.type, "samples": [[s.name, s.labels, s.valu
         QVERIFY(QDir(server.dataDir()).removeRecursively());
         const HttpMessage ready = get("/readyz", server.port());
         QCOMPARE(ready.status, 503);
-        QCOMPARE(ready.json(), QJsonObject({ { "status", "not ready" }, { "failing", QJsonArray { "accounts" } } }));
+        QCOMPARE(ready.json(),
+            QJsonObject({ { "status", "not ready" }, { "failing", QJsonArray { "accounts" } } }));
         QCOMPARE(get("/healthz", server.port()).status, 200);
     }
 

@@ -66,8 +66,8 @@ private:
         const QString name = QUuid::createUuid().toString();
         bool done = false;
         {
-            QSqlDatabase db
-                = QSqlDatabase::addDatabase(address ? QStringLiteral("QPSQL") : QStringLiteral("QSQLITE"), name);
+            QSqlDatabase db = QSqlDatabase::addDatabase(
+                address ? QStringLiteral("QPSQL") : QStringLiteral("QSQLITE"), name);
             if (address) {
                 db.setHostName(address->host);
                 db.setPort(address->port);

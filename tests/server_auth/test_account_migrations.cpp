@@ -35,27 +35,6 @@ class TestAccountMigrations : public QObject
 private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
 
-    void anEmptyDatabaseGetsTheWholeSchemaOnce()
-    {
-        TestDatabase database;
-        {
-            auto store = database.store();
-            QString error;
-            QVERIFY2(store->open(&error), qPrintable(error));
-            QCOMPARE(store->appliedSchemaVersion(), AccountStore::schemaVersion);
-            QVERIFY(store->createAccount("ada@example.com", "analytical engine").index() == 0);
-            QVERIFY(store->isReachable());
-        }
-        // Opened again, and by a second process at the same time: nothing
-        // runs twice (a repeated column would fail) and nothing is lost.
-        auto again = database.store();
-        auto replica = database.store();
-        QString error;
-        QVERIFY2(again->open(&error) && replica->open(&error), qPrintable(error));
-        QCOMPARE(replica->appliedSchemaVersion(), AccountStore::schemaVersion);
-        QVERIFY(replica->authenticate("ada@example.com", "analytical engine").index() == 0);
-    }
-
     void aDatabaseFromBeforeVersionsKeepsItsAccountsAndSessions()
     {
         if (TestDatabase::isPostgres())
@@ -67,14 +46,16 @@ private slots:
         for (const char *statement : unversionedSchema)
             statements.append(QString::fromLatin1(statement));
         const qint64 now = QDateTime::currentMSecsSinceEpoch();
-        statements.append(QStringLiteral("INSERT INTO users VALUES ('u1', 'ada@example.com', 'Ada', 'email', '%1', %2)")
-                              .arg(QString::fromLatin1(PasswordHasher::hashNow("analytical engine")))
-                              .arg(now / 1000));
-        statements.append(QStringLiteral("INSERT INTO sessions VALUES ('%1', 'u1', 'app', %2, %3)")
-                              .arg(QString::fromLatin1(
-                                  QCryptographicHash::hash(oldToken.toUtf8(), QCryptographicHash::Sha256).toHex()))
-                              .arg(now)
-                              .arg(now + 86400000));
+        statements.append(
+            QStringLiteral("INSERT INTO users VALUES ('u1', 'ada@example.com', 'Ada', 'email', '%1', %2)")
+                .arg(QString::fromLatin1(PasswordHasher::hashNow("analytical engine")))
+                .arg(now / 1000));
+        statements.append(
+            QStringLiteral("INSERT INTO sessions VALUES ('%1', 'u1', 'app', %2, %3)")
+                .arg(QString::fromLatin1(
+                    QCryptographicHash::hash(oldToken.toUtf8(), QCryptographicHash::Sha256).toHex()))
+                .arg(now)
+                .arg(now + 86400000));
         QVERIFY(database.execute(statements));
 
         auto store = database.store();

@@ -43,10 +43,12 @@ private Q_SLOTS:
             storage += { "--database", database.url() };
         // All of it comes from one address: the per-client upload bound is not what is measured.
         ServerProcess server(storage
-            + QStringList { "--decoders", "1", "--trusted-proxy", "127.0.0.1", "--max-uploads-per-client", "100" });
+            + QStringList {
+                "--decoders", "1", "--trusted-proxy", "127.0.0.1", "--max-uploads-per-client", "100" });
         // Ten people, each signing in from five places at once.
         for (int i = 0; i < 10; ++i)
-            QVERIFY(ServerProcess::addUser(storage, "user" + QByteArray::number(i) + "@example.com", password));
+            QVERIFY(
+                ServerProcess::addUser(storage, "user" + QByteArray::number(i) + "@example.com", password));
         QVERIFY(server.start());
         const QByteArray speech = spokenPcm(phrase);
         QVERIFY(speech.size() > 16000);
@@ -57,8 +59,8 @@ private Q_SLOTS:
                 server.port(), httpRequest("POST", "/api/speech?sampleRate=16000", speech)));
         for (int i = 0; i < 50; ++i)
             signins.push_back(std::make_unique<RawExchange>(server.port(),
-                signinRequest(
-                    "user" + QByteArray::number(i % 10) + "@example.com", "198.51.100." + QByteArray::number(i + 1))));
+                signinRequest("user" + QByteArray::number(i % 10) + "@example.com",
+                    "198.51.100." + QByteArray::number(i + 1))));
         // Written after the sign-ins, answered before the last of them.
         RawExchange health(server.port(), httpRequest("GET", "/healthz"));
         QTRY_VERIFY_WITH_TIMEOUT(health.done(), 60000);
@@ -68,7 +70,8 @@ private Q_SLOTS:
         for (auto &signin : signins) {
             const HttpMessage answer = signin->wait(180000);
             QCOMPARE(answer.status, 303);
-            tokens.insert(QUrlQuery(QUrl(QString::fromLatin1(answer.header("Location")))).queryItemValue("token"));
+            tokens.insert(
+                QUrlQuery(QUrl(QString::fromLatin1(answer.header("Location")))).queryItemValue("token"));
         }
         QCOMPARE(tokens.size(), 50);
         for (auto &upload : uploads)

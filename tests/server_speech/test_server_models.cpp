@@ -69,7 +69,8 @@ class TestServerModels : public QObject
 
     std::unique_ptr<ServerProcess> startServer(const QStringList &arguments)
     {
-        auto server = std::make_unique<ServerProcess>(QStringList { "--models", m_folder.path() } + arguments);
+        auto server
+            = std::make_unique<ServerProcess>(QStringList { "--models", m_folder.path() } + arguments);
         return server->start() ? std::move(server) : nullptr;
     }
     static QJsonObject post(ServerProcess &server, const QByteArray &language, const QByteArray &pcm)

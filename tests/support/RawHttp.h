@@ -108,7 +108,7 @@ public:
     }
     bool done() { return closed() || !answers().isEmpty(); }
     // The first answer; what came before the server closed when it was cut short.
-    HttpMessage wait(int ms = 60000)
+    HttpMessage wait(int ms = 120000)
     {
         (void)QTest::qWaitFor([this] { return done(); }, ms);
         if (const QList<HttpMessage> all = answers(); !all.isEmpty())

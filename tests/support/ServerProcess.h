@@ -89,7 +89,8 @@ public:
     static bool addUser(const QStringList &storage, const QByteArray &email, const QByteArray &password)
     {
         QProcess adding;
-        adding.start(binary(), storage + QStringList { QStringLiteral("add-user"), QString::fromLatin1(email) });
+        adding.start(
+            binary(), storage + QStringList { QStringLiteral("add-user"), QString::fromLatin1(email) });
         adding.write(password + '\n');
         adding.closeWriteChannel();
         return adding.waitForFinished(60000) && adding.exitCode() == 0;
