@@ -38,8 +38,8 @@ public:
     QString dataDir() const { return m_data.path(); }
 
     // Returns once the server listens; false, saying why, when it exits or
-    // stays silent. The kernel picks the port, so runs side by side cannot
-    // collide; the server names it in its first line.
+    // stays silent. Unless `listen` names one, the kernel picks the port, so
+    // runs side by side cannot collide; the server names it when it listens.
     bool start()
     {
         m_output.clear();
