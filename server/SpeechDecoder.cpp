@@ -2,9 +2,13 @@
 
 #include "speech/PocketSphinxDecoderConfig.h"
 
+#include <sphinxbase/err.h>
+
 #include <QDir>
 #include <QFileInfo>
 #include <QtEndian>
+
+#include <mutex>
 
 namespace
 {
@@ -14,6 +18,21 @@ const QString debianModelFolder = QStringLiteral("/usr/share/pocketsphinx/model/
 // The engine reads its input in blocks of this many samples; cutting
 // utterances at the same points keeps our transcripts equal to its own.
 constexpr size_t blockSamples = 2048;
+
+void discardEngineMessage(void *, err_lvl_t, const char *, ...) { }
+
+// The engine keeps one log file for the whole process, and every decoder it
+// makes closes that file and opens another. Two workers loading at once
+// closed a file twice, and a worker logging during another's load wrote into
+// a closed one. Loads therefore take turns, and the engine's messages never
+// reach its log file: decodes running beside a load cannot touch it.
+std::mutex &engineLoading()
+{
+    static std::mutex mutex;
+    static std::once_flag quiet;
+    std::call_once(quiet, [] { err_set_callback(discardEngineMessage, nullptr); });
+    return mutex;
+}
 
 } // namespace
 
@@ -66,7 +85,10 @@ std::unique_ptr<SpeechDecoder> SpeechDecoder::create(const SpeechModel &model, Q
     const QByteArray dict = QFile::encodeName(model.dictionary);
     // Made exactly as the model checker makes it, so that a model it accepts
     // loads here too.
-    d->decoder = makePocketSphinxDecoder(hmm.constData(), lm.constData(), dict.constData());
+    {
+        std::lock_guard loading(engineLoading());
+        d->decoder = makePocketSphinxDecoder(hmm.constData(), lm.constData(), dict.constData());
+    }
     if (!d->decoder) {
         if (error)
             *error = QStringLiteral("could not load the speech model in %1").arg(model.acousticModel);

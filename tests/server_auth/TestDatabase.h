@@ -4,6 +4,7 @@
 #include "AccountStore.h"
 
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QUrl>
@@ -23,7 +24,7 @@ public:
         if (server.isEmpty())
             return;
         m_name = QStringLiteral("t_") + QUuid::createUuid().toString(QUuid::Id128);
-        admin([this](QSqlQuery &query) { query.exec(QStringLiteral("CREATE DATABASE ") + m_name); });
+        admin(QStringLiteral("CREATE DATABASE ") + m_name);
         QUrl url(server);
         url.setPath(QLatin1Char('/') + m_name);
         m_url = url.toString();
@@ -31,9 +32,7 @@ public:
     ~TestDatabase()
     {
         if (!m_name.isEmpty())
-            admin([this](QSqlQuery &query) {
-                query.exec(QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)").arg(m_name));
-            });
+            admin(QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)").arg(m_name));
     }
     TestDatabase(const TestDatabase &) = delete;
     TestDatabase &operator=(const TestDatabase &) = delete;
@@ -46,26 +45,50 @@ public:
     // Every store made here shares the one database, like replicas do.
     std::unique_ptr<AccountStore> store() const { return std::make_unique<AccountStore>(dataDir(), m_url); }
 
-private:
-    template <typename Work> static void admin(Work work)
+    // Runs `statements` on this test's database as a client of its own would.
+    bool execute(const QStringList &statements) const
     {
-        const auto address = PostgresAddress::parse(serverUrl(), nullptr);
-        if (!address)
-            return;
-        const QString name = QStringLiteral("admin-") + QUuid::createUuid().toString();
+        return withConnection(m_url, dataDir() + QStringLiteral("/accounts.sqlite"), [&](QSqlQuery &query) {
+            for (const QString &statement : statements) {
+                if (!query.exec(statement)) {
+                    qWarning() << statement << query.lastError().text();
+                    return false;
+                }
+            }
+            return true;
+        });
+    }
+
+private:
+    template <typename Work> static bool withConnection(const QString &url, const QString &file, Work work)
+    {
+        const auto address = PostgresAddress::parse(url, nullptr);
+        const QString name = QUuid::createUuid().toString();
+        bool done = false;
         {
-            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
-            db.setHostName(address->host);
-            db.setPort(address->port);
-            db.setUserName(address->user);
-            db.setDatabaseName(address->database);
+            QSqlDatabase db = QSqlDatabase::addDatabase(
+                address ? QStringLiteral("QPSQL") : QStringLiteral("QSQLITE"), name);
+            if (address) {
+                db.setHostName(address->host);
+                db.setPort(address->port);
+                db.setUserName(address->user);
+                db.setDatabaseName(address->database);
+            } else {
+                db.setDatabaseName(file);
+            }
             if (db.open()) {
                 QSqlQuery query(db);
-                work(query);
+                done = work(query);
             }
             db.close();
         }
         QSqlDatabase::removeDatabase(name);
+        return done;
+    }
+    static void admin(const QString &statement)
+    {
+        if (isPostgres())
+            withConnection(serverUrl(), {}, [&](QSqlQuery &query) { return query.exec(statement); });
     }
 
     QTemporaryDir m_dir;

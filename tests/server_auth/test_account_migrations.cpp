@@ -2,7 +2,6 @@
 #include "TestDatabase.h"
 
 #include <QCryptographicHash>
-#include <QSqlError>
 #include <QStandardPaths>
 #include <QTest>
 
@@ -27,18 +26,6 @@ const char *const unversionedSchema[] = {
     "CREATE INDEX IF NOT EXISTS sessionsByExpiry ON sessions(expiresAt)",
 };
 
-bool execAll(QSqlDatabase db, const QStringList &statements)
-{
-    QSqlQuery query(db);
-    for (const QString &statement : statements) {
-        if (!query.exec(statement)) {
-            qWarning() << statement << query.lastError().text();
-            return false;
-        }
-    }
-    return true;
-}
-
 } // namespace
 
 class TestAccountMigrations : public QObject
@@ -48,57 +35,28 @@ class TestAccountMigrations : public QObject
 private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
 
-    void anEmptyDatabaseGetsTheWholeSchemaOnce()
-    {
-        TestDatabase database;
-        {
-            auto store = database.store();
-            QString error;
-            QVERIFY2(store->open(&error), qPrintable(error));
-            QCOMPARE(store->appliedSchemaVersion(), AccountStore::schemaVersion);
-            QVERIFY(store->createAccount("ada@example.com", "analytical engine").index() == 0);
-            QVERIFY(store->isReachable());
-        }
-        // Opened again, and by a second process at the same time: nothing
-        // runs twice (a repeated column would fail) and nothing is lost.
-        auto again = database.store();
-        auto replica = database.store();
-        QString error;
-        QVERIFY2(again->open(&error) && replica->open(&error), qPrintable(error));
-        QCOMPARE(replica->appliedSchemaVersion(), AccountStore::schemaVersion);
-        QVERIFY(replica->authenticate("ada@example.com", "analytical engine").index() == 0);
-    }
-
     void aDatabaseFromBeforeVersionsKeepsItsAccountsAndSessions()
     {
         if (TestDatabase::isPostgres())
             QSKIP("Before versions there was only SQLite");
         TestDatabase database;
         QVERIFY(QDir().mkpath(database.dataDir()));
-        const QString connection = QStringLiteral("old-server");
         const QString oldToken = QStringLiteral("token-from-the-old-server");
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
-            db.setDatabaseName(database.dataDir() + QStringLiteral("/accounts.sqlite"));
-            QVERIFY(db.open());
-            QStringList statements;
-            for (const char *statement : unversionedSchema)
-                statements.append(QString::fromLatin1(statement));
-            const qint64 now = QDateTime::currentMSecsSinceEpoch();
-            const QString tokenHash = QString::fromLatin1(
-                QCryptographicHash::hash(oldToken.toUtf8(), QCryptographicHash::Sha256).toHex());
-            statements.append(
-                QStringLiteral("INSERT INTO users VALUES ('u1', 'ada@example.com', 'Ada', 'email', '%1', %2)")
-                    .arg(QString::fromLatin1(PasswordHasher::hashNow("analytical engine")))
-                    .arg(now / 1000));
-            statements.append(QStringLiteral("INSERT INTO sessions VALUES ('%1', 'u1', 'app', %2, %3)")
-                                  .arg(tokenHash)
-                                  .arg(now)
-                                  .arg(now + 86400000));
-            QVERIFY(execAll(db, statements));
-            db.close();
-        }
-        QSqlDatabase::removeDatabase(connection);
+        QStringList statements;
+        for (const char *statement : unversionedSchema)
+            statements.append(QString::fromLatin1(statement));
+        const qint64 now = QDateTime::currentMSecsSinceEpoch();
+        statements.append(
+            QStringLiteral("INSERT INTO users VALUES ('u1', 'ada@example.com', 'Ada', 'email', '%1', %2)")
+                .arg(QString::fromLatin1(PasswordHasher::hashNow("analytical engine")))
+                .arg(now / 1000));
+        statements.append(
+            QStringLiteral("INSERT INTO sessions VALUES ('%1', 'u1', 'app', %2, %3)")
+                .arg(QString::fromLatin1(
+                    QCryptographicHash::hash(oldToken.toUtf8(), QCryptographicHash::Sha256).toHex()))
+                .arg(now)
+                .arg(now + 86400000));
+        QVERIFY(database.execute(statements));
 
         auto store = database.store();
         QString error;
@@ -124,27 +82,7 @@ private slots:
             auto store = database.store();
             QVERIFY(store->open());
         }
-        {
-            const QString connection = QStringLiteral("newer");
-            QSqlDatabase db;
-            if (TestDatabase::isPostgres()) {
-                const auto address = PostgresAddress::parse(database.url(), nullptr);
-                QVERIFY(address);
-                db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), connection);
-                db.setHostName(address->host);
-                db.setPort(address->port);
-                db.setUserName(address->user);
-                db.setDatabaseName(address->database);
-            } else {
-                db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
-                db.setDatabaseName(database.dataDir() + QStringLiteral("/accounts.sqlite"));
-            }
-            QVERIFY(db.open());
-            QVERIFY(execAll(db, { QStringLiteral("INSERT INTO schema_version VALUES (99, 0)") }));
-            db.close();
-            db = QSqlDatabase();
-            QSqlDatabase::removeDatabase(connection);
-        }
+        QVERIFY(database.execute({ QStringLiteral("INSERT INTO schema_version VALUES (99, 0)") }));
         auto store = database.store();
         QString error;
         QVERIFY(!store->open(&error));

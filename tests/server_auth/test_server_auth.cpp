@@ -1,15 +1,163 @@
-#include "AuthRig.h"
+// Accounts and sign-in on one server and on two replicas sharing a database:
+// tokens, guessing, forged forms and sessions that must end.
+#include "AccountStore.h"
+#include "AuthEndpoints.h"
+#include "TestDatabase.h"
+#include "support/RawHttp.h"
+
+#include <QHttpServer>
+#include <QUrlQuery>
 
 #include <QFile>
+#include <QProcess>
+#include <QScopeGuard>
 #include <QStandardPaths>
-#include <QTcpSocket>
-#include <QTest>
+
+#include <memory>
+
+namespace
+{
+
+// One server's sign-in half on a loopback port inside the test process. Two
+// of them on one TestDatabase behave like two replicas.
+struct AuthReplica {
+    std::unique_ptr<AccountStore> store;
+    std::unique_ptr<AuthEndpoints> endpoints;
+    QHttpServer http;
+    quint16 port = 0;
+
+    explicit AuthReplica(const TestDatabase &database)
+        : store(database.store())
+    {
+        if (!store->open())
+            return;
+        endpoints = std::make_unique<AuthEndpoints>(*store);
+        endpoints->registerRoutes(http);
+        port = http.listen(QHostAddress::LocalHost, 0);
+    }
+};
+
+// A browser as far as the sign-in pages care: it keeps their cookies and
+// sends the form token the login page handed it.
+struct Browser {
+    explicit Browser(quint16 port)
+        : port(port)
+    {
+    }
+
+    quint16 port;
+    QMap<QByteArray, QByteArray> cookies;
+
+    QByteArray cookieHeader() const
+    {
+        QByteArrayList pairs;
+        for (auto it = cookies.cbegin(); it != cookies.cend(); ++it)
+            pairs.append(it.key() + '=' + it.value());
+        return pairs.isEmpty() ? QByteArray() : "Cookie: " + pairs.join("; ");
+    }
+    HttpMessage keep(const HttpMessage &reply)
+    {
+        for (const auto &[name, value] : reply.headers) {
+            if (name.compare("Set-Cookie", Qt::CaseInsensitive) != 0)
+                continue;
+            const QByteArray pair = value.split(';').first();
+            const QByteArray cookie = pair.left(pair.indexOf('=')), content = pair.mid(pair.indexOf('=') + 1);
+            if (content.isEmpty())
+                cookies.remove(cookie);
+            else
+                cookies.insert(cookie, content);
+        }
+        return reply;
+    }
+    HttpMessage get(const QByteArray &target)
+    {
+        return keep(rawRequest(port, "GET", target, {}, { cookieHeader() }));
+    }
+    QByteArray csrf()
+    {
+        if (!cookies.contains(AuthEndpoints::csrfCookieName))
+            get("/auth/login");
+        return cookies.value(AuthEndpoints::csrfCookieName);
+    }
+    // The form as the page would send it, token included.
+    QByteArray postRequest(
+        const QByteArray &path, const QByteArray &body, const QList<QByteArray> &headers = {})
+    {
+        const QByteArray withToken = body + "&csrf=" + csrf(); // before the cookies are read
+        return httpRequest("POST", path, withToken,
+            QList<QByteArray> { "Content-Type: application/x-www-form-urlencoded", cookieHeader() }
+                + headers);
+    }
+    HttpMessage post(const QByteArray &path, const QByteArray &body, const QList<QByteArray> &headers = {})
+    {
+        return keep(RawExchange(port, postRequest(path, body, headers)).wait());
+    }
+};
+
+QByteArray bearer(const QString &token)
+{
+    return "Authorization: Bearer " + token.toLatin1();
+}
+
+QByteArray form(const QByteArray &action, const QByteArray &email, const QByteArray &password,
+    const QByteArray &name = {})
+{
+    return formBody({ { "email", email }, { "password", password }, { "name", name }, { "action", action } });
+}
+
+HttpMessage getFrom(quint16 port, const QByteArray &target, const QByteArray &header = {})
+{
+    return rawRequest(port, "GET", target, {}, { header });
+}
+
+// The tellwind://callback link the browser is sent to, when it is one.
+QUrlQuery callbackOf(const HttpMessage &reply)
+{
+    const QUrl location(QString::fromLatin1(reply.header("Location")));
+    return location.adjusted(QUrl::RemoveQuery) == QUrl("tellwind://callback") ? QUrlQuery(location)
+                                                                               : QUrlQuery();
+}
+
+QString tokenFrom(const HttpMessage &reply)
+{
+    return callbackOf(reply).queryItemValue("token");
+}
+
+const QByteArray password = "correct horse battery";
+
+// A server, or two replicas, on one database holding Ada's account, on one
+// clock that the test turns, so that replicas see the same minute pass.
+struct Rig {
+    TestDatabase database;
+    AuthReplica first { database };
+    std::unique_ptr<AuthReplica> second;
+    QDateTime now = QDateTime::currentDateTimeUtc();
+
+    explicit Rig(bool replicated = false)
+    {
+        if (replicated)
+            second = std::make_unique<AuthReplica>(database);
+        for (AuthReplica *replica : { &first, second.get() }) {
+            if (replica)
+                replica->store->setClock([this] { return now; });
+        }
+        first.store->createAccount("ada@example.com", password);
+    }
+    int status(const QString &token) { return getFrom(first.port, "/api/auth/me", bearer(token)).status; }
+};
+
+QJsonObject errorJson(const QString &message)
+{
+    return { { "type", "error" }, { "error", message } };
+}
+
+} // namespace
 
 class TestServerAuth : public QObject
 {
     Q_OBJECT
 
-private slots:
+private Q_SLOTS:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
 
     void createAccountSignInAndUseTheToken()
@@ -17,19 +165,19 @@ private slots:
         TestDatabase database;
         AuthReplica server(database);
         Browser browser { server.port };
-        const RawReply created = browser.post(
+        const HttpMessage created = browser.post(
             "/auth/login", form("create", "Ada@Example.COM", "analytical engine", "Ada Lovelace"));
         const QString token = tokenFrom(created);
         QVERIFY(!token.isEmpty() && created.header("Set-Cookie").contains("HttpOnly"));
 
-        const QJsonObject user = jsonOf(getFrom(server.port, "/api/auth/me", bearer(token)));
+        const QJsonObject user = getFrom(server.port, "/api/auth/me", bearer(token)).json();
         QCOMPARE(
             QStringList({ user["email"].toString(), user["name"].toString(), user["provider"].toString() }),
             QStringList({ "ada@example.com", "Ada Lovelace", "email" }));
         QVERIFY(!user["id"].toString().isEmpty());
         // Seconds since the start of 2001.
         QVERIFY(qAbs(user["createdAt"].toDouble() + 978307200 - QDateTime::currentSecsSinceEpoch()) < 60);
-        QCOMPARE(jsonOf(getFrom(server.port, "/api/auth/verify", bearer(token))),
+        QCOMPARE(getFrom(server.port, "/api/auth/verify", bearer(token)).json(),
             (QJsonObject { { "user", user }, { "token", token } }));
 
         // The browser session shows the account; without it the page sends
@@ -63,104 +211,374 @@ private slots:
 
     void bearerTokensAreCheckedStrictlyAndExpireAfterThirtyDays()
     {
-        TestDatabase database;
-        AuthReplica server(database);
-        const QDateTime start = QDateTime::currentDateTimeUtc();
-        QDateTime now = start;
-        server.store->setClock([&now] { return now; });
-        Browser browser { server.port };
+        Rig rig;
+        Browser browser { rig.first.port };
         const QString token
-            = tokenFrom(browser.post("/auth/login", form("create", "linus@example.com", "password1")));
+            = tokenFrom(browser.post("/auth/login", form("signin", "ada@example.com", password)));
+        Browser other { rig.first.port };
+        const QString untouched
+            = tokenFrom(other.post("/auth/login", form("signin", "ada@example.com", password)));
         const QString missing = QStringLiteral("Missing bearer token"),
                       invalid = QStringLiteral("Invalid session token");
         const QList<QPair<QByteArray, QString>> cases { { {}, missing },
-            { "Authorization: Basic YTpi", missing }, { "Authorization: Bearer", missing },
-            { bearer("unknown-token"), invalid }, { bearer(token.left(42)), invalid },
-            { bearer(token.toUpper()), invalid }, { bearer(QString(5000, 'a')), invalid },
+            { "Authorization: Basic YTpi", missing }, { bearer("unknown-token"), invalid },
+            { bearer(token.left(42)), invalid }, { bearer(token.toUpper()), invalid },
             { bearer(token) + "\x01", invalid } };
         for (const QByteArray path : { "/api/auth/me", "/api/auth/verify" }) {
             for (const auto &[header, message] : cases) {
-                const RawReply reply = getFrom(server.port, path, header);
+                const HttpMessage reply = getFrom(rig.first.port, path, header);
                 QCOMPARE(reply.status, 401);
-                QVERIFY(reply.header("Content-Type").startsWith("application/json"));
-                QCOMPARE(jsonOf(reply), (QJsonObject { { "type", "error" }, { "error", message } }));
+                QCOMPARE(reply.json(), errorJson(message));
             }
             // The scheme name is case-insensitive.
-            QCOMPARE(getFrom(server.port, path, "authorization: bearer " + token.toLatin1()).status, 200);
+            QCOMPARE(getFrom(rig.first.port, path, "authorization: bearer " + token.toLatin1()).status, 200);
         }
 
-        now = start.addDays(29);
-        QCOMPARE(getFrom(server.port, "/api/auth/me", bearer(token)).status, 200);
-        now = start.addDays(30).addSecs(1);
-        QCOMPARE(jsonOf(getFrom(server.port, "/api/auth/verify", bearer(token))).value("error").toString(),
-            QString("Session expired"));
+        const QDateTime start = rig.now;
+        rig.now = start.addDays(29);
+        QCOMPARE(rig.status(token), 200);
+        rig.now = start.addDays(30).addSecs(1);
+        QCOMPARE(
+            getFrom(rig.first.port, "/api/auth/verify", bearer(token)).json(), errorJson("Session expired"));
         // Gone for good, even if the clock goes back.
-        now = start;
-        QCOMPARE(getFrom(server.port, "/api/auth/me", bearer(token)).status, 401);
+        rig.now = start;
+        QCOMPARE(rig.status(token), 401);
+        // Purged, a session no longer says why it fails.
+        rig.now = start.addDays(31);
+        rig.first.store->purgeExpired();
+        QCOMPARE(getFrom(rig.first.port, "/api/auth/me", bearer(untouched)).json(),
+            errorJson("Invalid session token"));
     }
 
-    void wrongCredentialsAndBadInputGetAClearRefusalAndChangeNothing()
+    void badFormsGetAClearRefusalAndChangeNothing_data()
     {
-        TestDatabase database;
-        AuthReplica server(database);
-        Browser browser { server.port };
-        QCOMPARE(
-            browser.post("/auth/login", form("create", "alan@example.com", "enigma machine")).status, 303);
-        const QByteArray csrf = "&csrf=" + browser.csrf();
-        const QByteArray cookies = browser.cookieHeader();
-        struct Case {
-            const char *what;
-            QByteArray body;
-            int status = 400;
-            QByteArray header = "Content-Type: application/x-www-form-urlencoded";
-        };
-        const QList<Case> cases {
-            { "wrong password", form("signin", "alan@example.com", "Enigma machine"), 401 },
-            { "unknown address", form("signin", "nobody@example.com", "enigma machine"), 401 },
-            { "address taken", form("create", "Alan@example.com", "another password"), 409 },
-            { "oversized form", form("create", "big@example.com", QByteArray(20000, 'a')), 413 },
-            { "not a web form", R"({"email":"json@example.com"})", 415, "Content-Type: application/json" },
-            { "no content type", "action=create&email=a%40example.com&password=12345678", 415, {} },
-            { "unknown action", form("delete", "alan@example.com", "x") },
-            { "SQL in the address", form("create", "x@example.com'; DROP TABLE users; --", "password1") },
-            { "SQL as the password", form("signin", "alan@example.com", "' OR 1=1 --"), 401 },
-            { "non-UTF-8 address", "action=create&email=%FF%FEa%40example.com&password=password1" },
-            { "overlong UTF-8 password", "action=create&email=b%40example.com&password=%C0%AFpassword" },
-            { "control character in the name", form("create", "f@example.com", "password1", "Eve\x1b[31m") },
-            { "overlong name", form("create", "g@example.com", "password1", QByteArray(101, 'n')) },
-            { "address without a domain", form("create", "a@b", "long enough") },
-            { "address with two dots", form("create", "a..b@example.com", "long enough") },
-            { "address not in ASCII", form("create", "ä@example.com", "long enough") },
-        };
-        for (const Case &c : cases) {
-            const RawReply reply
-                = rawRequest(server.port, "POST", "/auth/login", c.body + csrf, { c.header, cookies });
-            QVERIFY2(reply.status == c.status, c.what);
-            QVERIFY2(reply.header("Location").isEmpty() && reply.header("Set-Cookie").isEmpty(), c.what);
-            QVERIFY2(reply.body.contains("class=\"error\""), c.what);
-        }
-        QVERIFY(browser.post("/auth/login", form("create", "a@@example.com", "long enough"))
-                    .body.contains("Enter a valid email address"));
-        QCOMPARE(server.store->accountCount(), 1);
-        QCOMPARE(
-            browser.post("/auth/login", form("signin", "alan@example.com", "enigma machine")).status, 303);
-        const RawReply wrong = browser.post("/auth/login", form("signin", "alan@example.com", "x"));
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("contentType");
+        const QByteArray web = "Content-Type: application/x-www-form-urlencoded";
+        QTest::addRow("wrong password")
+            << form("signin", "ada@example.com", "Correct horse battery") << 401 << web;
+        QTest::addRow("unknown address") << form("signin", "nobody@example.com", password) << 401 << web;
+        QTest::addRow("address taken") << form("create", "Ada@example.com", "another password") << 409 << web;
+        QTest::addRow("oversized form")
+            << form("create", "big@example.com", QByteArray(20000, 'a')) << 413 << web;
+        QTest::addRow("not a web form") << QByteArray(R"({"email":"json@example.com"})") << 415
+                                        << QByteArray("Content-Type: application/json");
+        QTest::addRow("non-UTF-8 address")
+            << QByteArray("action=create&email=%FF%FEa%40example.com&password=password1") << 400 << web;
+        QTest::addRow("control character in the name")
+            << form("create", "f@example.com", "password1", "Eve\x1b[31m") << 400 << web;
+        QTest::addRow("address not in ASCII") << form("create", "ä@example.com", "long enough") << 400 << web;
+    }
+
+    void badFormsGetAClearRefusalAndChangeNothing()
+    {
+        QFETCH(QByteArray, body);
+        QFETCH(int, status);
+        QFETCH(QByteArray, contentType);
+        Rig rig;
+        Browser browser { rig.first.port };
+        const QByteArray withToken = body + "&csrf=" + browser.csrf();
+        const HttpMessage reply = rawRequest(
+            rig.first.port, "POST", "/auth/login", withToken, { contentType, browser.cookieHeader() });
+        QCOMPARE(reply.status, status);
+        QVERIFY(reply.header("Location").isEmpty() && reply.header("Set-Cookie").isEmpty());
+        QVERIFY(reply.body.contains("class=\"error\""));
+        QCOMPARE(rig.first.store->accountCount(), 1);
+    }
+
+    void pagesEscapeWhatComesBack()
+    {
+        Rig rig;
+        Browser browser { rig.first.port };
+        const HttpMessage wrong = browser.post("/auth/login", form("signin", "ada@example.com", "x"));
         QVERIFY(wrong.body.contains("The email address or the password is not correct."));
-        QVERIFY(wrong.body.contains("value=\"alan@example.com\"")); // filled in again
+        QVERIFY(wrong.body.contains("value=\"ada@example.com\"")); // filled in again
+        const HttpMessage reflected
+            = browser.post("/auth/login", form("signin", "<script>alert(1)</script>", "x"));
+        QVERIFY(!reflected.body.contains("<script>") && reflected.body.contains("&lt;script&gt;"));
+        // The return path cannot point at another site.
+        for (const QByteArray &target :
+            QByteArrayList { "//evil.example/", "https://evil.example/", "/\\evil.example" })
+            QVERIFY(browser.get("/auth/login?returnTo=" + target.toPercentEncoding())
+                        .body.contains("name=\"returnTo\" value=\"/auth/account\""));
         // Cancelling hands the program an error instead of a token.
         QCOMPARE(browser.post("/auth/login", "action=cancel").header("Location"),
             QByteArray("tellwind://callback?error=Sign-in%20was%20cancelled"));
+    }
 
-        // What comes back into the page is escaped, and the return path
-        // cannot point at another site.
-        const RawReply reflected
-            = browser.post("/auth/login", form("signin", "<script>alert(1)</script>", "x"));
-        QVERIFY(!reflected.body.contains("<script>") && reflected.body.contains("&lt;script&gt;"));
-        for (const QByteArray &target :
-            QByteArrayList { "//evil.example/", "https://evil.example/", "/\\evil.example" }) {
-            const RawReply page = browser.get("/auth/login?returnTo=" + target.toPercentEncoding());
-            QVERIFY(page.body.contains("name=\"returnTo\" value=\"/auth/account\""));
+    void formsFromElsewhereAreRefused_data()
+    {
+        QTest::addColumn<QByteArray>("csrf"); // "page": the one the page handed out
+        QTest::addColumn<bool>("sendCookie");
+        QTest::addColumn<QByteArray>("header");
+        QTest::addColumn<int>("status");
+        QTest::addRow("from the page") << QByteArray("page") << true << QByteArray() << 303;
+        QTest::addRow("same origin named")
+            << QByteArray("page") << true << QByteArray("Origin: http://127.0.0.1") << 303;
+        QTest::addRow("no token") << QByteArray() << true << QByteArray() << 403;
+        QTest::addRow("token without its cookie") << QByteArray("page") << false << QByteArray() << 403;
+        QTest::addRow("another site")
+            << QByteArray("page") << true << QByteArray("Origin: https://evil.example") << 403;
+        QTest::addRow("opaque origin") << QByteArray("page") << true << QByteArray("Origin: null") << 403;
+        QTest::addRow("other port") << QByteArray("page") << true << QByteArray("Origin: http://127.0.0.1:1")
+                                    << 403;
+        QTest::addRow("cross-site fetch")
+            << QByteArray("page") << true << QByteArray("Sec-Fetch-Site: cross-site") << 403;
+    }
+
+    void formsFromElsewhereAreRefused()
+    {
+        QFETCH(QByteArray, csrf);
+        QFETCH(bool, sendCookie);
+        QFETCH(QByteArray, header);
+        QFETCH(int, status);
+        Rig rig;
+        Browser browser { rig.first.port };
+        const HttpMessage page = browser.get("/auth/login");
+        const QByteArray token = browser.cookies.value(AuthEndpoints::csrfCookieName);
+        QVERIFY(page.body.contains("name=\"csrf\" value=\"" + token + "\""));
+        const QByteArray body
+            = form("signin", "ada@example.com", password) + "&csrf=" + (csrf == "page" ? token : csrf);
+        const HttpMessage reply = rawRequest(rig.first.port, "POST", "/auth/login", body,
+            { "Content-Type: application/x-www-form-urlencoded",
+                sendCookie ? browser.cookieHeader() : QByteArray(), header });
+        QCOMPARE(reply.status, status);
+        QCOMPARE(!tokenFrom(reply).isEmpty(), status == 303);
+        if (status == 403) {
+            // A fresh token to try again with, and no session.
+            QVERIFY(reply.header("Set-Cookie").startsWith(AuthEndpoints::csrfCookieName + '='));
+            QVERIFY(reply.body.contains("name=\"csrf\""));
+            return;
         }
+        // Signing out in the browser wants the token as well.
+        browser.keep(reply);
+        const QByteArray session
+            = "Cookie: " + AuthEndpoints::cookieName + '=' + browser.cookies.value(AuthEndpoints::cookieName);
+        QCOMPARE(rawRequest(rig.first.port, "POST", "/auth/logout", "action=logout",
+                     { "Content-Type: application/x-www-form-urlencoded", session })
+                     .status,
+            403);
+        QVERIFY(browser.get("/auth/account").body.contains("ada@example.com"));
+    }
+
+    void pagesSendSecurityHeadersAndTheTokenOnlyInTheCallback()
+    {
+        Rig rig;
+        const quint16 port = rig.first.port;
+        Browser browser { port };
+        QList<QPair<const char *, HttpMessage>> replies;
+        replies.append({ "login page", browser.get("/auth/login") });
+        const HttpMessage signedIn = browser.post("/auth/login", form("signin", "ada@example.com", password));
+        replies.append({ "sign-in", signedIn });
+        replies.append(
+            { "failed sign-in", browser.post("/auth/login", form("signin", "ada@example.com", "wrong")) });
+        replies.append({ "account page", browser.get("/auth/account") });
+        replies.append({ "account redirect", getFrom(port, "/auth/account") });
+        replies.append({ "login page signed in", browser.get("/auth/login") });
+        const QString token = tokenFrom(signedIn);
+        QVERIFY(!token.isEmpty());
+        for (const auto &[what, reply] : replies) {
+            QVERIFY2(reply.header("Content-Security-Policy").contains("frame-ancestors 'none'"), what);
+            QVERIFY2(reply.header("X-Frame-Options") == "DENY", what);
+            QVERIFY2(reply.header("Referrer-Policy") == "no-referrer", what);
+            QVERIFY2(reply.header("Cache-Control") == "no-store", what);
+            QByteArray everything = reply.body;
+            for (const auto &[name, value] : reply.headers)
+                everything += name.compare("Location", Qt::CaseInsensitive) == 0 ? QByteArray() : value;
+            QVERIFY2(!everything.contains(token.toLatin1()), what);
+        }
+    }
+
+    void failedSigninsAreLimitedOnEveryReplica_data()
+    {
+        QTest::addColumn<bool>("trustProxy");
+        QTest::addColumn<bool>("sameAccount");
+        QTest::addColumn<bool>("sameAddress");
+        // The sixth attempt uses the right password: it is refused all the same.
+        QTest::addRow("one account from many addresses") << true << true << false;
+        QTest::addRow("one address on many accounts") << true << false << true;
+        QTest::addRow("forwarded-for from a connection that is no proxy") << false << false << false;
+    }
+
+    void failedSigninsAreLimitedOnEveryReplica()
+    {
+        QFETCH(bool, trustProxy);
+        QFETCH(bool, sameAccount);
+        QFETCH(bool, sameAddress);
+        Rig replicas(true);
+        for (AuthReplica *replica : { &replicas.first, replicas.second.get() })
+            replica->endpoints->setTrustedProxies(trustProxy
+                    ? QList<QPair<QHostAddress, int>> { { QHostAddress(QHostAddress::LocalHost), 32 } }
+                    : QList<QPair<QHostAddress, int>> {});
+        const auto attempt = [&](int index, const QByteArray &pass) {
+            Browser browser { (index % 2 ? *replicas.second : replicas.first).port };
+            const QByteArray email = sameAccount || index == 5
+                ? "ada@example.com"
+                : "user" + QByteArray::number(index) + "@example.com";
+            const QByteArray from = sameAddress ? "192.0.2.7" : "192.0.2." + QByteArray::number(10 + index);
+            return browser.post("/auth/login", form("signin", email, pass), { "X-Forwarded-For: " + from });
+        };
+        for (int i = 0; i < 5; ++i)
+            QCOMPARE(attempt(i, "wrong password").status, 401);
+        const HttpMessage refused = attempt(5, password);
+        QCOMPARE(refused.status, 429);
+        const int retryAfter = refused.header("Retry-After").toInt();
+        QVERIFY2(retryAfter > 0 && retryAfter <= 60, refused.header("Retry-After"));
+        QVERIFY(tokenFrom(refused).isEmpty());
+        QVERIFY(refused.body.contains("Too many failed attempts"));
+        QCOMPARE(attempt(6, password).status, 429); // through the other replica
+
+        replicas.now = replicas.now.addSecs(retryAfter);
+        QCOMPARE(attempt(5, password).status, 303);
+    }
+
+    // Sent together, before any is answered: those still being checked count.
+    void attemptsInFlightCountTowardsTheLimit()
+    {
+        Rig rig;
+        Browser browser { rig.first.port };
+        std::vector<std::unique_ptr<RawExchange>> attempts;
+        for (int i = 0; i < 8; ++i)
+            attempts.push_back(std::make_unique<RawExchange>(rig.first.port,
+                browser.postRequest("/auth/login", form("signin", "ada@example.com", "wrong password"))));
+        QList<int> statuses;
+        for (auto &attempt : attempts)
+            statuses.append(attempt->wait().status);
+        std::sort(statuses.begin(), statuses.end());
+        QCOMPARE(statuses, (QList<int> { 401, 401, 401, 401, 401, 429, 429, 429 }));
+    }
+
+    // An unknown address costs what a wrong password costs, so the time of
+    // the answer does not tell whether the account exists.
+    void everySigninCostsOnePasswordCheck()
+    {
+        Rig rig;
+        const PasswordHasher &hasher = rig.first.endpoints->hasher();
+        for (const auto &[email, pass, status] :
+            QList<std::tuple<QByteArray, QByteArray, int>> { { "ada@example.com", "wrong password", 401 },
+                { "nobody@example.com", "wrong password", 401 }, { "ada@example.com", password, 303 } }) {
+            Browser browser { rig.first.port };
+            const int before = hasher.verifications();
+            QCOMPARE(browser.post("/auth/login", form("signin", email, pass)).status, status);
+            QCOMPARE(hasher.verifications(), before + 1);
+        }
+    }
+
+    void browserSignOutEndsTheProgramSessionFromThatSignIn()
+    {
+        Rig rig;
+        Browser first { rig.first.port }, second { rig.first.port };
+        const QString firstToken
+            = tokenFrom(first.post("/auth/login", form("signin", "ada@example.com", password)));
+        const QString secondToken
+            = tokenFrom(second.post("/auth/login", form("signin", "ada@example.com", password)));
+        // "Open Tellwind" on a page already signed in: a further program
+        // session of the same browser sign-in.
+        const QString continued = tokenFrom(second.post("/auth/login", "action=continue"));
+        QVERIFY(!firstToken.isEmpty() && !secondToken.isEmpty() && !continued.isEmpty());
+
+        QCOMPARE(second.post("/auth/logout", "action=logout").header("Location"), QByteArray("/auth/login"));
+        QCOMPARE((QList<int> { rig.status(firstToken), rig.status(secondToken), rig.status(continued) }),
+            (QList<int> { 200, 401, 401 }));
+        QVERIFY(second.get("/auth/account").header("Location").startsWith("/auth/login"));
+
+        // The program's own sign-out revokes just its token.
+        QCOMPARE(
+            rawRequest(rig.first.port, "POST", "/api/auth/logout", {}, { bearer(firstToken) }).status, 200);
+        QCOMPARE(rig.status(firstToken), 401);
+        QCOMPARE(
+            rawRequest(rig.first.port, "POST", "/api/auth/logout", {}, { bearer(firstToken) }).status, 401);
+        QVERIFY(first.get("/auth/account").body.contains("ada@example.com"));
+    }
+
+    void aDatabaseOutageEndsNoSession()
+    {
+        if (!TestDatabase::isPostgres())
+            QSKIP("Needs a database server that can be stopped");
+        const QString cluster = qEnvironmentVariable("TELLWIND_TEST_DATABASE_DIR");
+        Rig rig;
+        Browser browser { rig.first.port };
+        const QString token
+            = tokenFrom(browser.post("/auth/login", form("signin", "ada@example.com", password)));
+        QVERIFY(!token.isEmpty());
+
+        QCOMPARE(QProcess::execute(cluster + "/stop-cluster", {}), 0);
+        auto restart = qScopeGuard([&] { QProcess::execute(cluster + "/start-cluster", {}); });
+        QVERIFY(!rig.first.store->isReachable());
+        // A 401 would make the program drop its session.
+        for (const QByteArray path : { "/api/auth/me", "/api/auth/verify" }) {
+            const HttpMessage reply = getFrom(rig.first.port, path, bearer(token));
+            QCOMPARE(reply.status, 503);
+            QCOMPARE(reply.json().value("type").toString(), QString("error"));
+        }
+        restart.dismiss();
+        QCOMPARE(QProcess::execute(cluster + "/start-cluster", {}), 0);
+        QVERIFY(rig.first.store->isReachable());
+        QCOMPARE(rig.status(token), 200);
+    }
+
+    void replicasShareSessions()
+    {
+        Rig replicas(true);
+        Browser browser { replicas.first.port };
+        const QString token
+            = tokenFrom(browser.post("/auth/login", form("signin", "ada@example.com", password)));
+        QVERIFY(!token.isEmpty());
+        QCOMPARE(
+            getFrom(replicas.second->port, "/api/auth/me", bearer(token)).json().value("email").toString(),
+            QString("ada@example.com"));
+        QCOMPARE(getFrom(replicas.second->port, "/api/auth/verify", bearer(token))
+                     .json()
+                     .value("token")
+                     .toString(),
+            token);
+        // The browser's cookie is good on the other replica too.
+        browser.port = replicas.second->port;
+        QVERIFY(browser.get("/auth/account").body.contains("ada@example.com"));
+
+        QCOMPARE(
+            rawRequest(replicas.second->port, "POST", "/api/auth/logout", {}, { bearer(token) }).status, 200);
+        QCOMPARE(getFrom(replicas.first.port, "/api/auth/me", bearer(token)).status, 401);
+        QCOMPARE(getFrom(replicas.first.port, "/api/auth/verify", bearer(token)).status, 401);
+
+        // An account made through one signs in through the other.
+        QVERIFY(replicas.second->store->createAccount("alan@example.com", password).index() == 0);
+        Browser other { replicas.first.port };
+        QCOMPARE(other.post("/auth/login", form("signin", "alan@example.com", password)).status, 303);
+    }
+
+    void theProgramsStateComesBackInTheCallback_data()
+    {
+        QTest::addColumn<QByteArray>("state");
+        QTest::addColumn<QByteArray>("action");
+        QTest::addColumn<QString>("echoed");
+        const QByteArray state = "Zq3_x-81ab5LmNoPqRsTuVwXyZ012345";
+        QTest::addRow("sign-in") << state << QByteArray("signin") << QString(state);
+        QTest::addRow("cancel") << state << QByteArray("cancel") << QString(state);
+        QTest::addRow("markup") << QByteArray("\"><script>alert(1)</script>aaaaaa") << QByteArray("signin")
+                                << QString();
+        QTest::addRow("another query item")
+            << QByteArray("aaaaaaaaaaaaaaaaaaaa&token=mine") << QByteArray("signin") << QString();
+    }
+
+    void theProgramsStateComesBackInTheCallback()
+    {
+        QFETCH(QByteArray, state);
+        QFETCH(QByteArray, action);
+        QFETCH(QString, echoed);
+        Rig rig;
+        Browser browser { rig.first.port };
+        const HttpMessage page = browser.get("/auth/login?state=" + state.toPercentEncoding());
+        QCOMPARE(page.body.contains("name=\"state\""), !echoed.isEmpty());
+        QVERIFY(!page.body.contains("<script>alert"));
+        // The page's form sends back what it was given.
+        const QUrlQuery callback = callbackOf(browser.post("/auth/login",
+            form(action, "ada@example.com", password) + "&state=" + state.toPercentEncoding()));
+        QVERIFY(!callback.isEmpty());
+        QCOMPARE(
+            callback.allQueryItemValues("state"), echoed.isEmpty() ? QStringList() : QStringList { echoed });
+        QCOMPARE(callback.allQueryItemValues("token").size(), action == "signin" ? 1 : 0);
     }
 };
 

@@ -3,6 +3,7 @@
 // upstream, and the words typed into a GTK text field.
 #include "app/ProcessRig.h"
 #include "support/ScriptedHttpServer.h"
+#include "support/ServerProcess.h"
 
 #include <QRect>
 #include <QSettings>
@@ -24,9 +25,9 @@ bool waitForLine(Child &child, const QString &text, int timeoutMs = 20000)
 {
     return QTest::qWaitFor(
         [&] {
-            const QStringList lines = child.lines();
-            return std::any_of(
-                lines.cbegin(), lines.cend(), [&](const QString &line) { return line.startsWith(text); });
+            return !child.lines()
+                        .filter(QRegularExpression(u'^' + QRegularExpression::escape(text)))
+                        .isEmpty();
         },
         timeoutMs);
 }
@@ -92,17 +93,13 @@ private Q_SLOTS:
         // Later uploads (silence, the last piece) hear nothing.
         upstream.fallback = ScriptedHttpServer::Reply(200, R"({"text":""})");
 
-        auto server = start(build + QStringLiteral("/tellwind-server"),
-            { "--listen", "127.0.0.1:0", "--data-dir", m_dir.filePath(QStringLiteral("server")), "--decoders",
-                "1", "--upstream", upstream.baseUrl() + QStringLiteral("/v1") });
-        QVERIFY(
-            waitForLine(*server, QStringLiteral("tellwind-server listening on http://127.0.0.1:"), 30000));
+        ServerProcess server({ "--decoders", "1", "--upstream", upstream.baseUrl() + "/v1" });
+        QVERIFY(server.start());
         {
             QSettings settings(
                 m_dir.filePath(QStringLiteral("config/Tellwind/Tellwind.conf")), QSettings::IniFormat);
             settings.setValue(QStringLiteral("hasCompletedOnboarding"), true);
-            settings.setValue(QStringLiteral("serverBaseURL"),
-                server->lines().filter(QStringLiteral("listening on")).value(0).section(u' ', 3, 3));
+            settings.setValue(QStringLiteral("serverBaseURL"), server.baseUrl());
         }
 
         // A GTK text field, which takes the ñ through the clipboard.

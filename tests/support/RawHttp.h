@@ -1,50 +1,136 @@
 #pragma once
 
 #include <QByteArray>
-#include <QHash>
+#include <QHostAddress>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QList>
+#include <QPair>
 #include <QTcpSocket>
 #include <QTest>
+#include <QUrl>
 
-// A bare HTTP/1.1 client for tests: sends exactly the bytes it is given (so
-// malformed headers reach the server; empty header lines are left out),
-// follows no redirects, keeps no cookies.
-struct RawReply {
-    int status = 0;
-    QHash<QByteArray, QByteArray> headers; // names in lower case
+// One HTTP message as it came off the wire, a request or an answer.
+struct HttpMessage {
+    QByteArray method; // requests
+    QByteArray target; // requests: path and query, as sent
+    int status = 0; // answers
+    QList<QPair<QByteArray, QByteArray>> headers; // in the order sent
     QByteArray body;
 
-    QByteArray header(const QByteArray &name) const { return headers.value(name.toLower()); }
+    QByteArray header(const QByteArray &name) const
+    {
+        for (const auto &[key, value] : headers) {
+            if (key.compare(name, Qt::CaseInsensitive) == 0)
+                return value;
+        }
+        return {};
+    }
+    QUrl url() const { return QUrl(QString::fromUtf8(target)); }
+    QJsonObject json() const { return QJsonDocument::fromJson(body).object(); }
+
+    // Takes the message at the front of `stream` once all of it is there.
+    // `noBody`: an answer to HEAD, whatever its Content-Length says.
+    static bool take(QByteArray &stream, HttpMessage &message, bool noBody = false)
+    {
+        const qsizetype headEnd = stream.indexOf("\r\n\r\n");
+        if (headEnd < 0)
+            return false;
+        HttpMessage taken;
+        const QList<QByteArray> lines = stream.left(headEnd).split('\n');
+        const QList<QByteArray> first = lines.value(0).trimmed().split(' ');
+        if (first.value(0).startsWith("HTTP/")) {
+            taken.status = first.value(1).toInt();
+        } else {
+            taken.method = first.value(0);
+            taken.target = first.value(1);
+        }
+        for (const QByteArray &line : lines.mid(1)) {
+            if (const qsizetype colon = line.indexOf(':'); colon > 0)
+                taken.headers.append({ line.left(colon).trimmed(), line.mid(colon + 1).trimmed() });
+        }
+        const qsizetype length = noBody ? 0 : taken.header("Content-Length").toLongLong();
+        if (stream.size() < headEnd + 4 + length)
+            return false;
+        taken.body = stream.mid(headEnd + 4, length);
+        stream.remove(0, headEnd + 4 + length);
+        message = std::move(taken);
+        return true;
+    }
 };
 
-// The server may run in this thread: the event loop turns until the whole
-// answer has come.
-inline RawReply rawRequest(quint16 port, const QByteArray &method, const QByteArray &target,
-    const QByteArray &body = {}, const QList<QByteArray> &headers = {})
+using RawReply = HttpMessage;
+
+// A request as a client would write it; empty header lines are left out.
+inline QByteArray httpRequest(const QByteArray &method, const QByteArray &target, const QByteArray &body = {},
+    const QList<QByteArray> &headers = {})
 {
     QByteArray request = method + ' ' + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n";
     for (const QByteArray &line : headers)
         request += line.isEmpty() ? QByteArray() : line + "\r\n";
-    if (method == "POST")
+    if (!body.isEmpty() || method == "POST" || method == "PUT")
         request += "Content-Length: " + QByteArray::number(body.size()) + "\r\n";
+    return request + "\r\n" + body;
+}
+
+// One connection that sends exactly the bytes it is given, so that what no
+// well-behaved client would send reaches the server as written. The event
+// loop turns while it waits: the server may live in this thread. From
+// `source`, another loopback address, the server counts it as another client.
+class RawExchange
+{
+public:
+    RawExchange(quint16 port, const QByteArray &bytes, const QHostAddress &source = {})
+    {
+        if (source.isNull() || socket.bind(source)) {
+            socket.connectToHost(QHostAddress::LocalHost, port);
+            socket.write(bytes);
+        }
+    }
+
     QTcpSocket socket;
-    socket.connectToHost(QStringLiteral("127.0.0.1"), port);
-    socket.write(request + "\r\n" + body);
-    QByteArray data;
-    RawReply reply;
-    const auto complete = [&] {
-        data += socket.readAll();
-        const qsizetype headerEnd = data.indexOf("\r\n\r\n");
-        if (headerEnd < 0)
-            return false;
-        const QList<QByteArray> lines = data.left(headerEnd).split('\n');
-        reply.status = lines.first().split(' ').value(1).toInt();
-        for (const QByteArray &line : lines.mid(1))
-            reply.headers.insert(
-                line.left(line.indexOf(':')).trimmed().toLower(), line.mid(line.indexOf(':') + 1).trimmed());
-        reply.body = data.mid(headerEnd + 4);
-        return reply.body.size() >= reply.header("Content-Length").toLongLong();
-    };
-    return QTest::qWaitFor(complete, 10000) ? reply : RawReply();
+    QByteArray received;
+
+    bool closed()
+    {
+        received += socket.readAll();
+        return socket.state() == QAbstractSocket::UnconnectedState;
+    }
+    // Every whole answer so far, in order; `heads` marks the answers to HEAD.
+    QList<HttpMessage> answers(const QList<bool> &heads = {})
+    {
+        closed();
+        QByteArray rest = received;
+        QList<HttpMessage> found;
+        for (HttpMessage answer; HttpMessage::take(rest, answer, heads.value(found.size()));)
+            found.append(answer);
+        return found;
+    }
+    bool done() { return closed() || !answers().isEmpty(); }
+    // The first answer; what came before the server closed when it was cut short.
+    HttpMessage wait(int ms = 120000)
+    {
+        (void)QTest::qWaitFor([this] { return done(); }, ms);
+        if (const QList<HttpMessage> all = answers(); !all.isEmpty())
+            return all.first();
+        const qsizetype headEnd = received.indexOf("\r\n\r\n");
+        QByteArray head = received.left(headEnd) + "\r\n\r\n";
+        HttpMessage cut;
+        HttpMessage::take(head, cut, true);
+        cut.body = headEnd < 0 ? QByteArray() : received.mid(headEnd + 4);
+        return cut;
+    }
+    // How many answers came before the server closed the connection; -1 if it did not.
+    int answersUntilClosed(int ms = 20000)
+    {
+        return QTest::qWaitFor([this] { return closed(); }, ms) ? int(answers().size()) : -1;
+    }
+};
+
+inline HttpMessage rawRequest(quint16 port, const QByteArray &method, const QByteArray &target,
+    const QByteArray &body = {}, const QList<QByteArray> &headers = {})
+{
+    return RawExchange(port, httpRequest(method, target, body, headers)).wait();
 }
 
 inline QByteArray formBody(const QList<QPair<QByteArray, QByteArray>> &fields)
@@ -53,9 +139,4 @@ inline QByteArray formBody(const QList<QPair<QByteArray, QByteArray>> &fields)
     for (const auto &[name, value] : fields)
         pairs.append(name.toPercentEncoding() + '=' + value.toPercentEncoding());
     return pairs.join('&');
-}
-
-inline RawReply postForm(quint16 port, const QByteArray &path, const QByteArray &body)
-{
-    return rawRequest(port, "POST", path, body, { "Content-Type: application/x-www-form-urlencoded" });
 }

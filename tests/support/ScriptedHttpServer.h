@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/RawHttp.h"
+
 #include <QByteArray>
 #include <QHostAddress>
 #include <QList>
@@ -7,7 +9,6 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
-#include <QUrl>
 
 #include <memory>
 
@@ -49,22 +50,7 @@ public:
         bool held = false;
         QByteArray raw;
     };
-    struct Request {
-        QByteArray method;
-        QByteArray target; // path and query, as sent
-        QList<QPair<QByteArray, QByteArray>> headers;
-        QByteArray body;
-
-        QUrl url() const { return QUrl(QString::fromUtf8(target)); }
-        QByteArray header(const QByteArray &name) const
-        {
-            for (const auto &[key, value] : headers) {
-                if (key.compare(name, Qt::CaseInsensitive) == 0)
-                    return value;
-            }
-            return {};
-        }
-    };
+    using Request = HttpMessage;
 
     QList<Reply> script;
     Reply fallback;
@@ -78,8 +64,10 @@ public:
                 connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
                 connect(socket, &QIODevice::readyRead, this, [this, socket, pending] {
                     *pending += socket->readAll();
-                    while (takeRequest(*pending))
+                    for (Request request; HttpMessage::take(*pending, request);) {
+                        requests.append(request);
                         answer(socket, script.isEmpty() ? fallback : script.takeFirst());
+                    }
                 });
             }
         });
@@ -102,29 +90,6 @@ public:
     }
 
 private:
-    bool takeRequest(QByteArray &pending)
-    {
-        const qsizetype headerEnd = pending.indexOf("\r\n\r\n");
-        if (headerEnd < 0)
-            return false;
-        Request request;
-        const QList<QByteArray> lines = pending.left(headerEnd).split('\n');
-        const QList<QByteArray> requestLine = lines.value(0).trimmed().split(' ');
-        request.method = requestLine.value(0);
-        request.target = requestLine.value(1);
-        for (const QByteArray &line : lines.mid(1)) {
-            if (const qsizetype colon = line.indexOf(':'); colon > 0)
-                request.headers.append({ line.left(colon).trimmed(), line.mid(colon + 1).trimmed() });
-        }
-        const qsizetype length = request.header("Content-Length").toLongLong();
-        if (pending.size() < headerEnd + 4 + length)
-            return false;
-        request.body = pending.mid(headerEnd + 4, length);
-        pending.remove(0, headerEnd + 4 + length);
-        requests.append(request);
-        return true;
-    }
-
     void answer(QTcpSocket *socket, const Reply &reply)
     {
         if (reply.held) {

@@ -1,11 +1,12 @@
 #pragma once
 
+#include "support/RawHttp.h"
+
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -18,6 +19,7 @@ public:
         : arguments(std::move(arguments))
     {
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        // Read as it comes, so that a busy server never blocks on a full pipe.
         QObject::connect(&m_process, &QProcess::readyReadStandardOutput, &m_process,
             [this] { m_output += m_process.readAllStandardOutput(); });
     }
@@ -35,7 +37,9 @@ public:
     }
     QString dataDir() const { return m_data.path(); }
 
-    // Returns once the server listens; false when it exits or stays silent.
+    // Returns once the server listens; false, saying why, when it exits or
+    // stays silent. Unless `listen` names one, the kernel picks the port, so
+    // runs side by side cannot collide; the server names it when it listens.
     bool start()
     {
         m_output.clear();
@@ -52,8 +56,11 @@ public:
                 match = listening.match(QString::fromUtf8(m_output));
                 return match.hasMatch() || m_process.state() == QProcess::NotRunning;
             },
-            60000);
+            120000);
         m_port = match.hasMatch() ? match.captured(1).toUShort() : 0;
+        if (m_port == 0)
+            qWarning("tellwind-server %s; it printed:\n%s",
+                isRunning() ? "did not listen within 120 s" : "exited", m_output.constData());
         return m_port != 0;
     }
 
@@ -67,6 +74,7 @@ public:
         m_process.waitForFinished(5000);
     }
 
+    QProcess &process() { return m_process; }
     bool isRunning() const { return m_process.state() == QProcess::Running; }
     quint16 port() const { return m_port; }
     QString baseUrl() const { return QStringLiteral("http://127.0.0.1:%1").arg(m_port); }
@@ -75,6 +83,17 @@ public:
     {
         m_output += m_process.readAllStandardOutput();
         return QString::fromUtf8(m_output).split(u'\n', Qt::SkipEmptyParts);
+    }
+
+    // The add-user command on the given storage options.
+    static bool addUser(const QStringList &storage, const QByteArray &email, const QByteArray &password)
+    {
+        QProcess adding;
+        adding.start(
+            binary(), storage + QStringList { QStringLiteral("add-user"), QString::fromLatin1(email) });
+        adding.write(password + '\n');
+        adding.closeWriteChannel();
+        return adding.waitForFinished(60000) && adding.exitCode() == 0;
     }
 
 private:
@@ -97,40 +116,3 @@ inline QByteArray spokenPcm(const QString &text)
     const qsizetype data = bytes.indexOf("data", 12);
     return data < 0 ? QByteArray() : bytes.mid(data + 8);
 }
-
-// One HTTP exchange over a bare socket: the bytes go out exactly as given, so
-// that what no well-behaved client would send reaches the server as written.
-struct RawHttpExchange {
-    QTcpSocket socket;
-    QByteArray received;
-
-    RawHttpExchange(quint16 port, const QByteArray &bytes)
-    {
-        socket.connectToHost(QHostAddress::LocalHost, port);
-        socket.write(bytes);
-    }
-    static QByteArray request(const QByteArray &method, const QByteArray &target, const QByteArray &body = {})
-    {
-        return method + ' ' + target + " HTTP/1.1\r\nContent-Length: " + QByteArray::number(body.size())
-            + "\r\n\r\n" + body;
-    }
-
-    // The whole answer is in, or the server has closed the connection.
-    bool done()
-    {
-        received += socket.readAll();
-        static const QRegularExpression length(
-            QStringLiteral("content-length: *(\\d+)"), QRegularExpression::CaseInsensitiveOption);
-        const auto match = length.match(QString::fromLatin1(received.left(received.indexOf("\r\n\r\n"))));
-        return socket.state() == QAbstractSocket::UnconnectedState
-            || (match.hasMatch() && body().size() >= match.captured(1).toInt());
-    }
-    RawHttpExchange &wait(int ms = 60000)
-    {
-        (void)QTest::qWaitFor([this] { return done(); }, ms);
-        return *this;
-    }
-    int status() const { return received.startsWith("HTTP/1.1 ") ? received.mid(9, 3).toInt() : 0; }
-    QByteArray body() const { return received.mid(received.indexOf("\r\n\r\n") + 4); }
-    QJsonObject json() const { return QJsonDocument::fromJson(body()).object(); }
-};
