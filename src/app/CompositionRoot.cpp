@@ -16,6 +16,7 @@
 #include "output/TextInsertionService.h"
 #include "platform/KeyMonitor.h"
 #include "platform/KeyboardBackends.h"
+#include "platform/PlatformStatus.h"
 #include "platform/SyntheticKeyLog.h"
 #include "platform/WindowSystem.h"
 #include "platform/pulse/PulseAudioEngine.h"
@@ -63,6 +64,8 @@ CompositionRoot::CompositionRoot(SessionInfo session, QObject *parent)
     // the reason.
     KeyboardSink sink = makeKeyboardSink(m_session, *m_syntheticKeys);
     m_typingBackendName = sink.choice.name();
+    m_platformStatus = std::make_unique<PlatformStatus>();
+    m_platformStatus->setTypingBackend(KeyboardChoice::displayName(sink.choice.kind));
     m_keyboard = std::move(sink.backend);
     TypingBackend &keyboard = *m_keyboard;
     m_textInsertion = std::make_unique<TextInsertionService>(

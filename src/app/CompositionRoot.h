@@ -18,6 +18,7 @@ class LanguageAvailability;
 class MicrophoneAuthorization;
 class Notifier;
 class Pasteboard;
+class PlatformStatus;
 class SettingsWriteAlert;
 class SpeechRecognizerBackend;
 class SpeechSettings;
@@ -60,12 +61,12 @@ public:
     SpeechSettings &speechSettings() const { return *m_speechSettings; }
     WindowSystem &windowSystem() const { return *m_windowSystem; }
     Workspace &workspace() const { return *m_workspace; }
-    // Which backend types into other applications, in words for the user.
+    PlatformStatus &platformStatus() const { return *m_platformStatus; }
+    // Which backend types into other applications ("X11 (XTEST)", …).
     QString typingBackendName() const { return m_typingBackendName; }
 
 private:
     SessionInfo m_session;
-    QString m_typingBackendName;
 
     // The platform's facilities, one each for the whole program.
     std::unique_ptr<AlertPresenter> m_alerts;
@@ -76,6 +77,9 @@ private:
     std::unique_ptr<Notifier> m_notifier;
     std::unique_ptr<SyntheticKeyLog> m_syntheticKeys;
     std::unique_ptr<TypingBackend> m_keyboard;
+    QString m_typingBackendName;
+    // What the session gave the program, for the settings to show.
+    std::unique_ptr<PlatformStatus> m_platformStatus;
     std::unique_ptr<MicrophoneAuthorization> m_microphone;
     std::unique_ptr<SpeechRecognizerBackend> m_speechBackend;
 

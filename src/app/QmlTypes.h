@@ -35,6 +35,7 @@ struct QmlObjects {
     WindowPositionManager *windowPositionManager = nullptr;
     AuthManager *authManager = nullptr;
     OnboardingManager *onboardingManager = nullptr;
+    PlatformStatus *platformStatus = nullptr;
     // Where the language search lends the keyboard focus from.
     WindowSystem *windowSystem = nullptr;
 };
@@ -202,10 +203,9 @@ struct PlatformStatusForeign {
     QML_NAMED_ELEMENT(PlatformStatus)
     QML_SINGLETON
 public:
-    static PlatformStatus *create(QQmlEngine *, QJSEngine *)
+    static PlatformStatus *create(QQmlEngine *engine, QJSEngine *)
     {
-        QJSEngine::setObjectOwnership(&PlatformStatus::instance(), QJSEngine::CppOwnership);
-        return &PlatformStatus::instance();
+        return QmlTypes::lent(engine, &QmlObjects::platformStatus);
     }
 };
 

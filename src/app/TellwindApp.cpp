@@ -57,6 +57,7 @@ TellwindApp::TellwindApp(SingleInstance &instance, QObject *parent)
             .windowPositionManager = &m_appDelegate->windowPositionManager(),
             .authManager = &m_appDelegate->authManager(),
             .onboardingManager = m_onboardingManager,
+            .platformStatus = &m_root->platformStatus(),
             .windowSystem = &m_root->windowSystem() });
 
     // Quit from the tray, the window manager's session end, SIGTERM: every

@@ -1,7 +1,6 @@
 #include "platform/KeyboardBackends.h"
 
 #include "platform/DesktopNotice.h"
-#include "platform/PlatformStatus.h"
 #include "platform/SyntheticKeyLog.h"
 #include "platform/portal/RemoteDesktopKeyboard.h"
 #include "platform/wayland/WaylandVirtualKeyboard.h"
@@ -11,12 +10,6 @@
 
 namespace
 {
-
-QString &activeName()
-{
-    static QString name = KeyboardChoice::name(KeyboardChoice::Kind::none);
-    return name;
-}
 
 // Types nothing, and says why whenever it is asked to.
 class NullTypingBackend : public TypingBackend
@@ -138,8 +131,6 @@ KeyboardSink makeKeyboardSink(const SessionInfo &session, const KeyboardProbes &
         sink.backend = std::make_unique<XTestKeyboard>(sent);
         break;
     }
-    activeName() = sink.choice.name();
-    PlatformStatus::instance().setTypingBackend(KeyboardChoice::displayName(sink.choice.kind));
     if (sink.choice.limitation.isEmpty()) {
         qCInfo(lcPlatform).noquote() << "Typing backend:" << sink.choice.name() << "on" << session.describe();
     } else {
@@ -162,9 +153,4 @@ KeyboardSink makeKeyboardSink(const SessionInfo &session, const KeyboardProbes &
                     "portal and no X server."));
     }
     return sink;
-}
-
-QString activeTypingBackendName()
-{
-    return activeName();
 }

@@ -52,6 +52,3 @@ struct KeyboardSink {
 KeyboardSink makeKeyboardSink(const SessionInfo &session, SyntheticKeyLog &sent);
 KeyboardSink makeKeyboardSink(
     const SessionInfo &session, const KeyboardProbes &probes, SyntheticKeyLog &sent);
-
-// The name of the backend the running program types with, for the settings.
-QString activeTypingBackendName();

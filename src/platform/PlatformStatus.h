@@ -10,7 +10,7 @@ class PlatformStatus : public QObject
     Q_PROPERTY(QString typingBackend READ typingBackend NOTIFY typingBackendChanged)
 
 public:
-    static PlatformStatus &instance();
+    using QObject::QObject;
 
     // The typing backend's name in the user's language.
     QString typingBackend() const { return m_typingBackend; }

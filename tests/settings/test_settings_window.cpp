@@ -51,19 +51,21 @@ struct Fixture {
     SpeechSettings speech { [] {
         return QList<QPair<QString, QString>> { { "mic", "Virtual microphone" }, { "headset", "Headset" } };
     } };
+    PlatformStatus platform;
     QQmlEngine engine;
     SettingsWindow settings { engine, workspace };
 
     Fixture()
     {
-        PlatformStatus::instance().setTypingBackend(QStringLiteral("X11 (XTEST)"));
+        platform.setTypingBackend(QStringLiteral("X11 (XTEST)"));
         provideQmlObjects(engine,
             { .speechSettings = &speech,
                 .launchAtLoginManager = &launchAtLogin,
                 .hotkeyManager = &hotkey,
                 .menuBarManager = &menuBar,
                 .windowPositionManager = &windowPosition,
-                .authManager = &auth });
+                .authManager = &auth,
+                .platformStatus = &platform });
     }
 
     QQuickWindow *open()
