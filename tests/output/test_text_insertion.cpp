@@ -58,7 +58,6 @@ private slots:
             { { "Hello word" }, "Hello world", "⌫ld", "Hello world" },
             // Shrinking but sharing more than two characters: corrected in place.
             { { "Hello world this is" }, "Hello", QString(14, u'⌫'), "Hello" },
-            { { "A long sentence", "Next" }, "Next one", " one", "A long sentence. Next one" },
             // 30 backspaces are still a correction; 31 are not, and nothing
             // already typed is deleted.
             { { x30 }, y, QString(30, u'⌫') + y.mid(2), y }, { { x30 + "x" }, y, ". " + y, x30 + "x. " + y },
