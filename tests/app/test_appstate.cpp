@@ -98,7 +98,8 @@ private slots:
         // A revision that only adds a combining mark is still handed on.
         rig.say(QStringLiteral("cafe"));
         rig.say(u"cafe\u0301"_qs);
-        QTRY_COMPARE(rig.typing.journal.filter("typed:"), (QStringList { "typed:cafe", u"typed:cafe\u0301"_qs }));
+        QTRY_COMPARE(
+            rig.typing.journal.filter("typed:"), (QStringList { "typed:cafe", u"typed:cafe\u0301"_qs }));
         // What the user says reaches the log only when its debug lines are on.
         QVERIFY(!log.lines().join(u'\n').contains("cafe"));
     }
@@ -113,9 +114,11 @@ private slots:
             << u"Hello,⌫ coma⌫⌫⌫⌫⌫, world"_qs << "Hello, world";
         // A fresh utterance is separated by what the formatted text ends with.
         QTest::addRow("a new utterance after a question")
-            << QStringList { "is it raining question mark", "1|yes" } << "Is it raining? Yes" << "Is it raining? Yes";
+            << QStringList { "is it raining question mark", "1|yes" } << "Is it raining? Yes"
+            << "Is it raining? Yes";
         QTest::addRow("a new utterance mid-sentence")
-            << QStringList { "it is raining", "1|yes" } << "It is raining. Yes" << "It is raining. Yes";
+            << QStringList { "it is raining", "1|yes" } << "It is raining. Yes"
+            << "It is raining. Yes";
     }
     void typesFormattedTranscripts()
     {

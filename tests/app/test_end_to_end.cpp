@@ -45,7 +45,8 @@ public:
     {
         QSettings(path("config/Tellwind/Tellwind.conf"), QSettings::IniFormat).setValue(key, value);
     }
-    std::unique_ptr<Child> start(const QString &program = tellwindProgram(), const QStringList &arguments = {})
+    std::unique_ptr<Child> start(
+        const QString &program = tellwindProgram(), const QStringList &arguments = {})
     {
         return Child::start(environment, program, arguments);
     }
@@ -88,9 +89,9 @@ public:
     QRect geometry(const QString &title = QStringLiteral("Tellwind"))
     {
         // WINDOW=…, X=…, Y=…, WIDTH=…, HEIGHT=…, one a line.
-        const QStringList shell
-            = xdotool({ "search", "--sync", "--onlyvisible", "--name", '^' + title + '$', "getwindowgeometry", "--shell" })
-                  .split('\n');
+        const QStringList shell = xdotool({ "search", "--sync", "--onlyvisible", "--name", '^' + title + '$',
+                                              "getwindowgeometry", "--shell" })
+                                      .split('\n');
         auto value = [&shell](int line) { return shell.value(line).section('=', 1).toInt(); };
         return { value(1), value(2), value(3), value(4) };
     }
@@ -282,7 +283,8 @@ private slots:
         // SIGTERM ends it the way Quit does: the termination sequence, an orderly exit.
         ::kill(pid_t(tellwind->process().processId()), SIGTERM);
         QVERIFY(tellwind->process().waitForFinished(10000));
-        QVERIFY(tellwind->process().exitStatus() == QProcess::NormalExit && tellwind->process().exitCode() == 0);
+        QVERIFY(
+            tellwind->process().exitStatus() == QProcess::NormalExit && tellwind->process().exitCode() == 0);
         QVERIFY(tellwind->lines().contains("🎹 Global hotkey manager stopped"));
     }
 

@@ -62,7 +62,8 @@ private slots:
             QStringLiteral("Dictation problem"), QStringLiteral("Network error: Connection refused"));
         QTRY_VERIFY(!log.lines().filter(QStringLiteral("No desktop notification")).isEmpty());
         // Without any session bus at all it shows nothing either.
-        FreedesktopNotifier(QDBusConnection(QStringLiteral("never-connected"))).notify("Dictation problem", "x");
+        FreedesktopNotifier(QDBusConnection(QStringLiteral("never-connected")))
+            .notify("Dictation problem", "x");
     }
 };
 

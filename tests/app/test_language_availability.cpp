@@ -63,7 +63,8 @@ private slots:
         ScriptedHttpServer http;
         http.fallback = ScriptedHttpServer::Reply(200, serverList);
         // A port nothing listens on: a scripted server's, once it is gone.
-        Settings::setString("serverBaseURL", server == "down" ? ScriptedHttpServer().baseUrl() : http.baseUrl());
+        Settings::setString(
+            "serverBaseURL", server == "down" ? ScriptedHttpServer().baseUrl() : http.baseUrl());
         LanguageAvailability availability([](const QString &language) { return language == "de-DE"; });
         if (server != "unasked") {
             QCoro::waitFor(availability.refreshNow());

@@ -30,7 +30,8 @@ private slots:
             QCOMPARE(language.flag(), QString::fromUcs4(country.c_str()));
         }
         QCOMPARE(names.size(), all.size());
-        QVERIFY(!SupportedLanguage::fromCode("he-IL")->isCloudOnly() && SupportedLanguage::fromCode("sq-AL")->isCloudOnly());
+        QVERIFY(!SupportedLanguage::fromCode("he-IL")->isCloudOnly()
+            && SupportedLanguage::fromCode("sq-AL")->isCloudOnly());
         for (const char *code : { "en-us", "en", "en_US", "de-AT" }) // exact only
             QVERIFY2(!SupportedLanguage::fromCode(QString::fromUtf8(code)), code);
     }

@@ -54,16 +54,16 @@ private slots:
         // Transcripts of one recording, then the next: the keys it costs and
         // what the text field shows afterwards.
         const QString x30 = "ab" + QString(30, u'x'), y = "ab" + QString(17, u'y');
-        const QList<std::tuple<QStringList, QString, QString, QString>> cases = {
-            { { "Hello word" }, "Hello world", "⌫ld", "Hello world" },
-            // Shrinking but sharing more than two characters: corrected in place.
-            { { "Hello world this is" }, "Hello", QString(14, u'⌫'), "Hello" },
-            // 30 backspaces are still a correction; 31 are not, and nothing
-            // already typed is deleted.
-            { { x30 }, y, QString(30, u'⌫') + y.mid(2), y }, { { x30 + "x" }, y, ". " + y, x30 + "x. " + y },
-            { { "Cafe" }, u"Cafe\u0301 au lait"_qs, "⌫⌘V au lait", u"Caf\u00E9 au lait"_qs },
-            { { "We " + family }, "We " + flag, "⌫⌘V", "We " + flag }
-        };
+        const QList<std::tuple<QStringList, QString, QString, QString>> cases
+            = { { { "Hello word" }, "Hello world", "⌫ld", "Hello world" },
+                  // Shrinking but sharing more than two characters: corrected in place.
+                  { { "Hello world this is" }, "Hello", QString(14, u'⌫'), "Hello" },
+                  // 30 backspaces are still a correction; 31 are not, and nothing
+                  // already typed is deleted.
+                  { { x30 }, y, QString(30, u'⌫') + y.mid(2), y },
+                  { { x30 + "x" }, y, ". " + y, x30 + "x. " + y },
+                  { { "Cafe" }, u"Cafe\u0301 au lait"_qs, "⌫⌘V au lait", u"Caf\u00E9 au lait"_qs },
+                  { { "We " + family }, "We " + flag, "⌫⌘V", "We " + flag } };
         for (const auto &[earlier, next, keys, screen] : cases) {
             init();
             for (const QString &text : earlier)
@@ -79,11 +79,11 @@ private slots:
     void sentenceSeparatorRules()
     {
         // After a sentence end a space, else a full stop too; before punctuation at most a space.
-        const QList<std::array<QString, 3>> cases = { { "", "Next", "" }, { "Hello", "Next", ". " },
-            { u"好\u3002"_qs, u"再见"_qs, " " }, { "Hello ", "Next", "" }, { "Hello", ", and more", " " },
-            { "Hello", u".\u0301x"_qs, ". " },
-            // A dictated line break is separation enough.
-            { "Hello\n\n", ", and", "" } };
+        const QList<std::array<QString, 3>> cases
+            = { { "", "Next", "" }, { "Hello", "Next", ". " }, { u"好\u3002"_qs, u"再见"_qs, " " },
+                  { "Hello ", "Next", "" }, { "Hello", ", and more", " " }, { "Hello", u".\u0301x"_qs, ". " },
+                  // A dictated line break is separation enough.
+                  { "Hello\n\n", ", and", "" } };
         for (const auto &[previous, next, expected] : cases)
             QVERIFY2(TextInsertionService::sentenceSeparator(previous, next) == expected,
                 qPrintable(previous + " | " + next));

@@ -83,7 +83,10 @@ struct Rig {
     TextInsertionService service { keyboard, keyboard, pasteboard, alerts, workspace, bundle };
     QStringList reports;
 
-    Rig() { keyboard.report = [this](const QString &message) { reports << message; }; }
+    Rig()
+    {
+        keyboard.report = [this](const QString &message) { reports << message; };
+    }
     // What a recording start does, then the transcripts of that dictation.
     bool dictate(const QStringList &transcripts)
     {
@@ -116,12 +119,13 @@ private slots:
         const Keys paste { control + " 1", "118 1", "118 0", control + " 0" };
         QTest::addRow("latin, euro, han, emoji, return")
             << QStringList { "Hé€中😀\n1" }
-            << strokes({ XKB_KEY_H, XKB_KEY_eacute, XKB_KEY_EuroSign, 0x1004e2d, 0x101f600, XKB_KEY_Return, XKB_KEY_1 })
+            << strokes({ XKB_KEY_H, XKB_KEY_eacute, XKB_KEY_EuroSign, 0x1004e2d, 0x101f600, XKB_KEY_Return,
+                   XKB_KEY_1 })
             << false;
         // The recognizer revises the last word: backspaces, then the new end.
         QTest::addRow("revision") << QStringList { "on Fri", "on Mon" }
-                                  << strokes({ 'o', 'n', ' ', 'F', 'r', 'i', XKB_KEY_BackSpace, XKB_KEY_BackSpace,
-                                         XKB_KEY_BackSpace, 'M', 'o', 'n' })
+                                  << strokes({ 'o', 'n', ' ', 'F', 'r', 'i', XKB_KEY_BackSpace,
+                                         XKB_KEY_BackSpace, XKB_KEY_BackSpace, 'M', 'o', 'n' })
                                   << false;
         QTest::addRow("no keysym") << QStringList { "a\u0071\u0301" } << strokes({ 'a' }) + paste << true;
     }
