@@ -107,23 +107,18 @@ private slots:
     void typesFormattedTranscripts_data()
     {
         QTest::addColumn<QStringList>("published");
-        QTest::addColumn<QString>("keys");
         QTest::addColumn<QString>("screen");
         QTest::addRow("a mark revised away and back")
-            << QStringList { "hello comma", "hello coma", "hello comma world" }
-            << u"Hello,⌫ coma⌫⌫⌫⌫⌫, world"_qs << "Hello, world";
+            << QStringList { "hello comma", "hello coma", "hello comma world" } << "Hello, world";
         // A fresh utterance is separated by what the formatted text ends with.
         QTest::addRow("a new utterance after a question")
-            << QStringList { "is it raining question mark", "1|yes" } << "Is it raining? Yes"
-            << "Is it raining? Yes";
+            << QStringList { "is it raining question mark", "1|yes" } << "Is it raining? Yes";
         QTest::addRow("a new utterance mid-sentence")
-            << QStringList { "it is raining", "1|yes" } << "It is raining. Yes"
-            << "It is raining. Yes";
+            << QStringList { "it is raining", "1|yes" } << "It is raining. Yes";
     }
     void typesFormattedTranscripts()
     {
         QFETCH(QStringList, published);
-        QFETCH(QString, keys);
         QFETCH(QString, screen);
         Settings::setBool(TextFormattingSettings::autoCapitalizeKey, true);
         Settings::setBool(TextFormattingSettings::spokenPunctuationKey, true);
@@ -132,7 +127,6 @@ private slots:
         QTRY_VERIFY(rig.state.isRecording());
         for (const QString &text : published)
             QVERIFY2(rig.say(text), qPrintable(text));
-        QCOMPARE(rig.field.keys, keys);
         QCOMPARE(rig.field.screen, screen);
     }
 
