@@ -112,9 +112,7 @@ private:
 void handOff(Session &session, Child &first)
 {
     auto second = session.start(tellwindProgram(), { "tellwind://callback?token=x" });
-    QVERIFY(second->process().waitForFinished(10000));
-    QCOMPARE(second->process().exitStatus(), QProcess::NormalExit);
-    QCOMPARE(second->process().exitCode(), 0);
+    QVERIFY(second->process().waitForFinished(10000) && second->process().exitCode() == 0);
     QVERIFY(first.waitForLine("🔗 [App] Received URL: tellwind://callback?token=<redacted>"));
     QVERIFY(!second->lines().contains(tellwindReady));
 }
@@ -218,7 +216,6 @@ private slots:
         QTRY_COMPARE(notifications.calls.size(), 1);
         const ScriptedNotificationService::Call told = notifications.calls.first();
         QVERIFY(lost.endsWith(told.body.section(" (", 0, 0)));
-        QCOMPARE(told.appName + ' ' + told.appIcon, QStringLiteral("Tellwind tellwind"));
         QCOMPARE(told.hints.value(QStringLiteral("desktop-entry")).toString(), QStringLiteral("tellwind"));
 
         // The recording ends by itself, and what was said before the loss is typed.
@@ -227,20 +224,13 @@ private slots:
         const QString typed = terminal.finish();
         QVERIFY2(
             heardAllButOne(sentence, typed), qPrintable("typed '" + typed + "', log:\n" + tellwind->log()));
-        session.click(microphone);
-        QVERIFY(tellwind->waitForLine("🎤 Button tapped - isRecording: false"));
     }
 
     void formattedDictation()
     {
-        // Formatting is on by default: bare recognized words arrive as written
-        // text, the line break by the Return key. flite's pauses at the full
-        // stops keep "new line" apart; with this voice the stock model hears
-        // "comma" as "comet" and "full stop" as "post op" in every wording
-        // tried, so those are left to the formatter's own tests. Capture
-        // timing still makes the recognizer mishear now and then ("in the
-        // lineup"): a dictation is tried up to three times, and every try must
-        // type exactly the formatted form of what was heard.
+        // Formatting is on by default. The stock model mishears "comma" and
+        // "full stop" in this voice, and now and then anything: up to three
+        // tries, each typing exactly the formatted form of what was heard.
         const QString expected = QStringLiteral("How are you doing?\nThank you");
         QString typed;
         for (int attempt = 0; attempt < 3 && typed != expected; ++attempt) {
@@ -293,8 +283,8 @@ private slots:
         // SIGTERM ends it the way Quit does: the termination sequence, an orderly exit.
         ::kill(pid_t(tellwind->process().processId()), SIGTERM);
         QVERIFY(tellwind->process().waitForFinished(10000));
-        QCOMPARE(tellwind->process().exitStatus(), QProcess::NormalExit);
-        QCOMPARE(tellwind->process().exitCode(), 0);
+        QVERIFY(
+            tellwind->process().exitStatus() == QProcess::NormalExit && tellwind->process().exitCode() == 0);
         QVERIFY(tellwind->lines().contains("🎹 Global hotkey manager stopped"));
     }
 
@@ -307,8 +297,7 @@ private slots:
         QDir(session.path(".")).mkdir("runtime", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         // --stop with nothing running starts nothing.
         auto stop = session.start(tellwindProgram(), { "--stop" });
-        QVERIFY(stop->process().waitForFinished(10000));
-        QCOMPARE(stop->process().exitCode(), 0);
+        QVERIFY(stop->process().waitForFinished(10000) && stop->process().exitCode() == 0);
         QVERIFY(!stop->lines().contains(tellwindReady));
         // One left behind by a crash does not keep the next start out.
         auto crashed = session.start();
@@ -321,8 +310,7 @@ private slots:
         handOff(session, *first);
         // An action goes over the socket as well.
         stop = session.start(tellwindProgram(), { "--stop" });
-        QVERIFY(stop->process().waitForFinished(10000));
-        QCOMPARE(stop->process().exitCode(), 0);
+        QVERIFY(stop->process().waitForFinished(10000) && stop->process().exitCode() == 0);
         QVERIFY(first->waitForLine("🎬 [App] Action: stop-recording"));
         // The socket's folder is the user's alone: no group or other bits.
         QCOMPARE(QFileInfo(session.path("runtime/tellwind")).permissions() & 0x77, QFile::Permissions());

@@ -70,11 +70,7 @@ private slots:
         monitor->type({ KeyEvent::ansiR, KeyModifier::shift, true }); // each repeat toggles again
         QTRY_COMPARE(presses, 2);
 
-        for (const quint32 other : { KeyModifier::capsLock, KeyModifier::control, KeyModifier::alt,
-                 KeyModifier::super, KeyModifier::altGr })
-            monitor->type({ KeyEvent::ansiR, KeyModifier::shift | other });
-        monitor->type({ KeyEvent::ansiR, 0 });
-        monitor->type({ 14, KeyModifier::shift }); // E
+        monitor->type({ KeyEvent::ansiR, KeyModifier::shift | KeyModifier::altGr });
         // Gone before a queued report runs: nothing happens.
         monitor->type({ KeyEvent::ansiR, KeyModifier::shift });
         manager.reset();
@@ -99,12 +95,11 @@ private slots:
         tray->showRecordingState(true);
         tray->setIsEnabled(false);
         QVERIFY(!bar->item);
-        // Back on: one new item showing the current state, with a fresh menu.
+        // Back on: one new item showing the current state.
         tray->setIsEnabled(true);
         tray->setIsEnabled(true);
         QCOMPARE(bar->itemsMade, 2);
         QVERIFY(isRed(bar->item->image));
-        QCOMPARE(bar->item->menu->actions().first()->text(), QString("Toggle Recording"));
 
         // No tray on this desktop: logged, and the item waits for one.
         auto *trayless = new FakeStatusBar;
@@ -120,7 +115,6 @@ private slots:
         FakeAutostartStore *store;
         auto manager = launch<LaunchAtLoginManager>(store); // the first launch ever switches it on
         QVERIFY(manager->isEnabled());
-        QVERIFY(Settings::boolValue("hasSetupLaunchAtLogin", false));
         manager->setIsEnabled(false);
         manager->setIsEnabled(false); // the same value: no call
         QCOMPARE(store->calls, QStringList({ "register", "unregister" }));
@@ -135,7 +129,6 @@ private slots:
         QSignalSpy changes(manager.get(), &LaunchAtLoginManager::isEnabledChanged);
         manager->setIsEnabled(true);
         QTRY_COMPARE(changes.count(), 2);
-        QTest::qWait(50);
         QVERIFY(!manager->isEnabled());
         QCOMPARE(store->calls, QStringList({ "register", "unregister" }));
     }
@@ -147,7 +140,6 @@ private slots:
         writeFile(program, "#!/bin/sh\n");
         QFile::setPermissions(program, QFile::ReadOwner | QFile::ExeOwner);
         XdgAutostartStore store(home.filePath("config"), { home.filePath("xdg") }, program);
-        QCOMPARE(store.unregisterApp(), std::nullopt); // nothing to remove is no failure
         QCOMPARE(store.registerApp(), std::nullopt);
         QCOMPARE(store.status(), AutostartStore::Status::enabled);
         QFile entry(home.filePath("config/autostart/tellwind.desktop"));
@@ -157,29 +149,19 @@ private slots:
         QFile::rename(program, program + ".moved");
         QCOMPARE(store.status(), AutostartStore::Status::notFound);
 
-        for (const QByteArray off : { "Hidden=true", "X-GNOME-Autostart-enabled=false" }) {
-            writeFile(entry.fileName(), "[Desktop Entry]\nExec=/bin/true\n" + off + "\n");
-            QCOMPARE(store.status(), AutostartStore::Status::notRegistered);
-        }
+        writeFile(entry.fileName(), "[Desktop Entry]\nExec=/bin/true\nX-GNOME-Autostart-enabled=false\n");
+        QCOMPARE(store.status(), AutostartStore::Status::notRegistered);
         QFile::remove(entry.fileName());
         // A packaged entry starts it until an entry of the user's hides it.
         writeFile(home.filePath("xdg/autostart/tellwind.desktop"), "[Desktop Entry]\nExec=/bin/true %u\n");
         QCOMPARE(store.status(), AutostartStore::Status::enabled);
         QCOMPARE(store.unregisterApp(), std::nullopt);
         QCOMPARE(store.status(), AutostartStore::Status::notRegistered);
-    }
 
-    void xdgAutostartUnwritableFolderIsUndone()
-    {
-        QTemporaryDir home;
         // A file where the folder belongs: nobody, root included, can write there.
-        writeFile(home.filePath("config/autostart"), "");
-        LogCapture log;
-        LaunchAtLoginManager manager { std::make_unique<XdgAutostartStore>(
-            home.filePath("config"), QStringList { home.filePath("xdg") }, "/bin/true") };
-        QTRY_VERIFY(!manager.isEnabled());
-        QCOMPARE(log.linesStartingWith("❌ Failed to set launch at login: Cannot create").size(), 1);
-        QTRY_COMPARE(log.lines().count("✅ Launch at login disabled"), 1); // the one compensating call
+        writeFile(home.filePath("blocked/autostart"), "");
+        XdgAutostartStore blocked(home.filePath("blocked"), {}, program);
+        QVERIFY(blocked.registerApp().value_or(QString()).startsWith("Cannot create"));
     }
 
     void damagedStoredPositionIsForgotten_data()
@@ -187,8 +169,6 @@ private slots:
         QTest::addColumn<QVariant>("x");
         QTest::addColumn<QVariant>("y");
         QTest::addRow("not a number") << QVariant("nan") << QVariant("300.0");
-        QTest::addRow("infinite") << QVariant("100.0") << QVariant("-inf");
-        QTest::addRow("a word") << QVariant("left") << QVariant("300.0");
         QTest::addRow("half a pair") << QVariant("100.0") << QVariant();
         QTest::addRow("beyond every screen") << QVariant("1e300") << QVariant("300.0");
         QTest::addRow("on a display that is gone") << QVariant("2500.0") << QVariant("600.0");
@@ -256,25 +236,11 @@ private slots:
         positions.restorePosition(&window);
         QCOMPARE(window.framePosition(), QPoint(2500, 600)); // on the second display
         QVERIFY(positions.isPositionOnScreen(1279, -109, 140, 110)); // a sliver counts
-        QVERIFY(!positions.isPositionOnScreen(-140, 0, 140, 110));
-        window.setFramePosition(QPoint(570, 345));
-        LogCapture log;
-        positions.savePosition(&window);
 
-        // Reset from the settings window's own instance: neither a move nor
-        // the save at quit stores a place again.
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
-        positions.startObserving(&window);
+        // Reset from the settings window's own instance: the save at quit stores no place again.
         WindowPositionManager().clearPosition();
-        window.setFramePosition(QPoint(400, 300));
-        QTRY_COMPARE(window.framePosition(), QPoint(400, 300));
-        QTest::qWait(100);
         positions.savePosition(&window);
-        QCOMPARE(log.linesStartingWith("💾").size(), 1); // the one before the reset
         QVERIFY(!Settings::boolValue("hasStoredWindowPosition", false));
-        WindowPositionManager().restorePosition(&window);
-        QVERIFY(log.lines().contains("📍 No stored window position, using default"));
     }
 };
 

@@ -33,14 +33,10 @@ private slots:
               };
         row("ctrl alt letter", Qt::Key_D, Qt::ControlModifier | Qt::AltModifier, "Ctrl+Alt+D", "CTRL+ALT+d");
         row("super function key", Qt::Key_F9, Qt::MetaModifier, "Meta+F9", "LOGO+F9");
-        row("ctrl shift space", Qt::Key_Space, Qt::ControlModifier | Qt::ShiftModifier, "Ctrl+Shift+Space",
-            "CTRL+SHIFT+space");
         // Shift + R is today's hotkey, stored as nothing at all.
         row("shift r", Qt::Key_R, Qt::ShiftModifier, "", "SHIFT+r");
         // Keys that type text would be stolen from every application.
-        row("plain letter", Qt::Key_R, 0, "", "");
         row("shift letter", Qt::Key_T, Qt::ShiftModifier, "", "");
-        row("function key alone", Qt::Key_F9, 0, "", "");
         row("modifier alone", Qt::Key_Control, Qt::ControlModifier, "", "");
     }
     void recordedKeys()
@@ -59,23 +55,13 @@ private slots:
         QCOMPARE(Hotkey::fromSequence(hotkey->sequence()), hotkey);
     }
 
-    void storedValue_data()
+    // A stored value no trigger can be made of falls back to Shift + R.
+    void damagedStoredValue()
     {
-        QTest::addColumn<QString>("stored");
-        QTest::addColumn<QString>("shown");
-        QTest::addRow("absent") << QString() << "Shift + R";
-        QTest::addRow("a shortcut") << "Ctrl+Alt+D" << QStringLiteral("Ctrl+Alt+D");
-        QTest::addRow("garbage") << "Ctrl+Nonsense+" << QStringLiteral("Shift + R");
-        QTest::addRow("a chord of two") << "Ctrl+K, Ctrl+D" << QStringLiteral("Shift + R");
-        QTest::addRow("no modifier") << "D" << QStringLiteral("Shift + R");
-    }
-    void storedValue()
-    {
-        QFETCH(QString, stored);
-        QFETCH(QString, shown);
-        if (!stored.isNull())
+        for (const QString stored : { "Ctrl+Nonsense+", "Ctrl+K, Ctrl+D", "D" }) {
             Settings::setString(Hotkey::settingsKey, stored);
-        QCOMPARE(Hotkey::stored().displayText(), shown);
+            QCOMPARE(Hotkey::stored().displayText(), QStringLiteral("Shift + R"));
+        }
     }
 
     // On X11 the recorded shortcut is grabbed: it toggles dictation, and the
@@ -91,7 +77,6 @@ private slots:
         manager.setIsEnabled(true); // whatever an earlier test left in the settings
         manager.start();
         QVERIFY(manager.recordHotkey(Qt::Key_D, Qt::ControlModifier | Qt::AltModifier));
-        QCOMPARE(manager.hotkeyText(), QStringLiteral("Ctrl+Alt+D"));
         QCOMPARE(Settings::stringValue(Hotkey::settingsKey), QStringLiteral("Ctrl+Alt+D"));
 
         xdotool({ "key", "ctrl+alt+d" });
@@ -102,7 +87,6 @@ private slots:
         xdotool({ "key", "x" });
 
         manager.resetHotkey();
-        QVERIFY(manager.isShiftR());
         QVERIFY(!Settings::contains(Hotkey::settingsKey));
         xdotool({ "key", "ctrl+alt+d", "y", "Return" });
         // Only once the grab is gone does xterm see the keys (and reads

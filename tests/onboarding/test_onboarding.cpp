@@ -41,15 +41,12 @@ struct Walkthrough {
 
     QQuickItem *item(const QString &name) const { return findVisibleItem(window.get(), name); }
     QString title() const { return itemText(item("pageTitle")); }
-    QColor color(const QString &name) const { return item(name)->property("color").value<QColor>(); }
-    // Clicks a button and waits for the page transition to end.
-    bool go(const QString &button) const
+    bool settled() const
     {
-        return clickItem(item(button)) && QTest::qWaitFor([this] {
-            QQuickItem *pages = item("pages");
-            return pages && !pages->property("busy").toBool();
-        });
+        return QTest::qWaitFor([this] { return item("pages") && !item("pages")->property("busy").toBool(); });
     }
+    // Clicks a button and waits for the page transition to end.
+    bool go(const QString &button) const { return clickItem(item(button)) && settled(); }
 };
 
 } // namespace
@@ -77,10 +74,7 @@ private slots:
         };
         auto press = [&w, window](Qt::Key key) {
             QTest::keyClick(window, key);
-            return QTest::qWaitFor([&w] {
-                QQuickItem *pages = w.item("pages");
-                return pages && !pages->property("busy").toBool();
-            });
+            return w.settled();
         };
         QCOMPARE(w.title(), QString("Welcome to Tellwind"));
         QVERIFY(!w.item("backButton"));
@@ -89,7 +83,6 @@ private slots:
 
         // Where the program is, and a way to see it.
         QCOMPARE(w.title(), QString("Install Tellwind"));
-        QCOMPARE(itemText(w.item("forwardButton")), QString("Skip for Now"));
         QCOMPARE(itemText(w.item("bundlePath")), w.manager.bundlePath());
         QCOMPARE(focused(), QString("forwardButton"));
         QVERIFY(press(Qt::Key_Tab));
@@ -105,10 +98,7 @@ private slots:
 
         // Without the permission: the way to grant it, and finishing anyway.
         QCOMPARE(w.title(), QString("Enable Typing"));
-        QCOMPARE(w.color("progressCapsule2"), w.color("progressCapsule0")); // every step lit
-        QVERIFY(!w.item("forwardButton"));
         QCOMPARE(focused(), QString("finishButton"));
-        QCOMPARE(itemText(w.item("finishButton")), QString("Get Started"));
         QVERIFY(!Settings::contains(completedKey));
         QTest::keyClick(window, Qt::Key_Return);
         QTRY_VERIFY(!w.window->isVisible());
@@ -119,27 +109,18 @@ private slots:
         QVERIFY(next.window && !next.window->isVisible());
     }
 
-    void installedProgramIsAllSet()
+    // An installed program skips the way to install it; the permission page
+    // follows a grant made elsewhere within a second.
+    void installedProgramAndThePermissionPoll()
     {
         for (const auto &[path, installed] :
-            QList<QPair<QString, bool>> { { "/opt/tellwind/bin/tellwind", true },
-                { "/home/ada/.local/bin/tellwind", true }, { "/home/ada/.localx/tellwind", false },
-                { "/home/bob/.local/bin/tellwind", false }, { "/usrlocal/tellwind", false } })
+            QList<QPair<QString, bool>> { { "/home/ada/.local/bin/tellwind", true },
+                { "/home/ada/.localx/tellwind", false }, { "/usrlocal/tellwind", false } })
             QVERIFY2(OnboardingManager::isInstalledPath(path, "/home/ada") == installed, qPrintable(path));
-
         Walkthrough w(QStringLiteral("/usr/bin/tellwind"));
-        QVERIFY(w.shown());
-        QVERIFY(w.go("forwardButton"));
+        QVERIFY(w.shown() && w.go("forwardButton"));
         QCOMPARE(w.title(), QString("You're All Set!"));
-        QCOMPARE(itemText(w.item("forwardButton")), QString("Continue"));
-        QVERIFY(!w.item("bundlePath") && !w.item("showInFileManagerButton"));
-    }
-
-    void pollFollowsThePermissionWithinASecond()
-    {
-        Walkthrough w(QStringLiteral("/usr/bin/tellwind"));
-        QVERIFY(w.shown());
-        QVERIFY(w.go("forwardButton") && w.go("forwardButton"));
+        QVERIFY(!w.item("bundlePath") && w.go("forwardButton"));
         QCOMPARE(w.title(), QString("Enable Typing"));
 
         QVERIFY(clickItem(w.item("openSettingsButton")));
@@ -148,13 +129,10 @@ private slots:
         w.trusted = true;
         QTRY_VERIFY_WITH_TIMEOUT(w.title() == "Typing Is Ready!", 1200);
         QVERIFY(!w.item("openSettingsButton"));
-        const QColor granted = w.item("finishButton")->property("fillColor").value<QColor>();
-        QVERIFY(granted.green() > granted.red() && granted.green() > granted.blue());
 
         // Once the walk-through is gone nobody polls any more.
         QVERIFY(clickItem(w.item("finishButton")));
         QTRY_VERIFY(!w.window->isVisible());
-        QTest::qWait(100);
         const int queries = w.trustQueries;
         QTest::qWait(1500);
         QCOMPARE(w.trustQueries, queries);

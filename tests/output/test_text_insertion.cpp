@@ -6,7 +6,6 @@
 #include "fakes/FakePasteboard.h"
 #include "fakes/FakeWorkspace.h"
 #include "output/Graphemes.h"
-#include "output/KeyMapping.h"
 #include "output/TextInsertionService.h"
 
 #include <QDir>
@@ -54,19 +53,16 @@ private slots:
         // Transcripts of one recording, then the next: the keys it costs and
         // what the text field shows afterwards.
         const QString x30 = "ab" + QString(30, u'x'), y = "ab" + QString(17, u'y');
-        const QList<std::tuple<QStringList, QString, QString, QString>> cases = {
-            { { "Hello" }, "Hello world", " world", "Hello world" }, { { "Hi you" }, "Hi you", "", "Hi you" },
-            { { "Hello word" }, "Hello world", "⌫ld", "Hello world" },
-            // Shrinking but sharing more than two characters: corrected in place.
-            { { "Hello world this is" }, "Hello", QString(14, u'⌫'), "Hello" },
-            { { "A long sentence", "Next" }, "Next one", " one", "A long sentence. Next one" },
-            // 30 backspaces are still a correction; 31 are not, and nothing
-            // already typed is deleted.
-            { { x30 }, y, QString(30, u'⌫') + y.mid(2), y }, { { x30 + "x" }, y, ". " + y, x30 + "x. " + y },
-            { { u"Caf\u00E9"_qs }, u"Cafe\u0301"_qs, "", u"Caf\u00E9"_qs },
-            { { "Cafe" }, u"Cafe\u0301 au lait"_qs, "⌫⌘V au lait", u"Caf\u00E9 au lait"_qs },
-            { { "We " + family }, "We " + flag, "⌫⌘V", "We " + flag }
-        };
+        const QList<std::tuple<QStringList, QString, QString, QString>> cases
+            = { { { "Hello word" }, "Hello world", "⌫ld", "Hello world" },
+                  // Shrinking but sharing more than two characters: corrected in place.
+                  { { "Hello world this is" }, "Hello", QString(14, u'⌫'), "Hello" },
+                  // 30 backspaces are still a correction; 31 are not, and nothing
+                  // already typed is deleted.
+                  { { x30 }, y, QString(30, u'⌫') + y.mid(2), y },
+                  { { x30 + "x" }, y, ". " + y, x30 + "x. " + y },
+                  { { "Cafe" }, u"Cafe\u0301 au lait"_qs, "⌫⌘V au lait", u"Caf\u00E9 au lait"_qs },
+                  { { "We " + family }, "We " + flag, "⌫⌘V", "We " + flag } };
         for (const auto &[earlier, next, keys, screen] : cases) {
             init();
             for (const QString &text : earlier)
@@ -82,13 +78,11 @@ private slots:
     void sentenceSeparatorRules()
     {
         // After a sentence end a space, else a full stop too; before punctuation at most a space.
-        const QList<std::array<QString, 3>> cases = { { "", "Next", "" }, { "Hello", "Next", ". " },
-            { "Hello.", "Next", " " }, { "Really?", "Next", " " }, { u"Well\u2026"_qs, "Next", " " },
-            { u"好\u3002"_qs, u"再见"_qs, " " }, { "Hello,", "Next", ". " }, { "Hello ", "Next", "" },
-            { "Hello", "\nNext", "" }, { "Hello", ", and more", " " }, { "Hello", u"\uFF0C好"_qs, " " },
-            { "Hello", "", ". " }, { "Hello", u".\u0301x"_qs, ". " },
-            // A dictated line break is separation enough.
-            { "Hello\n", "Next", "" }, { "Hello\n\n", ", and", "" } };
+        const QList<std::array<QString, 3>> cases
+            = { { "", "Next", "" }, { "Hello", "Next", ". " }, { u"好\u3002"_qs, u"再见"_qs, " " },
+                  { "Hello ", "Next", "" }, { "Hello", ", and more", " " }, { "Hello", u".\u0301x"_qs, ". " },
+                  // A dictated line break is separation enough.
+                  { "Hello\n\n", ", and", "" } };
         for (const auto &[previous, next, expected] : cases)
             QVERIFY2(TextInsertionService::sentenceSeparator(previous, next) == expected,
                 qPrintable(previous + " | " + next));
@@ -105,8 +99,6 @@ private slots:
             << QStringList { "0|" + heard, "0|" + meant } << meant;
         QTest::addRow("a new utterance follows after a separator")
             << QStringList { "0|hello world", "1|next one" } << "hello world. next one";
-        QTest::addRow("after a question only a space")
-            << QStringList { "0|is it raining?", "1|yes" } << "is it raining? yes";
         QTest::addRow("a final that says nothing takes its utterance back")
             << QStringList { "0|hello", "1|uh", "1|" } << "hello";
         QTest::addRow("extending the last character retypes it")
@@ -127,22 +119,6 @@ private slots:
         }
         QCOMPARE(keyboard.screen, screen);
         QCOMPARE(service->lastInsertedText(), screen);
-    }
-
-    void typesOnlyForTheCurrentRecording()
-    {
-        service->beginRecording(1);
-        QCoro::waitFor(service->insertTranscript({ 1, 0, "first", false }));
-        // Queued behind a running edit, then overtaken by the next recording.
-        auto running = service->insertTranscript({ 1, 0, "first words", false });
-        QCoro::waitFor(service->insertTranscript({ 1, 0, "first words and more", false }));
-        service->beginRecording(2);
-        QCoro::waitFor(running);
-        QCoro::waitFor(service->insertTranscript({ 1, 0, "late", false }));
-        keyboard.keys.clear();
-        QCoro::waitFor(service->insertTranscript({ 2, 0, "second", false }));
-        QCOMPARE(keyboard.keys, QString("second"));
-        QCOMPARE(keyboard.screen, QString("first wordssecond"));
     }
 
     void onlyTheNewestQueuedUpdateIsTyped()
@@ -190,17 +166,11 @@ private slots:
             (TextInsertionService::Diff { 40, {} }));
     }
 
-    void keyTableTypesTheUsCharacters()
+    // The US characters themselves are the X11 typing test's, under several layouts.
+    void typographicMarksAreTypedAsTheirPlainForms()
     {
-        // Each US character on its own key, each stroke prepared (for keys the user
-        // holds); straight quotes and a full stop stand in for typographic ones.
-        QCOMPARE(keyTable().size(), 102);
-        QString ascii = "\n\t";
-        for (char c = ' '; c <= '~'; ++c)
-            ascii += QLatin1Char(c);
-        type(ascii + u"\u2018\u2019\u201C\u201D\u2026"_qs);
-        QCOMPARE(keyboard.keys, ascii + "''\"\".");
-        QCOMPARE(keyboard.prepared, 102);
+        type(u"\u2018a\u2019 \u201Cb\u201D\u2026"_qs);
+        QCOMPARE(keyboard.keys, QString("'a' \"b\"."));
         QVERIFY(pasteboard.log.isEmpty());
     }
 
@@ -213,14 +183,6 @@ private slots:
         QCOMPARE(keyboard.screen, u"é€ ok "_qs + family);
         QCOMPARE(keyboard.keys, QString("⌘V⌘V ok ⌘V"));
         QCOMPARE(pasteboard.current, previous);
-        // Each character in one piece: save all, replace, paste, wait, put all back.
-        QStringList expected;
-        for (const QString &pasted : { u"é"_qs, u"€"_qs, family })
-            expected << "read"
-                     << "text:" + pasted << "taken"
-                     << "wait"
-                     << "restore";
-        QCOMPARE(pasteboard.log, expected);
 
         // An empty clipboard stays empty, put back even if the paste was never taken.
         pasteboard = FakePasteboard();
@@ -246,7 +208,6 @@ private slots:
         bundle.location = QDir::homePath() + "/.local/../Downloads/tellwind";
         QCoro::waitFor(service->showAccessibilityPermissionAlert());
         QCOMPARE(alerts.titles(), (QStringList { "Permission to Type Required", "Install Tellwind" }));
-        QCOMPARE(alerts.shown[0].buttons, (QStringList { "Open Help", "Install Tellwind", "Later" }));
         QCOMPARE(workspace.revealedFiles, QStringList { bundle.location });
         alerts.answers = { 1000 };
         QCoro::waitFor(service->showEnableAccessibilityAlert());

@@ -33,7 +33,7 @@ XML = """
   </interface>
   <interface name="org.tellwind.Test">
     <method name="SetMode"><arg type="s" direction="in"/></method>
-    <method name="Keysyms"><arg type="a(iu)" direction="out"/></method>
+    <method name="Keysyms"><arg type="as" direction="out"/></method>
     <method name="Calls"><arg type="as" direction="out"/></method>
     <method name="Activate"><arg type="s" direction="in"/></method>
   </interface>
@@ -153,7 +153,7 @@ class Portal:
             self.mode = mode
             invocation.return_value(None)
         elif method == "Keysyms":
-            invocation.return_value(GLib.Variant("(a(iu))", (self.keysyms,)))
+            invocation.return_value(GLib.Variant("(as)", (["%d %d" % key for key in self.keysyms],)))
         elif method == "Calls":
             invocation.return_value(GLib.Variant("(as)", (self.calls,)))
         elif method == "Activate":

@@ -14,7 +14,6 @@
 #include "platform/portal/RemoteDesktopKeyboard.h"
 #include "support/ScriptedNotificationService.h"
 
-#include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QProcess>
@@ -28,7 +27,7 @@
 namespace
 {
 
-using Keys = QList<QPair<int, uint>>;
+using Keys = QStringList; // "keysym state", 1 pressed and 0 released
 
 // The scripted portal, for as long as the object lives.
 class ScriptedPortal
@@ -47,7 +46,6 @@ public:
         m_process.closeWriteChannel();
         if (!m_process.waitForFinished(3000))
             m_process.kill();
-        m_process.waitForFinished(3000);
     }
     bool isReady() const { return m_ready; }
 
@@ -60,22 +58,7 @@ public:
     }
     void setMode(const QString &mode) { call("SetMode", { mode }); }
     QStringList calls() { return call("Calls").arguments().value(0).toStringList(); }
-    Keys keys()
-    {
-        Keys keys;
-        const QDBusArgument argument = call("Keysyms").arguments().value(0).value<QDBusArgument>();
-        argument.beginArray();
-        while (!argument.atEnd()) {
-            int keysym = 0;
-            uint state = 0;
-            argument.beginStructure();
-            argument >> keysym >> state;
-            argument.endStructure();
-            keys.append({ keysym, state });
-        }
-        argument.endArray();
-        return keys;
-    }
+    Keys keys() { return call("Keysyms").arguments().value(0).toStringList(); }
 
 private:
     QProcess m_process;
@@ -86,7 +69,7 @@ Keys strokes(const QList<int> &keysyms)
 {
     Keys keys;
     for (int keysym : keysyms)
-        keys << QPair<int, uint> { keysym, 1 } << QPair<int, uint> { keysym, 0 };
+        keys << QString::number(keysym) + " 1" << QString::number(keysym) + " 0";
     return keys;
 }
 
@@ -126,33 +109,23 @@ private slots:
     void initTestCase() { Settings::remove(RemoteDesktopKeyboard::restoreTokenKey); }
     void cleanup() { Settings::remove(RemoteDesktopKeyboard::restoreTokenKey); }
 
-    void offered()
-    {
-        QVERIFY(!RemoteDesktopKeyboard::isOffered());
-        QVERIFY(!GlobalShortcutsPortal::isOffered());
-        ScriptedPortal portal;
-        QVERIFY(portal.isReady());
-        QVERIFY(RemoteDesktopKeyboard::isOffered());
-        QVERIFY(GlobalShortcutsPortal::isOffered());
-    }
-
     // What has no single keysym goes through the clipboard, which gets its old contents back.
     void keysymsInOrder_data()
     {
         QTest::addColumn<QStringList>("transcripts");
         QTest::addColumn<Keys>("keys");
         QTest::addColumn<bool>("pasted");
-        const Keys paste { { XKB_KEY_Control_L, 1 }, { 'v', 1 }, { 'v', 0 }, { XKB_KEY_Control_L, 0 } };
-        QTest::addRow("latin, euro, han, return")
-            << QStringList { "Hé€中\n1" }
-            << strokes({ XKB_KEY_H, XKB_KEY_eacute, XKB_KEY_EuroSign, 0x1004e2d, XKB_KEY_Return, XKB_KEY_1 })
+        const QString control = QString::number(XKB_KEY_Control_L);
+        const Keys paste { control + " 1", "118 1", "118 0", control + " 0" };
+        QTest::addRow("latin, euro, han, emoji, return")
+            << QStringList { "Hé€中😀\n1" }
+            << strokes({ XKB_KEY_H, XKB_KEY_eacute, XKB_KEY_EuroSign, 0x1004e2d, 0x101f600, XKB_KEY_Return,
+                   XKB_KEY_1 })
             << false;
-        QTest::addRow("outside the basic plane") << QStringList { "😀" } << strokes({ 0x101f600 }) << false;
         // The recognizer revises the last word: backspaces, then the new end.
-        QTest::addRow("revision") << QStringList { "send it Fri", "send it Mon" }
-                                  << strokes({ 's', 'e', 'n', 'd', ' ', 'i', 't', ' ', 'F', 'r', 'i',
-                                         XKB_KEY_BackSpace, XKB_KEY_BackSpace, XKB_KEY_BackSpace, 'M', 'o',
-                                         'n' })
+        QTest::addRow("revision") << QStringList { "on Fri", "on Mon" }
+                                  << strokes({ 'o', 'n', ' ', 'F', 'r', 'i', XKB_KEY_BackSpace,
+                                         XKB_KEY_BackSpace, XKB_KEY_BackSpace, 'M', 'o', 'n' })
                                   << false;
         QTest::addRow("no keysym") << QStringList { "a\u0071\u0301" } << strokes({ 'a' }) + paste << true;
     }
@@ -161,13 +134,13 @@ private slots:
         QFETCH(QStringList, transcripts);
         QFETCH(Keys, keys);
         QFETCH(bool, pasted);
+        QVERIFY(!RemoteDesktopKeyboard::isOffered());
         ScriptedPortal portal;
-        QVERIFY(portal.isReady());
+        QVERIFY(portal.isReady() && RemoteDesktopKeyboard::isOffered());
         Rig rig;
         QVERIFY(rig.dictate(transcripts));
         QCOMPARE(portal.keys(), keys);
-        QCOMPARE(rig.keyboard.failedCalls(), 0);
-        QVERIFY(rig.reports.isEmpty());
+        QVERIFY(rig.keyboard.failedCalls() == 0 && rig.reports.isEmpty());
         QCOMPARE(rig.pasteboard.log.isEmpty(), !pasted);
         if (pasted)
             QVERIFY(rig.pasteboard.log.first() == "read" && rig.pasteboard.log.last() == "restore");
@@ -275,7 +248,6 @@ private slots:
         portal.call("Activate", { "something-else" });
         portal.call("Activate", { "toggle-recording" });
         QTRY_COMPARE(toggles, 2);
-        QCOMPARE(toggles, 2);
 
         // Turned off, the desktop's session goes and activations do nothing.
         manager.setIsEnabled(false);
