@@ -1,6 +1,7 @@
 #include "app/AppState.h"
 
 #include "common/Log.h"
+#include "common/NextSignal.h"
 #include "common/Observe.h"
 #include "output/CursorIndicatorService.h"
 #include "speech/TextFormatter.h"
@@ -9,7 +10,6 @@
 #include <QPointer>
 #include <QTimer>
 
-#include <qcoro/qcorosignal.h>
 #include <qcoro/qcorotimer.h>
 
 AppState::AppState(DictationRecognizer &recognizer, CursorIndicatorService &cursorIndicator,
@@ -138,7 +138,7 @@ QCoro::Task<> AppState::startRecording()
     // The last recording's results are still being collected and typed: they
     // belong before anything of the new one.
     while (m_stopping) {
-        co_await qCoro(this, &AppState::stopSettled);
+        co_await nextSignal(this, &AppState::stopSettled);
         if (!self)
             co_return;
     }
@@ -169,7 +169,7 @@ QCoro::Task<> AppState::stopRecording()
     setIsRecording(false);
     m_cursorIndicator.hide();
     if (m_stopping) {
-        co_await qCoro(this, &AppState::stopSettled);
+        co_await nextSignal(this, &AppState::stopSettled);
         co_return;
     }
     m_stopping = true;
@@ -178,7 +178,7 @@ QCoro::Task<> AppState::stopRecording()
     // Mid-restart the recognizer is about to listen again; stopping now would
     // miss the session it is starting, so let the restart land first.
     if (m_restartGrace.isActive()) {
-        co_await qCoro(this, &AppState::restartSettled);
+        co_await nextSignal(this, &AppState::restartSettled);
         if (!self)
             co_return;
     }
@@ -186,7 +186,7 @@ QCoro::Task<> AppState::stopRecording()
     if (!self)
         co_return;
     while (m_insertionsInFlight > 0) {
-        co_await qCoro(this, &AppState::typingSettled);
+        co_await nextSignal(this, &AppState::typingSettled);
         if (!self)
             co_return;
     }

@@ -1,11 +1,10 @@
 #include "speech/PcmRecognizers.h"
 
 #include "common/Log.h"
+#include "common/NextSignal.h"
 #include "speech/SpeechService.h"
 
 #include <QCoreApplication>
-
-#include <qcoro/qcorosignal.h>
 
 OnDeviceRecognizer::OnDeviceRecognizer(
     SpeechRecognizerBackend &backend, std::shared_ptr<SpeechRecognizer> recognizer)
@@ -67,7 +66,7 @@ QCoro::Task<> OnDeviceRecognizer::finish()
         co_return;
     // Without this wait a start right after the stop would drop the last
     // words of the recording that just ended.
-    co_await qCoro(this, &OnDeviceRecognizer::ended, finishTimeout);
+    co_await nextSignal(this, &OnDeviceRecognizer::ended, finishTimeout);
 }
 
 void OnDeviceRecognizer::handle(

@@ -1,6 +1,7 @@
 #include "speech/SpeechRecognitionManager.h"
 
 #include "common/Log.h"
+#include "common/NextSignal.h"
 #include "common/Observe.h"
 #include "speech/AudioRecordingService.h"
 #include "speech/PcmRecognizers.h"
@@ -10,8 +11,6 @@
 #include <QPointer>
 #include <QStringList>
 #include <QTimer>
-
-#include <qcoro/qcorosignal.h>
 
 #include <mutex>
 
@@ -219,7 +218,7 @@ QCoro::Task<> SpeechRecognitionManager::startListening(quint64 recording)
 {
     QPointer<SpeechRecognitionManager> self(this);
     while (m_stopping) {
-        co_await qCoro(this, &SpeechRecognitionManager::stopSettled);
+        co_await nextSignal(this, &SpeechRecognitionManager::stopSettled);
         if (!self)
             co_return;
     }
@@ -420,7 +419,7 @@ QCoro::Task<> SpeechRecognitionManager::stopSession()
     // A language change's restart and the user may stop at the same time:
     // the second stop waits for the first instead of running beside it.
     if (m_stopping) {
-        co_await qCoro(this, &SpeechRecognitionManager::stopSettled);
+        co_await nextSignal(this, &SpeechRecognitionManager::stopSettled);
         co_return;
     }
     if (!m_isListening)

@@ -1,6 +1,7 @@
 #include "speech/SpeechService.h"
 
 #include "common/Log.h"
+#include "common/NextSignal.h"
 #include "common/Settings.h"
 
 #include <QDeadlineTimer>
@@ -13,7 +14,6 @@
 #include <QUrlQuery>
 
 #include <qcoro/qcoronetworkreply.h>
-#include <qcoro/qcorosignal.h>
 #include <qcoro/qcorotimer.h>
 
 #include <deque>
@@ -144,7 +144,7 @@ QCoro::Task<> SpeechService::startStreaming(quint64 recording)
     QPointer<SpeechService> self(this);
     // A stop still collecting its replies owns the stream until it is done.
     while (m_stopping) {
-        co_await qCoro(this, &SpeechService::stopSettled);
+        co_await nextSignal(this, &SpeechService::stopSettled);
         if (!self || m_destroying)
             co_return;
     }
@@ -170,7 +170,7 @@ QCoro::Task<> SpeechService::stopStreaming()
 {
     QPointer<SpeechService> self(this);
     if (m_stopping) {
-        co_await qCoro(this, &SpeechService::stopSettled);
+        co_await nextSignal(this, &SpeechService::stopSettled);
         co_return;
     }
     if (!m_isStreaming) {
@@ -190,7 +190,7 @@ QCoro::Task<> SpeechService::stopStreaming()
     const auto perUpload = m_requestTimeout * 3 + m_retryDelays[0] + m_retryDelays[1];
     QDeadlineTimer deadline(perUpload * 2);
     while (stream->inFlight > 0 && !deadline.hasExpired()) {
-        co_await qCoro(
+        co_await nextSignal(
             this, &SpeechService::uploadSettled, std::chrono::milliseconds(deadline.remainingTime()));
         if (!self || m_destroying)
             co_return;

@@ -1,3 +1,4 @@
+#include "common/NextSignal.h"
 #include "common/Observe.h"
 #include "common/Settings.h"
 
@@ -8,6 +9,8 @@
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTest>
+
+#include <qcoro/qcorotask.h>
 
 class Source : public QObject
 {
@@ -26,8 +29,33 @@ class TestCommon : public QObject
 {
     Q_OBJECT
 
+    // Waits for one emission at a time, counting the turns it got.
+    static QCoro::Task<> awaitTwice(Source *source, int *turns)
+    {
+        co_await nextSignal(source, &Source::valueChanged);
+        ++*turns;
+        co_await nextSignal(source, &Source::valueChanged, std::chrono::milliseconds(50));
+        ++*turns;
+    }
+
 private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+
+    // A signal that fires twice before the waiting coroutine runs again used
+    // to resume it twice, the second time through an awaiter already gone.
+    void aSignalTwiceInOneTurnResumesItsWaiterOnce()
+    {
+        Source source;
+        int turns = 0;
+        auto waiting = awaitTwice(&source, &turns);
+        source.setValue(true);
+        source.setValue(false);
+        QTRY_COMPARE(turns, 1);
+        // The second wait ends by its timeout, not by the first wait's emissions.
+        QTest::qWait(20);
+        QCOMPARE(turns, 1);
+        QTRY_COMPARE(turns, 2);
+    }
 
     // Nobody, root included, can write under a file where the folder belongs.
     void settingsWriteThatDoesNotReachTheDiskIsReported()

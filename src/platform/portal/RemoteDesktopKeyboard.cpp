@@ -1,5 +1,6 @@
 #include "platform/portal/RemoteDesktopKeyboard.h"
 
+#include "common/NextSignal.h"
 #include "common/Settings.h"
 #include "platform/DesktopNotice.h"
 #include "platform/KeyboardBackends.h"
@@ -13,8 +14,6 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusVariant>
 #include <QPointer>
-
-#include <qcoro/qcorosignal.h>
 
 #include <xkbcommon/xkbcommon.h>
 
@@ -201,7 +200,7 @@ QCoro::Task<> RemoteDesktopKeyboard::prepareKeystroke()
 {
     m_idle.start();
     if (m_opening)
-        co_await qCoro(this, &RemoteDesktopKeyboard::sessionSettled, userAnswer);
+        co_await nextSignal(this, &RemoteDesktopKeyboard::sessionSettled, userAnswer);
 }
 
 void RemoteDesktopKeyboard::sendKeysym(quint32 keysym, bool down)

@@ -1,12 +1,12 @@
 #include "platform/qt/QtPasteboard.h"
 
+#include "common/NextSignal.h"
+
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QMimeData>
 #include <QPointer>
 #include <QSet>
-
-#include <qcoro/qcorosignal.h>
 
 #include <functional>
 
@@ -115,7 +115,7 @@ QCoro::Task<bool> QtPasteboard::waitUntilTaken(std::chrono::milliseconds timeout
     if (m_taken)
         co_return true;
     QPointer<QtPasteboard> self(this);
-    co_await qCoro(this, &QtPasteboard::taken, timeout);
+    co_await nextSignal(this, &QtPasteboard::taken, timeout);
     co_return self && self->m_taken;
 }
 
