@@ -68,11 +68,6 @@ private Q_SLOTS:
         qunsetenv("PGPASSWORD");
 
         qputenv(SpeechOptions::keyVariable, "sk-from-environment");
-        QCOMPARE(parse({ "--upstream-key-file", file("key", "  sk-from-file  \nsecond line\n") })
-                     ->speech.upstreamKey,
-            QByteArray("sk-from-file"));
-        QVERIFY(!qEnvironmentVariableIsSet(SpeechOptions::keyVariable));
-        qputenv(SpeechOptions::keyVariable, "sk-from-environment");
         QCOMPARE(parse({})->speech.upstreamKey, QByteArray("sk-from-environment"));
         QVERIFY(!qEnvironmentVariableIsSet(SpeechOptions::keyVariable));
     }
