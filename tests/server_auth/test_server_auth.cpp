@@ -336,17 +336,7 @@ private Q_SLOTS:
             // A fresh token to try again with, and no session.
             QVERIFY(reply.header("Set-Cookie").startsWith(AuthEndpoints::csrfCookieName + '='));
             QVERIFY(reply.body.contains("name=\"csrf\""));
-            return;
         }
-        // Signing out in the browser wants the token as well.
-        browser.keep(reply);
-        const QByteArray session
-            = "Cookie: " + AuthEndpoints::cookieName + '=' + browser.cookies.value(AuthEndpoints::cookieName);
-        QCOMPARE(rawRequest(rig.first.port, "POST", "/auth/logout", "action=logout",
-                     { "Content-Type: application/x-www-form-urlencoded", session })
-                     .status,
-            403);
-        QVERIFY(browser.get("/auth/account").body.contains("ada@example.com"));
     }
 
     void failedSigninsAreLimitedOnEveryReplica_data()
@@ -435,6 +425,11 @@ private Q_SLOTS:
         const QString continued = tokenFrom(second.post("/auth/login", "action=continue"));
         QVERIFY(!firstToken.isEmpty() && !secondToken.isEmpty() && !continued.isEmpty());
 
+        // Signing out in the browser wants the form token as well.
+        QCOMPARE(rawRequest(rig.first.port, "POST", "/auth/logout", "action=logout",
+                     { "Content-Type: application/x-www-form-urlencoded", second.cookieHeader() })
+                     .status,
+            403);
         QCOMPARE(second.post("/auth/logout", "action=logout").header("Location"), QByteArray("/auth/login"));
         QCOMPARE((QList<int> { rig.status(firstToken), rig.status(secondToken), rig.status(continued) }),
             (QList<int> { 200, 401, 401 }));
