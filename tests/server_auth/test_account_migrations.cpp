@@ -10,19 +10,11 @@ namespace
 
 // What the server wrote before its schema had versions.
 const char *const unversionedSchema[] = {
-    "CREATE TABLE IF NOT EXISTS users ("
-    " id TEXT PRIMARY KEY,"
-    " email TEXT NOT NULL UNIQUE,"
-    " name TEXT,"
-    " provider TEXT NOT NULL DEFAULT 'email',"
-    " passwordHash TEXT NOT NULL,"
-    " createdAt INTEGER NOT NULL)",
-    "CREATE TABLE IF NOT EXISTS sessions ("
-    " tokenHash TEXT PRIMARY KEY,"
-    " userId TEXT NOT NULL REFERENCES users(id) ON DELETE CASCADE,"
-    " kind TEXT NOT NULL,"
-    " createdAt INTEGER NOT NULL,"
-    " expiresAt INTEGER NOT NULL)",
+    "CREATE TABLE IF NOT EXISTS users (id TEXT PRIMARY KEY, email TEXT NOT NULL UNIQUE, name TEXT,"
+    " provider TEXT NOT NULL DEFAULT 'email', passwordHash TEXT NOT NULL, createdAt INTEGER NOT NULL)",
+    "CREATE TABLE IF NOT EXISTS sessions (tokenHash TEXT PRIMARY KEY,"
+    " userId TEXT NOT NULL REFERENCES users(id) ON DELETE CASCADE, kind TEXT NOT NULL,"
+    " createdAt INTEGER NOT NULL, expiresAt INTEGER NOT NULL)",
     "CREATE INDEX IF NOT EXISTS sessionsByExpiry ON sessions(expiresAt)",
 };
 

@@ -40,13 +40,8 @@ struct AuthReplica {
 // A browser as far as the sign-in pages care: it keeps their cookies and
 // sends the form token the login page handed it.
 struct Browser {
-    explicit Browser(quint16 port)
-        : port(port)
-    {
-    }
-
     quint16 port;
-    QMap<QByteArray, QByteArray> cookies;
+    QMap<QByteArray, QByteArray> cookies = {};
 
     QByteArray cookieHeader() const
     {
@@ -125,6 +120,12 @@ QString tokenFrom(const HttpMessage &reply)
 
 const QByteArray password = "correct horse battery";
 
+// Ada's program token, from a sign-in in `browser`.
+QString signIn(Browser &browser)
+{
+    return tokenFrom(browser.post("/auth/login", form("signin", "ada@example.com", password)));
+}
+
 // A server, or two replicas, on one database holding Ada's account, on one
 // clock that the test turns, so that replicas see the same minute pass.
 struct Rig {
@@ -174,7 +175,6 @@ private Q_SLOTS:
         QCOMPARE(
             QStringList({ user["email"].toString(), user["name"].toString(), user["provider"].toString() }),
             QStringList({ "ada@example.com", "Ada Lovelace", "email" }));
-        QVERIFY(!user["id"].toString().isEmpty());
         // Seconds since the start of 2001.
         QVERIFY(qAbs(user["createdAt"].toDouble() + 978307200 - QDateTime::currentSecsSinceEpoch()) < 60);
         QCOMPARE(getFrom(server.port, "/api/auth/verify", bearer(token)).json(),
@@ -182,20 +182,24 @@ private Q_SLOTS:
 
         // The browser session shows the account; without it the page sends
         // the browser to sign in, and it is no bearer token.
-        QVERIFY(browser.get("/auth/account").body.contains("ada@example.com"));
+        const HttpMessage account = browser.get("/auth/account");
+        QVERIFY(account.body.contains("ada@example.com"));
+        for (const HttpMessage &reply : { created, account, browser.get("/auth/login") }) {
+            QVERIFY(reply.header("Content-Security-Policy").contains("frame-ancestors 'none'"));
+            QCOMPARE(reply.header("X-Frame-Options") + ' ' + reply.header("Referrer-Policy") + ' '
+                    + reply.header("Cache-Control"),
+                "DENY no-referrer no-store");
+            // The token goes to the program in the callback link and nowhere else.
+            QByteArray everything = reply.body;
+            for (const auto &[name, value] : reply.headers)
+                everything += name.compare("Location", Qt::CaseInsensitive) == 0 ? QByteArray() : value;
+            QVERIFY(!everything.contains(token.toLatin1()));
+        }
         QVERIFY(getFrom(server.port, "/auth/account").header("Location").startsWith("/auth/login"));
         QCOMPARE(
             getFrom(server.port, "/api/auth/me", bearer(browser.cookies.value(AuthEndpoints::cookieName)))
                 .status,
             401);
-
-        // Signing in again, in any case of the address, gives a second token.
-        Browser other { server.port };
-        const QString second
-            = tokenFrom(other.post("/auth/login", form("signin", "ADA@example.com", "analytical engine")));
-        QVERIFY(!second.isEmpty() && second != token);
-        QCOMPARE(getFrom(server.port, "/api/auth/me", bearer(second)).status, 200);
-        QCOMPARE(getFrom(server.port, "/api/auth/me", bearer(token)).status, 200);
 
         if (TestDatabase::isPostgres())
             return;
@@ -204,8 +208,7 @@ private Q_SLOTS:
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QByteArray bytes = file.readAll();
         QVERIFY(bytes.contains("$argon2id$"));
-        for (const QString &secret : { QString("analytical engine"), token, second })
-            QVERIFY(!bytes.contains(secret.toLatin1()));
+        QVERIFY(!bytes.contains("analytical engine") && !bytes.contains(token.toLatin1()));
         QCOMPARE(file.permissions() & 0x0077, QFile::Permissions());
     }
 
@@ -213,26 +216,22 @@ private Q_SLOTS:
     {
         Rig rig;
         Browser browser { rig.first.port };
-        const QString token
-            = tokenFrom(browser.post("/auth/login", form("signin", "ada@example.com", password)));
+        const QString token = signIn(browser);
         Browser other { rig.first.port };
-        const QString untouched
-            = tokenFrom(other.post("/auth/login", form("signin", "ada@example.com", password)));
+        const QString untouched = signIn(other);
         const QString missing = QStringLiteral("Missing bearer token"),
                       invalid = QStringLiteral("Invalid session token");
-        const QList<QPair<QByteArray, QString>> cases { { {}, missing },
-            { "Authorization: Basic YTpi", missing }, { bearer("unknown-token"), invalid },
+        const QList<QPair<QByteArray, QString>> cases { { "Authorization: Basic YTpi", missing },
             { bearer(token.left(42)), invalid }, { bearer(token.toUpper()), invalid },
             { bearer(token) + "\x01", invalid } };
-        for (const QByteArray path : { "/api/auth/me", "/api/auth/verify" }) {
-            for (const auto &[header, message] : cases) {
-                const HttpMessage reply = getFrom(rig.first.port, path, header);
-                QCOMPARE(reply.status, 401);
-                QCOMPARE(reply.json(), errorJson(message));
-            }
-            // The scheme name is case-insensitive.
-            QCOMPARE(getFrom(rig.first.port, path, "authorization: bearer " + token.toLatin1()).status, 200);
+        for (const auto &[header, message] : cases) {
+            const HttpMessage reply = getFrom(rig.first.port, "/api/auth/verify", header);
+            QCOMPARE(reply.status, 401);
+            QCOMPARE(reply.json(), errorJson(message));
         }
+        // The scheme name is case-insensitive.
+        QCOMPARE(
+            getFrom(rig.first.port, "/api/auth/me", "authorization: bearer " + token.toLatin1()).status, 200);
 
         const QDateTime start = rig.now;
         rig.now = start.addDays(29);
@@ -256,19 +255,13 @@ private Q_SLOTS:
         QTest::addColumn<int>("status");
         QTest::addColumn<QByteArray>("contentType");
         const QByteArray web = "Content-Type: application/x-www-form-urlencoded";
-        QTest::addRow("wrong password")
-            << form("signin", "ada@example.com", "Correct horse battery") << 401 << web;
-        QTest::addRow("unknown address") << form("signin", "nobody@example.com", password) << 401 << web;
         QTest::addRow("address taken") << form("create", "Ada@example.com", "another password") << 409 << web;
         QTest::addRow("oversized form")
             << form("create", "big@example.com", QByteArray(20000, 'a')) << 413 << web;
         QTest::addRow("not a web form") << QByteArray(R"({"email":"json@example.com"})") << 415
                                         << QByteArray("Content-Type: application/json");
-        QTest::addRow("non-UTF-8 address")
-            << QByteArray("action=create&email=%FF%FEa%40example.com&password=password1") << 400 << web;
         QTest::addRow("control character in the name")
             << form("create", "f@example.com", "password1", "Eve\x1b[31m") << 400 << web;
-        QTest::addRow("address not in ASCII") << form("create", "ä@example.com", "long enough") << 400 << web;
     }
 
     void badFormsGetAClearRefusalAndChangeNothing()
@@ -298,8 +291,7 @@ private Q_SLOTS:
             = browser.post("/auth/login", form("signin", "<script>alert(1)</script>", "x"));
         QVERIFY(!reflected.body.contains("<script>") && reflected.body.contains("&lt;script&gt;"));
         // The return path cannot point at another site.
-        for (const QByteArray &target :
-            QByteArrayList { "//evil.example/", "https://evil.example/", "/\\evil.example" })
+        for (const QByteArray &target : QByteArrayList { "//evil.example/", "/\\evil.example" })
             QVERIFY(browser.get("/auth/login?returnTo=" + target.toPercentEncoding())
                         .body.contains("name=\"returnTo\" value=\"/auth/account\""));
         // Cancelling hands the program an error instead of a token.
@@ -314,15 +306,10 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("header");
         QTest::addColumn<int>("status");
         QTest::addRow("from the page") << QByteArray("page") << true << QByteArray() << 303;
-        QTest::addRow("same origin named")
-            << QByteArray("page") << true << QByteArray("Origin: http://127.0.0.1") << 303;
         QTest::addRow("no token") << QByteArray() << true << QByteArray() << 403;
         QTest::addRow("token without its cookie") << QByteArray("page") << false << QByteArray() << 403;
         QTest::addRow("another site")
             << QByteArray("page") << true << QByteArray("Origin: https://evil.example") << 403;
-        QTest::addRow("opaque origin") << QByteArray("page") << true << QByteArray("Origin: null") << 403;
-        QTest::addRow("other port") << QByteArray("page") << true << QByteArray("Origin: http://127.0.0.1:1")
-                                    << 403;
         QTest::addRow("cross-site fetch")
             << QByteArray("page") << true << QByteArray("Sec-Fetch-Site: cross-site") << 403;
     }
@@ -349,44 +336,6 @@ private Q_SLOTS:
             // A fresh token to try again with, and no session.
             QVERIFY(reply.header("Set-Cookie").startsWith(AuthEndpoints::csrfCookieName + '='));
             QVERIFY(reply.body.contains("name=\"csrf\""));
-            return;
-        }
-        // Signing out in the browser wants the token as well.
-        browser.keep(reply);
-        const QByteArray session
-            = "Cookie: " + AuthEndpoints::cookieName + '=' + browser.cookies.value(AuthEndpoints::cookieName);
-        QCOMPARE(rawRequest(rig.first.port, "POST", "/auth/logout", "action=logout",
-                     { "Content-Type: application/x-www-form-urlencoded", session })
-                     .status,
-            403);
-        QVERIFY(browser.get("/auth/account").body.contains("ada@example.com"));
-    }
-
-    void pagesSendSecurityHeadersAndTheTokenOnlyInTheCallback()
-    {
-        Rig rig;
-        const quint16 port = rig.first.port;
-        Browser browser { port };
-        QList<QPair<const char *, HttpMessage>> replies;
-        replies.append({ "login page", browser.get("/auth/login") });
-        const HttpMessage signedIn = browser.post("/auth/login", form("signin", "ada@example.com", password));
-        replies.append({ "sign-in", signedIn });
-        replies.append(
-            { "failed sign-in", browser.post("/auth/login", form("signin", "ada@example.com", "wrong")) });
-        replies.append({ "account page", browser.get("/auth/account") });
-        replies.append({ "account redirect", getFrom(port, "/auth/account") });
-        replies.append({ "login page signed in", browser.get("/auth/login") });
-        const QString token = tokenFrom(signedIn);
-        QVERIFY(!token.isEmpty());
-        for (const auto &[what, reply] : replies) {
-            QVERIFY2(reply.header("Content-Security-Policy").contains("frame-ancestors 'none'"), what);
-            QVERIFY2(reply.header("X-Frame-Options") == "DENY", what);
-            QVERIFY2(reply.header("Referrer-Policy") == "no-referrer", what);
-            QVERIFY2(reply.header("Cache-Control") == "no-store", what);
-            QByteArray everything = reply.body;
-            for (const auto &[name, value] : reply.headers)
-                everything += name.compare("Location", Qt::CaseInsensitive) == 0 ? QByteArray() : value;
-            QVERIFY2(!everything.contains(token.toLatin1()), what);
         }
     }
 
@@ -469,15 +418,18 @@ private Q_SLOTS:
     {
         Rig rig;
         Browser first { rig.first.port }, second { rig.first.port };
-        const QString firstToken
-            = tokenFrom(first.post("/auth/login", form("signin", "ada@example.com", password)));
-        const QString secondToken
-            = tokenFrom(second.post("/auth/login", form("signin", "ada@example.com", password)));
+        const QString firstToken = signIn(first);
+        const QString secondToken = signIn(second);
         // "Open Tellwind" on a page already signed in: a further program
         // session of the same browser sign-in.
         const QString continued = tokenFrom(second.post("/auth/login", "action=continue"));
         QVERIFY(!firstToken.isEmpty() && !secondToken.isEmpty() && !continued.isEmpty());
 
+        // Signing out in the browser wants the form token as well.
+        QCOMPARE(rawRequest(rig.first.port, "POST", "/auth/logout", "action=logout",
+                     { "Content-Type: application/x-www-form-urlencoded", second.cookieHeader() })
+                     .status,
+            403);
         QCOMPARE(second.post("/auth/logout", "action=logout").header("Location"), QByteArray("/auth/login"));
         QCOMPARE((QList<int> { rig.status(firstToken), rig.status(secondToken), rig.status(continued) }),
             (QList<int> { 200, 401, 401 }));
@@ -499,86 +451,37 @@ private Q_SLOTS:
         const QString cluster = qEnvironmentVariable("TELLWIND_TEST_DATABASE_DIR");
         Rig rig;
         Browser browser { rig.first.port };
-        const QString token
-            = tokenFrom(browser.post("/auth/login", form("signin", "ada@example.com", password)));
+        const QString token = signIn(browser);
         QVERIFY(!token.isEmpty());
 
         QCOMPARE(QProcess::execute(cluster + "/stop-cluster", {}), 0);
         auto restart = qScopeGuard([&] { QProcess::execute(cluster + "/start-cluster", {}); });
         QVERIFY(!rig.first.store->isReachable());
         // A 401 would make the program drop its session.
-        for (const QByteArray path : { "/api/auth/me", "/api/auth/verify" }) {
-            const HttpMessage reply = getFrom(rig.first.port, path, bearer(token));
-            QCOMPARE(reply.status, 503);
-            QCOMPARE(reply.json().value("type").toString(), QString("error"));
-        }
+        const HttpMessage reply = getFrom(rig.first.port, "/api/auth/verify", bearer(token));
+        QCOMPARE(reply.status, 503);
+        QCOMPARE(reply.json().value("type").toString(), QString("error"));
         restart.dismiss();
         QCOMPARE(QProcess::execute(cluster + "/start-cluster", {}), 0);
         QVERIFY(rig.first.store->isReachable());
         QCOMPARE(rig.status(token), 200);
     }
 
-    void replicasShareSessions()
+    // A state that is not the program's kind of token is dropped, not echoed
+    // into the page or the callback link.
+    void aForeignStateIsNotEchoed()
     {
-        Rig replicas(true);
-        Browser browser { replicas.first.port };
-        const QString token
-            = tokenFrom(browser.post("/auth/login", form("signin", "ada@example.com", password)));
-        QVERIFY(!token.isEmpty());
-        QCOMPARE(
-            getFrom(replicas.second->port, "/api/auth/me", bearer(token)).json().value("email").toString(),
-            QString("ada@example.com"));
-        QCOMPARE(getFrom(replicas.second->port, "/api/auth/verify", bearer(token))
-                     .json()
-                     .value("token")
-                     .toString(),
-            token);
-        // The browser's cookie is good on the other replica too.
-        browser.port = replicas.second->port;
-        QVERIFY(browser.get("/auth/account").body.contains("ada@example.com"));
-
-        QCOMPARE(
-            rawRequest(replicas.second->port, "POST", "/api/auth/logout", {}, { bearer(token) }).status, 200);
-        QCOMPARE(getFrom(replicas.first.port, "/api/auth/me", bearer(token)).status, 401);
-        QCOMPARE(getFrom(replicas.first.port, "/api/auth/verify", bearer(token)).status, 401);
-
-        // An account made through one signs in through the other.
-        QVERIFY(replicas.second->store->createAccount("alan@example.com", password).index() == 0);
-        Browser other { replicas.first.port };
-        QCOMPARE(other.post("/auth/login", form("signin", "alan@example.com", password)).status, 303);
-    }
-
-    void theProgramsStateComesBackInTheCallback_data()
-    {
-        QTest::addColumn<QByteArray>("state");
-        QTest::addColumn<QByteArray>("action");
-        QTest::addColumn<QString>("echoed");
-        const QByteArray state = "Zq3_x-81ab5LmNoPqRsTuVwXyZ012345";
-        QTest::addRow("sign-in") << state << QByteArray("signin") << QString(state);
-        QTest::addRow("cancel") << state << QByteArray("cancel") << QString(state);
-        QTest::addRow("markup") << QByteArray("\"><script>alert(1)</script>aaaaaa") << QByteArray("signin")
-                                << QString();
-        QTest::addRow("another query item")
-            << QByteArray("aaaaaaaaaaaaaaaaaaaa&token=mine") << QByteArray("signin") << QString();
-    }
-
-    void theProgramsStateComesBackInTheCallback()
-    {
-        QFETCH(QByteArray, state);
-        QFETCH(QByteArray, action);
-        QFETCH(QString, echoed);
         Rig rig;
-        Browser browser { rig.first.port };
-        const HttpMessage page = browser.get("/auth/login?state=" + state.toPercentEncoding());
-        QCOMPARE(page.body.contains("name=\"state\""), !echoed.isEmpty());
-        QVERIFY(!page.body.contains("<script>alert"));
-        // The page's form sends back what it was given.
-        const QUrlQuery callback = callbackOf(browser.post("/auth/login",
-            form(action, "ada@example.com", password) + "&state=" + state.toPercentEncoding()));
-        QVERIFY(!callback.isEmpty());
-        QCOMPARE(
-            callback.allQueryItemValues("state"), echoed.isEmpty() ? QStringList() : QStringList { echoed });
-        QCOMPARE(callback.allQueryItemValues("token").size(), action == "signin" ? 1 : 0);
+        for (const QByteArray state :
+            { "\"><script>alert(1)</script>aaaaaa", "aaaaaaaaaaaaaaaaaaaa&token=mine" }) {
+            Browser browser { rig.first.port };
+            const HttpMessage page = browser.get("/auth/login?state=" + state.toPercentEncoding());
+            QVERIFY(!page.body.contains("name=\"state\"") && !page.body.contains("<script>alert"));
+            const QUrlQuery callback = callbackOf(browser.post("/auth/login",
+                form("signin", "ada@example.com", password) + "&state=" + state.toPercentEncoding()));
+            QCOMPARE(callback.allQueryItemValues("state"), QStringList());
+            QCOMPARE(callback.allQueryItemValues("token").size(), 1);
+        }
     }
 };
 

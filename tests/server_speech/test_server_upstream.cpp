@@ -35,25 +35,15 @@ QByteArray textReply(const QString &text)
     return QJsonDocument(QJsonObject { { "text", text } }).toJson(QJsonDocument::Compact);
 }
 
-// The form fields of a multipart/form-data body, by name.
-QMap<QByteArray, QByteArray> formFields(const ScriptedHttpServer::Request &request)
+// The multipart/form-data field `name`; null when the form has none.
+QByteArray formField(const ScriptedHttpServer::Request &request, const QByteArray &name)
 {
-    QMap<QByteArray, QByteArray> fields;
-    const QByteArray type = request.header("Content-Type");
-    if (!type.startsWith("multipart/form-data; boundary="))
-        return fields;
-    // The first delimiter has no line break before it.
-    const QByteArray body = "\r\n" + request.body;
-    const QByteArray delimiter = "\r\n--" + type.mid(type.indexOf('=') + 1);
-    for (qsizetype at = body.indexOf(delimiter); at >= 0;) {
-        const qsizetype next = body.indexOf(delimiter, at + delimiter.size());
-        const QByteArray part = body.mid(at + delimiter.size() + 2, next - at - delimiter.size() - 2);
-        const qsizetype name = part.indexOf("name=\""), headEnd = part.indexOf("\r\n\r\n");
-        if (next >= 0 && name >= 0 && headEnd > name)
-            fields.insert(part.mid(name + 6, part.indexOf('"', name + 6) - name - 6), part.mid(headEnd + 4));
-        at = next;
-    }
-    return fields;
+    const QByteArray type = request.header("Content-Type"), &body = request.body;
+    const qsizetype part = body.indexOf("; name=\"" + name + '"');
+    if (!type.startsWith("multipart/form-data; boundary=") || part < 0)
+        return {};
+    const qsizetype start = body.indexOf("\r\n\r\n", part) + 4;
+    return body.mid(start, body.indexOf("\r\n--" + type.mid(type.indexOf('=') + 1), start) - start);
 }
 
 } // namespace
@@ -103,11 +93,9 @@ private Q_SLOTS:
     void sendsEachUploadAsAWavForm_data()
     {
         QTest::addColumn<QByteArray>("languageCode");
-        QTest::addColumn<QByteArray>("formLanguage"); // null: no language field
-        QTest::addRow("Spanish (Spain)") << QByteArray("es-ES") << QByteArray("es");
+        QTest::addColumn<QByteArray>("formLanguage");
         QTest::addRow("Filipino") << QByteArray("fil-PH") << QByteArray("tl");
-        QTest::addRow("auto") << QByteArray("auto") << QByteArray();
-        QTest::addRow("no language given") << QByteArray() << QByteArray();
+        QTest::addRow("auto") << QByteArray("auto") << QByteArray("(none)");
     }
 
     void sendsEachUploadAsAWavForm()
@@ -127,16 +115,12 @@ private Q_SLOTS:
         QCOMPARE(request.method + ' ' + request.target, "POST /v1/audio/transcriptions");
         // The key file wins over the environment.
         QCOMPARE(request.header("Authorization"), "Bearer " + fileKey);
-        const auto fields = formFields(request);
-        QCOMPARE(fields.keys(),
-            formLanguage.isNull() ? QList<QByteArray>({ "file", "model", "response_format" })
-                                  : QList<QByteArray>({ "file", "language", "model", "response_format" }));
-        QCOMPARE(fields.value("model"), "whisper-1");
-        QCOMPARE(fields.value("response_format"), "json");
-        QCOMPARE(fields.value("language"), formLanguage);
+        QCOMPARE(formField(request, "model") + ' ' + formField(request, "response_format"), "whisper-1 json");
+        const QByteArray language = formField(request, "language");
+        QCOMPARE(language.isNull() ? QByteArray("(none)") : language, formLanguage);
 
         // 16 kHz mono 16-bit PCM in a RIFF WAVE.
-        const QByteArray wav = fields.value("file");
+        const QByteArray wav = formField(request, "file");
         const auto at = [&wav](int offset, int size) {
             return size == 4 ? qFromLittleEndian<quint32>(wav.constData() + offset)
                              : qFromLittleEndian<quint16>(wav.constData() + offset);
@@ -156,18 +140,12 @@ private Q_SLOTS:
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("outcome"); // the text, or the error
         const QByteArray json = R"({"text":"hola señor"})";
-        QTest::addRow("bad request") << Reply(400, "{\"error\":{\"message\":\"bad\"}}") << 502
-                                     << "Upstream error: 400 Scripted";
         // Hosted services quote part of a refused key back.
         QTest::addRow("key refused") << Reply(
             401, "{\"error\":{\"message\":\"Incorrect API key " + fileKey + "\"}}")
                                      << 502 << "Upstream error: 401 Scripted";
-        QTest::addRow("server error")
-            << Reply(500, "oops", "text/plain") << 502 << "Upstream error: 500 Scripted";
         QTest::addRow("not JSON") << Reply(200, "hola señor", "text/plain") << 502
                                   << "Upstream error: malformed reply";
-        QTest::addRow("JSON without text")
-            << Reply(200, "{\"transcript\":\"hola\"}") << 502 << "Upstream error: malformed reply";
         QTest::addRow("chunked") << Reply::rawBytes(
             "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\n" + json.left(5) + "\r\n"
             + QByteArray::number(json.size() - 5, 16) + ";ext=1\r\n" + json.mid(5) + "\r\n0\r\n\r\n")
@@ -179,8 +157,6 @@ private Q_SLOTS:
             << Reply::rawBytes("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: "
                    + QByteArray::number(json.size()) + "\r\n\r\n" + json)
             << 200 << "hola señor";
-        QTest::addRow("closed without an answer")
-            << Reply::rawBytes("") << 502 << "Upstream error: Connection closed";
         QTest::addRow("length cut short")
             << Reply::rawBytes("HTTP/1.1 200 OK\r\nContent-Length: 400\r\n\r\n" + json) << 502
             << "Upstream error: Connection closed";
@@ -220,8 +196,7 @@ private Q_SLOTS:
         QCOMPARE(m_upstream.requests.size(), 2);
 
         for (int answered = 0; answered < 5; ++answered) {
-            const qsizetype samples
-                = (formFields(m_upstream.requests.at(answered)).value("file").size() - 44) / 2;
+            const qsizetype samples = (formField(m_upstream.requests.at(answered), "file").size() - 44) / 2;
             QVERIFY(m_upstream.answerHeld(
                 Reply(200, textReply(QStringLiteral("upload %1").arg(samples - 1600)))));
             QTRY_COMPARE(m_upstream.requests.size(), std::min(5, answered + 3));

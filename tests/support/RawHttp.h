@@ -8,7 +8,6 @@
 #include <QPair>
 #include <QTcpSocket>
 #include <QTest>
-#include <QUrl>
 
 // One HTTP message as it came off the wire, a request or an answer.
 struct HttpMessage {
@@ -26,7 +25,6 @@ struct HttpMessage {
         }
         return {};
     }
-    QUrl url() const { return QUrl(QString::fromUtf8(target)); }
     QJsonObject json() const { return QJsonDocument::fromJson(body).object(); }
 
     // Takes the message at the front of `stream` once all of it is there.
