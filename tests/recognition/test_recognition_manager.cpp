@@ -271,8 +271,6 @@ private slots:
         QTest::addColumn<bool>("server");
         QTest::addColumn<bool>("comesBack");
         QTest::addRow("on-device, gone for good") << false << false;
-        QTest::addRow("on-device, back in time") << false << true;
-        QTest::addRow("server, gone for good") << true << false;
         QTest::addRow("server, back in time") << true << true;
     }
     void microphoneLostUnderASession()

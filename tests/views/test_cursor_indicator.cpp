@@ -29,7 +29,6 @@ private slots:
         QTest::addRow("screen unknown") << QPoint(400, 300) << QRect() << QPoint(420, 310);
         QTest::addRow("just room on the right") << QPoint(1228, 300) << frame << QPoint(1248, 310);
         QTest::addRow("no room on the right") << QPoint(1229, 300) << frame << QPoint(1177, 310);
-        QTest::addRow("just room below") << QPoint(400, 758) << frame << QPoint(420, 768);
         QTest::addRow("no room below") << QPoint(400, 759) << frame << QPoint(420, 707);
         QTest::addRow("second screen's corner")
             << QPoint(2290, 690) << QRect(1280, 100, 1024, 600) << QPoint(2238, 638);
