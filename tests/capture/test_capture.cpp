@@ -3,6 +3,7 @@
 #include "fakes/FakeWorkspace.h"
 #include "platform/pulse/PulseAudioEngine.h"
 #include "speech/AudioRecordingService.h"
+#include "support/PrivatePulseAudio.h"
 
 #include <QCoreApplication>
 #include <QStandardPaths>
@@ -185,12 +186,9 @@ private Q_SLOTS:
 
     void failsQuicklyWithoutASoundServer()
     {
-        const QByteArray saved = qgetenv("PULSE_SERVER");
-        qputenv("PULSE_SERVER", "unix:/nonexistent/tellwind-test/native");
+        const auto restore = PrivatePulseAudio::pointClientsAt("unix:/nonexistent/tellwind-test/native");
         Rig rig(PulseAudioEngine::factory());
-        const auto error = rig.start();
-        saved.isNull() ? qunsetenv("PULSE_SERVER") : qputenv("PULSE_SERVER", saved);
-        QCOMPARE(error, AudioError(AudioError::Code::inputNodeNotAvailable));
+        QCOMPARE(rig.start(), AudioError(AudioError::Code::inputNodeNotAvailable));
     }
 };
 

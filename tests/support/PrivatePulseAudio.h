@@ -2,6 +2,7 @@
 
 #include <QDeadlineTimer>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -57,6 +58,15 @@ public:
             ::kill(pid_t(m_daemon.processId()), SIGKILL);
             m_daemon.waitForFinished(5000);
         }
+    }
+
+    // Points this process's own clients at `server` until the guard goes.
+    [[nodiscard]] static auto pointClientsAt(const QString &server)
+    {
+        const QByteArray saved = qgetenv("PULSE_SERVER");
+        qputenv("PULSE_SERVER", server.toUtf8());
+        return qScopeGuard(
+            [saved] { saved.isNull() ? qunsetenv("PULSE_SERVER") : qputenv("PULSE_SERVER", saved); });
     }
 
     bool pactl(const QStringList &arguments) const
