@@ -25,13 +25,10 @@ READY = "✅ Window configured as floating borderless"
 
 def pump(seconds=0.05):
     """Lets the tray host answer the program, then waits a little."""
-    context = GLib.MainContext.default()
     deadline = time.monotonic() + seconds
-    while True:
-        while context.pending():
-            context.iteration(False)
-        if time.monotonic() >= deadline:
-            return
+    while time.monotonic() < deadline:
+        while GLib.MainContext.default().iteration(False):
+            pass
         time.sleep(0.01)
 
 
