@@ -25,13 +25,10 @@ READY = "✅ Window configured as floating borderless"
 
 def pump(seconds=0.05):
     """Lets the tray host answer the program, then waits a little."""
-    context = GLib.MainContext.default()
     deadline = time.monotonic() + seconds
-    while True:
-        while context.pending():
-            context.iteration(False)
-        if time.monotonic() >= deadline:
-            return
+    while time.monotonic() < deadline:
+        while GLib.MainContext.default().iteration(False):
+            pass
         time.sleep(0.01)
 
 
@@ -58,15 +55,9 @@ class AccessibilityBus:
             ["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"],
             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         bus = Gio.bus_get_sync(Gio.BusType.SESSION, None)
-
-        def address():
-            try:
-                reply = bus.call_sync("org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus", "GetAddress",
-                                      None, GLib.VariantType("(s)"), Gio.DBusCallFlags.NONE, 1000, None)
-                return reply.unpack()[0]
-            except GLib.Error:
-                return None
-        wait_for(address, what="the accessibility bus")
+        wait_for(lambda: bus.call_sync("org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus", "GetAddress", None,
+                                       GLib.VariantType("(s)"), Gio.DBusCallFlags.NONE, 1000, None),
+                 what="the accessibility bus")
 
     def stop(self):
         self.process.terminate()
@@ -113,33 +104,24 @@ class TrayHost:
             return GLib.Variant("b", True)
         return GLib.Variant("i", 0)
 
-    def _get(self, service, path, interface, name):
-        reply = self.bus.call_sync(service, path, "org.freedesktop.DBus.Properties", "Get",
-                                   GLib.Variant("(ss)", (interface, name)), GLib.VariantType("(v)"),
-                                   Gio.DBusCallFlags.NONE, 5000, None)
-        return reply.unpack()[0]
+    def _menu_call(self, service, method, parameters):
+        item = self.bus.call_sync(service, "/StatusNotifierItem", "org.freedesktop.DBus.Properties", "Get",
+                                  GLib.Variant("(ss)", ("org.kde.StatusNotifierItem", "Menu")),
+                                  GLib.VariantType("(v)"), Gio.DBusCallFlags.NONE, 5000, None)
+        return self.bus.call_sync(service, item.unpack()[0], "com.canonical.dbusmenu", method, parameters,
+                                  None, Gio.DBusCallFlags.NONE, 5000, None)
 
     def menu(self, service):
         """The entries of the item's menu: (id, label) in order, separators left out."""
-        path = self._get(service, "/StatusNotifierItem", "org.kde.StatusNotifierItem", "Menu")
-        reply = self.bus.call_sync(service, path, "com.canonical.dbusmenu", "GetLayout",
-                                   GLib.Variant("(iias)", (0, -1, [])), None,
-                                   Gio.DBusCallFlags.NONE, 5000, None)
-        _, (_, _, children) = reply.unpack()
-        entries = []
-        for child in children:
-            entry_id, properties, _ = child
-            if properties.get("type") != "separator":
-                entries.append((entry_id, properties.get("label", "")))
-        return entries
+        _, (_, _, entries) = self._menu_call(service, "GetLayout", GLib.Variant("(iias)", (0, -1, []))).unpack()
+        return [(entry_id, properties.get("label", "")) for entry_id, properties, _ in entries
+                if properties.get("type") != "separator"]
 
     def choose(self, service, label):
-        """Chooses the menu entry `label`, as a click on it does."""
-        path = self._get(service, "/StatusNotifierItem", "org.kde.StatusNotifierItem", "Menu")
-        entry = next(entry_id for entry_id, text in self.menu(service) if text == label)
-        self.bus.call_sync(service, path, "com.canonical.dbusmenu", "Event",
-                           GLib.Variant("(isvu)", (entry, "clicked", GLib.Variant("i", 0), 0)), None,
-                           Gio.DBusCallFlags.NONE, 5000, None)
+        """Chooses the menu entry `label`, once the menu has it, as a click on it does."""
+        entry = wait_for(lambda: next((entry_id for entry_id, text in self.menu(service) if text == label), None),
+                         what=f"'{label}' in the menu")
+        self._menu_call(service, "Event", GLib.Variant("(isvu)", (entry, "clicked", GLib.Variant("i", 0), 0)))
 
 
 class Tellwind:
@@ -153,19 +135,12 @@ class Tellwind:
         # The harness's PulseAudio finds its cookie under the old folder.
         env["PULSE_COOKIE"] = os.path.join(env.get("XDG_CONFIG_HOME", ""), "pulse", "cookie")
         env["XDG_CONFIG_HOME"] = config
-        env["QT_LINUX_ACCESSIBILITY_ALWAYS_ON"] = "1"
-        env["QT_ACCESSIBILITY"] = "1"
+        env.update(QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", QT_ACCESSIBILITY="1", LANGUAGE="en")
         if language:
-            env["LANG"] = language
-            env["LC_ALL"] = language
-            env["LANGUAGE"] = language.split("_")[0]
-        else:
-            env["LANGUAGE"] = "en"
+            env.update(LANG=language, LC_ALL=language, LANGUAGE=language.split("_")[0])
         self.settings_file = os.path.join(config, "Tellwind", "Tellwind.conf")
         with open(self.settings_file, "w", encoding="utf-8") as file:
-            file.write("[General]\n")
-            for key, value in (settings or {}).items():
-                file.write(f"{key}={value}\n")
+            file.write("[General]\n" + "".join(f"{key}={value}\n" for key, value in (settings or {}).items()))
         self.lines = []
         self.process = subprocess.Popen([PROGRAM], env=env, cwd=self.dir.name, stdout=subprocess.PIPE,
                                         stderr=subprocess.STDOUT)
@@ -179,11 +154,9 @@ class Tellwind:
             self.lines.append(raw.decode("utf-8", "replace").rstrip("\n"))
 
     def _application(self):
-        desktop = pyatspi.Registry.getDesktop(0)
-        for index in range(desktop.childCount):
-            app = desktop.getChildAtIndex(index)
+        for app in children(pyatspi.Registry.getDesktop(0)):
             try:
-                if app is not None and app.get_process_id() == self.process.pid:
+                if app.get_process_id() == self.process.pid:
                     # Read afresh every time: the names change with the state.
                     app.set_cache_mask(Atspi.Cache.NONE)
                     return app
@@ -207,32 +180,24 @@ class Tellwind:
         self.process.stdout.close()
         self.dir.cleanup()
 
-    # Reading the tree.
-
     def window(self, name):
         """The program's top-level window called `name`, once it shows."""
-        def found():
-            for index in range(self.app.childCount):
-                child = self.app.getChildAtIndex(index)
-                if child is not None and child.name == name and child.getState().contains(pyatspi.STATE_SHOWING):
-                    return child
-            return None
-        return wait_for(found, what=f"the window '{name}'")
+        return wait_for(lambda: next((child for child in children(self.app)
+                                      if child.name == name and showing(child)), None),
+                        what=f"the window '{name}'")
+
+
+def children(node):
+    return [child for child in (node.getChildAtIndex(i) for i in range(node.childCount)) if child is not None]
 
 
 def descendants(root, predicate):
     """Every showing object under `root` that `predicate` accepts, in reading order."""
     found = []
-
-    def walk(node):
-        for index in range(node.childCount):
-            child = node.getChildAtIndex(index)
-            if child is None:
-                continue
-            if predicate(child):
-                found.append(child)
-            walk(child)
-    walk(root)
+    for child in children(root):
+        if predicate(child) and showing(child):
+            found.append(child)
+        found += descendants(child, predicate)
     return found
 
 
@@ -241,7 +206,7 @@ def showing(node):
 
 
 def by_role(root, role):
-    return [node for node in descendants(root, lambda n: n.getRole() == role) if showing(node)]
+    return descendants(root, lambda n: n.getRole() == role)
 
 
 def button_names(root):
@@ -250,19 +215,14 @@ def button_names(root):
 
 def find(root, role, name):
     """The showing object of `role` called `name` under `root`, once it is there."""
-    def look():
-        for node in by_role(root, role):
-            if node.name == name:
-                return node
-        return None
-    return wait_for(look, what=f"{pyatspi.Role(role)} '{name}'")
+    return wait_for(lambda: next((node for node in by_role(root, role) if node.name == name), None),
+                    what=f"{pyatspi.Role(role)} '{name}'")
 
 
 def find_text(root, text):
     """A showing label or static text reading `text` under `root`, once it is there."""
     roles = (pyatspi.ROLE_LABEL, pyatspi.ROLE_STATIC, pyatspi.ROLE_TEXT, pyatspi.ROLE_TOOL_TIP)
-    return wait_for(lambda: next((node for node in descendants(root, lambda n: n.getRole() in roles)
-                                  if node.name == text and showing(node)), None),
+    return wait_for(lambda: next(iter(descendants(root, lambda n: n.getRole() in roles and n.name == text)), None),
                     what=f"the text '{text}'")
 
 
@@ -270,10 +230,10 @@ def press(node):
     """What a screen reader's "activate" does: the object's press (or click) action."""
     action = node.queryAction()
     names = [action.getName(i).lower() for i in range(action.nActions)]
-    for wanted in ("press", "click", "toggle"):
-        if wanted in names:
-            return action.doAction(names.index(wanted))
-    raise AssertionError(f"'{node.name}' has no press action, only {names}")
+    wanted = next((name for name in ("press", "click", "toggle") if name in names), None)
+    if wanted is None:
+        raise AssertionError(f"'{node.name}' has no press action, only {names}")
+    return action.doAction(names.index(wanted))
 
 
 def has_state(node, state):

@@ -53,12 +53,19 @@ class Run(unittest.TestCase):
     def tray_service(self):
         return wait_for(lambda: tray.items[-1] if tray.items else None, what="the tray item")
 
+    def panel_buttons(self):
+        return wait_for(lambda: sorted(names) if len(names := button_names(self.panel)) == 3 else None,
+                        what="three buttons on the panel")
+
+    def settings_tabs(self, menu_entry, title):
+        tray.choose(self.tray_service(), menu_entry)
+        window = self.tellwind.window(title)
+        return window, wait_for(lambda: by_role(window, pyatspi.ROLE_PAGE_TAB), what="the tabs")
+
 
 class Panel(Run):
     def test_buttons_named_for_what_they_do_and_pressed_by_their_action(self):
-        names = wait_for(lambda: sorted(button_names(self.panel)) if len(button_names(self.panel)) == 3 else None,
-                         what="three buttons on the panel")
-        self.assertEqual(names, ["Language: English (US)", "On-device recognition", "Start dictation"])
+        self.assertEqual(self.panel_buttons(), ["Language: English (US)", "On-device recognition", "Start dictation"])
         microphone = find(self.panel, pyatspi.ROLE_PUSH_BUTTON, "Start dictation")
         # The panel never takes the keyboard focus from the application dictated into.
         self.assertFalse(has_state(microphone, pyatspi.STATE_FOCUSABLE))
@@ -137,11 +144,7 @@ def toggle(window, name):
 
 class Settings(Run):
     def test_tabs_and_toggles_exposed_with_their_states(self):
-        service = self.tray_service()
-        wait_for(lambda: "Settings..." in [text for _, text in tray.menu(service)], what="'Settings...' in the menu")
-        tray.choose(service, "Settings...")
-        window = self.tellwind.window("Tellwind Settings")
-        tabs = wait_for(lambda: by_role(window, pyatspi.ROLE_PAGE_TAB), what="the tabs")
+        window, tabs = self.settings_tabs("Settings...", "Tellwind Settings")
         self.assertEqual([tab.name for tab in tabs], ["General", "Account", "Hotkey", "Appearance"])
         self.assertEqual([chosen(tab) for tab in tabs], [True, False, False, False])
         self.assertTrue(has_state(toggle(window, "Show icon in the system tray"), pyatspi.STATE_CHECKED))
@@ -159,15 +162,11 @@ class German(Run):
     language = "de_DE.UTF-8"
 
     def test_panel_tray_and_settings_speak_german(self):
-        names = wait_for(lambda: sorted(button_names(self.panel)) if len(button_names(self.panel)) == 3 else None,
-                         what="three buttons on the panel")
-        self.assertEqual(names, ["Diktat starten", "Erkennung auf dem Gerät", "Sprache: Englisch (USA)"])
+        self.assertEqual(self.panel_buttons(), ["Diktat starten", "Erkennung auf dem Gerät", "Sprache: Englisch (USA)"])
         provider = find(self.panel, pyatspi.ROLE_PUSH_BUTTON, "Erkennung auf dem Gerät")
         self.assertEqual(provider.description, "Erkennung auf dem Gerät (offline) – klicken für Server")
         press(find(self.panel, pyatspi.ROLE_PUSH_BUTTON, "Diktat starten"))
-        stop = find(self.panel, pyatspi.ROLE_PUSH_BUTTON, "Diktat beenden")
-        press(stop)
-        find(self.panel, pyatspi.ROLE_PUSH_BUTTON, "Diktat starten")
+        press(find(self.panel, pyatspi.ROLE_PUSH_BUTTON, "Diktat beenden"))
 
         # The tooltip a pointer resting on the button brings up.
         extents = provider.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
@@ -179,9 +178,7 @@ class German(Run):
         labels = wait_for(lambda: [text for _, text in tray.menu(service)], what="the tray menu")
         self.assertEqual(labels, ["Aufnahme starten", "Fenster anzeigen", "Sprache wählen …",
                                   "Einstellungen …", "Tellwind beenden"])
-        tray.choose(service, "Einstellungen …")
-        window = self.tellwind.window("Tellwind-Einstellungen")
-        tabs = wait_for(lambda: by_role(window, pyatspi.ROLE_PAGE_TAB), what="the tabs")
+        _, tabs = self.settings_tabs("Einstellungen …", "Tellwind-Einstellungen")
         self.assertEqual([tab.name for tab in tabs], ["Allgemein", "Konto", "Tastenkürzel", "Darstellung"])
 
 

@@ -57,10 +57,7 @@ private slots:
             "module-remap-source master=spk2.monitor source_name=headset "
             "source_properties=device.description=Headset" });
         QVERIFY(pulse.start());
-        const QByteArray saved = qgetenv("PULSE_SERVER");
-        qputenv("PULSE_SERVER", pulse.server().toUtf8());
-        auto restore = qScopeGuard(
-            [&saved] { saved.isNull() ? qunsetenv("PULSE_SERVER") : qputenv("PULSE_SERVER", saved); });
+        const auto restore = PrivatePulseAudio::pointClientsAt(pulse.server());
 
         const QList<QPair<QString, QString>> sources = PulseAudioEngine::inputSources();
         QVERIFY2(sources.contains({ "headset", "Headset" }), qPrintable(QString::number(sources.size())));
@@ -120,10 +117,7 @@ private slots:
         using Interruption = AudioEngine::Interruption;
         PrivatePulseAudio pulse;
         QVERIFY(pulse.start());
-        const QByteArray saved = qgetenv("PULSE_SERVER");
-        qputenv("PULSE_SERVER", pulse.server().toUtf8());
-        auto restore = qScopeGuard(
-            [&saved] { saved.isNull() ? qunsetenv("PULSE_SERVER") : qputenv("PULSE_SERVER", saved); });
+        const auto restore = PrivatePulseAudio::pointClientsAt(pulse.server());
 
         Observed seen;
         PulseAudioEngine engine;

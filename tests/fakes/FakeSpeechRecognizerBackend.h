@@ -4,7 +4,6 @@
 
 #include <QMap>
 #include <QMutex>
-#include <QStringList>
 
 #include <thread>
 #include <vector>
@@ -67,13 +66,12 @@ struct FakeSpeechRecognitionTask : SpeechRecognitionTask {
 };
 
 // Recognizers exist for the locales in `locales` (the value says whether they
-// are available); every recognizer, request and task made is recorded.
+// are available); every request and task made is recorded.
 struct FakeSpeechRecognizerBackend : SpeechRecognizerBackend {
     QMap<QString, bool> locales { { QStringLiteral("en-US"), true } };
     SpeechRecognizerAuthorizationStatus authorization = SpeechRecognizerAuthorizationStatus::authorized;
     bool refuseRequests = false;
 
-    QStringList recognizersMade;
     std::vector<std::shared_ptr<FakeSpeechRecognitionRequest>> requests;
     std::vector<std::shared_ptr<FakeSpeechRecognitionTask>> tasks;
 
@@ -103,7 +101,6 @@ struct FakeSpeechRecognizerBackend : SpeechRecognizerBackend {
 
     std::unique_ptr<SpeechRecognizer> makeRecognizer(const QString &locale) override
     {
-        recognizersMade << locale;
         return locales.contains(locale) ? std::make_unique<Recognizer>(*this, locale) : nullptr;
     }
     std::shared_ptr<SpeechRecognitionRequest> makeRequest() override

@@ -12,16 +12,12 @@
 #include <memory>
 
 // The desktop services an AppDelegate plugs in, on fakes: no tray, no key
-// monitor, no autostart file. A test may hand in a real one of its own.
+// monitor, no autostart file.
 struct DesktopServices {
     AuthManager authManager;
     LaunchAtLoginManager launchAtLoginManager { std::make_unique<FakeAutostartStore>() };
     GlobalHotkeyManager hotkeyManager { std::make_unique<FakeKeyMonitor>() };
-    MenuBarManager fakeMenuBar { std::make_unique<FakeStatusBar>() };
-    MenuBarManager *menuBar = &fakeMenuBar;
+    MenuBarManager menuBar { std::make_unique<FakeStatusBar>() };
 
-    AppDelegate::Services services()
-    {
-        return { authManager, launchAtLoginManager, hotkeyManager, *menuBar };
-    }
+    AppDelegate::Services services() { return { authManager, launchAtLoginManager, hotkeyManager, menuBar }; }
 };

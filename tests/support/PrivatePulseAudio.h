@@ -2,6 +2,7 @@
 
 #include <QDeadlineTimer>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -22,32 +23,30 @@ public:
     }
     ~PrivatePulseAudio() { kill(); }
 
-    QString server() const { return QStringLiteral("unix:") + m_dir.filePath(QStringLiteral("native")); }
+    QString server() const { return "unix:" + m_dir.filePath("native"); }
 
     // Starts the daemon (again) and waits until it answers.
     bool start()
     {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("PULSE_RUNTIME_PATH"), m_dir.filePath(QStringLiteral("runtime")));
-        environment.insert(QStringLiteral("PULSE_STATE_PATH"), m_dir.filePath(QStringLiteral("state")));
-        environment.remove(QStringLiteral("PULSE_SERVER"));
+        environment.insert("PULSE_RUNTIME_PATH", m_dir.filePath("runtime"));
+        environment.insert("PULSE_STATE_PATH", m_dir.filePath("state"));
+        environment.remove("PULSE_SERVER");
         m_daemon.setProcessEnvironment(environment);
         m_daemon.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        QStringList arguments { QStringLiteral("-n"), QStringLiteral("--daemonize=no"),
-            QStringLiteral("--exit-idle-time=-1"), QStringLiteral("--disallow-exit"),
-            QStringLiteral("--use-pid-file=no"),
-            QStringLiteral("--load=module-native-protocol-unix auth-anonymous=1 socket=")
-                + m_dir.filePath(QStringLiteral("native")),
-            QStringLiteral("--load=module-null-sink sink_name=spk"),
-            QStringLiteral("--load=module-remap-source master=spk.monitor source_name=mic") };
+        QStringList arguments { "-n", "--daemonize=no", "--exit-idle-time=-1", "--disallow-exit",
+            "--use-pid-file=no",
+            "--load=module-native-protocol-unix auth-anonymous=1 socket=" + m_dir.filePath("native"),
+            "--load=module-null-sink sink_name=spk",
+            "--load=module-remap-source master=spk.monitor source_name=mic" };
         for (const QString &module : m_modules)
-            arguments << QStringLiteral("--load=") + module;
-        m_daemon.start(QStringLiteral("pulseaudio"), arguments);
+            arguments << "--load=" + module;
+        m_daemon.start("pulseaudio", arguments);
         if (!m_daemon.waitForStarted(5000))
             return false;
         for (QDeadlineTimer deadline(10000); !deadline.hasExpired(); QTest::qWait(20)) {
-            if (pactl({ QStringLiteral("set-default-source"), QStringLiteral("mic") }))
-                return pactl({ QStringLiteral("set-default-sink"), QStringLiteral("spk") });
+            if (pactl({ "set-default-source", "mic" }))
+                return pactl({ "set-default-sink", "spk" });
         }
         return false;
     }
@@ -55,24 +54,29 @@ public:
     // As a crash would end it.
     void kill()
     {
-        if (m_daemon.state() == QProcess::NotRunning)
-            return;
-        ::kill(pid_t(m_daemon.processId()), SIGKILL);
-        m_daemon.waitForFinished(5000);
+        if (m_daemon.state() != QProcess::NotRunning) {
+            ::kill(pid_t(m_daemon.processId()), SIGKILL);
+            m_daemon.waitForFinished(5000);
+        }
+    }
+
+    // Points this process's own clients at `server` until the guard goes.
+    [[nodiscard]] static auto pointClientsAt(const QString &server)
+    {
+        const QByteArray saved = qgetenv("PULSE_SERVER");
+        qputenv("PULSE_SERVER", server.toUtf8());
+        return qScopeGuard(
+            [saved] { saved.isNull() ? qunsetenv("PULSE_SERVER") : qputenv("PULSE_SERVER", saved); });
     }
 
     bool pactl(const QStringList &arguments) const
     {
-        return QProcess::execute(
-                   QStringLiteral("pactl"), QStringList { QStringLiteral("-s"), server() } + arguments)
-            == 0;
+        return QProcess::execute("pactl", QStringList { "-s", server() } + arguments) == 0;
     }
     // Plays a file to "spk", in real time; returns when it has been played.
     bool play(const QString &file) const
     {
-        return QProcess::execute(QStringLiteral("paplay"),
-                   { QStringLiteral("-s"), server(), QStringLiteral("-d"), QStringLiteral("spk"), file })
-            == 0;
+        return QProcess::execute("paplay", { "-s", server(), "-d", "spk", file }) == 0;
     }
 
 private:

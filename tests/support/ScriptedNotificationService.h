@@ -16,10 +16,7 @@ class ScriptedNotificationService : public QObject
 
 public:
     struct Call {
-        QString appName;
-        QString appIcon;
-        QString summary;
-        QString body;
+        QString appName, appIcon, summary, body;
         QVariantMap hints;
     };
     QList<Call> calls;
@@ -27,18 +24,16 @@ public:
     // On the test's session bus, or on the bus at `address`.
     explicit ScriptedNotificationService(const QString &address = QString())
         : m_bus(address.isEmpty()
-                ? QDBusConnection::connectToBus(
-                    QDBusConnection::SessionBus, QStringLiteral("scripted-notifications"))
-                : QDBusConnection::connectToBus(address, QStringLiteral("scripted-notifications")))
+                ? QDBusConnection::connectToBus(QDBusConnection::SessionBus, "scripted-notifications")
+                : QDBusConnection::connectToBus(address, "scripted-notifications"))
     {
-        m_bus.registerObject(
-            QStringLiteral("/org/freedesktop/Notifications"), this, QDBusConnection::ExportAllSlots);
-        m_registered = m_bus.registerService(QStringLiteral("org.freedesktop.Notifications"));
+        m_bus.registerObject("/org/freedesktop/Notifications", this, QDBusConnection::ExportAllSlots);
+        m_registered = m_bus.registerService("org.freedesktop.Notifications");
     }
     ~ScriptedNotificationService() override
     {
-        m_bus.unregisterService(QStringLiteral("org.freedesktop.Notifications"));
-        m_bus.unregisterObject(QStringLiteral("/org/freedesktop/Notifications"));
+        m_bus.unregisterService("org.freedesktop.Notifications");
+        m_bus.unregisterObject("/org/freedesktop/Notifications");
         QDBusConnection::disconnectFromBus(m_bus.name());
     }
 
@@ -52,12 +47,9 @@ public:
     }
 
 public slots:
-    uint Notify(const QString &appName, uint replacesId, const QString &appIcon, const QString &summary,
-        const QString &body, const QStringList &actions, const QVariantMap &hints, int expireTimeout)
+    uint Notify(const QString &appName, uint, const QString &appIcon, const QString &summary,
+        const QString &body, const QStringList &, const QVariantMap &hints, int)
     {
-        Q_UNUSED(replacesId);
-        Q_UNUSED(actions);
-        Q_UNUSED(expireTimeout);
         calls.append({ appName, appIcon, summary, body, hints });
         return uint(calls.size());
     }

@@ -17,32 +17,6 @@ class TestCursorIndicator : public QObject
 private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
 
-    // Beside the pointer: 20 to the right, the top edge 10 below it. Less
-    // than 52 from the right edge: its right edge 20 left of the pointer.
-    // Less than 42 from the bottom: its bottom edge 20 above the pointer.
-    void placement_data()
-    {
-        QTest::addColumn<QPoint>("pointer");
-        QTest::addColumn<QRect>("screen");
-        QTest::addColumn<QPoint>("origin");
-        const QRect frame(0, 0, 1280, 800);
-        QTest::addRow("screen unknown") << QPoint(400, 300) << QRect() << QPoint(420, 310);
-        QTest::addRow("just room on the right") << QPoint(1228, 300) << frame << QPoint(1248, 310);
-        QTest::addRow("no room on the right") << QPoint(1229, 300) << frame << QPoint(1177, 310);
-        QTest::addRow("just room below") << QPoint(400, 758) << frame << QPoint(420, 768);
-        QTest::addRow("no room below") << QPoint(400, 759) << frame << QPoint(420, 707);
-        QTest::addRow("second screen's corner")
-            << QPoint(2290, 690) << QRect(1280, 100, 1024, 600) << QPoint(2238, 638);
-    }
-    void placement()
-    {
-        QFETCH(QPoint, pointer);
-        QFETCH(QRect, screen);
-        QFETCH(QPoint, origin);
-        const std::optional<QRect> known = screen.isNull() ? std::nullopt : std::optional<QRect>(screen);
-        QCOMPARE(CursorIndicatorService::badgeOrigin(pointer, known), origin);
-    }
-
     void followsThePointerAndLetsClicksThrough()
     {
         // A window beneath that counts the presses it gets.
@@ -65,6 +39,11 @@ private slots:
         const Qt::WindowFlags wanted = Qt::WindowTransparentForInput | Qt::WindowStaysOnTopHint;
         QCOMPARE(badge->windowFlags() & wanted, wanted);
         QVERIFY(badge->property("isPulsing").toBool());
+
+        // Beside the pointer, flipped to the left and above near its screen's far corner.
+        QCOMPARE(CursorIndicatorService::badgeOrigin({ 2290, 690 }, QRect(1280, 100, 1024, 600)),
+            QPoint(2238, 638));
+        QCOMPARE(CursorIndicatorService::badgeOrigin({ 400, 300 }, std::nullopt), QPoint(420, 310));
 
         QCOMPARE(QProcess::execute("xdotool", { "mousemove", "540", "430" }), 0);
         QTRY_COMPARE(badge->pos(), QPoint(560, 440)); // it follows
