@@ -7,34 +7,20 @@
 set -eu
 build=${TELLWIND_BUILD_DIR:-build}
 : "${TELLWIND_TEST_DATABASE:?run me through tests/server_auth/with_postgres.sh}"
-work=$(mktemp -d "${TMPDIR:-/tmp}/tellwind-proxy.XXXXXX")
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
+. "$(dirname "$0")/../../scripts/server-process.sh"
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 db=(--database "$TELLWIND_TEST_DATABASE")
 password="correct horse battery"
 echo "$password" | "$build/tellwind-server" "${db[@]}" add-user ada@example.com >/dev/null
 
-start_replica() { # name: prints its port
-    "$build/tellwind-server" "${db[@]}" --data-dir "$work/$1" --listen 127.0.0.1:0 --decoders 1 \
-        --trusted-proxy 127.0.0.1 --max-uploads-per-client 100 >"$work/$1.log" 2>&1 &
-    pids+=($!)
-    echo $! >"$work/$1.pid"
-    for _ in $(seq 600); do
-        port=$(sed -n 's|.*listening on http://127\.0\.0\.1:\([0-9]*\).*|\1|p' "$work/$1.log")
-        [ -n "$port" ] && { echo "$port"; return 0; }
-        sleep 0.1
-    done
-    fail "replica $1 did not start: $(cat "$work/$1.log")"
-}
-one=$(start_replica one)
-two=$(start_replica two)
+start_server one "${db[@]}" --data-dir "$work/one" --decoders 1 --trusted-proxy 127.0.0.1 \
+    --max-uploads-per-client 100
+one=$port
+one_pid=$server_pid
+start_server two "${db[@]}" --data-dir "$work/two" --decoders 1 --trusted-proxy 127.0.0.1 \
+    --max-uploads-per-client 100
+two=$port
 
 # A free port is found by trying: HAProxy stops at once when it cannot bind.
 for _ in $(seq 20); do
@@ -63,7 +49,7 @@ CFG
     proxy=$!
     sleep 1
     if kill -0 "$proxy" 2>/dev/null; then
-        pids+=("$proxy")
+        server_pids+=("$proxy")
         break
     fi
     proxy=""
@@ -95,7 +81,7 @@ export -f upload
 export base work
 
 seq 1 100 | xargs -P 4 -I{} bash -c 'upload {}' >"$work/answers"
-kill -9 "$(cat "$work/one.pid")"
+kill -9 "$one_pid"
 seq 101 200 | xargs -P 4 -I{} bash -c 'upload {}' >>"$work/answers"
 
 answered=$(grep -c ' 200 hello world$' "$work/answers" || true)
