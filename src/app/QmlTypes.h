@@ -64,150 +64,32 @@ template <typename T> T *lent(QQmlEngine *engine, T *QmlObjects::*member)
 // engine), so the module names them here. Each singleton is the object lent
 // to the engine, never one the engine makes.
 
-struct AppStateForeign {
-    Q_GADGET
-    QML_FOREIGN(AppState)
-    QML_NAMED_ELEMENT(AppState)
-    QML_SINGLETON
-public:
-    static AppState *create(QQmlEngine *engine, QJSEngine *)
-    {
-        return QmlTypes::lent(engine, &QmlObjects::appState);
-    }
-};
+// A singleton that is the object lent to the engine under `member`.
+#define TELLWIND_LENT_SINGLETON(Type, member)                                                                \
+    struct Type##Foreign {                                                                                   \
+        Q_GADGET                                                                                             \
+        QML_FOREIGN(Type)                                                                                    \
+        QML_NAMED_ELEMENT(Type)                                                                              \
+        QML_SINGLETON                                                                                        \
+    public:                                                                                                  \
+        static Type *create(QQmlEngine *engine, QJSEngine *)                                                 \
+        {                                                                                                    \
+            return QmlTypes::lent(engine, &QmlObjects::member);                                              \
+        }                                                                                                    \
+    };
 
-struct ErrorReporterForeign {
-    Q_GADGET
-    QML_FOREIGN(ErrorReporter)
-    QML_NAMED_ELEMENT(ErrorReporter)
-    QML_SINGLETON
-public:
-    static ErrorReporter *create(QQmlEngine *engine, QJSEngine *)
-    {
-        return QmlTypes::lent(engine, &QmlObjects::errorReporter);
-    }
-};
-
-struct LanguageAvailabilityForeign {
-    Q_GADGET
-    QML_FOREIGN(LanguageAvailability)
-    QML_NAMED_ELEMENT(LanguageAvailability)
-    QML_SINGLETON
-public:
-    static LanguageAvailability *create(QQmlEngine *engine, QJSEngine *)
-    {
-        return QmlTypes::lent(engine, &QmlObjects::languageAvailability);
-    }
-};
-
-struct SpeechSettingsForeign {
-    Q_GADGET
-    QML_FOREIGN(SpeechSettings)
-    QML_NAMED_ELEMENT(SpeechSettings)
-    QML_SINGLETON
-public:
-    static SpeechSettings *create(QQmlEngine *engine, QJSEngine *)
-    {
-        return QmlTypes::lent(engine, &QmlObjects::speechSettings);
-    }
-};
-
-struct SpeechRecognitionManagerForeign {
-    Q_GADGET
-    QML_FOREIGN(SpeechRecognitionManager)
-    QML_NAMED_ELEMENT(SpeechRecognitionManager)
-    QML_SINGLETON
-public:
-    static SpeechRecognitionManager *create(QQmlEngine *engine, QJSEngine *)
-    {
-        return QmlTypes::lent(engine, &QmlObjects::recognitionManager);
-    }
-};
-
-struct LaunchAtLoginManagerForeign {
-    Q_GADGET
-    QML_FOREIGN(LaunchAtLoginManager)
-    QML_NAMED_ELEMENT(LaunchAtLoginManager)
-    QML_SINGLETON
-public:
-    static LaunchAtLoginManager *create(QQmlEngine *engine, QJSEngine *)
-    {
-        return QmlTypes::lent(engine, &QmlObjects::launchAtLoginManager);
-    }
-};
-
-struct GlobalHotkeyManagerForeign {
-    Q_GADGET
-    QML_FOREIGN(GlobalHotkeyManager)
-    QML_NAMED_ELEMENT(GlobalHotkeyManager)
-    QML_SINGLETON
-public:
-    static GlobalHotkeyManager *create(QQmlEngine *engine, QJSEngine *)
-    {
-        return QmlTypes::lent(engine, &QmlObjects::hotkeyManager);
-    }
-};
-
-struct MenuBarManagerForeign {
-    Q_GADGET
-    QML_FOREIGN(MenuBarManager)
-    QML_NAMED_ELEMENT(MenuBarManager)
-    QML_SINGLETON
-public:
-    static MenuBarManager *create(QQmlEngine *engine, QJSEngine *)
-    {
-        return QmlTypes::lent(engine, &QmlObjects::menuBarManager);
-    }
-};
-
-struct WindowPositionManagerForeign {
-    Q_GADGET
-    QML_FOREIGN(WindowPositionManager)
-    QML_NAMED_ELEMENT(WindowPositionManager)
-    QML_SINGLETON
-public:
-    static WindowPositionManager *create(QQmlEngine *engine, QJSEngine *)
-    {
-        return QmlTypes::lent(engine, &QmlObjects::windowPositionManager);
-    }
-};
-
-struct AuthManagerForeign {
-    Q_GADGET
-    QML_FOREIGN(AuthManager)
-    QML_NAMED_ELEMENT(AuthManager)
-    QML_SINGLETON
-public:
-    static AuthManager *create(QQmlEngine *engine, QJSEngine *)
-    {
-        return QmlTypes::lent(engine, &QmlObjects::authManager);
-    }
-};
-
-struct OnboardingManagerForeign {
-    Q_GADGET
-    QML_FOREIGN(OnboardingManager)
-    QML_NAMED_ELEMENT(OnboardingManager)
-    QML_SINGLETON
-public:
-    static OnboardingManager *create(QQmlEngine *engine, QJSEngine *)
-    {
-        return QmlTypes::lent(engine, &QmlObjects::onboardingManager);
-    }
-};
-
-// One per process: what the session gave the program.
-struct PlatformStatusForeign {
-    Q_GADGET
-    QML_FOREIGN(PlatformStatus)
-    QML_NAMED_ELEMENT(PlatformStatus)
-    QML_SINGLETON
-public:
-    static PlatformStatus *create(QQmlEngine *engine, QJSEngine *)
-    {
-        return QmlTypes::lent(engine, &QmlObjects::platformStatus);
-    }
-};
+TELLWIND_LENT_SINGLETON(AppState, appState)
+TELLWIND_LENT_SINGLETON(ErrorReporter, errorReporter)
+TELLWIND_LENT_SINGLETON(LanguageAvailability, languageAvailability)
+TELLWIND_LENT_SINGLETON(SpeechSettings, speechSettings)
+TELLWIND_LENT_SINGLETON(SpeechRecognitionManager, recognitionManager)
+TELLWIND_LENT_SINGLETON(LaunchAtLoginManager, launchAtLoginManager)
+TELLWIND_LENT_SINGLETON(GlobalHotkeyManager, hotkeyManager)
+TELLWIND_LENT_SINGLETON(MenuBarManager, menuBarManager)
+TELLWIND_LENT_SINGLETON(WindowPositionManager, windowPositionManager)
+TELLWIND_LENT_SINGLETON(AuthManager, authManager)
+TELLWIND_LENT_SINGLETON(OnboardingManager, onboardingManager)
+TELLWIND_LENT_SINGLETON(PlatformStatus, platformStatus)
 
 // Keeps nothing but the settings file, so the engine may make its own.
 struct TextFormattingSettingsForeign {
