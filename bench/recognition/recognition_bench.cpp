@@ -130,8 +130,6 @@ public:
     {
     }
     bool isAvailable() const override { return m_inner->isAvailable(); }
-    bool supportsOnDeviceRecognition() const override { return m_inner->supportsOnDeviceRecognition(); }
-    void setDefaultTaskHint(SpeechRecognitionTaskHint hint) override { m_inner->setDefaultTaskHint(hint); }
     std::shared_ptr<SpeechRecognitionTask> recognitionTask(
         std::shared_ptr<SpeechRecognitionRequest> request, ResultHandler handler) override
     {

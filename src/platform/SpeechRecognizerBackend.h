@@ -20,8 +20,6 @@ enum class SpeechRecognizerAuthorizationStatus {
     authorized = 3
 };
 
-enum class SpeechRecognitionTaskHint { unspecified = 0, dictation = 1, search = 2, confirmation = 3 };
-
 // Errors carry a domain and a code, so that the manager can tell cancellation,
 // a failed recognizer and "no speech yet" apart whatever the wording.
 struct SpeechRecognitionError {
@@ -59,8 +57,6 @@ public:
 
     virtual void setShouldReportPartialResults(bool value) = 0;
     virtual bool shouldReportPartialResults() const = 0;
-    virtual void setRequiresOnDeviceRecognition(bool value) = 0;
-    virtual bool requiresOnDeviceRecognition() const = 0;
     virtual void append(const QByteArray &pcm) = 0;
     // No more audio follows; what was appended is still recognized.
     virtual void endAudio() = 0;
@@ -83,8 +79,6 @@ public:
     virtual ~SpeechRecognizer() = default;
 
     virtual bool isAvailable() const = 0;
-    virtual bool supportsOnDeviceRecognition() const = 0;
-    virtual void setDefaultTaskHint(SpeechRecognitionTaskHint hint) = 0;
     virtual std::shared_ptr<SpeechRecognitionTask> recognitionTask(
         std::shared_ptr<SpeechRecognitionRequest> request, ResultHandler handler)
         = 0;

@@ -26,9 +26,7 @@ QCoro::Task<std::optional<QString>> OnDeviceRecognizer::start(quint64 recording,
     if (!m_request || !m_recognizer)
         co_return QStringLiteral("Unable to create recognition request");
     m_request->setShouldReportPartialResults(true);
-    m_request->setRequiresOnDeviceRecognition(m_recognizer->supportsOnDeviceRecognition());
-    if (m_request->requiresOnDeviceRecognition())
-        logLine(QStringLiteral("✅ [On-device STT] Using on-device recognition"));
+    logLine(QStringLiteral("✅ [On-device STT] Using on-device recognition"));
     // The recognizer reports on a thread of its own; a report that arrives
     // after this object is gone belongs to nobody.
     QPointer<OnDeviceRecognizer> self(this);

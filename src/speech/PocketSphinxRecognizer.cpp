@@ -55,16 +55,6 @@ bool PocketSphinxRecognitionRequest::shouldReportPartialResults() const
     return m_channel->partialResults;
 }
 
-void PocketSphinxRecognitionRequest::setRequiresOnDeviceRecognition(bool value)
-{
-    m_requiresOnDeviceRecognition = value;
-}
-
-bool PocketSphinxRecognitionRequest::requiresOnDeviceRecognition() const
-{
-    return m_requiresOnDeviceRecognition;
-}
-
 void PocketSphinxRecognitionRequest::append(const QByteArray &pcm)
 {
     bool blockReady = false;

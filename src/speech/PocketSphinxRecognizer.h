@@ -21,8 +21,6 @@ public:
 
     void setShouldReportPartialResults(bool value) override;
     bool shouldReportPartialResults() const override;
-    void setRequiresOnDeviceRecognition(bool value) override;
-    bool requiresOnDeviceRecognition() const override;
     void append(const QByteArray &pcm) override;
     void endAudio() override;
 
@@ -30,7 +28,6 @@ public:
 
 private:
     std::shared_ptr<Channel> m_channel;
-    bool m_requiresOnDeviceRecognition = false;
 };
 
 // The on-device recognizer for one locale, decoding with PocketSphinx on a
@@ -52,14 +49,10 @@ public:
     static constexpr int noSpeechSeconds = 5;
 
     bool isAvailable() const override;
-    bool supportsOnDeviceRecognition() const override { return true; }
-    void setDefaultTaskHint(SpeechRecognitionTaskHint hint) override { m_taskHint = hint; }
-    SpeechRecognitionTaskHint defaultTaskHint() const { return m_taskHint; }
     std::shared_ptr<SpeechRecognitionTask> recognitionTask(
         std::shared_ptr<SpeechRecognitionRequest> request, ResultHandler handler) override;
 
 private:
     std::optional<PocketSphinxModel> m_model;
     std::shared_ptr<PocketSphinxDecoderPool> m_pool;
-    SpeechRecognitionTaskHint m_taskHint = SpeechRecognitionTaskHint::unspecified;
 };

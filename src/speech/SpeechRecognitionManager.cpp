@@ -138,8 +138,6 @@ void SpeechRecognitionManager::setLanguage(SupportedLanguage language)
 
     setSelectedLanguage(language);
     m_speechRecognizer = m_recognizers.makeRecognizer(language.rawValue());
-    if (m_speechRecognizer)
-        m_speechRecognizer->setDefaultTaskHint(SpeechRecognitionTaskHint::dictation);
     logLine(
         QStringLiteral("🌐 [STT] Language set to: %1 (%2)").arg(language.displayName(), language.rawValue()));
 
@@ -258,7 +256,6 @@ std::shared_ptr<PcmRecognizer> SpeechRecognitionManager::makeOnDeviceRecognizer(
         return nullptr;
     }
     m_speechRecognizer = recognizer;
-    recognizer->setDefaultTaskHint(SpeechRecognitionTaskHint::dictation);
     return owned(new OnDeviceRecognizer(m_recognizers, std::move(recognizer)));
 }
 

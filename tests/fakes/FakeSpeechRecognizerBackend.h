@@ -11,15 +11,13 @@
 // Keeps the PCM it is fed (on the capture thread) and notes any that comes
 // after its end, which the recognizer would never hear.
 struct FakeSpeechRecognitionRequest : SpeechRecognitionRequest {
-    bool partialResults = false, onDevice = false;
+    bool partialResults = false;
     mutable QMutex mutex;
     QByteArray pcm;
     bool ended = false, fedAfterEnd = false;
 
     void setShouldReportPartialResults(bool value) override { partialResults = value; }
     bool shouldReportPartialResults() const override { return partialResults; }
-    void setRequiresOnDeviceRecognition(bool value) override { onDevice = value; }
-    bool requiresOnDeviceRecognition() const override { return onDevice; }
     void append(const QByteArray &chunk) override
     {
         QMutexLocker lock(&mutex);
@@ -87,8 +85,6 @@ struct FakeSpeechRecognizerBackend : SpeechRecognizerBackend {
         {
         }
         bool isAvailable() const override { return backend.locales.value(locale, false); }
-        bool supportsOnDeviceRecognition() const override { return true; }
-        void setDefaultTaskHint(SpeechRecognitionTaskHint) override { }
         std::shared_ptr<SpeechRecognitionTask> recognitionTask(
             std::shared_ptr<SpeechRecognitionRequest>, ResultHandler handler) override
         {
