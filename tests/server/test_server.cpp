@@ -138,9 +138,8 @@ private Q_SLOTS:
     }
 
     // A third upload from a client with two in flight is turned away at once,
-    // the decodes running beside the event loop; other clients are served
-    // meanwhile, each decoded beside the others, and the client again once
-    // one of its uploads is answered.
+    // the decodes running beside the event loop; the client is served again
+    // once one of its uploads is answered.
     void limitsUploadsInFlightPerClient()
     {
         QByteArray pcm;
@@ -155,10 +154,6 @@ private Q_SLOTS:
         QCOMPARE(third.header("Retry-After"), "1");
         QCOMPARE(third.json(), error("Too many uploads at once: wait for one to be answered"));
         QVERIFY(!first.done() && !second.done());
-
-        RawExchange other(m_defaults.port(), speechPost("sampleRate=16000", m_speech),
-            QHostAddress(QStringLiteral("127.0.0.2")));
-        QCOMPARE(other.wait().json(), transcript(phrase));
         for (RawExchange *upload : { &first, &second })
             QCOMPARE(upload->wait().json().value("text").toString().count(QStringLiteral("dictation")), 4);
         QCOMPARE(post(m_speech, m_defaults.port()).json(), transcript(phrase));
@@ -199,8 +194,6 @@ print(json.dumps(out))
         QVERIFY(value("tellwind_decode_seconds_count") >= 3);
         QCOMPARE(value("tellwind_decode_seconds_bucket", R"({"le": "+Inf"})"),
             value("tellwind_decode_seconds_count"));
-        QCOMPARE(value("tellwind_uploads_in_flight"), 0.0);
-        QCOMPARE(value("tellwind_signin_failures_total"), 0.0);
     }
 
     // SIGTERM: no new connections, the upload in flight is answered, exit 0;
