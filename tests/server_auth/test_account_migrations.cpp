@@ -66,7 +66,6 @@ private slots:
         QCOMPARE(store->findSession(oldToken, AccountStore::SessionKind::app).state,
             AccountStore::SessionState::valid);
     }
-
 };
 
 QTEST_GUILESS_MAIN(TestAccountMigrations)

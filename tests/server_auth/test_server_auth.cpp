@@ -147,11 +147,6 @@ struct Rig {
     int status(const QString &token) { return getFrom(first.port, "/api/auth/me", bearer(token)).status; }
 };
 
-QJsonObject errorJson(const QString &message)
-{
-    return { { "type", "error" }, { "error", message } };
-}
-
 } // namespace
 
 class TestServerAuth : public QObject
@@ -213,8 +208,8 @@ private Q_SLOTS:
         rig.now = start.addDays(29);
         QCOMPARE(rig.status(token), 200);
         rig.now = start.addDays(30).addSecs(1);
-        QCOMPARE(
-            getFrom(rig.first.port, "/api/auth/verify", bearer(token)).json(), errorJson("Session expired"));
+        QCOMPARE(getFrom(rig.first.port, "/api/auth/verify", bearer(token)).json(),
+            QJsonObject({ { "type", "error" }, { "error", "Session expired" } }));
         // Gone for good, even if the clock goes back.
         rig.now = start;
         QCOMPARE(rig.status(token), 401);
@@ -334,7 +329,6 @@ private Q_SLOTS:
         QVERIFY(rig.first.store->isReachable());
         QCOMPARE(rig.status(token), 200);
     }
-
 };
 
 QTEST_GUILESS_MAIN(TestServerAuth)

@@ -43,20 +43,6 @@ bool englishModelAs(const QDir &models, const QString &code, bool damaged = fals
         && cut.write(means.read(1000)) == 1000;
 }
 
-// Which languages hold decoders, replayed from the server's log.
-QStringList loadedFromLog(const QStringList &lines)
-{
-    static const QRegularExpression event(QStringLiteral("^speech model (\\S+) (loaded|unloaded)"));
-    QStringList loaded;
-    for (const QString &line : lines) {
-        const auto match = event.match(line);
-        loaded.removeAll(match.captured(1));
-        if (match.captured(2) == QLatin1String("loaded"))
-            loaded << match.captured(1);
-    }
-    return loaded;
-}
-
 } // namespace
 
 class TestServerModels : public QObject
@@ -97,13 +83,12 @@ private Q_SLOTS:
     {
         const auto server = startServer({ "--decoders", "1", "--max-models", "1" });
         QVERIFY(server);
-        QCOMPARE(loadedFromLog(server->logLines()), QStringList({ "en-US" }));
-        for (const char *language : { "en-GB", "en-GB", "en-US", "en-GB" }) {
+        for (const char *language : { "en-GB", "en-GB", "en-US", "en-GB" })
             QCOMPARE(post(*server, language, m_speech), transcript(phrase));
-            QCOMPARE(loadedFromLog(server->logLines()), QStringList({ QString::fromLatin1(language) }));
-        }
-        // Loaded once each time it came back, not once per upload.
-        QCOMPARE(server->logLines().filter(QStringLiteral("speech model en-GB loaded")).size(), 2);
+        // Loaded again each time it came back, not once per upload.
+        for (const char *language : { "en-US", "en-GB" })
+            QCOMPARE(
+                server->logLines().filter(QStringLiteral("speech model %1 loaded").arg(language)).size(), 2);
     }
 
     // The engine would end the whole server on this model; it answers an
