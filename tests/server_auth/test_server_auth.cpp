@@ -75,17 +75,12 @@ struct Browser {
         return cookies.value(AuthEndpoints::csrfCookieName);
     }
     // The form as the page would send it, token included.
-    QByteArray postRequest(
-        const QByteArray &path, const QByteArray &body, const QList<QByteArray> &headers = {})
-    {
-        const QByteArray withToken = body + "&csrf=" + csrf(); // before the cookies are read
-        return httpRequest("POST", path, withToken,
-            QList<QByteArray> { "Content-Type: application/x-www-form-urlencoded", cookieHeader() }
-                + headers);
-    }
     HttpMessage post(const QByteArray &path, const QByteArray &body, const QList<QByteArray> &headers = {})
     {
-        return keep(RawExchange(port, postRequest(path, body, headers)).wait());
+        const QByteArray withToken = body + "&csrf=" + csrf(); // before the cookies are read
+        return keep(rawRequest(port, "POST", path, withToken,
+            QList<QByteArray> { "Content-Type: application/x-www-form-urlencoded", cookieHeader() }
+                + headers));
     }
 };
 
