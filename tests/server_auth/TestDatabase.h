@@ -41,7 +41,6 @@ public:
     static bool isPostgres() { return !serverUrl().isEmpty(); }
 
     QString dataDir() const { return m_dir.path() + QStringLiteral("/data"); }
-    QString url() const { return m_url; }
     // Every store made here shares the one database, like replicas do.
     std::unique_ptr<AccountStore> store() const { return std::make_unique<AccountStore>(dataDir(), m_url); }
 

@@ -66,20 +66,6 @@ private slots:
         QCOMPARE(store->findSession(oldToken, AccountStore::SessionKind::app).state,
             AccountStore::SessionState::valid);
     }
-
-    void aNewerSchemaIsLeftAlone()
-    {
-        TestDatabase database;
-        {
-            auto store = database.store();
-            QVERIFY(store->open());
-        }
-        QVERIFY(database.execute({ QStringLiteral("INSERT INTO schema_version VALUES (99, 0)") }));
-        auto store = database.store();
-        QString error;
-        QVERIFY(!store->open(&error));
-        QVERIFY2(error.contains("newer"), qPrintable(error));
-    }
 };
 
 QTEST_GUILESS_MAIN(TestAccountMigrations)
