@@ -324,6 +324,32 @@ private Q_SLOTS:
         QVERIFY(rig.first.store->isReachable());
         QCOMPARE(rig.status(token), 200);
     }
+    // Whatever the visitor typed comes back escaped; the return path stays on this site.
+    void pagesEscapeWhatComesBack()
+    {
+        Rig rig;
+        Browser browser { rig.first.port };
+        const HttpMessage reflected
+            = browser.post("/auth/login", form("signin", "<script>alert(1)</script>", "x"));
+        QVERIFY(!reflected.body.contains("<script>") && reflected.body.contains("&lt;script&gt;"));
+        for (const QByteArray &target : QByteArrayList { "//evil.example/", "/\\evil.example" })
+            QVERIFY(browser.get("/auth/login?returnTo=" + target.toPercentEncoding())
+                        .body.contains("name=\"returnTo\" value=\"/auth/account\""));
+    }
+
+    // An unknown address costs one password check like a known one, so the
+    // answer's timing does not tell which accounts exist.
+    void everySigninCostsOnePasswordCheck()
+    {
+        Rig rig;
+        const PasswordHasher &hasher = rig.first.endpoints->hasher();
+        for (const QByteArray email : { "ada@example.com", "nobody@example.com" }) {
+            Browser browser { rig.first.port };
+            const int before = hasher.verifications();
+            QCOMPARE(browser.post("/auth/login", form("signin", email, "wrong password")).status, 401);
+            QCOMPARE(hasher.verifications(), before + 1);
+        }
+    }
 };
 
 QTEST_GUILESS_MAIN(TestServerAuth)
