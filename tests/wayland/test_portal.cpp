@@ -12,7 +12,6 @@
 #include "platform/SyntheticKeyLog.h"
 #include "platform/portal/GlobalShortcutsPortal.h"
 #include "platform/portal/RemoteDesktopKeyboard.h"
-#include "support/ScriptedNotificationService.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -195,40 +194,6 @@ private slots:
         QVERIFY(rig.dictate({ "xy" }));
         QCOMPARE(portal.keys().mid(typed.size()), strokes({ 'x', 'y' }));
         QCOMPARE(portal.calls().count("Start"), 2);
-    }
-
-    // Without a test's own reporter, what goes wrong reaches the user as a
-    // desktop notification: a refused session, and typing that reaches only
-    // X11 applications.
-    void toldThroughNotifications()
-    {
-        ScriptedNotificationService notifications;
-        QVERIFY(notifications.isRegistered());
-
-        ScriptedPortal portal;
-        QVERIFY(portal.isReady());
-        portal.setMode("refuse");
-        {
-            RemoteDesktopKeyboard keyboard;
-            QVERIFY(keyboard.isTrusted());
-            QTRY_COMPARE(notifications.calls.size(), 1);
-            QCOMPARE(notifications.calls.first().summary, QStringLiteral("Tellwind cannot type"));
-        }
-
-        SyntheticKeyLog sentKeys;
-        KeyboardProbes xwaylandOnly;
-        xwaylandOnly.virtualKeyboard = [] { return false; };
-        xwaylandOnly.remoteDesktop = [] { return false; };
-        xwaylandOnly.xtest = [] { return true; };
-        QProcessEnvironment wayland;
-        wayland.insert("WAYLAND_DISPLAY", "wayland-9");
-        wayland.insert("DISPLAY", ":9");
-        const KeyboardSink sink
-            = makeKeyboardSink(SessionInfo::fromEnvironment(wayland), xwaylandOnly, sentKeys);
-        QCOMPARE(sink.choice.kind, KeyboardChoice::Kind::xtest);
-        QTRY_COMPARE(notifications.calls.size(), 2);
-        QCOMPARE(
-            notifications.calls.last().summary, QStringLiteral("Tellwind types only into X11 applications"));
     }
 
     // On Wayland the desktop's shortcut does what Shift + R does on X11.
