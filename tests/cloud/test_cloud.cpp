@@ -62,7 +62,6 @@ private Q_SLOTS:
                 "Decoder crashed" },
             { "502 HTML", { 502, "<html><body>Bad Gateway</body></html>", "text/html" }, {},
                 "Server error: 502" },
-            { "200 malformed", { 200, R"({"type":"transcript",)" }, {}, {} },
             { "no reply", Reply::withheld(), {}, "Network error: The request timed out." },
             { "invalid URL", {}, "ftp://127.0.0.1", "Invalid server URL" },
         };

@@ -70,8 +70,6 @@ private slots:
         QTest::addColumn<QVariant>("x");
         QTest::addColumn<QVariant>("y");
         QTest::addRow("not a number") << QVariant("nan") << QVariant("300.0");
-        QTest::addRow("half a pair") << QVariant("100.0") << QVariant();
-        QTest::addRow("beyond every screen") << QVariant("1e300") << QVariant("300.0");
         QTest::addRow("on a display that is gone") << QVariant("2500.0") << QVariant("600.0");
     }
     void damagedStoredPositionIsForgotten()

@@ -67,13 +67,6 @@ struct Session {
         QMutexLocker lock(&reportsMutex);
         return *reports;
     }
-
-    // In chunks of the capture service's size (1024 frames at 16 kHz).
-    void feed(const QByteArray &pcm)
-    {
-        for (qsizetype at = 0; at < pcm.size(); at += 2048)
-            request->append(pcm.mid(at, 2048));
-    }
 };
 
 } // namespace

@@ -25,18 +25,8 @@ class TestRecognitionManager : public QObject
 private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
 
-    void permissions()
+    void refusedMicrophoneIsAskedAgain()
     {
-        {
-            // Speech recognition refused: dictation works on the server, now and later.
-            Rig rig;
-            rig.speech.authorization = SpeechRecognizerAuthorizationStatus::denied;
-            SpeechRecognitionManager &manager = rig.make();
-            QVERIFY(QCoro::waitFor(manager.requestPermission()));
-            rig.start();
-            QVERIFY(manager.isListening() && manager.activeProvider() == STTProvider::server);
-            QVERIFY(rig.speech.tasks.empty());
-        }
         // Microphone refused: no session, the message, and the question comes
         // again at every start until it is granted.
         Rig rig;

@@ -121,11 +121,6 @@ private slots:
             << strokes({ XKB_KEY_H, XKB_KEY_eacute, XKB_KEY_EuroSign, 0x1004e2d, 0x101f600, XKB_KEY_Return,
                    XKB_KEY_1 })
             << false;
-        // The recognizer revises the last word: backspaces, then the new end.
-        QTest::addRow("revision") << QStringList { "on Fri", "on Mon" }
-                                  << strokes({ 'o', 'n', ' ', 'F', 'r', 'i', XKB_KEY_BackSpace,
-                                         XKB_KEY_BackSpace, XKB_KEY_BackSpace, 'M', 'o', 'n' })
-                                  << false;
         QTest::addRow("no keysym") << QStringList { "a\u0071\u0301" } << strokes({ 'a' }) + paste << true;
     }
     void keysymsInOrder()
