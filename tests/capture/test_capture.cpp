@@ -11,9 +11,6 @@
 #include <QThread>
 
 #include <cmath>
-#include <functional>
-
-Q_DECLARE_METATYPE(std::function<void(FakeAudioEngine::Control &)>)
 
 namespace
 {
@@ -73,73 +70,6 @@ class TestCapture : public QObject
 
 private Q_SLOTS:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
-
-    void startsOnceAndStopsForGood()
-    {
-        Rig rig;
-        QCOMPARE(rig.start(), std::optional<AudioError>());
-        QVERIFY(rig.service.isRecording());
-
-        // A second start keeps the first consumer and its engine.
-        ChunkSink other;
-        QCOMPARE(QCoro::waitFor(rig.service.startRecording(other.callback())), std::optional<AudioError>());
-        QCOMPARE(rig.engine->enginesMade, 1);
-        rig.engine->deliver(4096);
-        QTRY_COMPARE(rig.sink.taken().size(), 1);
-        QVERIFY(other.taken().isEmpty());
-        QVERIFY(!rig.sink.calledOnMainThread);
-
-        // A buffer the engine hands over late, through a tap it still holds, is dropped.
-        const AudioEngine::Tap late = rig.engine->tap;
-        rig.stop();
-        QVERIFY(!rig.service.isRecording());
-        QCOMPARE(rig.engine->stops, 1);
-        const QByteArray delivered = rig.sink.all();
-        late(AudioBuffer { rig.engine->format, 4096, QByteArray(4096 * 4, '\0') });
-        QTest::qWait(100);
-        QCOMPARE(rig.sink.all(), delivered);
-        QCOMPARE(rig.service.bufferCount(), 1);
-
-        QCOMPARE(rig.start(), std::optional<AudioError>());
-        QCOMPARE(rig.engine->enginesMade, 2);
-        rig.stop();
-    }
-
-    void reportsStartFailures_data()
-    {
-        QTest::addColumn<std::function<void(FakeAudioEngine::Control &)>>("breakEngine");
-        QTest::addColumn<QString>("description");
-        QTest::addColumn<bool>("asksForTheMicrophone");
-        const QString denied = QStringLiteral("Could not open the microphone 'mic': Access denied");
-        using Break = std::function<void(FakeAudioEngine::Control &)>;
-        // The sound server's own words reach the caller.
-        QTest::addRow("refused") << Break([denied](auto &engine) { engine.startError = denied; }) << denied
-                                 << false;
-        // A format the converter cannot take is refused rather than passed on raw.
-        QTest::addRow("no channels") << Break([](auto &engine) {
-            engine.format = { 48000.0, 0 };
-        }) << QStringLiteral("Failed to create audio format")
-                                     << false;
-        QTest::addRow("no rate") << Break([](auto &engine) {
-            engine.format = { 0.0, 2 };
-        }) << QStringLiteral("Audio input not available")
-                                 << true;
-    }
-    void reportsStartFailures()
-    {
-        QFETCH(std::function<void(FakeAudioEngine::Control &)>, breakEngine);
-        QFETCH(QString, description);
-        QFETCH(bool, asksForTheMicrophone);
-        Rig rig;
-        breakEngine(*rig.engine);
-        rig.alerts.answers = { 1000 };
-        const auto error = rig.start();
-        QVERIFY(error);
-        QCOMPARE(error->errorDescription(), description);
-        QVERIFY(!rig.service.isRecording());
-        QVERIFY(!rig.engine->deliver(4096)); // no tap left behind
-        QCOMPARE(rig.workspace.openedPanes.size(), asksForTheMicrophone ? 1 : 0);
-    }
 
     void convertsInOrderWithoutLosingAudio()
     {

@@ -20,41 +20,6 @@ private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
     void cleanup() { Settings::remove(Hotkey::settingsKey); }
 
-    // A shortcut is accepted exactly when the desktop can be given a trigger for it.
-    void recordedKeys_data()
-    {
-        QTest::addColumn<int>("key");
-        QTest::addColumn<int>("modifiers");
-        QTest::addColumn<QString>("sequence");
-        QTest::addColumn<QString>("trigger");
-        const auto row
-            = [](const char *name, int key, int modifiers, const QString &sequence, const QString &trigger) {
-                  QTest::addRow("%s", name) << key << modifiers << sequence << trigger;
-              };
-        row("ctrl alt letter", Qt::Key_D, Qt::ControlModifier | Qt::AltModifier, "Ctrl+Alt+D", "CTRL+ALT+d");
-        row("super function key", Qt::Key_F9, Qt::MetaModifier, "Meta+F9", "LOGO+F9");
-        // Shift + R is today's hotkey, stored as nothing at all.
-        row("shift r", Qt::Key_R, Qt::ShiftModifier, "", "SHIFT+r");
-        // Keys that type text would be stolen from every application.
-        row("shift letter", Qt::Key_T, Qt::ShiftModifier, "", "");
-        row("modifier alone", Qt::Key_Control, Qt::ControlModifier, "", "");
-    }
-    void recordedKeys()
-    {
-        QFETCH(int, key);
-        QFETCH(int, modifiers);
-        QFETCH(QString, sequence);
-        QFETCH(QString, trigger);
-        const std::optional<Hotkey> hotkey = Hotkey::fromKey(key, modifiers);
-        QCOMPARE(hotkey.has_value(), !trigger.isEmpty());
-        if (!hotkey)
-            return;
-        QCOMPARE(hotkey->sequence(), sequence);
-        QCOMPARE(hotkey->portalTrigger(), trigger);
-        // What is stored reads back as the same shortcut.
-        QCOMPARE(Hotkey::fromSequence(hotkey->sequence()), hotkey);
-    }
-
     // A stored value no trigger can be made of falls back to Shift + R.
     void damagedStoredValue()
     {

@@ -45,8 +45,6 @@ struct Walkthrough {
     {
         return QTest::qWaitFor([this] { return item("pages") && !item("pages")->property("busy").toBool(); });
     }
-    // Clicks a button and waits for the page transition to end.
-    bool go(const QString &button) const { return clickItem(item(button)) && settled(); }
 };
 
 } // namespace
@@ -109,34 +107,6 @@ private slots:
         QVERIFY(next.window && !next.window->isVisible());
     }
 
-    // An installed program skips the way to install it; the permission page
-    // follows a grant made elsewhere within a second.
-    void installedProgramAndThePermissionPoll()
-    {
-        for (const auto &[path, installed] :
-            QList<QPair<QString, bool>> { { "/home/ada/.local/bin/tellwind", true },
-                { "/home/ada/.localx/tellwind", false }, { "/usrlocal/tellwind", false } })
-            QVERIFY2(OnboardingManager::isInstalledPath(path, "/home/ada") == installed, qPrintable(path));
-        Walkthrough w(QStringLiteral("/usr/bin/tellwind"));
-        QVERIFY(w.shown() && w.go("forwardButton"));
-        QCOMPARE(w.title(), QString("You're All Set!"));
-        QVERIFY(!w.item("bundlePath") && w.go("forwardButton"));
-        QCOMPARE(w.title(), QString("Enable Typing"));
-
-        QVERIFY(clickItem(w.item("openSettingsButton")));
-        QCOMPARE(w.settingsOpened, 1);
-        // Granted elsewhere: the page turns green by itself.
-        w.trusted = true;
-        QTRY_VERIFY_WITH_TIMEOUT(w.title() == "Typing Is Ready!", 1200);
-        QVERIFY(!w.item("openSettingsButton"));
-
-        // Once the walk-through is gone nobody polls any more.
-        QVERIFY(clickItem(w.item("finishButton")));
-        QTRY_VERIFY(!w.window->isVisible());
-        const int queries = w.trustQueries;
-        QTest::qWait(1500);
-        QCOMPARE(w.trustQueries, queries);
-    }
 };
 
 QTEST_MAIN(TestOnboarding)

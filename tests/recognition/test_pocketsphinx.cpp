@@ -67,13 +67,6 @@ struct Session {
         QMutexLocker lock(&reportsMutex);
         return *reports;
     }
-
-    // In chunks of the capture service's size (1024 frames at 16 kHz).
-    void feed(const QByteArray &pcm)
-    {
-        for (qsizetype at = 0; at < pcm.size(); at += 2048)
-            request->append(pcm.mid(at, 2048));
-    }
 };
 
 } // namespace
@@ -90,63 +83,6 @@ private slots:
         if (QStandardPaths::findExecutable("flite").isEmpty() || !PocketSphinxModel::debianUsEnglish())
             QSKIP("flite and the US English model are needed");
         QVERIFY(m_folder.isValid());
-    }
-
-    void sessionEndings()
-    {
-        PocketSphinxSpeechBackend backend;
-        const QByteArray speech = say("i would like a cup of coffee", m_folder);
-
-        // Silence: "no speech yet" after five seconds, once, and no text.
-        Session silent(backend);
-        silent.feed(silence(4.0));
-        QTest::qWait(200);
-        QVERIFY(silent.reported().isEmpty());
-        silent.feed(silence(8.0));
-        silent.request->endAudio();
-        QTRY_COMPARE_WITH_TIMEOUT(silent.reported(), QStringList { "error 1110" }, decodeTimeout);
-        QTest::qWait(200);
-        QCOMPARE(silent.reported(), QStringList { "error 1110" });
-
-        // Cancelled while speech goes on: just the cancellation.
-        Session cancelled(backend);
-        cancelled.feed(speech);
-        cancelled.task->cancel();
-        QTRY_COMPARE_WITH_TIMEOUT(cancelled.reported(), QStringList { "error 216" }, decodeTimeout);
-
-        // A stop ends the audio and cancels at once: the words already heard
-        // still make their final result before the cancellation.
-        Session stopped(backend);
-        stopped.feed(speech);
-        stopped.request->endAudio();
-        stopped.task->cancel();
-        const QStringList expected { "final i would like a cup of coffee", "error 216" };
-        QTRY_COMPARE_WITH_TIMEOUT(stopped.reported(), expected, decodeTimeout);
-        stopped.feed(speech); // after the end: ignored
-        QTest::qWait(100);
-        QCOMPARE(stopped.reported(), expected);
-
-        // One decoder served every session.
-        QCOMPARE(backend.pool()->loadsStarted(), 1);
-    }
-
-    // A model no session used for a while is let go; the next session loads
-    // it again and hears the same words.
-    void unusedModelIsLetGo()
-    {
-        PocketSphinxSpeechBackend backend(std::chrono::milliseconds(300));
-        const auto model = PocketSphinxModel::forLocale("en-US");
-        const QByteArray speech = say("i would like a cup of coffee", m_folder);
-        for (int round = 1; round <= 2; ++round) {
-            Session session(backend);
-            session.feed(speech);
-            session.request->endAudio();
-            QTRY_COMPARE_WITH_TIMEOUT(
-                session.reported(), QStringList { "final i would like a cup of coffee" }, decodeTimeout);
-            QTRY_VERIFY_WITH_TIMEOUT(
-                backend.pool()->state(*model) == PocketSphinxDecoderPool::State::unknown, decodeTimeout);
-            QCOMPARE(backend.pool()->loadsStarted(), round);
-        }
     }
 
     void modelsPerLocale()

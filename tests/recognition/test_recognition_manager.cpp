@@ -1,5 +1,4 @@
 #include "fakes/LogCapture.h"
-#include "platform/pulse/PulseMicrophoneAuthorization.h"
 #include "support/RecognitionRig.h"
 
 #include <QRegularExpression>
@@ -8,8 +7,6 @@
 #include <QTest>
 
 using namespace std::chrono_literals;
-
-Q_DECLARE_METATYPE(std::function<void(FakeAudioEngine::Control &)>)
 
 namespace
 {
@@ -28,38 +25,8 @@ class TestRecognitionManager : public QObject
 private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
 
-    void providerChoice()
+    void refusedMicrophoneIsAskedAgain()
     {
-        Rig rig;
-        SpeechRecognitionManager &manager = rig.make();
-        // A cloud-only language, or one without a recognizer, goes to the
-        // server even when on-device is preferred.
-        for (SupportedLanguage::Case language : { SupportedLanguage::albanian, SupportedLanguage::german }) {
-            manager.setLanguage(language);
-            rig.start();
-            QCOMPARE(manager.activeProvider(), STTProvider::server);
-            rig.stop();
-        }
-        QVERIFY(rig.speech.tasks.empty());
-
-        Rig without;
-        without.speech.locales.clear();
-        QVERIFY(!without.make().isOnDeviceAvailable());
-        QCOMPARE(without.manager->activeProvider(), STTProvider::server);
-    }
-
-    void permissions()
-    {
-        {
-            // Speech recognition refused: dictation works on the server, now and later.
-            Rig rig;
-            rig.speech.authorization = SpeechRecognizerAuthorizationStatus::denied;
-            SpeechRecognitionManager &manager = rig.make();
-            QVERIFY(QCoro::waitFor(manager.requestPermission()));
-            rig.start();
-            QVERIFY(manager.isListening() && manager.activeProvider() == STTProvider::server);
-            QVERIFY(rig.speech.tasks.empty());
-        }
         // Microphone refused: no session, the message, and the question comes
         // again at every start until it is granted.
         Rig rig;
@@ -233,71 +200,6 @@ private slots:
         QTest::qWait(100);
         QVERIFY(!manager.isListening() && !rig.source->running);
         QCOMPARE(rig.source->starts, 2);
-    }
-
-    void microphoneAuthorizationOpensTheDefaultSource_data()
-    {
-        QTest::addColumn<std::function<void(FakeAudioEngine::Control &)>>("prepare");
-        QTest::addColumn<bool>("granted");
-        using Prepare = std::function<void(FakeAudioEngine::Control &)>;
-        QTest::addRow("usable") << Prepare([](auto &) {}) << true;
-        QTest::addRow("refused") << Prepare([](auto &s) { s.startError = QStringLiteral("Access denied"); })
-                                 << false;
-        QTest::addRow("no format") << Prepare([](auto &s) { s.format.sampleRate = 0; }) << false;
-        QTest::addRow("no source") << Prepare([](auto &s) { s.hasInputNode = false; }) << false;
-    }
-    // Granted exactly when a default source exists, opens and is usable; it
-    // is opened only to look.
-    void microphoneAuthorizationOpensTheDefaultSource()
-    {
-        QFETCH(std::function<void(FakeAudioEngine::Control &)>, prepare);
-        QFETCH(bool, granted);
-        auto source = std::make_shared<FakeAudioEngine::Control>();
-        prepare(*source);
-        PulseMicrophoneAuthorization authorization(FakeAudioEngine::factory(source));
-        QCOMPARE(QCoro::waitFor(authorization.requestAccess()), granted);
-        QVERIFY(!source->running);
-    }
-
-    void microphoneLostUnderASession_data()
-    {
-        QTest::addColumn<bool>("server");
-        QTest::addColumn<bool>("comesBack");
-        QTest::addRow("on-device, gone for good") << false << false;
-        QTest::addRow("server, back in time") << true << true;
-    }
-    void microphoneLostUnderASession()
-    {
-        QFETCH(bool, server);
-        QFETCH(bool, comesBack);
-        using Interruption = AudioEngine::Interruption;
-        Rig rig;
-        SpeechRecognitionManager &manager = rig.make();
-        if (server)
-            manager.togglePreferredProvider();
-        rig.start();
-        const QString reason = QStringLiteral("The connection to the sound server was lost.");
-
-        // Told at once, while the session waits for the microphone to come back.
-        QVERIFY(rig.source->interrupt(Interruption::lost, reason));
-        QTRY_COMPARE(manager.errorMessage(), reason);
-        QVERIFY(manager.isListening());
-        if (comesBack) {
-            QVERIFY(rig.source->interrupt(Interruption::resumed, QString()));
-            QTRY_VERIFY(rig.logged(QStringLiteral("✅ [STT] The microphone is back, listening on")));
-            QVERIFY(manager.isListening() && rig.source->running);
-            return;
-        }
-        QVERIFY(rig.source->interrupt(Interruption::ended, reason));
-        QTRY_VERIFY(!manager.isListening());
-        QVERIFY(!rig.source->running);
-        if (!server) {
-            // The recognizer finishes what it was given: the last words still arrive.
-            QVERIFY(rig.speech.requests.back()->ended);
-            rig.speech.lastTask().final(QStringLiteral("what was said before"));
-            QTRY_COMPARE(manager.transcribedText(), QStringLiteral("what was said before"));
-        }
-        QCOMPARE(manager.errorMessage(), reason);
     }
 };
 

@@ -12,7 +12,6 @@
 #include "platform/SyntheticKeyLog.h"
 #include "platform/portal/GlobalShortcutsPortal.h"
 #include "platform/portal/RemoteDesktopKeyboard.h"
-#include "support/ScriptedNotificationService.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -122,11 +121,6 @@ private slots:
             << strokes({ XKB_KEY_H, XKB_KEY_eacute, XKB_KEY_EuroSign, 0x1004e2d, 0x101f600, XKB_KEY_Return,
                    XKB_KEY_1 })
             << false;
-        // The recognizer revises the last word: backspaces, then the new end.
-        QTest::addRow("revision") << QStringList { "on Fri", "on Mon" }
-                                  << strokes({ 'o', 'n', ' ', 'F', 'r', 'i', XKB_KEY_BackSpace,
-                                         XKB_KEY_BackSpace, XKB_KEY_BackSpace, 'M', 'o', 'n' })
-                                  << false;
         QTest::addRow("no keysym") << QStringList { "a\u0071\u0301" } << strokes({ 'a' }) + paste << true;
     }
     void keysymsInOrder()
@@ -195,40 +189,6 @@ private slots:
         QVERIFY(rig.dictate({ "xy" }));
         QCOMPARE(portal.keys().mid(typed.size()), strokes({ 'x', 'y' }));
         QCOMPARE(portal.calls().count("Start"), 2);
-    }
-
-    // Without a test's own reporter, what goes wrong reaches the user as a
-    // desktop notification: a refused session, and typing that reaches only
-    // X11 applications.
-    void toldThroughNotifications()
-    {
-        ScriptedNotificationService notifications;
-        QVERIFY(notifications.isRegistered());
-
-        ScriptedPortal portal;
-        QVERIFY(portal.isReady());
-        portal.setMode("refuse");
-        {
-            RemoteDesktopKeyboard keyboard;
-            QVERIFY(keyboard.isTrusted());
-            QTRY_COMPARE(notifications.calls.size(), 1);
-            QCOMPARE(notifications.calls.first().summary, QStringLiteral("Tellwind cannot type"));
-        }
-
-        SyntheticKeyLog sentKeys;
-        KeyboardProbes xwaylandOnly;
-        xwaylandOnly.virtualKeyboard = [] { return false; };
-        xwaylandOnly.remoteDesktop = [] { return false; };
-        xwaylandOnly.xtest = [] { return true; };
-        QProcessEnvironment wayland;
-        wayland.insert("WAYLAND_DISPLAY", "wayland-9");
-        wayland.insert("DISPLAY", ":9");
-        const KeyboardSink sink
-            = makeKeyboardSink(SessionInfo::fromEnvironment(wayland), xwaylandOnly, sentKeys);
-        QCOMPARE(sink.choice.kind, KeyboardChoice::Kind::xtest);
-        QTRY_COMPARE(notifications.calls.size(), 2);
-        QCOMPARE(
-            notifications.calls.last().summary, QStringLiteral("Tellwind types only into X11 applications"));
     }
 
     // On Wayland the desktop's shortcut does what Shift + R does on X11.

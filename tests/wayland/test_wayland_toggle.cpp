@@ -6,7 +6,6 @@
 #include "app/ProcessRig.h"
 
 #include <QDir>
-#include <QSettings>
 #include <QTemporaryDir>
 
 namespace
@@ -39,8 +38,6 @@ private slots:
         QTest::addColumn<QString>("end");
         QTest::addRow("toggle") << "--toggle"
                                 << "--toggle";
-        QTest::addRow("start and stop") << "--start"
-                                        << "--stop";
     }
     void dictationFromTheCommandLine()
     {
@@ -83,28 +80,6 @@ private slots:
             heardAllButOne(sentence, typed), qPrintable("typed '" + typed + "', log:\n" + tellwind->log()));
         QVERIFY2(
             tellwind->lines().filter(sentence.section(' ', 1, 3)).isEmpty(), qPrintable(tellwind->log()));
-    }
-
-    // Without Xwayland the panel is a native Wayland window, placed by the
-    // compositor: no position is stored, and no badge follows the pointer.
-    void nativeWindowWithoutXwayland()
-    {
-        QTemporaryDir folder;
-        QProcessEnvironment environment = userEnvironment(folder.path());
-        environment.remove("DISPLAY");
-        environment.remove("QT_QPA_PLATFORM");
-        auto tellwind = startProgram(environment, { "--start" });
-        QVERIFY2(tellwind->waitForLine(tellwindReady, 20000), qPrintable(tellwind->log()));
-        QTRY_VERIFY_WITH_TIMEOUT(
-            !tellwind->lines().filter("Window position memory unavailable").isEmpty(), 10000);
-        QTRY_VERIFY_WITH_TIMEOUT(swaymsg({ "-t", "get_tree" }).contains("\"name\": \"Tellwind\""), 10000);
-        QVERIFY(tellwind->waitForLine("✅ Recording started with", 20000));
-        QTRY_VERIFY(!tellwind->lines().filter("Cursor badge not shown").isEmpty());
-        QVERIFY(tellwind->lines().filter("Typing backend: Wayland virtual keyboard").size() == 1);
-        QVERIFY(QSettings(folder.filePath("config/Tellwind/Tellwind.conf"), QSettings::IniFormat)
-                    .allKeys()
-                    .filter("osition")
-                    .isEmpty());
     }
 
     // No compositor that answers, no X server: the program still starts and
