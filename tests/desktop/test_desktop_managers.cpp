@@ -1,7 +1,9 @@
 #include "common/Settings.h"
 #include "desktop/WindowPositionManager.h"
+#include "fakes/LogCapture.h"
 #include "platform/xdg/XdgAutostartStore.h"
 
+#include <QMoveEvent>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -100,6 +102,27 @@ private slots:
         QVERIFY(Settings::boolValue("hasStoredWindowPosition", false));
     }
 
+    // A drag writes the settings file once, when it stops.
+    void dragIsSavedWhenItStops()
+    {
+        WindowPositionManager positions([] { return QList<QRectF> { QRectF(0, 0, 1280, 770) }; });
+        QWindow window;
+        window.setGeometry(100, 100, 140, 110);
+        positions.startObserving(&window);
+        LogCapture log;
+        // A drag: one move event per pointer motion, each to a new place.
+        for (int step = 1; step <= 40; ++step) {
+            const QPoint from = window.framePosition();
+            const QPoint to(100 + step * 5, 100 + step);
+            window.setFramePosition(to);
+            QMoveEvent move(to, from);
+            QCoreApplication::sendEvent(&window, &move);
+        }
+        QVERIFY(log.linesStartingWith("💾").size() <= 1);
+        QTRY_COMPARE(Settings::doubleValue("windowPositionX"), std::optional(300.0));
+        QCOMPARE(Settings::doubleValue("windowPositionY"), std::optional(140.0));
+        QCOMPARE(log.linesStartingWith("💾"), QStringList("💾 Window position saved: (300.0, 140.0)"));
+    }
 };
 
 QTEST_MAIN(TestDesktopManagers)
