@@ -69,7 +69,8 @@ private slots:
         QTest::addColumn<QStringList>("published");
         QTest::addColumn<QString>("screen");
         // A revision that only adds a combining mark is still typed.
-        QTest::addRow("a combining mark added") << QStringList { "cafe", u"cafe\u0301"_qs } << u"Caf\u00E9"_qs;
+        QTest::addRow("a combining mark added")
+            << QStringList { "cafe", u"cafe\u0301"_qs } << u"Caf\u00E9"_qs;
         QTest::addRow("a mark revised away and back")
             << QStringList { "hello comma", "hello coma", "hello comma world" } << "Hello, world";
         // A fresh utterance is separated by what the formatted text ends with.
