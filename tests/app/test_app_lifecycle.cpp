@@ -1,6 +1,4 @@
-// How the program comes and goes: one instance however many start at once,
-// and a termination signal that lets the words being typed reach the end.
-#include "app/SingleInstance.h"
+// A termination signal lets the words being typed reach the end.
 #include "app/TellwindApp.h"
 #include "fakes/FakeAccessibilityTrust.h"
 #include "fakes/FakeAlertPresenter.h"
@@ -12,36 +10,12 @@
 #include "output/TextInsertionService.h"
 
 #include <QApplication>
-#include <QDir>
-#include <QLocalServer>
-#include <QLocalSocket>
-#include <QLockFile>
-#include <QProcess>
 #include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <qcoro/qcorotask.h>
 
-#include <cstdio>
-
 using namespace std::chrono_literals;
-
-namespace
-{
-
-const char childVariable[] = "TELLWIND_TEST_CLAIM";
-
-// A start of the program reduced to its claim.
-int claimAsChild(int argc, char **argv)
-{
-    QCoreApplication application(argc, argv);
-    SingleInstance instance;
-    std::puts(instance.claim({}) ? "claimed" : "handed over");
-    return 0;
-}
-
-} // namespace
 
 class TestAppLifecycle : public QObject
 {
@@ -49,35 +23,6 @@ class TestAppLifecycle : public QObject
 
 private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
-
-    void startWhileAnotherIsStillSettingUpHandsOverToIt()
-    {
-        QTemporaryDir runtime;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("XDG_RUNTIME_DIR", runtime.path());
-        environment.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus");
-        environment.insert(childVariable, "1");
-        QVERIFY(QDir(runtime.path()).mkdir("tellwind"));
-        const QString path = runtime.filePath("tellwind/instance");
-        // This process plays a start that has claimed the name and does not
-        // listen yet.
-        QLockFile claim(path + ".lock");
-        QVERIFY(claim.tryLock(0));
-        QProcess child;
-        child.setProcessEnvironment(environment);
-        child.start(QCoreApplication::applicationFilePath());
-        // Nothing shows the child trying to reach us; a while is all it takes.
-        QVERIFY(child.waitForStarted());
-        QTest::qWait(300);
-        QLocalServer server;
-        QVERIFY(server.listen(path));
-        QTRY_VERIFY_WITH_TIMEOUT(child.state() == QProcess::NotRunning, 5000);
-        QCOMPARE(child.readAllStandardOutput(), "handed over\n");
-        QTRY_VERIFY(server.hasPendingConnections());
-        QLocalSocket *peer = server.nextPendingConnection();
-        QTRY_VERIFY(peer->canReadLine() || peer->state() != QLocalSocket::ConnectedState);
-        QCOMPARE(peer->readAll(), QByteArray("activate\n"));
-    }
 
     void terminationLetsTheTypingFinish_data()
     {
@@ -120,13 +65,6 @@ private slots:
     }
 };
 
-int main(int argc, char **argv)
-{
-    if (qEnvironmentVariableIsSet(childVariable))
-        return claimAsChild(argc, argv);
-    QApplication application(argc, argv);
-    TestAppLifecycle test;
-    return QTest::qExec(&test, argc, argv);
-}
+QTEST_MAIN(TestAppLifecycle)
 
 #include "test_app_lifecycle.moc"

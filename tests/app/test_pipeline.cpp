@@ -16,7 +16,6 @@
 #include "support/RecognitionRig.h"
 #include "support/ScriptedHttpServer.h"
 
-#include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTest>
 
@@ -119,22 +118,6 @@ private slots:
         QCoro::waitFor(chain.state->stopRecording());
         QCOMPARE(chain.keyboard.screen, QStringLiteral("one two three"));
         QVERIFY(chain.state->errorMessage().isNull());
-    }
-
-    // An error of the recording reaches the controller; one of an earlier
-    // recording does not.
-    void errorsCarryTheirRecording()
-    {
-        Chain chain;
-        chain.server.script = { { 500, R"({"type":"error","error":"Language not supported: es-ES"})" } };
-        QSignalSpy errors(chain.recognizer.get(), &DictationRecognizer::recognitionError);
-        chain.state->startRecording();
-        QTRY_VERIFY(chain.state->isRecording());
-        QVERIFY(chain.speak(1.6));
-        QTRY_COMPARE(chain.state->errorMessage(), QStringLiteral("Language not supported: es-ES"));
-        QCOMPARE(errors.size(), 1);
-        QCOMPARE(errors.first().first().value<RecognitionError>().recording, chain.state->recording());
-        QCoro::waitFor(chain.state->stopRecording());
     }
 };
 

@@ -1,5 +1,4 @@
 #include "common/NextSignal.h"
-#include "common/Observe.h"
 #include "common/Settings.h"
 
 #include "fakes/LogCapture.h"
@@ -78,26 +77,6 @@ private slots:
         QVERIFY(QFile::remove(folder));
         QVERIFY(Settings::setBool("menuBarEnabled", true));
         QCOMPARE(failures.count(), 1);
-    }
-
-    void observeDeliversCurrentValueThenEveryChangeQueued()
-    {
-        Source source;
-        source.setValue(true);
-        auto receiver = std::make_unique<QObject>();
-        QList<bool> seen;
-        observe(
-            &source, &Source::value, &Source::valueChanged, receiver.get(), [&seen](bool v) { seen << v; });
-        source.setValue(false);
-        source.setValue(true);
-        QVERIFY(seen.isEmpty()); // nothing runs inside the subscribe call or the setters
-        QTRY_COMPARE(seen, (QList<bool> { true, false, true }));
-
-        // The subscription dies with its receiver, even with deliveries queued.
-        source.setValue(false);
-        receiver.reset();
-        QTest::qWait(20);
-        QCOMPARE(seen.size(), 3);
     }
 };
 

@@ -37,16 +37,12 @@ private slots:
         row("marks in a row", "really question mark exclamation mark close quote", u"Really?!\u201D"_qs);
         row("a line break takes no spaces", "end full stop new line new line next", "End.\n\nNext");
         row("a mark at the start", "comma then", ", then");
-        row("any case", "Hello COMMA world Full Stop", "Hello, world.");
         row("spacing is normalised", "  hello \t comma   world  ", "Hello, world");
         // A partial result may end inside a command: nothing is taken for one yet.
         row("half a command", "hello new", "Hello new");
         row("not a command", "mark the new question", "Mark the new question");
         row("literal", "type literal comma here", "Type comma here");
-        row("literal two words", "say literal new line", "Say new line");
-        row("literal at the end", "take it literal", "Take it literal");
         row("literal literal", "literal literal comma", "Literal comma");
-        row("nothing but spaces", "   ", "");
         // Capitals.
         row("each sentence end",
             "one period two question mark three exclamation point four new line five new paragraph six",
@@ -57,46 +53,16 @@ private slots:
             u"Stop.\u201D Then \u201Cwe go"_qs);
         row("i and contractions", "yes i think i'm sure i'll see i've got i'd say",
             "Yes I think I'm sure I'll see I've got I'd say");
-        row("typographic apostrophe", u"so i\u2019m here"_qs, u"So I\u2019m here"_qs);
         row("words that start like one", "island iris im ill id", "Island iris im ill id");
-        row("days and months", "monday in june", "Monday in June");
         row("the verb may", "you may go in may", "You may go in may");
-        row("a word already in capitals", "see you MONDAY", "See you MONDAY");
-        row("punctuated words", "is it? yes. fine! ok", "Is it? Yes. Fine! Ok");
         row("accented", "\u00FCber alles period \u00E9lan", u"\u00DCber alles. \u00C9lan"_qs);
         row("outside the basic plane", u"\U00010428 period \U00010428"_qs, u"\U00010400. \U00010400"_qs);
-        row("digits", "42 is it period 7 more", "42 is it. 7 more");
     }
     void spokenPunctuationAndCapitals()
     {
         QFETCH(QString, spoken);
         QFETCH(QString, written);
         QCOMPARE(TextFormatter::format(spoken, english()), written);
-    }
-
-    void firstWord_data()
-    {
-        QTest::addColumn<bool>("recordingStart");
-        QTest::addColumn<bool>("followsSentenceEnd");
-        QTest::addColumn<bool>("capitalizeRecordingStart");
-        QTest::addColumn<QString>("written");
-        QTest::addRow("a recording starts") << true << false << true << "Hello there";
-        QTest::addRow("a recording continues a sentence") << true << false << false << "hello there";
-        QTest::addRow("after a sentence end") << true << true << false << "Hello there";
-        QTest::addRow("mid-sentence") << false << false << true << "hello there";
-        QTest::addRow("later, after a sentence end") << false << true << true << "Hello there";
-    }
-    void firstWord()
-    {
-        QFETCH(bool, recordingStart);
-        QFETCH(bool, followsSentenceEnd);
-        QFETCH(bool, capitalizeRecordingStart);
-        QFETCH(QString, written);
-        TextFormatter::Context context = english();
-        context.recordingStart = recordingStart;
-        context.followsSentenceEnd = followsSentenceEnd;
-        context.options.capitalizeRecordingStart = capitalizeRecordingStart;
-        QCOMPARE(TextFormatter::format(QStringLiteral("hello there"), context), written);
     }
 
     void optionsAndLanguages_data()
@@ -110,7 +76,6 @@ private slots:
         QTest::addRow("capitals only: spacing kept")
             << "en-US" << true << false << "I said  hello comma world period new line Monday";
         QTest::addRow("punctuation only") << "en-US" << false << true << "i said hello, world.\nmonday";
-        QTest::addRow("british english") << "en-GB" << true << true << "I said hello, world.\nMonday";
         QTest::addRow("no table for the language") << "de-DE" << true << true << spoken;
     }
     void optionsAndLanguages()

@@ -2,14 +2,11 @@
 // text field under other layouts and Caps Lock, and another client's clipboard.
 #include "app/CompositionRoot.h"
 #include "output/TextInsertionService.h"
-#include "platform/qt/QtAlertPresenter.h"
 #include "support/TerminalTarget.h"
 
-#include <QAbstractButton>
 #include <QApplication>
 #include <QClipboard>
 #include <QDeadlineTimer>
-#include <QMessageBox>
 #include <QMimeData>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -76,7 +73,6 @@ private slots:
         QTest::newRow("us") << "us" << false;
         QTest::newRow("german layout") << "de" << false;
         QTest::newRow("caps lock") << "us" << true;
-        QTest::newRow("french layout, caps lock") << "fr" << true;
     }
 
     void typesExactlyIntoATerminal()
@@ -124,26 +120,6 @@ private slots:
         QCOMPARE(readClipboardElsewhere("image/png"), sampleImage);
         owner.kill();
         owner.waitForFinished();
-    }
-
-    void alertAnswersCountTheButtonsAsShown()
-    {
-        QtAlertPresenter presenter;
-        const Alert alert { Alert::Style::warning, "Title", "Text",
-            { "Open Help", "Install Tellwind", "Later" } };
-        auto answered = presenter.runModal(alert);
-        QTRY_VERIFY(qobject_cast<QMessageBox *>(QApplication::activeModalWidget()));
-        QList<QAbstractButton *> buttons
-            = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())->buttons();
-        std::sort(buttons.begin(), buttons.end(), [](auto *a, auto *b) { return a->x() < b->x(); });
-        QCOMPARE(buttons[1]->text() + buttons[2]->text(), QString("Install TellwindLater"));
-        buttons[1]->click();
-        QCOMPARE(QCoro::waitFor(answered), 1001);
-        // Escape answers the last button.
-        auto dismissed = presenter.runModal(alert);
-        QTRY_VERIFY(QApplication::activeModalWidget());
-        QTest::keyClick(QApplication::activeModalWidget(), Qt::Key_Escape);
-        QCOMPARE(QCoro::waitFor(dismissed), 1002);
     }
 };
 
