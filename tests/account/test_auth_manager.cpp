@@ -88,6 +88,27 @@ private slots:
         }
     }
 
+    // A token that could break the request header never reaches the server,
+    // whether it comes in a callback or from the settings file.
+    void tokensThatCouldBreakAHeaderAreNeverSent()
+    {
+        ScriptedHttpServer server;
+        server.fallback = Reply(200, user("ada@example.com").encode());
+        Settings::setString(AuthManager::baseURLKey, server.baseUrl());
+        {
+            AuthManager manager;
+            for (const QString &token : { QStringLiteral("abc%0D%0AX-Injected:%201"), QString(4097, 'a') }) {
+                const QString state = QUrlQuery(QUrl(manager.beginSignIn())).queryItemValue("state");
+                QVERIFY(!signIn(manager, "tellwind://callback?token=" + token + "&state=" + state));
+                QCOMPARE(manager.errorMessage(), QString("No authentication token received"));
+            }
+        }
+        storeSession("abc\r\nX-Injected: 1", user("old@example.com").encode());
+        AuthManager manager;
+        QTRY_VERIFY(!manager.isAuthenticated() && nothingStored());
+        QVERIFY(server.requests.isEmpty());
+    }
+
     void onlyARejectionEndsAStoredSession_data()
     {
         QTest::addColumn<int>("status");
