@@ -1,13 +1,7 @@
 // A termination signal lets the words being typed reach the end.
 #include "app/TellwindApp.h"
-#include "fakes/FakeAccessibilityTrust.h"
-#include "fakes/FakeAlertPresenter.h"
-#include "fakes/FakeApplicationBundle.h"
-#include "fakes/FakeKeyboardEventSink.h"
-#include "fakes/FakePasteboard.h"
-#include "fakes/FakeWorkspace.h"
 #include "fakes/LogCapture.h"
-#include "output/TextInsertionService.h"
+#include "support/TypingRig.h"
 
 #include <QApplication>
 #include <QStandardPaths>
@@ -35,14 +29,8 @@ private slots:
     {
         QFETCH(std::chrono::milliseconds, bound);
         QFETCH(bool, finishes);
-        FakeKeyboardEventSink keyboard;
-        FakeAccessibilityTrust trust;
-        FakePasteboard pasteboard;
-        FakeAlertPresenter alerts;
-        FakeWorkspace workspace;
-        FakeApplicationBundle bundle;
-        keyboard.pasteboard = &pasteboard;
-        TextInsertionService typing(keyboard, trust, pasteboard, alerts, workspace, bundle);
+        TypingRig rig;
+        TextInsertionService &typing = rig.service;
 
         // The first words are being typed, a longer transcript waits behind them.
         const QString first = "send the report to the finance team";
@@ -53,7 +41,7 @@ private slots:
 
         LogCapture log;
         QCOMPARE(QCoro::waitFor(TellwindApp::finishTypingForQuit(typing, bound)), finishes);
-        const QString onScreen = keyboard.screen;
+        const QString onScreen = rig.field.screen;
         // A count of what was lost, never the words.
         const QStringList told = log.linesStartingWith("⚠️ [App] Quit while typing: ");
         QCOMPARE(told.size(), finishes ? 0 : 1);

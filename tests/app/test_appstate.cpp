@@ -4,17 +4,11 @@
 #include "app/AppState.h"
 #include "app/SharedNeighbours.h"
 #include "common/Settings.h"
-#include "fakes/FakeAccessibilityTrust.h"
-#include "fakes/FakeAlertPresenter.h"
-#include "fakes/FakeApplicationBundle.h"
 #include "fakes/FakeCursorIndicator.h"
 #include "fakes/FakeDictationRecognizer.h"
 #include "fakes/FakeDictationTyping.h"
-#include "fakes/FakeKeyboardEventSink.h"
-#include "fakes/FakePasteboard.h"
-#include "fakes/FakeWorkspace.h"
-#include "output/TextInsertionService.h"
 #include "speech/TextFormattingSettings.h"
+#include "support/TypingRig.h"
 
 #include <QStandardPaths>
 #include <QTest>
@@ -31,20 +25,12 @@ struct Rig {
 
 // The controller typing through the real service into a text field that
 // records its keys.
-struct FieldRig {
+struct FieldRig : TypingRig {
     FakeDictationRecognizer recognizer;
     FakeCursorIndicator indicator;
-    FakeKeyboardEventSink field;
-    FakeAccessibilityTrust trust;
-    FakePasteboard pasteboard;
-    FakeAlertPresenter alerts;
-    FakeWorkspace workspace;
-    FakeApplicationBundle bundle;
-    TextInsertionService service { field, trust, pasteboard, alerts, workspace, bundle };
     ServiceTyping typing { service };
     AppState state { recognizer, indicator, typing };
 
-    FieldRig() { field.pasteboard = &pasteboard; }
     // Each transcript ("utterance|text", or the first utterance's text) is
     // typed to its end before the next comes.
     bool say(const QString &update)

@@ -106,7 +106,6 @@ private slots:
         QVERIFY(!next.manager.shouldShowOnboarding());
         QVERIFY(next.window && !next.window->isVisible());
     }
-
 };
 
 QTEST_MAIN(TestOnboarding)

@@ -1,12 +1,7 @@
 // The typing logic against fakes; the keyboard plays a US text field to check what the user sees.
-#include "fakes/FakeAccessibilityTrust.h"
-#include "fakes/FakeAlertPresenter.h"
-#include "fakes/FakeApplicationBundle.h"
-#include "fakes/FakeKeyboardEventSink.h"
-#include "fakes/FakePasteboard.h"
-#include "fakes/FakeWorkspace.h"
 #include "output/Graphemes.h"
 #include "output/TextInsertionService.h"
+#include "support/TypingRig.h"
 
 #include <QStandardPaths>
 #include <QTest>
@@ -20,31 +15,14 @@ class TestTextInsertion : public QObject
 {
     Q_OBJECT
 
-    FakeKeyboardEventSink keyboard;
-    FakeAccessibilityTrust trust;
-    FakePasteboard pasteboard;
-    FakeAlertPresenter alerts;
-    FakeWorkspace workspace;
-    FakeApplicationBundle bundle;
-    std::unique_ptr<TextInsertionService> service;
+    std::unique_ptr<TypingRig> rig;
 
-    void type(const QString &transcript) { QCoro::waitFor(service->insertText(transcript)); }
+    void type(const QString &transcript) { QCoro::waitFor(rig->service.insertText(transcript)); }
 
 private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
 
-    void init()
-    {
-        keyboard = FakeKeyboardEventSink();
-        pasteboard = FakePasteboard();
-        keyboard.pasteboard = &pasteboard;
-        trust = FakeAccessibilityTrust();
-        alerts = FakeAlertPresenter();
-        workspace = FakeWorkspace();
-        bundle = FakeApplicationBundle();
-        service
-            = std::make_unique<TextInsertionService>(keyboard, trust, pasteboard, alerts, workspace, bundle);
-    }
+    void init() { rig = std::make_unique<TypingRig>(); }
 
     void typesOnlyWhatChanged()
     {
@@ -65,11 +43,11 @@ private slots:
             init();
             for (const QString &text : earlier)
                 type(text);
-            keyboard.keys.clear();
+            rig->field.keys.clear();
             type(next);
-            QCOMPARE(keyboard.keys, keys);
-            QCOMPARE(keyboard.screen, screen);
-            QCOMPARE(Graphemes::canonical(service->lastInsertedText()), Graphemes::canonical(next));
+            QCOMPARE(rig->field.keys, keys);
+            QCOMPARE(rig->field.screen, screen);
+            QCOMPARE(Graphemes::canonical(rig->service.lastInsertedText()), Graphemes::canonical(next));
         }
     }
 
@@ -96,37 +74,37 @@ private slots:
     {
         QFETCH(QStringList, updates);
         QFETCH(QString, screen);
-        service->beginRecording(1);
+        rig->service.beginRecording(1);
         for (const QString &update : updates) {
             const qsizetype bar = update.indexOf(u'|');
-            QCoro::waitFor(
-                service->insertTranscript({ 1, update.left(bar).toULongLong(), update.mid(bar + 1), false }));
+            QCoro::waitFor(rig->service.insertTranscript(
+                { 1, update.left(bar).toULongLong(), update.mid(bar + 1), false }));
         }
-        QCOMPARE(keyboard.screen, screen);
-        QCOMPARE(service->lastInsertedText(), screen);
+        QCOMPARE(rig->field.screen, screen);
+        QCOMPARE(rig->service.lastInsertedText(), screen);
     }
 
     void onlyTheNewestQueuedUpdateIsTyped()
     {
         type("Hello");
-        keyboard.keys.clear();
-        auto run = service->insertText("Hello there");
+        rig->field.keys.clear();
+        auto run = rig->service.insertText("Hello there");
         // Three updates while it types: each replaces the last, none runs itself.
         for (const char *update : { "Hello there w", "Hello there wo", "Hello there world" })
-            QCoro::waitFor(service->insertText(update));
-        QCOMPARE(service->pendingText(), std::optional<QString>("Hello there world"));
+            QCoro::waitFor(rig->service.insertText(update));
+        QCOMPARE(rig->service.pendingText(), std::optional<QString>("Hello there world"));
         QCoro::waitFor(run);
-        QCOMPARE(keyboard.keys, QString(" there world"));
-        QCOMPARE(keyboard.screen, QString("Hello there world"));
-        QVERIFY(!service->pendingText() && !service->isTyping());
+        QCOMPARE(rig->field.keys, QString(" there world"));
+        QCOMPARE(rig->field.screen, QString("Hello there world"));
+        QVERIFY(!rig->service.pendingText() && !rig->service.isTyping());
     }
 
     // The US characters themselves are the X11 typing test's, under several layouts.
     void typographicMarksAreTypedAsTheirPlainForms()
     {
         type(u"\u2018a\u2019 \u201Cb\u201D\u2026"_qs);
-        QCOMPARE(keyboard.keys, QString("'a' \"b\"."));
-        QVERIFY(pasteboard.log.isEmpty());
+        QCOMPARE(rig->field.keys, QString("'a' \"b\"."));
+        QVERIFY(rig->pasteboard.log.isEmpty());
     }
 };
 

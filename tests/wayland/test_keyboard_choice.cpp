@@ -4,8 +4,6 @@
 
 #include <QTest>
 
-
-
 namespace
 {
 
