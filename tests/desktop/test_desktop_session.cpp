@@ -240,12 +240,13 @@ private slots:
         QTRY_COMPARE(count("✅ Recording started"), 1);
         QTRY_COMPARE(item.menu().value(0), QString("Stop Recording [Shift+R]"));
         item.activate("Activate");
-        QTRY_COMPARE(count("✅ Recording stopped"), 1);
+        // A stop waits for the recognizer's last words, up to 5 s.
+        QTRY_COMPARE_WITH_TIMEOUT(count("✅ Recording stopped"), 1, 15000);
         QTRY_COMPARE(item.menu().value(0), QString("Start Recording [Shift+R]"));
         item.click(0);
         QTRY_COMPARE(count("✅ Recording started"), 2);
         xdotool({ "key", "shift+r" });
-        QTRY_COMPARE(count("✅ Recording stopped"), 2);
+        QTRY_COMPARE_WITH_TIMEOUT(count("✅ Recording stopped"), 2, 15000);
 
         // The user moves the panel, then quits from the tray: the place is
         // saved once more on the way out.
