@@ -134,14 +134,9 @@ QCoro::Task<> AppDelegate::checkAccessibilityOnLaunch()
 
 QCoro::Task<> AppDelegate::toggleRecording()
 {
-    QPointer<AppDelegate> self(this);
-    if (!m_appState->isRecording())
-        co_await m_appState->startRecording();
-    else
-        co_await m_appState->stopRecording();
-    if (!self)
-        co_return;
-    m_menuBarManager.showRecordingState(m_appState->isRecording());
+    // The tray follows isRecordingChanged; the toggle itself is the
+    // controller's, so every source is applied in one order.
+    co_await m_appState->toggleRecording();
 }
 
 void AppDelegate::showWindow()

@@ -1,16 +1,12 @@
 #include "app/AppState.h"
 
+#include "app/Dictation.h"
 #include "common/Log.h"
 #include "common/NextSignal.h"
 #include "common/Observe.h"
 #include "output/CursorIndicatorService.h"
-#include "speech/TextFormatter.h"
-#include "speech/TextFormattingSettings.h"
 
 #include <QPointer>
-#include <QTimer>
-
-#include <qcoro/qcorotimer.h>
 
 AppState::AppState(DictationRecognizer &recognizer, CursorIndicatorService &cursorIndicator,
     DictationTyping &typing, QObject *parent)
@@ -19,99 +15,22 @@ AppState::AppState(DictationRecognizer &recognizer, CursorIndicatorService &curs
     , m_cursorIndicator(cursorIndicator)
     , m_typing(typing)
 {
-    m_restartGrace.setSingleShot(true);
-    m_restartGrace.setInterval(defaultRestartGrace);
-    connect(&m_restartGrace, &QTimer::timeout, this, &AppState::onRestartGraceExpired);
     logLine(QStringLiteral("📱 AppState initialized"));
-    setupBindings();
-}
-
-AppState::~AppState() = default;
-
-void AppState::setupBindings()
-{
-    // 1. Transcripts, each stamped with its recording by the recognizer.
-    connect(&m_recognizer, &DictationRecognizer::transcript, this,
-        [this](const TranscriptEvent &event) { handleTranscript(event); });
-
-    // 2. Each failure of this recording, and the error text, mirrored,
-    // absent values included.
-    connect(
-        &m_recognizer, &DictationRecognizer::recognitionError, this, [this](const RecognitionError &error) {
-            if (error.recording == m_recording)
-                emit errorReported(error.message);
-        });
+    // The error text, mirrored, absent values included.
     observe(&m_recognizer, &DictationRecognizer::errorMessage, &DictationRecognizer::errorMessageChanged,
         this, [this](const QString &message) {
             if (!message.isNull())
                 logLine(QStringLiteral("❌ STT error: ") + message);
             setErrorMessage(message);
         });
-
-    // 3. Listening.
-    observe(&m_recognizer, &DictationRecognizer::isListening, &DictationRecognizer::isListeningChanged, this,
-        [this](bool listening) { onListeningChanged(listening); });
 }
 
-void AppState::onListeningChanged(bool listening)
+AppState::~AppState()
 {
-    if (!listening) {
-        // The recognizer restarts itself by stopping and starting again; keep
-        // recording through the gap and decide when it stays silent.
-        if (m_isRecording && !m_restartGrace.isActive())
-            m_restartGrace.start();
-        return;
-    }
-    if (m_restartGrace.isActive()) {
-        m_restartGrace.stop();
-        emit restartSettled();
-        return;
-    }
-    // A restart that outlasted the grace, or any session the recognizer runs
-    // on its own: the microphone is live, so the controller says so.
-    if (!m_isRecording && m_startsInFlight == 0 && !m_stopping && m_recognizer.isListening()) {
-        setIsRecording(true);
-        m_cursorIndicator.show();
-    }
-}
-
-void AppState::onRestartGraceExpired()
-{
-    if (m_isRecording && !m_recognizer.isListening()) {
-        // The recognizer stopped by itself: nothing records, so no badge either.
-        setIsRecording(false);
-        m_cursorIndicator.hide();
-    }
-    emit restartSettled();
-}
-
-QCoro::Task<> AppState::handleTranscript(TranscriptEvent event)
-{
-    if (event.recording != m_recording) {
-        logLine(QStringLiteral("🗑️ Dropped a transcript of recording %1 during recording %2")
-                    .arg(event.recording)
-                    .arg(m_recording));
-        co_return;
-    }
-    // Each utterance is formatted whole: when a later word turns an earlier
-    // one into a command ("new" becoming "new line"), the text formats
-    // differently before that word, and typing corrects it like any other
-    // revision. A later utterance follows a separator that ends the sentence.
-    event.text = TextFormatter::format(event.text,
-        { m_recognizer.language().rawValue(), TextFormattingSettings::options(), event.utterance == 0,
-            event.utterance != 0 });
-    if (event.text.isEmpty() && m_transcribedText.isEmpty())
-        co_return;
-    setTranscribedText(event.text);
-    logDictated(lcApp(), QStringLiteral("📝 New text to insert: '") + event.text + QLatin1Char('\''));
-
-    QPointer<AppState> self(this);
-    ++m_insertionsInFlight;
-    co_await m_typing.insertTranscript(std::move(event));
-    if (!self)
-        co_return;
-    --m_insertionsInFlight;
-    emit typingSettled();
+    // Their coroutines hold no reference to us once they are gone.
+    delete m_current.data();
+    for (const QPointer<Dictation> &dictation : std::as_const(m_finishing))
+        delete dictation.data();
 }
 
 bool AppState::checkAccessibilityPermission()
@@ -125,97 +44,179 @@ bool AppState::checkAccessibilityPermission()
 
 QCoro::Task<> AppState::startRecording()
 {
-    QPointer<AppState> self(this);
-    logLine(QStringLiteral("🎙️ startRecording() called"));
-    if (!checkAccessibilityPermission()) {
-        logLine(QStringLiteral("❌ No accessibility permission"));
-        logLine(QStringLiteral("🔐 Prompting for accessibility permission..."));
-        co_await m_typing.showEnableAccessibilityAlert();
-        co_return;
-    }
-
-    ++m_startsInFlight;
-    // The last recording's results are still being collected and typed: they
-    // belong before anything of the new one.
-    while (m_stopping) {
-        co_await nextSignal(this, &AppState::stopSettled);
-        if (!self)
-            co_return;
-    }
-    ++m_recording;
-    emit recordingStarting();
-    setTranscribedText(QString());
-    m_typing.beginRecording(m_recording);
-
-    co_await m_recognizer.startListening(m_recording);
-    if (!self)
-        co_return;
-    --m_startsInFlight;
-
-    if (m_recognizer.isListening()) {
-        setIsRecording(true);
-        const bool cloud = m_recognizer.activeProvider() == STTProvider::server;
-        logLine(QStringLiteral("✅ Recording started with ")
-            + (cloud ? QStringLiteral("☁️") : QStringLiteral("💻")) + QLatin1Char(' ')
-            + rawValue(m_recognizer.activeProvider()));
-        m_cursorIndicator.show();
-    }
+    co_await submit(true);
 }
 
 QCoro::Task<> AppState::stopRecording()
 {
-    QPointer<AppState> self(this);
-    logLine(QStringLiteral("⏹️ stopRecording() called"));
-    setIsRecording(false);
-    m_cursorIndicator.hide();
-    if (m_stopping) {
-        co_await nextSignal(this, &AppState::stopSettled);
-        co_return;
-    }
-    m_stopping = true;
-    setIsFinishing(true);
+    co_await submit(false);
+}
 
-    // Mid-restart the recognizer is about to listen again; stopping now would
-    // miss the session it is starting, so let the restart land first.
-    if (m_restartGrace.isActive()) {
-        co_await nextSignal(this, &AppState::restartSettled);
+QCoro::Task<> AppState::toggleRecording()
+{
+    co_await submit(!m_isRecording);
+}
+
+QCoro::Task<> AppState::submit(bool start)
+{
+    QPointer<AppState> self(this);
+    auto command = std::make_shared<Command>();
+    command->start = start;
+    // What the user sees follows the command at once, so the next toggle
+    // (a quick second press, a script) reads what this one meant.
+    setIsRecording(start);
+    m_commands.push_back(command);
+    if (!m_running)
+        runCommands();
+    while (!command->applied) {
+        co_await nextSignal(this, &AppState::commandApplied);
         if (!self)
             co_return;
     }
-    co_await m_recognizer.stopListening();
+    if (const QPointer<Dictation> stopped = command->stopped; stopped && !stopped->isFinished())
+        co_await nextSignal(stopped.data(), &Dictation::finished);
+}
+
+QCoro::Task<> AppState::runCommands()
+{
+    QPointer<AppState> self(this);
+    m_running = true;
+    while (!m_commands.empty()) {
+        const std::shared_ptr<Command> command = m_commands.front();
+        m_commands.pop_front();
+        if (command->start) {
+            co_await applyStart();
+            if (!self)
+                co_return;
+        } else {
+            command->stopped = applyStop();
+        }
+        command->applied = true;
+        emit commandApplied();
+    }
+    m_running = false;
+    // A start that failed leaves nothing recording, whatever was asked.
+    setIsRecording(m_current != nullptr);
+}
+
+QCoro::Task<> AppState::applyStart()
+{
+    QPointer<AppState> self(this);
+    logLine(QStringLiteral("🎙️ startRecording() called"));
+    if (m_current)
+        co_return;
+    if (!checkAccessibilityPermission()) {
+        logLine(QStringLiteral("❌ No accessibility permission"));
+        logLine(QStringLiteral("🔐 Prompting for accessibility permission..."));
+        // Not awaited: later commands must not wait for the user to read it.
+        m_typing.showEnableAccessibilityAlert();
+        co_return;
+    }
+
+    ++m_recording;
+    emit recordingStarting();
+    setTranscribedText(QString());
+    auto *dictation = new Dictation(m_recording, m_recognizer.language(), m_recognizer, m_typing, this);
+    connect(dictation, &Dictation::transcribed, this, &AppState::setTranscribedText);
+    connect(dictation, &Dictation::failed, this, [this, dictation](const QString &message) {
+        // A failure of an older recording is old news once a newer one runs.
+        if (dictation->recording() == m_recording)
+            emit errorReported(message);
+    });
+    connect(dictation, &Dictation::endedByItself, this, [this, dictation] {
+        if (m_current != dictation)
+            return;
+        logLine(QStringLiteral("⏹️ Recording ended by itself"));
+        applyStop();
+        // Nothing records: the panel and a later toggle must know.
+        if (!m_running)
+            setIsRecording(false);
+    });
+    connect(dictation, &Dictation::finished, this, [this, dictation] { retire(dictation); });
+    m_current = dictation;
+
+    QCoro::Task<bool> starting = dictation->start();
+    const bool listening = co_await std::move(starting);
     if (!self)
         co_return;
-    while (m_insertionsInFlight > 0) {
-        co_await nextSignal(this, &AppState::typingSettled);
+    if (!listening) {
+        if (m_current == dictation)
+            m_current = nullptr;
+        dictation->deleteLater();
+        co_return;
+    }
+    const bool cloud = m_recognizer.activeProvider() == STTProvider::server;
+    logLine(QStringLiteral("✅ Recording started with ")
+        + (cloud ? QStringLiteral("☁️") : QStringLiteral("💻")) + QLatin1Char(' ')
+        + rawValue(m_recognizer.activeProvider()));
+    m_cursorIndicator.show();
+}
+
+QPointer<Dictation> AppState::applyStop()
+{
+    logLine(QStringLiteral("⏹️ stopRecording() called"));
+    const QPointer<Dictation> dictation = m_current;
+    if (!dictation)
+        return nullptr;
+    m_current = nullptr;
+    m_cursorIndicator.hide();
+    m_finishing.append(dictation);
+    updateIsFinishing();
+    // Its microphone closes before the next command runs; its last words
+    // are collected and typed beside whatever comes next.
+    dictation->stop();
+    return dictation;
+}
+
+void AppState::retire(Dictation *dictation)
+{
+    m_finishing.removeAll(QPointer<Dictation>(dictation));
+    if (m_current == dictation)
+        m_current = nullptr;
+    updateIsFinishing();
+    logLine(QStringLiteral("✅ Recording stopped"));
+    if (const QString untyped = dictation->untypedText(); !untyped.isEmpty()) {
+        emit errorReported(tr("Not everything you said was typed: another window had the keyboard focus."));
+        m_untyped << untyped;
+    }
+    dictation->deleteLater();
+    offerUntypedText({});
+}
+
+// The offer is a window of our own: shown while the user dictates, it would
+// take the focus from the application being dictated into.
+QCoro::Task<> AppState::offerUntypedText(QString)
+{
+    QPointer<AppState> self(this);
+    if (m_offering)
+        co_return;
+    m_offering = true;
+    while (!m_untyped.isEmpty() && !m_current) {
+        const QString text = m_untyped.takeFirst();
+        co_await m_typing.offerUntypedText(text);
         if (!self)
             co_return;
     }
-    m_stopping = false;
-    setIsFinishing(false);
-    logLine(QStringLiteral("✅ Recording stopped"));
-    emit stopSettled();
+    m_offering = false;
 }
 
 void AppState::setLanguage(SupportedLanguage language)
 {
-    if (m_isRecording)
+    if (m_current)
         m_cursorIndicator.hide();
     m_recognizer.setLanguage(language);
-    if (m_isRecording)
+    if (m_current) {
+        m_current->setLanguage(language);
         m_cursorIndicator.show();
+    }
 }
 
 void AppState::toggleFromPanel()
 {
     logLine(QStringLiteral("🎤 Button tapped - isRecording: ")
         + (m_isRecording ? QStringLiteral("true") : QStringLiteral("false")));
-    if (!m_isRecording) {
-        logLine(QStringLiteral("▶️ Starting recording..."));
-        startRecording();
-    } else {
-        logLine(QStringLiteral("⏹️ Stopping recording..."));
-        stopRecording();
-    }
+    logLine(m_isRecording ? QStringLiteral("⏹️ Stopping recording...") : QStringLiteral("▶️ Starting recording..."));
+    toggleRecording();
 }
 
 void AppState::setLanguageCode(const QString &code)
@@ -248,12 +249,13 @@ void AppState::setErrorMessage(const QString &value)
     emit errorMessageChanged(value);
 }
 
-void AppState::setIsFinishing(bool value)
+void AppState::updateIsFinishing()
 {
-    if (m_isFinishing == value)
+    const bool finishing = !m_finishing.isEmpty();
+    if (m_isFinishing == finishing)
         return;
-    m_isFinishing = value;
-    emit isFinishingChanged(value);
+    m_isFinishing = finishing;
+    emit isFinishingChanged(finishing);
 }
 
 void AppState::setNeedsAccessibilityPermission(bool value)

@@ -3,20 +3,25 @@
 #include "app/DictationNeighbours.h"
 #include "speech/SupportedLanguage.h"
 
+#include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QString>
-#include <QTimer>
 
-#include <chrono>
+#include <deque>
+#include <memory>
 
 #include <qcoro/qcorotask.h>
 
 class CursorIndicatorService;
+class Dictation;
 
-// The one dictation controller: starts and stops the recognizer, shows the
-// cursor badge while recording, and hands every transcript of the current
-// recording to typing. A recording counts as stopped once its last results
-// are typed; until then it is finishing, and a new start waits for it.
+// The one dictation controller. Every start, stop and toggle, from whichever
+// source (shortcut, panel, tray, command line), is applied in the order it
+// came, against the state the user sees: `isRecording` changes the moment a
+// command is accepted, and a toggle reads it. Each recording is a Dictation
+// of its own; a new one captures at once, even while the last one still
+// collects and types its last words (`isFinishing`).
 class AppState : public QObject
 {
     Q_OBJECT
@@ -28,11 +33,6 @@ class AppState : public QObject
             needsAccessibilityPermissionChanged)
 
 public:
-    // How long the recognizer may stay silent between its own stop and
-    // restart (a language change, the fall-back to the cloud path) before the
-    // recording counts as ended. Its restarts take well under a second.
-    static constexpr std::chrono::milliseconds defaultRestartGrace { 2000 };
-
     AppState(DictationRecognizer &recognizer, CursorIndicatorService &cursorIndicator,
         DictationTyping &typing, QObject *parent = nullptr);
     ~AppState() override;
@@ -42,10 +42,14 @@ public:
     QString errorMessage() const { return m_errorMessage; }
     bool needsAccessibilityPermission() const { return m_needsAccessibilityPermission; }
     bool isFinishing() const { return m_isFinishing; }
+    // The newest recording's id (0 before the first).
     quint64 recording() const { return m_recording; }
 
+    // Each returns once its command is applied; a stop once the recording's
+    // last words are typed.
     QCoro::Task<> startRecording();
     QCoro::Task<> stopRecording();
+    QCoro::Task<> toggleRecording();
     void setLanguage(SupportedLanguage language);
     bool checkAccessibilityPermission();
 
@@ -53,8 +57,6 @@ public:
     Q_INVOKABLE void toggleFromPanel();
     // The language picker's choice, by code.
     Q_INVOKABLE void setLanguageCode(const QString &code);
-
-    void setRestartGrace(std::chrono::milliseconds grace) { m_restartGrace.setInterval(grace); }
 
 signals:
     void isRecordingChanged(bool value);
@@ -66,22 +68,29 @@ signals:
     void recordingStarting();
     // Each failure of the current recording, repeats included.
     void errorReported(const QString &message);
-    // Internal hand-offs between the controller's own coroutines.
-    void stopSettled();
-    void typingSettled();
-    void restartSettled();
+    // Internal: a queued command was applied.
+    void commandApplied();
 
 private:
-    void setupBindings();
-    QCoro::Task<> handleTranscript(TranscriptEvent event);
-    void onListeningChanged(bool listening);
-    void onRestartGraceExpired();
+    struct Command {
+        bool start = false;
+        bool applied = false;
+        // The recording a stop ended, whose last words the caller may wait for.
+        QPointer<Dictation> stopped;
+    };
+
+    QCoro::Task<> submit(bool start);
+    QCoro::Task<> runCommands();
+    QCoro::Task<> applyStart();
+    QPointer<Dictation> applyStop();
+    void retire(Dictation *dictation);
+    QCoro::Task<> offerUntypedText(QString text);
 
     void setIsRecording(bool value);
     void setTranscribedText(const QString &value);
     void setErrorMessage(const QString &value);
     void setNeedsAccessibilityPermission(bool value);
-    void setIsFinishing(bool value);
+    void updateIsFinishing();
 
     DictationRecognizer &m_recognizer;
     CursorIndicatorService &m_cursorIndicator;
@@ -92,12 +101,14 @@ private:
     QString m_errorMessage;
     bool m_needsAccessibilityPermission = false;
     bool m_isFinishing = false;
-    // The recognizer's language, which decides how its text is formatted.
 
-    // Every start makes a new recording; results of any other are dropped.
     quint64 m_recording = 0;
-    int m_startsInFlight = 0;
-    bool m_stopping = false;
-    int m_insertionsInFlight = 0;
-    QTimer m_restartGrace;
+    std::deque<std::shared_ptr<Command>> m_commands;
+    bool m_running = false;
+    // The recording that listens now, and those still typing their last words.
+    QPointer<Dictation> m_current;
+    QList<QPointer<Dictation>> m_finishing;
+    // Text that could not be typed, offered once no dictation runs.
+    QStringList m_untyped;
+    bool m_offering = false;
 };

@@ -6,7 +6,6 @@
 #include "app/LanguageAvailability.h"
 #include "app/OnboardingManager.h"
 #include "app/SettingsWriteAlert.h"
-#include "app/SharedNeighbours.h"
 #include "app/SpeechSettings.h"
 #include "common/Log.h"
 #include "desktop/GlobalHotkeyManager.h"
@@ -69,7 +68,7 @@ CompositionRoot::CompositionRoot(SessionInfo session, QObject *parent)
     m_keyboard = std::move(sink.backend);
     TypingBackend &keyboard = *m_keyboard;
     m_textInsertion = std::make_unique<TextInsertionService>(
-        keyboard, keyboard, *m_pasteboard, *m_alerts, *m_workspace, *m_bundle);
+        keyboard, keyboard, *m_pasteboard, *m_alerts, *m_workspace, *m_bundle, *m_windowSystem);
     TextInsertionService *typingService = m_textInsertion.get();
     m_onboardingManager = std::make_unique<OnboardingManager>(
         [typingService] { return typingService->isAccessibilityTrusted(); },
@@ -86,9 +85,7 @@ CompositionRoot::CompositionRoot(SessionInfo session, QObject *parent)
     m_recognitionManager = std::make_unique<SpeechRecognitionManager>(
         *m_speechBackend, *m_microphone, std::make_unique<SpeechService>(), std::move(audioService));
 
-    m_recognizer = std::make_unique<ManagerRecognizer>(*m_recognitionManager);
-    m_typing = std::make_unique<ServiceTyping>(*m_textInsertion);
-    m_appState = std::make_unique<AppState>(*m_recognizer, *m_cursorIndicator, *m_typing);
+    m_appState = std::make_unique<AppState>(*m_recognitionManager, *m_cursorIndicator, *m_textInsertion);
 
     // What the user sees of failures, and what the settings and the picker
     // show of the speech set-up.
@@ -105,6 +102,4 @@ CompositionRoot::~CompositionRoot()
     // services it drives.
     m_errorReporter.reset();
     m_appState.reset();
-    m_typing.reset();
-    m_recognizer.reset();
 }

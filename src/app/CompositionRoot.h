@@ -47,7 +47,6 @@ public:
 
     const SessionInfo &session() const { return m_session; }
     AppState &appState() const { return *m_appState; }
-    DictationTyping &typing() const { return *m_typing; }
     TextInsertionService &textInsertion() const { return *m_textInsertion; }
     SpeechRecognitionManager &recognitionManager() const { return *m_recognitionManager; }
     CursorIndicatorService &cursorIndicator() const { return *m_cursorIndicator; }
@@ -93,8 +92,6 @@ private:
     std::unique_ptr<OnboardingManager> m_onboardingManager;
     std::unique_ptr<CursorIndicatorService> m_cursorIndicator;
     std::unique_ptr<SpeechRecognitionManager> m_recognitionManager;
-    std::unique_ptr<DictationRecognizer> m_recognizer;
-    std::unique_ptr<DictationTyping> m_typing;
     std::unique_ptr<AppState> m_appState;
     std::unique_ptr<ErrorReporter> m_errorReporter;
     std::unique_ptr<LanguageAvailability> m_languageAvailability;

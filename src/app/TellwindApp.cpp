@@ -33,7 +33,7 @@ TellwindApp::TellwindApp(SingleInstance &instance, QObject *parent)
     , m_engine(std::make_unique<QQmlApplicationEngine>())
     , m_settingsWindow(std::make_unique<SettingsWindow>(*m_engine, m_root->workspace()))
     , m_appDelegate(
-          std::make_unique<AppDelegate>(m_root->appState(), m_root->typing(), m_root->windowSystem(),
+          std::make_unique<AppDelegate>(m_root->appState(), m_root->textInsertion(), m_root->windowSystem(),
               AppDelegate::Services { m_root->authManager(), m_root->launchAtLoginManager(),
                   m_root->hotkeyManager(), m_root->menuBarManager(), m_settingsWindow.get() }))
 {
@@ -117,9 +117,9 @@ void TellwindApp::launch(const QStringList &urls)
         AppState &state = delegate->appState();
         if (action == QLatin1String("toggle-recording"))
             delegate->toggleRecording();
-        else if (action == QLatin1String("start-recording") && !state.isRecording())
+        else if (action == QLatin1String("start-recording"))
             state.startRecording();
-        else if (action == QLatin1String("stop-recording") && state.isRecording())
+        else if (action == QLatin1String("stop-recording"))
             state.stopRecording();
     });
     for (const QString &url : urls)

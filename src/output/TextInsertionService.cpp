@@ -8,6 +8,7 @@
 #include "platform/ApplicationBundle.h"
 #include "platform/KeyboardEventSink.h"
 #include "platform/Pasteboard.h"
+#include "platform/WindowSystem.h"
 #include "platform/Workspace.h"
 
 #include <QDeadlineTimer>
@@ -41,7 +42,7 @@ QString nfc(const QString &text)
 
 TextInsertionService::TextInsertionService(KeyboardEventSink &keyboard, AccessibilityTrust &trust,
     Pasteboard &pasteboard, AlertPresenter &alerts, Workspace &workspace, ApplicationBundle &bundle,
-    QObject *parent)
+    WindowSystem &windows, QObject *parent)
     : QObject(parent)
     , m_keyboard(keyboard)
     , m_trust(trust)
@@ -49,7 +50,18 @@ TextInsertionService::TextInsertionService(KeyboardEventSink &keyboard, Accessib
     , m_alerts(alerts)
     , m_workspace(workspace)
     , m_bundle(bundle)
+    , m_windows(windows)
 {
+}
+
+QString TypingScope::meantText() const
+{
+    QString whole;
+    for (const QString &utterance : meant) {
+        if (!utterance.isEmpty())
+            whole += TextInsertionService::sentenceSeparator(whole, utterance) + utterance;
+    }
+    return whole;
 }
 
 void TextInsertionService::setLastInsertedText(const QString &text)
@@ -93,7 +105,7 @@ QCoro::Task<> TextInsertionService::insertText(QString text)
         logLine(lcOutput(), QStringLiteral("❌ [Insert] No accessibility permission!"));
         co_return;
     }
-    enqueue(Work { text, {} });
+    enqueue(Work { text, {}, {} });
     if (m_isTyping) {
         logLine(lcOutput(), QStringLiteral("⌨️ [Insert] Already typing, queued update"));
         co_return;
@@ -101,38 +113,30 @@ QCoro::Task<> TextInsertionService::insertText(QString text)
     co_await performInsertion();
 }
 
-void TextInsertionService::beginRecording(quint64 recording)
+std::shared_ptr<TypingScope> TextInsertionService::beginDictation()
 {
-    // Updates of the last recording still queued are of no use now; the one
-    // being typed finishes its own edit first (the controller waits for it).
-    m_pending.clear();
-    m_recording = recording;
-    m_utterance.reset();
-    m_separator.reset();
-    m_utteranceTyped.clear();
-    m_beforeUtterance.clear();
-    setLastInsertedText(QString());
+    auto scope = std::make_shared<TypingScope>();
+    if (const std::shared_ptr<TypingScope> previous = m_newestScope.lock())
+        previous->superseded = true;
+    m_newestScope = scope;
+    return scope;
 }
 
-QCoro::Task<> TextInsertionService::insertTranscript(TranscriptEvent event)
+QCoro::Task<> TextInsertionService::insertTranscript(std::shared_ptr<TypingScope> scope, TranscriptEvent event)
 {
     logDictated(lcOutput(),
         QStringLiteral("⌨️ [Insert] Utterance %1 of recording %2: '%3'")
             .arg(event.utterance)
             .arg(event.recording)
             .arg(event.text));
-    if (event.recording != m_recording) {
-        logLine(lcOutput(),
-            QStringLiteral("🗑️ [Insert] Dropped a transcript of recording %1 (typing for %2)")
-                .arg(event.recording)
-                .arg(m_recording));
+    if (!scope)
         co_return;
-    }
+    scope->meant[event.utterance] = event.text;
     if (!m_trust.isTrusted()) {
         logLine(lcOutput(), QStringLiteral("❌ [Insert] No accessibility permission!"));
         co_return;
     }
-    enqueue(Work { std::nullopt, std::move(event) });
+    enqueue(Work { std::nullopt, std::move(scope), std::move(event) });
     if (m_isTyping) {
         logLine(lcOutput(), QStringLiteral("⌨️ [Insert] Already typing, queued update"));
         co_return;
@@ -157,7 +161,7 @@ void TextInsertionService::enqueue(Work work)
         Work &last = m_pending.back();
         const bool sameText = work.wholeText
             ? bool(last.wholeText)
-            : !last.wholeText && last.event.utterance == work.event.utterance;
+            : !last.wholeText && last.scope == work.scope && last.event.utterance == work.event.utterance;
         if (sameText) {
             last = std::move(work);
             return;
@@ -195,7 +199,7 @@ QCoro::Task<> TextInsertionService::performInsertion()
         if (work.wholeText)
             co_await applyWholeText(*work.wholeText);
         else
-            co_await applyTranscript(std::move(work.event));
+            co_await applyTranscript(std::move(work.scope), std::move(work.event));
         if (!self)
             co_return;
         if (!m_pending.empty())
@@ -248,45 +252,111 @@ QCoro::Task<> TextInsertionService::applyWholeText(QString text)
     setLastInsertedText(text);
 }
 
-QCoro::Task<> TextInsertionService::applyTranscript(TranscriptEvent event)
+bool TextInsertionService::mayType(TypingScope &scope)
+{
+    if (scope.heldBack)
+        return false;
+    const std::shared_ptr<TypingScope> lastTyped = m_lastTypedScope.lock();
+    const WindowSystem::WindowId focused = m_windows.focusedWindow();
+    if (!scope.hasWindow) {
+        // Its first words: a later dictation already decides where typing
+        // goes, so these would land in the wrong place.
+        if (scope.superseded) {
+            scope.heldBack = true;
+            return false;
+        }
+        scope.window = focused;
+        scope.hasWindow = true;
+        // The last dictation's words in the same place end a sentence before these.
+        if (lastTyped && lastTyped.get() != &scope && lastTyped->window == focused)
+            scope.context = lastTyped->text;
+        scope.text = scope.context;
+        return true;
+    }
+    // Another window has the focus (the user clicked away before the last
+    // revision came), or a later dictation typed after this one's text:
+    // backspaces now would erase what is not ours.
+    const bool focusMoved = scope.window != focused;
+    const bool overtaken = scope.superseded && lastTyped && lastTyped.get() != &scope;
+    if (focusMoved || overtaken) {
+        logLine(lcOutput(),
+            focusMoved ? QStringLiteral("✋ [Insert] The focus moved to another window; holding the rest back")
+                       : QStringLiteral("✋ [Insert] A later dictation typed meanwhile; holding the rest back"));
+        scope.heldBack = true;
+        return false;
+    }
+    return true;
+}
+
+QCoro::Task<> TextInsertionService::applyTranscript(std::shared_ptr<TypingScope> scope, TranscriptEvent event)
 {
     QPointer<TextInsertionService> self(this);
-    if (event.recording != m_recording)
-        co_return;
-    if (!m_utterance || *m_utterance != event.utterance) {
+    TypingScope &typing = *scope;
+    if (!typing.utterance || *typing.utterance != event.utterance) {
         // A revision of an utterance that another one already followed would
         // have to reach through the later text: it stays as typed.
-        if (m_utterance && event.utterance < *m_utterance) {
+        if (typing.utterance && event.utterance < *typing.utterance) {
             logLine(lcOutput(),
                 QStringLiteral("🗑️ [Insert] Dropped a late revision of utterance %1")
                     .arg(event.utterance));
             co_return;
         }
-        m_utterance = event.utterance;
-        m_beforeUtterance = m_lastInsertedText;
-        m_separator.reset();
-        m_utteranceTyped.clear();
+    }
+    QString wanted = event.text;
+    // A line break cannot be taken back in a terminal (the line is gone to
+    // the shell) or a chat (the message is sent): it waits until the
+    // recognizer will not revise the words before it.
+    if (!event.isFinal) {
+        if (const qsizetype lineBreak = wanted.indexOf(u'\n'); lineBreak >= 0)
+            wanted.truncate(lineBreak);
+    }
+    if (!typing.utterance && wanted.isEmpty())
+        co_return;
+    if (!mayType(typing))
+        co_return;
+    if (!typing.utterance || *typing.utterance != event.utterance) {
+        typing.utterance = event.utterance;
+        typing.beforeUtterance = typing.text;
+        typing.separator.reset();
+        typing.utteranceTyped.clear();
     }
     QString rendered;
-    if (!event.text.isEmpty()) {
-        if (!m_separator) {
-            m_separator = sentenceSeparator(m_beforeUtterance, event.text);
-            if (!m_separator->isEmpty())
+    if (!wanted.isEmpty()) {
+        if (!typing.separator) {
+            typing.separator = sentenceSeparator(typing.beforeUtterance, wanted);
+            if (!typing.separator->isEmpty())
                 logLine(lcOutput(), QStringLiteral("📝 [Insert] New utterance, adding separator"));
         }
-        rendered = *m_separator + event.text;
+        rendered = *typing.separator + wanted;
     }
-    const Diff diff = computeEdit(m_utteranceTyped, rendered);
+    const Diff diff = computeEdit(typing.utteranceTyped, rendered);
     if (diff.deleteCount == 0 && diff.textToType.isEmpty()) {
         logLine(lcOutput(), QStringLiteral("⌨️ [Insert] Nothing to change, skipping"));
         co_return;
     }
+    m_lastTypedScope = scope;
     co_await apply(diff);
-    // A new recording began meanwhile: what this edit typed is its past.
-    if (!self || event.recording != m_recording)
+    if (!self)
         co_return;
-    m_utteranceTyped = rendered;
-    setLastInsertedText(m_beforeUtterance + rendered);
+    typing.utteranceTyped = rendered;
+    typing.text = typing.beforeUtterance + rendered;
+    setLastInsertedText(typing.typed());
+}
+
+QCoro::Task<> TextInsertionService::offerUntypedText(QString text)
+{
+    QPointer<TextInsertionService> self(this);
+    Alert alert;
+    alert.style = Alert::Style::warning;
+    alert.title = tr("Dictation not typed in full");
+    alert.informativeText = tr("Another window had the keyboard focus before Tellwind had typed everything "
+                               "you said, so the rest was not typed anywhere. Copy the whole dictation to "
+                               "the clipboard?");
+    alert.buttons = { tr("Copy to Clipboard"), tr("Discard") };
+    alert.showsApplicationIcon = true;
+    const int response = co_await m_alerts.runModal(alert);
+    if (self && response == AlertPresenter::firstButton)
+        m_pasteboard.setText(text);
 }
 
 namespace

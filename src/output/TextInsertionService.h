@@ -1,6 +1,8 @@
 #pragma once
 
+#include "output/DictationTyping.h"
 #include "output/Pacer.h"
+#include "output/TypingScope.h"
 #include "speech/TranscriptEvent.h"
 
 #include <QObject>
@@ -11,6 +13,7 @@
 
 #include <chrono>
 #include <deque>
+#include <memory>
 #include <optional>
 
 class AccessibilityTrust;
@@ -18,16 +21,20 @@ class AlertPresenter;
 class ApplicationBundle;
 class KeyboardEventSink;
 class Pasteboard;
+class WindowSystem;
 class Workspace;
 
-// Types the running transcript into the focused application, and is the one
-// holder of what was typed. Each update replaces the text of its utterance;
-// only the difference to what that utterance already typed is sent:
-// backspaces for a revised ending, then the new tail. A new utterance gets a
-// sentence separator first. Text of unknown origin (insertText) is compared
-// with everything typed, and a large rewrite counts as a new sentence there.
-// Also owns the alerts about the permission to type.
-class TextInsertionService : public QObject
+// Types the running transcript into the focused application. Each update
+// replaces the text of its utterance; only the difference to what that
+// utterance already typed is sent: backspaces for a revised ending, then the
+// new tail. A new utterance gets a sentence separator first. What a dictation
+// typed lives in its own TypingScope, and a dictation types only into the
+// window its first words went to: what is due while another window has the
+// focus is held back, never typed there. A key that no revision can take back
+// (Return) waits for its utterance's final text. Text of unknown origin
+// (insertText) is compared with everything typed, and a large rewrite counts
+// as a new sentence there. Also owns the alerts about the permission to type.
+class TextInsertionService : public QObject, public DictationTyping
 {
     Q_OBJECT
     Q_PROPERTY(QString lastInsertedText READ lastInsertedText WRITE setLastInsertedText NOTIFY
@@ -47,14 +54,17 @@ public:
     };
 
     TextInsertionService(KeyboardEventSink &keyboard, AccessibilityTrust &trust, Pasteboard &pasteboard,
-        AlertPresenter &alerts, Workspace &workspace, ApplicationBundle &bundle, QObject *parent = nullptr);
+        AlertPresenter &alerts, Workspace &workspace, ApplicationBundle &bundle, WindowSystem &windows,
+        QObject *parent = nullptr);
 
     // Text of unknown origin: the whole transcript so far.
     QCoro::Task<> insertText(QString text);
-    // What follows belongs to `recording`; the typed text of the last one is
-    // kept only as the context for the first separator.
-    void beginRecording(quint64 recording);
-    QCoro::Task<> insertTranscript(TranscriptEvent event);
+    // A new dictation: what it types goes into the scope returned. The last
+    // dictation's text in the same window is the context of its first separator.
+    std::shared_ptr<TypingScope> beginDictation() override;
+    QCoro::Task<> insertTranscript(std::shared_ptr<TypingScope> scope, TranscriptEvent event) override;
+    // Asks whether text that could not be typed should go to the clipboard.
+    QCoro::Task<> offerUntypedText(QString text) override;
     // Waits for the typing in progress, and the update queued behind it, to
     // end: true when it did within `bound`, false when characters are left
     // (how many: charactersLeft()).
@@ -64,17 +74,17 @@ public:
     QString lastInsertedText() const { return m_lastInsertedText; }
     void setLastInsertedText(const QString &text);
     bool needsAccessibilityPermission() const { return m_needsAccessibilityPermission; }
-    void setNeedsAccessibilityPermission(bool needed);
+    void setNeedsAccessibilityPermission(bool needed) override;
     bool isTyping() const { return m_isTyping; }
     // The newest queued whole-transcript update, if any.
     std::optional<QString> pendingText() const;
 
-    Q_INVOKABLE bool isAccessibilityTrusted() const;
-    bool requestAccessibilityTrust();
+    Q_INVOKABLE bool isAccessibilityTrusted() const override;
+    bool requestAccessibilityTrust() override;
     Q_INVOKABLE void openAccessibilitySettings();
 
-    QCoro::Task<> showAccessibilityPermissionAlert();
-    QCoro::Task<> showEnableAccessibilityAlert();
+    QCoro::Task<> showAccessibilityPermissionAlert() override;
+    QCoro::Task<> showEnableAccessibilityAlert() override;
     QCoro::Task<> showMoveToApplicationsAlert();
 
     // The edit that turns the typed text into the new one, for text of
@@ -97,6 +107,7 @@ private:
     // One queued update: a whole transcript, or an utterance's new text.
     struct Work {
         std::optional<QString> wholeText;
+        std::shared_ptr<TypingScope> scope;
         TranscriptEvent event;
     };
 
@@ -104,7 +115,9 @@ private:
     QCoro::Task<> performInsertion();
     QCoro::Task<> apply(Diff diff);
     QCoro::Task<> applyWholeText(QString text);
-    QCoro::Task<> applyTranscript(TranscriptEvent event);
+    QCoro::Task<> applyTranscript(std::shared_ptr<TypingScope> scope, TranscriptEvent event);
+    // Whether the scope may type now; decides its window at its first words.
+    bool mayType(TypingScope &scope);
     QCoro::Task<> deleteCharacters(int count);
     QCoro::Task<> typeCharacter(QString character);
     QCoro::Task<> pasteCharacter(QString character);
@@ -116,6 +129,7 @@ private:
     AlertPresenter &m_alerts;
     Workspace &m_workspace;
     ApplicationBundle &m_bundle;
+    WindowSystem &m_windows;
     Pacer m_pacer;
 
     QString m_lastInsertedText;
@@ -123,13 +137,9 @@ private:
     bool m_isTyping = false;
     std::deque<Work> m_pending;
 
-    quint64 m_recording = 0;
-    // The utterance being typed: what came before it, its separator (chosen
-    // at its first word) and what it typed after that.
-    std::optional<quint64> m_utterance;
-    QString m_beforeUtterance;
-    std::optional<QString> m_separator;
-    QString m_utteranceTyped;
+    // The newest dictation, and the one whose keys were sent last.
+    std::weak_ptr<TypingScope> m_newestScope;
+    std::weak_ptr<TypingScope> m_lastTypedScope;
     // Of the update being typed: what a quit cut short is logged as a count.
     qsizetype m_charactersLeft = 0;
 };

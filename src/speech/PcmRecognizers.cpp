@@ -119,10 +119,12 @@ ServerRecognizer::ServerRecognizer(SpeechService &service, QString language)
     : m_service(&service)
     , m_language(std::move(language))
 {
-    // Replies of other recordings are the client's to drop; a stream is one utterance.
+    // Replies of other recordings are the client's to drop; a stream is one
+    // utterance. Its text only grows: each reply adds words the server will
+    // never revise, so what it holds is final (a line break in it may be typed).
     connect(&service, &SpeechService::transcript, this, [this](const TranscriptEvent &event) {
         if (m_started && event.recording == m_recording)
-            emit transcript(TranscriptEvent { m_recording, m_utterance, event.text, event.isFinal });
+            emit transcript(TranscriptEvent { m_recording, m_utterance, event.text, true });
     });
     connect(&service, &SpeechService::recognitionError, this, [this](const RecognitionError &error) {
         if (m_started && error.recording == m_recording)

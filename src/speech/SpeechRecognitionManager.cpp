@@ -1,6 +1,7 @@
 #include "speech/SpeechRecognitionManager.h"
 
 #include "common/Log.h"
+#include "common/Settings.h"
 #include "common/NextSignal.h"
 #include "common/Observe.h"
 #include "speech/AudioRecordingService.h"
@@ -59,13 +60,17 @@ struct SpeechRecognitionManager::Restart {
 SpeechRecognitionManager::SpeechRecognitionManager(SpeechRecognizerBackend &recognizers,
     MicrophoneAuthorization &microphone, std::unique_ptr<SpeechService> serverSpeechService,
     std::unique_ptr<AudioRecordingService> audioService, QObject *parent)
-    : QObject(parent)
+    : DictationRecognizer(parent)
     , m_recognizers(recognizers)
     , m_microphone(microphone)
     , m_feed(std::make_shared<Feed>())
     , m_serverSpeechService(std::move(serverSpeechService))
     , m_audioService(std::move(audioService))
 {
+    // The user's choice of path outlives the program: the panel's button
+    // is pressed once, not at every start.
+    if (Settings::stringValue(preferredProviderKey) == rawValue(STTProvider::server))
+        m_preferredProvider = STTProvider::server;
     checkOnDeviceAvailability();
     connect(m_audioService.get(), &AudioRecordingService::captureInterrupted, this,
         &SpeechRecognitionManager::handleCaptureInterruption);
@@ -159,34 +164,39 @@ void SpeechRecognitionManager::setLanguageCode(const QString &code)
         setLanguage(*language);
 }
 
-// The start waits for the stop to finish: on the cloud path the stop suspends
-// for the final upload, and a start issued meanwhile would find the session
-// still listening and do nothing.
+// The session stays the same across the restart, so its dictation hears the
+// new language's words where it heard the old one's. The new recognizer
+// starts once the old one said its last words: their utterances must not
+// overlap.
 QCoro::Task<> SpeechRecognitionManager::restartInNewLanguage(std::shared_ptr<Restart> restart)
 {
     QPointer<SpeechRecognitionManager> self(this);
     do {
         restart->again = false;
         restart->starting = false;
-        co_await stopSession();
+        const std::shared_ptr<RecognitionSession> session = m_session;
+        if (!session || restart->cancelled)
+            break;
+        co_await closeCapture();
+        if (!self)
+            co_return;
+        co_await finishEngine(session);
         if (!self)
             co_return;
         if (restart->cancelled)
             break;
         restart->starting = true;
-        co_await startListening(m_recording);
+        m_session = session;
+        selectProvider();
+        co_await startRecognition();
         if (!self)
             co_return;
-        if (restart->cancelled) {
-            // The user stopped while this start ran: the microphone must not stay open.
-            co_await stopSession();
-            if (!self)
-                co_return;
-            break;
-        }
-    } while (restart->again);
+        if (!m_isListening && m_session == session)
+            m_session.reset();
+    } while (restart->again && !restart->cancelled);
     if (m_restart == restart)
         m_restart.reset();
+    emit restartSettled();
 }
 
 void SpeechRecognitionManager::selectProvider()
@@ -212,31 +222,41 @@ void SpeechRecognitionManager::selectProvider()
     }
 }
 
-QCoro::Task<> SpeechRecognitionManager::startListening(quint64 recording)
+QCoro::Task<std::shared_ptr<RecognitionSession>> SpeechRecognitionManager::startListening(quint64 recording)
 {
     QPointer<SpeechRecognitionManager> self(this);
-    while (m_stopping) {
-        co_await nextSignal(this, &SpeechRecognitionManager::stopSettled);
+    // Only the last capture's closing is waited for, never its last results.
+    while (m_stopping || m_restart) {
+        if (m_restart)
+            co_await nextSignal(this, &SpeechRecognitionManager::restartSettled);
+        else
+            co_await nextSignal(this, &SpeechRecognitionManager::stopSettled);
         if (!self)
-            co_return;
+            co_return std::shared_ptr<RecognitionSession>();
     }
     if (m_isListening)
-        co_return;
-    if (recording != m_recording) {
-        m_recording = recording;
-        m_nextUtterance = 0;
-    }
+        co_return std::shared_ptr<RecognitionSession>();
     if (!m_hasPermission) {
         const bool granted = co_await requestPermission();
         if (!self || !granted)
-            co_return;
+            co_return std::shared_ptr<RecognitionSession>();
     }
     setTranscribedText(QStringLiteral(""));
     setErrorMessage(QString());
     selectProvider();
     logLine(QStringLiteral("🎙️ [STT] Starting with %1 %2")
                 .arg(mark(m_activeProvider), rawValue(m_activeProvider)));
+    m_session = std::make_shared<RecognitionSession>(recording);
+    const std::shared_ptr<RecognitionSession> session = m_session;
     co_await startRecognition();
+    if (!self)
+        co_return std::shared_ptr<RecognitionSession>();
+    if (!m_isListening) {
+        if (m_session == session)
+            m_session.reset();
+        co_return std::shared_ptr<RecognitionSession>();
+    }
+    co_return session;
 }
 
 std::shared_ptr<PcmRecognizer> SpeechRecognitionManager::makeOnDeviceRecognizer()
@@ -269,16 +289,28 @@ void SpeechRecognitionManager::attach(std::shared_ptr<PcmRecognizer> recognizer)
     if (m_recognizer)
         m_recognizer->disconnect(this);
     PcmRecognizer *current = recognizer.get();
-    connect(current, &PcmRecognizer::transcript, this,
-        [this, current](const TranscriptEvent &event) { handleTranscript(current, event); });
-    connect(current, &PcmRecognizer::recognitionError, this, [this, current](const RecognitionError &error) {
-        if (current == m_recognizer.get() && error.recording == m_recording)
+    // The session is held weakly: a recognizer still finishing must not keep
+    // a closed session's dictation alive.
+    const std::weak_ptr<RecognitionSession> session = m_session;
+    connect(current, &PcmRecognizer::transcript, this, [this, session](const TranscriptEvent &event) {
+        if (const std::shared_ptr<RecognitionSession> target = session.lock())
+            handleTranscript(*target, event);
+    });
+    connect(current, &PcmRecognizer::recognitionError, this, [this, session](const RecognitionError &error) {
+        const std::shared_ptr<RecognitionSession> target = session.lock();
+        if (!target)
+            return;
+        if (target == m_session)
             setErrorMessage(error.message);
+        else
+            target->fail(error.message);
     });
     connect(current, &PcmRecognizer::failed, this, [this, current] { fallBackToServer(current); });
     // The text shown stays until the new recognizer has something to say.
     m_utterances.clear();
     m_recognizer = recognizer;
+    if (m_session)
+        m_session->engine = recognizer;
     m_feed->set(std::move(recognizer));
 }
 
@@ -320,7 +352,9 @@ QCoro::Task<> SpeechRecognitionManager::startRecognition()
         co_return;
     }
 
-    QCoro::Task<std::optional<QString>> starting = recognizer->start(m_recording, m_nextUtterance);
+    const quint64 recording = m_session ? m_session->recording() : 0;
+    const quint64 firstUtterance = m_session ? m_session->nextUtterance() : 0;
+    QCoro::Task<std::optional<QString>> starting = recognizer->start(recording, firstUtterance);
     const std::optional<QString> startError = co_await std::move(starting);
     if (!self)
         co_return;
@@ -333,7 +367,7 @@ QCoro::Task<> SpeechRecognitionManager::startRecognition()
         setActiveProvider(STTProvider::server);
         recognizer = makeServerRecognizer();
         attach(recognizer);
-        QCoro::Task<std::optional<QString>> serverStart = recognizer->start(m_recording, m_nextUtterance);
+        QCoro::Task<std::optional<QString>> serverStart = recognizer->start(recording, firstUtterance);
         co_await std::move(serverStart);
         if (!self)
             co_return;
@@ -343,21 +377,18 @@ QCoro::Task<> SpeechRecognitionManager::startRecognition()
         logLine(QStringLiteral("✅ [On-device STT] Started listening"));
 }
 
-void SpeechRecognitionManager::handleTranscript(PcmRecognizer *from, const TranscriptEvent &event)
+void SpeechRecognitionManager::handleTranscript(RecognitionSession &session, const TranscriptEvent &event)
 {
-    // A report of an earlier session (its last words, its cancellation) must
-    // neither overwrite the new session's text nor end it.
-    if (from != m_recognizer.get() || event.recording != m_recording)
-        return;
-    m_utterances[event.utterance] = event.text;
-    QStringList heard;
-    for (const QString &text : std::as_const(m_utterances)) {
-        if (!text.isEmpty())
-            heard << text;
+    if (&session == m_session.get()) {
+        m_utterances[event.utterance] = event.text;
+        QStringList heard;
+        for (const QString &text : std::as_const(m_utterances)) {
+            if (!text.isEmpty())
+                heard << text;
+        }
+        setTranscribedText(heard.join(u' '));
     }
-    setTranscribedText(heard.join(u' '));
-    m_nextUtterance = std::max(m_nextUtterance, event.utterance + 1);
-    emit transcript(event);
+    session.deliver(event);
 }
 
 // The microphone went away under a running session: the user hears of it at
@@ -377,7 +408,13 @@ void SpeechRecognitionManager::handleCaptureInterruption(
         break;
     case AudioEngine::Interruption::ended:
         logLine(QStringLiteral("⏹️ [STT] The microphone is gone, stopping"));
-        stopSession();
+        if (const std::shared_ptr<RecognitionSession> session = m_session) {
+            if (m_restart)
+                m_restart->cancelled = true;
+            closeCapture();
+            // Its dictation stops as if asked to, and collects the last words.
+            session->endByItself();
+        }
         break;
     }
 }
@@ -399,28 +436,46 @@ QCoro::Task<> SpeechRecognitionManager::fallBackToServer(PcmRecognizer *failed)
     co_await std::move(finishing);
     if (!self)
         co_return;
-    QCoro::Task<std::optional<QString>> starting = server->start(m_recording, m_nextUtterance);
+    const std::shared_ptr<RecognitionSession> session = m_session;
+    QCoro::Task<std::optional<QString>> starting
+        = server->start(session ? session->recording() : 0, session ? session->nextUtterance() : 0);
     co_await std::move(starting);
 }
 
-QCoro::Task<> SpeechRecognitionManager::stopListening()
-{
-    if (m_restart)
-        m_restart->cancelled = true;
-    co_await stopSession();
-}
-
-QCoro::Task<> SpeechRecognitionManager::stopSession()
+QCoro::Task<> SpeechRecognitionManager::stopListening(std::shared_ptr<RecognitionSession> session)
 {
     QPointer<SpeechRecognitionManager> self(this);
-    // A language change's restart and the user may stop at the same time:
-    // the second stop waits for the first instead of running beside it.
+    if (!session)
+        co_return;
+    if (session == m_session) {
+        if (m_restart) {
+            m_restart->cancelled = true;
+            co_await nextSignal(this, &SpeechRecognitionManager::restartSettled);
+            if (!self)
+                co_return;
+        }
+        if (session == m_session) {
+            co_await closeCapture();
+            if (!self)
+                co_return;
+        }
+    }
+    co_await finishEngine(std::move(session));
+}
+
+QCoro::Task<> SpeechRecognitionManager::closeCapture()
+{
+    QPointer<SpeechRecognitionManager> self(this);
+    // Two closings at once (the microphone going away as the user stops):
+    // the second waits for the first instead of running beside it.
     if (m_stopping) {
         co_await nextSignal(this, &SpeechRecognitionManager::stopSettled);
         co_return;
     }
-    if (!m_isListening)
+    if (!m_isListening) {
+        m_session.reset();
         co_return;
+    }
     m_stopping = true;
     logLine(QStringLiteral("⏹️ [STT] Stopping ") + rawValue(m_activeProvider));
     // The capture stops first: the samples it still holds reach the
@@ -430,21 +485,25 @@ QCoro::Task<> SpeechRecognitionManager::stopSession()
     if (!self)
         co_return;
     m_feed->set(nullptr);
-    if (const std::shared_ptr<PcmRecognizer> recognizer = m_recognizer) {
-        QCoro::Task<> finishing = recognizer->finish();
-        co_await std::move(finishing);
-        if (!self)
-            co_return;
-    }
+    m_session.reset();
     setIsListening(false);
     m_stopping = false;
     emit stopSettled();
+}
+
+QCoro::Task<> SpeechRecognitionManager::finishEngine(std::shared_ptr<RecognitionSession> session)
+{
+    if (const std::shared_ptr<PcmRecognizer> engine = session->engine) {
+        QCoro::Task<> finishing = engine->finish();
+        co_await std::move(finishing);
+    }
 }
 
 void SpeechRecognitionManager::togglePreferredProvider()
 {
     setPreferredProvider(
         m_preferredProvider == STTProvider::server ? STTProvider::onDevice : STTProvider::server);
+    Settings::setString(preferredProviderKey, rawValue(m_preferredProvider));
     logLine(QStringLiteral("🔄 [STT] Preferred provider toggled to: ") + rawValue(m_preferredProvider));
 }
 
@@ -467,8 +526,8 @@ void SpeechRecognitionManager::setIsListening(bool value)
 void SpeechRecognitionManager::setErrorMessage(const QString &message)
 {
     // Each failure is told, even when it repeats the last one's words.
-    if (!message.isNull())
-        emit recognitionError(RecognitionError { m_recording, message });
+    if (!message.isNull() && m_session)
+        m_session->fail(message);
     if (message == m_errorMessage && message.isNull() == m_errorMessage.isNull())
         return;
     m_errorMessage = message;

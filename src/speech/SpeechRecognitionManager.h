@@ -1,9 +1,11 @@
 #pragma once
 
 #include "platform/AudioEngine.h"
+#include "speech/DictationRecognizer.h"
 #include "platform/MicrophoneAuthorization.h"
 #include "platform/SpeechRecognizerBackend.h"
 #include "speech/PcmRecognizer.h"
+#include "speech/RecognitionSession.h"
 #include "speech/STTProvider.h"
 #include "speech/SupportedLanguage.h"
 #include "speech/TranscriptEvent.h"
@@ -21,15 +23,16 @@ class AudioRecordingService;
 class SpeechService;
 
 // The one front end through which the program dictates. For every session it
-// chooses the on-device recognizer or the server client,
-// runs it, and publishes one running transcript. It never types anything.
-class SpeechRecognitionManager : public QObject
+// chooses the on-device recognizer or the server client, runs it, and hands
+// its results to the session's own object. It never types anything. One
+// session captures at a time; the sessions before it may still be collecting
+// their last results.
+class SpeechRecognitionManager : public DictationRecognizer
 {
     Q_OBJECT
     Q_PROPERTY(
         QString transcribedText READ transcribedText WRITE setTranscribedText NOTIFY transcribedTextChanged)
     Q_PROPERTY(bool isListening READ isListening NOTIFY isListeningChanged)
-    Q_PROPERTY(QString errorMessage READ errorMessage NOTIFY errorMessageChanged)
     Q_PROPERTY(SupportedLanguage selectedLanguage READ selectedLanguage NOTIFY selectedLanguageChanged)
     Q_PROPERTY(STTProviders::STTProvider activeProvider READ activeProvider NOTIFY activeProviderChanged)
     Q_PROPERTY(
@@ -42,6 +45,9 @@ public:
     static constexpr const char *microphoneNotAuthorizedMessage
         = QT_TR_NOOP("Microphone access not authorized. Please enable it in your desktop's Sound settings");
 
+    // Where the user's choice of path is kept ("On-device" or "Server").
+    static inline const QString preferredProviderKey = QStringLiteral("preferredProvider");
+
     // Both recognizers hear the microphone through `audioService`.
     SpeechRecognitionManager(SpeechRecognizerBackend &recognizers, MicrophoneAuthorization &microphone,
         std::unique_ptr<SpeechService> serverSpeechService,
@@ -51,9 +57,9 @@ public:
     QString transcribedText() const { return m_transcribedText; }
     void setTranscribedText(const QString &text);
     bool isListening() const { return m_isListening; }
-    QString errorMessage() const { return m_errorMessage; } // null when none
+    QString errorMessage() const override { return m_errorMessage; } // null when none
     SupportedLanguage selectedLanguage() const { return m_selectedLanguage; }
-    STTProvider activeProvider() const { return m_activeProvider; }
+    STTProvider activeProvider() const override { return m_activeProvider; }
     STTProvider preferredProvider() const { return m_preferredProvider; }
     bool isOnDeviceAvailable() const { return m_isOnDeviceAvailable; }
     bool isServerAvailable() const { return true; }
@@ -63,28 +69,29 @@ public:
     AudioRecordingService &audioService() { return *m_audioService; }
 
     QCoro::Task<bool> requestPermission();
-    void setLanguage(SupportedLanguage language);
+    void setLanguage(SupportedLanguage language) override;
+    SupportedLanguage language() const override { return m_selectedLanguage; }
     Q_INVOKABLE void setLanguageCode(const QString &code);
-    // Listens on behalf of `recording`: every transcript and error it
-    // publishes until the next start carries that id.
-    QCoro::Task<> startListening(quint64 recording = 0);
-    // Ends the session once its last results are in. A stop while one runs
-    // waits for that one.
-    QCoro::Task<> stopListening();
+    // Listens on behalf of `recording`; its results come out of the session
+    // returned (null when it could not start: the reason is errorMessage()).
+    QCoro::Task<std::shared_ptr<RecognitionSession>> startListening(quint64 recording = 0) override;
+    // Closes the session's microphone, then returns once its last results
+    // are in. Safe for a session whose capture already ended.
+    QCoro::Task<> stopListening(std::shared_ptr<RecognitionSession> session) override;
+    // The running session, if any.
+    std::shared_ptr<RecognitionSession> currentSession() const { return m_session; }
     Q_INVOKABLE void togglePreferredProvider();
 
 Q_SIGNALS:
     void transcribedTextChanged(QString value);
     void isListeningChanged(bool value);
-    void errorMessageChanged(QString value);
     void selectedLanguageChanged(SupportedLanguage value);
     void activeProviderChanged(STTProviders::STTProvider value);
     void preferredProviderChanged(STTProviders::STTProvider value);
     void isOnDeviceAvailableChanged(bool value);
-    void transcript(const TranscriptEvent &event);
-    void recognitionError(const RecognitionError &error);
-    // Internal: a stop finished.
+    // Internal: a capture closed; a language change's restart ended.
     void stopSettled();
+    void restartSettled();
 
 private:
     struct Restart;
@@ -97,10 +104,13 @@ private:
     // Makes `recognizer` the one the capture feeds and the one whose reports count.
     void attach(std::shared_ptr<PcmRecognizer> recognizer);
     QCoro::Task<> startRecognition();
-    void handleTranscript(PcmRecognizer *from, const TranscriptEvent &event);
+    void handleTranscript(RecognitionSession &session, const TranscriptEvent &event);
     void handleCaptureInterruption(AudioEngine::Interruption what, const QString &reason);
     QCoro::Task<> fallBackToServer(PcmRecognizer *failed);
-    QCoro::Task<> stopSession();
+    // Stops the capture and detaches the running session from it; its
+    // recognizer still finishes on its own.
+    QCoro::Task<> closeCapture();
+    QCoro::Task<> finishEngine(std::shared_ptr<RecognitionSession> session);
     QCoro::Task<> restartInNewLanguage(std::shared_ptr<Restart> restart);
 
     void setIsListening(bool value);
@@ -123,7 +133,8 @@ private:
 
     // Shared: the session it was made for may outlive a language change.
     std::shared_ptr<SpeechRecognizer> m_speechRecognizer;
-    // The session's recognizer; it stays after a stop, for its last words.
+    // The session that captures now, and its recognizer.
+    std::shared_ptr<RecognitionSession> m_session;
     std::shared_ptr<PcmRecognizer> m_recognizer;
     // The utterances the session's recognizer reported, making up the transcribed text.
     QMap<quint64, QString> m_utterances;
@@ -133,10 +144,6 @@ private:
     std::unique_ptr<SpeechService> m_serverSpeechService;
     std::unique_ptr<AudioRecordingService> m_audioService;
 
-    quint64 m_recording = 0;
-    // Utterance ids run on across the sessions of a recording (a language
-    // change restarts the session): each session numbers from here.
-    quint64 m_nextUtterance = 0;
     bool m_stopping = false;
     std::shared_ptr<Restart> m_restart;
 };

@@ -141,13 +141,8 @@ void SpeechService::setLanguage(const QString &code)
 
 QCoro::Task<> SpeechService::startStreaming(quint64 recording)
 {
-    QPointer<SpeechService> self(this);
-    // A stop still collecting its replies owns the stream until it is done.
-    while (m_stopping) {
-        co_await nextSignal(this, &SpeechService::stopSettled);
-        if (!self || m_destroying)
-            co_return;
-    }
+    // A stream still collecting its replies goes on beside the new one: its
+    // audio is all uploaded, and its replies go to it alone.
     if (m_isStreaming) {
         logLine(lcSpeech(), QStringLiteral("🌐 [Speech] Already streaming, skipping"));
         co_return;
@@ -169,21 +164,20 @@ QCoro::Task<> SpeechService::startStreaming(quint64 recording)
 QCoro::Task<> SpeechService::stopStreaming()
 {
     QPointer<SpeechService> self(this);
-    if (m_stopping) {
-        co_await nextSignal(this, &SpeechService::stopSettled);
-        co_return;
-    }
-    if (!m_isStreaming) {
+    if (!m_isStreaming || !m_stream) {
         logLine(lcSpeech(), QStringLiteral("🌐 [Speech] Not streaming, nothing to stop"));
         co_return;
     }
     logLine(lcSpeech(), QStringLiteral("🌐 [Speech] Stopping streaming..."));
-    m_stopping = true;
     const std::shared_ptr<Stream> stream = m_stream;
     stopSendLoop();
     // The last words are usually shorter than a whole upload: pad them rather
     // than drop them.
     sendBufferedAudio(true);
+    // From here on a new stream may start: this one only waits for replies.
+    setIsStreaming(false);
+    setIsConnected(false);
+    m_audioBuffer.clear();
 
     // Every upload ends by itself (its timeout, its retries); the deadline
     // only guards against a reply that never settles.
@@ -201,10 +195,6 @@ QCoro::Task<> SpeechService::stopStreaming()
                 "⚠️ [Speech] %1 upload(s) still unanswered at stop; their replies will be dropped")
                 .arg(stream->inFlight));
     stream->closed = true;
-    setIsStreaming(false);
-    setIsConnected(false);
-    m_audioBuffer.clear();
-    m_stopping = false;
     logLine(lcSpeech(), QStringLiteral("✅ [Speech] Streaming stopped"));
     emit stopSettled();
 }

@@ -62,10 +62,11 @@ public:
     QByteArray &audioBuffer() { return m_audioBuffer; }
 
     void setLanguage(const QString &code); // null or "auto": automatic
-    // Starts a stream for `recording`; a stop still under way ends first.
+    // Starts a stream for `recording`. A stream still waiting for its last
+    // replies goes on beside it.
     QCoro::Task<> startStreaming(quint64 recording = 0);
     // Uploads what is left and waits for the stream's replies (each bounded by
-    // its timeout and retries). A second stop meanwhile waits for the first.
+    // its timeout and retries); a new stream may start meanwhile.
     QCoro::Task<> stopStreaming();
 
     std::chrono::milliseconds bufferInterval() const { return m_bufferInterval; }
@@ -127,7 +128,6 @@ private:
     QTimer m_loopTimer;
     quint64 m_loopGeneration = 0;
     bool m_destroying = false;
-    bool m_stopping = false;
 
     std::shared_ptr<Stream> m_stream; // the stream being recorded or stopped
 };
