@@ -61,6 +61,7 @@ double timeDiffs(TextInsertionService &service, const QString &base)
 #include "platform/KeyboardEventSink.h"
 #include "platform/Pasteboard.h"
 #include "platform/Workspace.h"
+#include "platform/x11/X11WindowSystem.h"
 
 namespace
 {
@@ -90,7 +91,8 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     Null null;
-    TextInsertionService service(null, null, null, null, null, null);
+    NullWindowSystem windows;
+    TextInsertionService service(null, null, null, null, null, null, windows);
 
     double perChar10k = 0, perChar100k = 0;
     for (bool unicode : { false, true }) {

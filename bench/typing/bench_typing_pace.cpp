@@ -6,6 +6,7 @@
 #include "platform/SyntheticKeyLog.h"
 #include "platform/qt/QtPasteboard.h"
 #include "platform/x11/XTestKeyboard.h"
+#include "platform/x11/X11WindowSystem.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -52,7 +53,8 @@ int main(int argc, char **argv)
     }
     QtPasteboard pasteboard;
     Quiet quiet;
-    TextInsertionService service(keyboard, keyboard, pasteboard, quiet, quiet, quiet);
+    NullWindowSystem windows;
+    TextInsertionService service(keyboard, keyboard, pasteboard, quiet, quiet, quiet, windows);
 
     QTemporaryDir folder;
     const QString file = folder.filePath("out.txt");

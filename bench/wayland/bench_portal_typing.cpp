@@ -5,6 +5,7 @@
 #include "output/TextInsertionService.h"
 #include "platform/portal/RemoteDesktopKeyboard.h"
 #include "platform/qt/QtPasteboard.h"
+#include "platform/x11/X11WindowSystem.h"
 
 #include <QCoreApplication>
 #include <QDBusArgument>
@@ -59,7 +60,8 @@ int main(int argc, char **argv)
     RemoteDesktopKeyboard keyboard;
     QtPasteboard pasteboard;
     Quiet quiet;
-    TextInsertionService service(keyboard, keyboard, pasteboard, quiet, quiet, quiet);
+    NullWindowSystem windows;
+    TextInsertionService service(keyboard, keyboard, pasteboard, quiet, quiet, quiet, windows);
     keyboard.isTrusted(); // a recording starts: the session opens
     const QString text = mixedText(characters);
     const QStringList graphemes = Graphemes::split(text);

@@ -7,6 +7,7 @@
 #include "platform/qt/QtPasteboard.h"
 #include "platform/wayland/WaylandVirtualKeyboard.h"
 #include "wayland/FootTarget.h"
+#include "platform/x11/X11WindowSystem.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -29,7 +30,8 @@ int main(int argc, char **argv)
     }
     QtPasteboard pasteboard;
     Quiet quiet;
-    TextInsertionService service(keyboard, keyboard, pasteboard, quiet, quiet, quiet);
+    NullWindowSystem windows;
+    TextInsertionService service(keyboard, keyboard, pasteboard, quiet, quiet, quiet, windows);
 
     QTemporaryDir folder;
     FootTarget target(folder.filePath("out.txt"));

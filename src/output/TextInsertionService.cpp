@@ -116,6 +116,8 @@ QCoro::Task<> TextInsertionService::insertText(QString text)
 std::shared_ptr<TypingScope> TextInsertionService::beginDictation()
 {
     auto scope = std::make_shared<TypingScope>();
+    scope->startWindow = m_windows.focusedWindow();
+    scope->serial = ++m_scopes;
     if (const std::shared_ptr<TypingScope> previous = m_newestScope.lock())
         previous->superseded = true;
     m_newestScope = scope;
@@ -256,12 +258,18 @@ bool TextInsertionService::mayType(TypingScope &scope)
 {
     if (scope.heldBack)
         return false;
-    const std::shared_ptr<TypingScope> lastTyped = m_lastTypedScope.lock();
+    const std::shared_ptr<TypingScope> lastTyped = m_lastTypedScope;
     const WindowSystem::WindowId focused = m_windows.focusedWindow();
+    // A later dictation typed: this one's keys would land in, or erase, its text.
+    const bool overtaken = lastTyped && lastTyped->serial > scope.serial;
+    // Where the session cannot tell windows apart (Wayland), a later
+    // dictation may have begun anywhere: nothing more is risked there.
+    const bool blind = focused == 0 && scope.superseded;
     if (!scope.hasWindow) {
-        // Its first words: a later dictation already decides where typing
-        // goes, so these would land in the wrong place.
-        if (scope.superseded) {
+        // Its first words come after a later dictation began: they still go
+        // where this one began, before the later one typed anything there.
+        if (overtaken || blind || (scope.superseded && focused != scope.startWindow)) {
+            logLine(lcOutput(), QStringLiteral("✋ [Insert] A later dictation owns the focus; holding back"));
             scope.heldBack = true;
             return false;
         }
@@ -276,8 +284,7 @@ bool TextInsertionService::mayType(TypingScope &scope)
     // Another window has the focus (the user clicked away before the last
     // revision came), or a later dictation typed after this one's text:
     // backspaces now would erase what is not ours.
-    const bool focusMoved = scope.window != focused;
-    const bool overtaken = scope.superseded && lastTyped && lastTyped.get() != &scope;
+    const bool focusMoved = scope.window != focused || blind;
     if (focusMoved || overtaken) {
         logLine(lcOutput(),
             focusMoved ? QStringLiteral("✋ [Insert] The focus moved to another window; holding the rest back")

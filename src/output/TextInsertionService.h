@@ -137,9 +137,11 @@ private:
     bool m_isTyping = false;
     std::deque<Work> m_pending;
 
-    // The newest dictation, and the one whose keys were sent last.
+    // The newest dictation, and the one whose keys were sent last (kept
+    // after its dictation ended: its text is the next one's context).
     std::weak_ptr<TypingScope> m_newestScope;
-    std::weak_ptr<TypingScope> m_lastTypedScope;
+    std::shared_ptr<TypingScope> m_lastTypedScope;
+    quint64 m_scopes = 0;
     // Of the update being typed: what a quit cut short is logged as a count.
     qsizetype m_charactersLeft = 0;
 };

@@ -16,6 +16,11 @@ struct TypingScope {
     // rest goes there or nowhere. 0 where the session cannot tell windows apart.
     WindowSystem::WindowId window = 0;
     bool hasWindow = false;
+    // The window that had the focus when it began: where words that come
+    // only after a later dictation began may still go.
+    WindowSystem::WindowId startWindow = 0;
+    // Later dictations have higher numbers.
+    quint64 serial = 0;
     // A later dictation began: once that one typed, this one's backspaces
     // would land in the newer text.
     bool superseded = false;

@@ -247,6 +247,7 @@ QCoro::Task<std::shared_ptr<RecognitionSession>> SpeechRecognitionManager::start
     logLine(QStringLiteral("🎙️ [STT] Starting with %1 %2")
                 .arg(mark(m_activeProvider), rawValue(m_activeProvider)));
     m_session = std::make_shared<RecognitionSession>(recording);
+    m_shownSession = m_session;
     const std::shared_ptr<RecognitionSession> session = m_session;
     co_await startRecognition();
     if (!self)
@@ -286,7 +287,10 @@ std::shared_ptr<PcmRecognizer> SpeechRecognitionManager::makeServerRecognizer()
 
 void SpeechRecognitionManager::attach(std::shared_ptr<PcmRecognizer> recognizer)
 {
-    if (m_recognizer)
+    // A recognizer replaced within its session (a fall-back, a restart) is
+    // done; one of an earlier session may still be saying its last words to
+    // that session.
+    if (m_recognizer && m_session && m_session->engine == m_recognizer)
         m_recognizer->disconnect(this);
     PcmRecognizer *current = recognizer.get();
     // The session is held weakly: a recognizer still finishing must not keep
@@ -379,7 +383,8 @@ QCoro::Task<> SpeechRecognitionManager::startRecognition()
 
 void SpeechRecognitionManager::handleTranscript(RecognitionSession &session, const TranscriptEvent &event)
 {
-    if (&session == m_session.get()) {
+    // The text shown is the newest session's, its last words included.
+    if (&session == m_shownSession.lock().get()) {
         m_utterances[event.utterance] = event.text;
         QStringList heard;
         for (const QString &text : std::as_const(m_utterances)) {

@@ -135,6 +135,7 @@ private:
     std::shared_ptr<SpeechRecognizer> m_speechRecognizer;
     // The session that captures now, and its recognizer.
     std::shared_ptr<RecognitionSession> m_session;
+    std::weak_ptr<RecognitionSession> m_shownSession;
     std::shared_ptr<PcmRecognizer> m_recognizer;
     // The utterances the session's recognizer reported, making up the transcribed text.
     QMap<quint64, QString> m_utterances;

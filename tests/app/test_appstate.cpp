@@ -1,8 +1,7 @@
-// The dictation controller against a fake recognizer, fake typing and a
-// counting cursor indicator.
+// The dictation controller against a fake recognizer, and typing through the
+// real service into a fake text field whose window focus the test moves.
 
 #include "app/AppState.h"
-#include "app/SharedNeighbours.h"
 #include "common/Settings.h"
 #include "fakes/FakeCursorIndicator.h"
 #include "fakes/FakeDictationRecognizer.h"
@@ -10,6 +9,7 @@
 #include "speech/TextFormattingSettings.h"
 #include "support/TypingRig.h"
 
+#include <QRandomGenerator>
 #include <QStandardPaths>
 #include <QTest>
 
@@ -28,15 +28,29 @@ struct Rig {
 struct FieldRig : TypingRig {
     FakeDictationRecognizer recognizer;
     FakeCursorIndicator indicator;
-    ServiceTyping typing { service };
-    AppState state { recognizer, indicator, typing };
+    AppState state { recognizer, indicator, service };
 
-    // Each transcript ("utterance|text", or the first utterance's text) is
-    // typed to its end before the next comes.
-    bool say(const QString &update)
+    FieldRig()
     {
+        Settings::setBool(TextFormattingSettings::autoCapitalizeKey, true);
+        Settings::setBool(TextFormattingSettings::spokenPunctuationKey, true);
+    }
+    bool start()
+    {
+        const qsizetype before = recognizer.sessions.size();
+        state.startRecording();
+        return QTest::qWaitFor([&] { return recognizer.sessions.size() > before && recognizer.session; });
+    }
+    // Each transcript ("utterance|text", or the first utterance's text; a
+    // leading "*" makes it final) is typed to its end before the next comes.
+    bool say(QString update)
+    {
+        const bool isFinal = update.startsWith(u'*');
+        if (isFinal)
+            update = update.mid(1);
         const qsizetype bar = update.indexOf(u'|');
-        recognizer.publishTranscript(update.mid(bar + 1), bar < 0 ? 0 : update.left(bar).toULongLong());
+        recognizer.publishTranscript(
+            update.mid(bar + 1), bar < 0 ? 0 : update.left(bar).toULongLong(), isFinal);
         return QTest::qWaitFor([&] { return !service.isTyping(); });
     }
 };
@@ -64,16 +78,21 @@ private slots:
             << QStringList { "is it raining question mark", "1|yes" } << "Is it raining? Yes";
         QTest::addRow("a new utterance mid-sentence")
             << QStringList { "it is raining", "1|yes" } << "It is raining. Yes";
+        // A line break cannot be taken back once a terminal or a chat took it:
+        // it waits for the final text, while the words before it go on live.
+        QTest::addRow("a line break waits for the final text")
+            << QStringList { "censor report period new line thanks", "send the report period new line thanks",
+                   "*send the report period new line thanks period" }
+            << "Send the report.\nThanks.";
+        QTest::addRow("a partial line break types nothing after it")
+            << QStringList { "censor report period new line thanks period" } << "Censor report.";
     }
     void typesFormattedTranscripts()
     {
         QFETCH(QStringList, published);
         QFETCH(QString, screen);
-        Settings::setBool(TextFormattingSettings::autoCapitalizeKey, true);
-        Settings::setBool(TextFormattingSettings::spokenPunctuationKey, true);
         FieldRig rig;
-        rig.state.startRecording();
-        QTRY_VERIFY(rig.state.isRecording());
+        QVERIFY(rig.start());
         for (const QString &text : published)
             QVERIFY2(rig.say(text), qPrintable(text));
         QCOMPARE(rig.field.screen, screen);
@@ -86,15 +105,124 @@ private slots:
         rig.state.startRecording();
         // Without the permission: an alert, and nothing else touched.
         QTRY_COMPARE(rig.typing.journal, QStringList { "enable alert" });
-        QVERIFY(rig.recognizer.calls.isEmpty() && !rig.state.isRecording());
+        QTRY_VERIFY(rig.recognizer.calls.isEmpty() && !rig.state.isRecording());
         rig.typing.trusted = true;
 
         // A recognizer that cannot start: its error shows, no badge.
         rig.recognizer.startError = QStringLiteral("Failed to start server recognition: no microphone");
         rig.state.startRecording();
         QTRY_COMPARE(rig.state.errorMessage(), rig.recognizer.startError);
-        QVERIFY(!rig.state.isRecording() && rig.indicator.shows == 0);
+        QTRY_VERIFY(!rig.state.isRecording());
+        QCOMPARE(rig.indicator.shows, 0);
         QCOMPARE(rig.recognizer.calls, (QStringList { "start" }));
+    }
+
+    // The user stops, clicks into another window and starts again at once,
+    // before the first recording's last words came: the new one captures
+    // immediately, the late words are never typed into the other window
+    // (nor do its backspaces reach the text there), the new recording types
+    // there, and the user is offered the words that were held back.
+    void aLateRevisionNeverReachesAnotherWindow()
+    {
+        FieldRig rig;
+        QVERIFY(rig.start());
+        QVERIFY(rig.say("hello study"));
+        QCOMPARE(rig.field.screen, QStringLiteral("Hello study"));
+
+        rig.recognizer.holdStop = true;
+        rig.recognizer.transcriptAtStop = QStringLiteral("hello study rather cold hearted");
+        rig.state.stopRecording();
+        QTRY_VERIFY(rig.state.isFinishing());
+        rig.field.screen = QStringLiteral("USER TEXT IN B");
+        rig.windows.focus = 2;
+        QVERIFY(rig.start()); // while the first still waits for its last words
+        QVERIFY(rig.state.isRecording() && rig.state.isFinishing());
+        rig.recognizer.holdStop = false;
+        const std::shared_ptr<RecognitionSession> second = rig.recognizer.session;
+        rig.recognizer.release();
+        QTRY_VERIFY(!rig.state.isFinishing());
+        rig.recognizer.transcriptAtStop.clear();
+        QVERIFY(!rig.service.isTyping());
+        QCOMPARE(rig.field.screen, QStringLiteral("USER TEXT IN B"));
+        QTRY_COMPARE(rig.alerts.shown.size(), 0); // not while the user dictates
+        QVERIFY(rig.say("good morning"));
+        QCOMPARE(rig.field.screen, QStringLiteral("USER TEXT IN BGood morning"));
+
+        // Once the second stops, the first's words are offered for the clipboard.
+        rig.alerts.answers = { AlertPresenter::firstButton };
+        QCoro::waitFor(rig.state.stopRecording());
+        QTRY_COMPARE(rig.alerts.shown.size(), 1);
+        QCOMPARE(rig.pasteboard.current.data(QStringLiteral("text/plain")),
+            QByteArray("Hello study rather cold hearted"));
+        // A closed session says nothing more.
+        second->deliver(TranscriptEvent { 0, 5, QStringLiteral("ghost"), true });
+        QTest::qWait(20);
+        QCOMPARE(rig.field.screen, QStringLiteral("USER TEXT IN BGood morning"));
+    }
+
+    // A late revision of the last recording, with the focus still there,
+    // after the new recording typed: it would backspace into the new text.
+    void aLateRevisionNeverErasesANewerDictation()
+    {
+        FieldRig rig;
+        QVERIFY(rig.start());
+        QVERIFY(rig.say("it is nice today period"));
+        rig.recognizer.holdStop = true;
+        rig.recognizer.transcriptAtStop = QStringLiteral("it is nice to day period");
+        rig.state.stopRecording();
+        QVERIFY(rig.start());
+        rig.recognizer.transcriptAtStop.clear();
+        // The second dictation, in the same place, starts like a new sentence.
+        QVERIFY(rig.say("an mr john"));
+        QCOMPARE(rig.field.screen, QStringLiteral("It is nice today. An mr john"));
+        rig.recognizer.holdStop = false;
+        const std::shared_ptr<RecognitionSession> first = rig.recognizer.sessions.first();
+        first->deliver(TranscriptEvent { 0, 0, QStringLiteral("it is nice to day period"), true });
+        rig.recognizer.release();
+        QTRY_VERIFY(!rig.state.isFinishing());
+        QTRY_VERIFY(!rig.service.isTyping());
+        QCOMPARE(rig.field.screen, QStringLiteral("It is nice today. An mr john"));
+    }
+
+    // Any mix of toggles, from any source and at any pace, ends in the state
+    // their count says, with the microphone open exactly when it shows so.
+    void togglesNeverGetLost()
+    {
+        Rig rig;
+        auto *random = QRandomGenerator::global();
+        for (int run = 0; run < 4; ++run) {
+            const int count = 100 + run;
+            for (int i = 0; i < count; ++i) {
+                rig.state.toggleRecording();
+                if (random->bounded(4) == 0)
+                    QTest::qWait(int(random->bounded(3)));
+            }
+            const bool odd = count % 2 == 1;
+            QTRY_COMPARE(rig.recognizer.isListening(), odd);
+            QCOMPARE(rig.state.isRecording(), odd);
+            QTRY_VERIFY(!rig.state.isFinishing());
+            if (odd)
+                QCoro::waitFor(rig.state.stopRecording());
+        }
+        QVERIFY(!rig.recognizer.isListening() && !rig.state.isRecording());
+        // Starts and stops alternate: never two sessions listening at once.
+        QCOMPARE(rig.recognizer.calls.count("start"), rig.recognizer.calls.count("stop"));
+    }
+
+    // The microphone goes away for good: the panel shows idle, and the next
+    // toggle starts a new recording rather than "stopping" a dead one.
+    void captureEndingByItselfLeavesIdle()
+    {
+        Rig rig;
+        QCoro::waitFor(rig.state.startRecording());
+        QVERIFY(rig.state.isRecording() && rig.indicator.showing);
+        rig.recognizer.session->endByItself();
+        QTRY_VERIFY(!rig.state.isRecording());
+        QVERIFY(!rig.indicator.showing);
+        QTRY_VERIFY(!rig.state.isFinishing());
+        QCoro::waitFor(rig.state.toggleRecording());
+        QVERIFY(rig.state.isRecording() && rig.recognizer.isListening());
+        QCOMPARE(rig.recognizer.calls, (QStringList { "start", "stop", "start" }));
     }
 };
 

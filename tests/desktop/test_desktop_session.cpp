@@ -209,7 +209,8 @@ private slots:
         QtAlertPresenter alerts;
         DesktopWorkspace workspace;
         RunningApplicationBundle bundle;
-        TextInsertionService typing(keyboard, keyboard, pasteboard, alerts, workspace, bundle);
+        NullWindowSystem windows;
+        TextInsertionService typing(keyboard, keyboard, pasteboard, alerts, workspace, bundle, windows);
         QCoro::waitFor(typing.insertText(QStringLiteral("Richard Roe")));
         // The user's own press after all that counts, once.
         xdotool({ "key", "shift+r" });
@@ -273,3 +274,4 @@ private slots:
 
 QTEST_MAIN(TestDesktopSession)
 #include "test_desktop_session.moc"
+#include "platform/x11/X11WindowSystem.h"

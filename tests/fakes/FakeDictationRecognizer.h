@@ -3,9 +3,10 @@
 #include "app/DictationNeighbours.h"
 
 #include <QStringList>
-#include <QTimer>
 
 #include <qcoro/qcorosignal.h>
+
+#include <memory>
 
 // A recognition manager that does what the test says. It also carries the
 // fields the panel reads, so it stands in for the manager in the views.
@@ -18,39 +19,42 @@ class FakeDictationRecognizer : public DictationRecognizer
 public:
     QStringList calls; // "start", "stop", "language:<code>", in order
     QString startError; // when set, a start fails and publishes it
-    bool holdStop = false; // a stop waits for release()
+    bool holdStop = false; // a stop's last results wait for release()
     QString transcriptAtStop; // published as a stop finishes, like the last upload's reply
-    quint64 recording = 0; // the one the last start was for
     STTProvider preferred = STTProvider::onDevice;
     SupportedLanguage chosenLanguage = SupportedLanguage::english_US;
+    // The session that listens now, and every one handed out.
+    std::shared_ptr<RecognitionSession> session;
+    QList<std::shared_ptr<RecognitionSession>> sessions;
 
-    QString transcribedText() const { return m_text; }
     QString errorMessage() const override { return m_error; }
-    bool isListening() const override { return m_listening; }
     STTProvider activeProvider() const override { return STTProvider::onDevice; }
+    bool isListening() const { return session != nullptr; }
 
-    QCoro::Task<> startListening(quint64 forRecording) override
+    QCoro::Task<std::shared_ptr<RecognitionSession>> startListening(quint64 forRecording) override
     {
         calls << "start";
-        recording = forRecording;
-        m_text.clear();
         // The last session's error goes at every start, as the manager's does.
         if (!m_error.isNull())
             emit errorMessageChanged(m_error = QString());
-        if (!startError.isNull())
+        if (!startError.isNull()) {
             emit errorMessageChanged(m_error = startError);
-        else
-            setListening(true);
-        co_return;
+            co_return std::shared_ptr<RecognitionSession>();
+        }
+        session = std::make_shared<RecognitionSession>(forRecording);
+        sessions << session;
+        // A copy: QCoro moves whatever is returned, and the member must stay.
+        co_return std::shared_ptr<RecognitionSession>(session);
     }
-    QCoro::Task<> stopListening() override
+    QCoro::Task<> stopListening(std::shared_ptr<RecognitionSession> stopped) override
     {
         calls << "stop";
-        if (m_listening && holdStop)
+        if (session == stopped)
+            session.reset();
+        if (holdStop)
             co_await qCoro(this, &FakeDictationRecognizer::released);
-        if (m_listening && !transcriptAtStop.isNull())
-            publishTranscript(transcriptAtStop);
-        setListening(false);
+        if (!transcriptAtStop.isNull())
+            stopped->deliver(TranscriptEvent { 0, 0, transcriptAtStop, true });
     }
     SupportedLanguage language() const override { return chosenLanguage; }
     void setLanguage(SupportedLanguage chosen) override
@@ -58,10 +62,6 @@ public:
         calls << "language:" + chosen.rawValue();
         chosenLanguage = chosen;
         emit selectedLanguageChanged(chosen);
-        if (m_listening) { // restarts, as the real one does
-            setListening(false);
-            QTimer::singleShot(10, this, [this] { setListening(true); });
-        }
     }
     Q_INVOKABLE void togglePreferredProvider()
     {
@@ -70,22 +70,18 @@ public:
     }
 
     void release() { emit released(); }
-    // Utterance 0 of the current recording, unless told otherwise.
-    void publishTranscript(const QString &text, quint64 utterance = 0)
+    // To the listening session, utterance 0 unless told otherwise.
+    void publishTranscript(const QString &text, quint64 utterance = 0, bool isFinal = false)
     {
-        m_text = text;
-        emit transcript(TranscriptEvent { recording, utterance, text, false });
-    }
-    void publishFor(quint64 otherRecording, const QString &text)
-    {
-        emit transcript(TranscriptEvent { otherRecording, 0, text, false });
+        if (session)
+            session->deliver(TranscriptEvent { 0, utterance, text, isFinal });
     }
     // Every call publishes, as the recognizer does for each failure it meets.
-    void publishError(const QString &message) { emit errorMessageChanged(m_error = message); }
-    void setListening(bool listening)
+    void publishError(const QString &message)
     {
-        if (m_listening != listening)
-            emit isListeningChanged(m_listening = listening);
+        emit errorMessageChanged(m_error = message);
+        if (session)
+            session->fail(message);
     }
 
 signals:
@@ -94,7 +90,5 @@ signals:
     void selectedLanguageChanged(SupportedLanguage value);
 
 private:
-    QString m_text;
     QString m_error;
-    bool m_listening = false;
 };

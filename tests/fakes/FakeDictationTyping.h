@@ -1,17 +1,19 @@
 #pragma once
 
 #include "app/DictationNeighbours.h"
+#include "output/TypingScope.h"
 
 #include <QStringList>
+#include <QTimer>
 
 #include <qcoro/qcorotimer.h>
 
 #include <chrono>
 
 // Text insertion that records instead of typing: `journal` has every call in
-// order ("reset", "type:<text>" and "typed:<text>" around each insertion,
-// "foreign:<text>" for one of another recording, "prompt", "needs
-// permission", "permission alert", "enable alert", …).
+// order ("begin", "type:<text>" and "typed:<text>" around each insertion,
+// "prompt", "needs permission", "permission alert", "enable alert",
+// "offer:<text>", …).
 class FakeDictationTyping : public DictationTyping
 {
 public:
@@ -40,19 +42,15 @@ public:
         journal << "enable alert";
         co_return;
     }
-    quint64 recording = 0;
-    void beginRecording(quint64 forRecording) override
+    std::shared_ptr<TypingScope> beginDictation() override
     {
-        recording = forRecording;
-        journal << "reset";
+        journal << "begin";
+        return std::make_shared<TypingScope>();
     }
-    QCoro::Task<> insertTranscript(TranscriptEvent event) override
+    QCoro::Task<> insertTranscript(std::shared_ptr<TypingScope> scope, TranscriptEvent event) override
     {
         const QString text = event.text;
-        if (event.recording != recording) {
-            journal << "foreign:" + text;
-            co_return;
-        }
+        scope->meant[event.utterance] = text;
         journal << "type:" + text;
         if (typingTime.count() > 0) {
             QTimer timer;
@@ -61,5 +59,10 @@ public:
             co_await timer;
         }
         journal << "typed:" + text;
+    }
+    QCoro::Task<> offerUntypedText(QString text) override
+    {
+        journal << "offer:" + text;
+        co_return;
     }
 };

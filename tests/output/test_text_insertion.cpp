@@ -74,11 +74,11 @@ private slots:
     {
         QFETCH(QStringList, updates);
         QFETCH(QString, screen);
-        rig->service.beginRecording(1);
+        const std::shared_ptr<TypingScope> scope = rig->service.beginDictation();
         for (const QString &update : updates) {
             const qsizetype bar = update.indexOf(u'|');
             QCoro::waitFor(rig->service.insertTranscript(
-                { 1, update.left(bar).toULongLong(), update.mid(bar + 1), false }));
+                scope, { 1, update.left(bar).toULongLong(), update.mid(bar + 1), false }));
         }
         QCOMPARE(rig->field.screen, screen);
         QCOMPARE(rig->service.lastInsertedText(), screen);

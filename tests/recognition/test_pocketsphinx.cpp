@@ -3,6 +3,7 @@
 #include "fakes/LogCapture.h"
 #include "platform/pulse/PulseAudioEngine.h"
 #include "platform/pulse/PulseMicrophoneAuthorization.h"
+#include "common/Settings.h"
 #include "speech/AudioRecordingService.h"
 #include "speech/PocketSphinxModel.h"
 #include "speech/PocketSphinxSpeechBackend.h"
@@ -80,6 +81,7 @@ private slots:
     void initTestCase()
     {
         QStandardPaths::setTestModeEnabled(true);
+        Settings::remove(SpeechRecognitionManager::preferredProviderKey);
         if (QStandardPaths::findExecutable("flite").isEmpty() || !PocketSphinxModel::debianUsEnglish())
             QSKIP("flite and the US English model are needed");
         QVERIFY(m_folder.isValid());
@@ -149,10 +151,10 @@ private slots:
         // The pause ends the first utterance while the session listens on;
         // the second grows the transcript behind it.
         LogCapture log;
-        QCoro::waitFor(manager.startListening());
+        const std::shared_ptr<RecognitionSession> session = QCoro::waitFor(manager.startListening());
         QCOMPARE(manager.activeProvider(), STTProvider::onDevice);
         QSignalSpy texts(&manager, &SpeechRecognitionManager::transcribedTextChanged);
-        QSignalSpy events(&manager, &SpeechRecognitionManager::transcript);
+        QSignalSpy events(session.get(), &RecognitionSession::transcript);
         QProcess player;
         player.start("paplay",
             { "-d", "spk", "--raw", "--format=s16le", "--rate=16000", "--channels=1", raw.fileName() });
@@ -169,7 +171,7 @@ private slots:
         };
         QCOMPARE(finalOf(0), QString("good morning everyone"));
         QVERIFY(manager.isListening());
-        QCoro::waitFor(manager.stopListening());
+        QCoro::waitFor(manager.stopListening(session));
         QTRY_COMPARE_WITH_TIMEOUT(
             manager.transcribedText(), QString("good morning everyone we will meet again tomorrow"), 10000);
         bool firstDone = false;

@@ -85,9 +85,10 @@ private slots:
         for (int buffer = 0; buffer < 10; ++buffer)
             QVERIFY(rig.source->deliver(4096));
         task.reportsCancel = false;
-        QCoro::Task<> stopping = manager.stopListening();
+        QCoro::Task<> stopping = manager.stopListening(rig.session);
         QTRY_VERIFY(task.cancelled);
-        QVERIFY(manager.isListening());
+        // The microphone is free for the next session while the last words come.
+        QVERIFY(!manager.isListening() && !rig.source->running);
         task.final("hello world once more");
         task.error(216);
         QCoro::waitFor(std::move(stopping));
@@ -117,7 +118,7 @@ private slots:
         FakeSpeechRecognitionTask &task = rig.speech.lastTask();
         task.partial("on device words");
         QTRY_COMPARE(manager.transcribedText(), QString("on device words"));
-        QSignalSpy events(&manager, &SpeechRecognitionManager::transcript);
+        QSignalSpy events(rig.session.get(), &RecognitionSession::transcript);
         emit manager.serverSpeechService().transcript({ 0, 0, "server words", false });
 
         // The recognizer fails: the server takes the running capture over;
@@ -150,6 +151,17 @@ private slots:
         QVERIFY(!manager.isListening() && !manager.serverSpeechService().isStreaming());
         QCOMPARE(
             manager.errorMessage(), QString("Failed to start server recognition: Audio input not available"));
+    }
+
+    // The panel's choice of path is kept for the next start of the program.
+    void thePreferredPathIsKept()
+    {
+        Rig rig;
+        rig.make().togglePreferredProvider();
+        SpeechRecognitionManager next(rig.speech, rig.microphone,
+            std::make_unique<SpeechService>(QStringLiteral("http://127.0.0.1:9")),
+            std::make_unique<AudioRecordingService>(FakeAudioEngine::factory(rig.source), rig.alerts, rig.workspace));
+        QCOMPARE(next.preferredProvider(), STTProvider::server);
     }
 
     void languageChangeRestartsAfterTheStopFinished()

@@ -5,6 +5,7 @@
 #include "fakes/FakeMicrophoneAuthorization.h"
 #include "fakes/FakeSpeechRecognizerBackend.h"
 #include "fakes/FakeWorkspace.h"
+#include "common/Settings.h"
 #include "speech/AudioRecordingService.h"
 #include "speech/SpeechRecognitionManager.h"
 #include "speech/SpeechService.h"
@@ -29,12 +30,22 @@ struct RecognitionRig {
     {
         if (!server)
             server = std::make_unique<SpeechService>(QStringLiteral("http://127.0.0.1:9"));
+        // Each rig starts from the on-device preference, whatever a test before it chose.
+        Settings::remove(SpeechRecognitionManager::preferredProviderKey);
         manager = std::make_unique<SpeechRecognitionManager>(speech, microphone, std::move(server),
             std::make_unique<AudioRecordingService>(FakeAudioEngine::factory(source), alerts, workspace));
         return *manager;
     }
-    void start(quint64 recording = 0) { QCoro::waitFor(manager->startListening(recording)); }
-    void stop() { QCoro::waitFor(manager->stopListening()); }
+    // The session the last start handed out: its results come from here.
+    std::shared_ptr<RecognitionSession> session;
+
+    // A start that finds a session listening changes nothing.
+    void start(quint64 recording = 0)
+    {
+        if (std::shared_ptr<RecognitionSession> started = QCoro::waitFor(manager->startListening(recording)))
+            session = std::move(started);
+    }
+    void stop() { QCoro::waitFor(manager->stopListening(session)); }
     // Seconds of sound at the source's rate.
     bool speak(double seconds, float level = 0.25f)
     {

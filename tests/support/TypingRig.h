@@ -5,6 +5,7 @@
 #include "fakes/FakeApplicationBundle.h"
 #include "fakes/FakeKeyboardEventSink.h"
 #include "fakes/FakePasteboard.h"
+#include "fakes/FakeWindowSystem.h"
 #include "fakes/FakeWorkspace.h"
 #include "output/TextInsertionService.h"
 
@@ -17,7 +18,8 @@ struct TypingRig {
     FakeAlertPresenter alerts;
     FakeWorkspace workspace;
     FakeApplicationBundle bundle;
-    TextInsertionService service { field, trust, pasteboard, alerts, workspace, bundle };
+    FakeWindowSystem windows;
+    TextInsertionService service { field, trust, pasteboard, alerts, workspace, bundle, windows };
 
     TypingRig() { field.pasteboard = &pasteboard; }
 };

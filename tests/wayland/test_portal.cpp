@@ -79,7 +79,8 @@ struct Rig {
     FakeAlertPresenter alerts;
     FakeWorkspace workspace;
     FakeApplicationBundle bundle;
-    TextInsertionService service { keyboard, keyboard, pasteboard, alerts, workspace, bundle };
+    NullWindowSystem windows;
+    TextInsertionService service { keyboard, keyboard, pasteboard, alerts, workspace, bundle, windows };
     QStringList reports;
 
     Rig()
@@ -240,3 +241,4 @@ int main(int argc, char **argv)
     return status;
 }
 #include "test_portal.moc"
+#include "platform/x11/X11WindowSystem.h"
