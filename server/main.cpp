@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 
 #include <cstdio>
+#include <cstdlib>
 
 namespace
 {
@@ -50,7 +51,11 @@ int serve(const TellwindServer::Options &options)
             .arg(server.port())
             .arg(server.dataDir())
             .arg(speech.decoderCount()));
-    return QCoreApplication::exec();
+    const int code = QCoreApplication::exec();
+    // Every client has its answer by now. A decode still running cannot be
+    // interrupted, and waiting for it would only hold up the stop.
+    std::fflush(stdout);
+    std::_Exit(code);
 }
 
 } // namespace
