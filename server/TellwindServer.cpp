@@ -71,7 +71,7 @@ std::optional<TellwindServer::Options> TellwindServer::parseArguments(
         QStringLiteral("Number of speech decoders working in parallel."), QStringLiteral("N"));
     const QCommandLineOption clientTimeout(QStringLiteral("client-timeout"),
         QStringLiteral(
-            "Seconds a client may take to send its headers, or pause while sending a body (default 10)."),
+            "Seconds a client may take to send its headers, or pause while sending a body (default 5)."),
         QStringLiteral("SECONDS"));
     const QCommandLineOption maxUploadSeconds(QStringLiteral("max-upload-seconds"),
         QStringLiteral("Longest speech upload accepted, in seconds of audio (default 30)."),
