@@ -28,14 +28,17 @@ def rss():
 sock = socket.create_connection(("127.0.0.1", port))
 sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
 sock.setblocking(False)
-chunk = b"GET /healthz HTTP/1.1\r\nHost: bench\r\n\r\n" * 4096
-sent, peak, end = 0, 0, time.monotonic() + 10
-while time.monotonic() < end:
+chunk = memoryview(b"GET /healthz HTTP/1.1\r\nHost: bench\r\n\r\n" * 65536)
+sent, peak, offset, end, sample = 0, 0, 0, time.monotonic() + 10, 0
+while (now := time.monotonic()) < end:
     try:
-        sent += sock.send(chunk)
+        taken = sock.send(chunk[offset:])
+        sent += taken
+        offset = (offset + taken) % len(chunk)
     except BlockingIOError:
-        time.sleep(0.01)
-    peak = max(peak, rss())
+        time.sleep(0.001)
+    if now >= sample:
+        peak, sample = max(peak, rss()), now + 0.1
 print(peak, sent)
 PY
 read -r peak sent <"$work/pipelining.out"
