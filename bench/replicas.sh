@@ -21,7 +21,7 @@ run_clients() { # base URL: prints uploads per second
     begin=$(date +%s.%N)
     for client in 1 2 3 4; do
         for _ in $(seq $per_client); do
-            curl -s -o /dev/null --data-binary @"$work/speech.raw" \
+            curl -s -o /dev/null --data-binary @"$work/speech.raw" -H 'Content-Type: application/octet-stream' \
                 "$1/api/speech?sampleRate=16000&languageCode=en-US"
         done &
     done

@@ -76,7 +76,7 @@ begin=$(date +%s.%N)
 for client in 1 2; do
     (
         for _ in $(seq $per_client); do
-            curl -s -o /dev/null -w '%{time_total}\n' --data-binary @"$speech" \
+            curl -s -o /dev/null -w '%{time_total}\n' --data-binary @"$speech" -H 'Content-Type: application/octet-stream' \
                 "http://127.0.0.1:$port/api/speech?sampleRate=16000&languageCode=en-US"
         done >"$work/latency.$client"
     ) &

@@ -25,7 +25,7 @@ signin() { # email password from: prints status and seconds
 }
 uploads() { # count: one upload after another, seconds each
     for _ in $(seq "$1"); do
-        curl -s -o /dev/null -w '%{time_total}\n' --data-binary @"$work/speech.raw" \
+        curl -s -o /dev/null -w '%{time_total}\n' --data-binary @"$work/speech.raw" -H 'Content-Type: application/octet-stream' \
             "http://127.0.0.1:$port/api/speech?sampleRate=16000&languageCode=en-US"
     done
 }

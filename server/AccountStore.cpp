@@ -613,14 +613,22 @@ void AccountStore::purgeExpired()
 
 std::optional<qint64> AccountStore::retryAfterSeconds(const QStringList &subjects)
 {
+    QList<QPair<QString, int>> limits;
+    for (const QString &subject : subjects)
+        limits.append({ subject, m_limits.maxFailures });
+    return retryAfterSeconds(limits);
+}
+
+std::optional<qint64> AccountStore::retryAfterSeconds(const QList<QPair<QString, int>> &subjectLimits)
+{
     const qint64 nowMs = now().toMSecsSinceEpoch();
     const qint64 windowMs = m_limits.window.count();
     qint64 waitMs = 0;
-    for (const QString &subject : subjects) {
+    for (const auto &[subject, limit] : subjectLimits) {
         // The attempt whose passing brings the subject back under the limit.
         auto query = run(QStringLiteral("SELECT at FROM signinAttempts WHERE subject = ? AND at > ?"
                                         " ORDER BY at DESC LIMIT 1 OFFSET ?"),
-            { subject, nowMs - windowMs, m_limits.maxFailures - 1 });
+            { subject, nowMs - windowMs, std::max(limit, 1) - 1 });
         if (!query)
             return std::nullopt;
         if (query->next())

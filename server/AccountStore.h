@@ -136,6 +136,8 @@ public:
     // checked and forget it when it succeeds. Seconds until every subject may
     // try again (0: now); nothing on a storage failure.
     std::optional<qint64> retryAfterSeconds(const QStringList &subjects);
+    // The same, each subject with a limit of its own instead of maxFailures.
+    std::optional<qint64> retryAfterSeconds(const QList<QPair<QString, int>> &subjectLimits);
     QString recordSigninAttempt(const QStringList &subjects);
     void forgetSigninAttempt(const QString &attemptId);
 

@@ -320,8 +320,12 @@ void AuthEndpoints::registerRoutes(QHttpServer &server)
     using Method = QHttpServerRequest::Method;
     using Handler = QHttpServerResponse (AuthEndpoints::*)(const QHttpServerRequest &);
     const auto route = [this, &server](const char *path, Method method, Handler handler) {
-        server.route(QString::fromLatin1(path), method,
-            [this, handler](const QHttpServerRequest &request) { return (this->*handler)(request); });
+        server.route(QString::fromLatin1(path), method, [this, handler](const QHttpServerRequest &request) {
+            QHttpServerResponse response = (this->*handler)(request);
+            if (isHttps(request))
+                secureCookies(response);
+            return response;
+        });
     };
     route("/auth/login", Method::Get, &AuthEndpoints::loginPage);
     server.route(QStringLiteral("/auth/login"), Method::Post,
@@ -444,7 +448,10 @@ void AuthEndpoints::submitLogin(const QHttpServerRequest &request, QHttpServerRe
     const qint64 bytes = request.body().size();
     auto pending = std::make_shared<QHttpServerResponder>(std::move(responder));
     QPointer<QTcpSocket> socket = pending->socket();
-    const auto reply = [pending, socket, method, path, bytes](QHttpServerResponse response) {
+    const bool https = isHttps(request);
+    const auto reply = [pending, socket, method, path, bytes, https](QHttpServerResponse response) {
+        if (https)
+            secureCookies(response);
         TellwindServer::logRequest(method, path, int(response.statusCode()), bytes);
         if (socket && socket->state() == QAbstractSocket::ConnectedState)
             response.write(std::move(*pending));
@@ -508,7 +515,7 @@ void AuthEndpoints::submitLogin(const QHttpServerRequest &request, QHttpServerRe
         if (!token)
             return reply(retry(context, session.account->email,
                 AccountStore::describe(AccountStore::Failure::storage), StatusCode::ServiceUnavailable));
-        logLine(QStringLiteral("✅ [Auth] Signed in account %1").arg(session.account->id));
+        TellwindServer::logMessage(QStringLiteral("✅ [Auth] Signed in account %1").arg(session.account->id));
         return reply(redirect(callbackLocation(QStringLiteral("token"), *token, context.state)));
     }
     if (action != QLatin1String("signin") && action != QLatin1String("create"))
@@ -530,7 +537,7 @@ void AuthEndpoints::submitLogin(const QHttpServerRequest &request, QHttpServerRe
         const auto signIn = m_store.createSignIn(account.id);
         if (!signIn)
             return failed(AccountStore::Failure::storage);
-        logLine(QStringLiteral("✅ [Auth] Signed in account %1").arg(account.id));
+        TellwindServer::logMessage(QStringLiteral("✅ [Auth] Signed in account %1").arg(account.id));
         QHttpServerResponse response
             = redirect(callbackLocation(QStringLiteral("token"), signIn->appToken, context.state));
         response.addHeader(QByteArrayLiteral("Set-Cookie"),
@@ -539,26 +546,65 @@ void AuthEndpoints::submitLogin(const QHttpServerRequest &request, QHttpServerRe
         reply(std::move(response));
     };
 
+    // Every attempt is counted before its password is hashed, and one address
+    // has only so many hashed at once: guesses sent all together are checked
+    // no faster than guesses sent one by one.
+    const QHostAddress client = clientAddress(request);
+    if (m_inFlight.value(client) >= maxAttemptsInFlightPerAddress) {
+        QHttpServerResponse response = retry(context, shownEmail,
+            QStringLiteral("Too many attempts at once. Try again in a moment."), StatusCode::TooManyRequests);
+        response.setHeader(QByteArrayLiteral("Retry-After"), QByteArrayLiteral("1"));
+        return reply(std::move(response));
+    }
+    const auto refuseFor = [this, retry, reply, context, shownEmail, client](qint64 seconds) {
+        ++m_lockouts;
+        Metrics::global().countLockout();
+        TellwindServer::logMessage(
+            QStringLiteral("⚠️ [Auth] Too many failed sign-ins from %1").arg(client.toString()));
+        QHttpServerResponse response = retry(context, shownEmail,
+            QStringLiteral("Too many failed attempts. Try again in %1 seconds.").arg(seconds),
+            StatusCode::TooManyRequests);
+        response.setHeader(QByteArrayLiteral("Retry-After"), QByteArray::number(seconds));
+        reply(std::move(response));
+    };
+    const int perWindow = m_store.signinLimits().maxFailures;
+    const QString fromAddress = QStringLiteral("address:") + client.toString();
+
     if (action == QLatin1String("create")) {
         const auto checked
             = AccountStore::checkNewAccount(email, password, form->value(QStringLiteral("name")));
         if (const auto *failure = std::get_if<AccountStore::Failure>(&checked))
             return failed(*failure);
         const auto newAccount = std::get<AccountStore::NewAccount>(checked);
-        bool ok = false;
-        if (m_store.emailExists(newAccount.email, &ok) || !ok)
-            return failed(ok ? AccountStore::Failure::emailTaken : AccountStore::Failure::storage);
+        // Creating accounts tells which addresses have one: as slow as guessing.
+        const QString creating = QStringLiteral("create:") + client.toString();
+        const auto wait = m_store.retryAfterSeconds({ { creating, perWindow } });
+        if (!wait)
+            return failed(AccountStore::Failure::storage);
+        if (*wait > 0)
+            return refuseFor(*wait);
+        if (m_store.recordSigninAttempt({ creating }).isEmpty())
+            return failed(AccountStore::Failure::storage);
+        // The hash comes first, so that an address taken is answered no
+        // sooner than one that is free.
+        ++m_inFlight[client];
         const bool queued
-            = m_hasher.hash(password, this, [this, newAccount, failed, signedIn](QByteArray hash) {
+            = m_hasher.hash(password, this, [this, newAccount, failed, signedIn, client](QByteArray hash) {
+                  releaseAttempt(client);
+                  bool ok = false;
+                  if (m_store.emailExists(newAccount.email, &ok) || !ok)
+                      return failed(ok ? AccountStore::Failure::emailTaken : AccountStore::Failure::storage);
                   const auto created = m_store.insertAccount(newAccount, hash);
                   if (const auto *failure = std::get_if<AccountStore::Failure>(&created))
                       return failed(*failure);
                   const auto &account = std::get<AccountStore::Account>(created);
-                  logLine(QStringLiteral("✅ [Auth] Created account %1").arg(account.id));
+                  TellwindServer::logMessage(QStringLiteral("✅ [Auth] Created account %1").arg(account.id));
                   signedIn(account);
               });
-        if (!queued)
+        if (!queued) {
+            releaseAttempt(client);
             busy();
+        }
         return;
     }
 
@@ -567,46 +613,43 @@ void AuthEndpoints::submitLogin(const QHttpServerRequest &request, QHttpServerRe
         return failed(AccountStore::Failure::invalidEmail);
     if (password.size() > AccountStore::maximumPasswordLength)
         return failed(AccountStore::Failure::wrongCredentials);
-    const QString fromAddress = QStringLiteral("address:") + clientAddress(request).toString();
+    // Guesses are limited per address and per account from that address; the
+    // account as a whole has a looser limit, so that someone guessing from
+    // elsewhere slows down but does not lock its owner out.
+    const QString onAccountFromAddress
+        = QStringLiteral("account-from:") + *address + u' ' + client.toString();
     const QString onAccount = QStringLiteral("account:") + *address;
-    const auto wait = m_store.retryAfterSeconds({ fromAddress, onAccount });
+    const auto wait = m_store.retryAfterSeconds({ { fromAddress, perWindow },
+        { onAccountFromAddress, perWindow }, { onAccount, perWindow * accountWideFactor } });
     if (!wait)
         return failed(AccountStore::Failure::storage);
-    if (*wait > 0) {
-        ++m_lockouts;
-        Metrics::global().countLockout();
-        logLine(QStringLiteral("⚠️ [Auth] Too many failed sign-ins from %1")
-                    .arg(clientAddress(request).toString()));
-        QHttpServerResponse response = retry(context, shownEmail,
-            QStringLiteral("Too many failed attempts. Try again in %1 seconds.").arg(*wait),
-            StatusCode::TooManyRequests);
-        response.setHeader(QByteArrayLiteral("Retry-After"), QByteArray::number(*wait));
-        return reply(std::move(response));
-    }
+    if (*wait > 0)
+        return refuseFor(*wait);
     bool ok = false;
     const auto found = m_store.credentials(*address, &ok);
-    // Against one account, attempts count from the moment they arrive, so
-    // that guesses sent all at once are not all checked. From one address
-    // only failures count: many people behind one office router may well
-    // sign in at the same moment.
-    const QString attempt = ok ? m_store.recordSigninAttempt({ onAccount }) : QString();
+    // A success is forgotten again: many people behind one office router may
+    // well sign in at the same moment.
+    const QString attempt
+        = ok ? m_store.recordSigninAttempt({ fromAddress, onAccountFromAddress, onAccount }) : QString();
     if (attempt.isEmpty())
         return failed(AccountStore::Failure::storage);
     // An unknown address is checked against a decoy hash of the same cost,
     // so that how long the answer takes does not tell which it was.
     const QByteArray hash = found ? found->passwordHash : PasswordHasher::decoyHash();
+    ++m_inFlight[client];
     const bool queued = m_hasher.verify(
-        hash, password, this, [this, found, attempt, fromAddress, failed, signedIn](bool matches) {
+        hash, password, this, [this, found, attempt, client, failed, signedIn](bool matches) {
+            releaseAttempt(client);
             if (!found || !matches) {
                 ++m_signinFailures;
                 Metrics::global().countSignInFailure();
-                m_store.recordSigninAttempt({ fromAddress });
                 return failed(AccountStore::Failure::wrongCredentials);
             }
             m_store.forgetSigninAttempt(attempt);
             signedIn(found->account);
         });
     if (!queued) {
+        releaseAttempt(client);
         m_store.forgetSigninAttempt(attempt);
         busy();
     }
@@ -653,6 +696,40 @@ QHttpServerResponse AuthEndpoints::submitLogout(const QHttpServerRequest &reques
     response.addHeader(
         QByteArrayLiteral("Set-Cookie"), cookieName + "=; Path=/auth; Max-Age=0; HttpOnly; SameSite=Lax");
     return response;
+}
+
+void AuthEndpoints::secureCookies(QHttpServerResponse &response)
+{
+    const QList<QByteArray> cookies = response.headers(QByteArrayLiteral("Set-Cookie"));
+    if (cookies.isEmpty())
+        return;
+    response.clearHeader(QByteArrayLiteral("Set-Cookie"));
+    for (const QByteArray &cookie : cookies)
+        response.addHeader(QByteArrayLiteral("Set-Cookie"), cookie + "; Secure");
+}
+
+bool AuthEndpoints::isHttps(const QHttpServerRequest &request) const
+{
+    if (m_httpsOrigin)
+        return true;
+    if (!isTrustedProxy(plainAddress(request.remoteAddress())))
+        return false;
+    // The proxy in front ended TLS and says so; anyone else's word is not taken.
+    const QList<QByteArray> protocols = header(request, QByteArrayLiteral("X-Forwarded-Proto")).split(',');
+    return protocols.constLast().trimmed().compare("https", Qt::CaseInsensitive) == 0;
+}
+
+void AuthEndpoints::releaseAttempt(const QHostAddress &client)
+{
+    const auto it = m_inFlight.find(client);
+    if (it != m_inFlight.end() && --it.value() <= 0)
+        m_inFlight.erase(it);
+}
+
+int AuthEndpoints::sessionStatus(const QHttpServerRequest &request)
+{
+    const Bearer bearer = authenticateBearer(request);
+    return bearer.account ? 200 : bearer.unavailable ? 503 : 401;
 }
 
 AuthEndpoints::Bearer AuthEndpoints::authenticateBearer(const QHttpServerRequest &request)
@@ -708,6 +785,6 @@ QHttpServerResponse AuthEndpoints::revoke(const QHttpServerRequest &request)
     if (!bearer.account)
         return bearer.unavailable ? unavailable(bearer.error) : unauthorized(bearer.error);
     m_store.deleteSession(bearer.token, AccountStore::SessionKind::app);
-    logLine(QStringLiteral("✅ [Auth] Signed out account %1").arg(bearer.account->id));
+    TellwindServer::logMessage(QStringLiteral("✅ [Auth] Signed out account %1").arg(bearer.account->id));
     return jsonResponse({ { QStringLiteral("type"), QStringLiteral("signedOut") } });
 }

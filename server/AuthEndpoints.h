@@ -9,6 +9,7 @@
 #include <QPair>
 #include <QString>
 #include <QTimer>
+#include <QUrl>
 
 #include <atomic>
 #include <optional>
@@ -38,6 +39,16 @@ public:
     // Connections from these may name the client in X-Forwarded-For.
     void setTrustedProxies(const QList<QPair<QHostAddress, int>> &proxies) { m_trustedProxies = proxies; }
     PasswordHasher &hasher() { return m_hasher; }
+
+    // Cookies carry Secure when clients reach the server over https.
+    void setPublicOrigin(const QUrl &origin) { m_httpsOrigin = origin.scheme() == QLatin1String("https"); }
+    // 200 for a valid session token of the program's, 401 for none or a
+    // stale one, 503 when the accounts cannot be reached.
+    int sessionStatus(const QHttpServerRequest &request);
+    // A guess hashed at once beyond this from one address is turned away.
+    static constexpr int maxAttemptsInFlightPerAddress = 2;
+    // The account as a whole takes this many times the per-address guesses.
+    static constexpr int accountWideFactor = 10;
 
     // For the operators' figures.
     qint64 signinFailures() const { return m_signinFailures.load(); }
@@ -74,11 +85,16 @@ private:
     Bearer authenticateBearer(const QHttpServerRequest &request);
     AccountStore::SessionLookup browserSession(const QHttpServerRequest &request);
     bool isTrustedProxy(const QHostAddress &address) const;
+    bool isHttps(const QHttpServerRequest &request) const;
+    static void secureCookies(QHttpServerResponse &response);
+    void releaseAttempt(const QHostAddress &client);
 
     AccountStore &m_store;
     PasswordHasher m_hasher;
     QList<QPair<QHostAddress, int>> m_trustedProxies;
     QTimer m_purge;
+    QHash<QHostAddress, int> m_inFlight;
+    bool m_httpsOrigin = false;
     std::atomic<qint64> m_signinFailures { 0 };
     std::atomic<qint64> m_lockouts { 0 };
 };

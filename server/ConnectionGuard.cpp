@@ -4,6 +4,8 @@
 
 #include "HttpHead.h"
 
+#include <cctype>
+
 #include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -40,6 +42,8 @@ QByteArray reasonPhrase(int status)
     switch (status) {
     case 400:
         return "Bad Request";
+    case 403:
+        return "Forbidden";
     case 408:
         return "Request Timeout";
     case 411:
@@ -48,6 +52,8 @@ QByteArray reasonPhrase(int status)
         return "Payload Too Large";
     case 417:
         return "Expectation Failed";
+    case 421:
+        return "Misdirected Request";
     case 429:
         return "Too Many Requests";
     case 431:
@@ -67,8 +73,8 @@ QByteArray errorResponse(int status, const QString &message, const QByteArray &e
             { QStringLiteral("error"),
                 message } }).toJson(QJsonDocument::Compact);
     return "HTTP/1.1 " + QByteArray::number(status) + ' ' + reasonPhrase(status)
-        + "\r\nContent-Type: application/json\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n"
-        + extraHeaders + "Connection: close\r\n\r\n" + body;
+        + "\r\nContent-Type: application/json\r\nX-Content-Type-Options: nosniff\r\nContent-Length: "
+        + QByteArray::number(body.size()) + "\r\n" + extraHeaders + "Connection: close\r\n\r\n" + body;
 }
 
 // The rate a speech upload names, when it names a usable one; the endpoint
@@ -85,6 +91,52 @@ std::optional<qint64> sampleRate(const QByteArray &target)
     if (!ok || rate < 1 || rate > 384'000)
         return std::nullopt;
     return rate;
+}
+
+QByteArray field(const RequestHead &request, const char *name)
+{
+    for (const auto &[key, value] : request.fields) {
+        if (key.compare(name, Qt::CaseInsensitive) == 0)
+            return value;
+    }
+    return {};
+}
+
+// Paths the operator's monitoring reaches by whatever name it knows the
+// machine by, so they are not held to the public host.
+bool isOperationPath(const QByteArray &path)
+{
+    return path == "/healthz" || path == "/readyz" || path == "/metrics";
+}
+
+// A page on another site can make a browser send a request, and with the
+// visitor's cookies; the API is for the program, so any sign of a browser
+// sending it on another site's behalf is refused. Nothing when acceptable.
+std::optional<QString> crossSiteRefusal(
+    const RequestHead &request, const ConnectionLimits &limits, bool isUpload)
+{
+    const QByteArray site = field(request, "Sec-Fetch-Site").toLower();
+    if (site == "cross-site" || site == "same-site")
+        return QStringLiteral("Cross-site requests are not accepted");
+    const QByteArray origin = field(request, "Origin");
+    if (!origin.isEmpty()) {
+        const QByteArray own = limits.publicOrigin;
+        const QByteArray host = field(request, "Host").toLower();
+        const QByteArray lowered = origin.toLower();
+        const bool same = !own.isEmpty()
+            ? lowered == own
+            : !host.isEmpty() && (lowered == "http://" + host || lowered == "https://" + host);
+        if (!same)
+            return QStringLiteral("Cross-site requests are not accepted");
+    }
+    if (isUpload) {
+        // A missing type is left to the Origin check above: browsers name the
+        // origin of every cross-site POST, and the program names the type.
+        const QByteArray type = field(request, "Content-Type").split(';').first().trimmed().toLower();
+        if (!type.isEmpty() && type != "application/octet-stream")
+            return QStringLiteral("Speech must be sent as application/octet-stream");
+    }
+    return std::nullopt;
 }
 
 // The HTTP layer's end of a connection's private stream. It reports the
@@ -170,6 +222,19 @@ public:
             || m_state == State::closing || (m_state == State::rejected && !m_halfClosed);
     }
 
+    const QHostAddress &peer() const { return m_peer; }
+    bool isIdle() const
+    {
+        return m_state == State::idle && m_in.isEmpty() && m_client->bytesAvailable() == 0;
+    }
+    void evict() { close(); }
+
+    void giveUp()
+    {
+        if (m_state == State::headers || m_state == State::body || m_state == State::answering)
+            reject(503, QStringLiteral("Server stopping: try again shortly"), "Retry-After: 5\r\n");
+    }
+
     void drain()
     {
         // A request may already wait in the socket, unseen by the event loop.
@@ -195,13 +260,23 @@ private:
             readPipelined();
             return;
         }
-        m_in += m_client->readAll();
         processInput();
+    }
+
+    // Takes from the socket only what the request being read can use: the
+    // rest stays in the kernel, where TCP flow control holds the client back.
+    void pull()
+    {
+        const qint64 wanted = m_state == State::body ? m_request.contentLength : m_limits.maxHeaderBytes + 4;
+        const qint64 room = std::min(wanted - m_in.size(), m_client->bytesAvailable());
+        if (room > 0)
+            m_in += m_client->read(room);
     }
 
     void processInput()
     {
         while (m_state == State::idle || m_state == State::headers || m_state == State::body) {
+            pull();
             if (m_state == State::idle) {
                 // Blank lines between requests are allowed.
                 qsizetype skip = 0;
@@ -259,6 +334,11 @@ private:
             const QList<QByteArray> words = head.left(head.indexOf('\r')).split(' ');
             if (words.size() == 3) {
                 m_method = words[0].left(16);
+                // Kept to what a method may hold: the rest is the sender's to forge log lines with.
+                for (char &c : m_method) {
+                    if (!std::isalnum(uchar(c)))
+                        c = '?';
+                }
                 m_path = words[1].first(words[1].contains('?') ? words[1].indexOf('?') : words[1].size());
             }
             reject(failure->status, failure->message);
@@ -273,7 +353,20 @@ private:
             reject(413, QStringLiteral("Body too large: at most %1 bytes").arg(m_limits.maxBodyBytes));
             return;
         }
-        if (m_request.method == "POST" && m_limits.uploadPaths.contains(m_request.path)) {
+        if (!m_limits.publicHost.isEmpty() && !isOperationPath(m_request.path)
+            && field(m_request, "Host").toLower() != m_limits.publicHost) {
+            reject(421,
+                QStringLiteral("This server answers for %1 only").arg(QLatin1String(m_limits.publicHost)));
+            return;
+        }
+        const bool isUpload = m_request.method == "POST" && m_limits.uploadPaths.contains(m_request.path);
+        if (m_request.path.startsWith("/api/")) {
+            if (const auto refusal = crossSiteRefusal(m_request, m_limits, isUpload)) {
+                reject(403, *refusal);
+                return;
+            }
+        }
+        if (isUpload) {
             const auto rate = sampleRate(m_request.target);
             if (rate && length > qint64(m_limits.maxUploadSeconds) * *rate * 2) {
                 reject(413,
@@ -359,7 +452,8 @@ private:
             m_responseHeadSeen = true;
             m_responseStatus = parsed->status;
             m_responseRemaining = parsed->bodyLength;
-            QByteArray out = head + "\r\n";
+            // Nothing the server sends is to be read as anything but its declared type.
+            QByteArray out = head + "\r\nX-Content-Type-Options: nosniff\r\n";
             if (closesAfterAnswer() || !m_responseRemaining)
                 out += "Connection: close\r\n";
             m_client->write(out + "\r\n");
@@ -419,8 +513,6 @@ private:
     {
         if (m_state != State::idle || m_client->bytesToWrite() > maxUnreadAnswerBytes)
             return;
-        if (m_client->bytesAvailable() > 0)
-            m_in += m_client->readAll();
         processInput();
     }
 
@@ -549,9 +641,24 @@ void ConnectionGuard::incomingConnection(qintptr descriptor)
         client->write(errorResponse(503, message));
         client->disconnectFromHost();
     };
-    if (m_watches.size() >= m_limits.maxConnections || m_draining) {
-        turnAway(QStringLiteral("Too many connections"));
+    if (m_draining) {
+        turnAway(QStringLiteral("Server stopping: try again shortly"));
         return;
+    }
+    const QHostAddress peer = client->peerAddress();
+    if (!isTrustedProxy(peer) && m_connectionsByPeer.value(peer) >= m_limits.maxConnectionsPerClient) {
+        turnAway(QStringLiteral("Too many connections from your address"));
+        return;
+    }
+    if (m_watches.size() >= m_limits.maxConnections) {
+        // An idle kept-alive connection gives way to one that has something to ask.
+        const auto idle = std::find_if(m_watches.cbegin(), m_watches.cend(),
+            [](const ConnectionWatch *watch) { return watch->isIdle(); });
+        if (idle == m_watches.cend()) {
+            turnAway(QStringLiteral("Too many connections"));
+            return;
+        }
+        (*idle)->evict();
     }
     int ends[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) {
@@ -569,6 +676,7 @@ void ConnectionGuard::incomingConnection(qintptr descriptor)
         return;
     }
     m_watches.insert(new ConnectionWatch(*this, client, ours));
+    ++m_connectionsByPeer[peer];
     addPendingConnection(theirs);
 }
 
@@ -595,10 +703,29 @@ void ConnectionGuard::releaseUpload(const QHostAddress &client)
         m_uploadsByClient.erase(it);
 }
 
+bool ConnectionGuard::isTrustedProxy(const QHostAddress &address) const
+{
+    return std::any_of(m_limits.trustedProxies.cbegin(), m_limits.trustedProxies.cend(),
+        [&address](const auto &subnet) { return address.isInSubnet(subnet); });
+}
+
 void ConnectionGuard::forget(ConnectionWatch *watch)
 {
-    if (m_watches.remove(watch))
-        checkDrained();
+    if (!m_watches.remove(watch))
+        return;
+    if (const auto it = m_connectionsByPeer.find(watch->peer()); it != m_connectionsByPeer.end()) {
+        if (--it.value() <= 0)
+            m_connectionsByPeer.erase(it);
+    }
+    checkDrained();
+}
+
+void ConnectionGuard::answerRemaining()
+{
+    const QSet<ConnectionWatch *> watches = m_watches;
+    for (ConnectionWatch *watch : watches)
+        watch->giveUp();
+    checkDrained();
 }
 
 void ConnectionGuard::drain()

@@ -15,17 +15,27 @@
 struct ConnectionLimits {
     qint64 maxHeaderBytes = 64 * 1024;
     qint64 maxBodyBytes = 10 * 1024 * 1024;
-    // The request line and headers must arrive within this time.
-    std::chrono::milliseconds headerTimeout { 10'000 };
+    // The request line and headers must arrive within this time. Short: a
+    // slow sender holds a connection slot for as long as it is allowed.
+    std::chrono::milliseconds headerTimeout { 5'000 };
     // A body must keep moving: no gap longer than this.
-    std::chrono::milliseconds bodyIdleTimeout { 10'000 };
+    std::chrono::milliseconds bodyIdleTimeout { 5'000 };
     // Nor may a whole request take longer than this.
-    std::chrono::milliseconds requestTimeout { 120'000 };
+    std::chrono::milliseconds requestTimeout { 60'000 };
     // The application must have answered within this time.
     std::chrono::milliseconds responseTimeout { 120'000 };
     // An idle kept-alive connection is closed after this.
     std::chrono::milliseconds keepAliveTimeout { 30'000 };
     int maxConnections = 256;
+    // No one address may hold more than this many of them (a trusted proxy
+    // speaks for many clients and is not held to it).
+    int maxConnectionsPerClient = 16;
+
+    // Set: requests must name this host (host[:port], lower case), and an
+    // API request from a browser must come from this origin. Unset: the
+    // origin is whatever host the request names.
+    QByteArray publicHost;
+    QByteArray publicOrigin; // scheme://host[:port]
 
     // Speech uploads (POSTs to these paths, raw 16-bit mono samples at the
     // rate their `sampleRate` names) are held to a length of audio, and each
@@ -73,6 +83,9 @@ public:
     // Stops accepting connections and closes idle ones; the others close after
     // their current answer. `drained` follows once none is left in flight.
     void drain();
+    // The drain ran out of time: every request still open is answered 503
+    // with a Retry-After, so that no client is left without an answer.
+    void answerRemaining();
     bool isDraining() const { return m_draining; }
 
 Q_SIGNALS:
@@ -85,6 +98,7 @@ protected:
 private:
     friend class ConnectionWatch;
     bool acquireUpload(const QHostAddress &client);
+    bool isTrustedProxy(const QHostAddress &address) const;
     void releaseUpload(const QHostAddress &client);
     void forget(ConnectionWatch *watch);
     void checkDrained();
@@ -92,6 +106,7 @@ private:
     ConnectionLimits m_limits;
     QSet<ConnectionWatch *> m_watches;
     QHash<QHostAddress, int> m_uploadsByClient;
+    QHash<QHostAddress, int> m_connectionsByPeer;
     int m_uploads = 0;
     bool m_draining = false;
     bool m_drainedSignalled = false;

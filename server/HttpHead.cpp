@@ -112,6 +112,14 @@ std::variant<RequestHead, HeadError> parseRequestHead(QByteArrayView head)
     request.target = target.toByteArray();
     request.path = request.target.first(
         request.target.contains('?') ? request.target.indexOf('?') : request.target.size());
+    // The path is read exactly as sent by every part of the server: no route
+    // holds an escape or a dot segment, so one that does is refused rather
+    // than decoded in one place and compared raw in another.
+    if (request.path.contains('%'))
+        return error(400, "Escaped characters are not accepted in the path");
+    if (request.path.contains("//") || request.path.contains("/./") || request.path.contains("/../")
+        || request.path.endsWith("/.") || request.path.endsWith("/.."))
+        return error(400, "Dot segments and empty segments are not accepted in the path");
     request.minorVersion = version.back() - '0';
     request.closeAfterReply = request.minorVersion == 0;
 

@@ -28,9 +28,7 @@ constexpr int acceptedSampleRate = 16000;
 
 void logLine(const QString &line)
 {
-    const QByteArray bytes = line.toUtf8() + '\n';
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
-    std::fflush(stdout);
+    TellwindServer::logMessage(line);
 }
 
 // Next to the server in a build tree; in the libexec folder of the prefix it
@@ -125,6 +123,18 @@ SpeechEndpoint::SpeechEndpoint(TellwindServer &server, QObject *parent)
             if (request.method() != QHttpServerRequest::Method::Post) {
                 fail(405, QStringLiteral("Method not allowed: use POST"), { { "Allow", "POST" } });
                 return;
+            }
+            if (m_access) {
+                const int access = m_access(request);
+                if (access == 401) {
+                    fail(401, QStringLiteral("Sign in to use speech recognition on this server"),
+                        { { "WWW-Authenticate", "Bearer realm=\"tellwind\"" } });
+                    return;
+                }
+                if (access != 200) {
+                    fail(503, QStringLiteral("Server busy: try again shortly"), { { "Retry-After", "5" } });
+                    return;
+                }
             }
             const QUrlQuery query = request.query();
             if (!query.hasQueryItem(QStringLiteral("sampleRate"))) {

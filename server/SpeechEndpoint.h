@@ -11,6 +11,7 @@
 
 #include <QCoro/QCoroTask>
 
+#include <functional>
 #include <memory>
 
 class TellwindServer;
@@ -39,6 +40,10 @@ public:
     // program offers.
     QByteArray languagesJson() const;
 
+    // Uploads are answered only when this says 200 of their request (401: no
+    // valid session, 503: cannot tell now). Unset: anyone may upload.
+    void setAccessCheck(std::function<int(const QHttpServerRequest &)> check) { m_access = std::move(check); }
+
 private:
     QCoro::Task<> forward(std::shared_ptr<QHttpServerResponder> responder, QPointer<QTcpSocket> socket,
         QByteArray pcm, QString language, QByteArray path);
@@ -46,4 +51,5 @@ private:
     std::unique_ptr<ModelRegistry> m_models;
     std::unique_ptr<DecoderPool> m_pool;
     std::unique_ptr<UpstreamTranscriber> m_upstream;
+    std::function<int(const QHttpServerRequest &)> m_access;
 };

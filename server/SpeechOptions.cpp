@@ -1,5 +1,9 @@
 #include "SpeechOptions.h"
 
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
 #include <QCommandLineParser>
 #include <QFile>
 
@@ -107,6 +111,10 @@ bool SpeechOptions::read(const QCommandLineParser &parser, SpeechOptions *option
         options->upstreamKey = qgetenv(keyVariable).trimmed();
     }
     // The model checker and anything else this server starts need no key.
+    // Unsetting alone leaves the bytes where the kernel shows them to anyone
+    // who may read /proc/PID/environ; they are overwritten where they lie.
+    if (char *value = std::getenv(keyVariable))
+        std::fill(value, value + std::strlen(value), '\0');
     qunsetenv(keyVariable);
     // A key that would break the header line is refused rather than sent.
     for (const char c : std::as_const(options->upstreamKey)) {

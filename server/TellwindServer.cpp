@@ -20,6 +20,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <mutex>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -70,7 +71,7 @@ std::optional<TellwindServer::Options> TellwindServer::parseArguments(
         QStringLiteral("Number of speech decoders working in parallel."), QStringLiteral("N"));
     const QCommandLineOption clientTimeout(QStringLiteral("client-timeout"),
         QStringLiteral(
-            "Seconds a client may take to send its headers, or pause while sending a body (default 10)."),
+            "Seconds a client may take to send its headers, or pause while sending a body (default 5)."),
         QStringLiteral("SECONDS"));
     const QCommandLineOption maxUploadSeconds(QStringLiteral("max-upload-seconds"),
         QStringLiteral("Longest speech upload accepted, in seconds of audio (default 30)."),
@@ -79,12 +80,23 @@ std::optional<TellwindServer::Options> TellwindServer::parseArguments(
         QStringLiteral("Speech uploads one client address may have in flight at once (default 2)."),
         QStringLiteral("N"));
     const QCommandLineOption logFormat(QStringLiteral("log-format"),
-        QStringLiteral("text (default) or json: one JSON object per request."), QStringLiteral("FORMAT"));
-    parser.addOptions(
-        { listen, dataDir, decoders, clientTimeout, maxUploadSeconds, maxUploadsPerClient, logFormat });
+        QStringLiteral("text (default) or json: one JSON object per line."), QStringLiteral("FORMAT"));
+    const QCommandLineOption maxConnectionsPerClient(QStringLiteral("max-connections-per-client"),
+        QStringLiteral("Connections one client address may hold open at once (default 16)."),
+        QStringLiteral("N"));
+    const QCommandLineOption speechAccess(QStringLiteral("speech-access"),
+        QStringLiteral("open (default): anyone may upload speech; signed-in: only with a session token."),
+        QStringLiteral("open|signed-in"));
+    const QCommandLineOption publicOrigin(QStringLiteral("public-origin"),
+        QStringLiteral("The address clients reach the server at, such as https://speech.example.org; "
+                       "requests naming another host are refused."),
+        QStringLiteral("URL"));
+    parser.addOptions({ listen, dataDir, decoders, clientTimeout, maxUploadSeconds, maxUploadsPerClient,
+        maxConnectionsPerClient, logFormat, speechAccess, publicOrigin });
     SpeechOptions::addOptions(parser);
     parser.addOptions(AccountOptions::commandLineOptions());
     parser.addHelpOption();
+    parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("Subcommand (default: serve)."),
         QStringLiteral("[command [arguments...]]"));
     if (!parser.parse(arguments)) {
@@ -95,6 +107,12 @@ std::optional<TellwindServer::Options> TellwindServer::parseArguments(
     if (parser.isSet(QStringLiteral("help"))) {
         if (error)
             *error = parser.helpText();
+        return std::nullopt;
+    }
+    if (parser.isSet(QStringLiteral("version"))) {
+        if (error)
+            *error
+                = QCoreApplication::applicationName() + u' ' + QCoreApplication::applicationVersion() + u'\n';
         return std::nullopt;
     }
 
@@ -146,8 +164,35 @@ std::optional<TellwindServer::Options> TellwindServer::parseArguments(
         return false;
     };
     if (!count(maxUploadSeconds, 1, 3600, &options.limits.maxUploadSeconds)
-        || !count(maxUploadsPerClient, 1, 1000, &options.limits.maxUploadsPerClient))
+        || !count(maxUploadsPerClient, 1, 1000, &options.limits.maxUploadsPerClient)
+        || !count(maxConnectionsPerClient, 1, options.limits.maxConnections,
+            &options.limits.maxConnectionsPerClient))
         return std::nullopt;
+    if (parser.isSet(speechAccess)) {
+        const QString access = parser.value(speechAccess);
+        if (access != QLatin1String("open") && access != QLatin1String("signed-in")) {
+            if (error)
+                *error = QStringLiteral("--speech-access wants open or signed-in");
+            return std::nullopt;
+        }
+        options.speechNeedsSignIn = access == QLatin1String("signed-in");
+    }
+    if (parser.isSet(publicOrigin)) {
+        const QUrl url(parser.value(publicOrigin), QUrl::StrictMode);
+        if (!url.isValid()
+            || (url.scheme() != QLatin1String("http") && url.scheme() != QLatin1String("https"))
+            || url.host().isEmpty() || !url.userInfo().isEmpty()
+            || (!url.path().isEmpty() && url.path() != u"/") || url.hasQuery() || url.hasFragment()) {
+            if (error)
+                *error = QStringLiteral("--public-origin wants an origin such as https://speech.example.org");
+            return std::nullopt;
+        }
+        options.publicOrigin = url.adjusted(QUrl::RemovePath);
+        // The origin a browser names, and the Host it sends: the default port is left out of both.
+        const QByteArray host = url.authority(QUrl::FullyEncoded).toLower().toLatin1();
+        options.limits.publicHost = host;
+        options.limits.publicOrigin = url.scheme().toLatin1() + "://" + host;
+    }
     if (parser.isSet(logFormat)) {
         const QString format = parser.value(logFormat);
         if (format == QLatin1String("json")) {
@@ -177,12 +222,17 @@ TellwindServer::TellwindServer(Options options, QObject *parent)
     if (m_options.dataDir.isEmpty())
         m_options.dataDir = defaultDataDir();
     s_logFormat = m_options.logFormat;
+    // Qt's own warnings and anything logged by category join the stream in its format.
+    if (m_options.logFormat == LogFormat::json)
+        qInstallMessageHandler(
+            [](QtMsgType, const QMessageLogContext &, const QString &message) { logMessage(message); });
     registerOperationRoutes();
 
     m_http.setMissingHandler([](const QHttpServerRequest &request, QHttpServerResponder &&responder) {
         const QByteArray path = request.url().path().toUtf8();
         logRequest(methodName(request.method()), path, 404, request.body().size());
-        respond(responder, 404, errorJson(QStringLiteral("Not found: %1").arg(request.url().path())));
+        respond(responder, 404,
+            errorJson(QStringLiteral("Not found: %1").arg(QString::fromLatin1(printable(path, 200)))));
     });
     // Routes that answer at once are logged here; the speech endpoint
     // answers later and logs itself.
@@ -236,21 +286,46 @@ quint16 TellwindServer::port() const
     return m_guard ? m_guard->serverPort() : 0;
 }
 
+QByteArray TellwindServer::printable(const QByteArray &bytes, qsizetype limit)
+{
+    // Keeps the line one line, and in one encoding whatever the sender wrote.
+    QByteArray safe = bytes.left(limit);
+    for (char &c : safe) {
+        if (uchar(c) < 0x20 || uchar(c) >= 0x7f)
+            c = '?';
+    }
+    return safe;
+}
+
+void TellwindServer::logMessage(const QString &line)
+{
+    QByteArray text;
+    if (s_logFormat == LogFormat::json) {
+        text = QJsonDocument(
+            QJsonObject {
+                { QStringLiteral("time"), QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs) },
+                { QStringLiteral("message"), line },
+            })
+                   .toJson(QJsonDocument::Compact);
+    } else {
+        text = line.toUtf8();
+    }
+    text += '\n';
+    static std::mutex mutex;
+    const std::lock_guard lock(mutex);
+    std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
+    std::fflush(stdout);
+}
+
 void TellwindServer::logRequest(
     const QByteArray &method, const QByteArray &path, int status, qint64 bodyBytes, qint64 decodeMilliseconds)
 {
-    // Paths come from the network: keep the line one line.
-    QByteArray safePath = path.left(200);
-    for (char &c : safePath) {
-        if (uchar(c) < 0x20 || c == 0x7f)
-            c = '?';
-    }
     if (decodeMilliseconds >= 0)
         Metrics::global().observeDecodeSeconds(double(decodeMilliseconds) / 1000);
     if (s_logFormat != LogFormat::text)
         return;
-    QByteArray line = method.left(16) + ' ' + safePath + " -> " + QByteArray::number(status) + " ("
-        + QByteArray::number(bodyBytes) + " bytes";
+    QByteArray line = printable(method, 16) + ' ' + printable(path, 200) + " -> " + QByteArray::number(status)
+        + " (" + QByteArray::number(bodyBytes) + " bytes";
     if (decodeMilliseconds >= 0)
         line += ", decode " + QByteArray::number(decodeMilliseconds) + " ms";
     line += ")\n";
@@ -316,24 +391,21 @@ void TellwindServer::addReadinessCheck(const QString &name, std::function<bool()
 
 void TellwindServer::onRequestFinished(const RequestRecord &record)
 {
-    if (!record.answeredByGuard && record.status != 404)
-        m_knownRoutes.insert(record.path);
-    const bool known
-        = m_knownRoutes.contains(record.path) || m_options.limits.uploadPaths.contains(record.path);
+    // Labelled by the routes the server has, never by what a client wrote:
+    // made-up paths would otherwise grow the metrics without bound.
+    static const QSet<QByteArray> routes { "/healthz", "/readyz", "/metrics", "/api/speech", "/api/languages",
+        "/auth/login", "/auth/account", "/auth/logout", "/api/auth/me", "/api/auth/verify",
+        "/api/auth/logout" };
+    const bool known = routes.contains(record.path) || m_options.limits.uploadPaths.contains(record.path);
     const QByteArray route = known ? record.path : QByteArrayLiteral("other");
     Metrics::global().countRequest(route, record.status);
 
     if (s_logFormat == LogFormat::json) {
         // Never the query (it may carry a token) and never a body.
-        QByteArray path = record.path.left(200);
-        for (char &c : path) {
-            if (uchar(c) < 0x20 || c == 0x7f)
-                c = '?';
-        }
         const QJsonObject line {
             { QStringLiteral("time"), QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs) },
-            { QStringLiteral("method"), QString::fromLatin1(record.method.left(16)) },
-            { QStringLiteral("route"), QString::fromLatin1(path) },
+            { QStringLiteral("method"), QString::fromLatin1(printable(record.method, 16)) },
+            { QStringLiteral("route"), QString::fromLatin1(printable(record.path, 200)) },
             { QStringLiteral("status"), record.status },
             { QStringLiteral("durationMs"), qRound64(record.seconds * 10000) / 10.0 },
             { QStringLiteral("client"), record.client.toString() },
@@ -389,13 +461,19 @@ void TellwindServer::shutDown()
         return;
     }
     m_stopping = true;
-    std::printf("tellwind-server stopping: answering the requests in flight\n");
-    std::fflush(stdout);
+    logMessage(QStringLiteral("tellwind-server stopping: answering the requests in flight"));
     if (!m_guard) {
         QCoreApplication::exit(0);
         return;
     }
     connect(m_guard, &ConnectionGuard::drained, qApp, [] { QCoreApplication::exit(0); });
-    QTimer::singleShot(drainLimit, qApp, [] { QCoreApplication::exit(0); });
+    QPointer<ConnectionGuard> guard = m_guard;
+    QTimer::singleShot(drainLimit, qApp, [guard] {
+        if (!guard)
+            return QCoreApplication::exit(0);
+        // Out of time: whoever still waits is told so and may retry elsewhere.
+        guard->answerRemaining();
+        QTimer::singleShot(answerLimit, qApp, [] { QCoreApplication::exit(0); });
+    });
     m_guard->drain();
 }

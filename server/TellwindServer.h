@@ -12,6 +12,7 @@
 #include <QSet>
 #include <QString>
 #include <QStringList>
+#include <QUrl>
 
 #include <functional>
 #include <optional>
@@ -36,6 +37,10 @@ public:
         LogFormat logFormat = LogFormat::text;
         SpeechOptions speech;
         AccountOptions accounts;
+        // Uploads need a valid session token of the program's.
+        bool speechNeedsSignIn = false;
+        // Empty: the server is reached under whatever name a request gives.
+        QUrl publicOrigin;
     };
 
     // $XDG_DATA_HOME/tellwind-server
@@ -64,10 +69,17 @@ public:
     // flight be answered (for at most `drainLimit`) and end the event loop with 0.
     void stopOnTerminationSignal();
     static constexpr std::chrono::milliseconds drainLimit { 10'000 };
+    // After the drain limit, time for the refusals to reach their clients.
+    static constexpr std::chrono::milliseconds answerLimit { 2'000 };
 
     // One line per request on standard output. `decodeMilliseconds` < 0 when
     // nothing was decoded. With --log-format json the guard writes one object
     // per request instead, and this only feeds the decode-time metric.
+    // A line for the operator (never anything a user dictated): as it is in
+    // text, as {"time","message"} in json, so the stream stays one format.
+    static void logMessage(const QString &line);
+    // Bytes from the network made safe for one log line.
+    static QByteArray printable(const QByteArray &bytes, qsizetype limit);
     static void logRequest(const QByteArray &method, const QByteArray &path, int status, qint64 bodyBytes,
         qint64 decodeMilliseconds = -1);
     static QByteArray methodName(QHttpServerRequest::Method method);
@@ -88,9 +100,6 @@ private:
 
     Options m_options;
     std::vector<ReadinessCheck> m_readinessChecks;
-    // Paths the application has answered: the only ones named in the metrics,
-    // so that what clients make up cannot grow them without bound.
-    QSet<QByteArray> m_knownRoutes;
     bool m_stopping = false;
     QHttpServer m_http;
     ConnectionGuard *m_guard = nullptr;

@@ -184,10 +184,9 @@ QCoro::Task<UpstreamTranscriber::Result> UpstreamTranscriber::transcribe(
             reason.replace(url.password(), QStringLiteral("***"));
         result.error = upstreamError(reason.left(200));
     } else if (answer.status < 200 || answer.status > 299) {
-        const QString phrase = QString::fromUtf8(answer.reason).simplified().left(100);
-        result.error
-            = upstreamError(phrase.isEmpty() ? QString::number(answer.status)
-                                             : QStringLiteral("%1 %2").arg(answer.status).arg(phrase));
+        // Only the number: the reason phrase is the upstream's own text, and
+        // some echo what they were sent, the key included.
+        result.error = upstreamError(QString::number(answer.status));
     } else {
         const QJsonDocument json = QJsonDocument::fromJson(answer.body);
         const QJsonValue text = json.object().value(QStringLiteral("text"));

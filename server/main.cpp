@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 
 #include <cstdio>
+#include <cstdlib>
 
 namespace
 {
@@ -28,6 +29,10 @@ int serve(const TellwindServer::Options &options)
         return fail(QStringLiteral("accounts unavailable: %1").arg(error));
     AuthEndpoints auth(accounts);
     auth.setTrustedProxies(options.accounts.trustedProxies);
+    auth.setPublicOrigin(options.publicOrigin);
+    if (options.speechNeedsSignIn)
+        speech.setAccessCheck(
+            [&auth](const QHttpServerRequest &request) { return auth.sessionStatus(request); });
     auth.registerRoutes(server.http());
     if (!server.listen(&error))
         return fail(error);
@@ -40,10 +45,17 @@ int serve(const TellwindServer::Options &options)
     const QString host = options.address.protocol() == QAbstractSocket::IPv6Protocol
         ? QStringLiteral("[%1]").arg(options.address.toString())
         : options.address.toString();
-    std::printf("tellwind-server listening on http://%s:%u (data %s, %d decoders)\n", qPrintable(host),
-        unsigned(server.port()), qPrintable(server.dataDir()), speech.decoderCount());
+    TellwindServer::logMessage(
+        QStringLiteral("tellwind-server listening on http://%1:%2 (data %3, %4 decoders)")
+            .arg(host)
+            .arg(server.port())
+            .arg(server.dataDir())
+            .arg(speech.decoderCount()));
+    const int code = QCoreApplication::exec();
+    // Every client has its answer by now. A decode still running cannot be
+    // interrupted, and waiting for it would only hold up the stop.
     std::fflush(stdout);
-    return QCoreApplication::exec();
+    std::_Exit(code);
 }
 
 } // namespace
@@ -52,12 +64,14 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tellwind-server"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TELLWIND_VERSION));
 
     QString error;
     QStringList command;
     const auto options = TellwindServer::parseArguments(QCoreApplication::arguments(), &error, &command);
     if (!options) {
-        if (error.startsWith(QLatin1String("Usage:"))) {
+        if (error.startsWith(QLatin1String("Usage:"))
+            || error.startsWith(QLatin1String("tellwind-server "))) {
             std::printf("%s", qPrintable(error));
             return 0;
         }

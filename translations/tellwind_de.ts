@@ -1057,6 +1057,10 @@ In wenigen Augenblicken ist alles eingerichtet.</translation>
         <translation>Serverfehler: %1</translation>
     </message>
     <message>
+        <source>This server recognizes speech only for signed-in users. Sign in to Tellwind and try again.</source>
+        <translation>Dieser Server erkennt Sprache nur für angemeldete Nutzer. Melden Sie sich bei Tellwind an und versuchen Sie es erneut.</translation>
+    </message>
+    <message>
         <source>Unknown error</source>
         <translation>Unbekannter Fehler</translation>
     </message>

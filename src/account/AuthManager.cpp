@@ -391,3 +391,10 @@ void AuthManager::setErrorMessage(const QString &value)
     m_errorMessage = value;
     emit errorMessageChanged(value);
 }
+
+std::optional<QString> AuthManager::sessionToken() const
+{
+    if (!m_isAuthenticated)
+        return std::nullopt;
+    return Settings::stringValue(tokenKey);
+}

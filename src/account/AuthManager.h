@@ -59,6 +59,8 @@ public:
     bool isLoading() const { return m_isLoading; }
     QString errorMessage() const { return m_errorMessage; }
     QString baseURL() const { return m_baseURL; }
+    // The bearer token of the session while signed in, for other requests to the server.
+    std::optional<QString> sessionToken() const;
 
     void setRequestTimeout(std::chrono::milliseconds timeout) { m_requestTimeout = timeout; }
     // Tests move time forward to see a sign-in go stale.

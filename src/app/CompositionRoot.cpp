@@ -82,8 +82,10 @@ CompositionRoot::CompositionRoot(SessionInfo session, QObject *parent)
     m_speechBackend = std::make_unique<PocketSphinxSpeechBackend>();
     auto audioService
         = std::make_unique<AudioRecordingService>(PulseAudioEngine::factory(), *m_alerts, *m_workspace);
+    auto speechService = std::make_unique<SpeechService>();
+    speechService->setSessionTokenSource([auth = m_authManager.get()] { return auth->sessionToken(); });
     m_recognitionManager = std::make_unique<SpeechRecognitionManager>(
-        *m_speechBackend, *m_microphone, std::make_unique<SpeechService>(), std::move(audioService));
+        *m_speechBackend, *m_microphone, std::move(speechService), std::move(audioService));
 
     m_appState = std::make_unique<AppState>(*m_recognitionManager, *m_cursorIndicator, *m_textInsertion);
 

@@ -305,6 +305,10 @@ QCoro::Task<> SpeechService::attempt(std::shared_ptr<Upload> slot)
     QNetworkRequest request(url);
     request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/octet-stream"));
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    if (m_sessionToken) {
+        if (const auto token = m_sessionToken(); token && !token->isEmpty())
+            request.setRawHeader(QByteArrayLiteral("Authorization"), "Bearer " + token->toLatin1());
+    }
 
     QPointer<SpeechService> self(this);
     QPointer<QNetworkReply> reply = m_network->post(request, slot->audio);
@@ -387,6 +391,11 @@ void SpeechService::applyOutcome(Stream &stream, const Upload &upload)
         if (upload.status == 200) {
             handleResponse(stream, upload.body);
             return;
+        }
+        if (upload.status == 401) {
+            failure = tr("This server recognizes speech only for signed-in users. Sign in to Tellwind "
+                         "and try again.");
+            break;
         }
         // Whatever a failed reply says about the transcript is not trusted.
         if (const auto response = TranscriptionResponse::decode(upload.body))

@@ -12,6 +12,7 @@
 
 #include <array>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -57,6 +58,12 @@ public:
     QString selectedLanguage() const { return m_selectedLanguage; } // null: automatic
     QString serverBaseURL() const { return m_serverBaseURL; }
     void setServerBaseURL(const QString &url) { m_serverBaseURL = url; }
+    // The session token sent with each upload while the user is signed in;
+    // a server may take speech only from signed-in users.
+    void setSessionTokenSource(std::function<std::optional<QString>()> source)
+    {
+        m_sessionToken = std::move(source);
+    }
 
     // PCM bytes received and not yet uploaded; the manager appends to it.
     QByteArray &audioBuffer() { return m_audioBuffer; }
@@ -117,6 +124,7 @@ private:
     bool m_isStreaming = false;
     QByteArray m_audioBuffer;
     QString m_serverBaseURL;
+    std::function<std::optional<QString>()> m_sessionToken;
     bool m_serverBaseURLFromSettings = false; // read again at every start: the user may change it
     QString m_selectedLanguage;
     std::chrono::milliseconds m_bufferInterval = defaultBufferInterval;

@@ -64,6 +64,10 @@ private Q_SLOTS:
                 "Server error: 502" },
             { "no reply", Reply::withheld(), {}, "Network error: The request timed out." },
             { "invalid URL", {}, "ftp://127.0.0.1", "Invalid server URL" },
+            // Whatever the server says, the user learns what to do about it.
+            { "sign-in needed", { 401, R"({"type":"error","error":"Unauthorized"})" }, {},
+                "This server recognizes speech only for signed-in users. Sign in to Tellwind and try "
+                "again." },
         };
         const QString lost = QStringLiteral(" (1.5 s of speech could not be recognized)");
         for (const auto &row : rows) {
@@ -86,9 +90,16 @@ private Q_SLOTS:
             server.script << reply;
         server.script << transcript("after");
         Stream stream(baseUrl.isNull() ? server.baseUrl() : baseUrl, 50ms, 300ms);
+        stream.service.setSessionTokenSource([] { return QStringLiteral("session-4711"); });
         for (int i = 0; i < 3; ++i) {
             stream.service.audioBuffer().append(QByteArray(48000, '\1'));
             QTRY_COMPARE_WITH_TIMEOUT(stream.finished.count(), i + 1, 5000);
+        }
+        // Typed so that a server refusing what browsers send cross-site takes it,
+        // and carrying the session of a signed-in user.
+        for (const auto &request : server.requests) {
+            QCOMPARE(request.header("Content-Type"), "application/octet-stream");
+            QCOMPARE(request.header("Authorization"), "Bearer session-4711");
         }
         QCOMPARE(stream.service.errorMessage(), error);
         QCOMPARE(stream.service.errorMessage().isNull(), error.isNull());

@@ -1,6 +1,11 @@
 #include "support/ServerProcess.h"
 
+#include <QRegularExpression>
 #include <QStandardPaths>
+#include <QUrlQuery>
+
+#include <memory>
+#include <vector>
 
 #include <signal.h>
 
@@ -14,6 +19,19 @@ const QByteArray speechHead = "POST /api/speech?sampleRate=16000 HTTP/1.1\r\n";
 QByteArray speechPost(const QByteArray &query, const QByteArray &body)
 {
     return httpRequest("POST", "/api/speech?" + query, body);
+}
+
+// Resident memory of a process, in KiB.
+qint64 residentKiB(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toLongLong();
+    }
+    return -1;
 }
 
 QJsonObject transcript(const QString &text)
@@ -95,6 +113,30 @@ private Q_SLOTS:
         // Once counted as a body length by the guard and not by the HTTP layer.
         QTest::addRow("space before the colon") << speechHead + "Content-Length : 24\r\n\r\n" + hidden << 400
                                                 << "Whitespace before the colon in a header field" << true;
+        // A path is read one way only: escapes and dot segments would slip a
+        // route past the upload limits that compare it as sent.
+        QTest::addRow("escaped path") << httpRequest("POST", "/api/%73peech?sampleRate=16000", silence) << 400
+                                      << "Escaped characters are not accepted in the path" << true;
+        QTest::addRow("dot segment") << httpRequest("GET", "/api/./languages") << 400
+                                     << "Dot segments and empty segments are not accepted in the path"
+                                     << true;
+        QTest::addRow("empty segment")
+            << httpRequest("POST", "//api/speech?sampleRate=16000", silence) << 400
+            << "Dot segments and empty segments are not accepted in the path" << true;
+        // A page elsewhere making a visitor's browser use the decoders.
+        const QByteArray upload = "/api/speech?sampleRate=16000";
+        QTest::addRow("another site's page")
+            << httpRequest("POST", upload, silence, { "Origin: https://evil.example" }) << 403
+            << "Cross-site requests are not accepted" << true;
+        QTest::addRow("cross-site fetch")
+            << httpRequest("GET", "/api/languages", {}, { "Sec-Fetch-Site: cross-site" }) << 403
+            << "Cross-site requests are not accepted" << true;
+        QTest::addRow("speech as a form")
+            << httpRequest("POST", upload, silence, { "Content-Type: text/plain" }) << 403
+            << "Speech must be sent as application/octet-stream" << true;
+        // What is logged of a refused request stays on its line.
+        QTest::addRow("line feed in the method") << QByteArray("GET\nFORGED / HTTP/1.1\r\n\r\n") << 400
+                                                 << "Bare CR or LF in the request head" << true;
     }
 
     void rejectsBadInput()
@@ -107,6 +149,7 @@ private Q_SLOTS:
         const HttpMessage answer = exchange.wait();
         QCOMPARE(answer.status, status);
         QCOMPARE(answer.json(), ::error(error));
+        QCOMPARE(answer.header("X-Content-Type-Options"), "nosniff");
         if (closes)
             QCOMPARE(exchange.answersUntilClosed(), 1);
         QCOMPARE(post(silence).json(), transcript(QString()));
@@ -160,6 +203,14 @@ private Q_SLOTS:
     // /metrics as a real Prometheus scraper reads it, after the uploads above.
     void servesMetricsAndHealth()
     {
+        // The program's own upload, as a same-origin page's would be, is served.
+        const HttpMessage own = RawExchange(m_server.port(),
+            httpRequest("POST", "/api/speech?sampleRate=16000", silence,
+                { "Origin: http://127.0.0.1", "Sec-Fetch-Site: same-origin",
+                    "Content-Type: application/octet-stream" }))
+                                    .wait();
+        QCOMPARE(own.json(), transcript(QString()));
+        QCOMPARE(own.header("X-Content-Type-Options"), "nosniff");
         const HttpMessage metrics = get("/metrics");
         QCOMPARE(metrics.status, 200);
         QVERIFY(metrics.header("Content-Type").startsWith("text/plain; version=0.0.4"));
@@ -188,10 +239,168 @@ print(json.dumps(out))
         // Paths nobody serves are counted together, so clients cannot grow the set.
         QVERIFY(value("tellwind_http_requests_total", R"({"route": "other", "status": "404"})") >= 1);
         QVERIFY(!metrics.body.contains("route=\"/nowhere\""));
+        QVERIFY(!metrics.body.contains("%73"));
+        QCOMPARE(m_server.logLines().filter(QRegularExpression(QStringLiteral("^FORGED"))), QStringList());
         QCOMPARE(parsed.value("tellwind_decode_seconds"), "histogram");
         QVERIFY(value("tellwind_decode_seconds_count") >= 3);
         QCOMPARE(value("tellwind_decode_seconds_bucket", R"({"le": "+Inf"})"),
             value("tellwind_decode_seconds_count"));
+    }
+
+    // A client that pipelines requests and never reads the answers: the
+    // server stops reading it once the answers back up, instead of holding
+    // everything it sends. Everyone else is served meanwhile.
+    void holdsNoMoreThanAConnectionCanUse()
+    {
+        const qint64 pid = m_defaults.process().processId();
+        QCOMPARE(get("/healthz", m_defaults.port()).status, 200);
+        const qint64 before = residentKiB(pid);
+        QByteArray requests;
+        const QByteArray one = "GET /healthz HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+        while (requests.size() < 48 * 1024 * 1024)
+            requests += one;
+        QTcpSocket greedy;
+        greedy.setReadBufferSize(4096);
+        greedy.connectToHost(QHostAddress::LocalHost, m_defaults.port());
+        QVERIFY(greedy.waitForConnected(5000));
+        greedy.write(requests);
+        requests.clear();
+        // Until the server stops taking what the client sends.
+        qint64 unsent = greedy.bytesToWrite();
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                QTest::qWait(500);
+                const qint64 now = greedy.bytesToWrite();
+                return std::exchange(unsent, now) == now;
+            },
+            120000));
+        QVERIFY2(unsent > 0, "the server took every request a non-reading client sent");
+        const qint64 grown = residentKiB(pid) - before;
+        QVERIFY2(grown < 32 * 1024, qPrintable(QStringLiteral("grew by %1 KiB").arg(grown)));
+        QCOMPARE(get("/healthz", m_defaults.port()).status, 200);
+    }
+
+    // One address cannot hold every connection: beyond its share it is
+    // turned away, while another address is still served.
+    void sharesConnectionsAmongAddresses()
+    {
+        ServerProcess server({ "--max-connections-per-client", "3" });
+        QVERIFY(server.start());
+        std::vector<std::unique_ptr<RawExchange>> slow;
+        for (int i = 0; i < 3; ++i)
+            slow.push_back(std::make_unique<RawExchange>(
+                server.port(), "POST /auth/login HTTP/1.1\r\nContent-Length: 32000\r\n\r\n"));
+        QTRY_VERIFY(std::all_of(slow.cbegin(), slow.cend(), [](const auto &exchange) {
+            return exchange->socket.state() == QAbstractSocket::ConnectedState;
+        }));
+        // Accepted in order: the three are held before the fourth is seen.
+        const HttpMessage turnedAway = get("/healthz", server.port());
+        QCOMPARE(turnedAway.status, 503);
+        QCOMPARE(turnedAway.json(), error("Too many connections from your address"));
+        QCOMPARE(RawExchange(server.port(), httpRequest("GET", "/healthz"), QHostAddress("127.0.0.2"))
+                     .wait()
+                     .status,
+            200);
+        // The slow bodies are cut off at the default body deadline, freeing the slots.
+        for (const auto &exchange : slow)
+            QCOMPARE(exchange->wait(30000).status, 408);
+        slow.clear();
+        QTRY_COMPARE(get("/healthz", server.port()).status, 200);
+    }
+
+    // Speech only for the signed-in, under one public name; the operations
+    // paths answer whatever name the monitoring knows the machine by.
+    void servesSpeechToTheSignedInUnderItsPublicName()
+    {
+        const QByteArray email = "ada@example.com", password = "correct horse battery";
+        ServerProcess server(
+            { "--speech-access", "signed-in", "--public-origin", "http://speech.example:8750" });
+        QVERIFY(ServerProcess::addUser({ "--data-dir", server.dataDir() }, email, password));
+        QVERIFY(server.start());
+        const auto ask = [&](QByteArray request, const QList<QByteArray> &headers = {},
+                             const QByteArray &host = "speech.example:8750") {
+            request.replace("Host: 127.0.0.1\r\n",
+                "Host: " + host + "\r\n" + headers.join("\r\n") + (headers.isEmpty() ? "" : "\r\n"));
+            return RawExchange(server.port(), request).wait();
+        };
+        // A sign-in as the browser would make it, for the program's token.
+        const HttpMessage page = ask(httpRequest("GET", "/auth/login"));
+        const QByteArray cookie = page.header("Set-Cookie").split(';').first();
+        const QByteArray csrf = cookie.mid(cookie.indexOf('=') + 1);
+        const HttpMessage signedIn = ask(httpRequest("POST", "/auth/login",
+                                             formBody({ { "email", email }, { "password", password },
+                                                 { "action", "signin" }, { "csrf", csrf } })),
+            { "Content-Type: application/x-www-form-urlencoded", "Cookie: " + cookie });
+        const QByteArray token = QUrlQuery(QUrl(QString::fromLatin1(signedIn.header("Location"))))
+                                     .queryItemValue("token")
+                                     .toLatin1();
+        QVERIFY2(!token.isEmpty(), signedIn.header("Location"));
+
+        const QByteArray upload = httpRequest("POST", "/api/speech?sampleRate=16000", silence);
+        const HttpMessage anonymous = ask(upload);
+        QCOMPARE(anonymous.status, 401);
+        QCOMPARE(anonymous.header("WWW-Authenticate"), "Bearer realm=\"tellwind\"");
+        QCOMPARE(anonymous.json(), error("Sign in to use speech recognition on this server"));
+        QCOMPARE(ask(upload, { "Authorization: Bearer not-a-session" }).status, 401);
+        QCOMPARE(
+            ask(upload, { "Authorization: Bearer " + token, "Origin: http://speech.example:8750" }).json(),
+            transcript(QString()));
+        QCOMPARE(ask(upload, { "Authorization: Bearer " + token, "Origin: http://127.0.0.1" }).status, 403);
+        QCOMPARE(ask(upload, { "Authorization: Bearer " + token }, "127.0.0.1").status, 421);
+        QCOMPARE(ask(httpRequest("GET", "/healthz"), {}, "10.0.0.8").status, 200);
+    }
+
+    // A stop that cannot decode everything in time still answers every
+    // upload it took: the rest get 503 and a time to retry. Its log stays
+    // one JSON object a line all the while.
+    void answersEveryUploadWhenStopped()
+    {
+        ServerProcess server({ "--decoders", "1", "--max-uploads-per-client", "16", "--max-upload-seconds",
+            "120", "--log-format", "json" });
+        QVERIFY(server.start());
+        QByteArray pcm;
+        for (int i = 0; i < 10; ++i)
+            pcm += m_speech + silence;
+        std::vector<std::unique_ptr<RawExchange>> uploads;
+        for (int i = 0; i < 6; ++i)
+            uploads.push_back(
+                std::make_unique<RawExchange>(server.port(), speechPost("sampleRate=16000", pcm)));
+        QTRY_VERIFY(std::all_of(uploads.cbegin(), uploads.cend(),
+            [](const auto &upload) { return upload->socket.bytesToWrite() == 0; }));
+        QTRY_VERIFY(get("/metrics", server.port()).body.contains("\ntellwind_uploads_in_flight 6\n"));
+        QCOMPARE(get("/nowhere", server.port()).status, 404);
+        ::kill(pid_t(server.process().processId()), SIGTERM);
+        QMap<int, int> statuses;
+        for (const auto &upload : uploads) {
+            const HttpMessage answer = upload->wait(60000);
+            ++statuses[answer.status];
+            if (answer.status == 503)
+                QCOMPARE(answer.header("Retry-After"), "5");
+        }
+        QCOMPARE(statuses.value(200) + statuses.value(503), 6);
+        QVERIFY(statuses.value(503) > 0);
+        QVERIFY(server.process().waitForFinished(15000));
+        QCOMPARE(server.process().exitCode(), 0);
+        const QStringList lines = server.logLines();
+        QVERIFY(lines.size() > 8);
+        for (const QString &line : lines)
+            QVERIFY2(QJsonDocument::fromJson(line.toUtf8()).isObject(), qPrintable(line));
+    }
+
+    void describesItsOptions()
+    {
+        QProcess version;
+        version.start(ServerProcess::binary(), { "--version" });
+        QVERIFY(version.waitForFinished(30000));
+        QCOMPARE(version.exitCode(), 0);
+        QVERIFY(version.readAllStandardOutput().startsWith("tellwind-server "));
+        QProcess help;
+        help.start(ServerProcess::binary(), { "--help" });
+        QVERIFY(help.waitForFinished(30000));
+        const QByteArray text = help.readAllStandardOutput();
+        for (const char *option :
+            { "--speech-access", "--public-origin", "--max-connections-per-client", "--version" })
+            QVERIFY2(text.contains(option), option);
     }
 
     // SIGTERM: no new connections, the upload in flight is answered, exit 0;

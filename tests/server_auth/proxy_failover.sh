@@ -73,7 +73,7 @@ upload() { # number: one line "number status text"
     # keep the failed attempt's page in front of the answer).
     local status
     status=$(curl -s --retry 5 --retry-all-errors --retry-delay 1 --max-time 120 -w '%{http_code}' \
-        -o "$work/answer.$1" --data-binary @"$work/speech.raw" \
+        -o "$work/answer.$1" --data-binary @"$work/speech.raw" -H 'Content-Type: application/octet-stream' \
         "$base/api/speech?sampleRate=16000&languageCode=en-US")
     echo "$1 $status $(sed -n 's/.*"text":"\([^"]*\)".*/\1/p' "$work/answer.$1")"
 }

@@ -14,6 +14,7 @@
 #include <QStandardPaths>
 
 #include <memory>
+#include <vector>
 
 namespace
 {
@@ -251,7 +252,8 @@ private Q_SLOTS:
         QTest::addColumn<bool>("sameAccount");
         QTest::addColumn<bool>("sameAddress");
         // The sixth attempt uses the right password: it is refused all the same.
-        QTest::addRow("one account from many addresses") << true << true << false;
+        QTest::addRow("one account from one address") << true << true << true;
+        QTest::addRow("many accounts from one address") << true << false << true;
         QTest::addRow("forwarded-for from a connection that is no proxy") << false << false << false;
     }
 
@@ -283,6 +285,96 @@ private Q_SLOTS:
 
         replicas.now = replicas.now.addSecs(retryAfter);
         QCOMPARE(attempt(5, password).status, 303);
+    }
+
+    // Guesses sent all at once are counted as they arrive: no more of them
+    // are checked than of guesses sent one by one, whether they spray many
+    // accounts or create them. Someone guessing from elsewhere slows an
+    // account down without locking its owner out.
+    void guessesAreCountedBeforeTheirCheck_data()
+    {
+        QTest::addColumn<QByteArray>("action");
+        QTest::addRow("sign in") << QByteArray("signin");
+        QTest::addRow("create") << QByteArray("create");
+    }
+
+    void guessesAreCountedBeforeTheirCheck()
+    {
+        QFETCH(QByteArray, action);
+        Rig rig;
+        rig.first.endpoints->setTrustedProxies({ { QHostAddress(QHostAddress::LocalHost), 32 } });
+        const PasswordHasher &hasher = rig.first.endpoints->hasher();
+        Browser browser { rig.first.port };
+        const QByteArray csrf = browser.csrf();
+        std::vector<std::unique_ptr<RawExchange>> guesses;
+        for (int i = 0; i < 20; ++i) {
+            const QByteArray body = form(action, "user" + QByteArray::number(i) + "@example.com",
+                                        "guess number " + QByteArray::number(i))
+                + "&csrf=" + csrf;
+            guesses.push_back(std::make_unique<RawExchange>(rig.first.port,
+                httpRequest("POST", "/auth/login", body,
+                    { "Content-Type: application/x-www-form-urlencoded", browser.cookieHeader(),
+                        "X-Forwarded-For: 192.0.2.50" })));
+        }
+        QMap<int, int> statuses;
+        for (const auto &guess : guesses)
+            ++statuses[guess->wait().status];
+        const int checked = action == "create" ? statuses.value(303) : statuses.value(401);
+        QVERIFY2(checked >= 1 && checked <= 5, qPrintable(QString::number(checked)));
+        QCOMPARE(statuses.value(429), 20 - checked);
+        if (action == "signin")
+            QVERIFY(hasher.verifications() <= 5);
+
+        // Ada herself, from her own address, is still let in.
+        for (int i = 0; i < 5; ++i) {
+            QCOMPARE(browser
+                         .post("/auth/login", form("signin", "ada@example.com", "wrong password"),
+                             { "X-Forwarded-For: 198.51.100." + QByteArray::number(i) })
+                         .status,
+                401);
+        }
+        QCOMPARE(browser
+                     .post("/auth/login", form("signin", "ada@example.com", password),
+                         { "X-Forwarded-For: 203.0.113.9" })
+                     .status,
+            303);
+    }
+
+    // Cookies carry Secure when the server is reached over https: by its
+    // public origin, or by the word of the proxy in front of it.
+    void cookiesAreSecureBehindHttps_data()
+    {
+        QTest::addColumn<QString>("origin");
+        QTest::addColumn<bool>("trustProxy");
+        QTest::addColumn<QByteArray>("proto");
+        QTest::addColumn<bool>("secure");
+        QTest::addRow("plain http") << QString() << false << QByteArray() << false;
+        QTest::addRow("https origin") << "https://speech.example" << false << QByteArray() << true;
+        QTest::addRow("proxy says https") << QString() << true << QByteArray("https") << true;
+        QTest::addRow("anyone says https") << QString() << false << QByteArray("https") << false;
+    }
+
+    void cookiesAreSecureBehindHttps()
+    {
+        QFETCH(QString, origin);
+        QFETCH(bool, trustProxy);
+        QFETCH(QByteArray, proto);
+        QFETCH(bool, secure);
+        Rig rig;
+        rig.first.endpoints->setPublicOrigin(QUrl(origin));
+        if (trustProxy)
+            rig.first.endpoints->setTrustedProxies({ { QHostAddress(QHostAddress::LocalHost), 32 } });
+        const QByteArray header = proto.isEmpty() ? QByteArray() : "X-Forwarded-Proto: " + proto;
+        const HttpMessage page = getFrom(rig.first.port, "/auth/login", header);
+        Browser browser { rig.first.port };
+        const HttpMessage signedIn
+            = browser.post("/auth/login", form("signin", "ada@example.com", password), { header });
+        QCOMPARE(signedIn.status, 303);
+        for (const HttpMessage &reply : { page, signedIn }) {
+            const QByteArray cookie = reply.header("Set-Cookie");
+            QVERIFY(!cookie.isEmpty());
+            QCOMPARE(cookie.endsWith("; Secure"), secure);
+        }
     }
 
     void browserSignOutEndsTheProgramSessionFromThatSignIn()

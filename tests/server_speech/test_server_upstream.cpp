@@ -128,7 +128,11 @@ private Q_SLOTS:
         // Hosted services quote part of a refused key back.
         QTest::addRow("key refused") << Reply(
             401, "{\"error\":{\"message\":\"Incorrect API key " + fileKey + "\"}}")
-                                     << 502 << "Upstream error: 401 Scripted";
+                                     << 502 << "Upstream error: 401";
+        // Neither the reason phrase, which some services fill with what they were sent.
+        QTest::addRow("key in the reason")
+            << Reply::rawBytes("HTTP/1.1 403 Bad key " + fileKey + "\r\nContent-Length: 0\r\n\r\n") << 502
+            << "Upstream error: 403";
         QTest::addRow("not JSON") << Reply(200, "hola señor", "text/plain") << 502
                                   << "Upstream error: malformed reply";
         QTest::addRow("chunked") << Reply::rawBytes(
@@ -160,6 +164,12 @@ private Q_SLOTS:
         QVERIFY(!lines.filter(QStringLiteral("Upstream error: 401")).isEmpty());
         QCOMPARE(lines.filter(QString::fromLatin1(fileKey)), QStringList());
         QCOMPARE(lines.filter(QString::fromLatin1(environmentKey)), QStringList());
+        // Nor where the process's environment shows to others on the machine.
+        QFile environ(QStringLiteral("/proc/%1/environ").arg(m_server->process().processId()));
+        QVERIFY(environ.open(QIODevice::ReadOnly));
+        const QByteArray block = environ.readAll();
+        QVERIFY(block.contains("PATH="));
+        QVERIFY(!block.contains(environmentKey));
     }
 };
 
