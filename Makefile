@@ -34,7 +34,7 @@ run:
 
 # The Debian packages tellwind and tellwind-server, in $(BUILD).
 package: deps configure
-	cmake --build $(BUILD) -j $(JOBS) --target $(RUN_TARGETS) tellwind_icons
+	cmake --build $(BUILD) -j $(JOBS) --target $(RUN_TARGETS) package_files
 	cd $(BUILD) && cpack
 
 test: test-deps

@@ -3,7 +3,7 @@
 build=${TELLWIND_BUILD_DIR:?}
 debs=$build/packaging-test/debs
 mkdir -p "$build/packaging-test"
-nice cmake --build "$build" -j 2 --target tellwind tellwind-server tellwind-model-probe tellwind_icons >/dev/null ||
+nice cmake --build "$build" -j 2 --target tellwind tellwind-server tellwind-model-probe package_files >/dev/null ||
     { echo "FAIL: the packaged programs do not build" >&2; exit 1; }
 rm -rf "$debs"
 (cd "$build" && cpack -B "$debs") >"$build/packaging-test/cpack.log" 2>&1 ||

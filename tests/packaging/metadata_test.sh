@@ -25,7 +25,7 @@ holds "$work/program" usr/bin/tellwind usr/libexec/tellwind/tellwind-model-probe
     usr/share/man/man1/tellwind.1.gz usr/share/icons/hicolor/scalable/apps/tellwind.svg \
     usr/share/tellwind/help/microphone.html
 holds "$work/server" usr/bin/tellwind-server usr/libexec/tellwind-server/tellwind-model-probe \
-    lib/systemd/system/tellwind-server.service lib/sysusers.d/tellwind-server.conf \
+    usr/lib/systemd/system/tellwind-server.service usr/lib/sysusers.d/tellwind-server.conf \
     usr/share/man/man8/tellwind-server.8.gz
 [ ! -e "$work/program/usr/bin/tellwind-server" ] || fail "the program's package holds the server"
 [ ! -e "$work/server/usr/bin/tellwind" ] || fail "the server's package holds the program"
@@ -55,14 +55,14 @@ for option in $options; do
     grep -q -- "$option" <<<"$page" || fail "the man page leaves out $option"
 done
 
-grep -qx 'ExecStart=/usr/bin/tellwind-server .*' "$work/server/lib/systemd/system/tellwind-server.service" ||
+grep -qx 'ExecStart=/usr/bin/tellwind-server .*' "$work/server/usr/lib/systemd/system/tellwind-server.service" ||
     fail "the unit does not start the installed server"
 
 depends() { dpkg-deb -f "$1" Depends; }
 for needed in libqt6core6 libqt6quick6 libqt6keychain1 pocketsphinx-en-us qml6-module-qtquick-controls; do
     depends "$program" | grep -q "\b$needed\b" || fail "tellwind does not depend on $needed: $(depends "$program")"
 done
-for needed in libqt6httpserver6 libpocketsphinx5 libsodium23 libqt6sql6-sqlite; do
+for needed in libqt6httpserver6 libpocketsphinx3 libsodium23 libqt6sql6-sqlite; do
     depends "$server" | grep -q "\b$needed\b" || fail "tellwind-server does not depend on $needed: $(depends "$server")"
 done
 depends "$server" | grep -q "libqt6gui6\|libqt6quick6" && fail "the server depends on the desktop's libraries"

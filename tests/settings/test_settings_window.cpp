@@ -307,6 +307,8 @@ private slots:
         QVERIFY(f.open());
         QVERIFY(f.click("tabAccount"));
         QTRY_VERIFY(f.item("signInButton") && !f.item("signOutButton"));
+        // The fixture's sign-in keeps its token in the settings file, as where no keyring answers.
+        QVERIFY(f.text("tokenStorageNote").contains("settings file"));
         QVERIFY(f.click("signInButton"));
         QCOMPARE(f.workspace.openedUrls.size(), 1);
 
