@@ -67,11 +67,15 @@ cat >"$run/inside.sh" <<'SH'
 set -eu
 root=$1 exec_start=$2 uid=$3
 fail() { echo "FAIL: $*" >&2; exit 1; }
+# Xvfb is asked to end so that it removes its socket and lock in the shared /tmp.
+pids=()
+trap 'kill "${pids[@]}" 2>/dev/null; wait' EXIT
 ip link set lo up
 chroot "$root" env -i PATH=/usr/bin:/bin STATE_DIRECTORY=/var/lib/tellwind-server \
     setpriv --reuid=tellwind --regid=tellwind --init-groups sh -c "exec $exec_start" \
     >"$root/tmp/server.log" 2>&1 &
 server=$!
+pids+=("$server")
 ready=""
 for _ in $(seq 600); do
     kill -0 "$server" 2>/dev/null || { cat "$root/tmp/server.log" >&2; fail "the server ended"; }
@@ -84,6 +88,7 @@ echo "server ready as tellwind"
 
 fifo=$(mktemp -u) && mkfifo "$fifo"
 Xvfb -displayfd 8 -nolisten tcp -screen 0 1280x800x24 8>"$fifo" >/dev/null 2>&1 &
+pids+=($!)
 read -r -t 30 display <"$fifo" || fail "Xvfb did not start"
 rm -f "$fifo"
 mkdir -p "$root/tmp/.X11-unix" && mount --bind /tmp/.X11-unix "$root/tmp/.X11-unix"
@@ -94,6 +99,7 @@ printf '[General]\nhasCompletedOnboarding=true\n' >"$root/root/.config/Tellwind/
 chroot "$root" env -i PATH=/usr/bin:/bin HOME=/root LANG=C.UTF-8 DISPLAY=":$display" \
     XDG_RUNTIME_DIR=/run/user/0 QT_QPA_PLATFORM=xcb tellwind >"$root/tmp/tellwind.log" 2>&1 &
 program=$!
+pids+=("$program")
 shown=""
 for _ in $(seq 600); do
     kill -0 "$program" 2>/dev/null || { cat "$root/tmp/tellwind.log" >&2; fail "tellwind ended"; }
@@ -102,9 +108,6 @@ for _ in $(seq 600); do
 done
 [ -n "$shown" ] || { cat "$root/tmp/tellwind.log" >&2; fail "the panel never showed"; }
 echo "panel shown on :$display"
-kill "$program" "$server"
-wait "$program" "$server" 2>/dev/null || true
-umount "$root/tmp/.X11-unix"
 SH
 unshare --net --pid --mount --mount-proc --fork --kill-child bash "$run/inside.sh" "$root" "$exec_start" "$uid" ||
     miss "the installed programs"
