@@ -3,7 +3,7 @@ BUILD ?= build
 BUILD_TYPE ?= RelWithDebInfo
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps test-deps configure build build-run run test test-sanitize bench clean
+.PHONY: all deps test-deps configure build build-run run package test test-sanitize bench clean
 
 all: build
 
@@ -26,8 +26,16 @@ RUN_TARGETS = tellwind tellwind-server tellwind-model-probe
 build-run: configure
 	cmake --build $(BUILD) -j $(JOBS) --target $(RUN_TARGETS)
 
-run: deps build-run
+# The display is checked before anything is installed or built.
+run:
+	@scripts/run.sh --check-display
+	@$(MAKE) --no-print-directory deps build-run
 	scripts/run.sh $(BUILD)
+
+# The Debian packages tellwind and tellwind-server, in $(BUILD).
+package: deps configure
+	cmake --build $(BUILD) -j $(JOBS) --target $(RUN_TARGETS) package_files
+	cd $(BUILD) && cpack
 
 test: test-deps
 	$(MAKE) build CMAKE_FLAGS="-DTELLWIND_WERROR=ON $(CMAKE_FLAGS)"

@@ -19,6 +19,10 @@
         <source>Sign In</source>
         <translation>Anmelden</translation>
     </message>
+    <message>
+        <source>No keyring answered, so your sign-in is kept in Tellwind&apos;s settings file, readable only by you.</source>
+        <translation>Kein Schlüsselbund hat geantwortet, daher liegt Ihre Anmeldung in Tellwinds Einstellungsdatei, die nur Sie lesen können.</translation>
+    </message>
 </context>
 <context>
     <name>AppearanceSettingsView</name>
@@ -100,6 +104,49 @@ Wird kein Mikrofon angezeigt, prüfen Sie, ob der Tondienst (PulseAudio oder Pip
     <message>
         <source>Sign-in was not started from this computer</source>
         <translation>Die Anmeldung wurde nicht auf diesem Computer begonnen</translation>
+    </message>
+</context>
+<context>
+    <name>CommandLine</name>
+    <message>
+        <source>Dictate text into any application.</source>
+        <translation>Text in jede Anwendung diktieren.</translation>
+    </message>
+    <message>
+        <source>Show this help and exit.</source>
+        <translation>Diese Hilfe zeigen und beenden.</translation>
+    </message>
+    <message>
+        <source>Show the version and exit.</source>
+        <translation>Die Version zeigen und beenden.</translation>
+    </message>
+    <message>
+        <source>Start a dictation, or stop the one in progress.</source>
+        <translation>Ein Diktat beginnen oder das laufende beenden.</translation>
+    </message>
+    <message>
+        <source>Start a dictation.</source>
+        <translation>Ein Diktat beginnen.</translation>
+    </message>
+    <message>
+        <source>Stop the dictation in progress.</source>
+        <translation>Das laufende Diktat beenden.</translation>
+    </message>
+    <message>
+        <source>A tellwind:// link to open, as a sign-in hands it over.</source>
+        <translation>Ein zu öffnender tellwind://-Link, wie ihn eine Anmeldung übergibt.</translation>
+    </message>
+    <message>
+        <source>Try &apos;%1 --help&apos; for more information.</source>
+        <translation>Mehr dazu mit „%1 --help“.</translation>
+    </message>
+    <message>
+        <source>--toggle, --start and --stop exclude each other.</source>
+        <translation>--toggle, --start und --stop schließen einander aus.</translation>
+    </message>
+    <message>
+        <source>Not a link: %1</source>
+        <translation>Kein Link: %1</translation>
     </message>
 </context>
 <context>
@@ -752,6 +799,13 @@ Wird kein Mikrofon angezeigt, prüfen Sie, ob der Tondienst (PulseAudio oder Pip
     <message>
         <source>%1, Cloud</source>
         <translation>%1, Cloud</translation>
+    </message>
+</context>
+<context>
+    <name>LaunchAtLoginManager</name>
+    <message>
+        <source>Only an installed Tellwind can start at login (from /usr, /opt or ~/.local); this one runs from %1.</source>
+        <translation>Nur ein installiertes Tellwind kann bei der Anmeldung starten (aus /usr, /opt oder ~/.local); dieses läuft aus %1.</translation>
     </message>
 </context>
 <context>

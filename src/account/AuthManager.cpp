@@ -3,6 +3,7 @@
 #include "account/LogRedaction.h"
 #include "common/Log.h"
 #include "common/Settings.h"
+#include "platform/SettingsSecretStore.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -56,8 +57,9 @@ std::optional<int> httpStatus(const QNetworkReply &reply)
 
 } // namespace
 
-AuthManager::AuthManager(QObject *parent)
+AuthManager::AuthManager(std::unique_ptr<SecretStore> secrets, QObject *parent)
     : QObject(parent)
+    , m_secrets(secrets ? std::move(secrets) : std::make_unique<SettingsSecretStore>())
 {
     m_baseURL = Settings::stringValue(baseURLKey).value_or(defaultBaseURL).trimmed();
     while (m_baseURL.endsWith(QLatin1Char('/')))
@@ -81,19 +83,45 @@ bool AuthManager::isAcceptableToken(const QString &token)
     return true;
 }
 
-void AuthManager::loadStoredAuth()
+QCoro::Task<> AuthManager::loadStoredAuth()
 {
-    if (!Settings::stringValue(tokenKey))
-        return;
+    // Without an account record there is no session, and no reason to wake
+    // the keyring (which may ask the user to unlock it).
     const auto data = Settings::dataValue(userKey);
     if (!data)
-        return;
+        co_return;
     const auto user = User::decode(*data);
     if (!user)
-        return;
+        co_return;
+    QPointer<AuthManager> self(this);
+    std::optional<QString> token;
+    const std::optional<QString> inSettings = Settings::stringValue(tokenKey);
+    if (inSettings && m_secrets->isKeyring()) {
+        // Left by an earlier version: it leaves the file only once the
+        // keyring holds it.
+        const std::optional<QString> failed = co_await m_secrets->write(tokenKey, *inSettings);
+        if (!self)
+            co_return;
+        if (failed) {
+            qCWarning(lcAccount).noquote() << "Could not move the session token into the keyring:" << *failed;
+        } else {
+            Settings::remove(tokenKey);
+            qCInfo(lcAccount).noquote() << "Moved the session token from the settings file into the keyring";
+        }
+        token = inSettings;
+    } else {
+        const SecretStore::Read read = co_await m_secrets->read(tokenKey);
+        if (!self)
+            co_return;
+        if (!read.error.isEmpty())
+            qCWarning(lcAccount).noquote() << "Could not read the session token:" << read.error;
+        token = read.value;
+    }
+    if (!token)
+        co_return;
+    m_token = token;
     setCurrentUser(*user);
     setIsAuthenticated(true);
-    QPointer<AuthManager> self(this);
     QMetaObject::invokeMethod(
         this,
         [self] {
@@ -123,7 +151,7 @@ QNetworkReply *AuthManager::get(const QUrl &url, const QString &token)
 
 QCoro::Task<> AuthManager::verifySession()
 {
-    const auto token = Settings::stringValue(tokenKey);
+    const auto token = m_token;
     // A stored token that could not have come from us is as good as none.
     if (!token || !isAcceptableToken(*token)) {
         clearSession();
@@ -141,7 +169,7 @@ QCoro::Task<> AuthManager::verifySession()
 
     // The user may have signed out, or in again with another account, while
     // the check was under way; its answer is about a session that is gone.
-    if (Settings::stringValue(tokenKey) != token)
+    if (m_token != token)
         co_return;
 
     const auto status = httpStatus(*reply);
@@ -266,7 +294,11 @@ QCoro::Task<bool> AuthManager::fetchUserInfo(QString token)
 
 void AuthManager::saveAuth(const User &user, const QString &token)
 {
-    Settings::setString(tokenKey, token);
+    m_token = token;
+    m_secrets->write(tokenKey, token).then([](const std::optional<QString> &failed) {
+        if (failed)
+            qCWarning(lcAccount).noquote() << "Could not store the session token:" << *failed;
+    });
     Settings::setData(userKey, user.encode());
     setCurrentUser(user);
     setIsAuthenticated(true);
@@ -326,7 +358,7 @@ AuthManager::~AuthManager()
 
 void AuthManager::signOut()
 {
-    const auto token = Settings::stringValue(tokenKey);
+    const auto token = m_token;
     clearSession();
     if (token && isAcceptableToken(*token))
         revokeOnServer(*token);
@@ -354,6 +386,12 @@ QCoro::Task<> AuthManager::revokeOnServer(QString token)
 
 void AuthManager::clearSession()
 {
+    m_token.reset();
+    m_secrets->remove(tokenKey).then([](const std::optional<QString> &failed) {
+        if (failed)
+            qCWarning(lcAccount).noquote() << "Could not remove the session token:" << *failed;
+    });
+    // An earlier version's copy goes too.
     Settings::remove(tokenKey);
     Settings::remove(userKey);
     setCurrentUser(std::nullopt);
@@ -390,11 +428,4 @@ void AuthManager::setErrorMessage(const QString &value)
         return;
     m_errorMessage = value;
     emit errorMessageChanged(value);
-}
-
-std::optional<QString> AuthManager::sessionToken() const
-{
-    if (!m_isAuthenticated)
-        return std::nullopt;
-    return Settings::stringValue(tokenKey);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "account/User.h"
+#include "platform/SecretStore.h"
 
 #include <QNetworkAccessManager>
 #include <QObject>
@@ -14,12 +15,15 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <optional>
 
 // The user's account session: the bearer token the sign-in page hands over
 // through a tellwind://callback link, and the account record that goes with
-// it. Both are kept in the settings store and checked with the server at
-// every start; a session the server rejects (401, 403) is dropped.
+// it. The token is kept in the desktop's keyring (a settings file only the
+// user can read where none answers), the record in the settings; both are
+// checked with the server at every start, and a session the server rejects
+// (401, 403) is dropped.
 //
 // A callback link can come from any web page or local process, so only one
 // answering a sign-in this program started is taken: the sign-in URL carries
@@ -34,6 +38,8 @@ class AuthManager : public QObject
     Q_PROPERTY(bool isLoading READ isLoading NOTIFY isLoadingChanged)
     Q_PROPERTY(QString errorMessage READ errorMessage NOTIFY errorMessageChanged)
     Q_PROPERTY(QString baseURL READ baseURL CONSTANT)
+    // False where no keyring answered and the token is kept in the settings file.
+    Q_PROPERTY(bool tokenInKeyring READ tokenInKeyring CONSTANT)
 
 public:
     static const QString tokenKey;
@@ -49,8 +55,11 @@ public:
     // break out of it (controls, CR/LF, spaces, non-ASCII) or bloat it is refused.
     static constexpr qsizetype maximumTokenLength = 4096;
 
-    // Reads the server address from the settings and restores a stored session.
-    explicit AuthManager(QObject *parent = nullptr);
+    // Reads the server address from the settings and restores a stored
+    // session, its token from `secrets` (the settings file when none is
+    // given). A token an earlier version left in the settings file moves
+    // into a keyring.
+    explicit AuthManager(std::unique_ptr<SecretStore> secrets = {}, QObject *parent = nullptr);
     ~AuthManager() override;
 
     bool isAuthenticated() const { return m_isAuthenticated; }
@@ -59,8 +68,9 @@ public:
     bool isLoading() const { return m_isLoading; }
     QString errorMessage() const { return m_errorMessage; }
     QString baseURL() const { return m_baseURL; }
-    // The bearer token of the session while signed in, for other requests to the server.
-    std::optional<QString> sessionToken() const;
+    bool tokenInKeyring() const { return m_secrets->isKeyring(); }
+    // For requests made on the user's behalf; nothing while signed out.
+    std::optional<QString> sessionToken() const { return m_token; }
 
     void setRequestTimeout(std::chrono::milliseconds timeout) { m_requestTimeout = timeout; }
     // Tests move time forward to see a sign-in go stale.
@@ -72,7 +82,7 @@ public:
     // Signs out here at once, and asks the server to revoke the token too.
     Q_INVOKABLE void signOut();
 
-    void loadStoredAuth();
+    QCoro::Task<> loadStoredAuth();
     void saveAuth(const User &user, const QString &token);
     QCoro::Task<> verifySession();
     QCoro::Task<bool> handleAuthCallback(QUrl url);
@@ -107,6 +117,8 @@ private:
     void clearSession();
     QCoro::Task<> revokeOnServer(QString token);
 
+    std::unique_ptr<SecretStore> m_secrets;
+    std::optional<QString> m_token;
     bool m_isAuthenticated = false;
     std::optional<User> m_currentUser;
     bool m_isLoading = false;

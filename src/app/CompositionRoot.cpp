@@ -16,8 +16,10 @@
 #include "platform/KeyMonitor.h"
 #include "platform/KeyboardBackends.h"
 #include "platform/PlatformStatus.h"
+#include "platform/SettingsSecretStore.h"
 #include "platform/SyntheticKeyLog.h"
 #include "platform/WindowSystem.h"
+#include "platform/keyring/KeyringSecretStore.h"
 #include "platform/pulse/PulseAudioEngine.h"
 #include "platform/pulse/PulseMicrophoneAuthorization.h"
 #include "platform/qt/QtAlertPresenter.h"
@@ -33,6 +35,7 @@
 #include "speech/SpeechService.h"
 
 #include <QCoreApplication>
+#include <QDBusConnection>
 
 CompositionRoot::CompositionRoot(SessionInfo session, QObject *parent)
     : QObject(parent)
@@ -52,7 +55,16 @@ CompositionRoot::CompositionRoot(SessionInfo session, QObject *parent)
     // The desktop services first, in this order (sign-in, launch at login,
     // hotkey, tray item), so that they have read their settings, and sign-in
     // has restored its stored session, before launch has finished.
-    m_authManager = std::make_unique<AuthManager>();
+    std::unique_ptr<SecretStore> secrets;
+    if (KeyringSecretStore::isServed(QDBusConnection::sessionBus())) {
+        secrets = std::make_unique<KeyringSecretStore>();
+    } else {
+        qCInfo(lcAccount).noquote()
+            << "No keyring answers on the session bus; the session token is kept in the "
+               "settings file";
+        secrets = std::make_unique<SettingsSecretStore>();
+    }
+    m_authManager = std::make_unique<AuthManager>(std::move(secrets));
     m_launchAtLoginManager = std::make_unique<LaunchAtLoginManager>(std::make_unique<XdgAutostartStore>());
     m_hotkeyManager = std::make_unique<GlobalHotkeyManager>(
         KeyMonitor::createSystemMonitor(m_session, *m_syntheticKeys), m_session);

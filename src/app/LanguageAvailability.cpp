@@ -20,6 +20,15 @@ LanguageAvailability::LanguageAvailability(ModelCheck hasModel, QObject *parent)
 {
     // The same way to the server as the uploads take.
     m_network->setProxy(QNetworkProxy::NoProxy);
+    m_retry.setSingleShot(true);
+    connect(&m_retry, &QTimer::timeout, this, [this] { refreshNow(); });
+}
+
+void LanguageAvailability::setRetryDelays(std::chrono::milliseconds first, std::chrono::milliseconds longest)
+{
+    m_firstRetry = first;
+    m_longestRetry = longest;
+    m_nextRetry = first;
 }
 
 LanguageAvailability::~LanguageAvailability() = default;
@@ -37,6 +46,7 @@ QCoro::Task<> LanguageAvailability::refreshNow()
         emit changed();
     }
 
+    m_retry.stop();
     const quint64 fetch = ++m_fetch;
     const QString baseURL = Settings::stringValue(QStringLiteral("serverBaseURL"))
                                 .value_or(SpeechService::defaultServerBaseURL());
@@ -49,11 +59,16 @@ QCoro::Task<> LanguageAvailability::refreshNow()
         m_server = Server::reachable;
         m_serverCodes = QSet<QString>(answer.codes.cbegin(), answer.codes.cend());
         m_serverError.clear();
+        m_nextRetry = m_firstRetry;
     } else {
-        logLine(
-            QStringLiteral("⚠️ [STT] Could not ask the server for its languages: %1").arg(answer.error));
+        // Once per outage, not at every retry.
+        if (m_server != Server::unreachable || m_serverError != answer.error)
+            logLine(QStringLiteral("⚠️ [STT] Could not ask the server for its languages: %1")
+                        .arg(answer.error));
         m_server = Server::unreachable;
         m_serverError = answer.error;
+        m_retry.start(m_nextRetry);
+        m_nextRetry = std::min(m_nextRetry * 2, m_longestRetry);
     }
     ++m_revision;
     emit changed();

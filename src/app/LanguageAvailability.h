@@ -3,16 +3,20 @@
 #include <QObject>
 #include <QSet>
 #include <QString>
+#include <QTimer>
 
 #include <qcoro/qcorotask.h>
 
+#include <chrono>
 #include <functional>
 
 class QNetworkAccessManager;
 
 // Which languages the current set-up can recognise, for the picker's marks:
 // on this computer where a speech model is installed, on the server where it
-// lists the language. Learnt at start and again whenever the picker opens.
+// lists the language. Learnt at start and again whenever the picker opens;
+// a server that cannot be reached (still loading its models, say) is asked
+// again, less and less often, until it answers.
 class LanguageAvailability : public QObject
 {
     Q_OBJECT
@@ -31,6 +35,11 @@ public:
 
     int revision() const { return m_revision; }
     Server server() const { return m_server; }
+
+    static constexpr std::chrono::milliseconds firstRetry { 1000 };
+    static constexpr std::chrono::milliseconds longestRetry { 60000 };
+    // Tests wait less.
+    void setRetryDelays(std::chrono::milliseconds first, std::chrono::milliseconds longest);
 
     Q_INVOKABLE void refresh() { refreshNow(); }
     QCoro::Task<> refreshNow();
@@ -55,4 +64,8 @@ private:
     QString m_serverError;
     int m_revision = 0;
     quint64 m_fetch = 0; // the newest fetch wins
+    QTimer m_retry;
+    std::chrono::milliseconds m_firstRetry = firstRetry;
+    std::chrono::milliseconds m_longestRetry = longestRetry;
+    std::chrono::milliseconds m_nextRetry = firstRetry;
 };

@@ -18,6 +18,8 @@
 #include <QUrl>
 #include <QVariantMap>
 
+#include <optional>
+
 #include <unistd.h>
 
 namespace
@@ -87,37 +89,12 @@ SingleInstance::~SingleInstance()
         QLocalServer::removeServer(m_server->fullServerName());
 }
 
-QStringList SingleInstance::urlsFromArguments(const QStringList &arguments)
-{
-    QStringList urls;
-    for (qsizetype i = 1; i < arguments.size(); ++i) {
-        const QUrl url(arguments.at(i), QUrl::StrictMode);
-        if (url.isValid() && !url.scheme().isEmpty())
-            urls << arguments.at(i);
-    }
-    return urls;
-}
-
 QString SingleInstance::socketPath()
 {
     QString base = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
     if (base.isEmpty())
         base = QDir::tempPath() + QStringLiteral("/tellwind-") + QString::number(getuid());
     return base + QStringLiteral("/tellwind/instance");
-}
-
-QString SingleInstance::actionFromArguments(const QStringList &arguments)
-{
-    for (qsizetype i = 1; i < arguments.size(); ++i) {
-        const QString &argument = arguments.at(i);
-        if (argument == QLatin1String("--toggle"))
-            return QStringLiteral("toggle-recording");
-        if (argument == QLatin1String("--start"))
-            return QStringLiteral("start-recording");
-        if (argument == QLatin1String("--stop"))
-            return QStringLiteral("stop-recording");
-    }
-    return {};
 }
 
 bool SingleInstance::isKnownAction(const QString &action)
@@ -133,17 +110,8 @@ bool SingleInstance::claim(const QStringList &urls, const QString &action)
     return claimSocket(urls, action);
 }
 
-bool SingleInstance::claimOnBus(const QStringList &urls, const QString &action)
+QDBusMessage SingleInstance::handOffCall(const QStringList &urls, const QString &action)
 {
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    bus.registerObject(QString::fromLatin1(objectPath), this);
-    new ApplicationAdaptor(this);
-    const auto reply = bus.interface()->registerService(QString::fromLatin1(busName),
-        QDBusConnectionInterface::DontQueueService, QDBusConnectionInterface::DontAllowReplacement);
-    if (reply.isValid() && reply.value() == QDBusConnectionInterface::ServiceRegistered)
-        return true;
-
-    bus.unregisterObject(QString::fromLatin1(objectPath));
     QDBusMessage call = !action.isEmpty()
         ? QDBusMessage::createMethodCall(QString::fromLatin1(busName), QString::fromLatin1(objectPath),
             QStringLiteral("org.freedesktop.Application"), QStringLiteral("ActivateAction"))
@@ -158,6 +126,68 @@ bool SingleInstance::claimOnBus(const QStringList &urls, const QString &action)
         call << QVariantMap();
     else
         call << urls << QVariantMap();
+    return call;
+}
+
+QByteArray SingleInstance::socketRequest(const QStringList &urls, const QString &action)
+{
+    QByteArray request;
+    for (const QString &url : urls)
+        request += openCommand + url.toUtf8() + '\n';
+    if (!action.isEmpty())
+        request += actionCommand + action.toUtf8() + '\n';
+    else if (urls.isEmpty())
+        request += QByteArray(activateCommand) + '\n';
+    return request;
+}
+
+bool SingleInstance::handOffToRunning(const QStringList &urls, const QString &action)
+{
+    // A connection of its own, closed before the GUI's application object is
+    // made: the shared session connection would outlive this one.
+    const QString connectionName = QStringLiteral("tellwind-hand-off");
+    std::optional<bool> handedOver;
+    {
+        QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, connectionName);
+        if (bus.isConnected()) {
+            if (!bus.interface()->isServiceRegistered(QString::fromLatin1(busName)).value()) {
+                handedOver = false;
+            } else {
+                const QDBusMessage answer
+                    = bus.call(handOffCall(urls, action), QDBus::Block, handOffTimeoutMs);
+                handedOver = answer.type() != QDBusMessage::ErrorMessage;
+                if (!*handedOver)
+                    qCWarning(lcApp).noquote()
+                        << "Could not reach the running Tellwind:" << answer.errorMessage();
+            }
+        }
+    }
+    QDBusConnection::disconnectFromBus(connectionName);
+    if (handedOver)
+        return *handedOver;
+
+    QLocalSocket peer;
+    peer.connectToServer(socketPath());
+    if (!peer.waitForConnected(handOffTimeoutMs))
+        return false;
+    peer.write(socketRequest(urls, action));
+    const bool written = peer.waitForBytesWritten(handOffTimeoutMs);
+    peer.disconnectFromServer();
+    return written;
+}
+
+bool SingleInstance::claimOnBus(const QStringList &urls, const QString &action)
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    bus.registerObject(QString::fromLatin1(objectPath), this);
+    new ApplicationAdaptor(this);
+    const auto reply = bus.interface()->registerService(QString::fromLatin1(busName),
+        QDBusConnectionInterface::DontQueueService, QDBusConnectionInterface::DontAllowReplacement);
+    if (reply.isValid() && reply.value() == QDBusConnectionInterface::ServiceRegistered)
+        return true;
+
+    bus.unregisterObject(QString::fromLatin1(objectPath));
+    const QDBusMessage call = handOffCall(urls, action);
     const QDBusMessage answer = bus.call(call, QDBus::Block, handOffTimeoutMs);
     if (answer.type() == QDBusMessage::ErrorMessage)
         logLine(QStringLiteral("❌ [App] Could not reach the running Tellwind: ") + answer.errorMessage());
@@ -195,14 +225,7 @@ bool SingleInstance::claimSocket(const QStringList &urls, const QString &action)
             logLine(QStringLiteral("❌ [App] Could not reach the running Tellwind: ") + peer.errorString());
             return false;
         }
-        QByteArray request;
-        for (const QString &url : urls)
-            request += openCommand + url.toUtf8() + '\n';
-        if (!action.isEmpty())
-            request += actionCommand + action.toUtf8() + '\n';
-        else if (urls.isEmpty())
-            request += QByteArray(activateCommand) + '\n';
-        peer.write(request);
+        peer.write(socketRequest(urls, action));
         peer.waitForBytesWritten(handOffTimeoutMs);
         peer.disconnectFromServer();
         return false;

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 
+class QDBusMessage;
 class QLocalServer;
 class QLockFile;
 
@@ -30,18 +31,20 @@ public:
     // one cannot be reached and the name cannot be had either.
     bool claim(const QStringList &urls, const QString &action = {});
 
+    // Hands `urls` (or `action`) to a Tellwind already running in this
+    // session and answers true, or false when none answers. Needs only a
+    // QCoreApplication: it is how the command line reaches the running
+    // program without a display. Takes no claim; a start that finds nobody
+    // still goes through claim().
+    static bool handOffToRunning(const QStringList &urls, const QString &action);
+
     // Received requests are held until their handler is set.
     void setUrlHandler(std::function<void(const QString &)> handler);
     void setActivateHandler(std::function<void()> handler);
     void setActionHandler(std::function<void(const QString &)> handler);
 
-    // "toggle-recording", "start-recording" or "stop-recording" for the
-    // command line's --toggle, --start or --stop; empty without one.
-    static QString actionFromArguments(const QStringList &arguments);
     static bool isKnownAction(const QString &action);
 
-    // The URL arguments of a command line (anything with a scheme).
-    static QStringList urlsFromArguments(const QStringList &arguments);
     // Where the fallback socket lives.
     static QString socketPath();
 
@@ -53,6 +56,8 @@ public:
 private:
     bool claimOnBus(const QStringList &urls, const QString &action);
     bool claimSocket(const QStringList &urls, const QString &action);
+    static QDBusMessage handOffCall(const QStringList &urls, const QString &action);
+    static QByteArray socketRequest(const QStringList &urls, const QString &action);
 
     std::function<void(const QString &)> m_urlHandler;
     std::function<void()> m_activateHandler;

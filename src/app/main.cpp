@@ -1,3 +1,4 @@
+#include "app/CommandLine.h"
 #include "app/SingleInstance.h"
 #include "app/TellwindApp.h"
 #include "app/TerminationSignals.h"
@@ -7,14 +8,47 @@
 #include <QApplication>
 #include <QIcon>
 
+#include <cstdio>
+
+namespace
+{
+
+void nameApplication()
+{
+    QCoreApplication::setApplicationName(QStringLiteral("Tellwind"));
+    QCoreApplication::setOrganizationName(QStringLiteral("Tellwind"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TELLWIND_VERSION));
+}
+
+} // namespace
+
 int main(int argc, char *argv[])
 {
+    CommandLine commandLine;
+    // Everything a command line can settle without a window: the GUI's
+    // application object would abort where no display answers.
+    {
+        QCoreApplication core(argc, argv);
+        nameApplication();
+        installTranslations(core);
+        commandLine = CommandLine::parse(QCoreApplication::arguments());
+        if (commandLine.outcome != CommandLine::Outcome::run) {
+            const bool ok = commandLine.outcome == CommandLine::Outcome::exitOk;
+            std::fputs(commandLine.text.toLocal8Bit().constData(), ok ? stdout : stderr);
+            return ok ? 0 : 1;
+        }
+        if (SingleInstance::handOffToRunning(commandLine.urls, commandLine.action))
+            return 0;
+        // Nothing is recording when nothing runs: there is nothing to stop.
+        if (commandLine.action == QLatin1String("stop-recording"))
+            return 0;
+    }
+
     const bool choseXwayland = SessionInfo::preferXwaylandForWindows();
     QApplication application(argc, argv);
     if (choseXwayland)
         qunsetenv("QT_QPA_PLATFORM");
-    QApplication::setApplicationName(QStringLiteral("Tellwind"));
-    QApplication::setOrganizationName(QStringLiteral("Tellwind"));
+    nameApplication();
     QApplication::setDesktopFileName(QStringLiteral("tellwind"));
     // Alerts and the window list show it; the installed theme's icon first.
     QApplication::setWindowIcon(
@@ -22,12 +56,11 @@ int main(int argc, char *argv[])
     QApplication::setQuitOnLastWindowClosed(false);
     installTranslations(application);
 
-    const QStringList urls = SingleInstance::urlsFromArguments(QApplication::arguments());
-    const QString action = SingleInstance::actionFromArguments(QApplication::arguments());
+    const QStringList &urls = commandLine.urls;
+    const QString &action = commandLine.action;
     SingleInstance instance;
     if (!instance.claim(urls, action))
         return 0;
-    // Nothing is recording when nothing runs: there is nothing to stop.
     if (action == QLatin1String("stop-recording"))
         return 0;
     // The first start with --toggle or --start begins recording once it is up.

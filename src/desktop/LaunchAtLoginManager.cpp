@@ -1,15 +1,35 @@
 #include "desktop/LaunchAtLoginManager.h"
 
 #include "common/Log.h"
-#include "common/Settings.h"
-#include "platform/xdg/XdgAutostartStore.h"
+#include "platform/ApplicationBundle.h"
 
-LaunchAtLoginManager::LaunchAtLoginManager(std::unique_ptr<AutostartStore> store, QObject *parent)
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+
+LaunchAtLoginManager::LaunchAtLoginManager(
+    std::unique_ptr<AutostartStore> store, QString programPath, QObject *parent)
     : QObject(parent)
     , m_store(std::move(store))
 {
-    m_isEnabled = m_store->status() == AutostartStore::Status::enabled;
-    applyFirstLaunchDefault();
+    if (programPath.isEmpty())
+        programPath = QCoreApplication::applicationFilePath();
+    if (!ApplicationBundle::isInstalledLocation(programPath))
+        m_unavailableReason
+            = tr("Only an installed Tellwind can start at login (from /usr, /opt or ~/.local); this one runs "
+                 "from %1.")
+                  .arg(QDir::toNativeSeparators(QFileInfo(programPath).absolutePath()));
+    const bool registered = m_store->status() == AutostartStore::Status::enabled;
+    if (!available()) {
+        // An entry left from an earlier start in a build folder would start that build at login.
+        if (registered)
+            m_store->unregisterApp();
+        return;
+    }
+    m_isEnabled = registered;
+    // Rewritten so that it starts this program, wherever an earlier one was installed.
+    if (registered)
+        m_store->registerApp();
 }
 
 LaunchAtLoginManager::Status LaunchAtLoginManager::status() const
@@ -19,6 +39,11 @@ LaunchAtLoginManager::Status LaunchAtLoginManager::status() const
 
 void LaunchAtLoginManager::setIsEnabled(bool enabled)
 {
+    if (enabled && !available()) {
+        // The switch flips back: it never shows what is not done.
+        emit isEnabledChanged(m_isEnabled);
+        return;
+    }
     assign(enabled, false);
 }
 
@@ -29,18 +54,6 @@ void LaunchAtLoginManager::assign(bool enabled, bool isUndo)
     m_isEnabled = enabled;
     emit isEnabledChanged(enabled);
     setLaunchAtLogin(enabled, isUndo);
-}
-
-void LaunchAtLoginManager::applyFirstLaunchDefault()
-{
-    const QString key = QString::fromLatin1(hasSetupLaunchAtLoginKey);
-    if (Settings::boolValue(key, false))
-        return;
-    Settings::setBool(key, true);
-    if (!m_isEnabled) {
-        logLine(QStringLiteral("🚀 First launch - enabling Launch at Login by default"));
-        setIsEnabled(true);
-    }
 }
 
 void LaunchAtLoginManager::setLaunchAtLogin(bool enabled, bool isUndo)

@@ -88,4 +88,15 @@ SettingsViewForm {
             }
         }
     }
+
+    Label {
+        objectName: "tokenStorageNote"
+        visible: !AuthManager.tokenInKeyring
+        Layout.fillWidth: true
+        Layout.leftMargin: 4
+        text: qsTr("No keyring answered, so your sign-in is kept in Tellwind's settings file, readable only by you.")
+        wrapMode: Text.WordWrap
+        font.pointSize: Theme.points(11)
+        color: form.secondaryColor
+    }
 }

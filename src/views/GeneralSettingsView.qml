@@ -47,12 +47,16 @@ SettingsViewForm {
         SettingsViewToggle {
             objectName: "launchAtLoginToggle"
             text: qsTr("Launch Tellwind at login")
+            enabled: LaunchAtLoginManager.available
             checked: LaunchAtLoginManager.isEnabled
             onToggled: value => LaunchAtLoginManager.isEnabled = value
         }
         Label {
             objectName: "loginStatus"
-            text: form.statusText(form.loginStatus)
+            text: LaunchAtLoginManager.available ? form.statusText(form.loginStatus)
+                                                 : LaunchAtLoginManager.unavailableReason
+            Layout.fillWidth: true
+            wrapMode: Text.WordWrap
             font.pointSize: Theme.points(11)
             color: form.secondaryColor
         }

@@ -7,6 +7,8 @@
 #include <QTest>
 #include <QUrlQuery>
 
+#include <qcoro/qcorotimer.h>
+
 using Reply = ScriptedHttpServer::Reply;
 
 namespace
@@ -35,6 +37,43 @@ bool signIn(AuthManager &manager, const QString &link)
 {
     return QCoro::waitFor(manager.handleAuthCallback(QUrl(link)));
 }
+
+// A keyring in memory whose answers come later, as a real one's do, and
+// that can be told to refuse writes.
+class FakeKeyring : public SecretStore
+{
+public:
+    QMap<QString, QString> *secrets;
+    bool refuseWrites = false;
+
+    explicit FakeKeyring(QMap<QString, QString> *store)
+        : secrets(store)
+    {
+    }
+    bool isKeyring() const override { return true; }
+    QCoro::Task<Read> read(QString key) override
+    {
+        co_await later();
+        co_return Read { secrets->contains(key) ? std::optional(secrets->value(key)) : std::nullopt, {} };
+    }
+    QCoro::Task<std::optional<QString>> write(QString key, QString value) override
+    {
+        co_await later();
+        if (refuseWrites)
+            co_return QStringLiteral("the keyring is locked");
+        secrets->insert(key, value);
+        co_return std::nullopt;
+    }
+    QCoro::Task<std::optional<QString>> remove(QString key) override
+    {
+        co_await later();
+        secrets->remove(key);
+        co_return std::nullopt;
+    }
+
+private:
+    static QCoro::Task<> later() { co_await QCoro::sleepFor(std::chrono::milliseconds(1)); }
+};
 
 } // namespace
 
@@ -107,6 +146,54 @@ private slots:
         AuthManager manager;
         QTRY_VERIFY(!manager.isAuthenticated() && nothingStored());
         QVERIFY(server.requests.isEmpty());
+    }
+
+    // The token in the keyring: one an earlier version left in the settings
+    // file moves there (and stays in the file while the keyring refuses it),
+    // a sign-in goes there only, and a sign-out leaves it nowhere.
+    void tokenLivesInTheKeyring_data()
+    {
+        QTest::addColumn<bool>("legacy"); // the token starts in the settings file
+        QTest::addColumn<bool>("refuseWrites");
+        QTest::addRow("moved from the settings file") << true << false;
+        QTest::addRow("keyring refuses it") << true << true;
+        QTest::addRow("already in the keyring") << false << false;
+    }
+    void tokenLivesInTheKeyring()
+    {
+        QFETCH(bool, legacy);
+        QFETCH(bool, refuseWrites);
+        ScriptedHttpServer server;
+        server.fallback = Reply(200, user("ada@example.com").encode());
+        Settings::setString(AuthManager::baseURLKey, server.baseUrl());
+        QMap<QString, QString> keyring;
+        if (legacy)
+            storeSession("old-t0k3n", user("ada@example.com").encode());
+        else {
+            Settings::setData(AuthManager::userKey, user("ada@example.com").encode());
+            keyring.insert(AuthManager::tokenKey, "old-t0k3n");
+        }
+        auto store = std::make_unique<FakeKeyring>(&keyring);
+        store->refuseWrites = refuseWrites;
+        AuthManager manager(std::move(store));
+        QVERIFY(manager.tokenInKeyring());
+        QTRY_VERIFY(manager.isAuthenticated());
+        QCOMPARE(manager.sessionToken(), QString("old-t0k3n"));
+        QCOMPARE(Settings::contains(AuthManager::tokenKey), refuseWrites);
+        QCOMPARE(keyring.value(AuthManager::tokenKey), refuseWrites ? QString() : QString("old-t0k3n"));
+        // The check with the server carries the token, wherever it was read from.
+        QTRY_VERIFY(!server.requests.isEmpty());
+        QCOMPARE(server.requests.first().header("Authorization"), QByteArray("Bearer old-t0k3n"));
+
+        if (refuseWrites)
+            return;
+        const QString state = QUrlQuery(QUrl(manager.beginSignIn())).queryItemValue("state");
+        QVERIFY(signIn(manager, "tellwind://callback?token=new-t0k3n&state=" + state));
+        QTRY_COMPARE(keyring.value(AuthManager::tokenKey), QString("new-t0k3n"));
+        QVERIFY(!Settings::contains(AuthManager::tokenKey));
+        manager.signOut();
+        QTRY_VERIFY(keyring.isEmpty());
+        QVERIFY(nothingStored() && !manager.sessionToken());
     }
 
     void onlyARejectionEndsAStoredSession_data()

@@ -1,6 +1,7 @@
 // The whole sign-in road with the real programs: tellwind-server on loopback,
 // a running tellwind, and a second `tellwind tellwind://callback?token=…` as
-// the desktop starts it when the browser opens the link.
+// the desktop starts it when the browser opens the link. The session token
+// goes to a real keyring (GNOME Keyring's secret service on the test bus).
 #include "account/User.h"
 #include "support/RawHttp.h"
 #include "support/ServerProcess.h"
@@ -27,6 +28,18 @@ class TestSigninEndToEnd : public QObject
     Q_OBJECT
 
     QTemporaryDir m_dir;
+    QProcess m_keyring; // not a child: stopAll() leaves it running
+
+    static QString keyringToken()
+    {
+        QProcess lookup;
+        lookup.start("secret-tool", { "lookup", "server", "Tellwind", "user", "com.tellwind.authToken" });
+        return lookup.waitForFinished(10000) ? QString::fromUtf8(lookup.readAllStandardOutput()) : QString();
+    }
+    static bool keyringServes()
+    {
+        return QDBusConnection::sessionBus().interface()->isServiceRegistered("org.freedesktop.secrets");
+    }
 
     // Output goes to the named log file, read back whole.
     QProcess *start(const QString &program, const QStringList &arguments, const QString &log)
@@ -62,7 +75,12 @@ class TestSigninEndToEnd : public QObject
     }
 
 private slots:
-    void cleanupTestCase() { stopAll(); }
+    void cleanupTestCase()
+    {
+        stopAll();
+        m_keyring.terminate();
+        m_keyring.waitForFinished(5000);
+    }
 
     void callbackLinkSignsInTheRunningProgram()
     {
@@ -103,6 +121,18 @@ private slots:
         QVERIFY(!token.isEmpty());
         QCOMPARE(QUrlQuery(callback).queryItemValue("state"), QString::fromLatin1(state));
 
+        // A keyring as a desktop login leaves it: running and unlocked.
+        QVERIFY(!keyringServes());
+        QProcessEnvironment keyringEnvironment = QProcessEnvironment::systemEnvironment();
+        keyringEnvironment.insert("HOME", m_dir.filePath("keyring-home"));
+        keyringEnvironment.insert("XDG_DATA_HOME", m_dir.filePath("keyring-home/data"));
+        m_keyring.setProcessEnvironment(keyringEnvironment);
+        m_keyring.setStandardOutputFile(m_dir.filePath("keyring.log"));
+        m_keyring.start("gnome-keyring-daemon", { "--foreground", "--unlock", "--components=secrets" });
+        m_keyring.write("keyring password");
+        m_keyring.closeWriteChannel();
+        QVERIFY2(QTest::qWaitFor(keyringServes, 20000), log("keyring.log").constData());
+
         start(buildDir + "/tellwind", {}, "tellwind.log");
         QVERIFY2(QTest::qWaitFor(instanceRunning, 20000), log("tellwind.log").constData());
 
@@ -113,7 +143,8 @@ private slots:
         QCOMPARE(second->exitCode(), 0);
         QVERIFY2(
             logged("tellwind.log", "✅ [Auth] OAuth callback successful"), log("tellwind.log").constData());
-        QCOMPARE(setting("com.tellwind.authToken").toString(), token);
+        QTRY_COMPARE_WITH_TIMEOUT(keyringToken(), token, 10000);
+        QVERIFY(!setting("com.tellwind.authToken").isValid());
         QCOMPARE(User::decode(setting("com.tellwind.user").toByteArray()).value_or(User()).email,
             "ada@example.com");
         QCOMPARE(QFile::permissions(settingsPath()) & 0x0077, QFile::Permissions());
@@ -128,12 +159,18 @@ private slots:
     void nextStartChecksTheSession()
     {
         QVERIFY(stopAll());
-        const QString token = setting("com.tellwind.authToken").toString();
+        const QString token = keyringToken();
         QVERIFY(!token.isEmpty());
-        // Server down: the session stays and the log says why.
+        // As an earlier version left it: the token in the settings file. At
+        // the next start it moves into the keyring; the server is down, so
+        // the session stays and the log says why.
+        QProcess::execute("secret-tool", { "clear", "server", "Tellwind", "user", "com.tellwind.authToken" });
+        QVERIFY(keyringToken().isEmpty());
+        QSettings(settingsPath(), QSettings::IniFormat).setValue("com.tellwind.authToken", token);
         start(buildDir + "/tellwind", {}, "next.log");
         QVERIFY(logged("next.log", "⚠️ [Auth] Session verification failed: "));
-        QCOMPARE(setting("com.tellwind.authToken").toString(), token);
+        QCOMPARE(keyringToken(), token);
+        QVERIFY(!setting("com.tellwind.authToken").isValid());
         QVERIFY(stopAll());
 
         // A server that does not know the session: signed out, both keys gone.
@@ -142,11 +179,7 @@ private slots:
         QVERIFY(server.start());
         start(buildDir + "/tellwind", {}, "next.log");
         QVERIFY(QTest::qWaitFor(
-            [&] {
-                return !setting("com.tellwind.authToken").isValid()
-                    && !setting("com.tellwind.user").isValid();
-            },
-            20000));
+            [&] { return keyringToken().isEmpty() && !setting("com.tellwind.user").isValid(); }, 20000));
     }
 };
 

@@ -3,9 +3,10 @@
 # benchmarks built; and the headless desktop speaks UTF-8 on a system whose
 # own locale is C.
 set -eu
+[ -n "${TRACE:-}" ] && set -x
 source=${TELLWIND_SOURCE_DIR:?}
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+trap '[ -n "${KEEP:-}" ] || rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 # Stand-ins for the system: who we are, what dpkg knows, and a log of every
@@ -61,6 +62,98 @@ while IFS= read -r line; do
 done <<<"$builds"
 make -s -n -C "$source" run BUILD="$work/build" | grep -q 'install-deps.sh packaging/build-deps.txt$' ||
     fail "make run does not install the build packages"
+
+# Without a display `make run` says so before it installs or builds anything.
+: >"$FAKE_LOG"
+if out=$(env -u DISPLAY FAKE_UID=1000 FAKE_INSTALLED="" PATH="$fake:$PATH" \
+    make -s -C "$source" run BUILD="$work/nodisplay" 2>&1); then
+    fail "make run without a display succeeds"
+fi
+grep -q "no X display" <<<"$out" || fail "make run without a display does not say so: $out"
+[ ! -s "$FAKE_LOG" ] && [ ! -e "$work/nodisplay" ] || fail "make run installs or builds before it finds no display"
+
+# `make run` with stand-ins for the build and the programs, on a loopback of
+# its own (port 8750 is shared on a developer's machine): it starts its own
+# server only where no tellwind-server answers, says which it uses, refuses
+# a stranger on the port, and Ctrl+C ends it with 0 and nothing left over.
+if [ "$(id -u)" -eq 0 ] && command -v unshare >/dev/null && command -v script >/dev/null; then
+    cat >"$fake/cmake" <<'SH'
+#!/bin/sh
+exit 0
+SH
+    cat >"$fake/fake-server.py" <<'PY'
+import http.server, signal, sys
+body = sys.argv[1].encode()
+class Handler(http.server.BaseHTTPRequestHandler):
+    def do_GET(self):
+        self.send_response(200)
+        self.end_headers()
+        self.wfile.write(body if self.path == "/healthz" else b"{}")
+    def log_message(self, *args):
+        pass
+signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
+signal.signal(signal.SIGINT, lambda *_: sys.exit(0))
+http.server.HTTPServer(("127.0.0.1", 8750), Handler).serve_forever()
+PY
+    chmod +x "$fake/cmake"
+    runbuild="$work/runbuild"
+    mkdir -p "$runbuild"
+    cat >"$runbuild/tellwind-server" <<SH
+#!/bin/sh
+echo \$\$ >"$work/server.pid"
+exec python3 "$fake/fake-server.py" '{"status":"alive"}'
+SH
+    cat >"$runbuild/tellwind" <<SH
+#!/bin/sh
+trap 'exit 0' TERM INT
+echo started >"$work/tellwind.started"
+while :; do sleep 0.1; done
+SH
+    chmod +x "$runbuild"/*
+    cat >"$work/scenario.sh" <<SH
+set -u
+[ -n "${TRACE:-}" ] && set -x
+ip link set lo up
+export PATH="$fake:\$PATH" FAKE_UID=1000 FAKE_INSTALLED="\$(cat $source/packaging/build-deps.txt | sed 's/#.*//' | xargs)"
+export DISPLAY=:99 XDG_DATA_HOME="$work/data" XDG_CONFIG_HOME="$work/config"
+case \$1 in
+stranger) python3 "$fake/fake-server.py" '<html>' & ;;
+ours) python3 "$fake/fake-server.py" '{"status":"alive"}' & ;;
+esac
+for _ in \$(seq 100); do [ "\$1" = none ] || curl -s -o /dev/null http://127.0.0.1:8750/ && break; sleep 0.05; done
+rm -f "$work/tellwind.started" "$work/server.pid"
+# Typed at a terminal: Ctrl+C is the byte ^C on a pseudo-terminal, whose
+# line discipline signals the foreground process group.
+{
+    for _ in \$(seq 100); do pgrep -f "BUILD=$runbuild" >/dev/null && break; sleep 0.05; done
+    for _ in \$(seq 200); do
+        [ -e "$work/tellwind.started" ] || ! pgrep -f "BUILD=$runbuild" >/dev/null && break
+        sleep 0.05
+    done
+    printf '\003'
+    for _ in \$(seq 200); do pgrep -f "BUILD=$runbuild" >/dev/null || break; sleep 0.05; done
+} | script -qefc "make -s -C '$source' run BUILD='$runbuild'" /dev/null >"$work/run.out" 2>&1
+echo "exit \$?" >>"$work/run.out"
+kill \$(jobs -p) 2>/dev/null
+wait
+SH
+    scenario() {
+        unshare --net --fork bash "$work/scenario.sh" "$1" || true
+        cat "$work/run.out"
+    }
+    out=$(scenario none)
+    grep -q "starting .*tellwind-server on http://127.0.0.1:8750" <<<"$out" || fail "make run does not say it starts its server: $out"
+    grep -q "exit 0$" <<<"$out" || fail "Ctrl+C does not end make run cleanly: $out"
+    [ -s "$work/server.pid" ] || fail "make run did not start its server"
+    ! ps -o stat= -p "$(cat "$work/server.pid")" >/dev/null || fail "the server outlives make run: $out"
+    out=$(scenario ours)
+    grep -q "using the tellwind-server that already answers" <<<"$out" || fail "make run does not say it uses the running server: $out"
+    [ ! -e "$work/server.pid" ] || fail "make run starts a second server"
+    grep -q "exit 0$" <<<"$out" || fail "Ctrl+C does not end make run cleanly: $out"
+    out=$(scenario stranger)
+    grep -q "something other than tellwind-server" <<<"$out" || fail "make run takes a stranger for its server: $out"
+    [ ! -e "$work/tellwind.started" ] || fail "make run starts Tellwind against a stranger"
+fi
 
 # The headless desktop brings its own UTF-8 locale, whatever the caller's.
 charmap=$(env LANG=C LC_ALL=C LC_CTYPE=POSIX "$source/tests/harness.sh" locale charmap 2>/dev/null | tail -n1)

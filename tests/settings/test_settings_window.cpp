@@ -41,7 +41,7 @@ struct Fixture {
     FakeAutostartStore *autostart = new FakeAutostartStore;
     GlobalHotkeyManager hotkey { std::make_unique<FakeKeyMonitor>() };
     MenuBarManager menuBar { std::unique_ptr<StatusBar>(statusBar) };
-    LaunchAtLoginManager launchAtLogin { std::unique_ptr<AutostartStore>(autostart) };
+    LaunchAtLoginManager launchAtLogin;
     WindowPositionManager windowPosition;
     AuthManager auth;
     FakeWorkspace workspace;
@@ -52,7 +52,9 @@ struct Fixture {
     QQmlEngine engine;
     SettingsWindow settings { engine, workspace };
 
-    Fixture()
+    // Tellwind as installed, unless it runs from `program`.
+    explicit Fixture(const QString &program = QStringLiteral("/usr/bin/tellwind"))
+        : launchAtLogin(std::unique_ptr<AutostartStore>(autostart), program)
     {
         provideQmlObjects(engine,
             { .speechSettings = &speech,
@@ -95,6 +97,19 @@ private slots:
         Settings::setString(AuthManager::baseURLKey, QStringLiteral("http://127.0.0.1:8750"));
     }
 
+    // Run from a build folder, the switch is off and cannot be turned on,
+    // and the line below it says why instead of the desktop's status.
+    void launchAtLoginFromABuildFolder()
+    {
+        Fixture f(QStringLiteral("/home/user/src/tellwind/build/tellwind"));
+        QVERIFY(f.open());
+        QVERIFY(!f.item("launchAtLoginToggle")->isEnabled());
+        QVERIFY(f.text("loginStatus").contains("/home/user/src/tellwind/build"));
+        f.launchAtLogin.setIsEnabled(true);
+        QVERIFY(!f.launchAtLogin.isEnabled() && !f.isOn("launchAtLoginToggle"));
+        QVERIFY(f.autostart->calls.isEmpty());
+    }
+
     void opensOnceAndTogglesDriveTheirManagers()
     {
         Fixture f;
@@ -105,9 +120,13 @@ private slots:
         f.settings.open();
         QCOMPARE(f.settings.window(), window);
 
-        // First launch switched the login item on; a registration the
-        // desktop refuses flips the toggle back.
-        QVERIFY(f.launchAtLogin.isEnabled() && f.isOn("launchAtLoginToggle"));
+        // Nothing starts at login until the user says so; a registration
+        // the desktop refuses flips the toggle back.
+        QVERIFY(!f.launchAtLogin.isEnabled() && !f.isOn("launchAtLoginToggle"));
+        QVERIFY(f.autostart->calls.isEmpty());
+        QVERIFY(f.click("launchAtLoginToggleSwitch"));
+        QVERIFY(f.launchAtLogin.isEnabled());
+        QCOMPARE(f.autostart->calls, QStringList { "register" });
         QVERIFY(f.click("launchAtLoginToggleSwitch"));
         QVERIFY(!f.launchAtLogin.isEnabled());
         QCOMPARE(f.autostart->calls.last(), QString("unregister"));
@@ -288,6 +307,8 @@ private slots:
         QVERIFY(f.open());
         QVERIFY(f.click("tabAccount"));
         QTRY_VERIFY(f.item("signInButton") && !f.item("signOutButton"));
+        // The fixture's sign-in keeps its token in the settings file, as where no keyring answers.
+        QVERIFY(f.text("tokenStorageNote").contains("settings file"));
         QVERIFY(f.click("signInButton"));
         QCOMPARE(f.workspace.openedUrls.size(), 1);
 

@@ -15,7 +15,7 @@
 // monitor, no autostart file.
 struct DesktopServices {
     AuthManager authManager;
-    LaunchAtLoginManager launchAtLoginManager { std::make_unique<FakeAutostartStore>() };
+    LaunchAtLoginManager launchAtLoginManager { std::make_unique<FakeAutostartStore>(), "/usr/bin/tellwind" };
     GlobalHotkeyManager hotkeyManager { std::make_unique<FakeKeyMonitor>() };
     MenuBarManager menuBar { std::make_unique<FakeStatusBar>() };
 

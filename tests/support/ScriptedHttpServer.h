@@ -56,7 +56,8 @@ public:
     Reply fallback;
     QList<Request> requests;
 
-    ScriptedHttpServer()
+    // On `port` when given: a server that comes up where one was missing.
+    explicit ScriptedHttpServer(quint16 port = 0)
     {
         connect(&m_server, &QTcpServer::newConnection, this, [this] {
             while (QTcpSocket *socket = m_server.nextPendingConnection()) {
@@ -71,7 +72,7 @@ public:
                 });
             }
         });
-        m_server.listen(QHostAddress::LocalHost, 0);
+        m_server.listen(QHostAddress::LocalHost, port);
     }
 
     quint16 port() const { return m_server.serverPort(); }
