@@ -80,7 +80,7 @@ SettingsViewForm {
             Layout.fillWidth: true
             visible: text.length > 0
             text: SpeechSettings.addressProblem.length > 0
-                  ? qsTr("%1 Tellwind keeps using %2.").arg(SpeechSettings.addressProblem, SpeechSettings.serverBaseURL)
+                  ? qsTr("%1 Tellwind keeps using %2.").arg(SpeechSettings.addressProblem).arg(SpeechSettings.serverBaseURL)
                   : ""
             textFormat: Text.PlainText
             wrapMode: Text.Wrap

@@ -18,7 +18,7 @@ Item {
     property string shortcut
     readonly property string action: isRecording ? qsTr("Stop dictation") : qsTr("Start dictation")
     readonly property string tooltip: hasError ? errorMessage
-                                               : shortcut.length > 0 ? qsTr("%1 (%2)").arg(action, shortcut) : action
+                                               : shortcut.length > 0 ? qsTr("%1 (%2)").arg(action).arg(shortcut) : action
     // The two ends of the edge's gradient.
     readonly property color rimColor: hasError ? Theme.amber
                                                : isRecording ? Qt.rgba(1, 0.23, 0.19, 0.8) : Qt.rgba(1, 1, 1, 0.5)

@@ -283,7 +283,7 @@ private slots:
     void microphonesOfTheSoundServer()
     {
         PrivatePulseAudio pulse({ "module-null-source source_name=studio "
-                                  "source_properties=device.description='Studio Microphone'" });
+                                  "description='Studio Microphone'" });
         QVERIFY(pulse.start());
         const QByteArray previous = qgetenv("PULSE_SERVER");
         qputenv("PULSE_SERVER", pulse.server().toUtf8());
