@@ -23,6 +23,18 @@
         <source>No keyring answered, so your sign-in is kept in Tellwind&apos;s settings file, readable only by you.</source>
         <translation>Kein Schlüsselbund hat geantwortet, daher liegt Ihre Anmeldung in Tellwinds Einstellungsdatei, die nur Sie lesen können.</translation>
     </message>
+    <message>
+        <source>Signed in to your speech server as</source>
+        <translation>Bei Ihrem Spracherkennungsserver angemeldet als</translation>
+    </message>
+    <message>
+        <source>An account on your speech server lets Tellwind use server recognition when the server asks who you are. On-device recognition needs no account.</source>
+        <translation>Mit einem Konto auf Ihrem Spracherkennungsserver kann Tellwind die Erkennung auf dem Server nutzen, wenn der Server eine Anmeldung verlangt. Die Erkennung auf dem Gerät braucht kein Konto.</translation>
+    </message>
+    <message>
+        <source>Signing in opens the server&apos;s sign-in page in your browser.</source>
+        <translation>Zum Anmelden öffnet sich die Anmeldeseite des Servers in Ihrem Browser.</translation>
+    </message>
 </context>
 <context>
     <name>AppearanceSettingsView</name>
@@ -190,20 +202,8 @@ Wird kein Mikrofon angezeigt, prüfen Sie, ob der Tondienst (PulseAudio oder Pip
         <translation>Start</translation>
     </message>
     <message>
-        <source>Launch Tellwind at login</source>
-        <translation>Tellwind bei der Anmeldung starten</translation>
-    </message>
-    <message>
-        <source>System Tray</source>
-        <translation>Systembereich</translation>
-    </message>
-    <message>
         <source>Show icon in the system tray</source>
         <translation>Symbol im Systembereich der Kontrollleiste anzeigen</translation>
-    </message>
-    <message>
-        <source>Access Tellwind from the system tray even when the window is hidden.</source>
-        <translation>Tellwind ist über den Systembereich der Kontrollleiste erreichbar, auch wenn das Fenster ausgeblendet ist.</translation>
     </message>
     <message>
         <source>Typing</source>
@@ -230,16 +230,32 @@ Wird kein Mikrofon angezeigt, prüfen Sie, ob der Tondienst (PulseAudio oder Pip
         <translation>Mikrofon</translation>
     </message>
     <message>
-        <source>Dictated Text</source>
-        <translation>Diktierter Text</translation>
-    </message>
-    <message>
         <source>Automatic capitals</source>
         <translation>Automatische Großschreibung</translation>
     </message>
     <message>
         <source>Spoken punctuation</source>
         <translation>Gesprochene Satzzeichen</translation>
+    </message>
+    <message>
+        <source>%1 Tellwind keeps using %2.</source>
+        <translation>%1 Tellwind verwendet weiterhin %2.</translation>
+    </message>
+    <message>
+        <source>Dictated text</source>
+        <translation>Diktierter Text</translation>
+    </message>
+    <message>
+        <source>Start Tellwind when you log in</source>
+        <translation>Tellwind bei der Anmeldung starten</translation>
+    </message>
+    <message>
+        <source>System tray</source>
+        <translation>Systembereich</translation>
+    </message>
+    <message>
+        <source>Start dictation, show the panel and open these settings from the system tray.</source>
+        <translation>Diktat starten, die Leiste anzeigen und diese Einstellungen öffnen – direkt aus dem Systembereich.</translation>
     </message>
 </context>
 <context>
@@ -252,52 +268,12 @@ Wird kein Mikrofon angezeigt, prüfen Sie, ob der Tondienst (PulseAudio oder Pip
 <context>
     <name>HotkeySettingsView</name>
     <message>
-        <source>Global Hotkey</source>
-        <translation>Globales Tastenkürzel</translation>
-    </message>
-    <message>
-        <source>Enable global hotkey</source>
-        <translation>Globales Tastenkürzel aktivieren</translation>
-    </message>
-    <message>
-        <source>Current hotkey:</source>
-        <translation>Aktuelles Tastenkürzel:</translation>
-    </message>
-    <message>
-        <source>Press Shift + R from anywhere to start/stop recording.</source>
-        <translation>Drücken Sie überall Umschalt + R, um die Aufnahme zu starten oder zu beenden.</translation>
-    </message>
-    <message>
-        <source>Note</source>
-        <translation>Hinweis</translation>
-    </message>
-    <message>
-        <source>The hotkey works system-wide, even when Tellwind is in the background.</source>
-        <translation>Das Tastenkürzel wirkt systemweit, auch wenn Tellwind im Hintergrund läuft.</translation>
-    </message>
-    <message>
-        <source>Shift + R</source>
-        <translation>Umschalt + R</translation>
-    </message>
-    <message>
         <source>Shortcut</source>
         <translation>Tastenkürzel</translation>
     </message>
     <message>
-        <source>Shortcut: %1</source>
-        <translation>Tastenkürzel: %1</translation>
-    </message>
-    <message>
         <source>Press the new shortcut…</source>
         <translation>Drücken Sie das neue Tastenkürzel …</translation>
-    </message>
-    <message>
-        <source>Record Shortcut</source>
-        <translation>Tastenkürzel aufnehmen</translation>
-    </message>
-    <message>
-        <source>Use Shift + R</source>
-        <translation>Umschalt + R verwenden</translation>
     </message>
     <message>
         <source>Hold Ctrl, Alt or Super and press a key. Esc cancels.</source>
@@ -308,8 +284,24 @@ Wird kein Mikrofon angezeigt, prüfen Sie, ob der Tondienst (PulseAudio oder Pip
         <translation>Umschalt + R tippt außerdem ein R in die Anwendung, die Sie gerade verwenden, und jedes große R, das Sie irgendwo tippen, startet oder beendet das Diktat. Ein Tastenkürzel mit Strg, Alt oder Super erreicht keine Anwendung.</translation>
     </message>
     <message>
-        <source>This shortcut reaches no other application. On Wayland your desktop binds it where it offers a shortcut service; otherwise bind the command &quot;tellwind --toggle&quot; in your desktop&apos;s keyboard settings.</source>
-        <translation>Dieses Tastenkürzel erreicht keine andere Anwendung. Unter Wayland richtet Ihre Arbeitsumgebung es ein, sofern sie einen Dienst für Tastenkürzel anbietet; andernfalls weisen Sie dem Befehl „tellwind --toggle“ in den Tastatureinstellungen Ihrer Arbeitsumgebung ein Tastenkürzel zu.</translation>
+        <source>Start and stop dictation with a shortcut</source>
+        <translation>Diktat mit einem Tastenkürzel starten und beenden</translation>
+    </message>
+    <message>
+        <source>Shortcut:</source>
+        <translation>Tastenkürzel:</translation>
+    </message>
+    <message>
+        <source>Change Shortcut…</source>
+        <translation>Tastenkürzel ändern …</translation>
+    </message>
+    <message>
+        <source>Restore Default</source>
+        <translation>Standard wiederherstellen</translation>
+    </message>
+    <message>
+        <source>This shortcut works in every application and reaches none of them. On Wayland your desktop binds it where it offers a shortcut service; otherwise bind the command &quot;tellwind --toggle&quot; in your desktop&apos;s keyboard settings.</source>
+        <translation>Dieses Tastenkürzel wirkt in jeder Anwendung, ohne dort etwas auszulösen. Unter Wayland richtet Ihre Arbeitsumgebung es ein, wenn sie einen Dienst für Tastenkürzel anbietet; sonst legen Sie in den Tastatureinstellungen Ihrer Arbeitsumgebung ein Kürzel für den Befehl „tellwind --toggle“ an.</translation>
     </message>
 </context>
 <context>
@@ -358,10 +350,6 @@ Wird kein Mikrofon angezeigt, prüfen Sie, ob der Tondienst (PulseAudio oder Pip
         <translation>Nicht verfügbar</translation>
     </message>
     <message>
-        <source>You chose to recognise speech on the server.</source>
-        <translation>Sie haben die Erkennung auf dem Server gewählt.</translation>
-    </message>
-    <message>
         <source>No speech model for this language is installed on this computer.</source>
         <translation>Auf diesem Computer ist kein Sprachmodell für diese Sprache installiert.</translation>
     </message>
@@ -370,7 +358,11 @@ Wird kein Mikrofon angezeigt, prüfen Sie, ob der Tondienst (PulseAudio oder Pip
         <translation>Der Spracherkennungsserver ist nicht erreichbar: %1</translation>
     </message>
     <message>
-        <source>The speech server does not recognise this language.</source>
+        <source>You chose to recognize speech on the server.</source>
+        <translation>Sie haben die Erkennung auf dem Server gewählt.</translation>
+    </message>
+    <message>
+        <source>The speech server does not recognize this language.</source>
         <translation>Der Spracherkennungsserver erkennt diese Sprache nicht.</translation>
     </message>
 </context>
@@ -767,10 +759,6 @@ Wird kein Mikrofon angezeigt, prüfen Sie, ob der Tondienst (PulseAudio oder Pip
 <context>
     <name>LanguagePickerView</name>
     <message>
-        <source>Search languages...</source>
-        <translation>Sprachen suchen …</translation>
-    </message>
-    <message>
         <source>Search languages</source>
         <translation>Sprachen suchen</translation>
     </message>
@@ -781,6 +769,14 @@ Wird kein Mikrofon angezeigt, prüfen Sie, ob der Tondienst (PulseAudio oder Pip
     <message>
         <source>Languages</source>
         <translation>Sprachen</translation>
+    </message>
+    <message>
+        <source>Search by name or code…</source>
+        <translation>Nach Name oder Kürzel suchen …</translation>
+    </message>
+    <message>
+        <source>No language matches</source>
+        <translation>Keine passende Sprache</translation>
     </message>
 </context>
 <context>
@@ -811,48 +807,32 @@ Wird kein Mikrofon angezeigt, prüfen Sie, ob der Tondienst (PulseAudio oder Pip
 <context>
     <name>MenuBarManager</name>
     <message>
-        <source>Toggle Recording</source>
-        <translation>Aufnahme umschalten</translation>
-    </message>
-    <message>
-        <source>Show Window</source>
-        <translation>Fenster anzeigen</translation>
-    </message>
-    <message>
         <source>Choose Language…</source>
         <translation>Sprache wählen …</translation>
-    </message>
-    <message>
-        <source>Settings...</source>
-        <translation>Einstellungen …</translation>
     </message>
     <message>
         <source>Quit Tellwind</source>
         <translation>Tellwind beenden</translation>
     </message>
     <message>
-        <source>Stop Recording</source>
-        <translation>Aufnahme beenden</translation>
+        <source>Show Panel</source>
+        <translation>Leiste anzeigen</translation>
     </message>
     <message>
-        <source>Start Recording</source>
-        <translation>Aufnahme starten</translation>
+        <source>Settings…</source>
+        <translation>Einstellungen …</translation>
+    </message>
+    <message>
+        <source>Stop Dictation</source>
+        <translation>Diktat beenden</translation>
+    </message>
+    <message>
+        <source>Start Dictation</source>
+        <translation>Diktat starten</translation>
     </message>
 </context>
 <context>
     <name>OnboardingView</name>
-    <message>
-        <source>Let&apos;s Go</source>
-        <translation>Los geht’s</translation>
-    </message>
-    <message>
-        <source>Continue</source>
-        <translation>Weiter</translation>
-    </message>
-    <message>
-        <source>Skip for Now</source>
-        <translation>Vorerst überspringen</translation>
-    </message>
     <message>
         <source>Next</source>
         <translation>Weiter</translation>
@@ -868,44 +848,6 @@ Wird kein Mikrofon angezeigt, prüfen Sie, ob der Tondienst (PulseAudio oder Pip
     <message>
         <source>Welcome to Tellwind</source>
         <translation>Willkommen bei Tellwind</translation>
-    </message>
-    <message>
-        <source>Dictate text into any app with a simple keyboard shortcut.
-Let&apos;s get you set up in just a moment.</source>
-        <translation>Diktieren Sie Text in jede Anwendung – mit einem einfachen Tastenkürzel.
-In wenigen Augenblicken ist alles eingerichtet.</translation>
-    </message>
-    <message>
-        <source>You&apos;re All Set!</source>
-        <translation>Alles bereit!</translation>
-    </message>
-    <message>
-        <source>Install Tellwind</source>
-        <translation>Tellwind installieren</translation>
-    </message>
-    <message>
-        <source>Tellwind is installed in an application folder (/usr, /opt or ~/.local).</source>
-        <translation>Tellwind ist in einem Programmordner installiert (/usr, /opt oder ~/.local).</translation>
-    </message>
-    <message>
-        <source>For best results, Tellwind should be installed under /usr, /opt or ~/.local.</source>
-        <translation>Für beste Ergebnisse sollte Tellwind unter /usr, /opt oder ~/.local installiert sein.</translation>
-    </message>
-    <message>
-        <source>Current location:</source>
-        <translation>Aktueller Speicherort:</translation>
-    </message>
-    <message>
-        <source>Show in File Manager</source>
-        <translation>Im Dateimanager anzeigen</translation>
-    </message>
-    <message>
-        <source>Typing Is Ready!</source>
-        <translation>Tippen ist bereit!</translation>
-    </message>
-    <message>
-        <source>Enable Typing</source>
-        <translation>Tippen ermöglichen</translation>
     </message>
     <message>
         <source>Tellwind can now type text into any application.</source>
@@ -942,6 +884,62 @@ In wenigen Augenblicken ist alles eingerichtet.</translation>
     <message>
         <source>Step %1 of %2</source>
         <translation>Schritt %1 von %2</translation>
+    </message>
+    <message>
+        <source>Speak, and Tellwind types what you say into the application you are using. This short tour shows how.</source>
+        <translation>Sprechen Sie, und Tellwind tippt das Gesagte in die Anwendung, die Sie gerade verwenden. Diese kurze Einführung zeigt, wie es geht.</translation>
+    </message>
+    <message>
+        <source>Start and stop with a shortcut</source>
+        <translation>Mit einem Tastenkürzel starten und beenden</translation>
+    </message>
+    <message>
+        <source>Press it in any application to start dictating, and press it again to stop. Tellwind types your words where the cursor is.</source>
+        <translation>Drücken Sie es in einer beliebigen Anwendung, um das Diktat zu starten, und noch einmal, um es zu beenden. Tellwind tippt Ihre Worte dort, wo der Cursor steht.</translation>
+    </message>
+    <message>
+        <source>You can change the shortcut in Settings, under Shortcut.</source>
+        <translation>Das Tastenkürzel lässt sich in den Einstellungen unter „Tastenkürzel“ ändern.</translation>
+    </message>
+    <message>
+        <source>The shortcut is turned off. You can turn it on in Settings, under Shortcut.</source>
+        <translation>Das Tastenkürzel ist ausgeschaltet. Sie können es in den Einstellungen unter „Tastenkürzel“ einschalten.</translation>
+    </message>
+    <message>
+        <source>The panel</source>
+        <translation>Die Leiste</translation>
+    </message>
+    <message>
+        <source>A small panel stays above your windows. Drag it by its edge to move it.</source>
+        <translation>Eine kleine Leiste bleibt über Ihren Fenstern. Ziehen Sie sie an ihrem Rand, um sie zu verschieben.</translation>
+    </message>
+    <message>
+        <source>Starts and stops dictation, like the shortcut.</source>
+        <translation>Startet und beendet das Diktat, wie das Tastenkürzel.</translation>
+    </message>
+    <message>
+        <source>Chooses how speech is recognized: on this computer, which works offline, or on your speech server, which is more accurate.</source>
+        <translation>Wählt, wo die Sprache erkannt wird: auf diesem Computer, was auch ohne Netz geht, oder auf Ihrem Spracherkennungsserver, der genauer ist.</translation>
+    </message>
+    <message>
+        <source>Opens the language picker. Search by a language&apos;s name in English or in the language itself, or by its code.</source>
+        <translation>Öffnet die Sprachauswahl. Suchen Sie nach dem Namen einer Sprache auf Deutsch, auf Englisch oder in der Sprache selbst, oder nach ihrem Kürzel.</translation>
+    </message>
+    <message>
+        <source>If you hide the panel, &quot;Show Panel&quot; in the tray menu brings it back.</source>
+        <translation>Wenn Sie die Leiste ausblenden, holt „Leiste anzeigen“ im Menü des Systembereichs sie zurück.</translation>
+    </message>
+    <message>
+        <source>Typing is ready</source>
+        <translation>Tippen ist bereit</translation>
+    </message>
+    <message>
+        <source>Enable typing</source>
+        <translation>Tippen ermöglichen</translation>
+    </message>
+    <message>
+        <source>Start Tellwind when you log in</source>
+        <translation>Tellwind bei der Anmeldung starten</translation>
     </message>
 </context>
 <context>
@@ -992,14 +990,6 @@ In wenigen Augenblicken ist alles eingerichtet.</translation>
 <context>
     <name>STTProviderToggleButton</name>
     <message>
-        <source>Using server recognition (accurate, online) - tap for on-device</source>
-        <translation>Erkennung auf dem Server (genau, online) – klicken für Gerät</translation>
-    </message>
-    <message>
-        <source>Using on-device recognition (offline) - tap for server</source>
-        <translation>Erkennung auf dem Gerät (offline) – klicken für Server</translation>
-    </message>
-    <message>
         <source>Server recognition</source>
         <translation>Erkennung auf dem Server</translation>
     </message>
@@ -1007,16 +997,20 @@ In wenigen Augenblicken ist alles eingerichtet.</translation>
         <source>On-device recognition</source>
         <translation>Erkennung auf dem Gerät</translation>
     </message>
+    <message>
+        <source>Server recognition: more accurate, needs the server. Click for on-device.</source>
+        <translation>Erkennung auf dem Server: genauer, braucht den Server. Klicken für Erkennung auf dem Gerät.</translation>
+    </message>
+    <message>
+        <source>On-device recognition: works offline. Click for server recognition.</source>
+        <translation>Erkennung auf dem Gerät: geht auch ohne Netz. Klicken für Erkennung auf dem Server.</translation>
+    </message>
 </context>
 <context>
     <name>ServerLanguages</name>
     <message>
         <source>Not a server address: %1</source>
         <translation>Keine Serveradresse: %1</translation>
-    </message>
-    <message>
-        <source>The request was cancelled</source>
-        <translation>Die Anfrage wurde abgebrochen</translation>
     </message>
     <message>
         <source>The server did not answer in time</source>
@@ -1029,6 +1023,10 @@ In wenigen Augenblicken ist alles eingerichtet.</translation>
     <message>
         <source>The server&apos;s answer is not a language list</source>
         <translation>Die Antwort des Servers ist keine Sprachliste</translation>
+    </message>
+    <message>
+        <source>The request was canceled</source>
+        <translation>Die Anfrage wurde abgebrochen</translation>
     </message>
 </context>
 <context>
@@ -1046,16 +1044,16 @@ In wenigen Augenblicken ist alles eingerichtet.</translation>
         <translation>Konto</translation>
     </message>
     <message>
-        <source>Hotkey</source>
-        <translation>Tastenkürzel</translation>
-    </message>
-    <message>
         <source>Appearance</source>
         <translation>Darstellung</translation>
     </message>
     <message>
         <source>Settings sections</source>
         <translation>Einstellungsbereiche</translation>
+    </message>
+    <message>
+        <source>Shortcut</source>
+        <translation>Tastenkürzel</translation>
     </message>
 </context>
 <context>
@@ -1134,23 +1132,39 @@ In wenigen Augenblicken ist alles eingerichtet.</translation>
         <translation>Keine Antwort: %1</translation>
     </message>
     <message>
-        <source>The server answers, but recognises no language.</source>
-        <translation>Der Server antwortet, erkennt aber keine Sprache.</translation>
-    </message>
-    <message numerus="yes">
-        <source>The server recognises %n language(s): %1</source>
-        <translation>
-            <numerusform>Der Server erkennt %n Sprache: %1</numerusform>
-            <numerusform>Der Server erkennt %n Sprachen: %1</numerusform>
-        </translation>
-    </message>
-    <message>
         <source>System default</source>
         <translation>Systemstandard</translation>
     </message>
     <message>
         <source>The chosen microphone (%1) is not connected: the system default is used until it is back.</source>
         <translation>Das gewählte Mikrofon (%1) ist nicht angeschlossen: Bis es wieder verfügbar ist, wird der Systemstandard verwendet.</translation>
+    </message>
+    <message>
+        <source>The address must start with http:// or https://.</source>
+        <translation>Die Adresse muss mit http:// oder https:// beginnen.</translation>
+    </message>
+    <message>
+        <source>This is not a valid web address.</source>
+        <translation>Das ist keine gültige Webadresse.</translation>
+    </message>
+    <message>
+        <source>The address needs the server&apos;s name or IP address after &quot;%1://&quot;.</source>
+        <translation>Nach „%1://“ fehlt der Name oder die IP-Adresse des Servers.</translation>
+    </message>
+    <message>
+        <source>The server answers, but recognizes no language.</source>
+        <translation>Der Server antwortet, erkennt aber keine Sprache.</translation>
+    </message>
+    <message>
+        <source>The server recognizes one language: %1</source>
+        <translation>Der Server erkennt eine Sprache: %1</translation>
+    </message>
+    <message numerus="yes">
+        <source>The server recognizes %n languages: %1</source>
+        <translation>
+            <numerusform>Der Server erkennt %n Sprache: %1</numerusform>
+            <numerusform>Der Server erkennt %n Sprachen: %1</numerusform>
+        </translation>
     </message>
 </context>
 <context>
@@ -1265,6 +1279,10 @@ Aktueller Speicherort:
     <message>
         <source>Start dictation</source>
         <translation>Diktat starten</translation>
+    </message>
+    <message>
+        <source>%1 (%2)</source>
+        <translation>%1 (%2)</translation>
     </message>
 </context>
 </TS>

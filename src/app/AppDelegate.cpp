@@ -163,7 +163,7 @@ void AppDelegate::chooseLanguage()
 void AppDelegate::openSettings()
 {
     if (m_settingsWindow)
-        m_settingsWindow->open();
+        m_settingsWindow->open(m_floatingWindow);
 }
 
 void AppDelegate::configureWindow(QWindow *window)

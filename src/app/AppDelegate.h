@@ -28,8 +28,8 @@ class AppDelegate : public QObject
     Q_OBJECT
 
 public:
-    // The panel's fixed size: the content's own 190 x 160, so nothing is cut off.
-    static constexpr QSize panelSize { 190, 160 };
+    // The panel's fixed size: the content's own 122 x 90, so nothing is cut off.
+    static constexpr QSize panelSize { 122, 90 };
     static constexpr int accessibilityCheckDelayMs = 500;
 
     // The desktop services it plugs in, made by the composition root (or a test).
@@ -38,7 +38,7 @@ public:
         LaunchAtLoginManager &launchAtLoginManager;
         GlobalHotkeyManager &hotkeyManager;
         MenuBarManager &menuBarManager;
-        // What the tray's "Settings..." opens, from launch on (none in tests that never open it).
+        // What the tray's "Settings…" opens, from launch on (none in tests that never open it).
         SettingsWindow *settingsWindow = nullptr;
     };
 

@@ -101,10 +101,10 @@ QString LanguageAvailability::reason(const QString &code, bool prefersCloud) con
     // Whether the device could have done it had the user not chosen the server.
     const bool deviceCould = m_deviceCodes.contains(code);
     const QString device = deviceCould
-        ? tr("You chose to recognise speech on the server.")
+        ? tr("You chose to recognize speech on the server.")
         : tr("No speech model for this language is installed on this computer.");
     const QString server = m_server == Server::unreachable
         ? tr("The speech server cannot be reached: %1").arg(m_serverError)
-        : tr("The speech server does not recognise this language.");
+        : tr("The speech server does not recognize this language.");
     return device + u' ' + server;
 }

@@ -16,10 +16,11 @@ class LanguageCatalog : public QObject
 public:
     using QObject::QObject;
 
-    // Every language whose name (in the user's language or in English)
-    // contains `searchText`, ignoring case, in catalogue order; all of them
-    // for an empty search. The text is taken as typed, not trimmed; codes and
-    // flags are not searched.
+    // Every language whose name in the user's language, in English or in
+    // itself ("Deutsch") contains `searchText`, ignoring case, or whose code
+    // starts with it ("de", "de-DE", "deu", "ger"), in catalogue order; all of
+    // them for an empty search. Surrounding spaces are ignored; flags are not
+    // searched.
     static QList<SupportedLanguage> filtered(const QString &searchText);
 
     // The same, as SupportedLanguage values for a QML list.

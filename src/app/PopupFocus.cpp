@@ -67,3 +67,25 @@ QPoint PopupFocus::placeBeside(QWindow *anchor, int width, int height, int gap) 
     return besideAnchor(
         anchor->geometry(), QSize(width, height), screen ? screen->availableGeometry() : QRect(), gap);
 }
+
+QPoint PopupFocus::tipPosition(
+    const QRect &target, const QRect &spare, const QSize &size, const QRect &area, int gap)
+{
+    int x = target.center().x() + 1 - size.width() / 2;
+    int y = spare.y() + spare.height() + gap;
+    if (area.isEmpty())
+        return { x, y };
+    if (y + size.height() > area.y() + area.height())
+        y = spare.y() - gap - size.height();
+    x = std::max(area.x(), std::min(x, area.x() + area.width() - size.width()));
+    y = std::max(area.y(), std::min(y, area.y() + area.height() - size.height()));
+    return { x, y };
+}
+
+QPoint PopupFocus::placeTip(
+    QWindow *window, const QRectF &target, const QRectF &spare, int width, int height, int gap) const
+{
+    const QScreen *screen = window ? window->screen() : nullptr;
+    return tipPosition(target.toAlignedRect(), spare.toAlignedRect(), QSize(width, height),
+        screen ? screen->availableGeometry() : QRect(), gap);
+}

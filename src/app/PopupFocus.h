@@ -35,6 +35,15 @@ public:
     // The same on the screen `anchor` is on.
     Q_INVOKABLE QPoint placeBeside(QWindow *anchor, int width, int height, int gap) const;
 
+    // Where a tooltip of `size` for `target` goes: below `spare` (what it must
+    // not hide: the panel's other buttons), or above it where `area` has no
+    // room below, centred on the target, and inside `area` when that is known.
+    static QPoint tipPosition(
+        const QRect &target, const QRect &spare, const QSize &size, const QRect &area, int gap);
+    // The same on the screen of `window`, which holds the target.
+    Q_INVOKABLE QPoint placeTip(
+        QWindow *window, const QRectF &target, const QRectF &spare, int width, int height, int gap) const;
+
 private:
     WindowSystem &m_windowSystem;
     WindowSystem::WindowId m_previous = 0;

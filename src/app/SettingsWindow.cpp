@@ -9,6 +9,8 @@
 #include <QScreen>
 #include <QUrl>
 
+#include <algorithm>
+
 const QString SettingsWindow::viewUrl = QStringLiteral("qrc:/Tellwind/Views/SettingsView.qml");
 
 SettingsWindow::SettingsWindow(QQmlEngine &engine, Workspace &workspace, QObject *parent)
@@ -39,11 +41,6 @@ QQuickWindow *SettingsWindow::create()
         return nullptr;
     }
     QQmlEngine::setObjectOwnership(window, QQmlEngine::CppOwnership);
-    if (QScreen *screen = window->screen()) {
-        QRect frame(QPoint(), window->size());
-        frame.moveCenter(screen->availableGeometry().center());
-        window->setPosition(frame.topLeft());
-    }
     // Closed is gone: the next opening builds every tab anew.
     QObject *handle = window;
     connect(window, &QWindow::visibleChanged, this, [this, handle](bool visible) {
@@ -56,12 +53,74 @@ QQuickWindow *SettingsWindow::create()
     return window;
 }
 
-void SettingsWindow::open()
+QPoint SettingsWindow::besidePanel(
+    const QRect &panel, const QSize &size, const QRect &area, const QMargins &frame)
+{
+    constexpr int gap = 12;
+    const QSize outer = size.grownBy(frame);
+    const int middleY = panel.center().y() - outer.height() / 2;
+    const int middleX = panel.center().x() - outer.width() / 2;
+    // Frame positions: the window's own is inside its frame.
+    struct Side {
+        QPoint at;
+        int room;
+        bool horizontal;
+    };
+    const Side sides[] = {
+        { { panel.right() + 1 + gap, middleY }, area.right() - panel.right() - gap, true },
+        { { panel.left() - gap - outer.width(), middleY }, panel.left() - area.left() - gap, true },
+        { { middleX, panel.bottom() + 1 + gap }, area.bottom() - panel.bottom() - gap, false },
+        { { middleX, panel.top() - gap - outer.height() }, panel.top() - area.top() - gap, false },
+    };
+    const Side *chosen = nullptr;
+    for (const Side &side : sides) {
+        if (side.room >= (side.horizontal ? outer.width() : outer.height())) {
+            chosen = &side;
+            break;
+        }
+    }
+    if (!chosen) {
+        chosen = &sides[0];
+        for (const Side &side : sides) {
+            const int spare = side.room - (side.horizontal ? outer.width() : outer.height());
+            if (spare > chosen->room - (chosen->horizontal ? outer.width() : outer.height()))
+                chosen = &side;
+        }
+    }
+    QPoint at = chosen->at;
+    if (!area.isEmpty()) {
+        at.setX(std::max(area.left(), std::min(at.x(), area.right() + 1 - outer.width())));
+        at.setY(std::max(area.top(), std::min(at.y(), area.bottom() + 1 - outer.height())));
+    }
+    return at + QPoint(frame.left(), frame.top());
+}
+
+void SettingsWindow::place(QWindow *panel)
+{
+    QQuickWindow *settings = window();
+    QScreen *screen = panel ? panel->screen() : settings->screen();
+    const QRect area = screen ? screen->availableGeometry() : QRect();
+    if (!panel || !panel->isVisible()) {
+        QRect frame(QPoint(), settings->size());
+        frame.moveCenter(area.center());
+        settings->setPosition(frame.topLeft());
+        return;
+    }
+    // Before the first showing the window manager has not said how big its
+    // frame is; a usual title bar and border stand in.
+    QMargins frame = settings->frameMargins();
+    if (frame.isNull())
+        frame = QMargins(2, 32, 2, 2);
+    settings->setPosition(besidePanel(panel->geometry(), settings->size(), area, frame));
+}
+
+void SettingsWindow::open(QWindow *panel)
 {
     if (!m_window) {
         m_window = create();
         if (!m_window)
             return;
+        place(panel);
         emit windowChanged(window());
     }
     m_window->show();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QMargins>
 #include <QObject>
 #include <QPointer>
 #include <QQuickWindow>
@@ -25,7 +26,17 @@ public:
     SettingsWindow(QQmlEngine &engine, Workspace &workspace, QObject *parent = nullptr);
     ~SettingsWindow() override;
 
-    void open();
+    // Opens beside `panel` where one is given, so that the always-on-top
+    // panel never covers it.
+    void open(QWindow *panel = nullptr);
+
+    // Where a window of `size` goes beside `panel` inside `area` (the screen
+    // less its panels): right of it, else left, below or above, whichever
+    // holds the whole window first; where none does, the side with the most
+    // room, kept inside `area`. `frame` is what the window manager adds
+    // around the window: a title bar above, borders on the sides.
+    static QPoint besidePanel(
+        const QRect &panel, const QSize &size, const QRect &area, const QMargins &frame);
     QQuickWindow *window() const { return qobject_cast<QQuickWindow *>(m_window.data()); }
 
     // Opens a web page in the user's browser (the account tab's "Sign In").
@@ -36,6 +47,7 @@ signals:
 
 private:
     QQuickWindow *create();
+    void place(QWindow *panel);
 
     QQmlEngine &m_engine;
     Workspace &m_workspace;

@@ -11,6 +11,7 @@
 #include <QPointer>
 #include <QPromise>
 #include <QThreadPool>
+#include <QUrl>
 #include <QVariantMap>
 
 #include <qcoro/qcorofuture.h>
@@ -30,20 +31,60 @@ QString SpeechSettings::serverBaseURL() const
     return Settings::stringValue(serverBaseURLKey).value_or(SpeechService::defaultServerBaseURL());
 }
 
-void SpeechSettings::setServerBaseURL(const QString &url)
+QString SpeechSettings::problemWithAddress(const QString &url)
 {
     const QString trimmed = url.trimmed();
+    const QUrl parsed(trimmed, QUrl::StrictMode);
+    const QString scheme = parsed.scheme().toLower();
+    if (scheme != QLatin1String("http") && scheme != QLatin1String("https"))
+        return tr("The address must start with http:// or https://.");
+    if (!parsed.isValid())
+        return tr("This is not a valid web address.");
+    if (parsed.host().isEmpty())
+        return tr("The address needs the server's name or IP address after \"%1://\".").arg(scheme);
+    return {};
+}
+
+bool SpeechSettings::setServerBaseURL(const QString &url)
+{
+    const QString trimmed = url.trimmed();
+    const QString problem = trimmed.isEmpty() ? QString() : problemWithAddress(trimmed);
+    if (problem != m_addressProblem) {
+        m_addressProblem = problem;
+        emit addressProblemChanged();
+    }
+    if (!problem.isEmpty())
+        return false;
     if (trimmed == serverBaseURL())
-        return;
+        return true;
     if (trimmed.isEmpty())
         Settings::remove(serverBaseURLKey);
     else
         Settings::setString(serverBaseURLKey, trimmed);
+    forgetTest();
     emit serverBaseURLChanged();
+    return true;
+}
+
+void SpeechSettings::forgetTest()
+{
+    ++m_test;
+    if (!m_testing && m_testResult.isEmpty())
+        return;
+    m_testing = false;
+    m_testSucceeded = false;
+    m_testResult.clear();
+    emit testChanged();
 }
 
 QCoro::Task<> SpeechSettings::testServerNow(QString url)
 {
+    if (!problemWithAddress(url).isEmpty()) {
+        // Nothing to ask: the refusal in addressProblem says why.
+        forgetTest();
+        setServerBaseURL(url);
+        co_return;
+    }
     const quint64 test = ++m_test;
     m_testing = true;
     m_testResult = tr("Asking the server…");
@@ -60,9 +101,12 @@ QCoro::Task<> SpeechSettings::testServerNow(QString url)
     if (!answer.reached)
         m_testResult = tr("No answer: %1").arg(answer.error);
     else if (answer.codes.isEmpty())
-        m_testResult = tr("The server answers, but recognises no language.");
+        m_testResult = tr("The server answers, but recognizes no language.");
+    else if (answer.codes.size() == 1)
+        // No English catalogue ships to pick the singular of the plural form below.
+        m_testResult = tr("The server recognizes one language: %1").arg(answer.codes.first());
     else
-        m_testResult = tr("The server recognises %n language(s): %1", nullptr, int(answer.codes.size()))
+        m_testResult = tr("The server recognizes %n languages: %1", nullptr, int(answer.codes.size()))
                            .arg(answer.codes.join(QStringLiteral(", ")));
     emit testChanged();
 }

@@ -12,12 +12,14 @@
 
 class QNetworkAccessManager;
 
-// The "Speech" section of the settings: which server recognises speech (with
+// The "Speech" section of the settings: which server recognizes speech (with
 // a test that shows what it answers) and which microphone to listen to.
 class SpeechSettings : public QObject
 {
     Q_OBJECT
     Q_PROPERTY(QString serverBaseURL READ serverBaseURL WRITE setServerBaseURL NOTIFY serverBaseURLChanged)
+    // Why the last address offered was refused; empty once one is taken.
+    Q_PROPERTY(QString addressProblem READ addressProblem NOTIFY addressProblemChanged)
     Q_PROPERTY(bool isTesting READ isTesting NOTIFY testChanged)
     Q_PROPERTY(bool testSucceeded READ testSucceeded NOTIFY testChanged)
     Q_PROPERTY(QString testResult READ testResult NOTIFY testChanged)
@@ -38,7 +40,13 @@ public:
     ~SpeechSettings() override;
 
     QString serverBaseURL() const;
-    void setServerBaseURL(const QString &url);
+    // Stores `url` when it can serve (empty restores the default); otherwise
+    // keeps the stored one and says why in addressProblem. True when taken.
+    bool setServerBaseURL(const QString &url);
+    Q_INVOKABLE bool applyServerBaseURL(const QString &url) { return setServerBaseURL(url); }
+    QString addressProblem() const { return m_addressProblem; }
+    // Why `url` cannot be a server's address, for the user; empty when it can.
+    static QString problemWithAddress(const QString &url);
     bool isTesting() const { return m_testing; }
     bool testSucceeded() const { return m_testSucceeded; }
     QString testResult() const { return m_testResult; }
@@ -49,12 +57,16 @@ public:
 
     // Asks the server at `url` for its languages; the outcome lands in testResult.
     Q_INVOKABLE void testServer(const QString &url) { testServerNow(url); }
+    // The address being edited is no longer the one tested: its result goes,
+    // and an answer still on its way is dropped.
+    Q_INVOKABLE void forgetTest();
     QCoro::Task<> testServerNow(QString url);
     Q_INVOKABLE void refreshMicrophones() { refreshMicrophonesNow(); }
     QCoro::Task<> refreshMicrophonesNow();
 
 signals:
     void serverBaseURLChanged();
+    void addressProblemChanged();
     void testChanged();
     void microphonesChanged();
     void microphoneChanged();
@@ -65,6 +77,7 @@ private:
     bool m_testing = false;
     bool m_testSucceeded = false;
     QString m_testResult;
+    QString m_addressProblem;
     quint64 m_test = 0;
     QList<QPair<QString, QString>> m_sources;
     bool m_sourcesKnown = false;

@@ -85,23 +85,23 @@ void MenuBarManager::updateIcon()
 
 void MenuBarManager::setupMenu()
 {
+    // No shortcut hints: the panel never takes the keyboard focus, so a key
+    // shown here could never reach these entries, and the global shortcut is
+    // the user's own choice.
     auto menu = std::make_unique<QMenu>();
-    QAction *toggle = menu->addAction(tr("Toggle Recording"), this, &MenuBarManager::toggleRecording);
+    QAction *toggle = menu->addAction(QString(), this, &MenuBarManager::toggleRecording);
     toggle->setObjectName(toggleActionName);
-    toggle->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_R));
     menu->addSeparator();
-    menu->addAction(tr("Show Window"), this, &MenuBarManager::showWindow);
+    menu->addAction(tr("Show Panel"), this, &MenuBarManager::showWindow);
     // The panel never takes keyboard focus; this is the keyboard's way to the picker.
     menu->addAction(tr("Choose Language…"), this, &MenuBarManager::chooseLanguage);
-    // The Command key of other desktops is Control here.
-    menu->addAction(tr("Settings..."), this, &MenuBarManager::openSettings)
-        ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
+    menu->addAction(tr("Settings…"), this, &MenuBarManager::openSettings);
     menu->addSeparator();
-    menu->addAction(tr("Quit Tellwind"), this, &MenuBarManager::quit)
-        ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    menu->addAction(tr("Quit Tellwind"), this, &MenuBarManager::quit);
     if (m_statusItem)
         m_statusItem->setMenu(menu.get());
     m_menu = std::move(menu);
+    updateMenu();
 }
 
 void MenuBarManager::updateMenu()
@@ -110,7 +110,7 @@ void MenuBarManager::updateMenu()
         return;
     for (QAction *action : m_menu->actions()) {
         if (action->objectName() == toggleActionName) {
-            action->setText(m_isRecording ? tr("Stop Recording") : tr("Start Recording"));
+            action->setText(m_isRecording ? tr("Stop Dictation") : tr("Start Dictation"));
             return;
         }
     }

@@ -57,7 +57,7 @@ QCoro::Task<ServerLanguages> ServerLanguages::fetch(
     QPointer<QNetworkReply> reply = network.get(request);
     co_await reply.get();
     if (!reply) {
-        answer.error = tr("The request was cancelled");
+        answer.error = tr("The request was canceled");
         co_return answer;
     }
     reply->deleteLater();

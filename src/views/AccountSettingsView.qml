@@ -16,6 +16,13 @@ SettingsViewForm {
             ColumnLayout {
                 spacing: 4
                 Label {
+                    Layout.fillWidth: true
+                    text: qsTr("Signed in to your speech server as")
+                    wrapMode: Text.WordWrap
+                    font.pointSize: Theme.points(11)
+                    color: form.secondaryColor
+                }
+                Label {
                     objectName: "accountEmail"
                     text: AuthManager.currentUser ? AuthManager.currentUser.email : qsTr("Signed In")
                     textFormat: Text.PlainText
@@ -55,8 +62,24 @@ SettingsViewForm {
 
         ColumnLayout {
             spacing: 12
+            Layout.fillWidth: true
             Layout.topMargin: 8
             Layout.bottomMargin: 8
+
+            Label {
+                objectName: "accountPurpose"
+                Layout.fillWidth: true
+                text: qsTr("An account on your speech server lets Tellwind use server recognition when the server asks who you are. On-device recognition needs no account.")
+                wrapMode: Text.WordWrap
+                color: form.secondaryColor
+            }
+            Label {
+                Layout.fillWidth: true
+                text: qsTr("Signing in opens the server's sign-in page in your browser.")
+                wrapMode: Text.WordWrap
+                font.pointSize: Theme.points(11)
+                color: form.secondaryColor
+            }
 
             // The filled accent button of a primary action.
             Button {

@@ -13,8 +13,10 @@ Item {
     property bool isPressed: false
     property bool showLanguagePicker: false
 
-    width: 190
-    height: 160
+    // Just round the buttons, with a margin to take hold of the panel by.
+    readonly property int margin: 10
+    width: buttons.width + 2 * margin
+    height: buttons.height + 2 * margin
 
     Accessible.role: Accessible.Pane
     Accessible.name: qsTr("Dictation panel")
@@ -53,6 +55,7 @@ Item {
     }
 
     Row {
+        id: buttons
         anchors.centerIn: parent
         spacing: 4
 
@@ -63,6 +66,7 @@ Item {
             isRecording: AppState.isRecording
             isFinishing: AppState.isFinishing
             errorMessage: ErrorReporter.message
+            shortcut: GlobalHotkeyManager.isEnabled ? GlobalHotkeyManager.hotkeyText : ""
             isPressed: root.isPressed
             onTapped: {
                 root.isPressed = true

@@ -24,6 +24,8 @@ SettingsViewForm {
         return qsTr("Unknown status")
     }
 
+    // The tab is shown at once when the window opens: no change of visibility says so.
+    Component.onCompleted: SpeechSettings.refreshMicrophones()
     onVisibleChanged: if (visible) {
         refreshStatus()
         SpeechSettings.refreshMicrophones()
@@ -39,58 +41,6 @@ SettingsViewForm {
         id: refreshLater
         interval: 0
         onTriggered: form.refreshStatus()
-    }
-
-    SettingsViewSection {
-        title: qsTr("Startup")
-
-        SettingsViewToggle {
-            objectName: "launchAtLoginToggle"
-            text: qsTr("Launch Tellwind at login")
-            enabled: LaunchAtLoginManager.available
-            checked: LaunchAtLoginManager.isEnabled
-            onToggled: value => LaunchAtLoginManager.isEnabled = value
-        }
-        Label {
-            objectName: "loginStatus"
-            text: LaunchAtLoginManager.available ? form.statusText(form.loginStatus)
-                                                 : LaunchAtLoginManager.unavailableReason
-            Layout.fillWidth: true
-            wrapMode: Text.WordWrap
-            font.pointSize: Theme.points(11)
-            color: form.secondaryColor
-        }
-    }
-
-    SettingsViewSection {
-        title: qsTr("Typing")
-
-        Label {
-            objectName: "typingBackend"
-            Layout.fillWidth: true
-            text: qsTr("Typing: %1").arg(PlatformStatus.typingBackend)
-            wrapMode: Text.WordWrap
-            font.pointSize: Theme.points(11)
-            color: form.secondaryColor
-        }
-    }
-
-    SettingsViewSection {
-        title: qsTr("System Tray")
-
-        SettingsViewToggle {
-            objectName: "menuBarToggle"
-            text: qsTr("Show icon in the system tray")
-            checked: MenuBarManager.isEnabled
-            onToggled: value => MenuBarManager.isEnabled = value
-        }
-        Label {
-            Layout.fillWidth: true
-            text: qsTr("Access Tellwind from the system tray even when the window is hidden.")
-            wrapMode: Text.WordWrap
-            font.pointSize: Theme.points(11)
-            color: form.secondaryColor
-        }
     }
 
     SettingsViewSection {
@@ -110,17 +60,32 @@ SettingsViewForm {
                 placeholderText: "http://127.0.0.1:8750"
                 inputMethodHints: Qt.ImhUrlCharactersOnly | Qt.ImhNoAutoUppercase
                 Accessible.name: qsTr("Server address")
-                onEditingFinished: SpeechSettings.serverBaseURL = text
+                Accessible.description: SpeechSettings.addressProblem
+                // What was said about the last address is not about this one.
+                onTextEdited: SpeechSettings.forgetTest()
+                onEditingFinished: SpeechSettings.applyServerBaseURL(text)
             }
             Button {
                 objectName: "serverTestButton"
                 text: qsTr("Test")
                 enabled: !SpeechSettings.isTesting
                 onClicked: {
-                    SpeechSettings.serverBaseURL = serverField.text
-                    SpeechSettings.testServer(serverField.text)
+                    if (SpeechSettings.applyServerBaseURL(serverField.text))
+                        SpeechSettings.testServer(serverField.text)
                 }
             }
+        }
+        Label {
+            objectName: "serverAddressProblem"
+            Layout.fillWidth: true
+            visible: text.length > 0
+            text: SpeechSettings.addressProblem.length > 0
+                  ? qsTr("%1 Tellwind keeps using %2.").arg(SpeechSettings.addressProblem).arg(SpeechSettings.serverBaseURL)
+                  : ""
+            textFormat: Text.PlainText
+            wrapMode: Text.Wrap
+            font.pointSize: Theme.points(11)
+            color: Theme.amber
         }
         Label {
             objectName: "serverTestResult"
@@ -170,7 +135,7 @@ SettingsViewForm {
     }
 
     SettingsViewSection {
-        title: qsTr("Dictated Text")
+        title: qsTr("Dictated text")
 
         SettingsViewToggle {
             objectName: "autoCapitalizeToggle"
@@ -185,4 +150,57 @@ SettingsViewForm {
             onToggled: value => TextFormattingSettings.spokenPunctuation = value
         }
     }
+
+    SettingsViewSection {
+        title: qsTr("Startup")
+
+        SettingsViewToggle {
+            objectName: "launchAtLoginToggle"
+            text: qsTr("Start Tellwind when you log in")
+            enabled: LaunchAtLoginManager.available
+            checked: LaunchAtLoginManager.isEnabled
+            onToggled: value => LaunchAtLoginManager.isEnabled = value
+        }
+        Label {
+            objectName: "loginStatus"
+            text: LaunchAtLoginManager.available ? form.statusText(form.loginStatus)
+                                                 : LaunchAtLoginManager.unavailableReason
+            Layout.fillWidth: true
+            wrapMode: Text.WordWrap
+            font.pointSize: Theme.points(11)
+            color: form.secondaryColor
+        }
+    }
+
+    SettingsViewSection {
+        title: qsTr("Typing")
+
+        Label {
+            objectName: "typingBackend"
+            Layout.fillWidth: true
+            text: qsTr("Typing: %1").arg(PlatformStatus.typingBackend)
+            wrapMode: Text.WordWrap
+            font.pointSize: Theme.points(11)
+            color: form.secondaryColor
+        }
+    }
+
+    SettingsViewSection {
+        title: qsTr("System tray")
+
+        SettingsViewToggle {
+            objectName: "menuBarToggle"
+            text: qsTr("Show icon in the system tray")
+            checked: MenuBarManager.isEnabled
+            onToggled: value => MenuBarManager.isEnabled = value
+        }
+        Label {
+            Layout.fillWidth: true
+            text: qsTr("Start dictation, show the panel and open these settings from the system tray.")
+            wrapMode: Text.WordWrap
+            font.pointSize: Theme.points(11)
+            color: form.secondaryColor
+        }
+    }
+
 }

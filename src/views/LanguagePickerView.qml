@@ -73,7 +73,7 @@ Rectangle {
                     objectName: "searchField"
                     anchors.verticalCenter: parent.verticalCenter
                     width: searchRow.width - 14 - 16 - 2 * searchRow.spacing
-                    placeholderText: qsTr("Search languages...")
+                    placeholderText: qsTr("Search by name or code…")
                     focus: true
                     background: null
                     padding: 0
@@ -150,6 +150,19 @@ Rectangle {
                 isHighlighted: index === picker.highlighted
                 onSelected: picker.selected(modelData.code)
             }
+        }
+        // Said where the rows would be, so an empty list never looks broken.
+        Label {
+            id: noMatch
+            objectName: "noMatch"
+            visible: list.count === 0
+            width: parent.width
+            height: implicitHeight + 24
+            verticalAlignment: Text.AlignVCenter
+            horizontalAlignment: Text.AlignHCenter
+            text: qsTr("No language matches")
+            color: Theme.secondaryText
+            font.pointSize: Theme.points(13)
         }
     }
 }

@@ -24,6 +24,9 @@ Window {
     visible: false
 
     readonly property int gap: 6
+    // Set once this opening has had the focus: the loss of focus that the
+    // last closing left behind can still arrive after the next opening.
+    property bool focused: false
 
     function place() {
         if (!anchorWindow)
@@ -35,7 +38,8 @@ Window {
 
     onOpenChanged: {
         if (open) {
-            // What the server recognises may have changed since the last look.
+            focused = false
+            // What the server recognizes may have changed since the last look.
             LanguageAvailability.refresh()
             place()
             visible = true
@@ -46,7 +50,12 @@ Window {
         }
     }
     onHeightChanged: if (visible) place()
-    onActiveChanged: if (!active && open) dismissed()
+    onActiveChanged: {
+        if (active && open)
+            focused = true
+        else if (!active && open && focused)
+            dismissed()
+    }
 
     Rectangle {
         id: frame

@@ -128,6 +128,9 @@ Rectangle {
         onLoaded: {
             const hoverTip = item as HoverTip
             hoverTip.target = row
+            // Under the row and no wider: the panel beside the picker stays in sight.
+            hoverTip.spareWindow = false
+            hoverTip.maxWidth = Qt.binding(() => row.width)
             hoverTip.text = Qt.binding(() => row.tooltip)
         }
     }

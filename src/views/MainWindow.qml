@@ -10,10 +10,11 @@ Window {
     property alias translucent: content.translucent
 
     title: "Tellwind"
-    width: 190
-    height: 160
-    minimumWidth: 190
-    minimumHeight: 160
+    // The same as the application's fixed panel size.
+    width: 122
+    height: 90
+    minimumWidth: 122
+    minimumHeight: 90
     visible: false
     color: "transparent"
 

@@ -6,8 +6,9 @@ import QtQuick.Controls.impl
 import QtQuick.Layouts
 import Tellwind.Core
 
-// The first-run walk-through: welcome, where the program is installed, and
-// the permission to type into other applications.
+// The first-run walk-through: what Tellwind does, the shortcut, the panel's
+// buttons, and the permission to type into other applications, with the
+// choice to start at login.
 Rectangle {
     id: root
 
@@ -16,14 +17,14 @@ Rectangle {
 
     property int currentStep: 0
     property bool hasAccessibility: false
-    property bool isInApplications: false
-    readonly property int totalSteps: 3
+    // Asked on the last page, applied when the user finishes.
+    property bool launchAtLogin: true
+    readonly property int totalSteps: 4
 
     readonly property color accentColor: palette.highlight
     readonly property color secondaryColor: Qt.rgba(palette.windowText.r, palette.windowText.g,
                                                     palette.windowText.b, 0.62)
     readonly property color green: "#28a745"
-    readonly property color orange: "#f08c00"
     readonly property color blue: "#1e78f0"
     readonly property int animationDuration: 350
 
@@ -49,28 +50,31 @@ Rectangle {
     }
 
     function pageFor(step) {
-        if (step === 0)
-            return welcomePage
-        if (step === 1)
-            return applicationsPage
-        return accessibilityPage
-    }
-
-    function forwardText(step) {
-        if (step === 0)
-            return qsTr("Let's Go")
-        if (step === 1)
-            return isInApplications ? qsTr("Continue") : qsTr("Skip for Now")
-        return qsTr("Next")
+        return [welcomePage, shortcutPage, panelPage, accessibilityPage][step]
     }
 
     function complete() {
+        LaunchAtLoginManager.isEnabled = root.launchAtLogin
         OnboardingManager.completeOnboarding()
         root.dismiss()
     }
 
+    // "Ctrl+Alt+D" or "Shift + R" as key caps; the plus key keeps its cap.
+    function keysOf(text) {
+        const keys = text.split("+").map(key => key.trim())
+        if (keys.length > 1 && keys[keys.length - 1] === "")
+            keys.splice(keys.length - 2, 2, "+")
+        return keys.filter(key => key.length > 0)
+    }
+
+    // The flag of the user's own country ("de_DE"), as the language button shows one.
+    function flagOf(localeName) {
+        const territory = localeName.length >= 5 ? localeName.substring(3, 5) : "US"
+        return String.fromCodePoint(0x1F1E6 + territory.charCodeAt(0) - 65,
+                                    0x1F1E6 + territory.charCodeAt(1) - 65)
+    }
+
     Component.onCompleted: {
-        isInApplications = OnboardingManager.isInApplications()
         hasAccessibility = OnboardingManager.isAccessibilityTrusted()
         checkTimer.start()
         focusPrimary()
@@ -175,7 +179,7 @@ Rectangle {
                 id: forwardButton
                 objectName: "forwardButton"
                 visible: root.currentStep < root.totalSteps - 1
-                text: root.forwardText(root.currentStep)
+                text: qsTr("Next")
                 iconSource: "icons/arrow.right.svg"
                 fillColor: root.accentColor
                 onClicked: root.goTo(root.currentStep + 1)
@@ -228,7 +232,7 @@ Rectangle {
                     Layout.fillWidth: true
                     Layout.leftMargin: 40
                     Layout.rightMargin: 40
-                    text: qsTr("Dictate text into any app with a simple keyboard shortcut.\nLet's get you set up in just a moment.")
+                    text: qsTr("Speak, and Tellwind types what you say into the application you are using. This short tour shows how.")
                     horizontalAlignment: Text.AlignHCenter
                     wrapMode: Text.WordWrap
                     color: root.secondaryColor
@@ -237,8 +241,78 @@ Rectangle {
         }
     }
 
+    // A heading of a page: a Text, as a Label keeps its own accessible role.
+    component PageTitle: Text {
+        Layout.alignment: Qt.AlignHCenter
+        Layout.maximumWidth: parent.width - 40
+        objectName: "pageTitle"
+        Accessible.role: Accessible.Heading
+        Accessible.name: text
+        color: palette.windowText
+        wrapMode: Text.WordWrap
+        horizontalAlignment: Text.AlignHCenter
+        font.pointSize: Theme.points(21)
+        font.bold: true
+    }
+
+    // Inline components do not see this file's ids: the colour is spelled out.
+    component PageText: Label {
+        Layout.fillWidth: true
+        Layout.leftMargin: 40
+        Layout.rightMargin: 40
+        horizontalAlignment: Text.AlignHCenter
+        wrapMode: Text.WordWrap
+        color: Qt.rgba(palette.windowText.r, palette.windowText.g, palette.windowText.b, 0.62)
+    }
+
+    // One of the panel's buttons as the panel draws it, and what it does.
+    component PanelButtonLegend: RowLayout {
+        id: legend
+        property url iconSource
+        property string glyph
+        property string text
+        property int size: 28
+        Layout.fillWidth: true
+        Layout.leftMargin: 40
+        Layout.rightMargin: 40
+        spacing: 14
+
+        Item {
+            Layout.preferredWidth: 44
+            Layout.preferredHeight: legend.size
+            Accessible.ignored: true
+            Rectangle {
+                anchors.centerIn: parent
+                width: legend.size
+                height: legend.size
+                radius: width / 2
+                color: Theme.materialOpaque
+                border.width: 1
+                border.color: Theme.hairline
+                Image {
+                    anchors.centerIn: parent
+                    visible: legend.glyph.length === 0
+                    source: legend.iconSource
+                    sourceSize.width: legend.size / 2
+                    sourceSize.height: legend.size / 2
+                }
+                Text {
+                    anchors.centerIn: parent
+                    visible: legend.glyph.length > 0
+                    text: legend.glyph
+                    font.pixelSize: legend.size * 0.6
+                }
+            }
+        }
+        Label {
+            Layout.fillWidth: true
+            text: legend.text
+            wrapMode: Text.WordWrap
+        }
+    }
+
     Component {
-        id: applicationsPage
+        id: shortcutPage
 
         Item {
             ColumnLayout {
@@ -246,94 +320,81 @@ Rectangle {
                 width: parent.width
                 spacing: 20
 
-                OnboardingViewBadge {
+                PageTitle { text: qsTr("Start and stop with a shortcut") }
+                // Drawn as key caps, read as one name.
+                Row {
+                    objectName: "welcomeShortcut"
                     Layout.alignment: Qt.AlignHCenter
-                    tint: root.isInApplications ? root.green : root.orange
-                    iconSource: root.isInApplications ? "icons/checkmark.circle.fill.svg" : "icons/folder.fill.svg"
-                }
-                // A Text: a Label keeps its own accessible role, not the heading's.
-                Text {
-                    Layout.alignment: Qt.AlignHCenter
-                    Layout.maximumWidth: parent.width - 40
-                    objectName: "pageTitle"
-                    Accessible.role: Accessible.Heading
-                    Accessible.name: text
-                    color: palette.windowText
-                    wrapMode: Text.WordWrap
-                    horizontalAlignment: Text.AlignHCenter
-                    text: root.isInApplications ? qsTr("You're All Set!") : qsTr("Install Tellwind")
-                    font.pointSize: Theme.points(21)
-                    font.bold: true
-                }
-                Label {
-                    visible: root.isInApplications
-                    Layout.fillWidth: true
-                    Layout.leftMargin: 40
-                    Layout.rightMargin: 40
-                    text: qsTr("Tellwind is installed in an application folder (/usr, /opt or ~/.local).")
-                    horizontalAlignment: Text.AlignHCenter
-                    wrapMode: Text.WordWrap
-                    color: root.secondaryColor
-                }
-                ColumnLayout {
-                    visible: !root.isInApplications
-                    Layout.fillWidth: true
-                    Layout.leftMargin: 40
-                    Layout.rightMargin: 40
-                    spacing: 12
-
-                    Label {
-                        Layout.fillWidth: true
-                        text: qsTr("For best results, Tellwind should be installed under /usr, /opt or ~/.local.")
-                        horizontalAlignment: Text.AlignHCenter
-                        wrapMode: Text.WordWrap
-                        color: root.secondaryColor
-                    }
-                    Label {
-                        Layout.alignment: Qt.AlignHCenter
-                        text: qsTr("Current location:")
-                        font.pointSize: Theme.points(11)
-                        color: root.secondaryColor
-                    }
-                    Label {
-                        objectName: "bundlePath"
-                        Layout.fillWidth: true
-                        Layout.leftMargin: 40
-                        Layout.rightMargin: 40
-                        text: OnboardingManager.bundlePath
-                        textFormat: Text.PlainText
-                        font.pointSize: Theme.points(11)
-                        color: root.secondaryColor
-                        horizontalAlignment: Text.AlignHCenter
-                        elide: Text.ElideMiddle
-                        maximumLineCount: 1
-                    }
-                    // A Text: a Label keeps its own accessible role, not the button's.
-                    Text {
-                        id: revealLink
-                        objectName: "showInFileManagerButton"
-                        Layout.alignment: Qt.AlignHCenter
-                        text: qsTr("Show in File Manager")
-                        color: root.accentColor
-                        font.underline: finderArea.containsMouse || activeFocus
-                        activeFocusOnTab: true
-
-                        Accessible.role: Accessible.Button
-                        Accessible.name: text
-                        Accessible.onPressAction: OnboardingManager.revealBundle()
-                        Keys.onSpacePressed: OnboardingManager.revealBundle()
-                        Keys.onReturnPressed: OnboardingManager.revealBundle()
-                        Keys.onEnterPressed: OnboardingManager.revealBundle()
-
-                        FocusRing { control: revealLink }
-                        MouseArea {
-                            id: finderArea
-                            anchors.fill: parent
-                            hoverEnabled: true
-                            cursorShape: Qt.PointingHandCursor
-                            onClicked: OnboardingManager.revealBundle()
+                    spacing: 6
+                    Accessible.role: Accessible.StaticText
+                    Accessible.name: GlobalHotkeyManager.hotkeyText
+                    Repeater {
+                        model: root.keysOf(GlobalHotkeyManager.hotkeyText)
+                        Row {
+                            id: key
+                            required property int index
+                            required property string modelData
+                            spacing: 6
+                            Label {
+                                anchors.verticalCenter: parent.verticalCenter
+                                visible: key.index > 0
+                                text: "+"
+                                font.pointSize: Theme.points(18)
+                                color: root.secondaryColor
+                                Accessible.ignored: true
+                            }
+                            KeyCapView {
+                                objectName: "keyCap"
+                                text: key.modelData
+                                scale: 1.3
+                                width: implicitWidth * 1.3
+                                height: implicitHeight * 1.3
+                            }
                         }
                     }
+                }
+                PageText {
+                    text: qsTr("Press it in any application to start dictating, and press it again to stop. Tellwind types your words where the cursor is.")
+                }
+                PageText {
+                    text: GlobalHotkeyManager.isEnabled
+                          ? qsTr("You can change the shortcut in Settings, under Shortcut.")
+                          : qsTr("The shortcut is turned off. You can turn it on in Settings, under Shortcut.")
+                    font.pointSize: Theme.points(11)
+                }
+            }
+        }
+    }
+
+    Component {
+        id: panelPage
+
+        Item {
+            ColumnLayout {
+                anchors.centerIn: parent
+                width: parent.width
+                spacing: 16
+
+                PageTitle { text: qsTr("The panel") }
+                PageText {
+                    text: qsTr("A small panel stays above your windows. Drag it by its edge to move it.")
+                }
+                PanelButtonLegend {
+                    size: 40
+                    iconSource: "icons/microphone.svg"
+                    text: qsTr("Starts and stops dictation, like the shortcut.")
+                }
+                PanelButtonLegend {
+                    iconSource: "icons/bolt.svg"
+                    text: qsTr("Chooses how speech is recognized: on this computer, which works offline, or on your speech server, which is more accurate.")
+                }
+                PanelButtonLegend {
+                    glyph: root.flagOf(Qt.locale().name)
+                    text: qsTr("Opens the language picker. Search by a language's name in English or in the language itself, or by its code.")
+                }
+                PageText {
+                    text: qsTr("If you hide the panel, \"Show Panel\" in the tray menu brings it back.")
+                    font.pointSize: Theme.points(11)
                 }
             }
         }
@@ -365,7 +426,7 @@ Rectangle {
                     color: palette.windowText
                     wrapMode: Text.WordWrap
                     horizontalAlignment: Text.AlignHCenter
-                    text: root.hasAccessibility ? qsTr("Typing Is Ready!") : qsTr("Enable Typing")
+                    text: root.hasAccessibility ? qsTr("Typing is ready") : qsTr("Enable typing")
                     font.pointSize: Theme.points(21)
                     font.bold: true
                 }
@@ -454,6 +515,23 @@ Rectangle {
                         font.pointSize: Theme.points(11)
                         color: root.secondaryColor
                     }
+                }
+
+                Rectangle {
+                    Layout.fillWidth: true
+                    Layout.leftMargin: 40
+                    Layout.rightMargin: 40
+                    Layout.topMargin: 4
+                    implicitHeight: 1
+                    color: Qt.rgba(0.5, 0.5, 0.5, 0.25)
+                }
+                SettingsViewToggle {
+                    objectName: "launchAtLoginToggle"
+                    Layout.leftMargin: 40
+                    Layout.rightMargin: 40
+                    text: qsTr("Start Tellwind when you log in")
+                    checked: root.launchAtLogin
+                    onToggled: value => root.launchAtLogin = value
                 }
             }
         }

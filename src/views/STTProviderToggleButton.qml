@@ -10,8 +10,8 @@ SmallRoundButton {
     readonly property string symbol: isCloud ? "brain.head.profile" : "bolt.fill"
     signal toggled()
 
-    tooltip: isCloud ? qsTr("Using server recognition (accurate, online) - tap for on-device")
-                     : qsTr("Using on-device recognition (offline) - tap for server")
+    tooltip: isCloud ? qsTr("Server recognition: more accurate, needs the server. Click for on-device.")
+                     : qsTr("On-device recognition: works offline. Click for server recognition.")
     accessibleName: isCloud ? qsTr("Server recognition") : qsTr("On-device recognition")
     onClicked: toggled()
 

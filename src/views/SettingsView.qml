@@ -17,12 +17,12 @@ Window {
     required property SettingsWindow controller
 
     title: qsTr("Tellwind Settings")
-    width: Theme.scaled(450)
-    height: Theme.scaled(320)
-    minimumWidth: width
-    maximumWidth: width
-    minimumHeight: height
-    maximumHeight: height
+    // Tall enough for the whole Speech section on a 1280 x 800 screen, and
+    // small enough to sit beside the panel there; the user can resize it.
+    width: Theme.scaled(520)
+    height: Theme.scaled(560)
+    minimumWidth: Theme.scaled(400)
+    minimumHeight: Theme.scaled(340)
     color: palette.window
 
     function showTab(index) {
@@ -62,7 +62,7 @@ Window {
                 model: [
                     { name: "General", label: qsTr("General"), icon: "icons/gear.svg" },
                     { name: "Account", label: qsTr("Account"), icon: "icons/person.circle.svg" },
-                    { name: "Hotkey", label: qsTr("Hotkey"), icon: "icons/keyboard.svg" },
+                    { name: "Hotkey", label: qsTr("Shortcut"), icon: "icons/keyboard.svg" },
                     { name: "Appearance", label: qsTr("Appearance"), icon: "icons/paintbrush.svg" }
                 ]
 

@@ -45,6 +45,7 @@ Item {
 
     HoverTip {
         id: tip
+        objectName: "hoverTip"
         target: button
         text: button.tooltip
     }

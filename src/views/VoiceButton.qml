@@ -3,7 +3,8 @@ import QtQuick.Shapes
 
 // The large round microphone button. Idle: a white-edged disc with the
 // microphone; recording: a red edge and the listening dots. A failure turns
-// the edge amber, whatever the state, and its text becomes the tooltip.
+// the edge amber, whatever the state, and its text becomes the tooltip;
+// otherwise the tooltip says what a click does, and which keys do the same.
 Item {
     id: button
 
@@ -13,7 +14,11 @@ Item {
     property bool isPressed: false
     property string errorMessage
     readonly property bool hasError: errorMessage.length > 0
-    readonly property string tooltip: errorMessage
+    // The global shortcut as the user set it; empty while it is off.
+    property string shortcut
+    readonly property string action: isRecording ? qsTr("Stop dictation") : qsTr("Start dictation")
+    readonly property string tooltip: hasError ? errorMessage
+                                               : shortcut.length > 0 ? qsTr("%1 (%2)").arg(action).arg(shortcut) : action
     // The two ends of the edge's gradient.
     readonly property color rimColor: hasError ? Theme.amber
                                                : isRecording ? Qt.rgba(1, 0.23, 0.19, 0.8) : Qt.rgba(1, 1, 1, 0.5)
@@ -29,7 +34,7 @@ Item {
     // and the stop; the button is never focused (the panel must not take the
     // focus), so its action is the way to press it.
     Accessible.role: Accessible.Button
-    Accessible.name: isRecording ? qsTr("Stop dictation") : qsTr("Start dictation")
+    Accessible.name: action
     // The problem the panel shows, if any: a screen reader speaks it with the button.
     Accessible.description: errorMessage
     Accessible.pressed: isRecording
@@ -123,15 +128,14 @@ Item {
     }
 
     HoverHandler {
-        onHoveredChanged: tip.hoverChanged(hovered && button.hasError)
+        onHoveredChanged: tip.hoverChanged(hovered)
     }
 
     HoverTip {
         id: tip
-        objectName: "errorTip"
+        objectName: "hoverTip"
         target: button
         text: button.tooltip
     }
 
-    onHasErrorChanged: if (!hasError) tip.dismiss()
 }

@@ -79,9 +79,9 @@ class Panel(Run):
         wait_for(lambda: not has_state(start, pyatspi.STATE_PRESSED), what="the released state")
 
         provider = find(self.panel, pyatspi.ROLE_PUSH_BUTTON, "On-device recognition")
-        self.assertIn("tap for server", provider.description)
+        self.assertIn("Click for server recognition", provider.description)
         press(provider)
-        self.assertIn("tap for on-device",
+        self.assertIn("Click for on-device",
                       find(self.panel, pyatspi.ROLE_PUSH_BUTTON, "Server recognition").description)
 
 
@@ -117,8 +117,9 @@ class Onboarding(Run):
     def test_every_page_read_and_finished_through_actions(self):
         sheet = self.tellwind.window("Welcome to Tellwind")
         pages = [
-            ("Welcome to Tellwind", ["Let's Go"]),
-            ("Install Tellwind", ["Back", "Skip for Now", "Show in File Manager"]),
+            ("Welcome to Tellwind", ["Next"]),
+            ("Start and stop with a shortcut", ["Back", "Next"]),
+            ("The panel", ["Back", "Next"]),
         ]
         for heading, buttons in pages:
             with self.subTest(page=heading):
@@ -126,7 +127,7 @@ class Onboarding(Run):
                 wait_for(lambda: set(buttons) <= set(button_names(sheet)), what=f"the buttons of '{heading}'")
                 forward = buttons[1] if len(buttons) > 1 else buttons[0]
                 press(find(sheet, pyatspi.ROLE_PUSH_BUTTON, forward))
-        find(sheet, pyatspi.ROLE_HEADING, "Typing Is Ready!")
+        find(sheet, pyatspi.ROLE_HEADING, "Typing is ready")
         self.assertIn("Back", button_names(sheet))
         press(find(sheet, pyatspi.ROLE_PUSH_BUTTON, "Get Started"))
         wait_for(lambda: "hasCompletedOnboarding=true" in self.tellwind.settings(), what="the walk-through stored")
@@ -144,15 +145,15 @@ def toggle(window, name):
 
 class Settings(Run):
     def test_tabs_and_toggles_exposed_with_their_states(self):
-        window, tabs = self.settings_tabs("Settings...", "Tellwind Settings")
-        self.assertEqual([tab.name for tab in tabs], ["General", "Account", "Hotkey", "Appearance"])
+        window, tabs = self.settings_tabs("Settings…", "Tellwind Settings")
+        self.assertEqual([tab.name for tab in tabs], ["General", "Account", "Shortcut", "Appearance"])
         self.assertEqual([chosen(tab) for tab in tabs], [True, False, False, False])
         self.assertTrue(has_state(toggle(window, "Show icon in the system tray"), pyatspi.STATE_CHECKED))
 
         press(tabs[2])
-        wait_for(lambda: chosen(tabs[2]) and not chosen(tabs[0]), what="the Hotkey tab")
+        wait_for(lambda: chosen(tabs[2]) and not chosen(tabs[0]), what="the Shortcut tab")
         find_text(window, "Shift + R")
-        hotkey = toggle(window, "Enable global hotkey")
+        hotkey = toggle(window, "Start and stop dictation with a shortcut")
         checked = has_state(hotkey, pyatspi.STATE_CHECKED)
         press(hotkey)
         wait_for(lambda: has_state(hotkey, pyatspi.STATE_CHECKED) != checked, what="the toggle flipped")
@@ -164,7 +165,7 @@ class German(Run):
     def test_panel_tray_and_settings_speak_german(self):
         self.assertEqual(self.panel_buttons(), ["Diktat starten", "Erkennung auf dem Gerät", "Sprache: Englisch (USA)"])
         provider = find(self.panel, pyatspi.ROLE_PUSH_BUTTON, "Erkennung auf dem Gerät")
-        self.assertEqual(provider.description, "Erkennung auf dem Gerät (offline) – klicken für Server")
+        self.assertEqual(provider.description, "Erkennung auf dem Gerät: geht auch ohne Netz. Klicken für Erkennung auf dem Server.")
         press(find(self.panel, pyatspi.ROLE_PUSH_BUTTON, "Diktat starten"))
         press(find(self.panel, pyatspi.ROLE_PUSH_BUTTON, "Diktat beenden"))
 
@@ -172,11 +173,11 @@ class German(Run):
         extents = provider.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
         subprocess.run(["xdotool", "mousemove", str(extents.x + extents.width // 2),
                         str(extents.y + extents.height // 2)], check=True)
-        find_text(self.tellwind.app, "Erkennung auf dem Gerät (offline) – klicken für Server")
+        find_text(self.tellwind.app, "Erkennung auf dem Gerät: geht auch ohne Netz. Klicken für Erkennung auf dem Server.")
 
         service = self.tray_service()
         labels = wait_for(lambda: [text for _, text in tray.menu(service)], what="the tray menu")
-        self.assertEqual(labels, ["Aufnahme starten", "Fenster anzeigen", "Sprache wählen …",
+        self.assertEqual(labels, ["Diktat starten", "Leiste anzeigen", "Sprache wählen …",
                                   "Einstellungen …", "Tellwind beenden"])
         _, tabs = self.settings_tabs("Einstellungen …", "Tellwind-Einstellungen")
         self.assertEqual([tab.name for tab in tabs], ["Allgemein", "Konto", "Tastenkürzel", "Darstellung"])

@@ -21,7 +21,7 @@ namespace
 
 const QString editorTitle = QStringLiteral("dictation-target");
 // The panel's controls, from its top-left corner.
-constexpr QPoint microphone { 79, 80 }, flag { 132, 97 };
+constexpr QPoint microphone { 45, 45 }, flag { 98, 62 };
 
 // Tellwind on the test's X display with a fresh settings folder (onboarding
 // done) and a session bus of its own; the harness's PulseAudio, whose
@@ -248,7 +248,7 @@ private slots:
         const QString target = session.focusedWindow();
         auto tellwind = session.startTellwind();
         // Whole, and centred at the first launch (the harness's screen is 1280 × 800).
-        QCOMPARE(session.panel, QRect(545, 320, 190, 160));
+        QCOMPARE(session.panel, QRect(579, 355, 122, 90));
 
         // What the window manager is told: every desktop, above the others,
         // never to be given the focus.

@@ -234,16 +234,16 @@ private slots:
         QTRY_COMPARE(watcher->items().size(), 1);
         const Item item { watcher->items().value(0) };
         QTRY_COMPARE(item.menu(),
-            QStringList({ "Toggle Recording [Shift+R]", "---", "Show Window", "Choose Language…",
-                "Settings... [Control+,]", "---", "Quit Tellwind [Control+Q]" }));
+            QStringList({ "Start Dictation", "---", "Show Panel", "Choose Language…", "Settings…", "---",
+                "Quit Tellwind" }));
         const auto count = [&tellwind](const QString &line) { return tellwind->lines().filter(line).size(); };
         xdotool({ "key", "shift+r" });
         QTRY_COMPARE(count("✅ Recording started"), 1);
-        QTRY_COMPARE(item.menu().value(0), QString("Stop Recording [Shift+R]"));
+        QTRY_COMPARE(item.menu().value(0), QString("Stop Dictation"));
         item.activate("Activate");
         // A stop waits for the recognizer's last words, up to 5 s.
         QTRY_COMPARE_WITH_TIMEOUT(count("✅ Recording stopped"), 1, 15000);
-        QTRY_COMPARE(item.menu().value(0), QString("Start Recording [Shift+R]"));
+        QTRY_COMPARE(item.menu().value(0), QString("Start Dictation"));
         item.click(0);
         QTRY_COMPARE(count("✅ Recording started"), 2);
         xdotool({ "key", "shift+r" });

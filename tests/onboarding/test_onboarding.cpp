@@ -1,6 +1,10 @@
 #include "app/OnboardingManager.h"
 #include "app/QmlTypes.h"
 #include "common/Settings.h"
+#include "desktop/GlobalHotkeyManager.h"
+#include "desktop/LaunchAtLoginManager.h"
+#include "fakes/FakeAutostartStore.h"
+#include "fakes/FakeKeyMonitor.h"
 #include "fakes/FakeWorkspace.h"
 #include "support/QuickItems.h"
 
@@ -17,13 +21,31 @@ namespace
 
 const QString completedKey = QString::fromLatin1(OnboardingManager::hasCompletedOnboardingKey);
 
-// The walk-through window over a manager whose trust source and workspace are fakes.
+// The key caps drawn under `root`, left to right.
+QStringList keyCaps(QQuickItem *root)
+{
+    QStringList keys;
+    if (!root)
+        return keys;
+    for (QQuickItem *child : root->childItems()) {
+        if (child->objectName() == QLatin1String("keyCap") && child->isVisible())
+            keys << child->property("text").toString();
+        keys << keyCaps(child);
+    }
+    return keys;
+}
+
+// The walk-through window over managers whose trust source, workspace, key
+// monitor and autostart folder are fakes.
 struct Walkthrough {
     bool trusted = false;
     int trustQueries = 0;
     int settingsOpened = 0;
     FakeWorkspace workspace;
     OnboardingManager manager;
+    GlobalHotkeyManager hotkey { std::make_unique<FakeKeyMonitor>() };
+    FakeAutostartStore *autostart = new FakeAutostartStore;
+    LaunchAtLoginManager launchAtLogin { std::unique_ptr<AutostartStore>(autostart) };
     QQmlEngine engine;
     std::unique_ptr<QQuickWindow> window;
 
@@ -31,7 +53,10 @@ struct Walkthrough {
         : manager(
             [this] { return ++trustQueries, trusted; }, [this] { ++settingsOpened; }, workspace, bundlePath)
     {
-        provideQmlObjects(engine, { .onboardingManager = &manager });
+        provideQmlObjects(engine,
+            { .launchAtLoginManager = &launchAtLogin,
+                .hotkeyManager = &hotkey,
+                .onboardingManager = &manager });
         QQmlComponent component(&engine, QUrl("qrc:/Tellwind/Views/OnboardingViewSheet.qml"));
         window.reset(qobject_cast<QQuickWindow *>(component.create()));
         if (!window)
@@ -57,12 +82,24 @@ private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
     void init() { QFile::remove(Settings::filePath()); }
 
-    // A first launch of a program run from a build folder, with the keyboard
-    // alone: Enter walks forward from the focused main button of every page,
-    // Tab reaches the page's own controls and Back, Space presses too.
+    // A first launch with the keyboard alone: Enter walks forward from the
+    // focused main button of every page, Tab reaches the page's own controls
+    // and Back, Space presses too. The tour names the shortcut in use, and
+    // the switch on its last page decides whether Tellwind starts at login.
+    void firstLaunchWalksThroughWithTheKeyboard_data()
+    {
+        QTest::addColumn<bool>("startAtLogin");
+        QTest::addRow("start at login, as offered") << true;
+        QTest::addRow("switched off") << false;
+    }
     void firstLaunchWalksThroughWithTheKeyboard()
     {
+        QFETCH(bool, startAtLogin);
+        // Nothing but the walk-through turns the login item on.
+        Settings::setBool(QString::fromLatin1(LaunchAtLoginManager::hasSetupLaunchAtLoginKey), true);
         Walkthrough w(QStringLiteral("/home/someone/src/tellwind/build/tellwind"));
+        // Not the first shortcut a user gets: the tour shows whichever is in use.
+        QVERIFY(w.hotkey.recordHotkey(Qt::Key_J, int(Qt::ControlModifier | Qt::AltModifier)));
         QVERIFY(w.manager.shouldShowOnboarding());
         QVERIFY(w.shown() && QTest::qWaitForWindowActive(w.window.get()));
         QQuickWindow *window = w.window.get();
@@ -74,37 +111,74 @@ private slots:
             QTest::keyClick(window, key);
             return w.settled();
         };
-        QCOMPARE(w.title(), QString("Welcome to Tellwind"));
+        QStringList titles { w.title() };
         QVERIFY(!w.item("backButton"));
         QTRY_COMPARE(focused(), QString("forwardButton"));
         QVERIFY(press(Qt::Key_Return));
 
-        // Where the program is, and a way to see it.
-        QCOMPARE(w.title(), QString("Install Tellwind"));
-        QCOMPARE(itemText(w.item("bundlePath")), w.manager.bundlePath());
+        titles << w.title();
+        QCOMPARE(keyCaps(w.item("welcomeShortcut")), (QStringList { "Ctrl", "Alt", "J" }));
         QCOMPARE(focused(), QString("forwardButton"));
-        QVERIFY(press(Qt::Key_Tab));
-        QCOMPARE(focused(), QString("showInFileManagerButton"));
-        QVERIFY(press(Qt::Key_Return));
-        QCOMPARE(w.workspace.revealedFiles, QStringList { w.manager.bundlePath() });
         QVERIFY(press(Qt::Key_Tab));
         QCOMPARE(focused(), QString("backButton"));
         QVERIFY(press(Qt::Key_Enter));
-        QCOMPARE(w.title(), QString("Welcome to Tellwind"));
+        QCOMPARE(w.title(), titles.first());
         QVERIFY(press(Qt::Key_Space));
         QVERIFY(press(Qt::Key_Return));
+        titles << w.title();
+        QVERIFY(press(Qt::Key_Return));
 
-        // Without the permission: the way to grant it, and finishing anyway.
-        QCOMPARE(w.title(), QString("Enable Typing"));
+        // Without the permission: the way to grant it, the login switch, and finishing anyway.
+        titles << w.title();
+        QCOMPARE(titles,
+            (QStringList {
+                "Welcome to Tellwind", "Start and stop with a shortcut", "The panel", "Enable typing" }));
         QCOMPARE(focused(), QString("finishButton"));
+        QVERIFY(w.item("launchAtLoginToggleSwitch")->property("checked").toBool());
         QVERIFY(!Settings::contains(completedKey));
+        if (!startAtLogin) {
+            for (int step = 0; step < 10 && focused() != "launchAtLoginToggleSwitch"; ++step)
+                QVERIFY(press(Qt::Key_Tab));
+            QVERIFY(press(Qt::Key_Space));
+            QVERIFY(!w.item("launchAtLoginToggleSwitch")->property("checked").toBool());
+            for (int step = 0; step < 10 && focused() != "finishButton"; ++step)
+                QVERIFY(press(Qt::Key_Tab));
+        }
+        // Nothing changes at login until the user finishes.
+        QVERIFY(w.autostart->calls.isEmpty());
         QTest::keyClick(window, Qt::Key_Return);
         QTRY_VERIFY(!w.window->isVisible());
         QVERIFY(Settings::boolValue(completedKey, false));
+        QCOMPARE(w.launchAtLogin.isEnabled(), startAtLogin);
+        QCOMPARE(w.autostart->calls, startAtLogin ? QStringList { "register" } : QStringList());
 
         Walkthrough next(QStringLiteral("/usr/bin/tellwind"));
         QVERIFY(!next.manager.shouldShowOnboarding());
         QVERIFY(next.window && !next.window->isVisible());
+    }
+
+    // Titles in sentence case, as the desktop's own dialogs write them: only
+    // the first word and the program's name begin with a capital.
+    void titlesInSentenceCase()
+    {
+        Walkthrough w(QStringLiteral("/usr/bin/tellwind"));
+        QVERIFY(w.shown());
+        QStringList wrong;
+        for (int page = 0; page < 4; ++page) {
+            QTRY_VERIFY(w.item("pageTitle"));
+            const QStringList words = w.title().split(' ').mid(1);
+            for (const QString &word : words)
+                if (word != "Tellwind" && word.front().isUpper())
+                    wrong << w.title();
+            QTRY_VERIFY(w.item("forwardButton") || w.item("finishButton"));
+            if (w.item("forwardButton")) {
+                QVERIFY(clickItem(w.item("forwardButton")));
+                QVERIFY(w.settled());
+            }
+        }
+        w.trusted = true;
+        QTRY_COMPARE(w.title(), QString("Typing is ready"));
+        QVERIFY(wrong.isEmpty());
     }
 };
 

@@ -20,6 +20,8 @@
 #include "fakes/FakeWorkspace.h"
 #include "platform/SessionInfo.h"
 #include "platform/WindowSystem.h"
+#include "platform/pulse/PulseAudioEngine.h"
+#include "support/PrivatePulseAudio.h"
 #include "support/QuickItems.h"
 #include "support/ScriptedHttpServer.h"
 
@@ -27,15 +29,22 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QQmlEngine>
+#include <QScreen>
 #include <QStandardPaths>
 #include <QTest>
 
+#include <functional>
 #include <memory>
 
 namespace
 {
 
-// The settings window over real managers whose platform ends are fakes.
+const SpeechSettings::SourceLister twoMicrophones = [] {
+    return QList<QPair<QString, QString>> { { "mic", "Virtual microphone" }, { "headset", "Headset" } };
+};
+
+// The settings window over real managers whose platform ends are fakes
+// (the sound server's sources too, unless the test names its own lister).
 struct Fixture {
     FakeStatusBar *statusBar = new FakeStatusBar;
     FakeAutostartStore *autostart = new FakeAutostartStore;
@@ -45,16 +54,16 @@ struct Fixture {
     WindowPositionManager windowPosition;
     AuthManager auth;
     FakeWorkspace workspace;
-    SpeechSettings speech { [] {
-        return QList<QPair<QString, QString>> { { "mic", "Virtual microphone" }, { "headset", "Headset" } };
-    } };
+    SpeechSettings speech;
     PlatformStatus platform;
     QQmlEngine engine;
     SettingsWindow settings { engine, workspace };
 
     // Tellwind as installed, unless it runs from `program`.
-    explicit Fixture(const QString &program = QStringLiteral("/usr/bin/tellwind"))
+    explicit Fixture(SpeechSettings::SourceLister sources = twoMicrophones,
+        const QString &program = QStringLiteral("/usr/bin/tellwind"))
         : launchAtLogin(std::unique_ptr<AutostartStore>(autostart), program)
+        , speech(std::move(sources))
     {
         provideQmlObjects(engine,
             { .speechSettings = &speech,
@@ -66,9 +75,9 @@ struct Fixture {
                 .platformStatus = &platform });
     }
 
-    QQuickWindow *open()
+    QQuickWindow *open(QWindow *panel = nullptr)
     {
-        settings.open();
+        settings.open(panel);
         QQuickWindow *window = settings.window();
         return window && QTest::qWaitForWindowExposed(window) ? window : nullptr;
     }
@@ -76,6 +85,37 @@ struct Fixture {
     QString text(const QString &name) const { return itemText(item(name)); }
     bool click(const QString &name) const { return clickItem(item(name)); }
     bool isOn(const QString &toggle) const { return item(toggle + "Switch")->property("checked").toBool(); }
+    QStringList microphones() const
+    {
+        QStringList names;
+        if (QQuickItem *box = item("microphoneBox"))
+            for (const QVariant &entry : box->property("model").toList())
+                names << entry.toMap().value("description").toString();
+        return names;
+    }
+    // The key caps drawn under `name`, left to right.
+    QStringList keyCaps(const QString &name) const
+    {
+        QStringList keys;
+        std::function<void(QQuickItem *)> walk = [&](QQuickItem *parent) {
+            for (QQuickItem *child : parent->childItems()) {
+                if (child->objectName() == "keyCap" && child->isVisible())
+                    keys << child->property("text").toString();
+                walk(child);
+            }
+        };
+        if (QQuickItem *root = item(name))
+            walk(root);
+        return keys;
+    }
+    // The field as a user leaves it: typed into, then focus moved on.
+    void enterAddress(const QString &address) const
+    {
+        QQuickItem *field = item("serverField");
+        field->setProperty("text", address);
+        QMetaObject::invokeMethod(field, "textEdited");
+        QMetaObject::invokeMethod(field, "editingFinished");
+    }
     // Draws the tab afresh by way of another one.
     bool showTab(const QString &label, const QString &via = QStringLiteral("Hotkey"))
     {
@@ -101,7 +141,7 @@ private slots:
     // and the line below it says why instead of the desktop's status.
     void launchAtLoginFromABuildFolder()
     {
-        Fixture f(QStringLiteral("/home/user/src/tellwind/build/tellwind"));
+        Fixture f(twoMicrophones, QStringLiteral("/home/user/src/tellwind/build/tellwind"));
         QVERIFY(f.open());
         QVERIFY(!f.item("launchAtLoginToggle")->isEnabled());
         QVERIFY(f.text("loginStatus").contains("/home/user/src/tellwind/build"));
@@ -146,6 +186,9 @@ private slots:
         QVERIFY(!f.hotkey.isEnabled());
         f.hotkey.setIsEnabled(true);
         QTRY_VERIFY(f.isOn("hotkeyToggle"));
+        // The shortcut in use, whichever it is, drawn key by key.
+        QVERIFY(f.hotkey.recordHotkey(Qt::Key_K, int(Qt::ControlModifier | Qt::AltModifier)));
+        QTRY_COMPARE(f.keyCaps("hotkeyCaps"), (QStringList { "Ctrl", "Alt", "K" }));
 
         // Closed, it is made afresh the next time.
         window->close();
@@ -164,31 +207,33 @@ private slots:
             deadAddress = gone.baseUrl();
         }
         Fixture f;
-        QVERIFY(f.open());
-        QVERIFY(f.showTab("General"));
+        QQuickWindow *window = f.open();
+        QVERIFY(window);
         QTRY_COMPARE(f.text("serverField"), QString("http://127.0.0.1:8750"));
 
+        // The whole section is in sight as the window opens on a 1280 x 800 screen.
+        QVERIFY(window->screen()->availableGeometry().contains(window->geometry()));
+        QQuickItem *box = f.item("microphoneBox");
+        QVERIFY(box);
+        QVERIFY(box->mapToScene(QPointF(0, box->height())).y() <= window->height());
+
         // The address typed is what is tested, and kept.
-        // The section is below the fold of the tab: pressed the way a keyboard would.
         auto pressTest = [&f] { return QMetaObject::invokeMethod(f.item("serverTestButton"), "clicked"); };
         f.item("serverField")->setProperty("text", http.baseUrl());
         QVERIFY(pressTest());
-        QTRY_COMPARE(
-            f.text("serverTestResult"), QString("The server recognises 2 language(s): en-US, es-ES"));
+        QTRY_COMPARE(f.text("serverTestResult"), QString("The server recognizes 2 languages: en-US, es-ES"));
         QCOMPARE(Settings::stringValue(SpeechSettings::serverBaseURLKey), http.baseUrl());
+        // What was said about one address is gone as soon as the address is edited.
+        f.enterAddress(http.baseUrl() + "/");
+        QTRY_VERIFY(!f.item("serverTestResult"));
         f.item("serverField")->setProperty("text", deadAddress);
         QVERIFY(pressTest());
         QTRY_VERIFY(f.text("serverTestResult").startsWith("No answer: "));
+        f.enterAddress(http.baseUrl());
+        QTRY_VERIFY(!f.item("serverTestResult"));
 
         // The sound server's inputs, the system's default first; a choice is stored by name.
-        QQuickItem *box = f.item("microphoneBox");
-        auto descriptions = [box] {
-            QStringList names;
-            for (const QVariant &entry : box->property("model").toList())
-                names << entry.toMap().value("description").toString();
-            return names;
-        };
-        QTRY_COMPARE(descriptions(), (QStringList { "System default", "Virtual microphone", "Headset" }));
+        QTRY_COMPARE(f.microphones(), (QStringList { "System default", "Virtual microphone", "Headset" }));
         QVERIFY(QMetaObject::invokeMethod(box, "activated", Q_ARG(int, 2)));
         QCOMPARE(Settings::stringValue(SpeechSettings::microphoneKey), QString("headset"));
 
@@ -199,6 +244,112 @@ private slots:
         QVERIFY(QMetaObject::invokeMethod(box, "activated", Q_ARG(int, 0)));
         QVERIFY(!Settings::contains(SpeechSettings::microphoneKey));
         QTRY_VERIFY(!f.item("microphoneNotice"));
+    }
+
+    // An address the client could not use is refused with the reason, and
+    // the one in use stays; a usable one is kept as typed, less spaces.
+    void serverAddressIsCheckedBeforeItIsKept_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("kept");
+        QTest::addColumn<QString>("problem");
+        const QString old = QStringLiteral("http://10.1.2.3:8750");
+        const QString scheme = QStringLiteral("must start with http:// or https://");
+        QTest::addRow("words") << "nonsense address" << old << scheme;
+        QTest::addRow("no scheme") << "127.0.0.1:8750" << old << scheme;
+        QTest::addRow("another scheme") << "ftp://speech.example.org" << old << scheme;
+        QTest::addRow("no host") << "http://" << old << "server's name or IP address";
+        QTest::addRow("no host, a path") << "https:///api" << old << "server's name or IP address";
+        QTest::addRow("space in the host") << "http://speech example.org" << old << "not a valid web address";
+        QTest::addRow("https with a port and path") << "https://speech.example.org:8443/tellwind"
+                                                    << "https://speech.example.org:8443/tellwind"
+                                                    << "";
+        QTest::addRow("spaces around") << "  http://[::1]:8750 "
+                                       << "http://[::1]:8750"
+                                       << "";
+        QTest::addRow("capital scheme") << "HTTP://LOCALHOST:8750"
+                                        << "HTTP://LOCALHOST:8750"
+                                        << "";
+    }
+    void serverAddressIsCheckedBeforeItIsKept()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, kept);
+        QFETCH(QString, problem);
+        Settings::setString(SpeechSettings::serverBaseURLKey, QStringLiteral("http://10.1.2.3:8750"));
+        ScriptedHttpServer http;
+        Fixture f;
+        QVERIFY(f.open());
+        f.enterAddress(typed);
+        QCOMPARE(Settings::stringValue(SpeechSettings::serverBaseURLKey), kept);
+        if (problem.isEmpty()) {
+            QTRY_VERIFY(!f.item("serverAddressProblem"));
+            return;
+        }
+        QTRY_VERIFY2(
+            f.text("serverAddressProblem").contains(problem), qPrintable(f.text("serverAddressProblem")));
+        QVERIFY(f.text("serverAddressProblem").contains("http://10.1.2.3:8750"));
+        // Test asks nothing of an address that was refused.
+        QVERIFY(QMetaObject::invokeMethod(f.item("serverTestButton"), "clicked"));
+        QVERIFY(!f.speech.isTesting() && !f.item("serverTestResult"));
+        // Fixed, the reason goes.
+        f.enterAddress(http.baseUrl());
+        QCOMPARE(Settings::stringValue(SpeechSettings::serverBaseURLKey), http.baseUrl());
+        QTRY_VERIFY(!f.item("serverAddressProblem"));
+    }
+
+    // The sources of a real sound server, by their descriptions, as soon as
+    // the window opens; the one chosen is the one a capture opens.
+    void microphonesOfTheSoundServer()
+    {
+        PrivatePulseAudio pulse({ "module-null-source source_name=studio "
+                                  "description='Studio Microphone'" });
+        QVERIFY(pulse.start());
+        const QByteArray previous = qgetenv("PULSE_SERVER");
+        qputenv("PULSE_SERVER", pulse.server().toUtf8());
+        auto restore = qScopeGuard([previous] { qputenv("PULSE_SERVER", previous); });
+
+        Fixture f(&PulseAudioEngine::inputSources);
+        QVERIFY(f.open());
+        QTRY_COMPARE(f.microphones().size(), 3);
+        QCOMPARE(f.microphones().first(), QString("System default"));
+        QVERIFY2(f.microphones().contains("Studio Microphone"), qPrintable(f.microphones().join(", ")));
+        const int studio = int(f.microphones().indexOf("Studio Microphone"));
+        QVERIFY(QMetaObject::invokeMethod(f.item("microphoneBox"), "activated", Q_ARG(int, studio)));
+        QCOMPARE(Settings::stringValue(SpeechSettings::microphoneKey), QString("studio"));
+        const std::unique_ptr<AudioEngine> engine = PulseAudioEngine::factory()();
+        QCOMPARE(static_cast<PulseAudioEngine *>(engine.get())->sourceName(), QString("studio"));
+    }
+
+    // Right of the panel, else left, below or above; inside the screen.
+    void settingsOpenBesideThePanel_data()
+    {
+        QTest::addColumn<QRect>("panel");
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<QPoint>("expected");
+        // Within a usual frame: a 30 px title bar, 2 px borders.
+        QTest::addRow("centred panel: to its right")
+            << QRect(579, 355, 122, 90) << QSize(520, 560) << QPoint(715, 133);
+        QTest::addRow("panel at the right edge: to its left")
+            << QRect(1150, 355, 122, 90) << QSize(520, 560) << QPoint(616, 133);
+        QTest::addRow("kept below the top") << QRect(1150, 0, 122, 90) << QSize(520, 560) << QPoint(616, 30);
+        QTest::addRow("wide window, panel at the top: below it")
+            << QRect(579, 0, 122, 90) << QSize(900, 400) << QPoint(189, 132);
+        QTest::addRow("wide window, panel at the bottom: above it")
+            << QRect(579, 700, 122, 90) << QSize(900, 400) << QPoint(189, 286);
+    }
+    void settingsOpenBesideThePanel()
+    {
+        QFETCH(QRect, panel);
+        QFETCH(QSize, size);
+        QFETCH(QPoint, expected);
+        const QRect area(0, 0, 1280, 800);
+        const QMargins frame(2, 30, 2, 2);
+        const QPoint at = SettingsWindow::besidePanel(panel, size, area, frame);
+        QCOMPARE(at, expected);
+        const QRect outer = QRect(at, size).marginsAdded(frame);
+        QVERIFY(area.contains(outer));
+        QVERIFY(!outer.intersects(panel));
     }
 
     // Tab walks the tab strip and then the page in reading order, Space and
@@ -223,11 +374,12 @@ private slots:
             press(Qt::Key_Tab);
             order << focused();
         }
-        QCOMPARE(order.mid(0, 5),
-            (QStringList { "tabAccount", "tabHotkey", "tabAppearance", "launchAtLoginToggleSwitch",
-                "menuBarToggleSwitch" }));
+        // The Speech section leads the page.
+        QCOMPARE(order.mid(0, 6),
+            (QStringList { "tabAccount", "tabHotkey", "tabAppearance", "serverField", "serverTestButton",
+                "microphoneBox" }));
         QCOMPARE(order.last(), QString("tabGeneral"));
-        for (const char *control : { "serverField", "serverTestButton", "microphoneBox" })
+        for (const char *control : { "launchAtLoginToggleSwitch", "menuBarToggleSwitch" })
             QVERIFY2(order.contains(control), qPrintable(order.join(", ")));
         press(Qt::Key_Backtab, Qt::ShiftModifier);
         QCOMPARE(focused(), order.value(order.size() - 2));
@@ -251,7 +403,10 @@ private slots:
         QVERIFY(!f.settings.window());
     }
 
-    void trayOpensTheSettingsBeforeThePanelIsLoaded()
+    // The tray's entries say what they do now, name the panel as the README
+    // does, and show no key that could not reach them. Its "Settings…" works
+    // before the panel is loaded, and once it is, opens beside it.
+    void trayMenuAndTheSettingsBesideThePanel()
     {
         Fixture f;
         FakeDictationRecognizer recognizer;
@@ -265,16 +420,51 @@ private slots:
         delegate.applicationDidFinishLaunching();
 
         QVERIFY(f.statusBar->item && f.statusBar->item->menu);
-        QAction *settings = nullptr;
-        for (QAction *action : f.statusBar->item->menu->actions())
-            settings = action->shortcut() == QKeySequence(QStringLiteral("Ctrl+,")) ? action : settings;
-        QVERIFY(settings);
+        auto entries = [&f] {
+            QStringList texts;
+            for (QAction *action : f.statusBar->item->menu->actions())
+                texts << action->text() + (action->shortcut().isEmpty() ? "" : " [shortcut]");
+            return texts;
+        };
+        QCOMPARE(entries(),
+            (QStringList {
+                "Start Dictation", "", "Show Panel", "Choose Language…", "Settings…", "", "Quit Tellwind" }));
+        state.toggleFromPanel();
+        QTRY_COMPARE(entries().first(), QString("Stop Dictation"));
+        state.toggleFromPanel();
+        QTRY_COMPARE(entries().first(), QString("Start Dictation"));
+
+        QAction *settings = f.statusBar->item->menu->actions().value(4);
         settings->trigger();
         QPointer<QQuickWindow> window = f.settings.window();
         QVERIFY(window && QTest::qWaitForWindowExposed(window));
         QCOMPARE(window->title(), QString("Tellwind Settings"));
         settings->trigger(); // brought back, not made twice
         QCOMPARE(f.settings.window(), window);
+        window->close();
+        QTRY_VERIFY(!window);
+
+        // A panel of the program's size at the program's first place: the
+        // middle of the screen, where a window centred on it would lie under it.
+        QQuickWindow panel;
+        delegate.configureWindow(&panel);
+        panel.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&panel));
+        settings->trigger();
+        window = f.settings.window();
+        QVERIFY(window && QTest::qWaitForWindowExposed(window));
+        QTRY_VERIFY(window->frameGeometry().isValid());
+        QVERIFY2(!window->frameGeometry().intersects(panel.frameGeometry()),
+            qPrintable(QString("settings %1,%2 %3x%4")
+                           .arg(window->x())
+                           .arg(window->y())
+                           .arg(window->width())
+                           .arg(window->height())));
+        QVERIFY(window->screen()->availableGeometry().contains(window->geometry()));
+        // The user may make it larger, and smaller down to where it still works.
+        QVERIFY(window->maximumWidth() > window->width() && window->maximumHeight() > window->height());
+        QVERIFY(window->minimumWidth() < window->width() && window->minimumWidth() >= 300);
+        QVERIFY(window->minimumHeight() < window->height() && window->minimumHeight() >= 300);
     }
 
     void unwritableSettingsAreToldOnce()
@@ -309,6 +499,7 @@ private slots:
         QTRY_VERIFY(f.item("signInButton") && !f.item("signOutButton"));
         // The fixture's sign-in keeps its token in the settings file, as where no keyring answers.
         QVERIFY(f.text("tokenStorageNote").contains("settings file"));
+        QVERIFY(f.text("accountPurpose").contains("server recognition"));
         QVERIFY(f.click("signInButton"));
         QCOMPARE(f.workspace.openedUrls.size(), 1);
 

@@ -7,6 +7,7 @@
 #include "app/AppState.h"
 #include "app/ErrorReporter.h"
 #include "app/LanguageAvailability.h"
+#include "app/LanguageCatalog.h"
 #include "app/LanguageNames.h"
 #include "app/PopupFocus.h"
 #include "app/QmlTypes.h"
@@ -27,6 +28,7 @@
 #include <QQmlApplicationEngine>
 #include <QQuickItem>
 #include <QQuickWindow>
+#include <QScreen>
 #include <QStandardPaths>
 #include <QTest>
 
@@ -75,6 +77,7 @@ private slots:
                 .errorReporter = &rig->reporter,
                 .languageAvailability = &rig->availability,
                 .recognitionManager = &rig->manager,
+                .hotkeyManager = &rig->desktop.hotkeyManager,
                 .windowSystem = rig->windowSystem.get() });
         rig->engine.load(QUrl(QStringLiteral("qrc:/Tellwind/Views/MainWindow.qml")));
         window = qobject_cast<QQuickWindow *>(rig->engine.rootObjects().value(0));
@@ -99,15 +102,17 @@ private slots:
         rig->recognizer.publishError(refused);
         QTRY_COMPARE(rim(), QColor("#ffb020"));
         QTRY_COMPARE(tooltip(), refused);
-        auto *tip = button->findChild<QQuickWindow *>("errorTip");
+        auto *tip = button->findChild<QQuickWindow *>("hoverTip");
         QVERIFY(tip);
         QCOMPARE(tip->property("text").toString(), refused);
 
-        // The next result clears both; still recording, so red again.
+        // The next result clears both; still recording, so red again, and
+        // the tooltip says what a click does now.
         rig->recognizer.publishTranscript(QStringLiteral("hello"));
-        QTRY_COMPARE(tooltip(), QString());
+        const QString stop = "Stop dictation (" + rig->desktop.hotkeyManager.hotkeyText() + ")";
+        QTRY_COMPARE(tooltip(), stop);
         QCOMPARE(rim(), recording);
-        QCOMPARE(tip->property("text").toString(), QString());
+        QCOMPARE(tip->property("text").toString(), stop);
         clickItem(button);
         QTRY_VERIFY(!rig->state.isRecording());
 
@@ -120,9 +125,57 @@ private slots:
         rig->recognizer.startError.clear();
         clickItem(button);
         QTRY_VERIFY(rig->state.isRecording());
-        QTRY_COMPARE(tooltip(), QString());
+        QTRY_COMPARE(tooltip(), stop);
         clickItem(button);
         QTRY_VERIFY(!rig->state.isRecording());
+    }
+
+    // Every button explains itself in a tooltip that is whole on the screen
+    // and leaves the panel's buttons in sight, wherever the panel is; the
+    // panel itself is hardly more than its buttons.
+    void tooltipsStayOnScreen_data()
+    {
+        QTest::addColumn<QPoint>("corner");
+        QTest::addColumn<QString>("button");
+        const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+        const QList<QPair<const char *, QPoint>> places {
+            { "left edge", QPoint(screen.left(), screen.center().y()) },
+            { "bottom right", QPoint(screen.right() - 121, screen.bottom() - 89) },
+            { "top left", screen.topLeft() },
+        };
+        for (const auto &[place, corner] : places)
+            for (const char *button : { "voiceButton", "providerButton", "flagButton" })
+                QTest::addRow("%s, %s", place, button) << corner << QString(button);
+    }
+    void tooltipsStayOnScreen()
+    {
+        QFETCH(QPoint, corner);
+        QFETCH(QString, button);
+        window->setPosition(corner);
+        QTRY_COMPARE(window->position(), corner);
+        QRect buttons;
+        for (const char *name : { "voiceButton", "providerButton", "flagButton" }) {
+            QQuickItem *control = item(name);
+            buttons |= QRect(control->mapToScene(QPointF(0, 0)).toPoint(), control->size().toSize());
+        }
+        QVERIFY(buttons.width() >= window->width() - 24 && buttons.height() >= window->height() - 24);
+
+        QQuickItem *control = item(qPrintable(button));
+        auto *tip = control->findChild<QQuickWindow *>("hoverTip");
+        QVERIFY(tip);
+        QVERIFY(!tip->property("text").toString().isEmpty());
+        QVERIFY(QMetaObject::invokeMethod(tip, "reveal"));
+        QVERIFY(QTest::qWaitForWindowExposed(tip));
+        const QRect area = window->screen()->availableGeometry();
+        QVERIFY2(area.contains(tip->geometry()),
+            qPrintable(QString("tip at %1,%2 %3x%4")
+                           .arg(tip->x())
+                           .arg(tip->y())
+                           .arg(tip->width())
+                           .arg(tip->height())));
+        QVERIFY(!tip->geometry().intersects(window->geometry()));
+        QMetaObject::invokeMethod(tip, "dismiss");
+        QTRY_VERIFY(!tip->isVisible());
     }
 
     void pickerMarksWhatCannotBeRecognised()
@@ -186,6 +239,8 @@ private slots:
             << "span" << QList<int> { down, int(Qt::Key_Escape) } << "";
         QTest::addRow("Enter without a match chooses nothing")
             << "zzz" << QList<int> { enter, int(Qt::Key_Escape) } << "";
+        QTest::addRow("a language by its own name") << "deutsch" << QList<int> { enter } << "de-DE";
+        QTest::addRow("a language by its code") << "pt-br" << QList<int> { enter } << "pt-BR";
     }
     void pickerByKeyboard()
     {
@@ -199,11 +254,52 @@ private slots:
         for (const QChar character : typed)
             QTest::keyClick(picker(), character.toLatin1());
         QTRY_COMPARE(pickerItem("searchField")->property("text").toString(), typed);
+        // An empty list says so.
+        auto *noMatch = pickerItem("noMatch");
+        QVERIFY(noMatch);
+        QTRY_COMPARE(noMatch->isVisible(), LanguageCatalog::filtered(typed).isEmpty());
         for (int key : keys)
             QTest::keyClick(picker(), Qt::Key(key));
         QTRY_VERIFY(!picker()->isVisible());
         const QStringList after = rig->recognizer.calls.mid(before.size());
         QCOMPARE(after, chosen.isEmpty() ? QStringList() : QStringList { "language:" + chosen });
+    }
+
+    // A language is found by any name a user may know it by, in the user's
+    // language, in English, in itself, or by a code.
+    void searchFindsALanguageByAnyOfItsNames_data()
+    {
+        QTest::addColumn<QString>("search");
+        QTest::addColumn<QString>("first");
+        QTest::addRow("English name") << "German"
+                                      << "de-DE";
+        QTest::addRow("its own name") << "Deutsch"
+                                      << "de-DE";
+        QTest::addRow("its own name, any case") << "ESPAÑOL"
+                                                << "es-ES";
+        QTest::addRow("its own script") << "日本語"
+                                        << "ja-JP";
+        QTest::addRow("its own name, Cyrillic") << "русский"
+                                                << "ru-RU";
+        QTest::addRow("two-letter code") << "nl"
+                                         << "nl-NL";
+        QTest::addRow("three-letter code") << "deu"
+                                           << "de-DE";
+        QTest::addRow("bibliographic code") << "ger"
+                                            << "de-DE";
+        QTest::addRow("full code") << "fr-CA"
+                                   << "fr-CA";
+        QTest::addRow("spaces around") << "  polski "
+                                       << "pl-PL";
+        QTest::addRow("nothing") << "qqq"
+                                 << "";
+    }
+    void searchFindsALanguageByAnyOfItsNames()
+    {
+        QFETCH(QString, search);
+        QFETCH(QString, first);
+        const QList<SupportedLanguage> found = LanguageCatalog::filtered(search);
+        QCOMPARE(found.isEmpty() ? QString() : found.first().rawValue(), first);
     }
 
     // Beside the panel on the panel's own screen, whichever it is.
