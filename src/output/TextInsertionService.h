@@ -1,6 +1,5 @@
 #pragma once
 
-#include "output/Pacer.h"
 #include "speech/TranscriptEvent.h"
 
 #include <QObject>
@@ -13,20 +12,19 @@
 #include <deque>
 #include <optional>
 
-class AccessibilityTrust;
 class AlertPresenter;
 class ApplicationBundle;
-class KeyboardEventSink;
-class Pasteboard;
+class TypingBackend;
+struct TypingResult;
 class Workspace;
 
 // Types the running transcript into the focused application, and is the one
 // holder of what was typed. Each update replaces the text of its utterance;
 // only the difference to what that utterance already typed is sent:
 // backspaces for a revised ending, then the new tail. A new utterance gets a
-// sentence separator first. Text of unknown origin (insertText) is compared
-// with everything typed, and a large rewrite counts as a new sentence there.
-// Also owns the alerts about the permission to type.
+// sentence separator first. Characters the backend cannot type as keys are
+// pasted; what neither way gets in is named to the user. Also owns the
+// alerts about the permission to type.
 class TextInsertionService : public QObject
 {
     Q_OBJECT
@@ -46,11 +44,8 @@ public:
         friend bool operator==(const Diff &, const Diff &) = default;
     };
 
-    TextInsertionService(KeyboardEventSink &keyboard, AccessibilityTrust &trust, Pasteboard &pasteboard,
-        AlertPresenter &alerts, Workspace &workspace, ApplicationBundle &bundle, QObject *parent = nullptr);
-
-    // Text of unknown origin: the whole transcript so far.
-    QCoro::Task<> insertText(QString text);
+    TextInsertionService(TypingBackend &keyboard, AlertPresenter &alerts, Workspace &workspace,
+        ApplicationBundle &bundle, QObject *parent = nullptr);
     // What follows belongs to `recording`; the typed text of the last one is
     // kept only as the context for the first separator.
     void beginRecording(quint64 recording);
@@ -66,7 +61,7 @@ public:
     bool needsAccessibilityPermission() const { return m_needsAccessibilityPermission; }
     void setNeedsAccessibilityPermission(bool needed);
     bool isTyping() const { return m_isTyping; }
-    // The newest queued whole-transcript update, if any.
+    // The text of the newest queued update, if any.
     std::optional<QString> pendingText() const;
 
     Q_INVOKABLE bool isAccessibilityTrusted() const;
@@ -77,9 +72,6 @@ public:
     QCoro::Task<> showEnableAccessibilityAlert();
     QCoro::Task<> showMoveToApplicationsAlert();
 
-    // The edit that turns the typed text into the new one, for text of
-    // unknown origin: a large rewrite becomes a new sentence after it.
-    static Diff computeDiff(const QString &oldText, const QString &newText);
     // The edit that turns one utterance's typed text into its revision,
     // however long; it never reaches before the utterance.
     static Diff computeEdit(const QString &oldText, const QString &newText);
@@ -92,31 +84,35 @@ signals:
     void lastInsertedTextChanged(QString value);
     void needsAccessibilityPermissionChanged(bool value);
     void isTypingChanged(bool value);
+    // Typing ended short of the text (the rest of the recording is not
+    // typed), or characters could not be typed; user-readable.
+    void typingFailed(const QString &message);
 
 private:
-    // One queued update: a whole transcript, or an utterance's new text.
+    // One queued update: an utterance's new text.
     struct Work {
-        std::optional<QString> wholeText;
         TranscriptEvent event;
     };
 
     void enqueue(Work work);
     QCoro::Task<> performInsertion();
-    QCoro::Task<> apply(Diff diff);
-    QCoro::Task<> applyWholeText(QString text);
     QCoro::Task<> applyTranscript(TranscriptEvent event);
-    QCoro::Task<> deleteCharacters(int count);
-    QCoro::Task<> typeCharacter(QString character);
-    QCoro::Task<> pasteCharacter(QString character);
     void setIsTyping(bool typing);
 
-    KeyboardEventSink &m_keyboard;
-    AccessibilityTrust &m_trust;
-    Pasteboard &m_pasteboard;
+    // How an edit becomes typing: backspaces, then runs of keys and pastes.
+    QCoro::Task<> apply(Diff diff);
+    // False when typing has to end here (the user was told why).
+    bool accept(const TypingResult &result);
+    void reportNotTyped(const QString &characters);
+
+    TypingBackend &m_keyboard;
     AlertPresenter &m_alerts;
     Workspace &m_workspace;
     ApplicationBundle &m_bundle;
-    Pacer m_pacer;
+    // Of the current recording: a key failed, so nothing more is typed; and
+    // the characters that neither keys nor a paste got in.
+    bool m_typingFailed = false;
+    QStringList m_notTyped;
 
     QString m_lastInsertedText;
     bool m_needsAccessibilityPermission = false;

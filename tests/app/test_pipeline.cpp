@@ -6,11 +6,10 @@
 #include "app/AppState.h"
 #include "app/SharedNeighbours.h"
 #include "common/Settings.h"
-#include "fakes/FakeAccessibilityTrust.h"
 #include "fakes/FakeApplicationBundle.h"
 #include "fakes/FakeCursorIndicator.h"
-#include "fakes/FakeKeyboardEventSink.h"
 #include "fakes/FakePasteboard.h"
+#include "fakes/FakeTypingBackend.h"
 #include "output/TextInsertionService.h"
 #include "speech/TextFormattingSettings.h"
 #include "support/RecognitionRig.h"
@@ -32,18 +31,18 @@ Reply transcript(const QByteArray &text, int delayMs = 0)
 
 struct Chain : RecognitionRig {
     ScriptedHttpServer server;
-    FakeKeyboardEventSink keyboard;
-    FakeAccessibilityTrust trust;
+    FakeTypingBackend keyboard;
     FakePasteboard pasteboard;
     FakeApplicationBundle bundle;
     FakeCursorIndicator indicator;
-    TextInsertionService typingService { keyboard, trust, pasteboard, alerts, workspace, bundle };
+    TextInsertionService typingService { keyboard, alerts, workspace, bundle };
     std::unique_ptr<ManagerRecognizer> recognizer;
     ServiceTyping typing { typingService };
     std::unique_ptr<AppState> state;
 
     Chain()
     {
+        keyboard.pasteboard = &pasteboard;
         auto client = std::make_unique<SpeechService>(server.baseUrl());
         client->setBufferInterval(100ms);
         make(std::move(client)).togglePreferredProvider(); // the server path

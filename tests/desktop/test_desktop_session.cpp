@@ -9,8 +9,8 @@
 #include "platform/qt/QtAlertPresenter.h"
 #include "platform/qt/QtPasteboard.h"
 #include "platform/qt/RunningApplicationBundle.h"
+#include "platform/typing/xtest/XTestKeyboard.h"
 #include "platform/x11/X11KeyMonitor.h"
-#include "platform/x11/XTestKeyboard.h"
 #include "platform/xdg/DesktopWorkspace.h"
 #include "support/TerminalTarget.h"
 
@@ -204,13 +204,14 @@ private slots:
         // by the time dictation types, a moment later.
         QTest::qWait(100);
         // Dictation typed by the real typing service: its capital Rs are Shift + R too.
-        XTestKeyboard keyboard(sentKeys);
         QtPasteboard pasteboard;
+        XTestKeyboard keyboard(sentKeys, &pasteboard);
         QtAlertPresenter alerts;
         DesktopWorkspace workspace;
         RunningApplicationBundle bundle;
-        TextInsertionService typing(keyboard, keyboard, pasteboard, alerts, workspace, bundle);
-        QCoro::waitFor(typing.insertText(QStringLiteral("Richard Roe")));
+        TextInsertionService typing(keyboard, alerts, workspace, bundle);
+        typing.beginRecording(1);
+        QCoro::waitFor(typing.insertTranscript({ 1, 0, QStringLiteral("Richard Roe"), false }));
         // The user's own press after all that counts, once.
         xdotool({ "key", "shift+r" });
         QTRY_COMPARE(presses, 3);

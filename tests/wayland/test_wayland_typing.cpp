@@ -1,9 +1,7 @@
 // The real chain on a headless sway: the program's typing service, wired as
-// the program wires it, types into foot, a native Wayland terminal.
+// the program chooses its backend, types into foot, a native Wayland terminal.
 #include "FootTarget.h"
-#include "app/CompositionRoot.h"
-#include "output/TextInsertionService.h"
-#include "platform/KeyboardBackends.h"
+#include "support/TypingChain.h"
 
 #include <QApplication>
 #include <QTemporaryDir>
@@ -39,20 +37,25 @@ private slots:
             "Send the report by Montag é 中 €" }
                                   << "Send the report by Montag é 中 €";
         QTest::addRow("two lines") << QStringList { "first line\nsecond Line" } << "first line\nsecond Line";
+        // No single key types an emoji sequence: the clipboard, through
+        // Xwayland, and foot's Ctrl+Shift+V.
+        QTest::addRow("pasted") << QStringList {
+            u"Family \U0001F468\u200D\U0001F469\u200D\U0001F467 q\u0301 done"_qs
+        } << u"Family \U0001F468\u200D\U0001F469\u200D\U0001F467 q\u0301 done"_qs;
     }
     void typesIntoFoot()
     {
         QFETCH(QStringList, transcripts);
         QFETCH(QString, expected);
-        CompositionRoot root;
-        TextInsertionService &service = root.textInsertion();
-        QCOMPARE(root.typingBackendName(), QStringLiteral("Wayland virtual keyboard"));
-        service.setLastInsertedText({});
+        TypingChain chain;
+        TextInsertionService &service = chain.service;
+        QCOMPARE(chain.setup.choice.name(), QStringLiteral("Wayland virtual keyboard"));
+        service.beginRecording(1);
 
         FootTarget target(folder.filePath(QString::fromLatin1(QTest::currentDataTag()).replace(' ', '-')));
         QVERIFY(target.isReady());
         for (const QString &transcript : transcripts)
-            QCoro::waitFor(service.insertText(transcript));
+            QCoro::waitFor(service.insertTranscript({ 1, 0, transcript, false }));
         QCOMPARE(target.finish(), expected);
     }
 };

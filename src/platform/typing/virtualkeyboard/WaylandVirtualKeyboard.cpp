@@ -1,10 +1,15 @@
-#include "platform/wayland/WaylandVirtualKeyboard.h"
+#include "platform/typing/virtualkeyboard/WaylandVirtualKeyboard.h"
 
-#include "platform/KeyboardBackends.h"
+#include "common/Graphemes.h"
+#include "common/Log.h"
 #include "platform/Keysyms.h"
-#include "platform/x11/UsAnsiKeys.h"
 
+#include <QCoreApplication>
+#include <QPointer>
 #include <QSocketNotifier>
+#include <QTimer>
+
+#include <qcoro/qcorotimer.h>
 
 #include <virtual-keyboard-v1-client.h>
 #include <wayland-client.h>
@@ -25,11 +30,27 @@ constexpr quint32 evdevOffset = 8;
 // Real modifier bits: their order is fixed by XKB.
 constexpr quint32 shiftMask = 1u << 0;
 constexpr quint32 controlMask = 1u << 2;
+constexpr quint32 mod1Mask = 1u << 3;
 // A keymap is sent again when a text needs a key it lacks; past this size it
 // starts over with only the keys of the current text.
 constexpr qsizetype keymapLimit = 240;
-constexpr quint16 ansiReturn = 36;
-constexpr quint16 ansiBackspace = 51;
+// The pace of typing: the target application gets time to take each key.
+constexpr std::chrono::milliseconds keyHoldTime { 1 };
+constexpr std::chrono::milliseconds afterCharacterTime { 8 };
+constexpr std::chrono::milliseconds afterBackspaceTime { 5 };
+constexpr std::chrono::milliseconds pasteTakeTimeout { 450 };
+// Keys every text may need besides its own characters: erasing, a new line,
+// and the paste shortcut.
+const QList<quint32> standingKeys = { XKB_KEY_BackSpace, XKB_KEY_Return, XKB_KEY_v };
+
+QCoro::Task<> preciseSleep(std::chrono::milliseconds duration)
+{
+    QTimer timer;
+    timer.setTimerType(Qt::PreciseTimer);
+    timer.setSingleShot(true);
+    timer.start(duration);
+    co_await timer;
+}
 
 struct Globals {
     wl_seat *seat = nullptr;
@@ -69,8 +90,9 @@ QByteArray displayArgument(const QString &name)
 
 } // namespace
 
-WaylandVirtualKeyboard::WaylandVirtualKeyboard(QString displayName)
+WaylandVirtualKeyboard::WaylandVirtualKeyboard(QString displayName, Pasteboard *pasteboard)
     : m_displayName(std::move(displayName))
+    , m_pasteboard(pasteboard)
 {
 }
 
@@ -135,8 +157,7 @@ bool WaylandVirtualKeyboard::connect() const
     m_keymapSent = false;
     // A keyboard's first keymap is taken in as the device joins the seat;
     // keys typed against it were seen lost. Text brings its own map later.
-    const_cast<WaylandVirtualKeyboard *>(this)->uploadKeymap(
-        { XKB_KEY_BackSpace, XKB_KEY_Return, XKB_KEY_v });
+    const_cast<WaylandVirtualKeyboard *>(this)->uploadKeymap(standingKeys);
     return true;
 }
 
@@ -179,21 +200,21 @@ void WaylandVirtualKeyboard::disconnect() const
     m_keymapSent = false;
 }
 
-bool WaylandVirtualKeyboard::isTrusted() const
+bool WaylandVirtualKeyboard::canSynthesizeInput()
 {
     return connect();
 }
 
-bool WaylandVirtualKeyboard::requestTrust()
+QString WaylandVirtualKeyboard::limitation() const
 {
-    return connect();
+    return m_keyboard ? QString()
+                      : QCoreApplication::translate(
+                          "WaylandVirtualKeyboard", "The compositor did not give Tellwind a virtual keyboard.");
 }
 
-QCoro::Task<> WaylandVirtualKeyboard::prepareKeystroke()
+bool WaylandVirtualKeyboard::canType(const QString &grapheme)
 {
-    // Each keyboard of a wlroots seat has its own modifiers: keys the user
-    // still holds on theirs do not combine with ours.
-    co_return;
+    return keysymFor(grapheme) != XKB_KEY_NoSymbol;
 }
 
 quint32 WaylandVirtualKeyboard::keysymFor(const QString &character)
@@ -269,20 +290,19 @@ std::optional<quint32> WaylandVirtualKeyboard::keyFor(quint32 keysym)
     return firstKeycode + quint32(index) - evdevOffset;
 }
 
-void WaylandVirtualKeyboard::prepareCharacters(const QStringList &characters)
+bool WaylandVirtualKeyboard::prepareKeysyms(const QList<quint32> &keysyms)
 {
     if (!connect())
-        return;
-    QList<quint32> needed = { XKB_KEY_BackSpace, XKB_KEY_Return, XKB_KEY_v };
-    for (const QString &character : characters) {
-        const quint32 keysym = keysymFor(character);
+        return false;
+    QList<quint32> needed = standingKeys;
+    for (quint32 keysym : keysyms) {
         if (keysym != XKB_KEY_NoSymbol && !needed.contains(keysym))
             needed << keysym;
     }
     if (m_keymapSent
         && std::all_of(needed.cbegin(), needed.cend(), [this](quint32 k) { return m_keysyms.contains(k); }))
-        return;
-    uploadKeymap(needed);
+        return true;
+    return uploadKeymap(needed);
 }
 
 bool WaylandVirtualKeyboard::sendKey(quint32 key, bool down)
@@ -310,52 +330,84 @@ bool WaylandVirtualKeyboard::flush() const
     return true;
 }
 
-bool WaylandVirtualKeyboard::postCharacter(const QString &character, bool keyDown)
+QCoro::Task<TypingResult> WaylandVirtualKeyboard::stroke(
+    quint32 keysym, quint32 modifiers, std::chrono::milliseconds after)
 {
-    const std::optional<quint32> key = keyFor(keysymFor(character));
-    if (!key)
-        return false;
-    if (keyDown && m_heldModifiers)
-        sendModifiers(0);
-    return sendKey(*key, keyDown);
-}
-
-bool WaylandVirtualKeyboard::postKeyEvent(quint16 keyCode, bool keyDown, quint64 flags)
-{
-    quint32 keysym = XKB_KEY_NoSymbol;
-    if (keyCode == ansiBackspace)
-        keysym = XKB_KEY_BackSpace;
-    else if (keyCode == ansiReturn)
-        keysym = XKB_KEY_Return;
-    else
-        keysym = quint32(usAnsiKeysym(keyCode, false));
+    QPointer<QObject> alive(m_alive.get());
     const std::optional<quint32> key = keyFor(keysym);
     if (!key)
-        return false;
-    if (keyDown) {
-        // Shifted US keys are typed as their own character; only the
-        // command of a paste needs a modifier.
-        quint32 modifiers = 0;
-        if (flags & commandFlag)
-            modifiers |= controlMask;
-        if (flags & shiftFlag) {
-            const quint32 shifted = quint32(usAnsiKeysym(keyCode, true));
-            if (modifiers == 0 && shifted != XKB_KEY_NoSymbol) {
-                const std::optional<quint32> shiftedKey = keyFor(shifted);
-                return shiftedKey && sendKey(*shiftedKey, true);
-            }
-            modifiers |= shiftMask;
-        }
-        if (modifiers != m_heldModifiers)
-            sendModifiers(modifiers);
-        return sendKey(*key, true);
-    }
-    // A key-up names the key, not the character: release both candidates.
-    bool sent = sendKey(*key, false);
-    const quint32 shifted = quint32(usAnsiKeysym(keyCode, true));
-    if (shifted != XKB_KEY_NoSymbol && m_keysyms.contains(shifted))
-        sent = sendKey(firstKeycode + quint32(m_keysyms.indexOf(shifted)) - evdevOffset, false) && sent;
+        co_return TypingResult::failed(limitation().isEmpty()
+                ? QCoreApplication::translate("WaylandVirtualKeyboard", "The compositor did not take a key.")
+                : limitation());
+    if (modifiers != m_heldModifiers && !sendModifiers(modifiers))
+        co_return TypingResult::failed(
+            QCoreApplication::translate("WaylandVirtualKeyboard", "The compositor did not take a key."));
+    const bool pressed = sendKey(*key, true);
+    co_await preciseSleep(keyHoldTime);
+    if (!alive)
+        co_return TypingResult::failed({});
+    // Released even after a failed press: a key left down repeats.
+    const bool released = sendKey(*key, false);
     if (m_heldModifiers)
-        sent = sendModifiers(0) && sent;
-    return sent;
+        sendModifiers(0);
+    if (!pressed || !released)
+        co_return TypingResult::failed(
+            QCoreApplication::translate("WaylandVirtualKeyboard", "The compositor did not take a key."));
+    co_await m_pacer.wait(after);
+    co_return alive ? TypingResult::ok() : TypingResult::failed({});
+}
+
+QCoro::Task<TypingResult> WaylandVirtualKeyboard::typeText(QString text)
+{
+    QPointer<QObject> alive(m_alive.get());
+    const QStringList graphemes = Graphemes::split(text);
+    QList<quint32> keysyms;
+    for (const QString &grapheme : graphemes)
+        keysyms << keysymFor(grapheme);
+    if (!prepareKeysyms(keysyms))
+        co_return TypingResult::failed(limitation());
+    m_pacer.restart();
+    for (quint32 keysym : std::as_const(keysyms)) {
+        const TypingResult typed = co_await stroke(keysym, 0, afterCharacterTime);
+        if (!alive || !typed.isOk())
+            co_return typed;
+    }
+    co_return TypingResult::ok();
+}
+
+QCoro::Task<TypingResult> WaylandVirtualKeyboard::erase(int graphemes)
+{
+    QPointer<QObject> alive(m_alive.get());
+    m_pacer.restart();
+    for (int i = 0; i < graphemes; ++i) {
+        const TypingResult erased = co_await stroke(XKB_KEY_BackSpace, 0, afterBackspaceTime);
+        if (!alive || !erased.isOk())
+            co_return erased;
+    }
+    co_return TypingResult::ok();
+}
+
+QCoro::Task<TypingResult> WaylandVirtualKeyboard::pressKey(KeyChord chord)
+{
+    quint32 modifiers = 0;
+    if (chord.control)
+        modifiers |= controlMask;
+    if (chord.shift)
+        modifiers |= shiftMask;
+    if (chord.alt)
+        modifiers |= mod1Mask;
+    m_pacer.restart();
+    return stroke(chord.keysym, modifiers, afterCharacterTime);
+}
+
+QCoro::Task<TypingResult> WaylandVirtualKeyboard::pasteText(QString text)
+{
+    if (!m_pasteboard)
+        co_return TypingResult::skipped(
+            QCoreApplication::translate("WaylandVirtualKeyboard", "There is no clipboard to paste from."));
+    // Ctrl+V for ordinary fields; terminals take Ctrl+Shift+V.
+    static const QList<KeyChord> chords
+        = { *KeyChord::parse(QStringLiteral("ctrl+v")), *KeyChord::parse(QStringLiteral("ctrl+shift+v")) };
+    co_return co_await pasteThroughClipboard(
+        *m_pasteboard, *this, std::move(text), chords, m_pasteChord, pasteTakeTimeout);
 }

@@ -1,0 +1,21 @@
+#pragma once
+
+#include "fakes/FakeAlertPresenter.h"
+#include "fakes/FakeApplicationBundle.h"
+#include "fakes/FakeWorkspace.h"
+#include "output/TextInsertionService.h"
+#include "platform/SyntheticKeyLog.h"
+#include "platform/qt/QtPasteboard.h"
+#include "platform/typing/TypingBackends.h"
+
+// The typing service with the backend the program would choose for this
+// session, from the same table, and the real clipboard.
+struct TypingChain {
+    SyntheticKeyLog sent;
+    QtPasteboard pasteboard;
+    TypingSetup setup = makeTypingBackend({ SessionInfo::current(), sent, pasteboard });
+    FakeAlertPresenter alerts;
+    FakeWorkspace workspace;
+    FakeApplicationBundle bundle;
+    TextInsertionService service { *setup.backend, alerts, workspace, bundle };
+};
