@@ -37,11 +37,12 @@ private slots:
             "Send the report by Montag é 中 €" }
                                   << "Send the report by Montag é 中 €";
         QTest::addRow("two lines") << QStringList { "first line\nsecond Line" } << "first line\nsecond Line";
-        // No single key types an emoji sequence: the clipboard, through
-        // Xwayland, and foot's Ctrl+Shift+V.
-        QTest::addRow("pasted") << QStringList {
-            u"Family \U0001F468\u200D\U0001F469\u200D\U0001F467 q\u0301 done"_qs
-        } << u"Family \U0001F468\u200D\U0001F469\u200D\U0001F467 q\u0301 done"_qs;
+        // Several code points in one character: one key each, so the same
+        // code points arrive (sway takes no paste from a clipboard owner
+        // without the focus).
+        QTest::addRow("emoji sequence and a mark")
+            << QStringList { u"Family \U0001F468\u200D\U0001F469\u200D\U0001F467 q\u0301 done"_qs }
+            << u"Family \U0001F468\u200D\U0001F469\u200D\U0001F467 q\u0301 done"_qs;
     }
     void typesIntoFoot()
     {

@@ -7,9 +7,6 @@
 #include <QCoreApplication>
 #include <QPointer>
 #include <QSocketNotifier>
-#include <QTimer>
-
-#include <qcoro/qcorotimer.h>
 
 #include <virtual-keyboard-v1-client.h>
 #include <wayland-client.h>
@@ -35,22 +32,12 @@ constexpr quint32 mod1Mask = 1u << 3;
 // starts over with only the keys of the current text.
 constexpr qsizetype keymapLimit = 240;
 // The pace of typing: the target application gets time to take each key.
-constexpr std::chrono::milliseconds keyHoldTime { 1 };
 constexpr std::chrono::milliseconds afterCharacterTime { 8 };
 constexpr std::chrono::milliseconds afterBackspaceTime { 5 };
 constexpr std::chrono::milliseconds pasteTakeTimeout { 450 };
 // Keys every text may need besides its own characters: erasing, a new line,
 // and the paste shortcut.
 const QList<quint32> standingKeys = { XKB_KEY_BackSpace, XKB_KEY_Return, XKB_KEY_v };
-
-QCoro::Task<> preciseSleep(std::chrono::milliseconds duration)
-{
-    QTimer timer;
-    timer.setTimerType(Qt::PreciseTimer);
-    timer.setSingleShot(true);
-    timer.start(duration);
-    co_await timer;
-}
 
 struct Globals {
     wl_seat *seat = nullptr;
@@ -208,18 +195,27 @@ bool WaylandVirtualKeyboard::canSynthesizeInput()
 QString WaylandVirtualKeyboard::limitation() const
 {
     return m_keyboard ? QString()
-                      : QCoreApplication::translate(
-                          "WaylandVirtualKeyboard", "The compositor did not give Tellwind a virtual keyboard.");
+                      : QCoreApplication::translate("WaylandVirtualKeyboard",
+                          "The compositor did not give Tellwind a virtual keyboard.");
 }
 
 bool WaylandVirtualKeyboard::canType(const QString &grapheme)
 {
-    return keysymFor(grapheme) != XKB_KEY_NoSymbol;
+    return !keysymsFor(grapheme).isEmpty();
 }
 
-quint32 WaylandVirtualKeyboard::keysymFor(const QString &character)
+QList<quint32> WaylandVirtualKeyboard::keysymsFor(const QString &grapheme)
 {
-    return keysymForCharacter(character);
+    if (const quint32 single = keysymForCharacter(grapheme); single != XKB_KEY_NoSymbol)
+        return { single };
+    QList<quint32> keysyms;
+    for (char32_t codePoint : grapheme.toUcs4()) {
+        const quint32 keysym = xkb_utf32_to_keysym(codePoint);
+        if (keysym == XKB_KEY_NoSymbol)
+            return {};
+        keysyms << keysym;
+    }
+    return keysyms;
 }
 
 QByteArray WaylandVirtualKeyboard::keymapText(const QList<quint32> &keysyms)
@@ -268,9 +264,13 @@ bool WaylandVirtualKeyboard::uploadKeymap(const QList<quint32> &keysyms)
         return false;
     m_keysyms = keysyms;
     m_keymapSent = true;
-    // Keys sent in the same burst as a new keymap were seen to vanish (sway
-    // drops the first strokes while it hands the map to the client): the
-    // next key waits until the compositor has taken the map in.
+    // Keys sent in the same burst as a new keymap were seen to vanish: the
+    // compositor hands a keyboard's map to the focused client only when that
+    // keyboard becomes the seat's active one, which the first event of a new
+    // keyboard does. A modifiers event makes it so without typing anything,
+    // and the round trip lets the next key wait until the map went out.
+    zwp_virtual_keyboard_v1_modifiers(m_keyboard, 0, 0, 0, 0);
+    m_heldModifiers = 0;
     return wl_display_roundtrip(m_display) >= 0;
 }
 
@@ -342,15 +342,14 @@ QCoro::Task<TypingResult> WaylandVirtualKeyboard::stroke(
     if (modifiers != m_heldModifiers && !sendModifiers(modifiers))
         co_return TypingResult::failed(
             QCoreApplication::translate("WaylandVirtualKeyboard", "The compositor did not take a key."));
-    const bool pressed = sendKey(*key, true);
-    co_await preciseSleep(keyHoldTime);
-    if (!alive)
-        co_return TypingResult::failed({});
-    // Released even after a failed press: a key left down repeats.
-    const bool released = sendKey(*key, false);
+    // Press and release leave together: a release that waited for its turn
+    // on a loaded machine arrived after the client's key repeat had begun
+    // ("fiiiiiirst"), and the client reads both in order anyway.
+    zwp_virtual_keyboard_v1_key(m_keyboard, timestamp(), *key, WL_KEYBOARD_KEY_STATE_PRESSED);
+    const bool sent = sendKey(*key, false);
     if (m_heldModifiers)
         sendModifiers(0);
-    if (!pressed || !released)
+    if (!sent)
         co_return TypingResult::failed(
             QCoreApplication::translate("WaylandVirtualKeyboard", "The compositor did not take a key."));
     co_await m_pacer.wait(after);
@@ -363,7 +362,7 @@ QCoro::Task<TypingResult> WaylandVirtualKeyboard::typeText(QString text)
     const QStringList graphemes = Graphemes::split(text);
     QList<quint32> keysyms;
     for (const QString &grapheme : graphemes)
-        keysyms << keysymFor(grapheme);
+        keysyms << keysymsFor(grapheme);
     if (!prepareKeysyms(keysyms))
         co_return TypingResult::failed(limitation());
     m_pacer.restart();

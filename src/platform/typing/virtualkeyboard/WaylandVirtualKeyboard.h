@@ -46,10 +46,11 @@ public:
     QCoro::Task<TypingResult> pressKey(KeyChord chord) override;
     QCoro::Task<TypingResult> pasteText(QString text) override;
 
-    // The keysym a grapheme is typed with; 0 for one that is no single
-    // character (a base with combining marks the text has no precomposed
-    // form for, an emoji sequence).
-    static quint32 keysymFor(const QString &character);
+    // The keys a grapheme is typed with: one per code point, so that a
+    // letter with marks no single character holds, or an emoji sequence,
+    // arrives as exactly the same code points. Empty for a code point no
+    // keysym stands for.
+    static QList<quint32> keysymsFor(const QString &grapheme);
     // The keymap text for keysyms on consecutive keys from the first
     // keycode on.
     static QByteArray keymapText(const QList<quint32> &keysyms);
