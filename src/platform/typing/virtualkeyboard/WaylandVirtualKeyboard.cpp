@@ -35,9 +35,10 @@ constexpr qsizetype keymapLimit = 240;
 constexpr std::chrono::milliseconds afterCharacterTime { 8 };
 constexpr std::chrono::milliseconds afterBackspaceTime { 5 };
 constexpr std::chrono::milliseconds pasteTakeTimeout { 450 };
-// Keys every text may need besides its own characters: erasing, a new line,
-// and the paste shortcut.
-const QList<quint32> standingKeys = { XKB_KEY_BackSpace, XKB_KEY_Return, XKB_KEY_v };
+// Keys every keymap holds, on the same key codes: one that types nothing
+// (see uploadKeymap), erasing, a new line, and the paste shortcut.
+const QList<quint32> standingKeys = { XKB_KEY_VoidSymbol, XKB_KEY_BackSpace, XKB_KEY_Return, XKB_KEY_v };
+constexpr quint32 silentKey = 1; // evdev code of VoidSymbol, the first key
 
 struct Globals {
     wl_seat *seat = nullptr;
@@ -264,13 +265,15 @@ bool WaylandVirtualKeyboard::uploadKeymap(const QList<quint32> &keysyms)
         return false;
     m_keysyms = keysyms;
     m_keymapSent = true;
-    // Keys sent in the same burst as a new keymap were seen to vanish: the
-    // compositor hands a keyboard's map to the focused client only when that
-    // keyboard becomes the seat's active one, which the first event of a new
-    // keyboard does. A modifiers event makes it so without typing anything,
-    // and the round trip lets the next key wait until the map went out.
+    // The first key after a new keymap was seen to be read with the keymap
+    // before it (sway 1.7 and foot: a text's first character, on a key the
+    // old map did not have, vanished in about one run in ten). A key that
+    // types nothing in either map takes that place, and the round trip lets
+    // the real keys wait until the compositor has had both.
     zwp_virtual_keyboard_v1_modifiers(m_keyboard, 0, 0, 0, 0);
     m_heldModifiers = 0;
+    zwp_virtual_keyboard_v1_key(m_keyboard, timestamp(), silentKey, WL_KEYBOARD_KEY_STATE_PRESSED);
+    zwp_virtual_keyboard_v1_key(m_keyboard, timestamp(), silentKey, WL_KEYBOARD_KEY_STATE_RELEASED);
     return wl_display_roundtrip(m_display) >= 0;
 }
 
@@ -280,8 +283,7 @@ std::optional<quint32> WaylandVirtualKeyboard::keyFor(quint32 keysym)
         return std::nullopt;
     qsizetype index = m_keymapSent ? m_keysyms.indexOf(keysym) : -1;
     if (index < 0) {
-        QList<quint32> keysyms
-            = m_keymapSent && m_keysyms.size() < keymapLimit ? m_keysyms : QList<quint32>();
+        QList<quint32> keysyms = m_keymapSent && m_keysyms.size() < keymapLimit ? m_keysyms : standingKeys;
         keysyms << keysym;
         if (!uploadKeymap(keysyms))
             return std::nullopt;
