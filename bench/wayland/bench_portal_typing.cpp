@@ -6,7 +6,6 @@
 #include "platform/typing/remotedesktop/RemoteDesktopKeyboard.h"
 
 #include <QCoreApplication>
-#include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QElapsedTimer>
@@ -25,19 +24,7 @@ int keysReceived()
 {
     const QDBusMessage reply = QDBusConnection::sessionBus().call(QDBusMessage::createMethodCall(
         "org.freedesktop.portal.Desktop", "/org/freedesktop/portal/desktop", "org.tellwind.Test", "Keysyms"));
-    const QDBusArgument argument = reply.arguments().value(0).value<QDBusArgument>();
-    int count = 0;
-    argument.beginArray();
-    while (!argument.atEnd()) {
-        int keysym = 0;
-        uint state = 0;
-        argument.beginStructure();
-        argument >> keysym >> state;
-        argument.endStructure();
-        ++count;
-    }
-    argument.endArray();
-    return count;
+    return int(reply.arguments().value(0).toStringList().size());
 }
 
 } // namespace
@@ -68,14 +55,12 @@ int main(int argc, char **argv)
     QElapsedTimer clock;
     clock.start();
     QCoro::waitFor(service.insertTranscript({ 1, 0, text, false }));
-    const bool answered = true; // every call was awaited
     const double elapsedS = double(clock.nsecsElapsed()) / 1e9;
 
     const int expectedKeys = int(graphemes.size()) * 2;
     std::printf("portal_typing_chars: %lld\n", static_cast<long long>(graphemes.size()));
     std::printf("portal_typing_chars_per_second: %.0f\n", double(graphemes.size()) / elapsedS);
-    std::printf("portal_typing_keys_lost: %d\n",
-        answered ? expectedKeys - keysReceived() + keyboard.failedCalls() : expectedKeys);
+    std::printf("portal_typing_keys_lost: %d\n", expectedKeys - keysReceived() + keyboard.failedCalls());
     portal.closeWriteChannel();
     portal.waitForFinished(3000);
     return 0;

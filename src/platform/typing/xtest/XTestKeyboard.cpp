@@ -1,7 +1,7 @@
 #include "platform/typing/xtest/XTestKeyboard.h"
 
-#include "common/Log.h"
 #include "common/Graphemes.h"
+#include "common/Log.h"
 #include "platform/Keysyms.h"
 #include "platform/Pasteboard.h"
 #include "platform/SyntheticKeyLog.h"
