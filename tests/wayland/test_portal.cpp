@@ -144,26 +144,39 @@ private slots:
         QTest::addColumn<QStringList>("transcripts");
         QTest::addColumn<Keys>("keys");
         QTest::addColumn<bool>("pasted");
+        // What the desktop's layout types, where known; empty: not known.
+        QTest::addColumn<QString>("layout");
         const QString control = QString::number(XKB_KEY_Control_L), shift = QString::number(XKB_KEY_Shift_L);
         const Keys paste { control + " 1", shift + " 1", "118 1", "118 0", shift + " 0", control + " 0" };
         QTest::addRow("ascii, return, a revision") << QStringList { "Hi, there", "Hi, you!\n1" }
                                                    << strokes({ 'H', 'i', ',', ' ', 't', 'h', 'e', 'r', 'e' })
                 + strokes(QList<int>(5, XKB_KEY_BackSpace))
                 + strokes({ 'y', 'o', 'u', '!', XKB_KEY_Return, '1' })
-                                                   << false;
-        QTest::addRow("outside the layout")
+                                                   << false << QString();
+        QTest::addRow("past ascii, layout unknown")
             << QStringList { "a\u00E9\u20AC b\U0001F600\u0071\u0301" }
-            << strokes({ 'a' }) + paste + strokes({ ' ', 'b' }) + paste << true;
+            << strokes({ 'a' }) + paste + strokes({ ' ', 'b' }) + paste << true << QString();
+        // A French layout has é but no €, and no y: its keys go by the layout.
+        QTest::addRow("a known layout")
+            << QStringList { "a\u00E9\u20AC y" }
+            << strokes({ 'a', XKB_KEY_eacute }) + paste + strokes({ ' ' }) + paste << true << u"a \u00E9"_qs;
     }
     void keysymsInOrder()
     {
         QFETCH(QStringList, transcripts);
         QFETCH(Keys, keys);
         QFETCH(bool, pasted);
+        QFETCH(QString, layout);
         QVERIFY(!RemoteDesktopKeyboard::isOffered());
         ScriptedPortal portal;
         QVERIFY(portal.isReady() && RemoteDesktopKeyboard::isOffered());
         Rig rig;
+        rig.keyboard.layoutKeysyms = [layout] {
+            QSet<quint32> keysyms;
+            for (const QChar c : layout)
+                keysyms.insert(xkb_utf32_to_keysym(c.unicode()));
+            return keysyms;
+        };
         QVERIFY(rig.dictate(transcripts));
         QCOMPARE(portal.keys(), keys);
         QVERIFY(rig.keyboard.failedCalls() == 0 && rig.reports.isEmpty() && rig.failures.isEmpty());
