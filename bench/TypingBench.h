@@ -24,6 +24,13 @@ inline const QStringList mixedWords
           "42)", "50%", "A+B=C", "you@example.org", "#1", "$20", "[ok]", "{x}", "\"quoted\"", "it's", "a/b",
           "c\\d", "~tilde", "Café", "crème", "Grüße", "€5", "中文", "naïve", "señor", "Ωmega" };
 
+// Words with capitals, digits and symbols, as dictation with punctuation
+// and numbers produces them.
+inline const QStringList asciiWords
+    = { "Hello", "world,", "the", "Quick", "brown", "fox:", "jumps", "over", "13", "lazy", "dogs!", "(see",
+          "page", "42)", "50%", "off;", "A+B=C", "e-mail", "you@example.org", "#1", "$20", "[ok]", "{x}",
+          "\"quoted\"", "it's", "a/b", "c\\d", "x_y", "~tilde", "`tick`", "<tag>", "&", "^", "*", "|", "?" };
+
 // The same text for the same length every run.
 inline QString mixedText(int length, const QStringList &words = mixedWords)
 {

@@ -5,6 +5,12 @@ function(tellwind_add_library name)
     file(GLOB sources CONFIGURE_DEPENDS
         ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h
         ${CMAKE_CURRENT_SOURCE_DIR}/*/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*/*.h)
+    # A folder with a build file of its own is a target of its own.
+    file(GLOB own_targets CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*/CMakeLists.txt)
+    foreach(own ${own_targets})
+        get_filename_component(own_dir ${own} DIRECTORY)
+        list(FILTER sources EXCLUDE REGEX "^${own_dir}/")
+    endforeach()
     if(sources)
         add_library(${name} STATIC ${sources})
         target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)

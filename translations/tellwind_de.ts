@@ -338,6 +338,10 @@ Wird kein Mikrofon angezeigt, prüfen Sie, ob der Tondienst (PulseAudio oder Pip
         <source>This desktop offers Tellwind no way to type into other applications: no virtual keyboard, no remote desktop portal and no X server.</source>
         <translation>Diese Arbeitsumgebung bietet Tellwind keine Möglichkeit, in andere Anwendungen zu tippen: Es gibt keine virtuelle Tastatur, kein Remote-Desktop-Portal und keinen X-Server.</translation>
     </message>
+    <message>
+        <source>There is no graphical session (neither WAYLAND_DISPLAY nor DISPLAY is set).</source>
+        <translation>Es gibt keine grafische Sitzung (weder WAYLAND_DISPLAY noch DISPLAY ist gesetzt).</translation>
+    </message>
 </context>
 <context>
     <name>LanguageAvailability</name>
@@ -986,6 +990,22 @@ Wird kein Mikrofon angezeigt, prüfen Sie, ob der Tondienst (PulseAudio oder Pip
         <source>The desktop ended Tellwind&apos;s typing session. Tellwind asks again at the next dictation.</source>
         <translation>Die Arbeitsumgebung hat die Sitzung zum Tippen von Tellwind beendet. Tellwind fragt beim nächsten Diktat erneut.</translation>
     </message>
+    <message>
+        <source>Tellwind has no typing session with the desktop.</source>
+        <translation>Tellwind hat keine Sitzung zum Tippen bei der Arbeitsumgebung.</translation>
+    </message>
+    <message>
+        <source>The desktop refused a key, so the text is incomplete.</source>
+        <translation>Die Arbeitsumgebung hat eine Taste abgelehnt, daher ist der Text unvollständig.</translation>
+    </message>
+    <message>
+        <source>A character has no key to type it with.</source>
+        <translation>Für ein Zeichen gibt es keine Taste, mit der es getippt werden kann.</translation>
+    </message>
+    <message>
+        <source>This desktop lets Tellwind type only the characters of the keyboard layout, and it cannot paste the others.</source>
+        <translation>Diese Arbeitsumgebung lässt Tellwind nur die Zeichen der Tastaturbelegung tippen, und die übrigen kann es nicht einfügen.</translation>
+    </message>
 </context>
 <context>
     <name>STTProviderToggleButton</name>
@@ -1269,6 +1289,25 @@ Aktueller Speicherort:
         <source>OK</source>
         <translation>OK</translation>
     </message>
+    <message>
+        <source>Typing stopped before the text was complete.</source>
+        <translation>Das Tippen endete, bevor der Text vollständig war.</translation>
+    </message>
+    <message>
+        <source>Typing stopped before the text was complete: %1</source>
+        <translation>Das Tippen endete, bevor der Text vollständig war: %1</translation>
+    </message>
+    <message>
+        <source>These characters could not be typed on this desktop: %1</source>
+        <translation>Diese Zeichen konnten in dieser Arbeitsumgebung nicht getippt werden: %1</translation>
+    </message>
+</context>
+<context>
+    <name>TypingBackend</name>
+    <message>
+        <source>The application did not take pasted text.</source>
+        <translation>Die Anwendung hat den eingefügten Text nicht übernommen.</translation>
+    </message>
 </context>
 <context>
     <name>VoiceButton</name>
@@ -1283,6 +1322,36 @@ Aktueller Speicherort:
     <message>
         <source>%1 (%2)</source>
         <translation>%1 (%2)</translation>
+    </message>
+</context>
+<context>
+    <name>WaylandVirtualKeyboard</name>
+    <message>
+        <source>The compositor did not give Tellwind a virtual keyboard.</source>
+        <translation>Der Compositor hat Tellwind keine virtuelle Tastatur gegeben.</translation>
+    </message>
+    <message>
+        <source>The compositor did not take a key.</source>
+        <translation>Der Compositor hat eine Taste nicht angenommen.</translation>
+    </message>
+    <message>
+        <source>There is no clipboard to paste from.</source>
+        <translation>Es gibt keine Zwischenablage zum Einfügen.</translation>
+    </message>
+</context>
+<context>
+    <name>XTestKeyboard</name>
+    <message>
+        <source>The X server cannot be reached, or it does not accept synthesized keys (XTEST).</source>
+        <translation>Der X-Server ist nicht erreichbar oder nimmt keine erzeugten Tastendrücke an (XTEST).</translation>
+    </message>
+    <message>
+        <source>No key of the keyboard layout could be set up for a character.</source>
+        <translation>Für ein Zeichen ließ sich keine Taste der Tastaturbelegung einrichten.</translation>
+    </message>
+    <message>
+        <source>There is no clipboard to paste from.</source>
+        <translation>Es gibt keine Zwischenablage zum Einfügen.</translation>
     </message>
 </context>
 </TS>

@@ -307,8 +307,8 @@ QCoro::Task<Listening> listen(
     Listening heard;
     session = SessionClock { QString(), -1, false, &clock };
     const double cpuBefore = cpuSeconds(RUSAGE_SELF);
-    co_await manager.startListening();
-    if (!manager.isListening())
+    const std::shared_ptr<RecognitionSession> listening = co_await manager.startListening();
+    if (!listening)
         co_return heard;
     heard.started = true;
     QProcess player;
@@ -319,7 +319,7 @@ QCoro::Task<Listening> listen(
     // has handed over everything that was played.
     co_await QCoro::sleepFor(250ms);
     const qint64 stoppedAt = clock.elapsed();
-    co_await manager.stopListening();
+    co_await manager.stopListening(listening);
     for (int waited = 0; !session.ended && waited < 200; ++waited)
         co_await QCoro::sleepFor(50ms);
     heard.cpu = cpuSeconds(RUSAGE_SELF) - cpuBefore;

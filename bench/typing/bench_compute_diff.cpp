@@ -29,11 +29,10 @@ QString transcript(qsizetype length, bool unicode)
 // A dictation in progress: each update extends the transcript by a word and
 // now and then revises the word before it. Each diff is timed as the service
 // meets it, against the update before; the median is returned in ms.
-double timeDiffs(TextInsertionService &service, const QString &base)
+double timeDiffs(const QString &base)
 {
     static const QStringList words = { "and", "more", "words", "spoken", "quickly" };
     QString previous = base;
-    service.setLastInsertedText(previous);
     std::vector<double> runs;
     for (int i = 0; i < 41; ++i) {
         QString next = previous;
@@ -42,7 +41,7 @@ double timeDiffs(TextInsertionService &service, const QString &base)
         next += u' ' + words[i % words.size()];
         QElapsedTimer timer;
         timer.start();
-        const auto diff = service.computeDiff(previous, next);
+        const auto diff = TextInsertionService::computeEdit(previous, next);
         runs.push_back(double(timer.nsecsElapsed()) / 1e6);
         if (diff.textToType.isEmpty())
             std::abort();
@@ -54,50 +53,14 @@ double timeDiffs(TextInsertionService &service, const QString &base)
 
 } // namespace
 
-// computeDiff only touches its own state, so no platform is needed.
-#include "platform/AccessibilityTrust.h"
-#include "platform/AlertPresenter.h"
-#include "platform/ApplicationBundle.h"
-#include "platform/KeyboardEventSink.h"
-#include "platform/Pasteboard.h"
-#include "platform/Workspace.h"
-#include "platform/x11/X11WindowSystem.h"
-
-namespace
-{
-struct Null : KeyboardEventSink,
-              AccessibilityTrust,
-              Pasteboard,
-              AlertPresenter,
-              Workspace,
-              ApplicationBundle {
-    QCoro::Task<> prepareKeystroke() override { co_return; }
-    bool postKeyEvent(quint16, bool, quint64) override { return true; }
-    bool isTrusted() const override { return true; }
-    bool requestTrust() override { return true; }
-    PasteboardContents contents() const override { return {}; }
-    void setText(const QString &) override { }
-    void setContents(const PasteboardContents &) override { }
-    QCoro::Task<bool> waitUntilTaken(std::chrono::milliseconds) override { co_return true; }
-    QCoro::Task<int> runModal(Alert) override { co_return firstButton; }
-    bool openUrl(const QUrl &) override { return true; }
-    void revealFile(const QString &) override { }
-    void openSettingsPane(Pane) override { }
-    QString path() const override { return {}; }
-};
-} // namespace
-
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    Null null;
-    NullWindowSystem windows;
-    TextInsertionService service(null, null, null, null, null, null, windows);
 
     double perChar10k = 0, perChar100k = 0;
     for (bool unicode : { false, true }) {
         for (qsizetype length : { 1000, 10000, 100000 }) {
-            const double ms = timeDiffs(service, transcript(length, unicode));
+            const double ms = timeDiffs(transcript(length, unicode));
             std::printf(
                 "compute_diff_%s%lldk: %.3f ms\n", unicode ? "unicode_" : "", (long long)(length / 1000), ms);
             if (!unicode && length == 10000)
@@ -106,20 +69,17 @@ int main(int argc, char **argv)
                 perChar100k = ms / double(length);
         }
     }
-    // Without the kept form of the previous update (a transcript set from
-    // outside, or the first diff of a run), both texts are worked out.
+    // An edit far into a long utterance: both texts are worked out.
     for (bool unicode : { false, true }) {
         const QString base = transcript(100000, unicode);
         std::vector<double> runs;
         for (int i = 0; i < 21; ++i) {
             const QString oldText = base + QString::number(i);
             const QString newText = base + QString::number(i) + " more";
-            service.setLastInsertedText(QString());
             QElapsedTimer timer;
             timer.start();
-            service.computeDiff(oldText, newText);
+            TextInsertionService::computeEdit(oldText, newText);
             runs.push_back(double(timer.nsecsElapsed()) / 1e6);
-            service.computeDiff("reset", "reset the kept form");
         }
         std::nth_element(runs.begin(), runs.begin() + long(runs.size() / 2), runs.end());
         std::printf("compute_diff_%scold_100k: %.3f ms\n", unicode ? "unicode_" : "", runs[runs.size() / 2]);

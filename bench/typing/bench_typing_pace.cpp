@@ -5,8 +5,9 @@
 #include "output/TextInsertionService.h"
 #include "platform/SyntheticKeyLog.h"
 #include "platform/qt/QtPasteboard.h"
-#include "platform/x11/XTestKeyboard.h"
+#include "platform/typing/xtest/XTestKeyboard.h"
 #include "platform/x11/X11WindowSystem.h"
+#include "platform/Pasteboard.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -30,13 +31,6 @@ QString xdotool(const QStringList &arguments)
     return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
 }
 
-// Words with capitals, digits and symbols, as dictation with punctuation
-// and numbers produces them.
-const QStringList asciiWords
-    = { "Hello", "world,", "the", "Quick", "brown", "fox:", "jumps", "over", "13", "lazy", "dogs!", "(see",
-          "page", "42)", "50%", "off;", "A+B=C", "e-mail", "you@example.org", "#1", "$20", "[ok]", "{x}",
-          "\"quoted\"", "it's", "a/b", "c\\d", "x_y", "~tilde", "`tick`", "<tag>", "&", "^", "*", "|", "?" };
-
 } // namespace
 
 int main(int argc, char **argv)
@@ -46,15 +40,17 @@ int main(int argc, char **argv)
     constexpr double paceMs = 9.0;
 
     SyntheticKeyLog sentKeys;
-    XTestKeyboard keyboard(sentKeys);
-    if (!keyboard.isTrusted()) {
+    QtPasteboard pasteboard;
+    XTestKeyboard keyboard(sentKeys, &pasteboard);
+    if (!keyboard.canSynthesizeInput()) {
         std::fprintf(stderr, "bench_typing_pace: no X display with XTEST\n");
         return 1;
     }
-    QtPasteboard pasteboard;
     Quiet quiet;
     NullWindowSystem windows;
-    TextInsertionService service(keyboard, keyboard, pasteboard, quiet, quiet, quiet, windows);
+    NullPasteboard clipboard;
+    TextInsertionService service(keyboard, quiet, quiet, quiet, windows, clipboard);
+    const std::shared_ptr<TypingScope> scope = service.beginDictation();
 
     QTemporaryDir folder;
     const QString file = folder.filePath("out.txt");
@@ -75,7 +71,7 @@ int main(int argc, char **argv)
     const QString text = mixedText(characters, asciiWords);
     QElapsedTimer clock;
     clock.start();
-    QCoro::waitFor(service.insertText(text));
+    QCoro::waitFor(service.insertTranscript(scope, { 1, 0, text, false }));
     const double elapsedMs = double(clock.nsecsElapsed()) / 1e6;
 
     xdotool({ "key", "ctrl+d", "ctrl+d" });

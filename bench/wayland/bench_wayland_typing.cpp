@@ -2,12 +2,13 @@
 // virtual keyboard, against the fixed pace of 9 ms per character, and how
 // many arrived wrong or not at all. Runs inside tests/wayland/sway-session.sh.
 #include "TypingBench.h"
-#include "output/Graphemes.h"
+#include "common/Graphemes.h"
 #include "output/TextInsertionService.h"
 #include "platform/qt/QtPasteboard.h"
-#include "platform/wayland/WaylandVirtualKeyboard.h"
+#include "platform/typing/virtualkeyboard/WaylandVirtualKeyboard.h"
 #include "wayland/FootTarget.h"
 #include "platform/x11/X11WindowSystem.h"
+#include "platform/Pasteboard.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -23,15 +24,17 @@ int main(int argc, char **argv)
     constexpr int characters = 1000;
     constexpr double paceMs = 9.0;
 
-    WaylandVirtualKeyboard keyboard(qEnvironmentVariable("WAYLAND_DISPLAY"));
-    if (!keyboard.isTrusted()) {
+    QtPasteboard pasteboard;
+    WaylandVirtualKeyboard keyboard(qEnvironmentVariable("WAYLAND_DISPLAY"), &pasteboard);
+    if (!keyboard.canSynthesizeInput()) {
         std::fprintf(stderr, "bench_wayland_typing: no compositor with a virtual keyboard\n");
         return 1;
     }
-    QtPasteboard pasteboard;
     Quiet quiet;
     NullWindowSystem windows;
-    TextInsertionService service(keyboard, keyboard, pasteboard, quiet, quiet, quiet, windows);
+    NullPasteboard clipboard;
+    TextInsertionService service(keyboard, quiet, quiet, quiet, windows, clipboard);
+    const std::shared_ptr<TypingScope> scope = service.beginDictation();
 
     QTemporaryDir folder;
     FootTarget target(folder.filePath("out.txt"));
@@ -43,7 +46,7 @@ int main(int argc, char **argv)
     const qsizetype graphemes = Graphemes::split(text).size();
     QElapsedTimer clock;
     clock.start();
-    QCoro::waitFor(service.insertText(text));
+    QCoro::waitFor(service.insertTranscript(scope, { 1, 0, text, false }));
     const double elapsedMs = double(clock.nsecsElapsed()) / 1e6;
     const QString typed = target.finish();
 

@@ -14,7 +14,6 @@
 #include "output/CursorIndicatorService.h"
 #include "output/TextInsertionService.h"
 #include "platform/KeyMonitor.h"
-#include "platform/KeyboardBackends.h"
 #include "platform/PlatformStatus.h"
 #include "platform/SettingsSecretStore.h"
 #include "platform/SyntheticKeyLog.h"
@@ -26,6 +25,7 @@
 #include "platform/qt/QtPasteboard.h"
 #include "platform/qt/QtStatusBar.h"
 #include "platform/qt/RunningApplicationBundle.h"
+#include "platform/typing/TypingBackends.h"
 #include "platform/xdg/DesktopWorkspace.h"
 #include "platform/xdg/FreedesktopNotifier.h"
 #include "platform/xdg/XdgAutostartStore.h"
@@ -73,14 +73,12 @@ CompositionRoot::CompositionRoot(SessionInfo session, QObject *parent)
     // Typing: the compositor's virtual keyboard, the RemoteDesktop portal,
     // XTEST (X11, or the X11 clients of a Wayland desktop), or nothing, with
     // the reason.
-    KeyboardSink sink = makeKeyboardSink(m_session, *m_syntheticKeys);
-    m_typingBackendName = sink.choice.name();
+    TypingSetup typing = makeTypingBackend({ m_session, *m_syntheticKeys, *m_pasteboard });
+    m_typingBackendName = typing.choice.name();
     m_platformStatus = std::make_unique<PlatformStatus>();
-    m_platformStatus->setTypingBackend(KeyboardChoice::displayName(sink.choice.kind));
-    m_keyboard = std::move(sink.backend);
-    TypingBackend &keyboard = *m_keyboard;
-    m_textInsertion = std::make_unique<TextInsertionService>(
-        keyboard, keyboard, *m_pasteboard, *m_alerts, *m_workspace, *m_bundle, *m_windowSystem);
+    m_platformStatus->setTypingBackend(typing.choice.displayName());
+    m_keyboard = std::move(typing.backend);
+    m_textInsertion = std::make_unique<TextInsertionService>(*m_keyboard, *m_alerts, *m_workspace, *m_bundle, *m_windowSystem, *m_pasteboard);
     TextInsertionService *typingService = m_textInsertion.get();
     m_onboardingManager = std::make_unique<OnboardingManager>(
         [typingService] { return typingService->isAccessibilityTrusted(); },
@@ -105,6 +103,8 @@ CompositionRoot::CompositionRoot(SessionInfo session, QObject *parent)
     // show of the speech set-up.
     m_errorReporter = std::make_unique<ErrorReporter>(*m_notifier);
     m_errorReporter->follow(*m_appState);
+    connect(m_textInsertion.get(), &TextInsertionService::typingFailed, m_errorReporter.get(),
+        &ErrorReporter::reportError);
     m_languageAvailability = std::make_unique<LanguageAvailability>();
     m_languageAvailability->refresh();
     m_speechSettings = std::make_unique<SpeechSettings>();

@@ -1,7 +1,6 @@
 #include "output/CursorIndicatorService.h"
 
 #include "common/Log.h"
-#include "platform/KeyboardBackends.h"
 #include "platform/WindowSystem.h"
 
 #include <QCursor>

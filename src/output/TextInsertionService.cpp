@@ -1,13 +1,11 @@
 #include "output/TextInsertionService.h"
 
+#include "common/Graphemes.h"
 #include "common/Log.h"
-#include "output/Graphemes.h"
-#include "output/KeyMapping.h"
-#include "platform/AccessibilityTrust.h"
 #include "platform/AlertPresenter.h"
 #include "platform/ApplicationBundle.h"
-#include "platform/KeyboardEventSink.h"
 #include "platform/Pasteboard.h"
+#include "platform/TypingBackend.h"
 #include "platform/WindowSystem.h"
 #include "platform/Workspace.h"
 
@@ -21,18 +19,6 @@ using namespace std::chrono_literals;
 namespace
 {
 
-// The pace of typing: the target application gets time to take each key.
-constexpr auto keyHoldTime = 1ms;
-constexpr auto afterCharacterTime = 8ms;
-constexpr auto afterBackspaceTime = 5ms;
-constexpr auto pasteSettleTime = 50ms;
-// A paste is complete once the target has read the clipboard. One that never
-// reads it (a terminal takes Ctrl+V as a control character) must not hold
-// the user's clipboard hostage for long.
-constexpr auto pasteTakeTimeout = 450ms;
-// More backspaces than this and the old text is left alone.
-constexpr int maximumCorrection = 30;
-
 QString nfc(const QString &text)
 {
     return Graphemes::canonical(text);
@@ -40,17 +26,16 @@ QString nfc(const QString &text)
 
 } // namespace
 
-TextInsertionService::TextInsertionService(KeyboardEventSink &keyboard, AccessibilityTrust &trust,
-    Pasteboard &pasteboard, AlertPresenter &alerts, Workspace &workspace, ApplicationBundle &bundle,
-    WindowSystem &windows, QObject *parent)
+TextInsertionService::TextInsertionService(TypingBackend &keyboard, AlertPresenter &alerts,
+    Workspace &workspace, ApplicationBundle &bundle, WindowSystem &windows, Pasteboard &pasteboard,
+    QObject *parent)
     : QObject(parent)
     , m_keyboard(keyboard)
-    , m_trust(trust)
-    , m_pasteboard(pasteboard)
     , m_alerts(alerts)
     , m_workspace(workspace)
     , m_bundle(bundle)
     , m_windows(windows)
+    , m_pasteboard(pasteboard)
 {
 }
 
@@ -63,6 +48,7 @@ QString TypingScope::meantText() const
     }
     return whole;
 }
+
 
 void TextInsertionService::setLastInsertedText(const QString &text)
 {
@@ -90,27 +76,12 @@ void TextInsertionService::setIsTyping(bool typing)
 
 bool TextInsertionService::isAccessibilityTrusted() const
 {
-    return m_trust.isTrusted();
+    return m_keyboard.canSynthesizeInput();
 }
 
 bool TextInsertionService::requestAccessibilityTrust()
 {
-    return m_trust.requestTrust();
-}
-
-QCoro::Task<> TextInsertionService::insertText(QString text)
-{
-    logDictated(lcOutput(), QStringLiteral("⌨️ [Insert] insertText called with: '%1'").arg(text));
-    if (!m_trust.isTrusted()) {
-        logLine(lcOutput(), QStringLiteral("❌ [Insert] No accessibility permission!"));
-        co_return;
-    }
-    enqueue(Work { text, {}, {} });
-    if (m_isTyping) {
-        logLine(lcOutput(), QStringLiteral("⌨️ [Insert] Already typing, queued update"));
-        co_return;
-    }
-    co_await performInsertion();
+    return m_keyboard.canSynthesizeInput();
 }
 
 std::shared_ptr<TypingScope> TextInsertionService::beginDictation()
@@ -121,6 +92,9 @@ std::shared_ptr<TypingScope> TextInsertionService::beginDictation()
     if (const std::shared_ptr<TypingScope> previous = m_newestScope.lock())
         previous->superseded = true;
     m_newestScope = scope;
+    // Its own typing starts afresh: an earlier failure does not stop it.
+    m_typingFailed = false;
+    m_notTyped.clear();
     return scope;
 }
 
@@ -134,11 +108,11 @@ QCoro::Task<> TextInsertionService::insertTranscript(std::shared_ptr<TypingScope
     if (!scope)
         co_return;
     scope->meant[event.utterance] = event.text;
-    if (!m_trust.isTrusted()) {
+    if (!m_keyboard.canSynthesizeInput()) {
         logLine(lcOutput(), QStringLiteral("❌ [Insert] No accessibility permission!"));
         co_return;
     }
-    enqueue(Work { std::nullopt, std::move(scope), std::move(event) });
+    enqueue(Work { std::move(scope), std::move(event) });
     if (m_isTyping) {
         logLine(lcOutput(), QStringLiteral("⌨️ [Insert] Already typing, queued update"));
         co_return;
@@ -148,11 +122,9 @@ QCoro::Task<> TextInsertionService::insertTranscript(std::shared_ptr<TypingScope
 
 std::optional<QString> TextInsertionService::pendingText() const
 {
-    for (auto work = m_pending.rbegin(); work != m_pending.rend(); ++work) {
-        if (work->wholeText)
-            return work->wholeText;
-    }
-    return std::nullopt;
+    if (m_pending.empty())
+        return std::nullopt;
+    return m_pending.back().event.text;
 }
 
 void TextInsertionService::enqueue(Work work)
@@ -161,10 +133,7 @@ void TextInsertionService::enqueue(Work work)
     // Updates of different utterances all count, in order.
     if (!m_pending.empty()) {
         Work &last = m_pending.back();
-        const bool sameText = work.wholeText
-            ? bool(last.wholeText)
-            : !last.wholeText && last.scope == work.scope && last.event.utterance == work.event.utterance;
-        if (sameText) {
+        if (last.scope == work.scope && last.event.utterance == work.event.utterance) {
             last = std::move(work);
             return;
         }
@@ -197,61 +166,13 @@ QCoro::Task<> TextInsertionService::performInsertion()
     while (!m_pending.empty()) {
         Work work = std::move(m_pending.front());
         m_pending.pop_front();
-        m_pacer.restart();
-        if (work.wholeText)
-            co_await applyWholeText(*work.wholeText);
-        else
-            co_await applyTranscript(std::move(work.scope), std::move(work.event));
+        co_await applyTranscript(std::move(work.scope), std::move(work.event));
         if (!self)
             co_return;
         if (!m_pending.empty())
             logLine(lcOutput(), QStringLiteral("⌨️ [Insert] Processing queued text..."));
     }
     setIsTyping(false);
-}
-
-QCoro::Task<> TextInsertionService::apply(Diff diff)
-{
-    QPointer<TextInsertionService> self(this);
-    logDictated(lcOutput(),
-        QStringLiteral("⌨️ [Insert] Smart diff: delete %1 chars, type '%2'")
-            .arg(diff.deleteCount)
-            .arg(diff.textToType));
-    logLine(lcOutput(),
-        QStringLiteral("⌨️ [Insert] Smart diff: delete %1 chars, type %2 chars")
-            .arg(diff.deleteCount)
-            .arg(Graphemes::split(diff.textToType).size()));
-    if (diff.deleteCount > 0)
-        co_await deleteCharacters(diff.deleteCount);
-    if (!self)
-        co_return;
-    const QStringList characters = Graphemes::split(diff.textToType);
-    m_keyboard.prepareCharacters(characters);
-    m_charactersLeft = characters.size();
-    for (const QString &character : characters) {
-        co_await typeCharacter(character);
-        if (!self)
-            co_return;
-        --m_charactersLeft;
-    }
-    logLine(lcOutput(), QStringLiteral("✅ [Insert] Done"));
-}
-
-QCoro::Task<> TextInsertionService::applyWholeText(QString text)
-{
-    QPointer<TextInsertionService> self(this);
-    const Diff diff = computeDiff(m_lastInsertedText, text);
-    if (diff.deleteCount == 0 && diff.textToType.isEmpty()) {
-        logLine(lcOutput(), QStringLiteral("⌨️ [Insert] Nothing to change, skipping"));
-        co_return;
-    }
-    if (diff.startsNewSentence)
-        logLine(lcOutput(), QStringLiteral("📝 [Insert] New sentence detected, adding separator"));
-    co_await apply(diff);
-    if (!self)
-        co_return;
-    // After a new sentence only the new text is compared with what follows.
-    setLastInsertedText(text);
 }
 
 bool TextInsertionService::mayType(TypingScope &scope)
@@ -413,34 +334,6 @@ TextInsertionService::Diff TextInsertionService::computeEdit(const QString &oldT
     return { int(oldCanonical.count() - prefix), newCanonical.form.mid(newCanonical.marks[prefix]) };
 }
 
-TextInsertionService::Diff TextInsertionService::computeDiff(const QString &oldText, const QString &newText)
-{
-    if (oldText.isEmpty())
-        return { 0, newText };
-    const CanonicalText oldCanonical(oldText);
-    const CanonicalText newCanonical(newText);
-    if (oldCanonical.form == newCanonical.form)
-        return {};
-    const qsizetype oldCount = oldCanonical.count();
-    const qsizetype newCount = newCanonical.count();
-    const qsizetype prefix = commonPrefix(oldCanonical, newCanonical);
-
-    const QString newTail = newCanonical.form.mid(newCanonical.marks[prefix]);
-    if (prefix == oldCount)
-        return { 0, newTail };
-
-    const auto newSentence = [&] {
-        return Diff { 0, sentenceSeparator(oldText, newText) + newCanonical.form, true };
-    };
-    if (newCount < oldCount / 2 && prefix <= 2)
-        return newSentence();
-
-    const qsizetype toDelete = oldCount - prefix;
-    if (toDelete <= maximumCorrection)
-        return { int(toDelete), newTail };
-    return newSentence();
-}
-
 QString TextInsertionService::sentenceSeparator(const QString &previous, const QString &next)
 {
     if (previous.isEmpty())
@@ -495,86 +388,86 @@ const QSet<QString> &TextInsertionService::punctuationCharacters()
     return characters;
 }
 
-QCoro::Task<> TextInsertionService::deleteCharacters(int count)
+QCoro::Task<> TextInsertionService::apply(Diff diff)
 {
     QPointer<TextInsertionService> self(this);
-    for (int i = 0; i < count; ++i) {
-        co_await m_keyboard.prepareKeystroke();
-        if (!self)
-            co_return;
-        m_keyboard.postKeyEvent(KeyCodes::backspace, true, KeyboardEventSink::noFlags);
-        m_keyboard.postKeyEvent(KeyCodes::backspace, false, KeyboardEventSink::noFlags);
-        co_await m_pacer.wait(afterBackspaceTime);
-        if (!self)
+    if (m_typingFailed)
+        co_return;
+    logDictated(lcOutput(),
+        QStringLiteral("⌨️ [Insert] Smart diff: delete %1 chars, type '%2'")
+            .arg(diff.deleteCount)
+            .arg(diff.textToType));
+    const QStringList characters = Graphemes::split(diff.textToType);
+    logLine(lcOutput(),
+        QStringLiteral("⌨️ [Insert] Smart diff: delete %1 chars, type %2 chars")
+            .arg(diff.deleteCount)
+            .arg(characters.size()));
+    if (diff.deleteCount > 0) {
+        const TypingResult erased = co_await m_keyboard.erase(diff.deleteCount);
+        if (!self || !accept(erased))
             co_return;
     }
-}
-
-QCoro::Task<> TextInsertionService::typeCharacter(QString character)
-{
-    QPointer<TextInsertionService> self(this);
-    if (m_keyboard.typesCharacters()) {
-        co_await m_keyboard.prepareKeystroke();
+    // Runs of what the keys type, and of what has to be pasted, in order:
+    // one request for each run rather than for each character.
+    m_charactersLeft = characters.size();
+    QString notTyped;
+    for (qsizetype start = 0; start < characters.size();) {
+        const bool typable = m_keyboard.canType(characters.at(start));
+        qsizetype end = start + 1;
+        while (end < characters.size() && m_keyboard.canType(characters.at(end)) == typable)
+            ++end;
+        const QString run = characters.mid(start, end - start).join(QString());
+        TypingResult result;
+        if (typable)
+            result = co_await m_keyboard.typeText(run);
+        else
+            result = co_await m_keyboard.pasteText(run);
         if (!self)
             co_return;
-        if (m_keyboard.postCharacter(character, true)) {
-            co_await m_pacer.wait(keyHoldTime);
-            if (!self)
-                co_return;
-            m_keyboard.postCharacter(character, false);
-        } else {
-            co_await pasteCharacter(character);
+        if (result.status == TypingResult::Status::skipped) {
+            // A paste that did not arrive does not end the text: the keys
+            // go on, and the user hears which characters are missing.
+            qCWarning(lcOutput).noquote() << "A paste did not arrive:" << result.message;
+            notTyped += run;
+        } else if (!accept(result)) {
+            break;
         }
-        if (self)
-            co_await m_pacer.wait(afterCharacterTime);
-        co_return;
+        m_charactersLeft -= end - start;
+        start = end;
     }
-    const std::optional<KeyMapping> mapping = keyMapping(character);
-    if (!mapping) {
-        co_await pasteCharacter(character);
-        if (self)
-            co_await m_pacer.wait(afterCharacterTime);
-        co_return;
-    }
-
-    quint64 flags = KeyboardEventSink::noFlags;
-    if (mapping->needsShift)
-        flags |= KeyboardEventSink::shiftFlag;
-    if (mapping->needsOption)
-        flags |= KeyboardEventSink::optionFlag;
-    co_await m_keyboard.prepareKeystroke();
-    if (!self)
-        co_return;
-    m_keyboard.postKeyEvent(mapping->keyCode, true, flags);
-    co_await m_pacer.wait(keyHoldTime);
-    if (!self)
-        co_return;
-    m_keyboard.postKeyEvent(mapping->keyCode, false, KeyboardEventSink::noFlags);
-    co_await m_pacer.wait(afterCharacterTime);
+    if (!notTyped.isEmpty())
+        reportNotTyped(notTyped);
+    logLine(lcOutput(), QStringLiteral("✅ [Insert] Done"));
 }
 
-QCoro::Task<> TextInsertionService::pasteCharacter(QString character)
+bool TextInsertionService::accept(const TypingResult &result)
 {
-    QPointer<TextInsertionService> self(this);
-    // Everything the user had on the clipboard, in every format, goes back
-    // afterwards: a text-only copy would lose images and rich text.
-    const PasteboardContents saved = m_pasteboard.contents();
-    m_pasteboard.setText(character);
+    if (result.isOk())
+        return true;
+    // What is left of this recording would be typed onto a text that is
+    // not what the service believes it to be: it stops, and says so.
+    m_typingFailed = true;
+    qCWarning(lcOutput).noquote() << "Typing stopped:" << result.message;
+    emit typingFailed(result.message.isEmpty()
+            ? tr("Typing stopped before the text was complete.")
+            : tr("Typing stopped before the text was complete: %1").arg(result.message));
+    return false;
+}
 
-    co_await m_keyboard.prepareKeystroke();
-    if (!self)
-        co_return;
-    m_keyboard.postKeyEvent(KeyCodes::v, true, KeyboardEventSink::commandFlag);
-    m_keyboard.postKeyEvent(KeyCodes::v, false, KeyboardEventSink::noFlags);
-    co_await m_pacer.wait(pasteSettleTime);
-    if (!self)
-        co_return;
-    // The target fetches the data after it saw the key; putting the old
-    // contents back before that would paste them instead.
-    co_await m_pasteboard.waitUntilTaken(pasteTakeTimeout);
-    if (!self)
-        co_return;
-    m_pasteboard.setContents(saved);
+void TextInsertionService::reportNotTyped(const QString &characters)
+{
+    // Named once each per recording: the panel and the notification list
+    // every character that went missing so far.
+    QStringList added;
+    for (const QString &character : Graphemes::split(characters)) {
+        if (!m_notTyped.contains(character) && !added.contains(character))
+            added << character;
+    }
+    if (added.isEmpty())
+        return;
+    m_notTyped << added;
+    emit typingFailed(
+        tr("These characters could not be typed on this desktop: %1").arg(m_notTyped.join(u' ')));
 }
 
 void TextInsertionService::openAccessibilitySettings()

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "output/DictationTyping.h"
-#include "output/Pacer.h"
 #include "output/TypingScope.h"
 #include "speech/TranscriptEvent.h"
 
@@ -16,10 +15,10 @@
 #include <memory>
 #include <optional>
 
-class AccessibilityTrust;
 class AlertPresenter;
 class ApplicationBundle;
-class KeyboardEventSink;
+class TypingBackend;
+struct TypingResult;
 class Pasteboard;
 class WindowSystem;
 class Workspace;
@@ -31,9 +30,9 @@ class Workspace;
 // typed lives in its own TypingScope, and a dictation types only into the
 // window its first words went to: what is due while another window has the
 // focus is held back, never typed there. A key that no revision can take back
-// (Return) waits for its utterance's final text. Text of unknown origin
-// (insertText) is compared with everything typed, and a large rewrite counts
-// as a new sentence there. Also owns the alerts about the permission to type.
+// (Return) waits for its utterance's final text. Characters the backend cannot type as keys are
+// pasted; what neither way gets in is named to the user. Also owns the
+// alerts about the permission to type.
 class TextInsertionService : public QObject, public DictationTyping
 {
     Q_OBJECT
@@ -53,12 +52,8 @@ public:
         friend bool operator==(const Diff &, const Diff &) = default;
     };
 
-    TextInsertionService(KeyboardEventSink &keyboard, AccessibilityTrust &trust, Pasteboard &pasteboard,
-        AlertPresenter &alerts, Workspace &workspace, ApplicationBundle &bundle, WindowSystem &windows,
-        QObject *parent = nullptr);
-
-    // Text of unknown origin: the whole transcript so far.
-    QCoro::Task<> insertText(QString text);
+    TextInsertionService(TypingBackend &keyboard, AlertPresenter &alerts, Workspace &workspace,
+        ApplicationBundle &bundle, WindowSystem &windows, Pasteboard &pasteboard, QObject *parent = nullptr);
     // A new dictation: what it types goes into the scope returned. The last
     // dictation's text in the same window is the context of its first separator.
     std::shared_ptr<TypingScope> beginDictation() override;
@@ -76,7 +71,7 @@ public:
     bool needsAccessibilityPermission() const { return m_needsAccessibilityPermission; }
     void setNeedsAccessibilityPermission(bool needed) override;
     bool isTyping() const { return m_isTyping; }
-    // The newest queued whole-transcript update, if any.
+    // The text of the newest queued update, if any.
     std::optional<QString> pendingText() const;
 
     Q_INVOKABLE bool isAccessibilityTrusted() const override;
@@ -87,9 +82,6 @@ public:
     QCoro::Task<> showEnableAccessibilityAlert() override;
     QCoro::Task<> showMoveToApplicationsAlert();
 
-    // The edit that turns the typed text into the new one, for text of
-    // unknown origin: a large rewrite becomes a new sentence after it.
-    static Diff computeDiff(const QString &oldText, const QString &newText);
     // The edit that turns one utterance's typed text into its revision,
     // however long; it never reaches before the utterance.
     static Diff computeEdit(const QString &oldText, const QString &newText);
@@ -102,35 +94,41 @@ signals:
     void lastInsertedTextChanged(QString value);
     void needsAccessibilityPermissionChanged(bool value);
     void isTypingChanged(bool value);
+    // Typing ended short of the text (the rest of the recording is not
+    // typed), or characters could not be typed; user-readable.
+    void typingFailed(const QString &message);
 
 private:
-    // One queued update: a whole transcript, or an utterance's new text.
+    // One queued update: an utterance's new text.
     struct Work {
-        std::optional<QString> wholeText;
         std::shared_ptr<TypingScope> scope;
         TranscriptEvent event;
     };
 
     void enqueue(Work work);
     QCoro::Task<> performInsertion();
-    QCoro::Task<> apply(Diff diff);
-    QCoro::Task<> applyWholeText(QString text);
     QCoro::Task<> applyTranscript(std::shared_ptr<TypingScope> scope, TranscriptEvent event);
     // Whether the scope may type now; decides its window at its first words.
     bool mayType(TypingScope &scope);
-    QCoro::Task<> deleteCharacters(int count);
-    QCoro::Task<> typeCharacter(QString character);
-    QCoro::Task<> pasteCharacter(QString character);
     void setIsTyping(bool typing);
 
-    KeyboardEventSink &m_keyboard;
-    AccessibilityTrust &m_trust;
-    Pasteboard &m_pasteboard;
+    // How an edit becomes typing: backspaces, then runs of keys and pastes.
+    QCoro::Task<> apply(Diff diff);
+    // False when typing has to end here (the user was told why).
+    bool accept(const TypingResult &result);
+    void reportNotTyped(const QString &characters);
+
+    TypingBackend &m_keyboard;
     AlertPresenter &m_alerts;
     Workspace &m_workspace;
     ApplicationBundle &m_bundle;
     WindowSystem &m_windows;
-    Pacer m_pacer;
+    // Where text that could not be typed goes when the user asks.
+    Pasteboard &m_pasteboard;
+    // Of the current recording: a key failed, so nothing more is typed; and
+    // the characters that neither keys nor a paste got in.
+    bool m_typingFailed = false;
+    QStringList m_notTyped;
 
     QString m_lastInsertedText;
     bool m_needsAccessibilityPermission = false;

@@ -1,7 +1,6 @@
 #include "platform/KeyMonitor.h"
 
 #include "common/Log.h"
-#include "platform/KeyboardBackends.h"
 #include "platform/SessionInfo.h"
 #include "platform/SyntheticKeyLog.h"
 #include "platform/x11/X11KeyMonitor.h"

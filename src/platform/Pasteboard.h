@@ -41,3 +41,13 @@ public:
     // clipboard, or until the timeout; answers whether it was read.
     virtual QCoro::Task<bool> waitUntilTaken(std::chrono::milliseconds timeout) = 0;
 };
+
+// Where no clipboard is wanted (benchmarks of the keys alone).
+class NullPasteboard : public Pasteboard
+{
+public:
+    PasteboardContents contents() const override { return {}; }
+    void setText(const QString &) override { }
+    void setContents(const PasteboardContents &) override { }
+    QCoro::Task<bool> waitUntilTaken(std::chrono::milliseconds) override { co_return false; }
+};

@@ -1,6 +1,6 @@
 #include "platform/SessionInfo.h"
 
-#include "platform/KeyboardBackends.h"
+#include "common/Log.h"
 
 #include <QStringList>
 

@@ -163,8 +163,8 @@ private slots:
         // The first words are being typed, a longer transcript waits behind them.
         const QString first = "send the report to the finance team";
         const QString last = first + " thanks";
-        auto running = typing.insertText(first);
-        auto queued = typing.insertText(last);
+        auto running = typing.insertTranscript(rig.scope, { 1, 0, first, false });
+        auto queued = typing.insertTranscript(rig.scope, { 1, 0, last, false });
         QVERIFY(typing.isTyping());
 
         LogCapture log;

@@ -5,11 +5,10 @@
 
 #include "app/AppState.h"
 #include "common/Settings.h"
-#include "fakes/FakeAccessibilityTrust.h"
 #include "fakes/FakeApplicationBundle.h"
 #include "fakes/FakeCursorIndicator.h"
-#include "fakes/FakeKeyboardEventSink.h"
 #include "fakes/FakePasteboard.h"
+#include "fakes/FakeTypingBackend.h"
 #include "fakes/FakeWindowSystem.h"
 #include "output/TextInsertionService.h"
 #include "speech/TextFormattingSettings.h"
@@ -32,17 +31,17 @@ Reply transcript(const QByteArray &text, int delayMs = 0)
 
 struct Chain : RecognitionRig {
     ScriptedHttpServer server;
-    FakeKeyboardEventSink keyboard;
-    FakeAccessibilityTrust trust;
+    FakeTypingBackend keyboard;
     FakePasteboard pasteboard;
     FakeApplicationBundle bundle;
     FakeCursorIndicator indicator;
     FakeWindowSystem windows;
-    TextInsertionService typing { keyboard, trust, pasteboard, alerts, workspace, bundle, windows };
+    TextInsertionService typing { keyboard, alerts, workspace, bundle, windows, pasteboard };
     std::unique_ptr<AppState> state;
 
     Chain()
     {
+        keyboard.pasteboard = &pasteboard;
         auto client = std::make_unique<SpeechService>(server.baseUrl());
         client->setBufferInterval(100ms);
         make(std::move(client)).togglePreferredProvider(); // the server path

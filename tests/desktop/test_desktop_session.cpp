@@ -2,6 +2,8 @@
 // tray item as a stand-in panel reads it over D-Bus, and the real program from
 // a new user's first launch to a relaunch at the panel's last place.
 #include "app/ProcessRig.h"
+#include "platform/x11/X11WindowSystem.h"
+#include "platform/Pasteboard.h"
 #include "common/Settings.h"
 #include "desktop/GlobalHotkeyManager.h"
 #include "output/TextInsertionService.h"
@@ -9,8 +11,8 @@
 #include "platform/qt/QtAlertPresenter.h"
 #include "platform/qt/QtPasteboard.h"
 #include "platform/qt/RunningApplicationBundle.h"
+#include "platform/typing/xtest/XTestKeyboard.h"
 #include "platform/x11/X11KeyMonitor.h"
-#include "platform/x11/XTestKeyboard.h"
 #include "platform/xdg/DesktopWorkspace.h"
 #include "support/TerminalTarget.h"
 
@@ -204,14 +206,15 @@ private slots:
         // by the time dictation types, a moment later.
         QTest::qWait(100);
         // Dictation typed by the real typing service: its capital Rs are Shift + R too.
-        XTestKeyboard keyboard(sentKeys);
         QtPasteboard pasteboard;
+        XTestKeyboard keyboard(sentKeys, &pasteboard);
         QtAlertPresenter alerts;
         DesktopWorkspace workspace;
         RunningApplicationBundle bundle;
         NullWindowSystem windows;
-        TextInsertionService typing(keyboard, keyboard, pasteboard, alerts, workspace, bundle, windows);
-        QCoro::waitFor(typing.insertText(QStringLiteral("Richard Roe")));
+        NullPasteboard clipboard;
+        TextInsertionService typing(keyboard, alerts, workspace, bundle, windows, clipboard);
+        QCoro::waitFor(typing.insertTranscript(typing.beginDictation(), { 1, 0, QStringLiteral("Richard Roe"), false }));
         // The user's own press after all that counts, once.
         xdotool({ "key", "shift+r" });
         QTRY_COMPARE(presses, 3);
@@ -274,4 +277,3 @@ private slots:
 
 QTEST_MAIN(TestDesktopSession)
 #include "test_desktop_session.moc"
-#include "platform/x11/X11WindowSystem.h"

@@ -45,7 +45,8 @@ struct Walkthrough {
     OnboardingManager manager;
     GlobalHotkeyManager hotkey { std::make_unique<FakeKeyMonitor>() };
     FakeAutostartStore *autostart = new FakeAutostartStore;
-    LaunchAtLoginManager launchAtLogin { std::unique_ptr<AutostartStore>(autostart) };
+    // Installed, so that the login item can be registered.
+    LaunchAtLoginManager launchAtLogin { std::unique_ptr<AutostartStore>(autostart), QStringLiteral("/usr/bin/tellwind") };
     QQmlEngine engine;
     std::unique_ptr<QQuickWindow> window;
 
@@ -96,7 +97,6 @@ private slots:
     {
         QFETCH(bool, startAtLogin);
         // Nothing but the walk-through turns the login item on.
-        Settings::setBool(QString::fromLatin1(LaunchAtLoginManager::hasSetupLaunchAtLoginKey), true);
         Walkthrough w(QStringLiteral("/home/someone/src/tellwind/build/tellwind"));
         // Not the first shortcut a user gets: the tour shows whichever is in use.
         QVERIFY(w.hotkey.recordHotkey(Qt::Key_J, int(Qt::ControlModifier | Qt::AltModifier)));

@@ -1,8 +1,7 @@
 // The real chain on the harness's X server: XTest keys into xterm and a GTK
 // text field under other layouts and Caps Lock, and another client's clipboard.
-#include "app/CompositionRoot.h"
-#include "output/TextInsertionService.h"
 #include "support/TerminalTarget.h"
+#include "support/TypingChain.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -49,12 +48,19 @@ class TestTypingX11 : public QObject
 {
     Q_OBJECT
 
-    // The service as the program wires it: XTest keys, the Qt clipboard.
-    CompositionRoot root;
-    TextInsertionService &service = root.textInsertion();
+    // The service with the program's choice of backend: XTest keys, the Qt clipboard.
+    TypingChain chain;
+    TextInsertionService &service = chain.service;
     QTemporaryDir folder;
 
-    void type(const QString &transcript) { QCoro::waitFor(service.insertText(transcript)); }
+    quint64 recording = 0;
+    quint64 utterance = 0;
+
+    // The whole of the current utterance so far.
+    void type(const QString &transcript)
+    {
+        QCoro::waitFor(chain.type(transcript, utterance));
+    }
 
 private slots:
     void initTestCase()
@@ -63,7 +69,11 @@ private slots:
         QVERIFY2(service.isAccessibilityTrusted(), "the harness display must offer XTEST");
     }
 
-    void init() { service.setLastInsertedText(QString()); }
+    void init()
+    {
+        chain.begin();
+        utterance = 0;
+    }
     void cleanup() { setKeyboard("us", false); }
 
     void typesExactlyIntoATerminal_data()
@@ -72,6 +82,7 @@ private slots:
         QTest::addColumn<bool>("capsLock");
         QTest::newRow("us") << "us" << false;
         QTest::newRow("german layout") << "de" << false;
+        QTest::newRow("french layout") << "fr" << false;
         QTest::newRow("caps lock") << "us" << true;
     }
 
@@ -96,6 +107,7 @@ private slots:
         type(second);
         type(second + " Typo fxed");
         type(second + " Typo fixed");
+        ++utterance;
         type("Second one");
         QCOMPARE(terminal.finish(), second + " Typo fixed. Second one");
     }
@@ -108,7 +120,10 @@ private slots:
         QProcess zenity;
         zenity.start("zenity", { "--entry", "--title", "TellwindPaste" });
         QVERIFY(!focusWindow({ "--name", "TellwindPaste" }).isEmpty());
-        const QString text = u"Café 5€ 中文!"_qs;
+        // The keys type what has a keysym, on spare key codes where the
+        // layout lacks it; a letter with a mark no single character has is
+        // pasted.
+        const QString text = u"Café 5€ 中文 “Grüße” – q\u0301!"_qs;
         type(text);
 
         xdotool({ "key", "Return" }); // OK: the dialog prints what its field holds

@@ -1,25 +1,39 @@
 #pragma once
 
-#include "fakes/FakeAccessibilityTrust.h"
 #include "fakes/FakeAlertPresenter.h"
 #include "fakes/FakeApplicationBundle.h"
-#include "fakes/FakeKeyboardEventSink.h"
 #include "fakes/FakePasteboard.h"
+#include "fakes/FakeTypingBackend.h"
 #include "fakes/FakeWindowSystem.h"
 #include "fakes/FakeWorkspace.h"
 #include "output/TextInsertionService.h"
 
+#include <QSignalSpy>
+
+#include <qcoro/qcorotask.h>
+
 // The real typing service between fakes: a text field that records the keys
 // it gets and takes pastes from the fake clipboard.
 struct TypingRig {
-    FakeKeyboardEventSink field;
-    FakeAccessibilityTrust trust;
+    FakeTypingBackend field;
     FakePasteboard pasteboard;
     FakeAlertPresenter alerts;
     FakeWorkspace workspace;
     FakeApplicationBundle bundle;
     FakeWindowSystem windows;
-    TextInsertionService service { field, trust, pasteboard, alerts, workspace, bundle, windows };
+    TextInsertionService service { field, alerts, workspace, bundle, windows, pasteboard };
+    QSignalSpy failures { &service, &TextInsertionService::typingFailed };
+    // What the tests type belongs to one dictation.
+    std::shared_ptr<TypingScope> scope = service.beginDictation();
 
-    TypingRig() { field.pasteboard = &pasteboard; }
+    TypingRig()
+    {
+        field.pasteboard = &pasteboard;
+    }
 };
+
+// Types `text` as the whole of `utterance` of the rig's dictation.
+inline void typeUtterance(TypingRig &rig, const QString &text, quint64 utterance = 0)
+{
+    QCoro::waitFor(rig.service.insertTranscript(rig.scope, { 1, utterance, text, false }));
+}

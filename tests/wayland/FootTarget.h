@@ -2,7 +2,9 @@
 
 // A native Wayland terminal in the sway session of tests/wayland/sway-session.sh:
 // its `cat` writes what it is typed into a file.
-#include "platform/wayland/WaylandVirtualKeyboard.h"
+#include "platform/typing/virtualkeyboard/WaylandVirtualKeyboard.h"
+
+#include <qcoro/qcorotask.h>
 
 #include <QFile>
 #include <QProcess>
@@ -55,13 +57,8 @@ public:
     QString finish()
     {
         WaylandVirtualKeyboard keyboard(qEnvironmentVariable("WAYLAND_DISPLAY"));
-        constexpr quint16 ansiD = 2;
-        for (int i = 0; i < 2; ++i) {
-            keyboard.postKeyEvent(ansiD, true, KeyboardEventSink::commandFlag);
-            QTest::qWait(5);
-            keyboard.postKeyEvent(ansiD, false, KeyboardEventSink::noFlags);
-            QTest::qWait(20);
-        }
+        for (int i = 0; i < 2; ++i)
+            QCoro::waitFor(keyboard.pressKey(*KeyChord::parse(QStringLiteral("ctrl+d"))));
         m_foot.waitForFinished(10000);
         QFile file(m_path);
         if (!file.open(QIODevice::ReadOnly))

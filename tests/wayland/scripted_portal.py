@@ -2,8 +2,11 @@
 """A scripted xdg-desktop-portal on the session bus: the RemoteDesktop and
 GlobalShortcuts interfaces with their Request and Session objects, answering
 as the test tells it through org.tellwind.Test (SetMode, Keysyms, Calls,
-Activate). Prints "ready" once it owns its name; ends when its
-standard input closes."""
+Activate, MaxInFlight). Prints "ready" once it owns its name; ends when its
+standard input closes. Like the real portal, which hands each call to the
+compositor from a worker thread, mode "reorder" lets a key call overtake one
+sent before it that is still unanswered; "fail-key:N" refuses the Nth key
+call from then on."""
 import sys
 
 from gi.repository import Gio, GLib
@@ -36,6 +39,7 @@ XML = """
     <method name="Keysyms"><arg type="as" direction="out"/></method>
     <method name="Calls"><arg type="as" direction="out"/></method>
     <method name="Activate"><arg type="s" direction="in"/></method>
+    <method name="MaxInFlight"><arg type="u" direction="out"/></method>
   </interface>
 </node>
 """
@@ -58,6 +62,10 @@ class Portal:
         self.connection = connection
         self.mode = "accept"
         self.close_after = -1
+        self.fail_key = -1
+        self.key_calls = 0
+        self.in_flight = 0
+        self.max_in_flight = 0
         self.keysyms = []
         self.calls = []
         self.sessions = {}  # path -> (registration id, open, interface)
@@ -101,6 +109,13 @@ class Portal:
                 self.connection.emit_signal(session[3], path, "org.freedesktop.portal.Session", "Closed",
                                             GLib.Variant("(a{sv})", ({},)))
 
+    def take_key(self, args, invocation):
+        self.keysyms.append((args[2], args[3]))
+        invocation.return_value(None)
+        if self.close_after >= 0 and len(self.keysyms) >= self.close_after:
+            self.close_after = -1
+            self.close_sessions()
+
     def call(self, connection, sender, path, interface, method, parameters, invocation):
         args = parameters.unpack()
         short = interface.rsplit(".", 1)[1]
@@ -128,11 +143,25 @@ class Portal:
             if session is None or not session[1]:
                 invocation.return_dbus_error("org.freedesktop.DBus.Error.AccessDenied", "session closed")
                 return
-            self.keysyms.append((args[2], args[3]))
-            invocation.return_value(None)
-            if self.close_after >= 0 and len(self.keysyms) >= self.close_after:
-                self.close_after = -1
-                self.close_sessions()
+            self.key_calls += 1
+            if self.key_calls == self.fail_key:
+                invocation.return_dbus_error("org.freedesktop.DBus.Error.Failed", "the compositor refused the key")
+                return
+            if self.mode != "reorder":
+                self.take_key(args, invocation)
+                return
+            # Alternately slow and quick: a call sent while the one before is
+            # still held is answered, and reaches the compositor, first.
+            self.in_flight += 1
+            self.max_in_flight = max(self.max_in_flight, self.in_flight)
+            delay = 30 if self.key_calls % 2 else 2
+
+            def later():
+                self.in_flight -= 1
+                self.take_key(args, invocation)
+                return False
+
+            GLib.timeout_add(delay, later)
         elif short == "GlobalShortcuts" and method == "CreateSession":
             self.calls.append("GlobalShortcuts.CreateSession")
             session = self.new_session(sender, args[0], "shortcuts")
@@ -150,10 +179,15 @@ class Portal:
             if mode.startswith("close-after:"):
                 self.close_after = int(mode.split(":")[1])
                 mode = "accept"
+            elif mode.startswith("fail-key:"):
+                self.fail_key = self.key_calls + int(mode.split(":")[1])
+                mode = "accept"
             self.mode = mode
             invocation.return_value(None)
         elif method == "Keysyms":
             invocation.return_value(GLib.Variant("(as)", (["%d %d" % key for key in self.keysyms],)))
+        elif method == "MaxInFlight":
+            invocation.return_value(GLib.Variant("(u)", (self.max_in_flight,)))
         elif method == "Calls":
             invocation.return_value(GLib.Variant("(as)", (self.calls,)))
         elif method == "Activate":

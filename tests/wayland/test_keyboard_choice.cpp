@@ -1,8 +1,13 @@
 // Which session the environment describes, and which typing backend each
 // kind of session gets.
-#include "platform/KeyboardBackends.h"
+#include "platform/typing/TypingBackends.h"
+
+#include "fakes/FakePasteboard.h"
+#include "platform/SyntheticKeyLog.h"
 
 #include <QTest>
+
+#include <qcoro/qcorotask.h>
 
 namespace
 {
@@ -40,6 +45,7 @@ private slots:
         row("gnome", wayland, "px", "RemoteDesktop portal", false, "vp");
         row("xwayland only", wayland, "x", "X11 (XTEST)", true, "vpx");
         row("no xwayland, no portal", { "WAYLAND_DISPLAY=wayland-0" }, "x", "none", true, "vp");
+        row("no session", {}, "vpx", "none", true, "");
     }
     void choosesBackend()
     {
@@ -49,20 +55,48 @@ private slots:
         QFETCH(bool, limited);
         QFETCH(QString, asked);
         QString probed;
-        const auto probe = [&](char backend) {
-            return [&, backend] { return (probed += backend, offered.contains(backend)); };
-        };
-        KeyboardProbes probes;
-        probes.virtualKeyboard = probe('v');
-        probes.remoteDesktop = probe('p');
-        probes.xtest = probe('x');
-        const KeyboardChoice choice
-            = chooseKeyboard(SessionInfo::fromEnvironment(environment(assignments)), probes);
+        // The real table, each probe replaced by one that only says what
+        // the row offers and notes that it was asked.
+        QList<TypingBackendRow> table = typingBackendTable();
+        for (TypingBackendRow &row : table) {
+            const char backend = QString::fromLatin1(row.name).startsWith("Wayland") ? 'v'
+                : QString::fromLatin1(row.name).startsWith("Remote")                 ? 'p'
+                                                                                     : 'x';
+            row.probe = [&, backend](
+                            const SessionInfo &) { return (probed += backend, offered.contains(backend)); };
+        }
+        const TypingChoice choice
+            = chooseTypingBackend(SessionInfo::fromEnvironment(environment(assignments)), table);
         QCOMPARE(choice.name(), chosen);
         QCOMPARE(!choice.limitation.isEmpty(), limited);
         // A better backend is never passed over, and nothing past the chosen
         // one is asked about (each probe may open a connection).
         QCOMPARE(probed, asked);
+        // Every row builds a backend, the last one too, which says why it types nothing.
+        if (chosen == "none") {
+            QVERIFY(choice.row && choice.row->make);
+            SyntheticKeyLog sent;
+            FakePasteboard pasteboard;
+            auto backend = choice.row->make(
+                { SessionInfo::fromEnvironment(environment(assignments)), sent, pasteboard });
+            QVERIFY(!backend->canSynthesizeInput());
+            const TypingResult typed = QCoro::waitFor(backend->typeText("a"));
+            QCOMPARE(typed.status, TypingResult::Status::failed);
+            QCOMPARE(typed.message, backend->limitation());
+            QVERIFY(!typed.message.isEmpty());
+        }
+    }
+
+    // The chords the backends press are read as desktop settings write them.
+    void chordsParse()
+    {
+        QCOMPARE(
+            KeyChord::parse("ctrl+shift+v"), (std::optional<KeyChord>(KeyChord { 'v', true, true, false })));
+        QCOMPARE(
+            KeyChord::parse("Return"), (std::optional<KeyChord>(KeyChord { 0xff0d, false, false, false })));
+        QCOMPARE(
+            KeyChord::parse("Alt+Tab"), (std::optional<KeyChord>(KeyChord { 0xff09, false, false, true })));
+        QVERIFY(!KeyChord::parse("hyper+v") && !KeyChord::parse("ctrl+nosuchkey"));
     }
 };
 

@@ -1,6 +1,8 @@
 // Typing and shortcuts through the desktop portal, against a scripted portal
 // service on the test's session bus.
 #include "common/Settings.h"
+#include "platform/x11/X11WindowSystem.h"
+#include "platform/Pasteboard.h"
 #include "desktop/GlobalHotkeyManager.h"
 #include "fakes/FakeAlertPresenter.h"
 #include "fakes/FakeApplicationBundle.h"
@@ -8,10 +10,9 @@
 #include "fakes/FakePasteboard.h"
 #include "fakes/FakeWorkspace.h"
 #include "output/TextInsertionService.h"
-#include "platform/KeyboardBackends.h"
 #include "platform/SyntheticKeyLog.h"
 #include "platform/portal/GlobalShortcutsPortal.h"
-#include "platform/portal/RemoteDesktopKeyboard.h"
+#include "platform/typing/remotedesktop/RemoteDesktopKeyboard.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -58,6 +59,7 @@ public:
     void setMode(const QString &mode) { call("SetMode", { mode }); }
     QStringList calls() { return call("Calls").arguments().value(0).toStringList(); }
     Keys keys() { return call("Keysyms").arguments().value(0).toStringList(); }
+    uint maxInFlight() { return call("MaxInFlight").arguments().value(0).toUInt(); }
 
 private:
     QProcess m_process;
@@ -72,32 +74,61 @@ Keys strokes(const QList<int> &keysyms)
     return keys;
 }
 
+// A clipboard whose text the focused terminal reads as soon as it is there.
+struct ReadClipboard : FakePasteboard {
+    QCoro::Task<bool> waitUntilTaken(std::chrono::milliseconds) override
+    {
+        log << QStringLiteral("wait");
+        co_return true;
+    }
+};
+
 // The typing service wired to the portal keyboard and fakes for the rest.
 struct Rig {
-    RemoteDesktopKeyboard keyboard;
-    FakePasteboard pasteboard;
+    ReadClipboard pasteboard;
+    RemoteDesktopKeyboard keyboard { QDBusConnection::sessionBus(), &pasteboard };
     FakeAlertPresenter alerts;
     FakeWorkspace workspace;
     FakeApplicationBundle bundle;
     NullWindowSystem windows;
-    TextInsertionService service { keyboard, keyboard, pasteboard, alerts, workspace, bundle, windows };
+    NullPasteboard clipboard;
+    TextInsertionService service { keyboard, alerts, workspace, bundle, windows, clipboard };
     QStringList reports;
+    QSignalSpy failures { &service, &TextInsertionService::typingFailed };
+    quint64 recording = 0;
 
     Rig()
     {
         keyboard.report = [this](const QString &message) { reports << message; };
     }
-    // What a recording start does, then the transcripts of that dictation.
+    // What a recording start does, then the transcripts of that dictation,
+    // each awaited.
     bool dictate(const QStringList &transcripts)
     {
-        service.setLastInsertedText({});
-        if (!keyboard.isTrusted())
+        const std::shared_ptr<TypingScope> scope = service.beginDictation();
+        if (!keyboard.canSynthesizeInput())
             return false;
         for (const QString &transcript : transcripts)
-            QCoro::waitFor(service.insertText(transcript));
-        return QTest::qWaitFor([this] { return keyboard.pendingCalls() == 0; }, 5000);
+            QCoro::waitFor(service.insertTranscript(scope, { ++recording, 0, transcript, false }));
+        return true;
     }
 };
+
+// Every key pressed is released later, none twice down.
+bool allReleased(const Keys &keys)
+{
+    QSet<QString> down;
+    for (const QString &key : keys) {
+        const QString keysym = key.section(' ', 0, 0);
+        if (key.endsWith(" 1") && down.contains(keysym))
+            return false;
+        if (key.endsWith(" 1"))
+            down.insert(keysym);
+        else
+            down.remove(keysym);
+    }
+    return down.isEmpty();
+}
 
 } // namespace
 
@@ -109,36 +140,108 @@ private slots:
     void initTestCase() { Settings::remove(RemoteDesktopKeyboard::restoreTokenKey); }
     void cleanup() { Settings::remove(RemoteDesktopKeyboard::restoreTokenKey); }
 
-    // What has no single keysym goes through the clipboard, which gets its old contents back.
+    // What the layout may lack (here: anything past printable ASCII) goes
+    // through the clipboard with a terminal's paste chord, whose modifiers
+    // are released; the clipboard gets its old contents back.
     void keysymsInOrder_data()
     {
         QTest::addColumn<QStringList>("transcripts");
         QTest::addColumn<Keys>("keys");
         QTest::addColumn<bool>("pasted");
-        const QString control = QString::number(XKB_KEY_Control_L);
-        const Keys paste { control + " 1", "118 1", "118 0", control + " 0" };
-        QTest::addRow("latin, euro, han, emoji, return")
-            << QStringList { "Hé€中😀\n1" }
-            << strokes({ XKB_KEY_H, XKB_KEY_eacute, XKB_KEY_EuroSign, 0x1004e2d, 0x101f600, XKB_KEY_Return,
-                   XKB_KEY_1 })
-            << false;
-        QTest::addRow("no keysym") << QStringList { "a\u0071\u0301" } << strokes({ 'a' }) + paste << true;
+        // What the desktop's layout types, where known; empty: not known.
+        QTest::addColumn<QString>("layout");
+        const QString control = QString::number(XKB_KEY_Control_L), shift = QString::number(XKB_KEY_Shift_L);
+        const Keys paste { control + " 1", shift + " 1", "118 1", "118 0", shift + " 0", control + " 0" };
+        QTest::addRow("ascii, return, a revision") << QStringList { "Hi, there", "Hi, you!\n1" }
+                                                   << strokes({ 'H', 'i', ',', ' ', 't', 'h', 'e', 'r', 'e' })
+                + strokes(QList<int>(5, XKB_KEY_BackSpace))
+                + strokes({ 'y', 'o', 'u', '!', XKB_KEY_Return, '1' })
+                                                   << false << QString();
+        QTest::addRow("past ascii, layout unknown")
+            << QStringList { "a\u00E9\u20AC b\U0001F600\u0071\u0301" }
+            << strokes({ 'a' }) + paste + strokes({ ' ', 'b' }) + paste << true << QString();
+        // A French layout has é but no €, and no y: its keys go by the layout.
+        QTest::addRow("a known layout")
+            << QStringList { "a\u00E9\u20AC y" }
+            << strokes({ 'a', XKB_KEY_eacute }) + paste + strokes({ ' ' }) + paste << true << u"a \u00E9"_qs;
     }
     void keysymsInOrder()
     {
         QFETCH(QStringList, transcripts);
         QFETCH(Keys, keys);
         QFETCH(bool, pasted);
+        QFETCH(QString, layout);
         QVERIFY(!RemoteDesktopKeyboard::isOffered());
         ScriptedPortal portal;
         QVERIFY(portal.isReady() && RemoteDesktopKeyboard::isOffered());
         Rig rig;
+        rig.keyboard.layoutKeysyms = [layout] {
+            QSet<quint32> keysyms;
+            for (const QChar c : layout)
+                keysyms.insert(xkb_utf32_to_keysym(c.unicode()));
+            return keysyms;
+        };
         QVERIFY(rig.dictate(transcripts));
         QCOMPARE(portal.keys(), keys);
-        QVERIFY(rig.keyboard.failedCalls() == 0 && rig.reports.isEmpty());
+        QVERIFY(rig.keyboard.failedCalls() == 0 && rig.reports.isEmpty() && rig.failures.isEmpty());
         QCOMPARE(rig.pasteboard.log.isEmpty(), !pasted);
         if (pasted)
             QVERIFY(rig.pasteboard.log.first() == "read" && rig.pasteboard.log.last() == "restore");
+    }
+
+    // The portal forwards calls from worker threads: one sent before the
+    // last was answered may overtake it. Each key waits for its answer, so
+    // a long text arrives in order however the answers are delayed.
+    void keysNeverOvertakeEachOther()
+    {
+        ScriptedPortal portal;
+        QVERIFY(portal.isReady());
+        portal.setMode("reorder");
+        Rig rig;
+        const QString text = "The quick brown fox jumps over the lazy dog";
+        QVERIFY(rig.dictate({ text.left(9), text }));
+        QList<int> keysyms;
+        for (QChar c : text)
+            keysyms << c.unicode();
+        QCOMPARE(portal.keys(), strokes(keysyms));
+        QCOMPARE(portal.maxInFlight(), 1u);
+    }
+
+    // A refused call ends the text with the user told, never a silent
+    // partial; every key and modifier pressed goes up again, also the one
+    // whose call failed, and the rest of the recording is not typed.
+    void aRefusedKeyEndsTheTextAndReleasesEverything_data()
+    {
+        QTest::addColumn<QString>("failing");
+        QTest::addColumn<Keys>("typed");
+        const QString control = QString::number(XKB_KEY_Control_L), shift = QString::number(XKB_KEY_Shift_L);
+        QTest::addRow("a key's press") << "fail-key:3" << strokes({ 'a' }) + Keys { "98 0" };
+        QTest::addRow("a key's release") << "fail-key:4" << strokes({ 'a', 'b' });
+        QTest::addRow("a paste's modifier")
+            << "fail-key:4" << strokes({ 'a' }) + Keys { control + " 1", shift + " 0", control + " 0" };
+        QTest::addRow("the paste key") << "fail-key:5"
+                                       << strokes({ 'a' })
+                + Keys { control + " 1", shift + " 1", "118 0", shift + " 0", control + " 0" };
+    }
+    void aRefusedKeyEndsTheTextAndReleasesEverything()
+    {
+        QFETCH(QString, failing);
+        QFETCH(Keys, typed);
+        ScriptedPortal portal;
+        QVERIFY(portal.isReady());
+        Rig rig;
+        QVERIFY(rig.dictate({}));
+        QTRY_VERIFY(rig.keyboard.hasSession());
+        portal.setMode(failing);
+        const bool paste = QString(QTest::currentDataTag()).contains("paste");
+        QVERIFY(rig.dictate({ paste ? "a\u00E9cd" : "abcd", paste ? "a\u00E9cdef" : "abcdef" }));
+        QCOMPARE(portal.keys(), typed);
+        QVERIFY(allReleased(portal.keys()));
+        QCOMPARE(rig.failures.size(), 1);
+        QVERIFY(rig.failures.first().first().toString().startsWith(
+            "Typing stopped before the text was complete"));
+        if (paste)
+            QCOMPARE(rig.pasteboard.log.last(), QString("restore"));
     }
 
     // One session for the whole run; the permission is remembered and the
@@ -241,4 +344,3 @@ int main(int argc, char **argv)
     return status;
 }
 #include "test_portal.moc"
-#include "platform/x11/X11WindowSystem.h"

@@ -1,6 +1,6 @@
 #include "platform/portal/GlobalShortcutsPortal.h"
 
-#include "platform/KeyboardBackends.h"
+#include "common/Log.h"
 #include "platform/portal/PortalRequest.h"
 
 #include <QDBusMessage>

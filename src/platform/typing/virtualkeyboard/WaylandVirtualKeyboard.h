@@ -1,11 +1,14 @@
 #pragma once
 
+#include "common/Pacer.h"
 #include "platform/TypingBackend.h"
 
 #include <QHash>
 #include <QList>
+#include <QObject>
 #include <QString>
 
+#include <chrono>
 #include <memory>
 
 struct wl_display;
@@ -27,26 +30,27 @@ class QSocketNotifier;
 class WaylandVirtualKeyboard : public TypingBackend
 {
 public:
-    explicit WaylandVirtualKeyboard(QString displayName);
+    // Without a pasteboard, text no single key types cannot be pasted.
+    explicit WaylandVirtualKeyboard(QString displayName, Pasteboard *pasteboard = nullptr);
     ~WaylandVirtualKeyboard() override;
 
     // Whether the compositor at `displayName` advertises the protocol.
     static bool isOffered(const QString &displayName);
 
-    bool isTrusted() const override;
-    bool requestTrust() override;
+    // The compositor made us a virtual keyboard.
+    bool canSynthesizeInput() override;
+    QString limitation() const override;
+    bool canType(const QString &grapheme) override;
+    QCoro::Task<TypingResult> typeText(QString text) override;
+    QCoro::Task<TypingResult> erase(int graphemes) override;
+    QCoro::Task<TypingResult> pressKey(KeyChord chord) override;
+    QCoro::Task<TypingResult> pasteText(QString text) override;
 
-    QCoro::Task<> prepareKeystroke() override;
-    bool postKeyEvent(quint16 keyCode, bool keyDown, quint64 flags) override;
-
-    bool typesCharacters() const override { return true; }
-    void prepareCharacters(const QStringList &characters) override;
-    bool postCharacter(const QString &character, bool keyDown) override;
-
-    // The keysym a grapheme is typed with; 0 for one that is no single
-    // character (a base with combining marks the text has no precomposed
-    // form for, an emoji sequence).
-    static quint32 keysymFor(const QString &character);
+    // The keys a grapheme is typed with: one per code point, so that a
+    // letter with marks no single character holds, or an emoji sequence,
+    // arrives as exactly the same code points. Empty for a code point no
+    // keysym stands for.
+    static QList<quint32> keysymsFor(const QString &grapheme);
     // The keymap text for keysyms on consecutive keys from the first
     // keycode on.
     static QByteArray keymapText(const QList<quint32> &keysyms);
@@ -57,12 +61,20 @@ private:
     void dispatch() const;
     // The evdev key of `keysym`, uploading a new keymap when it has none.
     std::optional<quint32> keyFor(quint32 keysym);
+    // Makes sure the keymap holds every keysym of `keysyms`, at once.
+    bool prepareKeysyms(const QList<quint32> &keysyms);
+    QCoro::Task<TypingResult> stroke(quint32 keysym, quint32 modifiers, std::chrono::milliseconds after);
     bool uploadKeymap(const QList<quint32> &keysyms);
     bool sendKey(quint32 key, bool down);
     bool sendModifiers(quint32 depressed);
     bool flush() const;
 
     QString m_displayName;
+    Pasteboard *m_pasteboard = nullptr;
+    int m_pasteChord = 0;
+    Pacer m_pacer;
+    // Alive as long as this keyboard: a coroutine that outlived it stops.
+    std::unique_ptr<QObject> m_alive = std::make_unique<QObject>();
     mutable wl_display *m_display = nullptr;
     mutable wl_registry *m_registry = nullptr;
     mutable wl_seat *m_seat = nullptr;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/Pacer.h"
 #include "platform/TypingBackend.h"
 
 #include <QElapsedTimer>
@@ -17,25 +18,27 @@ class SyntheticKeyLog;
 // Key strokes through the XTEST extension on our own Xlib connection.
 //
 // Keys arrive at the focused client as from any keyboard, so the client reads
-// them through its own copy of the active layout. To give the character a key
-// gives on a US keyboard, each key code is turned into that US keysym and the
-// keysym into whatever key and modifier combination gives it in the active
-// layout and group, with the user's locked modifiers (Caps Lock) taken into
-// account. A keysym the layout lacks is put on a spare key code for a while.
-// Trust means: the display is reachable and has XTEST.
+// them through its own copy of the active layout. Each character's keysym is
+// therefore turned into whatever key and modifier combination gives it in the
+// active layout and group, with the user's locked modifiers (Caps Lock) taken
+// into account. A keysym the layout lacks is put on a spare key code for a
+// while, so every character with a keysym types as a key.
 class XTestKeyboard : public TypingBackend
 {
 public:
     // Every key sent is recorded in `sent`, so the key monitor can tell it
-    // from the user's keys.
-    explicit XTestKeyboard(SyntheticKeyLog &sent);
+    // from the user's keys. Without a pasteboard nothing is pasted.
+    explicit XTestKeyboard(SyntheticKeyLog &sent, Pasteboard *pasteboard = nullptr);
     ~XTestKeyboard() override;
 
-    bool isTrusted() const override;
-    bool requestTrust() override;
-
-    QCoro::Task<> prepareKeystroke() override;
-    bool postKeyEvent(quint16 keyCode, bool keyDown, quint64 flags) override;
+    // The display is reachable and has XTEST.
+    bool canSynthesizeInput() override;
+    QString limitation() const override;
+    bool canType(const QString &grapheme) override;
+    QCoro::Task<TypingResult> typeText(QString text) override;
+    QCoro::Task<TypingResult> erase(int graphemes) override;
+    QCoro::Task<TypingResult> pressKey(KeyChord chord) override;
+    QCoro::Task<TypingResult> pasteText(QString text) override;
 
     // Puts every borrowed spare key code back to empty at once.
     void restoreSpareKeys();
@@ -55,6 +58,12 @@ private:
         QList<unsigned char> modifierKeys;
     };
 
+    // Suspends until a key stroke can start without combining with keys the
+    // user still holds (Shift of a hotkey, Ctrl); the wait is bounded.
+    QCoro::Task<> prepareKeystroke();
+    std::optional<Pressed> press(unsigned long keysym, const KeyChord &extra);
+    void release(const Pressed &pressed);
+    QCoro::Task<TypingResult> stroke(unsigned long keysym, KeyChord extra);
     bool connect() const;
     void refreshKeymap();
     bool drainMapChanges();
@@ -65,6 +74,9 @@ private:
     void send(unsigned char keycode, bool press);
 
     SyntheticKeyLog &m_sent;
+    Pasteboard *m_pasteboard = nullptr;
+    Pacer m_pacer;
+    int m_pasteChord = 0;
     mutable _XDisplay *m_display = nullptr;
     mutable QElapsedTimer m_lastConnectAttempt;
     _XkbDesc *m_xkb = nullptr;
@@ -75,6 +87,6 @@ private:
     unsigned char m_modifierKey[8] = {};
     unsigned m_level3Mask = 0;
     QList<SpareKey> m_spares;
-    QHash<quint16, Pressed> m_pressed;
+    std::optional<Pressed> m_pressed;
     QTimer m_restoreTimer;
 };

@@ -1,9 +1,11 @@
-#include "platform/wayland/WaylandVirtualKeyboard.h"
+#include "platform/typing/virtualkeyboard/WaylandVirtualKeyboard.h"
 
-#include "platform/KeyboardBackends.h"
+#include "common/Graphemes.h"
+#include "common/Log.h"
 #include "platform/Keysyms.h"
-#include "platform/x11/UsAnsiKeys.h"
 
+#include <QCoreApplication>
+#include <QPointer>
 #include <QSocketNotifier>
 
 #include <virtual-keyboard-v1-client.h>
@@ -25,11 +27,18 @@ constexpr quint32 evdevOffset = 8;
 // Real modifier bits: their order is fixed by XKB.
 constexpr quint32 shiftMask = 1u << 0;
 constexpr quint32 controlMask = 1u << 2;
+constexpr quint32 mod1Mask = 1u << 3;
 // A keymap is sent again when a text needs a key it lacks; past this size it
 // starts over with only the keys of the current text.
 constexpr qsizetype keymapLimit = 240;
-constexpr quint16 ansiReturn = 36;
-constexpr quint16 ansiBackspace = 51;
+// The pace of typing: the target application gets time to take each key.
+constexpr std::chrono::milliseconds afterCharacterTime { 8 };
+constexpr std::chrono::milliseconds afterBackspaceTime { 5 };
+constexpr std::chrono::milliseconds pasteTakeTimeout { 450 };
+// Keys every keymap holds, on the same key codes: one that types nothing
+// (see uploadKeymap), erasing, a new line, and the paste shortcut.
+const QList<quint32> standingKeys = { XKB_KEY_VoidSymbol, XKB_KEY_BackSpace, XKB_KEY_Return, XKB_KEY_v };
+constexpr quint32 silentKey = 1; // evdev code of VoidSymbol, the first key
 
 struct Globals {
     wl_seat *seat = nullptr;
@@ -69,8 +78,9 @@ QByteArray displayArgument(const QString &name)
 
 } // namespace
 
-WaylandVirtualKeyboard::WaylandVirtualKeyboard(QString displayName)
+WaylandVirtualKeyboard::WaylandVirtualKeyboard(QString displayName, Pasteboard *pasteboard)
     : m_displayName(std::move(displayName))
+    , m_pasteboard(pasteboard)
 {
 }
 
@@ -135,8 +145,7 @@ bool WaylandVirtualKeyboard::connect() const
     m_keymapSent = false;
     // A keyboard's first keymap is taken in as the device joins the seat;
     // keys typed against it were seen lost. Text brings its own map later.
-    const_cast<WaylandVirtualKeyboard *>(this)->uploadKeymap(
-        { XKB_KEY_BackSpace, XKB_KEY_Return, XKB_KEY_v });
+    const_cast<WaylandVirtualKeyboard *>(this)->uploadKeymap(standingKeys);
     return true;
 }
 
@@ -179,26 +188,35 @@ void WaylandVirtualKeyboard::disconnect() const
     m_keymapSent = false;
 }
 
-bool WaylandVirtualKeyboard::isTrusted() const
+bool WaylandVirtualKeyboard::canSynthesizeInput()
 {
     return connect();
 }
 
-bool WaylandVirtualKeyboard::requestTrust()
+QString WaylandVirtualKeyboard::limitation() const
 {
-    return connect();
+    return m_keyboard ? QString()
+                      : QCoreApplication::translate("WaylandVirtualKeyboard",
+                          "The compositor did not give Tellwind a virtual keyboard.");
 }
 
-QCoro::Task<> WaylandVirtualKeyboard::prepareKeystroke()
+bool WaylandVirtualKeyboard::canType(const QString &grapheme)
 {
-    // Each keyboard of a wlroots seat has its own modifiers: keys the user
-    // still holds on theirs do not combine with ours.
-    co_return;
+    return !keysymsFor(grapheme).isEmpty();
 }
 
-quint32 WaylandVirtualKeyboard::keysymFor(const QString &character)
+QList<quint32> WaylandVirtualKeyboard::keysymsFor(const QString &grapheme)
 {
-    return keysymForCharacter(character);
+    if (const quint32 single = keysymForCharacter(grapheme); single != XKB_KEY_NoSymbol)
+        return { single };
+    QList<quint32> keysyms;
+    for (char32_t codePoint : grapheme.toUcs4()) {
+        const quint32 keysym = xkb_utf32_to_keysym(codePoint);
+        if (keysym == XKB_KEY_NoSymbol)
+            return {};
+        keysyms << keysym;
+    }
+    return keysyms;
 }
 
 QByteArray WaylandVirtualKeyboard::keymapText(const QList<quint32> &keysyms)
@@ -247,9 +265,15 @@ bool WaylandVirtualKeyboard::uploadKeymap(const QList<quint32> &keysyms)
         return false;
     m_keysyms = keysyms;
     m_keymapSent = true;
-    // Keys sent in the same burst as a new keymap were seen to vanish (sway
-    // drops the first strokes while it hands the map to the client): the
-    // next key waits until the compositor has taken the map in.
+    // The first key after a new keymap was seen to be read with the keymap
+    // before it (sway 1.7 and foot: a text's first character, on a key the
+    // old map did not have, vanished in about one run in ten). A key that
+    // types nothing in either map takes that place, and the round trip lets
+    // the real keys wait until the compositor has had both.
+    zwp_virtual_keyboard_v1_modifiers(m_keyboard, 0, 0, 0, 0);
+    m_heldModifiers = 0;
+    zwp_virtual_keyboard_v1_key(m_keyboard, timestamp(), silentKey, WL_KEYBOARD_KEY_STATE_PRESSED);
+    zwp_virtual_keyboard_v1_key(m_keyboard, timestamp(), silentKey, WL_KEYBOARD_KEY_STATE_RELEASED);
     return wl_display_roundtrip(m_display) >= 0;
 }
 
@@ -259,8 +283,7 @@ std::optional<quint32> WaylandVirtualKeyboard::keyFor(quint32 keysym)
         return std::nullopt;
     qsizetype index = m_keymapSent ? m_keysyms.indexOf(keysym) : -1;
     if (index < 0) {
-        QList<quint32> keysyms
-            = m_keymapSent && m_keysyms.size() < keymapLimit ? m_keysyms : QList<quint32>();
+        QList<quint32> keysyms = m_keymapSent && m_keysyms.size() < keymapLimit ? m_keysyms : standingKeys;
         keysyms << keysym;
         if (!uploadKeymap(keysyms))
             return std::nullopt;
@@ -269,20 +292,19 @@ std::optional<quint32> WaylandVirtualKeyboard::keyFor(quint32 keysym)
     return firstKeycode + quint32(index) - evdevOffset;
 }
 
-void WaylandVirtualKeyboard::prepareCharacters(const QStringList &characters)
+bool WaylandVirtualKeyboard::prepareKeysyms(const QList<quint32> &keysyms)
 {
     if (!connect())
-        return;
-    QList<quint32> needed = { XKB_KEY_BackSpace, XKB_KEY_Return, XKB_KEY_v };
-    for (const QString &character : characters) {
-        const quint32 keysym = keysymFor(character);
+        return false;
+    QList<quint32> needed = standingKeys;
+    for (quint32 keysym : keysyms) {
         if (keysym != XKB_KEY_NoSymbol && !needed.contains(keysym))
             needed << keysym;
     }
     if (m_keymapSent
         && std::all_of(needed.cbegin(), needed.cend(), [this](quint32 k) { return m_keysyms.contains(k); }))
-        return;
-    uploadKeymap(needed);
+        return true;
+    return uploadKeymap(needed);
 }
 
 bool WaylandVirtualKeyboard::sendKey(quint32 key, bool down)
@@ -310,52 +332,83 @@ bool WaylandVirtualKeyboard::flush() const
     return true;
 }
 
-bool WaylandVirtualKeyboard::postCharacter(const QString &character, bool keyDown)
+QCoro::Task<TypingResult> WaylandVirtualKeyboard::stroke(
+    quint32 keysym, quint32 modifiers, std::chrono::milliseconds after)
 {
-    const std::optional<quint32> key = keyFor(keysymFor(character));
-    if (!key)
-        return false;
-    if (keyDown && m_heldModifiers)
-        sendModifiers(0);
-    return sendKey(*key, keyDown);
-}
-
-bool WaylandVirtualKeyboard::postKeyEvent(quint16 keyCode, bool keyDown, quint64 flags)
-{
-    quint32 keysym = XKB_KEY_NoSymbol;
-    if (keyCode == ansiBackspace)
-        keysym = XKB_KEY_BackSpace;
-    else if (keyCode == ansiReturn)
-        keysym = XKB_KEY_Return;
-    else
-        keysym = quint32(usAnsiKeysym(keyCode, false));
+    QPointer<QObject> alive(m_alive.get());
     const std::optional<quint32> key = keyFor(keysym);
     if (!key)
-        return false;
-    if (keyDown) {
-        // Shifted US keys are typed as their own character; only the
-        // command of a paste needs a modifier.
-        quint32 modifiers = 0;
-        if (flags & commandFlag)
-            modifiers |= controlMask;
-        if (flags & shiftFlag) {
-            const quint32 shifted = quint32(usAnsiKeysym(keyCode, true));
-            if (modifiers == 0 && shifted != XKB_KEY_NoSymbol) {
-                const std::optional<quint32> shiftedKey = keyFor(shifted);
-                return shiftedKey && sendKey(*shiftedKey, true);
-            }
-            modifiers |= shiftMask;
-        }
-        if (modifiers != m_heldModifiers)
-            sendModifiers(modifiers);
-        return sendKey(*key, true);
-    }
-    // A key-up names the key, not the character: release both candidates.
-    bool sent = sendKey(*key, false);
-    const quint32 shifted = quint32(usAnsiKeysym(keyCode, true));
-    if (shifted != XKB_KEY_NoSymbol && m_keysyms.contains(shifted))
-        sent = sendKey(firstKeycode + quint32(m_keysyms.indexOf(shifted)) - evdevOffset, false) && sent;
+        co_return TypingResult::failed(limitation().isEmpty()
+                ? QCoreApplication::translate("WaylandVirtualKeyboard", "The compositor did not take a key.")
+                : limitation());
+    if (modifiers != m_heldModifiers && !sendModifiers(modifiers))
+        co_return TypingResult::failed(
+            QCoreApplication::translate("WaylandVirtualKeyboard", "The compositor did not take a key."));
+    // Press and release leave together: a release that waited for its turn
+    // on a loaded machine arrived after the client's key repeat had begun
+    // ("fiiiiiirst"), and the client reads both in order anyway.
+    zwp_virtual_keyboard_v1_key(m_keyboard, timestamp(), *key, WL_KEYBOARD_KEY_STATE_PRESSED);
+    const bool sent = sendKey(*key, false);
     if (m_heldModifiers)
-        sent = sendModifiers(0) && sent;
-    return sent;
+        sendModifiers(0);
+    if (!sent)
+        co_return TypingResult::failed(
+            QCoreApplication::translate("WaylandVirtualKeyboard", "The compositor did not take a key."));
+    co_await m_pacer.wait(after);
+    co_return alive ? TypingResult::ok() : TypingResult::failed({});
+}
+
+QCoro::Task<TypingResult> WaylandVirtualKeyboard::typeText(QString text)
+{
+    QPointer<QObject> alive(m_alive.get());
+    const QStringList graphemes = Graphemes::split(text);
+    QList<quint32> keysyms;
+    for (const QString &grapheme : graphemes)
+        keysyms << keysymsFor(grapheme);
+    if (!prepareKeysyms(keysyms))
+        co_return TypingResult::failed(limitation());
+    m_pacer.restart();
+    for (quint32 keysym : std::as_const(keysyms)) {
+        const TypingResult typed = co_await stroke(keysym, 0, afterCharacterTime);
+        if (!alive || !typed.isOk())
+            co_return typed;
+    }
+    co_return TypingResult::ok();
+}
+
+QCoro::Task<TypingResult> WaylandVirtualKeyboard::erase(int graphemes)
+{
+    QPointer<QObject> alive(m_alive.get());
+    m_pacer.restart();
+    for (int i = 0; i < graphemes; ++i) {
+        const TypingResult erased = co_await stroke(XKB_KEY_BackSpace, 0, afterBackspaceTime);
+        if (!alive || !erased.isOk())
+            co_return erased;
+    }
+    co_return TypingResult::ok();
+}
+
+QCoro::Task<TypingResult> WaylandVirtualKeyboard::pressKey(KeyChord chord)
+{
+    quint32 modifiers = 0;
+    if (chord.control)
+        modifiers |= controlMask;
+    if (chord.shift)
+        modifiers |= shiftMask;
+    if (chord.alt)
+        modifiers |= mod1Mask;
+    m_pacer.restart();
+    return stroke(chord.keysym, modifiers, afterCharacterTime);
+}
+
+QCoro::Task<TypingResult> WaylandVirtualKeyboard::pasteText(QString text)
+{
+    if (!m_pasteboard)
+        co_return TypingResult::skipped(
+            QCoreApplication::translate("WaylandVirtualKeyboard", "There is no clipboard to paste from."));
+    // Ctrl+V for ordinary fields; terminals take Ctrl+Shift+V.
+    static const QList<KeyChord> chords
+        = { *KeyChord::parse(QStringLiteral("ctrl+v")), *KeyChord::parse(QStringLiteral("ctrl+shift+v")) };
+    co_return co_await pasteThroughClipboard(
+        *m_pasteboard, *this, std::move(text), chords, m_pasteChord, pasteTakeTimeout);
 }

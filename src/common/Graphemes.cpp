@@ -1,4 +1,4 @@
-#include "output/Graphemes.h"
+#include "common/Graphemes.h"
 
 #include <QTextBoundaryFinder>
 

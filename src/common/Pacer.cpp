@@ -1,4 +1,4 @@
-#include "output/Pacer.h"
+#include "common/Pacer.h"
 
 #include <QTimer>
 

@@ -1,8 +1,10 @@
-#include "platform/x11/XTestKeyboard.h"
+#include "platform/typing/xtest/XTestKeyboard.h"
 
+#include "common/Graphemes.h"
 #include "common/Log.h"
+#include "platform/Keysyms.h"
+#include "platform/Pasteboard.h"
 #include "platform/SyntheticKeyLog.h"
-#include "platform/x11/UsAnsiKeys.h"
 
 #include <QCoreApplication>
 #include <QPointer>
@@ -36,6 +38,14 @@ constexpr qint64 heldModifierTimeoutMs = 1500;
 constexpr auto heldModifierPoll = 10ms;
 // Reconnecting to a display that is not there is cheap but not free.
 constexpr qint64 reconnectIntervalMs = 2000;
+// The pace of typing: the target application gets time to take each key.
+constexpr auto keyHoldTime = 1ms;
+constexpr auto afterCharacterTime = 8ms;
+constexpr auto afterBackspaceTime = 5ms;
+// A paste is complete once the target has read the clipboard. One that never
+// reads it (a terminal takes Ctrl+V as a control character) must not hold
+// the user's clipboard hostage for long.
+constexpr auto pasteTakeTimeout = 450ms;
 
 constexpr unsigned userModifierMask = ShiftMask | ControlMask | Mod1Mask | Mod3Mask | Mod4Mask | Mod5Mask;
 
@@ -70,8 +80,9 @@ QCoro::Task<> preciseSleep(std::chrono::milliseconds duration)
 
 } // namespace
 
-XTestKeyboard::XTestKeyboard(SyntheticKeyLog &sent)
+XTestKeyboard::XTestKeyboard(SyntheticKeyLog &sent, Pasteboard *pasteboard)
     : m_sent(sent)
+    , m_pasteboard(pasteboard)
 {
     m_restoreTimer.setSingleShot(true);
     m_restoreTimer.setTimerType(Qt::PreciseTimer);
@@ -83,11 +94,8 @@ XTestKeyboard::~XTestKeyboard()
     if (!m_display)
         return;
     restoreSpareKeys();
-    for (const Pressed &pressed : std::as_const(m_pressed)) {
-        send(pressed.keycode, false);
-        for (unsigned char modifier : pressed.modifierKeys)
-            send(modifier, false);
-    }
+    if (m_pressed)
+        release(*m_pressed);
     if (m_xkb)
         XkbFreeKeyboard(m_xkb, XkbAllComponentsMask, True);
     XCloseDisplay(m_display);
@@ -120,17 +128,21 @@ bool XTestKeyboard::connect() const
     return true;
 }
 
-bool XTestKeyboard::isTrusted() const
+bool XTestKeyboard::canSynthesizeInput()
 {
     return connect();
 }
 
-bool XTestKeyboard::requestTrust()
+QString XTestKeyboard::limitation() const
 {
-    // There is nothing to ask on X11: either the display takes our keys or
-    // it does not. Asking again does retry a display that was not there.
-    m_lastConnectAttempt.invalidate();
-    return connect();
+    return m_display ? QString()
+                     : QCoreApplication::translate("XTestKeyboard",
+                         "The X server cannot be reached, or it does not accept synthesized keys (XTEST).");
+}
+
+bool XTestKeyboard::canType(const QString &grapheme)
+{
+    return keysymForCharacter(grapheme) != 0;
 }
 
 bool XTestKeyboard::drainMapChanges()
@@ -368,37 +380,18 @@ QCoro::Task<> XTestKeyboard::prepareKeystroke()
     }
 }
 
-bool XTestKeyboard::postKeyEvent(quint16 keyCode, bool keyDown, quint64 flags)
+std::optional<XTestKeyboard::Pressed> XTestKeyboard::press(unsigned long keysym, const KeyChord &extra)
 {
-    if (!connect())
-        return false;
-    m_lastKeystroke.start();
-
-    if (!keyDown) {
-        const auto pressed = m_pressed.find(keyCode);
-        if (pressed == m_pressed.end())
-            return false;
-        send(pressed->keycode, false);
-        for (auto it = pressed->modifierKeys.crbegin(); it != pressed->modifierKeys.crend(); ++it)
-            send(*it, false);
-        m_pressed.erase(pressed);
-        XFlush(m_display);
-        return true;
-    }
-
-    const KeySym keysym = usAnsiKeysym(keyCode, flags & shiftFlag);
-    if (!keysym)
-        return false;
     if (m_keymapDirty || !m_xkb)
         refreshKeymap();
     // A shortcut goes by the key, not by the letter it types, so Caps Lock
     // needs no correction there.
-    const bool ignoreLocks = flags & commandFlag;
+    const bool ignoreLocks = extra.control || extra.alt;
     std::optional<Stroke> stroke = findStroke(keysym, ignoreLocks);
     if (!stroke)
         stroke = borrowSpareKey(keysym, ignoreLocks);
     if (!stroke)
-        return false;
+        return std::nullopt;
     for (const SpareKey &spare : std::as_const(m_spares)) {
         if (spare.keycode == stroke->keycode && spare.keysym) {
             m_restoreTimer.start(spareKeyRestoreDelay);
@@ -413,29 +406,104 @@ bool XTestKeyboard::postKeyEvent(quint16 keyCode, bool keyDown, quint64 flags)
         if (key && !pressed.modifierKeys.contains(key))
             pressed.modifierKeys.append(key);
     };
-    if (stroke->modifiers & ShiftMask)
+    if ((stroke->modifiers & ShiftMask) || extra.shift)
         addModifier(ShiftMapIndex);
     for (int index = 0; index < 8; ++index) {
         if ((stroke->modifiers & m_level3Mask) & (1u << index))
             addModifier(index);
     }
-    // The Command key of other systems is Ctrl here.
-    if (flags & commandFlag)
+    if (extra.control)
         addModifier(ControlMapIndex);
-    if (flags & optionFlag)
+    if (extra.alt)
         addModifier(Mod1MapIndex);
 
-    if (const auto previous = m_pressed.constFind(keyCode); previous != m_pressed.cend()) {
-        send(previous->keycode, false);
-        for (unsigned char modifier : previous->modifierKeys)
-            send(modifier, false);
-    }
+    m_lastKeystroke.start();
     for (unsigned char modifier : std::as_const(pressed.modifierKeys))
         send(modifier, true);
     send(pressed.keycode, true);
     XFlush(m_display);
-    m_pressed.insert(keyCode, pressed);
-    return true;
+    m_pressed = pressed;
+    return pressed;
+}
+
+void XTestKeyboard::release(const Pressed &pressed)
+{
+    send(pressed.keycode, false);
+    for (auto it = pressed.modifierKeys.crbegin(); it != pressed.modifierKeys.crend(); ++it)
+        send(*it, false);
+    XFlush(m_display);
+    m_pressed.reset();
+}
+
+QCoro::Task<TypingResult> XTestKeyboard::stroke(unsigned long keysym, KeyChord extra)
+{
+    if (!connect())
+        co_return TypingResult::failed(limitation());
+    QPointer<QObject> alive(&m_restoreTimer);
+    co_await prepareKeystroke();
+    if (!alive)
+        co_return TypingResult::failed({});
+    const std::optional<Pressed> pressed = press(keysym, extra);
+    if (!pressed)
+        co_return TypingResult::failed(QCoreApplication::translate(
+            "XTestKeyboard", "No key of the keyboard layout could be set up for a character."));
+    co_await preciseSleep(keyHoldTime);
+    // Released even when the typing is over: a key left down repeats.
+    if (alive && m_pressed)
+        release(*m_pressed);
+    co_return TypingResult::ok();
+}
+
+QCoro::Task<TypingResult> XTestKeyboard::typeText(QString text)
+{
+    QPointer<QObject> alive(&m_restoreTimer);
+    m_pacer.restart();
+    for (const QString &grapheme : Graphemes::split(text)) {
+        const TypingResult typed = co_await stroke(keysymForCharacter(grapheme), {});
+        if (!alive)
+            co_return TypingResult::failed({});
+        if (!typed.isOk())
+            co_return typed;
+        co_await m_pacer.wait(afterCharacterTime);
+        if (!alive)
+            co_return TypingResult::failed({});
+    }
+    co_return TypingResult::ok();
+}
+
+QCoro::Task<TypingResult> XTestKeyboard::erase(int graphemes)
+{
+    QPointer<QObject> alive(&m_restoreTimer);
+    m_pacer.restart();
+    for (int i = 0; i < graphemes; ++i) {
+        const TypingResult erased = co_await stroke(XK_BackSpace, {});
+        if (!alive)
+            co_return TypingResult::failed({});
+        if (!erased.isOk())
+            co_return erased;
+        co_await m_pacer.wait(afterBackspaceTime);
+        if (!alive)
+            co_return TypingResult::failed({});
+    }
+    co_return TypingResult::ok();
+}
+
+QCoro::Task<TypingResult> XTestKeyboard::pressKey(KeyChord chord)
+{
+    return stroke(chord.keysym, chord);
+}
+
+QCoro::Task<TypingResult> XTestKeyboard::pasteText(QString text)
+{
+    if (!m_pasteboard)
+        co_return TypingResult::skipped(
+            QCoreApplication::translate("XTestKeyboard", "There is no clipboard to paste from."));
+    // Ctrl+V for ordinary fields; terminals that read the clipboard take
+    // Ctrl+Shift+V.
+    static const QList<KeyChord> chords
+        = { *KeyChord::parse(QStringLiteral("ctrl+v")), *KeyChord::parse(QStringLiteral("ctrl+shift+v")) };
+    co_return co_await pasteThroughClipboard(
+        *m_pasteboard, *this, std::move(text), chords, m_pasteChord, pasteTakeTimeout);
 }
 
 void XTestKeyboard::send(unsigned char keycode, bool press)
