@@ -1061,8 +1061,8 @@ In wenigen Augenblicken ist alles eingerichtet.</translation>
         <translation>Unbekannter Fehler</translation>
     </message>
     <message>
-        <source>%1 (%2 s of speech could not be recognized)</source>
-        <translation>%1 (%2 s Sprache konnten nicht erkannt werden)</translation>
+        <source>%1 (%2 s of speech was lost)</source>
+        <translation>%1 (%2 s Sprache gingen verloren)</translation>
     </message>
 </context>
 <context>
