@@ -180,6 +180,7 @@ QCoro::Task<> SpeechService::startStreaming(quint64 recording)
     setIsStreaming(true);
     setIsConnected(true);
     m_audioBuffer.clear();
+    m_segmentedBytes = 0;
     startSendLoop();
 }
 
@@ -222,6 +223,7 @@ QCoro::Task<> SpeechService::stopStreaming()
     setIsStreaming(false);
     setIsConnected(false);
     m_audioBuffer.clear();
+    m_segmentedBytes = 0;
     m_stopping = false;
     logLine(lcSpeech(), QStringLiteral("✅ [Speech] Streaming stopped"));
     emit stopSettled();
@@ -267,9 +269,17 @@ QCoro::Task<> SpeechService::sendLoopStep(quint64 generation)
 
 void SpeechService::takeBufferedAudio(Stream &stream)
 {
-    for (UploadSegmenter::Segment &segment : stream.segmenter.append(m_audioBuffer))
+    // The buffer keeps its bytes until they are cut off, so that it always
+    // shows how much audio waits for an upload.
+    m_segmentedBytes = std::min(m_segmentedBytes, m_audioBuffer.size());
+    QList<UploadSegmenter::Segment> segments
+        = stream.segmenter.append(QByteArrayView(m_audioBuffer).sliced(m_segmentedBytes));
+    m_segmentedBytes = m_audioBuffer.size();
+    for (UploadSegmenter::Segment &segment : segments) {
+        m_audioBuffer.remove(0, segment.pcm.size());
+        m_segmentedBytes -= segment.pcm.size();
         stream.cut.push_back(std::move(segment));
-    m_audioBuffer.clear();
+    }
 }
 
 void SpeechService::sendRemainingAudio()
@@ -282,6 +292,8 @@ void SpeechService::sendRemainingAudio()
     // pads them rather than drop them.
     if (std::optional<UploadSegmenter::Segment> last = stream->segmenter.finish())
         stream->cut.push_back(std::move(*last));
+    m_audioBuffer.clear();
+    m_segmentedBytes = 0;
     while (!stream->cut.empty()) {
         upload(stream, queueUpload(*stream, std::move(stream->cut.front())));
         stream->cut.pop_front();

@@ -128,6 +128,7 @@ private:
     bool m_isConnected = false;
     bool m_isStreaming = false;
     QByteArray m_audioBuffer;
+    qsizetype m_segmentedBytes = 0; // of m_audioBuffer, seen by the stream's segmenter
     QString m_serverBaseURL;
     bool m_serverBaseURLFromSettings = false; // read again at every start: the user may change it
     QString m_selectedLanguage;

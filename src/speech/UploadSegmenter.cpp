@@ -51,8 +51,8 @@ UploadSegmenter::UploadSegmenter(Bounds bounds)
     : m_bounds(bounds)
     , m_minimumFrames(framesIn(bounds.minimum))
     , m_searchFrames(std::max(framesIn(bounds.interval), framesIn(bounds.minimum)))
-    , m_maximumFrames(
-          std::max(framesIn(bounds.maximum), std::max(framesIn(bounds.interval), framesIn(bounds.minimum))))
+    // The longest upload bounds even an interval set longer.
+    , m_maximumFrames(std::max(framesIn(bounds.maximum), framesIn(bounds.minimum)))
     , m_pauseFrames(std::max<qsizetype>(1, framesIn(bounds.pause)))
 {
     m_levels.reserve(historyFrames);

@@ -29,12 +29,16 @@ public:
         // The recognizer needs this much audio to settle; shorter uploads,
         // only ever the last one, are padded with silence.
         std::chrono::milliseconds minimum { 1500 };
-        // Without a pause the upload is cut here. Speech read aloud pauses
-        // every few seconds; this bounds how long the words of a speaker who
-        // does not wait to be shown, and what a single decode costs.
+        // Without a pause the upload is cut here, wherever that falls. Long
+        // enough for a long sentence: read aloud, one ran 6.8 s before its
+        // first pause past the interval, and a 6 s bound cut it (seven more
+        // word errors in a hundred). Short enough that the words of a speaker
+        // who never pauses still show every few seconds, and that one decode
+        // stays short.
         std::chrono::milliseconds maximum { 8000 };
         // Shorter than the silence between sentences and phrases, longer
-        // than the closure of a stop consonant or a breath inside a word.
+        // than the closure of a stop consonant or the joint of two words
+        // said in one breath.
         std::chrono::milliseconds pause { 200 };
     };
 
@@ -54,9 +58,7 @@ public:
     // The rest of the stream, padded to the minimum; nothing when nothing is left.
     std::optional<Segment> finish();
 
-    qsizetype pendingBytes() const { return m_pending.size(); }
-    const Bounds &bounds() const { return m_bounds; }
-
+    // Whole samples only.
     static constexpr qsizetype bytes(std::chrono::milliseconds duration)
     {
         return qsizetype(duration.count()) * bytesPerSecond / 1000 / 2 * 2;

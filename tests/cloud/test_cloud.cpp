@@ -112,10 +112,12 @@ private Q_SLOTS:
         server.script = QList<Reply>(9, crashed) << Reply { 413, {} };
         Stream stream(server.baseUrl());
         QSignalSpy errors(&stream.service, &SpeechService::recognitionError);
-        stream.service.audioBuffer().append(QByteArray(SpeechService::minBufferSize, '\0'));
-        for (int i = 0; i < 3; ++i)
-            stream.service.audioBuffer().append(spoken());
-        QTRY_COMPARE_WITH_TIMEOUT(stream.finished.count(), 4, 10000);
+        const QByteArray chunks[] { QByteArray(SpeechService::minBufferSize, '\0'), spoken(), spoken(),
+            spoken() };
+        for (const QByteArray &chunk : chunks) {
+            stream.service.audioBuffer().append(chunk);
+            QTRY_COMPARE_WITH_TIMEOUT(stream.finished.count(), int(&chunk - chunks) + 1, 5000);
+        }
         QStringList told;
         for (const QList<QVariant> &error : errors)
             told << error.first().value<RecognitionError>().message;

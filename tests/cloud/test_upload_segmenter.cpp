@@ -48,8 +48,8 @@ private Q_SLOTS:
                    voiced(500) }
             << 8000.0 << 0.0 << Shape { { 1800, 1300 }, { 1500, 500 } };
         QTest::newRow("pause across the minimum")
-            << early << QList<SpeechPart> { silent(100), voiced(1300), silent(500), voiced(1000) } << 8000.0
-            << 0.0 << Shape { { 1500, 1300 }, { 1500, 1000 } };
+            << early << QList<SpeechPart> { silent(100), voiced(1100), silent(700), voiced(1000) } << 8000.0
+            << 0.0 << Shape { { 1500, 1100 }, { 1500, 1000 } };
         QTest::newRow("no pause at all") << standard << QList<SpeechPart> { silent(300), voiced(9900) }
                                          << 8000.0 << 0.0 << Shape { { 8000, 7700 }, { 2200, 2200 } };
         QTest::newRow("only a short rest") << standard << QList<SpeechPart> { silent(200), voiced(600) }
