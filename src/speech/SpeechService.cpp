@@ -440,7 +440,7 @@ void SpeechService::applyOutcome(Stream &stream, const Upload &upload)
         break;
     case Upload::Kind::http:
         if (upload.status == 200) {
-            handleResponse(stream, upload.body);
+            handleResponse(stream, upload);
             return;
         }
         // Whatever a failed reply says about the transcript is not trusted.
@@ -451,7 +451,6 @@ void SpeechService::applyOutcome(Stream &stream, const Upload &upload)
         break;
     }
     logLine(lcSpeech(), QStringLiteral("❌ [Speech] Upload failed: %1").arg(failure));
-    stream.speechLost += upload.speech;
     report(stream, failure, upload.speech);
 }
 
@@ -460,6 +459,7 @@ void SpeechService::report(Stream &stream, const QString &failure, std::chrono::
     // Silence that could not be recognized is no loss; words are, and the
     // user needs to know that they will not be typed. A failure is told once
     // per recording, and once more if it was first told on silence alone.
+    stream.speechLost += speechLost;
     const bool lost = speechLost.count() > 0;
     if (stream.toldLosses.contains(failure) || (!lost && stream.toldFailures.contains(failure)))
         return;
@@ -474,9 +474,9 @@ void SpeechService::report(Stream &stream, const QString &failure, std::chrono::
     emit recognitionError(RecognitionError { stream.recording, message });
 }
 
-void SpeechService::handleResponse(Stream &stream, const QByteArray &body)
+void SpeechService::handleResponse(Stream &stream, const Upload &upload)
 {
-    const std::optional<TranscriptionResponse> response = TranscriptionResponse::decode(body);
+    const std::optional<TranscriptionResponse> response = TranscriptionResponse::decode(upload.body);
     if (!response) {
         logLine(lcSpeech(), QStringLiteral("❌ [Speech] Failed to parse response"));
         return;
@@ -499,7 +499,7 @@ void SpeechService::handleResponse(Stream &stream, const QByteArray &body)
     } else if (response->type == QLatin1String("error")) {
         const QString message = response->error.value_or(tr("Unknown error"));
         logLine(lcSpeech(), QStringLiteral("❌ [Speech] Server error: %1").arg(message));
-        report(stream, message);
+        report(stream, message, upload.speech);
     } else {
         logLine(lcSpeech(), QStringLiteral("⚠️ [Speech] Unknown response type: %1").arg(response->type));
     }

@@ -114,7 +114,7 @@ private:
     QCoro::Task<> attempt(std::shared_ptr<Upload> slot);
     void applyReadyOutcomes(const std::shared_ptr<Stream> &stream);
     void applyOutcome(Stream &stream, const Upload &upload);
-    void handleResponse(Stream &stream, const QByteArray &body);
+    void handleResponse(Stream &stream, const Upload &upload);
     void report(Stream &stream, const QString &failure,
         std::chrono::milliseconds speechLost = std::chrono::milliseconds(0));
 

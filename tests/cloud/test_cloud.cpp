@@ -78,6 +78,9 @@ private Q_SLOTS:
                                   << QString() << "before middle after";
         QTest::newRow("no reply") << QList<Reply> { Reply::withheld(), Reply::withheld(), Reply::withheld() }
                                   << QString() << "Network error: The request timed out." + lost << both;
+        QTest::newRow("error in a reply")
+            << QList<Reply> { { 200, R"({"type":"error","error":"No model"})" } } << QString()
+            << "No model" + lost << both;
         QTest::newRow("refused") << QList<Reply> { refused } << QString() << "Odd body length" + lost << both;
         QTest::newRow("invalid URL") << QList<Reply> {} << "ftp://127.0.0.1"
                                      << "Invalid server URL (1.1 s of speech was lost)" << QString();
