@@ -8,11 +8,12 @@
 namespace
 {
 
-// Short enough to see a pause begin, long enough to hold a pitch period of
-// any voice, so that voiced sound never looks quiet between its pulses.
-constexpr qsizetype frameSamples = UploadSegmenter::sampleRate / 100;
-constexpr qsizetype frameBytes = frameSamples * 2;
+// Frames of 10 ms: short enough to see a pause begin, long enough to hold a
+// pitch period of most voices, so that voiced sound does not look quiet
+// between its pulses.
 constexpr qsizetype framesPerSecond = 100;
+constexpr qsizetype frameSamples = UploadSegmenter::sampleRate / framesPerSecond;
+constexpr qsizetype frameBytes = frameSamples * 2;
 
 // How far back the input's levels are remembered: long enough to hold both
 // speech and the silence around it, short enough to follow a room that
