@@ -1137,8 +1137,8 @@ Wird kein Mikrofon angezeigt, prüfen Sie, ob der Tondienst (PulseAudio oder Pip
         <translation>Unbekannter Fehler</translation>
     </message>
     <message>
-        <source>%1 (%2 s of speech could not be recognized)</source>
-        <translation>%1 (%2 s Sprache konnten nicht erkannt werden)</translation>
+        <source>%1 (%2 s of speech was lost)</source>
+        <translation>%1 (%2 s Sprache gingen verloren)</translation>
     </message>
 </context>
 <context>

@@ -10,6 +10,7 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QPointer>
+#include <QSet>
 #include <QUrl>
 #include <QUrlQuery>
 
@@ -25,6 +26,7 @@ struct SpeechService::Upload {
 
     qint64 sequence = 0;
     QByteArray audio;
+    std::chrono::milliseconds speech { 0 };
     Kind kind = Kind::pending;
     bool settled = false;
     int attempts = 0;
@@ -40,21 +42,34 @@ struct SpeechService::Upload {
             return true;
         if (kind != Kind::http)
             return false;
-        if (status == 429 || status == 503 || status == 504)
-            return true;
-        return status == 502 && !TranscriptionResponse::decode(body);
+        // 500 and 502 too: a decoder or an upstream that failed once may not
+        // fail on the same audio again, and the words are lost otherwise.
+        return status == 429 || status == 500 || status == 502 || status == 503 || status == 504;
     }
 };
 
 // The uploads of one recording, applied in the order they were made.
 struct SpeechService::Stream {
+    explicit Stream(UploadSegmenter::Bounds bounds)
+        : segmenter(bounds)
+    {
+    }
+
     quint64 recording = 0;
+    UploadSegmenter segmenter;
+    // Cut, and waiting for the upload before them.
+    std::deque<UploadSegmenter::Segment> cut;
     std::deque<std::shared_ptr<Upload>> pending;
     qint64 nextSequence = 0;
     int inFlight = 0;
     QString text;
     // After its stop: whatever still arrives belongs to nobody.
     bool closed = false;
+    // Each failure is told once per recording: the same server error on
+    // every upload is one problem, not one per upload.
+    QSet<QString> toldFailures;
+    QSet<QString> toldLosses;
+    std::chrono::milliseconds speechLost { 0 };
 };
 
 SpeechService::SpeechService(QObject *parent)
@@ -151,13 +166,16 @@ QCoro::Task<> SpeechService::startStreaming(quint64 recording)
         m_serverBaseURL
             = Settings::stringValue(QStringLiteral("serverBaseURL")).value_or(defaultServerBaseURL());
     logLine(lcSpeech(), QStringLiteral("🌐 [Speech] Starting streaming to %1").arg(m_serverBaseURL));
-    m_stream = std::make_shared<Stream>();
+    UploadSegmenter::Bounds bounds;
+    bounds.interval = m_bufferInterval;
+    m_stream = std::make_shared<Stream>(bounds);
     m_stream->recording = recording;
     setTranscribedText(QString());
     setErrorMessage(QString());
     setIsStreaming(true);
     setIsConnected(true);
     m_audioBuffer.clear();
+    m_segmentedBytes = 0;
     startSendLoop();
 }
 
@@ -171,13 +189,12 @@ QCoro::Task<> SpeechService::stopStreaming()
     logLine(lcSpeech(), QStringLiteral("🌐 [Speech] Stopping streaming..."));
     const std::shared_ptr<Stream> stream = m_stream;
     stopSendLoop();
-    // The last words are usually shorter than a whole upload: pad them rather
-    // than drop them.
-    sendBufferedAudio(true);
+    sendRemainingAudio();
     // From here on a new stream may start: this one only waits for replies.
     setIsStreaming(false);
     setIsConnected(false);
     m_audioBuffer.clear();
+    m_segmentedBytes = 0;
 
     // Every upload ends by itself (its timeout, its retries); the deadline
     // only guards against a reply that never settles.
@@ -194,6 +211,9 @@ QCoro::Task<> SpeechService::stopStreaming()
             QStringLiteral(
                 "⚠️ [Speech] %1 upload(s) still unanswered at stop; their replies will be dropped")
                 .arg(stream->inFlight));
+    if (stream->speechLost.count() > 0)
+        qCInfo(lcSpeech).noquote() << QStringLiteral("⚠️ [Speech] %1 s of speech lost in this recording")
+                                          .arg(double(stream->speechLost.count()) / 1000.0, 0, 'f', 1);
     stream->closed = true;
     logLine(lcSpeech(), QStringLiteral("✅ [Speech] Streaming stopped"));
     emit stopSettled();
@@ -205,7 +225,7 @@ void SpeechService::startSendLoop()
     logLine(lcSpeech(),
         QStringLiteral("🌐 [Speech] Send task started (interval: %1s)")
             .arg(double(m_bufferInterval.count()) / 1000.0, 0, 'f', 1));
-    m_loopTimer.start(m_bufferInterval);
+    m_loopTimer.start(pollInterval);
 }
 
 void SpeechService::stopSendLoop()
@@ -217,44 +237,69 @@ void SpeechService::stopSendLoop()
 
 QCoro::Task<> SpeechService::sendLoopStep(quint64 generation)
 {
-    if (m_audioBuffer.size() < minBufferSize || !m_stream) {
+    const std::shared_ptr<Stream> stream = m_stream;
+    if (stream)
+        takeBufferedAudio(*stream);
+    if (!stream || stream->cut.empty()) {
         if (m_isStreaming && generation == m_loopGeneration)
-            m_loopTimer.start(m_bufferInterval);
+            m_loopTimer.start(pollInterval);
         co_return;
     }
-    // One upload of the loop at a time; the next wait starts when it is done,
-    // so a slow server gets bigger uploads rather than more of them.
+    // One upload of the loop at a time: a slow server is not sent more
+    // uploads than it answers, and what is cut meanwhile waits its turn.
     QPointer<SpeechService> self(this);
-    const std::shared_ptr<Stream> stream = m_stream;
-    auto slot = std::make_shared<Upload>();
-    slot->audio = std::exchange(m_audioBuffer, QByteArray());
-    slot->sequence = stream->nextSequence++;
-    stream->pending.push_back(slot);
-    logLine(lcSpeech(), QStringLiteral("🌐 [Speech] Sending %1 bytes of audio...").arg(slot->audio.size()));
+    const std::shared_ptr<Upload> slot = queueUpload(*stream, std::move(stream->cut.front()));
+    stream->cut.pop_front();
     co_await upload(stream, slot);
     if (!self || m_destroying)
         co_return;
     if (m_isStreaming && generation == m_loopGeneration)
-        m_loopTimer.start(m_bufferInterval);
+        m_loopTimer.start(pollInterval);
 }
 
-void SpeechService::sendBufferedAudio(bool padRemainder)
+void SpeechService::takeBufferedAudio(Stream &stream)
 {
-    if (m_audioBuffer.isEmpty() || !m_stream)
-        return;
-    if (m_audioBuffer.size() < minBufferSize) {
-        if (!padRemainder)
-            return;
-        // Silence after the speech changes no word, and keeps every upload
-        // long enough for the recognizer.
-        m_audioBuffer.append(QByteArray(minBufferSize - m_audioBuffer.size(), '\0'));
+    // The buffer keeps its bytes until they are cut off, so that it always
+    // shows how much audio waits for an upload.
+    m_segmentedBytes = std::min(m_segmentedBytes, m_audioBuffer.size());
+    QList<UploadSegmenter::Segment> segments
+        = stream.segmenter.append(QByteArrayView(m_audioBuffer).sliced(m_segmentedBytes));
+    m_segmentedBytes = m_audioBuffer.size();
+    for (UploadSegmenter::Segment &segment : segments) {
+        m_audioBuffer.remove(0, segment.pcm.size());
+        m_segmentedBytes -= segment.pcm.size();
+        stream.cut.push_back(std::move(segment));
     }
+}
+
+void SpeechService::sendRemainingAudio()
+{
+    const std::shared_ptr<Stream> stream = m_stream;
+    if (!stream)
+        return;
+    takeBufferedAudio(*stream);
+    // The last words are usually shorter than a whole upload: the segmenter
+    // pads them rather than drop them.
+    if (std::optional<UploadSegmenter::Segment> last = stream->segmenter.finish())
+        stream->cut.push_back(std::move(*last));
+    m_audioBuffer.clear();
+    m_segmentedBytes = 0;
+    while (!stream->cut.empty()) {
+        upload(stream, queueUpload(*stream, std::move(stream->cut.front())));
+        stream->cut.pop_front();
+    }
+}
+
+std::shared_ptr<SpeechService::Upload> SpeechService::queueUpload(
+    Stream &stream, UploadSegmenter::Segment segment)
+{
     auto slot = std::make_shared<Upload>();
-    slot->audio = std::exchange(m_audioBuffer, QByteArray());
-    slot->sequence = m_stream->nextSequence++;
-    m_stream->pending.push_back(slot);
+    slot->audio = std::move(segment.pcm);
+    slot->speech = segment.speech;
+    slot->sequence = stream.nextSequence++;
+    stream.pending.push_back(slot);
     logLine(lcSpeech(), QStringLiteral("🌐 [Speech] Sending %1 bytes of audio...").arg(slot->audio.size()));
-    upload(m_stream, slot);
+    return slot;
 }
 
 QCoro::Task<> SpeechService::upload(std::shared_ptr<Stream> stream, std::shared_ptr<Upload> slot)
@@ -389,7 +434,7 @@ void SpeechService::applyOutcome(Stream &stream, const Upload &upload)
         break;
     case Upload::Kind::http:
         if (upload.status == 200) {
-            handleResponse(stream, upload.body);
+            handleResponse(stream, upload);
             return;
         }
         if (upload.status == 401) {
@@ -405,23 +450,32 @@ void SpeechService::applyOutcome(Stream &stream, const Upload &upload)
         break;
     }
     logLine(lcSpeech(), QStringLiteral("❌ [Speech] Upload failed: %1").arg(failure));
-    if (upload.isPassingFailure() && upload.attempts > 1) {
-        const double seconds = double(upload.audio.size()) / (16000.0 * 2.0);
-        failure = tr("%1 (%2 s of speech could not be recognized)").arg(failure).arg(seconds, 0, 'f', 1);
-    }
-    report(stream, failure);
+    report(stream, failure, upload.speech);
 }
 
-void SpeechService::report(Stream &stream, const QString &message)
+void SpeechService::report(Stream &stream, const QString &failure, std::chrono::milliseconds speechLost)
 {
+    // Silence that could not be recognized is no loss; words are, and the
+    // user needs to know that they will not be typed. A failure is told once
+    // per recording, and once more if it was first told on silence alone.
+    stream.speechLost += speechLost;
+    const bool lost = speechLost.count() > 0;
+    if (stream.toldLosses.contains(failure) || (!lost && stream.toldFailures.contains(failure)))
+        return;
+    stream.toldFailures.insert(failure);
+    if (lost)
+        stream.toldLosses.insert(failure);
+    const QString message = lost
+        ? tr("%1 (%2 s of speech was lost)").arg(failure).arg(double(speechLost.count()) / 1000.0, 0, 'f', 1)
+        : failure;
     if (m_stream.get() == &stream)
         setErrorMessage(message);
     emit recognitionError(RecognitionError { stream.recording, message });
 }
 
-void SpeechService::handleResponse(Stream &stream, const QByteArray &body)
+void SpeechService::handleResponse(Stream &stream, const Upload &upload)
 {
-    const std::optional<TranscriptionResponse> response = TranscriptionResponse::decode(body);
+    const std::optional<TranscriptionResponse> response = TranscriptionResponse::decode(upload.body);
     if (!response) {
         logLine(lcSpeech(), QStringLiteral("❌ [Speech] Failed to parse response"));
         return;
@@ -444,7 +498,7 @@ void SpeechService::handleResponse(Stream &stream, const QByteArray &body)
     } else if (response->type == QLatin1String("error")) {
         const QString message = response->error.value_or(tr("Unknown error"));
         logLine(lcSpeech(), QStringLiteral("❌ [Speech] Server error: %1").arg(message));
-        report(stream, message);
+        report(stream, message, upload.speech);
     } else {
         logLine(lcSpeech(), QStringLiteral("⚠️ [Speech] Unknown response type: %1").arg(response->type));
     }

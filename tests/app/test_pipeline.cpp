@@ -98,23 +98,38 @@ private slots:
     void aStalledServerLosesNothing()
     {
         Chain chain;
-        chain.server.script = { transcript("one", 5000), transcript("two"), transcript("three") };
+        const QByteArrayList words { "one", "two", "three", "four", "five", "six", "seven", "eight" };
+        chain.server.script = { transcript(words.first(), 5000) };
+        for (const QByteArray &word : words.mid(1))
+            chain.server.script << transcript(word);
         chain.state->startRecording();
         QTRY_VERIFY(chain.source->running);
         QVERIFY(chain.speak(1.6));
         QTRY_COMPARE(chain.server.requests.size(), 1);
-        // Speech that arrives during the stall waits for the next upload.
+        // Speech that arrives during the stall waits for the uploads after it.
         for (int i = 0; i < 4; ++i) {
             QVERIFY(chain.speak(1.0));
             QTest::qWait(500);
         }
         QCOMPARE(chain.server.requests.size(), 1);
         QTRY_COMPARE_WITH_TIMEOUT(chain.keyboard.screen, QStringLiteral("one"), 8000);
-        QTRY_COMPARE(chain.server.requests.size(), 2);
-        QCOMPARE(chain.server.requests[1].body.size(), qsizetype(4 * 16000 * 2));
+        QTRY_VERIFY(chain.server.requests.size() >= 2);
         QVERIFY(chain.speak(0.5));
         QCoro::waitFor(chain.state->stopRecording());
-        QCOMPARE(chain.keyboard.screen, QStringLiteral("one two three"));
+        qsizetype uploaded = 0;
+        for (const ScriptedHttpServer::Request &request : chain.server.requests)
+            uploaded += request.body.size();
+        QVERIFY(uploaded >= qsizetype(6.1 * 16000 * 2));
+        // The stalled reply still comes first; the uploads sent together at
+        // the stop reach the scripted server in any order, so its words may
+        // be shuffled among them, but none is missing.
+        QStringList typed = chain.keyboard.screen.split(u' ');
+        QCOMPARE(typed.first(), QStringLiteral("one"));
+        QStringList answered
+            = QString::fromLatin1(words.mid(0, chain.server.requests.size()).join(' ')).split(u' ');
+        typed.sort();
+        answered.sort();
+        QCOMPARE(typed, answered);
         QVERIFY(chain.state->errorMessage().isNull());
     }
 };

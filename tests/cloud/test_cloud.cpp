@@ -1,5 +1,6 @@
 #include "speech/SpeechService.h"
 #include "support/ScriptedHttpServer.h"
+#include "support/SyntheticSpeech.h"
 
 #include <QSignalSpy>
 #include <QStandardPaths>
@@ -17,6 +18,13 @@ Reply transcript(const QByteArray &text, int delayMs = 0)
 {
     return { 200, R"({"type":"transcript","text":")" + text + R"(","isFinal":true})", "application/json",
         delayMs };
+}
+
+// One upload's worth for a loop that looks often: 1.1 s of speech, cut at the
+// pause after it once the 1.5 s minimum has gathered.
+QByteArray spoken()
+{
+    return syntheticSpeech({ silent(100), voiced(1100), silent(300) });
 }
 
 // A service streaming to `baseUrl`, by default with a loop that looks at the buffer often.
@@ -44,55 +52,59 @@ class TestCloud : public QObject
 private Q_SLOTS:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
 
-    // The middle of three uploads fails; the two others still reach the transcript.
+    // The middle of three uploads fails; the two others still reach the
+    // transcript. A failure that may pass is tried three times; what stays
+    // lost is said to be lost.
     void reportsEveryFailureAndKeepsStreaming_data()
     {
-        QTest::addColumn<Reply>("reply");
+        QTest::addColumn<QList<Reply>>("replies"); // to the middle upload
         QTest::addColumn<QString>("baseUrl"); // null: the scripted server
         QTest::addColumn<QString>("error"); // null: none published
-        QTest::addColumn<int>("attempts"); // a passing failure is tried three times
+        QTest::addColumn<QString>("text");
 
-        const struct {
-            const char *name;
-            Reply reply;
-            QString baseUrl;
-            QString error;
-        } rows[] = {
-            { "500 error JSON", { 500, R"({"type":"error","error":"Decoder crashed"})" }, {},
-                "Decoder crashed" },
-            { "502 HTML", { 502, "<html><body>Bad Gateway</body></html>", "text/html" }, {},
-                "Server error: 502" },
-            { "no reply", Reply::withheld(), {}, "Network error: The request timed out." },
-            { "invalid URL", {}, "ftp://127.0.0.1", "Invalid server URL" },
-            // Whatever the server says, the user learns what to do about it.
-            { "sign-in needed", { 401, R"({"type":"error","error":"Unauthorized"})" }, {},
-                "This server recognizes speech only for signed-in users. Sign in to Tellwind and try "
-                "again." },
-        };
-        const QString lost = QStringLiteral(" (1.5 s of speech could not be recognized)");
-        for (const auto &row : rows) {
-            const bool passing = row.error.startsWith("Network error") || row.error == "Server error: 502";
-            QTest::newRow(row.name) << row.reply << row.baseUrl << (passing ? row.error + lost : row.error)
-                                    << (passing ? 3 : 1);
-        }
+        const Reply crashed { 500, R"({"type":"error","error":"Decoder crashed"})" };
+        const Reply gateway { 502, "<html><body>Bad Gateway</body></html>", "text/html" };
+        const Reply refused { 400, R"({"type":"error","error":"Odd body length"})" };
+        const QString lost = QStringLiteral(" (1.1 s of speech was lost)");
+        const QString both = QStringLiteral("before after");
+        QTest::newRow("500 three times")
+            << QList<Reply> { crashed, crashed, crashed } << QString() << "Decoder crashed" + lost << both;
+        QTest::newRow("500 once") << QList<Reply> { crashed, transcript("middle") } << QString() << QString()
+                                  << "before middle after";
+        QTest::newRow("502 from a proxy")
+            << QList<Reply> { gateway, gateway, gateway } << QString() << "Server error: 502" + lost << both;
+        QTest::newRow("502 once") << QList<Reply> { { 502, R"({"type":"error","error":"Upstream failed"})" },
+            transcript("middle") } << QString()
+                                  << QString() << "before middle after";
+        QTest::newRow("no reply") << QList<Reply> { Reply::withheld(), Reply::withheld(), Reply::withheld() }
+                                  << QString() << "Network error: The request timed out." + lost << both;
+        QTest::newRow("error in a reply")
+            << QList<Reply> { { 200, R"({"type":"error","error":"No model"})" } } << QString()
+            << "No model" + lost << both;
+        QTest::newRow("refused") << QList<Reply> { refused } << QString() << "Odd body length" + lost << both;
+        // Whatever the server says, the user learns what to do about it.
+        QTest::newRow("sign-in needed")
+            << QList<Reply> { { 401, R"({"type":"error","error":"Unauthorized"})" } } << QString()
+            << "This server recognizes speech only for signed-in users. Sign in to Tellwind and try again." + lost
+            << both;
+        QTest::newRow("invalid URL") << QList<Reply> {} << "ftp://127.0.0.1"
+                                     << "Invalid server URL (1.1 s of speech was lost)" << QString();
     }
 
     void reportsEveryFailureAndKeepsStreaming()
     {
-        QFETCH(Reply, reply);
+        QFETCH(QList<Reply>, replies);
         QFETCH(QString, baseUrl);
         QFETCH(QString, error);
-        QFETCH(int, attempts);
+        QFETCH(QString, text);
 
         ScriptedHttpServer server;
-        server.script = { transcript("before") };
-        for (int i = 0; i < attempts; ++i)
-            server.script << reply;
-        server.script << transcript("after");
+        server.script
+            = QList<Reply> { transcript("before") } + replies + QList<Reply> { transcript("after") };
         Stream stream(baseUrl.isNull() ? server.baseUrl() : baseUrl, 50ms, 300ms);
         stream.service.setSessionTokenSource([] { return QStringLiteral("session-4711"); });
         for (int i = 0; i < 3; ++i) {
-            stream.service.audioBuffer().append(QByteArray(48000, '\1'));
+            stream.service.audioBuffer().append(spoken());
             QTRY_COMPARE_WITH_TIMEOUT(stream.finished.count(), i + 1, 5000);
         }
         // Typed so that a server refusing what browsers send cross-site takes it,
@@ -103,8 +115,53 @@ private Q_SLOTS:
         }
         QCOMPARE(stream.service.errorMessage(), error);
         QCOMPARE(stream.service.errorMessage().isNull(), error.isNull());
-        QCOMPARE(
-            stream.service.transcribedText(), baseUrl.isNull() ? QStringLiteral("before after") : QString());
+        QCOMPARE(stream.service.transcribedText(), text);
+    }
+
+    // A server that keeps failing, through a whole dictation: each kind of
+    // failure is told once, counting the speech lost and not the silence.
+    void tellsEachFailureOnce()
+    {
+        ScriptedHttpServer server;
+        const Reply crashed { 500, {} };
+        server.script = QList<Reply>(9, crashed) << Reply { 413, {} };
+        Stream stream(server.baseUrl());
+        QSignalSpy errors(&stream.service, &SpeechService::recognitionError);
+        const QByteArray chunks[] { QByteArray(SpeechService::minBufferSize, '\0'), spoken(), spoken(),
+            spoken() };
+        for (const QByteArray &chunk : chunks) {
+            stream.service.audioBuffer().append(chunk);
+            QTRY_COMPARE_WITH_TIMEOUT(stream.finished.count(), int(&chunk - chunks) + 1, 5000);
+        }
+        QStringList told;
+        for (const QList<QVariant> &error : errors)
+            told << error.first().value<RecognitionError>().message;
+        QCOMPARE(told,
+            (QStringList { "Server error: 500", "Server error: 500 (1.1 s of speech was lost)",
+                "Server error: 413 (1.1 s of speech was lost)" }));
+        QCOMPARE(server.requests.size(), 10);
+    }
+
+    // Uploads end in the pauses after the interval, wherever the audio
+    // arrives, and a speaker who never pauses is cut at the longest upload.
+    void cutsUploadsAtPauses()
+    {
+        ScriptedHttpServer server;
+        server.fallback = transcript("words");
+        SpeechService service(server.baseUrl());
+        QCoro::waitFor(service.startStreaming());
+        service.audioBuffer().append(syntheticSpeech(
+            { silent(300), voiced(2900), silent(400), voiced(600), silent(300), voiced(9000) }));
+        QTRY_COMPARE(server.requests.size(), 2);
+        QCoro::waitFor(service.stopStreaming());
+        QList<qsizetype> ms;
+        for (const ScriptedHttpServer::Request &request : server.requests)
+            ms << request.body.size() / 32;
+        // In the first pause after three seconds; at most eight seconds; the rest.
+        QCOMPARE(ms.size(), 3);
+        QVERIFY2(ms[0] > 3200 && ms[0] < 3600, qPrintable(QString::number(ms[0])));
+        QCOMPARE(ms[1], 8000);
+        QCOMPARE(ms[0] + ms[1] + ms[2], 13500);
     }
 
     // The last words must not be lost because they are shorter than an upload.
@@ -136,7 +193,7 @@ private Q_SLOTS:
     {
         ScriptedHttpServer server;
         server.script
-            = { transcript("first", 600), transcript("second"), { 500, {}, {}, 400 }, transcript("third") };
+            = { transcript("first", 600), transcript("second"), { 400, {}, {}, 400 }, transcript("third") };
         SpeechService service(server.baseUrl());
         service.setBufferInterval(50ms);
         QSignalSpy finished(&service, &SpeechService::uploadFinished);
@@ -153,7 +210,7 @@ private Q_SLOTS:
             QCOMPARE(service.transcribedText(), texts[round - 1]);
         }
         // The failed earlier upload of the second round released the later one.
-        QCOMPARE(service.errorMessage(), QStringLiteral("Server error: 500"));
+        QCOMPARE(service.errorMessage(), QStringLiteral("Server error: 400"));
         QStringList seen;
         for (const QList<QVariant> &event : events) {
             const auto transcript = event.first().value<TranscriptEvent>();
