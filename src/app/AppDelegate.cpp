@@ -12,6 +12,7 @@
 #include "desktop/LaunchAtLoginManager.h"
 #include "desktop/MenuBarManager.h"
 #include "desktop/WindowPositionManager.h"
+#include "platform/DesktopNotice.h"
 #include "platform/WindowSystem.h"
 
 #include <QCoreApplication>
@@ -108,7 +109,7 @@ void AppDelegate::setupGlobalHotkey()
             self->toggleRecording();
     };
     m_hotkeyManager.start();
-    logLine(QStringLiteral("🎹 Global hotkey setup complete (Shift + R)"));
+    logLine(QStringLiteral("🎹 Global hotkey setup complete (%1)").arg(m_hotkeyManager.hotkeyText()));
 }
 
 void AppDelegate::applicationWillTerminate()
@@ -135,9 +136,19 @@ QCoro::Task<> AppDelegate::checkAccessibilityOnLaunch()
 QCoro::Task<> AppDelegate::toggleRecording()
 {
     QPointer<AppDelegate> self(this);
-    if (!m_appState->isRecording())
+    if (!m_appState->isRecording()) {
+        // The panel never asks for the focus, but a Wayland compositor
+        // without Xwayland gives it to every new window: the words would
+        // then go into the panel. The user can still click into the target
+        // before they are typed.
+        if (m_floatingWindow && QGuiApplication::focusWindow() == m_floatingWindow) {
+            qCInfo(lcApp) << "Dictation started while the panel has the keyboard focus";
+            showDesktopNotice(tr("Click into your text first"),
+                tr("Tellwind's panel has the keyboard focus. Click into the application you are dictating "
+                   "into, or the words cannot reach it."));
+        }
         co_await m_appState->startRecording();
-    else
+    } else
         co_await m_appState->stopRecording();
     if (!self)
         co_return;

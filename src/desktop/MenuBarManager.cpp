@@ -2,6 +2,7 @@
 
 #include "common/Log.h"
 #include "common/Settings.h"
+#include "desktop/Hotkey.h"
 #include "desktop/MicrophoneIcon.h"
 #include "platform/qt/QtStatusBar.h"
 
@@ -88,7 +89,7 @@ void MenuBarManager::setupMenu()
     auto menu = std::make_unique<QMenu>();
     QAction *toggle = menu->addAction(tr("Toggle Recording"), this, &MenuBarManager::toggleRecording);
     toggle->setObjectName(toggleActionName);
-    toggle->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_R));
+    toggle->setShortcut(QKeySequence::fromString(Hotkey::stored().sequence(), QKeySequence::PortableText));
     menu->addSeparator();
     menu->addAction(tr("Show Window"), this, &MenuBarManager::showWindow);
     // The panel never takes keyboard focus; this is the keyboard's way to the picker.
