@@ -195,7 +195,7 @@ QString GlobalHotkeyManager::shortcutNote() const
         return tr("Your desktop watches this shortcut for Tellwind; you can change it in your desktop's "
                   "keyboard settings.");
     case DesktopBinding::unavailable:
-        return tr("Your desktop does not bind shortcuts for applications. Bind the command "
+        return tr("Your desktop did not take the shortcut for Tellwind. Bind the command "
                   "\"tellwind --toggle\" to a key in your desktop's keyboard settings.");
     }
     return {};
