@@ -56,7 +56,7 @@ int main(int argc, char **argv)
     TextInsertionService &service = root.textInsertion();
     service.isAccessibilityTrusted(); // opens the portal session, as a recording start does
     if (desktopName() != QLatin1String("kde"))
-        QTest::qWaitFor([] { return dialogsAnswered() >= 1; }, 30000);
+        (void)QTest::qWaitFor([] { return dialogsAnswered() >= 1; }, 30000);
     QTemporaryDir folder;
     const QStringList ascii { "the", "Quick", "brown", "fox,", "42", "jumps;", "(over)", "a+b=c", "50%",
         "@home" };

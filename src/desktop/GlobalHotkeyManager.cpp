@@ -129,8 +129,9 @@ QCoro::Task<> GlobalHotkeyManager::bindThroughDesktop(QString trigger)
     if (!self || !portal || portal != self->m_shortcutsPortal.get())
         co_return;
     if (!bound)
-        logLine(QStringLiteral("⚠️ Global hotkey unavailable on this desktop: bind `tellwind --toggle` "
-                               "in its keyboard settings"));
+        qCWarning(lcDesktop).noquote()
+            << "⚠️ Global hotkey unavailable on this desktop: bind `tellwind --toggle` "
+               "in its keyboard settings";
     self->setDesktopBinding(
         bound ? DesktopBinding::bound : DesktopBinding::unavailable, bound.value_or(QString()));
 }

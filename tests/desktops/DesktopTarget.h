@@ -4,6 +4,10 @@
 // (foot on GNOME; konsole on KDE, where foot dies on KWin's virtual output),
 // running a raw-mode reader that keeps in a file what a text field would
 // hold: Backspace applied, every character recorded.
+#include "output/TextInsertionService.h"
+
+#include <qcoro/qcorotask.h>
+
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -57,8 +61,18 @@ public:
         } else {
             m_terminal.start(QStringLiteral("foot"), QStringList { QStringLiteral("-e") } + reader);
         }
+        // The reader writes FILE.focus once the terminal reports its focus
+        // (konsole does when it gets it; foot only on a later change).
         m_ready = m_terminal.waitForStarted()
-            && QTest::qWaitFor([&path] { return QFile::exists(path + QStringLiteral(".ready")); }, 20000);
+            && QTest::qWaitFor(
+                [&path] { return QFile::exists(path + QStringLiteral(".ready")) || QFile::exists(path); },
+                20000);
+        // KWin may keep a new window from the focus when input went
+        // elsewhere last; a user would click into it.
+        if (m_ready && desktopName() == QLatin1String("kde"))
+            m_ready = QProcess::execute(desktopTool(QStringLiteral("focus-kde.sh")),
+                          { QString::number(m_terminal.processId()) })
+                == 0;
     }
     ~DesktopTarget()
     {
@@ -66,6 +80,33 @@ public:
         m_terminal.waitForFinished(3000);
     }
     bool isReady() const { return m_ready; }
+
+    // Whether the terminal has the keyboard focus by its own last report;
+    // true until it reports losing it.
+    bool keepsFocus() const
+    {
+        QFile file(m_path + QStringLiteral(".focus"));
+        return !file.open(QIODevice::ReadOnly) || file.readAll() != "out";
+    }
+
+    // A new window gets the keyboard focus a moment after it shows, and
+    // keys typed meanwhile go elsewhere: type a probe through `service`
+    // until one arrives, then erase what arrived.
+    bool settle(TextInsertionService &service)
+    {
+        for (int attempt = 0; attempt < 40 && text().isEmpty(); ++attempt) {
+            service.setLastInsertedText({});
+            QCoro::waitFor(service.insertText(QStringLiteral("x")));
+            (void)QTest::qWaitFor([this] { return !text().isEmpty(); }, 250);
+        }
+        if (text().isEmpty())
+            return false;
+        service.setLastInsertedText(text());
+        QCoro::waitFor(service.insertText(QString()));
+        const bool cleared = QTest::qWaitFor([this] { return text().isEmpty(); }, 5000);
+        service.setLastInsertedText({});
+        return cleared;
+    }
 
     QString text() const
     {
@@ -76,7 +117,7 @@ public:
     // bounded wait: the last keys may still be on their way.
     QString received(const QString &expected) const
     {
-        QTest::qWaitFor([&] { return text() == expected; }, 5000);
+        (void)QTest::qWaitFor([&] { return text() == expected; }, 5000);
         return text();
     }
 

@@ -82,8 +82,9 @@ if [ "$desktop" = gnome ]; then
     mount -t tmpfs tmpfs /run/systemd || fail "cannot hide logind"
     mount -t tmpfs tmpfs /run/dbus || fail "cannot make a private system bus"
     # KDE's portal backend, when installed, would serve GNOME's shortcuts
-    # and never open a session.
-    [ -e /usr/share/xdg-desktop-portal/portals/kde.portal ] \
+    # and never open a session; TELLWIND_DESKTOP_KDE_PORTAL=1 keeps it, as
+    # on a GNOME machine that also has KDE's packages.
+    [ -e /usr/share/xdg-desktop-portal/portals/kde.portal ] && [ -z "${TELLWIND_DESKTOP_KDE_PORTAL:-}" ] \
         && mount --bind /dev/null /usr/share/xdg-desktop-portal/portals/kde.portal
     dbus-daemon --system --fork >"$work/system-bus.log" 2>&1 || fail "no system bus"
 fi

@@ -6,10 +6,8 @@
 #include "DesktopTarget.h"
 #include "app/CompositionRoot.h"
 #include "app/ProcessRig.h"
-#include "common/Settings.h"
 #include "desktop/GlobalHotkeyManager.h"
 #include "desktop/Hotkey.h"
-#include "fakes/FakeKeyMonitor.h"
 #include "output/TextInsertionService.h"
 #include "support/ScriptedNotificationService.h"
 
@@ -77,6 +75,53 @@ private slots:
         notices.reset();
     }
 
+    // KDE binds the default shortcut and a chord pressed on the desktop
+    // toggles dictation; GNOME 43 has no shortcut portal, and the user is
+    // told to bind the command instead.
+    void shortcut()
+    {
+        // The composition root's own manager, bound since it was made.
+        GlobalHotkeyManager &manager = root->hotkeyManager();
+        int toggles = 0;
+        manager.onHotkeyPressed = [&toggles] { ++toggles; };
+        if (!onKde()) {
+            QTRY_COMPARE_WITH_TIMEOUT(
+                manager.desktopBinding(), GlobalHotkeyManager::DesktopBinding::unavailable, 20000);
+            QVERIFY(manager.shortcutNote().contains("tellwind --toggle"));
+            return;
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(
+            manager.desktopBinding(), GlobalHotkeyManager::DesktopBinding::bound, 20000);
+        qInfo().noquote() << "KDE bound the shortcut to" << manager.hotkeyText();
+        QCOMPARE(manager.hotkeyText(), QStringLiteral("Ctrl+Alt+D"));
+        QVERIFY(pressOnDesktop({ "Control_L", "Alt_L", "d" }));
+        QTRY_COMPARE(toggles, 1);
+        // Without Ctrl it is only a letter.
+        QVERIFY(pressOnDesktop({ "Alt_L", "d" }));
+        QVERIFY(pressOnDesktop({ "Control_L", "Alt_L", "d" }));
+        QTRY_COMPARE(toggles, 2);
+        manager.onHotkeyPressed = nullptr;
+    }
+
+    // The real program's panel appears over the application being dictated
+    // into and leaves it the keyboard focus: the words still arrive there.
+    void panelLeavesTheFocus()
+    {
+        TextInsertionService &service = root->textInsertion();
+        DesktopTarget target(folder.filePath("panel"));
+        QVERIFY(target.isReady());
+        QVERIFY(target.settle(service));
+        QProcessEnvironment environment = userEnvironment(folder.filePath("program"));
+        environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        auto tellwind = Child::start(environment, tellwindProgram());
+        QVERIFY(tellwind->waitForLine(tellwindReady, 30000));
+        QVERIFY(target.keepsFocus());
+
+        service.setLastInsertedText({});
+        QVERIFY(service.isAccessibilityTrusted());
+        QCoro::waitFor(service.insertText(QStringLiteral("still here")));
+        QCOMPARE(target.received(QStringLiteral("still here")), QStringLiteral("still here"));
+    }
     // Letters, digits and punctuation arrive exactly everywhere; what the
     // layout lacks arrives exactly on GNOME, and on KDE exactly or with the
     // user told which characters could not be typed.
@@ -108,6 +153,7 @@ private slots:
 
         DesktopTarget target(folder.filePath(QString::fromLatin1(QTest::currentDataTag()).replace(' ', '-')));
         QVERIFY(target.isReady());
+        QVERIFY(target.settle(service));
         QVERIFY(service.isAccessibilityTrusted()); // a recording starts
         for (const QString &transcript : transcripts)
             QCoro::waitFor(service.insertText(transcript));
@@ -122,53 +168,6 @@ private slots:
         const QString told = notices->bodies().join(u'\n');
         for (const QChar ch : std::as_const(lost))
             QVERIFY2(told.contains(ch), qPrintable(QStringLiteral("%1 lost, told: %2").arg(ch).arg(told)));
-    }
-
-    // KDE binds the default shortcut and a chord pressed on the desktop
-    // toggles dictation; GNOME 43 has no shortcut portal, and the user is
-    // told to bind the command instead.
-    void shortcut()
-    {
-        Settings::remove(Hotkey::settingsKey);
-        GlobalHotkeyManager manager(std::make_unique<FakeKeyMonitor>());
-        int toggles = 0;
-        manager.onHotkeyPressed = [&toggles] { ++toggles; };
-        manager.setIsEnabled(true);
-        manager.start();
-        if (!onKde()) {
-            QTRY_COMPARE_WITH_TIMEOUT(
-                manager.desktopBinding(), GlobalHotkeyManager::DesktopBinding::unavailable, 20000);
-            QVERIFY(manager.shortcutNote().contains("tellwind --toggle"));
-            return;
-        }
-        QTRY_COMPARE_WITH_TIMEOUT(
-            manager.desktopBinding(), GlobalHotkeyManager::DesktopBinding::bound, 20000);
-        qInfo().noquote() << "KDE bound the shortcut to" << manager.hotkeyText();
-        QVERIFY(!manager.hotkeyText().isEmpty());
-        QVERIFY(pressOnDesktop({ "Control_L", "Alt_L", "d" }));
-        QTRY_COMPARE(toggles, 1);
-        // Without Ctrl it is only a letter.
-        QVERIFY(pressOnDesktop({ "Alt_L", "d" }));
-        QVERIFY(pressOnDesktop({ "Control_L", "Alt_L", "d" }));
-        QTRY_COMPARE(toggles, 2);
-    }
-
-    // The real program's panel appears over the application being dictated
-    // into and leaves it the keyboard focus: the words still arrive there.
-    void panelLeavesTheFocus()
-    {
-        DesktopTarget target(folder.filePath("panel"));
-        QVERIFY(target.isReady());
-        QProcessEnvironment environment = userEnvironment(folder.filePath("program"));
-        environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
-        auto tellwind = Child::start(environment, tellwindProgram());
-        QVERIFY(tellwind->waitForLine(tellwindReady, 30000));
-
-        TextInsertionService &service = root->textInsertion();
-        service.setLastInsertedText({});
-        QVERIFY(service.isAccessibilityTrusted());
-        QCoro::waitFor(service.insertText(QStringLiteral("still here")));
-        QCOMPARE(target.received(QStringLiteral("still here")), QStringLiteral("still here"));
     }
 };
 
