@@ -191,6 +191,7 @@ private slots:
     void cleanup()
     {
         hotkey.reset();
+        Settings::remove(Hotkey::settingsKey);
         xterm.reset();
     }
 

@@ -19,6 +19,8 @@ class TestHotkey : public QObject
 
 private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+    // Other tests share the settings file: each case starts with nothing stored.
+    void init() { Settings::remove(Hotkey::settingsKey); }
     void cleanup() { Settings::remove(Hotkey::settingsKey); }
 
     // What the settings hold decides the shortcut: nothing stored is the
