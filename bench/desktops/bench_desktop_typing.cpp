@@ -25,7 +25,7 @@ namespace
 void measure(TextInsertionService &service, const QString &name, const QString &text, const QString &file)
 {
     DesktopTarget target(file);
-    if (!target.isReady()) {
+    if (!target.isReady() || !target.settle(service)) {
         std::fprintf(stderr, "bench_desktop_typing: the terminal did not start\n");
         return;
     }
