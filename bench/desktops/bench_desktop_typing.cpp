@@ -29,10 +29,9 @@ void measure(TextInsertionService &service, const QString &name, const QString &
         std::fprintf(stderr, "bench_desktop_typing: the terminal did not start\n");
         return;
     }
-    service.setLastInsertedText({});
     QElapsedTimer clock;
     clock.start();
-    QCoro::waitFor(service.insertText(text));
+    target.dictate(service, { text });
     const double seconds = double(clock.nsecsElapsed()) / 1e9;
     const QString received = target.received(text);
     const qsizetype graphemes = Graphemes::split(text).size();

@@ -90,28 +90,31 @@ public:
     }
 
     // A new window gets the keyboard focus a moment after it shows, and
-    // keys typed meanwhile go elsewhere: type a probe through `service`
-    // until one arrives, then erase what arrived.
+    // keys typed meanwhile go elsewhere: dictate a probe through `service`
+    // until one arrives. What arrived so far is left out of received().
     bool settle(TextInsertionService &service)
     {
         for (int attempt = 0; attempt < 40 && text().isEmpty(); ++attempt) {
-            service.setLastInsertedText({});
-            QCoro::waitFor(service.insertText(QStringLiteral("x")));
+            service.beginRecording(++m_recording);
+            QCoro::waitFor(service.insertTranscript({ m_recording, 0, QStringLiteral("x"), true }));
             (void)QTest::qWaitFor([this] { return !text().isEmpty(); }, 250);
         }
-        if (text().isEmpty())
-            return false;
-        service.setLastInsertedText(text());
-        QCoro::waitFor(service.insertText(QString()));
-        const bool cleared = QTest::qWaitFor([this] { return text().isEmpty(); }, 5000);
-        service.setLastInsertedText({});
-        return cleared;
+        m_probe = text().size();
+        return m_probe > 0;
+    }
+
+    // One dictation of `transcripts`, each a revision of the one utterance.
+    void dictate(TextInsertionService &service, const QStringList &transcripts)
+    {
+        service.beginRecording(++m_recording);
+        for (const QString &transcript : transcripts)
+            QCoro::waitFor(service.insertTranscript({ m_recording, 0, transcript, false }));
     }
 
     QString text() const
     {
         QFile file(m_path);
-        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).mid(m_probe) : QString();
     }
     // What arrived once it matches `expected`, or what there is after a
     // bounded wait: the last keys may still be on their way.
@@ -125,4 +128,7 @@ private:
     QString m_path;
     QProcess m_terminal;
     bool m_ready = false;
+    qsizetype m_probe = 0;
+    // Recordings are numbered across targets, as one program run numbers them.
+    static inline quint64 m_recording = 0;
 };

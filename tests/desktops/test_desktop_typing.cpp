@@ -117,9 +117,7 @@ private slots:
         QVERIFY(tellwind->waitForLine(tellwindReady, 30000));
         QVERIFY(target.keepsFocus());
 
-        service.setLastInsertedText({});
-        QVERIFY(service.isAccessibilityTrusted());
-        QCoro::waitFor(service.insertText(QStringLiteral("still here")));
+        target.dictate(service, { QStringLiteral("still here") });
         QCOMPARE(target.received(QStringLiteral("still here")), QStringLiteral("still here"));
     }
     // Letters, digits and punctuation arrive exactly everywhere; what the
@@ -147,16 +145,13 @@ private slots:
         QFETCH(QStringList, transcripts);
         QFETCH(QString, expected);
         TextInsertionService &service = root->textInsertion();
-        service.setLastInsertedText({});
         if (notices)
             notices->calls.clear();
 
         DesktopTarget target(folder.filePath(QString::fromLatin1(QTest::currentDataTag()).replace(' ', '-')));
         QVERIFY(target.isReady());
         QVERIFY(target.settle(service));
-        QVERIFY(service.isAccessibilityTrusted()); // a recording starts
-        for (const QString &transcript : transcripts)
-            QCoro::waitFor(service.insertText(transcript));
+        target.dictate(service, transcripts);
         const QString received = target.received(expected);
         if (received == expected || !onKde()) {
             QCOMPARE(received, expected);
