@@ -37,6 +37,17 @@
     </message>
 </context>
 <context>
+    <name>AppDelegate</name>
+    <message>
+        <source>Click into your text first</source>
+        <translation>Klicken Sie zuerst in Ihren Text</translation>
+    </message>
+    <message>
+        <source>Tellwind&apos;s panel has the keyboard focus. Click into the application you are dictating into, or the words cannot reach it.</source>
+        <translation>Das Tellwind-Fenster hat den Tastaturfokus. Klicken Sie in die Anwendung, in die Sie diktieren, sonst erreichen die Wörter sie nicht.</translation>
+    </message>
+</context>
+<context>
     <name>AppearanceSettingsView</name>
     <message>
         <source>Window</source>
@@ -263,6 +274,18 @@ Wird kein Mikrofon angezeigt, prüfen Sie, ob der Tondienst (PulseAudio oder Pip
     <message>
         <source>Start or stop dictation</source>
         <translation>Diktat starten oder beenden</translation>
+    </message>
+    <message>
+        <source>Asking your desktop to bind the shortcut…</source>
+        <translation>Die Arbeitsumgebung wird gebeten, das Tastenkürzel einzurichten …</translation>
+    </message>
+    <message>
+        <source>Your desktop watches this shortcut for Tellwind; you can change it in your desktop&apos;s keyboard settings.</source>
+        <translation>Ihre Arbeitsumgebung überwacht dieses Tastenkürzel für Tellwind; Sie können es in den Tastatureinstellungen Ihrer Arbeitsumgebung ändern.</translation>
+    </message>
+    <message>
+        <source>Your desktop did not take the shortcut for Tellwind. Bind the command &quot;tellwind --toggle&quot; to a key in your desktop&apos;s keyboard settings.</source>
+        <translation>Ihre Arbeitsumgebung hat das Tastenkürzel für Tellwind nicht übernommen. Legen Sie den Befehl „tellwind --toggle“ in den Tastatureinstellungen Ihrer Arbeitsumgebung auf eine Taste.</translation>
     </message>
 </context>
 <context>

@@ -12,6 +12,7 @@
 #include "desktop/LaunchAtLoginManager.h"
 #include "desktop/MenuBarManager.h"
 #include "desktop/WindowPositionManager.h"
+#include "platform/DesktopNotice.h"
 #include "platform/WindowSystem.h"
 
 #include <QCoreApplication>
@@ -108,7 +109,7 @@ void AppDelegate::setupGlobalHotkey()
             self->toggleRecording();
     };
     m_hotkeyManager.start();
-    logLine(QStringLiteral("🎹 Global hotkey setup complete (Shift + R)"));
+    logLine(QStringLiteral("🎹 Global hotkey setup complete (%1)").arg(m_hotkeyManager.hotkeyText()));
 }
 
 void AppDelegate::applicationWillTerminate()
@@ -134,6 +135,15 @@ QCoro::Task<> AppDelegate::checkAccessibilityOnLaunch()
 
 QCoro::Task<> AppDelegate::toggleRecording()
 {
+    // The panel never asks for the focus, but a Wayland compositor without
+    // Xwayland gives it to every new window: the words would then go into
+    // the panel. The user can still click into the target before they are typed.
+    if (!m_appState->isRecording() && m_floatingWindow && QGuiApplication::focusWindow() == m_floatingWindow) {
+        qCInfo(lcApp) << "Dictation started while the panel has the keyboard focus";
+        showDesktopNotice(tr("Click into your text first"),
+            tr("Tellwind's panel has the keyboard focus. Click into the application you are dictating "
+               "into, or the words cannot reach it."));
+    }
     // The tray follows isRecordingChanged; the toggle itself is the
     // controller's, so every source is applied in one order.
     co_await m_appState->toggleRecording();

@@ -63,6 +63,7 @@ void GlobalHotkeyManager::registerHotkey()
             logLine(
                 QStringLiteral("⚠️ Global hotkey unavailable on this desktop: bind `tellwind --toggle` "
                                "in its keyboard settings"));
+            setDesktopBinding(DesktopBinding::unavailable);
             return;
         }
         m_shortcutsPortal = std::make_unique<GlobalShortcutsPortal>();
@@ -76,9 +77,7 @@ void GlobalHotkeyManager::registerHotkey()
             });
         // Shift + R is not offered to the desktop: taken from every
         // application it would stop the user typing a capital R.
-        m_shortcutsPortal->bind(QString::fromLatin1(toggleShortcutId),
-            QCoreApplication::translate("GlobalHotkeyManager", "Start or stop dictation"),
-            hotkey.isShiftR() ? QString::fromLatin1(portalTrigger) : hotkey.portalTrigger());
+        bindThroughDesktop(hotkey.isShiftR() ? QString::fromLatin1(portalTrigger) : hotkey.portalTrigger());
         logLine(QStringLiteral("✅ Global hotkey requested from the desktop"));
         return;
     }
@@ -119,9 +118,37 @@ void GlobalHotkeyManager::registerHotkey()
     logLine(QStringLiteral("✅ Global hotkey registered: Shift + R"));
 }
 
+QCoro::Task<> GlobalHotkeyManager::bindThroughDesktop(QString trigger)
+{
+    QPointer<GlobalHotkeyManager> self(this);
+    QPointer<GlobalShortcutsPortal> portal(m_shortcutsPortal.get());
+    setDesktopBinding(DesktopBinding::pending);
+    const std::optional<QString> bound = co_await portal->bind(QString::fromLatin1(toggleShortcutId),
+        QCoreApplication::translate("GlobalHotkeyManager", "Start or stop dictation"), trigger);
+    // A newer shortcut or a switch-off replaced the portal meanwhile.
+    if (!self || !portal || portal != self->m_shortcutsPortal.get())
+        co_return;
+    if (!bound)
+        qCWarning(lcDesktop).noquote()
+            << "⚠️ Global hotkey unavailable on this desktop: bind `tellwind --toggle` "
+               "in its keyboard settings";
+    self->setDesktopBinding(
+        bound ? DesktopBinding::bound : DesktopBinding::unavailable, bound.value_or(QString()));
+}
+
+void GlobalHotkeyManager::setDesktopBinding(DesktopBinding binding, const QString &trigger)
+{
+    if (m_desktopBinding == binding && m_desktopTrigger == trigger)
+        return;
+    m_desktopBinding = binding;
+    m_desktopTrigger = trigger;
+    emit hotkeyChanged();
+}
+
 void GlobalHotkeyManager::unregisterHotkey()
 {
     m_shortcutsPortal.reset();
+    setDesktopBinding(DesktopBinding::none);
     m_grab.reset();
     if (m_eventMonitor) {
         m_keyMonitor->removeMonitor(*m_eventMonitor);
@@ -153,7 +180,26 @@ void GlobalHotkeyManager::handleKeyEvent(const KeyEvent &event)
 
 QString GlobalHotkeyManager::hotkeyText() const
 {
+    if (m_desktopBinding == DesktopBinding::bound)
+        return m_desktopTrigger;
     return Hotkey::stored().displayText();
+}
+
+QString GlobalHotkeyManager::shortcutNote() const
+{
+    switch (m_desktopBinding) {
+    case DesktopBinding::none:
+        break;
+    case DesktopBinding::pending:
+        return tr("Asking your desktop to bind the shortcut…");
+    case DesktopBinding::bound:
+        return tr("Your desktop watches this shortcut for Tellwind; you can change it in your desktop's "
+                  "keyboard settings.");
+    case DesktopBinding::unavailable:
+        return tr("Your desktop did not take the shortcut for Tellwind. Bind the command "
+                  "\"tellwind --toggle\" to a key in your desktop's keyboard settings.");
+    }
+    return {};
 }
 
 bool GlobalHotkeyManager::isShiftR() const
@@ -166,10 +212,9 @@ bool GlobalHotkeyManager::recordHotkey(int key, int modifiers)
     const std::optional<Hotkey> hotkey = Hotkey::fromKey(key, modifiers);
     if (!hotkey)
         return false;
-    if (hotkey->isShiftR())
-        Settings::remove(QString::fromLatin1(Hotkey::settingsKey));
-    else
-        Settings::setString(QString::fromLatin1(Hotkey::settingsKey), hotkey->sequence());
+    // Stored even when it is the default: a later default must not change
+    // what the user chose.
+    Settings::setString(QString::fromLatin1(Hotkey::settingsKey), hotkey->sequence());
     emit hotkeyChanged();
     if (m_isEnabled)
         registerHotkey();

@@ -5,6 +5,8 @@
 
 #include <QObject>
 
+#include <qcoro/qcorotask.h>
+
 class GlobalShortcutsPortal;
 class X11HotkeyGrab;
 
@@ -12,13 +14,18 @@ class X11HotkeyGrab;
 #include <memory>
 #include <optional>
 
-// Recognises Shift + R wherever the user types and reports each press.
+// Recognises the shortcut wherever the user types and reports each press:
+// grabbed from every application on X11 (watched, for Shift + R), bound by
+// the desktop's shortcut portal on Wayland.
 class GlobalHotkeyManager : public QObject
 {
     Q_OBJECT
     Q_PROPERTY(bool isEnabled READ isEnabled WRITE setIsEnabled NOTIFY isEnabledChanged)
     Q_PROPERTY(QString hotkeyText READ hotkeyText NOTIFY hotkeyChanged)
     Q_PROPERTY(bool isShiftR READ isShiftR NOTIFY hotkeyChanged)
+    // What the user must know about how this desktop took the shortcut;
+    // empty where Tellwind takes it itself (X11).
+    Q_PROPERTY(QString shortcutNote READ shortcutNote NOTIFY hotkeyChanged)
 
 public:
     static constexpr const char *enabledKey = "globalHotkeyEnabled";
@@ -46,13 +53,19 @@ public:
 
     std::function<void()> onHotkeyPressed;
 
-    // The shortcut in use, for people ("Shift + R", "Ctrl+Alt+D").
+    // The shortcut in use, for people ("Shift + R", "Ctrl+Alt+D"): on
+    // Wayland the trigger the desktop chose.
     QString hotkeyText() const;
+    QString shortcutNote() const;
+
+    enum class DesktopBinding { none, pending, bound, unavailable };
+    DesktopBinding desktopBinding() const { return m_desktopBinding; }
     bool isShiftR() const;
     // A key the user pressed in the recorder (Qt key and modifiers). False,
     // and nothing stored, for one that cannot serve: a modifier alone, or a
     // key without Ctrl, Alt or Super other than Shift + R.
     Q_INVOKABLE bool recordHotkey(int key, int modifiers);
+    // Chooses Shift + R (the settings' "Use Shift + R").
     Q_INVOKABLE void resetHotkey();
 
 signals:
@@ -61,6 +74,8 @@ signals:
 
 private:
     void isEnabledDidChange();
+    QCoro::Task<> bindThroughDesktop(QString trigger);
+    void setDesktopBinding(DesktopBinding binding, const QString &trigger = {});
 
     std::unique_ptr<KeyMonitor> m_keyMonitor;
     SessionInfo m_session;
@@ -71,4 +86,6 @@ private:
     std::unique_ptr<GlobalShortcutsPortal> m_shortcutsPortal;
     // On X11 a shortcut with Ctrl, Alt or Super is taken from every application.
     std::unique_ptr<X11HotkeyGrab> m_grab;
+    DesktopBinding m_desktopBinding = DesktopBinding::none;
+    QString m_desktopTrigger;
 };

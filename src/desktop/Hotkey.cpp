@@ -61,6 +61,33 @@ bool isModifierKey(int key)
 
 } // namespace
 
+Hotkey::Hotkey()
+    : Hotkey(QStringLiteral("Ctrl+Alt+D"), XKB_KEY_d, controlBit | altBit)
+{
+}
+
+Hotkey::Hotkey(QString sequence, unsigned long keysym, unsigned modifiers)
+    : m_sequence(std::move(sequence))
+    , m_keysym(keysym)
+    , m_modifiers(modifiers)
+{
+}
+
+Hotkey Hotkey::shiftR()
+{
+    return Hotkey(QStringLiteral("Shift+R"), XKB_KEY_r, shiftBit);
+}
+
+bool Hotkey::isShiftR() const
+{
+    return *this == shiftR();
+}
+
+bool Hotkey::isDefault() const
+{
+    return *this == Hotkey();
+}
+
 std::optional<Hotkey> Hotkey::fromKey(int qtKey, int qtModifiers)
 {
     if (isModifierKey(qtKey))
@@ -68,8 +95,7 @@ std::optional<Hotkey> Hotkey::fromKey(int qtKey, int qtModifiers)
     const unsigned long keysym = keysymOfQtKey(qtKey);
     if (keysym == 0)
         return std::nullopt;
-    Hotkey hotkey;
-    hotkey.m_keysym = keysym;
+    Hotkey hotkey({}, keysym, 0);
     if (qtModifiers & Qt::ShiftModifier)
         hotkey.m_modifiers |= shiftBit;
     if (qtModifiers & Qt::ControlModifier)
@@ -79,7 +105,7 @@ std::optional<Hotkey> Hotkey::fromKey(int qtKey, int qtModifiers)
     if (qtModifiers & Qt::MetaModifier)
         hotkey.m_modifiers |= superBit;
     if (hotkey.m_modifiers == shiftBit && keysym == XKB_KEY_r)
-        return Hotkey();
+        return shiftR();
     if (!(hotkey.m_modifiers & (controlBit | altBit | superBit)))
         return std::nullopt;
     const int modifiers
@@ -91,8 +117,6 @@ std::optional<Hotkey> Hotkey::fromKey(int qtKey, int qtModifiers)
 
 std::optional<Hotkey> Hotkey::fromSequence(const QString &portableText)
 {
-    if (portableText.trimmed().isEmpty())
-        return Hotkey();
     const QKeySequence sequence = QKeySequence::fromString(portableText, QKeySequence::PortableText);
     if (sequence.count() != 1)
         return std::nullopt;
@@ -116,8 +140,6 @@ QString Hotkey::displayText() const
 
 QString Hotkey::portalTrigger() const
 {
-    if (isShiftR())
-        return QStringLiteral("SHIFT+r");
     QStringList parts;
     if (control())
         parts << QStringLiteral("CTRL");

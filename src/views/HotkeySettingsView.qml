@@ -94,6 +94,7 @@ SettingsViewForm {
             Layout.fillWidth: true
             text: recorder.recording
                 ? qsTr("Hold Ctrl, Alt or Super and press a key. Esc cancels.")
+                : GlobalHotkeyManager.shortcutNote !== "" ? GlobalHotkeyManager.shortcutNote
                 : GlobalHotkeyManager.isShiftR
                     ? qsTr("Shift + R also types an R into the application you are using, and every capital R you type anywhere starts or stops dictation. A shortcut with Ctrl, Alt or Super reaches no application.")
                     : qsTr("This shortcut works in every application and reaches none of them. On Wayland your desktop binds it where it offers a shortcut service; otherwise bind the command \"tellwind --toggle\" in your desktop's keyboard settings.")

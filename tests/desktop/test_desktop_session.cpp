@@ -1,4 +1,4 @@
-// On the harness's X server and bus: Shift + R from another XTEST client, the
+// On the harness's X server and bus: shortcuts from another XTEST client, the
 // tray item as a stand-in panel reads it over D-Bus, and the real program from
 // a new user's first launch to a relaunch at the panel's last place.
 #include "app/ProcessRig.h"
@@ -6,6 +6,7 @@
 #include "platform/Pasteboard.h"
 #include "common/Settings.h"
 #include "desktop/GlobalHotkeyManager.h"
+#include "desktop/Hotkey.h"
 #include "output/TextInsertionService.h"
 #include "platform/SyntheticKeyLog.h"
 #include "platform/qt/QtAlertPresenter.h"
@@ -149,6 +150,7 @@ class TestDesktopSession : public QObject
     bool startHotkeyAndFocusedXterm()
     {
         presses = 0;
+        Settings::setString(Hotkey::settingsKey, "Shift+R"); // chosen in the settings, never the default
         hotkey = std::make_unique<GlobalHotkeyManager>(std::make_unique<X11KeyMonitor>(sentKeys));
         hotkey->onHotkeyPressed = [this] { ++presses; };
         xterm = std::make_unique<TerminalTarget>(dir.filePath("typed.txt"));
@@ -191,6 +193,7 @@ private slots:
     void cleanup()
     {
         hotkey.reset();
+        Settings::remove(Hotkey::settingsKey);
         xterm.reset();
     }
 
@@ -224,7 +227,7 @@ private slots:
         QVERIFY2(text.startsWith("RRr") && text.endsWith("rRichard RoeR"), qPrintable(text));
     }
 
-    void programDictatesOnShiftRAndComesBackWhereItWasLeft()
+    void programDictatesOnItsShortcutAndComesBackWhereItWasLeft()
     {
         auto tellwind = launch();
         QVERIFY(tellwind);
@@ -232,7 +235,7 @@ private slots:
         const QString icon = runCommand("xprop", { "-id", panel(*tellwind), "_NET_WM_ICON" });
         QVERIFY2(icon.startsWith("_NET_WM_ICON(CARDINAL) = "), qPrintable(icon.left(200)));
 
-        // Shift + R in whatever has the focus starts and stops dictation, and so
+        // The shortcut in whatever has the focus starts and stops dictation, and so
         // do a left click on the tray item and its first entry, which follows the state.
         QTRY_COMPARE(watcher->items().size(), 1);
         const Item item { watcher->items().value(0) };
@@ -240,7 +243,9 @@ private slots:
             QStringList({ "Start Dictation", "---", "Show Panel", "Choose Language…", "Settings…", "---",
                 "Quit Tellwind" }));
         const auto count = [&tellwind](const QString &line) { return tellwind->lines().filter(line).size(); };
-        xdotool({ "key", "shift+r" });
+        // A new user's shortcut is Ctrl+Alt+D: a capital R they type is only
+        // an R (were it the shortcut, this would start and stop).
+        xdotool({ "key", "shift+r", "ctrl+alt+d" });
         QTRY_COMPARE(count("✅ Recording started"), 1);
         QTRY_COMPARE(item.menu().value(0), QString("Stop Dictation"));
         item.activate("Activate");
@@ -249,7 +254,7 @@ private slots:
         QTRY_COMPARE(item.menu().value(0), QString("Start Dictation"));
         item.click(0);
         QTRY_COMPARE(count("✅ Recording started"), 2);
-        xdotool({ "key", "shift+r" });
+        xdotool({ "key", "ctrl+alt+d" });
         QTRY_COMPARE_WITH_TIMEOUT(count("✅ Recording stopped"), 2, 15000);
 
         // The user moves the panel, then quits from the tray: the place is

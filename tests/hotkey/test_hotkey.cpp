@@ -4,7 +4,8 @@
 #include "common/Settings.h"
 #include "desktop/GlobalHotkeyManager.h"
 #include "desktop/Hotkey.h"
-#include "fakes/FakeKeyMonitor.h"
+#include "platform/SyntheticKeyLog.h"
+#include "platform/x11/X11KeyMonitor.h"
 #include "support/TerminalTarget.h"
 
 #include <QApplication>
@@ -18,46 +19,78 @@ class TestHotkey : public QObject
 
 private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+    // Other tests share the settings file: each case starts with nothing stored.
+    void init() { Settings::remove(Hotkey::settingsKey); }
     void cleanup() { Settings::remove(Hotkey::settingsKey); }
 
-    // A stored value no trigger can be made of falls back to Shift + R.
-    void damagedStoredValue()
+    // What the settings hold decides the shortcut: nothing stored is the
+    // default Ctrl+Alt+D, a stored choice (Shift + R among them) stays the
+    // user's, and a value no trigger can be made of reads as the default.
+    void storedShortcut_data()
     {
-        for (const QString stored : { "Ctrl+Nonsense+", "Ctrl+K, Ctrl+D", "D" }) {
-            Settings::setString(Hotkey::settingsKey, stored);
-            QCOMPARE(Hotkey::stored().displayText(), QStringLiteral("Shift + R"));
-        }
+        QTest::addColumn<QVariant>("stored");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<QString>("portal");
+        QTest::addRow("nothing stored") << QVariant() << "Ctrl+Alt+D"
+                                        << "CTRL+ALT+d";
+        QTest::addRow("Shift + R chosen") << QVariant("Shift+R") << "Shift + R"
+                                          << "SHIFT+r";
+        QTest::addRow("own chord") << QVariant("Ctrl+Shift+F9") << "Ctrl+Shift+F9"
+                                   << "CTRL+SHIFT+F9";
+        QTest::addRow("super") << QVariant("Meta+Space") << "Meta+Space"
+                               << "LOGO+space";
+        for (const char *damaged : { "Ctrl+Nonsense+", "Ctrl+K, Ctrl+D", "D", "Shift+X", "" })
+            QTest::addRow("damaged '%s'", damaged) << QVariant(damaged) << "Ctrl+Alt+D"
+                                                   << "CTRL+ALT+d";
+    }
+    void storedShortcut()
+    {
+        QFETCH(QVariant, stored);
+        QFETCH(QString, shown);
+        QFETCH(QString, portal);
+        if (stored.isValid())
+            Settings::setString(Hotkey::settingsKey, stored.toString());
+        const Hotkey hotkey = Hotkey::stored();
+        QCOMPARE(hotkey.displayText(), shown);
+        QCOMPARE(hotkey.portalTrigger(), portal);
+        QCOMPARE(hotkey.isShiftR(), shown == "Shift + R");
+        QCOMPARE(hotkey.isDefault(), shown == "Ctrl+Alt+D");
     }
 
-    // On X11 the recorded shortcut is grabbed: it toggles dictation, and the
-    // focused application never sees it. Back on Shift + R the grab goes.
+    // A new user's Ctrl+Alt+D is grabbed: it toggles dictation and the
+    // focused application never sees it, while a capital R they type is only
+    // an R. A recorded shortcut is stored even when it is the default; back
+    // on Shift + R the grab goes.
     void grabbedOnX11()
     {
         QTemporaryDir folder;
         TerminalTarget target(folder.filePath("out.txt"));
         QVERIFY(target.isReady());
-        GlobalHotkeyManager manager(std::make_unique<FakeKeyMonitor>());
+        SyntheticKeyLog sentKeys;
+        GlobalHotkeyManager manager(std::make_unique<X11KeyMonitor>(sentKeys));
         int toggles = 0;
         manager.onHotkeyPressed = [&toggles] { ++toggles; };
         manager.setIsEnabled(true); // whatever an earlier test left in the settings
         manager.start();
+        xdotool({ "key", "shift+r", "ctrl+alt+d" });
+        QTRY_COMPARE(toggles, 1);
+
         QVERIFY(manager.recordHotkey(Qt::Key_D, Qt::ControlModifier | Qt::AltModifier));
         QCOMPARE(Settings::stringValue(Hotkey::settingsKey), QStringLiteral("Ctrl+Alt+D"));
-
         xdotool({ "key", "ctrl+alt+d" });
-        QTRY_COMPARE(toggles, 1);
+        QTRY_COMPARE(toggles, 2);
         // Held down, it toggles once.
         xdotool({ "keydown", "ctrl+alt+d", "sleep", "0.6", "keyup", "ctrl+alt+d" });
-        QTRY_COMPARE(toggles, 2);
+        QTRY_COMPARE(toggles, 3);
         xdotool({ "key", "x" });
 
         manager.resetHotkey();
-        QVERIFY(!Settings::contains(Hotkey::settingsKey));
+        QCOMPARE(Settings::stringValue(Hotkey::settingsKey), QStringLiteral("Shift+R"));
         xdotool({ "key", "ctrl+alt+d", "y", "Return" });
         // Only once the grab is gone does xterm see the keys (and reads
         // Ctrl+Alt+D as the eight-bit character 0x84).
-        QCOMPARE(target.finish(), QStringLiteral("x\u0084y\n"));
-        QCOMPARE(toggles, 2);
+        QCOMPARE(target.finish(), QStringLiteral("Rx\u0084y\n"));
+        QCOMPARE(toggles, 3);
     }
 };
 

@@ -8,7 +8,10 @@
 set -u
 build=$(realpath "${1:?build folder}")
 cd "$(dirname "$0")/../../src/views"
-qmllint=$(command -v qmllint6 || command -v qmllint || echo /usr/lib/qt6/bin/qmllint)
+# Qt 6's own first: with qtchooser installed (KDE's qdbus brings it), a
+# plain `qmllint` is Qt 5's.
+qmllint=$(command -v qmllint6 || { [ -x /usr/lib/qt6/bin/qmllint ] && echo /usr/lib/qt6/bin/qmllint; } \
+    || command -v qmllint)
 resources=()
 for qrc in "$build"/src/views/.rcc/qmake_Tellwind_Views.qrc "$build"/src/views/.rcc/tellwind_views_raw_qml_*.qrc; do
     [ -f "$qrc" ] || { echo "missing $qrc: build tellwind_views first"; exit 1; }

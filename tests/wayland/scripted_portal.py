@@ -163,15 +163,25 @@ class Portal:
 
             GLib.timeout_add(delay, later)
         elif short == "GlobalShortcuts" and method == "CreateSession":
-            self.calls.append("GlobalShortcuts.CreateSession")
+            # Like KDE 5.27: only the shortcuts named here can be bound later.
+            named = [name for name, _ in args[0].get("shortcuts", [])]
+            self.calls.append("GlobalShortcuts.CreateSession shortcuts=%s" % ",".join(named))
+            if self.mode == "silent-shortcuts":  # a backend that never opens a session
+                path = "%s/request/%s/%s" % (DESKTOP, sender_part(sender), args[0]["handle_token"])
+                invocation.return_value(GLib.Variant("(o)", (path,)))
+                return
             session = self.new_session(sender, args[0], "shortcuts")
+            self.sessions[session].append(named)
             invocation.return_value(self.respond(sender, args[0], 0,
                                                  {"session_handle": GLib.Variant("s", session)}))
         elif method == "BindShortcuts":
+            named = self.sessions.get(args[0], [None] * 5)[4] or []
             for name, details in args[1]:
                 self.calls.append("BindShortcuts %s trigger=%s" % (name, details.get("preferred_trigger", "")))
+            # The desktop has the last word on the trigger.
             bound = [(name, {"description": GLib.Variant("s", details.get("description", "")),
-                             "trigger_description": GLib.Variant("s", "Ctrl+Alt+D")}) for name, details in args[1]]
+                             "trigger_description": GLib.Variant("s", "Meta+F9")})
+                     for name, details in args[1] if name in named]
             invocation.return_value(self.respond(sender, args[3], 0,
                                                  {"shortcuts": GLib.Variant("a(sa{sv})", bound)}))
         elif method == "SetMode":

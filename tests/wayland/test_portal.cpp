@@ -4,6 +4,7 @@
 #include "platform/x11/X11WindowSystem.h"
 #include "platform/Pasteboard.h"
 #include "desktop/GlobalHotkeyManager.h"
+#include "desktop/Hotkey.h"
 #include "fakes/FakeAlertPresenter.h"
 #include "fakes/FakeApplicationBundle.h"
 #include "fakes/FakeKeyMonitor.h"
@@ -295,18 +296,52 @@ private slots:
         QCOMPARE(portal.calls().count("Start"), 2);
     }
 
-    // On Wayland the desktop's shortcut does what Shift + R does on X11.
-    void shortcutActivationsToggle()
+    // On Wayland the desktop's shortcut toggles dictation. It counts as bound
+    // only when the desktop lists it back (KDE binds only what the session was
+    // opened with), and Settings then shows the desktop's trigger; a desktop
+    // whose backend never opens a session gets the command hint in bounded time.
+    void shortcutBoundByTheDesktop_data()
     {
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<GlobalHotkeyManager::DesktopBinding>("binding");
+        QTest::addColumn<QString>("note");
+        QTest::addRow("bound") << "accept"
+                               << "Meta+F9" << GlobalHotkeyManager::DesktopBinding::bound
+                               << "desktop's keyboard settings";
+        QTest::addRow("never answers")
+            << "silent-shortcuts"
+            << "Ctrl+Alt+D" << GlobalHotkeyManager::DesktopBinding::unavailable << "\"tellwind --toggle\"";
+    }
+    void shortcutBoundByTheDesktop()
+    {
+        QFETCH(QString, mode);
+        QFETCH(QString, shown);
+        QFETCH(GlobalHotkeyManager::DesktopBinding, binding);
+        QFETCH(QString, note);
         ScriptedPortal portal;
         QVERIFY(portal.isReady());
+        portal.setMode(mode);
+        GlobalShortcutsPortal::sessionWait = std::chrono::milliseconds(500);
         qputenv("WAYLAND_DISPLAY", "wayland-test");
+        Settings::remove(Hotkey::settingsKey);
         GlobalHotkeyManager manager(std::make_unique<FakeKeyMonitor>());
         int toggles = 0;
         manager.onHotkeyPressed = [&toggles] { ++toggles; };
+        QSignalSpy changes(&manager, &GlobalHotkeyManager::hotkeyChanged);
         manager.setIsEnabled(true); // whatever an earlier test left in the settings
         manager.start();
-        QTRY_VERIFY(portal.calls().contains("BindShortcuts toggle-recording trigger=CTRL+ALT+d"));
+        QTRY_COMPARE(manager.desktopBinding(), binding);
+        QCOMPARE(manager.hotkeyText(), shown);
+        QVERIFY2(manager.shortcutNote().contains(note), qPrintable(manager.shortcutNote()));
+        QVERIFY(!changes.isEmpty());
+        QCOMPARE(portal.calls().mid(0, 1),
+            QStringList { "GlobalShortcuts.CreateSession shortcuts=toggle-recording" });
+        if (binding != GlobalHotkeyManager::DesktopBinding::bound) {
+            qunsetenv("WAYLAND_DISPLAY");
+            return;
+        }
+        QVERIFY(portal.calls().contains("BindShortcuts toggle-recording trigger=CTRL+ALT+d"));
         portal.call("Activate", { "toggle-recording" });
         QTRY_COMPARE(toggles, 1);
         portal.call("Activate", { "something-else" });
@@ -316,6 +351,7 @@ private slots:
         // Turned off, the desktop's session goes and activations do nothing.
         manager.setIsEnabled(false);
         QTRY_VERIFY(portal.calls().contains("Close"));
+        QCOMPARE(manager.shortcutNote(), QString());
         portal.call("Activate", { "toggle-recording" });
         QTest::qWait(100);
         QCOMPARE(toggles, 2);

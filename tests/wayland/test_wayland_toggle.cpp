@@ -4,8 +4,12 @@
 // compositor's virtual keyboard.
 #include "FootTarget.h"
 #include "app/ProcessRig.h"
+#include "support/ScriptedNotificationService.h"
 
 #include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
 
 namespace
@@ -17,6 +21,26 @@ std::unique_ptr<Child> startProgram(const QProcessEnvironment &environment, cons
     child->process().setProcessChannelMode(QProcess::MergedChannels);
     child->start(tellwindProgram(), arguments);
     return child;
+}
+
+// The app_id of the window sway gives the keyboard, empty for none.
+QString focusedAppId(const QJsonObject &node)
+{
+    if (node.value("focused").toBool())
+        return node.value("app_id").toString();
+    for (const char *children : { "nodes", "floating_nodes" }) {
+        for (const QJsonValue child : node.value(children).toArray()) {
+            const QString found = focusedAppId(child.toObject());
+            if (!found.isEmpty())
+                return found;
+        }
+    }
+    return {};
+}
+
+QString focusedAppId()
+{
+    return focusedAppId(QJsonDocument::fromJson(swaymsg({ "-t", "get_tree" }).toUtf8()).object());
 }
 
 } // namespace
@@ -80,6 +104,30 @@ private slots:
             heardAllButOne(sentence, typed), qPrintable("typed '" + typed + "', log:\n" + tellwind->log()));
         QVERIFY2(
             tellwind->lines().filter(sentence.section(' ', 1, 3)).isEmpty(), qPrintable(tellwind->log()));
+    }
+
+    // Without Xwayland the panel is a native Wayland window, and sway gives it
+    // the focus when it appears, whatever the window asks: a dictation
+    // started then tells the user to click into the target first.
+    void panelWithTheFocusWarns()
+    {
+        QTemporaryDir folder;
+        QProcessEnvironment environment = userEnvironment(folder.path());
+        environment.remove("DISPLAY");
+        environment.remove("QT_QPA_PLATFORM");
+        ScriptedNotificationService notices;
+        QVERIFY(notices.isRegistered());
+        FootTarget target(folder.filePath("out.txt"));
+        QVERIFY(target.isReady());
+        auto tellwind = startProgram(environment, {});
+        QVERIFY2(tellwind->waitForLine(tellwindReady, 20000), qPrintable(tellwind->log()));
+        QTRY_COMPARE_WITH_TIMEOUT(focusedAppId(), QString("tellwind"), 10000);
+
+        auto toggle = startProgram(environment, { "--toggle" });
+        QVERIFY(toggle->process().waitForFinished(10000));
+        QVERIFY2(tellwind->waitForLine("✅ Recording started", 20000), qPrintable(tellwind->log()));
+        QTRY_VERIFY(!notices.calls.isEmpty());
+        QCOMPARE(notices.calls.first().summary, QString("Click into your text first"));
     }
 
     // No compositor that answers, no X server: the program still starts and

@@ -1,0 +1,134 @@
+#pragma once
+
+// A native Wayland terminal on the desktop of tests/desktops/desktop-session.sh
+// (foot on GNOME; konsole on KDE, where foot dies on KWin's virtual output),
+// running a raw-mode reader that keeps in a file what a text field would
+// hold: Backspace applied, every character recorded.
+#include "output/TextInsertionService.h"
+
+#include <qcoro/qcorotask.h>
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTest>
+
+inline QString desktopName()
+{
+    return qEnvironmentVariable("TELLWIND_DESKTOP");
+}
+
+inline QString desktopTool(const QString &name)
+{
+    return QDir(qEnvironmentVariable("TELLWIND_DESKTOP_TOOLS")).filePath(name);
+}
+
+// GNOME answers its permission dialog through the session's answerer; how
+// many times it asked so far.
+inline int dialogsAnswered()
+{
+    QFile file(qEnvironmentVariable("XDG_RUNTIME_DIR") + QStringLiteral("/dialogs-answered"));
+    return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().toInt() : 0;
+}
+
+// Keys pressed "on the desktop" from a RemoteDesktop session of their own,
+// as another keyboard would: a chord, pressed in order, released in reverse.
+inline bool pressOnDesktop(const QStringList &keys)
+{
+    QProcess process;
+    process.start(
+        QStringLiteral("python3"), QStringList { desktopTool(QStringLiteral("press-keys.py")) } + keys);
+    return process.waitForFinished(60000) && process.exitCode() == 0;
+}
+
+class DesktopTarget
+{
+public:
+    explicit DesktopTarget(const QString &path)
+        : m_path(path)
+    {
+        QFile::remove(path);
+        QFile::remove(path + QStringLiteral(".ready"));
+        const QStringList reader { QStringLiteral("python3"), desktopTool(QStringLiteral("raw-reader.py")),
+            path };
+        if (desktopName() == QLatin1String("kde")) {
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("wayland"));
+            m_terminal.setProcessEnvironment(environment);
+            m_terminal.start(QStringLiteral("konsole"),
+                QStringList { QStringLiteral("--nofork"), QStringLiteral("--separate"), QStringLiteral("-e") }
+                    + reader);
+        } else {
+            m_terminal.start(QStringLiteral("foot"), QStringList { QStringLiteral("-e") } + reader);
+        }
+        // The reader writes FILE.focus once the terminal reports its focus
+        // (konsole does when it gets it; foot only on a later change).
+        m_ready = m_terminal.waitForStarted()
+            && QTest::qWaitFor(
+                [&path] { return QFile::exists(path + QStringLiteral(".ready")) || QFile::exists(path); },
+                20000);
+        // KWin may keep a new window from the focus when input went
+        // elsewhere last; a user would click into it.
+        if (m_ready && desktopName() == QLatin1String("kde"))
+            m_ready = QProcess::execute(desktopTool(QStringLiteral("focus-kde.sh")),
+                          { QString::number(m_terminal.processId()) })
+                == 0;
+    }
+    ~DesktopTarget()
+    {
+        m_terminal.kill();
+        m_terminal.waitForFinished(3000);
+    }
+    bool isReady() const { return m_ready; }
+
+    // Whether the terminal has the keyboard focus by its own last report;
+    // true until it reports losing it.
+    bool keepsFocus() const
+    {
+        QFile file(m_path + QStringLiteral(".focus"));
+        return !file.open(QIODevice::ReadOnly) || file.readAll() != "out";
+    }
+
+    // A new window gets the keyboard focus a moment after it shows, and
+    // keys typed meanwhile go elsewhere: dictate a probe through `service`
+    // until one arrives. What arrived so far is left out of received().
+    bool settle(TextInsertionService &service)
+    {
+        for (int attempt = 0; attempt < 40 && text().isEmpty(); ++attempt) {
+            service.beginRecording(++m_recording);
+            QCoro::waitFor(service.insertTranscript({ m_recording, 0, QStringLiteral("x"), true }));
+            (void)QTest::qWaitFor([this] { return !text().isEmpty(); }, 250);
+        }
+        m_probe = text().size();
+        return m_probe > 0;
+    }
+
+    // One dictation of `transcripts`, each a revision of the one utterance.
+    void dictate(TextInsertionService &service, const QStringList &transcripts)
+    {
+        service.beginRecording(++m_recording);
+        for (const QString &transcript : transcripts)
+            QCoro::waitFor(service.insertTranscript({ m_recording, 0, transcript, false }));
+    }
+
+    QString text() const
+    {
+        QFile file(m_path);
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).mid(m_probe) : QString();
+    }
+    // What arrived once it matches `expected`, or what there is after a
+    // bounded wait: the last keys may still be on their way.
+    QString received(const QString &expected) const
+    {
+        (void)QTest::qWaitFor([&] { return text() == expected; }, 5000);
+        return text();
+    }
+
+private:
+    QString m_path;
+    QProcess m_terminal;
+    bool m_ready = false;
+    qsizetype m_probe = 0;
+    // Recordings are numbered across targets, as one program run numbers them.
+    static inline quint64 m_recording = 0;
+};

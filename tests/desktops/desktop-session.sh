@@ -1,0 +1,165 @@
+#!/usr/bin/env bash
+# Runs a command inside a private headless GNOME 43 or KDE Plasma 5.27
+# session, the desktops' own compositors and portals, as an unprivileged
+# user (both refuse root or misbehave under it). The command gets
+# WAYLAND_DISPLAY, DISPLAY and XAUTHORITY (Xwayland), its own
+# XDG_RUNTIME_DIR, HOME and session bus, and TELLWIND_DESKTOP=gnome|kde.
+# Everything is torn down afterwards.
+#
+#   tests/desktops/desktop-session.sh gnome build/test_desktop_typing
+#   tests/desktops/desktop-session.sh kde bash   # a shell to look around
+set -u
+
+desktop=${1:-}
+shift
+case "$desktop" in
+gnome | kde) ;;
+*) echo "usage: $0 gnome|kde COMMAND..." >&2; exit 2 ;;
+esac
+here=$(dirname "$(readlink -f "$0")")
+
+if [ "$(id -u)" != 0 ]; then
+    # The system bus and the mount namespace below need root.
+    echo "desktop-session: needs root (it creates a user for the desktop)" >&2
+    exit 77
+fi
+
+# A private mount namespace: gnome-shell wants a system bus and must not
+# find logind (it would try to take a seat it cannot have), and each
+# Xwayland gets an X socket folder of its own instead of sharing the host's
+# with whoever else runs X servers there.
+if [ -z "${TELLWIND_DESKTOP_NS:-}" ]; then
+    exec unshare -m --propagation private env TELLWIND_DESKTOP_NS=1 "$0" "$desktop" "$@"
+fi
+mount -t tmpfs -o mode=1777 tmpfs /tmp/.X11-unix || exit 1
+
+user=${TELLWIND_DESKTOP_USER:-tellwind-desktop}
+if ! id -u "$user" >/dev/null 2>&1; then
+    useradd --system --no-create-home --shell /usr/sbin/nologin "$user" || exit 1
+fi
+uid=$(id -u "$user")
+run_as=(runuser -u "$user" --)
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/tellwind-$desktop.XXXXXX")
+chmod 755 "$work"
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do kill -- "-$pid" 2>/dev/null; done
+    for pid in "${pids[@]}"; do
+        for _ in $(seq 100); do kill -0 -- "-$pid" 2>/dev/null || break; sleep 0.05; done
+        kill -9 -- "-$pid" 2>/dev/null
+    done
+    wait 2>/dev/null
+    [ -n "${TELLWIND_DESKTOP_KEEP:-}" ] || rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+fail() {
+    echo "desktop-session: $1" >&2
+    for log in "$work"/*.log; do
+        [ -s "$log" ] && { echo "--- $log" >&2; tail -n 30 "$log" >&2; }
+    done
+    exit 1
+}
+
+# The user must reach the program to run: let it pass through the folders
+# on the way (search only, nothing becomes readable).
+if [ -e "${1:-}" ] && ! "${run_as[@]}" test -x "$1"; then
+    folder=$(dirname "$(readlink -f "$1")")
+    while [ "$folder" != / ]; do
+        [ -n "$(find "$folder" -maxdepth 0 ! -perm -o+x)" ] && chmod o+x "$folder"
+        folder=$(dirname "$folder")
+    done
+fi
+
+run="$work/run"
+home="$work/home"
+mkdir -p "$run" "$home/config" "$home/data" "$home/cache"
+chmod 700 "$run"
+chown -R "$uid" "$run" "$home"
+
+if [ "$desktop" = gnome ]; then
+    mount -t tmpfs tmpfs /run/systemd || fail "cannot hide logind"
+    mount -t tmpfs tmpfs /run/dbus || fail "cannot make a private system bus"
+    # KDE's portal backend, when installed, would serve GNOME's shortcuts
+    # and never open a session; TELLWIND_DESKTOP_KDE_PORTAL=1 keeps it, as
+    # on a GNOME machine that also has KDE's packages.
+    [ -e /usr/share/xdg-desktop-portal/portals/kde.portal ] && [ -z "${TELLWIND_DESKTOP_KDE_PORTAL:-}" ] \
+        && mount --bind /dev/null /usr/share/xdg-desktop-portal/portals/kde.portal
+    dbus-daemon --system --fork >"$work/system-bus.log" 2>&1 || fail "no system bus"
+fi
+
+user_env=(env -i PATH="$PATH" HOME="$home" XDG_RUNTIME_DIR="$run" XDG_CONFIG_HOME="$home/config"
+    XDG_DATA_HOME="$home/data" XDG_CACHE_HOME="$home/cache" LANG=C.UTF-8
+    DBUS_SESSION_BUS_ADDRESS="unix:path=$run/bus" XDG_SESSION_TYPE=wayland)
+if [ "$desktop" = gnome ]; then
+    user_env+=(XDG_CURRENT_DESKTOP=GNOME XDG_SESSION_DESKTOP=gnome)
+else
+    user_env+=(XDG_CURRENT_DESKTOP=KDE KDE_FULL_SESSION=true KDE_SESSION_VERSION=5 XDG_SESSION_DESKTOP=KDE)
+fi
+as_user() { "${run_as[@]}" "${user_env[@]}" "$@"; }
+# Each daemon leads a process group of its own that cleanup ends as a whole:
+# runuser does not pass a signal on.
+daemon() {
+    local log=$1
+    shift
+    setsid "${run_as[@]}" "${user_env[@]}" "$@" >"$work/$log.log" 2>&1 &
+    pids+=($!)
+}
+wait_for() {
+    local what=$1
+    shift
+    for _ in $(seq 400); do "$@" >/dev/null 2>&1 && return 0; sleep 0.05; done
+    fail "$what did not start"
+}
+
+daemon session-bus dbus-daemon --session --nofork --address="unix:path=$run/bus"
+wait_for "the session bus" test -S "$run/bus"
+
+if [ "$desktop" = gnome ]; then
+    daemon gnome-shell gnome-shell --headless --wayland --virtual-monitor 1280x800
+    wait_for "gnome-shell" grep -q "Using public X11 display" "$work/gnome-shell.log"
+    display=$(sed -n 's/.*Using public X11 display \(:[0-9]*\).*/\1/p' "$work/gnome-shell.log" | head -n 1)
+    wait_for "gnome-shell's bus name" as_user busctl --user get-property org.gnome.Shell /org/gnome/Shell \
+        org.gnome.Shell OverviewActive
+    # Until the start-up overview closes, keys go to its search field; it
+    # opens once the shell says it started.
+    wait_for "gnome-shell's start-up" grep -q "GNOME Shell started" "$work/gnome-shell.log"
+    for _ in $(seq 100); do
+        as_user busctl --user set-property org.gnome.Shell /org/gnome/Shell org.gnome.Shell OverviewActive b false
+        as_user busctl --user get-property org.gnome.Shell /org/gnome/Shell org.gnome.Shell OverviewActive \
+            | grep -q false && break
+        sleep 0.1
+    done
+    xauthority=$(ls "$run"/.mutter-Xwaylandauth.* 2>/dev/null | head -n 1)
+    daemon portal-backend /usr/libexec/xdg-desktop-portal-gnome
+    wait_for "xdg-desktop-portal-gnome" as_user busctl --user status org.freedesktop.impl.portal.desktop.gnome
+    # GNOME 43 asks at every new remote-desktop session; this answers yes
+    # for the whole run, as a user at the screen would.
+    daemon dialog python3 "$here/answer-dialog.py"
+else
+    # Debian's kwin_wayland carries a file capability this sandbox refuses
+    # to exec; a plain copy runs.
+    cp /usr/bin/kwin_wayland "$work/kwin_wayland"
+    daemon kwin "$work/kwin_wayland" --virtual --width 1280 --height 800 --no-lockscreen \
+        --socket wayland-0 --xwayland
+    wait_for "kwin" test -S "$run/wayland-0"
+    wait_for "Xwayland" pgrep -u "$uid" -x Xwayland
+    display=$(tr '\0' '\n' <"/proc/$(pgrep -u "$uid" -x Xwayland | head -n 1)/cmdline" | grep -m 1 '^:[0-9]')
+    xauthority=$(tr '\0' '\n' <"/proc/$(pgrep -u "$uid" -x Xwayland | head -n 1)/cmdline" \
+        | grep -A 1 -x -- -auth | tail -n 1)
+    wait_for "kwin's bus name" as_user busctl --user status org.kde.KWin
+    daemon portal-backend /usr/lib/x86_64-linux-gnu/libexec/xdg-desktop-portal-kde
+    wait_for "xdg-desktop-portal-kde" as_user busctl --user status org.freedesktop.impl.portal.desktop.kde
+fi
+[ -n "$display" ] || fail "no Xwayland display"
+daemon portal /usr/libexec/xdg-desktop-portal
+wait_for "xdg-desktop-portal" as_user busctl --user get-property org.freedesktop.portal.Desktop \
+    /org/freedesktop/portal/desktop org.freedesktop.portal.RemoteDesktop version
+
+# The test binaries read build and source folders given by the caller's
+# environment; everything else is the user's own.
+as_user WAYLAND_DISPLAY=wayland-0 DISPLAY="$display" XAUTHORITY="$xauthority" TELLWIND_DESKTOP="$desktop" \
+    TELLWIND_DESKTOP_TOOLS="$here" \
+    TELLWIND_BUILD_DIR="${TELLWIND_BUILD_DIR:-}" TELLWIND_SOURCE_DIR="${TELLWIND_SOURCE_DIR:-}" \
+    QT_QUICK_BACKEND=software TELLWIND_HARNESS=1 "$@"

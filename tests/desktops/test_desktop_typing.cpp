@@ -1,0 +1,176 @@
+// The real chain on a headless GNOME 43 or KDE Plasma 5.27
+// (desktop-session.sh): the program's typing service, wired as the program
+// wires it, types through the desktop's own RemoteDesktop portal into a native
+// terminal; the desktop's shortcut portal binds the shortcut or says it
+// cannot; the real program's panel leaves the focus where it was.
+#include "DesktopTarget.h"
+#include "app/CompositionRoot.h"
+#include "app/ProcessRig.h"
+#include "desktop/GlobalHotkeyManager.h"
+#include "desktop/Hotkey.h"
+#include "output/TextInsertionService.h"
+#include "support/ScriptedNotificationService.h"
+
+#include <QApplication>
+#include <QTemporaryDir>
+
+#include <qcoro/qcorotask.h>
+
+namespace
+{
+
+// Whether `received` is `expected` with only characters a US layout lacks
+// left out, and which ones those are.
+bool lostOnlyOutsideTheLayout(const QString &expected, const QString &received, QString &lost)
+{
+    qsizetype at = 0;
+    for (const QChar ch : expected) {
+        if (at < received.size() && received.at(at) == ch) {
+            ++at;
+            continue;
+        }
+        if (ch.unicode() < 0x80)
+            return false;
+        lost += ch;
+    }
+    return at == received.size();
+}
+
+} // namespace
+
+class TestDesktopTyping : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir folder;
+    std::unique_ptr<CompositionRoot> root;
+    // KDE's bare session has no notification daemon: this one hears what
+    // the user is told. GNOME's shell has its own, and must type exactly.
+    std::unique_ptr<ScriptedNotificationService> notices;
+
+    bool onKde() const { return desktopName() == QLatin1String("kde"); }
+
+private slots:
+    void initTestCase()
+    {
+        if (desktopName().isEmpty())
+            QSKIP("needs the desktop session of tests/desktops/desktop-session.sh");
+        QVERIFY(folder.isValid());
+        if (onKde()) {
+            notices = std::make_unique<ScriptedNotificationService>();
+            QVERIFY(notices->isRegistered());
+        }
+        // One portal session for the program's life, opened when the first
+        // recording starts; GNOME asks for it (the session's answerer says
+        // yes). Targets start afterwards: the newest window has the focus.
+        root = std::make_unique<CompositionRoot>();
+        qInfo().noquote() << "Typing through" << root->typingBackendName();
+        QVERIFY(root->textInsertion().isAccessibilityTrusted());
+        if (!onKde())
+            QTRY_VERIFY_WITH_TIMEOUT(dialogsAnswered() >= 1, 30000);
+    }
+    void cleanupTestCase()
+    {
+        root.reset();
+        notices.reset();
+    }
+
+    // KDE binds the default shortcut and a chord pressed on the desktop
+    // toggles dictation; GNOME 43 has no shortcut portal, and the user is
+    // told to bind the command instead.
+    void shortcut()
+    {
+        // The composition root's own manager, bound since it was made.
+        GlobalHotkeyManager &manager = root->hotkeyManager();
+        int toggles = 0;
+        manager.onHotkeyPressed = [&toggles] { ++toggles; };
+        if (!onKde()) {
+            QTRY_COMPARE_WITH_TIMEOUT(
+                manager.desktopBinding(), GlobalHotkeyManager::DesktopBinding::unavailable, 20000);
+            QVERIFY(manager.shortcutNote().contains("tellwind --toggle"));
+            return;
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(
+            manager.desktopBinding(), GlobalHotkeyManager::DesktopBinding::bound, 20000);
+        qInfo().noquote() << "KDE bound the shortcut to" << manager.hotkeyText();
+        QCOMPARE(manager.hotkeyText(), QStringLiteral("Ctrl+Alt+D"));
+        QVERIFY(pressOnDesktop({ "Control_L", "Alt_L", "d" }));
+        QTRY_COMPARE(toggles, 1);
+        // Without Ctrl it is only a letter.
+        QVERIFY(pressOnDesktop({ "Alt_L", "d" }));
+        QVERIFY(pressOnDesktop({ "Control_L", "Alt_L", "d" }));
+        QTRY_COMPARE(toggles, 2);
+        manager.onHotkeyPressed = nullptr;
+    }
+
+    // The real program's panel appears over the application being dictated
+    // into and leaves it the keyboard focus: the words still arrive there.
+    void panelLeavesTheFocus()
+    {
+        TextInsertionService &service = root->textInsertion();
+        DesktopTarget target(folder.filePath("panel"));
+        QVERIFY(target.isReady());
+        QVERIFY(target.settle(service));
+        QProcessEnvironment environment = userEnvironment(folder.filePath("program"));
+        environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        auto tellwind = Child::start(environment, tellwindProgram());
+        QVERIFY(tellwind->waitForLine(tellwindReady, 30000));
+        QVERIFY(target.keepsFocus());
+
+        target.dictate(service, { QStringLiteral("still here") });
+        QCOMPARE(target.received(QStringLiteral("still here")), QStringLiteral("still here"));
+    }
+    // Letters, digits and punctuation arrive exactly everywhere; what the
+    // layout lacks arrives exactly on GNOME, and on KDE exactly or with the
+    // user told which characters could not be typed.
+    void typesWhatWasMeant_data()
+    {
+        QTest::addColumn<QStringList>("transcripts");
+        QTest::addColumn<QString>("expected");
+        QTest::addRow("letters digits punctuation") << QStringList {
+            "Hello World 42! (a+b)=c; 50% off @ #1 $20 ~x `y` <z> a/b\\c, \"q\" 'p' ^_|{}:?"
+        } << "Hello World 42! (a+b)=c; 50% off @ #1 $20 ~x `y` <z> a/b\\c, \"q\" 'p' ^_|{}:?";
+        QTest::addRow("outside the layout") << QStringList { "The “Grüße” café – €5 for Straße über é" }
+                                            << "The “Grüße” café – €5 for Straße über é";
+        // The recognizer rewrites the end of what it heard: backspaces, then
+        // the new ending.
+        QTest::addRow("revision") << QStringList { "Send the report by Friday",
+            "Send the report by Montag – ü ß €" }
+                                  << "Send the report by Montag – ü ß €";
+        QTest::addRow("two lines") << QStringList { "first line\nSecond Line 2" }
+                                   << "first line\nSecond Line 2";
+    }
+    void typesWhatWasMeant()
+    {
+        QFETCH(QStringList, transcripts);
+        QFETCH(QString, expected);
+        TextInsertionService &service = root->textInsertion();
+        if (notices)
+            notices->calls.clear();
+
+        DesktopTarget target(folder.filePath(QString::fromLatin1(QTest::currentDataTag()).replace(' ', '-')));
+        QVERIFY(target.isReady());
+        QVERIFY(target.settle(service));
+        target.dictate(service, transcripts);
+        const QString received = target.received(expected);
+        if (received == expected || !onKde()) {
+            QCOMPARE(received, expected);
+            return;
+        }
+        QString lost;
+        QVERIFY2(lostOnlyOutsideTheLayout(expected, received, lost), qPrintable(received));
+        QTRY_VERIFY(!notices->calls.isEmpty());
+        const QString told = notices->bodies().join(u'\n');
+        for (const QChar ch : std::as_const(lost))
+            QVERIFY2(told.contains(ch), qPrintable(QStringLiteral("%1 lost, told: %2").arg(ch).arg(told)));
+    }
+};
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    TestDesktopTyping test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "test_desktop_typing.moc"
