@@ -310,6 +310,12 @@ private slots:
         QVERIFY(QFile::exists(session.path("runtime/tellwind/instance")));
         auto first = session.start();
         QVERIFY(first->waitForLine(tellwindReady));
+        // However long the first has run, its lock is no one else's while it lives.
+        QFile lock(session.path("runtime/tellwind/instance.lock"));
+        QVERIFY(lock.open(QIODevice::ReadWrite)
+            && lock.setFileTime(
+                QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime));
+        lock.close();
         handOff(session, *first);
         // An action goes over the socket as well.
         stop = session.start(tellwindProgram(), { "--stop" });

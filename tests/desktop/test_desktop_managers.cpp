@@ -73,6 +73,7 @@ private slots:
         QTest::addColumn<QVariant>("y");
         QTest::addRow("not a number") << QVariant("nan") << QVariant("300.0");
         QTest::addRow("on a display that is gone") << QVariant("2500.0") << QVariant("600.0");
+        QTest::addRow("half a pair") << QVariant("300.0") << QVariant();
     }
     void damagedStoredPositionIsForgotten()
     {

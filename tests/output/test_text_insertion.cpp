@@ -99,6 +99,35 @@ private slots:
         QVERIFY(!rig->service.pendingText() && !rig->service.isTyping());
     }
 
+    // Updates that queue while one is typed: the newest of each utterance
+    // counts, an earlier utterance's final included. A new recording drops
+    // what the last one still had queued, and what that one says later.
+    void queuedUpdatesKeepEachUtteranceAndRecording()
+    {
+        TextInsertionService &service = rig->service;
+        const auto update = [&service](quint64 recording, quint64 utterance, const char *text) {
+            return service.insertTranscript({ recording, utterance, text, false });
+        };
+        service.beginRecording(1);
+        auto running = update(1, 0, "hello wor");
+        QCoro::waitFor(update(1, 0, "hello world"));
+        QCoro::waitFor(update(1, 1, "next"));
+        QCoro::waitFor(update(1, 1, "next one"));
+        QCoro::waitFor(running);
+        QCOMPARE(rig->field.screen, QString("hello world. next one"));
+
+        running = update(1, 1, "next one more");
+        QCoro::waitFor(update(1, 2, "queued"));
+        service.beginRecording(2);
+        QCoro::waitFor(update(1, 3, "late"));
+        QCoro::waitFor(running);
+        QCoro::waitFor(update(2, 0, "fresh"));
+        const QString screen = rig->field.screen;
+        QVERIFY2(screen.startsWith("hello world. next one more") && screen.endsWith("fresh")
+                && !screen.contains("queued") && !screen.contains("late"),
+            qPrintable(screen));
+    }
+
     // The US characters themselves are the X11 typing test's, under several layouts.
     void typographicMarksAreTypedAsTheirPlainForms()
     {
