@@ -2,7 +2,7 @@
 # Puts plausible bugs into the code one at a time and runs the tests that must
 # catch each: a bug no test notices is a test to write.
 #
-#   scripts/mutants.sh [LIST] [SELECTION...]
+#   scripts/mutants.sh [--check] [LIST] [SELECTION...]
 #
 # LIST (tests/mutants.txt by default) holds one entry a paragraph:
 #   name:  what the bug does, as a user would meet it
@@ -17,9 +17,15 @@
 # .mutants/tree and built in .mutants/tree/build; both stay between runs, so
 # only what a mutant touches is compiled again. MUTANTS_JOBS sets the build's
 # jobs (2); MUTANTS_BASELINE=0 skips the check that the tests pass unmutated.
+# --check only lists the entries whose text the checkout no longer holds.
 set -u
 root=$(cd "$(dirname "$0")/.." && pwd)
 list=$root/tests/mutants.txt
+check_only=""
+if [ "${1:-}" = --check ]; then
+    check_only=1
+    shift
+fi
 if [ $# -gt 0 ] && [ -f "$1" ]; then
     list=$(realpath "$1")
     shift
@@ -34,30 +40,15 @@ export CCACHE_NOHASHDIR=1
 
 say() { printf '%s\n' "$*"; }
 
-# The copy: files that differ from the checkout's are copied again, so that
-# the build sees only those as changed.
-mkdir -p "$tree"
-(cd "$root" && git ls-files -co --exclude-standard -z) | while IFS= read -r -d '' file; do
-    [ -f "$root/$file" ] || continue
-    if ! cmp -s "$root/$file" "$tree/$file"; then
-        mkdir -p "$tree/$(dirname "$file")"
-        cp "$root/$file" "$tree/$file"
-    fi
-done
-if [ ! -f "$build/build.ninja" ]; then
-    nice cmake -S "$tree" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTELLWIND_WERROR=OFF \
-        >"$root/.mutants/configure.log" 2>&1 || { cat "$root/.mutants/configure.log"; exit 1; }
-fi
-
 # Entries, as parallel arrays.
 names=() files=() finds=() intos=() tests=() builds=()
+name="" file="" find="" into="" test="" extra=""
 flush() {
     if [ -n "${name}${file}" ]; then
         names+=("$name") files+=("$file") finds+=("$find") intos+=("$into") tests+=("$test") builds+=("$extra")
     fi
     name="" file="" find="" into="" test="" extra=""
 }
-flush
 while IFS= read -r line || [ -n "$line" ]; do
     case "$line" in
     '#'*) ;;
@@ -82,6 +73,34 @@ for i in "${!names[@]}"; do
     done
     [ -n "$keep" ] && chosen+=("$i")
 done
+
+# --check: which entries no longer match the checkout, without building.
+if [ -n "$check_only" ]; then
+    stale=0
+    for i in "${chosen[@]}"; do
+        if ! grep -qF -- "${finds[$i]}" "$root/${files[$i]}" 2>/dev/null; then
+            printf '%3d %s: stale (text not found in %s)\n' "$((i + 1))" "${names[$i]}" "${files[$i]}"
+            stale=$((stale + 1))
+        fi
+    done
+    echo "${#chosen[@]} entries, $stale stale"
+    exit $((stale > 0))
+fi
+
+# The copy: files that differ from the checkout's are copied again, so that
+# the build sees only those as changed.
+mkdir -p "$tree"
+(cd "$root" && git ls-files -co --exclude-standard -z) | while IFS= read -r -d '' file; do
+    [ -f "$root/$file" ] || continue
+    if ! cmp -s "$root/$file" "$tree/$file"; then
+        mkdir -p "$tree/$(dirname "$file")"
+        cp "$root/$file" "$tree/$file"
+    fi
+done
+if [ ! -f "$build/build.ninja" ]; then
+    nice cmake -S "$tree" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTELLWIND_WERROR=OFF \
+        >"$root/.mutants/configure.log" 2>&1 || { cat "$root/.mutants/configure.log"; exit 1; }
+fi
 
 # The targets a test regular expression needs: each test named like a target,
 # and whatever that target depends on.
