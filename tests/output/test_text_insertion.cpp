@@ -31,8 +31,10 @@ private slots:
         const QString x30 = "ab" + QString(30, u'x'), y = "ab" + QString(17, u'y');
         const QList<std::tuple<QStringList, QString, QString, QString>> cases
             = { { { "Hello word" }, "Hello world", "⌫ld", "Hello world" },
-                  // Shrinking but sharing more than two characters: corrected in place.
+                  // Shrinking but sharing more than two characters: corrected in place;
+                  // sharing two, a new sentence.
                   { { "Hello world this is" }, "Hello", QString(14, u'⌫'), "Hello" },
+                  { { "abcdefgh" }, "abX", ". abX", "abcdefgh. abX" },
                   // 30 backspaces are still a correction; 31 are not, and nothing
                   // already typed is deleted.
                   { { x30 }, y, QString(30, u'⌫') + y.mid(2), y },
