@@ -12,8 +12,8 @@
 #   test:  the ctest regular expression naming the tests that must catch it
 #   build: more targets those tests need (optional; a test named like its
 #          executable is built anyway)
-# SELECTION, if given, keeps the entries whose number or name contains one of
-# its words. The checkout is copied (with its uncommitted changes) to
+# SELECTION, if given, keeps the entries numbered so, or whose name contains
+# one of its words. The checkout is copied (with its uncommitted changes) to
 # .mutants/tree and built in .mutants/tree/build; both stay between runs, so
 # only what a mutant touches is compiled again. MUTANTS_JOBS sets the build's
 # jobs (2); MUTANTS_BASELINE=0 skips the check that the tests pass unmutated.
@@ -68,8 +68,11 @@ chosen=()
 for i in "${!names[@]}"; do
     keep=$([ ${#selection[@]} = 0 ] && echo 1)
     for word in "${selection[@]}"; do
-        [ "$word" = "$((i + 1))" ] && keep=1
-        [[ "${names[$i]}" == *"$word"* ]] && keep=1
+        if [[ "$word" =~ ^[0-9]+$ ]]; then
+            [ "$word" = "$((i + 1))" ] && keep=1
+        elif [[ "${names[$i]}" == *"$word"* ]]; then
+            keep=1
+        fi
     done
     [ -n "$keep" ] && chosen+=("$i")
 done
