@@ -92,10 +92,15 @@ private Q_SLOTS:
             server.script << reply;
         server.script << transcript("after");
         Stream stream(baseUrl.isNull() ? server.baseUrl() : baseUrl, 50ms, 300ms);
-        for (int i = 0; i < 3; ++i) {
-            stream.service.audioBuffer().append(QByteArray(48000, '\1'));
+        for (char i = 0; i < 3; ++i) {
+            stream.service.audioBuffer().append(QByteArray(48000, char(i + 1)));
             QTRY_COMPARE_WITH_TIMEOUT(stream.finished.count(), i + 1, 5000);
         }
+        // Which upload each request carried: the middle one as often as it was tried.
+        QByteArray sent;
+        for (const auto &request : server.requests)
+            sent += request.body.left(1);
+        QCOMPARE(sent, baseUrl.isNull() ? "\1" + QByteArray(attempts, '\2') + "\3" : QByteArray());
         QCOMPARE(stream.service.errorMessage(), error);
         QCOMPARE(stream.service.errorMessage().isNull(), error.isNull());
         QCOMPARE(

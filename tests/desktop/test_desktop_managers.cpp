@@ -60,6 +60,9 @@ private slots:
         QCOMPARE(store.status(), AutostartStore::Status::enabled);
         QCOMPARE(store.unregisterApp(), std::nullopt);
         QCOMPARE(store.status(), AutostartStore::Status::notRegistered);
+        // Hidden alone hides it as well: most desktops read nothing else.
+        writeFile(entry.fileName(), "[Desktop Entry]\nExec=/bin/true\nHidden=true\n");
+        QCOMPARE(store.status(), AutostartStore::Status::notRegistered);
 
         // A file where the folder belongs: nobody, root included, can write there.
         writeFile(home.filePath("blocked/autostart"), "");
