@@ -89,7 +89,7 @@ private slots:
     void startsWithNoWayToType()
     {
         QTemporaryDir folder;
-        const QProcessEnvironment environment = userEnvironment(folder.path());
+        QProcessEnvironment environment = userEnvironment(folder.path());
         environment.insert("WAYLAND_DISPLAY", "no-such-compositor");
         environment.remove("DISPLAY");
         environment.insert("QT_QPA_PLATFORM", "offscreen");
