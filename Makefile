@@ -3,7 +3,7 @@ BUILD ?= build
 BUILD_TYPE ?= RelWithDebInfo
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps test-deps configure build build-run run package test test-sanitize bench clean
+.PHONY: all deps test-deps configure build build-run run package test test-sanitize bench mutants clean
 
 all: build
 
@@ -41,8 +41,10 @@ test: test-deps
 	$(MAKE) build CMAKE_FLAGS="-DTELLWIND_WERROR=ON $(CMAKE_FLAGS)"
 	# A test gets a second run before it counts as failed: the real-chain tests
 	# race other programs (X, the sound server, PostgreSQL, sway) on a shared
-	# machine. Every failure is still printed.
-	tests/harness.sh ctest --test-dir $(BUILD) --output-on-failure --repeat until-pass:2 $(CTEST_FLAGS)
+	# machine. Every failure is still printed, and the run ends by naming each
+	# test that needed its second chance.
+	tests/harness.sh ctest --test-dir $(BUILD) --output-on-failure --repeat until-pass:2 $(CTEST_FLAGS); \
+		status=$$?; tests/second_runs.sh $(BUILD); exit $$status
 
 # The tests on fakes, where the sanitizers see most of our own code; the
 # real-chain tests mostly wait on other programs and run in `make test`.
@@ -53,5 +55,10 @@ test-sanitize: test-deps
 bench: test-deps build
 	tests/harness.sh bench/run.sh $(BUILD)
 
+# Plausible bugs, one at a time, each against the tests that must catch it
+# (scripts/mutants.sh; tests/mutants.txt lists them). Not part of `make test`.
+mutants: test-deps
+	scripts/mutants.sh $(MUTANTS)
+
 clean:
-	rm -rf build build-sanitize
+	rm -rf build build-sanitize .mutants

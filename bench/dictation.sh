@@ -3,12 +3,15 @@
 #   startup_to_panel_ms      process start until the panel window is mapped (median of 3)
 #   idle_cpu_percent         CPU share of one core over 60 s without dictation
 #   idle_rss_mb              resident memory after those 60 s
-#   dictation_latency_p50_ms end of the spoken sentence until its last character
-#                            reached the target application, less the time the
-#                            fixed typing pace needs for what was typed after
-#                            the speech ended (10 dictations, on-device)
+#   dictation_latency_p50_ms end of the spoken sentence (the audio's end) until
+#                            its last character reached the target application,
+#                            less the time spent typing after the speech ended
+#                            (from each edit's start to its last key sent, as
+#                            the program's log lines are stamped on arrival;
+#                            10 dictations, on-device)
 #   dictating_cpu_percent    CPU share of one core while those dictations ran
 set -u
+fail() { echo "dictation bench: $*" >&2; exit 1; }
 build=$(cd "${TELLWIND_BUILD_DIR:-build}" && pwd)
 work=$(mktemp -d "${TMPDIR:-/tmp}/tellwind-bench.XXXXXX")
 pids=()
@@ -75,7 +78,7 @@ echo "startup_to_panel_ms: $(printf '%s\n' "${startups[@]}" | median) ms"
 # Idle.
 fresh_config
 start_tellwind
-wait_for_log "✅ Window configured as floating borderless" || { echo "dictation bench: no panel" >&2; exit 1; }
+wait_for_log "✅ Window configured as floating borderless" || fail "no panel"
 sleep 3
 before=$(cpu_ticks "$tellwind")
 sleep "$idle_seconds"
@@ -117,23 +120,27 @@ for run in $(seq "$runs"); do
             stable=0; last=$current
         fi
     done
-    last_char=$(stat -c '%.9Y' "$work/out.txt")
+    last_char=$(stat -c '%.9Y' "$work/out.txt" 2>/dev/null) || fail "run $run: nothing reached the terminal"
+    awk -v a="$speech_end" -v b="$last_char" 'BEGIN { exit !(b > a) }' \
+        || fail "run $run: nothing was typed after the speech ended"
     click_mic
     for _ in $(seq 1500); do [ "$(count_log "✅ Recording stopped")" -gt "$stopped" ] && break; sleep 0.02; done
     dictating_ticks=$((dictating_ticks + $(cpu_ticks "$tellwind") - begin_ticks))
     dictating_ms=$((dictating_ms + $(now_ms) - begin_ms))
-    # Typing the diffs logged after the speech ended takes 9 ms a character
-    # and 5 ms a backspace at the fixed pace.
+    # Each edit runs from its "Smart diff" line to its "Done" (its last key
+    # sent); those that began after the speech ended are typing, not waiting.
     typing_ms=$(awk -v end="$speech_end" '
-        $1 > end && /\[Insert\] Smart diff: delete/ {
-            match($0, /delete [0-9]+ chars/); d = substr($0, RSTART + 7, RLENGTH - 13)
-            t = $0; sub(/.* chars, type \x27/, "", t); sub(/\x27$/, "", t)
-            ms += 5 * d + 9 * length(t)
-        } END { print ms + 0 }' "$work/tellwind.log")
-    latencies+=($(awk -v a="$speech_end" -v b="$last_char" -v t="$typing_ms" \
-        'BEGIN { v = (b - a) * 1000 - t; if (v < 0) v = 0; printf "%d", v }'))
+        /\[Insert\] Smart diff: delete [0-9]+ chars, type [0-9]+ chars/ { start = $1; next }
+        /\[Insert\] Done/ && start > end { ms += ($1 - start) * 1000; edits++; start = 0 }
+        END { if (edits) printf "%d", ms }' "$work/tellwind.log")
+    [ -n "$typing_ms" ] || fail "run $run: no edit was typed after the speech ended"
+    latency=$(awk -v a="$speech_end" -v b="$last_char" -v t="$typing_ms" \
+        'BEGIN { v = (b - a) * 1000 - t; if (v >= 0) printf "%d", v }')
+    [ -n "$latency" ] || fail "run $run: the typing ($typing_ms ms) outlasted the wait for the last character"
+    latencies+=("$latency")
     sleep 0.5
 done
+[ ${#latencies[@]} = "$runs" ] || fail "only ${#latencies[@]} of $runs dictations measured"
 echo "dictation_latency_p50_ms: $(printf '%s\n' "${latencies[@]}" | median) ms"
 awk -v t="$dictating_ticks" -v hz="$ticks" -v ms="$dictating_ms" \
     'BEGIN { printf "dictating_cpu_percent: %.1f %%\n", 100 * t / hz / (ms / 1000) }'

@@ -4,6 +4,8 @@
 # On a two-core machine the two replicas share the same cores, so the ratio
 # mostly says what the proxy costs.
 set -eu
+# Debian puts haproxy in /usr/sbin, which only root has on its PATH.
+PATH=$PATH:/usr/sbin:/sbin
 if [ -z "${TELLWIND_TEST_DATABASE:-}" ]; then
     exec "$(dirname "$0")/../tests/server_auth/with_postgres.sh" "$0" "$@"
 fi
@@ -46,6 +48,7 @@ defaults
     option forwardfor
 frontend tellwind
     bind 127.0.0.1:$front
+    monitor-uri /proxy-alive
     default_backend replicas
 backend replicas
     balance leastconn
@@ -54,8 +57,14 @@ backend replicas
 CFG
     haproxy -db -f "$work/haproxy.cfg" >"$work/haproxy.log" 2>&1 &
     proxy=$!
-    sleep 1
-    kill -0 "$proxy" 2>/dev/null && { server_pids+=("$proxy"); break; }
+    # Up when it answers its own monitor address; gone at once when it could not bind.
+    for _ in $(seq 200); do
+        curl -sf -o /dev/null "http://127.0.0.1:$front/proxy-alive" && break
+        kill -0 "$proxy" 2>/dev/null || break
+        sleep 0.05
+    done
+    curl -sf -o /dev/null "http://127.0.0.1:$front/proxy-alive" && { server_pids+=("$proxy"); break; }
+    kill "$proxy" 2>/dev/null
     proxy=""
 done
 [ -n "$proxy" ] || { echo "HAProxy did not start" >&2; exit 1; }

@@ -127,6 +127,27 @@ private slots:
         }
     }
 
+    // Clicking "Sign In" over and over keeps the newest sign-ins open.
+    void manySignInsKeepTheNewest()
+    {
+        ScriptedHttpServer server;
+        server.fallback = Reply(200, user("ada@example.com").encode());
+        Settings::setString(AuthManager::baseURLKey, server.baseUrl());
+        QDateTime now = QDateTime::currentDateTimeUtc();
+        AuthManager manager;
+        manager.setClock([&now] { return now; });
+        QStringList states;
+        for (int i = 0; i <= AuthManager::maximumPendingSignIns; ++i, now = now.addSecs(1))
+            states << QUrlQuery(QUrl(manager.beginSignIn())).queryItemValue("state");
+        const auto answer = [&](const QString &state) {
+            return signIn(manager, "tellwind://callback?token=t0k3n&state=" + state);
+        };
+        QVERIFY(!answer(states.first()));
+        QVERIFY(answer(states.at(1)));
+        manager.signOut();
+        QVERIFY(answer(states.last()));
+    }
+
     // A token that could break the request header never reaches the server,
     // whether it comes in a callback or from the settings file.
     void tokensThatCouldBreakAHeaderAreNeverSent()

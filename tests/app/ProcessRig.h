@@ -76,6 +76,24 @@ public:
         }
         return false;
     }
+    // With tellwind.speech.debug on: what the on-device recognizer heard last,
+    // and the log without those lines.
+    static inline const QString heardPrefix = QStringLiteral("📝 [On-device STT] ");
+    QString heard()
+    {
+        const QStringList results = lines().filter(heardPrefix);
+        return results.isEmpty() ? QString() : results.last().section(": ", 1);
+    }
+    QStringList linesOtherThanHeard()
+    {
+        QStringList kept = lines();
+        kept.removeIf([](const QString &line) { return line.startsWith(heardPrefix); });
+        return kept;
+    }
+    bool waitUntilHeard(const QString &sentence, int timeoutMs = 15000)
+    {
+        return QTest::qWaitFor([&] { return heardAllButOne(sentence, heard()); }, timeoutMs);
+    }
     // The program has nothing left to do (typing included) once it has logged nothing for a while.
     void waitUntilQuiet(int quietMs = 1500)
     {

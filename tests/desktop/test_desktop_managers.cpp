@@ -62,6 +62,9 @@ private slots:
         QCOMPARE(store.status(), AutostartStore::Status::enabled);
         QCOMPARE(store.unregisterApp(), std::nullopt);
         QCOMPARE(store.status(), AutostartStore::Status::notRegistered);
+        // Hidden alone hides it as well: most desktops read nothing else.
+        writeFile(entry.fileName(), "[Desktop Entry]\nExec=/bin/true\nHidden=true\n");
+        QCOMPARE(store.status(), AutostartStore::Status::notRegistered);
 
         // A file where the folder belongs: nobody, root included, can write there.
         writeFile(home.filePath("blocked/autostart"), "");
@@ -115,6 +118,7 @@ private slots:
         QTest::addColumn<QVariant>("y");
         QTest::addRow("not a number") << QVariant("nan") << QVariant("300.0");
         QTest::addRow("on a display that is gone") << QVariant("2500.0") << QVariant("600.0");
+        QTest::addRow("half a pair") << QVariant("300.0") << QVariant();
     }
     void damagedStoredPositionIsForgotten()
     {

@@ -55,6 +55,8 @@ private slots:
             "Yes I think I'm sure I'll see I've got I'd say");
         row("words that start like one", "island iris im ill id", "Island iris im ill id");
         row("the verb may", "you may go in may", "You may go in may");
+        row("a word that ends a sentence", "done. next one really? yes", "Done. Next one really? Yes");
+        row("typographic apostrophe", u"yes i\u2019m sure"_qs, u"Yes I\u2019m sure"_qs);
         row("accented", "\u00FCber alles period \u00E9lan", u"\u00DCber alles. \u00C9lan"_qs);
         row("outside the basic plane", u"\U00010428 period \U00010428"_qs, u"\U00010400. \U00010400"_qs);
     }
@@ -88,6 +90,32 @@ private slots:
         context.language = language;
         const QString spoken = "i said  hello comma world period new line monday";
         QCOMPARE(TextFormatter::format(spoken, context), written);
+    }
+
+    // Where the text begins decides its first capital: a recording's start
+    // (unless turned off), or a sentence the last utterance finished.
+    void firstCapital_data()
+    {
+        QTest::addColumn<bool>("recordingStart");
+        QTest::addColumn<bool>("atRecordingStart"); // the option
+        QTest::addColumn<bool>("followsSentenceEnd");
+        QTest::addColumn<QString>("written");
+        QTest::addRow("a recording's start") << true << true << false << "Hello there";
+        QTest::addRow("a recording's start, option off") << true << false << false << "hello there";
+        QTest::addRow("after a finished sentence") << false << true << true << "Hello there";
+        QTest::addRow("mid-sentence") << false << true << false << "hello there";
+    }
+    void firstCapital()
+    {
+        QFETCH(bool, recordingStart);
+        QFETCH(bool, atRecordingStart);
+        QFETCH(bool, followsSentenceEnd);
+        QFETCH(QString, written);
+        TextFormatter::Context context = english();
+        context.options.capitalizeRecordingStart = atRecordingStart;
+        context.recordingStart = recordingStart;
+        context.followsSentenceEnd = followsSentenceEnd;
+        QCOMPARE(TextFormatter::format("hello there", context), written);
     }
 
     void everyTableLoads()

@@ -23,6 +23,35 @@ private slots:
     void init() { Settings::remove(Hotkey::settingsKey); }
     void cleanup() { Settings::remove(Hotkey::settingsKey); }
 
+    // A shortcut needs Ctrl, Alt or Super: Shift alone would eat a capital
+    // the user types. Each is told to the portal in its own terms.
+    void whichShortcutsCanBeRecorded_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        QTest::addColumn<QString>("portal"); // empty: refused
+        QTest::addRow("Ctrl+Alt+D") << int(Qt::Key_D) << int(Qt::ControlModifier | Qt::AltModifier)
+                                    << "CTRL+ALT+d";
+        QTest::addRow("Super+F5") << int(Qt::Key_F5) << int(Qt::MetaModifier) << "LOGO+F5";
+        QTest::addRow("Ctrl+Shift+1")
+            << int(Qt::Key_1) << int(Qt::ControlModifier | Qt::ShiftModifier) << "CTRL+SHIFT+1";
+        QTest::addRow("Shift+D") << int(Qt::Key_D) << int(Qt::ShiftModifier) << "";
+        QTest::addRow("D alone") << int(Qt::Key_D) << 0 << "";
+        QTest::addRow("a modifier as the key") << int(Qt::Key_Shift) << int(Qt::ControlModifier) << "";
+        QTest::addRow("Shift+R, the old default") << int(Qt::Key_R) << int(Qt::ShiftModifier) << "SHIFT+r";
+    }
+    void whichShortcutsCanBeRecorded()
+    {
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        QFETCH(QString, portal);
+        const std::optional<Hotkey> hotkey = Hotkey::fromKey(key, modifiers);
+        QCOMPARE(hotkey ? hotkey->portalTrigger() : QString(), portal);
+    }
+
+    // A stored value no trigger can be made of falls back to Shift + R.
+    void damagedStoredValue()
+
     // What the settings hold decides the shortcut: nothing stored is the
     // default Ctrl+Alt+D, a stored choice (Shift + R among them) stays the
     // user's, and a value no trigger can be made of reads as the default.

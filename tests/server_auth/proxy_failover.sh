@@ -5,6 +5,9 @@
 # transcript (a client retry counts), and the account and its session made
 # before the kill must still be there. Run inside with_postgres.sh.
 set -eu
+# Debian puts haproxy in /usr/sbin, which only root has on its PATH.
+PATH=$PATH:/usr/sbin:/sbin
+command -v haproxy >/dev/null || { echo "FAIL: haproxy is not installed (Debian package haproxy)" >&2; exit 1; }
 build=${TELLWIND_BUILD_DIR:-build}
 : "${TELLWIND_TEST_DATABASE:?run me through tests/server_auth/with_postgres.sh}"
 . "$(dirname "$0")/../../scripts/server-process.sh"
@@ -39,6 +42,7 @@ defaults
     option forwardfor
 frontend tellwind
     bind 127.0.0.1:$front
+    monitor-uri /proxy-alive
     default_backend replicas
 backend replicas
     balance roundrobin
@@ -47,11 +51,19 @@ backend replicas
 CFG
     haproxy -db -f "$work/haproxy.cfg" >"$work/haproxy.log" 2>&1 &
     proxy=$!
-    sleep 1
-    if kill -0 "$proxy" 2>/dev/null; then
+    # Up when it answers its own monitor address (whatever else may hold a
+    # port answers something else); gone at once when it could not bind.
+    up=""
+    for _ in $(seq 200); do
+        if curl -sf -o /dev/null "http://127.0.0.1:$front/proxy-alive"; then up=1; break; fi
+        kill -0 "$proxy" 2>/dev/null || break
+        sleep 0.05
+    done
+    if [ -n "$up" ] && kill -0 "$proxy" 2>/dev/null; then
         server_pids+=("$proxy")
         break
     fi
+    kill "$proxy" 2>/dev/null || true
     proxy=""
 done
 [ -n "$proxy" ] || fail "HAProxy did not start: $(cat "$work/haproxy.log")"

@@ -224,6 +224,17 @@ private Q_SLOTS:
             << QByteArray("page") << true << QByteArray("Origin: https://evil.example") << 403;
         QTest::addRow("cross-site fetch")
             << QByteArray("page") << true << QByteArray("Sec-Fetch-Site: cross-site") << 403;
+        // A sibling host (another user's page under the same domain) is no origin of ours.
+        QTest::addRow("same-site fetch")
+            << QByteArray("page") << true << QByteArray("Sec-Fetch-Site: same-site") << 403;
+        QTest::addRow("same-origin fetch")
+            << QByteArray("page") << true << QByteArray("Sec-Fetch-Site: same-origin") << 303;
+        QTest::addRow("the page's own origin, port and all")
+            << QByteArray("page") << true
+            << QByteArray("Host: 127.0.0.1:8080\r\nOrigin: http://127.0.0.1:8080") << 303;
+        QTest::addRow("the same host on another port")
+            << QByteArray("page") << true
+            << QByteArray("Host: 127.0.0.1:8080\r\nOrigin: http://127.0.0.1:9090") << 403;
     }
 
     void formsFromElsewhereAreRefused()

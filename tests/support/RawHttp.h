@@ -9,6 +9,8 @@
 #include <QTcpSocket>
 #include <QTest>
 
+#include <algorithm>
+
 // One HTTP message as it came off the wire, a request or an answer.
 struct HttpMessage {
     QByteArray method; // requests
@@ -59,11 +61,14 @@ struct HttpMessage {
 
 using RawReply = HttpMessage;
 
-// A request as a client would write it; empty header lines are left out.
+// A request as a client would write it; empty header lines are left out, and
+// a Host line among `headers` takes the place of the usual one.
 inline QByteArray httpRequest(const QByteArray &method, const QByteArray &target, const QByteArray &body = {},
     const QList<QByteArray> &headers = {})
 {
-    QByteArray request = method + ' ' + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n";
+    const bool ownHost = std::any_of(
+        headers.cbegin(), headers.cend(), [](const QByteArray &line) { return line.startsWith("Host:"); });
+    QByteArray request = method + ' ' + target + " HTTP/1.1\r\n" + (ownHost ? "" : "Host: 127.0.0.1\r\n");
     for (const QByteArray &line : headers)
         request += line.isEmpty() ? QByteArray() : line + "\r\n";
     if (!body.isEmpty() || method == "POST" || method == "PUT")
