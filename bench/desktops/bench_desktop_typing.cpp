@@ -6,7 +6,7 @@
 #include "DesktopTarget.h"
 #include "TypingBench.h"
 #include "app/CompositionRoot.h"
-#include "output/Graphemes.h"
+#include "common/Graphemes.h"
 #include "output/TextInsertionService.h"
 
 #include <QApplication>

@@ -71,7 +71,7 @@ int main(int argc, char **argv)
     const QString text = mixedText(characters, asciiWords);
     QElapsedTimer clock;
     clock.start();
-    QCoro::waitFor(service.insertTranscript(scope, { 1, 0, text, false }));
+    QCoro::waitFor(service.insertTranscript(scope, { 1, 0, text, true }));
     const double elapsedMs = double(clock.nsecsElapsed()) / 1e6;
 
     xdotool({ "key", "ctrl+d", "ctrl+d" });

@@ -58,7 +58,7 @@ int main(int argc, char **argv)
 
     QElapsedTimer clock;
     clock.start();
-    QCoro::waitFor(service.insertTranscript(scope, { 1, 0, text, false }));
+    QCoro::waitFor(service.insertTranscript(scope, { 1, 0, text, true }));
     const double elapsedS = double(clock.nsecsElapsed()) / 1e9;
 
     const int expectedKeys = int(graphemes.size()) * 2;

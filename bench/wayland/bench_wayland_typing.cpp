@@ -46,7 +46,7 @@ int main(int argc, char **argv)
     const qsizetype graphemes = Graphemes::split(text).size();
     QElapsedTimer clock;
     clock.start();
-    QCoro::waitFor(service.insertTranscript(scope, { 1, 0, text, false }));
+    QCoro::waitFor(service.insertTranscript(scope, { 1, 0, text, true }));
     const double elapsedMs = double(clock.nsecsElapsed()) / 1e6;
     const QString typed = target.finish();
 

@@ -98,22 +98,6 @@ private slots:
         QCOMPARE(rig.field.screen, screen);
     }
 
-    // Words of a recording that has ended (a late reply) or of none are
-    // neither shown nor handed to the typing.
-    void transcriptsOfOtherRecordingsAreDropped()
-    {
-        Rig rig;
-        rig.state.startRecording();
-        QTRY_VERIFY(rig.state.isRecording());
-        const quint64 current = rig.recognizer.recording;
-        rig.recognizer.publishFor(current - 1, "earlier");
-        rig.recognizer.publishFor(current + 1, "later");
-        rig.recognizer.publishTranscript("now");
-        QTRY_COMPARE(rig.typing.journal.filter("typed:").size(), 1);
-        QVERIFY2(rig.typing.journal.filter("foreign:").isEmpty(), qPrintable(rig.typing.journal.join(", ")));
-        QCOMPARE(rig.state.transcribedText().toLower(), QString("now"));
-    }
-
     void refusedStarts()
     {
         Rig rig;

@@ -95,20 +95,23 @@ public:
     bool settle(TextInsertionService &service)
     {
         for (int attempt = 0; attempt < 40 && text().isEmpty(); ++attempt) {
-            service.beginRecording(++m_recording);
-            QCoro::waitFor(service.insertTranscript({ m_recording, 0, QStringLiteral("x"), true }));
+            QCoro::waitFor(
+                service.insertTranscript(service.beginDictation(), { ++m_recording, 0, QStringLiteral("x"), true }));
             (void)QTest::qWaitFor([this] { return !text().isEmpty(); }, 250);
         }
-        m_probe = text().size();
-        return m_probe > 0;
+        // The next dictation in the same place starts a new sentence after
+        // the probe: ". " belongs to the probe too.
+        m_probe = text().size() + 2;
+        return m_probe > 2;
     }
 
     // One dictation of `transcripts`, each a revision of the one utterance.
     void dictate(TextInsertionService &service, const QStringList &transcripts)
     {
-        service.beginRecording(++m_recording);
+        const std::shared_ptr<TypingScope> scope = service.beginDictation();
+        ++m_recording;
         for (const QString &transcript : transcripts)
-            QCoro::waitFor(service.insertTranscript({ m_recording, 0, transcript, false }));
+            QCoro::waitFor(service.insertTranscript(scope, { m_recording, 0, transcript, true }));
     }
 
     QString text() const

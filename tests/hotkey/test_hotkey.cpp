@@ -49,9 +49,6 @@ private slots:
         QCOMPARE(hotkey ? hotkey->portalTrigger() : QString(), portal);
     }
 
-    // A stored value no trigger can be made of falls back to Shift + R.
-    void damagedStoredValue()
-
     // What the settings hold decides the shortcut: nothing stored is the
     // default Ctrl+Alt+D, a stored choice (Shift + R among them) stays the
     // user's, and a value no trigger can be made of reads as the default.

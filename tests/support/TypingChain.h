@@ -26,6 +26,6 @@ struct TypingChain {
     void begin() { scope = service.beginDictation(); }
     QCoro::Task<> type(const QString &text, quint64 utterance = 0)
     {
-        return service.insertTranscript(scope, { 0, utterance, text, false });
+        return service.insertTranscript(scope, { 0, utterance, text, true });
     }
 };

@@ -32,8 +32,8 @@ struct TypingRig {
     }
 };
 
-// Types `text` as the whole of `utterance` of the rig's dictation.
+// Types `text` as the whole, final text of `utterance` of the rig's dictation.
 inline void typeUtterance(TypingRig &rig, const QString &text, quint64 utterance = 0)
 {
-    QCoro::waitFor(rig.service.insertTranscript(rig.scope, { 1, utterance, text, false }));
+    QCoro::waitFor(rig.service.insertTranscript(rig.scope, { 1, utterance, text, true }));
 }

@@ -110,7 +110,7 @@ struct Rig {
         if (!keyboard.canSynthesizeInput())
             return false;
         for (const QString &transcript : transcripts)
-            QCoro::waitFor(service.insertTranscript(scope, { ++recording, 0, transcript, false }));
+            QCoro::waitFor(service.insertTranscript(scope, { ++recording, 0, transcript, true }));
         return true;
     }
 };
