@@ -26,8 +26,10 @@ int main(int argc, char *argv[])
 {
     CommandLine commandLine;
     // Everything a command line can settle without a window: the GUI's
-    // application object would abort where no display answers.
-    {
+    // application object would abort where no display answers. A plain start
+    // skips it: an application object made and gone before the GUI's keeps
+    // the GUI's accessibility bridge from registering.
+    if (argc > 1) {
         QCoreApplication core(argc, argv);
         nameApplication();
         installTranslations(core);
