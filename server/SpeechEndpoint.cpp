@@ -26,7 +26,7 @@ namespace
 constexpr int maxQueuedUploads = 64;
 constexpr int acceptedSampleRate = 16000;
 
-void logLine(const QString &line)
+void serverLog(const QString &line)
 {
     TellwindServer::logMessage(line);
 }
@@ -77,21 +77,22 @@ SpeechEndpoint::SpeechEndpoint(TellwindServer &server, QObject *parent)
     QStringList incomplete;
     const QMap<QString, SpeechModel> models = ModelRegistry::discover(modelsDir, &incomplete);
     for (const QString &folder : std::as_const(incomplete))
-        logLine(
+        serverLog(
             QStringLiteral("speech models: %1 holds no complete model (acoustic model folder, .dict, .lm), "
                            "ignored")
                 .arg(folder));
-    logLine(QStringLiteral("speech models: %1 (at most %2 loaded)")
-                .arg(models.keys().join(QStringLiteral(", ")))
-                .arg(options.maxModels));
-    m_models = std::make_unique<ModelRegistry>(models, options.maxModels, modelCheckerPath(), logLine);
+    serverLog(QStringLiteral("speech models: %1 (at most %2 loaded)")
+                  .arg(models.keys().join(QStringLiteral(", ")))
+                  .arg(options.maxModels));
+    m_models = std::make_unique<ModelRegistry>(models, options.maxModels, modelCheckerPath(), serverLog);
     m_pool = std::make_unique<DecoderPool>(*m_models, server.decoderThreads(), maxQueuedUploads);
     if (!options.upstream.isEmpty()) {
         m_upstream = std::make_unique<UpstreamTranscriber>(options);
-        logLine(QStringLiteral("speech upstream: %1 (model %2, %3, at most %4 at once)")
-                    .arg(options.upstream.toDisplayString(QUrl::RemoveUserInfo), options.upstreamModel,
-                        options.upstreamKey.isEmpty() ? QStringLiteral("no key") : QStringLiteral("key set"))
-                    .arg(options.upstreamConcurrency));
+        serverLog(
+            QStringLiteral("speech upstream: %1 (model %2, %3, at most %4 at once)")
+                .arg(options.upstream.toDisplayString(QUrl::RemoveUserInfo), options.upstreamModel,
+                    options.upstreamKey.isEmpty() ? QStringLiteral("no key") : QStringLiteral("key set"))
+                .arg(options.upstreamConcurrency));
     }
 
     server.http().route(QStringLiteral("/api/languages"), QHttpServerRequest::Method::AnyKnown,
@@ -233,8 +234,8 @@ QCoro::Task<> SpeechEndpoint::forward(std::shared_ptr<QHttpServerResponder> resp
     // The upstream's time is not decoding time: the request line says none.
     TellwindServer::logRequest("POST", path, status, bytes);
     if (!result.error.isEmpty())
-        logLine(QStringLiteral("speech upstream failed for %1: %2")
-                    .arg(language.isEmpty() ? QStringLiteral("auto") : language, result.error));
+        serverLog(QStringLiteral("speech upstream failed for %1: %2")
+                      .arg(language.isEmpty() ? QStringLiteral("auto") : language, result.error));
     if (!socket || socket->state() != QAbstractSocket::ConnectedState)
         co_return;
     TellwindServer::respond(*responder, status,

@@ -175,7 +175,8 @@ QCoro::Task<> AuthManager::verifySession()
     const auto status = httpStatus(*reply);
     if (!status) {
         if (reply->error() != QNetworkReply::NoError)
-            logLine(QStringLiteral("⚠️ [Auth] Session verification failed: ") + describeFailure(*reply));
+            qCWarning(lcApp).noquote()
+                << QStringLiteral("⚠️ [Auth] Session verification failed: ") + describeFailure(*reply);
         co_return;
     }
     // Only the server's word that the session is gone ends it; a server in
@@ -186,7 +187,8 @@ QCoro::Task<> AuthManager::verifySession()
         co_return;
     }
     if (*status != 200) {
-        logLine(QStringLiteral("⚠️ [Auth] Session verification failed: HTTP %1").arg(*status));
+        qCWarning(lcApp).noquote()
+            << QStringLiteral("⚠️ [Auth] Session verification failed: HTTP %1").arg(*status);
         co_return;
     }
     const auto response = AuthResponse::decode(reply->readAll());
@@ -198,17 +200,17 @@ QCoro::Task<> AuthManager::verifySession()
 
 void AuthManager::handleDeepLink(const QUrl &url)
 {
-    logLine(QStringLiteral("🔗 [Auth] Received deep link: ") + redactedUrlText(url));
+    qCInfo(lcApp).noquote() << QStringLiteral("🔗 [Auth] Received deep link: ") + redactedUrlText(url);
     const QString host = url.host();
     if (host.isEmpty())
         return;
     if (host != QLatin1String("callback")) {
-        logLine(QStringLiteral("⚠️ [Auth] Unknown deep link host: ") + host);
+        qCWarning(lcApp).noquote() << QStringLiteral("⚠️ [Auth] Unknown deep link host: ") + host;
         return;
     }
     handleAuthCallback(url).then([](bool succeeded) {
         if (succeeded)
-            logLine(QStringLiteral("✅ [Auth] OAuth callback successful"));
+            qCInfo(lcApp).noquote() << QStringLiteral("✅ [Auth] OAuth callback successful");
     });
 }
 
@@ -237,7 +239,8 @@ QCoro::Task<bool> AuthManager::handleAuthCallback(QUrl url)
     // Anything the link says, an error text included, is believed only when
     // it answers a sign-in started here.
     if (!unreadable && !takeSignInState(request.state)) {
-        logLine(QStringLiteral("⚠️ [Auth] Refused a sign-in callback that this program did not ask for"));
+        qCWarning(lcApp).noquote() << QStringLiteral(
+            "⚠️ [Auth] Refused a sign-in callback that this program did not ask for");
         setErrorMessage(tr("Sign-in was not started from this computer"));
         co_return false;
     }
@@ -380,8 +383,9 @@ QCoro::Task<> AuthManager::revokeOnServer(QString token)
     const auto status = httpStatus(*reply);
     // 401: the server had already forgotten the token, which is what we asked for.
     if (!status || (*status != 200 && *status != 401))
-        logLine(QStringLiteral("⚠️ [Auth] The server could not revoke the session: ")
-            + (status ? QStringLiteral("HTTP %1").arg(*status) : describeFailure(*reply)));
+        qCWarning(lcApp).noquote() << QStringLiteral(
+                                          "⚠️ [Auth] The server could not revoke the session: ")
+                + (status ? QStringLiteral("HTTP %1").arg(*status) : describeFailure(*reply));
 }
 
 void AuthManager::clearSession()

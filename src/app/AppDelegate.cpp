@@ -98,7 +98,7 @@ void AppDelegate::setupMenuBar()
             self->openSettings();
     };
     m_menuBarManager.onQuit = [] { QCoreApplication::quit(); };
-    logLine(QStringLiteral("📍 Menubar setup complete"));
+    qCInfo(lcApp).noquote() << QStringLiteral("📍 Menubar setup complete");
 }
 
 void AppDelegate::setupGlobalHotkey()
@@ -109,7 +109,8 @@ void AppDelegate::setupGlobalHotkey()
             self->toggleRecording();
     };
     m_hotkeyManager.start();
-    logLine(QStringLiteral("🎹 Global hotkey setup complete (%1)").arg(m_hotkeyManager.hotkeyText()));
+    qCInfo(lcApp).noquote()
+        << QStringLiteral("🎹 Global hotkey setup complete (%1)").arg(m_hotkeyManager.hotkeyText());
 }
 
 void AppDelegate::applicationWillTerminate()
@@ -120,7 +121,7 @@ void AppDelegate::applicationWillTerminate()
     if (m_floatingWindow)
         m_windowPositionManager->savePosition(m_floatingWindow);
     m_hotkeyManager.unregisterHotkey();
-    logLine(QStringLiteral("🎹 Global hotkey manager stopped"));
+    qCInfo(lcApp).noquote() << QStringLiteral("🎹 Global hotkey manager stopped");
 }
 
 QCoro::Task<> AppDelegate::checkAccessibilityOnLaunch()
@@ -138,7 +139,8 @@ QCoro::Task<> AppDelegate::toggleRecording()
     // The panel never asks for the focus, but a Wayland compositor without
     // Xwayland gives it to every new window: the words would then go into
     // the panel. The user can still click into the target before they are typed.
-    if (!m_appState->isRecording() && m_floatingWindow && QGuiApplication::focusWindow() == m_floatingWindow) {
+    if (!m_appState->isRecording() && m_floatingWindow
+        && QGuiApplication::focusWindow() == m_floatingWindow) {
         qCInfo(lcApp) << "Dictation started while the panel has the keyboard focus";
         showDesktopNotice(tr("Click into your text first"),
             tr("Tellwind's panel has the keyboard focus. Click into the application you are dictating "
@@ -182,7 +184,7 @@ void AppDelegate::configureWindow(QWindow *window)
         return;
     if (window->objectName().contains(QLatin1String("Settings")))
         return;
-    logLine(QStringLiteral("🪟 Configuring main window via WindowAccessor"));
+    qCInfo(lcApp).noquote() << QStringLiteral("🪟 Configuring main window via WindowAccessor");
 
     window->setFlags(
         Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus);
@@ -210,7 +212,7 @@ void AppDelegate::configureWindow(QWindow *window)
     m_windowPositionManager->restorePosition(window);
     m_windowPositionManager->startObserving(window);
 
-    logLine(QStringLiteral("✅ Window configured as floating borderless"));
+    qCInfo(lcApp).noquote() << QStringLiteral("✅ Window configured as floating borderless");
 }
 
 void AppDelegate::handleURL(const QUrl &url)
@@ -218,6 +220,6 @@ void AppDelegate::handleURL(const QUrl &url)
     if (!url.isValid() || url.isEmpty() || url.scheme().isEmpty())
         return;
     // A sign-in link carries the session token: never into the log.
-    logLine(QStringLiteral("🔗 [App] Received URL: ") + redactedUrlText(url));
+    qCInfo(lcApp).noquote() << QStringLiteral("🔗 [App] Received URL: ") + redactedUrlText(url);
     m_authManager.handleDeepLink(url);
 }

@@ -15,12 +15,12 @@ AppState::AppState(DictationRecognizer &recognizer, CursorIndicatorService &curs
     , m_cursorIndicator(cursorIndicator)
     , m_typing(typing)
 {
-    logLine(QStringLiteral("📱 AppState initialized"));
+    qCInfo(lcApp).noquote() << QStringLiteral("📱 AppState initialized");
     // The error text, mirrored, absent values included.
     observe(&m_recognizer, &DictationRecognizer::errorMessage, &DictationRecognizer::errorMessageChanged,
         this, [this](const QString &message) {
             if (!message.isNull())
-                logLine(QStringLiteral("❌ STT error: ") + message);
+                qCWarning(lcApp).noquote() << QStringLiteral("❌ STT error: ") + message;
             setErrorMessage(message);
         });
 }
@@ -37,8 +37,8 @@ bool AppState::checkAccessibilityPermission()
 {
     const bool trusted = m_typing.isAccessibilityTrusted();
     setNeedsAccessibilityPermission(!trusted);
-    logLine(QStringLiteral("🔐 Accessibility permission: ")
-        + (trusted ? QStringLiteral("true") : QStringLiteral("false")));
+    qCInfo(lcApp).noquote() << QStringLiteral("🔐 Accessibility permission: ")
+            + (trusted ? QStringLiteral("true") : QStringLiteral("false"));
     return trusted;
 }
 
@@ -102,12 +102,12 @@ QCoro::Task<> AppState::runCommands()
 QCoro::Task<> AppState::applyStart()
 {
     QPointer<AppState> self(this);
-    logLine(QStringLiteral("🎙️ startRecording() called"));
+    qCInfo(lcApp).noquote() << QStringLiteral("🎙️ startRecording() called");
     if (m_current)
         co_return;
     if (!checkAccessibilityPermission()) {
-        logLine(QStringLiteral("❌ No accessibility permission"));
-        logLine(QStringLiteral("🔐 Prompting for accessibility permission..."));
+        qCWarning(lcApp).noquote() << QStringLiteral("❌ No accessibility permission");
+        qCInfo(lcApp).noquote() << QStringLiteral("🔐 Prompting for accessibility permission...");
         // Not awaited: later commands must not wait for the user to read it.
         m_typing.showEnableAccessibilityAlert();
         co_return;
@@ -126,7 +126,7 @@ QCoro::Task<> AppState::applyStart()
     connect(dictation, &Dictation::endedByItself, this, [this, dictation] {
         if (m_current != dictation)
             return;
-        logLine(QStringLiteral("⏹️ Recording ended by itself"));
+        qCInfo(lcApp).noquote() << QStringLiteral("⏹️ Recording ended by itself");
         applyStop();
         // Nothing records: the panel and a later toggle must know.
         if (!m_running)
@@ -146,15 +146,15 @@ QCoro::Task<> AppState::applyStart()
         co_return;
     }
     const bool cloud = m_recognizer.activeProvider() == STTProvider::server;
-    logLine(QStringLiteral("✅ Recording started with ")
-        + (cloud ? QStringLiteral("☁️") : QStringLiteral("💻")) + QLatin1Char(' ')
-        + rawValue(m_recognizer.activeProvider()));
+    qCInfo(lcApp).noquote() << QStringLiteral("✅ Recording started with ")
+            + (cloud ? QStringLiteral("☁️") : QStringLiteral("💻")) + QLatin1Char(' ')
+            + rawValue(m_recognizer.activeProvider());
     m_cursorIndicator.show();
 }
 
 QPointer<Dictation> AppState::applyStop()
 {
-    logLine(QStringLiteral("⏹️ stopRecording() called"));
+    qCInfo(lcApp).noquote() << QStringLiteral("⏹️ stopRecording() called");
     const QPointer<Dictation> dictation = m_current;
     if (!dictation)
         return nullptr;
@@ -174,7 +174,7 @@ void AppState::retire(Dictation *dictation)
     if (m_current == dictation)
         m_current = nullptr;
     updateIsFinishing();
-    logLine(QStringLiteral("✅ Recording stopped"));
+    qCInfo(lcApp).noquote() << QStringLiteral("✅ Recording stopped");
     if (const QString untyped = dictation->untypedText(); !untyped.isEmpty()) {
         emit errorReported(tr("Not everything you said was typed: another window had the keyboard focus."));
         m_untyped << untyped;
@@ -213,9 +213,10 @@ void AppState::setLanguage(SupportedLanguage language)
 
 void AppState::toggleFromPanel()
 {
-    logLine(QStringLiteral("🎤 Button tapped - isRecording: ")
-        + (m_isRecording ? QStringLiteral("true") : QStringLiteral("false")));
-    logLine(m_isRecording ? QStringLiteral("⏹️ Stopping recording...") : QStringLiteral("▶️ Starting recording..."));
+    qCInfo(lcApp).noquote() << QStringLiteral("🎤 Button tapped - isRecording: ")
+            + (m_isRecording ? QStringLiteral("true") : QStringLiteral("false"));
+    qCInfo(lcApp).noquote() << m_isRecording ? QStringLiteral("⏹️ Stopping recording...")
+                                             : QStringLiteral("▶️ Starting recording...");
     toggleRecording();
 }
 

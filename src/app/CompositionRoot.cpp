@@ -41,7 +41,8 @@ CompositionRoot::CompositionRoot(SessionInfo session, QObject *parent)
     : QObject(parent)
     , m_session(std::move(session))
 {
-    logLine(lcPlatform(), QStringLiteral("🖥️ [Platform] Session: %1").arg(m_session.describe()));
+    qCInfo(lcPlatform).noquote()
+        << QStringLiteral("🖥️ [Platform] Session: %1").arg(m_session.describe());
 
     m_alerts = std::make_unique<QtAlertPresenter>();
     m_workspace = std::make_unique<DesktopWorkspace>();
@@ -78,7 +79,8 @@ CompositionRoot::CompositionRoot(SessionInfo session, QObject *parent)
     m_platformStatus = std::make_unique<PlatformStatus>();
     m_platformStatus->setTypingBackend(typing.choice.displayName());
     m_keyboard = std::move(typing.backend);
-    m_textInsertion = std::make_unique<TextInsertionService>(*m_keyboard, *m_alerts, *m_workspace, *m_bundle, *m_windowSystem, *m_pasteboard);
+    m_textInsertion = std::make_unique<TextInsertionService>(
+        *m_keyboard, *m_alerts, *m_workspace, *m_bundle, *m_windowSystem, *m_pasteboard);
     TextInsertionService *typingService = m_textInsertion.get();
     m_onboardingManager = std::make_unique<OnboardingManager>(
         [typingService] { return typingService->isAccessibilityTrusted(); },

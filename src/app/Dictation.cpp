@@ -52,7 +52,7 @@ QCoro::Task<> Dictation::handleTranscript(TranscriptEvent event)
             event.utterance != 0 });
     if (!event.text.isEmpty())
         emit transcribed(event.text);
-    logDictated(lcApp(), QStringLiteral("📝 New text to insert: '") + event.text + QLatin1Char('\''));
+    qCDebug(lcApp).noquote() << QStringLiteral("📝 New text to insert: '") + event.text + QLatin1Char('\'');
 
     QPointer<Dictation> self(this);
     ++m_insertionsInFlight;

@@ -63,8 +63,9 @@ QCoro::Task<> LanguageAvailability::refreshNow()
     } else {
         // Once per outage, not at every retry.
         if (m_server != Server::unreachable || m_serverError != answer.error)
-            logLine(QStringLiteral("⚠️ [STT] Could not ask the server for its languages: %1")
-                        .arg(answer.error));
+            qCWarning(lcApp).noquote()
+                << QStringLiteral("⚠️ [STT] Could not ask the server for its languages: %1")
+                       .arg(answer.error);
         m_server = Server::unreachable;
         m_serverError = answer.error;
         m_retry.start(m_nextRetry);

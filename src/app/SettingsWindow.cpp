@@ -35,8 +35,8 @@ QQuickWindow *SettingsWindow::create()
         { { QStringLiteral("controller"), QVariant::fromValue<QObject *>(this) } });
     auto *window = qobject_cast<QQuickWindow *>(object);
     if (!window) {
-        logLine(
-            QStringLiteral("❌ Settings window could not be created: ") + component.errorString().trimmed());
+        qCWarning(lcApp).noquote() << QStringLiteral("❌ Settings window could not be created: ")
+                + component.errorString().trimmed();
         delete object;
         return nullptr;
     }
@@ -133,7 +133,7 @@ void SettingsWindow::openUrl(const QString &url)
     const QUrl target(url, QUrl::StrictMode);
     if (!target.isValid()
         || (target.scheme() != QLatin1String("http") && target.scheme() != QLatin1String("https"))) {
-        logLine(QStringLiteral("⚠️ Not opening '%1': not a web address").arg(url));
+        qCWarning(lcApp).noquote() << QStringLiteral("⚠️ Not opening '%1': not a web address").arg(url);
         return;
     }
     m_workspace.openUrl(target);

@@ -190,7 +190,8 @@ bool SingleInstance::claimOnBus(const QStringList &urls, const QString &action)
     const QDBusMessage call = handOffCall(urls, action);
     const QDBusMessage answer = bus.call(call, QDBus::Block, handOffTimeoutMs);
     if (answer.type() == QDBusMessage::ErrorMessage)
-        logLine(QStringLiteral("❌ [App] Could not reach the running Tellwind: ") + answer.errorMessage());
+        qCWarning(lcApp).noquote() << QStringLiteral("❌ [App] Could not reach the running Tellwind: ")
+                + answer.errorMessage();
     return false;
 }
 
@@ -209,7 +210,7 @@ bool SingleInstance::claimSocket(const QStringList &urls, const QString &action)
     lock->setStaleLockTime(0);
     if (!lock->tryLock(0)) {
         if (lock->error() != QLockFile::LockFailedError) {
-            logLine(QStringLiteral("⚠️ [App] No single-instance lock in ") + folder);
+            qCWarning(lcApp).noquote() << QStringLiteral("⚠️ [App] No single-instance lock in ") + folder;
             return true;
         }
         QLocalSocket peer;
@@ -222,7 +223,8 @@ bool SingleInstance::claimSocket(const QStringList &urls, const QString &action)
             QThread::msleep(connectRetryMs);
         }
         if (peer.state() != QLocalSocket::ConnectedState) {
-            logLine(QStringLiteral("❌ [App] Could not reach the running Tellwind: ") + peer.errorString());
+            qCWarning(lcApp).noquote()
+                << QStringLiteral("❌ [App] Could not reach the running Tellwind: ") + peer.errorString();
             return false;
         }
         peer.write(socketRequest(urls, action));
@@ -237,7 +239,8 @@ bool SingleInstance::claimSocket(const QStringList &urls, const QString &action)
     m_server = std::make_unique<QLocalServer>();
     m_server->setSocketOptions(QLocalServer::UserAccessOption);
     if (!m_server->listen(path)) {
-        logLine(QStringLiteral("⚠️ [App] No single-instance socket: ") + m_server->errorString());
+        qCWarning(lcApp).noquote() << QStringLiteral("⚠️ [App] No single-instance socket: ")
+                + m_server->errorString();
         m_server.reset();
         return true;
     }

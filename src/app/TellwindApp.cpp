@@ -90,9 +90,10 @@ QCoro::Task<bool> TellwindApp::finishTypingForQuit(
     if (finished)
         co_return true;
     // The count only: what was being typed is the user's dictation.
-    logLine(QStringLiteral("⚠️ [App] Quit while typing: %1 characters not typed%2")
-                .arg(typing.charactersLeft())
-                .arg(typing.pendingText() ? QStringLiteral(", nor a newer transcript") : QString()));
+    qCWarning(lcApp).noquote() << QStringLiteral("⚠️ [App] Quit while typing: %1 characters not typed%2")
+                                      .arg(typing.charactersLeft())
+                                      .arg(typing.pendingText() ? QStringLiteral(", nor a newer transcript")
+                                                                : QString());
     co_return false;
 }
 
@@ -113,7 +114,7 @@ void TellwindApp::launch(const QStringList &urls)
     m_instance.setActionHandler([delegate](const QString &action) {
         if (!delegate)
             return;
-        logLine(QStringLiteral("🎬 [App] Action: ") + action);
+        qCInfo(lcApp).noquote() << QStringLiteral("🎬 [App] Action: ") + action;
         AppState &state = delegate->appState();
         if (action == QLatin1String("toggle-recording"))
             delegate->toggleRecording();
@@ -132,7 +133,7 @@ void TellwindApp::showMainWindow()
     const QList<QObject *> roots = m_engine->rootObjects();
     auto *window = roots.isEmpty() ? nullptr : qobject_cast<QQuickWindow *>(roots.first());
     if (!window) {
-        logLine(QStringLiteral("❌ [App] The panel could not be created"));
+        qCWarning(lcApp).noquote() << QStringLiteral("❌ [App] The panel could not be created");
         return;
     }
     // What the window accessor does: hand the window to the delegate, which
@@ -148,6 +149,6 @@ void TellwindApp::showMainWindow()
     if (sheet)
         sheet->setParent(window);
     else
-        logLine(QStringLiteral("❌ [App] The onboarding could not be created: ")
-            + onboarding.errorString().trimmed());
+        qCWarning(lcApp).noquote() << QStringLiteral("❌ [App] The onboarding could not be created: ")
+                + onboarding.errorString().trimmed();
 }

@@ -27,7 +27,8 @@ TerminationSignals::TerminationSignals(QObject *parent)
     : QObject(parent)
 {
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0) {
-        logLine(QStringLiteral("⚠️ [App] SIGTERM and SIGINT will end Tellwind without cleanup"));
+        qCWarning(lcApp).noquote() << QStringLiteral(
+            "⚠️ [App] SIGTERM and SIGINT will end Tellwind without cleanup");
         return;
     }
     fcntl(signalPipe[0], F_SETFL, O_NONBLOCK);

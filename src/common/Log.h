@@ -3,14 +3,16 @@
 #include <QLoggingCategory>
 #include <QString>
 
-// The program's log: one event, one line on standard output, flushed at once
-// so that a reader of the stream (a terminal, a test, journald) sees it in
-// order with the action. Each line belongs to a category, so QT_LOGGING_RULES
-// can silence a subsystem or open up its debug lines.
+// The program's log goes through Qt's logging with these categories, so
+// QT_LOGGING_RULES can silence a subsystem or open up its debug lines. The
+// message handler installed at start-up writes one event per line on
+// standard output, flushed at once so that a reader of the stream (a
+// terminal, a test, journald) sees it in order with the action; under
+// journald each line carries its priority.
 //
 // What the user dictates is never logged at the info level: transcripts and
-// typed text go through logDictated(), which writes only where the category's
-// debug level is on (QT_LOGGING_RULES="tellwind.*.debug=true").
+// typed text go to qCDebug only, which is off unless asked for
+// (QT_LOGGING_RULES="tellwind.*.debug=true").
 Q_DECLARE_LOGGING_CATEGORY(lcApp)
 Q_DECLARE_LOGGING_CATEGORY(lcSpeech)
 Q_DECLARE_LOGGING_CATEGORY(lcOutput)
@@ -19,8 +21,6 @@ Q_DECLARE_LOGGING_CATEGORY(lcAccount)
 Q_DECLARE_LOGGING_CATEGORY(lcPlatform)
 Q_DECLARE_LOGGING_CATEGORY(lcServer)
 
-void logLine(const QLoggingCategory &category, const QString &line);
-// Lines without a subsystem of their own.
-void logLine(const QString &line);
-// A line that carries dictated text (or anything derived from it).
-void logDictated(const QLoggingCategory &category, const QString &line);
+// The line as written for a message of `type`: the text itself, after a
+// syslog priority ("<4>") when standard output is journald's.
+QByteArray formatLogLine(QtMsgType type, const QString &message, bool forJournal);

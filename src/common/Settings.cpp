@@ -121,8 +121,8 @@ bool Settings::write(const QString &key, const QVariant &value)
     // check the change looks made until the next start.
     if (settings.status() == QSettings::NoError)
         return true;
-    logLine(
-        QStringLiteral("❌ Setting '%1' not saved to %2: %3").arg(key, path, statusText(settings.status())));
+    qCWarning(lcApp).noquote()
+        << QStringLiteral("❌ Setting '%1' not saved to %2: %3").arg(key, path, statusText(settings.status()));
     emit SettingsStatus::instance().writeFailed(path);
     return false;
 }

@@ -48,7 +48,8 @@ void GlobalHotkeyManager::start()
     if (!m_isEnabled)
         return;
     registerHotkey();
-    logLine(QStringLiteral("🎹 Global hotkey manager started (%1)").arg(Hotkey::stored().displayText()));
+    qCInfo(lcApp).noquote()
+        << QStringLiteral("🎹 Global hotkey manager started (%1)").arg(Hotkey::stored().displayText());
 }
 
 void GlobalHotkeyManager::registerHotkey()
@@ -60,9 +61,9 @@ void GlobalHotkeyManager::registerHotkey()
         // Raw key events through Xwayland come only while an X11 window has
         // the focus; the desktop's own shortcut service is the way here.
         if (!GlobalShortcutsPortal::isOffered()) {
-            logLine(
-                QStringLiteral("⚠️ Global hotkey unavailable on this desktop: bind `tellwind --toggle` "
-                               "in its keyboard settings"));
+            qCWarning(lcApp).noquote() << QStringLiteral(
+                "⚠️ Global hotkey unavailable on this desktop: bind `tellwind --toggle` "
+                "in its keyboard settings");
             setDesktopBinding(DesktopBinding::unavailable);
             return;
         }
@@ -71,21 +72,21 @@ void GlobalHotkeyManager::registerHotkey()
             m_shortcutsPortal.get(), &GlobalShortcutsPortal::activated, this, [weakSelf](const QString &id) {
                 if (!weakSelf || id != QLatin1String(toggleShortcutId))
                     return;
-                logLine(QStringLiteral("🎹 Hotkey triggered: desktop shortcut"));
+                qCInfo(lcApp).noquote() << QStringLiteral("🎹 Hotkey triggered: desktop shortcut");
                 if (weakSelf->onHotkeyPressed)
                     weakSelf->onHotkeyPressed();
             });
         // Shift + R is not offered to the desktop: taken from every
         // application it would stop the user typing a capital R.
         bindThroughDesktop(hotkey.isShiftR() ? QString::fromLatin1(portalTrigger) : hotkey.portalTrigger());
-        logLine(QStringLiteral("✅ Global hotkey requested from the desktop"));
+        qCInfo(lcApp).noquote() << QStringLiteral("✅ Global hotkey requested from the desktop");
         return;
     }
     if (!hotkey.isShiftR()) {
         m_grab = std::make_unique<X11HotkeyGrab>([weakSelf, text = hotkey.displayText()] {
             if (!weakSelf)
                 return;
-            logLine(QStringLiteral("🎹 Hotkey triggered: ") + text);
+            qCInfo(lcApp).noquote() << QStringLiteral("🎹 Hotkey triggered: ") + text;
             if (weakSelf->onHotkeyPressed)
                 weakSelf->onHotkeyPressed();
         });
@@ -99,10 +100,11 @@ void GlobalHotkeyManager::registerHotkey()
         if (hotkey.super())
             modifiers |= X11HotkeyGrab::super;
         if (m_grab->grab(hotkey.keysym(), modifiers)) {
-            logLine(QStringLiteral("✅ Global hotkey registered: ") + hotkey.displayText());
+            qCInfo(lcApp).noquote() << QStringLiteral("✅ Global hotkey registered: ") + hotkey.displayText();
         } else {
-            logLine(QStringLiteral("⚠️ Global hotkey not available: another program holds ")
-                + hotkey.displayText());
+            qCWarning(lcApp).noquote()
+                << QStringLiteral("⚠️ Global hotkey not available: another program holds ")
+                    + hotkey.displayText();
             m_grab.reset();
         }
         return;
@@ -115,7 +117,7 @@ void GlobalHotkeyManager::registerHotkey()
         if (weakSelf)
             weakSelf->handleKeyEvent(event);
     });
-    logLine(QStringLiteral("✅ Global hotkey registered: Shift + R"));
+    qCInfo(lcApp).noquote() << QStringLiteral("✅ Global hotkey registered: Shift + R");
 }
 
 QCoro::Task<> GlobalHotkeyManager::bindThroughDesktop(QString trigger)
@@ -167,7 +169,7 @@ void GlobalHotkeyManager::handleKeyEvent(const KeyEvent &event)
         && (flags & KeyModifier::deviceIndependentMask) == KeyModifier::shift;
     if (!matches)
         return;
-    logLine(QStringLiteral("🎹 Hotkey triggered: Shift + R"));
+    qCInfo(lcApp).noquote() << QStringLiteral("🎹 Hotkey triggered: Shift + R");
     // Never from inside the monitor: the callback may start a whole dictation.
     QMetaObject::invokeMethod(
         this,

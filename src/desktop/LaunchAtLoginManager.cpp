@@ -60,11 +60,11 @@ void LaunchAtLoginManager::setLaunchAtLogin(bool enabled, bool isUndo)
 {
     const std::optional<QString> error = enabled ? m_store->registerApp() : m_store->unregisterApp();
     if (!error) {
-        logLine(enabled ? QStringLiteral("✅ Launch at login enabled")
-                        : QStringLiteral("✅ Launch at login disabled"));
+        qCInfo(lcApp).noquote() << enabled ? QStringLiteral("✅ Launch at login enabled")
+                                           : QStringLiteral("✅ Launch at login disabled");
         return;
     }
-    logLine(QStringLiteral("❌ Failed to set launch at login: ") + *error);
+    qCWarning(lcApp).noquote() << QStringLiteral("❌ Failed to set launch at login: ") + *error;
     // The undo is one compensating change; if that fails too, the flag stays
     // at the restored value rather than flipping back and forth.
     if (isUndo)

@@ -54,7 +54,8 @@ void MenuBarManager::createStatusItem()
     if (!m_isEnabled || m_statusItem)
         return;
     if (!m_statusBar->isAvailable())
-        logLine(QStringLiteral("⚠️ No system tray found; the menu bar icon appears once one starts"));
+        qCWarning(lcApp).noquote() << QStringLiteral(
+            "⚠️ No system tray found; the menu bar icon appears once one starts");
     m_statusItem = m_statusBar->statusItem();
     updateIcon();
     QPointer<MenuBarManager> weakSelf(this);
@@ -63,7 +64,7 @@ void MenuBarManager::createStatusItem()
             weakSelf->statusItemClicked(click);
     });
     setupMenu();
-    logLine(QStringLiteral("📍 Menubar icon created"));
+    qCInfo(lcApp).noquote() << QStringLiteral("📍 Menubar icon created");
 }
 
 void MenuBarManager::removeStatusItem()
@@ -71,7 +72,7 @@ void MenuBarManager::removeStatusItem()
     if (!m_statusItem)
         return;
     m_statusItem.reset();
-    logLine(QStringLiteral("📍 Menubar icon removed"));
+    qCInfo(lcApp).noquote() << QStringLiteral("📍 Menubar icon removed");
 }
 
 void MenuBarManager::updateIcon()

@@ -77,8 +77,8 @@ bool positionsUnavailable()
         return false;
     static bool told = false;
     if (!std::exchange(told, true))
-        logLine(
-            QStringLiteral("📍 Window position memory unavailable: the Wayland compositor places the window"));
+        qCInfo(lcApp).noquote() << QStringLiteral(
+            "📍 Window position memory unavailable: the Wayland compositor places the window");
     return true;
 }
 
@@ -99,8 +99,8 @@ void WindowPositionManager::savePosition(QWindow *window)
     const bool saved = Settings::setDouble(key(positionXKey), x) && Settings::setDouble(key(positionYKey), y)
         && Settings::setBool(key(hasStoredPositionKey), true);
     if (saved)
-        logLine(QStringLiteral("💾 Window position saved: (%1, %2)")
-                    .arg(formatCoordinate(x), formatCoordinate(y)));
+        qCInfo(lcApp).noquote() << QStringLiteral("💾 Window position saved: (%1, %2)")
+                                       .arg(formatCoordinate(x), formatCoordinate(y));
 }
 
 void WindowPositionManager::restorePosition(QWindow *window)
@@ -108,7 +108,7 @@ void WindowPositionManager::restorePosition(QWindow *window)
     if (!window || positionsUnavailable())
         return;
     if (!Settings::boolValue(key(hasStoredPositionKey), false)) {
-        logLine(QStringLiteral("📍 No stored window position, using default"));
+        qCInfo(lcApp).noquote() << QStringLiteral("📍 No stored window position, using default");
         return;
     }
     // A damaged file ("nan", a word, half a pair) is no place to put the
@@ -119,13 +119,13 @@ void WindowPositionManager::restorePosition(QWindow *window)
     const double y = storedY.value_or(qQNaN());
     const QSize size = window->frameGeometry().size();
     if (!isPositionOnScreen(x, y, size.width(), size.height())) {
-        logLine(QStringLiteral("⚠️ Stored position is off-screen, using default"));
+        qCWarning(lcApp).noquote() << QStringLiteral("⚠️ Stored position is off-screen, using default");
         forgetPosition();
         return;
     }
     window->setFramePosition(QPoint(qRound(x), qRound(y)));
-    logLine(
-        QStringLiteral("📍 Window position restored: (%1, %2)").arg(formatCoordinate(x), formatCoordinate(y)));
+    qCInfo(lcApp).noquote() << QStringLiteral("📍 Window position restored: (%1, %2)")
+                                   .arg(formatCoordinate(x), formatCoordinate(y));
 }
 
 void WindowPositionManager::startObserving(QWindow *window)
@@ -135,7 +135,7 @@ void WindowPositionManager::startObserving(QWindow *window)
     m_knownPositions.insert(window, window->framePosition());
     window->installEventFilter(this);
     connect(window, &QObject::destroyed, this, [this, window] { m_knownPositions.remove(window); });
-    logLine(QStringLiteral("👁️ Started observing window position changes"));
+    qCInfo(lcApp).noquote() << QStringLiteral("👁️ Started observing window position changes");
 }
 
 bool WindowPositionManager::eventFilter(QObject *watched, QEvent *event)
@@ -172,7 +172,7 @@ void WindowPositionManager::forgetPosition()
     Settings::remove(key(positionXKey));
     Settings::remove(key(positionYKey));
     Settings::setBool(key(hasStoredPositionKey), false);
-    logLine(QStringLiteral("🗑️ Stored window position cleared"));
+    qCInfo(lcApp).noquote() << QStringLiteral("🗑️ Stored window position cleared");
 }
 
 bool WindowPositionManager::isPositionOnScreen(double x, double y, double width, double height) const

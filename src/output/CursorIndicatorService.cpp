@@ -169,7 +169,7 @@ void CursorIndicatorService::show()
     m_window->raise();
     m_positionTimer.start();
     emit isVisibleChanged(true);
-    logLine(QStringLiteral("🎯 [Cursor] Indicator shown"));
+    qCInfo(lcApp).noquote() << QStringLiteral("🎯 [Cursor] Indicator shown");
 }
 
 void CursorIndicatorService::hide()
@@ -181,7 +181,7 @@ void CursorIndicatorService::hide()
     if (m_window)
         m_window->hide();
     emit isVisibleChanged(false);
-    logLine(QStringLiteral("🎯 [Cursor] Indicator hidden"));
+    qCInfo(lcApp).noquote() << QStringLiteral("🎯 [Cursor] Indicator hidden");
 }
 
 void CursorIndicatorService::stopTracking()

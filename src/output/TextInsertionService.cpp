@@ -49,7 +49,6 @@ QString TypingScope::meantText() const
     return whole;
 }
 
-
 void TextInsertionService::setLastInsertedText(const QString &text)
 {
     if (m_lastInsertedText == text)
@@ -98,23 +97,23 @@ std::shared_ptr<TypingScope> TextInsertionService::beginDictation()
     return scope;
 }
 
-QCoro::Task<> TextInsertionService::insertTranscript(std::shared_ptr<TypingScope> scope, TranscriptEvent event)
+QCoro::Task<> TextInsertionService::insertTranscript(
+    std::shared_ptr<TypingScope> scope, TranscriptEvent event)
 {
-    logDictated(lcOutput(),
-        QStringLiteral("⌨️ [Insert] Utterance %1 of recording %2: '%3'")
-            .arg(event.utterance)
-            .arg(event.recording)
-            .arg(event.text));
+    qCDebug(lcOutput).noquote() << QStringLiteral("⌨️ [Insert] Utterance %1 of recording %2: '%3'")
+                                       .arg(event.utterance)
+                                       .arg(event.recording)
+                                       .arg(event.text);
     if (!scope)
         co_return;
     scope->meant[event.utterance] = event.text;
     if (!m_keyboard.canSynthesizeInput()) {
-        logLine(lcOutput(), QStringLiteral("❌ [Insert] No accessibility permission!"));
+        qCWarning(lcOutput).noquote() << QStringLiteral("❌ [Insert] No accessibility permission!");
         co_return;
     }
     enqueue(Work { std::move(scope), std::move(event) });
     if (m_isTyping) {
-        logLine(lcOutput(), QStringLiteral("⌨️ [Insert] Already typing, queued update"));
+        qCInfo(lcOutput).noquote() << QStringLiteral("⌨️ [Insert] Already typing, queued update");
         co_return;
     }
     co_await performInsertion();
@@ -170,7 +169,7 @@ QCoro::Task<> TextInsertionService::performInsertion()
         if (!self)
             co_return;
         if (!m_pending.empty())
-            logLine(lcOutput(), QStringLiteral("⌨️ [Insert] Processing queued text..."));
+            qCInfo(lcOutput).noquote() << QStringLiteral("⌨️ [Insert] Processing queued text...");
     }
     setIsTyping(false);
 }
@@ -190,7 +189,8 @@ bool TextInsertionService::mayType(TypingScope &scope)
         // Its first words come after a later dictation began: they still go
         // where this one began, before the later one typed anything there.
         if (overtaken || blind || (scope.superseded && focused != scope.startWindow)) {
-            logLine(lcOutput(), QStringLiteral("✋ [Insert] A later dictation owns the focus; holding back"));
+            qCInfo(lcOutput).noquote()
+                << QStringLiteral("✋ [Insert] A later dictation owns the focus; holding back");
             scope.heldBack = true;
             return false;
         }
@@ -207,9 +207,9 @@ bool TextInsertionService::mayType(TypingScope &scope)
     // backspaces now would erase what is not ours.
     const bool focusMoved = scope.window != focused || blind;
     if (focusMoved || overtaken) {
-        logLine(lcOutput(),
-            focusMoved ? QStringLiteral("✋ [Insert] The focus moved to another window; holding the rest back")
-                       : QStringLiteral("✋ [Insert] A later dictation typed meanwhile; holding the rest back"));
+        qCInfo(lcOutput).noquote() << focusMoved
+            ? QStringLiteral("✋ [Insert] The focus moved to another window; holding the rest back")
+            : QStringLiteral("✋ [Insert] A later dictation typed meanwhile; holding the rest back");
         scope.heldBack = true;
         return false;
     }
@@ -224,9 +224,9 @@ QCoro::Task<> TextInsertionService::applyTranscript(std::shared_ptr<TypingScope>
         // A revision of an utterance that another one already followed would
         // have to reach through the later text: it stays as typed.
         if (typing.utterance && event.utterance < *typing.utterance) {
-            logLine(lcOutput(),
-                QStringLiteral("🗑️ [Insert] Dropped a late revision of utterance %1")
-                    .arg(event.utterance));
+            qCInfo(lcOutput).noquote()
+                << QStringLiteral("🗑️ [Insert] Dropped a late revision of utterance %1")
+                       .arg(event.utterance);
             co_return;
         }
     }
@@ -253,13 +253,13 @@ QCoro::Task<> TextInsertionService::applyTranscript(std::shared_ptr<TypingScope>
         if (!typing.separator) {
             typing.separator = sentenceSeparator(typing.beforeUtterance, wanted);
             if (!typing.separator->isEmpty())
-                logLine(lcOutput(), QStringLiteral("📝 [Insert] New utterance, adding separator"));
+                qCInfo(lcOutput).noquote() << QStringLiteral("📝 [Insert] New utterance, adding separator");
         }
         rendered = *typing.separator + wanted;
     }
     const Diff diff = computeEdit(typing.utteranceTyped, rendered);
     if (diff.deleteCount == 0 && diff.textToType.isEmpty()) {
-        logLine(lcOutput(), QStringLiteral("⌨️ [Insert] Nothing to change, skipping"));
+        qCInfo(lcOutput).noquote() << QStringLiteral("⌨️ [Insert] Nothing to change, skipping");
         co_return;
     }
     m_lastTypedScope = scope;
@@ -393,15 +393,13 @@ QCoro::Task<> TextInsertionService::apply(Diff diff)
     QPointer<TextInsertionService> self(this);
     if (m_typingFailed)
         co_return;
-    logDictated(lcOutput(),
-        QStringLiteral("⌨️ [Insert] Smart diff: delete %1 chars, type '%2'")
-            .arg(diff.deleteCount)
-            .arg(diff.textToType));
+    qCDebug(lcOutput).noquote() << QStringLiteral("⌨️ [Insert] Smart diff: delete %1 chars, type '%2'")
+                                       .arg(diff.deleteCount)
+                                       .arg(diff.textToType);
     const QStringList characters = Graphemes::split(diff.textToType);
-    logLine(lcOutput(),
-        QStringLiteral("⌨️ [Insert] Smart diff: delete %1 chars, type %2 chars")
-            .arg(diff.deleteCount)
-            .arg(characters.size()));
+    qCInfo(lcOutput).noquote() << QStringLiteral("⌨️ [Insert] Smart diff: delete %1 chars, type %2 chars")
+                                      .arg(diff.deleteCount)
+                                      .arg(characters.size());
     if (diff.deleteCount > 0) {
         const TypingResult erased = co_await m_keyboard.erase(diff.deleteCount);
         if (!self || !accept(erased))
@@ -437,7 +435,7 @@ QCoro::Task<> TextInsertionService::apply(Diff diff)
     }
     if (!notTyped.isEmpty())
         reportNotTyped(notTyped);
-    logLine(lcOutput(), QStringLiteral("✅ [Insert] Done"));
+    qCInfo(lcOutput).noquote() << QStringLiteral("✅ [Insert] Done");
 }
 
 bool TextInsertionService::accept(const TypingResult &result)

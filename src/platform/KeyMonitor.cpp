@@ -32,7 +32,7 @@ std::unique_ptr<KeyMonitor> KeyMonitor::createSystemMonitor(const SessionInfo &s
         qCInfo(lcPlatform) << "Key monitor: XInput2 raw key events";
         return std::make_unique<X11KeyMonitor>(sent);
     }
-    logLine(QStringLiteral("⚠️ Key monitor unavailable: not an X11 session (%1)")
-                .arg(QGuiApplication::platformName()));
+    qCWarning(lcApp).noquote() << QStringLiteral("⚠️ Key monitor unavailable: not an X11 session (%1)")
+                                      .arg(QGuiApplication::platformName());
     return std::make_unique<NullKeyMonitor>();
 }

@@ -167,49 +167,50 @@ AudioRecordingService::StartOutcome AudioRecordingService::beginCapture(Callback
 {
     StartOutcome outcome;
     if (m_isRecording) {
-        logLine(QStringLiteral("🎙️ [Audio] Already recording, skipping"));
+        qCInfo(lcApp).noquote() << QStringLiteral("🎙️ [Audio] Already recording, skipping");
         return outcome;
     }
-    logLine(QStringLiteral("🎙️ [Audio] Initializing audio engine..."));
+    qCInfo(lcApp).noquote() << QStringLiteral("🎙️ [Audio] Initializing audio engine...");
     auto capture = std::make_shared<Capture>();
     capture->callback = std::move(callback);
     m_capture = capture;
 
     m_audioEngine = m_engineFactory ? m_engineFactory() : nullptr;
     if (!m_audioEngine) {
-        logLine(QStringLiteral("❌ [Audio] Failed to create audio engine"));
+        qCWarning(lcApp).noquote() << QStringLiteral("❌ [Audio] Failed to create audio engine");
         outcome.error = AudioError(AudioError::Code::engineInitializationFailed);
         return outcome;
     }
     if (!m_audioEngine->hasInputNode()) {
-        logLine(QStringLiteral("❌ [Audio] Input node not available"));
+        qCWarning(lcApp).noquote() << QStringLiteral("❌ [Audio] Input node not available");
         outcome.error = AudioError(AudioError::Code::inputNodeNotAvailable);
         return outcome;
     }
     const AudioFormat native = m_audioEngine->inputFormat();
     capture->nativeFormat = native;
-    logLine(QStringLiteral("🎙️ [Audio] Native format: %1Hz, %2 channels")
-                .arg(decimal(native.sampleRate))
-                .arg(native.channelCount));
+    qCInfo(lcApp).noquote() << QStringLiteral("🎙️ [Audio] Native format: %1Hz, %2 channels")
+                                   .arg(decimal(native.sampleRate))
+                                   .arg(native.channelCount);
     if (!(native.sampleRate > 0)) {
-        logLine(QStringLiteral("❌ [Audio] Invalid audio format - microphone not accessible"));
+        qCWarning(lcApp).noquote() << QStringLiteral(
+            "❌ [Audio] Invalid audio format - microphone not accessible");
         outcome.needsMicrophoneAlert = true;
         return outcome;
     }
-    logLine(QStringLiteral("🎙️ [Audio] Target format: %1Hz, %2 channels")
-                .arg(decimal(sampleRate()))
-                .arg(channelCount()));
+    qCInfo(lcApp).noquote() << QStringLiteral("🎙️ [Audio] Target format: %1Hz, %2 channels")
+                                   .arg(decimal(sampleRate()))
+                                   .arg(channelCount());
 
     // Without a converter the consumer would get float samples at the
     // device rate where it expects 16 kHz integers, and upload noise.
     capture->converter = std::make_unique<PcmConverter>(native);
     if (!capture->converter->isValid()) {
-        logLine(QStringLiteral("❌ [Audio] Failed to create audio converter"));
+        qCWarning(lcApp).noquote() << QStringLiteral("❌ [Audio] Failed to create audio converter");
         outcome.error = AudioError(AudioError::Code::formatCreationFailed);
         return outcome;
     }
 
-    logLine(QStringLiteral("🎙️ [Audio] Installing tap on input node..."));
+    qCInfo(lcApp).noquote() << QStringLiteral("🎙️ [Audio] Installing tap on input node...");
     std::weak_ptr<Capture> weakCapture = capture;
     CaptureExecutor *executor = m_executor.get();
     m_audioEngine->installTap(tapBufferFrames, [this, executor, weakCapture](const AudioBuffer &buffer) {
@@ -236,15 +237,16 @@ AudioRecordingService::StartOutcome AudioRecordingService::beginCapture(Callback
             });
         });
 
-    logLine(QStringLiteral("🎙️ [Audio] Starting audio engine..."));
+    qCInfo(lcApp).noquote() << QStringLiteral("🎙️ [Audio] Starting audio engine...");
     if (const std::optional<QString> startError = m_audioEngine->start()) {
-        logLine(QStringLiteral("❌ [Audio] Failed to start audio engine: %1").arg(*startError));
+        qCWarning(lcApp).noquote()
+            << QStringLiteral("❌ [Audio] Failed to start audio engine: %1").arg(*startError);
         m_audioEngine->removeTap();
         outcome.error = AudioError::engineStart(*startError);
         return outcome;
     }
     m_isRecording = true;
-    logLine(QStringLiteral("✅ [Audio] Recording started successfully"));
+    qCInfo(lcApp).noquote() << QStringLiteral("✅ [Audio] Recording started successfully");
     return outcome;
 }
 
@@ -254,11 +256,11 @@ QCoro::Task<> AudioRecordingService::stopRecording()
     auto wasRecording = std::make_shared<bool>(false);
     const QFuture<void> engineStopped = m_executor->run([this, wasRecording] {
         if (!m_isRecording) {
-            logLine(lcSpeech(), QStringLiteral("🎙️ [Audio] Not recording, nothing to stop"));
+            qCInfo(lcSpeech).noquote() << QStringLiteral("🎙️ [Audio] Not recording, nothing to stop");
             return;
         }
         *wasRecording = true;
-        logLine(lcSpeech(), QStringLiteral("🎙️ [Audio] Stopping recording..."));
+        qCInfo(lcSpeech).noquote() << QStringLiteral("🎙️ [Audio] Stopping recording...");
         // Stopping first lets the engine hand over its last, shorter buffer;
         // once the tap is gone nothing new is queued behind this job.
         if (m_audioEngine) {
@@ -285,7 +287,7 @@ QCoro::Task<> AudioRecordingService::stopRecording()
         }
         m_retiringEngine.reset();
         m_retiring.reset();
-        logLine(lcSpeech(), QStringLiteral("✅ [Audio] Recording stopped"));
+        qCInfo(lcSpeech).noquote() << QStringLiteral("✅ [Audio] Recording stopped");
     });
     co_await drained;
 }
@@ -300,17 +302,17 @@ void AudioRecordingService::processAudioBuffer(
     const qint64 count = ++m_bufferCount;
     const bool isLogBuffer = count % logEveryBuffers == 1;
     if (isLogBuffer) {
-        logLine(QStringLiteral("🎙️ [Audio] Buffer #%1: %2 frames, max amplitude: %3")
-                    .arg(count)
-                    .arg(buffer.frameLength)
-                    .arg(shortestFloat(maxAmplitudeOfFirstChannel(buffer))));
+        qCInfo(lcApp).noquote() << QStringLiteral("🎙️ [Audio] Buffer #%1: %2 frames, max amplitude: %3")
+                                       .arg(count)
+                                       .arg(buffer.frameLength)
+                                       .arg(shortestFloat(maxAmplitudeOfFirstChannel(buffer)));
     }
 
     const AudioFormat expected = capture->converter->inputFormat();
     if (buffer.format.sampleRate != expected.sampleRate
         || buffer.format.channelCount != expected.channelCount) {
         if (isLogBuffer)
-            logLine(QStringLiteral("❌ [Audio] Failed to convert buffer"));
+            qCWarning(lcApp).noquote() << QStringLiteral("❌ [Audio] Failed to convert buffer");
         return;
     }
     const QByteArray chunk = capture->converter->convert(buffer);
@@ -319,7 +321,8 @@ void AudioRecordingService::processAudioBuffer(
         return;
 
     if (isLogBuffer)
-        logLine(QStringLiteral("🎙️ [Audio] Sending %1 bytes to callback").arg(chunk.size()));
+        qCInfo(lcApp).noquote()
+            << QStringLiteral("🎙️ [Audio] Sending %1 bytes to callback").arg(chunk.size());
     capture->callback(chunk);
 }
 

@@ -26,7 +26,7 @@ QCoro::Task<std::optional<QString>> OnDeviceRecognizer::start(quint64 recording,
     if (!m_request || !m_recognizer)
         co_return QStringLiteral("Unable to create recognition request");
     m_request->setShouldReportPartialResults(true);
-    logLine(QStringLiteral("✅ [On-device STT] Using on-device recognition"));
+    qCInfo(lcApp).noquote() << QStringLiteral("✅ [On-device STT] Using on-device recognition");
     // The recognizer reports on a thread of its own; a report that arrives
     // after this object is gone belongs to nobody.
     QPointer<OnDeviceRecognizer> self(this);
@@ -71,10 +71,10 @@ void OnDeviceRecognizer::handle(
     std::optional<SpeechRecognitionResult> result, std::optional<SpeechRecognitionError> error)
 {
     if (result) {
-        logDictated(lcSpeech(),
-            QStringLiteral("📝 [On-device STT] %1: %2")
-                .arg(result->isFinal ? QStringLiteral("Final") : QStringLiteral("..."),
-                    result->formattedString));
+        qCDebug(lcSpeech).noquote() << QStringLiteral("📝 [On-device STT] %1: %2")
+                                           .arg(result->isFinal ? QStringLiteral("Final")
+                                                                : QStringLiteral("..."),
+                                               result->formattedString);
         emit transcript(
             TranscriptEvent { m_recording, m_firstUtterance + quint64(std::max(0, result->utterance)),
                 result->utteranceText, result->isFinal });
@@ -92,24 +92,28 @@ void OnDeviceRecognizer::handle(
         emit ended();
     }
     if (!assistant) {
-        logLine(QStringLiteral("❌ [On-device STT] Error: ") + description);
+        qCWarning(lcApp).noquote() << QStringLiteral("❌ [On-device STT] Error: ") + description;
         emit recognitionError(RecognitionError { m_recording, description });
         return;
     }
     switch (error->code) {
     case SpeechRecognitionErrors::canceled:
     case SpeechRecognitionErrors::canceledByClient:
-        logLine(QStringLiteral("ℹ️ [On-device STT] Canceled (code: %1)").arg(error->code));
+        qCInfo(lcApp).noquote()
+            << QStringLiteral("ℹ️ [On-device STT] Canceled (code: %1)").arg(error->code);
         break;
     case SpeechRecognitionErrors::recognitionFailed:
-        logLine(QStringLiteral("❌ [On-device STT] Recognition failed (code: 1107), falling back..."));
+        qCWarning(lcApp).noquote() << QStringLiteral(
+            "❌ [On-device STT] Recognition failed (code: 1107), falling back...");
         emit failed();
         break;
     case SpeechRecognitionErrors::noSpeechDetected:
-        logLine(QStringLiteral("ℹ️ [On-device STT] No speech detected yet - waiting..."));
+        qCInfo(lcApp).noquote() << QStringLiteral(
+            "ℹ️ [On-device STT] No speech detected yet - waiting...");
         break;
     default:
-        logLine(QStringLiteral("❌ [On-device STT] Error: %1 (code: %2)").arg(description).arg(error->code));
+        qCWarning(lcApp).noquote()
+            << QStringLiteral("❌ [On-device STT] Error: %1 (code: %2)").arg(description).arg(error->code);
         emit recognitionError(RecognitionError { m_recording, description });
         break;
     }
@@ -136,7 +140,8 @@ QCoro::Task<std::optional<QString>> ServerRecognizer::start(quint64 recording, q
 {
     m_recording = recording;
     m_utterance = firstUtterance;
-    logLine(QStringLiteral("☁️ [Server STT] Starting cloud fallback for language: ") + m_language);
+    qCInfo(lcApp).noquote() << QStringLiteral("☁️ [Server STT] Starting cloud fallback for language: ")
+            + m_language;
     if (!m_service)
         co_return std::nullopt;
     m_service->setLanguage(m_language);
@@ -144,7 +149,7 @@ QCoro::Task<std::optional<QString>> ServerRecognizer::start(quint64 recording, q
     QPointer<ServerRecognizer> self(this);
     co_await m_service->startStreaming(recording);
     if (self)
-        logLine(QStringLiteral("✅ [Server STT] Started with language: ") + m_language);
+        qCInfo(lcApp).noquote() << QStringLiteral("✅ [Server STT] Started with language: ") + m_language;
     co_return std::nullopt;
 }
 

@@ -235,11 +235,13 @@ void PocketSphinxDecoderPool::work()
             const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
                 std::chrono::steady_clock::now() - started);
             if (decoder) {
-                logLine(QStringLiteral("✅ [On-device STT] PocketSphinx model loaded in %1 ms: %2")
-                            .arg(took.count())
-                            .arg(model.acousticModel));
+                qCInfo(lcApp).noquote()
+                    << QStringLiteral("✅ [On-device STT] PocketSphinx model loaded in %1 ms: %2")
+                           .arg(took.count())
+                           .arg(model.acousticModel);
             } else {
-                logLine(QStringLiteral("❌ [On-device STT] PocketSphinx model failed to load: %1").arg(error));
+                qCWarning(lcApp).noquote()
+                    << QStringLiteral("❌ [On-device STT] PocketSphinx model failed to load: %1").arg(error);
             }
             lock.lock();
             Entry &entry = m_entries[key];
@@ -271,9 +273,10 @@ void PocketSphinxDecoderPool::work()
             lock.unlock();
             for (auto &[acousticModel, decoder] : unused) {
                 decoder.reset();
-                logLine(QStringLiteral("💤 [On-device STT] PocketSphinx model unloaded after %1 s unused: %2")
-                            .arg(m_keepIdle.count() / 1000.0)
-                            .arg(acousticModel));
+                qCInfo(lcApp).noquote()
+                    << QStringLiteral("💤 [On-device STT] PocketSphinx model unloaded after %1 s unused: %2")
+                           .arg(m_keepIdle.count() / 1000.0)
+                           .arg(acousticModel);
             }
             // Sessions may have asked for models meanwhile: look again.
             lock.lock();

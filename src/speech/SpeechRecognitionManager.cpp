@@ -1,9 +1,9 @@
 #include "speech/SpeechRecognitionManager.h"
 
 #include "common/Log.h"
-#include "common/Settings.h"
 #include "common/NextSignal.h"
 #include "common/Observe.h"
+#include "common/Settings.h"
 #include "speech/AudioRecordingService.h"
 #include "speech/PcmRecognizers.h"
 #include "speech/SpeechService.h"
@@ -90,14 +90,14 @@ void SpeechRecognitionManager::checkOnDeviceAvailability()
     const bool available = probe && probe->isAvailable();
     setIsOnDeviceAvailable(available);
     if (!available) {
-        logLine(QStringLiteral("⚠️ [STT] On-device recognition not available"));
-        logLine(QStringLiteral("☁️ [STT] Falling back to the server"));
+        qCWarning(lcApp).noquote() << QStringLiteral("⚠️ [STT] On-device recognition not available");
+        qCInfo(lcApp).noquote() << QStringLiteral("☁️ [STT] Falling back to the server");
         setActiveProvider(STTProvider::server);
     } else {
-        logLine(QStringLiteral("✅ [STT] On-device recognition is available"));
+        qCInfo(lcApp).noquote() << QStringLiteral("✅ [STT] On-device recognition is available");
         setActiveProvider(STTProvider::onDevice);
     }
-    logLine(QStringLiteral("🎯 [STT] Active provider: ") + rawValue(m_activeProvider));
+    qCInfo(lcApp).noquote() << QStringLiteral("🎯 [STT] Active provider: ") + rawValue(m_activeProvider);
 }
 
 QCoro::Task<bool> SpeechRecognitionManager::requestPermission()
@@ -106,9 +106,11 @@ QCoro::Task<bool> SpeechRecognitionManager::requestPermission()
     const SpeechRecognizerAuthorizationStatus speech = co_await m_recognizers.requestAuthorization();
     if (!self)
         co_return false;
-    logLine(QStringLiteral("🔐 [STT] Speech recognition authorization: %1").arg(int(speech)));
+    qCInfo(lcApp).noquote()
+        << QStringLiteral("🔐 [STT] Speech recognition authorization: %1").arg(int(speech));
     if (speech != SpeechRecognizerAuthorizationStatus::authorized) {
-        logLine(QStringLiteral("⚠️ [STT] On-device recognition not authorized, will use the server"));
+        qCWarning(lcApp).noquote() << QStringLiteral(
+            "⚠️ [STT] On-device recognition not authorized, will use the server");
         setIsOnDeviceAvailable(false);
     }
 
@@ -143,8 +145,8 @@ void SpeechRecognitionManager::setLanguage(SupportedLanguage language)
 
     setSelectedLanguage(language);
     m_speechRecognizer = m_recognizers.makeRecognizer(language.rawValue());
-    logLine(
-        QStringLiteral("🌐 [STT] Language set to: %1 (%2)").arg(language.displayName(), language.rawValue()));
+    qCInfo(lcApp).noquote() << QStringLiteral("🌐 [STT] Language set to: %1 (%2)")
+                                   .arg(language.displayName(), language.rawValue());
 
     if (!wasListening)
         return;
@@ -203,7 +205,7 @@ void SpeechRecognitionManager::selectProvider()
 {
     if (m_preferredProvider == STTProvider::server) {
         setActiveProvider(STTProvider::server);
-        logLine(QStringLiteral("🎯 [STT] Using the server (user preference)"));
+        qCInfo(lcApp).noquote() << QStringLiteral("🎯 [STT] Using the server (user preference)");
         return;
     }
     const SupportedLanguage language = m_selectedLanguage;
@@ -214,11 +216,13 @@ void SpeechRecognitionManager::selectProvider()
     }
     if (onDevice) {
         setActiveProvider(STTProvider::onDevice);
-        logLine(QStringLiteral("🎯 [STT] Using on-device recognition for ") + language.displayName());
+        qCInfo(lcApp).noquote() << QStringLiteral("🎯 [STT] Using on-device recognition for ")
+                + language.displayName();
     } else {
         setActiveProvider(STTProvider::server);
-        logLine(QStringLiteral("🎯 [STT] Using the server for %1 (on-device recognition not available)")
-                    .arg(language.displayName()));
+        qCInfo(lcApp).noquote() << QStringLiteral(
+            "🎯 [STT] Using the server for %1 (on-device recognition not available)")
+                                       .arg(language.displayName());
     }
 }
 
@@ -244,8 +248,8 @@ QCoro::Task<std::shared_ptr<RecognitionSession>> SpeechRecognitionManager::start
     setTranscribedText(QStringLiteral(""));
     setErrorMessage(QString());
     selectProvider();
-    logLine(QStringLiteral("🎙️ [STT] Starting with %1 %2")
-                .arg(mark(m_activeProvider), rawValue(m_activeProvider)));
+    qCInfo(lcApp).noquote() << QStringLiteral("🎙️ [STT] Starting with %1 %2")
+                                   .arg(mark(m_activeProvider), rawValue(m_activeProvider));
     m_session = std::make_shared<RecognitionSession>(recording);
     m_shownSession = m_session;
     const std::shared_ptr<RecognitionSession> session = m_session;
@@ -264,16 +268,17 @@ std::shared_ptr<PcmRecognizer> SpeechRecognitionManager::makeOnDeviceRecognizer(
 {
     const SupportedLanguage language = m_selectedLanguage;
     if (!m_isOnDeviceAvailable) {
-        logLine(QStringLiteral(
-            "⚠️ [On-device STT] Not available (permission denied or disabled), falling back..."));
+        qCWarning(lcApp).noquote() << QStringLiteral(
+            "⚠️ [On-device STT] Not available (permission denied or disabled), falling back...");
         return nullptr;
     }
     std::shared_ptr<SpeechRecognizer> recognizer = m_speechRecognizer;
     if (!recognizer)
         recognizer = m_recognizers.makeRecognizer(language.rawValue());
     if (!recognizer || !recognizer->isAvailable()) {
-        logLine(QStringLiteral("❌ [On-device STT] Recognizer not available for %1, falling back...")
-                    .arg(language.displayName()));
+        qCWarning(lcApp).noquote() << QStringLiteral(
+            "❌ [On-device STT] Recognizer not available for %1, falling back...")
+                                          .arg(language.displayName());
         return nullptr;
     }
     m_speechRecognizer = recognizer;
@@ -363,7 +368,8 @@ QCoro::Task<> SpeechRecognitionManager::startRecognition()
     if (!self)
         co_return;
     if (startError) {
-        logLine(QStringLiteral("❌ [On-device STT] Error: %1, falling back...").arg(*startError));
+        qCWarning(lcApp).noquote()
+            << QStringLiteral("❌ [On-device STT] Error: %1, falling back...").arg(*startError);
         QCoro::Task<> finishing = recognizer->finish();
         co_await std::move(finishing);
         if (!self)
@@ -378,7 +384,7 @@ QCoro::Task<> SpeechRecognitionManager::startRecognition()
     }
     setIsListening(true);
     if (m_activeProvider == STTProvider::onDevice)
-        logLine(QStringLiteral("✅ [On-device STT] Started listening"));
+        qCInfo(lcApp).noquote() << QStringLiteral("✅ [On-device STT] Started listening");
 }
 
 void SpeechRecognitionManager::handleTranscript(RecognitionSession &session, const TranscriptEvent &event)
@@ -409,10 +415,10 @@ void SpeechRecognitionManager::handleCaptureInterruption(
         setErrorMessage(reason);
         break;
     case AudioEngine::Interruption::resumed:
-        logLine(QStringLiteral("✅ [STT] The microphone is back, listening on"));
+        qCInfo(lcApp).noquote() << QStringLiteral("✅ [STT] The microphone is back, listening on");
         break;
     case AudioEngine::Interruption::ended:
-        logLine(QStringLiteral("⏹️ [STT] The microphone is gone, stopping"));
+        qCInfo(lcApp).noquote() << QStringLiteral("⏹️ [STT] The microphone is gone, stopping");
         if (const std::shared_ptr<RecognitionSession> session = m_session) {
             if (m_restart)
                 m_restart->cancelled = true;
@@ -482,7 +488,7 @@ QCoro::Task<> SpeechRecognitionManager::closeCapture()
         co_return;
     }
     m_stopping = true;
-    logLine(QStringLiteral("⏹️ [STT] Stopping ") + rawValue(m_activeProvider));
+    qCInfo(lcApp).noquote() << QStringLiteral("⏹️ [STT] Stopping ") + rawValue(m_activeProvider);
     // The capture stops first: the samples it still holds reach the
     // recognizer before the recognizer hears that no audio follows.
     QCoro::Task<> capture = m_audioService->stopRecording();
@@ -509,7 +515,8 @@ void SpeechRecognitionManager::togglePreferredProvider()
     setPreferredProvider(
         m_preferredProvider == STTProvider::server ? STTProvider::onDevice : STTProvider::server);
     Settings::setString(preferredProviderKey, rawValue(m_preferredProvider));
-    logLine(QStringLiteral("🔄 [STT] Preferred provider toggled to: ") + rawValue(m_preferredProvider));
+    qCInfo(lcApp).noquote() << QStringLiteral("🔄 [STT] Preferred provider toggled to: ")
+            + rawValue(m_preferredProvider);
 }
 
 void SpeechRecognitionManager::setTranscribedText(const QString &text)

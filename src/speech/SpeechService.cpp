@@ -149,9 +149,8 @@ void SpeechService::setLanguage(const QString &code)
         m_selectedLanguage = selected;
         emit selectedLanguageChanged(selected);
     }
-    logLine(lcSpeech(),
-        QStringLiteral("🌐 [Speech] Language set to: %1")
-            .arg(code.isNull() ? QStringLiteral("auto-detect") : code));
+    qCInfo(lcSpeech).noquote() << QStringLiteral("🌐 [Speech] Language set to: %1")
+                                      .arg(code.isNull() ? QStringLiteral("auto-detect") : code);
 }
 
 QCoro::Task<> SpeechService::startStreaming(quint64 recording)
@@ -159,13 +158,13 @@ QCoro::Task<> SpeechService::startStreaming(quint64 recording)
     // A stream still collecting its replies goes on beside the new one: its
     // audio is all uploaded, and its replies go to it alone.
     if (m_isStreaming) {
-        logLine(lcSpeech(), QStringLiteral("🌐 [Speech] Already streaming, skipping"));
+        qCInfo(lcSpeech).noquote() << QStringLiteral("🌐 [Speech] Already streaming, skipping");
         co_return;
     }
     if (m_serverBaseURLFromSettings)
         m_serverBaseURL
             = Settings::stringValue(QStringLiteral("serverBaseURL")).value_or(defaultServerBaseURL());
-    logLine(lcSpeech(), QStringLiteral("🌐 [Speech] Starting streaming to %1").arg(m_serverBaseURL));
+    qCInfo(lcSpeech).noquote() << QStringLiteral("🌐 [Speech] Starting streaming to %1").arg(m_serverBaseURL);
     UploadSegmenter::Bounds bounds;
     bounds.interval = m_bufferInterval;
     m_stream = std::make_shared<Stream>(bounds);
@@ -183,10 +182,10 @@ QCoro::Task<> SpeechService::stopStreaming()
 {
     QPointer<SpeechService> self(this);
     if (!m_isStreaming || !m_stream) {
-        logLine(lcSpeech(), QStringLiteral("🌐 [Speech] Not streaming, nothing to stop"));
+        qCInfo(lcSpeech).noquote() << QStringLiteral("🌐 [Speech] Not streaming, nothing to stop");
         co_return;
     }
-    logLine(lcSpeech(), QStringLiteral("🌐 [Speech] Stopping streaming..."));
+    qCInfo(lcSpeech).noquote() << QStringLiteral("🌐 [Speech] Stopping streaming...");
     const std::shared_ptr<Stream> stream = m_stream;
     stopSendLoop();
     sendRemainingAudio();
@@ -207,24 +206,22 @@ QCoro::Task<> SpeechService::stopStreaming()
             co_return;
     }
     if (stream->inFlight > 0)
-        logLine(lcSpeech(),
-            QStringLiteral(
-                "⚠️ [Speech] %1 upload(s) still unanswered at stop; their replies will be dropped")
-                .arg(stream->inFlight));
+        qCWarning(lcSpeech).noquote() << QStringLiteral(
+            "⚠️ [Speech] %1 upload(s) still unanswered at stop; their replies will be dropped")
+                                             .arg(stream->inFlight);
     if (stream->speechLost.count() > 0)
         qCInfo(lcSpeech).noquote() << QStringLiteral("⚠️ [Speech] %1 s of speech lost in this recording")
                                           .arg(double(stream->speechLost.count()) / 1000.0, 0, 'f', 1);
     stream->closed = true;
-    logLine(lcSpeech(), QStringLiteral("✅ [Speech] Streaming stopped"));
+    qCInfo(lcSpeech).noquote() << QStringLiteral("✅ [Speech] Streaming stopped");
     emit stopSettled();
 }
 
 void SpeechService::startSendLoop()
 {
     ++m_loopGeneration;
-    logLine(lcSpeech(),
-        QStringLiteral("🌐 [Speech] Send task started (interval: %1s)")
-            .arg(double(m_bufferInterval.count()) / 1000.0, 0, 'f', 1));
+    qCInfo(lcSpeech).noquote() << QStringLiteral("🌐 [Speech] Send task started (interval: %1s)")
+                                      .arg(double(m_bufferInterval.count()) / 1000.0, 0, 'f', 1);
     m_loopTimer.start(pollInterval);
 }
 
@@ -232,7 +229,7 @@ void SpeechService::stopSendLoop()
 {
     ++m_loopGeneration;
     m_loopTimer.stop();
-    logLine(lcSpeech(), QStringLiteral("🌐 [Speech] Send task ended"));
+    qCInfo(lcSpeech).noquote() << QStringLiteral("🌐 [Speech] Send task ended");
 }
 
 QCoro::Task<> SpeechService::sendLoopStep(quint64 generation)
@@ -298,7 +295,8 @@ std::shared_ptr<SpeechService::Upload> SpeechService::queueUpload(
     slot->speech = segment.speech;
     slot->sequence = stream.nextSequence++;
     stream.pending.push_back(slot);
-    logLine(lcSpeech(), QStringLiteral("🌐 [Speech] Sending %1 bytes of audio...").arg(slot->audio.size()));
+    qCInfo(lcSpeech).noquote()
+        << QStringLiteral("🌐 [Speech] Sending %1 bytes of audio...").arg(slot->audio.size());
     return slot;
 }
 
@@ -313,11 +311,13 @@ QCoro::Task<> SpeechService::upload(std::shared_ptr<Stream> stream, std::shared_
         const int retry = slot->attempts - 1;
         if (!slot->isPassingFailure() || stream->closed || retry >= int(m_retryDelays.size()))
             break;
-        logLine(lcSpeech(),
-            QStringLiteral("🔁 [Speech] Upload %1 failed (%2), trying again in %3 ms")
-                .arg(slot->sequence)
-                .arg(slot->kind == Upload::Kind::http ? QString::number(slot->status) : slot->transportError)
-                .arg(m_retryDelays[size_t(retry)].count()));
+        qCInfo(lcSpeech).noquote() << QStringLiteral(
+            "🔁 [Speech] Upload %1 failed (%2), trying again in %3 ms")
+                                          .arg(slot->sequence)
+                                          .arg(slot->kind == Upload::Kind::http
+                                                  ? QString::number(slot->status)
+                                                  : slot->transportError)
+                                          .arg(m_retryDelays[size_t(retry)].count());
         co_await QCoro::sleepFor(m_retryDelays[size_t(retry)]);
         if (!self || m_destroying)
             co_return;
@@ -333,7 +333,7 @@ QCoro::Task<> SpeechService::attempt(std::shared_ptr<Upload> slot)
 {
     ++slot->attempts;
     const QString language = m_selectedLanguage.isNull() ? QStringLiteral("auto") : m_selectedLanguage;
-    logLine(lcSpeech(), QStringLiteral("🌐 [Speech] Using language: %1").arg(language));
+    qCInfo(lcSpeech).noquote() << QStringLiteral("🌐 [Speech] Using language: %1").arg(language);
 
     QUrl url(m_serverBaseURL + QStringLiteral("/api/speech"), QUrl::StrictMode);
     const QString scheme = url.scheme();
@@ -406,10 +406,9 @@ void SpeechService::applyReadyOutcomes(const std::shared_ptr<Stream> &stream)
         const std::shared_ptr<Upload> upload = std::move(stream->pending.front());
         stream->pending.pop_front();
         if (stream->closed)
-            logLine(lcSpeech(),
-                QStringLiteral(
-                    "🗑️ [Speech] Reply to upload %1 came after its recording stopped; dropped")
-                    .arg(upload->sequence));
+            qCInfo(lcSpeech).noquote() << QStringLiteral(
+                "🗑️ [Speech] Reply to upload %1 came after its recording stopped; dropped")
+                                              .arg(upload->sequence);
         else
             applyOutcome(*stream, *upload);
         emit uploadFinished(upload->sequence);
@@ -449,7 +448,7 @@ void SpeechService::applyOutcome(Stream &stream, const Upload &upload)
             failure = tr("Server error: %1").arg(upload.status);
         break;
     }
-    logLine(lcSpeech(), QStringLiteral("❌ [Speech] Upload failed: %1").arg(failure));
+    qCWarning(lcSpeech).noquote() << QStringLiteral("❌ [Speech] Upload failed: %1").arg(failure);
     report(stream, failure, upload.speech);
 }
 
@@ -477,29 +476,31 @@ void SpeechService::handleResponse(Stream &stream, const Upload &upload)
 {
     const std::optional<TranscriptionResponse> response = TranscriptionResponse::decode(upload.body);
     if (!response) {
-        logLine(lcSpeech(), QStringLiteral("❌ [Speech] Failed to parse response"));
+        qCWarning(lcSpeech).noquote() << QStringLiteral("❌ [Speech] Failed to parse response");
         return;
     }
-    logLine(lcSpeech(), QStringLiteral("📨 [Speech] Response type: %1").arg(response->type));
+    qCInfo(lcSpeech).noquote() << QStringLiteral("📨 [Speech] Response type: %1").arg(response->type);
 
     if (response->type == QLatin1String("transcript")) {
         if (!response->text || response->text->isEmpty()) {
-            logLine(
-                lcSpeech(), QStringLiteral("⚠️ [Speech] Transcript response but text is empty or nil"));
+            qCWarning(lcSpeech).noquote()
+                << QStringLiteral("⚠️ [Speech] Transcript response but text is empty or nil");
             return;
         }
         const QString &text = *response->text;
-        logDictated(lcSpeech(), QStringLiteral("📝 [Speech] GOT TRANSCRIPT: '%1'").arg(text));
+        qCDebug(lcSpeech).noquote() << QStringLiteral("📝 [Speech] GOT TRANSCRIPT: '%1'").arg(text);
         stream.text = stream.text.isEmpty() ? text : stream.text + u' ' + text;
-        logDictated(lcSpeech(), QStringLiteral("📝 [Speech] Full transcription now: '%1'").arg(stream.text));
+        qCDebug(lcSpeech).noquote()
+            << QStringLiteral("📝 [Speech] Full transcription now: '%1'").arg(stream.text);
         if (m_stream.get() == &stream)
             setTranscribedText(stream.text);
         emit transcript(TranscriptEvent { stream.recording, 0, stream.text, false });
     } else if (response->type == QLatin1String("error")) {
         const QString message = response->error.value_or(tr("Unknown error"));
-        logLine(lcSpeech(), QStringLiteral("❌ [Speech] Server error: %1").arg(message));
+        qCWarning(lcSpeech).noquote() << QStringLiteral("❌ [Speech] Server error: %1").arg(message);
         report(stream, message, upload.speech);
     } else {
-        logLine(lcSpeech(), QStringLiteral("⚠️ [Speech] Unknown response type: %1").arg(response->type));
+        qCWarning(lcSpeech).noquote()
+            << QStringLiteral("⚠️ [Speech] Unknown response type: %1").arg(response->type);
     }
 }

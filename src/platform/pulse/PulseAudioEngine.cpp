@@ -124,7 +124,8 @@ struct PulseAudioEngine::Private {
 
         loop = pa_threaded_mainloop_new();
         if (!loop) {
-            logLine(QStringLiteral("❌ [Audio] PulseAudio: could not create its main loop"));
+            qCWarning(lcApp).noquote()
+                << QStringLiteral("❌ [Audio] PulseAudio: could not create its main loop");
             return;
         }
         pa_proplist *properties = pa_proplist_new();
@@ -134,17 +135,19 @@ struct PulseAudioEngine::Private {
         context = pa_context_new_with_proplist(pa_threaded_mainloop_get_api(loop), "Tellwind", properties);
         pa_proplist_free(properties);
         if (!context) {
-            logLine(QStringLiteral("❌ [Audio] PulseAudio: could not create a context"));
+            qCWarning(lcApp).noquote() << QStringLiteral("❌ [Audio] PulseAudio: could not create a context");
             return;
         }
         pa_context_set_state_callback(context, &Private::contextStateChanged, this);
         if (pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
-            logLine(QStringLiteral("❌ [Audio] PulseAudio: cannot reach the sound server: %1")
-                        .arg(contextError()));
+            qCWarning(lcApp).noquote()
+                << QStringLiteral("❌ [Audio] PulseAudio: cannot reach the sound server: %1")
+                       .arg(contextError());
             return;
         }
         if (pa_threaded_mainloop_start(loop) < 0) {
-            logLine(QStringLiteral("❌ [Audio] PulseAudio: could not start its main loop"));
+            qCWarning(lcApp).noquote()
+                << QStringLiteral("❌ [Audio] PulseAudio: could not start its main loop");
             return;
         }
 
@@ -158,7 +161,8 @@ struct PulseAudioEngine::Private {
         if (!ready || pa_context_get_state(context) != PA_CONTEXT_READY) {
             const QString reason = ready ? contextError() : QStringLiteral("no answer");
             pa_threaded_mainloop_unlock(loop);
-            logLine(QStringLiteral("❌ [Audio] PulseAudio: cannot reach the sound server: %1").arg(reason));
+            qCWarning(lcApp).noquote()
+                << QStringLiteral("❌ [Audio] PulseAudio: cannot reach the sound server: %1").arg(reason);
             return;
         }
 
@@ -205,9 +209,9 @@ struct PulseAudioEngine::Private {
                 format = query.format;
                 return;
             }
-            logLine(QStringLiteral(
+            qCWarning(lcApp).noquote() << QStringLiteral(
                 "⚠️ [Audio] The chosen microphone '%1' is not connected, using the default")
-                        .arg(preferredSource));
+                                              .arg(preferredSource);
         }
 
         query.done = false;
@@ -226,15 +230,17 @@ struct PulseAudioEngine::Private {
                 serverInfo, [&query] { return query.done; }, connectTimeout)
             || query.name.isEmpty()) {
             pa_threaded_mainloop_unlock(loop);
-            logLine(QStringLiteral("❌ [Audio] PulseAudio: there is no default input source"));
+            qCWarning(lcApp).noquote()
+                << QStringLiteral("❌ [Audio] PulseAudio: there is no default input source");
             return;
         }
 
         const bool answered = lookUp(query.name);
         pa_threaded_mainloop_unlock(loop);
         if (!answered) {
-            logLine(QStringLiteral("❌ [Audio] PulseAudio: the default input source '%1' is not available")
-                        .arg(query.name));
+            qCWarning(lcApp).noquote()
+                << QStringLiteral("❌ [Audio] PulseAudio: the default input source '%1' is not available")
+                       .arg(query.name);
             return;
         }
         hasSource = true;
@@ -267,7 +273,8 @@ struct PulseAudioEngine::Private {
         if (state == PA_STREAM_READY && self->lost) {
             self->lost = false;
             self->freeRetryTimer();
-            logLine(QStringLiteral("✅ [Audio] The microphone '%1' is back").arg(self->sourceName));
+            qCInfo(lcApp).noquote()
+                << QStringLiteral("✅ [Audio] The microphone '%1' is back").arg(self->sourceName);
             self->report(Interruption::resumed, QString());
         } else if (!PA_STREAM_IS_GOOD(state)) {
             // A dying connection takes its streams with it: say what really went.
@@ -295,7 +302,7 @@ struct PulseAudioEngine::Private {
         lost = true;
         lossReason = reason;
         lostAt = std::chrono::steady_clock::now();
-        logLine(QStringLiteral("❌ [Audio] %1").arg(reason));
+        qCWarning(lcApp).noquote() << QStringLiteral("❌ [Audio] %1").arg(reason);
         // The frames short of a whole buffer were spoken too.
         if (tap && format.channelCount > 0 && !pending.empty())
             emitBuffer(pending.data(), quint32(pending.size() / format.channelCount));
@@ -340,7 +347,8 @@ struct PulseAudioEngine::Private {
             ended = true;
             closeStream();
             freeRetryTimer();
-            logLine(QStringLiteral("❌ [Audio] The microphone did not come back, capture ended"));
+            qCWarning(lcApp).noquote()
+                << QStringLiteral("❌ [Audio] The microphone did not come back, capture ended");
             report(Interruption::ended, lossReason);
             return;
         }

@@ -16,7 +16,8 @@ QCoro::Task<int> QtAlertPresenter::runModal(Alert alert)
     // Message boxes need the widgets application; without one (a pure Qt GUI
     // or console process) the alert counts as dismissed.
     if (!qobject_cast<QApplication *>(QCoreApplication::instance())) {
-        logLine(QStringLiteral("⚠️ Cannot show the alert '%1' without a window system").arg(alert.title));
+        qCWarning(lcApp).noquote()
+            << QStringLiteral("⚠️ Cannot show the alert '%1' without a window system").arg(alert.title);
         co_return lastButton;
     }
 

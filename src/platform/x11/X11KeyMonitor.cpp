@@ -185,7 +185,8 @@ bool X11KeyMonitor::connectToDisplay()
 {
     Display *display = XOpenDisplay(nullptr);
     if (!display) {
-        logLine(QStringLiteral("⚠️ Key monitor unavailable: cannot open the X display"));
+        qCWarning(lcApp).noquote() << QStringLiteral(
+            "⚠️ Key monitor unavailable: cannot open the X display");
         return false;
     }
     int event = 0;
@@ -194,7 +195,8 @@ bool X11KeyMonitor::connectToDisplay()
     int minor = 2;
     if (!XQueryExtension(display, "XInputExtension", &m_xiOpcode, &event, &error)
         || XIQueryVersion(display, &major, &minor) != Success) {
-        logLine(QStringLiteral("⚠️ Key monitor unavailable: the X server lacks XInput 2"));
+        qCWarning(lcApp).noquote() << QStringLiteral(
+            "⚠️ Key monitor unavailable: the X server lacks XInput 2");
         XCloseDisplay(display);
         return false;
     }
@@ -202,7 +204,8 @@ bool X11KeyMonitor::connectToDisplay()
     int xkbMajor = XkbMajorVersion;
     int xkbMinor = XkbMinorVersion;
     if (!XkbQueryExtension(display, &xkbOpcode, &m_xkbEventBase, &error, &xkbMajor, &xkbMinor)) {
-        logLine(QStringLiteral("⚠️ Key monitor unavailable: the X server lacks XKB"));
+        qCWarning(lcApp).noquote() << QStringLiteral(
+            "⚠️ Key monitor unavailable: the X server lacks XKB");
         XCloseDisplay(display);
         return false;
     }

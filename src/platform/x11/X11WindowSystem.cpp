@@ -44,7 +44,8 @@ std::unique_ptr<WindowSystem> WindowSystem::create(const SessionInfo &session)
 {
     if (Display *display = qtDisplay())
         return std::make_unique<X11WindowSystem>(display, !session.isWayland());
-    logLine(QStringLiteral("ℹ️ [App] No X11 display: windows keep the window manager's defaults"));
+    qCInfo(lcApp).noquote() << QStringLiteral(
+        "ℹ️ [App] No X11 display: windows keep the window manager's defaults");
     return std::make_unique<NullWindowSystem>();
 }
 

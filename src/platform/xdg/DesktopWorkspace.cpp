@@ -93,7 +93,8 @@ void DesktopWorkspace::openSettingsPane(Pane pane)
         return;
     const QString page = helpPage(pane);
     if (page.isEmpty()) {
-        logLine(QStringLiteral("⚠️ No help page installed for '%1'").arg(helpFileName(pane)));
+        qCWarning(lcApp).noquote()
+            << QStringLiteral("⚠️ No help page installed for '%1'").arg(helpFileName(pane));
         return;
     }
     QDesktopServices::openUrl(QUrl::fromLocalFile(page));

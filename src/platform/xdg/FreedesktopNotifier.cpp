@@ -28,10 +28,12 @@ void FreedesktopNotifier::notify(const QString &summary, const QString &body)
     // Asynchronous: a wedged notification daemon must not hold up dictation.
     // The reply is only watched so that a missing service leaves a trace.
     auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call));
-    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher, [](QDBusPendingCallWatcher *self) {
-        const QDBusPendingReply<quint32> reply = *self;
-        if (reply.isError())
-            logLine(QStringLiteral("ℹ️ [App] No desktop notification: %1").arg(reply.error().name()));
-        self->deleteLater();
-    });
+    QObject::connect(
+        watcher, &QDBusPendingCallWatcher::finished, watcher, [](QDBusPendingCallWatcher *self) {
+            const QDBusPendingReply<quint32> reply = *self;
+            if (reply.isError())
+                qCInfo(lcApp).noquote()
+                    << QStringLiteral("ℹ️ [App] No desktop notification: %1").arg(reply.error().name());
+            self->deleteLater();
+        });
 }

@@ -286,8 +286,8 @@ std::optional<XTestKeyboard::Stroke> XTestKeyboard::borrowSpareKey(unsigned long
         if (!chosen)
             return std::nullopt;
         if (chosen->keysym && chosen->lastUse.elapsed() < spareKeyMinimumHoldMs)
-            logLine(
-                QStringLiteral("⚠️ [Insert] Reusing a spare key code early; a character may be lost"));
+            qCWarning(lcApp).noquote()
+                << QStringLiteral("⚠️ [Insert] Reusing a spare key code early; a character may be lost");
         KeySym lower = NoSymbol, upper = NoSymbol;
         XConvertCase(keysym, &lower, &upper);
         // Both levels carry the character (in its two cases for a letter),
@@ -372,7 +372,8 @@ QCoro::Task<> XTestKeyboard::prepareKeystroke()
     waited.start();
     while (heldModifiers()) {
         if (waited.elapsed() >= heldModifierTimeoutMs) {
-            logLine(QStringLiteral("⚠️ [Insert] Modifier keys still held, typing over them"));
+            qCWarning(lcApp).noquote()
+                << QStringLiteral("⚠️ [Insert] Modifier keys still held, typing over them");
             releaseHeldModifiers();
             break;
         }
