@@ -3,11 +3,11 @@
 // Needs an X server with XTEST, xterm and xdotool (the test harness).
 #include "TypingBench.h"
 #include "output/TextInsertionService.h"
+#include "platform/Pasteboard.h"
 #include "platform/SyntheticKeyLog.h"
 #include "platform/qt/QtPasteboard.h"
 #include "platform/typing/xtest/XTestKeyboard.h"
 #include "platform/x11/X11WindowSystem.h"
-#include "platform/Pasteboard.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -3,9 +3,9 @@
 #include "TypingBench.h"
 #include "common/Graphemes.h"
 #include "output/TextInsertionService.h"
+#include "platform/Pasteboard.h"
 #include "platform/typing/remotedesktop/RemoteDesktopKeyboard.h"
 #include "platform/x11/X11WindowSystem.h"
-#include "platform/Pasteboard.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>

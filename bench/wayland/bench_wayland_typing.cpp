@@ -4,11 +4,11 @@
 #include "TypingBench.h"
 #include "common/Graphemes.h"
 #include "output/TextInsertionService.h"
+#include "platform/Pasteboard.h"
 #include "platform/qt/QtPasteboard.h"
 #include "platform/typing/virtualkeyboard/WaylandVirtualKeyboard.h"
-#include "wayland/FootTarget.h"
 #include "platform/x11/X11WindowSystem.h"
-#include "platform/Pasteboard.h"
+#include "wayland/FootTarget.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -215,8 +215,8 @@ void AppState::toggleFromPanel()
 {
     qCInfo(lcApp).noquote() << QStringLiteral("🎤 Button tapped - isRecording: ")
             + (m_isRecording ? QStringLiteral("true") : QStringLiteral("false"));
-    qCInfo(lcApp).noquote() << m_isRecording ? QStringLiteral("⏹️ Stopping recording...")
-                                             : QStringLiteral("▶️ Starting recording...");
+    qCInfo(lcApp).noquote() << (m_isRecording ? QStringLiteral("⏹️ Stopping recording...")
+                                              : QStringLiteral("▶️ Starting recording..."));
     toggleRecording();
 }
 

@@ -60,8 +60,8 @@ void LaunchAtLoginManager::setLaunchAtLogin(bool enabled, bool isUndo)
 {
     const std::optional<QString> error = enabled ? m_store->registerApp() : m_store->unregisterApp();
     if (!error) {
-        qCInfo(lcApp).noquote() << enabled ? QStringLiteral("✅ Launch at login enabled")
-                                           : QStringLiteral("✅ Launch at login disabled");
+        qCInfo(lcApp).noquote() << (enabled ? QStringLiteral("✅ Launch at login enabled")
+                                            : QStringLiteral("✅ Launch at login disabled"));
         return;
     }
     qCWarning(lcApp).noquote() << QStringLiteral("❌ Failed to set launch at login: ") + *error;

@@ -207,9 +207,9 @@ bool TextInsertionService::mayType(TypingScope &scope)
     // backspaces now would erase what is not ours.
     const bool focusMoved = scope.window != focused || blind;
     if (focusMoved || overtaken) {
-        qCInfo(lcOutput).noquote() << focusMoved
-            ? QStringLiteral("✋ [Insert] The focus moved to another window; holding the rest back")
-            : QStringLiteral("✋ [Insert] A later dictation typed meanwhile; holding the rest back");
+        qCInfo(lcOutput).noquote() << (focusMoved
+                ? QStringLiteral("✋ [Insert] The focus moved to another window; holding the rest back")
+                : QStringLiteral("✋ [Insert] A later dictation typed meanwhile; holding the rest back"));
         scope.heldBack = true;
         return false;
     }

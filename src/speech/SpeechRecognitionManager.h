@@ -1,9 +1,9 @@
 #pragma once
 
 #include "platform/AudioEngine.h"
-#include "speech/DictationRecognizer.h"
 #include "platform/MicrophoneAuthorization.h"
 #include "platform/SpeechRecognizerBackend.h"
+#include "speech/DictationRecognizer.h"
 #include "speech/PcmRecognizer.h"
 #include "speech/RecognitionSession.h"
 #include "speech/STTProvider.h"

@@ -85,7 +85,8 @@ private Q_SLOTS:
         // Whatever the server says, the user learns what to do about it.
         QTest::newRow("sign-in needed")
             << QList<Reply> { { 401, R"({"type":"error","error":"Unauthorized"})" } } << QString()
-            << "This server recognizes speech only for signed-in users. Sign in to Tellwind and try again." + lost
+            << "This server recognizes speech only for signed-in users. Sign in to Tellwind and try again."
+                + lost
             << both;
         QTest::newRow("invalid URL") << QList<Reply> {} << "ftp://127.0.0.1"
                                      << "Invalid server URL (1.1 s of speech was lost)" << QString();

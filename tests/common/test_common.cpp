@@ -1,3 +1,4 @@
+#include "common/Log.h"
 #include "common/NextSignal.h"
 #include "common/Settings.h"
 
@@ -39,6 +40,29 @@ class TestCommon : public QObject
 
 private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+
+    // One event, one line, with its priority where journald reads the stream:
+    // a line break in a message must not forge a second event.
+    void logLinesCarryTheirPriority_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<bool>("journal");
+        QTest::addColumn<QByteArray>("line");
+        QTest::addRow("info on a terminal") << int(QtInfoMsg) << false << QByteArray("✅ started\n");
+        QTest::addRow("info to the journal") << int(QtInfoMsg) << true << QByteArray("<6>✅ started\n");
+        QTest::addRow("warning to the journal") << int(QtWarningMsg) << true << QByteArray("<4>✅ started\n");
+        QTest::addRow("debug to the journal") << int(QtDebugMsg) << true << QByteArray("<7>✅ started\n");
+        QTest::addRow("critical to the journal")
+            << int(QtCriticalMsg) << true << QByteArray("<3>✅ started\n");
+    }
+    void logLinesCarryTheirPriority()
+    {
+        QFETCH(int, type);
+        QFETCH(bool, journal);
+        QFETCH(QByteArray, line);
+        QCOMPARE(formatLogLine(QtMsgType(type), QStringLiteral("✅ started"), journal), line);
+        QCOMPARE(formatLogLine(QtInfoMsg, QStringLiteral("one\ntwo"), false), QByteArray("one two\n"));
+    }
 
     // A signal that fires twice before the waiting coroutine runs again used
     // to resume it twice, the second time through an awaiter already gone.

@@ -2,18 +2,18 @@
 // tray item as a stand-in panel reads it over D-Bus, and the real program from
 // a new user's first launch to a relaunch at the panel's last place.
 #include "app/ProcessRig.h"
-#include "platform/x11/X11WindowSystem.h"
-#include "platform/Pasteboard.h"
 #include "common/Settings.h"
 #include "desktop/GlobalHotkeyManager.h"
 #include "desktop/Hotkey.h"
 #include "output/TextInsertionService.h"
+#include "platform/Pasteboard.h"
 #include "platform/SyntheticKeyLog.h"
 #include "platform/qt/QtAlertPresenter.h"
 #include "platform/qt/QtPasteboard.h"
 #include "platform/qt/RunningApplicationBundle.h"
 #include "platform/typing/xtest/XTestKeyboard.h"
 #include "platform/x11/X11KeyMonitor.h"
+#include "platform/x11/X11WindowSystem.h"
 #include "platform/xdg/DesktopWorkspace.h"
 #include "support/TerminalTarget.h"
 
@@ -232,7 +232,8 @@ private slots:
         NullWindowSystem windows;
         NullPasteboard clipboard;
         TextInsertionService typing(keyboard, alerts, workspace, bundle, windows, clipboard);
-        QCoro::waitFor(typing.insertTranscript(typing.beginDictation(), { 1, 0, QStringLiteral("Richard Roe"), false }));
+        QCoro::waitFor(
+            typing.insertTranscript(typing.beginDictation(), { 1, 0, QStringLiteral("Richard Roe"), false }));
         // The user's own press after all that counts, once; none of ours is read.
         xdotool({ "key", "shift+r", "r" });
         QTRY_VERIFY(rKeysRead >= 8);

@@ -95,8 +95,8 @@ public:
     bool settle(TextInsertionService &service)
     {
         for (int attempt = 0; attempt < 40 && text().isEmpty(); ++attempt) {
-            QCoro::waitFor(
-                service.insertTranscript(service.beginDictation(), { ++m_recording, 0, QStringLiteral("x"), true }));
+            QCoro::waitFor(service.insertTranscript(
+                service.beginDictation(), { ++m_recording, 0, QStringLiteral("x"), true }));
             (void)QTest::qWaitFor([this] { return !text().isEmpty(); }, 250);
         }
         // The next dictation in the same place starts a new sentence after

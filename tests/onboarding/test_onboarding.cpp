@@ -46,7 +46,8 @@ struct Walkthrough {
     GlobalHotkeyManager hotkey { std::make_unique<FakeKeyMonitor>() };
     FakeAutostartStore *autostart = new FakeAutostartStore;
     // Installed, so that the login item can be registered.
-    LaunchAtLoginManager launchAtLogin { std::unique_ptr<AutostartStore>(autostart), QStringLiteral("/usr/bin/tellwind") };
+    LaunchAtLoginManager launchAtLogin { std::unique_ptr<AutostartStore>(autostart),
+        QStringLiteral("/usr/bin/tellwind") };
     QQmlEngine engine;
     std::unique_ptr<QQuickWindow> window;
 

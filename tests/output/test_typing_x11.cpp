@@ -57,10 +57,7 @@ class TestTypingX11 : public QObject
     quint64 utterance = 0;
 
     // The whole of the current utterance so far.
-    void type(const QString &transcript)
-    {
-        QCoro::waitFor(chain.type(transcript, utterance));
-    }
+    void type(const QString &transcript) { QCoro::waitFor(chain.type(transcript, utterance)); }
 
 private slots:
     void initTestCase()

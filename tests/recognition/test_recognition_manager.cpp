@@ -160,7 +160,8 @@ private slots:
         rig.make().togglePreferredProvider();
         SpeechRecognitionManager next(rig.speech, rig.microphone,
             std::make_unique<SpeechService>(QStringLiteral("http://127.0.0.1:9")),
-            std::make_unique<AudioRecordingService>(FakeAudioEngine::factory(rig.source), rig.alerts, rig.workspace));
+            std::make_unique<AudioRecordingService>(
+                FakeAudioEngine::factory(rig.source), rig.alerts, rig.workspace));
         QCOMPARE(next.preferredProvider(), STTProvider::server);
     }
 

@@ -1,11 +1,11 @@
 #pragma once
 
+#include "common/Settings.h"
 #include "fakes/FakeAlertPresenter.h"
 #include "fakes/FakeAudioEngine.h"
 #include "fakes/FakeMicrophoneAuthorization.h"
 #include "fakes/FakeSpeechRecognizerBackend.h"
 #include "fakes/FakeWorkspace.h"
-#include "common/Settings.h"
 #include "speech/AudioRecordingService.h"
 #include "speech/SpeechRecognitionManager.h"
 #include "speech/SpeechService.h"

@@ -23,7 +23,12 @@ struct TypingChain {
     std::shared_ptr<TypingScope> scope = service.beginDictation();
 
     // A new dictation, as a recording start makes one.
-    void begin() { scope = service.beginDictation(); }
+    // Each test's target is a window of its own.
+    void begin()
+    {
+        ++windows.focus;
+        scope = service.beginDictation();
+    }
     QCoro::Task<> type(const QString &text, quint64 utterance = 0)
     {
         return service.insertTranscript(scope, { 0, utterance, text, true });

@@ -26,10 +26,7 @@ struct TypingRig {
     // What the tests type belongs to one dictation.
     std::shared_ptr<TypingScope> scope = service.beginDictation();
 
-    TypingRig()
-    {
-        field.pasteboard = &pasteboard;
-    }
+    TypingRig() { field.pasteboard = &pasteboard; }
 };
 
 // Types `text` as the whole, final text of `utterance` of the rig's dictation.

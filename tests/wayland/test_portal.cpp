@@ -1,8 +1,6 @@
 // Typing and shortcuts through the desktop portal, against a scripted portal
 // service on the test's session bus.
 #include "common/Settings.h"
-#include "platform/x11/X11WindowSystem.h"
-#include "platform/Pasteboard.h"
 #include "desktop/GlobalHotkeyManager.h"
 #include "desktop/Hotkey.h"
 #include "fakes/FakeAlertPresenter.h"
@@ -11,9 +9,11 @@
 #include "fakes/FakePasteboard.h"
 #include "fakes/FakeWorkspace.h"
 #include "output/TextInsertionService.h"
+#include "platform/Pasteboard.h"
 #include "platform/SyntheticKeyLog.h"
 #include "platform/portal/GlobalShortcutsPortal.h"
 #include "platform/typing/remotedesktop/RemoteDesktopKeyboard.h"
+#include "platform/x11/X11WindowSystem.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
