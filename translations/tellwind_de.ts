@@ -48,6 +48,13 @@
     </message>
 </context>
 <context>
+    <name>AppState</name>
+    <message>
+        <source>Not everything you said was typed: another window had the keyboard focus.</source>
+        <translation>Nicht alles Gesagte wurde getippt: Ein anderes Fenster hatte den Tastaturfokus.</translation>
+    </message>
+</context>
+<context>
     <name>AppearanceSettingsView</name>
     <message>
         <source>Window</source>
@@ -1323,6 +1330,22 @@ Aktueller Speicherort:
     <message>
         <source>These characters could not be typed on this desktop: %1</source>
         <translation>Diese Zeichen konnten in dieser Arbeitsumgebung nicht getippt werden: %1</translation>
+    </message>
+    <message>
+        <source>Dictation not typed in full</source>
+        <translation>Diktat nicht vollständig getippt</translation>
+    </message>
+    <message>
+        <source>Another window had the keyboard focus before Tellwind had typed everything you said, so the rest was not typed anywhere. Copy the whole dictation to the clipboard?</source>
+        <translation>Ein anderes Fenster hatte den Tastaturfokus, bevor Tellwind alles Gesagte getippt hatte. Der Rest wurde deshalb nirgends getippt. Das ganze Diktat in die Zwischenablage kopieren?</translation>
+    </message>
+    <message>
+        <source>Copy to Clipboard</source>
+        <translation>In die Zwischenablage kopieren</translation>
+    </message>
+    <message>
+        <source>Discard</source>
+        <translation>Verwerfen</translation>
     </message>
 </context>
 <context>

@@ -17,7 +17,7 @@ const QString ready = QStringLiteral("✅ Window configured as floating borderle
 const QString build = qEnvironmentVariable("TELLWIND_BUILD_DIR");
 const QString target = QStringLiteral("TellwindUpstreamTarget");
 // The panel's controls, from its top-left corner.
-constexpr QPoint microphone { 79, 80 }, provider { 132, 63 }, flag { 132, 97 };
+constexpr QPoint microphone { 45, 45 }, provider { 98, 28 }, flag { 98, 62 };
 
 // Waits, with the event loop running (the scripted upstream lives in it),
 // until a line of `child` starts with `text`.

@@ -7,13 +7,13 @@
 #include "fakes/FakeApplicationBundle.h"
 #include "fakes/FakeKeyMonitor.h"
 #include "fakes/FakePasteboard.h"
+#include "fakes/FakeWindowSystem.h"
 #include "fakes/FakeWorkspace.h"
 #include "output/TextInsertionService.h"
 #include "platform/Pasteboard.h"
 #include "platform/SyntheticKeyLog.h"
 #include "platform/portal/GlobalShortcutsPortal.h"
 #include "platform/typing/remotedesktop/RemoteDesktopKeyboard.h"
-#include "platform/x11/X11WindowSystem.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -91,7 +91,7 @@ struct Rig {
     FakeAlertPresenter alerts;
     FakeWorkspace workspace;
     FakeApplicationBundle bundle;
-    NullWindowSystem windows;
+    FakeWindowSystem windows;
     NullPasteboard clipboard;
     TextInsertionService service { keyboard, alerts, workspace, bundle, windows, clipboard };
     QStringList reports;
@@ -106,6 +106,8 @@ struct Rig {
     // each awaited.
     bool dictate(const QStringList &transcripts)
     {
+        // Each dictation in a window of its own: no separator joins them.
+        ++windows.focus;
         const std::shared_ptr<TypingScope> scope = service.beginDictation();
         if (!keyboard.canSynthesizeInput())
             return false;
