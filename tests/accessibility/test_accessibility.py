@@ -152,7 +152,7 @@ class Settings(Run):
 
         press(tabs[2])
         wait_for(lambda: chosen(tabs[2]) and not chosen(tabs[0]), what="the Shortcut tab")
-        find_text(window, "Shift + R")
+        find_text(window, "Ctrl+Alt+D")
         hotkey = toggle(window, "Start and stop dictation with a shortcut")
         checked = has_state(hotkey, pyatspi.STATE_CHECKED)
         press(hotkey)
