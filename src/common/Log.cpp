@@ -46,10 +46,7 @@ QByteArray formatLogLine(QtMsgType type, const QString &message, bool forJournal
     return line + flat.toUtf8() + '\n';
 }
 
-namespace
-{
-
-void writeLine(QtMsgType type, const QMessageLogContext &, const QString &message)
+void tellwindMessageHandler(QtMsgType type, const QMessageLogContext &, const QString &message)
 {
     // systemd sets JOURNAL_STREAM when standard output is connected to the
     // journal, as for a program started at login under a systemd session.
@@ -64,9 +61,12 @@ void writeLine(QtMsgType type, const QMessageLogContext &, const QString &messag
         std::abort();
 }
 
+namespace
+{
+
 void installLogHandler()
 {
-    qInstallMessageHandler(writeLine);
+    qInstallMessageHandler(tellwindMessageHandler);
 }
 
 } // namespace

@@ -21,6 +21,10 @@ Q_DECLARE_LOGGING_CATEGORY(lcAccount)
 Q_DECLARE_LOGGING_CATEGORY(lcPlatform)
 Q_DECLARE_LOGGING_CATEGORY(lcServer)
 
+// The handler that writes them; installed before main(). QtTest puts its own
+// in place, so a test that reads the program's lines installs this again.
+void tellwindMessageHandler(QtMsgType type, const QMessageLogContext &context, const QString &message);
+
 // The line as written for a message of `type`: the text itself, after a
 // syslog priority ("<4>") when standard output is journald's.
 QByteArray formatLogLine(QtMsgType type, const QString &message, bool forJournal);

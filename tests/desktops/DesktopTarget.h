@@ -94,30 +94,35 @@ public:
     // until one arrives. What arrived so far is left out of received().
     bool settle(TextInsertionService &service)
     {
-        for (int attempt = 0; attempt < 40 && text().isEmpty(); ++attempt) {
+        for (int attempt = 0; attempt < 15 && text().isEmpty(); ++attempt) {
             QCoro::waitFor(service.insertTranscript(
                 service.beginDictation(), { ++m_recording, 0, QStringLiteral("x"), true }));
-            (void)QTest::qWaitFor([this] { return !text().isEmpty(); }, 250);
+            (void)QTest::qWaitFor([this] { return !text().isEmpty(); }, 1000);
         }
-        m_probe = text().size();
+        m_probe = raw().size();
         return m_probe > 0;
     }
 
     // One dictation of `transcripts`, each a revision of the one utterance.
     void dictate(TextInsertionService &service, const QStringList &transcripts)
     {
+        // A probe that arrived late is the probe's too.
+        m_probe = raw().size();
         const std::shared_ptr<TypingScope> scope = service.beginDictation();
         ++m_recording;
         for (const QString &transcript : transcripts)
             QCoro::waitFor(service.insertTranscript(scope, { m_recording, 0, transcript, true }));
     }
 
-    QString text() const
+    // Everything the terminal received, the probes included.
+    QString raw() const
     {
         QFile file(m_path);
-        if (!file.open(QIODevice::ReadOnly))
-            return QString();
-        QString typed = QString::fromUtf8(file.readAll()).mid(m_probe);
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    }
+    QString text() const
+    {
+        QString typed = raw().mid(m_probe);
         // A dictation into the place of the last one starts a new sentence
         // after it: the separator belongs to the probe.
         if (typed.startsWith(QLatin1String(". ")))

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/Log.h"
+
 #include <QFile>
 #include <QStringList>
 #include <QTemporaryFile>
@@ -19,9 +21,13 @@ public:
         std::fflush(stdout);
         m_saved = dup(STDOUT_FILENO);
         dup2(m_file.handle(), STDOUT_FILENO);
+        // The program's own lines, as it writes them: QtTest's handler would
+        // prefix them with its own tags.
+        m_handler = qInstallMessageHandler(tellwindMessageHandler);
     }
     ~LogCapture()
     {
+        qInstallMessageHandler(m_handler);
         std::fflush(stdout);
         dup2(m_saved, STDOUT_FILENO);
         close(m_saved);
@@ -55,4 +61,5 @@ public:
 private:
     QTemporaryFile m_file;
     int m_saved = -1;
+    QtMessageHandler m_handler = nullptr;
 };
