@@ -189,6 +189,9 @@ private slots:
     void togglesNeverGetLost()
     {
         Rig rig;
+        // A start takes a moment, as opening the microphone does: toggles
+        // meanwhile must read what the ones before them meant.
+        rig.recognizer.startTime = std::chrono::milliseconds(2);
         auto *random = QRandomGenerator::global();
         for (int run = 0; run < 4; ++run) {
             const int count = 100 + run;
@@ -207,6 +210,19 @@ private slots:
         QVERIFY(!rig.recognizer.isListening() && !rig.state.isRecording());
         // Starts and stops alternate: never two sessions listening at once.
         QCOMPARE(rig.recognizer.calls.count("start"), rig.recognizer.calls.count("stop"));
+    }
+
+    // A stop returns once the recording's last words are typed: a quit or a
+    // script waiting for it must not cut them off.
+    void aStopReturnsOnceTheLastWordsAreTyped()
+    {
+        Rig rig;
+        rig.typing.typingTime = std::chrono::milliseconds(50);
+        rig.recognizer.transcriptAtStop = QStringLiteral("last words");
+        QCoro::waitFor(rig.state.startRecording());
+        QCoro::waitFor(rig.state.stopRecording());
+        QCOMPARE(rig.typing.journal.last(), QStringLiteral("typed:Last words"));
+        QVERIFY(!rig.state.isFinishing());
     }
 
     // The microphone goes away for good: the panel shows idle, and the next

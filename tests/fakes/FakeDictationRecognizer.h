@@ -5,6 +5,9 @@
 #include <QStringList>
 
 #include <qcoro/qcorosignal.h>
+#include <qcoro/qcorotimer.h>
+
+#include <chrono>
 
 #include <memory>
 
@@ -21,6 +24,7 @@ public:
     QString startError; // when set, a start fails and publishes it
     bool holdStop = false; // a stop's last results wait for release()
     QString transcriptAtStop; // published as a stop finishes, like the last upload's reply
+    std::chrono::milliseconds startTime { 0 }; // how long a start takes
     STTProvider preferred = STTProvider::onDevice;
     SupportedLanguage chosenLanguage = SupportedLanguage::english_US;
     // The session that listens now, and every one handed out.
@@ -34,6 +38,8 @@ public:
     QCoro::Task<std::shared_ptr<RecognitionSession>> startListening(quint64 forRecording) override
     {
         calls << "start";
+        if (startTime.count() > 0)
+            co_await QCoro::sleepFor(startTime);
         // The last session's error goes at every start, as the manager's does.
         if (!m_error.isNull())
             emit errorMessageChanged(m_error = QString());
