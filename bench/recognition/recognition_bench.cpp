@@ -5,6 +5,7 @@
 //
 //   recognition_bench [--sink bench16] [--suffix _x] [--runs 2] [--reference transcription] clip.wav ...
 
+#include "WordErrors.h"
 #include "fakes/FakeAlertPresenter.h"
 #include "fakes/FakeWorkspace.h"
 #include "platform/pulse/PulseAudioEngine.h"
@@ -53,30 +54,6 @@ double cpuSeconds(int who)
     getrusage(who, &usage);
     return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
         + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-QStringList splitWords(const QString &text)
-{
-    return text.split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts);
-}
-
-// Word-level edit distance.
-int countEdits(const QStringList &reference, const QStringList &hypothesis)
-{
-    std::vector<int> previous(size_t(hypothesis.size()) + 1), current(previous.size());
-    for (size_t j = 0; j < previous.size(); ++j)
-        previous[j] = int(j);
-    for (qsizetype i = 1; i <= reference.size(); ++i) {
-        current[0] = int(i);
-        for (qsizetype j = 1; j <= hypothesis.size(); ++j) {
-            const int substitution
-                = previous[size_t(j - 1)] + (reference[i - 1] == hypothesis[j - 1] ? 0 : 1);
-            current[size_t(j)]
-                = std::min({ substitution, previous[size_t(j)] + 1, current[size_t(j - 1)] + 1 });
-        }
-        std::swap(previous, current);
-    }
-    return previous[size_t(hypothesis.size())];
 }
 
 struct Score {

@@ -10,6 +10,7 @@
 // cuts cost more than two points of word error rate over the whole stream.
 
 #include "SpeechDecoder.h"
+#include "WordErrors.h"
 #include "speech/UploadSegmenter.h"
 
 #include <QCoreApplication>
@@ -36,29 +37,6 @@ constexpr std::chrono::milliseconds fixedInterval = 3s;
 {
     std::fprintf(stderr, "uploads_bench: %s\n", qPrintable(message));
     std::exit(1);
-}
-
-QStringList splitWords(const QString &text)
-{
-    return text.split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts);
-}
-
-int countEdits(const QStringList &reference, const QStringList &hypothesis)
-{
-    std::vector<int> previous(size_t(hypothesis.size()) + 1), current(previous.size());
-    for (size_t j = 0; j < previous.size(); ++j)
-        previous[j] = int(j);
-    for (qsizetype i = 1; i <= reference.size(); ++i) {
-        current[0] = int(i);
-        for (qsizetype j = 1; j <= hypothesis.size(); ++j) {
-            const int substitution
-                = previous[size_t(j - 1)] + (reference[i - 1] == hypothesis[j - 1] ? 0 : 1);
-            current[size_t(j)]
-                = std::min({ substitution, previous[size_t(j)] + 1, current[size_t(j - 1)] + 1 });
-        }
-        std::swap(previous, current);
-    }
-    return previous[size_t(hypothesis.size())];
 }
 
 double wordErrorRate(const QString &reference, const QString &hypothesis)

@@ -180,12 +180,12 @@ void AppState::retire(Dictation *dictation)
         m_untyped << untyped;
     }
     dictation->deleteLater();
-    offerUntypedText({});
+    offerUntypedTexts();
 }
 
 // The offer is a window of our own: shown while the user dictates, it would
 // take the focus from the application being dictated into.
-QCoro::Task<> AppState::offerUntypedText(QString)
+QCoro::Task<> AppState::offerUntypedTexts()
 {
     QPointer<AppState> self(this);
     if (m_offering)

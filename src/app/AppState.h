@@ -84,7 +84,7 @@ private:
     QCoro::Task<> applyStart();
     QPointer<Dictation> applyStop();
     void retire(Dictation *dictation);
-    QCoro::Task<> offerUntypedText(QString text);
+    QCoro::Task<> offerUntypedTexts();
 
     void setIsRecording(bool value);
     void setTranscribedText(const QString &value);

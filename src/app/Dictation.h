@@ -25,7 +25,6 @@ public:
     ~Dictation() override;
 
     quint64 recording() const { return m_recording; }
-    bool isListening() const { return m_session != nullptr && !m_stopping; }
     bool isFinished() const { return m_finished; }
     void setLanguage(SupportedLanguage language) { m_language = language; }
 

@@ -30,7 +30,6 @@ public:
     // The engine that hears it now; it stays after the capture closed, for
     // its last words. The manager's to set.
     std::shared_ptr<PcmRecognizer> engine;
-    bool isClosed() const { return m_closed; }
 
     // Utterance ids run on across the engines of one session: each engine
     // numbers from here.
