@@ -388,6 +388,21 @@ private Q_SLOTS:
         }
     }
 
+    // Only failures count towards the limit: a success takes its own attempt back.
+    void successesAreNotCountedAsGuesses()
+    {
+        Rig rig;
+        for (int i = 0; i < 4; ++i) {
+            Browser browser { rig.first.port };
+            QCOMPARE(
+                browser.post("/auth/login", form("signin", "ada@example.com", "wrong password")).status, 401);
+        }
+        for (int i = 0; i < 3; ++i) {
+            Browser browser { rig.first.port };
+            QVERIFY2(!signIn(browser).isEmpty(), qPrintable(QString::number(i)));
+        }
+    }
+
     void browserSignOutEndsTheProgramSessionFromThatSignIn()
     {
         Rig rig;
