@@ -37,9 +37,13 @@ public:
     virtual void setText(const QString &text) = 0;
     // Puts saved contents back in full; empty contents clear the clipboard.
     virtual void setContents(const PasteboardContents &contents) = 0;
-    // Suspends until another application has read what setText put on the
-    // clipboard, or until the timeout; answers whether it was read.
-    virtual QCoro::Task<bool> waitUntilTaken(std::chrono::milliseconds timeout) = 0;
+    // How often other applications read what setText last put there. Not
+    // only the target reads: clipboard managers (mutter's own, klipper…)
+    // copy every new clipboard as soon as it appears.
+    virtual int reads() const = 0;
+    // Suspends until reads() exceeds `seen`, or until the timeout; answers
+    // whether it did.
+    virtual QCoro::Task<bool> waitForRead(int seen, std::chrono::milliseconds timeout) = 0;
 };
 
 // Where no clipboard is wanted (benchmarks of the keys alone).
@@ -49,5 +53,6 @@ public:
     PasteboardContents contents() const override { return {}; }
     void setText(const QString &) override { }
     void setContents(const PasteboardContents &) override { }
-    QCoro::Task<bool> waitUntilTaken(std::chrono::milliseconds) override { co_return false; }
+    int reads() const override { return 0; }
+    QCoro::Task<bool> waitForRead(int, std::chrono::milliseconds) override { co_return false; }
 };

@@ -94,10 +94,11 @@ public:
     // until one arrives. What arrived so far is left out of received().
     bool settle(TextInsertionService &service)
     {
-        for (int attempt = 0; attempt < 15 && text().isEmpty(); ++attempt) {
+        // (What a probe leaves is no text(): count what arrived raw.)
+        for (int attempt = 0; attempt < 15 && raw().isEmpty(); ++attempt) {
             QCoro::waitFor(service.insertTranscript(
                 service.beginDictation(), { ++m_recording, 0, QStringLiteral("x"), true }));
-            (void)QTest::qWaitFor([this] { return !text().isEmpty(); }, 1000);
+            (void)QTest::qWaitFor([this] { return !raw().isEmpty(); }, 1000);
         }
         m_probe = raw().size();
         return m_probe > 0;

@@ -5,12 +5,14 @@
 #include <QStringList>
 
 // A clipboard in memory that writes down every operation in `log` ("read",
-// "text:é", "wait", "restore"; the target adds "taken" when it pastes).
+// "text:é", "wait", "restore"; "taken" where another client read the text).
 class FakePasteboard : public Pasteboard
 {
 public:
     PasteboardContents current;
     mutable QStringList log;
+    // A clipboard manager, which copies each new text at once.
+    bool manager = false;
 
     PasteboardContents contents() const override
     {
@@ -21,16 +23,25 @@ public:
     {
         log << QStringLiteral("text:") + text;
         current = { { { QStringLiteral("text/plain"), text.toUtf8() } } };
+        if (manager)
+            log << QStringLiteral("taken");
     }
     void setContents(const PasteboardContents &contents) override
     {
         log << QStringLiteral("restore");
         current = contents;
     }
-    QCoro::Task<bool> waitUntilTaken(std::chrono::milliseconds) override
+    // The "taken" entries since the text was put there.
+    int reads() const override
     {
-        const bool taken = log.endsWith(QStringLiteral("taken"));
+        int taken = 0;
+        for (qsizetype i = log.size() - 1; i >= 0 && !log.at(i).startsWith(QStringLiteral("text:")); --i)
+            taken += log.at(i) == QStringLiteral("taken");
+        return taken;
+    }
+    QCoro::Task<bool> waitForRead(int seen, std::chrono::milliseconds) override
+    {
         log << QStringLiteral("wait");
-        co_return taken;
+        co_return reads() > seen;
     }
 };

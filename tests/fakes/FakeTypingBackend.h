@@ -17,6 +17,8 @@ public:
     FakePasteboard *pasteboard = nullptr;
     int keysLeft = -1;
     bool canSynthesize = true;
+    // False: a field that takes no paste at all.
+    bool pastes = true;
     int pasteChord = 0;
 
     bool canSynthesizeInput() override { return canSynthesize; }
@@ -56,7 +58,7 @@ public:
             co_return TypingResult::failed(QStringLiteral("the field went away"));
         const bool paste = chord.control && (chord.keysym == 'v' || chord.keysym == 'V');
         keys += paste ? (chord.shift ? QStringLiteral("^⇧V") : QStringLiteral("^V")) : QStringLiteral("?");
-        if (paste && !chord.shift && pasteboard) {
+        if (paste && !chord.shift && pasteboard && pastes) {
             pasteboard->log << QStringLiteral("taken");
             screen += QString::fromUtf8(pasteboard->current.data(QStringLiteral("text/plain")));
         }

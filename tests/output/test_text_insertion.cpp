@@ -56,6 +56,9 @@ private slots:
         QFETCH(QString, next);
         QFETCH(QString, keys);
         QFETCH(QString, screen);
+        // A clipboard manager copies each text at once; only the field's
+        // own read means the paste key worked.
+        rig->pasteboard.manager = true;
         for (const QString &text : earlier)
             type(text);
         rig->field.keys.clear();
@@ -141,6 +144,15 @@ private slots:
         rig->scope = rig->service.beginDictation();
         typeUtterance(*rig, u"\u00E9"_qs);
         QCOMPARE(rig->failures.size(), 3);
+
+        // A clipboard manager's copy is not the field's paste.
+        rig = std::make_unique<TypingRig>();
+        rig->pasteboard.manager = true;
+        rig->field.pastes = false;
+        type(u"caf\u00E9"_qs);
+        QCOMPARE(rig->field.screen, QString("caf"));
+        QCOMPARE(rig->failures.size(), 1);
+        QVERIFY(rig->failures.first().first().toString().endsWith(u"\u00E9"_qs));
     }
 };
 

@@ -75,12 +75,21 @@ Keys strokes(const QList<int> &keysyms)
     return keys;
 }
 
-// A clipboard whose text the focused terminal reads as soon as it is there.
+// A clipboard whose text the focused terminal reads once it saw the paste
+// key: at the wait after the first, which comes before the key.
 struct ReadClipboard : FakePasteboard {
-    QCoro::Task<bool> waitUntilTaken(std::chrono::milliseconds) override
+    int waits = 0;
+    void setText(const QString &text) override
+    {
+        FakePasteboard::setText(text);
+        waits = 0;
+    }
+    QCoro::Task<bool> waitForRead(int seen, std::chrono::milliseconds) override
     {
         log << QStringLiteral("wait");
-        co_return true;
+        if (++waits == 2)
+            log << QStringLiteral("taken");
+        co_return reads() > seen;
     }
 };
 

@@ -84,11 +84,11 @@ void QtPasteboard::setText(const QString &text)
     if (!board)
         return;
     const quint64 generation = ++m_generation;
-    m_taken = false;
+    m_reads = 0;
     QPointer<QtPasteboard> self(this);
     auto *data = new TrackedMimeData([self, generation] {
         if (self)
-            self->markTaken(generation);
+            self->countRead(generation);
     });
     data->setText(text);
     board->setMimeData(data, QClipboard::Clipboard);
@@ -110,19 +110,19 @@ void QtPasteboard::setContents(const PasteboardContents &contents)
     board->setMimeData(data, QClipboard::Clipboard);
 }
 
-QCoro::Task<bool> QtPasteboard::waitUntilTaken(std::chrono::milliseconds timeout)
+QCoro::Task<bool> QtPasteboard::waitForRead(int seen, std::chrono::milliseconds timeout)
 {
-    if (m_taken)
+    if (m_reads > seen)
         co_return true;
     QPointer<QtPasteboard> self(this);
-    co_await nextSignal(this, &QtPasteboard::taken, timeout);
-    co_return self && self->m_taken;
+    co_await nextSignal(this, &QtPasteboard::read, timeout);
+    co_return self && self->m_reads > seen;
 }
 
-void QtPasteboard::markTaken(quint64 generation)
+void QtPasteboard::countRead(quint64 generation)
 {
-    if (generation != m_generation || m_taken)
+    if (generation != m_generation)
         return;
-    m_taken = true;
-    emit taken();
+    ++m_reads;
+    emit read();
 }
