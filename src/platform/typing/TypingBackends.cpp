@@ -62,8 +62,9 @@ QList<TypingBackendRow> buildTable()
         auto keyboard = std::make_unique<RemoteDesktopKeyboard>(QDBusConnection::sessionBus(), &c.pasteboard);
         if (c.session.hasXwayland())
             keyboard->layoutKeysyms = xwaylandLayoutKeysyms;
-        // Measured on KDE Plasma 5.27: Ctrl+Shift+V through the portal
-        // pastes neither an Xwayland nor a Wayland clipboard.
+        // Measured on KDE Plasma 5.27: konsole takes Ctrl+Shift+V, yet the
+        // Xwayland clipboard is never read for it, so nothing is pasted (and
+        // Ctrl+V reaches the terminal as a control character).
         keyboard->canPaste = c.session.desktop != SessionInfo::Desktop::kde;
         return keyboard;
     };
