@@ -196,6 +196,7 @@ bool TextInsertionService::mayType(TypingScope &scope)
         }
         scope.window = focused;
         scope.hasWindow = true;
+        m_keyboard.newTarget();
         // The last dictation's words in the same place end a sentence before these.
         if (lastTyped && lastTyped.get() != &scope && lastTyped->window == focused)
             scope.context = lastTyped->text;

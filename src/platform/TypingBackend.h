@@ -73,6 +73,15 @@ public:
     // Through the clipboard, whose contents come back afterwards in every
     // format; skipped when no application took the text.
     virtual QCoro::Task<TypingResult> pasteText(QString text) = 0;
+
+    // Typing goes to another window from now on: which paste chord the last
+    // one took says nothing about this one (a terminal given a field's
+    // Ctrl+V gets a control character).
+    void newTarget() { pasteChord = 0; }
+
+protected:
+    // Which of pasteThroughClipboard's chords the target took last.
+    int pasteChord = 0;
 };
 
 // A paste as every backend does it: the text on `pasteboard`, the first of

@@ -3,7 +3,8 @@
 // A native Wayland terminal on the desktop of tests/desktops/desktop-session.sh
 // (foot on GNOME; konsole on KDE, where foot dies on KWin's virtual output),
 // running a raw-mode reader that keeps in a file what a text field would
-// hold: Backspace applied, every character recorded.
+// hold: Backspace applied, every character recorded; or a GTK 4 text field
+// that keeps its text in a file the same way.
 #include "output/TextInsertionService.h"
 
 #include <qcoro/qcorotask.h>
@@ -44,14 +45,20 @@ inline bool pressOnDesktop(const QStringList &keys)
 class DesktopTarget
 {
 public:
-    explicit DesktopTarget(const QString &path)
+    // A native terminal, or a GTK 4 text field (text-field.py).
+    enum class Kind { terminal, field };
+
+    explicit DesktopTarget(const QString &path, Kind kind = Kind::terminal)
         : m_path(path)
     {
         QFile::remove(path);
         QFile::remove(path + QStringLiteral(".ready"));
         const QStringList reader { QStringLiteral("python3"), desktopTool(QStringLiteral("raw-reader.py")),
             path };
-        if (desktopName() == QLatin1String("kde")) {
+        if (kind == Kind::field) {
+            m_terminal.start(QStringLiteral("/usr/bin/python3"),
+                { desktopTool(QStringLiteral("text-field.py")), path });
+        } else if (desktopName() == QLatin1String("kde")) {
             QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
             environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("wayland"));
             m_terminal.setProcessEnvironment(environment);

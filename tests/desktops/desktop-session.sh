@@ -149,7 +149,10 @@ else
     xauthority=$(tr '\0' '\n' <"/proc/$(pgrep -u "$uid" -x Xwayland | head -n 1)/cmdline" \
         | grep -A 1 -x -- -auth | tail -n 1)
     wait_for "kwin's bus name" as_user busctl --user status org.kde.KWin
-    daemon portal-backend /usr/lib/x86_64-linux-gnu/libexec/xdg-desktop-portal-kde
+    # Debian keeps it in the architecture's own library folder.
+    kde_portal=$(ls /usr/lib/*/libexec/xdg-desktop-portal-kde 2>/dev/null | head -n 1)
+    [ -x "$kde_portal" ] || fail "xdg-desktop-portal-kde is not installed"
+    daemon portal-backend "$kde_portal"
     wait_for "xdg-desktop-portal-kde" as_user busctl --user status org.freedesktop.impl.portal.desktop.kde
 fi
 [ -n "$display" ] || fail "no Xwayland display"

@@ -128,29 +128,38 @@ private slots:
     // the user is told which characters could not be typed.
     void typesWhatWasMeant_data()
     {
+        QTest::addColumn<DesktopTarget::Kind>("kind");
         QTest::addColumn<QStringList>("transcripts");
         QTest::addColumn<QString>("expected");
-        QTest::addRow("letters digits punctuation") << QStringList {
+        const auto terminal = DesktopTarget::Kind::terminal, field = DesktopTarget::Kind::field;
+        QTest::addRow("letters digits punctuation") << terminal << QStringList {
             "Hello World 42! (a+b)=c; 50% off @ #1 $20 ~x `y` <z> a/b\\c, \"q\" 'p' ^_|{}:?"
         } << "Hello World 42! (a+b)=c; 50% off @ #1 $20 ~x `y` <z> a/b\\c, \"q\" 'p' ^_|{}:?";
-        QTest::addRow("outside the layout") << QStringList { "The “Grüße” café – €5 for Straße über é" }
-                                            << "The “Grüße” café – €5 for Straße über é";
+        const QString outside = "The “Grüße” café – €5 for Straße über é";
+        QTest::addRow("outside the layout") << terminal << QStringList { outside } << outside;
         // The recognizer rewrites the end of what it heard: backspaces, then
         // the new ending.
-        QTest::addRow("revision") << QStringList { "Send the report by Friday",
-            "Send the report by Montag – ü ß €" }
-                                  << "Send the report by Montag – ü ß €";
-        QTest::addRow("two lines") << QStringList { "first line\nSecond Line 2" }
+        const QStringList revised { "Send the report by Friday", "Send the report by Montag – ü ß €" };
+        QTest::addRow("revision") << terminal << revised << revised.last();
+        QTest::addRow("two lines") << terminal << QStringList { "first line\nSecond Line 2" }
                                    << "first line\nSecond Line 2";
+        // A field pastes on Ctrl+V, a terminal on Ctrl+Shift+V (Ctrl+V
+        // there is a control character): each gets its own, also when the
+        // last dictation went to the other kind.
+        QTest::addRow("field, outside the layout") << field << QStringList { outside } << outside;
+        QTest::addRow("field, revision") << field << revised << revised.last();
+        QTest::addRow("terminal after a field") << terminal << QStringList { "Grüße" } << "Grüße";
     }
     void typesWhatWasMeant()
     {
+        QFETCH(DesktopTarget::Kind, kind);
         QFETCH(QStringList, transcripts);
         QFETCH(QString, expected);
         TextInsertionService &service = root->textInsertion();
         QSignalSpy failures(&service, &TextInsertionService::typingFailed);
 
-        DesktopTarget target(folder.filePath(QString::fromLatin1(QTest::currentDataTag()).replace(' ', '-')));
+        DesktopTarget target(
+            folder.filePath(QString::fromLatin1(QTest::currentDataTag()).replace(' ', '-').remove(',')), kind);
         QVERIFY(target.isReady());
         QVERIFY(target.settle(service));
         target.dictate(service, transcripts);

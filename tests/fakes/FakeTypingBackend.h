@@ -19,7 +19,6 @@ public:
     bool canSynthesize = true;
     // False: a field that takes no paste at all.
     bool pastes = true;
-    int pasteChord = 0;
 
     bool canSynthesizeInput() override { return canSynthesize; }
     // What a US layout types; anything else is pasted.

@@ -71,6 +71,18 @@ private slots:
         QCOMPARE(rig->failures.size(), 0);
     }
 
+    // What one window taught about pasting does not carry over to the next
+    // dictation, which may type into a terminal: a field's Ctrl+V would be a
+    // control character there.
+    void eachDictationTriesTheTerminalsPasteFirst()
+    {
+        type(u"\u00E9"_qs);
+        rig->scope = rig->service.beginDictation();
+        rig->field.keys.clear();
+        type(u"\u00E9"_qs);
+        QVERIFY2(rig->field.keys.endsWith(u"^⇧V^V"_qs), qPrintable(rig->field.keys));
+    }
+
     void editsTheUtteranceEachUpdateBelongsTo_data()
     {
         // Updates as "utterance|text", in the order the recognizer sends them.

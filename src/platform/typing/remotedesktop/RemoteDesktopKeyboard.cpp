@@ -359,5 +359,5 @@ QCoro::Task<TypingResult> RemoteDesktopKeyboard::pasteText(QString text)
     static const QList<KeyChord> chords
         = { *KeyChord::parse(QStringLiteral("ctrl+shift+v")), *KeyChord::parse(QStringLiteral("ctrl+v")) };
     co_return co_await pasteThroughClipboard(
-        *m_pasteboard, *this, std::move(text), chords, m_pasteChord, pasteTakeTimeout);
+        *m_pasteboard, *this, std::move(text), chords, pasteChord, pasteTakeTimeout);
 }

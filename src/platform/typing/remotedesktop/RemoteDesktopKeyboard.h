@@ -94,7 +94,6 @@ private:
     // Keysyms pressed and not yet released, for the destructor.
     QList<quint32> m_down;
     Pasteboard *m_pasteboard = nullptr;
-    int m_pasteChord = 0;
     QSet<quint32> m_layout;
     QElapsedTimer m_layoutAge;
 };

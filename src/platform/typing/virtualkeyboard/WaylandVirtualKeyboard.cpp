@@ -410,5 +410,5 @@ QCoro::Task<TypingResult> WaylandVirtualKeyboard::pasteText(QString text)
     static const QList<KeyChord> chords
         = { *KeyChord::parse(QStringLiteral("ctrl+v")), *KeyChord::parse(QStringLiteral("ctrl+shift+v")) };
     co_return co_await pasteThroughClipboard(
-        *m_pasteboard, *this, std::move(text), chords, m_pasteChord, pasteTakeTimeout);
+        *m_pasteboard, *this, std::move(text), chords, pasteChord, pasteTakeTimeout);
 }

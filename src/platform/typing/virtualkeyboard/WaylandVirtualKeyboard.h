@@ -71,7 +71,6 @@ private:
 
     QString m_displayName;
     Pasteboard *m_pasteboard = nullptr;
-    int m_pasteChord = 0;
     Pacer m_pacer;
     // Alive as long as this keyboard: a coroutine that outlived it stops.
     std::unique_ptr<QObject> m_alive = std::make_unique<QObject>();

@@ -76,7 +76,6 @@ private:
     SyntheticKeyLog &m_sent;
     Pasteboard *m_pasteboard = nullptr;
     Pacer m_pacer;
-    int m_pasteChord = 0;
     mutable _XDisplay *m_display = nullptr;
     mutable QElapsedTimer m_lastConnectAttempt;
     _XkbDesc *m_xkb = nullptr;
