@@ -309,6 +309,82 @@ class WindowSwitch(Run):
             # id of one closed, and a window's id is all that tells it.
 
 
+def swaymsg_focus(title):
+    wait_for(lambda: subprocess.run(["swaymsg", f'[title="^{title}$"] focus'],
+                                    capture_output=True).returncode == 0, what=f"the window '{title}'")
+
+
+def gtk_window(title):
+    """The accessible frame of a GTK window, read afresh each time."""
+    for app in pyatspi.Registry.getDesktop(0):
+        if app is None:
+            continue
+        for frame in app:
+            if frame is not None and frame.name == title:
+                return frame
+    return None
+
+
+def gtk_text(title):
+    frame = gtk_window(title)
+    fields = by_role(frame, pyatspi.ROLE_TEXT) if frame else []
+    return fields[0].queryText().getText(0, -1) if fields else None
+
+
+@unittest.skipUnless(os.environ.get("SWAYSOCK"), "needs the sway session of tests/wayland/sway-session.sh")
+class WaylandWindowSwitch(Run):
+    recognizer = ScriptedRecognizer()
+    settings = dict(PLAIN, preferredProvider="Server", serverBaseURL=recognizer.url)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.recognizer.stop()
+
+    def gtk_editor(self, title, text=""):
+        path = os.path.join(self.folder.name, title)
+        with open(path, "w", encoding="utf-8") as file:
+            file.write(text)
+        editor = subprocess.Popen(["zenity", "--text-info", "--editable", "--title", title, "--filename", path],
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.addCleanup(editor.kill)
+        wait_for(lambda: gtk_text(title) == text, what=f"the editor '{title}'")
+
+    def test_a_late_revision_stays_out_of_the_native_window_the_user_moved_to(self):
+        """On Wayland the compositor does not say which window has the focus;
+        the windows tell the accessibility bus. Dictate into GTK window A,
+        stop, click into B: A's late words stay out of B."""
+        recognizer = self.recognizer
+        own = "USER TEXT IN B THAT MUST SURVIVE"
+        self.gtk_editor("EditorB", own)
+        self.gtk_editor("EditorA")
+        swaymsg_focus("EditorA")
+        wait_for(lambda: gtk_window("EditorA").getState().contains(pyatspi.STATE_ACTIVE), what="A active")
+
+        words = iter(["alpha one"])
+        recognizer.answer = lambda audio: next(words, "")
+        command("--start")
+        wait_for(lambda: gtk_text("EditorA") == "alpha one", what="the first words in A")
+        recognizer.answer = lambda audio: None
+        uploads = recognizer.count()
+        command("--stop")
+        wait_for(lambda: recognizer.count() > uploads, what="the stop's upload")
+
+        swaymsg_focus("EditorB")
+        wait_for(lambda: gtk_window("EditorB").getState().contains(pyatspi.STATE_ACTIVE), what="B active")
+        recognizer.release("late words")
+
+        # Told, and offered for the clipboard, rather than typed into B.
+        def offer():
+            return next((node for node in by_role(self.tellwind.app, pyatspi.ROLE_PUSH_BUTTON)
+                         if node.name == "Copy to Clipboard"), None)
+        wait_for(lambda: offer() or gtk_text("EditorB") != own, what="the late words held back")
+        self.assertEqual(gtk_text("EditorB"), own)
+        self.assertEqual(gtk_text("EditorA"), "alpha one")
+        offer().queryAction().doAction(0)
+        wait_for(lambda: clipboard() == "alpha one late words", what="the late words on the clipboard")
+        self.assertEqual(gtk_text("EditorB"), own)
+
+
 def xdotool_search(name):
     found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", name],
                            capture_output=True, text=True).stdout.split()
