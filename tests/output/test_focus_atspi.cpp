@@ -131,8 +131,10 @@ private slots:
 
         // Back in the first window it is the same window again; a new
         // dictation there types, and the second window is a window of its own.
-        QVERIFY(focusTitled(QStringLiteral("FocusFirst")));
-        QTRY_COMPARE_WITH_TIMEOUT(windows.focusedWindow(), firstId, 15000);
+        // (Sway now and then gives the focus back to the other dialog right
+        // after: asked again, it stays.)
+        QTRY_VERIFY_WITH_TIMEOUT(
+            focusTitled(QStringLiteral("FocusFirst")) && windows.focusedWindow() == firstId, 15000);
         auto next = service.beginDictation();
         QCoro::waitFor(service.insertTranscript(next, { 2, 0, QStringLiteral("again"), true }));
         QCOMPARE(field.keys, QStringLiteral("hello. again"));

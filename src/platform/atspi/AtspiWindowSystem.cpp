@@ -60,8 +60,10 @@ AtspiWindowSystem::AtspiWindowSystem(
         SLOT(windowActivated(QDBusMessage)));
     m_bus.connect(QString(), QString(), windowEvents, QStringLiteral("Deactivate"), this,
         SLOT(windowDeactivated(QDBusMessage)));
-    m_bus.connect(QString(), QString(), objectEvents, QStringLiteral("StateChanged"), this,
-        SLOT(stateChanged(QDBusMessage)));
+    // With a screen reader running, every state of every object changes on
+    // this bus: the bus passes on only the one we read.
+    m_bus.connect(QString(), QString(), objectEvents, QStringLiteral("StateChanged"),
+        { QStringLiteral("active") }, QString(), this, SLOT(stateChanged(QDBusMessage)));
     connect(m_applicationWatcher, &QDBusServiceWatcher::serviceUnregistered, this, [this] {
         qCDebug(lcPlatform) << "The application with the active window left the accessibility bus";
         m_active = 0;
