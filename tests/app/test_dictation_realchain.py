@@ -310,8 +310,13 @@ class WindowSwitch(Run):
 
 
 def swaymsg_focus(title):
-    wait_for(lambda: subprocess.run(["swaymsg", f'[title="^{title}$"] focus'],
-                                    capture_output=True).returncode == 0, what=f"the window '{title}'")
+    """Focuses a window until it says it is active (sway now and then hands
+    the focus back to the window before, right after it moved)."""
+    def focused():
+        subprocess.run(["swaymsg", f'[title="^{title}$"] focus'], capture_output=True)
+        window = gtk_window(title)
+        return window is not None and window.getState().contains(pyatspi.STATE_ACTIVE)
+    wait_for(focused, what=f"the window '{title}' active")
 
 
 def gtk_window(title):
@@ -358,7 +363,6 @@ class WaylandWindowSwitch(Run):
         self.gtk_editor("EditorB", own)
         self.gtk_editor("EditorA")
         swaymsg_focus("EditorA")
-        wait_for(lambda: gtk_window("EditorA").getState().contains(pyatspi.STATE_ACTIVE), what="A active")
 
         words = iter(["alpha one"])
         recognizer.answer = lambda audio: next(words, "")
@@ -370,7 +374,6 @@ class WaylandWindowSwitch(Run):
         wait_for(lambda: recognizer.count() > uploads, what="the stop's upload")
 
         swaymsg_focus("EditorB")
-        wait_for(lambda: gtk_window("EditorB").getState().contains(pyatspi.STATE_ACTIVE), what="B active")
         recognizer.release("late words")
 
         # Told, and offered for the clipboard, rather than typed into B.
