@@ -55,7 +55,7 @@ AtspiWindowSystem::AtspiWindowSystem(
     , m_applicationWatcher(
           new QDBusServiceWatcher(QString(), m_bus, QDBusServiceWatcher::WatchForUnregistration, this))
 {
-    // Any application, any object.
+    // Every application's windows: a window is its sender and object path.
     m_bus.connect(QString(), QString(), windowEvents, QStringLiteral("Activate"), this,
         SLOT(windowActivated(QDBusMessage)));
     m_bus.connect(QString(), QString(), windowEvents, QStringLiteral("Deactivate"), this,
@@ -85,7 +85,6 @@ AtspiWindowSystem::~AtspiWindowSystem()
         deregistration << event;
         m_bus.send(deregistration);
     }
-    QDBusConnection::disconnectFromBus(m_bus.name());
 }
 
 WindowSystem::WindowId AtspiWindowSystem::focusedWindow() const
