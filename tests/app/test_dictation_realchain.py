@@ -104,7 +104,7 @@ def microphone_open(tellwind):
     return f'application.process.id = "{tellwind.process.pid}"' in listing
 
 
-def panel_says(tellwind, panel):
+def panel_says(panel):
     """What the panel's microphone button offers: "Start dictation" or "Stop dictation"."""
     names = [node.name for node in by_role(panel, pyatspi.ROLE_PUSH_BUTTON)]
     return next((name for name in names if name.endswith(" dictation")), None)
@@ -114,10 +114,10 @@ def wait_state(tellwind, panel, recording, timeout=20.0):
     """The panel and the microphone both say recording, or both say idle."""
     wanted = "Stop dictation" if recording else "Start dictation"
     try:
-        wait_for(lambda: panel_says(tellwind, panel) == wanted and microphone_open(tellwind) == recording,
+        wait_for(lambda: panel_says(panel) == wanted and microphone_open(tellwind) == recording,
                  timeout, what=wanted)
     except AssertionError:
-        raise AssertionError(f"expected '{wanted}', the panel offers '{panel_says(tellwind, panel)}' and the "
+        raise AssertionError(f"expected '{wanted}', the panel offers '{panel_says(panel)}' and the "
                              f"microphone is {'open' if microphone_open(tellwind) else 'closed'}") from None
 
 
