@@ -5,8 +5,12 @@ dictate into, keys from XTest (xdotool), commands from a script, and the
 state read where a user sees it: the panel over the accessibility bus, and
 the microphone at the sound server. Only the recognizer is scripted: a
 loopback server answers the program's uploads when the test says so.
+WaylandWindowSwitch runs in the headless sway session instead, between
+native GTK windows.
 
     tests/harness.sh /usr/bin/python3 tests/app/test_dictation_realchain.py [Class]
+    tests/harness.sh tests/wayland/sway-session.sh /usr/bin/python3 \
+        tests/app/test_dictation_realchain.py WaylandWindowSwitch
 """
 
 import array
