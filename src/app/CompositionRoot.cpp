@@ -18,6 +18,7 @@
 #include "platform/SettingsSecretStore.h"
 #include "platform/SyntheticKeyLog.h"
 #include "platform/WindowSystem.h"
+#include "platform/atspi/AtspiWindowSystem.h"
 #include "platform/keyring/KeyringSecretStore.h"
 #include "platform/pulse/PulseAudioEngine.h"
 #include "platform/pulse/PulseMicrophoneAuthorization.h"
@@ -49,6 +50,15 @@ CompositionRoot::CompositionRoot(SessionInfo session, QObject *parent)
     m_pasteboard = std::make_unique<QtPasteboard>();
     m_bundle = std::make_unique<RunningApplicationBundle>();
     m_windowSystem = WindowSystem::create(m_session);
+    // A Wayland compositor does not say which window has the focus; the
+    // applications tell screen readers, where an accessibility bus runs.
+    if (m_session.isWayland()) {
+        if (auto bus = AtspiWindowSystem::connectToAccessibilityBus(QDBusConnection::sessionBus()))
+            m_windowSystem = std::make_unique<AtspiWindowSystem>(std::move(m_windowSystem), *bus);
+        else
+            qCInfo(lcPlatform).noquote()
+                << "No accessibility bus: the focused window of Wayland applications is unknown";
+    }
     m_notifier = std::make_unique<FreedesktopNotifier>();
     m_syntheticKeys = std::make_unique<SyntheticKeyLog>();
     m_settingsWriteAlert = std::make_unique<SettingsWriteAlert>(*m_alerts);
