@@ -1,6 +1,6 @@
 #include "ModelRegistry.h"
 
-#include "speech/PocketSphinxModel.h"
+#include "speech/engines/pocketsphinx/PocketSphinxModel.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "SpeechDecoder.h"
+#include "speech/engines/pocketsphinx/SpeechDecoder.h"
 
 #include <QMap>
 #include <QString>

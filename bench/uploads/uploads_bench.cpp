@@ -9,7 +9,7 @@
 // Prints "name: value" lines; fails when its input is missing or when the
 // cuts cost more than two points of word error rate over the whole stream.
 
-#include "SpeechDecoder.h"
+#include "speech/engines/pocketsphinx/SpeechDecoder.h"
 #include "WordErrors.h"
 #include "speech/UploadSegmenter.h"
 

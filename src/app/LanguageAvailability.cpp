@@ -2,7 +2,7 @@
 
 #include "common/Log.h"
 #include "common/Settings.h"
-#include "speech/PocketSphinxModel.h"
+#include "speech/engines/pocketsphinx/PocketSphinxModel.h"
 #include "speech/ServerLanguages.h"
 #include "speech/SpeechService.h"
 #include "speech/SupportedLanguage.h"

@@ -1,4 +1,4 @@
-#include "speech/PocketSphinxModel.h"
+#include "speech/engines/pocketsphinx/PocketSphinxModel.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
-#include "SpeechDecoder.h"
+#include "speech/engines/pocketsphinx/SpeechDecoder.h"
 
-#include "speech/PocketSphinxDecoderConfig.h"
+#include "speech/engines/pocketsphinx/PocketSphinxDecoderConfig.h"
 
 #include <sphinxbase/err.h>
 
