@@ -28,7 +28,6 @@ struct PocketSphinxSession::Channel {
     qsizetype queuedBytes = 0;
     bool ended = false;
     bool cancelled = false;
-    bool taken = false; // a task decodes this request
 
     // The session is woken for a block's worth of audio at a time rather than
     // for every buffer: each wake costs the decoder its warm caches.
@@ -267,10 +266,10 @@ private:
                 < qint64(PocketSphinxSession::noSpeechSeconds) * PocketSphinxSession::sampleRate)
             return;
         m_reportedSilence = true;
-        m_handler({ Report::noSpeech, 0, QStringLiteral("No speech detected") });
+        m_handler({ Report::noSpeech, 0, QStringLiteral("No speech detected"), false });
     }
 
-    void fail(const QString &reason) { m_handler({ Report::failed, 0, reason }); }
+    void fail(const QString &reason) { m_handler({ Report::failed, 0, reason, false }); }
 
     std::shared_ptr<Channel> m_channel;
     std::optional<PocketSphinxModel> m_model;
@@ -353,7 +352,7 @@ QCoro::Task<std::optional<EngineError>> PocketSphinxSession::start(quint64, quin
     };
     std::thread([decoding = std::make_shared<Decoding>(m_channel, m_model, m_pool, handler), handler] {
         decoding->run();
-        handler({ Report::ended });
+        handler({ Report::ended, 0, QString(), false });
     }).detach();
     co_return std::nullopt;
 }
