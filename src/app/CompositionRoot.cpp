@@ -113,7 +113,16 @@ CompositionRoot::CompositionRoot(SessionInfo session, QObject *parent)
     m_errorReporter->follow(*m_appState);
     connect(m_textInsertion.get(), &TextInsertionService::typingFailed, m_errorReporter.get(),
         &ErrorReporter::reportError);
-    m_languageAvailability = std::make_unique<LanguageAvailability>();
+    // The picker marks a language as on-device where an engine of this
+    // machine serves it.
+    m_languageAvailability
+        = std::make_unique<LanguageAvailability>([engines = m_engines.get()](const QString &code) {
+              for (const SpeechEngine &engine : engines->engines()) {
+                  if (!engine.remote && engine.available(code))
+                      return true;
+              }
+              return false;
+          });
     m_languageAvailability->refresh();
     m_speechSettings = std::make_unique<SpeechSettings>();
 }
