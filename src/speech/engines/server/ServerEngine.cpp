@@ -48,7 +48,7 @@ QCoro::Task<std::optional<EngineError>> ServerSession::start(quint64 recording, 
     qCInfo(lcApp).noquote() << QStringLiteral("☁️ [Server STT] Starting cloud fallback for language: ")
             + m_language;
     if (!m_service)
-        co_return std::nullopt;
+        co_return EngineError { EngineErrorKind::unavailable, QStringLiteral("The server client is gone") };
     m_service->setLanguage(m_language);
     m_started = true;
     QPointer<ServerSession> self(this);
