@@ -98,7 +98,10 @@ private slots:
         QCOMPARE(rig.speech.sessions.size(), size_t(1));
         QVERIFY(!rig.server->isStreaming() && manager.activeEngine() == onDevice);
 
-        // A new session starts empty; what the old one still says is not its business.
+        // A new session starts empty; what the old one still says (its
+        // dictation still listening for it) is its own business alone.
+        const std::shared_ptr<RecognitionSession> previous = rig.session;
+        QSignalSpy previousErrors(previous.get(), &RecognitionSession::recognitionError);
         rig.start();
         QVERIFY(manager.transcribedText().isEmpty() && manager.errorMessage().isNull());
         task.final("stale words");
@@ -107,7 +110,9 @@ private slots:
         rig.speech.last().partial("fresh");
         QCOMPARE(manager.transcribedText(), QString("fresh"));
         QVERIFY(manager.errorMessage().isNull());
+        QCOMPARE(previousErrors.size(), 1);
         QCOMPARE(manager.activeEngine(), onDevice);
+        QCOMPARE(rig.speech.sessions.size(), size_t(2));
     }
 
     // The ways an engine gives up, running or at its start: each hands
