@@ -62,6 +62,7 @@ SpeechRecognitionManager::SpeechRecognitionManager(EngineRegistry &engines,
         = std::max(0, m_engines.indexOf(Settings::stringValue(preferredProviderKey).value_or(QString())));
     m_active = m_preferred;
     selectEngine();
+    qCInfo(lcApp).noquote() << QStringLiteral("🎯 [STT] Active provider: ") + activeEngine();
     connect(m_audioService.get(), &AudioRecordingService::captureInterrupted, this,
         &SpeechRecognitionManager::handleCaptureInterruption);
 }
