@@ -1,6 +1,6 @@
 #include "ModelRegistry.h"
 
-#include "speech/PocketSphinxModel.h"
+#include "speech/engines/pocketsphinx/PocketSphinxModel.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -46,7 +46,7 @@ void ModelRegistry::Lease::giveBack()
     m_registry = nullptr;
 }
 
-ModelRegistry::ModelRegistry(QMap<QString, SpeechModel> models, int maxLoaded, QString checker, Log log)
+ModelRegistry::ModelRegistry(QMap<QString, PocketSphinxModel> models, int maxLoaded, QString checker, Log log)
     : m_maxLoaded(std::max(maxLoaded, 1))
     , m_checker(std::move(checker))
     , m_log(std::move(log))
@@ -57,11 +57,11 @@ ModelRegistry::ModelRegistry(QMap<QString, SpeechModel> models, int maxLoaded, Q
 
 ModelRegistry::~ModelRegistry() = default;
 
-QMap<QString, SpeechModel> ModelRegistry::discover(const QString &folder, QStringList *incomplete)
+QMap<QString, PocketSphinxModel> ModelRegistry::discover(const QString &folder, QStringList *incomplete)
 {
     // The folder name is a language code that later becomes part of a path.
     static const QRegularExpression plainTag(QStringLiteral("^[A-Za-z]{2,3}(-[A-Za-z0-9]{2,8})*$"));
-    QMap<QString, SpeechModel> models;
+    QMap<QString, PocketSphinxModel> models;
     const QDir dir(folder);
     if (!folder.isEmpty() && dir.exists()) {
         for (const QString &code : dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name)) {
@@ -69,14 +69,13 @@ QMap<QString, SpeechModel> ModelRegistry::discover(const QString &folder, QStrin
                 ? PocketSphinxModel::inFolder(dir.filePath(code))
                 : std::nullopt;
             if (model)
-                models.insert(
-                    code, SpeechModel { model->acousticModel, model->languageModel, model->dictionary });
+                models.insert(code, *model);
             else if (incomplete)
                 incomplete->append(dir.filePath(code));
         }
     }
     if (!models.contains(QStringLiteral("en-US")))
-        models.insert(QStringLiteral("en-US"), SpeechModel::debianEnglish());
+        models.insert(QStringLiteral("en-US"), PocketSphinxModel::debianUsEnglishLocation());
     return models;
 }
 
@@ -139,7 +138,7 @@ ModelRegistry::Lease ModelRegistry::acquire(const QString &language, QString *er
     const bool checking = !entry.model.packaged && entry.check == Check::unchecked;
     if (checking)
         entry.check = Check::checking;
-    const SpeechModel model = entry.model;
+    const PocketSphinxModel model = entry.model;
     lock.unlock();
 
     QElapsedTimer clock;
@@ -211,7 +210,7 @@ void ModelRegistry::unloadBeyondBound(std::vector<std::unique_ptr<SpeechDecoder>
     }
 }
 
-QString ModelRegistry::check(const SpeechModel &model) const
+QString ModelRegistry::check(const PocketSphinxModel &model) const
 {
     const QString damaged
         = QStringLiteral("the model in %1 is damaged or incomplete").arg(model.acousticModel);

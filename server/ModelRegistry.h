@@ -1,6 +1,6 @@
 #pragma once
 
-#include "SpeechDecoder.h"
+#include "speech/engines/pocketsphinx/SpeechDecoder.h"
 
 #include <QMap>
 #include <QString>
@@ -47,12 +47,13 @@ public:
     // `checker`: the program that loads a model in a process of its own
     // before this one trusts it (the engine ends the process on some damaged
     // files instead of failing). Packaged models are not checked.
-    ModelRegistry(QMap<QString, SpeechModel> models, int maxLoaded, QString checker, Log log = {});
+    ModelRegistry(QMap<QString, PocketSphinxModel> models, int maxLoaded, QString checker, Log log = {});
     ~ModelRegistry();
 
     // Debian's en-US model and every complete model folder `folder`/<code>/.
     // Folders that hold no complete model are named in `incomplete`.
-    static QMap<QString, SpeechModel> discover(const QString &folder, QStringList *incomplete = nullptr);
+    static QMap<QString, PocketSphinxModel> discover(
+        const QString &folder, QStringList *incomplete = nullptr);
 
     // A model for the language exists and is not known to be damaged.
     bool has(const QString &language) const;
@@ -68,7 +69,7 @@ public:
 private:
     enum class Check { unchecked, checking, good, damaged };
     struct Entry {
-        SpeechModel model;
+        PocketSphinxModel model;
         Check check = Check::unchecked;
         std::vector<std::unique_ptr<SpeechDecoder>> idle;
         int inUse = 0;
@@ -80,7 +81,7 @@ private:
     // Moves the decoders of the languages beyond the bound into `unloaded`,
     // to be freed once the lock is let go.
     void unloadBeyondBound(std::vector<std::unique_ptr<SpeechDecoder>> &unloaded);
-    QString check(const SpeechModel &model) const;
+    QString check(const PocketSphinxModel &model) const;
     void log(const QString &line) const;
 
     const int m_maxLoaded;

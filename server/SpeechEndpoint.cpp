@@ -75,7 +75,7 @@ SpeechEndpoint::SpeechEndpoint(TellwindServer &server, QObject *parent)
     const QString modelsDir
         = options.modelsDir.isEmpty() ? server.dataDir() + QStringLiteral("/models") : options.modelsDir;
     QStringList incomplete;
-    const QMap<QString, SpeechModel> models = ModelRegistry::discover(modelsDir, &incomplete);
+    const QMap<QString, PocketSphinxModel> models = ModelRegistry::discover(modelsDir, &incomplete);
     for (const QString &folder : std::as_const(incomplete))
         serverLog(
             QStringLiteral("speech models: %1 holds no complete model (acoustic model folder, .dict, .lm), "

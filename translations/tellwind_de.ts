@@ -1038,7 +1038,7 @@ Wird kein Mikrofon angezeigt, prüfen Sie, ob der Tondienst (PulseAudio oder Pip
     </message>
 </context>
 <context>
-    <name>STTProviderToggleButton</name>
+    <name>EngineToggleButton</name>
     <message>
         <source>Server recognition</source>
         <translation>Erkennung auf dem Server</translation>

@@ -11,10 +11,11 @@
 #include "platform/pulse/PulseAudioEngine.h"
 #include "platform/pulse/PulseMicrophoneAuthorization.h"
 #include "speech/AudioRecordingService.h"
-#include "speech/PocketSphinxModel.h"
-#include "speech/PocketSphinxSpeechBackend.h"
 #include "speech/SpeechRecognitionManager.h"
 #include "speech/SpeechService.h"
+#include "speech/engines/pocketsphinx/PocketSphinxEngine.h"
+#include "speech/engines/pocketsphinx/PocketSphinxModel.h"
+#include "speech/engines/server/ServerEngine.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -89,76 +90,30 @@ double durationOf(const QString &wav)
     return double(QFileInfo(wav).size() - 44) / 32000.0;
 }
 
-// When the manager has applied a session's final result and its end, seen
-// from the main thread right after the manager saw it.
+// When the engine gave a session's final result, seen from the main thread
+// as the manager sees it.
 struct SessionClock {
     QString lastFinal;
     qint64 finalAt = -1;
-    bool ended = false;
     QElapsedTimer *clock = nullptr;
 };
 
-class TimedRecognizer : public SpeechRecognizer
+// The on-device engine, its sessions timed.
+SpeechEngine timedEngine(SpeechEngine inner, std::shared_ptr<SessionClock> clock)
 {
-public:
-    TimedRecognizer(std::unique_ptr<SpeechRecognizer> inner, std::shared_ptr<SessionClock> clock)
-        : m_inner(std::move(inner))
-        , m_clock(std::move(clock))
-    {
-    }
-    bool isAvailable() const override { return m_inner->isAvailable(); }
-    std::shared_ptr<SpeechRecognitionTask> recognitionTask(
-        std::shared_ptr<SpeechRecognitionRequest> request, ResultHandler handler) override
-    {
-        return m_inner->recognitionTask(std::move(request),
-            [handler, clock = m_clock](
-                std::optional<SpeechRecognitionResult> result, std::optional<SpeechRecognitionError> error) {
-                handler(result, error);
-                // Queued behind the manager's own delivery of the same report.
-                QMetaObject::invokeMethod(
-                    QCoreApplication::instance(),
-                    [clock, result, error] {
-                        if (result && result->isFinal) {
-                            clock->lastFinal = result->formattedString;
-                            clock->finalAt = clock->clock->elapsed();
-                        }
-                        if (error && error->code == SpeechRecognitionErrors::canceled)
-                            clock->ended = true;
-                    },
-                    Qt::QueuedConnection);
-            });
-    }
-
-private:
-    std::unique_ptr<SpeechRecognizer> m_inner;
-    std::shared_ptr<SessionClock> m_clock;
-};
-
-class TimedBackend : public SpeechRecognizerBackend
-{
-public:
-    explicit TimedBackend(std::shared_ptr<SessionClock> clock)
-        : m_clock(std::move(clock))
-    {
-    }
-    PocketSphinxSpeechBackend inner;
-
-    std::unique_ptr<SpeechRecognizer> makeRecognizer(const QString &locale) override
-    {
-        std::unique_ptr<SpeechRecognizer> recognizer = inner.makeRecognizer(locale);
-        if (!recognizer)
-            return nullptr;
-        return std::make_unique<TimedRecognizer>(std::move(recognizer), m_clock);
-    }
-    std::shared_ptr<SpeechRecognitionRequest> makeRequest() override { return inner.makeRequest(); }
-    QCoro::Task<SpeechRecognizerAuthorizationStatus> requestAuthorization() override
-    {
-        return inner.requestAuthorization();
-    }
-
-private:
-    std::shared_ptr<SessionClock> m_clock;
-};
+    SpeechEngine timed = inner;
+    timed.create = [create = inner.create, clock](const QString &language) {
+        std::shared_ptr<EngineSession> session = create(language);
+        QObject::connect(session.get(), &EngineSession::transcript, [clock](const TranscriptEvent &event) {
+            if (event.isFinal) {
+                clock->lastFinal = event.text;
+                clock->finalAt = clock->clock->elapsed();
+            }
+        });
+        return session;
+    };
+    return timed;
+}
 
 QCoro::Task<> exited(QProcess &process)
 {
@@ -282,7 +237,7 @@ QCoro::Task<Listening> listen(
     SpeechRecognitionManager &manager, SessionClock &session, QElapsedTimer &clock, QString sink, QString wav)
 {
     Listening heard;
-    session = SessionClock { QString(), -1, false, &clock };
+    session = SessionClock { QString(), -1, &clock };
     const double cpuBefore = cpuSeconds(RUSAGE_SELF);
     const std::shared_ptr<RecognitionSession> listening = co_await manager.startListening();
     if (!listening)
@@ -296,9 +251,8 @@ QCoro::Task<Listening> listen(
     // has handed over everything that was played.
     co_await QCoro::sleepFor(250ms);
     const qint64 stoppedAt = clock.elapsed();
+    // Returns once the decoder said its last words.
     co_await manager.stopListening(listening);
-    for (int waited = 0; !session.ended && waited < 200; ++waited)
-        co_await QCoro::sleepFor(50ms);
     heard.cpu = cpuSeconds(RUSAGE_SELF) - cpuBefore;
     heard.transcript = manager.transcribedText();
     if (session.finalAt < 0) {
@@ -319,21 +273,24 @@ QCoro::Task<int> run(QStringList clips, QString sink, QString suffix, QString re
     clock.start();
     auto session = std::make_shared<SessionClock>();
     session->clock = &clock;
-    TimedBackend backend(session);
+    const std::shared_ptr<PocketSphinxDecoderPool> pool = PocketSphinxDecoderPool::create();
+    SpeechService server(QStringLiteral("http://127.0.0.1:9"));
+    EngineRegistry engines;
+    engines.add(timedEngine(pocketSphinxEngine(pool), session));
+    engines.add(serverEngine(server));
     PulseMicrophoneAuthorization microphone(PulseAudioEngine::factory());
     FakeAlertPresenter alerts;
     FakeWorkspace workspace;
-    SpeechRecognitionManager manager(backend, microphone,
-        std::make_unique<SpeechService>(QStringLiteral("http://127.0.0.1:9")),
+    SpeechRecognitionManager manager(engines, microphone,
         std::make_unique<AudioRecordingService>(PulseAudioEngine::factory(), alerts, workspace));
     const auto model = PocketSphinxModel::forLocale(QStringLiteral("en-US"));
-    if (!model || !manager.isOnDeviceAvailable()) {
+    if (!model || manager.activeEngine() != QStringLiteral("On-device")) {
         std::fprintf(stderr, "recognition_bench: no on-device recognizer\n");
         co_return 1;
     }
     // Loading is measured apart (the engine's own load is left out below too).
-    backend.inner.pool()->preload(*model);
-    while (backend.inner.pool()->state(*model) == PocketSphinxDecoderPool::State::loading)
+    pool->preload(*model);
+    while (pool->state(*model) == PocketSphinxDecoderPool::State::loading)
         co_await QCoro::sleepFor(20ms);
 
     // What loading the model costs the engine alone, to leave it out.

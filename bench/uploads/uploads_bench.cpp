@@ -9,9 +9,9 @@
 // Prints "name: value" lines; fails when its input is missing or when the
 // cuts cost more than two points of word error rate over the whole stream.
 
-#include "SpeechDecoder.h"
 #include "WordErrors.h"
 #include "speech/UploadSegmenter.h"
+#include "speech/engines/pocketsphinx/SpeechDecoder.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -197,7 +197,7 @@ int main(int argc, char *argv[])
 
     QString error;
     const std::unique_ptr<SpeechDecoder> decoder
-        = SpeechDecoder::create(SpeechModel::debianEnglish(), &error);
+        = SpeechDecoder::create(PocketSphinxModel::debianUsEnglishLocation(), &error);
     if (!decoder)
         fail(error);
 

@@ -145,10 +145,9 @@ QCoro::Task<> AppState::applyStart()
         dictation->deleteLater();
         co_return;
     }
-    const bool cloud = m_recognizer.activeProvider() == STTProvider::server;
     qCInfo(lcApp).noquote() << QStringLiteral("✅ Recording started with ")
-            + (cloud ? QStringLiteral("☁️") : QStringLiteral("💻")) + QLatin1Char(' ')
-            + rawValue(m_recognizer.activeProvider());
+            + (m_recognizer.isActiveEngineRemote() ? QStringLiteral("☁️") : QStringLiteral("💻"))
+            + QLatin1Char(' ') + m_recognizer.activeEngine();
     m_cursorIndicator.show();
 }
 

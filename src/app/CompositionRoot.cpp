@@ -31,9 +31,11 @@
 #include "platform/xdg/FreedesktopNotifier.h"
 #include "platform/xdg/XdgAutostartStore.h"
 #include "speech/AudioRecordingService.h"
-#include "speech/PocketSphinxSpeechBackend.h"
 #include "speech/SpeechRecognitionManager.h"
 #include "speech/SpeechService.h"
+#include "speech/engines/SpeechEngine.h"
+#include "speech/engines/pocketsphinx/PocketSphinxEngine.h"
+#include "speech/engines/server/ServerEngine.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -101,13 +103,17 @@ CompositionRoot::CompositionRoot(SessionInfo session, QObject *parent)
     // Speech: PocketSphinx on the device, tellwind-server for the rest, both
     // fed from the sound server through libpulse.
     m_microphone = std::make_unique<PulseMicrophoneAuthorization>(PulseAudioEngine::factory());
-    m_speechBackend = std::make_unique<PocketSphinxSpeechBackend>();
     auto audioService
         = std::make_unique<AudioRecordingService>(PulseAudioEngine::factory(), *m_alerts, *m_workspace);
-    auto speechService = std::make_unique<SpeechService>();
-    speechService->setSessionTokenSource([auth = m_authManager.get()] { return auth->sessionToken(); });
-    m_recognitionManager = std::make_unique<SpeechRecognitionManager>(
-        *m_speechBackend, *m_microphone, std::move(speechService), std::move(audioService));
+    m_speechService = std::make_unique<SpeechService>();
+    m_speechService->setSessionTokenSource([auth = m_authManager.get()] { return auth->sessionToken(); });
+    // The engines in the order a session falls back through them: a new
+    // engine is a folder under speech/engines and a row here.
+    m_engines = std::make_unique<EngineRegistry>();
+    m_engines->add(pocketSphinxEngine(PocketSphinxDecoderPool::create()));
+    m_engines->add(serverEngine(*m_speechService));
+    m_recognitionManager
+        = std::make_unique<SpeechRecognitionManager>(*m_engines, *m_microphone, std::move(audioService));
 
     m_appState = std::make_unique<AppState>(*m_recognitionManager, *m_cursorIndicator, *m_textInsertion);
 
@@ -117,7 +123,16 @@ CompositionRoot::CompositionRoot(SessionInfo session, QObject *parent)
     m_errorReporter->follow(*m_appState);
     connect(m_textInsertion.get(), &TextInsertionService::typingFailed, m_errorReporter.get(),
         &ErrorReporter::reportError);
-    m_languageAvailability = std::make_unique<LanguageAvailability>();
+    // The picker marks a language as on-device where an engine of this
+    // machine serves it.
+    m_languageAvailability
+        = std::make_unique<LanguageAvailability>([engines = m_engines.get()](const QString &code) {
+              for (const SpeechEngine &engine : engines->engines()) {
+                  if (!engine.remote && engine.available(code))
+                      return true;
+              }
+              return false;
+          });
     m_languageAvailability->refresh();
     m_speechSettings = std::make_unique<SpeechSettings>();
 }

@@ -20,7 +20,8 @@ class Notifier;
 class Pasteboard;
 class PlatformStatus;
 class SettingsWriteAlert;
-class SpeechRecognizerBackend;
+class EngineRegistry;
+class SpeechService;
 class SpeechSettings;
 class SyntheticKeyLog;
 class WindowSystem;
@@ -80,7 +81,8 @@ private:
     // What the session gave the program, for the settings to show.
     std::unique_ptr<PlatformStatus> m_platformStatus;
     std::unique_ptr<MicrophoneAuthorization> m_microphone;
-    std::unique_ptr<SpeechRecognizerBackend> m_speechBackend;
+    std::unique_ptr<SpeechService> m_speechService;
+    std::unique_ptr<EngineRegistry> m_engines;
 
     // Before the managers below: they write their first settings as they start.
     std::unique_ptr<SettingsWriteAlert> m_settingsWriteAlert;

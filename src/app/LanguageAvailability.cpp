@@ -2,7 +2,6 @@
 
 #include "common/Log.h"
 #include "common/Settings.h"
-#include "speech/PocketSphinxModel.h"
 #include "speech/ServerLanguages.h"
 #include "speech/SpeechService.h"
 #include "speech/SupportedLanguage.h"
@@ -11,11 +10,9 @@
 #include <QNetworkProxy>
 #include <QPointer>
 
-LanguageAvailability::LanguageAvailability(ModelCheck hasModel, QObject *parent)
+LanguageAvailability::LanguageAvailability(ModelCheck onDevice, QObject *parent)
     : QObject(parent)
-    , m_hasModel(hasModel ? std::move(hasModel) : ModelCheck([](const QString &code) {
-        return PocketSphinxModel::forLocale(code).has_value();
-    }))
+    , m_hasModel(onDevice ? std::move(onDevice) : ModelCheck([](const QString &) { return false; }))
     , m_network(new QNetworkAccessManager(this))
 {
     // The same way to the server as the uploads take.

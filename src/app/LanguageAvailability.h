@@ -27,10 +27,10 @@ public:
     enum class Server { unknown, reachable, unreachable };
     using ModelCheck = std::function<bool(const QString &code)>;
 
-    // The models are looked for with `hasModel` (by default the folders
-    // the on-device recognizer loads from); the server is the one in the
-    // setting "serverBaseURL" at the time of each refresh.
-    explicit LanguageAvailability(ModelCheck hasModel = {}, QObject *parent = nullptr);
+    // `onDevice` says which languages this machine recognizes itself
+    // (none without it); the server is the one in the setting
+    // "serverBaseURL" at the time of each refresh.
+    explicit LanguageAvailability(ModelCheck onDevice = {}, QObject *parent = nullptr);
     ~LanguageAvailability() override;
 
     int revision() const { return m_revision; }

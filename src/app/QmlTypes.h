@@ -11,7 +11,6 @@
 #include "desktop/MenuBarManager.h"
 #include "desktop/WindowPositionManager.h"
 #include "platform/PlatformStatus.h"
-#include "speech/STTProvider.h"
 #include "speech/SpeechRecognitionManager.h"
 #include "speech/SupportedLanguage.h"
 #include "speech/TextFormattingSettings.h"
@@ -104,10 +103,3 @@ struct SupportedLanguageForeign {
     QML_FOREIGN(SupportedLanguage)
     QML_VALUE_TYPE(supportedLanguage)
 };
-
-namespace STTProviderForeign
-{
-Q_NAMESPACE
-QML_FOREIGN_NAMESPACE(STTProviders)
-QML_NAMED_ELEMENT(STTProvider)
-} // namespace STTProviderForeign

@@ -3,7 +3,7 @@
 // Loads a model and exits 0 when it loads. PocketSphinx ends the process on
 // many a damaged file instead of returning an error, so Tellwind runs this
 // first for every model that did not come with the system.
-#include "speech/PocketSphinxDecoderConfig.h"
+#include "speech/engines/pocketsphinx/PocketSphinxDecoderConfig.h"
 
 #include <sphinxbase/err.h>
 

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "speech/RecognitionSession.h"
-#include "speech/STTProvider.h"
 #include "speech/SupportedLanguage.h"
 
 #include <QObject>
@@ -23,7 +22,10 @@ public:
     using QObject::QObject;
 
     virtual QString errorMessage() const = 0;
-    virtual STTProvider activeProvider() const = 0;
+    // The id of the engine that hears the session, and whether the audio
+    // leaves this machine for it.
+    virtual QString activeEngine() const = 0;
+    virtual bool isActiveEngineRemote() const = 0;
     // Null when nothing listens (the reason is in errorMessage()). A start
     // waits only for the last recording's microphone to close, never for
     // its last results.

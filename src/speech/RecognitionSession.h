@@ -7,7 +7,7 @@
 
 #include <memory>
 
-class PcmRecognizer;
+class EngineSession;
 
 // One recording as the recognition side sees it: whatever engine hears it
 // (the on-device recognizer, the server after a fall-back, a restart in
@@ -29,7 +29,7 @@ public:
     quint64 recording() const { return m_recording; }
     // The engine that hears it now; it stays after the capture closed, for
     // its last words. The manager's to set.
-    std::shared_ptr<PcmRecognizer> engine;
+    std::shared_ptr<EngineSession> engine;
 
     // Utterance ids run on across the engines of one session: each engine
     // numbers from here.

@@ -5,8 +5,6 @@
 #include "common/Observe.h"
 #include "common/Settings.h"
 #include "speech/AudioRecordingService.h"
-#include "speech/PcmRecognizers.h"
-#include "speech/SpeechService.h"
 
 #include <QCoreApplication>
 #include <QPointer>
@@ -18,16 +16,9 @@
 namespace
 {
 
-QString mark(STTProvider provider)
+QString mark(const SpeechEngine &engine)
 {
-    return provider == STTProvider::server ? QStringLiteral("☁️") : QStringLiteral("💻");
-}
-
-// Hands a recognizer that goes away to its own thread's event loop: the last
-// reference may be dropped on the capture thread.
-std::shared_ptr<PcmRecognizer> owned(PcmRecognizer *recognizer)
-{
-    return std::shared_ptr<PcmRecognizer>(recognizer, [](PcmRecognizer *gone) { gone->deleteLater(); });
+    return engine.remote ? QStringLiteral("☁️") : QStringLiteral("💻");
 }
 
 } // namespace
@@ -36,14 +27,14 @@ std::shared_ptr<PcmRecognizer> owned(PcmRecognizer *recognizer)
 // service reads it on its own thread.
 struct SpeechRecognitionManager::Feed {
     std::mutex mutex;
-    std::shared_ptr<PcmRecognizer> target;
+    std::shared_ptr<EngineSession> target;
 
-    void set(std::shared_ptr<PcmRecognizer> value)
+    void set(std::shared_ptr<EngineSession> value)
     {
         std::lock_guard lock(mutex);
         target = std::move(value);
     }
-    std::shared_ptr<PcmRecognizer> get()
+    std::shared_ptr<EngineSession> get()
     {
         std::lock_guard lock(mutex);
         return target;
@@ -57,21 +48,21 @@ struct SpeechRecognitionManager::Restart {
     bool cancelled = false; // the user stopped listening meanwhile
 };
 
-SpeechRecognitionManager::SpeechRecognitionManager(SpeechRecognizerBackend &recognizers,
-    MicrophoneAuthorization &microphone, std::unique_ptr<SpeechService> serverSpeechService,
-    std::unique_ptr<AudioRecordingService> audioService, QObject *parent)
+SpeechRecognitionManager::SpeechRecognitionManager(EngineRegistry &engines,
+    MicrophoneAuthorization &microphone, std::unique_ptr<AudioRecordingService> audioService, QObject *parent)
     : DictationRecognizer(parent)
-    , m_recognizers(recognizers)
+    , m_engines(engines)
     , m_microphone(microphone)
     , m_feed(std::make_shared<Feed>())
-    , m_serverSpeechService(std::move(serverSpeechService))
     , m_audioService(std::move(audioService))
 {
-    // The user's choice of path outlives the program: the panel's button
+    // The user's choice of engine outlives the program: the panel's button
     // is pressed once, not at every start.
-    if (Settings::stringValue(preferredProviderKey) == rawValue(STTProvider::server))
-        m_preferredProvider = STTProvider::server;
-    checkOnDeviceAvailability();
+    m_preferred
+        = std::max(0, m_engines.indexOf(Settings::stringValue(preferredProviderKey).value_or(QString())));
+    m_active = m_preferred;
+    selectEngine();
+    qCInfo(lcApp).noquote() << QStringLiteral("🎯 [STT] Active provider: ") + activeEngine();
     connect(m_audioService.get(), &AudioRecordingService::captureInterrupted, this,
         &SpeechRecognitionManager::handleCaptureInterruption);
 }
@@ -84,36 +75,9 @@ SpeechRecognitionManager::~SpeechRecognitionManager()
     m_recognizer.reset();
 }
 
-void SpeechRecognitionManager::checkOnDeviceAvailability()
-{
-    const std::unique_ptr<SpeechRecognizer> probe = m_recognizers.makeRecognizer(QStringLiteral("en-US"));
-    const bool available = probe && probe->isAvailable();
-    setIsOnDeviceAvailable(available);
-    if (!available) {
-        qCWarning(lcApp).noquote() << QStringLiteral("⚠️ [STT] On-device recognition not available");
-        qCInfo(lcApp).noquote() << QStringLiteral("☁️ [STT] Falling back to the server");
-        setActiveProvider(STTProvider::server);
-    } else {
-        qCInfo(lcApp).noquote() << QStringLiteral("✅ [STT] On-device recognition is available");
-        setActiveProvider(STTProvider::onDevice);
-    }
-    qCInfo(lcApp).noquote() << QStringLiteral("🎯 [STT] Active provider: ") + rawValue(m_activeProvider);
-}
-
 QCoro::Task<bool> SpeechRecognitionManager::requestPermission()
 {
     QPointer<SpeechRecognitionManager> self(this);
-    const SpeechRecognizerAuthorizationStatus speech = co_await m_recognizers.requestAuthorization();
-    if (!self)
-        co_return false;
-    qCInfo(lcApp).noquote()
-        << QStringLiteral("🔐 [STT] Speech recognition authorization: %1").arg(int(speech));
-    if (speech != SpeechRecognizerAuthorizationStatus::authorized) {
-        qCWarning(lcApp).noquote() << QStringLiteral(
-            "⚠️ [STT] On-device recognition not authorized, will use the server");
-        setIsOnDeviceAvailable(false);
-    }
-
     const MicrophoneAuthorizationStatus microphone = co_await m_microphone.authorizationStatus();
     if (!self)
         co_return false;
@@ -144,7 +108,6 @@ void SpeechRecognitionManager::setLanguage(SupportedLanguage language)
     const bool wasListening = m_isListening || m_restart;
 
     setSelectedLanguage(language);
-    m_speechRecognizer = m_recognizers.makeRecognizer(language.rawValue());
     qCInfo(lcApp).noquote() << QStringLiteral("🌐 [STT] Language set to: %1 (%2)")
                                    .arg(language.displayName(), language.rawValue());
 
@@ -189,7 +152,7 @@ QCoro::Task<> SpeechRecognitionManager::restartInNewLanguage(std::shared_ptr<Res
             break;
         restart->starting = true;
         m_session = session;
-        selectProvider();
+        selectEngine();
         co_await startRecognition();
         if (!self)
             co_return;
@@ -201,29 +164,32 @@ QCoro::Task<> SpeechRecognitionManager::restartInNewLanguage(std::shared_ptr<Res
     emit restartSettled();
 }
 
-void SpeechRecognitionManager::selectProvider()
+int SpeechRecognitionManager::engineFor(int from) const
 {
-    if (m_preferredProvider == STTProvider::server) {
-        setActiveProvider(STTProvider::server);
-        qCInfo(lcApp).noquote() << QStringLiteral("🎯 [STT] Using the server (user preference)");
-        return;
-    }
     const SupportedLanguage language = m_selectedLanguage;
-    bool onDevice = false;
-    if (!language.isCloudOnly() && m_isOnDeviceAvailable) {
-        const std::unique_ptr<SpeechRecognizer> trial = m_recognizers.makeRecognizer(language.rawValue());
-        onDevice = trial && trial->isAvailable();
+    for (int index = std::max(0, from); index < int(m_engines.engines().size()); ++index) {
+        const SpeechEngine &candidate = engine(index);
+        // Such a language has no model on this machine whatever may be installed.
+        if (language.isCloudOnly() && !candidate.remote)
+            continue;
+        if (candidate.available(language.rawValue()))
+            return index;
     }
-    if (onDevice) {
-        setActiveProvider(STTProvider::onDevice);
-        qCInfo(lcApp).noquote() << QStringLiteral("🎯 [STT] Using on-device recognition for ")
-                + language.displayName();
-    } else {
-        setActiveProvider(STTProvider::server);
-        qCInfo(lcApp).noquote() << QStringLiteral(
-            "🎯 [STT] Using the server for %1 (on-device recognition not available)")
-                                       .arg(language.displayName());
-    }
+    return -1;
+}
+
+void SpeechRecognitionManager::selectEngine()
+{
+    const SupportedLanguage language = m_selectedLanguage;
+    const int chosen = engineFor(m_preferred);
+    // Nothing serves the language: the last engine is asked anyway, and says why it cannot.
+    setActive(chosen >= 0 ? chosen : int(m_engines.engines().size()) - 1);
+    if (m_active == m_preferred)
+        qCInfo(lcApp).noquote()
+            << QStringLiteral("🎯 [STT] Using %1 for %2").arg(activeEngine(), language.displayName());
+    else
+        qCInfo(lcApp).noquote() << QStringLiteral("🎯 [STT] Using %1 for %2 (%3 not available)")
+                                       .arg(activeEngine(), language.displayName(), preferredEngine());
 }
 
 QCoro::Task<std::shared_ptr<RecognitionSession>> SpeechRecognitionManager::startListening(quint64 recording)
@@ -247,9 +213,9 @@ QCoro::Task<std::shared_ptr<RecognitionSession>> SpeechRecognitionManager::start
     }
     setTranscribedText(QStringLiteral(""));
     setErrorMessage(QString());
-    selectProvider();
-    qCInfo(lcApp).noquote() << QStringLiteral("🎙️ [STT] Starting with %1 %2")
-                                   .arg(mark(m_activeProvider), rawValue(m_activeProvider));
+    selectEngine();
+    qCInfo(lcApp).noquote()
+        << QStringLiteral("🎙️ [STT] Starting with %1 %2").arg(mark(engine(m_active)), activeEngine());
     m_session = std::make_shared<RecognitionSession>(recording);
     m_shownSession = m_session;
     const std::shared_ptr<RecognitionSession> session = m_session;
@@ -264,57 +230,45 @@ QCoro::Task<std::shared_ptr<RecognitionSession>> SpeechRecognitionManager::start
     co_return session;
 }
 
-std::shared_ptr<PcmRecognizer> SpeechRecognitionManager::makeOnDeviceRecognizer()
+std::shared_ptr<EngineSession> SpeechRecognitionManager::makeSession()
 {
-    const SupportedLanguage language = m_selectedLanguage;
-    if (!m_isOnDeviceAvailable) {
-        qCWarning(lcApp).noquote() << QStringLiteral(
-            "⚠️ [On-device STT] Not available (permission denied or disabled), falling back...");
-        return nullptr;
-    }
-    std::shared_ptr<SpeechRecognizer> recognizer = m_speechRecognizer;
-    if (!recognizer)
-        recognizer = m_recognizers.makeRecognizer(language.rawValue());
-    if (!recognizer || !recognizer->isAvailable()) {
-        qCWarning(lcApp).noquote() << QStringLiteral(
-            "❌ [On-device STT] Recognizer not available for %1, falling back...")
-                                          .arg(language.displayName());
-        return nullptr;
-    }
-    m_speechRecognizer = recognizer;
-    return owned(new OnDeviceRecognizer(m_recognizers, std::move(recognizer)));
+    return engine(m_active).create(m_selectedLanguage.rawValue());
 }
 
-std::shared_ptr<PcmRecognizer> SpeechRecognitionManager::makeServerRecognizer()
-{
-    return owned(new ServerRecognizer(*m_serverSpeechService, m_selectedLanguage.rawValue()));
-}
-
-void SpeechRecognitionManager::attach(std::shared_ptr<PcmRecognizer> recognizer)
+void SpeechRecognitionManager::attach(std::shared_ptr<EngineSession> recognizer)
 {
     // A recognizer replaced within its session (a fall-back, a restart) is
     // done; one of an earlier session may still be saying its last words to
     // that session.
     if (m_recognizer && m_session && m_session->engine == m_recognizer)
         m_recognizer->disconnect(this);
-    PcmRecognizer *current = recognizer.get();
+    EngineSession *current = recognizer.get();
     // The session is held weakly: a recognizer still finishing must not keep
     // a closed session's dictation alive.
     const std::weak_ptr<RecognitionSession> session = m_session;
-    connect(current, &PcmRecognizer::transcript, this, [this, session](const TranscriptEvent &event) {
+    connect(current, &EngineSession::transcript, this, [this, session](const TranscriptEvent &event) {
         if (const std::shared_ptr<RecognitionSession> target = session.lock())
             handleTranscript(*target, event);
     });
-    connect(current, &PcmRecognizer::recognitionError, this, [this, session](const RecognitionError &error) {
+    connect(current, &EngineSession::error, this, [this, session, current](const EngineError &error) {
         const std::shared_ptr<RecognitionSession> target = session.lock();
         if (!target)
             return;
-        if (target == m_session)
-            setErrorMessage(error.message);
-        else
-            target->fail(error.message);
+        switch (error.kind) {
+        case EngineErrorKind::noSpeech:
+            break;
+        case EngineErrorKind::passing:
+            if (target == m_session)
+                setErrorMessage(error.message);
+            else
+                target->fail(error.message);
+            break;
+        case EngineErrorKind::unavailable:
+        case EngineErrorKind::failed:
+            fallBack(current, error);
+            break;
+        }
     });
-    connect(current, &PcmRecognizer::failed, this, [this, current] { fallBackToServer(current); });
     // The text shown stays until the new recognizer has something to say.
     m_utterances.clear();
     m_recognizer = recognizer;
@@ -323,23 +277,17 @@ void SpeechRecognitionManager::attach(std::shared_ptr<PcmRecognizer> recognizer)
     m_feed->set(std::move(recognizer));
 }
 
-// One path for both recognizers: the capture runs first (a recognizer needs
-// nothing from a microphone that cannot open), then the recognizer starts on
-// the audio already flowing.
+// One path for every engine: the capture runs first (an engine needs nothing
+// from a microphone that cannot open), then the engine starts on the audio
+// already flowing. An engine that cannot start hands over to the next one.
 QCoro::Task<> SpeechRecognitionManager::startRecognition()
 {
     QPointer<SpeechRecognitionManager> self(this);
-    std::shared_ptr<PcmRecognizer> recognizer;
-    if (m_activeProvider == STTProvider::onDevice)
-        recognizer = makeOnDeviceRecognizer();
-    if (!recognizer) {
-        setActiveProvider(STTProvider::server);
-        recognizer = makeServerRecognizer();
-    }
+    std::shared_ptr<EngineSession> recognizer = makeSession();
     attach(recognizer);
 
     AudioRecordingService::Callback deliver = [feed = m_feed](QByteArray chunk) {
-        if (const std::shared_ptr<PcmRecognizer> target = feed->get())
+        if (const std::shared_ptr<EngineSession> target = feed->get())
             target->feed(chunk);
     };
     // g++ 12 mishandles temporaries inside a co_await expression (it destroys
@@ -354,8 +302,8 @@ QCoro::Task<> SpeechRecognitionManager::startRecognition()
         co_await std::move(finishing);
         if (!self)
             co_return;
-        // The server would need the same microphone: there is nothing to fall back to.
-        setErrorMessage(m_activeProvider == STTProvider::server
+        // Another engine would need the same microphone: there is nothing to fall back to.
+        setErrorMessage(isActiveEngineRemote()
                 ? tr("Failed to start server recognition: ") + captureError->errorDescription()
                 : captureError->errorDescription());
         co_return;
@@ -363,27 +311,36 @@ QCoro::Task<> SpeechRecognitionManager::startRecognition()
 
     const quint64 recording = m_session ? m_session->recording() : 0;
     const quint64 firstUtterance = m_session ? m_session->nextUtterance() : 0;
-    QCoro::Task<std::optional<QString>> starting = recognizer->start(recording, firstUtterance);
-    const std::optional<QString> startError = co_await std::move(starting);
-    if (!self)
-        co_return;
-    if (startError) {
-        qCWarning(lcApp).noquote()
-            << QStringLiteral("❌ [On-device STT] Error: %1, falling back...").arg(*startError);
+    for (;;) {
+        QCoro::Task<std::optional<EngineError>> starting = recognizer->start(recording, firstUtterance);
+        const std::optional<EngineError> startError = co_await std::move(starting);
+        if (!self)
+            co_return;
+        if (!startError)
+            break;
+        const int next = engineFor(m_active + 1);
+        qCWarning(lcApp).noquote() << QStringLiteral("❌ [%1 STT] Error: %2%3")
+                                          .arg(activeEngine(), startError->message,
+                                              next >= 0 ? QStringLiteral(", falling back...") : QString());
         QCoro::Task<> finishing = recognizer->finish();
         co_await std::move(finishing);
         if (!self)
             co_return;
-        setActiveProvider(STTProvider::server);
-        recognizer = makeServerRecognizer();
-        attach(recognizer);
-        QCoro::Task<std::optional<QString>> serverStart = recognizer->start(recording, firstUtterance);
-        co_await std::move(serverStart);
-        if (!self)
+        if (next < 0) {
+            m_feed->set(nullptr);
+            QCoro::Task<> closing = m_audioService->stopRecording();
+            co_await std::move(closing);
+            if (!self)
+                co_return;
+            setErrorMessage(startError->message);
             co_return;
+        }
+        setActive(next);
+        recognizer = makeSession();
+        attach(recognizer);
     }
     setIsListening(true);
-    if (m_activeProvider == STTProvider::onDevice)
+    if (!isActiveEngineRemote())
         qCInfo(lcApp).noquote() << QStringLiteral("✅ [On-device STT] Started listening");
 }
 
@@ -430,27 +387,33 @@ void SpeechRecognitionManager::handleCaptureInterruption(
     }
 }
 
-// The server takes the running capture over from a failed on-device recognizer.
-QCoro::Task<> SpeechRecognitionManager::fallBackToServer(PcmRecognizer *failed)
+// The next engine takes the running capture over from a failed one.
+QCoro::Task<> SpeechRecognitionManager::fallBack(EngineSession *failed, EngineError error)
 {
-    // Only a running on-device session falls back; one the user already
-    // stopped must not reopen the microphone.
-    if (failed != m_recognizer.get() || !m_isListening || m_stopping
-        || m_activeProvider != STTProvider::onDevice)
+    // Only a running session falls back; one the user already stopped must
+    // not reopen the microphone.
+    if (failed != m_recognizer.get() || !m_isListening || m_stopping)
         co_return;
+    const int next = engineFor(m_active + 1);
+    if (next < 0) {
+        setErrorMessage(error.message);
+        co_return;
+    }
     QPointer<SpeechRecognitionManager> self(this);
-    const std::shared_ptr<PcmRecognizer> previous = m_recognizer;
-    setActiveProvider(STTProvider::server);
-    attach(makeServerRecognizer());
-    const std::shared_ptr<PcmRecognizer> server = m_recognizer;
+    const std::shared_ptr<EngineSession> previous = m_recognizer;
+    setActive(next);
+    attach(makeSession());
+    const std::shared_ptr<EngineSession> replacement = m_recognizer;
     QCoro::Task<> finishing = previous->finish();
     co_await std::move(finishing);
     if (!self)
         co_return;
     const std::shared_ptr<RecognitionSession> session = m_session;
-    QCoro::Task<std::optional<QString>> starting
-        = server->start(session ? session->recording() : 0, session ? session->nextUtterance() : 0);
-    co_await std::move(starting);
+    QCoro::Task<std::optional<EngineError>> starting
+        = replacement->start(session ? session->recording() : 0, session ? session->nextUtterance() : 0);
+    const std::optional<EngineError> startError = co_await std::move(starting);
+    if (self && startError)
+        setErrorMessage(startError->message);
 }
 
 QCoro::Task<> SpeechRecognitionManager::stopListening(std::shared_ptr<RecognitionSession> session)
@@ -488,7 +451,7 @@ QCoro::Task<> SpeechRecognitionManager::closeCapture()
         co_return;
     }
     m_stopping = true;
-    qCInfo(lcApp).noquote() << QStringLiteral("⏹️ [STT] Stopping ") + rawValue(m_activeProvider);
+    qCInfo(lcApp).noquote() << QStringLiteral("⏹️ [STT] Stopping ") + activeEngine();
     // The capture stops first: the samples it still holds reach the
     // recognizer before the recognizer hears that no audio follows.
     QCoro::Task<> capture = m_audioService->stopRecording();
@@ -504,19 +467,17 @@ QCoro::Task<> SpeechRecognitionManager::closeCapture()
 
 QCoro::Task<> SpeechRecognitionManager::finishEngine(std::shared_ptr<RecognitionSession> session)
 {
-    if (const std::shared_ptr<PcmRecognizer> engine = session->engine) {
-        QCoro::Task<> finishing = engine->finish();
+    if (const std::shared_ptr<EngineSession> running = session->engine) {
+        QCoro::Task<> finishing = running->finish();
         co_await std::move(finishing);
     }
 }
 
 void SpeechRecognitionManager::togglePreferredProvider()
 {
-    setPreferredProvider(
-        m_preferredProvider == STTProvider::server ? STTProvider::onDevice : STTProvider::server);
-    Settings::setString(preferredProviderKey, rawValue(m_preferredProvider));
-    qCInfo(lcApp).noquote() << QStringLiteral("🔄 [STT] Preferred provider toggled to: ")
-            + rawValue(m_preferredProvider);
+    setPreferred((m_preferred + 1) % int(m_engines.engines().size()));
+    Settings::setString(preferredProviderKey, preferredEngine());
+    qCInfo(lcApp).noquote() << QStringLiteral("🔄 [STT] Preferred provider toggled to: ") + preferredEngine();
 }
 
 void SpeechRecognitionManager::setTranscribedText(const QString &text)
@@ -554,26 +515,18 @@ void SpeechRecognitionManager::setSelectedLanguage(SupportedLanguage language)
     emit selectedLanguageChanged(language);
 }
 
-void SpeechRecognitionManager::setActiveProvider(STTProvider provider)
+void SpeechRecognitionManager::setActive(int index)
 {
-    if (provider == m_activeProvider)
+    if (index == m_active)
         return;
-    m_activeProvider = provider;
-    emit activeProviderChanged(provider);
+    m_active = index;
+    emit activeEngineChanged(activeEngine());
 }
 
-void SpeechRecognitionManager::setPreferredProvider(STTProvider provider)
+void SpeechRecognitionManager::setPreferred(int index)
 {
-    if (provider == m_preferredProvider)
+    if (index == m_preferred)
         return;
-    m_preferredProvider = provider;
-    emit preferredProviderChanged(provider);
-}
-
-void SpeechRecognitionManager::setIsOnDeviceAvailable(bool value)
-{
-    if (value == m_isOnDeviceAvailable)
-        return;
-    m_isOnDeviceAvailable = value;
-    emit isOnDeviceAvailableChanged(value);
+    m_preferred = index;
+    emit preferredEngineChanged(preferredEngine());
 }

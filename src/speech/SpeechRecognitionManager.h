@@ -2,13 +2,11 @@
 
 #include "platform/AudioEngine.h"
 #include "platform/MicrophoneAuthorization.h"
-#include "platform/SpeechRecognizerBackend.h"
 #include "speech/DictationRecognizer.h"
-#include "speech/PcmRecognizer.h"
 #include "speech/RecognitionSession.h"
-#include "speech/STTProvider.h"
 #include "speech/SupportedLanguage.h"
 #include "speech/TranscriptEvent.h"
+#include "speech/engines/SpeechEngine.h"
 
 #include <QMap>
 #include <QObject>
@@ -20,11 +18,12 @@
 #include <optional>
 
 class AudioRecordingService;
-class SpeechService;
 
 // The one front end through which the program dictates. For every session it
-// chooses the on-device recognizer or the server client, runs it, and hands
-// its results to the session's own object. It never types anything. One
+// chooses an engine of the registry (the user's preferred one where it can
+// serve the language, else the next one), runs it, and hands its results to
+// the session's own object. An engine that fails hands the running capture
+// to the next one. It never types anything. One
 // session captures at a time; the sessions before it may still be collecting
 // their last results.
 class SpeechRecognitionManager : public DictationRecognizer
@@ -34,23 +33,23 @@ class SpeechRecognitionManager : public DictationRecognizer
         QString transcribedText READ transcribedText WRITE setTranscribedText NOTIFY transcribedTextChanged)
     Q_PROPERTY(bool isListening READ isListening NOTIFY isListeningChanged)
     Q_PROPERTY(SupportedLanguage selectedLanguage READ selectedLanguage NOTIFY selectedLanguageChanged)
-    Q_PROPERTY(STTProviders::STTProvider activeProvider READ activeProvider NOTIFY activeProviderChanged)
-    Q_PROPERTY(
-        STTProviders::STTProvider preferredProvider READ preferredProvider NOTIFY preferredProviderChanged)
-    Q_PROPERTY(bool isOnDeviceAvailable READ isOnDeviceAvailable NOTIFY isOnDeviceAvailableChanged)
-    Q_PROPERTY(bool isServerAvailable READ isServerAvailable CONSTANT)
+    Q_PROPERTY(QString activeEngine READ activeEngine NOTIFY activeEngineChanged)
+    Q_PROPERTY(QString preferredEngine READ preferredEngine NOTIFY preferredEngineChanged)
+    // Whether the preferred engine sends the audio off this machine.
+    Q_PROPERTY(bool prefersRemoteEngine READ prefersRemoteEngine NOTIFY preferredEngineChanged)
 
 public:
     // Translated where it is shown, once the user's catalogue is loaded.
     static constexpr const char *microphoneNotAuthorizedMessage
         = QT_TR_NOOP("Microphone access not authorized. Please enable it in your desktop's Sound settings");
 
-    // Where the user's choice of path is kept ("On-device" or "Server").
+    // Where the user's choice of engine is kept, by its id ("On-device",
+    // "Server"); the key predates the registry.
     static inline const QString preferredProviderKey = QStringLiteral("preferredProvider");
 
-    // Both recognizers hear the microphone through `audioService`.
-    SpeechRecognitionManager(SpeechRecognizerBackend &recognizers, MicrophoneAuthorization &microphone,
-        std::unique_ptr<SpeechService> serverSpeechService,
+    // Every engine hears the microphone through `audioService`. The registry
+    // must have a row and outlive the manager.
+    SpeechRecognitionManager(EngineRegistry &engines, MicrophoneAuthorization &microphone,
         std::unique_ptr<AudioRecordingService> audioService, QObject *parent = nullptr);
     ~SpeechRecognitionManager() override;
 
@@ -59,14 +58,11 @@ public:
     bool isListening() const { return m_isListening; }
     QString errorMessage() const override { return m_errorMessage; } // null when none
     SupportedLanguage selectedLanguage() const { return m_selectedLanguage; }
-    STTProvider activeProvider() const override { return m_activeProvider; }
-    STTProvider preferredProvider() const { return m_preferredProvider; }
-    bool isOnDeviceAvailable() const { return m_isOnDeviceAvailable; }
-    bool isServerAvailable() const { return true; }
+    QString activeEngine() const override { return engine(m_active).id; }
+    bool isActiveEngineRemote() const override { return engine(m_active).remote; }
+    QString preferredEngine() const { return engine(m_preferred).id; }
+    bool prefersRemoteEngine() const { return engine(m_preferred).remote; }
     bool hasPermission() const { return m_hasPermission; }
-
-    SpeechService &serverSpeechService() { return *m_serverSpeechService; }
-    AudioRecordingService &audioService() { return *m_audioService; }
 
     QCoro::Task<bool> requestPermission();
     void setLanguage(SupportedLanguage language) override;
@@ -80,15 +76,15 @@ public:
     QCoro::Task<> stopListening(std::shared_ptr<RecognitionSession> session) override;
     // The running session, if any.
     std::shared_ptr<RecognitionSession> currentSession() const { return m_session; }
+    // The next engine of the registry becomes the preferred one.
     Q_INVOKABLE void togglePreferredProvider();
 
 Q_SIGNALS:
     void transcribedTextChanged(QString value);
     void isListeningChanged(bool value);
     void selectedLanguageChanged(SupportedLanguage value);
-    void activeProviderChanged(STTProviders::STTProvider value);
-    void preferredProviderChanged(STTProviders::STTProvider value);
-    void isOnDeviceAvailableChanged(bool value);
+    void activeEngineChanged(const QString &id);
+    void preferredEngineChanged(const QString &id);
     // Internal: a capture closed; a language change's restart ended.
     void stopSettled();
     void restartSettled();
@@ -97,16 +93,17 @@ private:
     struct Restart;
     struct Feed;
 
-    void checkOnDeviceAvailability();
-    void selectProvider();
-    std::shared_ptr<PcmRecognizer> makeOnDeviceRecognizer();
-    std::shared_ptr<PcmRecognizer> makeServerRecognizer();
+    const SpeechEngine &engine(int index) const { return m_engines.engines()[size_t(index)]; }
+    // The first engine from `from` on that can serve the selected language; -1 when none.
+    int engineFor(int from) const;
+    void selectEngine();
+    std::shared_ptr<EngineSession> makeSession();
     // Makes `recognizer` the one the capture feeds and the one whose reports count.
-    void attach(std::shared_ptr<PcmRecognizer> recognizer);
+    void attach(std::shared_ptr<EngineSession> recognizer);
     QCoro::Task<> startRecognition();
     void handleTranscript(RecognitionSession &session, const TranscriptEvent &event);
     void handleCaptureInterruption(AudioEngine::Interruption what, const QString &reason);
-    QCoro::Task<> fallBackToServer(PcmRecognizer *failed);
+    QCoro::Task<> fallBack(EngineSession *failed, EngineError error);
     // Stops the capture and detaches the running session from it; its
     // recognizer still finishes on its own.
     QCoro::Task<> closeCapture();
@@ -116,33 +113,28 @@ private:
     void setIsListening(bool value);
     void setErrorMessage(const QString &message);
     void setSelectedLanguage(SupportedLanguage language);
-    void setActiveProvider(STTProvider provider);
-    void setPreferredProvider(STTProvider provider);
-    void setIsOnDeviceAvailable(bool value);
+    void setActive(int index);
+    void setPreferred(int index);
 
     QString m_transcribedText;
     bool m_isListening = false;
     QString m_errorMessage;
     SupportedLanguage m_selectedLanguage = SupportedLanguage::english_US;
-    STTProvider m_activeProvider = STTProvider::onDevice;
-    bool m_isOnDeviceAvailable = false;
-    STTProvider m_preferredProvider = STTProvider::onDevice;
+    int m_active = 0; // of the registry's rows
+    int m_preferred = 0;
 
-    SpeechRecognizerBackend &m_recognizers;
+    EngineRegistry &m_engines;
     MicrophoneAuthorization &m_microphone;
 
-    // Shared: the session it was made for may outlive a language change.
-    std::shared_ptr<SpeechRecognizer> m_speechRecognizer;
-    // The session that captures now, and its recognizer.
+    // The session that captures now, and its engine's.
     std::shared_ptr<RecognitionSession> m_session;
     std::weak_ptr<RecognitionSession> m_shownSession;
-    std::shared_ptr<PcmRecognizer> m_recognizer;
+    std::shared_ptr<EngineSession> m_recognizer;
     // The utterances the session's recognizer reported, making up the transcribed text.
     QMap<quint64, QString> m_utterances;
     std::shared_ptr<Feed> m_feed;
 
     bool m_hasPermission = false;
-    std::unique_ptr<SpeechService> m_serverSpeechService;
     std::unique_ptr<AudioRecordingService> m_audioService;
 
     bool m_stopping = false;

@@ -79,9 +79,9 @@ Item {
             anchors.verticalCenter: parent.verticalCenter
             spacing: 6
 
-            STTProviderToggleButton {
+            EngineToggleButton {
                 objectName: "providerButton"
-                preferredProvider: SpeechRecognitionManager.preferredProvider
+                isCloud: SpeechRecognitionManager.prefersRemoteEngine
                 onToggled: SpeechRecognitionManager.togglePreferredProvider()
             }
             LanguageFlagButton {

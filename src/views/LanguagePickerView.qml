@@ -13,7 +13,7 @@ Rectangle {
 
     property var selectedLanguage
     // Which languages the marks are for: the server's alone when the user prefers it.
-    readonly property bool prefersCloud: SpeechRecognitionManager.preferredProvider === STTProvider.STTProvider.server
+    readonly property bool prefersCloud: SpeechRecognitionManager.prefersRemoteEngine
     property alias searchText: searchField.text
     readonly property alias list: list
     // The row Up and Down have reached; -1 until the first Down.

@@ -7,6 +7,7 @@
 #include "common/Settings.h"
 #include "fakes/FakeApplicationBundle.h"
 #include "fakes/FakeCursorIndicator.h"
+#include "fakes/FakeDictationRecognizer.h"
 #include "fakes/FakePasteboard.h"
 #include "fakes/FakeTypingBackend.h"
 #include "fakes/FakeWindowSystem.h"
@@ -14,8 +15,13 @@
 #include "speech/TextFormattingSettings.h"
 #include "support/RecognitionRig.h"
 #include "support/ScriptedHttpServer.h"
+#include "support/TerminalTarget.h"
+#include "support/TypingChain.h"
 
+#include <QScopeGuard>
+#include <QSignalSpy>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace std::chrono_literals;
@@ -131,6 +137,51 @@ private slots:
         answered.sort();
         QCOMPARE(typed, answered);
         QVERIFY(chain.state->errorMessage().isNull());
+    }
+
+    // A Return typed into a terminal cannot be taken back: a line break the
+    // recognizer heard only in a partial result waits for the final one, or
+    // the half-recognised line would reach the shell and the corrected
+    // sentence follow it. The keys are the real XTest keys into xterm.
+    void aSpokenLineBreakReachesATerminalOnce()
+    {
+        const QString capitalize = QString::fromLatin1(TextFormattingSettings::autoCapitalizeKey);
+        Settings::setBool(capitalize, true);
+        const auto restore = qScopeGuard([&capitalize] { Settings::setBool(capitalize, false); });
+        QTemporaryDir folder;
+        TerminalTarget terminal(folder.filePath("typed.txt"));
+        QVERIFY(terminal.isReady());
+        FakeDictationRecognizer recognizer;
+        FakeCursorIndicator indicator;
+        TypingChain typing;
+        AppState state(recognizer, indicator, typing.service);
+        QCoro::waitFor(state.startRecording());
+        QVERIFY(recognizer.isListening());
+
+        // What the recognizer says as the sentence goes on, and what is on
+        // the terminal's line after each: the words, never the Return.
+        const QList<std::pair<QString, QString>> partials {
+            { "censor", "Censor" },
+            { "censor report to the finance team", "Censor report to the finance team" },
+            { "censor report to the finance team period new line", "Censor report to the finance team." },
+            { "send the report to the finance team period new line thanks",
+                "Send the report to the finance team." },
+        };
+        QSignalSpy typed(&typing.service, &TextInsertionService::lastInsertedTextChanged);
+        QStringList expected;
+        for (const auto &[heard, shown] : partials) {
+            recognizer.publishTranscript(heard);
+            QTRY_COMPARE(typed.size(), expected.size() + 1);
+            expected << shown;
+        }
+        recognizer.publishTranscript(
+            "send the report to the finance team period new line thanks period", 0, true);
+        QCoro::waitFor(state.stopRecording());
+        QCOMPARE(terminal.finish(), QString("Send the report to the finance team.\nThanks."));
+        QStringList shown;
+        for (const QList<QVariant> &text : std::as_const(typed))
+            shown << text.first().toString();
+        QCOMPARE(shown.mid(0, expected.size()), expected);
     }
 };
 

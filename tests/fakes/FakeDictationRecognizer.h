@@ -16,7 +16,7 @@
 class FakeDictationRecognizer : public DictationRecognizer
 {
     Q_OBJECT
-    Q_PROPERTY(STTProviders::STTProvider preferredProvider MEMBER preferred NOTIFY preferredProviderChanged)
+    Q_PROPERTY(bool prefersRemoteEngine MEMBER prefersRemote NOTIFY preferredEngineChanged)
     Q_PROPERTY(SupportedLanguage selectedLanguage MEMBER chosenLanguage NOTIFY selectedLanguageChanged)
 
 public:
@@ -25,14 +25,15 @@ public:
     bool holdStop = false; // a stop's last results wait for release()
     QString transcriptAtStop; // published as a stop finishes, like the last upload's reply
     std::chrono::milliseconds startTime { 0 }; // how long a start takes
-    STTProvider preferred = STTProvider::onDevice;
+    bool prefersRemote = false;
     SupportedLanguage chosenLanguage = SupportedLanguage::english_US;
     // The session that listens now, and every one handed out.
     std::shared_ptr<RecognitionSession> session;
     QList<std::shared_ptr<RecognitionSession>> sessions;
 
     QString errorMessage() const override { return m_error; }
-    STTProvider activeProvider() const override { return STTProvider::onDevice; }
+    QString activeEngine() const override { return QStringLiteral("On-device"); }
+    bool isActiveEngineRemote() const override { return false; }
     bool isListening() const { return session != nullptr; }
 
     QCoro::Task<std::shared_ptr<RecognitionSession>> startListening(quint64 forRecording) override
@@ -71,8 +72,8 @@ public:
     }
     Q_INVOKABLE void togglePreferredProvider()
     {
-        preferred = preferred == STTProvider::onDevice ? STTProvider::server : STTProvider::onDevice;
-        emit preferredProviderChanged(preferred);
+        prefersRemote = !prefersRemote;
+        emit preferredEngineChanged();
     }
 
     void release() { emit released(); }
@@ -92,7 +93,7 @@ public:
 
 signals:
     void released();
-    void preferredProviderChanged(STTProviders::STTProvider value);
+    void preferredEngineChanged();
     void selectedLanguageChanged(SupportedLanguage value);
 
 private:

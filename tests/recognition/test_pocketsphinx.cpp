@@ -1,16 +1,15 @@
 #include "common/Settings.h"
 #include "fakes/FakeAlertPresenter.h"
 #include "fakes/FakeWorkspace.h"
-#include "fakes/LogCapture.h"
 #include "platform/pulse/PulseAudioEngine.h"
 #include "platform/pulse/PulseMicrophoneAuthorization.h"
 #include "speech/AudioRecordingService.h"
-#include "speech/PocketSphinxModel.h"
-#include "speech/PocketSphinxSpeechBackend.h"
 #include "speech/SpeechRecognitionManager.h"
 #include "speech/SpeechService.h"
+#include "speech/engines/pocketsphinx/PocketSphinxEngine.h"
+#include "speech/engines/pocketsphinx/PocketSphinxModel.h"
+#include "speech/engines/server/ServerEngine.h"
 
-#include <QMutex>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QStandardPaths>
@@ -40,33 +39,24 @@ QByteArray say(const QString &text, const QTemporaryDir &folder)
     return wav.contains("data") ? wav.mid(wav.indexOf("data") + 8) : QByteArray();
 }
 
-QMutex reportsMutex; // reports come from the decoding thread
-
-// One recognition task on the real decoder, fed as a microphone would feed it.
-// Its reports other than partial results, in order: "final <text>", "error <code>".
+// One session of the real decoder, fed as a microphone would feed it. Its
+// reports other than partial results, in order: "final <text>", "failed".
 struct Session {
-    std::shared_ptr<SpeechRecognitionRequest> request;
-    std::shared_ptr<SpeechRecognitionTask> task;
-    std::shared_ptr<QStringList> reports = std::make_shared<QStringList>();
+    std::shared_ptr<EngineSession> engine;
+    QStringList reports;
 
-    Session(PocketSphinxSpeechBackend &backend, const QString &locale = QStringLiteral("en-US"))
+    Session(const SpeechEngine &row, const QString &language = QStringLiteral("en-US"))
+        : engine(row.create(language))
     {
-        const std::unique_ptr<SpeechRecognizer> recognizer = backend.makeRecognizer(locale);
-        request = backend.makeRequest();
-        request->setShouldReportPartialResults(true);
-        task = recognizer->recognitionTask(request, [reports = reports](auto result, auto error) {
-            QMutexLocker lock(&reportsMutex);
-            if (result && result->isFinal)
-                *reports << "final " + result->formattedString;
-            if (error)
-                *reports << QStringLiteral("error %1").arg(error->code);
+        QObject::connect(engine.get(), &EngineSession::transcript, [this](const TranscriptEvent &event) {
+            if (event.isFinal)
+                reports << "final " + event.text;
         });
-    }
-
-    QStringList reported()
-    {
-        QMutexLocker lock(&reportsMutex);
-        return *reports;
+        QObject::connect(engine.get(), &EngineSession::error, [this](const EngineError &error) {
+            if (error.kind == EngineErrorKind::failed)
+                reports << "failed";
+        });
+        QVERIFY(!QCoro::waitFor(engine->start(0, 0)));
     }
 };
 
@@ -120,12 +110,15 @@ private slots:
             QVERIFY(damaged.open(QIODevice::WriteOnly));
             damaged.write("not a model\n");
         }
-        PocketSphinxSpeechBackend backend;
-        std::unique_ptr<SpeechRecognizer> french = backend.makeRecognizer("fr-FR");
-        QVERIFY(french && french->isAvailable());
-        Session session(backend, "fr-FR");
-        QTRY_COMPARE_WITH_TIMEOUT(session.reported(), QStringList { "error 1107" }, decodeTimeout);
-        QVERIFY(!french->isAvailable());
+        const SpeechEngine engine = pocketSphinxEngine(PocketSphinxDecoderPool::create());
+        QVERIFY(engine.available("fr-FR") && engine.languages().contains("fr-FR"));
+        QVERIFY(!engine.available("de-DE") && !engine.languages().contains("de-DE"));
+        Session session(engine, "fr-FR");
+        QTRY_COMPARE_WITH_TIMEOUT(session.reports, QStringList { "failed" }, decodeTimeout);
+        QVERIFY(!engine.available("fr-FR"));
+        // A language without a model does not start.
+        const std::optional<EngineError> refused = QCoro::waitFor(engine.create("de-DE")->start(0, 0));
+        QVERIFY(refused && refused->kind == EngineErrorKind::unavailable);
         QDir(models).removeRecursively();
     }
 
@@ -137,10 +130,12 @@ private slots:
             QSKIP("needs the harness's sound server (tests/harness.sh)");
         FakeAlertPresenter alerts;
         FakeWorkspace workspace;
-        PocketSphinxSpeechBackend speech;
+        SpeechService server(QStringLiteral("http://127.0.0.1:9"));
+        EngineRegistry engines;
+        engines.add(pocketSphinxEngine(PocketSphinxDecoderPool::create()));
+        engines.add(serverEngine(server));
         PulseMicrophoneAuthorization microphone(PulseAudioEngine::factory());
-        SpeechRecognitionManager manager(speech, microphone,
-            std::make_unique<SpeechService>(QStringLiteral("http://127.0.0.1:9")),
+        SpeechRecognitionManager manager(engines, microphone,
             std::make_unique<AudioRecordingService>(PulseAudioEngine::factory(), alerts, workspace));
         QFile raw(m_folder.filePath("play.raw"));
         QVERIFY(raw.open(QIODevice::WriteOnly));
@@ -150,9 +145,8 @@ private slots:
 
         // The pause ends the first utterance while the session listens on;
         // the second grows the transcript behind it.
-        LogCapture log;
         const std::shared_ptr<RecognitionSession> session = QCoro::waitFor(manager.startListening());
-        QCOMPARE(manager.activeProvider(), STTProvider::onDevice);
+        QCOMPARE(manager.activeEngine(), QString("On-device"));
         QSignalSpy texts(&manager, &SpeechRecognitionManager::transcribedTextChanged);
         QSignalSpy events(session.get(), &RecognitionSession::transcript);
         QProcess player;

@@ -4,35 +4,42 @@
 #include "fakes/FakeAlertPresenter.h"
 #include "fakes/FakeAudioEngine.h"
 #include "fakes/FakeMicrophoneAuthorization.h"
-#include "fakes/FakeSpeechRecognizerBackend.h"
+#include "fakes/FakeSpeechEngine.h"
 #include "fakes/FakeWorkspace.h"
 #include "speech/AudioRecordingService.h"
 #include "speech/SpeechRecognitionManager.h"
 #include "speech/SpeechService.h"
+#include "speech/engines/server/ServerEngine.h"
 
 #include <qcoro/qcorotask.h>
 
-// The recognition manager on fakes: the on-device recognizer is the fake
-// backend; the server path is the real client and the real capture service,
-// which feeds both from one fake 16 kHz microphone.
+// The recognition manager on fakes: the on-device engine is a fake; the
+// server engine is the real client and the real capture service, which feeds
+// both from one fake 16 kHz microphone.
 struct RecognitionRig {
-    FakeSpeechRecognizerBackend speech;
+    FakeSpeechEngine speech;
     FakeMicrophoneAuthorization microphone;
     std::shared_ptr<FakeAudioEngine::Control> source = std::make_shared<FakeAudioEngine::Control>();
     FakeAlertPresenter alerts;
     FakeWorkspace workspace;
+    std::unique_ptr<SpeechService> server;
+    EngineRegistry engines;
     std::unique_ptr<SpeechRecognitionManager> manager;
 
     RecognitionRig() { source->format = { 16000.0, 1 }; }
 
     // The default server refuses every upload.
-    SpeechRecognitionManager &make(std::unique_ptr<SpeechService> server = {})
+    SpeechRecognitionManager &make(std::unique_ptr<SpeechService> client = {})
     {
-        if (!server)
-            server = std::make_unique<SpeechService>(QStringLiteral("http://127.0.0.1:9"));
+        manager.reset();
+        server = client ? std::move(client)
+                        : std::make_unique<SpeechService>(QStringLiteral("http://127.0.0.1:9"));
+        engines = EngineRegistry();
+        engines.add(speech.row());
+        engines.add(serverEngine(*server));
         // Each rig starts from the on-device preference, whatever a test before it chose.
         Settings::remove(SpeechRecognitionManager::preferredProviderKey);
-        manager = std::make_unique<SpeechRecognitionManager>(speech, microphone, std::move(server),
+        manager = std::make_unique<SpeechRecognitionManager>(engines, microphone,
             std::make_unique<AudioRecordingService>(FakeAudioEngine::factory(source), alerts, workspace));
         return *manager;
     }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "speech/PocketSphinxModel.h"
+#include "speech/engines/pocketsphinx/PocketSphinxModel.h"
 
 #include <QString>
 

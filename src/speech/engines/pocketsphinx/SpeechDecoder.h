@@ -1,24 +1,13 @@
 #pragma once
 
+#include "speech/engines/pocketsphinx/PocketSphinxModel.h"
+
 #include <QByteArray>
 #include <QString>
 
 #include <memory>
 #include <optional>
 #include <vector>
-
-// Where the files of one recognition model live.
-struct SpeechModel {
-    QString acousticModel; // folder
-    QString languageModel;
-    QString dictionary;
-    // Installed by the distribution's package, and so known to load.
-    bool packaged = false;
-
-    // Debian's US-English model (package pocketsphinx-en-us).
-    static SpeechModel debianEnglish();
-    bool isInstalled() const;
-};
 
 // One PocketSphinx decoder. Building it takes a good fraction of a second, so
 // it is made once and reused; it is not thread-safe, and each worker thread
@@ -27,7 +16,7 @@ class SpeechDecoder
 {
 public:
     // nullopt, with the reason in `error`, when the model cannot be loaded.
-    static std::unique_ptr<SpeechDecoder> create(const SpeechModel &model, QString *error);
+    static std::unique_ptr<SpeechDecoder> create(const PocketSphinxModel &model, QString *error);
     ~SpeechDecoder();
 
     // The words in 16 kHz mono signed 16-bit little-endian `pcm`; empty for

@@ -25,4 +25,8 @@ struct PocketSphinxModel {
     // The model inside one folder, when it holds all three parts.
     static std::optional<PocketSphinxModel> inFolder(const QString &folder);
     static std::optional<PocketSphinxModel> debianUsEnglish();
+    // Where that package puts it, whether it is there or not.
+    static PocketSphinxModel debianUsEnglishLocation();
+    // All three parts are on disk (whether they load is another matter).
+    bool isInstalled() const;
 };

@@ -1,4 +1,4 @@
-#include "speech/PocketSphinxModel.h"
+#include "speech/engines/pocketsphinx/PocketSphinxModel.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -76,17 +76,27 @@ std::optional<PocketSphinxModel> PocketSphinxModel::inFolder(const QString &fold
     return model;
 }
 
-std::optional<PocketSphinxModel> PocketSphinxModel::debianUsEnglish()
+PocketSphinxModel PocketSphinxModel::debianUsEnglishLocation()
 {
     PocketSphinxModel model;
     model.acousticModel = debianModelFolder + QStringLiteral("/en-us");
     model.languageModel = debianModelFolder + QStringLiteral("/en-us.lm.bin");
     model.dictionary = debianModelFolder + QStringLiteral("/cmudict-en-us.dict");
     model.packaged = true;
-    if (!isAcousticModel(model.acousticModel) || !QFileInfo(model.languageModel).isReadable()
-        || !QFileInfo(model.dictionary).isReadable()) {
+    return model;
+}
+
+bool PocketSphinxModel::isInstalled() const
+{
+    return isAcousticModel(acousticModel) && QFileInfo(languageModel).isReadable()
+        && QFileInfo(dictionary).isReadable();
+}
+
+std::optional<PocketSphinxModel> PocketSphinxModel::debianUsEnglish()
+{
+    PocketSphinxModel model = debianUsEnglishLocation();
+    if (!model.isInstalled())
         return std::nullopt;
-    }
     return model;
 }
 

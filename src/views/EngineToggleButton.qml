@@ -5,8 +5,8 @@ import Tellwind.Core
 SmallRoundButton {
     id: toggle
 
-    property int preferredProvider: STTProvider.STTProvider.onDevice
-    readonly property bool isCloud: preferredProvider === STTProvider.STTProvider.server
+    // The preferred engine sends the audio to the server.
+    property bool isCloud: false
     readonly property string symbol: isCloud ? "brain.head.profile" : "bolt.fill"
     signal toggled()
 

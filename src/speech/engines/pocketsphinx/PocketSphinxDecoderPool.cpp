@@ -1,7 +1,7 @@
-#include "speech/PocketSphinxDecoderPool.h"
+#include "speech/engines/pocketsphinx/PocketSphinxDecoderPool.h"
 
 #include "common/Log.h"
-#include "speech/PocketSphinxDecoderConfig.h"
+#include "speech/engines/pocketsphinx/PocketSphinxDecoderConfig.h"
 
 #include <sphinxbase/cmn.h>
 #include <sphinxbase/err.h>

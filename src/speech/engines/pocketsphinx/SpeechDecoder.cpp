@@ -1,6 +1,6 @@
-#include "SpeechDecoder.h"
+#include "speech/engines/pocketsphinx/SpeechDecoder.h"
 
-#include "speech/PocketSphinxDecoderConfig.h"
+#include "speech/engines/pocketsphinx/PocketSphinxDecoderConfig.h"
 
 #include <sphinxbase/err.h>
 
@@ -12,8 +12,6 @@
 
 namespace
 {
-
-const QString debianModelFolder = QStringLiteral("/usr/share/pocketsphinx/model/en-us");
 
 // The engine reads its input in blocks of this many samples; cutting
 // utterances at the same points keeps our transcripts equal to its own.
@@ -35,19 +33,6 @@ std::mutex &engineLoading()
 }
 
 } // namespace
-
-SpeechModel SpeechModel::debianEnglish()
-{
-    return { debianModelFolder + QStringLiteral("/en-us"),
-        debianModelFolder + QStringLiteral("/en-us.lm.bin"),
-        debianModelFolder + QStringLiteral("/cmudict-en-us.dict"), true };
-}
-
-bool SpeechModel::isInstalled() const
-{
-    return QFileInfo(acousticModel).isDir() && QFileInfo(languageModel).isFile()
-        && QFileInfo(dictionary).isFile();
-}
 
 struct SpeechDecoder::Private {
     ps_decoder_t *decoder = nullptr;
@@ -72,7 +57,7 @@ struct SpeechDecoder::Private {
     }
 };
 
-std::unique_ptr<SpeechDecoder> SpeechDecoder::create(const SpeechModel &model, QString *error)
+std::unique_ptr<SpeechDecoder> SpeechDecoder::create(const PocketSphinxModel &model, QString *error)
 {
     if (!model.isInstalled()) {
         if (error)

@@ -1,7 +1,13 @@
-#include "speech/PocketSphinxRecognizer.h"
+#include "speech/engines/pocketsphinx/PocketSphinxEngine.h"
+
+#include "common/Log.h"
+#include "common/NextSignal.h"
+#include "speech/SupportedLanguage.h"
 
 #include <pocketsphinx.h>
 
+#include <QCoreApplication>
+#include <QPointer>
 #include <QStringList>
 #include <QtEndian>
 
@@ -13,20 +19,19 @@
 #include <thread>
 #include <vector>
 
-struct PocketSphinxRecognitionRequest::Channel {
+// Audio waiting for the decoder. The capture thread appends, the worker
+// takes, the main thread ends or cancels.
+struct PocketSphinxSession::Channel {
     std::mutex mutex;
     std::condition_variable wake;
     std::deque<QByteArray> chunks;
     qsizetype queuedBytes = 0;
     bool ended = false;
     bool cancelled = false;
-    bool taken = false; // a task decodes this request
-    std::atomic<bool> partialResults { true };
 
     // The session is woken for a block's worth of audio at a time rather than
     // for every buffer: each wake costs the decoder its warm caches.
-    static constexpr qsizetype blockBytes
-        = PocketSphinxRecognizer::samplesPerBlock * qsizetype(sizeof(qint16));
+    static constexpr qsizetype blockBytes = PocketSphinxSession::samplesPerBlock * qsizetype(sizeof(qint16));
 
     void post(const auto &change)
     {
@@ -38,79 +43,27 @@ struct PocketSphinxRecognitionRequest::Channel {
     }
 };
 
-PocketSphinxRecognitionRequest::PocketSphinxRecognitionRequest()
-    : m_channel(std::make_shared<Channel>())
-{
-}
-
-PocketSphinxRecognitionRequest::~PocketSphinxRecognitionRequest() = default;
-
-void PocketSphinxRecognitionRequest::setShouldReportPartialResults(bool value)
-{
-    m_channel->partialResults = value;
-}
-
-bool PocketSphinxRecognitionRequest::shouldReportPartialResults() const
-{
-    return m_channel->partialResults;
-}
-
-void PocketSphinxRecognitionRequest::append(const QByteArray &pcm)
-{
-    bool blockReady = false;
-    {
-        std::lock_guard lock(m_channel->mutex);
-        if (m_channel->ended || pcm.isEmpty())
-            return;
-        m_channel->chunks.push_back(pcm);
-        m_channel->queuedBytes += pcm.size();
-        blockReady = m_channel->queuedBytes >= Channel::blockBytes;
-    }
-    if (blockReady)
-        m_channel->wake.notify_all();
-}
-
-void PocketSphinxRecognitionRequest::endAudio()
-{
-    m_channel->post([&] { m_channel->ended = true; });
-}
+// What the worker tells the session, on the worker's thread.
+struct PocketSphinxSession::Report {
+    enum What { result, noSpeech, failed, ended } what = result;
+    int utterance = 0; // counts the utterances of this session
+    QString text; // the utterance's words, or why it failed
+    bool isFinal = false;
+};
 
 namespace
 {
 
-using Channel = PocketSphinxRecognitionRequest::Channel;
+using Channel = PocketSphinxSession::Channel;
+using Report = PocketSphinxSession::Report;
+using Handler = std::function<void(Report)>;
 
-SpeechRecognitionError assistantError(int code, const QString &description)
-{
-    return { SpeechRecognitionErrors::assistantDomain, code, description };
-}
-
-class RecognitionTask : public SpeechRecognitionTask
+// One session's decoding, run to its end on its own thread.
+class Decoding
 {
 public:
-    explicit RecognitionTask(std::shared_ptr<Channel> channel)
-        : m_channel(std::move(channel))
-    {
-    }
-
-    // Audio that was already ended is still recognized to its final result,
-    // which a stop relies on: it ends the audio and cancels at once, and the
-    // words of the last moments must not be lost. Anything else stops now.
-    void cancel() override
-    {
-        m_channel->post([&] { m_channel->cancelled = true; });
-    }
-
-private:
-    std::shared_ptr<Channel> m_channel;
-};
-
-// One recognition task, run to its end on its own thread.
-class Session
-{
-public:
-    Session(std::shared_ptr<Channel> channel, std::optional<PocketSphinxModel> model,
-        std::shared_ptr<PocketSphinxDecoderPool> pool, SpeechRecognizer::ResultHandler handler)
+    Decoding(std::shared_ptr<Channel> channel, std::optional<PocketSphinxModel> model,
+        std::shared_ptr<PocketSphinxDecoderPool> pool, Handler handler)
         : m_channel(std::move(channel))
         , m_model(std::move(model))
         , m_pool(std::move(pool))
@@ -127,9 +80,7 @@ public:
         std::optional<PocketSphinxDecoderPool::Lease> lease
             = m_pool->acquire(*m_model, [this] { return stopRequested(); });
         if (!lease) {
-            if (stopRequested())
-                reportCanceled();
-            else
+            if (!stopRequested())
                 fail(QStringLiteral("The speech model could not be loaded: %1")
                          .arg(m_pool->loadError(*m_model)));
             return;
@@ -140,24 +91,14 @@ public:
             fail(QStringLiteral("The speech decoder did not start"));
             return;
         }
-        const bool ok = decode();
+        decode();
         // Leaves the decoder between utterances for the next session.
         if (m_decoderInUtterance)
             ps_end_utt(m_ps);
-        if (!ok)
-            return;
-        if (isCancelled())
-            reportCanceled();
     }
 
 private:
     enum class Next { audio, end, stop };
-
-    bool isCancelled()
-    {
-        std::lock_guard lock(m_channel->mutex);
-        return m_channel->cancelled;
-    }
 
     // A cancel before the audio ended: nothing more is wanted.
     bool stopRequested()
@@ -231,8 +172,7 @@ private:
         const qint16 *next = m_samples.data();
         size_t left = m_samples.size();
         while (left > 0) {
-            const size_t piece
-                = std::min(left, size_t(PocketSphinxRecognizer::samplesPerBlock) - m_blockFill);
+            const size_t piece = std::min(left, size_t(PocketSphinxSession::samplesPerBlock) - m_blockFill);
             if (ps_process_raw(m_ps, next, piece, FALSE, FALSE) < 0) {
                 fail(QStringLiteral("The speech decoder failed"));
                 return false;
@@ -240,7 +180,7 @@ private:
             next += piece;
             left -= piece;
             m_blockFill += piece;
-            if (m_blockFill == size_t(PocketSphinxRecognizer::samplesPerBlock) && !endBlock())
+            if (m_blockFill == size_t(PocketSphinxSession::samplesPerBlock) && !endBlock())
                 return false;
         }
         checkForSilence();
@@ -257,13 +197,12 @@ private:
         }
         if (!inSpeech && m_inUtterance)
             return endUtterance(true);
-        if (m_inUtterance && m_channel->partialResults) {
+        if (m_inUtterance) {
             const char *hypothesis = ps_get_hyp(m_ps, nullptr);
             const QString text = transcript(hypothesis);
             if (hypothesis && *hypothesis && text != m_delivered) {
                 m_delivered = text;
-                m_handler(SpeechRecognitionResult { text, false, m_utterance, QString::fromUtf8(hypothesis) },
-                    std::nullopt);
+                m_handler({ Report::result, m_utterance, QString::fromUtf8(hypothesis), false });
             }
         }
         return true;
@@ -288,7 +227,7 @@ private:
             // A final that says less than the partials must still replace them.
             if (!text.isEmpty() || !m_delivered.isEmpty()) {
                 m_delivered = text;
-                m_handler(SpeechRecognitionResult { text, true, m_utterance, words }, std::nullopt);
+                m_handler({ Report::result, m_utterance, words, true });
             }
             ++m_utterance;
         }
@@ -324,29 +263,18 @@ private:
     {
         if (m_heardSpeech || m_reportedSilence
             || m_heardSamples
-                < qint64(PocketSphinxRecognizer::noSpeechSeconds) * PocketSphinxRecognizer::sampleRate)
+                < qint64(PocketSphinxSession::noSpeechSeconds) * PocketSphinxSession::sampleRate)
             return;
         m_reportedSilence = true;
-        m_handler(std::nullopt,
-            assistantError(SpeechRecognitionErrors::noSpeechDetected, QStringLiteral("No speech detected")));
+        m_handler({ Report::noSpeech, 0, QStringLiteral("No speech detected"), false });
     }
 
-    void fail(const QString &reason)
-    {
-        m_handler(std::nullopt, assistantError(SpeechRecognitionErrors::recognitionFailed, reason));
-    }
-
-    void reportCanceled()
-    {
-        m_handler(std::nullopt,
-            assistantError(
-                SpeechRecognitionErrors::canceled, QStringLiteral("Recognition request was canceled")));
-    }
+    void fail(const QString &reason) { m_handler({ Report::failed, 0, reason, false }); }
 
     std::shared_ptr<Channel> m_channel;
     std::optional<PocketSphinxModel> m_model;
     std::shared_ptr<PocketSphinxDecoderPool> m_pool;
-    SpeechRecognizer::ResultHandler m_handler;
+    Handler m_handler;
 
     ps_decoder_t *m_ps = nullptr;
     bool m_decoderInUtterance = true;
@@ -364,38 +292,129 @@ private:
 
 } // namespace
 
-PocketSphinxRecognizer::PocketSphinxRecognizer(
+SpeechEngine pocketSphinxEngine(std::shared_ptr<PocketSphinxDecoderPool> pool)
+{
+    SpeechEngine engine;
+    engine.id = QStringLiteral("On-device");
+    engine.languages = [] {
+        QStringList codes;
+        for (const SupportedLanguage &language : SupportedLanguage::allCases()) {
+            if (PocketSphinxModel::forLocale(language.rawValue()))
+                codes << language.rawValue();
+        }
+        return codes;
+    };
+    engine.available = [pool](const QString &language) {
+        const std::optional<PocketSphinxModel> model = PocketSphinxModel::forLocale(language);
+        return model && pool->state(*model) != PocketSphinxDecoderPool::State::failed;
+    };
+    engine.create = [pool](const QString &language) {
+        return makeEngineSession<PocketSphinxSession>(PocketSphinxModel::forLocale(language), pool);
+    };
+    return engine;
+}
+
+PocketSphinxSession::PocketSphinxSession(
     std::optional<PocketSphinxModel> model, std::shared_ptr<PocketSphinxDecoderPool> pool)
     : m_model(std::move(model))
     , m_pool(std::move(pool))
+    , m_channel(std::make_shared<Channel>())
 {
 }
 
-bool PocketSphinxRecognizer::isAvailable() const
+PocketSphinxSession::~PocketSphinxSession()
 {
-    return m_model && m_pool && m_pool->state(*m_model) != PocketSphinxDecoderPool::State::failed;
+    cancel();
 }
 
-std::shared_ptr<SpeechRecognitionTask> PocketSphinxRecognizer::recognitionTask(
-    std::shared_ptr<SpeechRecognitionRequest> request, ResultHandler handler)
+QCoro::Task<std::optional<EngineError>> PocketSphinxSession::start(quint64, quint64 firstUtterance)
 {
-    auto ours = std::dynamic_pointer_cast<PocketSphinxRecognitionRequest>(request);
-    std::shared_ptr<Channel> channel = ours ? ours->channel() : std::make_shared<Channel>();
-    bool alreadyTaken = false;
-    {
-        std::lock_guard lock(channel->mutex);
-        alreadyTaken = channel->taken;
-        channel->taken = true;
-    }
-    auto task = std::make_shared<RecognitionTask>(channel);
-    if (!ours || alreadyTaken || !m_pool) {
-        handler(std::nullopt,
-            assistantError(SpeechRecognitionErrors::recognitionFailed,
-                QStringLiteral("The recognition request cannot be used")));
-        return task;
-    }
-    std::thread([session = std::make_shared<Session>(channel, m_model, m_pool, std::move(handler))] {
-        session->run();
+    m_firstUtterance = firstUtterance;
+    if (!m_model || !m_pool)
+        co_return EngineError { EngineErrorKind::unavailable,
+            QStringLiteral("No speech model is installed for this language") };
+    qCInfo(lcApp).noquote() << QStringLiteral("✅ [On-device STT] Using on-device recognition");
+    m_started = true;
+    // The worker reports on its own thread; a report that arrives after this
+    // object is gone belongs to nobody.
+    QPointer<PocketSphinxSession> self(this);
+    Handler handler = [self](Report report) {
+        QCoreApplication *application = QCoreApplication::instance();
+        if (!application)
+            return;
+        QMetaObject::invokeMethod(
+            application,
+            [self, report = std::move(report)] {
+                if (self)
+                    self->handle(report);
+            },
+            Qt::QueuedConnection);
+    };
+    std::thread([decoding = std::make_shared<Decoding>(m_channel, m_model, m_pool, handler), handler] {
+        decoding->run();
+        handler({ Report::ended, 0, QString(), false });
     }).detach();
-    return task;
+    co_return std::nullopt;
+}
+
+void PocketSphinxSession::feed(const QByteArray &pcm)
+{
+    bool blockReady = false;
+    {
+        std::lock_guard lock(m_channel->mutex);
+        if (m_channel->ended || pcm.isEmpty())
+            return;
+        m_channel->chunks.push_back(pcm);
+        m_channel->queuedBytes += pcm.size();
+        blockReady = m_channel->queuedBytes >= Channel::blockBytes;
+    }
+    if (blockReady)
+        m_channel->wake.notify_all();
+}
+
+// Audio that was already ended is still recognized to its final result,
+// which a finish relies on: it ends the audio and cancels at once, and the
+// words of the last moments must not be lost. Anything else stops now.
+void PocketSphinxSession::cancel()
+{
+    m_channel->post([this] { m_channel->cancelled = true; });
+}
+
+QCoro::Task<> PocketSphinxSession::finish()
+{
+    m_channel->post([this] { m_channel->ended = true; });
+    cancel();
+    if (!m_started || m_ended)
+        co_return;
+    // Without this wait a start right after the stop would drop the last
+    // words of the recording that just ended.
+    co_await nextSignal(this, &PocketSphinxSession::ended, finishTimeout);
+}
+
+void PocketSphinxSession::handle(const Report &report)
+{
+    switch (report.what) {
+    case Report::result:
+        qCDebug(lcSpeech).noquote() << QStringLiteral("📝 [On-device STT] %1: %2")
+                                           .arg(report.isFinal ? QStringLiteral("Final")
+                                                               : QStringLiteral("..."),
+                                               report.text);
+        emit transcript(TranscriptEvent {
+            0, m_firstUtterance + quint64(std::max(0, report.utterance)), report.text, report.isFinal });
+        break;
+    case Report::noSpeech:
+        qCInfo(lcApp).noquote() << QStringLiteral(
+            "ℹ️ [On-device STT] No speech detected yet - waiting...");
+        emit error(EngineError { EngineErrorKind::noSpeech, report.text });
+        break;
+    case Report::failed:
+        qCWarning(lcApp).noquote()
+            << QStringLiteral("❌ [On-device STT] Recognition failed (%1), falling back...").arg(report.text);
+        emit error(EngineError { EngineErrorKind::failed, report.text });
+        break;
+    case Report::ended:
+        m_ended = true;
+        emit ended();
+        break;
+    }
 }

@@ -1,0 +1,33 @@
+#pragma once
+
+#include "speech/engines/SpeechEngine.h"
+
+#include <QPointer>
+
+class SpeechService;
+
+// tellwind-server, through the upload client: every language of the picker,
+// always available (a server that cannot be reached says so per upload).
+SpeechEngine serverEngine(SpeechService &service);
+
+// One stream per session, which is one utterance.
+class ServerSession : public EngineSession
+{
+    Q_OBJECT
+
+public:
+    ServerSession(SpeechService &service, QString language);
+
+    QCoro::Task<std::optional<EngineError>> start(quint64 recording, quint64 firstUtterance) override;
+    void feed(const QByteArray &pcm) override;
+    // Returns once the stream's uploads are answered (or given up).
+    QCoro::Task<> finish() override;
+
+private:
+    QPointer<SpeechService> m_service;
+    QString m_language;
+    quint64 m_recording = 0;
+    quint64 m_utterance = 0;
+    bool m_started = false;
+    bool m_finished = false;
+};
