@@ -56,6 +56,7 @@ struct SpeechService::Stream {
     }
 
     quint64 recording = 0;
+    const std::shared_ptr<SpeechStreamEvents> events = std::make_shared<SpeechStreamEvents>();
     UploadSegmenter segmenter;
     // Cut, and waiting for the upload before them.
     std::deque<UploadSegmenter::Segment> cut;
@@ -153,13 +154,13 @@ void SpeechService::setLanguage(const QString &code)
                                       .arg(code.isNull() ? QStringLiteral("auto-detect") : code);
 }
 
-QCoro::Task<> SpeechService::startStreaming(quint64 recording)
+QCoro::Task<std::shared_ptr<SpeechStreamEvents>> SpeechService::startStreaming(quint64 recording)
 {
     // A stream still collecting its replies goes on beside the new one: its
     // audio is all uploaded, and its replies go to it alone.
     if (m_isStreaming) {
         qCInfo(lcSpeech).noquote() << QStringLiteral("🌐 [Speech] Already streaming, skipping");
-        co_return;
+        co_return std::shared_ptr<SpeechStreamEvents>();
     }
     if (m_serverBaseURLFromSettings)
         m_serverBaseURL
@@ -176,6 +177,7 @@ QCoro::Task<> SpeechService::startStreaming(quint64 recording)
     m_audioBuffer.clear();
     m_segmentedBytes = 0;
     startSendLoop();
+    co_return m_stream->events;
 }
 
 QCoro::Task<> SpeechService::stopStreaming()
@@ -469,6 +471,7 @@ void SpeechService::report(Stream &stream, const QString &failure, std::chrono::
         : failure;
     if (m_stream.get() == &stream)
         setErrorMessage(message);
+    emit stream.events->failed(message);
     emit recognitionError(RecognitionError { stream.recording, message });
 }
 
@@ -494,6 +497,7 @@ void SpeechService::handleResponse(Stream &stream, const Upload &upload)
             << QStringLiteral("📝 [Speech] Full transcription now: '%1'").arg(stream.text);
         if (m_stream.get() == &stream)
             setTranscribedText(stream.text);
+        emit stream.events->transcript(stream.text);
         emit transcript(TranscriptEvent { stream.recording, 0, stream.text, false });
     } else if (response->type == QLatin1String("error")) {
         const QString message = response->error.value_or(tr("Unknown error"));

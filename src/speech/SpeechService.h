@@ -30,6 +30,18 @@ class QNetworkAccessManager;
 // errors by more than half over decoding the whole stream; cutting at pauses
 // adds none (bench/uploads).
 //
+// What the replies of one stream say, told to whoever started that stream
+// alone: they may still come in while the next stream runs.
+class SpeechStreamEvents : public QObject
+{
+    Q_OBJECT
+
+Q_SIGNALS:
+    // The stream's whole text after each reply that added to it.
+    void transcript(const QString &text);
+    void failed(const QString &message);
+};
+
 // Each stream belongs to one recording: its replies are applied only to it,
 // its stop waits for them, and a reply that comes after its stop is dropped.
 class SpeechService : public QObject
@@ -78,9 +90,10 @@ public:
     QByteArray &audioBuffer() { return m_audioBuffer; }
 
     void setLanguage(const QString &code); // null or "auto": automatic
-    // Starts a stream for `recording`. A stream still waiting for its last
-    // replies goes on beside it.
-    QCoro::Task<> startStreaming(quint64 recording = 0);
+    // Starts a stream for `recording`, whose replies its events tell. A
+    // stream still waiting for its last replies goes on beside it. Null while
+    // another stream still takes audio.
+    QCoro::Task<std::shared_ptr<SpeechStreamEvents>> startStreaming(quint64 recording = 0);
     // Uploads what is left and waits for the stream's replies (each bounded by
     // its timeout and retries); a new stream may start meanwhile.
     QCoro::Task<> stopStreaming();

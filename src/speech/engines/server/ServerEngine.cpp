@@ -28,17 +28,6 @@ ServerSession::ServerSession(SpeechService &service, QString language)
     : m_service(&service)
     , m_language(std::move(language))
 {
-    // Replies of other recordings are the client's to drop; a stream is one
-    // utterance. Its text only grows: each reply adds words the server will
-    // never revise, so what it holds is final (a line break in it may be typed).
-    connect(&service, &SpeechService::transcript, this, [this](const TranscriptEvent &event) {
-        if (m_started && event.recording == m_recording)
-            emit transcript(TranscriptEvent { m_recording, m_utterance, event.text, true });
-    });
-    connect(&service, &SpeechService::recognitionError, this, [this](const RecognitionError &error) {
-        if (m_started && error.recording == m_recording)
-            emit this->error(EngineError { EngineErrorKind::passing, error.message });
-    });
 }
 
 QCoro::Task<std::optional<EngineError>> ServerSession::start(quint64 recording, quint64 firstUtterance)
@@ -52,9 +41,21 @@ QCoro::Task<std::optional<EngineError>> ServerSession::start(quint64 recording, 
     m_service->setLanguage(m_language);
     m_started = true;
     QPointer<ServerSession> self(this);
-    co_await m_service->startStreaming(recording);
-    if (self)
-        qCInfo(lcApp).noquote() << QStringLiteral("✅ [Server STT] Started with language: ") + m_language;
+    std::shared_ptr<SpeechStreamEvents> stream = co_await m_service->startStreaming(recording);
+    if (!self)
+        co_return std::nullopt;
+    // Only this stream's replies: a stream is one utterance, and its text
+    // only grows (each reply adds words the server never revises), so what
+    // it holds is final and a line break in it may be typed.
+    m_stream = std::move(stream);
+    if (m_stream) {
+        connect(m_stream.get(), &SpeechStreamEvents::transcript, this, [this](const QString &text) {
+            emit transcript(TranscriptEvent { m_recording, m_utterance, text, true });
+        });
+        connect(m_stream.get(), &SpeechStreamEvents::failed, this,
+            [this](const QString &message) { emit error(EngineError { EngineErrorKind::passing, message }); });
+    }
+    qCInfo(lcApp).noquote() << QStringLiteral("✅ [Server STT] Started with language: ") + m_language;
     co_return std::nullopt;
 }
 

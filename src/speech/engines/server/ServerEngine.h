@@ -4,7 +4,10 @@
 
 #include <QPointer>
 
+#include <memory>
+
 class SpeechService;
+class SpeechStreamEvents;
 
 // tellwind-server, through the upload client: every language of the picker,
 // always available (a server that cannot be reached says so per upload).
@@ -25,6 +28,7 @@ public:
 
 private:
     QPointer<SpeechService> m_service;
+    std::shared_ptr<SpeechStreamEvents> m_stream;
     QString m_language;
     quint64 m_recording = 0;
     quint64 m_utterance = 0;
