@@ -19,9 +19,14 @@ esac
 here=$(dirname "$(readlink -f "$0")")
 
 if [ "$(id -u)" != 0 ]; then
-    # The system bus and the mount namespace below need root.
-    echo "desktop-session: needs root (it creates a user for the desktop)" >&2
-    exit 77
+    # The system bus and the mount namespace below need root: a desktop user
+    # whose sudo asks no password runs this as one run by root does.
+    sudo -n true 2>/dev/null || {
+        echo "desktop-session: needs root or sudo without a password (it creates a user for the desktop)" >&2
+        exit 77
+    }
+    exec sudo -n --preserve-env=TELLWIND_BUILD_DIR,TELLWIND_SOURCE_DIR,TELLWIND_DESKTOP_USER,TELLWIND_DESKTOP_KDE_PORTAL,TELLWIND_SESSION_KEEP \
+        "$0" "$desktop" "$@"
 fi
 
 # A private mount namespace: gnome-shell wants a system bus and must not
