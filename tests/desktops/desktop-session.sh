@@ -89,11 +89,14 @@ else
     cp /usr/bin/kwin_wayland "$work/kwin_wayland"
     daemon kwin "$work/kwin_wayland" --virtual --width 1280 --height 800 --no-lockscreen \
         --socket wayland-0 --xwayland
+    kwin=${pids[-1]}
     wait_for "kwin" test -S "$run/wayland-0"
-    wait_for "Xwayland" pgrep -u "$uid" -x Xwayland
-    display=$(tr '\0' '\n' <"/proc/$(pgrep -u "$uid" -x Xwayland | head -n 1)/cmdline" | grep -m 1 '^:[0-9]')
-    xauthority=$(tr '\0' '\n' <"/proc/$(pgrep -u "$uid" -x Xwayland | head -n 1)/cmdline" \
-        | grep -A 1 -x -- -auth | tail -n 1)
+    # Another run's desktop may have an Xwayland of the same user: this
+    # session's is the one in kwin's process group.
+    wait_for "Xwayland" pgrep -g "$kwin" -x Xwayland
+    xwayland=$(pgrep -g "$kwin" -x Xwayland | head -n 1)
+    display=$(tr '\0' '\n' <"/proc/$xwayland/cmdline" | grep -m 1 '^:[0-9]')
+    xauthority=$(tr '\0' '\n' <"/proc/$xwayland/cmdline" | grep -A 1 -x -- -auth | tail -n 1)
     wait_for "kwin's bus name" as_user busctl --user status org.kde.KWin
     daemon portal-backend "$(ls /usr/lib/*/libexec/xdg-desktop-portal-kde | head -n 1)"
     wait_for "xdg-desktop-portal-kde" as_user busctl --user status org.freedesktop.impl.portal.desktop.kde

@@ -21,7 +21,6 @@ session_start() {
         run_as=()
     fi
     uid=$(id -u "$user")
-    session_name=$name
 
     work=$(mktemp -d "${TMPDIR:-/tmp}/tellwind-$name.XXXXXX")
     chmod 755 "$work"
@@ -66,7 +65,7 @@ session_cleanup() {
 }
 
 fail() {
-    echo "$session_name-session: $1" >&2
+    echo "$(basename "$0" .sh): $1" >&2
     for log in "$work"/*.log; do
         [ -s "$log" ] && { echo "--- $log" >&2; tail -n 30 "$log" >&2; }
     done
