@@ -340,7 +340,8 @@ private Q_SLOTS:
         const int checked = action == "create" ? statuses.value(303) : statuses.value(401);
         // Wide open, the bound leaves room for a loaded machine that reads
         // the guesses slower than it checks them.
-        QVERIFY2(checked >= 1 && checked <= (maxFailures == 5 ? 5 : 10), qPrintable(QString::number(checked)));
+        QVERIFY2(
+            checked >= 1 && checked <= (maxFailures == 5 ? 5 : 10), qPrintable(QString::number(checked)));
         QCOMPARE(statuses.value(429), 20 - checked);
         if (action == "signin")
             QCOMPARE(hasher.verifications(), checked);
