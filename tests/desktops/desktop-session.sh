@@ -38,6 +38,7 @@ if [ -z "${TELLWIND_DESKTOP_NS:-}" ]; then
 fi
 mount -t tmpfs -o mode=1777 tmpfs /tmp/.X11-unix || exit 1
 
+# shellcheck source=tests/support/session-user.sh
 . "$here/../support/session-user.sh"
 session_start "$desktop" "${TELLWIND_DESKTOP_USER:-tellwind-desktop}" "${1:-}"
 

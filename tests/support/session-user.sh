@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by the scripts that start a private desktop session for a test
 # (tests/wayland/sway-session.sh, tests/desktops/desktop-session.sh):
 # compositors refuse root or misbehave under it, so as root the session runs

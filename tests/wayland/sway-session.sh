@@ -9,6 +9,7 @@
 set -u
 
 here=$(dirname "$(readlink -f "$0")")
+# shellcheck source=tests/support/session-user.sh
 . "$here/../support/session-user.sh"
 session_start sway "${TELLWIND_SWAY_USER:-tellwind-sway}" "${1:-}"
 
