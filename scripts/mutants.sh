@@ -91,15 +91,19 @@ if [ -n "$check_only" ]; then
 fi
 
 # The copy: files that differ from the checkout's are copied again, so that
-# the build sees only those as changed.
+# the build sees only those as changed; files the checkout no longer has go,
+# or the sources' globs would still build them.
 mkdir -p "$tree"
-(cd "$root" && git ls-files -co --exclude-standard -z) | while IFS= read -r -d '' file; do
+(cd "$root" && git ls-files -co --exclude-standard) | sort >"$root/.mutants/files"
+(cd "$tree" && find . -path ./build -prune -o -type f -printf '%P\n') | sort |
+    comm -13 "$root/.mutants/files" - | while IFS= read -r file; do rm -f "$tree/$file"; done
+while IFS= read -r file; do
     [ -f "$root/$file" ] || continue
     if ! cmp -s "$root/$file" "$tree/$file"; then
         mkdir -p "$tree/$(dirname "$file")"
         cp "$root/$file" "$tree/$file"
     fi
-done
+done <"$root/.mutants/files"
 if [ ! -f "$build/build.ninja" ]; then
     nice cmake -S "$tree" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTELLWIND_WERROR=OFF \
         >"$root/.mutants/configure.log" 2>&1 || { cat "$root/.mutants/configure.log"; exit 1; }

@@ -109,9 +109,9 @@ private slots:
             "{\"" + state + "\":" + QByteArray::number(QDateTime::currentMSecsSinceEpoch() - 60000) + "}");
         settings.sync();
         // The browser: the page hands out the form token in a cookie.
-        const RawReply page = rawRequest(server.port(), "GET", "/auth/login?state=" + state);
+        const HttpMessage page = rawRequest(server.port(), "GET", "/auth/login?state=" + state);
         const QByteArray csrfCookie = page.header("Set-Cookie").split(';').first();
-        const RawReply signedIn = rawRequest(server.port(), "POST", "/auth/login",
+        const HttpMessage signedIn = rawRequest(server.port(), "POST", "/auth/login",
             formBody({ { "email", "ada@example.com" }, { "password", password }, { "action", "signin" },
                 { "state", state }, { "csrf", csrfCookie.mid(csrfCookie.indexOf('=') + 1) } }),
             { "Content-Type: application/x-www-form-urlencoded", "Cookie: " + csrfCookie });

@@ -80,6 +80,32 @@ private slots:
         QTRY_COMPARE(turns, 2);
     }
 
+    // The INI file keeps no types: after a restart a switch reads back from
+    // text, and only what was written as a boolean counts as one.
+    void booleansReadBackFromTheFile_data()
+    {
+        QTest::addColumn<QByteArray>("stored");
+        QTest::addColumn<bool>("fallback");
+        QTest::addColumn<bool>("read");
+        QTest::addRow("true") << QByteArray("true") << false << true;
+        QTest::addRow("false") << QByteArray("false") << true << false;
+        QTest::addRow("damaged, default on") << QByteArray("ture") << true << true;
+        QTest::addRow("damaged, default off") << QByteArray("yes") << false << false;
+    }
+    void booleansReadBackFromTheFile()
+    {
+        QFETCH(QByteArray, stored);
+        QFETCH(bool, fallback);
+        QFETCH(bool, read);
+        const QString key = QStringLiteral("switch%1").arg(QTest::currentDataTag()).remove(' ').remove(',');
+        QVERIFY(QDir().mkpath(QFileInfo(Settings::filePath()).absolutePath()));
+        QFile file(Settings::filePath());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("[General]\n" + key.toLatin1() + '=' + stored + '\n');
+        file.close();
+        QCOMPARE(Settings::boolValue(key, fallback), read);
+    }
+
     // Nobody, root included, can write under a file where the folder belongs.
     void settingsWriteThatDoesNotReachTheDiskIsReported()
     {

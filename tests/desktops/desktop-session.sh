@@ -19,9 +19,14 @@ esac
 here=$(dirname "$(readlink -f "$0")")
 
 if [ "$(id -u)" != 0 ]; then
-    # The system bus and the mount namespace below need root.
-    echo "desktop-session: needs root (it creates a user for the desktop)" >&2
-    exit 77
+    # The system bus and the mount namespace below need root: a desktop user
+    # whose sudo asks no password runs this as one run by root does.
+    sudo -n true 2>/dev/null || {
+        echo "desktop-session: needs root or sudo without a password (it creates a user for the desktop)" >&2
+        exit 77
+    }
+    exec sudo -n --preserve-env=TELLWIND_BUILD_DIR,TELLWIND_SOURCE_DIR,TELLWIND_DESKTOP_USER,TELLWIND_DESKTOP_KDE_PORTAL,TELLWIND_SESSION_KEEP \
+        "$0" "$desktop" "$@"
 fi
 
 # A private mount namespace: gnome-shell wants a system bus and must not
@@ -33,50 +38,9 @@ if [ -z "${TELLWIND_DESKTOP_NS:-}" ]; then
 fi
 mount -t tmpfs -o mode=1777 tmpfs /tmp/.X11-unix || exit 1
 
-user=${TELLWIND_DESKTOP_USER:-tellwind-desktop}
-if ! id -u "$user" >/dev/null 2>&1; then
-    useradd --system --no-create-home --shell /usr/sbin/nologin "$user" || exit 1
-fi
-uid=$(id -u "$user")
-run_as=(runuser -u "$user" --)
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/tellwind-$desktop.XXXXXX")
-chmod 755 "$work"
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill -- "-$pid" 2>/dev/null; done
-    for pid in "${pids[@]}"; do
-        for _ in $(seq 100); do kill -0 -- "-$pid" 2>/dev/null || break; sleep 0.05; done
-        kill -9 -- "-$pid" 2>/dev/null
-    done
-    wait 2>/dev/null
-    [ -n "${TELLWIND_DESKTOP_KEEP:-}" ] || rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
-fail() {
-    echo "desktop-session: $1" >&2
-    for log in "$work"/*.log; do
-        [ -s "$log" ] && { echo "--- $log" >&2; tail -n 30 "$log" >&2; }
-    done
-    exit 1
-}
-
-# The user must reach the program to run: let it pass through the folders
-# on the way (search only, nothing becomes readable).
-if [ -e "${1:-}" ] && ! "${run_as[@]}" test -x "$1"; then
-    folder=$(dirname "$(readlink -f "$1")")
-    while [ "$folder" != / ]; do
-        [ -n "$(find "$folder" -maxdepth 0 ! -perm -o+x)" ] && chmod o+x "$folder"
-        folder=$(dirname "$folder")
-    done
-fi
-
-run="$work/run"
-home="$work/home"
-mkdir -p "$run" "$home/config" "$home/data" "$home/cache"
-chmod 700 "$run"
-chown -R "$uid" "$run" "$home"
+# shellcheck source=tests/support/session-user.sh
+. "$here/../support/session-user.sh"
+session_start "$desktop" "${TELLWIND_DESKTOP_USER:-tellwind-desktop}" "${1:-}"
 
 if [ "$desktop" = gnome ]; then
     mount -t tmpfs tmpfs /run/systemd || fail "cannot hide logind"
@@ -89,29 +53,12 @@ if [ "$desktop" = gnome ]; then
     dbus-daemon --system --fork >"$work/system-bus.log" 2>&1 || fail "no system bus"
 fi
 
-user_env=(env -i PATH="$PATH" HOME="$home" XDG_RUNTIME_DIR="$run" XDG_CONFIG_HOME="$home/config"
-    XDG_DATA_HOME="$home/data" XDG_CACHE_HOME="$home/cache" LANG=C.UTF-8
-    DBUS_SESSION_BUS_ADDRESS="unix:path=$run/bus" XDG_SESSION_TYPE=wayland)
+user_env+=(DBUS_SESSION_BUS_ADDRESS="unix:path=$run/bus" XDG_SESSION_TYPE=wayland)
 if [ "$desktop" = gnome ]; then
     user_env+=(XDG_CURRENT_DESKTOP=GNOME XDG_SESSION_DESKTOP=gnome)
 else
     user_env+=(XDG_CURRENT_DESKTOP=KDE KDE_FULL_SESSION=true KDE_SESSION_VERSION=5 XDG_SESSION_DESKTOP=KDE)
 fi
-as_user() { "${run_as[@]}" "${user_env[@]}" "$@"; }
-# Each daemon leads a process group of its own that cleanup ends as a whole:
-# runuser does not pass a signal on.
-daemon() {
-    local log=$1
-    shift
-    setsid "${run_as[@]}" "${user_env[@]}" "$@" >"$work/$log.log" 2>&1 &
-    pids+=($!)
-}
-wait_for() {
-    local what=$1
-    shift
-    for _ in $(seq 400); do "$@" >/dev/null 2>&1 && return 0; sleep 0.05; done
-    fail "$what did not start"
-}
 
 daemon session-bus dbus-daemon --session --nofork --address="unix:path=$run/bus"
 wait_for "the session bus" test -S "$run/bus"
@@ -143,11 +90,14 @@ else
     cp /usr/bin/kwin_wayland "$work/kwin_wayland"
     daemon kwin "$work/kwin_wayland" --virtual --width 1280 --height 800 --no-lockscreen \
         --socket wayland-0 --xwayland
+    kwin=${pids[-1]}
     wait_for "kwin" test -S "$run/wayland-0"
-    wait_for "Xwayland" pgrep -u "$uid" -x Xwayland
-    display=$(tr '\0' '\n' <"/proc/$(pgrep -u "$uid" -x Xwayland | head -n 1)/cmdline" | grep -m 1 '^:[0-9]')
-    xauthority=$(tr '\0' '\n' <"/proc/$(pgrep -u "$uid" -x Xwayland | head -n 1)/cmdline" \
-        | grep -A 1 -x -- -auth | tail -n 1)
+    # Another run's desktop may have an Xwayland of the same user: this
+    # session's is the one in kwin's process group.
+    wait_for "Xwayland" pgrep -g "$kwin" -x Xwayland
+    xwayland=$(pgrep -g "$kwin" -x Xwayland | head -n 1)
+    display=$(tr '\0' '\n' <"/proc/$xwayland/cmdline" | grep -m 1 '^:[0-9]')
+    xauthority=$(tr '\0' '\n' <"/proc/$xwayland/cmdline" | grep -A 1 -x -- -auth | tail -n 1)
     wait_for "kwin's bus name" as_user busctl --user status org.kde.KWin
     # Debian keeps it in the architecture's own library folder.
     kde_portal=$(ls /usr/lib/*/libexec/xdg-desktop-portal-kde 2>/dev/null | head -n 1)

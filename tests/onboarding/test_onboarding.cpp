@@ -21,20 +21,6 @@ namespace
 
 const QString completedKey = QString::fromLatin1(OnboardingManager::hasCompletedOnboardingKey);
 
-// The key caps drawn under `root`, left to right.
-QStringList keyCaps(QQuickItem *root)
-{
-    QStringList keys;
-    if (!root)
-        return keys;
-    for (QQuickItem *child : root->childItems()) {
-        if (child->objectName() == QLatin1String("keyCap") && child->isVisible())
-            keys << child->property("text").toString();
-        keys << keyCaps(child);
-    }
-    return keys;
-}
-
 // The walk-through window over managers whose trust source, workspace, key
 // monitor and autostart folder are fakes.
 struct Walkthrough {

@@ -128,9 +128,10 @@ private Q_SLOTS:
         QTest::addRow("another site's page")
             << httpRequest("POST", upload, silence, { "Origin: https://evil.example" }) << 403
             << "Cross-site requests are not accepted" << true;
-        QTest::addRow("cross-site fetch")
-            << httpRequest("GET", "/api/languages", {}, { "Sec-Fetch-Site: cross-site" }) << 403
-            << "Cross-site requests are not accepted" << true;
+        for (const char *site : { "cross-site", "same-site" })
+            QTest::addRow("%s fetch", site)
+                << httpRequest("GET", "/api/languages", {}, { "Sec-Fetch-Site: " + QByteArray(site) }) << 403
+                << "Cross-site requests are not accepted" << true;
         QTest::addRow("speech as a form")
             << httpRequest("POST", upload, silence, { "Content-Type: text/plain" }) << 403
             << "Speech must be sent as application/octet-stream" << true;

@@ -300,19 +300,26 @@ private Q_SLOTS:
 
     // Guesses sent all at once are counted as they arrive: no more of them
     // are checked than of guesses sent one by one, whether they spray many
-    // accounts or create them. Someone guessing from elsewhere slows an
+    // accounts or create them. With a window wide enough to let them all
+    // through, one address still has only a few checked at a time, as each
+    // takes a tenth of a second. Someone guessing from elsewhere slows an
     // account down without locking its owner out.
     void guessesAreCountedBeforeTheirCheck_data()
     {
         QTest::addColumn<QByteArray>("action");
-        QTest::addRow("sign in") << QByteArray("signin");
-        QTest::addRow("create") << QByteArray("create");
+        QTest::addColumn<int>("maxFailures");
+        QTest::addRow("sign in") << QByteArray("signin") << 5;
+        QTest::addRow("create") << QByteArray("create") << 5;
+        QTest::addRow("sign in, window wide open") << QByteArray("signin") << 1000;
+        QTest::addRow("create, window wide open") << QByteArray("create") << 1000;
     }
 
     void guessesAreCountedBeforeTheirCheck()
     {
         QFETCH(QByteArray, action);
+        QFETCH(int, maxFailures);
         Rig rig;
+        rig.first.store->setSigninLimits({ maxFailures });
         rig.first.endpoints->setTrustedProxies({ { QHostAddress(QHostAddress::LocalHost), 32 } });
         const PasswordHasher &hasher = rig.first.endpoints->hasher();
         Browser browser { rig.first.port };
@@ -331,10 +338,15 @@ private Q_SLOTS:
         for (const auto &guess : guesses)
             ++statuses[guess->wait().status];
         const int checked = action == "create" ? statuses.value(303) : statuses.value(401);
-        QVERIFY2(checked >= 1 && checked <= 5, qPrintable(QString::number(checked)));
+        // Wide open, the bound leaves room for a loaded machine that reads
+        // the guesses slower than it checks them.
+        QVERIFY2(
+            checked >= 1 && checked <= (maxFailures == 5 ? 5 : 10), qPrintable(QString::number(checked)));
         QCOMPARE(statuses.value(429), 20 - checked);
         if (action == "signin")
-            QVERIFY(hasher.verifications() <= 5);
+            QCOMPARE(hasher.verifications(), checked);
+        if (maxFailures > 5)
+            return;
 
         // Ada herself, from her own address, is still let in.
         for (int i = 0; i < 5; ++i) {

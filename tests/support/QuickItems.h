@@ -36,3 +36,15 @@ inline bool clickItem(QQuickItem *item)
     QTest::mouseClick(item->window(), Qt::LeftButton, Qt::NoModifier, center.toPoint());
     return true;
 }
+
+// The key caps drawn under `root`, left to right.
+inline QStringList keyCaps(QQuickItem *root)
+{
+    QStringList keys;
+    for (QQuickItem *child : root ? root->childItems() : QList<QQuickItem *>()) {
+        if (child->objectName() == QLatin1String("keyCap") && child->isVisible())
+            keys << child->property("text").toString();
+        keys << keyCaps(child);
+    }
+    return keys;
+}

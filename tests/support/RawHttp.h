@@ -59,8 +59,6 @@ struct HttpMessage {
     }
 };
 
-using RawReply = HttpMessage;
-
 // A request as a client would write it; empty header lines are left out, and
 // a Host line among `headers` takes the place of the usual one.
 inline QByteArray httpRequest(const QByteArray &method, const QByteArray &target, const QByteArray &body = {},

@@ -5,7 +5,6 @@
 #include <QByteArray>
 #include <QHostAddress>
 #include <QList>
-#include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -14,8 +13,7 @@
 
 // A loopback HTTP server for client tests. Every request is recorded and
 // answered with the next reply of `script` (`fallback` once it has run out).
-// A reply can come late, not at all until the test releases it, or as raw
-// bytes that need not be HTTP.
+// A reply can come late, never, or as raw bytes that need not be HTTP.
 class ScriptedHttpServer : public QObject
 {
 public:
@@ -28,7 +26,7 @@ public:
             , delayMs(delayMs)
         {
         }
-        // No answer until answerHeld() gives one.
+        // Never answered.
         static Reply withheld()
         {
             Reply reply;
@@ -78,25 +76,11 @@ public:
     quint16 port() const { return m_server.serverPort(); }
     QString baseUrl() const { return QStringLiteral("http://127.0.0.1:%1").arg(port()); }
 
-    // Answers the oldest held request still connected; false when there is none.
-    bool answerHeld(const Reply &reply)
-    {
-        while (!m_held.isEmpty()) {
-            if (const QPointer<QTcpSocket> socket = m_held.takeFirst()) {
-                answer(socket, reply);
-                return true;
-            }
-        }
-        return false;
-    }
-
 private:
     void answer(QTcpSocket *socket, const Reply &reply)
     {
-        if (reply.held) {
-            m_held.append(socket);
+        if (reply.held)
             return;
-        }
         QTimer::singleShot(reply.delayMs, socket, [socket, reply] {
             if (!reply.raw.isNull()) {
                 socket->write(reply.raw);
@@ -110,5 +94,4 @@ private:
     }
 
     QTcpServer m_server;
-    QList<QPointer<QTcpSocket>> m_held;
 };
