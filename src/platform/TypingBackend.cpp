@@ -43,8 +43,8 @@ constexpr auto readsQuiet = 100ms;
 
 // Waits for a read after the first `seen` within `first`, then until no
 // more come within `quiet`; answers whether there was one.
-QCoro::Task<bool> readsSettled(Pasteboard &pasteboard, int seen, std::chrono::milliseconds first,
-    std::chrono::milliseconds quiet)
+QCoro::Task<bool> readsSettled(
+    Pasteboard &pasteboard, int seen, std::chrono::milliseconds first, std::chrono::milliseconds quiet)
 {
     // Each await is a statement of its own: g++ 12 miscompiles some awaits
     // in loop conditions.

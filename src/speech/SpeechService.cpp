@@ -180,6 +180,11 @@ QCoro::Task<std::shared_ptr<SpeechStreamEvents>> SpeechService::startStreaming(q
     co_return m_stream->events;
 }
 
+SpeechStreamEvents *SpeechService::streamEvents() const
+{
+    return m_stream ? m_stream->events.get() : nullptr;
+}
+
 QCoro::Task<> SpeechService::stopStreaming()
 {
     QPointer<SpeechService> self(this);

@@ -94,6 +94,8 @@ public:
     // stream still waiting for its last replies goes on beside it. Null while
     // another stream still takes audio.
     QCoro::Task<std::shared_ptr<SpeechStreamEvents>> startStreaming(quint64 recording = 0);
+    // The events of the last stream started; null before the first.
+    SpeechStreamEvents *streamEvents() const;
     // Uploads what is left and waits for the stream's replies (each bounded by
     // its timeout and retries); a new stream may start meanwhile.
     QCoro::Task<> stopStreaming();

@@ -56,8 +56,8 @@ public:
         const QStringList reader { QStringLiteral("python3"), desktopTool(QStringLiteral("raw-reader.py")),
             path };
         if (kind == Kind::field) {
-            m_terminal.start(QStringLiteral("/usr/bin/python3"),
-                { desktopTool(QStringLiteral("text-field.py")), path });
+            m_terminal.start(
+                QStringLiteral("/usr/bin/python3"), { desktopTool(QStringLiteral("text-field.py")), path });
         } else if (desktopName() == QLatin1String("kde")) {
             QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
             environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("wayland"));

@@ -132,9 +132,11 @@ private slots:
         QTest::addColumn<QStringList>("transcripts");
         QTest::addColumn<QString>("expected");
         const auto terminal = DesktopTarget::Kind::terminal, field = DesktopTarget::Kind::field;
-        QTest::addRow("letters digits punctuation") << terminal << QStringList {
-            "Hello World 42! (a+b)=c; 50% off @ #1 $20 ~x `y` <z> a/b\\c, \"q\" 'p' ^_|{}:?"
-        } << "Hello World 42! (a+b)=c; 50% off @ #1 $20 ~x `y` <z> a/b\\c, \"q\" 'p' ^_|{}:?";
+        QTest::addRow("letters digits punctuation")
+            << terminal
+            << QStringList { "Hello World 42! (a+b)=c; 50% off @ #1 $20 ~x `y` <z> a/b\\c, \"q\" 'p' "
+                             "^_|{}:?" }
+            << "Hello World 42! (a+b)=c; 50% off @ #1 $20 ~x `y` <z> a/b\\c, \"q\" 'p' ^_|{}:?";
         const QString outside = "The “Grüße” café – €5 for Straße über é";
         QTest::addRow("outside the layout") << terminal << QStringList { outside } << outside;
         // The recognizer rewrites the end of what it heard: backspaces, then
@@ -159,7 +161,8 @@ private slots:
         QSignalSpy failures(&service, &TextInsertionService::typingFailed);
 
         DesktopTarget target(
-            folder.filePath(QString::fromLatin1(QTest::currentDataTag()).replace(' ', '-').remove(',')), kind);
+            folder.filePath(QString::fromLatin1(QTest::currentDataTag()).replace(' ', '-').remove(',')),
+            kind);
         QVERIFY(target.isReady());
         QVERIFY(target.settle(service));
         target.dictate(service, transcripts);

@@ -138,6 +138,7 @@ private slots:
         FakeEngineSession &task = rig.speech.last();
         task.partial("on device words");
         QSignalSpy events(rig.session.get(), &RecognitionSession::transcript);
+        // Replies the client has for nobody's stream are nobody's.
         emit rig.server->transcript({ 0, 0, "server words", false });
 
         // The engine fails: the server takes the running capture over;
@@ -150,12 +151,12 @@ private slots:
         QCOMPARE(rig.source->starts, 1);
         QVERIFY(events.isEmpty() && manager.errorMessage().isNull());
         QCOMPARE(manager.transcribedText(), QString("on device words"));
-        emit rig.server->transcript({ 0, 0, "from the server", false });
+        emit rig.server->streamEvents()->transcript("from the server");
         QCOMPARE(manager.transcribedText(), QString("from the server"));
         // A new utterance: the typing layer must not take it for an edit of the old one.
         QCOMPARE(events.last().first().value<TranscriptEvent>().utterance, quint64(1));
         // The server's own failures are shown; there is nothing after it to fall to.
-        emit rig.server->recognitionError({ 0, "Upload failed" });
+        emit rig.server->streamEvents()->failed("Upload failed");
         QCOMPARE(manager.errorMessage(), QString("Upload failed"));
         QCOMPARE(manager.activeEngine(), server);
         rig.stop();

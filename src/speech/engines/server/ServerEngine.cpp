@@ -52,8 +52,9 @@ QCoro::Task<std::optional<EngineError>> ServerSession::start(quint64 recording, 
         connect(m_stream.get(), &SpeechStreamEvents::transcript, this, [this](const QString &text) {
             emit transcript(TranscriptEvent { m_recording, m_utterance, text, true });
         });
-        connect(m_stream.get(), &SpeechStreamEvents::failed, this,
-            [this](const QString &message) { emit error(EngineError { EngineErrorKind::passing, message }); });
+        connect(m_stream.get(), &SpeechStreamEvents::failed, this, [this](const QString &message) {
+            emit error(EngineError { EngineErrorKind::passing, message });
+        });
     }
     qCInfo(lcApp).noquote() << QStringLiteral("✅ [Server STT] Started with language: ") + m_language;
     co_return std::nullopt;
