@@ -1,12 +1,12 @@
 #pragma once
 
+#include "common/NextSignal.h"
 #include "speech/engines/SpeechEngine.h"
 
 #include <QMap>
 #include <QMutex>
 #include <QTimer>
 
-#include <qcoro/qcorosignal.h>
 
 #include <vector>
 
@@ -43,7 +43,7 @@ struct FakeEngineSession : EngineSession {
         }
         finishing = true;
         if (holdFinish)
-            co_await qCoro(&m_release, &QTimer::timeout);
+            co_await nextSignal(&m_release, &QTimer::timeout);
     }
     qsizetype bytes() const
     {
