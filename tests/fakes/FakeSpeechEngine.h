@@ -7,7 +7,6 @@
 #include <QMutex>
 #include <QTimer>
 
-
 #include <vector>
 
 // A session whose reports the test sends. It keeps the PCM it is fed (on the
