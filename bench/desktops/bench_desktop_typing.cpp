@@ -8,6 +8,7 @@
 #include "app/CompositionRoot.h"
 #include "common/Graphemes.h"
 #include "output/TextInsertionService.h"
+#include "platform/SessionInfo.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -46,6 +47,8 @@ void measure(TextInsertionService &service, const QString &name, const QString &
 
 int main(int argc, char **argv)
 {
+    // The program's own choice: its clipboard through Xwayland where there is one.
+    SessionInfo::preferXwaylandForWindows();
     QApplication app(argc, argv);
     if (desktopName().isEmpty()) {
         std::fprintf(stderr, "bench_desktop_typing: run inside tests/desktops/desktop-session.sh\n");
