@@ -127,6 +127,16 @@ private slots:
         QCOMPARE(rig->field.keys, QString(" there world"));
         QCOMPARE(rig->field.screen, QString("Hello there world"));
         QVERIFY(!rig->service.pendingText() && !rig->service.isTyping());
+
+        // Updates of different utterances all count, in order: the first
+        // one's final is not folded into the next one's start.
+        run = rig->service.insertTranscript(rig->scope, { 1, 0, "Hello there world, and", false });
+        auto last = rig->service.insertTranscript(rig->scope, { 1, 0, "Hello there world, and you", true });
+        auto next = rig->service.insertTranscript(rig->scope, { 1, 1, "next one", false });
+        QCoro::waitFor(run);
+        QCoro::waitFor(last);
+        QCoro::waitFor(next);
+        QCOMPARE(rig->field.screen, QString("Hello there world, and you. next one"));
     }
 
     // A key that fails ends the text where it failed, the user is told
