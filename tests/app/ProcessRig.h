@@ -57,6 +57,12 @@ public:
     }
     void start(const QString &program, const QStringList &args = {}) { m_process.start(program, args); }
     QProcess &process() { return m_process; }
+    // Whether it has exited by then. (waitForFinished alone answers false
+    // for a process whose end an earlier wait already saw.)
+    bool hasEnded(int milliseconds)
+    {
+        return m_process.state() == QProcess::NotRunning || m_process.waitForFinished(milliseconds);
+    }
 
     QStringList lines()
     {

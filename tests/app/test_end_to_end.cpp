@@ -112,7 +112,7 @@ private:
 void handOff(Session &session, Child &first)
 {
     auto second = session.start(tellwindProgram(), { "tellwind://callback?token=x" });
-    QVERIFY(second->process().waitForFinished(10000) && second->process().exitCode() == 0);
+    QVERIFY(second->hasEnded(10000) && second->process().exitCode() == 0);
     QVERIFY(first.waitForLine("🔗 [App] Received URL: tellwind://callback?token=<redacted>"));
     QVERIFY(!second->lines().contains(tellwindReady));
 }
@@ -285,7 +285,7 @@ private slots:
         handOff(session, *tellwind);
         // SIGTERM ends it the way Quit does: the termination sequence, an orderly exit.
         ::kill(pid_t(tellwind->process().processId()), SIGTERM);
-        QVERIFY(tellwind->process().waitForFinished(10000));
+        QVERIFY(tellwind->hasEnded(10000));
         QVERIFY(
             tellwind->process().exitStatus() == QProcess::NormalExit && tellwind->process().exitCode() == 0);
         QVERIFY(tellwind->lines().contains("🎹 Global hotkey manager stopped"));
@@ -300,7 +300,7 @@ private slots:
         QDir(session.path(".")).mkdir("runtime", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         // --stop with nothing running starts nothing.
         auto stop = session.start(tellwindProgram(), { "--stop" });
-        QVERIFY(stop->process().waitForFinished(10000) && stop->process().exitCode() == 0);
+        QVERIFY(stop->hasEnded(10000) && stop->process().exitCode() == 0);
         QVERIFY(!stop->lines().contains(tellwindReady));
         // One left behind by a crash does not keep the next start out.
         auto crashed = session.start();
@@ -319,7 +319,7 @@ private slots:
         handOff(session, *first);
         // An action goes over the socket as well.
         stop = session.start(tellwindProgram(), { "--stop" });
-        QVERIFY(stop->process().waitForFinished(10000) && stop->process().exitCode() == 0);
+        QVERIFY(stop->hasEnded(10000) && stop->process().exitCode() == 0);
         QVERIFY(first->waitForLine("🎬 [App] Action: stop-recording"));
         // The socket's folder is the user's alone: no group or other bits.
         QCOMPARE(QFileInfo(session.path("runtime/tellwind")).permissions() & 0x77, QFile::Permissions());

@@ -278,7 +278,7 @@ private slots:
         xdotool({ "windowmove", panel(*tellwind), "100", "150" });
         QVERIFY(tellwind->waitForLine("💾 Window position saved: (100.0, 150.0)"));
         item.click(6); // Quit Tellwind
-        QVERIFY(tellwind->process().waitForFinished(10000));
+        QVERIFY(tellwind->hasEnded(10000));
         // The recognizer's model may finish loading in the background at any
         // time (late on a slow machine); its line is not part of the quit.
         QStringList lines = tellwind->lines();

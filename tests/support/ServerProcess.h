@@ -75,6 +75,12 @@ public:
     }
 
     QProcess &process() { return m_process; }
+    // Whether it has exited by then. (waitForFinished alone answers false
+    // for a process whose end an earlier wait already saw.)
+    bool hasEnded(int milliseconds)
+    {
+        return m_process.state() == QProcess::NotRunning || m_process.waitForFinished(milliseconds);
+    }
     bool isRunning() const { return m_process.state() == QProcess::Running; }
     quint16 port() const { return m_port; }
     QString baseUrl() const { return QStringLiteral("http://127.0.0.1:%1").arg(m_port); }

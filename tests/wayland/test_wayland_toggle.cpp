@@ -91,7 +91,7 @@ private slots:
         QProcess::execute("paplay", { "-d", "spk", folder.filePath("speech.wav") }); // in real time
         QVERIFY2(tellwind->waitUntilHeard(sentence), qPrintable(tellwind->log()));
         auto second = startProgram(environment, { end });
-        QVERIFY(second->process().waitForFinished(10000));
+        QVERIFY(second->hasEnded(10000));
         QCOMPARE(second->process().exitCode(), 0);
         QVERIFY(second->lines().filter(tellwindReady).isEmpty());
         QVERIFY(tellwind->waitForLine(
@@ -126,7 +126,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(focusedAppId(), QString("tellwind"), 10000);
 
         auto toggle = startProgram(environment, { "--toggle" });
-        QVERIFY(toggle->process().waitForFinished(10000));
+        QVERIFY(toggle->hasEnded(10000));
         QVERIFY2(tellwind->waitForLine("✅ Recording started", 20000), qPrintable(tellwind->log()));
         QTRY_VERIFY(!notices.calls.isEmpty());
         QCOMPARE(notices.calls.first().summary, QString("Click into your text first"));
