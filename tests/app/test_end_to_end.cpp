@@ -317,6 +317,10 @@ private slots:
                 QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime));
         lock.close();
         handOff(session, *first);
+        // A plain start skips the hand-over and asks the lock itself.
+        auto again = session.start();
+        QVERIFY(again->hasEnded(10000) && again->process().exitCode() == 0);
+        QVERIFY(!again->lines().contains(tellwindReady));
         // An action goes over the socket as well.
         stop = session.start(tellwindProgram(), { "--stop" });
         QVERIFY(stop->hasEnded(10000) && stop->process().exitCode() == 0);
