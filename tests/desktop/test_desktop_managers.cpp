@@ -72,8 +72,8 @@ private slots:
         QVERIFY(blocked.registerApp().value_or(QString()).startsWith("Cannot create"));
     }
 
-    // What a start does to the login item by itself: never switches it on,
-    // points a kept one at this program, and drops one a build left behind.
+    // What a start does to the login item by itself: never switches it on, points a kept one at this program,
+    // and drops one a build left behind.
     void launchAtLoginAtStart_data()
     {
         QTest::addColumn<QString>("program");

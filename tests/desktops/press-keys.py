@@ -1,8 +1,7 @@
 #!/usr/bin/python3
-# Presses keys "on the desktop" through a RemoteDesktop portal session of its
-# own, as another keyboard would: every key named is pressed in order, then
-# all are released in reverse order (a chord: Control_L Alt_L d), each call
-# awaited. Exits 0 once the desktop took every call.
+# Presses keys "on the desktop" through a RemoteDesktop portal session of its own, as another keyboard would:
+# every key named is pressed in order, then all are released in reverse order (a chord: Control_L Alt_L d),
+# each call awaited. Exits 0 once the desktop took every call.
 #
 #   press-keys.py Control_L Alt_L d
 #   press-keys.py --after FILE H i   # opens the session first, presses once FILE exists

@@ -1,10 +1,8 @@
 #!/usr/bin/python3
-# Runs in the target terminal: reads the terminal in raw mode and keeps in
-# FILE what a text field would hold: Backspace erases the last character,
-# Return is a line break, Ctrl+D ends. FILE is rewritten whole after every
-# character, so a test can wait for it to match. The terminal reports its
-# keyboard focus (DECSET 1004): FILE.ready appears once it first has it, and
-# FILE.focus says "in" or "out" from then on.
+# Runs in the target terminal: reads the terminal in raw mode and keeps in FILE what a text field would hold:
+# Backspace erases the last character, Return is a line break, Ctrl+D ends. FILE is rewritten whole after
+# every character, so a test can wait for it to match. The terminal reports its keyboard focus (DECSET 1004):
+# FILE.ready appears once it first has it, and FILE.focus says "in" or "out" from then on.
 import codecs
 import os
 import sys

@@ -4,8 +4,8 @@
 
 #include <QStringList>
 
-// A clipboard in memory that writes down every operation in `log` ("read",
-// "text:é", "wait", "restore"; "taken" where another client read the text).
+// A clipboard in memory that writes down every operation in `log` ("read", "text:é", "wait", "restore";
+// "taken" where another client read the text).
 class FakePasteboard : public Pasteboard
 {
 public:

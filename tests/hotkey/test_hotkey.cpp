@@ -1,6 +1,5 @@
-// The shortcut the user records: which keys can serve, how each desktop is
-// told about them, and on X11 that a grabbed one toggles dictation and
-// reaches no application.
+// The shortcut the user records: which keys can serve, how each desktop is told about them, and on X11 that a
+// grabbed one toggles dictation and reaches no application.
 #include "common/Settings.h"
 #include "desktop/GlobalHotkeyManager.h"
 #include "desktop/Hotkey.h"
@@ -23,8 +22,8 @@ private slots:
     void init() { Settings::remove(Hotkey::settingsKey); }
     void cleanup() { Settings::remove(Hotkey::settingsKey); }
 
-    // A shortcut needs Ctrl, Alt or Super: Shift alone would eat a capital
-    // the user types. Each is told to the portal in its own terms.
+    // A shortcut needs Ctrl, Alt or Super: Shift alone would eat a capital the user types. Each is told to
+    // the portal in its own terms.
     void whichShortcutsCanBeRecorded_data()
     {
         QTest::addColumn<int>("key");
@@ -49,9 +48,8 @@ private slots:
         QCOMPARE(hotkey ? hotkey->portalTrigger() : QString(), portal);
     }
 
-    // What the settings hold decides the shortcut: nothing stored is the
-    // default Ctrl+Alt+D, a stored choice (Shift + R among them) stays the
-    // user's, and a value no trigger can be made of reads as the default.
+    // What the settings hold decides the shortcut: nothing stored is the default Ctrl+Alt+D, a stored choice
+    // (Shift + R among them) stays the user's, and a value no trigger can be made of reads as the default.
     void storedShortcut_data()
     {
         QTest::addColumn<QVariant>("stored");
@@ -83,10 +81,9 @@ private slots:
         QCOMPARE(hotkey.isDefault(), shown == "Ctrl+Alt+D");
     }
 
-    // A new user's Ctrl+Alt+D is grabbed: it toggles dictation and the
-    // focused application never sees it, while a capital R they type is only
-    // an R. A recorded shortcut is stored even when it is the default; back
-    // on Shift + R the grab goes.
+    // A new user's Ctrl+Alt+D is grabbed: it toggles dictation and the focused application never sees it,
+    // while a capital R they type is only an R. A recorded shortcut is stored even when it is the default;
+    // back on Shift + R the grab goes.
     void grabbedOnX11()
     {
         QTemporaryDir folder;
@@ -113,8 +110,8 @@ private slots:
         manager.resetHotkey();
         QCOMPARE(Settings::stringValue(Hotkey::settingsKey), QStringLiteral("Shift+R"));
         xdotool({ "key", "ctrl+alt+d", "y", "Return" });
-        // Only once the grab is gone does xterm see the keys (and reads
-        // Ctrl+Alt+D as the eight-bit character 0x84).
+        // Only once the grab is gone does xterm see the keys (and reads Ctrl+Alt+D as the eight-bit character
+        // 0x84).
         QCOMPARE(target.finish(), QStringLiteral("Rx\u0084y\n"));
         QCOMPARE(toggles, 3);
     }

@@ -1,5 +1,4 @@
-// Which session the environment describes, and which typing backend each
-// kind of session gets.
+// Which session the environment describes, and which typing backend each kind of session gets.
 #include "platform/typing/TypingBackends.h"
 
 #include "fakes/FakePasteboard.h"
@@ -55,8 +54,8 @@ private slots:
         QFETCH(bool, limited);
         QFETCH(QString, asked);
         QString probed;
-        // The real table, each probe replaced by one that only says what
-        // the row offers and notes that it was asked.
+        // The real table, each probe replaced by one that only says what the row offers and notes that it was
+        // asked.
         QList<TypingBackendRow> table = typingBackendTable();
         for (TypingBackendRow &row : table) {
             const char backend = QString::fromLatin1(row.name).startsWith("Wayland") ? 'v'
@@ -69,8 +68,8 @@ private slots:
             = chooseTypingBackend(SessionInfo::fromEnvironment(environment(assignments)), table);
         QCOMPARE(choice.name(), chosen);
         QCOMPARE(!choice.limitation.isEmpty(), limited);
-        // A better backend is never passed over, and nothing past the chosen
-        // one is asked about (each probe may open a connection).
+        // A better backend is never passed over, and nothing past the chosen one is asked about (each probe
+        // may open a connection).
         QCOMPARE(probed, asked);
         // Every row builds a backend, the last one too, which says why it types nothing.
         if (chosen == "none") {
