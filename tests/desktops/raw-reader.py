@@ -13,16 +13,18 @@ out = sys.argv[1]
 text = []
 
 
+def write(path, content):
+    with open(path + ".new", "w", encoding="utf-8") as f:
+        f.write(content)
+    os.replace(path + ".new", path)
+
+
 def save():
-    with open(out + ".new", "w", encoding="utf-8") as f:
-        f.write("".join(text))
-    os.replace(out + ".new", out)
+    write(out, "".join(text))
 
 
 def focus(state):
-    with open(out + ".focus.new", "w") as f:
-        f.write(state)
-    os.replace(out + ".focus.new", out + ".focus")
+    write(out + ".focus", state)
     if state == "in" and not os.path.exists(out + ".ready"):
         open(out + ".ready", "w").close()
 
@@ -52,8 +54,7 @@ while True:
             del pending[:2]
             continue
     if ch in ("\x7f", "\x08"):
-        if text:
-            text.pop()
+        text = text[:-1]
     elif ch == "\r":
         text.append("\n")
     else:

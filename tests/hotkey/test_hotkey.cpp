@@ -7,7 +7,6 @@
 #include "platform/x11/X11KeyMonitor.h"
 #include "support/TerminalTarget.h"
 
-#include <QApplication>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -29,15 +28,16 @@ private slots:
         QTest::addColumn<int>("key");
         QTest::addColumn<int>("modifiers");
         QTest::addColumn<QString>("portal"); // empty: refused
-        QTest::addRow("Ctrl+Alt+D") << int(Qt::Key_D) << int(Qt::ControlModifier | Qt::AltModifier)
-                                    << "CTRL+ALT+d";
-        QTest::addRow("Super+F5") << int(Qt::Key_F5) << int(Qt::MetaModifier) << "LOGO+F5";
-        QTest::addRow("Ctrl+Shift+1")
-            << int(Qt::Key_1) << int(Qt::ControlModifier | Qt::ShiftModifier) << "CTRL+SHIFT+1";
-        QTest::addRow("Shift+D") << int(Qt::Key_D) << int(Qt::ShiftModifier) << "";
-        QTest::addRow("D alone") << int(Qt::Key_D) << 0 << "";
-        QTest::addRow("a modifier as the key") << int(Qt::Key_Shift) << int(Qt::ControlModifier) << "";
-        QTest::addRow("Shift+R, the old default") << int(Qt::Key_R) << int(Qt::ShiftModifier) << "SHIFT+r";
+        const auto row = [](const char *name, int key, int modifiers, const char *portal) {
+            QTest::addRow("%s", name) << key << modifiers << QString(portal);
+        };
+        row("Ctrl+Alt+D", Qt::Key_D, Qt::ControlModifier | Qt::AltModifier, "CTRL+ALT+d");
+        row("Super+F5", Qt::Key_F5, Qt::MetaModifier, "LOGO+F5");
+        row("Ctrl+Shift+1", Qt::Key_1, Qt::ControlModifier | Qt::ShiftModifier, "CTRL+SHIFT+1");
+        row("Shift+D", Qt::Key_D, Qt::ShiftModifier, "");
+        row("D alone", Qt::Key_D, 0, "");
+        row("a modifier as the key", Qt::Key_Shift, Qt::ControlModifier, "");
+        row("Shift+R, the old default", Qt::Key_R, Qt::ShiftModifier, "SHIFT+r");
     }
     void whichShortcutsCanBeRecorded()
     {
@@ -55,17 +55,15 @@ private slots:
         QTest::addColumn<QVariant>("stored");
         QTest::addColumn<QString>("shown");
         QTest::addColumn<QString>("portal");
-        QTest::addRow("nothing stored") << QVariant() << "Ctrl+Alt+D"
-                                        << "CTRL+ALT+d";
-        QTest::addRow("Shift + R chosen") << QVariant("Shift+R") << "Shift + R"
-                                          << "SHIFT+r";
-        QTest::addRow("own chord") << QVariant("Ctrl+Shift+F9") << "Ctrl+Shift+F9"
-                                   << "CTRL+SHIFT+F9";
-        QTest::addRow("super") << QVariant("Meta+Space") << "Meta+Space"
-                               << "LOGO+space";
+        const auto row = [](const char *name, const QVariant &stored, const char *shown, const char *portal) {
+            QTest::addRow("%s", name) << stored << QString(shown) << QString(portal);
+        };
+        row("nothing stored", QVariant(), "Ctrl+Alt+D", "CTRL+ALT+d");
+        row("Shift + R chosen", "Shift+R", "Shift + R", "SHIFT+r");
+        row("own chord", "Ctrl+Shift+F9", "Ctrl+Shift+F9", "CTRL+SHIFT+F9");
+        row("super", "Meta+Space", "Meta+Space", "LOGO+space");
         for (const char *damaged : { "Ctrl+Nonsense+", "Ctrl+K, Ctrl+D", "D", "Shift+X", "" })
-            QTest::addRow("damaged '%s'", damaged) << QVariant(damaged) << "Ctrl+Alt+D"
-                                                   << "CTRL+ALT+d";
+            row(qPrintable(QString("damaged '%1'").arg(damaged)), damaged, "Ctrl+Alt+D", "CTRL+ALT+d");
     }
     void storedShortcut()
     {
@@ -117,11 +115,6 @@ private slots:
     }
 };
 
-int main(int argc, char **argv)
-{
-    QApplication app(argc, argv);
-    TestHotkey test;
-    return QTest::qExec(&test, argc, argv);
-}
+QTEST_MAIN(TestHotkey)
 
 #include "test_hotkey.moc"
