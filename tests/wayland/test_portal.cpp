@@ -51,22 +51,9 @@ Keys strokes(const QString &characters)
 }
 const QString control = QString::number(XKB_KEY_Control_L), shift = QString::number(XKB_KEY_Shift_L);
 
-// A clipboard the focused terminal reads at the wait after the first, which comes after its paste key.
-struct ReadClipboard : FakePasteboard {
-    int waits = 0;
-    void setText(const QString &text) override { FakePasteboard::setText(text), waits = 0; }
-    QCoro::Task<bool> waitForRead(int seen, std::chrono::milliseconds) override
-    {
-        log << QStringLiteral("wait");
-        if (++waits == 2)
-            log << QStringLiteral("taken");
-        co_return reads() > seen;
-    }
-};
-
 // The typing service wired to the portal keyboard and fakes for the rest.
 struct Rig {
-    ReadClipboard pasteboard;
+    FakePasteboard pasteboard;
     RemoteDesktopKeyboard keyboard { QDBusConnection::sessionBus(), &pasteboard };
     FakeAlertPresenter alerts;
     FakeWorkspace workspace;
@@ -80,6 +67,7 @@ struct Rig {
 
     Rig()
     {
+        pasteboard.readAtWait = 2; // the first comes before the paste key
         keyboard.report = [this](const QString &message) { reports << message; };
     }
     // A recording start, then each transcript awaited; each dictation in a window of its own.
