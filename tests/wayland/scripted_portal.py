@@ -1,12 +1,9 @@
 #!/usr/bin/python3
-"""A scripted xdg-desktop-portal on the session bus: the RemoteDesktop and
-GlobalShortcuts interfaces with their Request and Session objects, answering
-as the test tells it through org.tellwind.Test (SetMode, Keysyms, Calls,
-Activate, MaxInFlight). Prints "ready" once it owns its name; ends when its
-standard input closes. Like the real portal, which hands each call to the
-compositor from a worker thread, mode "reorder" lets a key call overtake one
-sent before it that is still unanswered; "fail-key:N" refuses the Nth key
-call from then on."""
+"""A scripted xdg-desktop-portal on the session bus: the RemoteDesktop and GlobalShortcuts interfaces with their
+Request and Session objects, answering as the test tells it through org.tellwind.Test (SetMode, Keysyms,
+Calls, Activate, MaxInFlight). Prints "ready" once it owns its name; ends when its standard input closes. Like
+the real portal, which hands each call to the compositor from a worker thread, mode "reorder" lets a key call
+overtake one sent before it that is still unanswered; "fail-key:N" refuses the Nth key call from then on."""
 import sys
 
 from gi.repository import Gio, GLib
@@ -165,13 +162,11 @@ class Portal:
             invocation.return_value(self.respond(sender, args[3], 0,
                                                  {"shortcuts": GLib.Variant("a(sa{sv})", bound)}))
         elif method == "SetMode":
-            mode = args[0]
-            if mode.startswith("close-after:"):
-                self.close_after = int(mode.split(":")[1])
-                mode = "accept"
-            elif mode.startswith("fail-key:"):
-                self.fail_key = self.key_calls + int(mode.split(":")[1])
-                mode = "accept"
+            mode, _, count = args[0].partition(":")
+            if mode == "close-after":
+                self.close_after, mode = int(count), "accept"
+            elif mode == "fail-key":
+                self.fail_key, mode = self.key_calls + int(count), "accept"
             self.mode = mode
             invocation.return_value(None)
         elif method == "Keysyms":
