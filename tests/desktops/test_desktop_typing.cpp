@@ -17,27 +17,6 @@
 
 #include <qcoro/qcorotask.h>
 
-namespace
-{
-
-// Whether `received` is `expected` with only characters a US layout lacks left out, and which ones those are.
-bool lostOnlyOutsideTheLayout(const QString &expected, const QString &received, QString &lost)
-{
-    qsizetype at = 0;
-    for (const QChar ch : expected) {
-        if (at < received.size() && received.at(at) == ch) {
-            ++at;
-            continue;
-        }
-        if (ch.unicode() < 0x80)
-            return false;
-        lost += ch;
-    }
-    return at == received.size();
-}
-
-} // namespace
-
 class TestDesktopTyping : public QObject
 {
     Q_OBJECT
@@ -147,7 +126,7 @@ private slots:
     {
         QFETCH(DesktopTarget::Kind, kind);
         QFETCH(QStringList, transcripts);
-        const QString expected = transcripts.last();
+        const QString &expected = transcripts.last();
         TextInsertionService &service = root->textInsertion();
         QSignalSpy failures(&service, &TextInsertionService::typingFailed);
 
@@ -155,14 +134,14 @@ private slots:
         QVERIFY(target.isReady());
         QVERIFY(target.settle(service));
         target.dictate(service, transcripts);
-        const QString received = target.received(expected);
-        if (received == expected)
+        // GNOME pastes what its layout lacks; KDE takes no paste through the portal: what its US layout lacks
+        // is left out, and the user is told which (the panel and a notification show this).
+        QString kept, lost;
+        for (const QChar ch : expected)
+            (ch.unicode() < 0x80 || !onKde() ? kept : lost) += ch;
+        QCOMPARE(target.received(kept), kept);
+        if (lost.isEmpty())
             return;
-        QString lost;
-        QVERIFY2(lostOnlyOutsideTheLayout(expected, received, lost), qPrintable(received));
-        // GNOME pastes what its layout lacks; KDE takes no paste through the portal, and the user is told
-        // what is missing (the panel and a notification show this).
-        QVERIFY2(onKde(), qPrintable(received));
         QTRY_VERIFY(!failures.isEmpty());
         QString told;
         for (const QList<QVariant> &failure : std::as_const(failures))
