@@ -6,7 +6,6 @@
 import codecs
 import os
 import sys
-import termios
 import tty
 
 out = sys.argv[1]
