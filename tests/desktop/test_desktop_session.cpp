@@ -245,6 +245,7 @@ private slots:
         lines.removeIf([](const QString &line) { return line.contains("[On-device STT]"); });
         QCOMPARE(lines.mid(lines.size() - 2),
             QStringList({ "💾 Window position saved: (100.0, 150.0)", "🎹 Global hotkey manager stopped" }));
+        QCOMPARE(lines.count("💾 Window position saved: (100.0, 150.0)"), 2); // the move's, and the quit's
 
         tellwind = launch();
         QVERIFY(tellwind);
