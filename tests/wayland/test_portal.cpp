@@ -83,19 +83,6 @@ struct Rig {
     }
 };
 
-// Every key pressed is released later, none twice down.
-bool allReleased(const Keys &keys)
-{
-    QSet<QString> down;
-    for (const QString &key : keys) {
-        const QString keysym = key.section(' ', 0, 0);
-        if (key.endsWith(" 1") && down.contains(keysym))
-            return false;
-        key.endsWith(" 1") ? (void)down.insert(keysym) : (void)down.remove(keysym);
-    }
-    return down.isEmpty();
-}
-
 } // namespace
 
 class TestPortal : public QObject
@@ -208,8 +195,7 @@ private slots:
         ask("SetMode", { failing });
         const bool paste = QString(QTest::currentDataTag()).contains("paste");
         QVERIFY(rig.dictate({ paste ? "a\u00E9cd" : "abcd", paste ? "a\u00E9cdef" : "abcdef" }));
-        QCOMPARE(ask("Keysyms").toStringList(), typed);
-        QVERIFY(allReleased(ask("Keysyms").toStringList()));
+        QCOMPARE(ask("Keysyms").toStringList(), typed); // each key pressed released again, none twice down
         QCOMPARE(rig.failures.size(), 1);
         QVERIFY(rig.failures.first().first().toString().startsWith(
             "Typing stopped before the text was complete"));
