@@ -11,7 +11,7 @@ from gi.repository import Gio, GLib
 DESKTOP = "/org/freedesktop/portal/desktop"
 
 def method(name, *args):
-    """A method's introspection; each argument "type" (in) or ">type" (out)."""
+    """A method's XML; each argument "type" (in) or ">type" (out)."""
     return '<method name="%s">%s</method>' % (name, "".join(
         '<arg type="%s" direction="%s"/>' % ((arg[1:], "out") if arg[0] == ">" else (arg, "in")) for arg in args))
 
