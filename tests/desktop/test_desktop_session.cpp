@@ -1,21 +1,13 @@
-// On the harness's X server and bus: shortcuts from another XTEST client, the
-// tray item as a stand-in panel reads it over D-Bus, and the real program from
-// a new user's first launch to a relaunch at the panel's last place.
+// On the harness's X server and bus: shortcuts from another XTEST client, the tray item as a stand-in panel
+// reads it over D-Bus, and the real program from a new user's first launch to a relaunch at the panel's last
+// place.
 #include "app/ProcessRig.h"
 #include "common/Settings.h"
 #include "desktop/GlobalHotkeyManager.h"
 #include "desktop/Hotkey.h"
-#include "output/TextInsertionService.h"
-#include "platform/Pasteboard.h"
-#include "platform/SyntheticKeyLog.h"
-#include "platform/qt/QtAlertPresenter.h"
-#include "platform/qt/QtPasteboard.h"
-#include "platform/qt/RunningApplicationBundle.h"
-#include "platform/typing/xtest/XTestKeyboard.h"
 #include "platform/x11/X11KeyMonitor.h"
-#include "platform/x11/X11WindowSystem.h"
-#include "platform/xdg/DesktopWorkspace.h"
 #include "support/TerminalTarget.h"
+#include "support/TypingChain.h"
 
 #include <QFile>
 #include <QMutex>
@@ -58,13 +50,12 @@ const QDBusArgument &operator>>(const QDBusArgument &argument, Layout &layout)
 struct Item {
     QString service;
 
-    QVariant property(const QString &name) const
+    QString menuPath() const
     {
         const auto reply = call(service, "/StatusNotifierItem", "org.freedesktop.DBus.Properties", "Get",
-            { QStringLiteral("org.kde.StatusNotifierItem"), name });
-        return reply.value(0).value<QDBusVariant>().variant();
+            { QStringLiteral("org.kde.StatusNotifierItem"), QStringLiteral("Menu") });
+        return qvariant_cast<QDBusObjectPath>(reply.value(0).value<QDBusVariant>().variant()).path();
     }
-    QString menuPath() const { return qvariant_cast<QDBusObjectPath>(property("Menu")).path(); }
     void activate(const QString &click) const
     {
         call(service, "/StatusNotifierItem", "org.kde.StatusNotifierItem", click, { 10, 10 });
@@ -77,15 +68,14 @@ struct Item {
             = call(service, menuPath(), "com.canonical.dbusmenu", "GetLayout", { 0, -1, QStringList() });
         QStringList entries;
         for (const QDBusVariant &child : qdbus_cast<Layout>(layout.value(1)).children) {
-            const Layout item = qdbus_cast<Layout>(child.variant());
-            const QVariantMap &properties = item.properties;
-            const bool separator = properties.value("type") == "separator";
-            QString entry = separator ? "---" : properties.value("label").toString();
+            const auto [id, properties, children] = qdbus_cast<Layout>(child.variant());
+            QString entry
+                = properties.value("type") == "separator" ? "---" : properties.value("label").toString();
             for (const QStringList &keys : qdbus_cast<QList<QStringList>>(properties.value("shortcut")))
                 entry += " [" + keys.join('+') + "]";
             entries << entry;
             if (ids)
-                *ids << item.id;
+                *ids << id;
         }
         return entries;
     }
@@ -141,56 +131,25 @@ class TestDesktopSession : public QObject
     QThread watcherThread;
     Watcher *watcher = new Watcher;
     QTemporaryDir dir;
-    const QString program = tellwindProgram();
-    std::unique_ptr<TerminalTarget> xterm;
-    std::unique_ptr<GlobalHotkeyManager> hotkey;
-    int presses = 0;
-    int rKeysRead = 0;
-    SyntheticKeyLog sentKeys;
-
-    bool startHotkeyAndFocusedXterm()
-    {
-        presses = rKeysRead = 0;
-        Settings::setString(Hotkey::settingsKey, "Shift+R"); // chosen in the settings, never the default
-        auto monitor = std::make_unique<X11KeyMonitor>(sentKeys);
-        // Every R the monitor reads, counted two queue turns later: by then
-        // the hotkey call it may have queued has run, whichever handler came first.
-        monitor->addGlobalMonitor([this](const KeyEvent &event) {
-            if (event.keyCode == KeyEvent::ansiR)
-                QMetaObject::invokeMethod(
-                    this,
-                    [this] {
-                        QMetaObject::invokeMethod(
-                            this, [this] { ++rKeysRead; }, Qt::QueuedConnection);
-                    },
-                    Qt::QueuedConnection);
-        });
-        hotkey = std::make_unique<GlobalHotkeyManager>(std::move(monitor));
-        hotkey->onHotkeyPressed = [this] { ++presses; };
-        xterm = std::make_unique<TerminalTarget>(dir.filePath("typed.txt"));
-        return xterm->isReady();
-    }
-    QString typed() { return xterm->finish(); }
 
     std::unique_ptr<Child> launch()
     {
-        auto child = Child::start(userEnvironment(dir.path(), false), program); // a new user's
+        auto child = Child::start(userEnvironment(dir.path(), false), tellwindProgram()); // a new user's
         return child->waitForLine(tellwindReady, 20000) ? std::move(child) : nullptr;
     }
     static QString panel(Child &tellwind)
     {
-        const qint64 pid = tellwind.process().processId();
-        return xdotool({ "search", "--pid", QString::number(pid), "--name", "^Tellwind$" })
-            .section('\n', 0, 0);
+        const QString pid = QString::number(tellwind.process().processId());
+        return xdotool({ "search", "--pid", pid, "--name", "^Tellwind$" }).section('\n', 0, 0);
     }
 
 private slots:
+    // The panel is there before the first item is made, on a thread of its own: items register with a
+    // blocking call, possibly from this process.
     void initTestCase()
     {
         QStandardPaths::setTestModeEnabled(true);
         QSettings(Settings::filePath(), QSettings::IniFormat).clear();
-        // The panel is there before the first item is made, on a thread of its
-        // own: items register with a blocking call, possibly from this process.
         watcher->moveToThread(&watcherThread);
         watcherThread.start();
         bool serving = false;
@@ -204,43 +163,45 @@ private slots:
         watcherThread.quit();
         watcherThread.wait();
     }
-    void cleanup()
-    {
-        hotkey.reset();
-        Settings::remove(Hotkey::settingsKey);
-        xterm.reset();
-    }
 
     void userShiftRTogglesAndStillReachesTheFocusedApplication()
     {
-        QVERIFY(startHotkeyAndFocusedXterm());
+        Settings::setString(Hotkey::settingsKey, "Shift+R"); // chosen in the settings, never the default
+        int presses = 0, rKeysRead = 0;
+        QObject context; // gone first: what it still has queued is dropped
+        TypingChain
+            typing; // the program's typing service: XTest keys, which the monitor must know for its own
+        auto monitor = std::make_unique<X11KeyMonitor>(typing.sent);
+        // Every R the monitor reads, counted two queue turns later: by then the hotkey call it may have
+        // queued has run, whichever handler came first.
+        const auto later
+            = [&context](auto f) { QMetaObject::invokeMethod(&context, f, Qt::QueuedConnection); };
+        monitor->addGlobalMonitor([&](const KeyEvent &event) {
+            if (event.keyCode == KeyEvent::ansiR)
+                later([&] { later([&] { ++rKeysRead; }); });
+        });
+        GlobalHotkeyManager hotkey(std::move(monitor));
+        hotkey.onHotkeyPressed = [&presses] { ++presses; };
+        TerminalTarget xterm(dir.filePath("typed.txt"));
+        QVERIFY(xterm.isReady());
         xdotool({ "key", "shift+r", "Shift_R+r" });
         QTRY_COMPARE(presses, 2);
 
-        // Caps Lock on, Control or Alt held, no Shift: not the hotkey.
+        // Caps Lock on, Control or Alt held, no Shift: not the hotkey. Those keys came through XTEST, as ours
+        // do: the monitor has read them before dictation types.
         xdotool({ "key", "Caps_Lock", "shift+r", "Caps_Lock", "ctrl+shift+r", "alt+shift+r", "r" });
-        // Those keys came through XTEST, as ours do: the monitor has read them
-        // before dictation types.
         QTRY_COMPARE(rKeysRead, 6);
         QCOMPARE(presses, 2);
-        // Dictation typed by the real typing service: its capital Rs are Shift + R too.
-        QtPasteboard pasteboard;
-        XTestKeyboard keyboard(sentKeys, &pasteboard);
-        QtAlertPresenter alerts;
-        DesktopWorkspace workspace;
-        RunningApplicationBundle bundle;
-        NullWindowSystem windows;
-        NullPasteboard clipboard;
-        TextInsertionService typing(keyboard, alerts, workspace, bundle, windows, clipboard);
-        QCoro::waitFor(
-            typing.insertTranscript(typing.beginDictation(), { 1, 0, QStringLiteral("Richard Roe"), false }));
+        // Dictation's capital Rs are Shift + R too.
+        QCoro::waitFor(typing.type("Richard Roe"));
         // The user's own press after all that counts, once; none of ours is read.
         xdotool({ "key", "shift+r", "r" });
         QTRY_VERIFY(rKeysRead >= 8);
         QCOMPARE(rKeysRead, 8);
         QCOMPARE(presses, 3);
-        const QString text = typed(); // with what Ctrl and Alt made of the R between
+        const QString text = xterm.finish(); // with what Ctrl and Alt made of the R between
         QVERIFY2(text.startsWith("RRr") && text.endsWith("rRichard RoeRr"), qPrintable(text));
+        Settings::remove(Hotkey::settingsKey);
     }
 
     void programDictatesOnItsShortcutAndComesBackWhereItWasLeft()
@@ -251,16 +212,16 @@ private slots:
         const QString icon = runCommand("xprop", { "-id", panel(*tellwind), "_NET_WM_ICON" });
         QVERIFY2(icon.startsWith("_NET_WM_ICON(CARDINAL) = "), qPrintable(icon.left(200)));
 
-        // The shortcut in whatever has the focus starts and stops dictation, and so
-        // do a left click on the tray item and its first entry, which follows the state.
+        // The shortcut in whatever has the focus starts and stops dictation, and so do a left click on the
+        // tray item and its first entry, which follows the state.
         QTRY_COMPARE(watcher->items().size(), 1);
         const Item item { watcher->items().value(0) };
         QTRY_COMPARE(item.menu(),
             QStringList({ "Start Dictation", "---", "Show Panel", "Choose Language…", "Settings…", "---",
                 "Quit Tellwind" }));
         const auto count = [&tellwind](const QString &line) { return tellwind->lines().filter(line).size(); };
-        // A new user's shortcut is Ctrl+Alt+D: a capital R they type is only
-        // an R (were it the shortcut, this would start and stop).
+        // A new user's shortcut is Ctrl+Alt+D: a capital R they type is only an R (were it the shortcut, this
+        // would start and stop).
         xdotool({ "key", "shift+r", "ctrl+alt+d" });
         QTRY_COMPARE(count("✅ Recording started"), 1);
         QTRY_COMPARE(item.menu().value(0), QString("Stop Dictation"));
@@ -273,18 +234,18 @@ private slots:
         xdotool({ "key", "ctrl+alt+d" });
         QTRY_COMPARE_WITH_TIMEOUT(count("✅ Recording stopped"), 2, 15000);
 
-        // The user moves the panel, then quits from the tray: the place is
-        // saved once more on the way out.
+        // The user moves the panel, then quits from the tray: the place is saved once more on the way out.
         xdotool({ "windowmove", panel(*tellwind), "100", "150" });
         QVERIFY(tellwind->waitForLine("💾 Window position saved: (100.0, 150.0)"));
         item.click(6); // Quit Tellwind
         QVERIFY(tellwind->hasEnded(10000));
-        // The recognizer's model may finish loading in the background at any
-        // time (late on a slow machine); its line is not part of the quit.
+        // The recognizer's model may finish loading in the background at any time (late on a slow machine);
+        // its line is not part of the quit.
         QStringList lines = tellwind->lines();
         lines.removeIf([](const QString &line) { return line.contains("[On-device STT]"); });
         QCOMPARE(lines.mid(lines.size() - 2),
             QStringList({ "💾 Window position saved: (100.0, 150.0)", "🎹 Global hotkey manager stopped" }));
+        QCOMPARE(lines.count("💾 Window position saved: (100.0, 150.0)"), 2); // the move's, and the quit's
 
         tellwind = launch();
         QVERIFY(tellwind);

@@ -1,15 +1,13 @@
 #pragma once
 
-// A native Wayland terminal on the desktop of tests/desktops/desktop-session.sh
-// (foot on GNOME; konsole on KDE, where foot dies on KWin's virtual output),
-// running a raw-mode reader that keeps in a file what a text field would
-// hold: Backspace applied, every character recorded; or a GTK 4 text field
-// that keeps its text in a file the same way.
+// A native Wayland terminal on the desktop of tests/desktops/desktop-session.sh (foot on GNOME; konsole on
+// KDE, where foot dies on KWin's virtual output), running a raw-mode reader that keeps in a file what a text
+// field would hold: Backspace applied, every character recorded; or a GTK 4 text field that keeps its text in
+// a file the same way.
 #include "output/TextInsertionService.h"
 
 #include <qcoro/qcorotask.h>
 
-#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTest>
@@ -18,27 +16,24 @@ inline QString desktopName()
 {
     return qEnvironmentVariable("TELLWIND_DESKTOP");
 }
-
 inline QString desktopTool(const QString &name)
 {
-    return QDir(qEnvironmentVariable("TELLWIND_DESKTOP_TOOLS")).filePath(name);
+    return qEnvironmentVariable("TELLWIND_DESKTOP_TOOLS") + '/' + name;
 }
 
-// GNOME answers its permission dialog through the session's answerer; how
-// many times it asked so far.
+// GNOME answers its permission dialog through the session's answerer; how many times it asked so far.
 inline int dialogsAnswered()
 {
-    QFile file(qEnvironmentVariable("XDG_RUNTIME_DIR") + QStringLiteral("/dialogs-answered"));
+    QFile file(qEnvironmentVariable("XDG_RUNTIME_DIR") + "/dialogs-answered");
     return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().toInt() : 0;
 }
 
-// Keys pressed "on the desktop" from a RemoteDesktop session of their own,
-// as another keyboard would: a chord, pressed in order, released in reverse.
+// Keys pressed "on the desktop" from a RemoteDesktop session of their own, as another keyboard would: a
+// chord, pressed in order, released in reverse.
 inline bool pressOnDesktop(const QStringList &keys)
 {
     QProcess process;
-    process.start(
-        QStringLiteral("python3"), QStringList { desktopTool(QStringLiteral("press-keys.py")) } + keys);
+    process.start("python3", QStringList { desktopTool("press-keys.py") } + keys);
     return process.waitForFinished(60000) && process.exitCode() == 0;
 }
 
@@ -51,34 +46,28 @@ public:
     explicit DesktopTarget(const QString &path, Kind kind = Kind::terminal)
         : m_path(path)
     {
-        QFile::remove(path);
-        QFile::remove(path + QStringLiteral(".ready"));
-        const QStringList reader { QStringLiteral("python3"), desktopTool(QStringLiteral("raw-reader.py")),
-            path };
+        const QStringList reader { "python3", desktopTool("raw-reader.py"), path };
+        const bool kde = desktopName() == "kde";
         if (kind == Kind::field) {
-            m_terminal.start(
-                QStringLiteral("/usr/bin/python3"), { desktopTool(QStringLiteral("text-field.py")), path });
-        } else if (desktopName() == QLatin1String("kde")) {
+            m_terminal.start("/usr/bin/python3", { desktopTool("text-field.py"), path });
+        } else if (kde) {
             QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-            environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("wayland"));
+            environment.insert("QT_QPA_PLATFORM", "wayland");
             m_terminal.setProcessEnvironment(environment);
-            m_terminal.start(QStringLiteral("konsole"),
-                QStringList { QStringLiteral("--nofork"), QStringLiteral("--separate"), QStringLiteral("-e") }
-                    + reader);
+            m_terminal.start("konsole", QStringList { "--nofork", "--separate", "-e" } + reader);
         } else {
-            m_terminal.start(QStringLiteral("foot"), QStringList { QStringLiteral("-e") } + reader);
+            m_terminal.start("foot", QStringList { "-e" } + reader);
         }
-        // The reader writes FILE.focus once the terminal reports its focus
-        // (konsole does when it gets it; foot only on a later change).
+        // The reader writes FILE.focus once the terminal reports its focus (konsole does when it gets it;
+        // foot only on a later change).
         m_ready = m_terminal.waitForStarted()
             && QTest::qWaitFor(
-                [&path] { return QFile::exists(path + QStringLiteral(".ready")) || QFile::exists(path); },
-                20000);
-        // KWin may keep a new window from the focus when input went
-        // elsewhere last; a user would click into it.
-        if (m_ready && desktopName() == QLatin1String("kde"))
-            m_ready = QProcess::execute(desktopTool(QStringLiteral("focus-kde.sh")),
-                          { QString::number(m_terminal.processId()) })
+                [&path] { return QFile::exists(path + ".ready") || QFile::exists(path); }, 20000);
+        // KWin may keep a new window from the focus when input went elsewhere last; a user would click into
+        // it.
+        if (m_ready && kde)
+            m_ready
+                = QProcess::execute(desktopTool("focus-kde.sh"), { QString::number(m_terminal.processId()) })
                 == 0;
     }
     ~DesktopTarget()
@@ -88,23 +77,21 @@ public:
     }
     bool isReady() const { return m_ready; }
 
-    // Whether the terminal has the keyboard focus by its own last report;
-    // true until it reports losing it.
+    // Whether the terminal has the keyboard focus by its own last report; true until it reports losing it.
     bool keepsFocus() const
     {
-        QFile file(m_path + QStringLiteral(".focus"));
+        QFile file(m_path + ".focus");
         return !file.open(QIODevice::ReadOnly) || file.readAll() != "out";
     }
 
-    // A new window gets the keyboard focus a moment after it shows, and
-    // keys typed meanwhile go elsewhere: dictate a probe through `service`
-    // until one arrives. What arrived so far is left out of received().
+    // A new window gets the keyboard focus a moment after it shows, and keys typed meanwhile go elsewhere:
+    // dictate a probe through `service` until one arrives. What arrived so far is left out of received().
     bool settle(TextInsertionService &service)
     {
         // (What a probe leaves is no text(): count what arrived raw.)
         for (int attempt = 0; attempt < 15 && raw().isEmpty(); ++attempt) {
-            QCoro::waitFor(service.insertTranscript(
-                service.beginDictation(), { ++m_recording, 0, QStringLiteral("x"), true }));
+            QCoro::waitFor(
+                service.insertTranscript(service.beginDictation(), { ++m_recording, 0, "x", true }));
             (void)QTest::qWaitFor([this] { return !raw().isEmpty(); }, 1000);
         }
         m_probe = raw().size();
@@ -131,16 +118,15 @@ public:
     QString text() const
     {
         QString typed = raw().mid(m_probe);
-        // A probe that echoed late, and the separator a dictation into the
-        // place of the last one starts with, belong to the probe. (No text
-        // the tests dictate starts with an x, a dot or a space.)
+        // A probe that echoed late, and the separator a dictation into the place of the last one starts with,
+        // belong to the probe. (No text the tests dictate starts with an x, a dot or a space.)
         qsizetype start = 0;
         while (start < typed.size() && QStringView(u"x. ").contains(typed.at(start)))
             ++start;
         return typed.mid(start);
     }
-    // What arrived once it matches `expected`, or what there is after a
-    // bounded wait: the last keys may still be on their way.
+    // What arrived once it matches `expected`, or what there is after a bounded wait: the last keys may still
+    // be on their way.
     QString received(const QString &expected) const
     {
         (void)QTest::qWaitFor([&] { return text() == expected; }, 5000);

@@ -1,8 +1,7 @@
 #!/usr/bin/python3
-# Answers GNOME's "Remote desktop" permission dialog as a user at the screen
-# would: allows remote interaction and shares. It stays for the whole session,
-# since GNOME 43 asks again for every new session. Each answer is counted in
-# $XDG_RUNTIME_DIR/dialogs-answered, so tests can tell that GNOME asked.
+# Answers GNOME's "Remote desktop" permission dialog as a user at the screen would: allows remote interaction
+# and shares. It stays for the whole session, since GNOME 43 asks again for every new session. Each answer is
+# counted in $XDG_RUNTIME_DIR/dialogs-answered, so tests can tell that GNOME asked.
 import os
 import time
 

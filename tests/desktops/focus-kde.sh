@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
-# Gives the keyboard focus to the window of process PID on KWin, as a click
-# would: KWin keeps a new window from taking the focus after input went
-# elsewhere, and only a KWin script may hand it over.
+# Gives the keyboard focus to the window of process PID on KWin, as a click would: KWin keeps a new window
+# from taking the focus after input went elsewhere, and only a KWin script may hand it over.
 #
 #   focus-kde.sh PID
 set -eu

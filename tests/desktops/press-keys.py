@@ -1,16 +1,15 @@
 #!/usr/bin/python3
-# Presses keys "on the desktop" through a RemoteDesktop portal session of its
-# own, as another keyboard would: every key named is pressed in order, then
-# all are released in reverse order (a chord: Control_L Alt_L d), each call
-# awaited. Exits 0 once the desktop took every call.
+# Presses keys "on the desktop" through a RemoteDesktop portal session of its own, as another keyboard would:
+# every key named is pressed in order, then all are released in reverse order (a chord: Control_L Alt_L d),
+# each call awaited. Exits 0 once the desktop took every call.
 #
 #   press-keys.py Control_L Alt_L d
-#   press-keys.py --after FILE H i   # opens the session first, presses once FILE exists
-import os
 import sys
-import time
 
-from gi.repository import Gio, GLib
+import gi
+
+gi.require_version("Gdk", "4.0")
+from gi.repository import Gdk, Gio, GLib  # noqa: E402 - after the version it needs
 
 bus = Gio.bus_get_sync(Gio.BusType.SESSION)
 portal = "org.freedesktop.portal.Desktop"
@@ -51,22 +50,7 @@ session = created["session_handle"]
 request("SelectDevices", ("(oa{sv})", (session,)), {"types": GLib.Variant("u", 1)})
 request("Start", ("(osa{sv})", (session, "")), {})
 
-names = sys.argv[1:]
-if names[:1] == ["--after"]:
-    deadline = time.monotonic() + 60
-    while not os.path.exists(names[1]) and time.monotonic() < deadline:
-        time.sleep(0.05)
-    names = names[2:]
-keysyms = []
-for name in names:
-    keysym = int(name, 0) if name.startswith("0x") else None
-    if keysym is None:
-        import gi  # noqa: E402 - only names need it
-
-        gi.require_version("Gdk", "4.0")
-        from gi.repository import Gdk
-        keysym = Gdk.keyval_from_name(name)
-    keysyms.append(keysym)
+keysyms = [Gdk.keyval_from_name(name) for name in sys.argv[1:]]
 
 
 def notify(keysym, state):

@@ -1,30 +1,29 @@
 #!/usr/bin/python3
-# Runs in the target terminal: reads the terminal in raw mode and keeps in
-# FILE what a text field would hold: Backspace erases the last character,
-# Return is a line break, Ctrl+D ends. FILE is rewritten whole after every
-# character, so a test can wait for it to match. The terminal reports its
-# keyboard focus (DECSET 1004): FILE.ready appears once it first has it, and
-# FILE.focus says "in" or "out" from then on.
+# Runs in the target terminal: reads the terminal in raw mode and keeps in FILE what a text field would hold:
+# Backspace erases the last character, Return is a line break, Ctrl+D ends. FILE is rewritten whole after
+# every character, so a test can wait for it to match. The terminal reports its keyboard focus (DECSET 1004):
+# FILE.ready appears once it first has it, and FILE.focus says "in" or "out" from then on.
 import codecs
 import os
 import sys
-import termios
 import tty
 
 out = sys.argv[1]
 text = []
 
 
+def write(path, content):
+    with open(path + ".new", "w", encoding="utf-8") as f:
+        f.write(content)
+    os.replace(path + ".new", path)
+
+
 def save():
-    with open(out + ".new", "w", encoding="utf-8") as f:
-        f.write("".join(text))
-    os.replace(out + ".new", out)
+    write(out, "".join(text))
 
 
 def focus(state):
-    with open(out + ".focus.new", "w") as f:
-        f.write(state)
-    os.replace(out + ".focus.new", out + ".focus")
+    write(out + ".focus", state)
     if state == "in" and not os.path.exists(out + ".ready"):
         open(out + ".ready", "w").close()
 
@@ -54,8 +53,7 @@ while True:
             del pending[:2]
             continue
     if ch in ("\x7f", "\x08"):
-        if text:
-            text.pop()
+        text = text[:-1]
     elif ch == "\r":
         text.append("\n")
     else:

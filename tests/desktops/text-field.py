@@ -1,7 +1,6 @@
 #!/usr/bin/python3
-# A GTK 4 text field, the toolkit of GNOME's own applications: keeps in FILE
-# what it holds after every change, FILE.ready once it first has the
-# keyboard focus and FILE.focus "in" or "out" from then on, as raw-reader.py
+# A GTK 4 text field, the toolkit of GNOME's own applications: keeps in FILE what it holds after every change,
+# FILE.ready once it first has the keyboard focus and FILE.focus "in" or "out" from then on, as raw-reader.py
 # does for a terminal.
 import os
 import sys

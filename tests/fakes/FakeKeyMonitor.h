@@ -4,8 +4,8 @@
 
 #include <map>
 
-// Key monitors as the X11 backend runs them: a global monitor sees every key,
-// this program's windows included, so no local one is ever installed.
+// Key monitors as the X11 backend runs them: a global monitor sees every key, this program's windows
+// included, so no local one is ever installed.
 class FakeKeyMonitor : public KeyMonitor
 {
 public:

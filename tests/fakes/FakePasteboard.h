@@ -4,8 +4,8 @@
 
 #include <QStringList>
 
-// A clipboard in memory that writes down every operation in `log` ("read",
-// "text:é", "wait", "restore"; "taken" where another client read the text).
+// A clipboard in memory that writes down every operation in `log` ("read", "text:é", "wait", "restore";
+// "taken" where another client read the text).
 class FakePasteboard : public Pasteboard
 {
 public:
@@ -13,6 +13,8 @@ public:
     mutable QStringList log;
     // A clipboard manager, which copies each new text at once.
     bool manager = false;
+    // A target that reads a new text at this wait for it (a terminal that saw its paste key), 0 for none.
+    int readAtWait = 0;
 
     PasteboardContents contents() const override
     {
@@ -23,6 +25,7 @@ public:
     {
         log << QStringLiteral("text:") + text;
         current = { { { QStringLiteral("text/plain"), text.toUtf8() } } };
+        m_waits = 0;
         if (manager)
             log << QStringLiteral("taken");
     }
@@ -42,6 +45,11 @@ public:
     QCoro::Task<bool> waitForRead(int seen, std::chrono::milliseconds) override
     {
         log << QStringLiteral("wait");
+        if (++m_waits == readAtWait)
+            log << QStringLiteral("taken");
         co_return reads() > seen;
     }
+
+private:
+    int m_waits = 0;
 };

@@ -6,10 +6,9 @@
 
 #include <qcoro/qcorotimer.h>
 
-// Plays the focused text field of a US keyboard: `screen` is what the user
-// would now see, `keys` what reached it (⌫ a Backspace, ^V a paste from
-// `pasteboard`, ^⇧V the terminal's paste, which this field ignores). Keys fail
-// once `keysLeft` reaches 0 (never while negative).
+// Plays the focused text field of a US keyboard: `screen` is what the user would now see, `keys` what reached
+// it (⌫ a Backspace, ^V a paste from `pasteboard`, ^⇧V the terminal's paste, which this field ignores). Keys
+// fail once `keysLeft` reaches 0 (never while negative).
 class FakeTypingBackend : public TypingBackend
 {
 public:

@@ -1,6 +1,5 @@
-// The shortcut the user records: which keys can serve, how each desktop is
-// told about them, and on X11 that a grabbed one toggles dictation and
-// reaches no application.
+// The shortcut the user records: which keys can serve, how each desktop is told about them, and on X11 that a
+// grabbed one toggles dictation and reaches no application.
 #include "common/Settings.h"
 #include "desktop/GlobalHotkeyManager.h"
 #include "desktop/Hotkey.h"
@@ -8,7 +7,6 @@
 #include "platform/x11/X11KeyMonitor.h"
 #include "support/TerminalTarget.h"
 
-#include <QApplication>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -23,22 +21,23 @@ private slots:
     void init() { Settings::remove(Hotkey::settingsKey); }
     void cleanup() { Settings::remove(Hotkey::settingsKey); }
 
-    // A shortcut needs Ctrl, Alt or Super: Shift alone would eat a capital
-    // the user types. Each is told to the portal in its own terms.
+    // A shortcut needs Ctrl, Alt or Super: Shift alone would eat a capital the user types. Each is told to
+    // the portal in its own terms.
     void whichShortcutsCanBeRecorded_data()
     {
         QTest::addColumn<int>("key");
         QTest::addColumn<int>("modifiers");
         QTest::addColumn<QString>("portal"); // empty: refused
-        QTest::addRow("Ctrl+Alt+D") << int(Qt::Key_D) << int(Qt::ControlModifier | Qt::AltModifier)
-                                    << "CTRL+ALT+d";
-        QTest::addRow("Super+F5") << int(Qt::Key_F5) << int(Qt::MetaModifier) << "LOGO+F5";
-        QTest::addRow("Ctrl+Shift+1")
-            << int(Qt::Key_1) << int(Qt::ControlModifier | Qt::ShiftModifier) << "CTRL+SHIFT+1";
-        QTest::addRow("Shift+D") << int(Qt::Key_D) << int(Qt::ShiftModifier) << "";
-        QTest::addRow("D alone") << int(Qt::Key_D) << 0 << "";
-        QTest::addRow("a modifier as the key") << int(Qt::Key_Shift) << int(Qt::ControlModifier) << "";
-        QTest::addRow("Shift+R, the old default") << int(Qt::Key_R) << int(Qt::ShiftModifier) << "SHIFT+r";
+        const auto row = [](const char *name, int key, int modifiers, const char *portal) {
+            QTest::addRow("%s", name) << key << modifiers << QString(portal);
+        };
+        row("Ctrl+Alt+D", Qt::Key_D, Qt::ControlModifier | Qt::AltModifier, "CTRL+ALT+d");
+        row("Super+F5", Qt::Key_F5, Qt::MetaModifier, "LOGO+F5");
+        row("Ctrl+Shift+1", Qt::Key_1, Qt::ControlModifier | Qt::ShiftModifier, "CTRL+SHIFT+1");
+        row("Shift+D", Qt::Key_D, Qt::ShiftModifier, "");
+        row("D alone", Qt::Key_D, 0, "");
+        row("a modifier as the key", Qt::Key_Shift, Qt::ControlModifier, "");
+        row("Shift+R, the old default", Qt::Key_R, Qt::ShiftModifier, "SHIFT+r");
     }
     void whichShortcutsCanBeRecorded()
     {
@@ -49,25 +48,22 @@ private slots:
         QCOMPARE(hotkey ? hotkey->portalTrigger() : QString(), portal);
     }
 
-    // What the settings hold decides the shortcut: nothing stored is the
-    // default Ctrl+Alt+D, a stored choice (Shift + R among them) stays the
-    // user's, and a value no trigger can be made of reads as the default.
+    // What the settings hold decides the shortcut: nothing stored is the default Ctrl+Alt+D, a stored choice
+    // (Shift + R among them) stays the user's, and a value no trigger can be made of reads as the default.
     void storedShortcut_data()
     {
         QTest::addColumn<QVariant>("stored");
         QTest::addColumn<QString>("shown");
         QTest::addColumn<QString>("portal");
-        QTest::addRow("nothing stored") << QVariant() << "Ctrl+Alt+D"
-                                        << "CTRL+ALT+d";
-        QTest::addRow("Shift + R chosen") << QVariant("Shift+R") << "Shift + R"
-                                          << "SHIFT+r";
-        QTest::addRow("own chord") << QVariant("Ctrl+Shift+F9") << "Ctrl+Shift+F9"
-                                   << "CTRL+SHIFT+F9";
-        QTest::addRow("super") << QVariant("Meta+Space") << "Meta+Space"
-                               << "LOGO+space";
+        const auto row = [](const char *name, const QVariant &stored, const char *shown, const char *portal) {
+            QTest::addRow("%s", name) << stored << QString(shown) << QString(portal);
+        };
+        row("nothing stored", QVariant(), "Ctrl+Alt+D", "CTRL+ALT+d");
+        row("Shift + R chosen", "Shift+R", "Shift + R", "SHIFT+r");
+        row("own chord", "Ctrl+Shift+F9", "Ctrl+Shift+F9", "CTRL+SHIFT+F9");
+        row("super", "Meta+Space", "Meta+Space", "LOGO+space");
         for (const char *damaged : { "Ctrl+Nonsense+", "Ctrl+K, Ctrl+D", "D", "Shift+X", "" })
-            QTest::addRow("damaged '%s'", damaged) << QVariant(damaged) << "Ctrl+Alt+D"
-                                                   << "CTRL+ALT+d";
+            row(qPrintable(QString("damaged '%1'").arg(damaged)), damaged, "Ctrl+Alt+D", "CTRL+ALT+d");
     }
     void storedShortcut()
     {
@@ -83,10 +79,9 @@ private slots:
         QCOMPARE(hotkey.isDefault(), shown == "Ctrl+Alt+D");
     }
 
-    // A new user's Ctrl+Alt+D is grabbed: it toggles dictation and the
-    // focused application never sees it, while a capital R they type is only
-    // an R. A recorded shortcut is stored even when it is the default; back
-    // on Shift + R the grab goes.
+    // A new user's Ctrl+Alt+D is grabbed: it toggles dictation and the focused application never sees it,
+    // while a capital R they type is only an R. A recorded shortcut is stored even when it is the default;
+    // back on Shift + R the grab goes.
     void grabbedOnX11()
     {
         QTemporaryDir folder;
@@ -105,26 +100,21 @@ private slots:
         QCOMPARE(Settings::stringValue(Hotkey::settingsKey), QStringLiteral("Ctrl+Alt+D"));
         xdotool({ "key", "ctrl+alt+d" });
         QTRY_COMPARE(toggles, 2);
-        // Held down, it toggles once.
-        xdotool({ "keydown", "ctrl+alt+d", "sleep", "0.6", "keyup", "ctrl+alt+d" });
+        // Held down past the repeat delay (660 ms), it toggles once.
+        xdotool({ "keydown", "ctrl+alt+d", "sleep", "1", "keyup", "ctrl+alt+d" });
         QTRY_COMPARE(toggles, 3);
         xdotool({ "key", "x" });
 
         manager.resetHotkey();
         QCOMPARE(Settings::stringValue(Hotkey::settingsKey), QStringLiteral("Shift+R"));
         xdotool({ "key", "ctrl+alt+d", "y", "Return" });
-        // Only once the grab is gone does xterm see the keys (and reads
-        // Ctrl+Alt+D as the eight-bit character 0x84).
+        // Only once the grab is gone does xterm see the keys (and reads Ctrl+Alt+D as the eight-bit character
+        // 0x84).
         QCOMPARE(target.finish(), QStringLiteral("Rx\u0084y\n"));
         QCOMPARE(toggles, 3);
     }
 };
 
-int main(int argc, char **argv)
-{
-    QApplication app(argc, argv);
-    TestHotkey test;
-    return QTest::qExec(&test, argc, argv);
-}
+QTEST_MAIN(TestHotkey)
 
 #include "test_hotkey.moc"

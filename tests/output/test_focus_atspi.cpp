@@ -1,9 +1,7 @@
-// Which window has the focus, as the applications tell it over the
-// accessibility bus where a Wayland compositor will not say: the real bus and
-// real GTK windows, in a headless sway session or on the harness's X display
-// (the X server asked nothing: a null window system underneath, as on Wayland
-// without Xwayland), and the typing that must stay out of the window the
-// focus moved to.
+// Which window has the focus, as the applications tell it over the accessibility bus where a Wayland
+// compositor will not say: the real bus and real GTK windows, in a headless sway session or on the harness's
+// X display (the X server asked nothing: a null window system underneath, as on Wayland without Xwayland),
+// and the typing that must stay out of the window the focus moved to.
 #include "fakes/FakeAlertPresenter.h"
 #include "fakes/FakeApplicationBundle.h"
 #include "fakes/FakePasteboard.h"
@@ -14,8 +12,6 @@
 #include "platform/typing/virtualkeyboard/WaylandVirtualKeyboard.h"
 #include "platform/x11/X11WindowSystem.h"
 #include "support/TerminalTarget.h"
-
-#include <QProcess>
 
 #include <QDBusConnection>
 #include <QGuiApplication>
@@ -33,8 +29,7 @@ bool onSway()
     return !qEnvironmentVariableIsEmpty("SWAYSOCK");
 }
 
-// A window on screen, found by its title, given the keyboard focus by the
-// compositor (sway) or the X server.
+// A window on screen, found by its title, given the keyboard focus by the compositor (sway) or the X server.
 bool focusTitled(const QString &title)
 {
     if (!onSway())
@@ -42,29 +37,24 @@ bool focusTitled(const QString &title)
     return QTest::qWaitFor(
         [&title] {
             QProcess swaymsg;
-            swaymsg.start(QStringLiteral("swaymsg"), { QStringLiteral("[title=\"^%1$\"] focus").arg(title) });
+            swaymsg.start("swaymsg", { QString("[title=\"^%1$\"] focus").arg(title) });
             return swaymsg.waitForFinished(10000) && swaymsg.exitCode() == 0;
         },
         15000);
 }
 
-// A GTK window with an entry; it announces itself on the accessibility bus.
-std::unique_ptr<QProcess> startGtkWindow(const QString &title)
+// A window with the title: a GTK one with an entry, which announces itself on the accessibility bus, or a
+// terminal, which has no accessibility at all.
+std::unique_ptr<QProcess> start(const QString &title, bool terminal = false)
 {
     auto window = std::make_unique<QProcess>();
-    window->start(QStringLiteral("zenity"), { QStringLiteral("--entry"), QStringLiteral("--title"), title });
-    return window;
-}
-
-// A terminal, which has no accessibility at all.
-std::unique_ptr<QProcess> startTerminal(const QString &title)
-{
-    auto terminal = std::make_unique<QProcess>();
-    if (onSway())
-        terminal->start(QStringLiteral("foot"), { QStringLiteral("--title=") + title, "sleep", "120" });
+    if (!terminal)
+        window->start("zenity", { "--entry", "--title", title });
+    else if (onSway())
+        window->start("foot", { "--title=" + title, "sleep", "120" });
     else
-        terminal->start(QStringLiteral("xterm"), { "-title", title, "-e", "sleep", "120" });
-    return terminal;
+        window->start("xterm", { "-title", title, "-e", "sleep", "120" });
+    return window;
 }
 
 } // namespace
@@ -75,8 +65,8 @@ class TestFocusAtspi : public QObject
 
     QProcess m_launcher;
     std::optional<QDBusConnection> m_bus;
-    // A headless sway has no keyboard of its own, and a seat without one gives
-    // no window the keyboard focus: a desktop's user always has one.
+    // A headless sway has no keyboard of its own, and a seat without one gives no window the keyboard focus:
+    // a desktop's user always has one.
     std::unique_ptr<WaylandVirtualKeyboard> m_keyboard;
 
 private slots:
@@ -111,45 +101,42 @@ private slots:
         FakeApplicationBundle bundle;
         TextInsertionService service(field, alerts, workspace, bundle, windows, pasteboard);
 
-        auto first = startGtkWindow(QStringLiteral("FocusFirst"));
-        auto second = startGtkWindow(QStringLiteral("FocusSecond"));
-        QVERIFY(focusTitled(QStringLiteral("FocusFirst")));
+        auto first = start("FocusFirst");
+        auto second = start("FocusSecond");
+        QVERIFY(focusTitled("FocusFirst"));
         QTRY_VERIFY_WITH_TIMEOUT(windows.focusedWindow() != 0, 15000);
         const WindowSystem::WindowId firstId = windows.focusedWindow();
 
-        // A dictation types into the first window; the user clicks into the
-        // second before its last revision: that stays out of it, though no
-        // later dictation began (with the compositor alone, it went in).
+        // A dictation types into the first window; the user clicks into the second before its last revision:
+        // that stays out of it, though no later dictation began (with the compositor alone, it went in).
         auto dictation = service.beginDictation();
-        QCoro::waitFor(service.insertTranscript(dictation, { 1, 0, QStringLiteral("hello"), false }));
-        QVERIFY(focusTitled(QStringLiteral("FocusSecond")));
+        QCoro::waitFor(service.insertTranscript(dictation, { 1, 0, "hello", false }));
+        QVERIFY(focusTitled("FocusSecond"));
         QTRY_VERIFY_WITH_TIMEOUT(windows.focusedWindow() != firstId && windows.focusedWindow() != 0, 15000);
         const WindowSystem::WindowId secondId = windows.focusedWindow();
-        QCoro::waitFor(service.insertTranscript(dictation, { 1, 0, QStringLiteral("hello world"), true }));
+        QCoro::waitFor(service.insertTranscript(dictation, { 1, 0, "hello world", true }));
         QCOMPARE(field.keys, QStringLiteral("hello"));
         QVERIFY(dictation->heldBack);
 
-        // Back in the first window it is the same window again; a new
-        // dictation there types, and the second window is a window of its own.
-        // (Sway now and then gives the focus back to the other dialog right
+        // Back in the first window it is the same window again; a new dictation there types, and the second
+        // window is a window of its own. (Sway now and then gives the focus back to the other dialog right
         // after: asked again, it stays.)
-        QTRY_VERIFY_WITH_TIMEOUT(
-            focusTitled(QStringLiteral("FocusFirst")) && windows.focusedWindow() == firstId, 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(focusTitled("FocusFirst") && windows.focusedWindow() == firstId, 15000);
         auto next = service.beginDictation();
-        QCoro::waitFor(service.insertTranscript(next, { 2, 0, QStringLiteral("again"), true }));
+        QCoro::waitFor(service.insertTranscript(next, { 2, 0, "again", true }));
         QCOMPARE(field.keys, QStringLiteral("hello. again"));
 
-        // A window that does not tell (xterm has no accessibility) leaves the
-        // focus unknown rather than in the window the user left.
-        auto terminal = startTerminal(QStringLiteral("FocusPlain"));
-        QVERIFY(focusTitled(QStringLiteral("FocusPlain")));
+        // A window that does not tell (xterm has no accessibility) leaves the focus unknown rather than in
+        // the window the user left.
+        auto terminal = start("FocusPlain", true);
+        QVERIFY(focusTitled("FocusPlain"));
         QTRY_COMPARE_WITH_TIMEOUT(windows.focusedWindow(), WindowSystem::WindowId(0), 15000);
 
-        // So does an application that ends while its window is active (the
-        // other one ends first: the focus would go back to it).
+        // So does an application that ends while its window is active (the other one ends first: the focus
+        // would go back to it).
         first->kill();
         first->waitForFinished();
-        QVERIFY(focusTitled(QStringLiteral("FocusSecond")));
+        QVERIFY(focusTitled("FocusSecond"));
         QTRY_COMPARE_WITH_TIMEOUT(windows.focusedWindow(), secondId, 15000);
         second->kill();
         second->waitForFinished();

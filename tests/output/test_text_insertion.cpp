@@ -24,59 +24,48 @@ private slots:
 
     void init() { rig = std::make_unique<TypingRig>(); }
 
-    // Updates of one utterance: the keys each costs, what the field shows,
-    // and that characters outside the layout are pasted in runs, a
-    // terminal's chord tried first and the chord that worked kept.
+    // Updates of one utterance: the keys each costs, what the field shows, and that characters outside the
+    // layout are pasted in runs, a terminal's chord tried first and the chord that worked kept.
     void typesOnlyWhatChanged_data()
     {
-        QTest::addColumn<QStringList>("earlier");
+        QTest::addColumn<QString>("earlier");
         QTest::addColumn<QString>("next");
         QTest::addColumn<QString>("keys");
-        QTest::addColumn<QString>("screen");
-        QTest::addRow("revised ending") << QStringList { "Hello word" } << "Hello world"
-                                        << "⌫ld"
-                                        << "Hello world";
-        QTest::addRow("shrinking") << QStringList { "Hello world this is" } << "Hello" << QString(14, u'⌫')
-                                   << "Hello";
-        QTest::addRow("combining mark composed and pasted")
-            << QStringList { "Cafe" } << u"Cafe\u0301 au lait"_qs << "⌫^⇧V^V au lait"
-            << u"Caf\u00E9 au lait"_qs;
-        QTest::addRow("emoji sequences are one character")
-            << QStringList { "We " + family } << "We " + flag << "⌫^V"
-            << "We " + flag;
-        // Marks a formatter makes arrive as themselves, not as plain forms.
-        // The field ignores the terminal's chord: once Ctrl+V worked, it
-        // comes first.
-        QTest::addRow("typographic marks") << QStringList {} << u"\u201Ca\u201D \u2013 b\u2026"_qs
-                                           << "^⇧V^Va^V ^V b^V" << u"\u201Ca\u201D \u2013 b\u2026"_qs;
+        QTest::addColumn<QString>("screen"); // empty: the next text itself
+        const auto row = [](const char *name, const QString &earlier, const QString &next,
+                             const QString &keys, const QString &screen = {}) {
+            QTest::addRow("%s", name) << earlier << next << keys << screen;
+        };
+        row("revised ending", "Hello word", "Hello world", "⌫ld");
+        row("shrinking", "Hello world this is", "Hello", QString(14, u'⌫'));
+        row("combining mark composed and pasted", "Cafe", u"Cafe\u0301 au lait"_qs, "⌫^⇧V^V au lait",
+            u"Caf\u00E9 au lait"_qs);
+        row("emoji sequences are one character", "We " + family, "We " + flag, "⌫^V");
+        // Marks a formatter makes arrive as themselves, not as plain forms. The field ignores the terminal's
+        // chord: once Ctrl+V worked, it comes first.
+        row("typographic marks", "", u"\u201Ca\u201D \u2013 b\u2026"_qs, "^⇧V^Va^V ^V b^V");
     }
     void typesOnlyWhatChanged()
     {
-        QFETCH(QStringList, earlier);
+        QFETCH(QString, earlier);
         QFETCH(QString, next);
         QFETCH(QString, keys);
         QFETCH(QString, screen);
-        // A clipboard manager copies each text at once; only the field's
-        // own read means the paste key worked.
+        // A clipboard manager copies each text at once; only the field's own read means the paste key worked.
         rig->pasteboard.manager = true;
-        for (const QString &text : earlier)
-            type(text);
+        if (!earlier.isEmpty())
+            type(earlier);
         rig->field.keys.clear();
         type(next);
         QCOMPARE(rig->field.keys, keys);
-        QCOMPARE(rig->field.screen, screen);
+        QCOMPARE(rig->field.screen, screen.isEmpty() ? next : screen);
         QCOMPARE(Graphemes::canonical(rig->service.lastInsertedText()), Graphemes::canonical(next));
         // Every paste put the user's clipboard back.
         QCOMPARE(rig->pasteboard.log.count("read"), rig->pasteboard.log.count("restore"));
         QCOMPARE(rig->failures.size(), 0);
-    }
 
-    // What one window taught about pasting does not carry over to the next
-    // dictation, which may type into a terminal: a field's Ctrl+V would be a
-    // control character there.
-    void eachDictationTriesTheTerminalsPasteFirst()
-    {
-        type(u"\u00E9"_qs);
+        // What one window taught about pasting does not carry over to the next dictation, which may type into
+        // a terminal: a field's Ctrl+V would be a control character there.
         rig->scope = rig->service.beginDictation();
         rig->field.keys.clear();
         type(u"\u00E9"_qs);
@@ -88,20 +77,17 @@ private slots:
         // Updates as "utterance|text", in the order the recognizer sends them.
         QTest::addColumn<QStringList>("updates");
         QTest::addColumn<QString>("screen");
+        const auto row = [](const char *name, const QStringList &updates, const QString &screen) {
+            QTest::addRow("%s", name) << updates << screen;
+        };
         const QString heard = "censor report to the finance team period new line thanks period";
         const QString meant = "send the report to the finance team period new line thanks period";
-        QTest::addRow("a final that rewrites the start is an edit, however long")
-            << QStringList { "0|" + heard, "0|" + meant } << meant;
-        QTest::addRow("a new utterance follows after a separator")
-            << QStringList { "0|hello world", "1|next one" } << "hello world. next one";
-        QTest::addRow("a final that says nothing takes its utterance back")
-            << QStringList { "0|hello", "1|uh", "1|" } << "hello";
-        QTest::addRow("extending the last character retypes it")
-            << QStringList { u"0|क"_qs, u"0|कि"_qs } << u"कि"_qs;
-        QTest::addRow("an earlier utterance is not reached through a later one")
-            << QStringList { "0|one", "1|two", "0|uno" } << "one. two";
+        row("a rewritten start is an edit, however long", { "0|" + heard, "0|" + meant }, meant);
+        row("a new utterance after a separator", { "0|hello world", "1|next one" }, "hello world. next one");
+        row("an empty final takes it back", { "0|hello", "1|uh", "1|" }, "hello");
+        row("extending the last character retypes it", { u"0|क"_qs, u"0|कि"_qs }, u"कि"_qs);
+        row("no edit through a later utterance", { "0|one", "1|two", "0|uno" }, "one. two");
     }
-
     void editsTheUtteranceEachUpdateBelongsTo()
     {
         QFETCH(QStringList, updates);
@@ -128,20 +114,18 @@ private slots:
         QCOMPARE(rig->field.screen, QString("Hello there world"));
         QVERIFY(!rig->service.pendingText() && !rig->service.isTyping());
 
-        // Updates of different utterances all count, in order: the first
-        // one's final is not folded into the next one's start.
+        // Updates of different utterances all count, in order: the first one's final is not folded into the
+        // next one's start.
         run = rig->service.insertTranscript(rig->scope, { 1, 0, "Hello there world, and", false });
         auto last = rig->service.insertTranscript(rig->scope, { 1, 0, "Hello there world, and you", true });
         auto next = rig->service.insertTranscript(rig->scope, { 1, 1, "next one", false });
-        QCoro::waitFor(run);
-        QCoro::waitFor(last);
-        QCoro::waitFor(next);
+        for (auto *task : { &run, &last, &next })
+            QCoro::waitFor(*task);
         QCOMPARE(rig->field.screen, QString("Hello there world, and you. next one"));
     }
 
-    // A key that fails ends the text where it failed, the user is told
-    // once, and nothing later of that recording is typed onto the wrong
-    // text; a paste that no target takes only names what is missing, once
+    // A key that fails ends the text where it failed, the user is told once, and nothing later of that
+    // recording is typed onto the wrong text; a paste that no target takes only names what is missing, once
     // per character per recording.
     void failuresAreToldNeverSilent()
     {
@@ -157,11 +141,10 @@ private slots:
         type(u"caf\u00E9 \u2013 ok"_qs);
         type(u"caf\u00E9 \u2013 ok \u2013 \u20AC"_qs);
         QCOMPARE(rig->field.screen, QString("caf  ok  "));
+        const QString missing = "These characters could not be typed on this desktop: ";
         QCOMPARE(rig->failures.size(), 2);
-        QCOMPARE(rig->failures.at(0).first().toString(),
-            u"These characters could not be typed on this desktop: \u00E9 \u2013"_qs);
-        QCOMPARE(rig->failures.at(1).first().toString(),
-            u"These characters could not be typed on this desktop: \u00E9 \u2013 \u20AC"_qs);
+        QCOMPARE(rig->failures.at(0).first().toString(), missing + u"\u00E9 \u2013"_qs);
+        QCOMPARE(rig->failures.at(1).first().toString(), missing + u"\u00E9 \u2013 \u20AC"_qs);
         // A new recording starts afresh.
         rig->scope = rig->service.beginDictation();
         typeUtterance(*rig, u"\u00E9"_qs);

@@ -11,8 +11,7 @@
 
 #include <memory>
 
-// The desktop services an AppDelegate plugs in, on fakes: no tray, no key
-// monitor, no autostart file.
+// The desktop services an AppDelegate plugs in, on fakes: no tray, no key monitor, no autostart file.
 struct DesktopServices {
     AuthManager authManager;
     LaunchAtLoginManager launchAtLoginManager { std::make_unique<FakeAutostartStore>(), "/usr/bin/tellwind" };

@@ -12,8 +12,8 @@
 
 #include <qcoro/qcorotask.h>
 
-// The real typing service between fakes: a text field that records the keys
-// it gets and takes pastes from the fake clipboard.
+// The real typing service between fakes: a text field that records the keys it gets and takes pastes from the
+// fake clipboard.
 struct TypingRig {
     FakeTypingBackend field;
     FakePasteboard pasteboard;

@@ -1,8 +1,7 @@
 # shellcheck shell=bash
-# Sourced by the scripts that start a private desktop session for a test
-# (tests/wayland/sway-session.sh, tests/desktops/desktop-session.sh):
-# compositors refuse root or misbehave under it, so as root the session runs
-# as a system user made on first use; anyone else runs it as themselves.
+# Sourced by the scripts that start a private desktop session for a test (tests/wayland/sway-session.sh,
+# tests/desktops/desktop-session.sh): compositors refuse root or misbehave under it, so as root the session
+# runs as a system user made on first use; anyone else runs it as themselves.
 #
 #   session_start NAME USER PROGRAM
 # sets user, uid, run_as, work, run, home, user_env; as_user, daemon NAME
@@ -29,9 +28,8 @@ session_start() {
     trap session_cleanup EXIT
     trap 'exit 130' INT TERM
 
-    # A build under a private home folder (mode 700) is out of the user's
-    # reach: let it pass through the folders on the way (search only,
-    # nothing becomes readable).
+    # A build under a private home folder (mode 700) is out of the user's reach: let it pass through the
+    # folders on the way (search only, nothing becomes readable).
     if [ "$(id -u)" = 0 ] && [ -e "$program" ] && ! "${run_as[@]}" test -x "$program"; then
         local folder
         folder=$(dirname "$(readlink -f "$program")")
@@ -53,8 +51,8 @@ session_start() {
         XDG_DATA_HOME="$home/data" XDG_CACHE_HOME="$home/cache" LANG=C.UTF-8)
 }
 
-# Each daemon leads a process group of its own that cleanup ends as a whole:
-# runuser does not pass a signal on.
+# Each daemon leads a process group of its own that cleanup ends as a whole: runuser does not pass a signal
+# on.
 session_cleanup() {
     for pid in "${pids[@]}"; do kill -- "-$pid" 2>/dev/null; done
     for pid in "${pids[@]}"; do

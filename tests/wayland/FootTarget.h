@@ -1,19 +1,20 @@
 #pragma once
 
-// A native Wayland terminal in the sway session of tests/wayland/sway-session.sh:
-// its `cat` writes what it is typed into a file.
+// A native Wayland terminal in the sway session of tests/wayland/sway-session.sh: its `cat` writes what it is
+// typed into a file.
 #include "platform/typing/virtualkeyboard/WaylandVirtualKeyboard.h"
 
 #include <qcoro/qcorotask.h>
 
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTest>
 
 inline QString swaymsg(const QStringList &arguments)
 {
     QProcess process;
-    process.start(QStringLiteral("swaymsg"), arguments);
+    process.start("swaymsg", arguments);
     process.waitForFinished(10000);
     return QString::fromUtf8(process.readAllStandardOutput());
 }
@@ -27,9 +28,7 @@ public:
         : m_path(path)
     {
         QFile::remove(path);
-        m_foot.start(QStringLiteral("foot"),
-            { QStringLiteral("--app-id=%1").arg(appId), QStringLiteral("-e"), QStringLiteral("sh"),
-                QStringLiteral("-c"), QStringLiteral("exec cat > \"$0\""), path });
+        m_foot.start("foot", { QString("--app-id=") + appId, "-e", "sh", "-c", "exec cat > \"$0\"", path });
         m_ready = m_foot.waitForStarted() && QTest::qWaitFor([&path] { return QFile::exists(path); }, 10000)
             && QTest::qWaitFor([] { return isFocused(); }, 5000);
     }
@@ -42,15 +41,18 @@ public:
 
     static bool isFocused()
     {
-        swaymsg({ QStringLiteral("[app_id=\"%1\"] focus").arg(appId) });
-        // The focused node is the only one whose "focused" is true; app_id
-        // follows it within the same object.
-        const QString tree = swaymsg({ QStringLiteral("-t"), QStringLiteral("get_tree") });
-        const qsizetype focused = tree.indexOf(QStringLiteral("\"focused\": true"));
-        return focused >= 0
-            && tree.indexOf(QStringLiteral("\"app_id\": \"%1\"").arg(appId), focused) > focused
-            && tree.indexOf(QStringLiteral("\"app_id\""), focused)
-            == tree.indexOf(QStringLiteral("\"app_id\": \"%1\"").arg(appId), focused);
+        swaymsg({ QString("[app_id=\"%1\"] focus").arg(appId) });
+        return focusedAppId() == appId;
+    }
+    // The app_id of the window sway gives the keyboard: the only node whose "focused" is true, its app_id
+    // following within the same object.
+    static QString focusedAppId()
+    {
+        const QString tree = swaymsg({ "-t", "get_tree" });
+        const qsizetype focused = tree.indexOf("\"focused\": true");
+        const QRegularExpressionMatch match
+            = QRegularExpression(R"("app_id": "?([^",]*))").match(tree, focused);
+        return focused >= 0 && match.hasMatch() ? match.captured(1) : QString();
     }
 
     // One Ctrl+D hands over the unfinished line, the second ends cat.
@@ -58,12 +60,10 @@ public:
     {
         WaylandVirtualKeyboard keyboard(qEnvironmentVariable("WAYLAND_DISPLAY"));
         for (int i = 0; i < 2; ++i)
-            QCoro::waitFor(keyboard.pressKey(*KeyChord::parse(QStringLiteral("ctrl+d"))));
+            QCoro::waitFor(keyboard.pressKey(*KeyChord::parse("ctrl+d")));
         m_foot.waitForFinished(10000);
         QFile file(m_path);
-        if (!file.open(QIODevice::ReadOnly))
-            return {};
-        return QString::fromUtf8(file.readAll());
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
     }
 
 private:

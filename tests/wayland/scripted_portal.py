@@ -1,56 +1,39 @@
 #!/usr/bin/python3
-"""A scripted xdg-desktop-portal on the session bus: the RemoteDesktop and
-GlobalShortcuts interfaces with their Request and Session objects, answering
-as the test tells it through org.tellwind.Test (SetMode, Keysyms, Calls,
-Activate, MaxInFlight). Prints "ready" once it owns its name; ends when its
-standard input closes. Like the real portal, which hands each call to the
-compositor from a worker thread, mode "reorder" lets a key call overtake one
-sent before it that is still unanswered; "fail-key:N" refuses the Nth key
-call from then on."""
+"""A scripted xdg-desktop-portal on the session bus: the RemoteDesktop and GlobalShortcuts interfaces with their
+Request and Session objects, answering as the test tells it through org.tellwind.Test (SetMode, Keysyms,
+Calls, Activate, MaxInFlight). Prints "ready" once it owns its name; ends when its standard input closes. Like
+the real portal, which hands each call to the compositor from a worker thread, mode "reorder" lets a key call
+overtake one sent before it that is still unanswered; "fail-key:N" refuses the Nth key call from then on."""
 import sys
 
 from gi.repository import Gio, GLib
 
 DESKTOP = "/org/freedesktop/portal/desktop"
 
-XML = """
-<node>
-  <interface name="org.freedesktop.portal.RemoteDesktop">
-    <method name="CreateSession"><arg type="a{sv}" direction="in"/><arg type="o" direction="out"/></method>
-    <method name="SelectDevices"><arg type="o" direction="in"/><arg type="a{sv}" direction="in"/>
-      <arg type="o" direction="out"/></method>
-    <method name="Start"><arg type="o" direction="in"/><arg type="s" direction="in"/>
-      <arg type="a{sv}" direction="in"/><arg type="o" direction="out"/></method>
-    <method name="NotifyKeyboardKeysym"><arg type="o" direction="in"/><arg type="a{sv}" direction="in"/>
-      <arg type="i" direction="in"/><arg type="u" direction="in"/></method>
-    <property name="AvailableDeviceTypes" type="u" access="read"/>
-    <property name="version" type="u" access="read"/>
-  </interface>
-  <interface name="org.freedesktop.portal.GlobalShortcuts">
-    <method name="CreateSession"><arg type="a{sv}" direction="in"/><arg type="o" direction="out"/></method>
-    <method name="BindShortcuts"><arg type="o" direction="in"/><arg type="a(sa{sv})" direction="in"/>
-      <arg type="s" direction="in"/><arg type="a{sv}" direction="in"/><arg type="o" direction="out"/></method>
-    <signal name="Activated"><arg type="o"/><arg type="s"/><arg type="t"/><arg type="a{sv}"/></signal>
-    <signal name="Deactivated"><arg type="o"/><arg type="s"/><arg type="t"/><arg type="a{sv}"/></signal>
-    <property name="version" type="u" access="read"/>
-  </interface>
-  <interface name="org.tellwind.Test">
-    <method name="SetMode"><arg type="s" direction="in"/></method>
-    <method name="Keysyms"><arg type="as" direction="out"/></method>
-    <method name="Calls"><arg type="as" direction="out"/></method>
-    <method name="Activate"><arg type="s" direction="in"/></method>
-    <method name="MaxInFlight"><arg type="u" direction="out"/></method>
-  </interface>
-</node>
-"""
-SESSION_XML = """
-<node>
-  <interface name="org.freedesktop.portal.Session">
-    <method name="Close"/>
-    <signal name="Closed"><arg type="a{sv}"/></signal>
-  </interface>
-</node>
-"""
+def method(name, *args):
+    """A method's XML; each argument "type" (in) or ">type" (out)."""
+    return '<method name="%s">%s</method>' % (name, "".join(
+        '<arg type="%s" direction="%s"/>' % ((arg[1:], "out") if arg[0] == ">" else (arg, "in")) for arg in args))
+
+
+def interface(name, *members):
+    return '<interface name="%s">%s</interface>' % (name, "".join(members))
+
+
+VERSION = '<property name="version" type="u" access="read"/>'
+SIGNAL = '<signal name="%s"><arg type="o"/><arg type="s"/><arg type="t"/><arg type="a{sv}"/></signal>'
+XML = "<node>%s</node>" % "".join([
+    interface("org.freedesktop.portal.RemoteDesktop", method("CreateSession", "a{sv}", ">o"),
+              method("SelectDevices", "o", "a{sv}", ">o"), method("Start", "o", "s", "a{sv}", ">o"),
+              method("NotifyKeyboardKeysym", "o", "a{sv}", "i", "u"), VERSION,
+              '<property name="AvailableDeviceTypes" type="u" access="read"/>'),
+    interface("org.freedesktop.portal.GlobalShortcuts", method("CreateSession", "a{sv}", ">o"),
+              method("BindShortcuts", "o", "a(sa{sv})", "s", "a{sv}", ">o"),
+              SIGNAL % "Activated", SIGNAL % "Deactivated", VERSION),
+    interface("org.tellwind.Test", method("SetMode", "s"), method("Keysyms", ">as"), method("Calls", ">as"),
+              method("Activate", "s"), method("MaxInFlight", ">u"))])
+SESSION_XML = "<node>%s</node>" % interface("org.freedesktop.portal.Session", method("Close"),
+                                             '<signal name="Closed"><arg type="a{sv}"/></signal>')
 
 
 def sender_part(sender):
@@ -61,19 +44,13 @@ class Portal:
     def __init__(self, connection):
         self.connection = connection
         self.mode = "accept"
-        self.close_after = -1
-        self.fail_key = -1
-        self.key_calls = 0
-        self.in_flight = 0
-        self.max_in_flight = 0
-        self.keysyms = []
-        self.calls = []
-        self.sessions = {}  # path -> (registration id, open, interface)
-        self.tokens = 0
+        self.close_after = self.fail_key = -1
+        self.key_calls = self.in_flight = self.max_in_flight = self.tokens = 0
+        self.keysyms, self.calls = [], []
+        self.sessions = {}  # path -> [registration id, open, kind, sender, shortcuts named]
         self.session_info = Gio.DBusNodeInfo.new_for_xml(SESSION_XML).interfaces[0]
-        info = Gio.DBusNodeInfo.new_for_xml(XML)
-        for interface in info.interfaces:
-            connection.register_object(DESKTOP, interface, self.call, self.get_property, None)
+        for info in Gio.DBusNodeInfo.new_for_xml(XML).interfaces:
+            connection.register_object(DESKTOP, info, self.call, self.get_property, None)
 
     def get_property(self, connection, sender, path, interface, name):
         if name == "AvailableDeviceTypes":
@@ -150,8 +127,8 @@ class Portal:
             if self.mode != "reorder":
                 self.take_key(args, invocation)
                 return
-            # Alternately slow and quick: a call sent while the one before is
-            # still held is answered, and reaches the compositor, first.
+            # Alternately slow and quick: a call sent while the one before is still held is answered, and
+            # reaches the compositor, first.
             self.in_flight += 1
             self.max_in_flight = max(self.max_in_flight, self.in_flight)
             delay = 30 if self.key_calls % 2 else 2
@@ -185,13 +162,11 @@ class Portal:
             invocation.return_value(self.respond(sender, args[3], 0,
                                                  {"shortcuts": GLib.Variant("a(sa{sv})", bound)}))
         elif method == "SetMode":
-            mode = args[0]
-            if mode.startswith("close-after:"):
-                self.close_after = int(mode.split(":")[1])
-                mode = "accept"
-            elif mode.startswith("fail-key:"):
-                self.fail_key = self.key_calls + int(mode.split(":")[1])
-                mode = "accept"
+            mode, _, count = args[0].partition(":")
+            if mode == "close-after":
+                self.close_after, mode = int(count), "accept"
+            elif mode == "fail-key":
+                self.fail_key, mode = self.key_calls + int(count), "accept"
             self.mode = mode
             invocation.return_value(None)
         elif method == "Keysyms":

@@ -1,5 +1,4 @@
-// Which session the environment describes, and which typing backend each
-// kind of session gets.
+// Which session the environment describes, and which typing backend each kind of session gets.
 #include "platform/typing/TypingBackends.h"
 
 #include "fakes/FakePasteboard.h"
@@ -55,30 +54,27 @@ private slots:
         QFETCH(bool, limited);
         QFETCH(QString, asked);
         QString probed;
-        // The real table, each probe replaced by one that only says what
-        // the row offers and notes that it was asked.
+        // The real table, each probe replaced by one that only says what the row offers and notes that it was
+        // asked.
         QList<TypingBackendRow> table = typingBackendTable();
         for (TypingBackendRow &row : table) {
-            const char backend = QString::fromLatin1(row.name).startsWith("Wayland") ? 'v'
-                : QString::fromLatin1(row.name).startsWith("Remote")                 ? 'p'
-                                                                                     : 'x';
+            const char backend = row.name[0] == 'W' ? 'v' : row.name[0] == 'R' ? 'p' : 'x';
             row.probe = [&, backend](
                             const SessionInfo &) { return (probed += backend, offered.contains(backend)); };
         }
-        const TypingChoice choice
-            = chooseTypingBackend(SessionInfo::fromEnvironment(environment(assignments)), table);
+        const SessionInfo session = SessionInfo::fromEnvironment(environment(assignments));
+        const TypingChoice choice = chooseTypingBackend(session, table);
         QCOMPARE(choice.name(), chosen);
         QCOMPARE(!choice.limitation.isEmpty(), limited);
-        // A better backend is never passed over, and nothing past the chosen
-        // one is asked about (each probe may open a connection).
+        // A better backend is never passed over, and nothing past the chosen one is asked about (each probe
+        // may open a connection).
         QCOMPARE(probed, asked);
         // Every row builds a backend, the last one too, which says why it types nothing.
         if (chosen == "none") {
             QVERIFY(choice.row && choice.row->make);
             SyntheticKeyLog sent;
             FakePasteboard pasteboard;
-            auto backend = choice.row->make(
-                { SessionInfo::fromEnvironment(environment(assignments)), sent, pasteboard });
+            auto backend = choice.row->make({ session, sent, pasteboard });
             QVERIFY(!backend->canSynthesizeInput());
             const TypingResult typed = QCoro::waitFor(backend->typeText("a"));
             QCOMPARE(typed.status, TypingResult::Status::failed);
@@ -90,12 +86,10 @@ private slots:
     // The chords the backends press are read as desktop settings write them.
     void chordsParse()
     {
-        QCOMPARE(
-            KeyChord::parse("ctrl+shift+v"), (std::optional<KeyChord>(KeyChord { 'v', true, true, false })));
-        QCOMPARE(
-            KeyChord::parse("Return"), (std::optional<KeyChord>(KeyChord { 0xff0d, false, false, false })));
-        QCOMPARE(
-            KeyChord::parse("Alt+Tab"), (std::optional<KeyChord>(KeyChord { 0xff09, false, false, true })));
+        using Chord = std::optional<KeyChord>;
+        QCOMPARE(KeyChord::parse("ctrl+shift+v"), Chord({ 'v', true, true, false }));
+        QCOMPARE(KeyChord::parse("Return"), Chord({ 0xff0d, false, false, false }));
+        QCOMPARE(KeyChord::parse("Alt+Tab"), Chord({ 0xff09, false, false, true }));
         QVERIFY(!KeyChord::parse("hyper+v") && !KeyChord::parse("ctrl+nosuchkey"));
     }
 };
