@@ -35,6 +35,8 @@ public:
     Session()
     {
         environment.insert("PULSE_COOKIE", qEnvironmentVariable("XDG_CONFIG_HOME") + "/pulse/cookie");
+        // What the recognizer heard is logged only with the speech debug lines on.
+        environment.insert("QT_LOGGING_RULES", "tellwind.speech.debug=true");
         m_bus->waitForLine("unix:");
         environment.insert("DBUS_SESSION_BUS_ADDRESS", busAddress());
     }
@@ -58,6 +60,19 @@ public:
         return tellwind;
     }
     QRect panel;
+    // A click on the microphone, and whether the recording answered it.
+    bool record(Child &tellwind)
+    {
+        click(microphone);
+        return tellwind.waitForLine("✅ Recording started with 💻 On-device", 20000);
+    }
+    bool stop(Child &tellwind)
+    {
+        click(microphone);
+        const bool stopped = tellwind.waitForLine("✅ Recording stopped", 30000);
+        tellwind.waitUntilQuiet();
+        return stopped;
+    }
     // The sentence as speech, ready to be played into the microphone.
     QString speech(const QString &sentence)
     {
@@ -122,31 +137,21 @@ void handOff(Session &session, Child &first)
 QString dictateIntoEditor(const QString &sentence)
 {
     Session session;
-    // What the recognizer heard is logged only with the speech debug lines on.
-    session.environment.insert("QT_LOGGING_RULES", "tellwind.speech.debug=true");
     if (!session.startEditor())
         return "<the editor did not take the focus>";
     auto tellwind = session.startTellwind();
-    if (!session.panel.isValid())
-        return "<Tellwind did not start>";
-    session.click(microphone);
-    if (!tellwind->waitForLine("✅ Recording started with 💻 On-device", 20000))
+    if (!session.panel.isValid() || !session.record(*tellwind))
         return "<the recording did not start>";
     session.play(sentence);
     // Stopping before the recognizer has caught up would cut off the last words.
     tellwind->waitUntilQuiet();
-    session.click(microphone);
-    if (!tellwind->waitForLine("✅ Recording stopped", 30000))
+    if (!session.stop(*tellwind))
         return "<the recording did not stop>";
-    tellwind->waitUntilQuiet();
-
     const QString typed = session.finishEditor();
-    const QStringList results = tellwind->lines().filter("📝 [On-device STT] ");
-    const QString heard = results.value(results.size() - 1).section(": ", 1);
     TextFormatter::Context context;
     context.language = QStringLiteral("en-US");
-    if (typed != TextFormatter::format(heard, context))
-        return "typed '" + typed + "', heard '" + heard + "', log:\n" + tellwind->log();
+    if (typed != TextFormatter::format(tellwind->heard(), context))
+        return "typed '" + typed + "', heard '" + tellwind->heard() + "', log:\n" + tellwind->log();
     return typed;
 }
 
@@ -160,41 +165,73 @@ private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
 
     // The server path through the whole program is the upstream end-to-end test's.
-    void dictation()
+    void dictationAndThePanelOnTheDesktop()
     {
         const QString sentence = QStringLiteral("the quick brown fox jumps over the lazy dog");
         Session session;
         // As recognized, the way it was typed before there was formatting.
         session.set("autoCapitalize", false);
         session.set("spokenPunctuation", false);
-        // The recognizer's words in the log, to stop once it has heard them.
-        session.environment.insert("QT_LOGGING_RULES", "tellwind.speech.debug=true");
         TerminalTarget terminal(session.path("out.txt"));
         QVERIFY(terminal.isReady());
         const QString target = session.focusedWindow();
         auto tellwind = session.startTellwind();
-        QVERIFY(session.panel.isValid());
-        session.click(microphone);
-        QVERIFY(tellwind->waitForLine("✅ Recording started with 💻 On-device", 20000));
+        // Whole, and centred at the first launch (the harness's screen is 1280 × 800).
+        QCOMPARE(session.panel, QRect(579, 355, 122, 90));
+        // What the window manager is told: every desktop, above the others,
+        // never to be given the focus.
+        const QString properties
+            = runCommand("xprop", { "-name", "Tellwind", "_NET_WM_DESKTOP", "_NET_WM_STATE", "WM_HINTS" });
+        for (const char *wanted : { "_NET_WM_DESKTOP(CARDINAL) = 4294967295", "_NET_WM_STATE_STICKY",
+                 "_NET_WM_STATE_ABOVE", "accepts input or input focus: False" })
+            QVERIFY2(properties.contains(QLatin1String(wanted)), qPrintable(properties));
+
+        QVERIFY(session.record(*tellwind));
         session.play(sentence); // in real time
         QCOMPARE(session.focusedWindow(), target); // the click left the focus where it was
         QVERIFY2(tellwind->waitUntilHeard(sentence), qPrintable(tellwind->log()));
-        session.click(microphone);
-        QVERIFY(tellwind->waitForLine("✅ Recording stopped", 30000));
-        tellwind->waitUntilQuiet();
+        QVERIFY(session.stop(*tellwind));
 
-        // The xterm got the sentence, and the log none of it.
+        // The language search takes the focus while the picker is open...
+        session.click(flag);
+        QTRY_COMPARE(session.focusedWindow(), QStringLiteral("Tellwind Languages"));
+        const int allRows = session.geometry("Tellwind Languages").height();
+        xdotool({ "type", "--delay", "30", "germ" });
+        // ...and gives it back when a choice closes it (the one row found).
+        QRect found;
+        QTRY_VERIFY((found = session.geometry("Tellwind Languages")).height() < allRows);
+        session.mouse(found.topLeft() + QPoint(found.width() / 2, found.height() - 20));
+        QVERIFY(tellwind->waitForLine("🌐 [STT] Language set to: German (de-DE)"));
+        QTRY_COMPARE(session.focusedWindow(), target);
+        // The background moves the panel, still without taking the focus.
+        const QPoint grip = session.panel.topLeft() + QPoint(8, 8);
+        session.mouse(grip, { "mousedown", "1" });
+        for (int step = 1; step <= 5; ++step)
+            session.mouse(grip + step * QPoint(20, 10), {});
+        xdotool({ "mouseup", "1" });
+        QTRY_COMPARE(session.geometry().topLeft(), session.panel.topLeft() + QPoint(100, 50));
+        QCOMPARE(session.focusedWindow(), target);
+
+        // The xterm got the sentence (and none of the search's keys), and the log none of it.
         const QString typed = terminal.finish();
         QVERIFY2(
             heardAllButOne(sentence, typed), qPrintable("typed '" + typed + "', log:\n" + tellwind->log()));
+        QVERIFY2(!typed.contains("germ"), qPrintable(typed));
         QVERIFY2(tellwind->linesOtherThanHeard().filter(sentence.section(' ', 1, 3)).isEmpty(),
             qPrintable(tellwind->log()));
+
+        handOff(session, *tellwind);
+        // SIGTERM ends it the way Quit does: the termination sequence, an orderly exit.
+        ::kill(pid_t(tellwind->process().processId()), SIGTERM);
+        QVERIFY(tellwind->hasEnded(10000));
+        QVERIFY(
+            tellwind->process().exitStatus() == QProcess::NormalExit && tellwind->process().exitCode() == 0);
+        QVERIFY(tellwind->lines().contains("🎹 Global hotkey manager stopped"));
     }
 
     void soundServerGoneDuringRecording()
     {
         Session session;
-        session.environment.insert("QT_LOGGING_RULES", "tellwind.speech.debug=true");
         PrivatePulseAudio pulse;
         QVERIFY(pulse.start());
         session.environment.insert("PULSE_SERVER", pulse.server());
@@ -205,8 +242,7 @@ private slots:
         auto tellwind = session.startTellwind();
         QVERIFY(session.panel.isValid());
         const QString sentence = QStringLiteral("the quick brown fox jumps over the lazy dog");
-        session.click(microphone);
-        QVERIFY(tellwind->waitForLine("✅ Recording started with 💻 On-device", 20000));
+        QVERIFY(session.record(*tellwind));
         QVERIFY(pulse.play(session.speech(sentence)));
         QVERIFY2(tellwind->waitUntilHeard(sentence), qPrintable(tellwind->log()));
 
@@ -241,54 +277,6 @@ private slots:
             QVERIFY2(!typed.startsWith('<') && !typed.startsWith("typed '"), qPrintable(typed));
         }
         QCOMPARE(typed, expected);
-    }
-
-    void panelOnTheDesktop()
-    {
-        Session session;
-        TerminalTarget terminal(session.path("out.txt"));
-        QVERIFY(terminal.isReady());
-        const QString target = session.focusedWindow();
-        auto tellwind = session.startTellwind();
-        // Whole, and centred at the first launch (the harness's screen is 1280 × 800).
-        QCOMPARE(session.panel, QRect(579, 355, 122, 90));
-
-        // What the window manager is told: every desktop, above the others,
-        // never to be given the focus.
-        const QString properties
-            = runCommand("xprop", { "-name", "Tellwind", "_NET_WM_DESKTOP", "_NET_WM_STATE", "WM_HINTS" });
-        for (const char *wanted : { "_NET_WM_DESKTOP(CARDINAL) = 4294967295", "_NET_WM_STATE_STICKY",
-                 "_NET_WM_STATE_ABOVE", "accepts input or input focus: False" })
-            QVERIFY2(properties.contains(QLatin1String(wanted)), qPrintable(properties));
-
-        // The language search takes the focus while the picker is open...
-        session.click(flag);
-        QTRY_COMPARE(session.focusedWindow(), QStringLiteral("Tellwind Languages"));
-        const int allRows = session.geometry("Tellwind Languages").height();
-        xdotool({ "type", "--delay", "30", "germ" });
-        // ...and gives it back when a choice closes it (the one row found).
-        QRect found;
-        QTRY_VERIFY((found = session.geometry("Tellwind Languages")).height() < allRows);
-        session.mouse(found.topLeft() + QPoint(found.width() / 2, found.height() - 20));
-        QVERIFY(tellwind->waitForLine("🌐 [STT] Language set to: German (de-DE)"));
-        QTRY_COMPARE(session.focusedWindow(), target);
-
-        // The background moves the panel, still without taking the focus.
-        const QPoint grip = session.panel.topLeft() + QPoint(8, 8);
-        session.mouse(grip, { "mousedown", "1" });
-        for (int step = 1; step <= 5; ++step)
-            session.mouse(grip + step * QPoint(20, 10), {});
-        xdotool({ "mouseup", "1" });
-        QTRY_COMPARE(session.geometry().topLeft(), session.panel.topLeft() + QPoint(100, 50));
-        QCOMPARE(session.focusedWindow(), target);
-
-        handOff(session, *tellwind);
-        // SIGTERM ends it the way Quit does: the termination sequence, an orderly exit.
-        ::kill(pid_t(tellwind->process().processId()), SIGTERM);
-        QVERIFY(tellwind->hasEnded(10000));
-        QVERIFY(
-            tellwind->process().exitStatus() == QProcess::NormalExit && tellwind->process().exitCode() == 0);
-        QVERIFY(tellwind->lines().contains("🎹 Global hotkey manager stopped"));
     }
 
     void withoutSessionBus()

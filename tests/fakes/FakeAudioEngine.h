@@ -16,24 +16,10 @@ public:
     struct Control {
         bool hasInputNode = true;
         AudioFormat format { 48000.0, 1 };
-        std::optional<QString> startError;
-
-        int enginesMade = 0, starts = 0, stops = 0;
+        int starts = 0;
         bool running = false;
         QMutex mutex;
         Tap tap;
-        InterruptionHandler interruptionHandler;
-
-        // Tells the current capture (false: nobody listens) that its source went or came back.
-        bool interrupt(Interruption what, const QString &reason)
-        {
-            QMutexLocker lock(&mutex);
-            const InterruptionHandler current = interruptionHandler;
-            lock.unlock();
-            if (current)
-                current(what, reason);
-            return bool(current);
-        }
 
         // Hands the current tap (false: none) `frames` frames of the constant `value`.
         bool deliver(quint32 frames, float value = 0.25f)
@@ -60,7 +46,6 @@ public:
     static AudioEngineFactory factory(std::shared_ptr<Control> control)
     {
         return [control]() -> std::unique_ptr<AudioEngine> {
-            ++control->enginesMade;
             return std::make_unique<FakeAudioEngine>(control);
         };
     }
@@ -75,21 +60,15 @@ public:
     {
         locked([&] { m_control->tap = nullptr; });
     }
-    void setInterruptionHandler(InterruptionHandler handler) override
-    {
-        locked([&] { m_control->interruptionHandler = std::move(handler); });
-    }
+    // It never goes away.
+    void setInterruptionHandler(InterruptionHandler) override { }
     std::optional<QString> start() override
     {
         ++m_control->starts;
-        m_control->running = !m_control->startError;
-        return m_control->startError;
+        m_control->running = true;
+        return std::nullopt;
     }
-    void stop() override
-    {
-        ++m_control->stops;
-        m_control->running = false;
-    }
+    void stop() override { m_control->running = false; }
 
 private:
     void locked(const auto &change)
