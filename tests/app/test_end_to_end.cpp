@@ -2,7 +2,6 @@
 // click again, and the words are in the application that had the focus.
 
 #include "ProcessRig.h"
-#include "speech/TextFormatter.h"
 #include "support/PrivatePulseAudio.h"
 #include "support/ScriptedNotificationService.h"
 #include "support/TerminalTarget.h"
@@ -14,12 +13,12 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <csignal>
 
 namespace
 {
 
-const QString editorTitle = QStringLiteral("dictation-target");
 // The panel's controls, from its top-left corner.
 constexpr QPoint microphone { 45, 45 }, flag { 98, 62 };
 
@@ -79,26 +78,7 @@ public:
         runCommand("flite", { "-voice", "kal16", "-t", sentence, "-o", path("speech.wav") });
         return path("speech.wav");
     }
-    void play(const QString &sentence) { runCommand("paplay", { "-d", "spk", speech(sentence) }); }
     QString focusedWindow() { return xdotool({ "getwindowfocus", "getwindowname" }); }
-
-    // A multi-line GTK text field to dictate into: unlike the terminal, where
-    // a typed Return has already handed the line on, it lets the typing
-    // correct a line break the recognizer later revises, as an editor does.
-    bool startEditor()
-    {
-        m_editor = start("zenity",
-            { "--text-info", "--editable", "--title", editorTitle, "--width", "500", "--height", "300" });
-        return !focusWindow({ "--name", '^' + editorTitle + '$' }).isEmpty();
-    }
-    // Its OK button, in the bottom right corner, prints what the field holds.
-    QString finishEditor()
-    {
-        mouse(geometry(editorTitle).bottomRight() - QPoint(30, 20));
-        QProcess &editor = m_editor->process();
-        editor.waitForFinished(10000);
-        return editor.exitCode() == 0 ? QString::fromUtf8(editor.readAllStandardOutput()) : "<cancelled>";
-    }
 
     // A visible window's frame, found by its title.
     QRect geometry(const QString &title = QStringLiteral("Tellwind"))
@@ -120,7 +100,6 @@ public:
 private:
     std::unique_ptr<Child> m_bus = Child::start(QProcessEnvironment::systemEnvironment(), "dbus-daemon",
         { "--session", "--nofork", "--nopidfile", "--print-address=1" });
-    std::unique_ptr<Child> m_editor;
 };
 
 // A second start hands its sign-in URL to `first` and ends, without a panel.
@@ -132,29 +111,6 @@ void handOff(Session &session, Child &first)
     QVERIFY(!second->lines().contains(tellwindReady));
 }
 
-// Says `sentence` into a fresh editor with Tellwind's default settings; what
-// the editor holds afterwards. It must be the formatted last transcript.
-QString dictateIntoEditor(const QString &sentence)
-{
-    Session session;
-    if (!session.startEditor())
-        return "<the editor did not take the focus>";
-    auto tellwind = session.startTellwind();
-    if (!session.panel.isValid() || !session.record(*tellwind))
-        return "<the recording did not start>";
-    session.play(sentence);
-    // Stopping before the recognizer has caught up would cut off the last words.
-    tellwind->waitUntilQuiet();
-    if (!session.stop(*tellwind))
-        return "<the recording did not stop>";
-    const QString typed = session.finishEditor();
-    TextFormatter::Context context;
-    context.language = QStringLiteral("en-US");
-    if (typed != TextFormatter::format(tellwind->heard(), context))
-        return "typed '" + typed + "', heard '" + tellwind->heard() + "', log:\n" + tellwind->log();
-    return typed;
-}
-
 } // namespace
 
 class TestEndToEnd : public QObject
@@ -164,7 +120,8 @@ class TestEndToEnd : public QObject
 private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
 
-    // The server path through the whole program is the upstream end-to-end test's.
+    // The server path through the whole program is the upstream end-to-end
+    // test's. Two recordings: one the user stops, one the sound server ends.
     void dictationAndThePanelOnTheDesktop()
     {
         const QString sentence = QStringLiteral("the quick brown fox jumps over the lazy dog");
@@ -172,6 +129,11 @@ private slots:
         // As recognized, the way it was typed before there was formatting.
         session.set("autoCapitalize", false);
         session.set("spokenPunctuation", false);
+        PrivatePulseAudio pulse;
+        QVERIFY(pulse.start());
+        session.environment.insert("PULSE_SERVER", pulse.server());
+        ScriptedNotificationService notifications(session.busAddress());
+        QVERIFY(notifications.isRegistered());
         TerminalTarget terminal(session.path("out.txt"));
         QVERIFY(terminal.isReady());
         const QString target = session.focusedWindow();
@@ -186,11 +148,30 @@ private slots:
                  "_NET_WM_STATE_ABOVE", "accepts input or input focus: False" })
             QVERIFY2(properties.contains(QLatin1String(wanted)), qPrintable(properties));
 
+        const QString speech = session.speech(sentence);
         QVERIFY(session.record(*tellwind));
-        session.play(sentence); // in real time
+        QVERIFY(pulse.play(speech)); // in real time
         QCOMPARE(session.focusedWindow(), target); // the click left the focus where it was
         QVERIFY2(tellwind->waitUntilHeard(sentence), qPrintable(tellwind->log()));
         QVERIFY(session.stop(*tellwind));
+
+        // The sound server goes: told at once, on the screen and by the desktop.
+        QVERIFY(session.record(*tellwind));
+        QVERIFY(pulse.play(speech));
+        tellwind->waitUntilQuiet(); // the recognizer has caught up
+        QElapsedTimer clock;
+        clock.start();
+        pulse.kill();
+        const QString lost = QStringLiteral("❌ STT error: The connection to the sound server was lost");
+        QVERIFY2(tellwind->waitForLine(lost, 3000), qPrintable(tellwind->log()));
+        QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+        QTRY_COMPARE(notifications.calls.size(), 1);
+        const ScriptedNotificationService::Call told = notifications.calls.first();
+        QVERIFY(lost.endsWith(told.body.section(" (", 0, 0)));
+        QCOMPARE(told.hints.value(QStringLiteral("desktop-entry")).toString(), QStringLiteral("tellwind"));
+        // The recording ends by itself; what was said before the loss is typed.
+        QVERIFY(tellwind->waitForLine("⏹️ [STT] The microphone is gone, stopping", 5000));
+        tellwind->waitUntilQuiet(2500);
 
         // The language search takes the focus while the picker is open...
         session.click(flag);
@@ -212,10 +193,13 @@ private slots:
         QTRY_COMPARE(session.geometry().topLeft(), session.panel.topLeft() + QPoint(100, 50));
         QCOMPARE(session.focusedWindow(), target);
 
-        // The xterm got the sentence (and none of the search's keys), and the log none of it.
+        // The xterm got the sentence twice (and none of the search's keys), the log none of it.
         const QString typed = terminal.finish();
-        QVERIFY2(
-            heardAllButOne(sentence, typed), qPrintable("typed '" + typed + "', log:\n" + tellwind->log()));
+        const QStringList words = typed.split(' ');
+        QVERIFY2(std::ranges::count_if(
+                     sentence.split(' '), [&words](const QString &word) { return words.count(word) >= 2; })
+                >= sentence.count(' ') - 1, // "the" is there twice anyway
+            qPrintable("typed '" + typed + "', log:\n" + tellwind->log()));
         QVERIFY2(!typed.contains("germ"), qPrintable(typed));
         QVERIFY2(tellwind->linesOtherThanHeard().filter(sentence.section(' ', 1, 3)).isEmpty(),
             qPrintable(tellwind->log()));
@@ -227,56 +211,6 @@ private slots:
         QVERIFY(
             tellwind->process().exitStatus() == QProcess::NormalExit && tellwind->process().exitCode() == 0);
         QVERIFY(tellwind->lines().contains("🎹 Global hotkey manager stopped"));
-    }
-
-    void soundServerGoneDuringRecording()
-    {
-        Session session;
-        PrivatePulseAudio pulse;
-        QVERIFY(pulse.start());
-        session.environment.insert("PULSE_SERVER", pulse.server());
-        ScriptedNotificationService notifications(session.busAddress());
-        QVERIFY(notifications.isRegistered());
-        TerminalTarget terminal(session.path("out.txt"));
-        QVERIFY(terminal.isReady());
-        auto tellwind = session.startTellwind();
-        QVERIFY(session.panel.isValid());
-        const QString sentence = QStringLiteral("the quick brown fox jumps over the lazy dog");
-        QVERIFY(session.record(*tellwind));
-        QVERIFY(pulse.play(session.speech(sentence)));
-        QVERIFY2(tellwind->waitUntilHeard(sentence), qPrintable(tellwind->log()));
-
-        QElapsedTimer clock;
-        clock.start();
-        pulse.kill();
-        const QString lost = QStringLiteral("❌ STT error: The connection to the sound server was lost");
-        QVERIFY2(tellwind->waitForLine(lost, 3000), qPrintable(tellwind->log()));
-        QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
-        QTRY_COMPARE(notifications.calls.size(), 1);
-        const ScriptedNotificationService::Call told = notifications.calls.first();
-        QVERIFY(lost.endsWith(told.body.section(" (", 0, 0)));
-        QCOMPARE(told.hints.value(QStringLiteral("desktop-entry")).toString(), QStringLiteral("tellwind"));
-
-        // The recording ends by itself, and what was said before the loss is typed.
-        QVERIFY(tellwind->waitForLine("⏹️ [STT] The microphone is gone, stopping", 5000));
-        tellwind->waitUntilQuiet(2500);
-        const QString typed = terminal.finish();
-        QVERIFY2(
-            heardAllButOne(sentence, typed), qPrintable("typed '" + typed + "', log:\n" + tellwind->log()));
-    }
-
-    void formattedDictation()
-    {
-        // Formatting is on by default. The stock model mishears "comma" and
-        // "full stop" in this voice, and now and then anything: up to three
-        // tries, each typing exactly the formatted form of what was heard.
-        const QString expected = QStringLiteral("How are you doing?\nThank you");
-        QString typed;
-        for (int attempt = 0; attempt < 3 && typed != expected; ++attempt) {
-            typed = dictateIntoEditor("how are you doing question mark. new line. thank you");
-            QVERIFY2(!typed.startsWith('<') && !typed.startsWith("typed '"), qPrintable(typed));
-        }
-        QCOMPARE(typed, expected);
     }
 
     void withoutSessionBus()
