@@ -177,12 +177,11 @@ class Shortcut(Run):
 class ScriptedRecognizer:
     """tellwind-server's speech endpoint as a test drives it: each upload is
     answered with the next of the words given to answer() (then nothing), or,
-    after hold(), with what release() says once it is called."""
+    from hold() until the next answer(), with what release() says once called."""
 
     def __init__(self):
-        self.words, self.uploads, self.late = iter(()), [], ""
-        self.lock, self.open = threading.Lock(), threading.Event()
-        self.open.set()
+        self.words, self.uploads, self.slot, self.held = iter(()), [], None, []
+        self.lock = threading.Lock()
         recognizer = self
 
         class Handler(http.server.BaseHTTPRequestHandler):
@@ -190,11 +189,11 @@ class ScriptedRecognizer:
                 audio = self.rfile.read(int(self.headers.get("Content-Length", 0)))
                 with recognizer.lock:
                     recognizer.uploads.append(audio)
-                    held = not recognizer.open.is_set()
-                    text = "" if held else next(recognizer.words, "")
-                if held:
-                    recognizer.open.wait(60)
-                    text = recognizer.late
+                    slot = recognizer.slot
+                    text = "" if slot else next(recognizer.words, "")
+                if slot:
+                    slot["event"].wait(60)
+                    text = slot["text"]
                 body = json.dumps({"type": "transcript", "text": text, "isFinal": True}).encode()
                 self.send_response(200)
                 self.send_header("Content-Type", "application/json")
@@ -214,14 +213,20 @@ class ScriptedRecognizer:
         self.url = f"http://127.0.0.1:{self.server.server_address[1]}"
 
     def answer(self, *words):
-        self.words = iter(words)
+        with self.lock:
+            self.words, self.slot = iter(words), None
 
     def hold(self):
-        self.open.clear()
+        with self.lock:
+            self.slot = {"event": threading.Event(), "text": ""}
+            self.held.append(self.slot)
 
     def release(self, text):
-        self.late = text
-        self.open.set()
+        with self.lock:
+            for slot in self.held:
+                slot["text"] = text
+                slot["event"].set()
+            self.held = []
 
     def stop(self):
         self.release("")

@@ -79,20 +79,16 @@ struct FakeSpeechEngine {
 
     FakeEngineSession &last() { return *sessions.back(); }
 
-    SpeechEngine row(const QString &id = QStringLiteral("On-device"), bool remote = false)
+    SpeechEngine row()
     {
-        SpeechEngine engine;
-        engine.id = id;
-        engine.remote = remote;
-        engine.languages = [this] { return languages.keys(); };
-        engine.available = [this](const QString &language) { return languages.value(language, false); };
-        engine.create = [this](const QString &language) {
-            auto session = std::make_shared<FakeEngineSession>();
-            session->language = language;
-            session->startError = startError;
-            sessions.push_back(session);
-            return std::static_pointer_cast<EngineSession>(session);
-        };
-        return engine;
+        return { QStringLiteral("On-device"), false, [this] { return languages.keys(); },
+            [this](const QString &language) { return languages.value(language, false); },
+            [this](const QString &language) {
+                auto session = std::make_shared<FakeEngineSession>();
+                session->language = language;
+                session->startError = startError;
+                sessions.push_back(session);
+                return std::static_pointer_cast<EngineSession>(session);
+            } };
     }
 };

@@ -51,10 +51,8 @@ public:
     // The lines that start with `prefix`, in order.
     QStringList linesStartingWith(const QString &prefix)
     {
-        QStringList found;
-        for (const QString &line : lines())
-            if (line.startsWith(prefix))
-                found << line;
+        QStringList found = lines();
+        found.removeIf([&prefix](const QString &line) { return !line.startsWith(prefix); });
         return found;
     }
 
