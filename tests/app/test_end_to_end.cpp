@@ -22,9 +22,7 @@ namespace
 // The panel's controls, from its top-left corner.
 constexpr QPoint microphone { 45, 45 }, flag { 98, 62 };
 
-// Tellwind on the test's X display with a fresh settings folder (onboarding
-// done) and a session bus of its own; the harness's PulseAudio, whose
-// microphone hears what is played to "spk".
+// Tellwind on the test's X display, onboarded, with a fresh settings folder and a session bus of its own.
 class Session
 {
 public:
@@ -140,8 +138,7 @@ private slots:
         auto tellwind = session.startTellwind();
         // Whole, and centred at the first launch (the harness's screen is 1280 × 800).
         QCOMPARE(session.panel, QRect(579, 355, 122, 90));
-        // What the window manager is told: every desktop, above the others,
-        // never to be given the focus.
+        // What the window manager is told: every desktop, above the others, never the focus.
         const QString properties
             = runCommand("xprop", { "-name", "Tellwind", "_NET_WM_DESKTOP", "_NET_WM_STATE", "WM_HINTS" });
         for (const char *wanted : { "_NET_WM_DESKTOP(CARDINAL) = 4294967295", "_NET_WM_STATE_STICKY",

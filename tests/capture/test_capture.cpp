@@ -75,12 +75,10 @@ private Q_SLOTS:
             rig.engine->deliver(4096, loud.contains(i) ? 1.5f : 0.1f);
         QTRY_VERIFY(rig.taken().size() >= buffers - 1);
 
-        // The stop hands over what the resampler still holds: in total the
-        // output lasts exactly as long as the input.
+        // The stop hands over what the resampler still holds: the output lasts exactly as long as the input.
         const QByteArray pcm = rig.stop();
         QVERIFY(qAbs(pcm.size() / 2 - qRound(buffers * 4096 / 3.0)) <= 1);
-        // Each buffer comes out at its place, at its level; beyond full scale
-        // it is clipped, not wrapped round.
+        // Each buffer comes out at its place, at its level; beyond full scale clipped, not wrapped round.
         for (int i = 0; i < buffers; ++i) {
             const double expected = loud.contains(i) ? 32767 : 0.1 * 32767;
             const double measured = level(pcm, qsizetype(i * 4096 / 3.0 + 200), 900);
@@ -88,8 +86,7 @@ private Q_SLOTS:
                 qAbs(measured - expected) < expected * 0.02, qPrintable(QStringLiteral("buffer %1").arg(i)));
         }
 
-        // Stereo at 44.1 kHz, with a last buffer shorter than the others: both
-        // channels at a quarter of full scale make a quarter, not a half.
+        // Stereo at 44.1 kHz, a short last buffer: both channels at a quarter make a quarter, not a half.
         Rig stereo;
         stereo.engine->format = { 44100.0, 2 };
         QVERIFY(!stereo.start());

@@ -7,9 +7,8 @@
 #include <algorithm>
 #include <memory>
 
-// A microphone driven by the test: `deliver()` calls the installed tap the way
-// a capture thread would. Engines made by `factory()` share one `Control`, so
-// a test can inspect and drive the engine of the current capture.
+// A microphone driven by the test: `deliver()` calls the tap as a capture thread would. Engines
+// made by `factory()` share one `Control`, through which the test drives the current capture.
 class FakeAudioEngine : public AudioEngine
 {
 public:

@@ -9,9 +9,8 @@
 
 #include <vector>
 
-// A session whose reports the test sends. It keeps the PCM it is fed (on the
-// capture thread) and notes any that comes after its end, which a real
-// engine would never hear. Results are of utterance 0 unless told otherwise.
+// A session whose reports the test sends. It keeps the PCM it is fed (on the capture thread) and
+// notes any fed after its end, which a real engine would never hear. Results are of utterance 0.
 struct FakeEngineSession : EngineSession {
     QString language;
     std::optional<EngineError> startError;
@@ -70,8 +69,7 @@ private:
     QTimer m_release;
 };
 
-// An engine that serves the languages in `languages` (the value says whether
-// it is available); every session made is kept.
+// An engine for the languages in `languages` (the value: whether available); it keeps every session.
 struct FakeSpeechEngine {
     QMap<QString, bool> languages { { QStringLiteral("en-US"), true } };
     std::optional<EngineError> startError; // every session's

@@ -62,14 +62,12 @@ private slots:
             = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/tellwind/models/";
         QDir(models).removeRecursively();
 
-        // US English comes with Debian; no model, no recognizer; a code is
-        // never a path.
+        // US English comes with Debian; no model, no recognizer; a code is never a path.
         QCOMPARE(PocketSphinxModel::forLocale("en-US")->acousticModel, debianModel + "/en-us");
         for (const char *code : { "de-DE", "../../model/en-us", "" })
             QVERIFY2(!PocketSphinxModel::forLocale(code), code);
 
-        // A user's folder comes first, US English included; a phonetic
-        // language model beside the real one is not taken for it.
+        // A user's folder comes first, US English included; a phonetic language model is not taken.
         QVERIFY(QDir().mkpath(models + "en-US"));
         for (const auto &[from, to] :
             { std::pair { "/en-us", "acoustic" }, { "/en-us-phone.lm.bin", "en-us-phone.lm.bin" },
@@ -80,9 +78,7 @@ private slots:
         QCOMPARE(userModel->acousticModel, QDir(models).absoluteFilePath("en-US/acoustic"));
         QCOMPARE(userModel->languageModel, QDir(models).absoluteFilePath("en-US/language.lm.bin"));
 
-        // A damaged folder: a recognizer exists until the model fails to
-        // load; the session reports the failure, then the recognizer is no
-        // longer available.
+        // A damaged folder: offered until its model fails to load, which the session reports.
         QVERIFY(QDir().mkpath(models + "fr-FR/fr"));
         for (const char *file : { "fr/mdef", "fr/means", "fr.lm", "fr.dict" }) {
             QFile damaged(models + "fr-FR/" + QString(file));
@@ -127,8 +123,7 @@ private slots:
         raw.write(silence(0.3) + say(first, m_folder) + silence(1.5) + say(second, m_folder) + silence(0.3));
         raw.close();
 
-        // The pause ends the first utterance while the session listens on;
-        // the second grows the transcript behind it.
+        // The pause ends the first utterance while the session listens on; the second follows it.
         const std::shared_ptr<RecognitionSession> session = QCoro::waitFor(manager.startListening());
         QCOMPARE(manager.activeEngine(), QString("On-device"));
         QSignalSpy texts(&manager, &SpeechRecognitionManager::transcribedTextChanged);

@@ -25,8 +25,7 @@ private slots:
 
     void onDeviceSession()
     {
-        // Microphone refused: no session, the message, and the question comes
-        // again at every start until it is granted.
+        // Microphone refused: no session, the message, and the question again at every start until granted.
         Rig rig;
         rig.source->format = { 48000.0, 2 };
         rig.microphone.status = MicrophoneAuthorizationStatus::notDetermined;
@@ -47,8 +46,7 @@ private slots:
         FakeEngineSession &task = rig.speech.last();
         QVERIFY(task.started && task.language == "en-US");
 
-        // Each result replaces its utterance; a final one does not end the
-        // session, and the next utterance follows it.
+        // Each result replaces its utterance; a final one does not end the session, the next follows it.
         task.partial("hello word");
         QCOMPARE(manager.transcribedText(), QString("hello word"));
         task.final("hello world");
@@ -65,9 +63,8 @@ private slots:
         rig.start();
         QCOMPARE(rig.speech.sessions.size(), size_t(1));
 
-        // The capture's PCM reaches the recognizer, the resampler's last
-        // samples included, before its audio ends; the stop waits for the
-        // decoder's last words. A failure after them is only logged.
+        // The capture's PCM, the resampler's tail included, reaches the recognizer before its audio ends;
+        // the stop waits for the decoder's last words. A failure after them is only logged.
         for (int buffer = 0; buffer < 10; ++buffer)
             QVERIFY(rig.source->deliver(4096));
         task.holdFinish = true;
@@ -91,8 +88,7 @@ private slots:
         QCOMPARE(rig.speech.sessions.size(), size_t(1));
         QVERIFY(!rig.server->isStreaming() && manager.activeEngine() == onDevice);
 
-        // A new session starts empty; what the old one still says (its
-        // dictation still listening for it) is its own business alone.
+        // A new session starts empty; what the old one still says is its own dictation's business alone.
         const std::shared_ptr<RecognitionSession> previous = rig.session;
         QSignalSpy previousErrors(previous.get(), &RecognitionSession::recognitionError);
         rig.start();
@@ -110,8 +106,7 @@ private slots:
         QCOMPARE(rig.microphone.statusQueries, 3);
     }
 
-    // The ways an engine gives up, running or at its start: each hands
-    // the capture to the next engine of the registry.
+    // The ways an engine gives up, running or at its start: each hands the capture to the next engine.
     void fallsBackToTheServer_data()
     {
         QTest::addColumn<EngineErrorKind>("kind");
@@ -132,8 +127,7 @@ private slots:
         // Replies the client has for nobody's stream are nobody's.
         emit rig.server->transcript({ 0, 0, "server words", false });
 
-        // The engine fails: the server takes the running capture over;
-        // the on-device words stay until it has something to say.
+        // The engine fails: the server takes the running capture over; the words stay until it speaks.
         task.fail(kind);
         QCOMPARE(engines.size(), 1);
         QCOMPARE(manager.activeEngine(), server);
@@ -152,8 +146,7 @@ private slots:
         QCOMPARE(manager.activeEngine(), server);
         rig.stop();
 
-        // The engine cannot start: the server from the start, on the same
-        // capture; the next session tries the preferred engine again.
+        // The engine cannot start: the server on the same capture; the next session tries it again.
         rig.speech.startError = EngineError { kind, "No model" };
         rig.start();
         QVERIFY(manager.isListening() && manager.activeEngine() == server);
@@ -182,9 +175,8 @@ private slots:
             manager.errorMessage(), QString("Failed to start server recognition: Audio input not available"));
     }
 
-    // The panel's choice of path is kept for the next start of the program;
-    // settings files of earlier versions name it the same way, and a name no
-    // engine has is the first engine.
+    // The panel's choice of path is kept for the next start, named as earlier versions named it;
+    // a name no engine has is the first engine.
     void thePreferredPathIsKept()
     {
         Rig rig;
@@ -206,8 +198,8 @@ private slots:
     void languageChangeRestartsAfterTheStopFinished()
     {
         {
-            // Server: the stop waits for the final upload's answer before the
-            // session starts again, in German.
+            // Server: the stop waits for the final upload's answer before the session starts again, in
+            // German.
             Rig rig;
             SpeechRecognitionManager &manager = rig.make();
             manager.togglePreferredProvider();
@@ -245,8 +237,7 @@ private slots:
             QCOMPARE(manager.currentSession(), rig.session);
             QCOMPARE(rig.speech.last().firstUtterance, quint64(1));
         }
-        // Two quick changes make one restart in the last language; a stop
-        // while a restart is under way keeps the session stopped.
+        // Two quick changes make one restart in the last language; a stop during a restart stays a stop.
         Rig rig;
         SpeechRecognitionManager &manager = rig.make();
         manager.togglePreferredProvider();
