@@ -3,7 +3,6 @@
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTest>
-#include <QtEndian>
 
 using namespace std::chrono_literals;
 
@@ -79,9 +78,6 @@ private slots:
         QVERIFY(!manager.isListening() && !rig.source->running);
         QVERIFY(task.ended && !task.fedAfterEnd);
         QVERIFY(qAbs(task.bytes() / 2 - qRound(10 * 4096 / 3.0)) <= 1);
-        // Both channels at a quarter of full scale are one at a quarter.
-        const qint16 middle = qFromLittleEndian<qint16>(task.pcm.constData() + task.pcm.size() / 4 * 2);
-        QVERIFY2(qAbs(middle - 8192) < 100, QByteArray::number(middle));
         // A failure after the stop reopens nothing.
         task.fail(EngineErrorKind::failed);
         QCOMPARE(rig.source->starts, 1);
