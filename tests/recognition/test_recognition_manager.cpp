@@ -194,8 +194,7 @@ private slots:
     void languageChangeRestartsAfterTheStopFinished()
     {
         {
-            // Server: the stop waits for the final upload's answer before the session starts again, in
-            // German.
+            // Server: the stop waits for the last upload's answer before the session restarts in German.
             Rig rig;
             SpeechRecognitionManager &manager = rig.make();
             manager.togglePreferredProvider();
