@@ -16,7 +16,6 @@ native GTK windows.
 import array
 import http.server
 import json
-import math
 import os
 import random
 import subprocess
@@ -24,18 +23,15 @@ import sys
 import tempfile
 import threading
 import unittest
-import wave
 
 SOURCE_DIR = os.environ.get("TELLWIND_SOURCE_DIR",
                             os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))))
 sys.path.insert(0, os.path.join(SOURCE_DIR, "tests", "accessibility"))
 
 import pyatspi  # noqa: E402
-from atspi_rig import PROGRAM, AccessibilityBus, Tellwind, by_role, wait_for  # noqa: E402
+from atspi_rig import PROGRAM, AccessibilityBus, Tellwind, button_names, by_role, press, wait_for  # noqa: E402
 
 RAW_READER = os.path.join(SOURCE_DIR, "tests", "desktops", "raw-reader.py")
-# As the recognizer heard it: the typing is what is under test, not the formatting.
-PLAIN = {"hasCompletedOnboarding": "true", "autoCapitalize": "false", "spokenPunctuation": "false"}
 
 bus = None
 
@@ -53,6 +49,18 @@ def xdotool(*arguments):
     return subprocess.run(["xdotool", *arguments], check=True, capture_output=True, text=True).stdout.strip()
 
 
+def search(*arguments):
+    """The first window xdotool finds, or None."""
+    found = subprocess.run(["xdotool", "search", "--onlyvisible", *arguments], capture_output=True,
+                           text=True).stdout.split()
+    return found[0] if found else None
+
+
+def clipboard():
+    return subprocess.run(["xclip", "-o", "-selection", "clipboard"], capture_output=True, text=True,
+                          timeout=10).stdout
+
+
 def command(*arguments):
     """`tellwind ARGUMENTS` from a script: it hands over to the running program and ends."""
     subprocess.run([PROGRAM, *arguments], check=True, timeout=15, stdout=subprocess.DEVNULL)
@@ -67,15 +75,10 @@ class Terminal:
         self.process = subprocess.Popen(
             ["xterm", "-geometry", "80x10+0+0", "-e", "/usr/bin/python3", RAW_READER, self.path],
             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.window = wait_for(lambda: self._window(), what=f"the terminal {name}")
+        self.window = wait_for(lambda: search("--pid", str(self.process.pid)), what=f"the terminal {name}")
         # The reader asks for focus reports right after it wrote the empty file.
         wait_for(lambda: self.read() is not None, what=f"the reader in {name}")
         self.focus()
-
-    def _window(self):
-        found = subprocess.run(["xdotool", "search", "--onlyvisible", "--pid", str(self.process.pid)],
-                               capture_output=True, text=True).stdout.split()
-        return found[0] if found else None
 
     def read(self, suffix=""):
         try:
@@ -84,18 +87,15 @@ class Terminal:
         except FileNotFoundError:
             return None
 
-    def text(self):
-        return self.read() or ""
-
     def focus(self):
         xdotool("windowfocus", "--sync", self.window)
         wait_for(lambda: self.read(".focus") == "in", what="the terminal's focus")
 
     def wait_text(self, expected, timeout=15.0):
         try:
-            wait_for(lambda: self.text() == expected, timeout, what=f"'{expected}'")
+            wait_for(lambda: self.read() == expected, timeout, what=f"'{expected}'")
         except AssertionError:
-            raise AssertionError(f"the terminal holds {self.text()!r}, not {expected!r}") from None
+            raise AssertionError(f"the terminal holds {self.read()!r}, not {expected!r}") from None
 
     def close(self):
         self.process.terminate()
@@ -108,21 +108,17 @@ def microphone_open(tellwind):
     return f'application.process.id = "{tellwind.process.pid}"' in listing
 
 
-def panel_says(panel):
-    """What the panel's microphone button offers: "Start dictation" or "Stop dictation"."""
-    names = [node.name for node in by_role(panel, pyatspi.ROLE_PUSH_BUTTON)]
-    return next((name for name in names if name.endswith(" dictation")), None)
-
-
 def wait_state(tellwind, panel, recording, timeout=20.0):
-    """The panel and the microphone both say recording, or both say idle."""
+    """The panel's microphone button and the sound server both say recording, or both idle."""
     wanted = "Stop dictation" if recording else "Start dictation"
+
+    def state():
+        return (next((name for name in button_names(panel) if name.endswith(" dictation")), None),
+                microphone_open(tellwind))
     try:
-        wait_for(lambda: panel_says(panel) == wanted and microphone_open(tellwind) == recording,
-                 timeout, what=wanted)
+        wait_for(lambda: state() == (wanted, recording), timeout, what=wanted)
     except AssertionError:
-        raise AssertionError(f"expected '{wanted}', the panel offers '{panel_says(panel)}' and the "
-                             f"microphone is {'open' if microphone_open(tellwind) else 'closed'}") from None
+        raise AssertionError(f"expected '{wanted}', the panel and the microphone say {state()}") from None
 
 
 class Run(unittest.TestCase):
@@ -180,14 +176,12 @@ class Shortcut(Run):
 
 class ScriptedRecognizer:
     """tellwind-server's speech endpoint as a test drives it: each upload is
-    answered by `answer(audio)`, which returns the transcript piece at once,
-    or None to hold the upload until `release(text)`."""
+    answered with the next of the words given to answer() (then nothing) if `when(audio)`, or,
+    from hold() until the next answer(), with what release() says once called."""
 
     def __init__(self):
-        self.answer = lambda audio: ""
-        self.uploads = []
-        self.held = []
-        self.lock = threading.Lock()
+        self.uploads, self.held, self.lock = [], [], threading.Lock()
+        self.answer()
         recognizer = self
 
         class Handler(http.server.BaseHTTPRequestHandler):
@@ -195,11 +189,9 @@ class ScriptedRecognizer:
                 audio = self.rfile.read(int(self.headers.get("Content-Length", 0)))
                 with recognizer.lock:
                     recognizer.uploads.append(audio)
-                    text = recognizer.answer(audio)
-                    if text is None:
-                        slot = {"event": threading.Event(), "text": ""}
-                        recognizer.held.append(slot)
-                if text is None:
+                    slot = recognizer.slot
+                    text = "" if slot or not recognizer.when(audio) else next(recognizer.words, "")
+                if slot:
                     slot["event"].wait(60)
                     text = slot["text"]
                 body = json.dumps({"type": "transcript", "text": text, "isFinal": True}).encode()
@@ -220,9 +212,14 @@ class ScriptedRecognizer:
         threading.Thread(target=self.server.serve_forever, daemon=True).start()
         self.url = f"http://127.0.0.1:{self.server.server_address[1]}"
 
-    def count(self):
+    def answer(self, *words, when=lambda audio: True):
         with self.lock:
-            return len(self.uploads)
+            self.words, self.when, self.slot = iter(words), when, None
+
+    def hold(self):
+        with self.lock:
+            self.slot = {"event": threading.Event(), "text": ""}
+            self.held.append(self.slot)
 
     def release(self, text):
         with self.lock:
@@ -238,37 +235,40 @@ class ScriptedRecognizer:
 
 
 def peak(audio):
-    samples = array.array("h", audio[:len(audio) // 2 * 2])
-    return max((abs(sample) for sample in samples), default=0)
+    return max(array.array("h", audio[:len(audio) // 2 * 2]), default=0)
 
 
-def write_tone(path, seconds=0.6):
-    with wave.open(path, "wb") as file:
-        file.setnchannels(1)
-        file.setsampwidth(2)
-        file.setframerate(16000)
-        file.writeframes(array.array(
-            "h", (int(12000 * math.sin(2 * math.pi * 440 * i / 16000)) for i in range(int(16000 * seconds))))
-            .tobytes())
+class LateRevision(Run):
+    """Dictate into A, stop, and move to B while A's last words are still on their way."""
+
+    def setUp(self):
+        self.recognizer = ScriptedRecognizer()
+        self.addCleanup(self.recognizer.stop)
+        # As the recognizer heard it: the typing is what is under test, not the formatting.
+        self.settings = dict(Run.settings, autoCapitalize="false", spokenPunctuation="false",
+                             preferredProvider="Server", serverBaseURL=self.recognizer.url)
+        super().setUp()
+
+    def dictate_and_hold_the_last_words(self, text_of_a):
+        """A gets its first words; the stop's upload is held until release()."""
+        self.recognizer.answer("alpha one")
+        command("--start")
+        wait_for(lambda: text_of_a() == "alpha one", what="the first words in A")
+        self.recognizer.hold()
+        uploads = len(self.recognizer.uploads)
+        command("--stop")
+        wait_for(lambda: len(self.recognizer.uploads) > uploads, what="the stop's upload")
 
 
-class WindowSwitch(Run):
-    recognizer = ScriptedRecognizer()
-    settings = dict(PLAIN, preferredProvider="Server", serverBaseURL=recognizer.url)
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.recognizer.stop()
-
+class WindowSwitch(LateRevision):
     def test_a_late_revision_stays_out_of_the_window_the_user_moved_to(self):
-        """Dictate into A, stop, click into B (which holds the user's own text)
-        and start again at once while A's last words are still on their way:
+        """B holds the user's own text; the user starts again in B at once:
         B's text stays, the new recording captures at once and is typed into
         B, and A's late words go to neither, but to the clipboard if the user
         wants them. Ten times in a row."""
-        recognizer = self.recognizer
         tone = os.path.join(self.folder.name, "tone.wav")
-        write_tone(tone)
+        subprocess.run(["sox", "-n", "-r", "16000", "-c", "1", tone, "synth", "0.6", "sine", "440", "vol", "0.37"],
+                       check=True)
         own = "USER TEXT IN B THAT MUST SURVIVE 0123456789 END "
         for run in range(10):
             try:
@@ -276,41 +276,45 @@ class WindowSwitch(Run):
                 xdotool("type", "--delay", "10", own)
                 b.wait_text(own)
                 a = self.terminal(f"a{run}")
-
-                words = iter(["alpha one"])
-                recognizer.answer = lambda audio: next(words, "")
-                command("--start")
-                a.wait_text("alpha one")
-                # A's last upload is not answered until B has begun.
-                recognizer.answer = lambda audio: None
-                uploads = recognizer.count()
-                command("--stop")
-                wait_for(lambda: recognizer.count() > uploads, what="the stop's upload")
+                self.dictate_and_hold_the_last_words(a.read)
 
                 b.focus()
-                first_of_b = recognizer.count()
-                words = iter(["bravo two"])
-                recognizer.answer = lambda audio: next(words, "")
+                first_of_b = len(self.recognizer.uploads)
+                # Only to B's tone: a second upload of A's stop may come after this.
+                self.recognizer.answer("bravo two", when=lambda audio: peak(audio) > 6000)
                 command("--start")
                 wait_for(lambda: microphone_open(self.tellwind), what="the microphone")
                 subprocess.run(["paplay", "-d", "spk", tone], check=True, timeout=20)
-                recognizer.release("late words")
+                self.recognizer.release("late words")
                 command("--stop")
                 b.wait_text(own + "bravo two")
 
                 # The words A could not type are offered once nothing records.
-                offer = wait_for(lambda: xdotool_search("^Dictation not typed in full$"), what="the offer")
+                offer = wait_for(lambda: search("--name", "^Dictation not typed in full$"), what="the offer")
                 xdotool("windowfocus", "--sync", offer, "key", "Return")
                 wait_for(lambda: clipboard() == "alpha one late words", what="the late words on the clipboard")
-
-                self.assertEqual(a.text(), "alpha one")
-                self.assertEqual(b.text(), own + "bravo two")
-                heard = max(peak(audio) for audio in recognizer.uploads[first_of_b:])
+                self.assertEqual((a.read(), b.read()), ("alpha one", own + "bravo two"))
+                heard = max(peak(audio) for audio in self.recognizer.uploads[first_of_b:])
                 self.assertGreater(heard, 6000, "the tone played right after the start was not captured")
             except AssertionError as failure:
                 raise AssertionError(f"run {run + 1} of 10: {failure}") from None
             # The terminals stay open: the X server would give a new one the
             # id of one closed, and a window's id is all that tells it.
+
+
+def gtk_window(title):
+    """The accessible frame of a GTK window, read afresh each time."""
+    for app in pyatspi.Registry.getDesktop(0):
+        for frame in (app if app is not None else []):
+            if frame is not None and frame.name == title:
+                return frame
+    return None
+
+
+def gtk_text(title):
+    frame = gtk_window(title)
+    fields = by_role(frame, pyatspi.ROLE_TEXT) if frame else []
+    return fields[0].queryText().getText(0, -1) if fields else None
 
 
 def swaymsg_focus(title):
@@ -323,32 +327,8 @@ def swaymsg_focus(title):
     wait_for(focused, what=f"the window '{title}' active")
 
 
-def gtk_window(title):
-    """The accessible frame of a GTK window, read afresh each time."""
-    for app in pyatspi.Registry.getDesktop(0):
-        if app is None:
-            continue
-        for frame in app:
-            if frame is not None and frame.name == title:
-                return frame
-    return None
-
-
-def gtk_text(title):
-    frame = gtk_window(title)
-    fields = by_role(frame, pyatspi.ROLE_TEXT) if frame else []
-    return fields[0].queryText().getText(0, -1) if fields else None
-
-
 @unittest.skipUnless(os.environ.get("SWAYSOCK"), "needs the sway session of tests/wayland/sway-session.sh")
-class WaylandWindowSwitch(Run):
-    recognizer = ScriptedRecognizer()
-    settings = dict(PLAIN, preferredProvider="Server", serverBaseURL=recognizer.url)
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.recognizer.stop()
-
+class WaylandWindowSwitch(LateRevision):
     def gtk_editor(self, title, text=""):
         path = os.path.join(self.folder.name, title)
         with open(path, "w", encoding="utf-8") as file:
@@ -360,47 +340,24 @@ class WaylandWindowSwitch(Run):
 
     def test_a_late_revision_stays_out_of_the_native_window_the_user_moved_to(self):
         """On Wayland the compositor does not say which window has the focus;
-        the windows tell the accessibility bus. Dictate into GTK window A,
-        stop, click into B: A's late words stay out of B."""
-        recognizer = self.recognizer
+        the windows tell the accessibility bus. A's late words stay out of B."""
         own = "USER TEXT IN B THAT MUST SURVIVE"
         self.gtk_editor("EditorB", own)
         self.gtk_editor("EditorA")
         swaymsg_focus("EditorA")
-
-        words = iter(["alpha one"])
-        recognizer.answer = lambda audio: next(words, "")
-        command("--start")
-        wait_for(lambda: gtk_text("EditorA") == "alpha one", what="the first words in A")
-        recognizer.answer = lambda audio: None
-        uploads = recognizer.count()
-        command("--stop")
-        wait_for(lambda: recognizer.count() > uploads, what="the stop's upload")
-
+        self.dictate_and_hold_the_last_words(lambda: gtk_text("EditorA"))
         swaymsg_focus("EditorB")
-        recognizer.release("late words")
+        self.recognizer.release("late words")
 
         # Told, and offered for the clipboard, rather than typed into B.
         def offer():
             return next((node for node in by_role(self.tellwind.app, pyatspi.ROLE_PUSH_BUTTON)
                          if node.name == "Copy to Clipboard"), None)
         wait_for(lambda: offer() or gtk_text("EditorB") != own, what="the late words held back")
-        self.assertEqual(gtk_text("EditorB"), own)
-        self.assertEqual(gtk_text("EditorA"), "alpha one")
-        offer().queryAction().doAction(0)
+        self.assertEqual((gtk_text("EditorB"), gtk_text("EditorA")), (own, "alpha one"))
+        press(offer())
         wait_for(lambda: clipboard() == "alpha one late words", what="the late words on the clipboard")
         self.assertEqual(gtk_text("EditorB"), own)
-
-
-def xdotool_search(name):
-    found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", name],
-                           capture_output=True, text=True).stdout.split()
-    return found[0] if found else None
-
-
-def clipboard():
-    return subprocess.run(["xclip", "-o", "-selection", "clipboard"], capture_output=True, text=True,
-                          timeout=10).stdout
 
 
 if __name__ == "__main__":

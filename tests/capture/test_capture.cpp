@@ -5,37 +5,13 @@
 #include "speech/AudioRecordingService.h"
 #include "support/PrivatePulseAudio.h"
 
-#include <QCoreApplication>
 #include <QStandardPaths>
 #include <QTest>
-#include <QThread>
 
 #include <cmath>
 
 namespace
 {
-
-// What the service hands its consumer, which runs on the service's worker thread.
-struct ChunkSink {
-    mutable QMutex mutex;
-    QList<QByteArray> chunks;
-    bool calledOnMainThread = false;
-
-    AudioRecordingService::Callback callback()
-    {
-        return [this](QByteArray chunk) {
-            QMutexLocker lock(&mutex);
-            calledOnMainThread |= QThread::currentThread() == QCoreApplication::instance()->thread();
-            chunks.append(chunk);
-        };
-    }
-    QList<QByteArray> taken() const
-    {
-        QMutexLocker lock(&mutex);
-        return chunks;
-    }
-    QByteArray all() const { return taken().join(); }
-};
 
 // Root mean square of `count` samples of 16-bit PCM from sample `from` on.
 double level(const QByteArray &pcm, qsizetype from, qsizetype count)
@@ -52,14 +28,32 @@ struct Rig {
         : service(factory ? factory : FakeAudioEngine::factory(engine), alerts, workspace)
     {
     }
-    std::optional<AudioError> start() { return QCoro::waitFor(service.startRecording(sink.callback())); }
-    void stop() { QCoro::waitFor(service.stopRecording()); }
+    std::optional<AudioError> start()
+    {
+        return QCoro::waitFor(service.startRecording([this](QByteArray chunk) {
+            QMutexLocker lock(&mutex);
+            chunks.append(chunk);
+        }));
+    }
+    // Everything the consumer got, once the capture has stopped.
+    QByteArray stop()
+    {
+        QCoro::waitFor(service.stopRecording());
+        return taken().join();
+    }
+    // What the service handed its consumer so far (on the service's worker thread).
+    QList<QByteArray> taken()
+    {
+        QMutexLocker lock(&mutex);
+        return chunks;
+    }
 
     std::shared_ptr<FakeAudioEngine::Control> engine = std::make_shared<FakeAudioEngine::Control>();
     FakeAlertPresenter alerts;
     FakeWorkspace workspace;
     AudioRecordingService service;
-    ChunkSink sink;
+    QMutex mutex;
+    QList<QByteArray> chunks;
 };
 
 } // namespace
@@ -79,15 +73,12 @@ private Q_SLOTS:
         const int buffers = 60;
         for (int i = 0; i < buffers; ++i)
             rig.engine->deliver(4096, loud.contains(i) ? 1.5f : 0.1f);
-        QTRY_VERIFY(rig.sink.taken().size() >= buffers - 1);
+        QTRY_VERIFY(rig.taken().size() >= buffers - 1);
 
-        // The stop hands over what the resampler still holds: in total the
-        // output lasts exactly as long as the input.
-        rig.stop();
-        const QByteArray pcm = rig.sink.all();
+        // The stop hands over what the resampler still holds: the output lasts exactly as long as the input.
+        const QByteArray pcm = rig.stop();
         QVERIFY(qAbs(pcm.size() / 2 - qRound(buffers * 4096 / 3.0)) <= 1);
-        // Each buffer comes out at its place, at its level; beyond full scale
-        // it is clipped, not wrapped round.
+        // Each buffer comes out at its place, at its level; beyond full scale clipped, not wrapped round.
         for (int i = 0; i < buffers; ++i) {
             const double expected = loud.contains(i) ? 32767 : 0.1 * 32767;
             const double measured = level(pcm, qsizetype(i * 4096 / 3.0 + 200), 900);
@@ -95,16 +86,14 @@ private Q_SLOTS:
                 qAbs(measured - expected) < expected * 0.02, qPrintable(QStringLiteral("buffer %1").arg(i)));
         }
 
-        // Stereo at 44.1 kHz, with a last buffer shorter than the others: both
-        // channels at a quarter of full scale make a quarter, not a half.
+        // Stereo at 44.1 kHz, a short last buffer: both channels at a quarter make a quarter, not a half.
         Rig stereo;
         stereo.engine->format = { 44100.0, 2 };
         QVERIFY(!stereo.start());
         for (int i = 0; i < 20; ++i)
             stereo.engine->deliver(4096);
         stereo.engine->deliver(1000);
-        stereo.stop();
-        const QByteArray mono = stereo.sink.all();
+        const QByteArray mono = stereo.stop();
         QVERIFY2(std::abs(mono.size() / 2 - (20 * 4096 + 1000) * 16000 / 44100.0) <= 1,
             qPrintable(QString::number(mono.size() / 2)));
         QVERIFY2(qAbs(level(mono, 2000, 20000) - 0.25 * 32767) < 0.25 * 32767 * 0.02,

@@ -12,29 +12,16 @@
 
 #include <qcoro/qcorotask.h>
 
-class Source : public QObject
-{
-    Q_OBJECT
-
-public:
-    bool flag = false;
-    bool value() const { return flag; }
-    void setValue(bool value) { emit valueChanged(flag = value); }
-
-signals:
-    void valueChanged(bool value);
-};
-
 class TestCommon : public QObject
 {
     Q_OBJECT
 
     // Waits for one emission at a time, counting the turns it got.
-    static QCoro::Task<> awaitTwice(Source *source, int *turns)
+    static QCoro::Task<> awaitTwice(QObject *source, int *turns)
     {
-        co_await nextSignal(source, &Source::valueChanged);
+        co_await nextSignal(source, &QObject::objectNameChanged);
         ++*turns;
-        co_await nextSignal(source, &Source::valueChanged, std::chrono::milliseconds(50));
+        co_await nextSignal(source, &QObject::objectNameChanged, std::chrono::milliseconds(50));
         ++*turns;
     }
 
@@ -43,36 +30,23 @@ private slots:
 
     // One event, one line, with its priority where journald reads the stream:
     // a line break in a message must not forge a second event.
-    void logLinesCarryTheirPriority_data()
-    {
-        QTest::addColumn<int>("type");
-        QTest::addColumn<bool>("journal");
-        QTest::addColumn<QByteArray>("line");
-        QTest::addRow("info on a terminal") << int(QtInfoMsg) << false << QByteArray("✅ started\n");
-        QTest::addRow("info to the journal") << int(QtInfoMsg) << true << QByteArray("<6>✅ started\n");
-        QTest::addRow("warning to the journal") << int(QtWarningMsg) << true << QByteArray("<4>✅ started\n");
-        QTest::addRow("debug to the journal") << int(QtDebugMsg) << true << QByteArray("<7>✅ started\n");
-        QTest::addRow("critical to the journal")
-            << int(QtCriticalMsg) << true << QByteArray("<3>✅ started\n");
-    }
     void logLinesCarryTheirPriority()
     {
-        QFETCH(int, type);
-        QFETCH(bool, journal);
-        QFETCH(QByteArray, line);
-        QCOMPARE(formatLogLine(QtMsgType(type), QStringLiteral("✅ started"), journal), line);
-        QCOMPARE(formatLogLine(QtInfoMsg, QStringLiteral("one\ntwo"), false), QByteArray("one two\n"));
+        for (const auto &[type, line] : { std::pair { QtDebugMsg, "<7>" }, { QtInfoMsg, "<6>" },
+                 { QtWarningMsg, "<4>" }, { QtCriticalMsg, "<3>" } })
+            QCOMPARE(formatLogLine(type, "✅ one\ntwo", true), line + QByteArray("✅ one two\n"));
+        QCOMPARE(formatLogLine(QtInfoMsg, "✅ started", false), QByteArray("✅ started\n"));
     }
 
     // A signal that fires twice before the waiting coroutine runs again used
     // to resume it twice, the second time through an awaiter already gone.
     void aSignalTwiceInOneTurnResumesItsWaiterOnce()
     {
-        Source source;
+        QObject source;
         int turns = 0;
         auto waiting = awaitTwice(&source, &turns);
-        source.setValue(true);
-        source.setValue(false);
+        source.setObjectName("one");
+        source.setObjectName("two");
         QTRY_COMPARE(turns, 1);
         // The second wait ends by its timeout, not by the first wait's emissions.
         QTest::qWait(20);
@@ -82,28 +56,15 @@ private slots:
 
     // The INI file keeps no types: after a restart a switch reads back from
     // text, and only what was written as a boolean counts as one.
-    void booleansReadBackFromTheFile_data()
-    {
-        QTest::addColumn<QByteArray>("stored");
-        QTest::addColumn<bool>("fallback");
-        QTest::addColumn<bool>("read");
-        QTest::addRow("true") << QByteArray("true") << false << true;
-        QTest::addRow("false") << QByteArray("false") << true << false;
-        QTest::addRow("damaged, default on") << QByteArray("ture") << true << true;
-        QTest::addRow("damaged, default off") << QByteArray("yes") << false << false;
-    }
     void booleansReadBackFromTheFile()
     {
-        QFETCH(QByteArray, stored);
-        QFETCH(bool, fallback);
-        QFETCH(bool, read);
-        const QString key = QStringLiteral("switch%1").arg(QTest::currentDataTag()).remove(' ').remove(',');
         QVERIFY(QDir().mkpath(QFileInfo(Settings::filePath()).absolutePath()));
         QFile file(Settings::filePath());
         QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("[General]\n" + key.toLatin1() + '=' + stored + '\n');
+        file.write("[General]\non=true\noff=false\ndamaged1=ture\ndamaged2=yes\n");
         file.close();
-        QCOMPARE(Settings::boolValue(key, fallback), read);
+        QVERIFY(Settings::boolValue("on", false) && !Settings::boolValue("off", true));
+        QVERIFY(Settings::boolValue("damaged1", true) && !Settings::boolValue("damaged2", false));
     }
 
     // Nobody, root included, can write under a file where the folder belongs.

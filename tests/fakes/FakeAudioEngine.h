@@ -7,33 +7,18 @@
 #include <algorithm>
 #include <memory>
 
-// A microphone driven by the test: `deliver()` calls the installed tap the way
-// a capture thread would. Engines made by `factory()` share one `Control`, so
-// a test can inspect and drive the engine of the current capture.
+// A microphone driven by the test: `deliver()` calls the tap as a capture thread would. Engines
+// made by `factory()` share one `Control`, through which the test drives the current capture.
 class FakeAudioEngine : public AudioEngine
 {
 public:
     struct Control {
         bool hasInputNode = true;
         AudioFormat format { 48000.0, 1 };
-        std::optional<QString> startError;
-
-        int enginesMade = 0, starts = 0, stops = 0;
+        int starts = 0;
         bool running = false;
         QMutex mutex;
         Tap tap;
-        InterruptionHandler interruptionHandler;
-
-        // Tells the current capture (false: nobody listens) that its source went or came back.
-        bool interrupt(Interruption what, const QString &reason)
-        {
-            QMutexLocker lock(&mutex);
-            const InterruptionHandler current = interruptionHandler;
-            lock.unlock();
-            if (current)
-                current(what, reason);
-            return bool(current);
-        }
 
         // Hands the current tap (false: none) `frames` frames of the constant `value`.
         bool deliver(quint32 frames, float value = 0.25f)
@@ -60,7 +45,6 @@ public:
     static AudioEngineFactory factory(std::shared_ptr<Control> control)
     {
         return [control]() -> std::unique_ptr<AudioEngine> {
-            ++control->enginesMade;
             return std::make_unique<FakeAudioEngine>(control);
         };
     }
@@ -75,21 +59,15 @@ public:
     {
         locked([&] { m_control->tap = nullptr; });
     }
-    void setInterruptionHandler(InterruptionHandler handler) override
-    {
-        locked([&] { m_control->interruptionHandler = std::move(handler); });
-    }
+    // It never goes away.
+    void setInterruptionHandler(InterruptionHandler) override { }
     std::optional<QString> start() override
     {
         ++m_control->starts;
-        m_control->running = !m_control->startError;
-        return m_control->startError;
+        m_control->running = true;
+        return std::nullopt;
     }
-    void stop() override
-    {
-        ++m_control->stops;
-        m_control->running = false;
-    }
+    void stop() override { m_control->running = false; }
 
 private:
     void locked(const auto &change)

@@ -11,8 +11,7 @@
 
 #include <memory>
 
-// A recognition manager that does what the test says. It also carries the
-// fields the panel reads, so it stands in for the manager in the views.
+// A recognition manager that does what the test says, with the fields the panel reads (for the views).
 class FakeDictationRecognizer : public DictationRecognizer
 {
     Q_OBJECT

@@ -4,7 +4,6 @@
 #include "output/TypingScope.h"
 
 #include <QStringList>
-#include <QTimer>
 
 #include <qcoro/qcorotimer.h>
 
@@ -18,7 +17,6 @@ class FakeDictationTyping : public DictationTyping
 {
 public:
     bool trusted = true;
-    bool trustedAfterPrompt = false;
     std::chrono::milliseconds typingTime { 0 };
     QStringList journal;
 
@@ -26,7 +24,7 @@ public:
     bool requestAccessibilityTrust() override
     {
         journal << "prompt";
-        return trusted = trusted || trustedAfterPrompt;
+        return trusted;
     }
     void setNeedsAccessibilityPermission(bool needed) override
     {
@@ -52,12 +50,8 @@ public:
         const QString text = event.text;
         scope->meant[event.utterance] = text;
         journal << "type:" + text;
-        if (typingTime.count() > 0) {
-            QTimer timer;
-            timer.setSingleShot(true);
-            timer.start(typingTime);
-            co_await timer;
-        }
+        if (typingTime.count() > 0)
+            co_await QCoro::sleepFor(typingTime);
         journal << "typed:" + text;
     }
     QCoro::Task<> offerUntypedText(QString text) override

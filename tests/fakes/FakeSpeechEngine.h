@@ -9,9 +9,8 @@
 
 #include <vector>
 
-// A session whose reports the test sends. It keeps the PCM it is fed (on the
-// capture thread) and notes any that comes after its end, which a real
-// engine would never hear. Results are of utterance 0 unless told otherwise.
+// A session whose reports the test sends. It keeps the PCM it is fed (on the capture thread) and
+// notes any fed after its end, which a real engine would never hear. Results are of utterance 0.
 struct FakeEngineSession : EngineSession {
     QString language;
     std::optional<EngineError> startError;
@@ -70,8 +69,7 @@ private:
     QTimer m_release;
 };
 
-// An engine that serves the languages in `languages` (the value says whether
-// it is available); every session made is kept.
+// An engine for the languages in `languages` (the value: whether available); it keeps every session.
 struct FakeSpeechEngine {
     QMap<QString, bool> languages { { QStringLiteral("en-US"), true } };
     std::optional<EngineError> startError; // every session's
@@ -79,20 +77,16 @@ struct FakeSpeechEngine {
 
     FakeEngineSession &last() { return *sessions.back(); }
 
-    SpeechEngine row(const QString &id = QStringLiteral("On-device"), bool remote = false)
+    SpeechEngine row()
     {
-        SpeechEngine engine;
-        engine.id = id;
-        engine.remote = remote;
-        engine.languages = [this] { return languages.keys(); };
-        engine.available = [this](const QString &language) { return languages.value(language, false); };
-        engine.create = [this](const QString &language) {
-            auto session = std::make_shared<FakeEngineSession>();
-            session->language = language;
-            session->startError = startError;
-            sessions.push_back(session);
-            return std::static_pointer_cast<EngineSession>(session);
-        };
-        return engine;
+        return { QStringLiteral("On-device"), false, [this] { return languages.keys(); },
+            [this](const QString &language) { return languages.value(language, false); },
+            [this](const QString &language) {
+                auto session = std::make_shared<FakeEngineSession>();
+                session->language = language;
+                session->startError = startError;
+                sessions.push_back(session);
+                return std::static_pointer_cast<EngineSession>(session);
+            } };
     }
 };

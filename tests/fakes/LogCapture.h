@@ -9,9 +9,8 @@
 #include <cstdio>
 #include <unistd.h>
 
-// Collects what the program logs to standard output while it lives; the
-// stream goes back to where it was afterwards, and what was collected is
-// passed on to it then (test failures are reported there too).
+// Collects what the program logs to standard output while it lives, and passes it on afterwards
+// (test failures are reported there too).
 class LogCapture
 {
 public:
@@ -21,8 +20,7 @@ public:
         std::fflush(stdout);
         m_saved = dup(STDOUT_FILENO);
         dup2(m_file.handle(), STDOUT_FILENO);
-        // The program's own lines, as it writes them: QtTest's handler would
-        // prefix them with its own tags.
+        // The program's own lines, as it writes them: QtTest's handler would add its own tags.
         m_handler = qInstallMessageHandler(tellwindMessageHandler);
     }
     ~LogCapture()
@@ -51,10 +49,8 @@ public:
     // The lines that start with `prefix`, in order.
     QStringList linesStartingWith(const QString &prefix)
     {
-        QStringList found;
-        for (const QString &line : lines())
-            if (line.startsWith(prefix))
-                found << line;
+        QStringList found = lines();
+        found.removeIf([&prefix](const QString &line) { return !line.startsWith(prefix); });
         return found;
     }
 

@@ -7,18 +7,12 @@
 namespace
 {
 
-TextFormatter::Context english(bool capitals = true, bool punctuation = true)
+// `context` names what differs from English with both options on at a
+// recording's start: "nocaps", "nopunct", "de", "nostart" (the option off),
+// "mid" (not at the start), "after" (not at the start, after a sentence end).
+void row(const char *name, const QString &spoken, const QString &written, const QString &context = {})
 {
-    TextFormatter::Context context;
-    context.language = QStringLiteral("en-US");
-    context.options.autoCapitalize = capitals;
-    context.options.spokenPunctuation = punctuation;
-    return context;
-}
-
-void row(const char *name, const QString &spoken, const QString &written)
-{
-    QTest::addRow("%s", name) << spoken << written;
+    QTest::addRow("%s", name) << spoken << written << context;
 }
 
 } // namespace
@@ -28,10 +22,11 @@ class TestTextFormatter : public QObject
     Q_OBJECT
 
 private slots:
-    void spokenPunctuationAndCapitals_data()
+    void format_data()
     {
         QTest::addColumn<QString>("spoken");
         QTest::addColumn<QString>("written");
+        QTest::addColumn<QString>("context");
         row("semi colon as two words", "first semi colon second", "First; second");
         row("quotes", "he said open quote stop close quote now", u"He said \u201Cstop\u201D now"_qs);
         row("marks in a row", "really question mark exclamation mark close quote", u"Really?!\u201D"_qs);
@@ -43,7 +38,6 @@ private slots:
         row("not a command", "mark the new question", "Mark the new question");
         row("literal", "type literal comma here", "Type comma here");
         row("literal literal", "literal literal comma", "Literal comma");
-        // Capitals.
         row("each sentence end",
             "one period two question mark three exclamation point four new line five new paragraph six",
             "One. Two? Three! Four\nFive\n\nSix");
@@ -59,63 +53,32 @@ private slots:
         row("typographic apostrophe", u"yes i\u2019m sure"_qs, u"Yes I\u2019m sure"_qs);
         row("accented", "\u00FCber alles period \u00E9lan", u"\u00DCber alles. \u00C9lan"_qs);
         row("outside the basic plane", u"\U00010428 period \U00010428"_qs, u"\U00010400. \U00010400"_qs);
+        // The options, and a language without a table.
+        const QString spoken = "i said  hello comma world period new line monday";
+        row("both off: as recognized", spoken, spoken, "nocaps nopunct");
+        row("capitals only: spacing kept", spoken, "I said  hello comma world period new line Monday",
+            "nopunct");
+        row("punctuation only", spoken, "i said hello, world.\nmonday", "nocaps");
+        row("no table for the language", spoken, spoken, "de");
+        // Where the text begins decides its first capital: a recording's start
+        // (unless turned off), or a sentence the last utterance finished.
+        row("a recording's start, option off", "hello there", "hello there", "nostart");
+        row("after a finished sentence", "hello there", "Hello there", "mid after");
+        row("mid-sentence", "hello there", "hello there", "mid");
     }
-    void spokenPunctuationAndCapitals()
+    void format()
     {
         QFETCH(QString, spoken);
         QFETCH(QString, written);
-        QCOMPARE(TextFormatter::format(spoken, english()), written);
-    }
-
-    void optionsAndLanguages_data()
-    {
-        QTest::addColumn<QString>("language");
-        QTest::addColumn<bool>("capitals");
-        QTest::addColumn<bool>("punctuation");
-        QTest::addColumn<QString>("written");
-        const QString spoken = "i said  hello comma world period new line monday";
-        QTest::addRow("both off: as recognized") << "en-US" << false << false << spoken;
-        QTest::addRow("capitals only: spacing kept")
-            << "en-US" << true << false << "I said  hello comma world period new line Monday";
-        QTest::addRow("punctuation only") << "en-US" << false << true << "i said hello, world.\nmonday";
-        QTest::addRow("no table for the language") << "de-DE" << true << true << spoken;
-    }
-    void optionsAndLanguages()
-    {
-        QFETCH(QString, language);
-        QFETCH(bool, capitals);
-        QFETCH(bool, punctuation);
-        QFETCH(QString, written);
-        TextFormatter::Context context = english(capitals, punctuation);
-        context.language = language;
-        const QString spoken = "i said  hello comma world period new line monday";
-        QCOMPARE(TextFormatter::format(spoken, context), written);
-    }
-
-    // Where the text begins decides its first capital: a recording's start
-    // (unless turned off), or a sentence the last utterance finished.
-    void firstCapital_data()
-    {
-        QTest::addColumn<bool>("recordingStart");
-        QTest::addColumn<bool>("atRecordingStart"); // the option
-        QTest::addColumn<bool>("followsSentenceEnd");
-        QTest::addColumn<QString>("written");
-        QTest::addRow("a recording's start") << true << true << false << "Hello there";
-        QTest::addRow("a recording's start, option off") << true << false << false << "hello there";
-        QTest::addRow("after a finished sentence") << false << true << true << "Hello there";
-        QTest::addRow("mid-sentence") << false << true << false << "hello there";
-    }
-    void firstCapital()
-    {
-        QFETCH(bool, recordingStart);
-        QFETCH(bool, atRecordingStart);
-        QFETCH(bool, followsSentenceEnd);
-        QFETCH(QString, written);
-        TextFormatter::Context context = english();
-        context.options.capitalizeRecordingStart = atRecordingStart;
-        context.recordingStart = recordingStart;
-        context.followsSentenceEnd = followsSentenceEnd;
-        QCOMPARE(TextFormatter::format("hello there", context), written);
+        QFETCH(QString, context);
+        TextFormatter::Context english;
+        english.language = context.contains("de") ? "de-DE" : "en-US";
+        english.options.autoCapitalize = !context.contains("nocaps");
+        english.options.spokenPunctuation = !context.contains("nopunct");
+        english.options.capitalizeRecordingStart = !context.contains("nostart");
+        english.recordingStart = !context.contains("mid");
+        english.followsSentenceEnd = context.contains("after");
+        QCOMPARE(TextFormatter::format(spoken, english), written);
     }
 
     void everyTableLoads()

@@ -3,7 +3,6 @@
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTest>
-#include <QtEndian>
 
 using namespace std::chrono_literals;
 
@@ -23,43 +22,30 @@ class TestRecognitionManager : public QObject
 private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
 
-    void refusedMicrophoneIsAskedAgain()
+    void onDeviceSession()
     {
-        // Microphone refused: no session, the message, and the question comes
-        // again at every start until it is granted.
+        // Microphone refused: no session, the message, and the question again at every start until granted.
         Rig rig;
+        rig.source->format = { 48000.0, 2 };
         rig.microphone.status = MicrophoneAuthorizationStatus::notDetermined;
         rig.microphone.grantsOnRequest = false;
         SpeechRecognitionManager &manager = rig.make();
         for (int attempt = 1; attempt <= 2; ++attempt) {
             rig.start();
-            QVERIFY(!manager.isListening());
+            QVERIFY(!manager.isListening() && rig.source->starts == 0);
             QCOMPARE(manager.errorMessage(),
                 "Microphone access not authorized. Please enable it in your desktop's Sound settings");
             QCOMPARE(rig.microphone.statusQueries, attempt);
         }
-        QCOMPARE(rig.source->starts, 0);
         rig.microphone.status = MicrophoneAuthorizationStatus::notDetermined;
         rig.microphone.grantsOnRequest = true;
         rig.start();
-        QVERIFY(manager.isListening() && manager.errorMessage().isNull());
-        rig.stop();
-        rig.start();
-        QCOMPARE(rig.microphone.statusQueries, 3);
-    }
-
-    void onDeviceSession()
-    {
-        Rig rig;
-        rig.source->format = { 48000.0, 2 };
-        SpeechRecognitionManager &manager = rig.make();
-        rig.start();
-        QVERIFY(manager.isListening() && manager.activeEngine() == onDevice);
+        QVERIFY(
+            manager.isListening() && manager.activeEngine() == onDevice && manager.errorMessage().isNull());
         FakeEngineSession &task = rig.speech.last();
         QVERIFY(task.started && task.language == "en-US");
 
-        // Each result replaces its utterance; a final one does not end the
-        // session, and the next utterance follows it.
+        // Each result replaces its utterance; a final one does not end the session, the next follows it.
         task.partial("hello word");
         QCOMPARE(manager.transcribedText(), QString("hello word"));
         task.final("hello world");
@@ -76,9 +62,8 @@ private slots:
         rig.start();
         QCOMPARE(rig.speech.sessions.size(), size_t(1));
 
-        // The capture's PCM reaches the recognizer, the resampler's last
-        // samples included, before its audio ends; the stop waits for the
-        // decoder's last words. A failure after them is only logged.
+        // The capture's PCM, the resampler's tail included, reaches the recognizer before its audio ends;
+        // the stop waits for the decoder's last words. A failure after them is only logged.
         for (int buffer = 0; buffer < 10; ++buffer)
             QVERIFY(rig.source->deliver(4096));
         task.holdFinish = true;
@@ -93,17 +78,13 @@ private slots:
         QVERIFY(!manager.isListening() && !rig.source->running);
         QVERIFY(task.ended && !task.fedAfterEnd);
         QVERIFY(qAbs(task.bytes() / 2 - qRound(10 * 4096 / 3.0)) <= 1);
-        // Both channels at a quarter of full scale are one at a quarter.
-        const qint16 middle = qFromLittleEndian<qint16>(task.pcm.constData() + task.pcm.size() / 4 * 2);
-        QVERIFY2(qAbs(middle - 8192) < 100, QByteArray::number(middle));
         // A failure after the stop reopens nothing.
         task.fail(EngineErrorKind::failed);
         QCOMPARE(rig.source->starts, 1);
         QCOMPARE(rig.speech.sessions.size(), size_t(1));
         QVERIFY(!rig.server->isStreaming() && manager.activeEngine() == onDevice);
 
-        // A new session starts empty; what the old one still says (its
-        // dictation still listening for it) is its own business alone.
+        // A new session starts empty; what the old one still says is its own dictation's business alone.
         const std::shared_ptr<RecognitionSession> previous = rig.session;
         QSignalSpy previousErrors(previous.get(), &RecognitionSession::recognitionError);
         rig.start();
@@ -117,10 +98,11 @@ private slots:
         QCOMPARE(previousErrors.size(), 1);
         QCOMPARE(manager.activeEngine(), onDevice);
         QCOMPARE(rig.speech.sessions.size(), size_t(2));
+        // Granted once, the microphone is not asked about again.
+        QCOMPARE(rig.microphone.statusQueries, 3);
     }
 
-    // The ways an engine gives up, running or at its start: each hands
-    // the capture to the next engine of the registry.
+    // The ways an engine gives up, running or at its start: each hands the capture to the next engine.
     void fallsBackToTheServer_data()
     {
         QTest::addColumn<EngineErrorKind>("kind");
@@ -141,8 +123,7 @@ private slots:
         // Replies the client has for nobody's stream are nobody's.
         emit rig.server->transcript({ 0, 0, "server words", false });
 
-        // The engine fails: the server takes the running capture over;
-        // the on-device words stay until it has something to say.
+        // The engine fails: the server takes the running capture over; the words stay until it speaks.
         task.fail(kind);
         QCOMPARE(engines.size(), 1);
         QCOMPARE(manager.activeEngine(), server);
@@ -161,8 +142,7 @@ private slots:
         QCOMPARE(manager.activeEngine(), server);
         rig.stop();
 
-        // The engine cannot start: the server from the start, on the same
-        // capture; the next session tries the preferred engine again.
+        // The engine cannot start: the server on the same capture; the next session tries it again.
         rig.speech.startError = EngineError { kind, "No model" };
         rig.start();
         QVERIFY(manager.isListening() && manager.activeEngine() == server);
@@ -191,35 +171,30 @@ private slots:
             manager.errorMessage(), QString("Failed to start server recognition: Audio input not available"));
     }
 
-    // The panel's choice of path is kept for the next start of the program.
+    // The panel's choice of path is kept for the next start, named as earlier versions named it;
+    // a name no engine has is the first engine.
     void thePreferredPathIsKept()
     {
         Rig rig;
         rig.make().togglePreferredProvider();
-        SpeechRecognitionManager next(rig.engines, rig.microphone,
-            std::make_unique<AudioRecordingService>(
-                FakeAudioEngine::factory(rig.source), rig.alerts, rig.workspace));
-        QCOMPARE(next.preferredEngine(), server);
-        QVERIFY(next.prefersRemoteEngine());
-        QCOMPARE(Settings::stringValue(SpeechRecognitionManager::preferredProviderKey).value_or(QString()),
-            server);
-        // Settings files of earlier versions name the choice the same way;
-        // a name no engine has is the first engine.
+        const auto next = [&rig] {
+            return SpeechRecognitionManager(rig.engines, rig.microphone,
+                std::make_unique<AudioRecordingService>(
+                    FakeAudioEngine::factory(rig.source), rig.alerts, rig.workspace))
+                .preferredEngine();
+        };
+        QCOMPARE(next(), server);
         for (const auto &[stored, expected] :
             { std::pair { server, server }, { onDevice, onDevice }, { QString("Whisper"), onDevice } }) {
             Settings::setString(SpeechRecognitionManager::preferredProviderKey, stored);
-            SpeechRecognitionManager reader(rig.engines, rig.microphone,
-                std::make_unique<AudioRecordingService>(
-                    FakeAudioEngine::factory(rig.source), rig.alerts, rig.workspace));
-            QCOMPARE(reader.preferredEngine(), expected);
+            QCOMPARE(next(), expected);
         }
     }
 
     void languageChangeRestartsAfterTheStopFinished()
     {
         {
-            // Server: the stop waits for the final upload's answer before the
-            // session starts again, in German.
+            // Server: the stop waits for the last upload's answer before the session restarts in German.
             Rig rig;
             SpeechRecognitionManager &manager = rig.make();
             manager.togglePreferredProvider();
@@ -257,8 +232,7 @@ private slots:
             QCOMPARE(manager.currentSession(), rig.session);
             QCOMPARE(rig.speech.last().firstUtterance, quint64(1));
         }
-        // Two quick changes make one restart in the last language; a stop
-        // while a restart is under way keeps the session stopped.
+        // Two quick changes make one restart in the last language; a stop during a restart stays a stop.
         Rig rig;
         SpeechRecognitionManager &manager = rig.make();
         manager.togglePreferredProvider();

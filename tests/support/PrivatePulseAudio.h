@@ -8,15 +8,12 @@
 
 #include <csignal>
 
-// A PulseAudio daemon of the test's own, with the harness's layout (a sink
-// "spk" whose monitor is the default source "mic"), that the test may kill
-// and start again without taking the harness's sound server down with it.
-// Clients reach it through `server()` (the PULSE_SERVER value).
+// A PulseAudio daemon of the test's own, laid out as the harness's (a sink "spk" whose monitor is the
+// default source "mic"), to kill and start again at will; clients reach it at `server()` (PULSE_SERVER).
 class PrivatePulseAudio
 {
 public:
-    // More modules to load, as "module-name arguments". (Loaded later, with
-    // pactl, a null sink here hands its monitor nothing but silence.)
+    // More modules, as "module-name arguments" (loaded later with pactl, a null sink's monitor is silent).
     explicit PrivatePulseAudio(QStringList modules = {})
         : m_modules(std::move(modules))
     {

@@ -13,9 +13,8 @@
 
 #include <qcoro/qcorotask.h>
 
-// The recognition manager on fakes: the on-device engine is a fake; the
-// server engine is the real client and the real capture service, which feeds
-// both from one fake 16 kHz microphone.
+// The recognition manager with a fake on-device engine and the real server client, both fed by the
+// real capture service from one fake 16 kHz microphone.
 struct RecognitionRig {
     FakeSpeechEngine speech;
     FakeMicrophoneAuthorization microphone;

@@ -38,13 +38,6 @@ public:
     }
 
     bool isRegistered() const { return m_registered; }
-    QStringList bodies() const
-    {
-        QStringList result;
-        for (const Call &call : calls)
-            result << call.body;
-        return result;
-    }
 
 public slots:
     uint Notify(const QString &appName, uint, const QString &appIcon, const QString &summary,
