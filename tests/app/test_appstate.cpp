@@ -98,23 +98,41 @@ private slots:
         QCOMPARE(rig.field.screen, screen);
     }
 
-    void refusedStarts()
+    // Refused starts touch nothing else; a capture that ends by itself
+    // leaves idle and the next toggle starts anew; a stop returns once the
+    // recording's last words are typed, as a quit or a script waiting for it needs.
+    void startsAndStopsBeyondTheUsualOnes()
     {
         Rig rig;
         rig.typing.trusted = false;
         rig.state.startRecording();
-        // Without the permission: an alert, and nothing else touched.
         QTRY_COMPARE(rig.typing.journal, QStringList { "enable alert" });
         QTRY_VERIFY(rig.recognizer.calls.isEmpty() && !rig.state.isRecording());
         rig.typing.trusted = true;
-
         // A recognizer that cannot start: its error shows, no badge.
         rig.recognizer.startError = QStringLiteral("Failed to start server recognition: no microphone");
         rig.state.startRecording();
         QTRY_COMPARE(rig.state.errorMessage(), rig.recognizer.startError);
         QTRY_VERIFY(!rig.state.isRecording());
         QCOMPARE(rig.indicator.shows, 0);
-        QCOMPARE(rig.recognizer.calls, (QStringList { "start" }));
+        rig.recognizer.startError = QString();
+
+        // The microphone goes away for good: the panel shows idle, and the next
+        // toggle starts a new recording rather than "stopping" a dead one.
+        QCoro::waitFor(rig.state.startRecording());
+        QVERIFY(rig.state.isRecording() && rig.indicator.showing);
+        rig.recognizer.session->endByItself();
+        QTRY_VERIFY(!rig.state.isRecording() && !rig.indicator.showing);
+        QTRY_VERIFY(!rig.state.isFinishing());
+        QCoro::waitFor(rig.state.toggleRecording());
+        QVERIFY(rig.state.isRecording() && rig.recognizer.isListening());
+        QCOMPARE(rig.recognizer.calls, (QStringList { "start", "start", "stop", "start" }));
+
+        rig.typing.typingTime = std::chrono::milliseconds(50);
+        rig.recognizer.transcriptAtStop = QStringLiteral("last words");
+        QCoro::waitFor(rig.state.stopRecording());
+        QCOMPARE(rig.typing.journal.last(), QStringLiteral("typed:Last words"));
+        QVERIFY(!rig.state.isFinishing());
     }
 
     // The user stops, clicks into another window and starts again at once,
@@ -210,35 +228,6 @@ private slots:
         QVERIFY(!rig.recognizer.isListening() && !rig.state.isRecording());
         // Starts and stops alternate: never two sessions listening at once.
         QCOMPARE(rig.recognizer.calls.count("start"), rig.recognizer.calls.count("stop"));
-    }
-
-    // A stop returns once the recording's last words are typed: a quit or a
-    // script waiting for it must not cut them off.
-    void aStopReturnsOnceTheLastWordsAreTyped()
-    {
-        Rig rig;
-        rig.typing.typingTime = std::chrono::milliseconds(50);
-        rig.recognizer.transcriptAtStop = QStringLiteral("last words");
-        QCoro::waitFor(rig.state.startRecording());
-        QCoro::waitFor(rig.state.stopRecording());
-        QCOMPARE(rig.typing.journal.last(), QStringLiteral("typed:Last words"));
-        QVERIFY(!rig.state.isFinishing());
-    }
-
-    // The microphone goes away for good: the panel shows idle, and the next
-    // toggle starts a new recording rather than "stopping" a dead one.
-    void captureEndingByItselfLeavesIdle()
-    {
-        Rig rig;
-        QCoro::waitFor(rig.state.startRecording());
-        QVERIFY(rig.state.isRecording() && rig.indicator.showing);
-        rig.recognizer.session->endByItself();
-        QTRY_VERIFY(!rig.state.isRecording());
-        QVERIFY(!rig.indicator.showing);
-        QTRY_VERIFY(!rig.state.isFinishing());
-        QCoro::waitFor(rig.state.toggleRecording());
-        QVERIFY(rig.state.isRecording() && rig.recognizer.isListening());
-        QCOMPARE(rig.recognizer.calls, (QStringList { "start", "stop", "start" }));
     }
 };
 

@@ -38,12 +38,8 @@
 namespace
 {
 
-const SpeechSettings::SourceLister twoMicrophones = [] {
-    return QList<QPair<QString, QString>> { { "mic", "Virtual microphone" }, { "headset", "Headset" } };
-};
-
 // The settings window over real managers whose platform ends are fakes
-// (the sound server's sources too, unless the test names its own lister).
+// (the sound server's sources too, none unless the test names its own lister).
 struct Fixture {
     FakeStatusBar *statusBar = new FakeStatusBar;
     FakeAutostartStore *autostart = new FakeAutostartStore;
@@ -59,7 +55,8 @@ struct Fixture {
     SettingsWindow settings { engine, workspace };
 
     // Tellwind as installed, unless it runs from `program`.
-    explicit Fixture(SpeechSettings::SourceLister sources = twoMicrophones,
+    explicit Fixture(
+        SpeechSettings::SourceLister sources = [] { return QList<QPair<QString, QString>>(); },
         const QString &program = QStringLiteral("/usr/bin/tellwind"))
         : launchAtLogin(std::unique_ptr<AutostartStore>(autostart), program)
         , speech(std::move(sources))
@@ -122,93 +119,27 @@ private slots:
         Settings::setString(AuthManager::baseURLKey, QStringLiteral("http://127.0.0.1:8750"));
     }
 
-    // Run from a build folder, the switch is off and cannot be turned on,
+    // The Speech section with a real sound server's sources, in a Tellwind run
+    // from a build folder: its login switch is off and cannot be turned on,
     // and the line below it says why instead of the desktop's status.
-    void launchAtLoginFromABuildFolder()
+    void speechSectionTestsTheServerAndChoosesTheMicrophone()
     {
-        Fixture f(twoMicrophones, QStringLiteral("/home/user/src/tellwind/build/tellwind"));
-        QVERIFY(f.open());
+        PrivatePulseAudio pulse({ "module-null-source source_name=studio description='Studio Microphone'" });
+        QVERIFY(pulse.start());
+        const QByteArray previous = qgetenv("PULSE_SERVER");
+        qputenv("PULSE_SERVER", pulse.server().toUtf8());
+        auto restore = qScopeGuard([previous] { qputenv("PULSE_SERVER", previous); });
+        ScriptedHttpServer http;
+        http.fallback = ScriptedHttpServer::Reply(200,
+            R"({"languages":[{"code":"en-US","engine":"pocketsphinx"},{"code":"es-ES","engine":"upstream"}]})");
+        Fixture f(&PulseAudioEngine::inputSources, QStringLiteral("/home/user/src/tellwind/build/tellwind"));
+        QQuickWindow *window = f.open();
+        QVERIFY(window);
         QVERIFY(!f.item("launchAtLoginToggle")->isEnabled());
         QVERIFY(f.text("loginStatus").contains("/home/user/src/tellwind/build"));
         f.launchAtLogin.setIsEnabled(true);
         QVERIFY(!f.launchAtLogin.isEnabled() && !f.isOn("launchAtLoginToggle"));
         QVERIFY(f.autostart->calls.isEmpty());
-    }
-
-    void opensOnceAndTogglesDriveTheirManagers()
-    {
-        Fixture f;
-        QPointer<QQuickWindow> window = f.open();
-        QVERIFY(window && window->title() == "Tellwind Settings");
-        // An ordinary window, not a panel or tool window.
-        QCOMPARE(window->flags() & (Qt::WindowType_Mask | Qt::FramelessWindowHint), Qt::Window);
-        f.settings.open();
-        QCOMPARE(f.settings.window(), window);
-
-        // Nothing starts at login until the user says so; a registration
-        // the desktop refuses flips the toggle back.
-        QVERIFY(!f.launchAtLogin.isEnabled() && !f.isOn("launchAtLoginToggle"));
-        QVERIFY(f.click("launchAtLoginToggleSwitch") && f.launchAtLogin.isEnabled());
-        QVERIFY(f.click("launchAtLoginToggleSwitch") && !f.launchAtLogin.isEnabled());
-        QCOMPARE(f.autostart->calls, (QStringList { "register", "unregister" }));
-        f.autostart->registerError = QStringLiteral("read-only autostart folder");
-        QVERIFY(f.click("launchAtLoginToggleSwitch"));
-        QTRY_VERIFY(!f.launchAtLogin.isEnabled() && !f.isOn("launchAtLoginToggle"));
-
-        // Menu-bar item: gone at once, and remembered.
-        QVERIFY(f.statusBar->item);
-        QVERIFY(f.click("menuBarToggleSwitch"));
-        QVERIFY(!f.menuBar.isEnabled() && !f.statusBar->item);
-
-        // Hotkey: off from here; a change made elsewhere shows in the open window.
-        QVERIFY(f.click("tabHotkey"));
-        QTRY_VERIFY(f.item("hotkeyToggle"));
-        QVERIFY(f.click("hotkeyToggleSwitch"));
-        QVERIFY(!f.hotkey.isEnabled());
-        f.hotkey.setIsEnabled(true);
-        QTRY_VERIFY(f.isOn("hotkeyToggle"));
-        // The shortcut in use, whichever it is, drawn key by key.
-        QVERIFY(f.hotkey.recordHotkey(Qt::Key_K, int(Qt::ControlModifier | Qt::AltModifier)));
-        QTRY_COMPARE(keyCaps(f.item("hotkeyCaps")), (QStringList { "Ctrl", "Alt", "K" }));
-
-        // The account: signed out, then in, then out again.
-        QVERIFY(f.click("tabAccount"));
-        QTRY_VERIFY(f.item("signInButton") && !f.item("signOutButton"));
-        // The fixture's sign-in keeps its token in the settings file, as where no keyring answers.
-        QVERIFY(f.text("tokenStorageNote").contains("settings file"));
-        QVERIFY(f.text("accountPurpose").contains("server recognition"));
-        QVERIFY(f.click("signInButton"));
-        QCOMPARE(f.workspace.openedUrls.size(), 1);
-        User user;
-        user.id = QStringLiteral("42");
-        user.email = QStringLiteral("<b>ada</b>@example.com");
-        f.auth.saveAuth(user, QStringLiteral("token-1"));
-        QTRY_VERIFY(f.item("signOutButton") && !f.item("signInButton"));
-        QCOMPARE(f.text("accountEmail"), user.email);
-        QCOMPARE(f.item("accountEmail")->property("textFormat").toInt(), int(Qt::PlainText));
-        QVERIFY(f.click("signOutButton"));
-        QVERIFY(!f.auth.isAuthenticated());
-        QTRY_VERIFY(f.item("signInButton") && !f.item("accountEmail"));
-
-        // Closed, it is made afresh the next time.
-        window->close();
-        QTRY_VERIFY(!f.settings.window() && !window);
-        QVERIFY(f.open());
-    }
-
-    void speechSectionTestsTheServerAndChoosesTheMicrophone()
-    {
-        ScriptedHttpServer http;
-        http.fallback = ScriptedHttpServer::Reply(200,
-            R"({"languages":[{"code":"en-US","engine":"pocketsphinx"},{"code":"es-ES","engine":"upstream"}]})");
-        QString deadAddress;
-        {
-            ScriptedHttpServer gone;
-            deadAddress = gone.baseUrl();
-        }
-        Fixture f;
-        QQuickWindow *window = f.open();
-        QVERIFY(window);
         QTRY_COMPARE(f.text("serverField"), QString("http://127.0.0.1:8750"));
         // The whole section is in sight as the window opens on a 1280 x 800 screen.
         QVERIFY(window->screen()->availableGeometry().contains(window->geometry()));
@@ -247,37 +178,14 @@ private slots:
         // What was said about one address is gone as soon as the address is edited.
         f.enterAddress(http.baseUrl() + "/");
         QTRY_VERIFY(!f.item("serverTestResult"));
-        f.item("serverField")->setProperty("text", deadAddress);
+        f.item("serverField")->setProperty("text", "http://127.0.0.1:1"); // nothing listens there
         QVERIFY(f.press("serverTestButton"));
         QTRY_VERIFY(f.text("serverTestResult").startsWith("No answer: "));
         f.enterAddress(http.baseUrl());
         QTRY_VERIFY(!f.item("serverTestResult"));
 
-        // The sound server's inputs, the system's default first; a choice is stored by name.
-        QTRY_COMPARE(f.microphones(), (QStringList { "System default", "Virtual microphone", "Headset" }));
-        QVERIFY(f.choose(2));
-        QCOMPARE(f.stored(SpeechSettings::microphoneKey), QString("headset"));
-        // One that is not plugged in stays chosen, with a word on what is used meanwhile.
-        f.speech.setMicrophone("usb-headset");
-        QTRY_VERIFY(f.text("microphoneNotice").contains("usb-headset"));
-        QCOMPARE(box->property("displayText").toString(), QString("usb-headset"));
-        QVERIFY(f.choose(0));
-        QVERIFY(!Settings::contains(SpeechSettings::microphoneKey));
-        QTRY_VERIFY(!f.item("microphoneNotice"));
-    }
-
-    // The sources of a real sound server, by their descriptions, as soon as
-    // the window opens; the one chosen is the one a capture opens.
-    void microphonesOfTheSoundServer()
-    {
-        PrivatePulseAudio pulse({ "module-null-source source_name=studio description='Studio Microphone'" });
-        QVERIFY(pulse.start());
-        const QByteArray previous = qgetenv("PULSE_SERVER");
-        qputenv("PULSE_SERVER", pulse.server().toUtf8());
-        auto restore = qScopeGuard([previous] { qputenv("PULSE_SERVER", previous); });
-
-        Fixture f(&PulseAudioEngine::inputSources);
-        QVERIFY(f.open());
+        // The sound server's sources by their descriptions, the system's default
+        // first; a choice is stored by name, and is the one a capture opens.
         QTRY_COMPARE(f.microphones().size(), 3);
         QCOMPARE(f.microphones().first(), QString("System default"));
         const int studio = int(f.microphones().indexOf("Studio Microphone"));
@@ -285,6 +193,13 @@ private slots:
         QCOMPARE(f.stored(SpeechSettings::microphoneKey), QString("studio"));
         const std::unique_ptr<AudioEngine> engine = PulseAudioEngine::factory()();
         QCOMPARE(static_cast<PulseAudioEngine *>(engine.get())->sourceName(), QString("studio"));
+        // One that is not plugged in stays chosen, with a word on what is used meanwhile.
+        f.speech.setMicrophone("usb-headset");
+        QTRY_VERIFY(f.text("microphoneNotice").contains("usb-headset"));
+        QCOMPARE(box->property("displayText").toString(), QString("usb-headset"));
+        QVERIFY(f.choose(0));
+        QVERIFY(!Settings::contains(SpeechSettings::microphoneKey));
+        QTRY_VERIFY(!f.item("microphoneNotice"));
     }
 
     // Right of the panel, else left, below or above; inside the screen.
@@ -314,14 +229,50 @@ private slots:
         QVERIFY(area.contains(outer) && !outer.intersects(panel));
     }
 
-    // Tab walks the tab strip and then the page in reading order, Space and
-    // Enter flip a switch, Ctrl+Tab and Ctrl+Shift+Tab go round the tabs,
-    // Escape closes.
-    void keyboardAlone()
+    // The tray's entries say what they do now, name the panel as the README
+    // does, and show no key that could not reach them. Its "Settings…" opens
+    // one ordinary window, worked by the keyboard alone or by the mouse, made
+    // afresh once closed, and once the panel is loaded, opened beside it.
+    void fromTheTrayThroughEveryTab()
     {
         Fixture f;
-        QPointer<QQuickWindow> window = f.open();
+        FakeDictationRecognizer recognizer;
+        FakeCursorIndicator indicator;
+        FakeDictationTyping typing;
+        AppState state { recognizer, indicator, typing };
+        const auto windowSystem = WindowSystem::create(SessionInfo::current());
+        AppDelegate delegate { state, typing, *windowSystem,
+            AppDelegate::Services { f.auth, f.launchAtLogin, f.hotkey, f.menuBar, &f.settings } };
+        delegate.applicationDidFinishLaunching();
+        QVERIFY(f.statusBar->item && f.statusBar->item->menu);
+        auto entries = [&f] {
+            QStringList texts;
+            for (QAction *action : f.statusBar->item->menu->actions())
+                texts << action->text() + (action->shortcut().isEmpty() ? "" : " [shortcut]");
+            return texts;
+        };
+        QCOMPARE(entries(),
+            (QStringList {
+                "Start Dictation", "", "Show Panel", "Choose Language…", "Settings…", "", "Quit Tellwind" }));
+        state.toggleFromPanel();
+        QTRY_COMPARE(entries().first(), QString("Stop Dictation"));
+        state.toggleFromPanel();
+        QTRY_COMPARE(entries().first(), QString("Start Dictation"));
+        // The tray's item makes its menu anew.
+        auto openSettings = [&f] {
+            f.statusBar->item->menu->actions().value(4)->trigger();
+            QQuickWindow *window = f.settings.window();
+            return window && QTest::qWaitForWindowExposed(window) ? window : nullptr;
+        };
+        QPointer<QQuickWindow> window = openSettings();
         QVERIFY(window && QTest::qWaitForWindowActive(window));
+        QCOMPARE(window->title(), QString("Tellwind Settings"));
+        // An ordinary window, not a panel or tool window, brought back rather than made twice.
+        QCOMPARE(window->flags() & (Qt::WindowType_Mask | Qt::FramelessWindowHint), Qt::Window);
+        QCOMPARE(openSettings(), window);
+
+        // Tab walks the tab strip and then the page in reading order, Space and
+        // Enter flip a switch, Ctrl+Tab and Ctrl+Shift+Tab go round the tabs.
         auto focused = [&window] {
             QQuickItem *item = window ? window->activeFocusItem() : nullptr;
             return item ? item->objectName() : QString();
@@ -330,7 +281,6 @@ private slots:
             QTest::keyClick(window, key, modifiers);
         };
         QTRY_COMPARE(focused(), QString("tabGeneral"));
-        // Round the tab strip, then down the General page and back to its tab.
         QStringList order;
         for (int step = 0; step < 30 && (order.isEmpty() || order.last() != "tabGeneral"); ++step) {
             press(Qt::Key_Tab);
@@ -347,12 +297,11 @@ private slots:
         QCOMPARE(focused(), order.value(order.size() - 2));
         for (int step = 0; step < 30 && focused() != "menuBarToggleSwitch"; ++step)
             press(Qt::Key_Backtab, Qt::ShiftModifier);
-
+        // The tray's item goes at once, and the choice is remembered.
         press(Qt::Key_Space);
-        QTRY_VERIFY(!f.menuBar.isEnabled());
+        QTRY_VERIFY(!f.menuBar.isEnabled() && !f.statusBar->item);
         press(Qt::Key_Return);
         QTRY_VERIFY(f.menuBar.isEnabled() && f.isOn("menuBarToggle"));
-
         press(Qt::Key_Tab, Qt::ControlModifier);
         QTRY_COMPARE(focused(), QString("tabAccount"));
         press(Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier);
@@ -360,49 +309,50 @@ private slots:
         QTRY_COMPARE(focused(), QString("tabAppearance"));
         QTRY_VERIFY(f.item("resetPositionButton"));
 
+        // Nothing starts at login until the user says so; a registration
+        // the desktop refuses flips the toggle back.
+        QVERIFY(f.click("tabGeneral"));
+        QTRY_VERIFY(!f.launchAtLogin.isEnabled() && !f.isOn("launchAtLoginToggle"));
+        QVERIFY(f.click("launchAtLoginToggleSwitch") && f.launchAtLogin.isEnabled());
+        QVERIFY(f.click("launchAtLoginToggleSwitch") && !f.launchAtLogin.isEnabled());
+        QCOMPARE(f.autostart->calls, (QStringList { "register", "unregister" }));
+        f.autostart->registerError = QStringLiteral("read-only autostart folder");
+        QVERIFY(f.click("launchAtLoginToggleSwitch"));
+        QTRY_VERIFY(!f.launchAtLogin.isEnabled() && !f.isOn("launchAtLoginToggle"));
+
+        // Hotkey: off from here; a change made elsewhere shows in the open window.
+        QVERIFY(f.click("tabHotkey"));
+        QTRY_VERIFY(f.item("hotkeyToggle"));
+        QVERIFY(f.click("hotkeyToggleSwitch"));
+        QVERIFY(!f.hotkey.isEnabled());
+        f.hotkey.setIsEnabled(true);
+        QTRY_VERIFY(f.isOn("hotkeyToggle"));
+        // The shortcut in use, whichever it is, drawn key by key.
+        QVERIFY(f.hotkey.recordHotkey(Qt::Key_K, int(Qt::ControlModifier | Qt::AltModifier)));
+        QTRY_COMPARE(keyCaps(f.item("hotkeyCaps")), (QStringList { "Ctrl", "Alt", "K" }));
+
+        // The account: signed out, then in, then out again.
+        QVERIFY(f.click("tabAccount"));
+        QTRY_VERIFY(f.item("signInButton") && !f.item("signOutButton"));
+        // The fixture's sign-in keeps its token in the settings file, as where no keyring answers.
+        QVERIFY(f.text("tokenStorageNote").contains("settings file"));
+        QVERIFY(f.text("accountPurpose").contains("server recognition"));
+        QVERIFY(f.click("signInButton"));
+        QCOMPARE(f.workspace.openedUrls.size(), 1);
+        User user;
+        user.id = QStringLiteral("42");
+        user.email = QStringLiteral("<b>ada</b>@example.com");
+        f.auth.saveAuth(user, QStringLiteral("token-1"));
+        QTRY_VERIFY(f.item("signOutButton") && !f.item("signInButton"));
+        QCOMPARE(f.text("accountEmail"), user.email);
+        QCOMPARE(f.item("accountEmail")->property("textFormat").toInt(), int(Qt::PlainText));
+        QVERIFY(f.click("signOutButton"));
+        QVERIFY(!f.auth.isAuthenticated());
+        QTRY_VERIFY(f.item("signInButton") && !f.item("accountEmail"));
+
+        // Escape closes, and it is gone.
         press(Qt::Key_Escape);
         QTRY_VERIFY(!window && !f.settings.window());
-    }
-
-    // The tray's entries say what they do now, name the panel as the README
-    // does, and show no key that could not reach them. Its "Settings…" works
-    // before the panel is loaded, and once it is, opens beside it.
-    void trayMenuAndTheSettingsBesideThePanel()
-    {
-        Fixture f;
-        FakeDictationRecognizer recognizer;
-        FakeCursorIndicator indicator;
-        FakeDictationTyping typing;
-        AppState state { recognizer, indicator, typing };
-        const auto windowSystem = WindowSystem::create(SessionInfo::current());
-        AppDelegate delegate { state, typing, *windowSystem,
-            AppDelegate::Services { f.auth, f.launchAtLogin, f.hotkey, f.menuBar, &f.settings } };
-        delegate.applicationDidFinishLaunching();
-
-        QVERIFY(f.statusBar->item && f.statusBar->item->menu);
-        auto entries = [&f] {
-            QStringList texts;
-            for (QAction *action : f.statusBar->item->menu->actions())
-                texts << action->text() + (action->shortcut().isEmpty() ? "" : " [shortcut]");
-            return texts;
-        };
-        QCOMPARE(entries(),
-            (QStringList {
-                "Start Dictation", "", "Show Panel", "Choose Language…", "Settings…", "", "Quit Tellwind" }));
-        state.toggleFromPanel();
-        QTRY_COMPARE(entries().first(), QString("Stop Dictation"));
-        state.toggleFromPanel();
-        QTRY_COMPARE(entries().first(), QString("Start Dictation"));
-
-        QAction *settings = f.statusBar->item->menu->actions().value(4);
-        settings->trigger();
-        QPointer<QQuickWindow> window = f.settings.window();
-        QVERIFY(window && QTest::qWaitForWindowExposed(window));
-        QCOMPARE(window->title(), QString("Tellwind Settings"));
-        settings->trigger(); // brought back, not made twice
-        QCOMPARE(f.settings.window(), window);
-        window->close();
-        QTRY_VERIFY(!window);
 
         // A panel of the program's size at the program's first place: the
         // middle of the screen, where a window centred on it would lie under it.
@@ -410,9 +360,8 @@ private slots:
         delegate.configureWindow(&panel);
         panel.show();
         QVERIFY(QTest::qWaitForWindowExposed(&panel));
-        settings->trigger();
-        window = f.settings.window();
-        QVERIFY(window && QTest::qWaitForWindowExposed(window));
+        window = openSettings();
+        QVERIFY(window);
         QTRY_VERIFY(window->frameGeometry().isValid());
         QCOMPARE(window->frameGeometry() & panel.frameGeometry(), QRect());
         QVERIFY(window->screen()->availableGeometry().contains(window->geometry()));
