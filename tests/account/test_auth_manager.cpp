@@ -84,42 +84,35 @@ private slots:
         Settings::setString(AuthManager::baseURLKey, server->baseUrl());
     }
 
-    void callbacksThisProgramDidNotAskForAreRefused_data()
-    {
-        QTest::addColumn<QString>("link"); // STATE: one this manager issued
-        QTest::addColumn<int>("minutesLater");
-        QTest::addColumn<bool>("usedBefore");
-        QTest::addColumn<bool>("accepted");
-        const QString answer = QStringLiteral("tellwind://callback?token=t0k3n&state=STATE");
-        QTest::addRow("answering a sign-in started here") << answer << 9 << false << true;
-        QTest::addRow("without a state") << "tellwind://callback?token=t0k3n" << 0 << false << false;
-        QTest::addRow("more than ten minutes later") << answer << 11 << false << false;
-        QTest::addRow("replayed") << answer << 0 << true << false;
-        // Its text could be anything an attacker wants the user to read.
-        QTest::addRow("an error from elsewhere")
-            << "tellwind://callback?error=Visit%20evil.example" << 0 << false << false;
-    }
     void callbacksThisProgramDidNotAskForAreRefused()
     {
-        QFETCH(QString, link);
-        QFETCH(int, minutesLater);
-        QFETCH(bool, usedBefore);
-        QFETCH(bool, accepted);
-        QDateTime now = QDateTime::currentDateTimeUtc();
-        AuthManager manager;
-        manager.setClock([&now] { return now; });
-        link.replace("STATE", QUrlQuery(QUrl(manager.beginSignIn())).queryItemValue("state"));
-        if (usedBefore) {
-            QVERIFY(QCoro::waitFor(manager.handleAuthCallback(QUrl(link))));
-            manager.signOut();
-            server->requests.clear();
-        }
-        now = now.addSecs(minutesLater * 60);
-        QCOMPARE(QCoro::waitFor(manager.handleAuthCallback(QUrl(link))), accepted);
-        QCOMPARE(manager.isAuthenticated(), accepted);
-        if (!accepted) {
-            QCOMPARE(manager.errorMessage(), QString("Sign-in was not started from this computer"));
-            QVERIFY(server->requests.isEmpty() && nothingStored());
+        const QString answer
+            = QStringLiteral("tellwind://callback?token=t0k3n&state=STATE"); // one issued here
+        const struct {
+            QString link;
+            int minutesLater;
+            bool usedBefore, accepted;
+        } cases[] = { { answer, 9, false, true }, { "tellwind://callback?token=t0k3n", 0, false, false },
+            { answer, 11, false, false }, { answer, 0, true, false }, // too late; replayed
+            // Its text could be anything an attacker wants the user to read.
+            { "tellwind://callback?error=Visit%20evil.example", 0, false, false } };
+        for (auto [link, minutesLater, usedBefore, accepted] : cases) {
+            init();
+            QDateTime now = QDateTime::currentDateTimeUtc();
+            AuthManager manager;
+            manager.setClock([&now] { return now; });
+            link.replace("STATE", QUrlQuery(QUrl(manager.beginSignIn())).queryItemValue("state"));
+            if (usedBefore) {
+                QVERIFY(QCoro::waitFor(manager.handleAuthCallback(QUrl(link))));
+                manager.signOut();
+                server->requests.clear();
+            }
+            now = now.addSecs(minutesLater * 60);
+            QCOMPARE(QCoro::waitFor(manager.handleAuthCallback(QUrl(link))), accepted);
+            QVERIFY2(manager.isAuthenticated() == accepted, qPrintable(link));
+            if (!accepted)
+                QVERIFY(manager.errorMessage() == "Sign-in was not started from this computer"
+                    && server->requests.isEmpty() && nothingStored());
         }
     }
 
@@ -159,44 +152,39 @@ private slots:
     // The token in the keyring: one an earlier version left in the settings
     // file moves there (and stays in the file while the keyring refuses it),
     // a sign-in goes there only, and a sign-out leaves it nowhere.
-    void tokenLivesInTheKeyring_data()
-    {
-        QTest::addColumn<bool>("legacy"); // the token starts in the settings file
-        QTest::addColumn<bool>("refuseWrites");
-        QTest::addRow("moved from the settings file") << true << false;
-        QTest::addRow("keyring refuses it") << true << true;
-        QTest::addRow("already in the keyring") << false << false;
-    }
     void tokenLivesInTheKeyring()
     {
-        QFETCH(bool, legacy);
-        QFETCH(bool, refuseWrites);
-        auto store = std::make_unique<FakeKeyring>();
-        QMap<QString, QString> &keyring = store->secrets;
-        store->refuseWrites = refuseWrites;
-        Settings::setData(AuthManager::userKey, ada());
-        if (legacy)
-            Settings::setString(AuthManager::tokenKey, "old-t0k3n");
-        else
-            keyring.insert(AuthManager::tokenKey, "old-t0k3n");
-        AuthManager manager(std::move(store));
-        QVERIFY(manager.tokenInKeyring());
-        QTRY_VERIFY(manager.isAuthenticated());
-        QCOMPARE(manager.sessionToken(), QString("old-t0k3n"));
-        QCOMPARE(Settings::contains(AuthManager::tokenKey), refuseWrites);
-        QCOMPARE(keyring.value(AuthManager::tokenKey), refuseWrites ? QString() : QString("old-t0k3n"));
-        // The check with the server carries the token, wherever it was read from.
-        QTRY_VERIFY(!server->requests.isEmpty());
-        QCOMPARE(server->requests.first().header("Authorization"), QByteArray("Bearer old-t0k3n"));
+        // legacy: the token starts in the settings file.
+        for (const auto &[legacy, refuseWrites] :
+            { std::pair(true, false), std::pair(true, true), std::pair(false, false) }) {
+            init();
+            auto store = std::make_unique<FakeKeyring>();
+            QMap<QString, QString> &keyring = store->secrets;
+            store->refuseWrites = refuseWrites;
+            Settings::setData(AuthManager::userKey, ada());
+            if (legacy)
+                Settings::setString(AuthManager::tokenKey, "old-t0k3n");
+            else
+                keyring.insert(AuthManager::tokenKey, "old-t0k3n");
+            AuthManager manager(std::move(store));
+            QVERIFY(manager.tokenInKeyring());
+            QTRY_VERIFY(manager.isAuthenticated());
+            QCOMPARE(manager.sessionToken(), QString("old-t0k3n"));
+            QCOMPARE(Settings::contains(AuthManager::tokenKey), refuseWrites);
+            QCOMPARE(keyring.value(AuthManager::tokenKey), refuseWrites ? QString() : QString("old-t0k3n"));
+            // The check with the server carries the token, wherever it was read from.
+            QTRY_VERIFY(!server->requests.isEmpty());
+            QCOMPARE(server->requests.first().header("Authorization"), QByteArray("Bearer old-t0k3n"));
 
-        if (refuseWrites)
-            return;
-        QVERIFY(signIn(manager, "new-t0k3n"));
-        QTRY_COMPARE(keyring.value(AuthManager::tokenKey), QString("new-t0k3n"));
-        QVERIFY(!Settings::contains(AuthManager::tokenKey));
-        manager.signOut();
-        QTRY_VERIFY(keyring.isEmpty());
-        QVERIFY(nothingStored() && !manager.sessionToken());
+            if (refuseWrites)
+                continue;
+            QVERIFY(signIn(manager, "new-t0k3n"));
+            QTRY_COMPARE(keyring.value(AuthManager::tokenKey), QString("new-t0k3n"));
+            QVERIFY(!Settings::contains(AuthManager::tokenKey));
+            manager.signOut();
+            QTRY_VERIFY(keyring.isEmpty());
+            QVERIFY(nothingStored() && !manager.sessionToken());
+        }
     }
 
     void onlyARejectionEndsAStoredSession()

@@ -64,38 +64,29 @@ class TestAppState : public QObject
 private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
 
-    void typesFormattedTranscripts_data()
-    {
-        QTest::addColumn<QStringList>("published");
-        QTest::addColumn<QString>("screen");
-        // A revision that only adds a combining mark is still typed.
-        QTest::addRow("a combining mark added")
-            << QStringList { "cafe", u"cafe\u0301"_qs } << u"Caf\u00E9"_qs;
-        QTest::addRow("a mark revised away and back")
-            << QStringList { "hello comma", "hello coma", "hello comma world" } << "Hello, world";
-        // A fresh utterance is separated by what the formatted text ends with.
-        QTest::addRow("a new utterance after a question")
-            << QStringList { "is it raining question mark", "1|yes" } << "Is it raining? Yes";
-        QTest::addRow("a new utterance mid-sentence")
-            << QStringList { "it is raining", "1|yes" } << "It is raining. Yes";
-        // A line break cannot be taken back once a terminal or a chat took it:
-        // it waits for the final text, while the words before it go on live.
-        QTest::addRow("a line break waits for the final text")
-            << QStringList { "censor report period new line thanks", "send the report period new line thanks",
-                   "*send the report period new line thanks period" }
-            << "Send the report.\nThanks.";
-        QTest::addRow("a partial line break types nothing after it")
-            << QStringList { "censor report period new line thanks period" } << "Censor report.";
-    }
     void typesFormattedTranscripts()
     {
-        QFETCH(QStringList, published);
-        QFETCH(QString, screen);
-        FieldRig rig;
-        QVERIFY(rig.start());
-        for (const QString &text : published)
-            QVERIFY2(rig.say(text), qPrintable(text));
-        QCOMPARE(rig.field.screen, screen);
+        const QList<QPair<QStringList, QString>> cases {
+            // A revision that only adds a combining mark is still typed.
+            { { "cafe", u"cafe\u0301"_qs }, u"Caf\u00E9"_qs },
+            { { "hello comma", "hello coma", "hello comma world" }, "Hello, world" },
+            // A fresh utterance is separated by what the formatted text ends with.
+            { { "is it raining question mark", "1|yes" }, "Is it raining? Yes" },
+            { { "it is raining", "1|yes" }, "It is raining. Yes" },
+            // A line break cannot be taken back once a terminal or a chat took it:
+            // it waits for the final text, while the words before it go on live.
+            { { "censor report period new line thanks", "send the report period new line thanks",
+                  "*send the report period new line thanks period" },
+                "Send the report.\nThanks." },
+            { { "censor report period new line thanks period" }, "Censor report." }
+        };
+        for (const auto &[published, screen] : cases) {
+            FieldRig rig;
+            QVERIFY(rig.start());
+            for (const QString &text : published)
+                QVERIFY2(rig.say(text), qPrintable(text));
+            QCOMPARE(rig.field.screen, screen);
+        }
     }
 
     // Refused starts touch nothing else; a capture that ends by itself

@@ -71,12 +71,6 @@ struct Fixture {
                 .platformStatus = &platform });
     }
 
-    QQuickWindow *open()
-    {
-        settings.open();
-        QQuickWindow *window = settings.window();
-        return window && QTest::qWaitForWindowExposed(window) ? window : nullptr;
-    }
     QQuickItem *item(const QString &name) const { return findVisibleItem(settings.window(), name); }
     QString text(const QString &name) const { return itemText(item(name)); }
     bool click(const QString &name) const { return clickItem(item(name)); }
@@ -133,8 +127,9 @@ private slots:
         http.fallback = ScriptedHttpServer::Reply(200,
             R"({"languages":[{"code":"en-US","engine":"pocketsphinx"},{"code":"es-ES","engine":"upstream"}]})");
         Fixture f(&PulseAudioEngine::inputSources, QStringLiteral("/home/user/src/tellwind/build/tellwind"));
-        QQuickWindow *window = f.open();
-        QVERIFY(window);
+        f.settings.open();
+        QQuickWindow *window = f.settings.window();
+        QVERIFY(window && QTest::qWaitForWindowExposed(window));
         QVERIFY(!f.item("launchAtLoginToggle")->isEnabled());
         QVERIFY(f.text("loginStatus").contains("/home/user/src/tellwind/build"));
         f.launchAtLogin.setIsEnabled(true);
@@ -203,30 +198,26 @@ private slots:
     }
 
     // Right of the panel, else left, below or above; inside the screen.
-    void settingsOpenBesideThePanel_data()
-    {
-        QTest::addColumn<QRect>("panel");
-        QTest::addColumn<QSize>("size");
-        QTest::addColumn<QPoint>("expected");
-        const QSize tall(520, 560), wide(900, 400);
-        QTest::addRow("centred: right") << QRect(579, 355, 122, 90) << tall << QPoint(715, 133);
-        QTest::addRow("right edge: left") << QRect(1150, 355, 122, 90) << tall << QPoint(616, 133);
-        QTest::addRow("kept below the top") << QRect(1150, 0, 122, 90) << tall << QPoint(616, 30);
-        QTest::addRow("wide, panel on top: below") << QRect(579, 0, 122, 90) << wide << QPoint(189, 132);
-        QTest::addRow("wide, panel at the bottom: above")
-            << QRect(579, 700, 122, 90) << wide << QPoint(189, 286);
-    }
     void settingsOpenBesideThePanel()
     {
-        QFETCH(QRect, panel);
-        QFETCH(QSize, size);
-        QFETCH(QPoint, expected);
         const QRect area(0, 0, 1280, 800);
         const QMargins frame(2, 30, 2, 2); // a usual title bar and borders
-        const QPoint at = SettingsWindow::besidePanel(panel, size, area, frame);
-        QCOMPARE(at, expected);
-        const QRect outer = QRect(at, size).marginsAdded(frame);
-        QVERIFY(area.contains(outer) && !outer.intersects(panel));
+        const QSize tall(520, 560), wide(900, 400);
+        const struct {
+            QRect panel;
+            QSize size;
+            QPoint expected;
+        } cases[] = { { { 579, 355, 122, 90 }, tall, { 715, 133 } }, // centred: right
+            { { 1150, 355, 122, 90 }, tall, { 616, 133 } }, // at the right edge: left
+            { { 1150, 0, 122, 90 }, tall, { 616, 30 } }, // kept below the top
+            { { 579, 0, 122, 90 }, wide, { 189, 132 } }, // wide, panel on top: below
+            { { 579, 700, 122, 90 }, wide, { 189, 286 } } }; // wide, panel at the bottom: above
+        for (const auto &[panel, size, expected] : cases) {
+            const QPoint at = SettingsWindow::besidePanel(panel, size, area, frame);
+            QCOMPARE(at, expected);
+            const QRect outer = QRect(at, size).marginsAdded(frame);
+            QVERIFY(area.contains(outer) && !outer.intersects(panel));
+        }
     }
 
     // The tray's entries say what they do now, name the panel as the README

@@ -102,9 +102,9 @@ private slots:
         rig->recognizer.publishError(refused);
         QTRY_COMPARE(rim(), QColor("#ffb020"));
         QTRY_COMPARE(tooltip(), refused);
-        auto *tip = button->findChild<QQuickWindow *>("hoverTip");
-        QVERIFY(tip);
-        QCOMPARE(tip->property("text").toString(), refused);
+        auto tip
+            = [button] { return button->findChild<QQuickWindow *>("hoverTip")->property("text").toString(); };
+        QCOMPARE(tip(), refused);
 
         // The next result clears both; still recording, so red again, and
         // the tooltip says what a click does now.
@@ -112,7 +112,7 @@ private slots:
         const QString stop = "Stop dictation (" + rig->desktop.hotkeyManager.hotkeyText() + ")";
         QTRY_COMPARE(tooltip(), stop);
         QCOMPARE(rim(), recording);
-        QCOMPARE(tip->property("text").toString(), stop);
+        QCOMPARE(tip(), stop);
         clickItem(button);
         QTRY_VERIFY(!rig->state.isRecording());
 
@@ -237,7 +237,7 @@ private slots:
     // A language is found by any name a user may know it by, in the user's
     // language, in English, in itself, or by a code; beside the panel on the
     // panel's own screen, whichever it is.
-    void searchAndPlacement()
+    void languagesByAnyNameAndPickerPlacement()
     {
         const QList<QPair<QString, QString>> searches { { "German", "de-DE" }, { "Deutsch", "de-DE" },
             { "ESPAÑOL", "es-ES" }, { "日本語", "ja-JP" }, { "русский", "ru-RU" }, { "nl", "nl-NL" },
@@ -259,12 +259,9 @@ private slots:
             { { 100, 100, 190, 160 }, {}, { 296, 30 } } }; // screen unknown
         for (const auto &[panel, screen, expected] : placements)
             QCOMPARE(PopupFocus::besideAnchor(panel, QSize(250, 300), screen, 6), expected);
-    }
 
-    // A language added to the catalogue without a translatable name would
-    // stay English on every other desktop.
-    void everyLanguageNameIsTranslatable()
-    {
+        // A language added to the catalogue without a translatable name would
+        // stay English on every other desktop.
         QStringList names;
         for (const SupportedLanguage &language : SupportedLanguage::allCases())
             names << language.displayName();
