@@ -210,6 +210,7 @@ private slots:
         } cases[] = { { { 579, 355, 122, 90 }, tall, { 715, 133 } }, // centred: right
             { { 1150, 355, 122, 90 }, tall, { 616, 133 } }, // at the right edge: left
             { { 1150, 0, 122, 90 }, tall, { 616, 30 } }, // kept below the top
+            { { 1150, 700, 122, 90 }, tall, { 616, 238 } }, // kept above the bottom
             { { 579, 0, 122, 90 }, wide, { 189, 132 } }, // wide, panel on top: below
             { { 579, 700, 122, 90 }, wide, { 189, 286 } } }; // wide, panel at the bottom: above
         for (const auto &[panel, size, expected] : cases) {
