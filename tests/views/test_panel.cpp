@@ -237,8 +237,8 @@ private slots:
     {
         const QList<QPair<QString, QString>> searches { { "German", "de-DE" }, { "Deutsch", "de-DE" },
             { "ESPAÑOL", "es-ES" }, { "日本語", "ja-JP" }, { "русский", "ru-RU" }, { "nl", "nl-NL" },
-            { "deu", "de-DE" }, { "ger", "de-DE" }, { "fr-CA", "fr-CA" }, { "  polski ", "pl-PL" },
-            { "qqq", "" } };
+            { "deu", "de-DE" }, { "jpn", "ja-JP" }, { "ger", "de-DE" }, { "fr-CA", "fr-CA" },
+            { "  polski ", "pl-PL" }, { "qqq", "" } };
         for (const auto &[search, first] : searches) {
             const QList<SupportedLanguage> found = LanguageCatalog::filtered(search);
             QCOMPARE(found.isEmpty() ? QString() : found.first().rawValue(), first);
