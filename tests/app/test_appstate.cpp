@@ -201,6 +201,10 @@ private slots:
         // A start takes a moment, as opening the microphone does: toggles
         // meanwhile must read what the ones before them meant.
         rig.recognizer.startTime = std::chrono::milliseconds(2);
+        // A press and its second press at once, before the microphone opened.
+        rig.state.toggleRecording();
+        QCoro::waitFor(rig.state.toggleRecording());
+        QVERIFY(!rig.state.isRecording() && !rig.recognizer.isListening());
         auto *random = QRandomGenerator::global();
         for (int run = 0; run < 4; ++run) {
             const int count = 100 + run;
