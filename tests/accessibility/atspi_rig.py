@@ -1,9 +1,6 @@
-"""Tellwind as a screen reader meets it: the program started as a user starts
-it, with the accessibility bus running, and read and pressed over AT-SPI.
-
-The accessibility bus, a tray host (a StatusNotifierWatcher whose menus are
-read over com.canonical.dbusmenu) and each program run live on the session bus
-the harness provides."""
+"""Tellwind as a screen reader meets it, read and pressed over AT-SPI: the
+accessibility bus, a tray host (a StatusNotifierWatcher whose menus are read
+over com.canonical.dbusmenu) and each program run on the harness's session bus."""
 
 import os
 import signal
@@ -98,11 +95,8 @@ class TrayHost:
         invocation.return_value(None)
 
     def _property(self, connection, sender, path, interface, name):
-        if name == "RegisteredStatusNotifierItems":
-            return GLib.Variant("as", self.items)
-        if name == "IsStatusNotifierHostRegistered":
-            return GLib.Variant("b", True)
-        return GLib.Variant("i", 0)
+        return {"RegisteredStatusNotifierItems": GLib.Variant("as", self.items),
+                "IsStatusNotifierHostRegistered": GLib.Variant("b", True)}.get(name, GLib.Variant("i", 0))
 
     def _menu_call(self, service, method, parameters):
         item = self.bus.call_sync(service, "/StatusNotifierItem", "org.freedesktop.DBus.Properties", "Get",
@@ -183,7 +177,7 @@ class Tellwind:
     def window(self, name):
         """The program's top-level window called `name`, once it shows."""
         return wait_for(lambda: next((child for child in children(self.app)
-                                      if child.name == name and showing(child)), None),
+                                      if child.name == name and has_state(child, pyatspi.STATE_SHOWING)), None),
                         what=f"the window '{name}'")
 
 
@@ -191,18 +185,18 @@ def children(node):
     return [child for child in (node.getChildAtIndex(i) for i in range(node.childCount)) if child is not None]
 
 
+def has_state(node, state):
+    return node.getState().contains(state)
+
+
 def descendants(root, predicate):
     """Every showing object under `root` that `predicate` accepts, in reading order."""
     found = []
     for child in children(root):
-        if predicate(child) and showing(child):
+        if predicate(child) and has_state(child, pyatspi.STATE_SHOWING):
             found.append(child)
         found += descendants(child, predicate)
     return found
-
-
-def showing(node):
-    return node.getState().contains(pyatspi.STATE_SHOWING)
 
 
 def by_role(root, role):
@@ -213,17 +207,16 @@ def button_names(root):
     return [node.name for node in by_role(root, pyatspi.ROLE_PUSH_BUTTON)]
 
 
-def find(root, role, name):
-    """The showing object of `role` called `name` under `root`, once it is there."""
-    return wait_for(lambda: next((node for node in by_role(root, role) if node.name == name), None),
-                    what=f"{pyatspi.Role(role)} '{name}'")
+def find(root, role, name, roles=()):
+    """The showing object of `role` (or of any of `roles`) called `name` under `root`, once it is there."""
+    roles = roles or (role,)
+    return wait_for(lambda: next(iter(descendants(root, lambda n: n.getRole() in roles and n.name == name)), None),
+                    what=f"{[pyatspi.Role(r) for r in roles]} '{name}'")
 
 
 def find_text(root, text):
     """A showing label or static text reading `text` under `root`, once it is there."""
-    roles = (pyatspi.ROLE_LABEL, pyatspi.ROLE_STATIC, pyatspi.ROLE_TEXT, pyatspi.ROLE_TOOL_TIP)
-    return wait_for(lambda: next(iter(descendants(root, lambda n: n.getRole() in roles and n.name == text)), None),
-                    what=f"the text '{text}'")
+    return find(root, None, text, (pyatspi.ROLE_LABEL, pyatspi.ROLE_STATIC, pyatspi.ROLE_TEXT, pyatspi.ROLE_TOOL_TIP))
 
 
 def press(node):
@@ -234,7 +227,3 @@ def press(node):
     if wanted is None:
         raise AssertionError(f"'{node.name}' has no press action, only {names}")
     return action.doAction(names.index(wanted))
-
-
-def has_state(node, state):
-    return node.getState().contains(state)

@@ -14,18 +14,12 @@ using Reply = ScriptedHttpServer::Reply;
 namespace
 {
 
-User user(const QString &email)
+QByteArray ada()
 {
     User user;
     user.id = QStringLiteral("1");
-    user.email = email;
-    return user;
-}
-
-void storeSession(const QString &token, const QByteArray &user)
-{
-    Settings::setString(AuthManager::tokenKey, token);
-    Settings::setData(AuthManager::userKey, user);
+    user.email = QStringLiteral("ada@example.com");
+    return user.encode();
 }
 
 bool nothingStored()
@@ -33,9 +27,13 @@ bool nothingStored()
     return !Settings::contains(AuthManager::tokenKey) && !Settings::contains(AuthManager::userKey);
 }
 
-bool signIn(AuthManager &manager, const QString &link)
+// The browser's answer to a sign-in; `state` by default answers a new one of `manager`'s.
+bool signIn(AuthManager &manager, const QString &token, QString state = {})
 {
-    return QCoro::waitFor(manager.handleAuthCallback(QUrl(link)));
+    if (state.isNull())
+        state = QUrlQuery(QUrl(manager.beginSignIn())).queryItemValue("state");
+    return QCoro::waitFor(
+        manager.handleAuthCallback(QUrl("tellwind://callback?token=" + token + "&state=" + state)));
 }
 
 // A keyring in memory whose answers come later, as a real one's do, and
@@ -43,36 +41,29 @@ bool signIn(AuthManager &manager, const QString &link)
 class FakeKeyring : public SecretStore
 {
 public:
-    QMap<QString, QString> *secrets;
+    QMap<QString, QString> secrets;
     bool refuseWrites = false;
 
-    explicit FakeKeyring(QMap<QString, QString> *store)
-        : secrets(store)
-    {
-    }
     bool isKeyring() const override { return true; }
     QCoro::Task<Read> read(QString key) override
     {
-        co_await later();
-        co_return Read { secrets->contains(key) ? std::optional(secrets->value(key)) : std::nullopt, {} };
+        co_await QCoro::sleepFor(std::chrono::milliseconds(1));
+        co_return Read { secrets.contains(key) ? std::optional(secrets.value(key)) : std::nullopt, {} };
     }
     QCoro::Task<std::optional<QString>> write(QString key, QString value) override
     {
-        co_await later();
+        co_await QCoro::sleepFor(std::chrono::milliseconds(1));
         if (refuseWrites)
             co_return QStringLiteral("the keyring is locked");
-        secrets->insert(key, value);
+        secrets.insert(key, value);
         co_return std::nullopt;
     }
     QCoro::Task<std::optional<QString>> remove(QString key) override
     {
-        co_await later();
-        secrets->remove(key);
+        co_await QCoro::sleepFor(std::chrono::milliseconds(1));
+        secrets.remove(key);
         co_return std::nullopt;
     }
-
-private:
-    static QCoro::Task<> later() { co_await QCoro::sleepFor(std::chrono::milliseconds(1)); }
 };
 
 } // namespace
@@ -81,162 +72,133 @@ class TestAuthManager : public QObject
 {
     Q_OBJECT
 
+    std::unique_ptr<ScriptedHttpServer> server;
+
 private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
-    void init() { QFile::remove(Settings::filePath()); }
-
-    void callbacksThisProgramDidNotAskForAreRefused_data()
+    void init()
     {
-        QTest::addColumn<QString>("link"); // STATE: one this manager issued
-        QTest::addColumn<int>("minutesLater");
-        QTest::addColumn<bool>("usedBefore");
-        QTest::addColumn<bool>("accepted");
-        const QString answer = QStringLiteral("tellwind://callback?token=t0k3n&state=STATE");
-        QTest::addRow("answering a sign-in started here") << answer << 9 << false << true;
-        QTest::addRow("without a state") << "tellwind://callback?token=t0k3n" << 0 << false << false;
-        QTest::addRow("more than ten minutes later") << answer << 11 << false << false;
-        QTest::addRow("replayed") << answer << 0 << true << false;
-        // Its text could be anything an attacker wants the user to read.
-        QTest::addRow("an error from elsewhere")
-            << "tellwind://callback?error=Visit%20evil.example" << 0 << false << false;
+        QFile::remove(Settings::filePath());
+        server = std::make_unique<ScriptedHttpServer>();
+        server->fallback = Reply(200, ada());
+        Settings::setString(AuthManager::baseURLKey, server->baseUrl());
     }
+
     void callbacksThisProgramDidNotAskForAreRefused()
     {
-        QFETCH(QString, link);
-        QFETCH(int, minutesLater);
-        QFETCH(bool, usedBefore);
-        QFETCH(bool, accepted);
-        ScriptedHttpServer server;
-        server.fallback = Reply(200, user("ada@example.com").encode());
-        Settings::setString(AuthManager::baseURLKey, server.baseUrl());
-        QDateTime now = QDateTime::currentDateTimeUtc();
-        AuthManager manager;
-        manager.setClock([&now] { return now; });
-        link.replace("STATE", QUrlQuery(QUrl(manager.beginSignIn())).queryItemValue("state"));
-        if (usedBefore) {
-            QVERIFY(signIn(manager, link));
-            manager.signOut();
-            server.requests.clear();
-        }
-        now = now.addSecs(minutesLater * 60);
-        QCOMPARE(signIn(manager, link), accepted);
-        QCOMPARE(manager.isAuthenticated(), accepted);
-        if (!accepted) {
-            QCOMPARE(manager.errorMessage(), QString("Sign-in was not started from this computer"));
-            QVERIFY(server.requests.isEmpty() && nothingStored());
+        const QString answer
+            = QStringLiteral("tellwind://callback?token=t0k3n&state=STATE"); // one issued here
+        const struct {
+            QString link;
+            int minutesLater;
+            bool usedBefore, accepted;
+        } cases[] = { { answer, 9, false, true }, { "tellwind://callback?token=t0k3n", 0, false, false },
+            { answer, 11, false, false }, { answer, 0, true, false }, // too late; replayed
+            // Its text could be anything an attacker wants the user to read.
+            { "tellwind://callback?error=Visit%20evil.example", 0, false, false } };
+        for (auto [link, minutesLater, usedBefore, accepted] : cases) {
+            init();
+            QDateTime now = QDateTime::currentDateTimeUtc();
+            AuthManager manager;
+            manager.setClock([&now] { return now; });
+            link.replace("STATE", QUrlQuery(QUrl(manager.beginSignIn())).queryItemValue("state"));
+            if (usedBefore) {
+                QVERIFY(QCoro::waitFor(manager.handleAuthCallback(QUrl(link))));
+                manager.signOut();
+                server->requests.clear();
+            }
+            now = now.addSecs(minutesLater * 60);
+            QCOMPARE(QCoro::waitFor(manager.handleAuthCallback(QUrl(link))), accepted);
+            QVERIFY2(manager.isAuthenticated() == accepted, qPrintable(link));
+            if (!accepted)
+                QVERIFY(manager.errorMessage() == "Sign-in was not started from this computer"
+                    && server->requests.isEmpty() && nothingStored());
         }
     }
 
     // Clicking "Sign In" over and over keeps the newest sign-ins open.
     void manySignInsKeepTheNewest()
     {
-        ScriptedHttpServer server;
-        server.fallback = Reply(200, user("ada@example.com").encode());
-        Settings::setString(AuthManager::baseURLKey, server.baseUrl());
         QDateTime now = QDateTime::currentDateTimeUtc();
         AuthManager manager;
         manager.setClock([&now] { return now; });
         QStringList states;
         for (int i = 0; i <= AuthManager::maximumPendingSignIns; ++i, now = now.addSecs(1))
             states << QUrlQuery(QUrl(manager.beginSignIn())).queryItemValue("state");
-        const auto answer = [&](const QString &state) {
-            return signIn(manager, "tellwind://callback?token=t0k3n&state=" + state);
-        };
-        QVERIFY(!answer(states.first()));
-        QVERIFY(answer(states.at(1)));
+        QVERIFY(!signIn(manager, "t0k3n", states.first()));
+        QVERIFY(signIn(manager, "t0k3n", states.at(1)));
         manager.signOut();
-        QVERIFY(answer(states.last()));
+        QVERIFY(signIn(manager, "t0k3n", states.last()));
     }
 
     // A token that could break the request header never reaches the server,
     // whether it comes in a callback or from the settings file.
     void tokensThatCouldBreakAHeaderAreNeverSent()
     {
-        ScriptedHttpServer server;
-        server.fallback = Reply(200, user("ada@example.com").encode());
-        Settings::setString(AuthManager::baseURLKey, server.baseUrl());
         {
             AuthManager manager;
             for (const QString &token : { QStringLiteral("abc%0D%0AX-Injected:%201"), QString(4097, 'a') }) {
-                const QString state = QUrlQuery(QUrl(manager.beginSignIn())).queryItemValue("state");
-                QVERIFY(!signIn(manager, "tellwind://callback?token=" + token + "&state=" + state));
+                QVERIFY(!signIn(manager, token));
                 QCOMPARE(manager.errorMessage(), QString("No authentication token received"));
             }
         }
-        storeSession("abc\r\nX-Injected: 1", user("old@example.com").encode());
+        Settings::setString(AuthManager::tokenKey, "abc\r\nX-Injected: 1");
+        Settings::setData(AuthManager::userKey, ada());
         AuthManager manager;
         QTRY_VERIFY(!manager.isAuthenticated() && nothingStored());
-        QVERIFY(server.requests.isEmpty());
+        QVERIFY(server->requests.isEmpty());
     }
 
     // The token in the keyring: one an earlier version left in the settings
     // file moves there (and stays in the file while the keyring refuses it),
     // a sign-in goes there only, and a sign-out leaves it nowhere.
-    void tokenLivesInTheKeyring_data()
-    {
-        QTest::addColumn<bool>("legacy"); // the token starts in the settings file
-        QTest::addColumn<bool>("refuseWrites");
-        QTest::addRow("moved from the settings file") << true << false;
-        QTest::addRow("keyring refuses it") << true << true;
-        QTest::addRow("already in the keyring") << false << false;
-    }
     void tokenLivesInTheKeyring()
     {
-        QFETCH(bool, legacy);
-        QFETCH(bool, refuseWrites);
-        ScriptedHttpServer server;
-        server.fallback = Reply(200, user("ada@example.com").encode());
-        Settings::setString(AuthManager::baseURLKey, server.baseUrl());
-        QMap<QString, QString> keyring;
-        if (legacy)
-            storeSession("old-t0k3n", user("ada@example.com").encode());
-        else {
-            Settings::setData(AuthManager::userKey, user("ada@example.com").encode());
-            keyring.insert(AuthManager::tokenKey, "old-t0k3n");
+        // legacy: the token starts in the settings file.
+        for (const auto &[legacy, refuseWrites] :
+            { std::pair(true, false), std::pair(true, true), std::pair(false, false) }) {
+            init();
+            auto store = std::make_unique<FakeKeyring>();
+            QMap<QString, QString> &keyring = store->secrets;
+            store->refuseWrites = refuseWrites;
+            Settings::setData(AuthManager::userKey, ada());
+            if (legacy)
+                Settings::setString(AuthManager::tokenKey, "old-t0k3n");
+            else
+                keyring.insert(AuthManager::tokenKey, "old-t0k3n");
+            AuthManager manager(std::move(store));
+            QVERIFY(manager.tokenInKeyring());
+            QTRY_VERIFY(manager.isAuthenticated());
+            QCOMPARE(manager.sessionToken(), QString("old-t0k3n"));
+            QCOMPARE(Settings::contains(AuthManager::tokenKey), refuseWrites);
+            QCOMPARE(keyring.value(AuthManager::tokenKey), refuseWrites ? QString() : QString("old-t0k3n"));
+            // The check with the server carries the token, wherever it was read from.
+            QTRY_VERIFY(!server->requests.isEmpty());
+            QCOMPARE(server->requests.first().header("Authorization"), QByteArray("Bearer old-t0k3n"));
+
+            if (refuseWrites)
+                continue;
+            QVERIFY(signIn(manager, "new-t0k3n"));
+            QTRY_COMPARE(keyring.value(AuthManager::tokenKey), QString("new-t0k3n"));
+            QVERIFY(!Settings::contains(AuthManager::tokenKey));
+            manager.signOut();
+            QTRY_VERIFY(keyring.isEmpty());
+            QVERIFY(nothingStored() && !manager.sessionToken());
         }
-        auto store = std::make_unique<FakeKeyring>(&keyring);
-        store->refuseWrites = refuseWrites;
-        AuthManager manager(std::move(store));
-        QVERIFY(manager.tokenInKeyring());
-        QTRY_VERIFY(manager.isAuthenticated());
-        QCOMPARE(manager.sessionToken(), QString("old-t0k3n"));
-        QCOMPARE(Settings::contains(AuthManager::tokenKey), refuseWrites);
-        QCOMPARE(keyring.value(AuthManager::tokenKey), refuseWrites ? QString() : QString("old-t0k3n"));
-        // The check with the server carries the token, wherever it was read from.
-        QTRY_VERIFY(!server.requests.isEmpty());
-        QCOMPARE(server.requests.first().header("Authorization"), QByteArray("Bearer old-t0k3n"));
-
-        if (refuseWrites)
-            return;
-        const QString state = QUrlQuery(QUrl(manager.beginSignIn())).queryItemValue("state");
-        QVERIFY(signIn(manager, "tellwind://callback?token=new-t0k3n&state=" + state));
-        QTRY_COMPARE(keyring.value(AuthManager::tokenKey), QString("new-t0k3n"));
-        QVERIFY(!Settings::contains(AuthManager::tokenKey));
-        manager.signOut();
-        QTRY_VERIFY(keyring.isEmpty());
-        QVERIFY(nothingStored() && !manager.sessionToken());
     }
 
-    void onlyARejectionEndsAStoredSession_data()
-    {
-        QTest::addColumn<int>("status");
-        QTest::addColumn<bool>("kept");
-        QTest::addRow("unauthorized") << 401 << false;
-        QTest::addRow("forbidden") << 403 << false;
-        QTest::addRow("internal error") << 500 << true;
-    }
     void onlyARejectionEndsAStoredSession()
     {
-        QFETCH(int, status);
-        QFETCH(bool, kept);
-        ScriptedHttpServer server;
-        server.fallback = Reply(status, R"({"type":"error","error":"whatever"})");
-        Settings::setString(AuthManager::baseURLKey, server.baseUrl());
-        storeSession("t0k3n", user("ada@example.com").encode());
-        AuthManager manager;
-        QCoro::waitFor(manager.verifySession());
-        QCOMPARE(manager.isAuthenticated(), kept);
-        QCOMPARE(nothingStored(), !kept);
+        for (const auto &[status, kept] :
+            { std::pair(401, false), std::pair(403, false), std::pair(500, true) }) {
+            server->fallback = Reply(status, R"({"type":"error","error":"whatever"})");
+            Settings::setString(AuthManager::tokenKey, "t0k3n");
+            Settings::setData(AuthManager::userKey, ada());
+            AuthManager manager;
+            QCoro::waitFor(manager.verifySession());
+            QVERIFY2(manager.isAuthenticated() == kept && nothingStored() == !kept,
+                qPrintable(QString::number(status)));
+        }
     }
 };
 

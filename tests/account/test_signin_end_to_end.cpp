@@ -11,18 +11,6 @@
 #include <QSettings>
 #include <QUrlQuery>
 
-namespace
-{
-
-const QString buildDir = qEnvironmentVariable("TELLWIND_BUILD_DIR");
-
-bool instanceRunning()
-{
-    return QDBusConnection::sessionBus().interface()->isServiceRegistered("com.tellwind.Tellwind");
-}
-
-} // namespace
-
 class TestSigninEndToEnd : public QObject
 {
     Q_OBJECT
@@ -36,18 +24,20 @@ class TestSigninEndToEnd : public QObject
         lookup.start("secret-tool", { "lookup", "server", "Tellwind", "user", "com.tellwind.authToken" });
         return lookup.waitForFinished(10000) ? QString::fromUtf8(lookup.readAllStandardOutput()) : QString();
     }
-    static bool keyringServes()
+    static bool onBus(const char *name)
     {
-        return QDBusConnection::sessionBus().interface()->isServiceRegistered("org.freedesktop.secrets");
+        return QDBusConnection::sessionBus().interface()->isServiceRegistered(name);
     }
+    static bool keyringServes() { return onBus("org.freedesktop.secrets"); }
+    static bool instanceRunning() { return onBus("com.tellwind.Tellwind"); }
 
-    // Output goes to the named log file, read back whole.
-    QProcess *start(const QString &program, const QStringList &arguments, const QString &log)
+    // Tellwind, its output going to the named log file, read back whole.
+    QProcess *start(const QString &log, const QStringList &arguments = {})
     {
         auto *process = new QProcess(this);
         process->setProcessChannelMode(QProcess::MergedChannels);
         process->setStandardOutputFile(m_dir.filePath(log), QIODevice::Append);
-        process->start(program, arguments);
+        process->start(qEnvironmentVariable("TELLWIND_BUILD_DIR") + "/tellwind", arguments);
         return process;
     }
     QByteArray log(const QString &name) const
@@ -133,12 +123,11 @@ private slots:
         m_keyring.closeWriteChannel();
         QVERIFY2(QTest::qWaitFor(keyringServes, 20000), log("keyring.log").constData());
 
-        start(buildDir + "/tellwind", {}, "tellwind.log");
+        start("tellwind.log");
         QVERIFY2(QTest::qWaitFor(instanceRunning, 20000), log("tellwind.log").constData());
 
         // The second instance hands the link over and ends.
-        QProcess *second
-            = start(buildDir + "/tellwind", { callback.toString(QUrl::FullyEncoded) }, "others.log");
+        QProcess *second = start("others.log", { callback.toString(QUrl::FullyEncoded) });
         QVERIFY(second->waitForFinished(15000));
         QCOMPARE(second->exitCode(), 0);
         QVERIFY2(
@@ -167,7 +156,7 @@ private slots:
         QProcess::execute("secret-tool", { "clear", "server", "Tellwind", "user", "com.tellwind.authToken" });
         QVERIFY(keyringToken().isEmpty());
         QSettings(settingsPath(), QSettings::IniFormat).setValue("com.tellwind.authToken", token);
-        start(buildDir + "/tellwind", {}, "next.log");
+        start("next.log");
         QVERIFY(logged("next.log", "⚠️ [Auth] Session verification failed: "));
         QCOMPARE(keyringToken(), token);
         QVERIFY(!setting("com.tellwind.authToken").isValid());
@@ -177,7 +166,7 @@ private slots:
         ServerProcess server;
         server.listen = QUrl(setting("serverBaseURL").toString()).authority();
         QVERIFY(server.start());
-        start(buildDir + "/tellwind", {}, "next.log");
+        start("next.log");
         QVERIFY(QTest::qWaitFor(
             [&] { return keyringToken().isEmpty() && !setting("com.tellwind.user").isValid(); }, 20000));
     }

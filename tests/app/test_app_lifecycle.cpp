@@ -29,50 +29,30 @@ class TestAppLifecycle : public QObject
 private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
 
-    void commandLine_data()
-    {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<CommandLine::Outcome>("outcome");
-        QTest::addColumn<QString>("action");
-        QTest::addColumn<QStringList>("urls");
-        QTest::addColumn<QString>("text"); // part of what it prints
-        using O = CommandLine::Outcome;
-        const QString link = "tellwind://callback?token=abc&state=xyz";
-        QTest::addRow("plain start") << QStringList() << O::run << "" << QStringList() << "";
-        QTest::addRow("toggle") << QStringList { "--toggle" } << O::run << "toggle-recording" << QStringList()
-                                << "";
-        QTest::addRow("start") << QStringList { "--start" } << O::run << "start-recording" << QStringList()
-                               << "";
-        QTest::addRow("stop") << QStringList { "--stop" } << O::run << "stop-recording" << QStringList()
-                              << "";
-        QTest::addRow("sign-in link") << QStringList { link } << O::run << "" << QStringList { link } << "";
-        QTest::addRow("Qt's own option") << QStringList { "-platform", "xcb", "--start" } << O::run
-                                         << "start-recording" << QStringList() << "";
-        QTest::addRow("help") << QStringList { "--help" } << O::exitOk << "" << QStringList() << "--toggle";
-        QTest::addRow("short help") << QStringList { "-h" } << O::exitOk << "" << QStringList() << "--stop";
-        QTest::addRow("version") << QStringList { "--version" } << O::exitOk << "" << QStringList()
-                                 << "tellwind 9.8.7\n";
-        QTest::addRow("short version") << QStringList { "-v" } << O::exitOk << "" << QStringList() << "9.8.7";
-        QTest::addRow("unknown option")
-            << QStringList { "--frobnicate" } << O::exitError << "" << QStringList() << "--help";
-        QTest::addRow("two switches")
-            << QStringList { "--start", "--stop" } << O::exitError << "" << QStringList() << "--start";
-        QTest::addRow("not a link") << QStringList { "notes.txt" } << O::exitError << "" << QStringList()
-                                    << "notes.txt";
-    }
     void commandLine()
     {
-        QFETCH(QStringList, arguments);
-        QFETCH(CommandLine::Outcome, outcome);
-        QFETCH(QString, action);
-        QFETCH(QStringList, urls);
-        QFETCH(QString, text);
+        using O = CommandLine::Outcome;
+        const QString link = "tellwind://callback?token=abc&state=xyz";
+        const struct {
+            QStringList arguments;
+            O outcome;
+            QString action, text; // text: part of what it prints
+        } cases[] = { { {}, O::run, "", "" }, { { "--toggle" }, O::run, "toggle-recording", "" },
+            { { "--start" }, O::run, "start-recording", "" }, { { "--stop" }, O::run, "stop-recording", "" },
+            { { link }, O::run, "", "" },
+            { { "-platform", "xcb", "--start" }, O::run, "start-recording", "" },
+            { { "--help" }, O::exitOk, "", "--toggle" }, { { "-h" }, O::exitOk, "", "--stop" },
+            { { "--version" }, O::exitOk, "", "tellwind 9.8.7\n" }, { { "-v" }, O::exitOk, "", "9.8.7" },
+            { { "--frobnicate" }, O::exitError, "", "--help" },
+            { { "--start", "--stop" }, O::exitError, "", "--start" },
+            { { "notes.txt" }, O::exitError, "", "notes.txt" } };
         QCoreApplication::setApplicationVersion("9.8.7");
-        const CommandLine line = CommandLine::parse(QStringList { "tellwind" } + arguments);
-        QCOMPARE(line.outcome, outcome);
-        QCOMPARE(line.action, action);
-        QCOMPARE(line.urls, urls);
-        QVERIFY2(line.text.contains(text), qPrintable(line.text));
+        for (const auto &[arguments, outcome, action, text] : cases) {
+            const CommandLine line = CommandLine::parse(QStringList { "tellwind" } + arguments);
+            QVERIFY2(line.outcome == outcome && line.action == action && line.text.contains(text),
+                qPrintable(arguments.join(' ') + ": " + line.action + " " + line.text));
+            QCOMPARE(line.urls, arguments.filter("://"));
+        }
     }
 
     // Without a display, as from a script or a Wayland-only shortcut daemon:
@@ -146,38 +126,30 @@ private slots:
         QCOMPARE(log.linesStartingWith("⚠️ [STT] Could not ask the server for its languages").size(), 2);
     }
 
-    void terminationLetsTheTypingFinish_data()
-    {
-        QTest::addColumn<std::chrono::milliseconds>("bound");
-        QTest::addColumn<bool>("finishes");
-        QTest::addRow("within the bound") << std::chrono::milliseconds(10s) << true;
-        QTest::addRow("bound runs out") << std::chrono::milliseconds(30ms) << false;
-    }
+    // Within the bound, or cut off when it runs out.
     void terminationLetsTheTypingFinish()
     {
-        QFETCH(std::chrono::milliseconds, bound);
-        QFETCH(bool, finishes);
-        TypingRig rig;
-        TextInsertionService &typing = rig.service;
+        for (const auto &[bound, finishes] :
+            { std::pair(std::chrono::milliseconds(10s), true), std::pair(30ms, false) }) {
+            TypingRig rig;
+            TextInsertionService &typing = rig.service;
+            // The first words are being typed, a longer transcript waits behind them.
+            const QString first = "send the report to the finance team";
+            const QString last = first + " thanks";
+            auto running = typing.insertTranscript(rig.scope, { 1, 0, first, false });
+            auto queued = typing.insertTranscript(rig.scope, { 1, 0, last, false });
+            QVERIFY(typing.isTyping());
 
-        // The first words are being typed, a longer transcript waits behind them.
-        const QString first = "send the report to the finance team";
-        const QString last = first + " thanks";
-        auto running = typing.insertTranscript(rig.scope, { 1, 0, first, false });
-        auto queued = typing.insertTranscript(rig.scope, { 1, 0, last, false });
-        QVERIFY(typing.isTyping());
-
-        LogCapture log;
-        QCOMPARE(QCoro::waitFor(TellwindApp::finishTypingForQuit(typing, bound)), finishes);
-        const QString onScreen = rig.field.screen;
-        // A count of what was lost, never the words.
-        const QStringList told = log.linesStartingWith("⚠️ [App] Quit while typing: ");
-        QCOMPARE(told.size(), finishes ? 0 : 1);
-        if (finishes)
-            QCOMPARE(onScreen, last);
-        else
-            QVERIFY(onScreen.size() < first.size() && !told.first().contains("report"));
-        QTRY_VERIFY(!typing.isTyping());
+            LogCapture log;
+            QCOMPARE(QCoro::waitFor(TellwindApp::finishTypingForQuit(typing, bound)), finishes);
+            const QString onScreen = rig.field.screen;
+            // A count of what was lost, never the words.
+            const QStringList told = log.linesStartingWith("⚠️ [App] Quit while typing: ");
+            QCOMPARE(told.size(), finishes ? 0 : 1);
+            QVERIFY(finishes ? onScreen == last
+                             : onScreen.size() < first.size() && !told.first().contains("report"));
+            QTRY_VERIFY(!typing.isTyping());
+        }
     }
 };
 

@@ -64,57 +64,66 @@ class TestAppState : public QObject
 private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
 
-    void typesFormattedTranscripts_data()
-    {
-        QTest::addColumn<QStringList>("published");
-        QTest::addColumn<QString>("screen");
-        // A revision that only adds a combining mark is still typed.
-        QTest::addRow("a combining mark added")
-            << QStringList { "cafe", u"cafe\u0301"_qs } << u"Caf\u00E9"_qs;
-        QTest::addRow("a mark revised away and back")
-            << QStringList { "hello comma", "hello coma", "hello comma world" } << "Hello, world";
-        // A fresh utterance is separated by what the formatted text ends with.
-        QTest::addRow("a new utterance after a question")
-            << QStringList { "is it raining question mark", "1|yes" } << "Is it raining? Yes";
-        QTest::addRow("a new utterance mid-sentence")
-            << QStringList { "it is raining", "1|yes" } << "It is raining. Yes";
-        // A line break cannot be taken back once a terminal or a chat took it:
-        // it waits for the final text, while the words before it go on live.
-        QTest::addRow("a line break waits for the final text")
-            << QStringList { "censor report period new line thanks", "send the report period new line thanks",
-                   "*send the report period new line thanks period" }
-            << "Send the report.\nThanks.";
-        QTest::addRow("a partial line break types nothing after it")
-            << QStringList { "censor report period new line thanks period" } << "Censor report.";
-    }
     void typesFormattedTranscripts()
     {
-        QFETCH(QStringList, published);
-        QFETCH(QString, screen);
-        FieldRig rig;
-        QVERIFY(rig.start());
-        for (const QString &text : published)
-            QVERIFY2(rig.say(text), qPrintable(text));
-        QCOMPARE(rig.field.screen, screen);
+        const QList<QPair<QStringList, QString>> cases {
+            // A revision that only adds a combining mark is still typed.
+            { { "cafe", u"cafe\u0301"_qs }, u"Caf\u00E9"_qs },
+            { { "hello comma", "hello coma", "hello comma world" }, "Hello, world" },
+            // A fresh utterance is separated by what the formatted text ends with.
+            { { "is it raining question mark", "1|yes" }, "Is it raining? Yes" },
+            { { "it is raining", "1|yes" }, "It is raining. Yes" },
+            // A line break cannot be taken back once a terminal or a chat took it:
+            // it waits for the final text, while the words before it go on live.
+            { { "censor report period new line thanks", "send the report period new line thanks",
+                  "*send the report period new line thanks period" },
+                "Send the report.\nThanks." },
+            { { "censor report period new line thanks period" }, "Censor report." }
+        };
+        for (const auto &[published, screen] : cases) {
+            FieldRig rig;
+            QVERIFY(rig.start());
+            for (const QString &text : published)
+                QVERIFY2(rig.say(text), qPrintable(text));
+            QCOMPARE(rig.field.screen, screen);
+        }
     }
 
-    void refusedStarts()
+    // Refused starts touch nothing else; a capture that ends by itself
+    // leaves idle and the next toggle starts anew; a stop returns once the
+    // recording's last words are typed, as a quit or a script waiting for it needs.
+    void startsAndStopsBeyondTheUsualOnes()
     {
         Rig rig;
         rig.typing.trusted = false;
         rig.state.startRecording();
-        // Without the permission: an alert, and nothing else touched.
         QTRY_COMPARE(rig.typing.journal, QStringList { "enable alert" });
         QTRY_VERIFY(rig.recognizer.calls.isEmpty() && !rig.state.isRecording());
         rig.typing.trusted = true;
-
         // A recognizer that cannot start: its error shows, no badge.
         rig.recognizer.startError = QStringLiteral("Failed to start server recognition: no microphone");
         rig.state.startRecording();
         QTRY_COMPARE(rig.state.errorMessage(), rig.recognizer.startError);
         QTRY_VERIFY(!rig.state.isRecording());
         QCOMPARE(rig.indicator.shows, 0);
-        QCOMPARE(rig.recognizer.calls, (QStringList { "start" }));
+        rig.recognizer.startError = QString();
+
+        // The microphone goes away for good: the panel shows idle, and the next
+        // toggle starts a new recording rather than "stopping" a dead one.
+        QCoro::waitFor(rig.state.startRecording());
+        QVERIFY(rig.state.isRecording() && rig.indicator.showing);
+        rig.recognizer.session->endByItself();
+        QTRY_VERIFY(!rig.state.isRecording() && !rig.indicator.showing);
+        QTRY_VERIFY(!rig.state.isFinishing());
+        QCoro::waitFor(rig.state.toggleRecording());
+        QVERIFY(rig.state.isRecording() && rig.recognizer.isListening());
+        QCOMPARE(rig.recognizer.calls, (QStringList { "start", "start", "stop", "start" }));
+
+        rig.typing.typingTime = std::chrono::milliseconds(50);
+        rig.recognizer.transcriptAtStop = QStringLiteral("last words");
+        QCoro::waitFor(rig.state.stopRecording());
+        QCOMPARE(rig.typing.journal.last(), QStringLiteral("typed:Last words"));
+        QVERIFY(!rig.state.isFinishing());
     }
 
     // The user stops, clicks into another window and starts again at once,
@@ -192,6 +201,10 @@ private slots:
         // A start takes a moment, as opening the microphone does: toggles
         // meanwhile must read what the ones before them meant.
         rig.recognizer.startTime = std::chrono::milliseconds(2);
+        // A press and its second press at once, before the microphone opened.
+        rig.state.toggleRecording();
+        QCoro::waitFor(rig.state.toggleRecording());
+        QVERIFY(!rig.state.isRecording() && !rig.recognizer.isListening());
         auto *random = QRandomGenerator::global();
         for (int run = 0; run < 4; ++run) {
             const int count = 100 + run;
@@ -210,35 +223,6 @@ private slots:
         QVERIFY(!rig.recognizer.isListening() && !rig.state.isRecording());
         // Starts and stops alternate: never two sessions listening at once.
         QCOMPARE(rig.recognizer.calls.count("start"), rig.recognizer.calls.count("stop"));
-    }
-
-    // A stop returns once the recording's last words are typed: a quit or a
-    // script waiting for it must not cut them off.
-    void aStopReturnsOnceTheLastWordsAreTyped()
-    {
-        Rig rig;
-        rig.typing.typingTime = std::chrono::milliseconds(50);
-        rig.recognizer.transcriptAtStop = QStringLiteral("last words");
-        QCoro::waitFor(rig.state.startRecording());
-        QCoro::waitFor(rig.state.stopRecording());
-        QCOMPARE(rig.typing.journal.last(), QStringLiteral("typed:Last words"));
-        QVERIFY(!rig.state.isFinishing());
-    }
-
-    // The microphone goes away for good: the panel shows idle, and the next
-    // toggle starts a new recording rather than "stopping" a dead one.
-    void captureEndingByItselfLeavesIdle()
-    {
-        Rig rig;
-        QCoro::waitFor(rig.state.startRecording());
-        QVERIFY(rig.state.isRecording() && rig.indicator.showing);
-        rig.recognizer.session->endByItself();
-        QTRY_VERIFY(!rig.state.isRecording());
-        QVERIFY(!rig.indicator.showing);
-        QTRY_VERIFY(!rig.state.isFinishing());
-        QCoro::waitFor(rig.state.toggleRecording());
-        QVERIFY(rig.state.isRecording() && rig.recognizer.isListening());
-        QCOMPARE(rig.recognizer.calls, (QStringList { "start", "stop", "start" }));
     }
 };
 

@@ -3,7 +3,6 @@
 #include "platform/AlertPresenter.h"
 
 #include <QList>
-#include <QStringList>
 
 // Records every alert and answers it without showing anything: from `answers`
 // in order (1000 = first button), then as dismissed (the last button).
@@ -18,13 +17,5 @@ public:
         shown.append(alert);
         const int dismissed = firstButton + int(qMax(alert.buttons.size(), qsizetype(1))) - 1;
         co_return answers.isEmpty() ? dismissed : answers.takeFirst();
-    }
-
-    QStringList titles() const
-    {
-        QStringList result;
-        for (const Alert &alert : shown)
-            result.append(alert.title);
-        return result;
     }
 };

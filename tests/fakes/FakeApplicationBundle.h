@@ -5,7 +5,5 @@
 class FakeApplicationBundle : public ApplicationBundle
 {
 public:
-    QString location = QStringLiteral("/usr/bin/tellwind");
-
-    QString path() const override { return location; }
+    QString path() const override { return QStringLiteral("/usr/bin/tellwind"); }
 };

@@ -5,28 +5,26 @@
 #include <QStringList>
 
 // A login-item registry in memory that records each change asked of it and
-// can be told to refuse them.
+// can be told to refuse registrations.
 class FakeAutostartStore : public AutostartStore
 {
 public:
     Status currentStatus = Status::notRegistered;
     std::optional<QString> registerError;
-    std::optional<QString> unregisterError;
     QStringList calls; // "register" / "unregister", in order
 
     Status status() const override { return currentStatus; }
-    std::optional<QString> registerApp() override { return call("register", registerError, Status::enabled); }
+    std::optional<QString> registerApp() override
+    {
+        calls << "register";
+        if (!registerError)
+            currentStatus = Status::enabled;
+        return registerError;
+    }
     std::optional<QString> unregisterApp() override
     {
-        return call("unregister", unregisterError, Status::notRegistered);
-    }
-
-private:
-    std::optional<QString> call(const QString &name, const std::optional<QString> &error, Status after)
-    {
-        calls << name;
-        if (!error)
-            currentStatus = after;
-        return error;
+        calls << "unregister";
+        currentStatus = Status::notRegistered;
+        return std::nullopt;
     }
 };

@@ -3,7 +3,7 @@
 #include "output/CursorIndicatorService.h"
 #include "platform/x11/X11WindowSystem.h"
 
-// Counts show() and hide() calls and keeps no window.
+// Counts show() calls, knows whether it shows, and keeps no window.
 class FakeCursorIndicator : public CursorIndicatorService
 {
 public:
@@ -13,19 +13,10 @@ public:
     }
 
     int shows = 0;
-    int hides = 0;
     bool showing = false;
 
-    void show() override
-    {
-        ++shows;
-        showing = true;
-    }
-    void hide() override
-    {
-        ++hides;
-        showing = false;
-    }
+    void show() override { showing = ++shows; }
+    void hide() override { showing = false; }
 
 private:
     static inline NullWindowSystem s_windowSystem;

@@ -11,7 +11,6 @@ class FakeStatusBar : public StatusBar
 public:
     struct Item : StatusItem {
         FakeStatusBar &bar;
-        QIcon image;
         QPointer<QMenu> menu;
 
         explicit Item(FakeStatusBar &owner)
@@ -19,19 +18,17 @@ public:
         {
         }
         ~Item() override { bar.item = bar.item == this ? nullptr : bar.item; }
-        void setImage(const QIcon &icon, const QString &) override { image = icon; }
+        void setImage(const QIcon &, const QString &) override { }
         void setMenu(QMenu *newMenu) override { menu = newMenu; }
         void setClickHandler(std::function<void(Click)>) override { }
     };
 
     bool available = true;
     Item *item = nullptr; // the item shown now
-    int itemsMade = 0;
 
     bool isAvailable() const override { return available; }
     std::unique_ptr<StatusItem> statusItem() override
     {
-        ++itemsMade;
         return std::unique_ptr<StatusItem>(item = new Item(*this));
     }
 };

@@ -3,7 +3,6 @@
 #include "platform/Workspace.h"
 
 #include <QList>
-#include <QStringList>
 #include <QUrl>
 
 // Records what the program asked the desktop to open; opens nothing.
@@ -11,14 +10,12 @@ class FakeWorkspace : public Workspace
 {
 public:
     QList<QUrl> openedUrls;
-    QStringList revealedFiles;
-    QList<Pane> openedPanes;
 
     bool openUrl(const QUrl &url) override
     {
         openedUrls.append(url);
         return true;
     }
-    void revealFile(const QString &path) override { revealedFiles.append(path); }
-    void openSettingsPane(Pane pane) override { openedPanes.append(pane); }
+    void revealFile(const QString &) override { }
+    void openSettingsPane(Pane) override { }
 };

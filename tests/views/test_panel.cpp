@@ -102,9 +102,9 @@ private slots:
         rig->recognizer.publishError(refused);
         QTRY_COMPARE(rim(), QColor("#ffb020"));
         QTRY_COMPARE(tooltip(), refused);
-        auto *tip = button->findChild<QQuickWindow *>("hoverTip");
-        QVERIFY(tip);
-        QCOMPARE(tip->property("text").toString(), refused);
+        auto tip
+            = [button] { return button->findChild<QQuickWindow *>("hoverTip")->property("text").toString(); };
+        QCOMPARE(tip(), refused);
 
         // The next result clears both; still recording, so red again, and
         // the tooltip says what a click does now.
@@ -112,7 +112,7 @@ private slots:
         const QString stop = "Stop dictation (" + rig->desktop.hotkeyManager.hotkeyText() + ")";
         QTRY_COMPARE(tooltip(), stop);
         QCOMPARE(rim(), recording);
-        QCOMPARE(tip->property("text").toString(), stop);
+        QCOMPARE(tip(), stop);
         clickItem(button);
         QTRY_VERIFY(!rig->state.isRecording());
 
@@ -133,49 +133,29 @@ private slots:
     // Every button explains itself in a tooltip that is whole on the screen
     // and leaves the panel's buttons in sight, wherever the panel is; the
     // panel itself is hardly more than its buttons.
-    void tooltipsStayOnScreen_data()
-    {
-        QTest::addColumn<QPoint>("corner");
-        QTest::addColumn<QString>("button");
-        const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
-        const QList<QPair<const char *, QPoint>> places {
-            { "left edge", QPoint(screen.left(), screen.center().y()) },
-            { "bottom right", QPoint(screen.right() - 121, screen.bottom() - 89) },
-            { "top left", screen.topLeft() },
-        };
-        for (const auto &[place, corner] : places)
-            for (const char *button : { "voiceButton", "providerButton", "flagButton" })
-                QTest::addRow("%s, %s", place, button) << corner << QString(button);
-    }
     void tooltipsStayOnScreen()
     {
-        QFETCH(QPoint, corner);
-        QFETCH(QString, button);
-        window->setPosition(corner);
-        QTRY_COMPARE(window->position(), corner);
-        QRect buttons;
-        for (const char *name : { "voiceButton", "providerButton", "flagButton" }) {
-            QQuickItem *control = item(name);
-            buttons |= QRect(control->mapToScene(QPointF(0, 0)).toPoint(), control->size().toSize());
+        const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+        const char *const buttons[] = { "voiceButton", "providerButton", "flagButton" };
+        for (const QPoint corner : { QPoint(screen.left(), screen.center().y()),
+                 QPoint(screen.right() - 121, screen.bottom() - 89), screen.topLeft() }) {
+            window->setPosition(corner);
+            QTRY_COMPARE(window->position(), corner);
+            QRect all;
+            for (const char *name : buttons)
+                all |= QRect(item(name)->mapToScene(QPointF(0, 0)).toPoint(), item(name)->size().toSize());
+            QVERIFY(all.width() >= window->width() - 24 && all.height() >= window->height() - 24);
+            for (const char *name : buttons) {
+                auto *tip = item(name)->findChild<QQuickWindow *>("hoverTip");
+                QVERIFY(tip && !tip->property("text").toString().isEmpty());
+                QVERIFY(QMetaObject::invokeMethod(tip, "reveal"));
+                QVERIFY(QTest::qWaitForWindowExposed(tip));
+                QCOMPARE(screen.intersected(tip->geometry()), tip->geometry());
+                QVERIFY2(!tip->geometry().intersects(window->geometry()), name);
+                QMetaObject::invokeMethod(tip, "dismiss");
+                QTRY_VERIFY(!tip->isVisible());
+            }
         }
-        QVERIFY(buttons.width() >= window->width() - 24 && buttons.height() >= window->height() - 24);
-
-        QQuickItem *control = item(qPrintable(button));
-        auto *tip = control->findChild<QQuickWindow *>("hoverTip");
-        QVERIFY(tip);
-        QVERIFY(!tip->property("text").toString().isEmpty());
-        QVERIFY(QMetaObject::invokeMethod(tip, "reveal"));
-        QVERIFY(QTest::qWaitForWindowExposed(tip));
-        const QRect area = window->screen()->availableGeometry();
-        QVERIFY2(area.contains(tip->geometry()),
-            qPrintable(QString("tip at %1,%2 %3x%4")
-                           .arg(tip->x())
-                           .arg(tip->y())
-                           .arg(tip->width())
-                           .arg(tip->height())));
-        QVERIFY(!tip->geometry().intersects(window->geometry()));
-        QMetaObject::invokeMethod(tip, "dismiss");
-        QTRY_VERIFY(!tip->isVisible());
     }
 
     void pickerMarksWhatCannotBeRecognised()
@@ -185,7 +165,7 @@ private slots:
             = ScriptedHttpServer::Reply(200, R"({"languages":[{"code":"es-ES","engine":"upstream"}]})");
         Settings::setString(QStringLiteral("serverBaseURL"), http.baseUrl());
         QQuickItem *flag = item("flagButton");
-        clickItem(flag);
+        QVERIFY(clickItem(flag));
         QTRY_VERIFY(picker() && picker()->isVisible());
         // Opening the picker asks the server again.
         QTRY_COMPARE(http.requests.size(), 1);
@@ -203,18 +183,14 @@ private slots:
             return found ? row : nullptr;
         };
         QQuickItem *french = firstRow(QStringLiteral("French"));
-        QVERIFY(french);
+        QVERIFY(french && french->findChild<QQuickItem *>("unavailableMark")->isVisible());
         QCOMPARE(french->property("unavailableMark").toString(), QStringLiteral("Not available"));
         QVERIFY(french->property("tooltip").toString().contains(QStringLiteral("No speech model")));
-        QVERIFY(french->findChild<QQuickItem *>("unavailableMark")->isVisible());
         QQuickItem *spanish = firstRow(QStringLiteral("Spanish"));
-        QVERIFY(spanish);
-        QCOMPARE(spanish->property("unavailableMark").toString(), QString());
+        QVERIFY(spanish && spanish->property("unavailableMark").toString().isEmpty());
         QCOMPARE(spanish->property("tooltip").toString(), QString());
         // A marked language can still be chosen; the flag follows.
-        QQuickItem *chosen = firstRow(QStringLiteral("French"));
-        QVERIFY(chosen);
-        clickItem(chosen);
+        QVERIFY(clickItem(firstRow(QStringLiteral("French"))));
         QTRY_VERIFY(!picker()->isVisible());
         QCOMPARE(rig->recognizer.calls.last(), QStringLiteral("language:fr-FR"));
         QTRY_COMPARE(
@@ -224,113 +200,64 @@ private slots:
 
     // The panel never takes the keyboard; the tray's "Choose Language…" opens
     // the picker with its search field focused, and the keys do the rest.
-    void pickerByKeyboard_data()
-    {
-        QTest::addColumn<QString>("typed");
-        QTest::addColumn<QList<int>>("keys");
-        QTest::addColumn<QString>("chosen");
-        const int down = Qt::Key_Down, up = Qt::Key_Up, enter = Qt::Key_Return;
-        QTest::addRow("Enter alone takes the first match") << "germ" << QList<int> { enter } << "de-DE";
-        QTest::addRow("Down stops at the last row")
-            << "span" << QList<int> { down, down, down, down, enter } << "es-US";
-        QTest::addRow("Up goes back, stopping at the first row")
-            << "span" << QList<int> { down, down, up, up, up, int(Qt::Key_Enter) } << "es-ES";
-        QTest::addRow("Escape keeps the language")
-            << "span" << QList<int> { down, int(Qt::Key_Escape) } << "";
-        QTest::addRow("Enter without a match chooses nothing")
-            << "zzz" << QList<int> { enter, int(Qt::Key_Escape) } << "";
-        QTest::addRow("a language by its own name") << "deutsch" << QList<int> { enter } << "de-DE";
-        QTest::addRow("a language by its code") << "pt-br" << QList<int> { enter } << "pt-BR";
-    }
     void pickerByKeyboard()
     {
-        QFETCH(QString, typed);
-        QFETCH(QList<int>, keys);
-        QFETCH(QString, chosen);
-        const QStringList before = rig->recognizer.calls;
-        rig->delegate.chooseLanguage();
-        QTRY_VERIFY(picker() && picker()->isVisible());
-        QTRY_VERIFY(pickerItem("searchField")->hasActiveFocus());
-        for (const QChar character : typed)
-            QTest::keyClick(picker(), character.toLatin1());
-        QTRY_COMPARE(pickerItem("searchField")->property("text").toString(), typed);
-        // An empty list says so.
-        auto *noMatch = pickerItem("noMatch");
-        QVERIFY(noMatch);
-        QTRY_COMPARE(noMatch->isVisible(), LanguageCatalog::filtered(typed).isEmpty());
-        for (int key : keys)
-            QTest::keyClick(picker(), Qt::Key(key));
-        QTRY_VERIFY(!picker()->isVisible());
-        const QStringList after = rig->recognizer.calls.mid(before.size());
-        QCOMPARE(after, chosen.isEmpty() ? QStringList() : QStringList { "language:" + chosen });
+        const int down = Qt::Key_Down, up = Qt::Key_Up, enter = Qt::Key_Return, escape = Qt::Key_Escape;
+        const struct {
+            QString typed;
+            QList<int> keys;
+            QString chosen;
+        } cases[] = { { "germ", { enter }, "de-DE" }, // the first match
+            { "span", { down, down, down, down, enter }, "es-US" }, // Down stops at the last row
+            { "span", { down, down, up, up, up, int(Qt::Key_Enter) }, "es-ES" }, // Up at the first
+            { "span", { down, escape }, "" }, { "zzz", { enter, escape }, "" }, // nothing to choose
+            { "deutsch", { enter }, "de-DE" }, { "pt-br", { enter }, "pt-BR" } };
+        for (const auto &[typed, keys, chosen] : cases) {
+            const qsizetype before = rig->recognizer.calls.size();
+            rig->delegate.chooseLanguage();
+            QTRY_VERIFY(picker() && picker()->isVisible());
+            QTRY_VERIFY(pickerItem("searchField")->hasActiveFocus());
+            for (const QChar character : typed)
+                QTest::keyClick(picker(), character.toLatin1());
+            QTRY_COMPARE(pickerItem("searchField")->property("text").toString(), typed);
+            // An empty list says so.
+            QTRY_COMPARE(pickerItem("noMatch")->isVisible(), LanguageCatalog::filtered(typed).isEmpty());
+            for (int key : keys)
+                QTest::keyClick(picker(), Qt::Key(key));
+            QTRY_VERIFY(!picker()->isVisible());
+            QCOMPARE(rig->recognizer.calls.mid(before),
+                chosen.isEmpty() ? QStringList() : QStringList { "language:" + chosen });
+        }
     }
 
     // A language is found by any name a user may know it by, in the user's
-    // language, in English, in itself, or by a code.
-    void searchFindsALanguageByAnyOfItsNames_data()
+    // language, in English, in itself, or by a code; beside the panel on the
+    // panel's own screen, whichever it is.
+    void languagesByAnyNameAndPickerPlacement()
     {
-        QTest::addColumn<QString>("search");
-        QTest::addColumn<QString>("first");
-        QTest::addRow("English name") << "German"
-                                      << "de-DE";
-        QTest::addRow("its own name") << "Deutsch"
-                                      << "de-DE";
-        QTest::addRow("its own name, any case") << "ESPAÑOL"
-                                                << "es-ES";
-        QTest::addRow("its own script") << "日本語"
-                                        << "ja-JP";
-        QTest::addRow("its own name, Cyrillic") << "русский"
-                                                << "ru-RU";
-        QTest::addRow("two-letter code") << "nl"
-                                         << "nl-NL";
-        QTest::addRow("three-letter code") << "deu"
-                                           << "de-DE";
-        QTest::addRow("bibliographic code") << "ger"
-                                            << "de-DE";
-        QTest::addRow("full code") << "fr-CA"
-                                   << "fr-CA";
-        QTest::addRow("spaces around") << "  polski "
-                                       << "pl-PL";
-        QTest::addRow("nothing") << "qqq"
-                                 << "";
-    }
-    void searchFindsALanguageByAnyOfItsNames()
-    {
-        QFETCH(QString, search);
-        QFETCH(QString, first);
-        const QList<SupportedLanguage> found = LanguageCatalog::filtered(search);
-        QCOMPARE(found.isEmpty() ? QString() : found.first().rawValue(), first);
-    }
-
-    // Beside the panel on the panel's own screen, whichever it is.
-    void pickerPlacement_data()
-    {
-        QTest::addColumn<QRect>("panel");
-        QTest::addColumn<QRect>("screen");
-        QTest::addColumn<QPoint>("expected");
+        const QList<QPair<QString, QString>> searches { { "German", "de-DE" }, { "Deutsch", "de-DE" },
+            { "ESPAÑOL", "es-ES" }, { "日本語", "ja-JP" }, { "русский", "ru-RU" }, { "nl", "nl-NL" },
+            { "deu", "de-DE" }, { "jpn", "ja-JP" }, { "ger", "de-DE" }, { "fr-CA", "fr-CA" },
+            { "  polski ", "pl-PL" }, { "qqq", "" } };
+        for (const auto &[search, first] : searches) {
+            const QList<SupportedLanguage> found = LanguageCatalog::filtered(search);
+            QCOMPARE(found.isEmpty() ? QString() : found.first().rawValue(), first);
+        }
         const QRect single(0, 0, 1280, 800), rightMonitor(1280, 0, 1280, 800);
-        QTest::addRow("no room on the right") << QRect(1000, 100, 190, 160) << single << QPoint(744, 30);
-        QTest::addRow("right-hand monitor")
-            << QRect(1400, 300, 190, 160) << rightMonitor << QPoint(1596, 230);
-        QTest::addRow("right edge of the right-hand monitor")
-            << QRect(2300, 300, 190, 160) << rightMonitor << QPoint(2044, 230);
-        QTest::addRow("kept above the bottom") << QRect(100, 700, 190, 160) << single << QPoint(296, 500);
-        QTest::addRow("kept below a top bar")
-            << QRect(100, 0, 190, 160) << QRect(0, 30, 1280, 770) << QPoint(296, 30);
-        QTest::addRow("screen unknown") << QRect(100, 100, 190, 160) << QRect() << QPoint(296, 30);
-    }
-    void pickerPlacement()
-    {
-        QFETCH(QRect, panel);
-        QFETCH(QRect, screen);
-        QFETCH(QPoint, expected);
-        QCOMPARE(PopupFocus::besideAnchor(panel, QSize(250, 300), screen, 6), expected);
-    }
+        const struct {
+            QRect panel, screen;
+            QPoint expected;
+        } placements[] = { { { 1000, 100, 190, 160 }, single, { 744, 30 } }, // no room on the right
+            { { 1400, 300, 190, 160 }, rightMonitor, { 1596, 230 } },
+            { { 2300, 300, 190, 160 }, rightMonitor, { 2044, 230 } }, // its right edge
+            { { 100, 700, 190, 160 }, single, { 296, 500 } }, // kept above the bottom
+            { { 100, 0, 190, 160 }, { 0, 30, 1280, 770 }, { 296, 30 } }, // kept below a top bar
+            { { 100, 100, 190, 160 }, {}, { 296, 30 } } }; // screen unknown
+        for (const auto &[panel, screen, expected] : placements)
+            QCOMPARE(PopupFocus::besideAnchor(panel, QSize(250, 300), screen, 6), expected);
 
-    // A language added to the catalogue without a translatable name would
-    // stay English on every other desktop.
-    void everyLanguageNameIsTranslatable()
-    {
+        // A language added to the catalogue without a translatable name would
+        // stay English on every other desktop.
         QStringList names;
         for (const SupportedLanguage &language : SupportedLanguage::allCases())
             names << language.displayName();
