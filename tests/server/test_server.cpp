@@ -133,12 +133,10 @@ private Q_SLOTS:
         QCOMPARE(pipeline.answersUntilClosed(), 5);
         const QList<HttpMessage> answers = pipeline.answers({ false, false, true });
         QCOMPARE(answers[0].json(), transcriptJson(phrase));
-        QCOMPARE(answers[1].status, 404);
-        QCOMPARE(answers[2].status, 200);
+        QCOMPARE((QList { answers[1].status, answers[2].status }), (QList { 404, 200 }));
         QCOMPARE(answers[2].header("Content-Length"), "18");
         QCOMPARE(answers[3].json(), transcriptJson({}));
-        QCOMPARE(answers[4].body, R"({"status":"alive"})");
-        QCOMPARE(answers[4].header("Connection"), "close");
+        QCOMPARE(answers[4].body + ' ' + answers[4].header("Connection"), R"({"status":"alive"} close)");
         // HTTP/1.0 closes after its answer even when asked to keep alive.
         RawExchange old(m_server.port(), "GET /healthz HTTP/1.0\r\nConnection: keep-alive\r\n\r\n");
         QCOMPARE(old.answersUntilClosed(), 1);
@@ -149,9 +147,7 @@ private Q_SLOTS:
     // once one of its uploads is answered.
     void limitsUploadsInFlightPerClient()
     {
-        QByteArray pcm;
-        for (int i = 0; i < 4; ++i)
-            pcm += m_speech + silence;
+        const QByteArray pcm = (m_speech + silence).repeated(4);
         RawExchange first(m_defaults.port(), speechPost(pcm));
         RawExchange second(m_defaults.port(), speechPost(pcm));
         QTRY_VERIFY(m_defaults.get("/metrics").body.contains("\ntellwind_uploads_in_flight 2\n"));
@@ -219,16 +215,12 @@ print(json.dumps(out))
         const qint64 pid = m_defaults.process().processId();
         QCOMPARE(m_defaults.get("/healthz").status, 200);
         const qint64 before = residentKiB(pid);
-        QByteArray requests;
         const QByteArray one = "GET /healthz HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
-        while (requests.size() < 48 * 1024 * 1024)
-            requests += one;
         QTcpSocket greedy;
         greedy.setReadBufferSize(4096);
         greedy.connectToHost(QHostAddress::LocalHost, m_defaults.port());
         QVERIFY(greedy.waitForConnected(5000));
-        greedy.write(requests);
-        requests.clear();
+        greedy.write(one.repeated(48 * 1024 * 1024 / one.size()));
         // Until the server stops taking what the client sends.
         qint64 unsent = greedy.bytesToWrite();
         QVERIFY(QTest::qWaitFor(
@@ -321,9 +313,7 @@ print(json.dumps(out))
         ServerProcess server({ "--decoders", "1", "--max-uploads-per-client", "16", "--max-upload-seconds",
             "120", "--log-format", "json" });
         QVERIFY(server.start());
-        QByteArray pcm;
-        for (int i = 0; i < 10; ++i)
-            pcm += m_speech + silence;
+        const QByteArray pcm = (m_speech + silence).repeated(10);
         std::vector<std::unique_ptr<RawExchange>> uploads;
         for (int i = 0; i < 6; ++i)
             uploads.push_back(std::make_unique<RawExchange>(server.port(), speechPost(pcm)));
