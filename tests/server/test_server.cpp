@@ -45,10 +45,8 @@ private Q_SLOTS:
         QVERIFY(m_defaults.start());
     }
 
-    // What the application refuses keeps the connection. A head that could
-    // be framed in more than one way ends it, and nothing written behind it
-    // is answered: a second request must not ride in what one parser took for
-    // a body.
+    // A head that could be framed two ways ends the connection: no request may ride in what one parser took
+    // for a body. What the application refuses keeps it.
     void rejectsBadInput_data()
     {
         QTest::addColumn<QByteArray>("bytes");
@@ -81,8 +79,7 @@ private Q_SLOTS:
         // Once counted as a body length by the guard and not by the HTTP layer.
         QTest::addRow("space before the colon") << speechHead + "Content-Length : 24\r\n\r\n" + hidden << 400
                                                 << "Whitespace before the colon in a header field";
-        // A path is read one way only: escapes and dot segments would slip a
-        // route past the upload limits that compare it as sent.
+        // Escapes and dot segments would slip a route past the upload limits that compare it as sent.
         QTest::addRow("escaped path") << httpRequest("POST", "/api/%73peech?sampleRate=16000", silence) << 400
                                       << "Escaped characters are not accepted in the path";
         QTest::addRow("dot segment") << httpRequest("GET", "/api/./languages") << 400
@@ -121,9 +118,7 @@ private Q_SLOTS:
         QCOMPARE(m_server.send(speechPost(silence)).json(), transcriptJson({}));
     }
 
-    // Answers leave in the order the requests came, even when the first one
-    // takes longest; a HEAD gets the GET's head and no body; the connection
-    // stays open until `Connection: close`.
+    // In order though the first takes longest; HEAD gets no body; open until `Connection: close`.
     void answersPipelinedRequestsInOrder()
     {
         RawExchange pipeline(m_server.port(),
@@ -142,9 +137,8 @@ private Q_SLOTS:
         QCOMPARE(old.answersUntilClosed(), 1);
     }
 
-    // A third upload from a client with two in flight is turned away at once,
-    // the decodes running beside the event loop; the client is served again
-    // once one of its uploads is answered.
+    // A third upload in flight is turned away at once (decodes run beside the event loop), until one is
+    // answered.
     void limitsUploadsInFlightPerClient()
     {
         const QByteArray pcm = (m_speech + silence).repeated(4);
@@ -207,9 +201,7 @@ print(json.dumps(out))
             value("tellwind_decode_seconds_count"));
     }
 
-    // A client that pipelines requests and never reads the answers: the
-    // server stops reading it once the answers back up, instead of holding
-    // everything it sends. Everyone else is served meanwhile.
+    // A client that pipelines and never reads is no longer read once its answers back up; others are served.
     void holdsNoMoreThanAConnectionCanUse()
     {
         const qint64 pid = m_defaults.process().processId();
@@ -236,8 +228,7 @@ print(json.dumps(out))
         QCOMPARE(m_defaults.get("/healthz").status, 200);
     }
 
-    // One address cannot hold every connection: beyond its share it is
-    // turned away, while another address is still served.
+    // One address beyond its share of connections is turned away while another is served.
     void sharesConnectionsAmongAddresses()
     {
         ServerProcess server({ "--max-connections-per-client", "3" });
@@ -305,9 +296,8 @@ print(json.dumps(out))
         QCOMPARE(ask(httpRequest("GET", "/healthz"), {}, "10.0.0.8").status, 200);
     }
 
-    // A stop that cannot decode everything in time still answers every
-    // upload it took: the rest get 503 and a time to retry. Its log stays
-    // one JSON object a line all the while.
+    // A stop out of time still answers every upload it took (503 and a time to retry); the log stays JSON
+    // lines.
     void answersEveryUploadWhenStopped()
     {
         ServerProcess server({ "--decoders", "1", "--max-uploads-per-client", "16", "--max-upload-seconds",
@@ -354,8 +344,7 @@ print(json.dumps(out))
             QVERIFY2(help.contains(option), option);
     }
 
-    // SIGTERM: no new connections, the upload in flight is answered, exit 0;
-    // a token sent in a query never reaches the log.
+    // SIGTERM: no new connections, the upload in flight answered, exit 0; a query's token never logged.
     void stopsCleanlyOnSigterm()
     {
         ServerProcess server({ "--decoders", "1" });

@@ -243,9 +243,7 @@ private Q_SLOTS:
         }
     }
 
-    // The sixth attempt uses the right password: it is refused all the same,
-    // on one account or many, and whatever a connection that is no proxy
-    // says it forwards.
+    // The sixth attempt, with the right password, is refused all the same, whatever a non-proxy forwards.
     void failedSigninsAreLimitedOnEveryReplica()
     {
         for (const auto &[trustProxy, sameAccount, sameAddress] :
@@ -276,12 +274,8 @@ private Q_SLOTS:
         }
     }
 
-    // Guesses sent all at once are counted as they arrive: no more of them
-    // are checked than of guesses sent one by one, whether they spray many
-    // accounts or create them. With a window wide enough to let them all
-    // through, one address still has only a few checked at a time, as each
-    // takes a tenth of a second. Someone guessing from elsewhere slows an
-    // account down without locking its owner out.
+    // Guesses sent at once are counted as they arrive, no more checked than one by one; with a wide window,
+    // one address still gets only a few checked at a time. A guesser elsewhere does not lock the owner out.
     void guessesAreCountedBeforeTheirCheck_data()
     {
         QTest::addColumn<QByteArray>("action");
@@ -360,9 +354,8 @@ private Q_SLOTS:
         }
     }
 
-    // Only failures count towards the limit: a success takes its own attempt
-    // back. An unknown address costs one password check like a known one, so
-    // the answer's timing does not tell which accounts exist.
+    // A success takes its attempt back; an unknown address costs a check too, lest timing tell accounts
+    // apart.
     void eachSigninCostsOneCheckAndOnlyFailuresCount()
     {
         Rig rig;
