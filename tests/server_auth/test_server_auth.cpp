@@ -85,11 +85,6 @@ struct Browser {
     }
 };
 
-QByteArray bearer(const QString &token)
-{
-    return "Authorization: Bearer " + token.toLatin1();
-}
-
 QByteArray form(const QByteArray &action, const QByteArray &email, const QByteArray &pass = password,
     const QByteArray &name = {})
 {
@@ -140,7 +135,7 @@ struct Rig {
     }
     HttpMessage api(const QByteArray &path, const QString &token)
     {
-        return rawRequest(first.port, "GET", path, {}, { bearer(token) });
+        return rawRequest(first.port, "GET", path, {}, { "Authorization: Bearer " + token.toLatin1() });
     }
     int status(const QString &token) { return api("/api/auth/me", token).status; }
 };
@@ -156,22 +151,21 @@ private Q_SLOTS:
 
     void createAccountSignInAndUseTheToken()
     {
-        TestDatabase database;
-        AuthReplica server(database);
-        Browser browser { server.port };
+        Rig rig;
+        Browser browser { rig.first.port };
         const HttpMessage created = browser.post(
-            "/auth/login", form("create", "Ada@Example.COM", "analytical engine", "Ada Lovelace"));
+            "/auth/login", form("create", "Grace@Example.COM", "analytical engine", "Grace Hopper"));
         const QString token = tokenFrom(created);
         QVERIFY(!token.isEmpty() && created.header("Set-Cookie").contains("HttpOnly"));
-        const QJsonObject user = rawRequest(server.port, "GET", "/api/auth/me", {}, { bearer(token) }).json();
+        const QJsonObject user = rig.api("/api/auth/me", token).json();
         QCOMPARE(
             QStringList({ user["email"].toString(), user["name"].toString(), user["provider"].toString() }),
-            QStringList({ "ada@example.com", "Ada Lovelace", "email" }));
+            QStringList({ "grace@example.com", "Grace Hopper", "email" }));
 
         // The browser session shows the account; without it the page sends
         // the browser to sign in, and it is no bearer token.
         const HttpMessage account = browser.get("/auth/account");
-        QVERIFY(account.body.contains("ada@example.com"));
+        QVERIFY(account.body.contains("grace@example.com"));
         for (const HttpMessage &reply : { created, account, browser.get("/auth/login") }) {
             // The token goes to the program in the callback link and nowhere else.
             QByteArray everything = reply.body;
@@ -179,16 +173,14 @@ private Q_SLOTS:
                 everything += name.compare("Location", Qt::CaseInsensitive) == 0 ? QByteArray() : value;
             QVERIFY(!everything.contains(token.toLatin1()));
         }
-        QVERIFY(rawRequest(server.port, "GET", "/auth/account").header("Location").startsWith("/auth/login"));
-        QCOMPARE(rawRequest(server.port, "GET", "/api/auth/me", {},
-                     { bearer(browser.cookies.value(AuthEndpoints::cookieName)) })
-                     .status,
-            401);
+        QVERIFY(
+            rawRequest(rig.first.port, "GET", "/auth/account").header("Location").startsWith("/auth/login"));
+        QCOMPARE(rig.status(browser.cookies.value(AuthEndpoints::cookieName)), 401);
 
         if (TestDatabase::isPostgres())
             return;
         // Neither the password nor a token is in the owner-only database file.
-        QFile file(server.store->databasePath());
+        QFile file(rig.first.store->databasePath());
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QByteArray bytes = file.readAll();
         QVERIFY(bytes.contains("$argon2id$") && !bytes.contains("analytical engine"));
