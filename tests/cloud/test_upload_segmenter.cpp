@@ -8,13 +8,8 @@ using Bounds = UploadSegmenter::Bounds;
 
 Q_DECLARE_METATYPE(Bounds)
 
-namespace
-{
-
 // An upload as its length and the speech in it, in milliseconds.
 using Shape = QList<QPair<int, int>>;
-
-} // namespace
 
 class TestUploadSegmenter : public QObject
 {
@@ -93,11 +88,8 @@ private Q_SLOTS:
                 // Edges of speech under noise move by a frame or two.
                 QVERIFY2(std::abs(shape[i].first - expected[i].first) <= 20
                         && std::abs(shape[i].second - expected[i].second) <= 100,
-                    qPrintable(QStringLiteral("upload %1 is %2 ms with %3 ms of speech, chunk %4")
-                                   .arg(i)
-                                   .arg(shape[i].first)
-                                   .arg(shape[i].second)
-                                   .arg(chunk)));
+                    qPrintable(QString::asprintf("upload %lld is %d ms with %d ms of speech, chunk %lld",
+                        qlonglong(i), shape[i].first, shape[i].second, qlonglong(chunk))));
             }
             QCOMPARE(joined.left(stream.size()), stream);
             QCOMPARE(joined.mid(stream.size()), QByteArray(joined.size() - stream.size(), '\0'));

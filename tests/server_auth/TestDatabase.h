@@ -20,12 +20,11 @@ class TestDatabase
 public:
     TestDatabase()
     {
-        const QString server = serverUrl();
-        if (server.isEmpty())
+        if (!isPostgres())
             return;
         m_name = QStringLiteral("t_") + QUuid::createUuid().toString(QUuid::Id128);
         admin(QStringLiteral("CREATE DATABASE ") + m_name);
-        QUrl url(server);
+        QUrl url(serverUrl());
         url.setPath(QLatin1Char('/') + m_name);
         m_url = url.toString();
     }
@@ -65,21 +64,17 @@ private:
         const QString name = QUuid::createUuid().toString();
         bool done = false;
         {
-            QSqlDatabase db = QSqlDatabase::addDatabase(
-                address ? QStringLiteral("QPSQL") : QStringLiteral("QSQLITE"), name);
+            QSqlDatabase db = QSqlDatabase::addDatabase(address ? "QPSQL" : "QSQLITE", name);
+            db.setDatabaseName(address ? address->database : file);
             if (address) {
                 db.setHostName(address->host);
                 db.setPort(address->port);
                 db.setUserName(address->user);
-                db.setDatabaseName(address->database);
-            } else {
-                db.setDatabaseName(file);
             }
             if (db.open()) {
                 QSqlQuery query(db);
                 done = work(query);
             }
-            db.close();
         }
         QSqlDatabase::removeDatabase(name);
         return done;

@@ -34,22 +34,17 @@ private slots:
         TestDatabase database;
         QVERIFY(QDir().mkpath(database.dataDir()));
         const QString oldToken = QStringLiteral("token-from-the-old-server");
-        QStringList statements;
-        for (const char *statement : unversionedSchema)
-            statements.append(QString::fromLatin1(statement));
         const qint64 now = QDateTime::currentMSecsSinceEpoch();
-        statements.append(
-            QStringLiteral("INSERT INTO users VALUES ('u1', 'ada@example.com', 'Ada', 'email', '%1', %2)")
-                .arg(QString::fromLatin1(PasswordHasher::hashNow("analytical engine")))
-                .arg(now / 1000));
-        statements.append(
-            QStringLiteral("INSERT INTO sessions VALUES ('%1', 'u1', 'app', %2, %3)")
-                .arg(QString::fromLatin1(
-                    QCryptographicHash::hash(oldToken.toUtf8(), QCryptographicHash::Sha256).toHex()))
-                .arg(now)
-                .arg(now + 86400000));
-        QVERIFY(database.execute(statements));
-
+        const QByteArray tokenHash
+            = QCryptographicHash::hash(oldToken.toUtf8(), QCryptographicHash::Sha256).toHex();
+        QVERIFY(database.execute(QStringList(std::begin(unversionedSchema), std::end(unversionedSchema))
+            << QStringLiteral("INSERT INTO users VALUES ('u1', 'ada@example.com', 'Ada', 'email', '%1', %2)")
+                   .arg(QString::fromLatin1(PasswordHasher::hashNow("analytical engine")))
+                   .arg(now / 1000)
+            << QStringLiteral("INSERT INTO sessions VALUES ('%1', 'u1', 'app', %2, %3)")
+                   .arg(QString::fromLatin1(tokenHash))
+                   .arg(now)
+                   .arg(now + 86400000)));
         auto store = database.store();
         QString error;
         QVERIFY2(store->open(&error), qPrintable(error));

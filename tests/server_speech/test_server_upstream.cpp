@@ -14,13 +14,6 @@ using Reply = ScriptedHttpServer::Reply;
 const QByteArray fileKey = "sk-tellwind-file-7d41c9";
 const QByteArray environmentKey = "sk-tellwind-env-52ab08";
 
-QByteArray speechPost(const QByteArray &language, const QByteArray &pcm)
-{
-    return httpRequest("POST",
-        "/api/speech?sampleRate=16000" + (language.isNull() ? QByteArray() : "&languageCode=" + language),
-        pcm);
-}
-
 // A recognisable, non-silent body: a ramp, so that a shifted or cut copy shows.
 QByteArray rampPcm(int samples)
 {
@@ -28,11 +21,6 @@ QByteArray rampPcm(int samples)
     for (int i = 0; i < samples; ++i)
         qToLittleEndian<qint16>(qint16((i * 37) % 20000 - 10000), pcm.data() + 2 * i);
     return pcm;
-}
-
-QByteArray textReply(const QString &text)
-{
-    return QJsonDocument(QJsonObject { { "text", text } }).toJson(QJsonDocument::Compact);
 }
 
 // The multipart/form-data field `name`; null when the form has none.
@@ -58,20 +46,6 @@ class TestServerUpstream : public QObject
     QTemporaryDir m_keys;
     std::unique_ptr<ServerProcess> m_server;
 
-    std::unique_ptr<ServerProcess> startServer(const QStringList &arguments)
-    {
-        // Every upload here comes from one address: the per-client bound on
-        // uploads in flight must not be what is tested.
-        auto server = std::make_unique<ServerProcess>(
-            QStringList { "--decoders", "1", "--upstream", m_upstream.baseUrl() + "/v1",
-                "--max-uploads-per-client", "100" }
-            + arguments);
-        server->captureErrors = true;
-        server->environment.insert(
-            QStringLiteral("TELLWIND_UPSTREAM_KEY"), QString::fromLatin1(environmentKey));
-        return server->start() ? std::move(server) : nullptr;
-    }
-
 private Q_SLOTS:
     void initTestCase()
     {
@@ -79,25 +53,32 @@ private Q_SLOTS:
         QFile key(m_keys.filePath("key"));
         QVERIFY(key.open(QIODevice::WriteOnly) && key.write(fileKey + '\n') > 0);
         key.close();
-        m_server = startServer({ "--upstream-key-file", key.fileName(), "--upstream-concurrency", "2" });
-        QVERIFY(m_server);
+        // Every upload here comes from one address: the per-client bound on
+        // uploads in flight must not be what is tested.
+        m_server = std::make_unique<ServerProcess>(QStringList { "--decoders", "1", "--upstream",
+            m_upstream.baseUrl() + "/v1", "--max-uploads-per-client", "100", "--upstream-key-file",
+            key.fileName(), "--upstream-concurrency", "2" });
+        m_server->captureErrors = true;
+        m_server->environment.insert(
+            QStringLiteral("TELLWIND_UPSTREAM_KEY"), QString::fromLatin1(environmentKey));
+        QVERIFY(m_server->start());
     }
 
     void init()
     {
         m_upstream.requests.clear();
         m_upstream.script.clear();
-        m_upstream.fallback = Reply(200, textReply(QStringLiteral("unexpected")));
+        m_upstream.fallback = Reply(200, R"({"text":"unexpected"})");
     }
 
     void sendsEachUploadAsAWavForm()
     {
         const QByteArray pcm = rampPcm(8000);
-        m_upstream.script = { Reply(200, textReply(QStringLiteral("hola"))) };
-        QCOMPARE(RawExchange(m_server->port(), speechPost("auto", pcm)).wait().status, 200);
+        m_upstream.script = { Reply(200, R"({"text":"hola"})") };
+        QCOMPARE(m_server->send(speechPost(pcm, "&languageCode=auto")).status, 200);
 
         QCOMPARE(m_upstream.requests.size(), 1);
-        const auto &request = m_upstream.requests.first();
+        const HttpMessage &request = m_upstream.requests.first();
         QCOMPARE(request.method + ' ' + request.target, "POST /v1/audio/transcriptions");
         // The key file wins over the environment.
         QCOMPARE(request.header("Authorization"), "Bearer " + fileKey);
@@ -150,7 +131,7 @@ private Q_SLOTS:
         QFETCH(int, status);
         QFETCH(QString, outcome);
         m_upstream.script = { reply };
-        const HttpMessage answer = RawExchange(m_server->port(), speechPost("es-ES", rampPcm(1600))).wait();
+        const HttpMessage answer = m_server->send(speechPost(rampPcm(1600), "&languageCode=es-ES"));
         QCOMPARE(answer.status, status);
         QCOMPARE(answer.json().value(status == 200 ? "text" : "error").toString(), outcome);
         QVERIFY(!answer.body.contains(fileKey));
@@ -168,8 +149,7 @@ private Q_SLOTS:
         QFile environ(QStringLiteral("/proc/%1/environ").arg(m_server->process().processId()));
         QVERIFY(environ.open(QIODevice::ReadOnly));
         const QByteArray block = environ.readAll();
-        QVERIFY(block.contains("PATH="));
-        QVERIFY(!block.contains(environmentKey));
+        QVERIFY(block.contains("PATH=") && !block.contains(environmentKey));
     }
 };
 

@@ -10,6 +10,7 @@
 #include <QTest>
 
 #include <algorithm>
+#include <tuple>
 
 // One HTTP message as it came off the wire, a request or an answer.
 struct HttpMessage {
@@ -39,12 +40,10 @@ struct HttpMessage {
         HttpMessage taken;
         const QList<QByteArray> lines = stream.left(headEnd).split('\n');
         const QList<QByteArray> first = lines.value(0).trimmed().split(' ');
-        if (first.value(0).startsWith("HTTP/")) {
+        if (first.value(0).startsWith("HTTP/"))
             taken.status = first.value(1).toInt();
-        } else {
-            taken.method = first.value(0);
-            taken.target = first.value(1);
-        }
+        else
+            std::tie(taken.method, taken.target) = std::pair(first.value(0), first.value(1));
         for (const QByteArray &line : lines.mid(1)) {
             if (const qsizetype colon = line.indexOf(':'); colon > 0)
                 taken.headers.append({ line.left(colon).trimmed(), line.mid(colon + 1).trimmed() });

@@ -84,6 +84,8 @@ public:
     bool isRunning() const { return m_process.state() == QProcess::Running; }
     quint16 port() const { return m_port; }
     QString baseUrl() const { return QStringLiteral("http://127.0.0.1:%1").arg(m_port); }
+    HttpMessage send(const QByteArray &bytes) const { return RawExchange(m_port, bytes).wait(); }
+    HttpMessage get(const QByteArray &target) const { return send(httpRequest("GET", target)); }
     // Its standard output since the last start, a line each.
     QStringList logLines()
     {
@@ -108,6 +110,20 @@ private:
     QByteArray m_output;
     quint16 m_port = 0;
 };
+
+// An upload of 16 kHz speech, `query` holding any further items.
+inline QByteArray speechPost(const QByteArray &pcm, const QByteArray &query = {})
+{
+    return httpRequest("POST", "/api/speech?sampleRate=16000" + query, pcm);
+}
+inline QJsonObject transcriptJson(const QString &text)
+{
+    return { { "type", "transcript" }, { "text", text }, { "isFinal", true } };
+}
+inline QJsonObject errorJson(const QString &text)
+{
+    return { { "type", "error" }, { "error", text } };
+}
 
 // Speech to send it: flite's 16 kHz voice as raw s16le samples.
 inline QByteArray spokenPcm(const QString &text)
