@@ -136,6 +136,24 @@ private slots:
         QVERIFY(chain.state->errorMessage().isNull());
     }
 
+    // The capture's stop returns once its last chunk is fed; the session's hand-over to the client may
+    // still be queued then, and the finish that follows at once must upload those last words too.
+    void audioFedJustBeforeAFinishIsUploaded()
+    {
+        Chain chain;
+        chain.server.script = { transcript("last words") };
+        const std::shared_ptr<EngineSession> session
+            = serverEngine(*chain.RecognitionRig::server).create(QStringLiteral("en-US"));
+        const QByteArray early(16000, '\x10'), late(32000, '\x20');
+        session->feed(early);
+        QCoreApplication::sendPostedEvents(); // its hand-over runs before there is a stream to take it
+        QVERIFY(!QCoro::waitFor(session->start(1, 0)));
+        session->feed(late);
+        QCoro::waitFor(session->finish());
+        QCOMPARE(chain.server.requests.size(), 1);
+        QVERIFY(chain.server.requests.first().body.contains(early + late));
+    }
+
     // A Return typed into a terminal cannot be taken back: a line break heard only in a partial result
     // waits for the final one, or the half-recognised line would reach the shell. Real XTest keys into xterm.
     void aSpokenLineBreakReachesATerminalOnce()

@@ -4,8 +4,6 @@
 #include "speech/SpeechService.h"
 #include "speech/SupportedLanguage.h"
 
-#include <QCoreApplication>
-
 SpeechEngine serverEngine(SpeechService &service)
 {
     SpeechEngine engine;
@@ -62,23 +60,37 @@ QCoro::Task<std::optional<EngineError>> ServerSession::start(quint64 recording, 
 
 void ServerSession::feed(const QByteArray &pcm)
 {
-    // The client lives on the main thread; the chunks keep their order there.
-    QCoreApplication *application = QCoreApplication::instance();
-    if (!application)
-        return;
-    QMetaObject::invokeMethod(
-        application,
-        [service = m_service, pcm] {
-            if (service)
-                service->audioBuffer().append(pcm);
-        },
-        Qt::QueuedConnection);
+    {
+        std::lock_guard lock(m_fedMutex);
+        m_fed.append(pcm);
+        if (std::exchange(m_deliveryQueued, true))
+            return;
+    }
+    // The capture holds this session while it feeds it, so it is alive here.
+    QMetaObject::invokeMethod(this, &ServerSession::deliverFedAudio, Qt::QueuedConnection);
+}
+
+void ServerSession::deliverFedAudio()
+{
+    QByteArray pcm;
+    {
+        std::lock_guard lock(m_fedMutex);
+        m_deliveryQueued = false;
+        // Audio fed before the stream began waits for it: the stream's start
+        // clears the client's buffer.
+        if (!m_stream || m_finished)
+            return;
+        pcm = std::exchange(m_fed, QByteArray());
+    }
+    if (m_service && !pcm.isEmpty())
+        m_service->audioBuffer().append(pcm);
 }
 
 QCoro::Task<> ServerSession::finish()
 {
     if (!m_started || m_finished || !m_service)
         co_return;
+    deliverFedAudio();
     m_finished = true;
     co_await m_service->stopStreaming();
 }

@@ -5,6 +5,7 @@
 #include <QPointer>
 
 #include <memory>
+#include <mutex>
 
 class SpeechService;
 class SpeechStreamEvents;
@@ -27,6 +28,9 @@ public:
     QCoro::Task<> finish() override;
 
 private:
+    // Hands what the capture thread fed to the client, on the main thread.
+    void deliverFedAudio();
+
     QPointer<SpeechService> m_service;
     std::shared_ptr<SpeechStreamEvents> m_stream;
     QString m_language;
@@ -34,4 +38,10 @@ private:
     quint64 m_utterance = 0;
     bool m_started = false;
     bool m_finished = false;
+    // Fed and not yet handed to the client. The capture's stop returns once the
+    // last chunk is fed, not once a queued hand-over has run: a finish takes
+    // what is still here, or the last words would miss the last upload.
+    std::mutex m_fedMutex;
+    QByteArray m_fed;
+    bool m_deliveryQueued = false;
 };
