@@ -1,59 +1,59 @@
+// The microphone on a PulseAudio of the test's own: the one the user chose, and the sound server going
+// away under a running capture (killed, and started again at will).
+
+#include "common/Settings.h"
 #include "fakes/FakeAlertPresenter.h"
-#include "fakes/FakeAudioEngine.h"
 #include "fakes/FakeWorkspace.h"
+#include "fakes/LogCapture.h"
 #include "platform/pulse/PulseAudioEngine.h"
 #include "speech/AudioRecordingService.h"
 #include "support/PrivatePulseAudio.h"
 
+#include <QElapsedTimer>
+#include <QFile>
+#include <QMutex>
+#include <QProcess>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <cmath>
 
 namespace
 {
 
-// Root mean square of `count` samples of 16-bit PCM from sample `from` on.
-double level(const QByteArray &pcm, qsizetype from, qsizetype count)
-{
-    const auto *samples = reinterpret_cast<const qint16 *>(pcm.constData());
-    double sum = 0;
-    for (qsizetype i = from; i < from + count && i < pcm.size() / 2; ++i)
-        sum += double(samples[i]) * samples[i];
-    return std::sqrt(sum / double(count));
-}
+// What a PulseAudio capture's tap and interruption handler saw, read on the test's thread.
+struct Observed {
+    QMutex mutex;
+    float peak = 0;
+    qint64 frames = 0;
+    QList<AudioEngine::Interruption> events;
+    QList<qint64> at; // milliseconds on `clock`
+    QStringList reasons;
+    QElapsedTimer clock;
 
-struct Rig {
-    explicit Rig(AudioEngineFactory factory = {})
-        : service(factory ? factory : FakeAudioEngine::factory(engine), alerts, workspace)
+    explicit Observed(AudioEngine &engine)
     {
-    }
-    std::optional<AudioError> start()
-    {
-        return QCoro::waitFor(service.startRecording([this](QByteArray chunk) {
+        engine.installTap(1024, [this](const AudioBuffer &buffer) {
+            const auto *samples = reinterpret_cast<const float *>(buffer.samples.constData());
             QMutexLocker lock(&mutex);
-            chunks.append(chunk);
-        }));
+            frames += buffer.frameLength;
+            for (qsizetype i = 0; i < buffer.samples.size() / qsizetype(sizeof(float)); ++i)
+                peak = std::max(peak, std::abs(samples[i]));
+        });
+        engine.setInterruptionHandler([this](AudioEngine::Interruption what, const QString &reason) {
+            QMutexLocker lock(&mutex);
+            events << what;
+            at << clock.elapsed();
+            reasons << reason;
+        });
     }
-    // Everything the consumer got, once the capture has stopped.
-    QByteArray stop()
-    {
-        QCoro::waitFor(service.stopRecording());
-        return taken().join();
-    }
-    // What the service handed its consumer so far (on the service's worker thread).
-    QList<QByteArray> taken()
+    template <typename T> T read(const T &field)
     {
         QMutexLocker lock(&mutex);
-        return chunks;
+        return field;
     }
-
-    std::shared_ptr<FakeAudioEngine::Control> engine = std::make_shared<FakeAudioEngine::Control>();
-    FakeAlertPresenter alerts;
-    FakeWorkspace workspace;
-    AudioRecordingService service;
-    QMutex mutex;
-    QList<QByteArray> chunks;
 };
 
 } // namespace
@@ -64,47 +64,76 @@ class TestCapture : public QObject
 
 private Q_SLOTS:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+    void cleanup() { QFile::remove(Settings::filePath()); }
 
-    void convertsInOrderWithoutLosingAudio()
+    void thePulseMicrophone()
     {
-        Rig rig;
-        QVERIFY(!rig.start());
-        const QSet<int> loud { 3, 4, 11, 17 };
-        const int buffers = 60;
-        for (int i = 0; i < buffers; ++i)
-            rig.engine->deliver(4096, loud.contains(i) ? 1.5f : 0.1f);
-        QTRY_VERIFY(rig.taken().size() >= buffers - 1);
+        using Interruption = AudioEngine::Interruption;
+        PrivatePulseAudio pulse({ "module-null-sink sink_name=spk2",
+            "module-remap-source master=spk2.monitor source_name=headset "
+            "source_properties=device.description=Headset" });
+        QVERIFY(pulse.start());
+        const auto restore = PrivatePulseAudio::pointClientsAt(pulse.server());
+        const QList<QPair<QString, QString>> sources = PulseAudioEngine::inputSources();
+        QVERIFY2(sources.contains({ "headset", "Headset" }), qPrintable(QString::number(sources.size())));
+        QVERIFY(std::none_of(sources.cbegin(), sources.cend(),
+            [](const auto &source) { return source.first.endsWith(".monitor"); }));
 
-        // The stop hands over what the resampler still holds: the output lasts exactly as long as the input.
-        const QByteArray pcm = rig.stop();
-        QVERIFY(qAbs(pcm.size() / 2 - qRound(buffers * 4096 / 3.0)) <= 1);
-        // Each buffer comes out at its place, at its level; beyond full scale clipped, not wrapped round.
-        for (int i = 0; i < buffers; ++i) {
-            const double expected = loud.contains(i) ? 32767 : 0.1 * 32767;
-            const double measured = level(pcm, qsizetype(i * 4096 / 3.0 + 200), 900);
-            QVERIFY2(
-                qAbs(measured - expected) < expected * 0.02, qPrintable(QStringLiteral("buffer %1").arg(i)));
+        // The next capture takes the microphone chosen meanwhile, and hears what is played to it alone.
+        Settings::setString(PulseAudioEngine::microphoneKey, "headset");
+        std::unique_ptr<AudioEngine> chosen = PulseAudioEngine::factory()();
+        QCOMPARE(static_cast<PulseAudioEngine *>(chosen.get())->sourceName(), QString("headset"));
+        Observed heard(*chosen);
+        QCOMPARE(chosen->start(), std::optional<QString>());
+        QTemporaryDir dir;
+        const QString tone = dir.filePath("tone.wav");
+        QCOMPARE(QProcess::execute(
+                     "sox", QString("-n -r 16000 -c 1 %1 synth 0.5 sine 440 vol 0.5").arg(tone).split(' ')),
+            0);
+        QVERIFY(pulse.play(tone)); // to "spk": the default microphone's, not the headset's
+        QTest::qWait(200);
+        QCOMPARE(heard.read(heard.peak), 0.0f);
+        QCOMPARE(QProcess::execute("paplay", { "-s", pulse.server(), "-d", "spk2", tone }), 0);
+        QTRY_VERIFY(heard.read(heard.peak) > 0.1f);
+        chosen->stop();
+        // Unplugged: the default is used, and the log says so.
+        Settings::setString(PulseAudioEngine::microphoneKey, "usb-headset-unplugged");
+        LogCapture log;
+        chosen = PulseAudioEngine::factory()();
+        QCOMPARE(static_cast<PulseAudioEngine *>(chosen.get())->sourceName(), QString("mic"));
+        QCOMPARE(
+            log.lines().filter("The chosen microphone 'usb-headset-unplugged' is not connected").size(), 1);
+
+        // The loss is told at once; the server comes back within two seconds the first time, not the second.
+        PulseAudioEngine engine;
+        Observed seen(engine);
+        QCOMPARE(engine.start(), std::optional<QString>());
+        for (const Interruption then : { Interruption::resumed, Interruption::ended }) {
+            // The monitor of an idle sink still hands over silence, in real time.
+            const qint64 before = seen.read(seen.frames);
+            QTRY_VERIFY(seen.read(seen.frames) > before + 4096);
+            const qsizetype lost = seen.read(seen.events).size();
+            seen.clock.start();
+            pulse.kill();
+            QTRY_VERIFY_WITH_TIMEOUT(seen.read(seen.events).size() > lost, 2000);
+            QCOMPARE(seen.read(seen.events).at(lost), Interruption::lost);
+            QCOMPARE_LT(seen.read(seen.at).at(lost), 1000);
+            QVERIFY(seen.read(seen.reasons).at(lost).contains(QStringLiteral("sound server")));
+            if (then == Interruption::resumed)
+                QVERIFY(pulse.start());
+            QTRY_COMPARE_WITH_TIMEOUT(
+                seen.read(seen.events).mid(lost), (QList<Interruption> { Interruption::lost, then }), 5000);
         }
-
-        // Stereo at 44.1 kHz, a short last buffer: both channels at a quarter make a quarter, not a half.
-        Rig stereo;
-        stereo.engine->format = { 44100.0, 2 };
-        QVERIFY(!stereo.start());
-        for (int i = 0; i < 20; ++i)
-            stereo.engine->deliver(4096);
-        stereo.engine->deliver(1000);
-        const QByteArray mono = stereo.stop();
-        QVERIFY2(std::abs(mono.size() / 2 - (20 * 4096 + 1000) * 16000 / 44100.0) <= 1,
-            qPrintable(QString::number(mono.size() / 2)));
-        QVERIFY2(qAbs(level(mono, 2000, 20000) - 0.25 * 32767) < 0.25 * 32767 * 0.02,
-            qPrintable(QString::number(level(mono, 2000, 20000))));
-    }
-
-    void failsQuicklyWithoutASoundServer()
-    {
-        const auto restore = PrivatePulseAudio::pointClientsAt("unix:/nonexistent/tellwind-test/native");
-        Rig rig(PulseAudioEngine::factory());
-        QCOMPARE(rig.start(), AudioError(AudioError::Code::inputNodeNotAvailable));
+        // It gave up only once the server had been away for two seconds, for the same reason.
+        QCOMPARE_GE(seen.read(seen.at).last(), 1900);
+        QCOMPARE(seen.read(seen.reasons).last(), seen.read(seen.reasons).at(2));
+        engine.stop();
+        // With no sound server left, a start fails at once for want of a microphone.
+        FakeAlertPresenter alerts;
+        FakeWorkspace workspace;
+        AudioRecordingService service(PulseAudioEngine::factory(), alerts, workspace);
+        QCOMPARE(QCoro::waitFor(service.startRecording([](QByteArray) {})),
+            AudioError(AudioError::Code::inputNodeNotAvailable));
     }
 };
 
