@@ -5,6 +5,7 @@
 #include <QTest>
 
 #include <cmath>
+#include <numeric>
 
 using namespace std::chrono_literals;
 using Rig = RecognitionRig;
@@ -14,11 +15,8 @@ static const QString onDevice = QStringLiteral("On-device"), server = QStringLit
 // Root mean square of `count` samples of 16-bit PCM from sample `from` on.
 static double level(const QByteArray &pcm, qsizetype from, qsizetype count)
 {
-    const auto *samples = reinterpret_cast<const qint16 *>(pcm.constData());
-    double sum = 0;
-    for (qsizetype i = from; i < from + count && i < pcm.size() / 2; ++i)
-        sum += double(samples[i]) * samples[i];
-    return std::sqrt(sum / double(count));
+    const auto *samples = reinterpret_cast<const qint16 *>(pcm.constData()) + from;
+    return std::sqrt(std::inner_product(samples, samples + count, samples, 0.0) / double(count));
 }
 
 class TestRecognitionManager : public QObject
