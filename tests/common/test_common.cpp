@@ -16,15 +16,6 @@ class TestCommon : public QObject
 {
     Q_OBJECT
 
-    // Waits for one emission at a time, counting the turns it got.
-    static QCoro::Task<> awaitTwice(QObject *source, int *turns)
-    {
-        co_await nextSignal(source, &QObject::objectNameChanged);
-        ++*turns;
-        co_await nextSignal(source, &QObject::objectNameChanged, std::chrono::milliseconds(50));
-        ++*turns;
-    }
-
 private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
 
@@ -44,7 +35,13 @@ private slots:
     {
         QObject source;
         int turns = 0;
-        auto waiting = awaitTwice(&source, &turns);
+        // One emission at a time, counting the turns it got.
+        auto waiting = [](QObject *source, int *turns) -> QCoro::Task<> {
+            co_await nextSignal(source, &QObject::objectNameChanged);
+            ++*turns;
+            co_await nextSignal(source, &QObject::objectNameChanged, std::chrono::milliseconds(50));
+            ++*turns;
+        }(&source, &turns);
         source.setObjectName("one");
         source.setObjectName("two");
         QTRY_COMPARE(turns, 1);
