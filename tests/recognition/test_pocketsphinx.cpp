@@ -143,11 +143,9 @@ private slots:
         PulseMicrophoneAuthorization microphone(PulseAudioEngine::factory());
         SpeechRecognitionManager manager(engines, microphone,
             std::make_unique<AudioRecordingService>(PulseAudioEngine::factory(), alerts, workspace));
-        QFile raw(m_folder.filePath("play.raw"));
-        QVERIFY(raw.open(QIODevice::WriteOnly));
         const QString first = "good morning everyone", second = "we will meet again tomorrow";
-        raw.write(silence(0.3) + say(first, m_folder) + silence(1.5) + say(second, m_folder) + silence(0.3));
-        raw.close();
+        const QByteArray speech
+            = silence(0.3) + say(first, m_folder) + silence(1.5) + say(second, m_folder) + silence(0.3);
 
         // Played to the default microphone, captured, decoded and published by the manager: the pause ends
         // the first utterance while the session listens on; the second follows it.
@@ -163,8 +161,9 @@ private slots:
         // The event loop runs while it plays, as the program's does.
         QProcess player;
         player.start("paplay",
-            { "-s", pulse.server(), "-d", "spk", "--raw", "--format=s16le", "--rate=16000", "--channels=1",
-                raw.fileName() });
+            { "-s", pulse.server(), "-d", "spk", "--raw", "--format=s16le", "--rate=16000", "--channels=1" });
+        player.write(speech);
+        player.closeWriteChannel();
         QTRY_VERIFY_WITH_TIMEOUT(player.state() == QProcess::NotRunning, 30000);
         QCOMPARE(player.exitCode(), 0);
         QCOMPARE(finals.value(0), first);

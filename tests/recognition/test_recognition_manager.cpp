@@ -201,12 +201,7 @@ private slots:
     {
         Rig rig;
         rig.make().togglePreferredProvider();
-        const auto next = [&rig] {
-            return SpeechRecognitionManager(rig.engines, rig.microphone,
-                std::make_unique<AudioRecordingService>(
-                    FakeAudioEngine::factory(rig.source), rig.alerts, rig.workspace))
-                .preferredEngine();
-        };
+        const auto next = [&rig] { return rig.make({}, false).preferredEngine(); };
         QCOMPARE(next(), server);
         for (const auto &[stored, expected] :
             { std::pair { server, server }, { onDevice, onDevice }, { QString("Whisper"), onDevice } }) {
