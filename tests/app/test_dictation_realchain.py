@@ -123,10 +123,23 @@ class Run(unittest.TestCase):
 
 
 class Toggles(Run):
-    def test_every_toggle_of_a_script_counts(self):
-        """100 `tellwind --toggle` in bursts of random size and pace, as key repeat and impatient
-        scripts send them: after each burst the panel and the microphone agree with the count."""
-        self.terminal("target")
+    def test_the_shortcut_and_every_toggle_of_a_script(self):
+        """Typing (capitals, R among them) never starts a dictation and the chord never reaches the
+        application; then 100 `tellwind --toggle` in bursts of random size and pace, as key repeat and
+        impatient scripts send them: after each burst the panel and the microphone agree with the count."""
+        terminal = self.terminal("target")
+        xdotool("type", "--delay", "30", "SURVIVE ")
+        terminal.wait_text("SURVIVE ")
+        xdotool("key", "ctrl+alt+d")
+        wait_state(self.tellwind, self.panel, recording=True)
+        xdotool("type", "--delay", "30", "RRR R")
+        xdotool("key", "shift+r")
+        terminal.wait_text("SURVIVE RRR RR")
+        xdotool("key", "ctrl+alt+d")
+        wait_state(self.tellwind, self.panel, recording=False)
+        xdotool("type", "--delay", "30", " END")
+        terminal.wait_text("SURVIVE RRR RR END")
+
         generator = random.Random(os.environ.get("TELLWIND_SEED", "toggles"))
         sent = 0
         while sent < 100:
@@ -137,24 +150,6 @@ class Toggles(Run):
             subprocess.run(["sh", "-c", script, PROGRAM], check=True, timeout=120, stdout=subprocess.DEVNULL)
             sent += burst
             wait_state(self.tellwind, self.panel, recording=sent % 2 == 1)
-
-
-class Shortcut(Run):
-    def test_typing_never_starts_a_dictation_and_the_chord_never_reaches_the_application(self):
-        terminal = self.terminal("target")
-        # The user types capitals, among them R, with and without the shortcut running.
-        xdotool("type", "--delay", "30", "SURVIVE ")
-        terminal.wait_text("SURVIVE ")
-        xdotool("key", "ctrl+alt+d")
-        wait_state(self.tellwind, self.panel, recording=True)
-        xdotool("type", "--delay", "30", "RRR R")
-        xdotool("key", "shift+r")
-        terminal.wait_text("SURVIVE RRR RR")
-        xdotool("key", "ctrl+alt+d")
-        wait_state(self.tellwind, self.panel, recording=False)
-        # The chord went to Tellwind alone: the terminal has only the user's keys.
-        xdotool("type", "--delay", "30", " END")
-        terminal.wait_text("SURVIVE RRR RR END")
 
 
 class Upload(http.server.BaseHTTPRequestHandler):
@@ -277,11 +272,8 @@ class WindowSwitch(LateRevision):
 
 def gtk_window(title):
     """The accessible frame of a GTK window, read afresh each time."""
-    for app in pyatspi.Registry.getDesktop(0):
-        for frame in (app if app is not None else []):
-            if frame is not None and frame.name == title:
-                return frame
-    return None
+    return next((frame for app in pyatspi.Registry.getDesktop(0) for frame in (app if app is not None else [])
+                 if frame is not None and frame.name == title), None)
 
 
 def gtk_text(title):
