@@ -1,19 +1,14 @@
 #!/usr/bin/python3
-"""Starting, stopping and typing a dictation through the whole chain on the
-harness's X display: the program started as a user starts it, real xterms to
-dictate into, keys from XTest (xdotool), commands from a script, and the
-state read where a user sees it: the panel over the accessibility bus, and
-the microphone at the sound server. Only the recognizer is scripted: a
-loopback server answers the program's uploads when the test says so.
-WaylandWindowSwitch runs in the headless sway session instead, between
-native GTK windows.
+"""Dictation through the whole program on the harness's X display, into real
+xterms, with keys from XTest and commands from a script; the state is read
+where a user sees it (the panel, the sound server). Only the recognizer is
+scripted. WaylandWindowSwitch runs in tests/wayland/sway-session.sh instead.
 
     tests/harness.sh /usr/bin/python3 tests/app/test_dictation_realchain.py [Class]
-    tests/harness.sh tests/wayland/sway-session.sh /usr/bin/python3 \
-        tests/app/test_dictation_realchain.py WaylandWindowSwitch
 """
 
 import array
+import contextlib
 import http.server
 import json
 import os
@@ -33,16 +28,8 @@ from atspi_rig import PROGRAM, AccessibilityBus, Tellwind, button_names, by_role
 
 RAW_READER = os.path.join(SOURCE_DIR, "tests", "desktops", "raw-reader.py")
 
-bus = None
-
-
 def setUpModule():
-    global bus
-    bus = AccessibilityBus()
-
-
-def tearDownModule():
-    bus.stop()
+    unittest.addModuleCleanup(AccessibilityBus().stop)
 
 
 def xdotool(*arguments):
@@ -67,8 +54,7 @@ def command(*arguments):
 
 
 class Terminal:
-    """An xterm whose program reads the keys raw and keeps in a file what a
-    text field would hold (Backspace erases), and whether it has the focus."""
+    """An xterm whose reader keeps in a file what a text field would hold, and whether it has the focus."""
 
     def __init__(self, folder, name):
         self.path = os.path.join(folder, name)
@@ -76,7 +62,6 @@ class Terminal:
             ["xterm", "-geometry", "80x10+0+0", "-e", "/usr/bin/python3", RAW_READER, self.path],
             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.window = wait_for(lambda: search("--pid", str(self.process.pid)), what=f"the terminal {name}")
-        # The reader asks for focus reports right after it wrote the empty file.
         wait_for(lambda: self.read() is not None, what=f"the reader in {name}")
         self.focus()
 
@@ -138,28 +123,11 @@ class Run(unittest.TestCase):
 
 
 class Toggles(Run):
-    def test_every_toggle_of_a_script_counts(self):
-        """100 `tellwind --toggle` in bursts of random size and pace: after
-        each burst the panel and the microphone agree with the count."""
-        self.terminal("target")
-        generator = random.Random(os.environ.get("TELLWIND_SEED", "toggles"))
-        sent = 0
-        while sent < 100:
-            burst = min(generator.randint(1, 15), 100 - sent)
-            pauses = " ".join(f"{generator.choice((0, 0, 0.05, 0.2)):.2f}" for _ in range(burst))
-            # Some of the burst back to back, some overlapping, as key repeat
-            # and impatient scripts send them.
-            script = (f'for pause in {pauses}; do "$0" --toggle & sleep "$pause"; '
-                      f'[ "$pause" = 0.00 ] || wait; done; wait')
-            subprocess.run(["sh", "-c", script, PROGRAM], check=True, timeout=120, stdout=subprocess.DEVNULL)
-            sent += burst
-            wait_state(self.tellwind, self.panel, recording=sent % 2 == 1)
-
-
-class Shortcut(Run):
-    def test_typing_never_starts_a_dictation_and_the_chord_never_reaches_the_application(self):
+    def test_the_shortcut_and_every_toggle_of_a_script(self):
+        """Typing (capitals, R among them) never starts a dictation and the chord never reaches the
+        application; then 100 `tellwind --toggle` in bursts of random size and pace, as key repeat and
+        impatient scripts send them: after each burst the panel and the microphone agree with the count."""
         terminal = self.terminal("target")
-        # The user types capitals, among them R, with and without the shortcut running.
         xdotool("type", "--delay", "30", "SURVIVE ")
         terminal.wait_text("SURVIVE ")
         xdotool("key", "ctrl+alt+d")
@@ -169,48 +137,54 @@ class Shortcut(Run):
         terminal.wait_text("SURVIVE RRR RR")
         xdotool("key", "ctrl+alt+d")
         wait_state(self.tellwind, self.panel, recording=False)
-        # The chord went to Tellwind alone: the terminal has only the user's keys.
         xdotool("type", "--delay", "30", " END")
         terminal.wait_text("SURVIVE RRR RR END")
 
+        generator = random.Random(os.environ.get("TELLWIND_SEED", "toggles"))
+        sent = 0
+        while sent < 100:
+            burst = min(generator.randint(1, 15), 100 - sent)
+            pauses = " ".join(f"{generator.choice((0, 0, 0.05, 0.2)):.2f}" for _ in range(burst))
+            script = (f'for pause in {pauses}; do "$0" --toggle & sleep "$pause"; '
+                      f'[ "$pause" = 0.00 ] || wait; done; wait')
+            subprocess.run(["sh", "-c", script, PROGRAM], check=True, timeout=120, stdout=subprocess.DEVNULL)
+            sent += burst
+            wait_state(self.tellwind, self.panel, recording=sent % 2 == 1)
 
-class ScriptedRecognizer:
-    """tellwind-server's speech endpoint as a test drives it: each upload is
-    answered with the next of the words given to answer() (then nothing) if `when(audio)`, or,
-    from hold() until the next answer(), with what release() says once called."""
+
+class Upload(http.server.BaseHTTPRequestHandler):
+    def do_POST(self):
+        recognizer, audio = self.server, self.rfile.read(int(self.headers.get("Content-Length", 0)))
+        with recognizer.lock:
+            recognizer.uploads.append(audio)
+            slot = recognizer.slot
+            text = "" if slot or not recognizer.when(audio) else next(recognizer.words, "")
+        if slot:
+            slot["event"].wait(60)
+            text = slot["text"]
+        body = json.dumps({"type": "transcript", "text": text, "isFinal": True}).encode()
+        self.send_response(200)
+        self.send_header("Content-Type", "application/json")
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        with contextlib.suppress(OSError):  # the program ended while the upload was held
+            self.wfile.write(body)
+
+    def log_message(self, *arguments):
+        pass
+
+
+class ScriptedRecognizer(http.server.ThreadingHTTPServer):
+    """tellwind-server's speech endpoint: each upload gets the next of answer()'s words if `when(audio)`,
+    or, from hold() until the next answer(), what release() says once called."""
+    daemon_threads = True
 
     def __init__(self):
+        super().__init__(("127.0.0.1", 0), Upload)
         self.uploads, self.held, self.lock = [], [], threading.Lock()
         self.answer()
-        recognizer = self
-
-        class Handler(http.server.BaseHTTPRequestHandler):
-            def do_POST(self):
-                audio = self.rfile.read(int(self.headers.get("Content-Length", 0)))
-                with recognizer.lock:
-                    recognizer.uploads.append(audio)
-                    slot = recognizer.slot
-                    text = "" if slot or not recognizer.when(audio) else next(recognizer.words, "")
-                if slot:
-                    slot["event"].wait(60)
-                    text = slot["text"]
-                body = json.dumps({"type": "transcript", "text": text, "isFinal": True}).encode()
-                self.send_response(200)
-                self.send_header("Content-Type", "application/json")
-                self.send_header("Content-Length", str(len(body)))
-                self.end_headers()
-                try:
-                    self.wfile.write(body)
-                except OSError:  # the program ended while the upload was held
-                    pass
-
-            def log_message(self, *arguments):
-                pass
-
-        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
-        self.server.daemon_threads = True
-        threading.Thread(target=self.server.serve_forever, daemon=True).start()
-        self.url = f"http://127.0.0.1:{self.server.server_address[1]}"
+        threading.Thread(target=self.serve_forever, daemon=True).start()
+        self.url = f"http://127.0.0.1:{self.server_address[1]}"
 
     def answer(self, *words, when=lambda audio: True):
         with self.lock:
@@ -230,8 +204,8 @@ class ScriptedRecognizer:
 
     def stop(self):
         self.release("")
-        self.server.shutdown()
-        self.server.server_close()
+        self.shutdown()
+        self.server_close()
 
 
 def peak(audio):
@@ -244,13 +218,11 @@ class LateRevision(Run):
     def setUp(self):
         self.recognizer = ScriptedRecognizer()
         self.addCleanup(self.recognizer.stop)
-        # As the recognizer heard it: the typing is what is under test, not the formatting.
         self.settings = dict(Run.settings, autoCapitalize="false", spokenPunctuation="false",
                              preferredProvider="Server", serverBaseURL=self.recognizer.url)
         super().setUp()
 
     def dictate_and_hold_the_last_words(self, text_of_a):
-        """A gets its first words; the stop's upload is held until release()."""
         self.recognizer.answer("alpha one")
         command("--start")
         wait_for(lambda: text_of_a() == "alpha one", what="the first words in A")
@@ -262,10 +234,8 @@ class LateRevision(Run):
 
 class WindowSwitch(LateRevision):
     def test_a_late_revision_stays_out_of_the_window_the_user_moved_to(self):
-        """B holds the user's own text; the user starts again in B at once:
-        B's text stays, the new recording captures at once and is typed into
-        B, and A's late words go to neither, but to the clipboard if the user
-        wants them. Ten times in a row."""
+        """B holds the user's text; the user starts again in B at once: B's text stays, the new recording
+        captures at once into B, and A's late words go to the clipboard if the user wants. Ten times."""
         tone = os.path.join(self.folder.name, "tone.wav")
         subprocess.run(["sox", "-n", "-r", "16000", "-c", "1", tone, "synth", "0.6", "sine", "440", "vol", "0.37"],
                        check=True)
@@ -289,7 +259,6 @@ class WindowSwitch(LateRevision):
                 command("--stop")
                 b.wait_text(own + "bravo two")
 
-                # The words A could not type are offered once nothing records.
                 offer = wait_for(lambda: search("--name", "^Dictation not typed in full$"), what="the offer")
                 xdotool("windowfocus", "--sync", offer, "key", "Return")
                 wait_for(lambda: clipboard() == "alpha one late words", what="the late words on the clipboard")
@@ -298,17 +267,13 @@ class WindowSwitch(LateRevision):
                 self.assertGreater(heard, 6000, "the tone played right after the start was not captured")
             except AssertionError as failure:
                 raise AssertionError(f"run {run + 1} of 10: {failure}") from None
-            # The terminals stay open: the X server would give a new one the
-            # id of one closed, and a window's id is all that tells it.
+            # The terminals stay open: a new one could get a closed one's window id.
 
 
 def gtk_window(title):
     """The accessible frame of a GTK window, read afresh each time."""
-    for app in pyatspi.Registry.getDesktop(0):
-        for frame in (app if app is not None else []):
-            if frame is not None and frame.name == title:
-                return frame
-    return None
+    return next((frame for app in pyatspi.Registry.getDesktop(0) for frame in (app if app is not None else [])
+                 if frame is not None and frame.name == title), None)
 
 
 def gtk_text(title):
@@ -318,8 +283,7 @@ def gtk_text(title):
 
 
 def swaymsg_focus(title):
-    """Focuses a window until it says it is active (sway now and then hands
-    the focus back to the window before, right after it moved)."""
+    """Focuses a window until it says it is active (sway may hand the focus back right after a move)."""
     def focused():
         subprocess.run(["swaymsg", f'[title="^{title}$"] focus'], capture_output=True)
         window = gtk_window(title)
@@ -339,8 +303,7 @@ class WaylandWindowSwitch(LateRevision):
         wait_for(lambda: gtk_text(title) == text, what=f"the editor '{title}'")
 
     def test_a_late_revision_stays_out_of_the_native_window_the_user_moved_to(self):
-        """On Wayland the compositor does not say which window has the focus;
-        the windows tell the accessibility bus. A's late words stay out of B."""
+        """The windows, not the compositor, tell which has the focus: A's late words stay out of B."""
         own = "USER TEXT IN B THAT MUST SURVIVE"
         self.gtk_editor("EditorB", own)
         self.gtk_editor("EditorA")
@@ -349,7 +312,6 @@ class WaylandWindowSwitch(LateRevision):
         swaymsg_focus("EditorB")
         self.recognizer.release("late words")
 
-        # Told, and offered for the clipboard, rather than typed into B.
         def offer():
             return next((node for node in by_role(self.tellwind.app, pyatspi.ROLE_PUSH_BUTTON)
                          if node.name == "Copy to Clipboard"), None)

@@ -7,7 +7,6 @@
 #include "support/TerminalTarget.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QRect>
 #include <QStandardPaths>
@@ -40,14 +39,9 @@ public:
 
     QString busAddress() { return m_bus->lines().value(0); }
     QString path(const QString &name) const { return dir.filePath(name); }
-    void set(const QString &key, const QVariant &value)
+    std::unique_ptr<Child> start(const QStringList &arguments = {})
     {
-        QSettings(path("config/Tellwind/Tellwind.conf"), QSettings::IniFormat).setValue(key, value);
-    }
-    std::unique_ptr<Child> start(
-        const QString &program = tellwindProgram(), const QStringList &arguments = {})
-    {
-        return Child::start(environment, program, arguments);
+        return Child::start(environment, tellwindProgram(), arguments);
     }
     // Tellwind, once its panel is on screen, and the panel's frame.
     std::unique_ptr<Child> startTellwind()
@@ -62,19 +56,6 @@ public:
     {
         click(microphone);
         return tellwind.waitForLine("✅ Recording started with 💻 On-device", 20000);
-    }
-    bool stop(Child &tellwind)
-    {
-        click(microphone);
-        const bool stopped = tellwind.waitForLine("✅ Recording stopped", 30000);
-        tellwind.waitUntilQuiet();
-        return stopped;
-    }
-    // The sentence as speech, ready to be played into the microphone.
-    QString speech(const QString &sentence)
-    {
-        runCommand("flite", { "-voice", "kal16", "-t", sentence, "-o", path("speech.wav") });
-        return path("speech.wav");
     }
     QString focusedWindow() { return xdotool({ "getwindowfocus", "getwindowname" }); }
 
@@ -100,13 +81,18 @@ private:
         { "--session", "--nofork", "--nopidfile", "--print-address=1" });
 };
 
-// A second start hands its sign-in URL to `first` and ends, without a panel.
+// A start that hands over to a running one (or finds nothing to do) and ends, without a panel.
+bool endsWithoutPanel(Session &session, const QStringList &arguments = {})
+{
+    auto child = session.start(arguments);
+    return child->hasEnded(10000) && child->process().exitCode() == 0
+        && !child->lines().contains(tellwindReady);
+}
+// A second start hands its sign-in URL to `first`.
 void handOff(Session &session, Child &first)
 {
-    auto second = session.start(tellwindProgram(), { "tellwind://callback?token=x" });
-    QVERIFY(second->hasEnded(10000) && second->process().exitCode() == 0);
+    QVERIFY(endsWithoutPanel(session, { "tellwind://callback?token=x" }));
     QVERIFY(first.waitForLine("🔗 [App] Received URL: tellwind://callback?token=<redacted>"));
-    QVERIFY(!second->lines().contains(tellwindReady));
 }
 
 } // namespace
@@ -118,15 +104,16 @@ class TestEndToEnd : public QObject
 private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
 
-    // The server path through the whole program is the upstream end-to-end
-    // test's. Two recordings: one the user stops, one the sound server ends.
+    // Two recordings: one the user stops, one the sound server ends. (The server path is the upstream
+    // test's.)
     void dictationAndThePanelOnTheDesktop()
     {
         const QString sentence = QStringLiteral("the quick brown fox jumps over the lazy dog");
         Session session;
         // As recognized, the way it was typed before there was formatting.
-        session.set("autoCapitalize", false);
-        session.set("spokenPunctuation", false);
+        for (const char *key : { "autoCapitalize", "spokenPunctuation" })
+            QSettings(session.path("config/Tellwind/Tellwind.conf"), QSettings::IniFormat)
+                .setValue(key, false);
         PrivatePulseAudio pulse;
         QVERIFY(pulse.start());
         session.environment.insert("PULSE_SERVER", pulse.server());
@@ -145,23 +132,23 @@ private slots:
                  "_NET_WM_STATE_ABOVE", "accepts input or input focus: False" })
             QVERIFY2(properties.contains(QLatin1String(wanted)), qPrintable(properties));
 
-        const QString speech = session.speech(sentence);
+        const QString speech = session.path("speech.wav");
+        runCommand("flite", { "-voice", "kal16", "-t", sentence, "-o", speech });
         QVERIFY(session.record(*tellwind));
         QVERIFY(pulse.play(speech)); // in real time
         QCOMPARE(session.focusedWindow(), target); // the click left the focus where it was
         QVERIFY2(tellwind->waitUntilHeard(sentence), qPrintable(tellwind->log()));
-        QVERIFY(session.stop(*tellwind));
+        session.click(microphone);
+        QVERIFY(tellwind->waitForLine("✅ Recording stopped", 30000));
+        tellwind->waitUntilQuiet();
 
         // The sound server goes: told at once, on the screen and by the desktop.
         QVERIFY(session.record(*tellwind));
         QVERIFY(pulse.play(speech));
         tellwind->waitUntilQuiet(); // the recognizer has caught up
-        QElapsedTimer clock;
-        clock.start();
         pulse.kill();
         const QString lost = QStringLiteral("❌ STT error: The connection to the sound server was lost");
-        QVERIFY2(tellwind->waitForLine(lost, 3000), qPrintable(tellwind->log()));
-        QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY2(tellwind->waitForLine(lost, 1000), qPrintable(tellwind->log())); // within a second
         QTRY_COMPARE(notifications.calls.size(), 1);
         const ScriptedNotificationService::Call told = notifications.calls.first();
         QVERIFY(lost.endsWith(told.body.section(" (", 0, 0)));
@@ -204,9 +191,8 @@ private slots:
         handOff(session, *tellwind);
         // SIGTERM ends it the way Quit does: the termination sequence, an orderly exit.
         ::kill(pid_t(tellwind->process().processId()), SIGTERM);
-        QVERIFY(tellwind->hasEnded(10000));
-        QVERIFY(
-            tellwind->process().exitStatus() == QProcess::NormalExit && tellwind->process().exitCode() == 0);
+        QVERIFY(tellwind->hasEnded(10000) && tellwind->process().exitStatus() == QProcess::NormalExit
+            && tellwind->process().exitCode() == 0);
         QVERIFY(tellwind->lines().contains("🎹 Global hotkey manager stopped"));
     }
 
@@ -217,10 +203,7 @@ private slots:
         session.environment.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus");
         session.environment.insert("XDG_RUNTIME_DIR", session.path("runtime"));
         QDir(session.path(".")).mkdir("runtime", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        // --stop with nothing running starts nothing.
-        auto stop = session.start(tellwindProgram(), { "--stop" });
-        QVERIFY(stop->hasEnded(10000) && stop->process().exitCode() == 0);
-        QVERIFY(!stop->lines().contains(tellwindReady));
+        QVERIFY(endsWithoutPanel(session, { "--stop" })); // with nothing running, it starts nothing
         // One left behind by a crash does not keep the next start out.
         auto crashed = session.start();
         QVERIFY(crashed->waitForLine(tellwindReady));
@@ -236,13 +219,8 @@ private slots:
                 QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime));
         lock.close();
         handOff(session, *first);
-        // A plain start skips the hand-over and asks the lock itself.
-        auto again = session.start();
-        QVERIFY(again->hasEnded(10000) && again->process().exitCode() == 0);
-        QVERIFY(!again->lines().contains(tellwindReady));
-        // An action goes over the socket as well.
-        stop = session.start(tellwindProgram(), { "--stop" });
-        QVERIFY(stop->hasEnded(10000) && stop->process().exitCode() == 0);
+        QVERIFY(endsWithoutPanel(session)); // a plain start skips the hand-over and asks the lock itself
+        QVERIFY(endsWithoutPanel(session, { "--stop" })); // an action goes over the socket as well
         QVERIFY(first->waitForLine("🎬 [App] Action: stop-recording"));
         // The socket's folder is the user's alone: no group or other bits.
         QCOMPARE(QFileInfo(session.path("runtime/tellwind")).permissions() & 0x77, QFile::Permissions());

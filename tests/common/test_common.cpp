@@ -16,15 +16,6 @@ class TestCommon : public QObject
 {
     Q_OBJECT
 
-    // Waits for one emission at a time, counting the turns it got.
-    static QCoro::Task<> awaitTwice(QObject *source, int *turns)
-    {
-        co_await nextSignal(source, &QObject::objectNameChanged);
-        ++*turns;
-        co_await nextSignal(source, &QObject::objectNameChanged, std::chrono::milliseconds(50));
-        ++*turns;
-    }
-
 private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
 
@@ -44,7 +35,13 @@ private slots:
     {
         QObject source;
         int turns = 0;
-        auto waiting = awaitTwice(&source, &turns);
+        // One emission at a time, counting the turns it got.
+        auto waiting = [](QObject *source, int *turns) -> QCoro::Task<> {
+            co_await nextSignal(source, &QObject::objectNameChanged);
+            ++*turns;
+            co_await nextSignal(source, &QObject::objectNameChanged, std::chrono::milliseconds(50));
+            ++*turns;
+        }(&source, &turns);
         source.setObjectName("one");
         source.setObjectName("two");
         QTRY_COMPARE(turns, 1);
@@ -54,24 +51,22 @@ private slots:
         QTRY_COMPARE(turns, 2);
     }
 
-    // The INI file keeps no types: after a restart a switch reads back from
-    // text, and only what was written as a boolean counts as one.
-    void booleansReadBackFromTheFile()
+    void settings()
     {
-        QVERIFY(QDir().mkpath(QFileInfo(Settings::filePath()).absolutePath()));
-        QFile file(Settings::filePath());
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("[General]\non=true\noff=false\ndamaged1=ture\ndamaged2=yes\n");
-        file.close();
-        QVERIFY(Settings::boolValue("on", false) && !Settings::boolValue("off", true));
-        QVERIFY(Settings::boolValue("damaged1", true) && !Settings::boolValue("damaged2", false));
-    }
-
-    // Nobody, root included, can write under a file where the folder belongs.
-    void settingsWriteThatDoesNotReachTheDiskIsReported()
-    {
+        // The INI file keeps no types: after a restart a switch reads back from text, and only what was
+        // written as a boolean counts as one.
         const QString file = Settings::filePath();
         const QString folder = QFileInfo(file).absolutePath();
+        QVERIFY(QDir().mkpath(folder));
+        QFile written(file);
+        QVERIFY(written.open(QIODevice::WriteOnly));
+        written.write("[General]\non=true\noff=false\ndamaged1=ture\ndamaged2=yes\n");
+        written.close();
+        QVERIFY(Settings::boolValue("on", false) && !Settings::boolValue("off", true));
+        QVERIFY(Settings::boolValue("damaged1", true) && !Settings::boolValue("damaged2", false));
+
+        // A write that does not reach the disk is reported (nobody, root included, can write under a file
+        // where the folder belongs), and the secret is not logged.
         QSignalSpy failures(&SettingsStatus::instance(), &SettingsStatus::writeFailed);
         QVERIFY(Settings::setBool("menuBarEnabled", true));
         QVERIFY(QDir(folder).removeRecursively());

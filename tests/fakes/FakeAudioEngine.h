@@ -53,12 +53,10 @@ public:
     AudioFormat inputFormat() const override { return m_control->format; }
     void installTap(quint32, Tap tap) override
     {
-        locked([&] { m_control->tap = std::move(tap); });
+        QMutexLocker lock(&m_control->mutex);
+        m_control->tap = std::move(tap);
     }
-    void removeTap() override
-    {
-        locked([&] { m_control->tap = nullptr; });
-    }
+    void removeTap() override { installTap(0, nullptr); }
     // It never goes away.
     void setInterruptionHandler(InterruptionHandler) override { }
     std::optional<QString> start() override
@@ -70,11 +68,5 @@ public:
     void stop() override { m_control->running = false; }
 
 private:
-    void locked(const auto &change)
-    {
-        QMutexLocker lock(&m_control->mutex);
-        change();
-    }
-
     std::shared_ptr<Control> m_control;
 };

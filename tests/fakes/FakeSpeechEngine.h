@@ -9,15 +9,15 @@
 
 #include <vector>
 
-// A session whose reports the test sends. It keeps the PCM it is fed (on the capture thread) and
-// notes any fed after its end, which a real engine would never hear. Results are of utterance 0.
+// A session whose reports the test sends. It keeps the PCM it is fed (on the capture thread: read it once
+// the capture has stopped) and notes any fed after its end, which a real engine would never hear.
 struct FakeEngineSession : EngineSession {
     QString language;
     std::optional<EngineError> startError;
     bool started = false, finishing = false;
     bool holdFinish = false; // a finish returns once release() is called
     quint64 firstUtterance = 0;
-    mutable QMutex mutex;
+    QMutex mutex;
     QByteArray pcm;
     bool ended = false, fedAfterEnd = false;
 
@@ -42,11 +42,6 @@ struct FakeEngineSession : EngineSession {
         finishing = true;
         if (holdFinish)
             co_await nextSignal(&m_release, &QTimer::timeout);
-    }
-    qsizetype bytes() const
-    {
-        QMutexLocker lock(&mutex);
-        return pcm.size();
     }
 
     void report(const QString &text, bool isFinal, quint64 utterance = 0)

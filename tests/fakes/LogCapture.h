@@ -2,49 +2,31 @@
 
 #include "common/Log.h"
 
-#include <QFile>
+#include <QMutex>
 #include <QStringList>
-#include <QTemporaryFile>
 
-#include <cstdio>
-#include <unistd.h>
-
-// Collects what the program logs to standard output while it lives, and passes it on afterwards
-// (test failures are reported there too).
+// Collects the program's log lines while it lives, as the program writes them (QtTest's handler, which
+// still gets every message, would add its own tags). One at a time.
 class LogCapture
 {
 public:
     LogCapture()
     {
-        m_file.open();
-        std::fflush(stdout);
-        m_saved = dup(STDOUT_FILENO);
-        dup2(m_file.handle(), STDOUT_FILENO);
-        // The program's own lines, as it writes them: QtTest's handler would add its own tags.
-        m_handler = qInstallMessageHandler(tellwindMessageHandler);
+        s_current = this;
+        m_handler = qInstallMessageHandler(collect);
     }
     ~LogCapture()
     {
         qInstallMessageHandler(m_handler);
-        std::fflush(stdout);
-        dup2(m_saved, STDOUT_FILENO);
-        close(m_saved);
-        QFile reader(m_file.fileName());
-        if (reader.open(QIODevice::ReadOnly)) {
-            const QByteArray captured = reader.readAll();
-            std::fwrite(captured.constData(), 1, size_t(captured.size()), stdout);
-            std::fflush(stdout);
-        }
+        s_current = nullptr;
     }
     LogCapture(const LogCapture &) = delete;
     LogCapture &operator=(const LogCapture &) = delete;
 
     QStringList lines()
     {
-        std::fflush(stdout);
-        QFile reader(m_file.fileName());
-        reader.open(QIODevice::ReadOnly);
-        return QString::fromUtf8(reader.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QMutexLocker lock(&m_mutex);
+        return m_lines;
     }
     // The lines that start with `prefix`, in order.
     QStringList linesStartingWith(const QString &prefix)
@@ -55,7 +37,18 @@ public:
     }
 
 private:
-    QTemporaryFile m_file;
-    int m_saved = -1;
+    // Capture and decoding threads log too.
+    static void collect(QtMsgType type, const QMessageLogContext &context, const QString &message)
+    {
+        {
+            QMutexLocker lock(&s_current->m_mutex);
+            s_current->m_lines << QString::fromUtf8(formatLogLine(type, message, false)).chopped(1);
+        }
+        s_current->m_handler(type, context, message);
+    }
+
+    static inline LogCapture *s_current = nullptr;
     QtMessageHandler m_handler = nullptr;
+    QMutex m_mutex;
+    QStringList m_lines;
 };

@@ -13,7 +13,7 @@
 class PrivatePulseAudio
 {
 public:
-    // More modules, as "module-name arguments" (loaded later with pactl, a null sink's monitor is silent).
+    // More modules, as "module-name arguments" (loaded at the start: later, a null sink's monitor is silent).
     explicit PrivatePulseAudio(QStringList modules = {})
         : m_modules(std::move(modules))
     {
@@ -39,12 +39,10 @@ public:
         for (const QString &module : m_modules)
             arguments << "--load=" + module;
         m_daemon.start("pulseaudio", arguments);
-        if (!m_daemon.waitForStarted(5000))
-            return false;
-        for (QDeadlineTimer deadline(10000); !deadline.hasExpired(); QTest::qWait(20)) {
+        for (QDeadlineTimer deadline(10000); m_daemon.waitForStarted(5000) && !deadline.hasExpired();
+             QTest::qWait(20))
             if (pactl({ "set-default-source", "mic" }))
                 return pactl({ "set-default-sink", "spk" });
-        }
         return false;
     }
 
@@ -66,10 +64,6 @@ public:
             [saved] { saved.isNull() ? qunsetenv("PULSE_SERVER") : qputenv("PULSE_SERVER", saved); });
     }
 
-    bool pactl(const QStringList &arguments) const
-    {
-        return QProcess::execute("pactl", QStringList { "-s", server() } + arguments) == 0;
-    }
     // Plays a file to "spk", in real time; returns when it has been played.
     bool play(const QString &file) const
     {
@@ -77,6 +71,11 @@ public:
     }
 
 private:
+    bool pactl(const QStringList &arguments) const
+    {
+        return QProcess::execute("pactl", QStringList { "-s", server() } + arguments) == 0;
+    }
+
     QStringList m_modules;
     QTemporaryDir m_dir;
     QProcess m_daemon;

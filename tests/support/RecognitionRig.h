@@ -27,8 +27,8 @@ struct RecognitionRig {
 
     RecognitionRig() { source->format = { 16000.0, 1 }; }
 
-    // The default server refuses every upload.
-    SpeechRecognitionManager &make(std::unique_ptr<SpeechService> client = {})
+    // The default server refuses every upload. `fresh`: from the on-device preference, whatever was stored.
+    SpeechRecognitionManager &make(std::unique_ptr<SpeechService> client = {}, bool fresh = true)
     {
         manager.reset();
         server = client ? std::move(client)
@@ -36,8 +36,8 @@ struct RecognitionRig {
         engines = EngineRegistry();
         engines.add(speech.row());
         engines.add(serverEngine(*server));
-        // Each rig starts from the on-device preference, whatever a test before it chose.
-        Settings::remove(SpeechRecognitionManager::preferredProviderKey);
+        if (fresh)
+            Settings::remove(SpeechRecognitionManager::preferredProviderKey);
         manager = std::make_unique<SpeechRecognitionManager>(engines, microphone,
             std::make_unique<AudioRecordingService>(FakeAudioEngine::factory(source), alerts, workspace));
         return *manager;

@@ -6,9 +6,8 @@
 #include <QStringList>
 #include <QVariantMap>
 
-// The desktop's notification daemon on the test's session bus: records every
-// Notify call. It talks over a bus connection of its own, so the program's
-// calls really travel through the bus as they do on a desktop.
+// The desktop's notification daemon: records every Notify call, on a bus connection of its own so
+// that the program's calls really travel through the bus.
 class ScriptedNotificationService : public QObject
 {
     Q_OBJECT

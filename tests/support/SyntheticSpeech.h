@@ -15,14 +15,8 @@ struct SpeechPart {
     bool voiced;
     int ms;
 };
-inline SpeechPart voiced(int ms)
-{
-    return { true, ms };
-}
-inline SpeechPart silent(int ms)
-{
-    return { false, ms };
-}
+inline constexpr auto voiced = [](int ms) { return SpeechPart { true, ms }; };
+inline constexpr auto silent = [](int ms) { return SpeechPart { false, ms }; };
 
 inline QByteArray syntheticSpeech(const QList<SpeechPart> &parts, double loudness = 8000, double noise = 0)
 {
