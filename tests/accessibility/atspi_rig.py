@@ -1,6 +1,5 @@
-"""Tellwind as a screen reader meets it, read and pressed over AT-SPI: the
-accessibility bus, a tray host (a StatusNotifierWatcher whose menus are read
-over com.canonical.dbusmenu) and each program run on the harness's session bus."""
+"""Tellwind as a screen reader meets it over AT-SPI, with a tray host whose
+menus are read over com.canonical.dbusmenu, on the harness's session bus."""
 
 import os
 import signal
@@ -182,7 +181,7 @@ class Tellwind:
 
 
 def children(node):
-    return [child for child in (node.getChildAtIndex(i) for i in range(node.childCount)) if child is not None]
+    return [child for child in map(node.getChildAtIndex, range(node.childCount)) if child is not None]
 
 
 def has_state(node, state):
@@ -193,8 +192,7 @@ def descendants(root, predicate):
     """Every showing object under `root` that `predicate` accepts, in reading order."""
     found = []
     for child in children(root):
-        if predicate(child) and has_state(child, pyatspi.STATE_SHOWING):
-            found.append(child)
+        found += [child] if predicate(child) and has_state(child, pyatspi.STATE_SHOWING) else []
         found += descendants(child, predicate)
     return found
 

@@ -36,8 +36,7 @@ bool signIn(AuthManager &manager, const QString &token, QString state = {})
         manager.handleAuthCallback(QUrl("tellwind://callback?token=" + token + "&state=" + state)));
 }
 
-// A keyring in memory whose answers come later, as a real one's do, and
-// that can be told to refuse writes.
+// A keyring in memory that answers later, as a real one does, and may refuse writes.
 class FakeKeyring : public SecretStore
 {
 public:
@@ -114,11 +113,9 @@ private slots:
                 QVERIFY(manager.errorMessage() == "Sign-in was not started from this computer"
                     && server->requests.isEmpty() && nothingStored());
         }
-    }
 
-    // Clicking "Sign In" over and over keeps the newest sign-ins open.
-    void manySignInsKeepTheNewest()
-    {
+        // Clicking "Sign In" over and over keeps the newest sign-ins open.
+        init();
         QDateTime now = QDateTime::currentDateTimeUtc();
         AuthManager manager;
         manager.setClock([&now] { return now; });
@@ -149,9 +146,8 @@ private slots:
         QVERIFY(server->requests.isEmpty());
     }
 
-    // The token in the keyring: one an earlier version left in the settings
-    // file moves there (and stays in the file while the keyring refuses it),
-    // a sign-in goes there only, and a sign-out leaves it nowhere.
+    // One an earlier version left in the settings file moves to the keyring
+    // (unless it refuses); a sign-in goes there only; a sign-out leaves it nowhere.
     void tokenLivesInTheKeyring()
     {
         // legacy: the token starts in the settings file.
@@ -172,7 +168,6 @@ private slots:
             QCOMPARE(manager.sessionToken(), QString("old-t0k3n"));
             QCOMPARE(Settings::contains(AuthManager::tokenKey), refuseWrites);
             QCOMPARE(keyring.value(AuthManager::tokenKey), refuseWrites ? QString() : QString("old-t0k3n"));
-            // The check with the server carries the token, wherever it was read from.
             QTRY_VERIFY(!server->requests.isEmpty());
             QCOMPARE(server->requests.first().header("Authorization"), QByteArray("Bearer old-t0k3n"));
 

@@ -1,6 +1,7 @@
 #include "account/AuthManager.h"
 #include "app/AppDelegate.h"
 #include "app/AppState.h"
+#include "app/OnboardingManager.h"
 #include "app/QmlTypes.h"
 #include "app/SettingsWindow.h"
 #include "app/SettingsWriteAlert.h"
@@ -28,6 +29,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QQmlComponent>
 #include <QQmlEngine>
 #include <QScreen>
 #include <QStandardPaths>
@@ -38,8 +40,8 @@
 namespace
 {
 
-// The settings window over real managers whose platform ends are fakes
-// (the sound server's sources too, none unless the test names its own lister).
+// The settings window and the walk-through over real managers whose platform
+// ends are fakes (no sound server's sources unless the test names a lister).
 struct Fixture {
     FakeStatusBar *statusBar = new FakeStatusBar;
     FakeAutostartStore *autostart = new FakeAutostartStore;
@@ -49,10 +51,13 @@ struct Fixture {
     WindowPositionManager windowPosition;
     AuthManager auth;
     FakeWorkspace workspace;
+    bool trusted = false; // the typing permission
+    OnboardingManager onboarding { [this] { return trusted; }, {}, workspace, "/usr/bin/tellwind" };
     SpeechSettings speech;
     PlatformStatus platform;
     QQmlEngine engine;
     SettingsWindow settings { engine, workspace };
+    std::unique_ptr<QQuickWindow> walkthrough;
 
     // Tellwind as installed, unless it runs from `program`.
     explicit Fixture(
@@ -68,10 +73,22 @@ struct Fixture {
                 .menuBarManager = &menuBar,
                 .windowPositionManager = &windowPosition,
                 .authManager = &auth,
+                .onboardingManager = &onboarding,
                 .platformStatus = &platform });
     }
+    // The walk-through as a start makes it; shown only when it is due.
+    QQuickWindow *openWalkthrough()
+    {
+        QQmlComponent component(&engine, QUrl("qrc:/Tellwind/Views/OnboardingViewSheet.qml"));
+        walkthrough.reset(qobject_cast<QQuickWindow *>(component.create()));
+        return walkthrough.get();
+    }
 
-    QQuickItem *item(const QString &name) const { return findVisibleItem(settings.window(), name); }
+    // Items of the walk-through while it is open, else of the settings window.
+    QQuickItem *item(const QString &name) const
+    {
+        return findVisibleItem(walkthrough ? walkthrough.get() : settings.window(), name);
+    }
     QString text(const QString &name) const { return itemText(item(name)); }
     bool click(const QString &name) const { return clickItem(item(name)); }
     bool isOn(const QString &toggle) const { return item(toggle + "Switch")->property("checked").toBool(); }
@@ -100,6 +117,21 @@ struct Fixture {
     static QString stored(const QString &key) { return Settings::stringValue(key).value_or("<none>"); }
 };
 
+QString focused(QQuickWindow *window)
+{
+    QQuickItem *item = window ? window->activeFocusItem() : nullptr;
+    return item ? item->objectName() : QString();
+}
+
+// Presses `key` until `name` has the focus, as a user walking the controls.
+bool keyTo(QQuickWindow *window, const QString &name, Qt::Key key = Qt::Key_Tab,
+    Qt::KeyboardModifiers modifiers = {})
+{
+    for (int step = 0; step < 30 && focused(window) != name; ++step)
+        QTest::keyClick(window, key, modifiers);
+    return focused(window) == name;
+}
+
 } // namespace
 
 class TestSettingsWindow : public QObject
@@ -114,9 +146,8 @@ private slots:
         Settings::setString(AuthManager::baseURLKey, QStringLiteral("http://127.0.0.1:8750"));
     }
 
-    // The Speech section with a real sound server's sources, in a Tellwind run
-    // from a build folder: its login switch is off and cannot be turned on,
-    // and the line below it says why instead of the desktop's status.
+    // The Speech section over a real sound server, in a Tellwind run from a
+    // build folder: its login switch cannot be turned on, and says why.
     void speechSectionTestsTheServerAndChoosesTheMicrophone()
     {
         PrivatePulseAudio pulse({ "module-null-source source_name=studio description='Studio Microphone'" });
@@ -137,14 +168,13 @@ private slots:
         QVERIFY(!f.launchAtLogin.isEnabled() && !f.isOn("launchAtLoginToggle"));
         QVERIFY(f.autostart->calls.isEmpty());
         QTRY_COMPARE(f.text("serverField"), QString("http://127.0.0.1:8750"));
-        // The whole section is in sight as the window opens on a 1280 x 800 screen.
+        // The whole section is in sight on a 1280 x 800 screen.
         QVERIFY(window->screen()->availableGeometry().contains(window->geometry()));
         QQuickItem *box = f.item("microphoneBox");
         QVERIFY(box && box->mapToScene(QPointF(0, box->height())).y() <= window->height());
 
-        // An address the client could not use is refused with the reason, the
-        // one in use stays, and Test asks nothing; a usable one is kept as
-        // typed, less spaces.
+        // An unusable address is refused with the reason, the one in use stays and
+        // Test asks nothing; a usable one is kept as typed, less spaces.
         const QString old = QStringLiteral("http://10.1.2.3:8750");
         const char *scheme = "must start with http:// or https://", *host = "server's name or IP address";
         const QList<QPair<QString, const char *>> addresses { { "nonsense address", scheme },
@@ -171,7 +201,7 @@ private slots:
         QVERIFY(f.press("serverTestButton"));
         QTRY_COMPARE(f.text("serverTestResult"), QString("The server recognizes 2 languages: en-US, es-ES"));
         QCOMPARE(f.stored(SpeechSettings::serverBaseURLKey), http.baseUrl());
-        // What was said about one address is gone as soon as the address is edited.
+        // What was said about an address goes as soon as it is edited.
         f.enterAddress(http.baseUrl() + "/", true);
         QTRY_VERIFY(!f.item("serverTestResult"));
         f.item("serverField")->setProperty("text", "http://127.0.0.1:1"); // nothing listens there
@@ -180,8 +210,7 @@ private slots:
         f.enterAddress(http.baseUrl());
         QTRY_VERIFY(!f.item("serverTestResult"));
 
-        // The sound server's sources by their descriptions, the system's default
-        // first; a choice is stored by name, and is the one a capture opens.
+        // Sources by description, the default first; a choice is stored by name and opened by a capture.
         QTRY_COMPARE(f.microphones().size(), 3);
         QCOMPARE(f.microphones().first(), QString("System default"));
         const int studio = int(f.microphones().indexOf("Studio Microphone"));
@@ -189,7 +218,7 @@ private slots:
         QCOMPARE(f.stored(SpeechSettings::microphoneKey), QString("studio"));
         const std::unique_ptr<AudioEngine> engine = PulseAudioEngine::factory()();
         QCOMPARE(static_cast<PulseAudioEngine *>(engine.get())->sourceName(), QString("studio"));
-        // One that is not plugged in stays chosen, with a word on what is used meanwhile.
+        // One unplugged stays chosen, with a word on what is used meanwhile.
         f.speech.setMicrophone("usb-headset");
         QTRY_VERIFY(f.text("microphoneNotice").contains("usb-headset"));
         QCOMPARE(box->property("displayText").toString(), QString("usb-headset"));
@@ -222,10 +251,9 @@ private slots:
         }
     }
 
-    // The tray's entries say what they do now, name the panel as the README
-    // does, and show no key that could not reach them. Its "Settings…" opens
-    // one ordinary window, worked by the keyboard alone or by the mouse, made
-    // afresh once closed, and once the panel is loaded, opened beside it.
+    // The tray's entries say what they do now and show no key that could not
+    // reach them. "Settings…" opens one ordinary window, worked by keyboard or
+    // mouse, made afresh once closed, and opened beside a loaded panel.
     void fromTheTrayThroughEveryTab()
     {
         Fixture f;
@@ -264,22 +292,17 @@ private slots:
         QCOMPARE(window->flags() & (Qt::WindowType_Mask | Qt::FramelessWindowHint), Qt::Window);
         QCOMPARE(openSettings(), window);
 
-        // Tab walks the tab strip and then the page in reading order, Space and
-        // Enter flip a switch, Ctrl+Tab and Ctrl+Shift+Tab go round the tabs.
-        auto focused = [&window] {
-            QQuickItem *item = window ? window->activeFocusItem() : nullptr;
-            return item ? item->objectName() : QString();
-        };
+        // Tab walks the tabs, then the page in reading order (the Speech section
+        // first); Space and Enter flip a switch; Ctrl+(Shift+)Tab goes round the tabs.
         auto press = [&window](Qt::Key key, Qt::KeyboardModifiers modifiers = {}) {
             QTest::keyClick(window, key, modifiers);
         };
-        QTRY_COMPARE(focused(), QString("tabGeneral"));
+        QTRY_COMPARE(focused(window), QString("tabGeneral"));
         QStringList order;
         for (int step = 0; step < 30 && (order.isEmpty() || order.last() != "tabGeneral"); ++step) {
             press(Qt::Key_Tab);
-            order << focused();
+            order << focused(window);
         }
-        // The Speech section leads the page.
         QCOMPARE(order.mid(0, 6),
             (QStringList { "tabAccount", "tabHotkey", "tabAppearance", "serverField", "serverTestButton",
                 "microphoneBox" }));
@@ -287,23 +310,21 @@ private slots:
         for (const char *control : { "launchAtLoginToggleSwitch", "menuBarToggleSwitch" })
             QVERIFY2(order.contains(control), qPrintable(order.join(", ")));
         press(Qt::Key_Backtab, Qt::ShiftModifier);
-        QCOMPARE(focused(), order.value(order.size() - 2));
-        for (int step = 0; step < 30 && focused() != "menuBarToggleSwitch"; ++step)
-            press(Qt::Key_Backtab, Qt::ShiftModifier);
+        QCOMPARE(focused(window), order.value(order.size() - 2));
+        QVERIFY(keyTo(window, "menuBarToggleSwitch", Qt::Key_Backtab, Qt::ShiftModifier));
         // The tray's item goes at once, and the choice is remembered.
         press(Qt::Key_Space);
         QTRY_VERIFY(!f.menuBar.isEnabled() && !f.statusBar->item);
         press(Qt::Key_Return);
         QTRY_VERIFY(f.menuBar.isEnabled() && f.isOn("menuBarToggle"));
         press(Qt::Key_Tab, Qt::ControlModifier);
-        QTRY_COMPARE(focused(), QString("tabAccount"));
+        QTRY_COMPARE(focused(window), QString("tabAccount"));
         press(Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier);
         press(Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier);
-        QTRY_COMPARE(focused(), QString("tabAppearance"));
+        QTRY_COMPARE(focused(window), QString("tabAppearance"));
         QTRY_VERIFY(f.item("resetPositionButton"));
 
-        // Nothing starts at login until the user says so; a registration
-        // the desktop refuses flips the toggle back.
+        // Nothing starts at login until the user says so; a refused registration flips back.
         QVERIFY(f.click("tabGeneral"));
         QTRY_VERIFY(!f.launchAtLogin.isEnabled() && !f.isOn("launchAtLoginToggle"));
         QVERIFY(f.click("launchAtLoginToggleSwitch") && f.launchAtLogin.isEnabled());
@@ -316,22 +337,19 @@ private slots:
         // Hotkey: off from here; a change made elsewhere shows in the open window.
         QVERIFY(f.click("tabHotkey"));
         QTRY_VERIFY(f.item("hotkeyToggle"));
-        QVERIFY(f.click("hotkeyToggleSwitch"));
-        QVERIFY(!f.hotkey.isEnabled());
+        QVERIFY(f.click("hotkeyToggleSwitch") && !f.hotkey.isEnabled());
         f.hotkey.setIsEnabled(true);
         QTRY_VERIFY(f.isOn("hotkeyToggle"));
         // The shortcut in use, whichever it is, drawn key by key.
         QVERIFY(f.hotkey.recordHotkey(Qt::Key_K, int(Qt::ControlModifier | Qt::AltModifier)));
         QTRY_COMPARE(keyCaps(f.item("hotkeyCaps")), (QStringList { "Ctrl", "Alt", "K" }));
 
-        // The account: signed out, then in, then out again.
+        // Signed out, in and out again; the fixture's token is kept as where no keyring answers.
         QVERIFY(f.click("tabAccount"));
         QTRY_VERIFY(f.item("signInButton") && !f.item("signOutButton"));
-        // The fixture's sign-in keeps its token in the settings file, as where no keyring answers.
         QVERIFY(f.text("tokenStorageNote").contains("settings file"));
         QVERIFY(f.text("accountPurpose").contains("server recognition"));
-        QVERIFY(f.click("signInButton"));
-        QCOMPARE(f.workspace.openedUrls.size(), 1);
+        QVERIFY(f.click("signInButton") && f.workspace.openedUrls.size() == 1);
         User user;
         user.id = QStringLiteral("42");
         user.email = QStringLiteral("<b>ada</b>@example.com");
@@ -339,16 +357,13 @@ private slots:
         QTRY_VERIFY(f.item("signOutButton") && !f.item("signInButton"));
         QCOMPARE(f.text("accountEmail"), user.email);
         QCOMPARE(f.item("accountEmail")->property("textFormat").toInt(), int(Qt::PlainText));
-        QVERIFY(f.click("signOutButton"));
-        QVERIFY(!f.auth.isAuthenticated());
+        QVERIFY(f.click("signOutButton") && !f.auth.isAuthenticated());
         QTRY_VERIFY(f.item("signInButton") && !f.item("accountEmail"));
 
-        // Escape closes, and it is gone.
         press(Qt::Key_Escape);
         QTRY_VERIFY(!window && !f.settings.window());
 
-        // A panel of the program's size at the program's first place: the
-        // middle of the screen, where a window centred on it would lie under it.
+        // A panel at the program's first place, the middle, where a centred window would cover it.
         QQuickWindow panel;
         delegate.configureWindow(&panel);
         panel.show();
@@ -358,7 +373,7 @@ private slots:
         QTRY_VERIFY(window->frameGeometry().isValid());
         QCOMPARE(window->frameGeometry() & panel.frameGeometry(), QRect());
         QVERIFY(window->screen()->availableGeometry().contains(window->geometry()));
-        // The user may make it larger, and smaller down to where it still works.
+        // Larger at will, and smaller down to where it still works.
         QVERIFY(window->maximumWidth() > window->width() && window->maximumHeight() > window->height());
         QVERIFY(window->minimumWidth() < window->width() && window->minimumWidth() >= 300);
         QVERIFY(window->minimumHeight() < window->height() && window->minimumHeight() >= 300);
@@ -370,11 +385,8 @@ private slots:
         SettingsWriteAlert alert { alerts };
         const QString folder = QFileInfo(Settings::filePath()).absolutePath();
         QVERIFY(QDir(folder).removeRecursively());
-        {
-            // A file where the folder belongs: nobody, root included, can write there.
-            QFile blocker(folder);
-            QVERIFY(blocker.open(QIODevice::WriteOnly));
-        }
+        // A file where the folder belongs: nobody, root included, can write there.
+        QVERIFY(QFile(folder).open(QIODevice::WriteOnly));
         auto unblock = qScopeGuard([folder] { QFile::remove(folder); });
         // A sign-in writes the user and the token.
         QVERIFY(!Settings::setString(AuthManager::userKey, QStringLiteral("{}")));
@@ -386,6 +398,65 @@ private slots:
         QCOMPARE(alerts.shown.size(), 1);
         QCOMPARE(alerts.shown.first().title, QString("Tellwind Cannot Save Its Settings"));
         QVERIFY(alerts.shown.first().informativeText.contains(Settings::filePath()));
+    }
+
+    // A first launch by keyboard: Enter walks on from each page's focused main
+    // button, Tab reaches Back, Space presses. Titles in sentence case, the
+    // shortcut in use, and only the last page's switch registers the login item.
+    void walkthroughByTheKeyboard()
+    {
+        for (const bool startAtLogin : { true, false }) { // as offered, or switched off
+            init();
+            Fixture f;
+            QVERIFY(f.hotkey.recordHotkey(Qt::Key_J, int(Qt::ControlModifier | Qt::AltModifier)));
+            QVERIFY(f.onboarding.shouldShowOnboarding());
+            QQuickWindow *window = f.openWalkthrough();
+            QVERIFY(window && window->isVisible() && QTest::qWaitForWindowActive(window));
+            auto press = [&f, window](Qt::Key key) {
+                QTest::keyClick(window, key);
+                return QTest::qWaitFor(
+                    [&f] { return f.item("pages") && !f.item("pages")->property("busy").toBool(); });
+            };
+            QStringList titles { f.text("pageTitle") };
+            QVERIFY(!f.item("backButton"));
+            QTRY_COMPARE(focused(window), QString("forwardButton"));
+            QVERIFY(press(Qt::Key_Return));
+            titles << f.text("pageTitle");
+            QCOMPARE(keyCaps(f.item("welcomeShortcut")), (QStringList { "Ctrl", "Alt", "J" }));
+            QCOMPARE(focused(window), QString("forwardButton"));
+            QVERIFY(press(Qt::Key_Tab));
+            QCOMPARE(focused(window), QString("backButton"));
+            QVERIFY(press(Qt::Key_Enter));
+            QCOMPARE(f.text("pageTitle"), titles.first());
+            QVERIFY(press(Qt::Key_Space) && press(Qt::Key_Return));
+            titles << f.text("pageTitle");
+            QVERIFY(press(Qt::Key_Return));
+
+            // Without the permission: the way to grant it, the login switch, and finishing anyway.
+            titles << f.text("pageTitle");
+            QCOMPARE(titles,
+                (QStringList {
+                    "Welcome to Tellwind", "Start and stop with a shortcut", "The panel", "Enable typing" }));
+            QCOMPARE(focused(window), QString("finishButton"));
+            QVERIFY(f.isOn("launchAtLoginToggle")
+                && !Settings::contains(OnboardingManager::hasCompletedOnboardingKey));
+            if (!startAtLogin) {
+                QVERIFY(keyTo(window, "launchAtLoginToggleSwitch") && press(Qt::Key_Space));
+                QVERIFY(!f.isOn("launchAtLoginToggle") && keyTo(window, "finishButton"));
+            }
+            // A permission granted meanwhile shows.
+            f.trusted = true;
+            QTRY_COMPARE(f.text("pageTitle"), QString("Typing is ready"));
+            QVERIFY(f.autostart->calls.isEmpty());
+            QTest::keyClick(window, Qt::Key_Return);
+            QTRY_VERIFY(!window->isVisible());
+            QVERIFY(Settings::boolValue(OnboardingManager::hasCompletedOnboardingKey, false));
+            QCOMPARE(f.launchAtLogin.isEnabled(), startAtLogin);
+            QCOMPARE(f.autostart->calls, startAtLogin ? QStringList { "register" } : QStringList());
+
+            Fixture next;
+            QVERIFY(!next.onboarding.shouldShowOnboarding() && !next.openWalkthrough()->isVisible());
+        }
     }
 };
 

@@ -1,7 +1,6 @@
-// The floating panel and the language picker as the program builds them,
-// bound to a real AppState whose neighbours are fakes, driven through their
-// windows. The recognition manager behind the provider button and the flag is
-// a real one over fake speech backends.
+// The floating panel, the language picker and the recording badge as the
+// program builds them, bound to a real AppState whose neighbours are fakes
+// (the recognition manager is real, over fake speech backends).
 
 #include "app/AppDelegate.h"
 #include "app/AppState.h"
@@ -25,9 +24,11 @@
 #include "support/ScriptedHttpServer.h"
 
 #include <QAccessible>
+#include <QProcess>
 #include <QQmlApplicationEngine>
 #include <QQuickItem>
 #include <QQuickWindow>
+#include <QRasterWindow>
 #include <QScreen>
 #include <QStandardPaths>
 #include <QTest>
@@ -69,7 +70,7 @@ private slots:
         QQuickWindow::setGraphicsApi(QSGRendererInterface::Software); // as the program does
         rig = std::make_unique<Rig>();
         rig->reporter.follow(rig->state);
-        // The language the controller sets reaches the manager, as in the program.
+        // As in the program, the controller's language reaches the manager.
         connect(&rig->recognizer, &FakeDictationRecognizer::selectedLanguageChanged, &rig->manager,
             &SpeechRecognitionManager::setLanguage);
         provideQmlObjects(rig->engine,
@@ -87,8 +88,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(window));
     }
 
-    // Notifying is the reporter's business; the panel shows the failure on
-    // the microphone, to the pointer and to a screen reader.
+    // The panel shows a failure on the microphone, to the pointer and to a screen reader.
     void failuresShowOnTheRim()
     {
         QQuickItem *button = item("voiceButton");
@@ -106,8 +106,7 @@ private slots:
             = [button] { return button->findChild<QQuickWindow *>("hoverTip")->property("text").toString(); };
         QCOMPARE(tip(), refused);
 
-        // The next result clears both; still recording, so red again, and
-        // the tooltip says what a click does now.
+        // The next result clears both: red again, and the tooltip says what a click does.
         rig->recognizer.publishTranscript(QStringLiteral("hello"));
         const QString stop = "Stop dictation (" + rig->desktop.hotkeyManager.hotkeyText() + ")";
         QTRY_COMPARE(tooltip(), stop);
@@ -130,9 +129,8 @@ private slots:
         QTRY_VERIFY(!rig->state.isRecording());
     }
 
-    // Every button explains itself in a tooltip that is whole on the screen
-    // and leaves the panel's buttons in sight, wherever the panel is; the
-    // panel itself is hardly more than its buttons.
+    // Wherever the panel (hardly more than its buttons) is, each button's tooltip
+    // is whole on the screen and leaves the buttons in sight.
     void tooltipsStayOnScreen()
     {
         const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
@@ -198,8 +196,7 @@ private slots:
         Settings::remove(QStringLiteral("serverBaseURL"));
     }
 
-    // The panel never takes the keyboard; the tray's "Choose Language…" opens
-    // the picker with its search field focused, and the keys do the rest.
+    // The tray's "Choose Language…" opens the picker with its search focused; keys do the rest.
     void pickerByKeyboard()
     {
         const int down = Qt::Key_Down, up = Qt::Key_Up, enter = Qt::Key_Return, escape = Qt::Key_Escape;
@@ -230,9 +227,8 @@ private slots:
         }
     }
 
-    // A language is found by any name a user may know it by, in the user's
-    // language, in English, in itself, or by a code; beside the panel on the
-    // panel's own screen, whichever it is.
+    // A language is found by any name a user may know it by, or a code; the
+    // picker goes beside the panel on the panel's own screen.
     void languagesByAnyNameAndPickerPlacement()
     {
         const QList<QPair<QString, QString>> searches { { "German", "de-DE" }, { "Deutsch", "de-DE" },
@@ -256,12 +252,43 @@ private slots:
         for (const auto &[panel, screen, expected] : placements)
             QCOMPARE(PopupFocus::besideAnchor(panel, QSize(250, 300), screen, 6), expected);
 
-        // A language added to the catalogue without a translatable name would
-        // stay English on every other desktop.
+        // A name left out of the translatable list stays English on every other desktop.
         QStringList names;
         for (const SupportedLanguage &language : SupportedLanguage::allCases())
             names << language.displayName();
         QCOMPARE(names, translatableLanguageNames());
+    }
+
+    // The badge beside the real pointer (moved by the X server) follows it and lets clicks through.
+    void cursorBadgeFollowsThePointer()
+    {
+        struct Target : QRasterWindow {
+            int presses = 0;
+            void mousePressEvent(QMouseEvent *) override { ++presses; }
+        } target;
+        target.setGeometry(500, 400, 200, 150);
+        target.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&target));
+        QCOMPARE(QProcess::execute("xdotool", { "mousemove", "1270", "790" }), 0);
+        CursorIndicatorService service(*rig->windowSystem);
+        service.show();
+        QWidget *badge = service.indicatorWindow();
+        QVERIFY(QTest::qWaitForWindowExposed(badge));
+        QCOMPARE(badge->geometry(), QRect(1218, 738, 32, 32));
+        const Qt::WindowFlags wanted = Qt::WindowTransparentForInput | Qt::WindowStaysOnTopHint;
+        QCOMPARE(badge->windowFlags() & wanted, wanted);
+        QVERIFY(badge->property("isPulsing").toBool());
+        QCOMPARE(CursorIndicatorService::badgeOrigin({ 2290, 690 }, QRect(1280, 100, 1024, 600)),
+            QPoint(2238, 638)); // a right-hand monitor's corner
+        QCOMPARE(CursorIndicatorService::badgeOrigin({ 400, 300 }, std::nullopt), QPoint(420, 310));
+
+        QCOMPARE(QProcess::execute("xdotool", { "mousemove", "540", "430" }), 0);
+        QTRY_COMPARE(badge->pos(), QPoint(560, 440));
+        QCOMPARE(QProcess::execute("xdotool", { "mousemove", "576", "456", "click", "1" }), 0);
+        QTRY_COMPARE(target.presses, 1);
+        // Hidden, nothing polls while idle.
+        service.hide();
+        QVERIFY(!badge->isVisible() && !service.isTracking());
     }
 };
 
