@@ -495,11 +495,8 @@ private slots:
     void fromTheTrayThroughEveryTab()
     {
         Fixture f;
-        FakeDictationRecognizer recognizer;
-        FakeCursorIndicator indicator;
-        FakeDictationTyping typing;
-        AppState state { recognizer, indicator, typing };
-        AppDelegate delegate { state, typing, *rig->windowSystem,
+        AppState &state = rig->state;
+        AppDelegate delegate { state, rig->typing, *rig->windowSystem,
             AppDelegate::Services { f.auth, f.launchAtLogin, f.hotkey, f.menuBar, &f.settings } };
         delegate.applicationDidFinishLaunching();
         QVERIFY(f.statusBar->item && f.statusBar->item->menu);
