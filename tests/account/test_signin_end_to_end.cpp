@@ -1,7 +1,6 @@
-// The whole sign-in road with the real programs: tellwind-server on loopback,
-// a running tellwind, and a second `tellwind tellwind://callback?token=…` as
-// the desktop starts it when the browser opens the link. The session token
-// goes to a real keyring (GNOME Keyring's secret service on the test bus).
+// The whole sign-in road with the real programs: tellwind-server on loopback, a
+// running tellwind, and a second `tellwind tellwind://callback?token=…` as the
+// desktop starts it from the browser; the token goes to GNOME Keyring on the test bus.
 #include "account/User.h"
 #include "support/RawHttp.h"
 #include "support/ServerProcess.h"
@@ -74,8 +73,7 @@ private slots:
 
     void callbackLinkSignsInTheRunningProgram()
     {
-        // The programs get their own settings and data; the bus, display and
-        // sound server are the harness's.
+        // Settings and data of their own; the bus, display and sound server are the harness's.
         qputenv("XDG_CONFIG_HOME", m_dir.filePath("config").toUtf8());
         qputenv("XDG_DATA_HOME", m_dir.filePath("data").toUtf8());
 
@@ -150,9 +148,8 @@ private slots:
         QVERIFY(stopAll());
         const QString token = keyringToken();
         QVERIFY(!token.isEmpty());
-        // As an earlier version left it: the token in the settings file. At
-        // the next start it moves into the keyring; the server is down, so
-        // the session stays and the log says why.
+        // The token where an earlier version left it moves into the keyring at the
+        // next start; the server is down, so the session stays and the log says why.
         QProcess::execute("secret-tool", { "clear", "server", "Tellwind", "user", "com.tellwind.authToken" });
         QVERIFY(keyringToken().isEmpty());
         QSettings(settingsPath(), QSettings::IniFormat).setValue("com.tellwind.authToken", token);

@@ -318,7 +318,6 @@ private slots:
         QCOMPARE(rig->recognizer.calls.last(), QStringLiteral("language:fr-FR"));
         QTRY_COMPARE(
             flag->property("tooltip").toString(), QStringLiteral("Select language: French (France)"));
-        Settings::remove(QStringLiteral("serverBaseURL"));
     }
 
     // The tray's "Choose Language…" opens the picker with its search focused; keys do the rest.
@@ -353,8 +352,8 @@ private slots:
     }
 
     // A language is found by any name a user may know it by, or a code; the
-    // picker goes beside the panel on the panel's own screen.
-    void languagesByAnyNameAndPickerPlacement()
+    // picker goes beside the panel on the panel's own screen, and so do the settings.
+    void languagesByAnyNameAndPlacements()
     {
         const QList<QPair<QString, QString>> searches { { "German", "de-DE" }, { "Deutsch", "de-DE" },
             { "ESPAÑOL", "es-ES" }, { "日本語", "ja-JP" }, { "русский", "ru-RU" }, { "nl", "nl-NL" },
@@ -376,6 +375,25 @@ private slots:
             { { 100, 100, 190, 160 }, {}, { 296, 30 } } }; // screen unknown
         for (const auto &[panel, screen, expected] : placements)
             QCOMPARE(PopupFocus::besideAnchor(panel, QSize(250, 300), screen, 6), expected);
+        // Settings go right of the panel, else left, below or above; inside the screen.
+        const QMargins frame(2, 30, 2, 2); // a usual title bar and borders
+        const QSize tall(520, 560), wide(900, 400);
+        const struct {
+            QRect panel;
+            QSize size;
+            QPoint expected;
+        } cases[] = { { { 579, 355, 122, 90 }, tall, { 715, 133 } }, // centred: right
+            { { 1150, 355, 122, 90 }, tall, { 616, 133 } }, // at the right edge: left
+            { { 1150, 0, 122, 90 }, tall, { 616, 30 } }, // kept below the top
+            { { 1150, 700, 122, 90 }, tall, { 616, 238 } }, // kept above the bottom
+            { { 579, 0, 122, 90 }, wide, { 189, 132 } }, // wide, panel on top: below
+            { { 579, 700, 122, 90 }, wide, { 189, 286 } } }; // wide, panel at the bottom: above
+        for (const auto &[panel, size, expected] : cases) {
+            const QPoint at = SettingsWindow::besidePanel(panel, size, single, frame);
+            QCOMPARE(at, expected);
+            const QRect outer = QRect(at, size).marginsAdded(frame);
+            QVERIFY(single.contains(outer) && !outer.intersects(panel));
+        }
 
         // A name left out of the translatable list stays English on every other desktop.
         QStringList names;
@@ -465,30 +483,6 @@ private slots:
         QTRY_VERIFY(!f.item("microphoneNotice"));
     }
 
-    // Right of the panel, else left, below or above; inside the screen.
-    void settingsOpenBesideThePanel()
-    {
-        const QRect area(0, 0, 1280, 800);
-        const QMargins frame(2, 30, 2, 2); // a usual title bar and borders
-        const QSize tall(520, 560), wide(900, 400);
-        const struct {
-            QRect panel;
-            QSize size;
-            QPoint expected;
-        } cases[] = { { { 579, 355, 122, 90 }, tall, { 715, 133 } }, // centred: right
-            { { 1150, 355, 122, 90 }, tall, { 616, 133 } }, // at the right edge: left
-            { { 1150, 0, 122, 90 }, tall, { 616, 30 } }, // kept below the top
-            { { 1150, 700, 122, 90 }, tall, { 616, 238 } }, // kept above the bottom
-            { { 579, 0, 122, 90 }, wide, { 189, 132 } }, // wide, panel on top: below
-            { { 579, 700, 122, 90 }, wide, { 189, 286 } } }; // wide, panel at the bottom: above
-        for (const auto &[panel, size, expected] : cases) {
-            const QPoint at = SettingsWindow::besidePanel(panel, size, area, frame);
-            QCOMPARE(at, expected);
-            const QRect outer = QRect(at, size).marginsAdded(frame);
-            QVERIFY(area.contains(outer) && !outer.intersects(panel));
-        }
-    }
-
     // The tray's entries say what they do now and show no key that could not
     // reach them. "Settings…" opens one ordinary window, worked by keyboard or
     // mouse, made afresh once closed, and opened beside a loaded panel.
@@ -509,10 +503,10 @@ private slots:
         QCOMPARE(entries(),
             (QStringList {
                 "Start Dictation", "", "Show Panel", "Choose Language…", "Settings…", "", "Quit Tellwind" }));
-        state.toggleFromPanel();
-        QTRY_COMPARE(entries().first(), QString("Stop Dictation"));
-        state.toggleFromPanel();
-        QTRY_COMPARE(entries().first(), QString("Start Dictation"));
+        for (const char *first : { "Stop Dictation", "Start Dictation" }) {
+            state.toggleFromPanel();
+            QTRY_COMPARE(entries().first(), QString(first));
+        }
         // The tray's item makes its menu anew.
         auto openSettings = [&f] {
             f.statusBar->item->menu->actions().value(4)->trigger();
