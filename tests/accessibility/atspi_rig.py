@@ -126,9 +126,8 @@ class Tellwind:
         config = os.path.join(self.dir.name, "config")
         os.makedirs(os.path.join(config, "Tellwind"))
         # The harness's PulseAudio finds its cookie under the old folder.
-        env["PULSE_COOKIE"] = os.path.join(env.get("XDG_CONFIG_HOME", ""), "pulse", "cookie")
-        env["XDG_CONFIG_HOME"] = config
-        env.update(QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", QT_ACCESSIBILITY="1", LANGUAGE="en")
+        env.update(PULSE_COOKIE=os.path.join(env.get("XDG_CONFIG_HOME", ""), "pulse", "cookie"), XDG_CONFIG_HOME=config,
+                   QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", QT_ACCESSIBILITY="1", LANGUAGE="en")
         if language:
             env.update(LANG=language, LC_ALL=language, LANGUAGE=language.split("_")[0])
         self.settings_file = os.path.join(config, "Tellwind", "Tellwind.conf")

@@ -1,7 +1,6 @@
-// The dictation controller on a fake recognizer, typing through the real
-// service into a fake text field whose window focus the test moves; and the
-// program's start from a command line, a server that comes up late, and a
-// quit that lets the words being typed reach the end.
+// The dictation controller on a fake recognizer, typing through the real service
+// into a fake field whose window focus the test moves; and the program's start
+// from a command line, a server that comes up late, and a quit mid-typing.
 
 #include "app/AppState.h"
 #include "app/CommandLine.h"
@@ -22,10 +21,7 @@
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QStandardPaths>
-#include <QTcpServer>
 #include <QTest>
-
-#include <qcoro/qcorotask.h>
 
 using namespace std::chrono_literals;
 
@@ -80,11 +76,9 @@ private slots:
     void typesFormattedTranscripts()
     {
         const QList<QPair<QStringList, QString>> cases {
-            // A revision that only adds a combining mark is still typed.
-            { { "cafe", u"cafe\u0301"_qs }, u"Caf\u00E9"_qs },
+            { { "cafe", u"cafe\u0301"_qs }, u"Caf\u00E9"_qs }, // a revision adding only a combining mark
             { { "hello comma", "hello coma", "hello comma world" }, "Hello, world" },
-            // A fresh utterance is separated by what the formatted text ends with.
-            { { "is it raining question mark", "1|yes" }, "Is it raining? Yes" },
+            { { "is it raining question mark", "1|yes" }, "Is it raining? Yes" }, // a fresh utterance
             { { "it is raining", "1|yes" }, "It is raining. Yes" },
             // A line break cannot be taken back: it waits for the final text.
             { { "censor report period new line thanks", "send the report period new line thanks",
@@ -101,8 +95,7 @@ private slots:
         }
     }
 
-    // Refused starts touch nothing else; a capture that ends by itself leaves
-    // idle; a stop returns once the last words are typed, as a quit needs.
+    // Refused starts touch nothing else; a stop returns once the last words are typed.
     void startsAndStopsBeyondTheUsualOnes()
     {
         Rig rig;
@@ -114,16 +107,14 @@ private slots:
         rig.recognizer.startError = QStringLiteral("Failed to start server recognition: no microphone");
         rig.state.startRecording();
         QTRY_COMPARE(rig.state.errorMessage(), rig.recognizer.startError);
-        QTRY_VERIFY(!rig.state.isRecording());
-        QCOMPARE(rig.indicator.shows, 0);
+        QTRY_VERIFY(!rig.state.isRecording() && rig.indicator.shows == 0);
         rig.recognizer.startError = QString();
 
         // The microphone goes away: the next toggle starts rather than "stops".
         QCoro::waitFor(rig.state.startRecording());
         QVERIFY(rig.state.isRecording() && rig.indicator.showing);
         rig.recognizer.session->endByItself();
-        QTRY_VERIFY(!rig.state.isRecording() && !rig.indicator.showing);
-        QTRY_VERIFY(!rig.state.isFinishing());
+        QTRY_VERIFY(!rig.state.isRecording() && !rig.indicator.showing && !rig.state.isFinishing());
         QCoro::waitFor(rig.state.toggleRecording());
         QVERIFY(rig.state.isRecording() && rig.recognizer.isListening());
         QCOMPARE(rig.recognizer.calls, (QStringList { "start", "start", "stop", "start" }));
@@ -135,9 +126,7 @@ private slots:
         QVERIFY(!rig.state.isFinishing());
     }
 
-    // Stopped, then started again at once in another window before the last
-    // words came: they never reach the other window (nor do their backspaces),
-    // and once the new recording stops they are offered for the clipboard.
+    // Started again in another window before the last words came: they go to the clipboard, not there.
     void aLateRevisionNeverReachesAnotherWindow()
     {
         FieldRig rig;
@@ -158,8 +147,7 @@ private slots:
         rig.recognizer.release();
         QTRY_VERIFY(!rig.state.isFinishing());
         rig.recognizer.transcriptAtStop.clear();
-        QVERIFY(!rig.service.isTyping());
-        QCOMPARE(rig.field.screen, QStringLiteral("USER TEXT IN B"));
+        QVERIFY(!rig.service.isTyping() && rig.field.screen == QStringLiteral("USER TEXT IN B"));
         QTRY_COMPARE(rig.alerts.shown.size(), 0); // not while the user dictates
         QVERIFY(rig.say("good morning"));
         QCOMPARE(rig.field.screen, QStringLiteral("USER TEXT IN BGood morning"));
@@ -192,8 +180,7 @@ private slots:
         const std::shared_ptr<RecognitionSession> first = rig.recognizer.sessions.first();
         first->deliver(TranscriptEvent { 0, 0, QStringLiteral("it is nice to day period"), true });
         rig.recognizer.release();
-        QTRY_VERIFY(!rig.state.isFinishing());
-        QTRY_VERIFY(!rig.service.isTyping());
+        QTRY_VERIFY(!rig.state.isFinishing() && !rig.service.isTyping());
         QCOMPARE(rig.field.screen, QStringLiteral("It is nice today. An mr john"));
     }
 
@@ -251,8 +238,7 @@ private slots:
         }
     }
 
-    // Without a display, as from a script: the switches reach the running
-    // Tellwind (this test), and --stop with none running just ends.
+    // Without a display, the switches reach the running Tellwind (this test); --stop alone just ends.
     void commandLineWithoutADisplay()
     {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();

@@ -1,11 +1,6 @@
-// Tellwind's own windows as the program builds them, driven through their
-// items: the floating panel, the language picker and the recording badge over
-// a real AppState whose neighbours are fakes (the recognition manager is real,
-// over fake speech backends); the settings window and the walk-through over
-// real managers whose platform ends are fakes.
+// Tellwind's own windows as the program builds them, driven through their items,
+// over a real AppState and real managers whose platform ends are fakes.
 
-#include "account/AuthManager.h"
-#include "app/AppDelegate.h"
 #include "app/AppState.h"
 #include "app/ErrorReporter.h"
 #include "app/LanguageAvailability.h"
@@ -17,24 +12,14 @@
 #include "app/SettingsWindow.h"
 #include "app/SettingsWriteAlert.h"
 #include "app/SpeechSettings.h"
-#include "common/Settings.h"
-#include "desktop/GlobalHotkeyManager.h"
-#include "desktop/LaunchAtLoginManager.h"
-#include "desktop/MenuBarManager.h"
 #include "desktop/WindowPositionManager.h"
-#include "fakes/FakeAlertPresenter.h"
-#include "fakes/FakeAutostartStore.h"
 #include "fakes/FakeCursorIndicator.h"
 #include "fakes/FakeDictationRecognizer.h"
 #include "fakes/FakeDictationTyping.h"
-#include "fakes/FakeKeyMonitor.h"
 #include "fakes/FakeNotifier.h"
-#include "fakes/FakeStatusBar.h"
-#include "fakes/FakeWorkspace.h"
 #include "platform/SessionInfo.h"
 #include "platform/WindowSystem.h"
 #include "platform/pulse/PulseAudioEngine.h"
-#include "speech/SpeechRecognitionManager.h"
 #include "support/DesktopServices.h"
 #include "support/PrivatePulseAudio.h"
 #include "support/QuickItems.h"
@@ -45,24 +30,16 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QQmlApplicationEngine>
 #include <QQmlComponent>
-#include <QQmlEngine>
-#include <QQuickItem>
-#include <QQuickWindow>
 #include <QRasterWindow>
 #include <QScreen>
 #include <QStandardPaths>
-#include <QTest>
-
-#include <memory>
 
 namespace
 {
 
-// The settings window and the walk-through (no sound server's sources unless
-// the test names a lister).
+// The settings window and the walk-through (no sound sources unless the test names a lister).
 struct Fixture {
     FakeStatusBar *statusBar = new FakeStatusBar;
     FakeAutostartStore *autostart = new FakeAutostartStore;
@@ -108,16 +85,13 @@ struct Fixture {
     // Items of the walk-through while it is open, else of the settings window.
     QQuickItem *item(const QString &name) const
     {
-        return findVisibleItem(walkthrough ? walkthrough.get() : settings.window(), name);
+        QQuickWindow *window = walkthrough ? walkthrough.get() : settings.window();
+        return findVisibleItem(window ? window->contentItem() : nullptr, name);
     }
     QString text(const QString &name) const { return itemText(item(name)); }
     bool click(const QString &name) const { return clickItem(item(name)); }
     bool isOn(const QString &toggle) const { return item(toggle + "Switch")->property("checked").toBool(); }
     bool press(const QString &button) const { return QMetaObject::invokeMethod(item(button), "clicked"); }
-    bool choose(int microphone) const
-    {
-        return QMetaObject::invokeMethod(item("microphoneBox"), "activated", Q_ARG(int, microphone));
-    }
     QStringList microphones() const
     {
         QStringList names;
@@ -214,7 +188,7 @@ private slots:
     }
 
     // The panel shows a failure on the microphone, to the pointer and to a screen reader.
-    void failuresShowOnTheRim()
+    void failuresAndTooltips()
     {
         QQuickItem *button = item("voiceButton");
         auto rim = [button] { return button->property("rimColor").value<QColor>(); };
@@ -252,12 +226,8 @@ private slots:
         QTRY_COMPARE(tooltip(), stop);
         clickItem(button);
         QTRY_VERIFY(!rig->state.isRecording());
-    }
 
-    // Wherever the panel (hardly more than its buttons) is, each button's tooltip
-    // is whole on the screen and leaves the buttons in sight.
-    void tooltipsStayOnScreen()
-    {
+        // Wherever the panel (hardly more than its buttons) is, tooltips are whole and leave it in sight.
         const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
         const char *const buttons[] = { "voiceButton", "providerButton", "flagButton" };
         for (const QPoint corner : { QPoint(screen.left(), screen.center().y()),
@@ -269,19 +239,19 @@ private slots:
                 all |= QRect(item(name)->mapToScene(QPointF(0, 0)).toPoint(), item(name)->size().toSize());
             QVERIFY(all.width() >= window->width() - 24 && all.height() >= window->height() - 24);
             for (const char *name : buttons) {
-                auto *tip = item(name)->findChild<QQuickWindow *>("hoverTip");
-                QVERIFY(tip && !tip->property("text").toString().isEmpty());
-                QVERIFY(QMetaObject::invokeMethod(tip, "reveal"));
-                QVERIFY(QTest::qWaitForWindowExposed(tip));
-                QCOMPARE(screen.intersected(tip->geometry()), tip->geometry());
-                QVERIFY2(!tip->geometry().intersects(window->geometry()), name);
-                QMetaObject::invokeMethod(tip, "dismiss");
-                QTRY_VERIFY(!tip->isVisible());
+                auto *hover = item(name)->findChild<QQuickWindow *>("hoverTip");
+                QVERIFY(hover && !hover->property("text").toString().isEmpty());
+                QVERIFY(QMetaObject::invokeMethod(hover, "reveal"));
+                QVERIFY(QTest::qWaitForWindowExposed(hover));
+                QCOMPARE(screen.intersected(hover->geometry()), hover->geometry());
+                QVERIFY2(!hover->geometry().intersects(window->geometry()), name);
+                QMetaObject::invokeMethod(hover, "dismiss");
+                QTRY_VERIFY(!hover->isVisible());
             }
         }
     }
 
-    void pickerMarksWhatCannotBeRecognised()
+    void pickerMarksWhatCannotBeRecognisedAndWorksByKeyboard()
     {
         ScriptedHttpServer http;
         http.fallback
@@ -290,8 +260,7 @@ private slots:
         QQuickItem *flag = item("flagButton");
         QVERIFY(clickItem(flag));
         QTRY_VERIFY(picker() && picker()->isVisible());
-        // Opening the picker asks the server again.
-        QTRY_COMPARE(http.requests.size(), 1);
+        QTRY_COMPARE(http.requests.size(), 1); // opening it asks the server again
         QTRY_COMPARE(rig->availability.server(), LanguageAvailability::Server::reachable);
 
         auto firstRow = [this](const QString &search) -> QQuickItem * {
@@ -318,11 +287,8 @@ private slots:
         QCOMPARE(rig->recognizer.calls.last(), QStringLiteral("language:fr-FR"));
         QTRY_COMPARE(
             flag->property("tooltip").toString(), QStringLiteral("Select language: French (France)"));
-    }
 
-    // The tray's "Choose Language…" opens the picker with its search focused; keys do the rest.
-    void pickerByKeyboard()
-    {
+        // The tray's "Choose Language…" opens the picker with its search focused; keys do the rest.
         const int down = Qt::Key_Down, up = Qt::Key_Up, enter = Qt::Key_Return, escape = Qt::Key_Escape;
         const struct {
             QString typed;
@@ -351,8 +317,7 @@ private slots:
         }
     }
 
-    // A language is found by any name a user may know it by, or a code; the
-    // picker goes beside the panel on the panel's own screen, and so do the settings.
+    // A language is found by any name a user may know it by, or a code; popups go beside the panel.
     void languagesByAnyNameAndPlacements()
     {
         const QList<QPair<QString, QString>> searches { { "German", "de-DE" }, { "Deutsch", "de-DE" },
@@ -402,8 +367,7 @@ private slots:
         QCOMPARE(names, translatableLanguageNames());
     }
 
-    // The Speech section over a real sound server, in a Tellwind run from a
-    // build folder: its login switch cannot be turned on, and says why.
+    // Speech over a real sound server, run from a build folder: the login switch says why it is off.
     void speechSectionTestsTheServerAndChoosesTheMicrophone()
     {
         PrivatePulseAudio pulse({ "module-null-source source_name=studio description='Studio Microphone'" });
@@ -429,8 +393,7 @@ private slots:
         QQuickItem *box = f.item("microphoneBox");
         QVERIFY(box && box->mapToScene(QPointF(0, box->height())).y() <= window->height());
 
-        // An unusable address is refused with the reason, the one in use stays and
-        // Test asks nothing; a usable one is kept as typed, less spaces.
+        // An unusable address is refused with the reason (Test asks nothing); a usable one is kept.
         const QString old = QStringLiteral("http://10.1.2.3:8750");
         const char *scheme = "must start with http:// or https://", *host = "server's name or IP address";
         const QList<QPair<QString, const char *>> addresses { { "nonsense address", scheme },
@@ -470,7 +433,8 @@ private slots:
         QTRY_COMPARE(f.microphones().size(), 3);
         QCOMPARE(f.microphones().first(), QString("System default"));
         const int studio = int(f.microphones().indexOf("Studio Microphone"));
-        QVERIFY2(studio > 0 && f.choose(studio), qPrintable(f.microphones().join(", ")));
+        QVERIFY2(studio > 0 && QMetaObject::invokeMethod(box, "activated", Q_ARG(int, studio)),
+            qPrintable(f.microphones().join(", ")));
         QCOMPARE(f.stored(SpeechSettings::microphoneKey), QString("studio"));
         const std::unique_ptr<AudioEngine> engine = PulseAudioEngine::factory()();
         QCOMPARE(static_cast<PulseAudioEngine *>(engine.get())->sourceName(), QString("studio"));
@@ -478,19 +442,17 @@ private slots:
         f.speech.setMicrophone("usb-headset");
         QTRY_VERIFY(f.text("microphoneNotice").contains("usb-headset"));
         QCOMPARE(box->property("displayText").toString(), QString("usb-headset"));
-        QVERIFY(f.choose(0));
+        QVERIFY(QMetaObject::invokeMethod(box, "activated", Q_ARG(int, 0)));
         QVERIFY(!Settings::contains(SpeechSettings::microphoneKey));
         QTRY_VERIFY(!f.item("microphoneNotice"));
     }
 
-    // The tray's entries say what they do now and show no key that could not
-    // reach them. "Settings…" opens one ordinary window, worked by keyboard or
-    // mouse, made afresh once closed, and opened beside a loaded panel.
+    // The tray's entries say what they do now, with no key that could not reach them;
+    // "Settings…" opens one ordinary window, worked by keyboard or mouse, beside the panel.
     void fromTheTrayThroughEveryTab()
     {
         Fixture f;
-        AppState &state = rig->state;
-        AppDelegate delegate { state, rig->typing, *rig->windowSystem,
+        AppDelegate delegate { rig->state, rig->typing, *rig->windowSystem,
             AppDelegate::Services { f.auth, f.launchAtLogin, f.hotkey, f.menuBar, &f.settings } };
         delegate.applicationDidFinishLaunching();
         QVERIFY(f.statusBar->item && f.statusBar->item->menu);
@@ -504,7 +466,7 @@ private slots:
             (QStringList {
                 "Start Dictation", "", "Show Panel", "Choose Language…", "Settings…", "", "Quit Tellwind" }));
         for (const char *first : { "Stop Dictation", "Start Dictation" }) {
-            state.toggleFromPanel();
+            rig->state.toggleFromPanel();
             QTRY_COMPARE(entries().first(), QString(first));
         }
         // The tray's item makes its menu anew.
@@ -520,8 +482,7 @@ private slots:
         QCOMPARE(window->flags() & (Qt::WindowType_Mask | Qt::FramelessWindowHint), Qt::Window);
         QCOMPARE(openSettings(), window);
 
-        // Tab walks the tabs, then the page in reading order (the Speech section
-        // first); Space and Enter flip a switch; Ctrl+(Shift+)Tab goes round the tabs.
+        // Tab walks the tabs, then the page (Speech first); Space, Enter flip; Ctrl+Tab goes round.
         auto press = [&window](Qt::Key key, Qt::KeyboardModifiers modifiers = {}) {
             QTest::keyClick(window, key, modifiers);
         };
@@ -628,9 +589,7 @@ private slots:
         QVERIFY(alerts.shown.first().informativeText.contains(Settings::filePath()));
     }
 
-    // A first launch by keyboard: Enter walks on from each page's focused main
-    // button, Tab reaches Back, Space presses. Titles in sentence case, the
-    // shortcut in use, and only the last page's switch registers the login item.
+    // A first launch by keyboard; only the last page's switch registers the login item.
     void walkthroughByTheKeyboard()
     {
         for (const bool startAtLogin : { true, false }) { // as offered, or switched off
@@ -672,8 +631,7 @@ private slots:
                 QVERIFY(keyTo(window, "launchAtLoginToggleSwitch") && press(Qt::Key_Space));
                 QVERIFY(!f.isOn("launchAtLoginToggle") && keyTo(window, "finishButton"));
             }
-            // A permission granted meanwhile shows.
-            f.trusted = true;
+            f.trusted = true; // granted meanwhile, which shows
             QTRY_COMPARE(f.text("pageTitle"), QString("Typing is ready"));
             QVERIFY(f.autostart->calls.isEmpty());
             QTest::keyClick(window, Qt::Key_Return);
@@ -716,8 +674,7 @@ private slots:
         QTRY_COMPARE(badge->pos(), QPoint(560, 440));
         QCOMPARE(QProcess::execute("xdotool", { "mousemove", "576", "456", "click", "1" }), 0);
         QTRY_COMPARE(target.presses, 1);
-        // Hidden, nothing polls while idle.
-        service.hide();
+        service.hide(); // and nothing polls while idle
         QVERIFY(!badge->isVisible() && !service.isTracking());
     }
 };
