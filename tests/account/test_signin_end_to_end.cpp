@@ -140,8 +140,7 @@ private slots:
             { log("tellwind.log"), log("others.log"), server.logLines().join('\n').toUtf8() })
             QVERIFY2(!text.contains(token.toLatin1()), text.constData());
 
-        // The token where an earlier version left it moves into the keyring at the
-        // next start; the server is down, so the session stays and the log says why.
+        // An old version's token moves into the keyring; with the server down the session stays.
         QVERIFY(stopAll());
         server.stop();
         QProcess::execute("secret-tool", { "clear", "server", "Tellwind", "user", "com.tellwind.authToken" });

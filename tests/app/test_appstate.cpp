@@ -1,6 +1,5 @@
-// The dictation controller on a fake recognizer, typing through the real service
-// into a fake field whose window focus the test moves; and the program's start
-// from a command line, a server that comes up late, and a quit mid-typing.
+// The dictation controller on a fake recognizer, typing through the real service into a fake
+// field; and the program's start from a command line, a late server, and a quit mid-typing.
 
 #include "app/AppState.h"
 #include "app/CommandLine.h"

@@ -307,7 +307,6 @@ private slots:
             for (const QChar character : typed)
                 QTest::keyClick(picker(), character.toLatin1());
             QTRY_COMPARE(pickerItem("searchField")->property("text").toString(), typed);
-            // An empty list says so.
             QTRY_COMPARE(pickerItem("noMatch")->isVisible(), LanguageCatalog::filtered(typed).isEmpty());
             for (int key : keys)
                 QTest::keyClick(picker(), Qt::Key(key));
@@ -447,8 +446,7 @@ private slots:
         QTRY_VERIFY(!f.item("microphoneNotice"));
     }
 
-    // The tray's entries say what they do now, with no key that could not reach them;
-    // "Settings…" opens one ordinary window, worked by keyboard or mouse, beside the panel.
+    // The tray's entries say what they do now; "Settings…" opens one ordinary window beside the panel.
     void fromTheTrayThroughEveryTab()
     {
         Fixture f;
@@ -577,7 +575,6 @@ private slots:
         // A file where the folder belongs: nobody, root included, can write there.
         QVERIFY(QFile(folder).open(QIODevice::WriteOnly));
         auto unblock = qScopeGuard([folder] { QFile::remove(folder); });
-        // A sign-in writes the user and the token.
         QVERIFY(!Settings::setString(AuthManager::userKey, QStringLiteral("{}")));
         QVERIFY(!Settings::setString(AuthManager::tokenKey, QStringLiteral("token-1")));
         QVERIFY(alerts.shown.isEmpty()); // not from inside the write
