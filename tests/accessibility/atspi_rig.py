@@ -1,6 +1,5 @@
-"""Tellwind as a screen reader meets it, read and pressed over AT-SPI: the
-accessibility bus, a tray host (a StatusNotifierWatcher whose menus are read
-over com.canonical.dbusmenu) and each program run on the harness's session bus."""
+"""Tellwind as a screen reader meets it over AT-SPI, with a tray host whose
+menus are read over com.canonical.dbusmenu, on the harness's session bus."""
 
 import os
 import signal
@@ -127,9 +126,8 @@ class Tellwind:
         config = os.path.join(self.dir.name, "config")
         os.makedirs(os.path.join(config, "Tellwind"))
         # The harness's PulseAudio finds its cookie under the old folder.
-        env["PULSE_COOKIE"] = os.path.join(env.get("XDG_CONFIG_HOME", ""), "pulse", "cookie")
-        env["XDG_CONFIG_HOME"] = config
-        env.update(QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", QT_ACCESSIBILITY="1", LANGUAGE="en")
+        env.update(PULSE_COOKIE=os.path.join(env.get("XDG_CONFIG_HOME", ""), "pulse", "cookie"), XDG_CONFIG_HOME=config,
+                   QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", QT_ACCESSIBILITY="1", LANGUAGE="en")
         if language:
             env.update(LANG=language, LC_ALL=language, LANGUAGE=language.split("_")[0])
         self.settings_file = os.path.join(config, "Tellwind", "Tellwind.conf")
@@ -182,7 +180,7 @@ class Tellwind:
 
 
 def children(node):
-    return [child for child in (node.getChildAtIndex(i) for i in range(node.childCount)) if child is not None]
+    return [child for child in map(node.getChildAtIndex, range(node.childCount)) if child is not None]
 
 
 def has_state(node, state):
@@ -193,8 +191,7 @@ def descendants(root, predicate):
     """Every showing object under `root` that `predicate` accepts, in reading order."""
     found = []
     for child in children(root):
-        if predicate(child) and has_state(child, pyatspi.STATE_SHOWING):
-            found.append(child)
+        found += [child] if predicate(child) and has_state(child, pyatspi.STATE_SHOWING) else []
         found += descendants(child, predicate)
     return found
 

@@ -1,6 +1,5 @@
 #!/usr/bin/python3
-"""Everything a mouse user can do in Tellwind's own windows (panel, language picker, walk-through,
-settings), done by a screen reader, in English and in German:
+"""What a mouse user can do in Tellwind's own windows, done by a screen reader, in English and German:
     tests/harness.sh /usr/bin/python3 tests/accessibility/test_accessibility.py [Class]"""
 
 import os
@@ -27,15 +26,12 @@ def tearDownModule():
     bus.stop()
 
 
-def type_text(text):
-    """Replaces what the focused field holds, typed on the keyboard."""
+def type_text(text):  # into the focused field, in place of what it holds
     subprocess.run(["xdotool", "key", "--clearmodifiers", "ctrl+a", "BackSpace"], check=True)
     subprocess.run(["xdotool", "type", "--delay", "20", text], check=True)
 
 
-class Run(unittest.TestCase):
-    """One program run per test, stopped whatever the outcome."""
-
+class Run(unittest.TestCase):  # one program run per test, stopped whatever the outcome
     settings = {"hasCompletedOnboarding": "true"}
     language = None
 

@@ -1,6 +1,5 @@
-// Fuzzes what arrives from outside on the sign-in path: callback links (from
-// any web page or local process) and account records (from the server or an
-// edited settings file).
+// Fuzzes what arrives from outside on the sign-in path: callback links (from any
+// page or process) and account records (from the server or an edited settings file).
 #include "account/AuthManager.h"
 #include "account/LogRedaction.h"
 #include "account/User.h"
@@ -22,9 +21,7 @@ static void checkCallback(const QUrl &url)
         const QString &token = *request.token;
         check(AuthManager::isAcceptableToken(token) && token.size() <= AuthManager::maximumTokenLength);
         check(!token.contains(QLatin1Char('\r')) && !token.contains(QLatin1Char('\n')));
-        // A token that stands out from the rest of the link never shows in a
-        // log line. A path or fragment may spell the same characters; that
-        // text is theirs, not the token's.
+        // A token that stands out from the link never shows in a log line (a path may spell it too).
         const QString outsideQuery = url.adjusted(QUrl::RemoveQuery).toString();
         if (token.size() >= 12 && url.toString().count(token) == 1 && !outsideQuery.contains(token))
             check(!redactedUrlText(url).contains(token));

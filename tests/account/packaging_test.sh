@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
-# What a real user needs for sign-in to come back to the program: the
-# installed desktop entry naming the tellwind:// handler and the icon, and the
-# per-user registration that `make run` does for a build.
+# What sign-in needs to come back to the program: the installed desktop entry
+# naming the tellwind:// handler and icon, and the registration `make run` does.
 set -eu
 build=${TELLWIND_BUILD_DIR:?}
 work=$(mktemp -d)
@@ -17,9 +16,8 @@ has "$entry" 'Exec=tellwind %u'
 has "$entry" 'MimeType=x-scheme-handler/tellwind;'
 has "$entry" 'Icon=tellwind'
 
-# The program checks a user's own speech model with the installed probe, found
-# from bin/ as ../libexec/tellwind; the probe accepts Debian's model and turns
-# down a damaged one.
+# The installed model probe, found from bin/ as ../libexec/tellwind, accepts
+# Debian's model and turns down a damaged one.
 probe="$work/prefix/bin/../libexec/tellwind/tellwind-model-probe"
 [ -x "$probe" ] || fail "model probe not installed"
 model=/usr/share/pocketsphinx/model/en-us
@@ -28,8 +26,7 @@ mkdir "$work/damaged" && echo "not a model" >"$work/damaged/mdef"
 ! "$probe" "$work/damaged" "$model/en-us.lm.bin" "$model/cmudict-en-us.dict" 2>/dev/null ||
     fail "probe accepts a damaged model"
 
-# Registration for the current user: a plain build path goes in as it is, one
-# that needs quoting is quoted.
+# Registration for the current user: a build path that needs quoting is quoted.
 export XDG_DATA_HOME="$work/data" XDG_CONFIG_HOME="$work/config"
 user_entry="$XDG_DATA_HOME/applications/tellwind.desktop"
 "${TELLWIND_SOURCE_DIR:?}/scripts/register-desktop-entry.sh" "$build"

@@ -1,7 +1,5 @@
-// The whole sign-in road with the real programs: tellwind-server on loopback,
-// a running tellwind, and a second `tellwind tellwind://callback?token=…` as
-// the desktop starts it when the browser opens the link. The session token
-// goes to a real keyring (GNOME Keyring's secret service on the test bus).
+// The whole sign-in road: tellwind-server, a running tellwind, a second `tellwind
+// tellwind://callback?token=…` as the browser starts it, and GNOME Keyring on the test bus.
 #include "account/User.h"
 #include "support/RawHttp.h"
 #include "support/ServerProcess.h"
@@ -72,10 +70,9 @@ private slots:
         m_keyring.waitForFinished(5000);
     }
 
-    void callbackLinkSignsInTheRunningProgram()
+    void callbackLinkSignsInTheRunningProgramAndTheNextStartChecks()
     {
-        // The programs get their own settings and data; the bus, display and
-        // sound server are the harness's.
+        // Settings and data of their own; the bus, display and sound server are the harness's.
         qputenv("XDG_CONFIG_HOME", m_dir.filePath("config").toUtf8());
         qputenv("XDG_DATA_HOME", m_dir.filePath("data").toUtf8());
 
@@ -113,12 +110,11 @@ private slots:
 
         // A keyring as a desktop login leaves it: running and unlocked.
         QVERIFY(!keyringServes());
-        QProcessEnvironment keyringEnvironment = QProcessEnvironment::systemEnvironment();
-        keyringEnvironment.insert("HOME", m_dir.filePath("keyring-home"));
-        keyringEnvironment.insert("XDG_DATA_HOME", m_dir.filePath("keyring-home/data"));
-        m_keyring.setProcessEnvironment(keyringEnvironment);
         m_keyring.setStandardOutputFile(m_dir.filePath("keyring.log"));
-        m_keyring.start("gnome-keyring-daemon", { "--foreground", "--unlock", "--components=secrets" });
+        m_keyring.start("env",
+            { "HOME=" + m_dir.filePath("keyring-home"),
+                "XDG_DATA_HOME=" + m_dir.filePath("keyring-home/data"), "gnome-keyring-daemon",
+                "--foreground", "--unlock", "--components=secrets" });
         m_keyring.write("keyring password");
         m_keyring.closeWriteChannel();
         QVERIFY2(QTest::qWaitFor(keyringServes, 20000), log("keyring.log").constData());
@@ -143,16 +139,10 @@ private slots:
         for (const QByteArray &text :
             { log("tellwind.log"), log("others.log"), server.logLines().join('\n').toUtf8() })
             QVERIFY2(!text.contains(token.toLatin1()), text.constData());
-    }
 
-    void nextStartChecksTheSession()
-    {
+        // An old version's token moves into the keyring; with the server down the session stays.
         QVERIFY(stopAll());
-        const QString token = keyringToken();
-        QVERIFY(!token.isEmpty());
-        // As an earlier version left it: the token in the settings file. At
-        // the next start it moves into the keyring; the server is down, so
-        // the session stays and the log says why.
+        server.stop();
         QProcess::execute("secret-tool", { "clear", "server", "Tellwind", "user", "com.tellwind.authToken" });
         QVERIFY(keyringToken().isEmpty());
         QSettings(settingsPath(), QSettings::IniFormat).setValue("com.tellwind.authToken", token);
@@ -163,9 +153,9 @@ private slots:
         QVERIFY(stopAll());
 
         // A server that does not know the session: signed out, both keys gone.
-        ServerProcess server;
-        server.listen = QUrl(setting("serverBaseURL").toString()).authority();
-        QVERIFY(server.start());
+        ServerProcess fresh;
+        fresh.listen = QUrl(setting("serverBaseURL").toString()).authority();
+        QVERIFY(fresh.start());
         start("next.log");
         QVERIFY(QTest::qWaitFor(
             [&] { return keyringToken().isEmpty() && !setting("com.tellwind.user").isValid(); }, 20000));

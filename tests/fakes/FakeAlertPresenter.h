@@ -4,8 +4,7 @@
 
 #include <QList>
 
-// Records every alert and answers it without showing anything: from `answers`
-// in order (1000 = first button), then as dismissed (the last button).
+// Records every alert and answers from `answers`, then as dismissed (the last button).
 class FakeAlertPresenter : public AlertPresenter
 {
 public:

@@ -4,8 +4,7 @@
 
 #include <QStringList>
 
-// A login-item registry in memory that records each change asked of it and
-// can be told to refuse registrations.
+// A login-item registry in memory that records changes and may refuse registrations.
 class FakeAutostartStore : public AutostartStore
 {
 public:

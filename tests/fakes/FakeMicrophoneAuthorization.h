@@ -2,8 +2,7 @@
 
 #include "platform/MicrophoneAuthorization.h"
 
-// Answers with `status`; a request grants or refuses as `grantsOnRequest` says
-// and, like a user's answer, settles the status.
+// Answers with `status`; a request grants as `grantsOnRequest` says and settles it.
 class FakeMicrophoneAuthorization : public MicrophoneAuthorization
 {
 public:

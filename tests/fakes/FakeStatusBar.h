@@ -23,10 +23,9 @@ public:
         void setClickHandler(std::function<void(Click)>) override { }
     };
 
-    bool available = true;
     Item *item = nullptr; // the item shown now
 
-    bool isAvailable() const override { return available; }
+    bool isAvailable() const override { return true; }
     std::unique_ptr<StatusItem> statusItem() override
     {
         return std::unique_ptr<StatusItem>(item = new Item(*this));

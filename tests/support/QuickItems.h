@@ -17,11 +17,6 @@ inline QQuickItem *findVisibleItem(QQuickItem *root, const QString &name)
     return nullptr;
 }
 
-inline QQuickItem *findVisibleItem(QQuickWindow *window, const QString &name)
-{
-    return window ? findVisibleItem(window->contentItem(), name) : nullptr;
-}
-
 inline QString itemText(QQuickItem *item)
 {
     return item ? item->property("text").toString() : QStringLiteral("<absent>");
