@@ -6,6 +6,7 @@
 #include <QJsonObject>
 #include <QList>
 #include <QPair>
+#include <QScopeGuard>
 #include <QTcpSocket>
 #include <QTest>
 
@@ -139,4 +140,13 @@ inline QByteArray formBody(const QList<QPair<QByteArray, QByteArray>> &fields)
     for (const auto &[name, value] : fields)
         pairs.append(name.toPercentEncoding() + '=' + value.toPercentEncoding());
     return pairs.join('&');
+}
+
+// Names the row of a table that a failed check was at.
+inline auto rowGuard(const QByteArray &row)
+{
+    return qScopeGuard([row] {
+        if (QTest::currentTestFailed())
+            qWarning("in the row '%s'", row.constData());
+    });
 }
