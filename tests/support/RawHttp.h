@@ -134,6 +134,12 @@ inline HttpMessage rawRequest(quint16 port, const QByteArray &method, const QByt
     return RawExchange(port, httpRequest(method, target, body, headers)).wait();
 }
 
+// What the server answers when it refuses.
+inline QJsonObject errorJson(const QString &text)
+{
+    return { { "type", "error" }, { "error", text } };
+}
+
 inline QByteArray formBody(const QList<QPair<QByteArray, QByteArray>> &fields)
 {
     QByteArrayList pairs;

@@ -120,10 +120,6 @@ inline QJsonObject transcriptJson(const QString &text)
 {
     return { { "type", "transcript" }, { "text", text }, { "isFinal", true } };
 }
-inline QJsonObject errorJson(const QString &text)
-{
-    return { { "type", "error" }, { "error", text } };
-}
 
 // Speech to send it: flite's 16 kHz voice as raw s16le samples.
 inline QByteArray spokenPcm(const QString &text)
