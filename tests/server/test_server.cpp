@@ -42,20 +42,17 @@ std::vector<std::unique_ptr<RawExchange>> exchanges(int count, quint16 port, con
 // means are cut short as by an interrupted download: the engine cannot load it.
 bool englishModelAs(const QDir &models, const QString &code, bool damaged = false)
 {
-    const QString acoustic = models.filePath(code + "/acoustic-model");
-    bool made = models.mkpath(code)
+    const QString acoustic = models.filePath(code + "/acoustic-model/"), source = debianModel + "/en-us/";
+    bool made = models.mkpath(acoustic)
         && QFile::link(debianModel + "/en-us.lm.bin", models.filePath(code + "/language.lm.bin"))
         && QFile::link(debianModel + "/cmudict-en-us.dict", models.filePath(code + "/words.dict"));
-    if (!damaged)
-        return made && QFile::link(debianModel + "/en-us", acoustic);
-    made = made && models.mkpath(code + "/acoustic-model");
-    for (const QString &name : QDir(debianModel + "/en-us").entryList(QDir::Files))
-        made = made
-            && (name == QLatin1String("means")
-                || QFile::link(debianModel + "/en-us/" + name, acoustic + '/' + name));
-    QFile means(debianModel + "/en-us/means"), cut(acoustic + "/means");
-    return made && means.open(QIODevice::ReadOnly) && cut.open(QIODevice::WriteOnly)
-        && cut.write(means.read(1000)) == 1000;
+    for (const QString &name : QDir(source).entryList(QDir::Files))
+        made = made && QFile::link(source + name, acoustic + name);
+    QFile means(source + "means"), cut(acoustic + "means");
+    return made
+        && (!damaged
+            || (cut.remove() && means.open(QIODevice::ReadOnly) && cut.open(QIODevice::WriteOnly)
+                && cut.write(means.read(1000)) == 1000));
 }
 
 // A recognisable, non-silent body: a ramp, so that a shifted or cut copy shows.

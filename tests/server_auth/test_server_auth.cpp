@@ -1,9 +1,7 @@
 // Accounts and sign-in on one server and on two replicas sharing a database:
 // tokens, guessing, forged forms, sessions that must end, and older schemas.
 #include "AccountOptions.h"
-#include "AccountStore.h"
 #include "AuthEndpoints.h"
-#include "PasswordHasher.h"
 #include "support/RawHttp.h"
 
 #include <QCryptographicHash>
@@ -282,34 +280,55 @@ private Q_SLOTS:
         QCOMPARE(rig.status(firstToken), 401);
     }
 
-    void formsFromElsewhereAreRefused()
+    // Forms from elsewhere are refused. Cookies carry Secure when the server is reached over https: by its
+    // public origin, or by the word of the proxy in front of it.
+    void formsFromElsewhereAreRefusedAndCookiesSecureBehindHttps()
     {
-        using Row
-            = std::tuple<const char *, bool, bool, QByteArray, int>; // sends token, cookie; header; status
-        for (const auto &[name, sendToken, sendCookie, header, status] :
-            std::initializer_list<Row> { { "from the page", true, true, {}, 303 },
-                { "no token", false, true, {}, 403 }, { "token without its cookie", true, false, {}, 403 },
-                { "another site", true, true, "Origin: https://evil.example", 403 },
-                { "cross-site fetch", true, true, "Sec-Fetch-Site: cross-site", 403 },
-                // A sibling host (another user's page under the same domain) is no origin of ours.
-                { "same-site fetch", true, true, "Sec-Fetch-Site: same-site", 403 },
-                { "same-origin fetch", true, true, "Sec-Fetch-Site: same-origin", 303 },
-                { "own origin", true, true, "Host: 127.0.0.1:8080\r\nOrigin: http://127.0.0.1:8080", 303 },
-                { "another port", true, true, "Host: 127.0.0.1:8080\r\nOrigin: http://127.0.0.1:9090",
-                    403 } }) {
-            const auto row = rowGuard(name);
+        const struct {
+            const char *name;
+            QByteArray header;
+            int status = 303;
+            bool sendToken = true, sendCookie = true;
+            const char *origin = "";
+            bool trustProxy = false, secure = false;
+        } rows[] = {
+            { "from the page", {} },
+            { "no token", {}, 403, false },
+            { "token without its cookie", {}, 403, true, false },
+            { "another site", "Origin: https://evil.example", 403 },
+            { "cross-site fetch", "Sec-Fetch-Site: cross-site", 403 },
+            // A sibling host (another user's page under the same domain) is no origin of ours.
+            { "same-site fetch", "Sec-Fetch-Site: same-site", 403 },
+            { "same-origin fetch", "Sec-Fetch-Site: same-origin" },
+            { "own origin", "Host: 127.0.0.1:8080\r\nOrigin: http://127.0.0.1:8080" },
+            { "another port", "Host: 127.0.0.1:8080\r\nOrigin: http://127.0.0.1:9090", 403 },
+            { "https by the public origin", {}, 303, true, true, "https://speech.example", false, true },
+            { "https by the proxy", "X-Forwarded-Proto: https", 303, true, true, "", true, true },
+            { "https by anyone's word", "X-Forwarded-Proto: https" },
+        };
+        for (const auto &row : rows) {
+            const auto guard = rowGuard(row.name);
             Rig rig;
+            rig.first.endpoints->setPublicOrigin(QUrl(row.origin));
+            if (row.trustProxy)
+                rig.first.endpoints->setTrustedProxies(loopbackProxy);
             Browser browser { rig.first.port };
-            const HttpMessage page = browser.get("/auth/login");
+            const HttpMessage page = browser.send("GET", "/auth/login", {}, { row.header });
             const QByteArray token = browser.cookies.value(AuthEndpoints::csrfCookieName);
             QVERIFY(page.body.contains("name=\"csrf\" value=\"" + token + "\""));
-            if (!sendCookie)
+            if (!row.sendCookie)
                 browser.cookies.clear();
             const HttpMessage reply = browser.send("POST", "/auth/login",
-                form("signin", "ada@example.com") + "&csrf=" + (sendToken ? token : QByteArray()),
-                { formType, header });
-            QCOMPARE(reply.status, status);
-            QCOMPARE(!tokenFrom(reply).isEmpty(), status == 303);
+                form("signin", "ada@example.com") + "&csrf=" + (row.sendToken ? token : QByteArray()),
+                { formType, row.header });
+            QCOMPARE(reply.status, row.status);
+            QCOMPARE(!tokenFrom(reply).isEmpty(), row.status == 303);
+            for (const HttpMessage &cookied : { page, reply }) {
+                if (cookied.status != 403) {
+                    QVERIFY(!cookied.header("Set-Cookie").isEmpty());
+                    QCOMPARE(cookied.header("Set-Cookie").endsWith("; Secure"), row.secure);
+                }
+            }
         }
     }
 
@@ -383,32 +402,6 @@ private Q_SLOTS:
                     { "X-Forwarded-For: "
                         + (i < 5 ? "198.51.100." + QByteArray::number(i) : "203.0.113.9") });
                 QCOMPARE(reply.status, i < 5 ? 401 : 303);
-            }
-        }
-    }
-
-    // Cookies carry Secure when the server is reached over https: by its public origin, or by the word of
-    // the proxy in front of it.
-    void cookiesAreSecureBehindHttps()
-    {
-        using Row = std::tuple<const char *, bool, QByteArray, bool>; // origin, trust proxy, header, secure
-        for (const auto &[origin, trustProxy, header, secure] :
-            std::initializer_list<Row> { { "", false, {}, false },
-                { "https://speech.example", false, {}, true }, { "", true, "X-Forwarded-Proto: https", true },
-                { "", false, "X-Forwarded-Proto: https", false } }) { // anyone's word
-            const auto row = rowGuard(header + origin);
-            Rig rig;
-            rig.first.endpoints->setPublicOrigin(QUrl(origin));
-            if (trustProxy)
-                rig.first.endpoints->setTrustedProxies(loopbackProxy);
-            Browser browser { rig.first.port };
-            const HttpMessage page = browser.send("GET", "/auth/login", {}, { header });
-            const HttpMessage signedIn
-                = browser.post("/auth/login", form("signin", "ada@example.com"), { header });
-            QCOMPARE(signedIn.status, 303);
-            for (const HttpMessage &reply : { page, signedIn }) {
-                QVERIFY(!reply.header("Set-Cookie").isEmpty());
-                QCOMPARE(reply.header("Set-Cookie").endsWith("; Secure"), secure);
             }
         }
     }
