@@ -92,8 +92,7 @@ private Q_SLOTS:
                 stream.service.audioBuffer().append(spoken());
                 QTRY_COMPARE_WITH_TIMEOUT(stream.finished.count(), i + 1, 5000);
             }
-            // Typed so that a server refusing what browsers send cross-site takes it, and carrying the
-            // session of a signed-in user.
+            // Typed so that a server refusing cross-site browser requests takes it; the user's session.
             for (const auto &request : server.requests) {
                 QCOMPARE(request.header("Content-Type"), "application/octet-stream");
                 QCOMPARE(request.header("Authorization"), "Bearer session-4711");
@@ -165,8 +164,8 @@ private Q_SLOTS:
             QTest::qWait(100);
             QCOMPARE(server.requests.size(), size ? 1 : 0); // nothing said, nothing sent
             if (size) {
-                const QByteArray body = server.requests.first().body;
-                QCOMPARE(body, tail + QByteArray(qMax(size, SpeechService::minBufferSize) - size, '\0'));
+                QCOMPARE(server.requests.first().body,
+                    tail + QByteArray(qMax(size, SpeechService::minBufferSize) - size, '\0'));
                 QTRY_COMPARE(stream.service.transcribedText(), QStringLiteral("last words"));
             }
         }
@@ -203,8 +202,8 @@ private Q_SLOTS:
         }
         QCOMPARE(seen, (QStringList { "1:first", "1:first second", "2:third" }));
 
-        // A start does not wait for the last stream's reply, which goes to its own recording; a second stop
-        // is idle.
+        // A start does not wait for the last stream's reply, which goes to its recording; a second stop
+        // idles.
         server.fallback = transcript("late", 300);
         events.clear();
         QCoro::waitFor(service.startStreaming(3));
@@ -229,11 +228,8 @@ private Q_SLOTS:
     // stream and the padding.
     void segmentsAtPauses()
     {
-        const Bounds standard;
-        Bounds early;
-        early.interval = 500ms;
-        // A pause before the interval is passed by; the next one, reaching 200 ms at 4.1 s, is cut in its
-        // middle.
+        const Bounds standard, early { 500ms };
+        // A pause before the interval is passed by; the next, reaching 200 ms at 4.1 s, is cut in its middle.
         const QList<SpeechPart> twoPauses { silent(300), voiced(1700), silent(400), voiced(1500), silent(400),
             voiced(900) };
         const Shape atSecondPause { { 4000, 3200 }, { 1500, 900 } },

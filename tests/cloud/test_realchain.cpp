@@ -1,7 +1,6 @@
-// The whole chain with nothing faked: synthesized speech played into the harness's virtual microphone,
-// captured from PulseAudio, uploaded to a real tellwind-server and decoded by PocketSphinx; and Spanish
-// through the program on the harness's desktop and tellwind-server to a scripted OpenAI-compatible
-// upstream, typed into a GTK text field.
+// The whole chain, nothing faked: speech played into the harness's virtual microphone, captured from
+// PulseAudio, decoded by a real tellwind-server; and Spanish through the program on the harness's desktop
+// and tellwind-server to a scripted OpenAI-compatible upstream, typed into a GTK text field.
 #include "app/ProcessRig.h"
 #include "fakes/FakeAlertPresenter.h"
 #include "fakes/FakeWorkspace.h"
@@ -28,8 +27,7 @@ const QString target = QStringLiteral("TellwindUpstreamTarget");
 // The panel's controls, from its top-left corner.
 constexpr QPoint microphone { 45, 45 }, provider { 98, 28 }, flag { 98, 62 };
 
-// Waits, with the event loop running (the scripted upstream lives in it), until a line of `child` starts
-// with `text`.
+// Until a line of `child` starts with `text`, the event loop running (the scripted upstream lives in it).
 bool waitForLine(Child &child, const QString &text, int timeoutMs = 20000)
 {
     return QTest::qWaitFor([&] { return (u'\n' + child.log()).contains(u'\n' + text); }, timeoutMs);
@@ -79,9 +77,8 @@ private Q_SLOTS:
         QStandardPaths::setTestModeEnabled(true);
         if (qEnvironmentVariableIsEmpty("TELLWIND_HARNESS"))
             QSKIP("needs the harness's desktop and PulseAudio");
-        m_bus = std::make_unique<Child>(QProcessEnvironment::systemEnvironment());
-        m_bus->start(
-            QStringLiteral("dbus-daemon"), { "--session", "--nofork", "--nopidfile", "--print-address=1" });
+        m_bus = Child::start(QProcessEnvironment::systemEnvironment(), QStringLiteral("dbus-daemon"),
+            { "--session", "--nofork", "--nopidfile", "--print-address=1" });
         QVERIFY(m_bus->waitForLine(QStringLiteral("unix:")));
         m_environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), m_bus->lines().value(0));
         m_environment.insert(QStringLiteral("PULSE_COOKIE"),

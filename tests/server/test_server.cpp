@@ -23,7 +23,6 @@ const QByteArray silence(16000, '\0');
 const QByteArray upload = "/api/speech?sampleRate=16000";
 const QString debianModel = QStringLiteral("/usr/share/pocketsphinx/model/en-us");
 
-// Resident memory of a process, in KiB.
 qint64 residentKiB(qint64 pid)
 {
     QFile statm(QStringLiteral("/proc/%1/statm").arg(pid));
@@ -38,8 +37,8 @@ std::vector<std::unique_ptr<RawExchange>> exchanges(int count, quint16 port, con
     return all;
 }
 
-// Debian's US-English model under another code, by links to its files. When `damaged`, the acoustic model's
-// means are cut short as by an interrupted download: the engine cannot load it.
+// Debian's US-English model under another code, by links; `damaged` cuts its means short, as a broken
+// download would.
 bool englishModelAs(const QDir &models, const QString &code, bool damaged = false)
 {
     const QString acoustic = models.filePath(code + "/acoustic-model/"), source = debianModel + "/en-us/";
@@ -185,8 +184,7 @@ private Q_SLOTS:
         QCOMPARE(old.answersUntilClosed(), 1);
     }
 
-    // A third upload in flight is turned away at once (decodes run beside the event loop), until one is
-    // answered.
+    // A third upload in flight is turned away at once (decodes run beside the event loop) until one is done.
     void limitsUploadsInFlightPerClient()
     {
         const auto uploads = exchanges(2, m_defaults.port(), speechPost((m_speech + silence).repeated(4)));
@@ -296,8 +294,7 @@ print(json.dumps(out))
         QTRY_COMPARE(server.get("/healthz").status, 200);
     }
 
-    // Speech only for the signed-in, under one public name; the operations paths answer whatever name the
-    // monitoring knows the machine by.
+    // Speech only for the signed-in, under one public name; operations paths answer to any name.
     void servesSpeechToTheSignedInUnderItsPublicName()
     {
         const QByteArray email = "ada@example.com", password = "correct horse battery";
@@ -334,8 +331,7 @@ print(json.dumps(out))
         QCOMPARE(ask("GET", "/healthz", {}, {}, "10.0.0.8").status, 200);
     }
 
-    // A stop out of time still answers every upload it took (503 and a time to retry); the log stays JSON
-    // lines.
+    // A stop out of time still answers every upload it took (503, a time to retry); the log stays JSON.
     void answersEveryUploadWhenStopped()
     {
         ServerProcess server({ "--decoders", "1", "--max-uploads-per-client", "16", "--max-upload-seconds",
@@ -399,9 +395,8 @@ print(json.dumps(out))
             QVERIFY2(help.contains(option), option);
     }
 
-    // One model at most: asking for another language lets the least recently used one go, and each still
-    // decodes exactly. A damaged model, on which the engine would end the whole server, is an error for
-    // that language while the others are served.
+    // One model at most: another language lets the least recently used go, each still decodes exactly. A
+    // damaged model, on which the engine would end the server, is an error for that language alone.
     void loadsModelsOnDemandWithinTheBound()
     {
         QTemporaryDir folder;

@@ -1,5 +1,5 @@
-// Accounts and sign-in on one server and on two replicas sharing a database:
-// tokens, guessing, forged forms, sessions that must end, and older schemas.
+// Accounts and sign-in on one server and on replicas sharing a database: tokens, guessing, forged forms,
+// sessions that must end, and older schemas.
 #include "AccountOptions.h"
 #include "AuthEndpoints.h"
 #include "support/RawHttp.h"
@@ -82,8 +82,7 @@ const QList<QPair<QHostAddress, int>> loopbackProxy { { QHostAddress(QHostAddres
 const QByteArray formType = "Content-Type: application/x-www-form-urlencoded";
 const QByteArray password = "correct horse battery";
 
-// One server's sign-in half on a loopback port inside the test process; two on one TestDatabase are
-// replicas.
+// One server's sign-in half on loopback in the test process; two on one TestDatabase are replicas.
 struct AuthReplica {
     std::unique_ptr<AccountStore> store;
     std::unique_ptr<AuthEndpoints> endpoints;
@@ -256,9 +255,8 @@ private Q_SLOTS:
         QCOMPARE(file.permissions() & 0x0077, QFile::Permissions());
     }
 
-    // Signing out in the browser ends the program sessions of that sign-in ("Open Tellwind" on a page
-    // already signed in makes a further one); a token lasts thirty days, and not again if the clock goes
-    // back.
+    // Signing out in the browser ends the program sessions of that sign-in ("Open Tellwind" on a signed-in
+    // page makes a further one); a token lasts thirty days, and not again if the clock goes back.
     void sessionsEnd()
     {
         Rig rig;
@@ -388,8 +386,7 @@ private Q_SLOTS:
             for (const auto &guess : guesses)
                 ++statuses[guess->wait().status];
             const int checked = statuses.value(action == "create" ? 303 : 401);
-            // Wide open, the bound leaves room for a loaded machine that reads the guesses slower than it
-            // checks them.
+            // Wide open, the bound leaves room for a loaded machine reading guesses slower than it checks.
             QVERIFY2(
                 checked >= 1 && checked <= (maxFailures == 5 ? 5 : 10), qPrintable(QString::number(checked)));
             QCOMPARE(statuses.value(429), 20 - checked);
@@ -406,8 +403,7 @@ private Q_SLOTS:
         }
     }
 
-    // A success takes its attempt back; an unknown address costs a check too, lest timing tell accounts
-    // apart.
+    // A success takes its attempt back; an unknown address costs a check too, lest timing tell it apart.
     void eachSigninCostsOneCheckAndOnlyFailuresCount()
     {
         Rig rig;

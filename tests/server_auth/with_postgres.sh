@@ -35,6 +35,4 @@ chmod 755 "$work/start-cluster" "$work/stop-cluster"
 "$work/start-cluster" || { cat "$work/server.log" >&2; exit 1; }
 export TELLWIND_TEST_DATABASE="postgresql://postgres@localhost:5432/postgres?host=$work"
 export TELLWIND_TEST_DATABASE_DIR="$work"
-status=0
-"$@" || status=$?
-exit $status
+"$@"
