@@ -218,10 +218,11 @@ private Q_SLOTS:
         QCOMPARE(events.size(), 1);
         QCOMPARE(events.first().first().value<TranscriptEvent>().recording, quint64(3));
         QVERIFY(service.transcribedText().isEmpty());
-        // The new stream's audio is its own: the third's stop did not take it.
+        // The new stream's audio is its own: the third's stop did not take it...
         QCoro::waitFor(service.stopStreaming());
         QTRY_COMPARE(server.requests.size(), 6);
         QCOMPARE(server.requests[5].body.left(100), QByteArray(100, '\2'));
+        QCOMPARE(service.transcribedText(), QStringLiteral("late")); // nor closed it
     }
 
     // Fed at once or in chunks that split samples: the same uploads, which put together give back the
