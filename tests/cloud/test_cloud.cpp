@@ -1,5 +1,4 @@
-// Uploads from the speech service to the server: where they are cut, what is sent, how replies and
-// failures are told.
+// Uploads from the speech service: where they are cut, what is sent, how replies and failures are told.
 #include "speech/SpeechService.h"
 #include "speech/UploadSegmenter.h"
 #include "support/ScriptedHttpServer.h"

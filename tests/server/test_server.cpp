@@ -1,5 +1,4 @@
-// tellwind-server as a process: framing and refusals, limits per client, metrics, stopping, who may
-// dictate, local models and the upstream service.
+// tellwind-server as a process: framing, refusals, client limits, metrics, stops, access, models, upstream.
 #include "support/ScriptedHttpServer.h"
 #include "support/ServerProcess.h"
 

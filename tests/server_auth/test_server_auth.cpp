@@ -100,8 +100,7 @@ struct AuthReplica {
     }
 };
 
-// A browser as far as the sign-in pages care: it keeps their cookies and sends the form token the login
-// page handed it.
+// A browser as the sign-in pages see it: it keeps their cookies and sends the login page's form token.
 struct Browser {
     quint16 port;
     QMap<QByteArray, QByteArray> cookies = {};
@@ -165,8 +164,7 @@ QString signIn(Browser &browser)
     return tokenFrom(browser.post("/auth/login", form("signin", "ada@example.com")));
 }
 
-// A server, or two replicas, on one database holding Ada's account, on one clock that the test turns, so
-// that replicas see the same minute pass.
+// A server, or two replicas seeing one clock the test turns, on one database holding Ada's account.
 struct Rig {
     TestDatabase database;
     AuthReplica first { database };

@@ -55,8 +55,7 @@ struct HttpMessage {
     }
 };
 
-// A request as a client would write it; empty header lines are left out, and a Host line among `headers`
-// takes the place of the usual one.
+// A request as a client writes it, without empty header lines; a Host line in `headers` replaces the usual.
 inline QByteArray httpRequest(const QByteArray &method, const QByteArray &target, const QByteArray &body = {},
     const QList<QByteArray> &headers = {})
 {
