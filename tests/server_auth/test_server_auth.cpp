@@ -349,13 +349,18 @@ private Q_SLOTS:
             };
             for (int i = 0; i < 5; ++i)
                 QCOMPARE(attempt(i, "wrong password").status, 401);
+            // One check each, for an unknown address too, lest timing tell accounts apart.
+            QCOMPARE(replicas.first.endpoints->hasher().verifications()
+                    + replicas.second->endpoints->hasher().verifications(),
+                5);
             const HttpMessage refused = attempt(5, password);
             QCOMPARE(refused.status, 429);
             const int retryAfter = refused.header("Retry-After").toInt();
             QVERIFY2(retryAfter > 0 && retryAfter <= 60, refused.header("Retry-After"));
             QCOMPARE(attempt(6, password).status, 429); // through the other replica
             replicas.now = replicas.now.addSecs(retryAfter);
-            QCOMPARE(attempt(5, password).status, 303);
+            for (int i = 0; i < 6; ++i) // a success takes its attempt back
+                QCOMPARE(attempt(5, password).status, 303);
         }
     }
 
@@ -398,24 +403,6 @@ private Q_SLOTS:
                         + (i < 5 ? "198.51.100." + QByteArray::number(i) : "203.0.113.9") });
                 QCOMPARE(reply.status, i < 5 ? 401 : 303);
             }
-        }
-    }
-
-    // A success takes its attempt back; an unknown address costs a check too, lest timing tell it apart.
-    void eachSigninCostsOneCheckAndOnlyFailuresCount()
-    {
-        Rig rig;
-        const PasswordHasher &hasher = rig.first.endpoints->hasher();
-        for (int i = 0; i < 4; ++i) {
-            Browser browser { rig.first.port };
-            const int before = hasher.verifications();
-            const QByteArray email = i % 2 ? "nobody@example.com" : "ada@example.com";
-            QCOMPARE(browser.post("/auth/login", form("signin", email, "wrong password")).status, 401);
-            QCOMPARE(hasher.verifications(), before + 1);
-        }
-        for (int i = 0; i < 3; ++i) {
-            Browser browser { rig.first.port };
-            QVERIFY2(!signIn(browser).isEmpty(), qPrintable(QString::number(i)));
         }
     }
 
