@@ -89,9 +89,10 @@ struct AuthReplica {
     QHttpServer http;
     quint16 port = 0;
 
-    explicit AuthReplica(const TestDatabase &database)
+    AuthReplica(const TestDatabase &database, std::function<QDateTime()> clock)
         : store(database.store())
     {
+        store->setClock(std::move(clock));
         if (!store->open())
             return;
         endpoints = std::make_unique<AuthEndpoints>(*store);
@@ -166,19 +167,14 @@ QString signIn(Browser &browser)
 
 // A server, or two replicas seeing one clock the test turns, on one database holding Ada's account.
 struct Rig {
-    TestDatabase database;
-    AuthReplica first { database };
-    std::unique_ptr<AuthReplica> second;
     QDateTime now = QDateTime::currentDateTimeUtc();
+    TestDatabase database;
+    AuthReplica first { database, [this] { return now; } };
+    std::unique_ptr<AuthReplica> second;
 
     explicit Rig(bool replicated = false)
+        : second(replicated ? std::make_unique<AuthReplica>(database, [this] { return now; }) : nullptr)
     {
-        if (replicated)
-            second = std::make_unique<AuthReplica>(database);
-        for (AuthReplica *replica : { &first, second.get() }) {
-            if (replica)
-                replica->store->setClock([this] { return now; });
-        }
         first.store->createAccount("ada@example.com", password);
     }
     HttpMessage api(const QByteArray &path, const QString &token)
