@@ -1,4 +1,6 @@
+// Uploads from the speech service: where they are cut, what is sent, how replies and failures are told.
 #include "speech/SpeechService.h"
+#include "speech/UploadSegmenter.h"
 #include "support/ScriptedHttpServer.h"
 #include "support/SyntheticSpeech.h"
 
@@ -8,8 +10,9 @@
 
 using namespace std::chrono_literals;
 using Reply = ScriptedHttpServer::Reply;
-
-Q_DECLARE_METATYPE(Reply)
+using Bounds = UploadSegmenter::Bounds;
+// An upload as its length and the speech in it, in milliseconds.
+using Shape = QList<QPair<int, int>>;
 
 namespace
 {
@@ -20,8 +23,7 @@ Reply transcript(const QByteArray &text, int delayMs = 0)
         delayMs };
 }
 
-// One upload's worth for a loop that looks often: 1.1 s of speech, cut at the
-// pause after it once the 1.5 s minimum has gathered.
+// One upload for a loop that looks often: 1.1 s of speech, cut at the pause once the 1.5 s minimum is in.
 QByteArray spoken()
 {
     return syntheticSpeech({ silent(100), voiced(1100), silent(300) });
@@ -53,67 +55,59 @@ private Q_SLOTS:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
 
     // The middle of three uploads fails, the others still count; a passing failure is retried, a loss told.
-    void reportsEveryFailureAndKeepsStreaming_data()
+    void reportsEveryFailureAndKeepsStreaming()
     {
-        QTest::addColumn<QList<Reply>>("replies"); // to the middle upload
-        QTest::addColumn<QString>("baseUrl"); // null: the scripted server
-        QTest::addColumn<QString>("error"); // null: none published
-
         const Reply crashed { 500, R"({"type":"error","error":"Decoder crashed"})" };
         const Reply gateway { 502, "<html><body>Bad Gateway</body></html>", "text/html" };
         const Reply withheld = Reply::withheld();
-        const QString none;
-        QTest::newRow("500 three times") << QList { crashed, crashed, crashed } << none << "Decoder crashed";
-        QTest::newRow("500 once") << QList { crashed, transcript("middle") } << none << none;
-        QTest::newRow("502 from a proxy")
-            << QList { gateway, gateway, gateway } << none << "Server error: 502";
-        QTest::newRow("502 once") << QList<Reply> { { 502, R"({"type":"error","error":"Upstream failed"})" },
-            transcript("middle") } << none
-                                  << none;
-        QTest::newRow("no reply") << QList { withheld, withheld, withheld } << none
-                                  << "Network error: The request timed out.";
-        QTest::newRow("error in a reply")
-            << QList<Reply> { { 200, R"({"type":"error","error":"No model"})" } } << none << "No model";
-        QTest::newRow("refused") << QList<Reply> { { 400, R"({"type":"error","error":"Odd body length"})" } }
-                                 << none << "Odd body length";
-        // Whatever the server says, the user learns what to do about it.
-        QTest::newRow("sign-in needed")
-            << QList<Reply> { { 401, R"({"type":"error","error":"Unauthorized"})" } } << none
-            << "This server recognizes speech only for signed-in users. Sign in to Tellwind and try again.";
-        QTest::newRow("invalid URL") << QList<Reply> {} << "ftp://127.0.0.1"
-                                     << "Invalid server URL";
+        const struct {
+            const char *name;
+            QList<Reply> replies; // to the middle upload
+            QString baseUrl; // null: the scripted server
+            QString error; // null: none published
+        } rows[] = {
+            { "500 three times", { crashed, crashed, crashed }, {}, "Decoder crashed" },
+            { "500 once", { crashed, transcript("middle") }, {}, {} },
+            { "502 from a proxy", { gateway, gateway, gateway }, {}, "Server error: 502" },
+            { "502 once", { { 502, R"({"type":"error","error":"Upstream failed"})" }, transcript("middle") },
+                {}, {} },
+            { "no reply", { withheld, withheld, withheld }, {}, "Network error: The request timed out." },
+            { "error in a reply", { { 200, R"({"type":"error","error":"No model"})" } }, {}, "No model" },
+            { "refused", { { 400, R"({"type":"error","error":"Odd body length"})" } }, {},
+                "Odd body length" },
+            // Whatever the server says, the user learns what to do about it.
+            { "sign-in needed", { { 401, R"({"type":"error","error":"Unauthorized"})" } }, {},
+                "This server recognizes speech only for signed-in users. Sign in to Tellwind and try "
+                "again." },
+            { "invalid URL", {}, "ftp://127.0.0.1", "Invalid server URL" },
+        };
+        for (const auto &row : rows) {
+            const auto guard = rowGuard(row.name);
+            ScriptedHttpServer server;
+            server.script = QList { transcript("before") } + row.replies + QList { transcript("after") };
+            Stream stream(row.baseUrl.isNull() ? server.baseUrl() : row.baseUrl, 50ms, 300ms);
+            stream.service.setSessionTokenSource([] { return QStringLiteral("session-4711"); });
+            for (int i = 0; i < 3; ++i) {
+                stream.service.audioBuffer().append(spoken());
+                QTRY_COMPARE_WITH_TIMEOUT(stream.finished.count(), i + 1, 5000);
+            }
+            // Typed so that a server refusing cross-site browser requests takes it; the user's session.
+            for (const auto &request : server.requests) {
+                QCOMPARE(request.header("Content-Type"), "application/octet-stream");
+                QCOMPARE(request.header("Authorization"), "Bearer session-4711");
+            }
+            const QString &error = row.error;
+            QCOMPARE(stream.service.errorMessage(),
+                error.isNull() ? error : error + " (1.1 s of speech was lost)");
+            QCOMPARE(stream.service.errorMessage().isNull(), error.isNull());
+            QCOMPARE(stream.service.transcribedText(),
+                !row.baseUrl.isNull() ? QString()
+                    : error.isNull()  ? "before middle after"
+                                      : "before after");
+        }
     }
 
-    void reportsEveryFailureAndKeepsStreaming()
-    {
-        QFETCH(QList<Reply>, replies);
-        QFETCH(QString, baseUrl);
-        QFETCH(QString, error);
-        ScriptedHttpServer server;
-        server.script = QList { transcript("before") } + replies + QList { transcript("after") };
-        Stream stream(baseUrl.isNull() ? server.baseUrl() : baseUrl, 50ms, 300ms);
-        stream.service.setSessionTokenSource([] { return QStringLiteral("session-4711"); });
-        for (int i = 0; i < 3; ++i) {
-            stream.service.audioBuffer().append(spoken());
-            QTRY_COMPARE_WITH_TIMEOUT(stream.finished.count(), i + 1, 5000);
-        }
-        // Typed so that a server refusing what browsers send cross-site takes it,
-        // and carrying the session of a signed-in user.
-        for (const auto &request : server.requests) {
-            QCOMPARE(request.header("Content-Type"), "application/octet-stream");
-            QCOMPARE(request.header("Authorization"), "Bearer session-4711");
-        }
-        QCOMPARE(
-            stream.service.errorMessage(), error.isNull() ? error : error + " (1.1 s of speech was lost)");
-        QCOMPARE(stream.service.errorMessage().isNull(), error.isNull());
-        QCOMPARE(stream.service.transcribedText(),
-            !baseUrl.isNull()    ? QString()
-                : error.isNull() ? "before middle after"
-                                 : "before after");
-    }
-
-    // A server that keeps failing, through a whole dictation: each kind of
-    // failure is told once, counting the speech lost and not the silence.
+    // A server failing through a whole dictation: each kind of failure told once, counting lost speech only.
     void tellsEachFailureOnce()
     {
         ScriptedHttpServer server;
@@ -135,8 +129,7 @@ private Q_SLOTS:
         QCOMPARE(server.requests.size(), 10);
     }
 
-    // Uploads end in the pauses after the interval, wherever the audio
-    // arrives, and a speaker who never pauses is cut at the longest upload.
+    // Uploads end in the pauses after the interval; a speaker who never pauses is cut at the longest upload.
     void cutsUploadsAtPauses()
     {
         ScriptedHttpServer server;
@@ -170,8 +163,8 @@ private Q_SLOTS:
             QTest::qWait(100);
             QCOMPARE(server.requests.size(), size ? 1 : 0); // nothing said, nothing sent
             if (size) {
-                const QByteArray body = server.requests.first().body;
-                QCOMPARE(body, tail + QByteArray(qMax(size, SpeechService::minBufferSize) - size, '\0'));
+                QCOMPARE(server.requests.first().body,
+                    tail + QByteArray(qMax(size, SpeechService::minBufferSize) - size, '\0'));
                 QTRY_COMPARE(stream.service.transcribedText(), QStringLiteral("last words"));
             }
         }
@@ -207,32 +200,94 @@ private Q_SLOTS:
             seen << QStringLiteral("%1:%2").arg(transcript.recording).arg(transcript.text);
         }
         QCOMPARE(seen, (QStringList { "1:first", "1:first second", "2:third" }));
-    }
 
-    // A start does not wait for the last stream's reply, which goes to its own recording; a second stop is
-    // idle.
-    void aStartNeverWaitsForTheLastReplies()
-    {
-        ScriptedHttpServer server;
+        // A start does not wait for the last stream's reply, which goes to its recording; a second stop
+        // idles.
         server.fallback = transcript("late", 300);
-        SpeechService service(server.baseUrl());
-        QSignalSpy events(&service, &SpeechService::transcript);
-        QCoro::waitFor(service.startStreaming(1));
+        events.clear();
+        QCoro::waitFor(service.startStreaming(3));
         service.audioBuffer().append(QByteArray(1000, '\1'));
-        auto first = service.stopStreaming();
+        auto third = service.stopStreaming();
         QCoro::waitFor(service.stopStreaming());
-        QCoro::waitFor(service.startStreaming(2));
+        QCoro::waitFor(service.startStreaming(4));
         QVERIFY(service.isStreaming() && events.isEmpty());
         service.audioBuffer().append(QByteArray(100, '\2'));
-        QCoro::waitFor(first);
-        QCOMPARE(server.requests.size(), 1);
+        QCoro::waitFor(third);
+        QCOMPARE(server.requests.size(), 5);
         QCOMPARE(events.size(), 1);
-        QCOMPARE(events.first().first().value<TranscriptEvent>().recording, quint64(1));
+        QCOMPARE(events.first().first().value<TranscriptEvent>().recording, quint64(3));
         QVERIFY(service.transcribedText().isEmpty());
-        // The new stream's audio is its own: the first stop did not take it.
+        // The new stream's audio is its own: the third's stop did not take it...
         QCoro::waitFor(service.stopStreaming());
-        QTRY_COMPARE(server.requests.size(), 2);
-        QCOMPARE(server.requests[1].body.left(100), QByteArray(100, '\2'));
+        QTRY_COMPARE(server.requests.size(), 6);
+        QCOMPARE(server.requests[5].body.left(100), QByteArray(100, '\2'));
+        QCOMPARE(service.transcribedText(), QStringLiteral("late")); // nor closed it
+    }
+
+    // Fed at once or in chunks that split samples: the same uploads, which put together give back the
+    // stream and the padding.
+    void segmentsAtPauses()
+    {
+        const Bounds standard, early { 500ms };
+        // A pause before the interval is passed by; the next, reaching 200 ms at 4.1 s, is cut in its middle.
+        const QList<SpeechPart> twoPauses { silent(300), voiced(1700), silent(400), voiced(1500), silent(400),
+            voiced(900) };
+        const Shape atSecondPause { { 4000, 3200 }, { 1500, 900 } },
+            steady { { 2900, 0 }, { 2900, 0 }, { 1500, 0 } };
+        const struct {
+            const char *name;
+            Bounds bounds;
+            QList<SpeechPart> parts;
+            double loudness, noise;
+            Shape expected; // the last upload is the padded rest
+        } rows[] = {
+            { "pause after the interval", standard, twoPauses, 8000, 0, atSecondPause },
+            { "a whisper", standard, twoPauses, 60, 1, atSecondPause },
+            { "under loud noise", standard, twoPauses, 8000, 1000, atSecondPause },
+            // The clipped microphone of a shouting speaker.
+            { "clipping", standard, twoPauses, 80000, 0, atSecondPause },
+            { "no pause before the minimum", early,
+                { silent(100), voiced(500), silent(300), voiced(800), silent(300), voiced(500) }, 8000, 0,
+                { { 1800, 1300 }, { 1500, 500 } } },
+            { "pause across the minimum", early, { silent(100), voiced(1100), silent(700), voiced(1000) },
+                8000, 0, { { 1500, 1100 }, { 1500, 1000 } } },
+            { "no pause at all", standard, { silent(300), voiced(9900) }, 8000, 0,
+                { { 8000, 7700 }, { 2200, 2200 } } },
+            { "only a short rest", standard, { silent(200), voiced(600) }, 8000, 0, { { 1500, 600 } } },
+            { "silence", standard, { silent(7000) }, 0, 0, steady },
+            { "loud noise alone", standard, { silent(7000) }, 0, 3000, steady },
+            { "nothing", standard, {}, 0, 0, {} },
+        };
+        for (const auto &row : rows) {
+            const QByteArray stream = syntheticSpeech(row.parts, row.loudness, row.noise);
+            for (const qsizetype chunk : { stream.size(), qsizetype(333) }) {
+                const auto guard = rowGuard(row.name + QByteArray(", chunk ") + QByteArray::number(chunk));
+                UploadSegmenter segmenter(row.bounds);
+                QList<UploadSegmenter::Segment> uploads;
+                for (qsizetype at = 0; at < stream.size(); at += chunk)
+                    uploads << segmenter.append(
+                        QByteArrayView(stream).sliced(at, std::min(chunk, stream.size() - at)));
+                if (const auto last = segmenter.finish())
+                    uploads << *last;
+                QVERIFY(!segmenter.finish());
+                Shape shape;
+                QByteArray joined;
+                for (const UploadSegmenter::Segment &upload : uploads) {
+                    shape << qMakePair(int(upload.pcm.size() / 32), int(upload.speech.count()));
+                    joined += upload.pcm;
+                }
+                QCOMPARE(shape.size(), row.expected.size());
+                for (qsizetype i = 0; i < shape.size(); ++i) {
+                    // Edges of speech under noise move by a frame or two.
+                    QVERIFY2(std::abs(shape[i].first - row.expected[i].first) <= 20
+                            && std::abs(shape[i].second - row.expected[i].second) <= 100,
+                        qPrintable(QString::asprintf("upload %lld is %d ms with %d ms of speech",
+                            qlonglong(i), shape[i].first, shape[i].second)));
+                }
+                QCOMPARE(joined.left(stream.size()), stream);
+                QCOMPARE(joined.mid(stream.size()), QByteArray(joined.size() - stream.size(), '\0'));
+            }
+        }
     }
 };
 

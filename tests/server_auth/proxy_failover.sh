@@ -1,9 +1,7 @@
 #!/usr/bin/env bash
-# Two tellwind-server replicas on one PostgreSQL database behind a real
-# HAProxy on loopback. 200 speech uploads from four clients go through the
-# proxy; half-way one replica is killed. Every upload must still get its
-# transcript (a client retry counts), and the account and its session made
-# before the kill must still be there. Run inside with_postgres.sh.
+# Two tellwind-server replicas on one PostgreSQL database behind a real HAProxy; half-way through 200
+# uploads from four clients one replica is killed. Every upload still gets its transcript (a client retry
+# counts), and the session made before the kill survives. Run inside with_postgres.sh.
 set -eu
 # Debian puts haproxy in /usr/sbin, which only root has on its PATH.
 PATH=$PATH:/usr/sbin:/sbin
@@ -16,7 +14,6 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 db=(--database "$TELLWIND_TEST_DATABASE")
 password="correct horse battery"
 echo "$password" | "$build/tellwind-server" "${db[@]}" add-user ada@example.com >/dev/null
-
 replica=("${db[@]}" --decoders 1 --trusted-proxy 127.0.0.1 --max-uploads-per-client 100)
 start_server one "${replica[@]}" --data-dir "$work/one"
 one=$port one_pid=$server_pid
@@ -49,8 +46,7 @@ backend replicas
 CFG
     haproxy -db -f "$work/haproxy.cfg" >"$work/haproxy.log" 2>&1 &
     proxy=$!
-    # Up when it answers its own monitor address (whatever else may hold a
-    # port answers something else); gone at once when it could not bind.
+    # Up when it answers its own monitor address (whatever else holds a port answers something else).
     up=""
     for _ in $(seq 200); do
         curl -sf -o /dev/null "http://127.0.0.1:$front/proxy-alive" && { up=1; break; }
@@ -79,8 +75,7 @@ flite -voice kal16 -t "hello world" -o "$work/speech.wav"
 sox "$work/speech.wav" -t raw -e signed -b 16 -c 1 -r 16000 "$work/speech.raw"
 
 upload() { # number: one line "number status text"
-    # Into a file, which curl starts afresh on a retry (standard output would
-    # keep the failed attempt's page in front of the answer).
+    # Into a file, which curl starts afresh on a retry (standard output would keep the failed attempt's page).
     local status
     status=$(curl -s --retry 5 --retry-all-errors --retry-delay 1 --max-time 120 -w '%{http_code}' \
         -o "$work/answer.$1" --data-binary @"$work/speech.raw" -H 'Content-Type: application/octet-stream' \

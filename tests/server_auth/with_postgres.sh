@@ -1,7 +1,6 @@
 #!/bin/sh
-# Runs a command against a throw-away PostgreSQL cluster made for it: the
-# cluster lives in a temporary folder and listens only on a Unix socket there,
-# so parallel runs cannot meet. TELLWIND_TEST_DATABASE names it.
+# Runs a command against a throw-away PostgreSQL cluster, in a temporary folder and listening only on a
+# Unix socket there, so that parallel runs cannot meet. TELLWIND_TEST_DATABASE names it.
 set -eu
 bindir=$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -n 1)
 if [ -z "$bindir" ] || [ ! -x "$bindir/initdb" ]; then
@@ -10,22 +9,19 @@ if [ -z "$bindir" ] || [ ! -x "$bindir/initdb" ]; then
 fi
 work=$(mktemp -d "${TMPDIR:-/tmp}/tellwind-pg.XXXXXX")
 chmod 755 "$work"
-# initdb and the server refuse to run as root.
-if [ "$(id -u)" = 0 ]; then
+owner=""
+if [ "$(id -u)" = 0 ]; then # initdb and the server refuse to run as root
     chown postgres: "$work"
-    as_owner() { runuser -u postgres -- "$@"; }
-else
-    as_owner() { "$@"; }
+    owner="runuser -u postgres --"
 fi
 stop() {
-    as_owner "$bindir/pg_ctl" -D "$work/data" -m immediate stop >/dev/null 2>&1 || true
+    $owner "$bindir/pg_ctl" -D "$work/data" -m immediate stop >/dev/null 2>&1 || true
     rm -rf "$work"
 }
 trap stop EXIT INT TERM
-as_owner "$bindir/initdb" -D "$work/data" --auth=trust -U postgres -E UTF8 --no-sync >"$work/initdb.log" 2>&1 \
+$owner "$bindir/initdb" -D "$work/data" --auth=trust -U postgres -E UTF8 --no-sync >"$work/initdb.log" 2>&1 \
     || { cat "$work/initdb.log" >&2; exit 1; }
 # Tests that take the database away for a while run these.
-owner=$( [ "$(id -u)" = 0 ] && echo "runuser -u postgres --" || true)
 cat >"$work/start-cluster" <<START
 #!/bin/sh
 exec $owner "$bindir/pg_ctl" -D "$work/data" -l "$work/server.log" -w -t 60 \\
@@ -39,6 +35,4 @@ chmod 755 "$work/start-cluster" "$work/stop-cluster"
 "$work/start-cluster" || { cat "$work/server.log" >&2; exit 1; }
 export TELLWIND_TEST_DATABASE="postgresql://postgres@localhost:5432/postgres?host=$work"
 export TELLWIND_TEST_DATABASE_DIR="$work"
-status=0
-"$@" || status=$?
-exit $status
+"$@"

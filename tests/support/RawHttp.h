@@ -1,11 +1,9 @@
 #pragma once
 
-#include <QByteArray>
 #include <QHostAddress>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QList>
-#include <QPair>
+#include <QScopeGuard>
 #include <QTcpSocket>
 #include <QTest>
 
@@ -30,8 +28,7 @@ struct HttpMessage {
     }
     QJsonObject json() const { return QJsonDocument::fromJson(body).object(); }
 
-    // Takes the message at the front of `stream` once all of it is there.
-    // `noBody`: an answer to HEAD, whatever its Content-Length says.
+    // Takes the message at the front of `stream` once all of it is there; `noBody` for an answer to HEAD.
     static bool take(QByteArray &stream, HttpMessage &message, bool noBody = false)
     {
         const qsizetype headEnd = stream.indexOf("\r\n\r\n");
@@ -58,8 +55,7 @@ struct HttpMessage {
     }
 };
 
-// A request as a client would write it; empty header lines are left out, and
-// a Host line among `headers` takes the place of the usual one.
+// A request as a client writes it, without empty header lines; a Host line in `headers` replaces the usual.
 inline QByteArray httpRequest(const QByteArray &method, const QByteArray &target, const QByteArray &body = {},
     const QList<QByteArray> &headers = {})
 {
@@ -73,10 +69,9 @@ inline QByteArray httpRequest(const QByteArray &method, const QByteArray &target
     return request + "\r\n" + body;
 }
 
-// One connection that sends exactly the bytes it is given, so that what no
-// well-behaved client would send reaches the server as written. The event
-// loop turns while it waits: the server may live in this thread. From
-// `source`, another loopback address, the server counts it as another client.
+// One connection that sends exactly the bytes it is given, as no well-behaved client would. The event loop
+// turns while it waits (the server may live in this thread); from `source`, another loopback address, it
+// is another client.
 class RawExchange
 {
 public:
@@ -133,10 +128,25 @@ inline HttpMessage rawRequest(quint16 port, const QByteArray &method, const QByt
     return RawExchange(port, httpRequest(method, target, body, headers)).wait();
 }
 
+// What the server answers when it refuses.
+inline QJsonObject errorJson(const QString &text)
+{
+    return { { "type", "error" }, { "error", text } };
+}
+
 inline QByteArray formBody(const QList<QPair<QByteArray, QByteArray>> &fields)
 {
     QByteArrayList pairs;
     for (const auto &[name, value] : fields)
         pairs.append(name.toPercentEncoding() + '=' + value.toPercentEncoding());
     return pairs.join('&');
+}
+
+// Names the row of a table that a failed check was at.
+inline auto rowGuard(const QByteArray &row)
+{
+    return qScopeGuard([row] {
+        if (QTest::currentTestFailed())
+            qWarning("in the row '%s'", row.constData());
+    });
 }

@@ -2,18 +2,13 @@
 
 #include "support/RawHttp.h"
 
-#include <QByteArray>
-#include <QHostAddress>
-#include <QList>
 #include <QTcpServer>
-#include <QTcpSocket>
 #include <QTimer>
 
 #include <memory>
 
-// A loopback HTTP server for client tests. Every request is recorded and
-// answered with the next reply of `script` (`fallback` once it has run out).
-// A reply can come late, never, or as raw bytes that need not be HTTP.
+// A loopback HTTP server for client tests. Every request is recorded and answered with the next reply of
+// `script` (`fallback` once it has run out), late, never, or as raw bytes that need not be HTTP.
 class ScriptedHttpServer : public QObject
 {
 public:
@@ -26,27 +21,14 @@ public:
             , delayMs(delayMs)
         {
         }
-        // Never answered.
-        static Reply withheld()
-        {
-            Reply reply;
-            reply.held = true;
-            return reply;
-        }
+        static Reply withheld() { return Reply(200, {}, {}, -1); }
         // Sent instead of a response, then the connection closes.
-        static Reply rawBytes(QByteArray bytes)
-        {
-            Reply reply;
-            reply.raw = std::move(bytes);
-            return reply;
-        }
+        static Reply rawBytes(QByteArray bytes) { return Reply(0, std::move(bytes)); }
 
-        int status;
+        int status; // 0: `body` is all there is
         QByteArray body;
         QByteArray contentType;
-        int delayMs;
-        bool held = false;
-        QByteArray raw;
+        int delayMs; // never answered when negative
     };
     using Request = HttpMessage;
 
@@ -79,11 +61,11 @@ public:
 private:
     void answer(QTcpSocket *socket, const Reply &reply)
     {
-        if (reply.held)
+        if (reply.delayMs < 0)
             return;
         QTimer::singleShot(reply.delayMs, socket, [socket, reply] {
-            if (!reply.raw.isNull()) {
-                socket->write(reply.raw);
+            if (reply.status == 0) {
+                socket->write(reply.body);
                 socket->disconnectFromHost();
                 return;
             }

@@ -3,15 +3,12 @@
 #include "support/RawHttp.h"
 
 #include <QFile>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
-#include <QTest>
 
-// The real tellwind-server of this build on a free loopback port, with a data
-// folder of its own that outlives restarts; stopped when this goes away.
+// The real tellwind-server of this build on a free loopback port, with a data folder of its own that
+// outlives restarts; stopped when this goes away.
 class ServerProcess
 {
 public:
@@ -23,7 +20,13 @@ public:
         QObject::connect(&m_process, &QProcess::readyReadStandardOutput, &m_process,
             [this] { m_output += m_process.readAllStandardOutput(); });
     }
-    ~ServerProcess() { stop(); }
+    ~ServerProcess()
+    {
+        m_process.terminate();
+        if (!m_process.waitForFinished(5000))
+            m_process.kill();
+        m_process.waitForFinished(5000);
+    }
 
     QStringList arguments; // after --listen and --data-dir
     // Standard error into logLines() as well (else it goes to the test's own).
@@ -37,9 +40,8 @@ public:
     }
     QString dataDir() const { return m_data.path(); }
 
-    // Returns once the server listens; false, saying why, when it exits or
-    // stays silent. Unless `listen` names one, the kernel picks the port, so
-    // runs side by side cannot collide; the server names it when it listens.
+    // Returns once the server listens; false, saying why, when it exits or stays silent. Unless `listen`
+    // names one, the kernel picks the port, so that runs side by side cannot collide.
     bool start()
     {
         m_output.clear();
@@ -60,28 +62,17 @@ public:
         m_port = match.hasMatch() ? match.captured(1).toUShort() : 0;
         if (m_port == 0)
             qWarning("tellwind-server %s; it printed:\n%s",
-                isRunning() ? "did not listen within 120 s" : "exited", m_output.constData());
+                m_process.state() == QProcess::Running ? "did not listen within 120 s" : "exited",
+                m_output.constData());
         return m_port != 0;
     }
 
-    void stop()
-    {
-        if (m_process.state() == QProcess::NotRunning)
-            return;
-        m_process.terminate();
-        if (!m_process.waitForFinished(5000))
-            m_process.kill();
-        m_process.waitForFinished(5000);
-    }
-
     QProcess &process() { return m_process; }
-    // Whether it has exited by then. (waitForFinished alone answers false
-    // for a process whose end an earlier wait already saw.)
+    // Whether it has exited by then (waitForFinished alone answers false once an earlier wait saw the end).
     bool hasEnded(int milliseconds)
     {
         return m_process.state() == QProcess::NotRunning || m_process.waitForFinished(milliseconds);
     }
-    bool isRunning() const { return m_process.state() == QProcess::Running; }
     quint16 port() const { return m_port; }
     QString baseUrl() const { return QStringLiteral("http://127.0.0.1:%1").arg(m_port); }
     HttpMessage send(const QByteArray &bytes) const { return RawExchange(m_port, bytes).wait(); }
@@ -119,10 +110,6 @@ inline QByteArray speechPost(const QByteArray &pcm, const QByteArray &query = {}
 inline QJsonObject transcriptJson(const QString &text)
 {
     return { { "type", "transcript" }, { "text", text }, { "isFinal", true } };
-}
-inline QJsonObject errorJson(const QString &text)
-{
-    return { { "type", "error" }, { "error", text } };
 }
 
 // Speech to send it: flite's 16 kHz voice as raw s16le samples.
