@@ -20,7 +20,8 @@ public:
         QObject::connect(&m_process, &QProcess::readyReadStandardOutput, &m_process,
             [this] { m_output += m_process.readAllStandardOutput(); });
     }
-    ~ServerProcess()
+    ~ServerProcess() { stop(); }
+    void stop()
     {
         m_process.terminate();
         if (!m_process.waitForFinished(5000))
