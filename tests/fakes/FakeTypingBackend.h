@@ -15,11 +15,10 @@ public:
     QString screen, keys;
     FakePasteboard *pasteboard = nullptr;
     int keysLeft = -1;
-    bool canSynthesize = true;
     // False: a field that takes no paste at all.
     bool pastes = true;
 
-    bool canSynthesizeInput() override { return canSynthesize; }
+    bool canSynthesizeInput() override { return true; }
     // What a US layout types; anything else is pasted.
     bool canType(const QString &grapheme) override
     {

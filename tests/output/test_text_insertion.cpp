@@ -1,6 +1,9 @@
-// The typing logic against fakes; the keyboard plays a US text field to check what the user sees.
+// The typing logic against fakes, the keyboard a US text field to check what the user sees; and which typing
+// backend each kind of session gets.
 #include "common/Graphemes.h"
 #include "output/TextInsertionService.h"
+#include "platform/SyntheticKeyLog.h"
+#include "platform/typing/TypingBackends.h"
 #include "support/TypingRig.h"
 
 #include <QStandardPaths>
@@ -18,10 +21,10 @@ class TestTextInsertion : public QObject
     std::unique_ptr<TypingRig> rig;
 
     void type(const QString &transcript) { typeUtterance(*rig, transcript); }
+    QString told(int failure = 0) const { return rig->failures.at(failure).first().toString(); }
 
 private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
-
     void init() { rig = std::make_unique<TypingRig>(); }
 
     // Updates of one utterance: the keys each costs, what the field shows, and that characters outside the
@@ -41,8 +44,8 @@ private slots:
         row("combining mark composed and pasted", "Cafe", u"Cafe\u0301 au lait"_qs, "⌫^⇧V^V au lait",
             u"Caf\u00E9 au lait"_qs);
         row("emoji sequences are one character", "We " + family, "We " + flag, "⌫^V");
-        // Marks a formatter makes arrive as themselves, not as plain forms. The field ignores the terminal's
-        // chord: once Ctrl+V worked, it comes first.
+        // A formatter's marks arrive as themselves. The field ignores the terminal's chord: once Ctrl+V
+        // worked, it comes first.
         row("typographic marks", "", u"\u201Ca\u201D \u2013 b\u2026"_qs, "^⇧V^Va^V ^V b^V");
     }
     void typesOnlyWhatChanged()
@@ -64,8 +67,7 @@ private slots:
         QCOMPARE(rig->pasteboard.log.count("read"), rig->pasteboard.log.count("restore"));
         QCOMPARE(rig->failures.size(), 0);
 
-        // What one window taught about pasting does not carry over to the next dictation, which may type into
-        // a terminal: a field's Ctrl+V would be a control character there.
+        // What one window taught about pasting is not carried to the next dictation, maybe in a terminal.
         rig->scope = rig->service.beginDictation();
         rig->field.keys.clear();
         type(u"\u00E9"_qs);
@@ -124,9 +126,8 @@ private slots:
         QCOMPARE(rig->field.screen, QString("Hello there world, and you. next one"));
     }
 
-    // A key that fails ends the text where it failed, the user is told once, and nothing later of that
-    // recording is typed onto the wrong text; a paste that no target takes only names what is missing, once
-    // per character per recording.
+    // A failed key ends the text there, told once, and nothing later of that recording is typed onto the
+    // wrong text; a paste no target takes names what is missing, once per character per recording.
     void failuresAreToldNeverSilent()
     {
         rig->field.keysLeft = 3;
@@ -134,7 +135,7 @@ private slots:
         type("Hello there");
         QCOMPARE(rig->field.screen, QString("Hel"));
         QCOMPARE(rig->failures.size(), 1);
-        QVERIFY(rig->failures.first().first().toString().contains("the field went away"));
+        QVERIFY(told().contains("the field went away"));
 
         rig = std::make_unique<TypingRig>();
         rig->field.pasteboard = nullptr;
@@ -143,11 +144,11 @@ private slots:
         QCOMPARE(rig->field.screen, QString("caf  ok  "));
         const QString missing = "These characters could not be typed on this desktop: ";
         QCOMPARE(rig->failures.size(), 2);
-        QCOMPARE(rig->failures.at(0).first().toString(), missing + u"\u00E9 \u2013"_qs);
-        QCOMPARE(rig->failures.at(1).first().toString(), missing + u"\u00E9 \u2013 \u20AC"_qs);
+        QCOMPARE(told(0), missing + u"\u00E9 \u2013"_qs);
+        QCOMPARE(told(1), missing + u"\u00E9 \u2013 \u20AC"_qs);
         // A new recording starts afresh.
         rig->scope = rig->service.beginDictation();
-        typeUtterance(*rig, u"\u00E9"_qs);
+        type(u"\u00E9"_qs);
         QCOMPARE(rig->failures.size(), 3);
 
         // A clipboard manager's copy is not the field's paste.
@@ -157,7 +158,76 @@ private slots:
         type(u"caf\u00E9"_qs);
         QCOMPARE(rig->field.screen, QString("caf"));
         QCOMPARE(rig->failures.size(), 1);
-        QVERIFY(rig->failures.first().first().toString().endsWith(u"\u00E9"_qs));
+        QVERIFY(told().endsWith(u"\u00E9"_qs));
+    }
+
+    void choosesBackend_data()
+    {
+        QTest::addColumn<QStringList>("assignments");
+        QTest::addColumn<QString>("offered"); // v: virtual keyboard, p: portal, x: XTEST
+        QTest::addColumn<QString>("chosen");
+        QTest::addColumn<bool>("limited");
+        QTest::addColumn<QString>("asked");
+        const auto row = [](const char *name, const QStringList &assignments, const QString &offered,
+                             const QString &chosen, bool limited, const QString &asked) {
+            QTest::addRow("%s", name) << assignments << offered << chosen << limited << asked;
+        };
+        const QStringList wayland { "WAYLAND_DISPLAY=wayland-0", "DISPLAY=:0" };
+        // An X server still starting keeps XTEST: it is retried at each use.
+        row("x11 not answering yet", { "DISPLAY=:0" }, "", "X11 (XTEST)", false, "");
+        row("sway", wayland, "vpx", "Wayland virtual keyboard", false, "v");
+        row("gnome", wayland, "px", "RemoteDesktop portal", false, "vp");
+        row("xwayland only", wayland, "x", "X11 (XTEST)", true, "vpx");
+        row("no xwayland, no portal", { "WAYLAND_DISPLAY=wayland-0" }, "x", "none", true, "vp");
+        row("no session", {}, "vpx", "none", true, "");
+    }
+    void choosesBackend()
+    {
+        QFETCH(QStringList, assignments);
+        QFETCH(QString, offered);
+        QFETCH(QString, chosen);
+        QFETCH(bool, limited);
+        QFETCH(QString, asked);
+        QString probed;
+        // The real table, each probe only noting that it was asked and saying what the row offers.
+        QList<TypingBackendRow> table = typingBackendTable();
+        for (TypingBackendRow &row : table) {
+            const char backend = row.name[0] == 'W' ? 'v' : row.name[0] == 'R' ? 'p' : 'x';
+            row.probe = [&, backend](
+                            const SessionInfo &) { return (probed += backend, offered.contains(backend)); };
+        }
+        QProcessEnvironment environment;
+        for (const QString &assignment : assignments)
+            environment.insert(assignment.section('=', 0, 0), assignment.section('=', 1));
+        const SessionInfo session = SessionInfo::fromEnvironment(environment);
+        const TypingChoice choice = chooseTypingBackend(session, table);
+        QCOMPARE(choice.name(), chosen);
+        QCOMPARE(!choice.limitation.isEmpty(), limited);
+        // A better backend is never passed over, nor one past the chosen asked (a probe may open a
+        // connection).
+        QCOMPARE(probed, asked);
+        // Every row builds a backend, the last one too, which says why it types nothing.
+        if (chosen == "none") {
+            QVERIFY(choice.row && choice.row->make);
+            SyntheticKeyLog sent;
+            FakePasteboard pasteboard;
+            auto backend = choice.row->make({ session, sent, pasteboard });
+            QVERIFY(!backend->canSynthesizeInput());
+            const TypingResult typed = QCoro::waitFor(backend->typeText("a"));
+            QCOMPARE(typed.status, TypingResult::Status::failed);
+            QCOMPARE(typed.message, backend->limitation());
+            QVERIFY(!typed.message.isEmpty());
+        }
+    }
+
+    // The chords the backends press are read as desktop settings write them.
+    void chordsParse()
+    {
+        using Chord = std::optional<KeyChord>;
+        QCOMPARE(KeyChord::parse("ctrl+shift+v"), Chord({ 'v', true, true, false }));
+        QCOMPARE(KeyChord::parse("Return"), Chord({ 0xff0d, false, false, false }));
+        QCOMPARE(KeyChord::parse("Alt+Tab"), Chord({ 0xff09, false, false, true }));
+        QVERIFY(!KeyChord::parse("hyper+v") && !KeyChord::parse("ctrl+nosuchkey"));
     }
 };
 
