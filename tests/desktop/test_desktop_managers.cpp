@@ -1,17 +1,12 @@
-// The desktop's side of the program: login item, panel place, and the shortcut the user records (which keys
-// can serve, how each desktop is told, and on X11 that a grabbed one toggles dictation and reaches no
-// application).
+// The desktop's side of the program: login item, panel place, and which shortcuts the user can record and how
+// each desktop is told of them.
 #include "common/Settings.h"
-#include "desktop/GlobalHotkeyManager.h"
 #include "desktop/Hotkey.h"
 #include "desktop/LaunchAtLoginManager.h"
 #include "desktop/WindowPositionManager.h"
 #include "fakes/FakeAutostartStore.h"
 #include "fakes/LogCapture.h"
-#include "platform/SyntheticKeyLog.h"
-#include "platform/x11/X11KeyMonitor.h"
 #include "platform/xdg/XdgAutostartStore.h"
-#include "support/TerminalTarget.h"
 
 #include <QMoveEvent>
 #include <QSettings>
@@ -229,41 +224,6 @@ private slots:
         QCOMPARE(hotkey.portalTrigger(), portal);
         QCOMPARE(hotkey.isShiftR(), shown == "Shift + R");
         QCOMPARE(hotkey.isDefault(), shown == "Ctrl+Alt+D");
-    }
-
-    // A new user's Ctrl+Alt+D is grabbed: it toggles dictation and the focused application never sees it,
-    // while a capital R they type is only an R. A recorded shortcut is stored even when it is the default;
-    // back on Shift + R the grab goes.
-    void grabbedOnX11()
-    {
-        QTemporaryDir folder;
-        TerminalTarget target(folder.filePath("out.txt"));
-        QVERIFY(target.isReady());
-        SyntheticKeyLog sentKeys;
-        GlobalHotkeyManager manager(std::make_unique<X11KeyMonitor>(sentKeys));
-        int toggles = 0;
-        manager.onHotkeyPressed = [&toggles] { ++toggles; };
-        manager.setIsEnabled(true); // whatever an earlier test left in the settings
-        manager.start();
-        xdotool({ "key", "shift+r", "ctrl+alt+d" });
-        QTRY_COMPARE(toggles, 1);
-
-        QVERIFY(manager.recordHotkey(Qt::Key_D, Qt::ControlModifier | Qt::AltModifier));
-        QCOMPARE(Settings::stringValue(Hotkey::settingsKey), QStringLiteral("Ctrl+Alt+D"));
-        xdotool({ "key", "ctrl+alt+d" });
-        QTRY_COMPARE(toggles, 2);
-        // Held down past the repeat delay (660 ms), it toggles once.
-        xdotool({ "keydown", "ctrl+alt+d", "sleep", "1", "keyup", "ctrl+alt+d" });
-        QTRY_COMPARE(toggles, 3);
-        xdotool({ "key", "x" });
-
-        manager.resetHotkey();
-        QCOMPARE(Settings::stringValue(Hotkey::settingsKey), QStringLiteral("Shift+R"));
-        xdotool({ "key", "ctrl+alt+d", "y", "Return" });
-        // Only once the grab is gone does xterm see the keys (and reads Ctrl+Alt+D as the eight-bit character
-        // 0x84).
-        QCOMPARE(target.finish(), QStringLiteral("Rx\u0084y\n"));
-        QCOMPARE(toggles, 3);
     }
 };
 

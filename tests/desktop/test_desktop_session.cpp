@@ -263,9 +263,12 @@ private slots:
         owner.waitForFinished();
     }
 
-    void userShiftRTogglesAndStillReachesTheFocusedApplication()
+    // A new user's Ctrl+Alt+D is grabbed: it toggles dictation, once however long it is held, and reaches no
+    // application, while a capital R is only an R. Recorded, it is stored though it is the default. Reset to
+    // Shift + R, the grab goes; Shift+R toggles and still reaches the application, but not with Caps Lock,
+    // Control or Alt, nor as dictation's own capitals.
+    void shortcutsOnX11()
     {
-        Settings::setString(Hotkey::settingsKey, "Shift+R"); // chosen in the settings, never the default
         int presses = 0, rKeysRead = 0;
         QObject context; // gone first: what it still has queued is dropped
         TypingChain typing; // a fresh log of dictation's keys, which the monitor must know for its own
@@ -280,25 +283,36 @@ private slots:
         });
         GlobalHotkeyManager hotkey(std::move(monitor));
         hotkey.onHotkeyPressed = [&presses] { ++presses; };
+        hotkey.start();
         TerminalTarget xterm(dir.filePath("typed.txt"));
         QVERIFY(xterm.isReady());
-        xdotool({ "key", "shift+r", "Shift_R+r" });
+        xdotool({ "key", "shift+r", "ctrl+alt+d" });
+        QTRY_COMPARE(presses, 1);
+        QVERIFY(hotkey.recordHotkey(Qt::Key_D, Qt::ControlModifier | Qt::AltModifier));
+        QCOMPARE(Settings::stringValue(Hotkey::settingsKey), QStringLiteral("Ctrl+Alt+D"));
+        xdotool({ "key", "ctrl+alt+d" });
         QTRY_COMPARE(presses, 2);
+        // Held down past the repeat delay (660 ms).
+        xdotool({ "keydown", "ctrl+alt+d", "sleep", "1", "keyup", "ctrl+alt+d", "key", "x" });
+        QTRY_COMPARE(presses, 3);
 
+        hotkey.resetHotkey();
+        QCOMPARE(Settings::stringValue(Hotkey::settingsKey), QStringLiteral("Shift+R"));
+        xdotool({ "key", "ctrl+alt+d", "y", "shift+r", "Shift_R+r" });
+        QTRY_COMPARE(presses, 5);
         // Caps Lock on, Control or Alt held, no Shift: not the hotkey. XTEST keys, as dictation's are.
         xdotool({ "key", "Caps_Lock", "shift+r", "Caps_Lock", "ctrl+shift+r", "alt+shift+r", "r" });
-        QTRY_COMPARE(rKeysRead, 6);
-        QCOMPARE(presses, 2);
-        // Dictation's capital Rs are Shift + R too.
+        QTRY_COMPARE(rKeysRead, 7);
+        QCOMPARE(presses, 5);
         QCoro::waitFor(typing.type("Richard Roe"));
         // The user's own press after that counts, once; none of ours is read.
         xdotool({ "key", "shift+r", "r" });
-        QTRY_VERIFY(rKeysRead >= 8);
-        QCOMPARE(rKeysRead, 8);
-        QCOMPARE(presses, 3);
-        const QString text = xterm.finish(); // with what Ctrl and Alt made of the R between
-        QVERIFY2(text.startsWith("RRr") && text.endsWith("rRichard RoeRr"), qPrintable(text));
-        Settings::remove(Hotkey::settingsKey);
+        QTRY_VERIFY(rKeysRead >= 9);
+        QCOMPARE(rKeysRead, 9);
+        QCOMPARE(presses, 6);
+        // xterm reads Ctrl+Alt+D as the eight-bit character 0x84, and makes something of Ctrl and Alt with R.
+        const QString text = xterm.finish();
+        QVERIFY2(text.startsWith(u"Rx\u0084yRRr"_qs) && text.endsWith("rRichard RoeRr"), qPrintable(text));
     }
 
     void programDictatesOnItsShortcutAndComesBackWhereItWasLeft()

@@ -1,9 +1,8 @@
 #pragma once
 
-// A native Wayland terminal on the desktop of tests/desktops/desktop-session.sh (foot on GNOME; konsole on
-// KDE, where foot dies on KWin's virtual output), running a raw-mode reader that keeps in a file what a text
-// field would hold: Backspace applied, every character recorded; or a GTK 4 text field that keeps its text in
-// a file the same way.
+// What a test types into on the desktop of desktop-session.sh, keeping what it holds in a file: a native
+// terminal (foot on GNOME, konsole on KDE, where foot dies on KWin's virtual output) running raw-reader.py,
+// or a GTK 4 text field (text-field.py).
 #include "output/TextInsertionService.h"
 
 #include <qcoro/qcorotask.h>
@@ -21,15 +20,14 @@ inline QString desktopTool(const QString &name)
     return qEnvironmentVariable("TELLWIND_DESKTOP_TOOLS") + '/' + name;
 }
 
-// GNOME answers its permission dialog through the session's answerer; how many times it asked so far.
+// How many times GNOME's permission dialog was answered by the session's answerer.
 inline int dialogsAnswered()
 {
     QFile file(qEnvironmentVariable("XDG_RUNTIME_DIR") + "/dialogs-answered");
     return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().toInt() : 0;
 }
 
-// Keys pressed "on the desktop" from a RemoteDesktop session of their own, as another keyboard would: a
-// chord, pressed in order, released in reverse.
+// A chord pressed "on the desktop" from a RemoteDesktop session of its own, as another keyboard would.
 inline bool pressOnDesktop(const QStringList &keys)
 {
     QProcess process;
@@ -40,7 +38,6 @@ inline bool pressOnDesktop(const QStringList &keys)
 class DesktopTarget
 {
 public:
-    // A native terminal, or a GTK 4 text field (text-field.py).
     enum class Kind { terminal, field };
 
     explicit DesktopTarget(const QString &path, Kind kind = Kind::terminal)
@@ -58,13 +55,11 @@ public:
         } else {
             m_terminal.start("foot", QStringList { "-e" } + reader);
         }
-        // The reader writes FILE.focus once the terminal reports its focus (konsole does when it gets it;
-        // foot only on a later change).
+        // FILE.ready once the terminal reports its focus (foot only on a later change).
         m_ready = m_terminal.waitForStarted()
             && QTest::qWaitFor(
                 [&path] { return QFile::exists(path + ".ready") || QFile::exists(path); }, 20000);
-        // KWin may keep a new window from the focus when input went elsewhere last; a user would click into
-        // it.
+        // KWin may keep a new window from the focus when input went elsewhere last; a user would click.
         if (m_ready && kde)
             m_ready
                 = QProcess::execute(desktopTool("focus-kde.sh"), { QString::number(m_terminal.processId()) })
@@ -77,18 +72,17 @@ public:
     }
     bool isReady() const { return m_ready; }
 
-    // Whether the terminal has the keyboard focus by its own last report; true until it reports losing it.
+    // Whether the target has the keyboard focus by its own last report.
     bool keepsFocus() const
     {
         QFile file(m_path + ".focus");
         return !file.open(QIODevice::ReadOnly) || file.readAll() != "out";
     }
 
-    // A new window gets the keyboard focus a moment after it shows, and keys typed meanwhile go elsewhere:
-    // dictate a probe through `service` until one arrives. What arrived so far is left out of received().
+    // A new window gets the keyboard focus a moment after it shows: dictate a probe through `service` until
+    // one arrives, raw (it is left out of received()).
     bool settle(TextInsertionService &service)
     {
-        // (What a probe leaves is no text(): count what arrived raw.)
         for (int attempt = 0; attempt < 15 && raw().isEmpty(); ++attempt) {
             QCoro::waitFor(
                 service.insertTranscript(service.beginDictation(), { ++m_recording, 0, "x", true }));
@@ -101,15 +95,14 @@ public:
     // One dictation of `transcripts`, each a revision of the one utterance.
     void dictate(TextInsertionService &service, const QStringList &transcripts)
     {
-        // A probe that arrived late is the probe's too.
-        m_probe = raw().size();
+        m_probe = raw().size(); // a probe that arrived late too
         const std::shared_ptr<TypingScope> scope = service.beginDictation();
         ++m_recording;
         for (const QString &transcript : transcripts)
             QCoro::waitFor(service.insertTranscript(scope, { m_recording, 0, transcript, true }));
     }
 
-    // Everything the terminal received, the probes included.
+    // Everything received, the probes included.
     QString raw() const
     {
         QFile file(m_path);
@@ -118,15 +111,14 @@ public:
     QString text() const
     {
         QString typed = raw().mid(m_probe);
-        // A probe that echoed late, and the separator a dictation into the place of the last one starts with,
-        // belong to the probe. (No text the tests dictate starts with an x, a dot or a space.)
+        // A late probe, and the separator after one, are the probe's. (No text dictated starts with x, . or
+        // space.)
         qsizetype start = 0;
         while (start < typed.size() && QStringView(u"x. ").contains(typed.at(start)))
             ++start;
         return typed.mid(start);
     }
-    // What arrived once it matches `expected`, or what there is after a bounded wait: the last keys may still
-    // be on their way.
+    // What arrived once it matches `expected`, or after a bounded wait for the last keys.
     QString received(const QString &expected) const
     {
         (void)QTest::qWaitFor([&] { return text() == expected; }, 5000);

@@ -1,7 +1,6 @@
-// The real chain on a headless GNOME 43 or KDE Plasma 5.27 (desktop-session.sh): the program's typing
-// service, wired as the program wires it, types through the desktop's own RemoteDesktop portal into a native
-// terminal; the desktop's shortcut portal binds the shortcut or says it cannot; the real program's panel
-// leaves the focus where it was.
+// The real chain on a headless GNOME 43 or KDE Plasma 5.27 (desktop-session.sh): the typing service types
+// through the desktop's RemoteDesktop portal, its shortcut portal binds the shortcut or says it cannot, and
+// the real program's panel leaves the focus where it was.
 #include "DesktopTarget.h"
 #include "app/CompositionRoot.h"
 #include "app/ProcessRig.h"
@@ -24,8 +23,7 @@ class TestDesktopTyping : public QObject
     QTemporaryDir folder;
     int targets = 0;
     std::unique_ptr<CompositionRoot> root;
-    // KDE's bare session has no notification daemon: this one hears what the user is told. GNOME's shell has
-    // its own, and must type exactly.
+    // KDE's bare session has no notification daemon: this one hears what the user is told.
     std::unique_ptr<ScriptedNotificationService> notices;
 
     bool onKde() const { return desktopName() == QLatin1String("kde"); }
@@ -40,8 +38,8 @@ private slots:
             notices = std::make_unique<ScriptedNotificationService>();
             QVERIFY(notices->isRegistered());
         }
-        // One portal session for the program's life, opened when the first recording starts; GNOME asks for
-        // it (the session's answerer says yes). Targets start afterwards: the newest window has the focus.
+        // One portal session for the program's life; GNOME asks for it (the answerer says yes). Targets start
+        // afterwards: the newest window has the focus.
         root = std::make_unique<CompositionRoot>();
         qInfo().noquote() << "Typing through" << root->typingBackendName();
         QVERIFY(root->textInsertion().isAccessibilityTrusted());
@@ -54,11 +52,10 @@ private slots:
         notices.reset();
     }
 
-    // KDE binds the default shortcut and a chord pressed on the desktop toggles dictation; GNOME 43 has no
-    // shortcut portal, and the user is told to bind the command instead.
+    // KDE binds the default shortcut, pressed on the desktop it toggles; GNOME 43 has no shortcut portal, and
+    // the user is told to bind the command instead.
     void shortcut()
     {
-        // The composition root's own manager, bound since it was made.
         GlobalHotkeyManager &manager = root->hotkeyManager();
         int toggles = 0;
         manager.onHotkeyPressed = [&toggles] { ++toggles; };
@@ -81,8 +78,7 @@ private slots:
         manager.onHotkeyPressed = nullptr;
     }
 
-    // The real program's panel appears over the application being dictated into and leaves it the keyboard
-    // focus: the words still arrive there.
+    // The real program's panel appears over the application dictated into and leaves it the focus.
     void panelLeavesTheFocus()
     {
         TextInsertionService &service = root->textInsertion();
@@ -98,9 +94,8 @@ private slots:
         target.dictate(service, { QStringLiteral("still here") });
         QCOMPARE(target.received(QStringLiteral("still here")), QStringLiteral("still here"));
     }
-    // Letters, digits and punctuation arrive exactly everywhere; what the layout lacks arrives exactly
-    // (GNOME: pasted through the Xwayland clipboard, which mutter's clipboard manager also reads at once), or
-    // the user is told which characters could not be typed.
+    // ASCII arrives exactly everywhere; what the layout lacks arrives exactly (GNOME: pasted through the
+    // Xwayland clipboard, which mutter's manager also reads), or the user is told which characters could not.
     void typesWhatWasMeant_data()
     {
         QTest::addColumn<DesktopTarget::Kind>("kind");
@@ -116,8 +111,7 @@ private slots:
         const QStringList revised { "Send the report by Friday", "Send the report by Montag – ü ß €" };
         QTest::addRow("outside the layout") << terminal << outside;
         QTest::addRow("revision") << terminal << revised;
-        // A field pastes on Ctrl+V, a terminal on Ctrl+Shift+V (a control character there): each gets its
-        // own, also when the last dictation went to the other kind.
+        // A field pastes on Ctrl+V, a terminal on Ctrl+Shift+V: each gets its own after the other kind.
         QTest::addRow("field, outside the layout") << field << outside;
         QTest::addRow("field, revision") << field << revised;
         QTest::addRow("terminal after a field") << terminal << QStringList { "Grüße" };
@@ -134,8 +128,7 @@ private slots:
         QVERIFY(target.isReady());
         QVERIFY(target.settle(service));
         target.dictate(service, transcripts);
-        // GNOME pastes what its layout lacks; KDE takes no paste through the portal: what its US layout lacks
-        // is left out, and the user is told which (the panel and a notification show this).
+        // KDE takes no paste through the portal: what its US layout lacks is left out, and the user told.
         QString kept, lost;
         for (const QChar ch : expected)
             (ch.unicode() < 0x80 || !onKde() ? kept : lost) += ch;
@@ -153,7 +146,7 @@ private slots:
 
 int main(int argc, char **argv)
 {
-    // The program's own choice: its windows and its clipboard through Xwayland where there is one.
+    // The program's choice: windows and clipboard through Xwayland.
     SessionInfo::preferXwaylandForWindows();
     QApplication app(argc, argv);
     TestDesktopTyping test;

@@ -6,20 +6,17 @@
 
 #include <qcoro/qcorotimer.h>
 
-// Plays the focused text field of a US keyboard: `screen` is what the user would now see, `keys` what reached
-// it (⌫ a Backspace, ^V a paste from `pasteboard`, ^⇧V the terminal's paste, which this field ignores). Keys
-// fail once `keysLeft` reaches 0 (never while negative).
+// A focused text field of a US keyboard: `screen` is what the user sees, `keys` what reached it (⌫ Backspace,
+// ^V a paste from `pasteboard`, ^⇧V the terminal's paste, ignored). Keys fail once `keysLeft` reaches 0.
 class FakeTypingBackend : public TypingBackend
 {
 public:
     QString screen, keys;
     FakePasteboard *pasteboard = nullptr;
     int keysLeft = -1;
-    // False: a field that takes no paste at all.
-    bool pastes = true;
+    bool pastes = true; // false: a field that takes no paste at all
 
     bool canSynthesizeInput() override { return true; }
-    // What a US layout types; anything else is pasted.
     bool canType(const QString &grapheme) override
     {
         return grapheme == QStringLiteral("\n") || grapheme == QStringLiteral("\t")
@@ -33,7 +30,6 @@ public:
                 co_return TypingResult::failed(QStringLiteral("the field went away"));
             keys += grapheme;
             screen += grapheme;
-            // A target takes its time, and other work runs meanwhile.
             co_await QCoro::sleepFor(std::chrono::milliseconds(1));
         }
         co_return TypingResult::ok();

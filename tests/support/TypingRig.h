@@ -12,8 +12,7 @@
 
 #include <qcoro/qcorotask.h>
 
-// The real typing service between fakes: a text field that records the keys it gets and takes pastes from the
-// fake clipboard.
+// The real typing service between fakes: a text field recording its keys, taking pastes from the clipboard.
 struct TypingRig {
     FakeTypingBackend field;
     FakePasteboard pasteboard;
@@ -23,7 +22,6 @@ struct TypingRig {
     FakeWindowSystem windows;
     TextInsertionService service { field, alerts, workspace, bundle, windows, pasteboard };
     QSignalSpy failures { &service, &TextInsertionService::typingFailed };
-    // What the tests type belongs to one dictation.
     std::shared_ptr<TypingScope> scope = service.beginDictation();
 
     TypingRig() { field.pasteboard = &pasteboard; }

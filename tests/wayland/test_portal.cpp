@@ -1,5 +1,4 @@
-// Typing and shortcuts through the desktop portal, against a scripted portal service on the test's own
-// session bus.
+// Typing and shortcuts through the desktop portal, against a scripted portal on the test's own session bus.
 #include "common/Settings.h"
 #include "desktop/GlobalHotkeyManager.h"
 #include "desktop/Hotkey.h"
@@ -29,7 +28,7 @@ namespace
 
 using Keys = QStringList; // "keysym state", 1 pressed and 0 released
 
-// The first answer of a question to the scripted portal's test interface.
+// The first answer of the scripted portal's test interface.
 QVariant ask(const QString &method, const QVariantList &arguments = {})
 {
     QDBusMessage message = QDBusMessage::createMethodCall(
@@ -70,7 +69,7 @@ struct Rig {
         pasteboard.readAtWait = 2; // the first comes before the paste key
         keyboard.report = [this](const QString &message) { reports << message; };
     }
-    // A recording start, then each transcript awaited; each dictation in a window of its own.
+    // A recording start, then each transcript awaited, in a window of its own.
     bool dictate(const QStringList &transcripts)
     {
         ++windows.focus;
@@ -93,8 +92,7 @@ class TestPortal : public QObject
     std::unique_ptr<QProcess> portal;
 
 private slots:
-    // The test's own session bus, one that activates nothing: a portal installed on the machine would
-    // otherwise be started by the first question and keep the name the scripted one needs.
+    // A session bus that activates nothing: an installed portal would take the scripted one's name.
     void initTestCase()
     {
         bus.start("dbus-daemon",
@@ -129,9 +127,8 @@ private slots:
             portal->kill();
     }
 
-    // What the layout lacks (here: past printable ASCII) is pasted with a terminal's chord, its modifiers
-    // released and the clipboard put back. The portal forwards calls from worker threads, so a call sent
-    // before the last was answered may overtake it: each key waits for its answer.
+    // What the layout lacks is pasted with a terminal's chord, its modifiers released and the clipboard put
+    // back. A call sent before the last was answered may overtake it: each key waits for its answer.
     void keysymsInOrder_data()
     {
         QTest::addColumn<QStringList>("transcripts");
@@ -171,8 +168,8 @@ private slots:
             keys.contains(control + " 1") ? log.first() == "read" && log.last() == "restore" : log.isEmpty());
     }
 
-    // A refused call ends the text with the user told, never a silent partial; every key and modifier pressed
-    // goes up again, the refused one too, and the rest of the recording is not typed.
+    // A refused call ends the text with the user told; every key pressed goes up again, the refused one too,
+    // and the rest of the recording is not typed.
     void aRefusedKeyEndsTheTextAndReleasesEverything_data()
     {
         QTest::addColumn<QString>("failing");
@@ -202,7 +199,7 @@ private slots:
         QVERIFY(!paste || rig.pasteboard.log.last() == "restore");
     }
 
-    // One session for the whole run; the permission is remembered and the next run hands the token back.
+    // One session a run; the next run hands the permission's token back.
     void restoreTokenReused()
     {
         {
@@ -219,8 +216,8 @@ private slots:
         QCOMPARE(Settings::stringValue(RemoteDesktopKeyboard::restoreTokenKey), QString("token-2"));
     }
 
-    // Refused, or ended by the desktop mid-dictation: the user hears why once, and the next dictation opens a
-    // new session (not every update of this one).
+    // Refused, or ended by the desktop mid-dictation: the user hears why once, and the next dictation (not
+    // the next update) opens a new session.
     void sessionLostThenReopened_data()
     {
         QTest::addColumn<QString>("mode");
@@ -248,9 +245,8 @@ private slots:
         QCOMPARE(ask("Calls").toStringList().count("Start"), 2);
     }
 
-    // On Wayland the desktop's shortcut toggles dictation. It counts as bound only when the desktop lists it
-    // back (KDE binds only what the session was opened with), and Settings then shows the desktop's trigger;
-    // a desktop whose backend never opens a session gets the command hint in bounded time.
+    // The desktop's shortcut counts as bound only when listed back (KDE binds only what the session named),
+    // Settings then showing its trigger; a backend that never opens a session gets the command hint in time.
     void shortcutBoundByTheDesktop_data()
     {
         QTest::addColumn<bool>("bound"); // or a backend that never opens a session
@@ -271,7 +267,7 @@ private slots:
         int toggles = 0;
         manager.onHotkeyPressed = [&toggles] { ++toggles; };
         QSignalSpy changes(&manager, &GlobalHotkeyManager::hotkeyChanged);
-        manager.setIsEnabled(true); // whatever an earlier test left in the settings
+        manager.setIsEnabled(true); // whatever an earlier test left
         manager.start();
         QTRY_COMPARE(manager.desktopBinding(),
             bound ? GlobalHotkeyManager::DesktopBinding::bound
@@ -288,7 +284,7 @@ private slots:
             ask("Activate", { id });
         QTRY_COMPARE(toggles, 2);
 
-        // Turned off, the desktop's session goes and activations do nothing.
+        // Turned off, the session goes and activations do nothing.
         manager.setIsEnabled(false);
         QTRY_VERIFY(ask("Calls").toStringList().contains("Close"));
         QCOMPARE(manager.shortcutNote(), QString());
