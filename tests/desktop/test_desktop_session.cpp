@@ -12,7 +12,6 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDeadlineTimer>
-#include <QFile>
 #include <QMimeData>
 #include <QMutex>
 #include <QSettings>
@@ -31,7 +30,7 @@ const QString sampleText = QStringLiteral("copied before the paste");
 const QByteArray sampleImage = QByteArray::fromBase64(
     "iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mP8z8BQDwAEhQGAhKmMIQAAAABJRU5ErkJggg==");
 
-// Another client reads the clipboard; this process may be the owner who answers, its event loop running.
+// Another client reads the clipboard; this process, the owner, may have to answer meanwhile.
 QByteArray readClipboardElsewhere(const QString &format)
 {
     QProcess xclip;
@@ -52,16 +51,12 @@ void setKeyboard(const QString &layout, bool capsLock)
         xdotool({ "key", "Caps_Lock" });
 }
 
-// The event loop runs meanwhile: the item may live in this very process.
 QList<QVariant> call(const QString &service, const QString &path, const QString &interface,
     const QString &method, const QList<QVariant> &arguments = {})
 {
     QDBusMessage message = QDBusMessage::createMethodCall(service, path, interface, method);
     message.setArguments(arguments);
-    QDBusPendingCall pending = QDBusConnection::sessionBus().asyncCall(message, 5000);
-    if (!QTest::qWaitFor([&] { return pending.isFinished(); }, 6000))
-        return {};
-    return pending.reply().arguments();
+    return QDBusConnection::sessionBus().call(message, QDBus::Block, 5000).arguments();
 }
 
 struct Layout {
@@ -86,10 +81,6 @@ struct Item {
         const auto reply = call(service, "/StatusNotifierItem", "org.freedesktop.DBus.Properties", "Get",
             { QStringLiteral("org.kde.StatusNotifierItem"), QStringLiteral("Menu") });
         return qvariant_cast<QDBusObjectPath>(reply.value(0).value<QDBusVariant>().variant()).path();
-    }
-    void leftClick() const
-    {
-        call(service, "/StatusNotifierItem", "org.kde.StatusNotifierItem", "Activate", { 10, 10 });
     }
 
     // Each entry as "label" or "label [Shift+R]", "---" for a separator.
@@ -162,8 +153,7 @@ class TestDesktopSession : public QObject
     QThread watcherThread;
     Watcher *watcher = new Watcher;
     QTemporaryDir dir;
-    // The service with the program's choice of backend: XTest keys, the Qt clipboard.
-    TypingChain chain;
+    TypingChain chain; // the program's choice of backend: XTest keys, the Qt clipboard
     quint64 utterance = 0;
 
     // The whole of the current utterance so far.
@@ -247,8 +237,8 @@ private slots:
         QProcess zenity;
         zenity.start("zenity", { "--entry", "--title", "TellwindPaste" });
         QVERIFY(!focusWindow({ "--name", "TellwindPaste" }).isEmpty());
-        // The keys type what has a keysym, on spare key codes where the layout lacks it; a letter with a mark
-        // no single character has is pasted.
+        // What has a keysym is typed, on spare key codes where the layout lacks it; a letter with a mark no
+        // single character has is pasted.
         const QString text = u"Café 5€ 中文 “Grüße” – q\u0301!"_qs;
         type(text);
 
@@ -334,7 +324,7 @@ private slots:
         xdotool({ "key", "shift+r", "ctrl+alt+d" });
         QTRY_COMPARE(count("✅ Recording started"), 1);
         QTRY_COMPARE(item.menu().value(0), QString("Stop Dictation"));
-        item.leftClick();
+        call(item.service, "/StatusNotifierItem", "org.kde.StatusNotifierItem", "Activate", { 10, 10 });
         // A stop waits for the recognizer's last words, up to 5 s.
         QTRY_COMPARE_WITH_TIMEOUT(count("✅ Recording stopped"), 1, 15000);
         QTRY_COMPARE(item.menu().value(0), QString("Start Dictation"));

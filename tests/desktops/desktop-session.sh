@@ -64,12 +64,12 @@ if [ "$desktop" = gnome ]; then
         org.gnome.Shell OverviewActive
     # Until the start-up overview closes, keys go to its search field.
     wait_for "gnome-shell's start-up" grep -q "GNOME Shell started" "$work/gnome-shell.log"
-    for _ in $(seq 100); do
+    overview_closed() {
         as_user busctl --user set-property org.gnome.Shell /org/gnome/Shell org.gnome.Shell OverviewActive b false
         as_user busctl --user get-property org.gnome.Shell /org/gnome/Shell org.gnome.Shell OverviewActive \
-            | grep -q false && break
-        sleep 0.1
-    done
+            | grep -q false
+    }
+    wait_for "gnome-shell without its overview" overview_closed
     xauthority=$(ls "$run"/.mutter-Xwaylandauth.* 2>/dev/null | head -n 1)
     daemon portal-backend /usr/libexec/xdg-desktop-portal-gnome
     wait_for "xdg-desktop-portal-gnome" as_user busctl --user status org.freedesktop.impl.portal.desktop.gnome

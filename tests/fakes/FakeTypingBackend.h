@@ -19,9 +19,8 @@ public:
     bool canSynthesizeInput() override { return true; }
     bool canType(const QString &grapheme) override
     {
-        return grapheme == QStringLiteral("\n") || grapheme == QStringLiteral("\t")
-            || (grapheme.size() == 1 && grapheme.front().unicode() >= 0x20
-                && grapheme.front().unicode() < 0x7f);
+        const char16_t c = grapheme.size() == 1 ? grapheme.front().unicode() : 0;
+        return c == u'\n' || c == u'\t' || (c >= 0x20 && c < 0x7f);
     }
     QCoro::Task<TypingResult> typeText(QString text) override
     {

@@ -1,16 +1,11 @@
 // The focused window as applications tell it over the accessibility bus, where a Wayland compositor will
 // not: real GTK windows in a headless sway or on the harness's X display (a null window system underneath),
 // and the typing that must stay out of the window the focus moved to.
-#include "fakes/FakeAlertPresenter.h"
-#include "fakes/FakeApplicationBundle.h"
-#include "fakes/FakePasteboard.h"
-#include "fakes/FakeTypingBackend.h"
-#include "fakes/FakeWorkspace.h"
-#include "output/TextInsertionService.h"
 #include "platform/atspi/AtspiWindowSystem.h"
 #include "platform/typing/virtualkeyboard/WaylandVirtualKeyboard.h"
 #include "platform/x11/X11WindowSystem.h"
 #include "support/TerminalTarget.h"
+#include "support/TypingRig.h"
 
 #include <QDBusConnection>
 #include <QGuiApplication>
@@ -85,12 +80,7 @@ private slots:
     void focusFollowsTheAccessibleWindows()
     {
         AtspiWindowSystem windows(std::make_unique<NullWindowSystem>(), *m_bus);
-        FakeTypingBackend field;
-        FakePasteboard pasteboard;
-        FakeAlertPresenter alerts;
-        FakeWorkspace workspace;
-        FakeApplicationBundle bundle;
-        TextInsertionService service(field, alerts, workspace, bundle, windows, pasteboard);
+        TypingRig rig(&windows);
 
         auto first = start("FocusFirst");
         auto second = start("FocusSecond");
@@ -99,21 +89,21 @@ private slots:
         const WindowSystem::WindowId firstId = windows.focusedWindow();
 
         // The user clicks into the second window before the dictation's last revision: that stays out of it.
-        auto dictation = service.beginDictation();
-        QCoro::waitFor(service.insertTranscript(dictation, { 1, 0, "hello", false }));
+        auto dictation = rig.service.beginDictation();
+        QCoro::waitFor(rig.service.insertTranscript(dictation, { 1, 0, "hello", false }));
         QVERIFY(focusTitled("FocusSecond"));
         QTRY_VERIFY_WITH_TIMEOUT(windows.focusedWindow() != firstId && windows.focusedWindow() != 0, 15000);
         const WindowSystem::WindowId secondId = windows.focusedWindow();
-        QCoro::waitFor(service.insertTranscript(dictation, { 1, 0, "hello world", true }));
-        QCOMPARE(field.keys, QStringLiteral("hello"));
+        QCoro::waitFor(rig.service.insertTranscript(dictation, { 1, 0, "hello world", true }));
+        QCOMPARE(rig.field.keys, QStringLiteral("hello"));
         QVERIFY(dictation->heldBack);
 
         // Back in the first window, a new dictation types. (Sway may hand the focus back once: asked again,
         // it stays.)
         QTRY_VERIFY_WITH_TIMEOUT(focusTitled("FocusFirst") && windows.focusedWindow() == firstId, 15000);
-        auto next = service.beginDictation();
-        QCoro::waitFor(service.insertTranscript(next, { 2, 0, "again", true }));
-        QCOMPARE(field.keys, QStringLiteral("hello. again"));
+        auto next = rig.service.beginDictation();
+        QCoro::waitFor(rig.service.insertTranscript(next, { 2, 0, "again", true }));
+        QCOMPARE(rig.field.keys, QStringLiteral("hello. again"));
 
         // A window that does not tell leaves the focus unknown, not in the window the user left.
         auto terminal = start("FocusPlain", true);
@@ -128,6 +118,8 @@ private slots:
         second->kill();
         second->waitForFinished();
         QTRY_COMPARE_WITH_TIMEOUT(windows.focusedWindow(), WindowSystem::WindowId(0), 15000);
+        terminal->kill();
+        terminal->waitForFinished();
     }
 };
 

@@ -20,11 +20,16 @@ struct TypingRig {
     FakeWorkspace workspace;
     FakeApplicationBundle bundle;
     FakeWindowSystem windows;
-    TextInsertionService service { field, alerts, workspace, bundle, windows, pasteboard };
+    TextInsertionService service;
     QSignalSpy failures { &service, &TextInsertionService::typingFailed };
     std::shared_ptr<TypingScope> scope = service.beginDictation();
 
-    TypingRig() { field.pasteboard = &pasteboard; }
+    // `system` in place of the fake windows, where a test has real ones.
+    explicit TypingRig(WindowSystem *system = nullptr)
+        : service(field, alerts, workspace, bundle, system ? *system : windows, pasteboard)
+    {
+        field.pasteboard = &pasteboard;
+    }
 };
 
 // Types `text` as the whole, final text of `utterance` of the rig's dictation.

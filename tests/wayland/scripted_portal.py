@@ -52,9 +52,7 @@ class Portal:
             connection.register_object(DESKTOP, info, self.call, self.get_property, None)
 
     def get_property(self, connection, sender, path, interface, name):
-        if name == "AvailableDeviceTypes":
-            return GLib.Variant("u", 7)
-        return GLib.Variant("u", 1 if "GlobalShortcuts" in interface else 2)
+        return GLib.Variant("u", 7 if name == "AvailableDeviceTypes" else 1 if "GlobalShortcuts" in interface else 2)
 
     def respond(self, invocation, sender, options, code, results):
         path = "%s/request/%s/%s" % (DESKTOP, sender_part(sender), options["handle_token"])
@@ -67,10 +65,10 @@ class Portal:
         GLib.idle_add(send)
         invocation.return_value(GLib.Variant("(o)", (path,)))
 
-    def new_session(self, sender, options, kind):
+    def new_session(self, sender, options, kind, named=()):
         path = "%s/session/%s/%s" % (DESKTOP, sender_part(sender), options["session_handle_token"])
         self.connection.register_object(path, self.session_info, self.session_call, None, None)
-        self.sessions[path] = [True, kind, sender, []]
+        self.sessions[path] = [True, kind, sender, list(named)]
         return path
 
     def session_call(self, connection, sender, path, interface, method, parameters, invocation):
@@ -139,8 +137,7 @@ class Portal:
             if self.mode == "silent-shortcuts":  # a backend that never opens a session
                 path = "%s/request/%s/%s" % (DESKTOP, sender_part(sender), args[0]["handle_token"])
                 return invocation.return_value(GLib.Variant("(o)", (path,)))
-            session = self.new_session(sender, args[0], "shortcuts")
-            self.sessions[session][3] = named
+            session = self.new_session(sender, args[0], "shortcuts", named)
             self.respond(invocation, sender, args[0], 0, {"session_handle": GLib.Variant("s", session)})
         elif method == "BindShortcuts":
             named = self.sessions.get(args[0], [None] * 4)[3] or []

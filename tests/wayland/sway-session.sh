@@ -40,7 +40,6 @@ has_display() {
 wait_for Xwayland has_display
 wayland=$(sed -n 's/^WAYLAND_DISPLAY=//p' "$run/session.env")
 display=$(sed -n 's/^DISPLAY=//p' "$run/session.env")
-swaysock=$(sed -n 's/^SWAYSOCK=//p' "$run/session.env")
 
 # Build and source folders come from the caller's environment; everything else is the user's own.
 as_user env WAYLAND_DISPLAY="$wayland" DISPLAY="$display" SWAYSOCK="$swaysock" \
