@@ -77,8 +77,7 @@ private slots:
         QVERIFY(blocked.registerApp().value_or(QString()).startsWith("Cannot create"));
     }
 
-    // What a start does to the login item by itself: never switches it on, points a kept one at this program,
-    // and drops one a build left behind.
+    // A start never switches the login item on, points a kept one at this program, drops a build's.
     void launchAtLoginAtStart_data()
     {
         QTest::addColumn<QString>("program");
@@ -144,17 +143,10 @@ private slots:
         window.setFramePosition(QPoint(100, 100));
         positions.savePosition(&window);
         QVERIFY(Settings::boolValue("hasStoredWindowPosition", false));
-    }
 
-    // A drag writes the settings file once, when it stops.
-    void dragIsSavedWhenItStops()
-    {
-        WindowPositionManager positions([] { return QList<QRectF> { QRectF(0, 0, 1280, 770) }; });
-        QWindow window;
-        window.setGeometry(100, 100, 140, 110);
+        // A drag, one move event per pointer motion, writes the settings file once, when it stops.
         positions.startObserving(&window);
         LogCapture log;
-        // A drag: one move event per pointer motion, each to a new place.
         for (int step = 1; step <= 40; ++step) {
             const QPoint from = window.framePosition();
             const QPoint to(100 + step * 5, 100 + step);
@@ -168,8 +160,7 @@ private slots:
         QCOMPARE(log.linesStartingWith("💾"), QStringList("💾 Window position saved: (300.0, 140.0)"));
     }
 
-    // A shortcut needs Ctrl, Alt or Super: Shift alone would eat a capital the user types. Each is told to
-    // the portal in its own terms.
+    // A shortcut needs Ctrl, Alt or Super (Shift alone would eat capitals), told to the portal in its terms.
     void whichShortcutsCanBeRecorded_data()
     {
         QTest::addColumn<int>("key");
@@ -195,8 +186,8 @@ private slots:
         QCOMPARE(hotkey ? hotkey->portalTrigger() : QString(), portal);
     }
 
-    // What the settings hold decides the shortcut: nothing stored is the default Ctrl+Alt+D, a stored choice
-    // (Shift + R among them) stays the user's, and a value no trigger can be made of reads as the default.
+    // Nothing stored is Ctrl+Alt+D, a stored choice (Shift + R too) stays, a damaged value reads as the
+    // default.
     void storedShortcut_data()
     {
         QTest::addColumn<QVariant>("stored");

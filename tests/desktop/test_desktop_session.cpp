@@ -1,6 +1,5 @@
-// On the harness's X server and bus: XTest keys into xterm and a GTK field under other layouts and Caps Lock,
-// and another client's clipboard; shortcuts from another XTEST client, the tray item as a panel reads it, and
-// the real program from a new user's first launch to a relaunch at the panel's last place.
+// On the harness's X server and bus: XTest typing under other layouts and Caps Lock, X11 shortcuts, the tray
+// item as a panel reads it, and the real program from a first launch to a relaunch at the panel's last place.
 #include "app/ProcessRig.h"
 #include "common/Settings.h"
 #include "desktop/GlobalHotkeyManager.h"
@@ -237,8 +236,7 @@ private slots:
         QProcess zenity;
         zenity.start("zenity", { "--entry", "--title", "TellwindPaste" });
         QVERIFY(!focusWindow({ "--name", "TellwindPaste" }).isEmpty());
-        // What has a keysym is typed, on spare key codes where the layout lacks it; a letter with a mark no
-        // single character has is pasted.
+        // Keysyms are typed, on spare key codes where the layout lacks them; a letter with a mark is pasted.
         const QString text = u"Café 5€ 中文 “Grüße” – q\u0301!"_qs;
         type(text);
 
@@ -253,10 +251,9 @@ private slots:
         owner.waitForFinished();
     }
 
-    // A new user's Ctrl+Alt+D is grabbed: it toggles dictation, once however long it is held, and reaches no
-    // application, while a capital R is only an R. Recorded, it is stored though it is the default. Reset to
-    // Shift + R, the grab goes; Shift+R toggles and still reaches the application, but not with Caps Lock,
-    // Control or Alt, nor as dictation's own capitals.
+    // A new user's Ctrl+Alt+D is grabbed: it toggles once however long held, reaching no application, and a
+    // capital R is only an R. Recorded, it is stored. Reset to Shift + R, the grab goes; Shift+R toggles and
+    // reaches the application, but not with Caps Lock, Control or Alt, nor as dictation's own capitals.
     void shortcutsOnX11()
     {
         int presses = 0, rKeysRead = 0;

@@ -25,8 +25,7 @@ if [ "$(id -u)" != 0 ]; then
         "$0" "$desktop" "$@"
 fi
 
-# A private mount namespace: gnome-shell wants a system bus but no logind (it would try to take a seat), and
-# each Xwayland gets an X socket folder of its own.
+# A private mount namespace: a system bus but no logind for gnome-shell, and an X socket folder of its own.
 if [ -z "${TELLWIND_DESKTOP_NS:-}" ]; then
     exec unshare -m --propagation private env TELLWIND_DESKTOP_NS=1 "$0" "$desktop" "$@"
 fi
@@ -39,8 +38,7 @@ session_start "$desktop" "${TELLWIND_DESKTOP_USER:-tellwind-desktop}" "${1:-}"
 if [ "$desktop" = gnome ]; then
     mount -t tmpfs tmpfs /run/systemd || fail "cannot hide logind"
     mount -t tmpfs tmpfs /run/dbus || fail "cannot make a private system bus"
-    # KDE's portal backend would serve GNOME's shortcuts and never open a session; =1 keeps it, as on a GNOME
-    # machine that also has KDE's packages.
+    # KDE's portal backend would serve GNOME's shortcuts, never opening a session (=1 keeps it, as KDE users do).
     [ -e /usr/share/xdg-desktop-portal/portals/kde.portal ] && [ -z "${TELLWIND_DESKTOP_KDE_PORTAL:-}" ] \
         && mount --bind /dev/null /usr/share/xdg-desktop-portal/portals/kde.portal
     dbus-daemon --system --fork >"$work/system-bus.log" 2>&1 || fail "no system bus"

@@ -1,6 +1,5 @@
-// The real chain on a headless GNOME 43 or KDE Plasma 5.27 (desktop-session.sh): the typing service types
-// through the desktop's RemoteDesktop portal, its shortcut portal binds the shortcut or says it cannot, and
-// the real program's panel leaves the focus where it was.
+// The real chain on a headless GNOME 43 or KDE Plasma 5.27 (desktop-session.sh): typing through the desktop's
+// portal, its shortcut portal, and the real program's panel leaving the focus where it was.
 #include "app/CompositionRoot.h"
 #include "app/ProcessRig.h"
 #include "desktop/GlobalHotkeyManager.h"
@@ -30,9 +29,8 @@ bool pressOnDesktop(const QStringList &keys)
     return QProcess::execute("python3", QStringList { tools + "press-keys.py" } + keys) == 0;
 }
 
-// What a test types into on the desktop of desktop-session.sh, keeping what it holds in a file: a native
-// terminal (foot on GNOME, konsole on KDE, where foot dies on KWin's virtual output) running raw-reader.py,
-// or its GTK 4 text field.
+// raw-reader.py in a native terminal (foot on GNOME; konsole on KDE, where foot dies on KWin's virtual
+// output) or as a GTK 4 text field, keeping what it holds in a file.
 class DesktopTarget
 {
 public:
@@ -75,8 +73,7 @@ public:
         return !file.open(QIODevice::ReadOnly) || file.readAll() != "out";
     }
 
-    // A new window gets the keyboard focus a moment after it shows: dictate a probe through `service` until
-    // one arrives, raw (it is left out of received()).
+    // A new window gets the focus a moment after it shows: dictate probes until one arrives (not received()).
     bool settle(TextInsertionService &service)
     {
         for (int attempt = 0; attempt < 15 && raw().isEmpty(); ++attempt) {
@@ -107,8 +104,7 @@ public:
     QString text() const
     {
         QString typed = raw().mid(m_probe);
-        // A late probe and the separator after it are the probe's (no dictated text starts with x, . or
-        // space).
+        // A late probe and the separator after it are the probe's (no text dictated starts so).
         qsizetype start = 0;
         while (start < typed.size() && QStringView(u"x. ").contains(typed.at(start)))
             ++start;
@@ -166,8 +162,7 @@ private slots:
         notices.reset();
     }
 
-    // KDE binds the default shortcut, pressed on the desktop it toggles; GNOME 43 has no shortcut portal, and
-    // the user is told to bind the command instead.
+    // KDE binds the default shortcut; GNOME 43 has no shortcut portal: the user is told to bind the command.
     void shortcut()
     {
         GlobalHotkeyManager &manager = root->hotkeyManager();

@@ -1,6 +1,5 @@
-// The focused window as applications tell it over the accessibility bus, where a Wayland compositor will
-// not: real GTK windows in a headless sway or on the harness's X display (a null window system underneath),
-// and the typing that must stay out of the window the focus moved to.
+// The focused window as GTK windows tell it over the accessibility bus (in sway, or on X with a null window
+// system underneath), and typing that stays out of the window the focus moved to.
 #include "platform/atspi/AtspiWindowSystem.h"
 #include "platform/typing/virtualkeyboard/WaylandVirtualKeyboard.h"
 #include "platform/x11/X11WindowSystem.h"
@@ -98,8 +97,7 @@ private slots:
         QCOMPARE(rig.field.keys, QStringLiteral("hello"));
         QVERIFY(dictation->heldBack);
 
-        // Back in the first window, a new dictation types. (Sway may hand the focus back once: asked again,
-        // it stays.)
+        // Back in the first window a new dictation types (sway may hand the focus back once: ask again).
         QTRY_VERIFY_WITH_TIMEOUT(focusTitled("FocusFirst") && windows.focusedWindow() == firstId, 15000);
         auto next = rig.service.beginDictation();
         QCoro::waitFor(rig.service.insertTranscript(next, { 2, 0, "again", true }));

@@ -1,6 +1,5 @@
-// The typing service: against fakes, the keyboard a US text field to check what the user sees; the backend
-// each kind of session gets; and typing and shortcuts through a scripted portal on the test's own session
-// bus.
+// The typing service against fakes (the keyboard a US text field), the backend each kind of session gets,
+// and typing and shortcuts through a scripted portal on the test's own session bus.
 #include "common/Graphemes.h"
 #include "common/Settings.h"
 #include "desktop/GlobalHotkeyManager.h"
@@ -29,6 +28,7 @@ namespace
 
 const QString family = u"\U0001F468\u200D\U0001F469\u200D\U0001F467"_qs;
 const QString flag = u"\U0001F1E9\U0001F1EA"_qs;
+const QString wayland = qEnvironmentVariable("TELLWIND_SOURCE_DIR") + "/tests/wayland/";
 
 using Keys = QStringList; // "keysym state", 1 pressed and 0 released
 
@@ -105,9 +105,7 @@ private slots:
     {
         QStandardPaths::setTestModeEnabled(true);
         bus.start("dbus-daemon",
-            { "--nofork", "--print-address=1",
-                "--config-file=" + qEnvironmentVariable("TELLWIND_SOURCE_DIR")
-                    + "/tests/wayland/private-bus.conf" });
+            { "--nofork", "--print-address=1", "--config-file=" + wayland + "private-bus.conf" });
         QVERIFY(bus.waitForReadyRead(10000));
         qputenv("DBUS_SESSION_BUS_ADDRESS", bus.readLine().trimmed());
         QVERIFY(!RemoteDesktopKeyboard::isOffered());
@@ -126,7 +124,7 @@ private slots:
             return;
         Settings::remove(RemoteDesktopKeyboard::restoreTokenKey);
         portal = std::make_unique<QProcess>();
-        portal->start(qEnvironmentVariable("TELLWIND_SOURCE_DIR") + "/tests/wayland/scripted_portal.py");
+        portal->start(wayland + "scripted_portal.py");
         QVERIFY(portal->waitForReadyRead(10000) && portal->readLine().trimmed() == "ready");
     }
     void cleanup()
@@ -139,9 +137,8 @@ private slots:
         portal.reset();
     }
 
-    // Updates as "utterance|text" in the recognizer's order: the keys the last costs, what the field shows,
-    // and that characters outside the layout are pasted in runs, a terminal's chord tried first and the chord
-    // that worked kept.
+    // Updates as "utterance|text": the keys the last costs, what the field shows, and that characters outside
+    // the layout are pasted in runs, a terminal's chord tried first and the chord that worked kept.
     void typesOnlyWhatChanged_data()
     {
         QTest::addColumn<QStringList>("updates");
@@ -156,8 +153,7 @@ private slots:
         row("combining mark composed and pasted", { "0|Cafe", u"0|Cafe\u0301 au lait"_qs }, "⌫^⇧V^V au lait",
             u"Caf\u00E9 au lait"_qs);
         row("emoji sequences are one character", { "0|We " + family, "0|We " + flag }, "⌫^V", "We " + flag);
-        // A formatter's marks arrive as themselves. The field ignores the terminal's chord: once Ctrl+V
-        // worked, it comes first.
+        // A formatter's marks arrive as themselves; once Ctrl+V worked in the field, it comes first.
         const QString marks = u"\u201Ca\u201D \u2013 b\u2026"_qs;
         row("typographic marks", { "0|" + marks }, "^⇧V^Va^V ^V b^V", marks);
         const QString heard = "censor report to the finance team period new line thanks period";
@@ -209,8 +205,7 @@ private slots:
         QCOMPARE(rig->field.screen, QString("Hello there world"));
         QVERIFY(!rig->service.pendingText() && !rig->service.isTyping());
 
-        // Updates of different utterances all count, in order: the first one's final is not folded into the
-        // next one's start.
+        // Updates of different utterances all count: one's final is not folded into the next one's start.
         run = rig->service.insertTranscript(rig->scope, { 1, 0, "Hello there world, and", false });
         auto last = rig->service.insertTranscript(rig->scope, { 1, 0, "Hello there world, and you", true });
         auto next = rig->service.insertTranscript(rig->scope, { 1, 1, "next one", false });
@@ -296,8 +291,7 @@ private slots:
         const TypingChoice choice = chooseTypingBackend(session, table);
         QCOMPARE(choice.name(), chosen);
         QCOMPARE(!choice.limitation.isEmpty(), limited);
-        // A better backend is never passed over, nor one past the chosen asked (a probe may open a
-        // connection).
+        // No better backend passed over, none past the chosen asked (a probe may open a connection).
         QCOMPARE(probed, asked);
         // Every row builds a backend, the last one too, which says why it types nothing.
         if (chosen == "none") {
@@ -364,8 +358,7 @@ private slots:
             keys.contains(control + " 1") ? log.first() == "read" && log.last() == "restore" : log.isEmpty());
     }
 
-    // A refused call ends the text with the user told; every key pressed goes up again, the refused one too,
-    // and the rest of the recording is not typed.
+    // A refused call ends the text, told; every key pressed goes up again, and the rest is not typed.
     void portalRefusedKeyEndsTheTextAndReleasesEverything_data()
     {
         QTest::addColumn<QString>("failing");
@@ -412,8 +405,7 @@ private slots:
         QCOMPARE(Settings::stringValue(RemoteDesktopKeyboard::restoreTokenKey), QString("token-2"));
     }
 
-    // Refused, or ended by the desktop mid-dictation: the user hears why once, and the next dictation (not
-    // the next update) opens a new session.
+    // Refused, or ended mid-dictation: the user hears why once; the next dictation, not update, reopens.
     void portalSessionLostThenReopened_data()
     {
         QTest::addColumn<QString>("mode");

@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
-# Runs a command inside a private headless sway session (with Xwayland) as an unprivileged user (sway refuses
-# root), with WAYLAND_DISPLAY, DISPLAY, SWAYSOCK, its own XDG_RUNTIME_DIR, HOME and session bus; torn down
-# afterwards.
+# Runs a command in a private headless sway (with Xwayland) as an unprivileged user, since sway refuses root,
+# with WAYLAND_DISPLAY, DISPLAY, SWAYSOCK, its own runtime folder, HOME and session bus; torn down afterwards.
 #
 #   tests/wayland/sway-session.sh build/test_wayland_typing
 set -u

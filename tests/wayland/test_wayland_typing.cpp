@@ -1,6 +1,5 @@
-// The real chain on a headless sway (sway-session.sh): the typing service, wired as the program chooses its
-// backend, and the whole program started from the command line, each typing into foot, a native Wayland
-// terminal.
+// The real chain on a headless sway (sway-session.sh): the typing service with the program's backend, and
+// the whole program from the command line, typing into foot, a native Wayland terminal.
 #include "FootTarget.h"
 #include "app/ProcessRig.h"
 #include "support/ScriptedNotificationService.h"
@@ -46,8 +45,7 @@ private slots:
         // A revision's new ending holds characters the first keymap did not.
         QTest::addRow("revision") << QStringList { "Send the report by Friday",
             "Send the report by Montag é 中 €" };
-        // One key per code point of a character (sway takes no paste from a clipboard owner without the
-        // focus).
+        // One key per code point (sway takes no paste from a clipboard owner without the focus).
         QTest::addRow("emoji sequence and a mark")
             << QStringList { u"Family \U0001F468\u200D\U0001F469\u200D\U0001F467 q\u0301 done"_qs };
     }
@@ -63,8 +61,7 @@ private slots:
         QCOMPARE(target.finish(), transcripts.last());
     }
 
-    // `tellwind --toggle` starts dictation, speech played into the microphone is heard, and its words arrive
-    // through the compositor's virtual keyboard.
+    // `tellwind --toggle` starts dictation; speech played into the microphone arrives as text in foot.
     void dictationFromTheCommandLine()
     {
         const QString sentence = QStringLiteral("the quick brown fox jumps over the lazy dog");
@@ -73,8 +70,7 @@ private slots:
         QProcess::execute("flite", { "-voice", "kal16", "-t", sentence, "-o", home.filePath("speech.wav") });
         FootTarget target(home.filePath("out.txt"));
         QVERIFY(target.isReady());
-        // The program itself sends its windows through Xwayland; the recognizer's words in the log tell when
-        // it has heard them.
+        // Its windows go through Xwayland; the recognizer's words in the log tell when it has heard them.
         QProcessEnvironment own = environment;
         own.remove("QT_QPA_PLATFORM");
         own.insert("QT_LOGGING_RULES", "tellwind.speech.debug=true");
@@ -104,9 +100,8 @@ private slots:
             qPrintable(tellwind->log()));
     }
 
-    // Without Xwayland sway gives the native panel the focus as it appears: a dictation started then tells
-    // the user to click into the target first. With no compositor either, the program starts and says why it
-    // cannot type.
+    // Without Xwayland the native panel gets the focus: a dictation then tells the user to click into the
+    // target. With no compositor either, the program starts and says why it cannot type.
     void withoutXwayland()
     {
         QTemporaryDir home;
