@@ -6,8 +6,8 @@
 
 #include <qcoro/qcorotimer.h>
 
-// A focused US text field: `screen` is what the user sees, `keys` what reached it (⌫ Backspace, ^V a paste from
-// `pasteboard`, ^⇧V the terminal's paste, ignored). Keys fail once `keysLeft` reaches 0.
+// A focused US text field: `screen` is what the user sees, `keys` what reached it (⌫ Backspace, ^V a paste
+// from `pasteboard`, ^⇧V the terminal's paste, ignored). Keys fail once `keysLeft` reaches 0.
 class FakeTypingBackend : public TypingBackend
 {
 public:
