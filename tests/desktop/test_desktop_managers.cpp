@@ -1,4 +1,7 @@
+// The desktop's side of the program: login item, panel place, and which shortcuts the user can record and how
+// each desktop is told of them.
 #include "common/Settings.h"
+#include "desktop/Hotkey.h"
 #include "desktop/LaunchAtLoginManager.h"
 #include "desktop/WindowPositionManager.h"
 #include "fakes/FakeAutostartStore.h"
@@ -36,7 +39,9 @@ class TestDesktopManagers : public QObject
 
 private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+    // Other tests share the settings file: each case starts with nothing stored, and leaves nothing.
     void init() { rawSettings().clear(); }
+    void cleanup() { rawSettings().clear(); }
 
     void xdgAutostartEntry()
     {
@@ -72,8 +77,7 @@ private slots:
         QVERIFY(blocked.registerApp().value_or(QString()).startsWith("Cannot create"));
     }
 
-    // What a start does to the login item by itself: never switches it on, points a kept one at this program,
-    // and drops one a build left behind.
+    // A start never switches the login item on, points a kept one at this program, drops a build's.
     void launchAtLoginAtStart_data()
     {
         QTest::addColumn<QString>("program");
@@ -139,17 +143,10 @@ private slots:
         window.setFramePosition(QPoint(100, 100));
         positions.savePosition(&window);
         QVERIFY(Settings::boolValue("hasStoredWindowPosition", false));
-    }
 
-    // A drag writes the settings file once, when it stops.
-    void dragIsSavedWhenItStops()
-    {
-        WindowPositionManager positions([] { return QList<QRectF> { QRectF(0, 0, 1280, 770) }; });
-        QWindow window;
-        window.setGeometry(100, 100, 140, 110);
+        // A drag, one move event per pointer motion, writes the settings file once, when it stops.
         positions.startObserving(&window);
         LogCapture log;
-        // A drag: one move event per pointer motion, each to a new place.
         for (int step = 1; step <= 40; ++step) {
             const QPoint from = window.framePosition();
             const QPoint to(100 + step * 5, 100 + step);
@@ -161,6 +158,63 @@ private slots:
         QTRY_COMPARE(Settings::doubleValue("windowPositionX"), std::optional(300.0));
         QCOMPARE(Settings::doubleValue("windowPositionY"), std::optional(140.0));
         QCOMPARE(log.linesStartingWith("💾"), QStringList("💾 Window position saved: (300.0, 140.0)"));
+    }
+
+    // A shortcut needs Ctrl, Alt or Super (Shift alone would eat capitals), told to the portal in its terms.
+    void whichShortcutsCanBeRecorded_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        QTest::addColumn<QString>("portal"); // empty: refused
+        const auto row = [](const char *name, int key, int modifiers, const char *portal) {
+            QTest::addRow("%s", name) << key << modifiers << QString(portal);
+        };
+        row("Ctrl+Alt+D", Qt::Key_D, Qt::ControlModifier | Qt::AltModifier, "CTRL+ALT+d");
+        row("Super+F5", Qt::Key_F5, Qt::MetaModifier, "LOGO+F5");
+        row("Ctrl+Shift+1", Qt::Key_1, Qt::ControlModifier | Qt::ShiftModifier, "CTRL+SHIFT+1");
+        row("Shift+D", Qt::Key_D, Qt::ShiftModifier, "");
+        row("D alone", Qt::Key_D, 0, "");
+        row("a modifier as the key", Qt::Key_Shift, Qt::ControlModifier, "");
+        row("Shift+R, the old default", Qt::Key_R, Qt::ShiftModifier, "SHIFT+r");
+    }
+    void whichShortcutsCanBeRecorded()
+    {
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        QFETCH(QString, portal);
+        const std::optional<Hotkey> hotkey = Hotkey::fromKey(key, modifiers);
+        QCOMPARE(hotkey ? hotkey->portalTrigger() : QString(), portal);
+    }
+
+    // Nothing stored is Ctrl+Alt+D, a stored choice (Shift + R too) stays, a damaged value reads as the
+    // default.
+    void storedShortcut_data()
+    {
+        QTest::addColumn<QVariant>("stored");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<QString>("portal");
+        const auto row = [](const char *name, const QVariant &stored, const char *shown, const char *portal) {
+            QTest::addRow("%s", name) << stored << QString(shown) << QString(portal);
+        };
+        row("nothing stored", QVariant(), "Ctrl+Alt+D", "CTRL+ALT+d");
+        row("Shift + R chosen", "Shift+R", "Shift + R", "SHIFT+r");
+        row("own chord", "Ctrl+Shift+F9", "Ctrl+Shift+F9", "CTRL+SHIFT+F9");
+        row("super", "Meta+Space", "Meta+Space", "LOGO+space");
+        for (const char *damaged : { "Ctrl+Nonsense+", "Ctrl+K, Ctrl+D", "D", "Shift+X", "" })
+            row(qPrintable(QString("damaged '%1'").arg(damaged)), damaged, "Ctrl+Alt+D", "CTRL+ALT+d");
+    }
+    void storedShortcut()
+    {
+        QFETCH(QVariant, stored);
+        QFETCH(QString, shown);
+        QFETCH(QString, portal);
+        if (stored.isValid())
+            Settings::setString(Hotkey::settingsKey, stored.toString());
+        const Hotkey hotkey = Hotkey::stored();
+        QCOMPARE(hotkey.displayText(), shown);
+        QCOMPARE(hotkey.portalTrigger(), portal);
+        QCOMPARE(hotkey.isShiftR(), shown == "Shift + R");
+        QCOMPARE(hotkey.isDefault(), shown == "Ctrl+Alt+D");
     }
 };
 

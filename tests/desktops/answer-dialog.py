@@ -1,7 +1,7 @@
 #!/usr/bin/python3
-# Answers GNOME's "Remote desktop" permission dialog as a user at the screen would: allows remote interaction
-# and shares. It stays for the whole session, since GNOME 43 asks again for every new session. Each answer is
-# counted in $XDG_RUNTIME_DIR/dialogs-answered, so tests can tell that GNOME asked.
+# Answers GNOME's "Remote desktop" permission dialog as a user at the screen would (allow remote interaction,
+# share), for the whole session: GNOME 43 asks at every new session. Answers are counted in
+# $XDG_RUNTIME_DIR/dialogs-answered.
 import os
 import time
 
@@ -23,14 +23,10 @@ def walk(node, depth=0):
 
 def press(node, names):
     action = node.queryAction()
-    for i in range(action.nActions):
-        if action.getName(i) in names:
-            action.doAction(i)
-            return True
-    if action.nActions:
-        action.doAction(0)
-        return True
-    return False
+    matching = [i for i in range(action.nActions) if action.getName(i) in names] + [0] * (action.nActions > 0)
+    if matching:
+        action.doAction(matching[0])
+    return bool(matching)
 
 
 def answer(frame):

@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
-# Runs a command inside a private headless GNOME 43 or KDE Plasma 5.27 session, the desktops' own compositors
-# and portals, as an unprivileged user (both refuse root or misbehave under it). The command gets
-# WAYLAND_DISPLAY, DISPLAY and XAUTHORITY (Xwayland), its own XDG_RUNTIME_DIR, HOME and session bus, and
-# TELLWIND_DESKTOP=gnome|kde. Everything is torn down afterwards.
+# Runs a command inside a private headless GNOME 43 or KDE Plasma 5.27 session with the desktop's own
+# compositor and portals, as an unprivileged user, with WAYLAND_DISPLAY, DISPLAY and XAUTHORITY (Xwayland),
+# its own XDG_RUNTIME_DIR, HOME and session bus, and TELLWIND_DESKTOP=gnome|kde; torn down afterwards.
 #
 #   tests/desktops/desktop-session.sh gnome build/test_desktop_typing
 #   tests/desktops/desktop-session.sh kde bash   # a shell to look around
@@ -17,8 +16,7 @@ esac
 here=$(dirname "$(readlink -f "$0")")
 
 if [ "$(id -u)" != 0 ]; then
-    # The system bus and the mount namespace below need root: a desktop user whose sudo asks no password runs
-    # this as one run by root does.
+    # The system bus and the mount namespace below need root, or sudo without a password.
     sudo -n true 2>/dev/null || {
         echo "desktop-session: needs root or sudo without a password (it creates a user for the desktop)" >&2
         exit 77
@@ -27,9 +25,7 @@ if [ "$(id -u)" != 0 ]; then
         "$0" "$desktop" "$@"
 fi
 
-# A private mount namespace: gnome-shell wants a system bus and must not find logind (it would try to take a
-# seat it cannot have), and each Xwayland gets an X socket folder of its own instead of sharing the host's
-# with whoever else runs X servers there.
+# A private mount namespace: a system bus but no logind for gnome-shell, and an X socket folder of its own.
 if [ -z "${TELLWIND_DESKTOP_NS:-}" ]; then
     exec unshare -m --propagation private env TELLWIND_DESKTOP_NS=1 "$0" "$desktop" "$@"
 fi
@@ -42,8 +38,7 @@ session_start "$desktop" "${TELLWIND_DESKTOP_USER:-tellwind-desktop}" "${1:-}"
 if [ "$desktop" = gnome ]; then
     mount -t tmpfs tmpfs /run/systemd || fail "cannot hide logind"
     mount -t tmpfs tmpfs /run/dbus || fail "cannot make a private system bus"
-    # KDE's portal backend, when installed, would serve GNOME's shortcuts and never open a session;
-    # TELLWIND_DESKTOP_KDE_PORTAL=1 keeps it, as on a GNOME machine that also has KDE's packages.
+    # KDE's portal backend would serve GNOME's shortcuts, never opening a session (=1 keeps it, as KDE users do).
     [ -e /usr/share/xdg-desktop-portal/portals/kde.portal ] && [ -z "${TELLWIND_DESKTOP_KDE_PORTAL:-}" ] \
         && mount --bind /dev/null /usr/share/xdg-desktop-portal/portals/kde.portal
     dbus-daemon --system --fork >"$work/system-bus.log" 2>&1 || fail "no system bus"
@@ -65,20 +60,18 @@ if [ "$desktop" = gnome ]; then
     display=$(sed -n 's/.*Using public X11 display \(:[0-9]*\).*/\1/p' "$work/gnome-shell.log" | head -n 1)
     wait_for "gnome-shell's bus name" as_user busctl --user get-property org.gnome.Shell /org/gnome/Shell \
         org.gnome.Shell OverviewActive
-    # Until the start-up overview closes, keys go to its search field; it opens once the shell says it
-    # started.
+    # Until the start-up overview closes, keys go to its search field.
     wait_for "gnome-shell's start-up" grep -q "GNOME Shell started" "$work/gnome-shell.log"
-    for _ in $(seq 100); do
+    overview_closed() {
         as_user busctl --user set-property org.gnome.Shell /org/gnome/Shell org.gnome.Shell OverviewActive b false
         as_user busctl --user get-property org.gnome.Shell /org/gnome/Shell org.gnome.Shell OverviewActive \
-            | grep -q false && break
-        sleep 0.1
-    done
+            | grep -q false
+    }
+    wait_for "gnome-shell without its overview" overview_closed
     xauthority=$(ls "$run"/.mutter-Xwaylandauth.* 2>/dev/null | head -n 1)
     daemon portal-backend /usr/libexec/xdg-desktop-portal-gnome
     wait_for "xdg-desktop-portal-gnome" as_user busctl --user status org.freedesktop.impl.portal.desktop.gnome
-    # GNOME 43 asks at every new remote-desktop session; this answers yes for the whole run, as a user at the
-    # screen would.
+    # GNOME 43 asks at every new remote-desktop session: this answers yes for the whole run.
     daemon dialog python3 "$here/answer-dialog.py"
 else
     # Debian's kwin_wayland carries a file capability this sandbox refuses to exec; a plain copy runs.
@@ -87,8 +80,7 @@ else
         --socket wayland-0 --xwayland
     kwin=${pids[-1]}
     wait_for "kwin" test -S "$run/wayland-0"
-    # Another run's desktop may have an Xwayland of the same user: this session's is the one in kwin's process
-    # group.
+    # This session's Xwayland is the one in kwin's process group (another run's may be the same user's).
     wait_for "Xwayland" pgrep -g "$kwin" -x Xwayland
     xwayland=$(pgrep -g "$kwin" -x Xwayland | head -n 1)
     display=$(tr '\0' '\n' <"/proc/$xwayland/cmdline" | grep -m 1 '^:[0-9]')
@@ -105,8 +97,7 @@ daemon portal /usr/libexec/xdg-desktop-portal
 wait_for "xdg-desktop-portal" as_user busctl --user get-property org.freedesktop.portal.Desktop \
     /org/freedesktop/portal/desktop org.freedesktop.portal.RemoteDesktop version
 
-# The test binaries read build and source folders given by the caller's environment; everything else is the
-# user's own.
+# Build and source folders come from the caller's environment; everything else is the user's own.
 as_user WAYLAND_DISPLAY=wayland-0 DISPLAY="$display" XAUTHORITY="$xauthority" TELLWIND_DESKTOP="$desktop" \
     TELLWIND_DESKTOP_TOOLS="$here" \
     TELLWIND_BUILD_DIR="${TELLWIND_BUILD_DIR:-}" TELLWIND_SOURCE_DIR="${TELLWIND_SOURCE_DIR:-}" \

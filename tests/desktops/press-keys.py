@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 # Presses keys "on the desktop" through a RemoteDesktop portal session of its own, as another keyboard would:
-# every key named is pressed in order, then all are released in reverse order (a chord: Control_L Alt_L d),
-# each call awaited. Exits 0 once the desktop took every call.
+# each key named pressed in order, then all released in reverse (a chord), each call awaited. Exits 0 once the
+# desktop took every call.
 #
 #   press-keys.py Control_L Alt_L d
 import sys
@@ -12,30 +12,29 @@ gi.require_version("Gdk", "4.0")
 from gi.repository import Gdk, Gio, GLib  # noqa: E402 - after the version it needs
 
 bus = Gio.bus_get_sync(Gio.BusType.SESSION)
-portal = "org.freedesktop.portal.Desktop"
-path = "/org/freedesktop/portal/desktop"
+portal, path = "org.freedesktop.portal.Desktop", "/org/freedesktop/portal/desktop"
 interface = "org.freedesktop.portal.RemoteDesktop"
 sender = bus.get_unique_name()[1:].replace(".", "_")
 loop = GLib.MainLoop()
-counter = [0]
 
 
-def request(method, arguments, options):
-    counter[0] += 1
-    token = "tellwind_keys%d" % counter[0]
-    handle = "/org/freedesktop/portal/desktop/request/%s/%s" % (sender, token)
+def call(method, signature, arguments, timeout=10000, target=path, name=interface):
+    return bus.call_sync(portal, target, name, method, GLib.Variant(signature, arguments) if signature else None,
+                         None, Gio.DBusCallFlags.NONE, timeout, None)
+
+
+def request(method, signature, arguments, options):
+    token = "tellwind_keys_" + method
     answer = {}
 
-    def on_response(_c, _s, _p, _i, _sig, parameters):
-        answer["code"], answer["results"] = parameters.unpack()
+    def on_response(*signal):
+        answer["code"], answer["results"] = signal[-1].unpack()
         loop.quit()
 
+    handle = "%s/request/%s/%s" % (path, sender, token)
     sub = bus.signal_subscribe(portal, "org.freedesktop.portal.Request", "Response", handle, None,
                                Gio.DBusSignalFlags.NONE, on_response)
-    options = dict(options)
-    options["handle_token"] = GLib.Variant("s", token)
-    bus.call_sync(portal, path, interface, method, GLib.Variant(arguments[0], arguments[1] + (options,)),
-                  None, Gio.DBusCallFlags.NONE, 60000, None)
+    call(method, signature, arguments + (dict(options, handle_token=GLib.Variant("s", token)),), 60000)
     GLib.timeout_add_seconds(60, loop.quit)
     loop.run()
     bus.signal_unsubscribe(sub)
@@ -44,24 +43,11 @@ def request(method, arguments, options):
     return answer["results"]
 
 
-created = request("CreateSession", ("(a{sv})", ()),
-                  {"session_handle_token": GLib.Variant("s", "tellwind_keys")})
+created = request("CreateSession", "(a{sv})", (), {"session_handle_token": GLib.Variant("s", "tellwind_keys")})
 session = created["session_handle"]
-request("SelectDevices", ("(oa{sv})", (session,)), {"types": GLib.Variant("u", 1)})
-request("Start", ("(osa{sv})", (session, "")), {})
-
+request("SelectDevices", "(oa{sv})", (session,), {"types": GLib.Variant("u", 1)})
+request("Start", "(osa{sv})", (session, ""), {})
 keysyms = [Gdk.keyval_from_name(name) for name in sys.argv[1:]]
-
-
-def notify(keysym, state):
-    bus.call_sync(portal, path, interface, "NotifyKeyboardKeysym",
-                  GLib.Variant("(oa{sv}iu)", (session, {}, keysym, state)), None, Gio.DBusCallFlags.NONE, 10000,
-                  None)
-
-
-for keysym in keysyms:
-    notify(keysym, 1)
-for keysym in reversed(keysyms):
-    notify(keysym, 0)
-bus.call_sync(portal, session, "org.freedesktop.portal.Session", "Close", None, None, Gio.DBusCallFlags.NONE,
-              10000, None)
+for keysym, state in [(k, 1) for k in keysyms] + [(k, 0) for k in reversed(keysyms)]:
+    call("NotifyKeyboardKeysym", "(oa{sv}iu)", (session, {}, keysym, state))
+call("Close", None, None, target=session, name="org.freedesktop.portal.Session")

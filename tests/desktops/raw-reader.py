@@ -1,15 +1,16 @@
 #!/usr/bin/python3
-# Runs in the target terminal: reads the terminal in raw mode and keeps in FILE what a text field would hold:
-# Backspace erases the last character, Return is a line break, Ctrl+D ends. FILE is rewritten whole after
-# every character, so a test can wait for it to match. The terminal reports its keyboard focus (DECSET 1004):
-# FILE.ready appears once it first has it, and FILE.focus says "in" or "out" from then on.
+# Keeps in FILE what a text field holds after every change, FILE.ready once it first has the keyboard focus and
+# FILE.focus "in" or "out" from then on. Plain, it reads its terminal in raw mode (Backspace erases, Return
+# breaks the line, Ctrl+D ends; the focus reported by DECSET 1004); with --field it is a GTK 4 text field, the
+# toolkit of GNOME's own applications.
+#
+#   raw-reader.py [--field] FILE
 import codecs
 import os
 import sys
 import tty
 
-out = sys.argv[1]
-text = []
+out = sys.argv[-1]
 
 
 def write(path, content):
@@ -18,19 +19,38 @@ def write(path, content):
     os.replace(path + ".new", path)
 
 
-def save():
-    write(out, "".join(text))
-
-
 def focus(state):
     write(out + ".focus", state)
     if state == "in" and not os.path.exists(out + ".ready"):
         open(out + ".ready", "w").close()
 
 
+def field(app):
+    window = Gtk.ApplicationWindow(application=app, title="field")
+    window.set_default_size(600, 300)
+    view = Gtk.TextView()
+    view.get_buffer().connect("changed", lambda b: write(out, b.get_text(b.get_start_iter(), b.get_end_iter(), True)))
+    controller = Gtk.EventControllerFocus()
+    controller.connect("enter", lambda *_: focus("in"))
+    controller.connect("leave", lambda *_: focus("out"))
+    view.add_controller(controller)
+    window.set_child(view)
+    window.present()
+    view.grab_focus()
+
+
+if sys.argv[1] == "--field":
+    import gi
+    gi.require_version("Gtk", "4.0")
+    from gi.repository import Gtk
+    app = Gtk.Application(application_id="org.tellwind.TestField")
+    app.connect("activate", field)
+    sys.exit(app.run([]))
+
 fd = sys.stdin.fileno()
 tty.setraw(fd)
-save()
+text = []
+write(out, "")
 os.write(sys.stdout.fileno(), b"\x1b[?1004h")
 decoder = codecs.getincrementaldecoder("utf-8")("replace")
 pending = []
@@ -58,4 +78,4 @@ while True:
         text.append("\n")
     else:
         text.append(ch)
-    save()
+    write(out, "".join(text))

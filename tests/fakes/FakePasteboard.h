@@ -4,17 +4,14 @@
 
 #include <QStringList>
 
-// A clipboard in memory that writes down every operation in `log` ("read", "text:é", "wait", "restore";
-// "taken" where another client read the text).
+// A clipboard in memory logging each operation ("read", "text:é", "wait", "restore"; "taken": a client read).
 class FakePasteboard : public Pasteboard
 {
 public:
     PasteboardContents current;
     mutable QStringList log;
-    // A clipboard manager, which copies each new text at once.
-    bool manager = false;
-    // A target that reads a new text at this wait for it (a terminal that saw its paste key), 0 for none.
-    int readAtWait = 0;
+    bool manager = false; // a clipboard manager, which copies each new text at once
+    int readAtWait = 0; // a target that reads a new text at this wait (after its paste key), 0 for none
 
     PasteboardContents contents() const override
     {
@@ -34,7 +31,6 @@ public:
         log << QStringLiteral("restore");
         current = contents;
     }
-    // The "taken" entries since the text was put there.
     int reads() const override
     {
         int taken = 0;

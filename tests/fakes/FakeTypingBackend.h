@@ -6,26 +6,21 @@
 
 #include <qcoro/qcorotimer.h>
 
-// Plays the focused text field of a US keyboard: `screen` is what the user would now see, `keys` what reached
-// it (⌫ a Backspace, ^V a paste from `pasteboard`, ^⇧V the terminal's paste, which this field ignores). Keys
-// fail once `keysLeft` reaches 0 (never while negative).
+// A focused US text field: `screen` is what the user sees, `keys` what reached it (⌫ Backspace, ^V a paste
+// from `pasteboard`, ^⇧V the terminal's paste, ignored). Keys fail once `keysLeft` reaches 0.
 class FakeTypingBackend : public TypingBackend
 {
 public:
     QString screen, keys;
     FakePasteboard *pasteboard = nullptr;
     int keysLeft = -1;
-    bool canSynthesize = true;
-    // False: a field that takes no paste at all.
-    bool pastes = true;
+    bool pastes = true; // false: a field that takes no paste at all
 
-    bool canSynthesizeInput() override { return canSynthesize; }
-    // What a US layout types; anything else is pasted.
+    bool canSynthesizeInput() override { return true; }
     bool canType(const QString &grapheme) override
     {
-        return grapheme == QStringLiteral("\n") || grapheme == QStringLiteral("\t")
-            || (grapheme.size() == 1 && grapheme.front().unicode() >= 0x20
-                && grapheme.front().unicode() < 0x7f);
+        const char16_t c = grapheme.size() == 1 ? grapheme.front().unicode() : 0;
+        return c == u'\n' || c == u'\t' || (c >= 0x20 && c < 0x7f);
     }
     QCoro::Task<TypingResult> typeText(QString text) override
     {
@@ -34,7 +29,6 @@ public:
                 co_return TypingResult::failed(QStringLiteral("the field went away"));
             keys += grapheme;
             screen += grapheme;
-            // A target takes its time, and other work runs meanwhile.
             co_await QCoro::sleepFor(std::chrono::milliseconds(1));
         }
         co_return TypingResult::ok();

@@ -1,17 +1,10 @@
-// Which window has the focus, as the applications tell it over the accessibility bus where a Wayland
-// compositor will not say: the real bus and real GTK windows, in a headless sway session or on the harness's
-// X display (the X server asked nothing: a null window system underneath, as on Wayland without Xwayland),
-// and the typing that must stay out of the window the focus moved to.
-#include "fakes/FakeAlertPresenter.h"
-#include "fakes/FakeApplicationBundle.h"
-#include "fakes/FakePasteboard.h"
-#include "fakes/FakeTypingBackend.h"
-#include "fakes/FakeWorkspace.h"
-#include "output/TextInsertionService.h"
+// The focused window as GTK windows tell it over the accessibility bus (in sway, or on X with a null window
+// system underneath), and typing that stays out of the window the focus moved to.
 #include "platform/atspi/AtspiWindowSystem.h"
 #include "platform/typing/virtualkeyboard/WaylandVirtualKeyboard.h"
 #include "platform/x11/X11WindowSystem.h"
 #include "support/TerminalTarget.h"
+#include "support/TypingRig.h"
 
 #include <QDBusConnection>
 #include <QGuiApplication>
@@ -29,22 +22,16 @@ bool onSway()
     return !qEnvironmentVariableIsEmpty("SWAYSOCK");
 }
 
-// A window on screen, found by its title, given the keyboard focus by the compositor (sway) or the X server.
+// A window found by its title, given the keyboard focus by sway or the X server.
 bool focusTitled(const QString &title)
 {
     if (!onSway())
         return !focusWindow({ "--name", '^' + title + '$' }).isEmpty();
-    return QTest::qWaitFor(
-        [&title] {
-            QProcess swaymsg;
-            swaymsg.start("swaymsg", { QString("[title=\"^%1$\"] focus").arg(title) });
-            return swaymsg.waitForFinished(10000) && swaymsg.exitCode() == 0;
-        },
-        15000);
+    const QStringList focus { QString("[title=\"^%1$\"] focus").arg(title) };
+    return QTest::qWaitFor([&focus] { return QProcess::execute("swaymsg", focus) == 0; }, 15000);
 }
 
-// A window with the title: a GTK one with an entry, which announces itself on the accessibility bus, or a
-// terminal, which has no accessibility at all.
+// A GTK window with an entry, accessible, or a terminal, which has no accessibility at all.
 std::unique_ptr<QProcess> start(const QString &title, bool terminal = false)
 {
     auto window = std::make_unique<QProcess>();
@@ -65,8 +52,7 @@ class TestFocusAtspi : public QObject
 
     QProcess m_launcher;
     std::optional<QDBusConnection> m_bus;
-    // A headless sway has no keyboard of its own, and a seat without one gives no window the keyboard focus:
-    // a desktop's user always has one.
+    // A seat without a keyboard gives no window the focus; a headless sway has none of its own.
     std::unique_ptr<WaylandVirtualKeyboard> m_keyboard;
 
 private slots:
@@ -79,7 +65,6 @@ private slots:
             m_keyboard = std::make_unique<WaylandVirtualKeyboard>(qEnvironmentVariable("WAYLAND_DISPLAY"));
             QVERIFY(m_keyboard->canSynthesizeInput());
         }
-        // As a desktop session starts it, on the test's session bus.
         m_launcher.start(QStringLiteral("/usr/libexec/at-spi-bus-launcher"), { "--launch-immediately" });
         QTRY_VERIFY_WITH_TIMEOUT(
             (m_bus = AtspiWindowSystem::connectToAccessibilityBus(QDBusConnection::sessionBus(), 1000)),
@@ -94,12 +79,7 @@ private slots:
     void focusFollowsTheAccessibleWindows()
     {
         AtspiWindowSystem windows(std::make_unique<NullWindowSystem>(), *m_bus);
-        FakeTypingBackend field;
-        FakePasteboard pasteboard;
-        FakeAlertPresenter alerts;
-        FakeWorkspace workspace;
-        FakeApplicationBundle bundle;
-        TextInsertionService service(field, alerts, workspace, bundle, windows, pasteboard);
+        TypingRig rig(&windows);
 
         auto first = start("FocusFirst");
         auto second = start("FocusSecond");
@@ -107,33 +87,28 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(windows.focusedWindow() != 0, 15000);
         const WindowSystem::WindowId firstId = windows.focusedWindow();
 
-        // A dictation types into the first window; the user clicks into the second before its last revision:
-        // that stays out of it, though no later dictation began (with the compositor alone, it went in).
-        auto dictation = service.beginDictation();
-        QCoro::waitFor(service.insertTranscript(dictation, { 1, 0, "hello", false }));
+        // The user clicks into the second window before the dictation's last revision: that stays out of it.
+        auto dictation = rig.service.beginDictation();
+        QCoro::waitFor(rig.service.insertTranscript(dictation, { 1, 0, "hello", false }));
         QVERIFY(focusTitled("FocusSecond"));
         QTRY_VERIFY_WITH_TIMEOUT(windows.focusedWindow() != firstId && windows.focusedWindow() != 0, 15000);
         const WindowSystem::WindowId secondId = windows.focusedWindow();
-        QCoro::waitFor(service.insertTranscript(dictation, { 1, 0, "hello world", true }));
-        QCOMPARE(field.keys, QStringLiteral("hello"));
+        QCoro::waitFor(rig.service.insertTranscript(dictation, { 1, 0, "hello world", true }));
+        QCOMPARE(rig.field.keys, QStringLiteral("hello"));
         QVERIFY(dictation->heldBack);
 
-        // Back in the first window it is the same window again; a new dictation there types, and the second
-        // window is a window of its own. (Sway now and then gives the focus back to the other dialog right
-        // after: asked again, it stays.)
+        // Back in the first window a new dictation types (sway may hand the focus back once: ask again).
         QTRY_VERIFY_WITH_TIMEOUT(focusTitled("FocusFirst") && windows.focusedWindow() == firstId, 15000);
-        auto next = service.beginDictation();
-        QCoro::waitFor(service.insertTranscript(next, { 2, 0, "again", true }));
-        QCOMPARE(field.keys, QStringLiteral("hello. again"));
+        auto next = rig.service.beginDictation();
+        QCoro::waitFor(rig.service.insertTranscript(next, { 2, 0, "again", true }));
+        QCOMPARE(rig.field.keys, QStringLiteral("hello. again"));
 
-        // A window that does not tell (xterm has no accessibility) leaves the focus unknown rather than in
-        // the window the user left.
+        // A window that does not tell leaves the focus unknown, not in the window the user left.
         auto terminal = start("FocusPlain", true);
         QVERIFY(focusTitled("FocusPlain"));
         QTRY_COMPARE_WITH_TIMEOUT(windows.focusedWindow(), WindowSystem::WindowId(0), 15000);
 
-        // So does an application that ends while its window is active (the other one ends first: the focus
-        // would go back to it).
+        // So does an application that ends while its window is active (the other ends first).
         first->kill();
         first->waitForFinished();
         QVERIFY(focusTitled("FocusSecond"));

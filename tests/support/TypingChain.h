@@ -9,8 +9,7 @@
 #include "platform/qt/QtPasteboard.h"
 #include "platform/typing/TypingBackends.h"
 
-// The typing service with the backend the program would choose for this session, from the same table, and the
-// real clipboard.
+// The typing service with the backend the program would choose for this session, and the real clipboard.
 struct TypingChain {
     SyntheticKeyLog sent;
     QtPasteboard pasteboard;
@@ -22,7 +21,7 @@ struct TypingChain {
     TextInsertionService service { *setup.backend, alerts, workspace, bundle, windows, pasteboard };
     std::shared_ptr<TypingScope> scope = service.beginDictation();
 
-    // A new dictation, as a recording start makes one. Each test's target is a window of its own.
+    // A new dictation, as a recording start makes one, in a window of its own.
     void begin()
     {
         ++windows.focus;

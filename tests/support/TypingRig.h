@@ -12,8 +12,7 @@
 
 #include <qcoro/qcorotask.h>
 
-// The real typing service between fakes: a text field that records the keys it gets and takes pastes from the
-// fake clipboard.
+// The real typing service between fakes: a text field recording its keys, taking pastes from the clipboard.
 struct TypingRig {
     FakeTypingBackend field;
     FakePasteboard pasteboard;
@@ -21,12 +20,16 @@ struct TypingRig {
     FakeWorkspace workspace;
     FakeApplicationBundle bundle;
     FakeWindowSystem windows;
-    TextInsertionService service { field, alerts, workspace, bundle, windows, pasteboard };
+    TextInsertionService service;
     QSignalSpy failures { &service, &TextInsertionService::typingFailed };
-    // What the tests type belongs to one dictation.
     std::shared_ptr<TypingScope> scope = service.beginDictation();
 
-    TypingRig() { field.pasteboard = &pasteboard; }
+    // `system` in place of the fake windows, where a test has real ones.
+    explicit TypingRig(WindowSystem *system = nullptr)
+        : service(field, alerts, workspace, bundle, system ? *system : windows, pasteboard)
+    {
+        field.pasteboard = &pasteboard;
+    }
 };
 
 // Types `text` as the whole, final text of `utterance` of the rig's dictation.

@@ -1,12 +1,8 @@
 # shellcheck shell=bash
-# Sourced by the scripts that start a private desktop session for a test (tests/wayland/sway-session.sh,
-# tests/desktops/desktop-session.sh): compositors refuse root or misbehave under it, so as root the session
-# runs as a system user made on first use; anyone else runs it as themselves.
-#
-#   session_start NAME USER PROGRAM
-# sets user, uid, run_as, work, run, home, user_env; as_user, daemon NAME
-# COMMAND... (a log in $work, ended with the session), wait_for WHAT COMMAND...
-# and fail MESSAGE (the logs' tails, then exit) are there afterwards.
+# Sourced by sway-session.sh and desktop-session.sh: compositors refuse root or misbehave under it, so as root
+# the session runs as a system user made on first use. `session_start NAME USER PROGRAM` sets user, run_as,
+# work, run, home and user_env for as_user, daemon NAME COMMAND... (logged in $work), wait_for WHAT COMMAND...
+# and fail MESSAGE.
 
 session_start() {
     local name=$1 wanted=$2 program=${3:-}
@@ -28,8 +24,7 @@ session_start() {
     trap session_cleanup EXIT
     trap 'exit 130' INT TERM
 
-    # A build under a private home folder (mode 700) is out of the user's reach: let it pass through the
-    # folders on the way (search only, nothing becomes readable).
+    # A build under a private home folder is out of the user's reach: let it search the folders on the way.
     if [ "$(id -u)" = 0 ] && [ -e "$program" ] && ! "${run_as[@]}" test -x "$program"; then
         local folder
         folder=$(dirname "$(readlink -f "$program")")
@@ -51,8 +46,7 @@ session_start() {
         XDG_DATA_HOME="$home/data" XDG_CACHE_HOME="$home/cache" LANG=C.UTF-8)
 }
 
-# Each daemon leads a process group of its own that cleanup ends as a whole: runuser does not pass a signal
-# on.
+# Each daemon leads a process group that cleanup ends whole: runuser does not pass a signal on.
 session_cleanup() {
     for pid in "${pids[@]}"; do kill -- "-$pid" 2>/dev/null; done
     for pid in "${pids[@]}"; do

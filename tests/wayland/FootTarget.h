@@ -1,7 +1,6 @@
 #pragma once
 
-// A native Wayland terminal in the sway session of tests/wayland/sway-session.sh: its `cat` writes what it is
-// typed into a file.
+// A native Wayland terminal in the sway of sway-session.sh whose `cat` writes what it is typed into a file.
 #include "platform/typing/virtualkeyboard/WaylandVirtualKeyboard.h"
 
 #include <qcoro/qcorotask.h>
@@ -44,8 +43,7 @@ public:
         swaymsg({ QString("[app_id=\"%1\"] focus").arg(appId) });
         return focusedAppId() == appId;
     }
-    // The app_id of the window sway gives the keyboard: the only node whose "focused" is true, its app_id
-    // following within the same object.
+    // The app_id of the window with the keyboard: the only node "focused", its app_id following.
     static QString focusedAppId()
     {
         const QString tree = swaymsg({ "-t", "get_tree" });

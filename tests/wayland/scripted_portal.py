@@ -1,9 +1,8 @@
 #!/usr/bin/python3
-"""A scripted xdg-desktop-portal on the session bus: the RemoteDesktop and GlobalShortcuts interfaces with their
-Request and Session objects, answering as the test tells it through org.tellwind.Test (SetMode, Keysyms,
-Calls, Activate, MaxInFlight). Prints "ready" once it owns its name; ends when its standard input closes. Like
-the real portal, which hands each call to the compositor from a worker thread, mode "reorder" lets a key call
-overtake one sent before it that is still unanswered; "fail-key:N" refuses the Nth key call from then on."""
+"""A scripted xdg-desktop-portal (RemoteDesktop, GlobalShortcuts) answering as the test tells it through
+org.tellwind.Test. Prints "ready" once it owns its name; ends when its standard input closes. Mode "reorder"
+lets a key call overtake an unanswered one, as the real portal's worker threads do; "fail-key:N" refuses the
+Nth key call from then on."""
 import sys
 
 from gi.repository import Gio, GLib
@@ -47,17 +46,15 @@ class Portal:
         self.close_after = self.fail_key = -1
         self.key_calls = self.in_flight = self.max_in_flight = self.tokens = 0
         self.keysyms, self.calls = [], []
-        self.sessions = {}  # path -> [registration id, open, kind, sender, shortcuts named]
+        self.sessions = {}  # path -> [open, kind, sender, shortcuts named]
         self.session_info = Gio.DBusNodeInfo.new_for_xml(SESSION_XML).interfaces[0]
         for info in Gio.DBusNodeInfo.new_for_xml(XML).interfaces:
             connection.register_object(DESKTOP, info, self.call, self.get_property, None)
 
     def get_property(self, connection, sender, path, interface, name):
-        if name == "AvailableDeviceTypes":
-            return GLib.Variant("u", 7)
-        return GLib.Variant("u", 1 if "GlobalShortcuts" in interface else 2)
+        return GLib.Variant("u", 7 if name == "AvailableDeviceTypes" else 1 if "GlobalShortcuts" in interface else 2)
 
-    def respond(self, sender, options, code, results):
+    def respond(self, invocation, sender, options, code, results):
         path = "%s/request/%s/%s" % (DESKTOP, sender_part(sender), options["handle_token"])
 
         def send():
@@ -66,24 +63,24 @@ class Portal:
             return False
 
         GLib.idle_add(send)
-        return GLib.Variant("(o)", (path,))
+        invocation.return_value(GLib.Variant("(o)", (path,)))
 
-    def new_session(self, sender, options, kind):
+    def new_session(self, sender, options, kind, named=()):
         path = "%s/session/%s/%s" % (DESKTOP, sender_part(sender), options["session_handle_token"])
-        registration = self.connection.register_object(path, self.session_info, self.session_call, None, None)
-        self.sessions[path] = [registration, True, kind, sender]
+        self.connection.register_object(path, self.session_info, self.session_call, None, None)
+        self.sessions[path] = [True, kind, sender, list(named)]
         return path
 
     def session_call(self, connection, sender, path, interface, method, parameters, invocation):
         self.calls.append("Close")
-        self.sessions[path][1] = False
+        self.sessions[path][0] = False
         invocation.return_value(None)
 
     def close_sessions(self):
         for path, session in self.sessions.items():
-            if session[1]:
-                session[1] = False
-                self.connection.emit_signal(session[3], path, "org.freedesktop.portal.Session", "Closed",
+            if session[0]:
+                session[0] = False
+                self.connection.emit_signal(session[2], path, "org.freedesktop.portal.Session", "Closed",
                                             GLib.Variant("(a{sv})", ({},)))
 
     def take_key(self, args, invocation):
@@ -99,34 +96,28 @@ class Portal:
         if short == "RemoteDesktop" and method == "CreateSession":
             self.calls.append("CreateSession")
             session = self.new_session(sender, args[0], "remote")
-            invocation.return_value(self.respond(sender, args[0], 0,
-                                                 {"session_handle": GLib.Variant("s", session)}))
+            self.respond(invocation, sender, args[0], 0, {"session_handle": GLib.Variant("s", session)})
         elif method == "SelectDevices":
             options = args[1]
             self.calls.append("SelectDevices types=%d persist_mode=%d restore_token=%s" % (
                 options.get("types", 0), options.get("persist_mode", 0), options.get("restore_token", "")))
-            invocation.return_value(self.respond(sender, options, 0, {}))
+            self.respond(invocation, sender, options, 0, {})
         elif method == "Start":
             self.calls.append("Start")
             if self.mode == "refuse":
-                invocation.return_value(self.respond(sender, args[2], 1, {}))
-                return
+                return self.respond(invocation, sender, args[2], 1, {})
             self.tokens += 1
-            invocation.return_value(self.respond(sender, args[2], 0, {
-                "devices": GLib.Variant("u", 1),
-                "restore_token": GLib.Variant("s", "token-%d" % self.tokens)}))
+            self.respond(invocation, sender, args[2], 0, {
+                "devices": GLib.Variant("u", 1), "restore_token": GLib.Variant("s", "token-%d" % self.tokens)})
         elif method == "NotifyKeyboardKeysym":
             session = self.sessions.get(args[0])
-            if session is None or not session[1]:
-                invocation.return_dbus_error("org.freedesktop.DBus.Error.AccessDenied", "session closed")
-                return
+            if session is None or not session[0]:
+                return invocation.return_dbus_error("org.freedesktop.DBus.Error.AccessDenied", "session closed")
             self.key_calls += 1
             if self.key_calls == self.fail_key:
-                invocation.return_dbus_error("org.freedesktop.DBus.Error.Failed", "the compositor refused the key")
-                return
+                return invocation.return_dbus_error("org.freedesktop.DBus.Error.Failed", "the key was refused")
             if self.mode != "reorder":
-                self.take_key(args, invocation)
-                return
+                return self.take_key(args, invocation)
             # Alternately slow and quick: a call sent while the one before is still held is answered, and
             # reaches the compositor, first.
             self.in_flight += 1
@@ -145,22 +136,18 @@ class Portal:
             self.calls.append("GlobalShortcuts.CreateSession shortcuts=%s" % ",".join(named))
             if self.mode == "silent-shortcuts":  # a backend that never opens a session
                 path = "%s/request/%s/%s" % (DESKTOP, sender_part(sender), args[0]["handle_token"])
-                invocation.return_value(GLib.Variant("(o)", (path,)))
-                return
-            session = self.new_session(sender, args[0], "shortcuts")
-            self.sessions[session].append(named)
-            invocation.return_value(self.respond(sender, args[0], 0,
-                                                 {"session_handle": GLib.Variant("s", session)}))
+                return invocation.return_value(GLib.Variant("(o)", (path,)))
+            session = self.new_session(sender, args[0], "shortcuts", named)
+            self.respond(invocation, sender, args[0], 0, {"session_handle": GLib.Variant("s", session)})
         elif method == "BindShortcuts":
-            named = self.sessions.get(args[0], [None] * 5)[4] or []
+            named = self.sessions.get(args[0], [None] * 4)[3] or []
             for name, details in args[1]:
                 self.calls.append("BindShortcuts %s trigger=%s" % (name, details.get("preferred_trigger", "")))
             # The desktop has the last word on the trigger.
             bound = [(name, {"description": GLib.Variant("s", details.get("description", "")),
                              "trigger_description": GLib.Variant("s", "Meta+F9")})
                      for name, details in args[1] if name in named]
-            invocation.return_value(self.respond(sender, args[3], 0,
-                                                 {"shortcuts": GLib.Variant("a(sa{sv})", bound)}))
+            self.respond(invocation, sender, args[3], 0, {"shortcuts": GLib.Variant("a(sa{sv})", bound)})
         elif method == "SetMode":
             mode, _, count = args[0].partition(":")
             if mode == "close-after":
@@ -169,15 +156,14 @@ class Portal:
                 self.fail_key, mode = self.key_calls + int(count), "accept"
             self.mode = mode
             invocation.return_value(None)
-        elif method == "Keysyms":
-            invocation.return_value(GLib.Variant("(as)", (["%d %d" % key for key in self.keysyms],)))
+        elif method in ("Keysyms", "Calls"):
+            keysyms = ["%d %d" % key for key in self.keysyms]
+            invocation.return_value(GLib.Variant("(as)", (keysyms if method == "Keysyms" else self.calls,)))
         elif method == "MaxInFlight":
             invocation.return_value(GLib.Variant("(u)", (self.max_in_flight,)))
-        elif method == "Calls":
-            invocation.return_value(GLib.Variant("(as)", (self.calls,)))
         elif method == "Activate":
             for path, session in self.sessions.items():
-                if session[1] and session[2] == "shortcuts":
+                if session[0] and session[1] == "shortcuts":
                     for signal in ("Activated", "Deactivated"):
                         self.connection.emit_signal(None, DESKTOP, "org.freedesktop.portal.GlobalShortcuts",
                                                     signal, GLib.Variant("(osta{sv})", (path, args[0], 0, {})))
@@ -186,26 +172,12 @@ class Portal:
             invocation.return_dbus_error("org.freedesktop.DBus.Error.UnknownMethod", method)
 
 
-def main():
-    loop = GLib.MainLoop()
-    connection = Gio.bus_get_sync(Gio.BusType.SESSION, None)
-    portal = Portal(connection)
-
-    def acquired(*_):
-        print("ready", flush=True)
-
-    def lost(*_):
-        print("name taken", flush=True)
-        loop.quit()
-
-    Gio.bus_own_name_on_connection(connection, "org.freedesktop.portal.Desktop",
-                                   Gio.BusNameOwnerFlags.DO_NOT_QUEUE, acquired, lost)
-    GLib.io_add_watch(GLib.IOChannel.unix_new(sys.stdin.fileno()), GLib.PRIORITY_DEFAULT,
-                      GLib.IOCondition.HUP | GLib.IOCondition.IN,
-                      lambda channel, condition: loop.quit() or False)
-    loop.run()
-    del portal
-
-
-if __name__ == "__main__":
-    main()
+loop = GLib.MainLoop()
+bus = Gio.bus_get_sync(Gio.BusType.SESSION, None)
+portal = Portal(bus)
+Gio.bus_own_name_on_connection(bus, "org.freedesktop.portal.Desktop", Gio.BusNameOwnerFlags.DO_NOT_QUEUE,
+                               lambda *_: print("ready", flush=True),
+                               lambda *_: print("name taken", flush=True) or loop.quit())
+GLib.io_add_watch(GLib.IOChannel.unix_new(sys.stdin.fileno()), GLib.PRIORITY_DEFAULT,
+                  GLib.IOCondition.HUP | GLib.IOCondition.IN, lambda *_: loop.quit() or False)
+loop.run()

@@ -1,8 +1,6 @@
 #!/usr/bin/env bash
-# Runs a command inside a private headless sway session (with Xwayland) as an unprivileged user, because sway
-# refuses to run as root. The user is created on first use. The command gets WAYLAND_DISPLAY, DISPLAY, its own
-# XDG_RUNTIME_DIR, HOME, settings folders and session bus; SWAYSOCK lets it drive the compositor with swaymsg.
-# Everything is torn down afterwards.
+# Runs a command in a private headless sway (with Xwayland) as an unprivileged user, since sway refuses root,
+# with WAYLAND_DISPLAY, DISPLAY, SWAYSOCK, its own runtime folder, HOME and session bus; torn down afterwards.
 #
 #   tests/wayland/sway-session.sh build/test_wayland_typing
 set -u
@@ -23,8 +21,7 @@ CONF
 daemon sway env WLR_BACKENDS=headless WLR_RENDERER=pixman WLR_LIBINPUT_NO_DEVICES=1 \
     XDG_CURRENT_DESKTOP=sway XDG_SESSION_TYPE=wayland sway -c "$work/sway.conf"
 wait_for sway test -s "$run/session.env"
-# The user's own PulseAudio: its default source "mic" hears what is played to the sink "spk", as in
-# tests/harness.sh.
+# The user's own PulseAudio: its source "mic" hears what is played to "spk", as in tests/harness.sh.
 daemon pulse pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit \
     --load=module-native-protocol-unix \
     --load="module-null-sink sink_name=spk" \
@@ -32,7 +29,7 @@ daemon pulse pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit \
 wait_for PulseAudio as_user pactl set-default-source mic
 as_user pactl set-default-sink spk
 
-# The first exec may run before Xwayland has its display: ask again until the children's environment names it.
+# The first exec may run before Xwayland has its display: ask again until the environment names it.
 swaysock=$(sed -n 's/^SWAYSOCK=//p' "$run/session.env")
 has_display() {
     grep -q '^DISPLAY=' "$run/session.env" && return 0
@@ -42,10 +39,8 @@ has_display() {
 wait_for Xwayland has_display
 wayland=$(sed -n 's/^WAYLAND_DISPLAY=//p' "$run/session.env")
 display=$(sed -n 's/^DISPLAY=//p' "$run/session.env")
-swaysock=$(sed -n 's/^SWAYSOCK=//p' "$run/session.env")
 
-# The test binaries read build and source folders given by the caller's environment; everything else is the
-# user's own.
+# Build and source folders come from the caller's environment; everything else is the user's own.
 as_user env WAYLAND_DISPLAY="$wayland" DISPLAY="$display" SWAYSOCK="$swaysock" \
     XDG_CURRENT_DESKTOP=sway XDG_SESSION_TYPE=wayland \
     TELLWIND_BUILD_DIR="${TELLWIND_BUILD_DIR:-}" TELLWIND_SOURCE_DIR="${TELLWIND_SOURCE_DIR:-}" \
