@@ -45,6 +45,8 @@ names=() files=() finds=() intos=() tests=() builds=()
 name="" file="" find="" into="" test="" extra=""
 flush() {
     if [ -n "${name}${file}" ]; then
+        # Without one the entry would count as not run, and a merge that lost the line would go unseen.
+        [ -n "$test" ] || { say "mutants: $list: '$name' names no test"; exit 1; }
         names+=("$name") files+=("$file") finds+=("$find") intos+=("$into") tests+=("$test") builds+=("$extra")
     fi
     name="" file="" find="" into="" test="" extra=""
